@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the test configuration (debug, AddressSanitizer, UBSan)
+# and runs every test inside a private D-Bus session and an X server.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+./scripts/install-dependencies.sh --test
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRINE_SANITIZE=ON -DTAVRINE_BUILD_TESTS=ON >/dev/null
+cmake --build build/test
+
+jobs=$(nproc)
+exec dbus-run-session -- xvfb-run -a -s "-screen 0 1280x1024x24" \
+    ctest --test-dir build/test --output-on-failure -j "$jobs" "$@"
