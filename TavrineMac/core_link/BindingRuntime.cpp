@@ -42,7 +42,12 @@ QByteArrayView OwnedRustBuffer::bytes() const
 
 namespace {
 
-enum class ContractState { ok, versionMismatch, checksumMismatch };
+enum class ContractState
+{
+    ok,
+    versionMismatch,
+    checksumMismatch
+};
 
 using ChecksumFunction = uint16_t (*TavrineCoreFunctions::*)();
 
@@ -52,7 +57,7 @@ struct ExpectedChecksum
     uint16_t value;
 };
 
-#define TAVRINE_CHECKSUM(operation, expected)                                                                         \
+#define TAVRINE_CHECKSUM(operation, expected)                                                                          \
     ExpectedChecksum{&TavrineCoreFunctions::uniffi_tavrine_core_checksum_##operation, expected},
 
 // In the order in which they are checked.
@@ -151,7 +156,9 @@ QString decodeUtf8Repaired(QByteArrayView bytes)
 {
     QString text;
     text.reserve(bytes.size());
-    const auto byteAt = [&](qsizetype index) { return static_cast<uint8_t>(bytes[index]); };
+    const auto byteAt = [&](qsizetype index) {
+        return static_cast<uint8_t>(bytes[index]);
+    };
     qsizetype index = 0;
     while (index < bytes.size()) {
         const uint8_t lead = byteAt(index);

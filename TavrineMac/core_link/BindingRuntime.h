@@ -59,8 +59,7 @@ void checkCallStatus(RustCallStatus &status, ErrorLift liftError);
 
 // Makes one core call with a fresh zeroed status and checks it. A returned RustBuffer comes back owned,
 // so it is freed on every path.
-template <typename Call>
-auto rustCall(ErrorLift liftError, Call &&call)
+template <typename Call> auto rustCall(ErrorLift liftError, Call &&call)
 {
     ensureContract();
     RustCallStatus status{};
@@ -84,13 +83,13 @@ OwnedRustBuffer bufferFromBytes(QByteArrayView bytes);
 void freeRustBuffer(RustBuffer buffer);
 
 // Runs an operation that the library declares never to fail; any error is a broken contract.
-template <typename Body>
-auto expectNoError(Body &&body)
+template <typename Body> auto expectNoError(Body &&body)
 {
     try {
         return std::forward<Body>(body)();
     } catch (const std::exception &error) {
-        fatalError(QStringLiteral("The core library failed where it cannot fail: %1").arg(QString::fromUtf8(error.what())));
+        fatalError(
+            QStringLiteral("The core library failed where it cannot fail: %1").arg(QString::fromUtf8(error.what())));
     }
 }
 
@@ -118,8 +117,7 @@ struct FfiConverterBool
 };
 
 // Compound values, which travel as a whole buffer.
-template <typename Derived, typename T>
-struct FfiConverterRustBuffer
+template <typename Derived, typename T> struct FfiConverterRustBuffer
 {
     using Value = T;
 
@@ -184,14 +182,28 @@ using FreeFunction = void (*TavrineCoreFunctions::*)(uint64_t, RustCallStatus *)
 uint64_t cloneObjectHandle(CloneFunction clone, uint64_t handle);
 void freeObjectHandle(FreeFunction free, uint64_t handle);
 
-inline OwnedRustBuffer lowerArgument(const QString &text) { return FfiConverterString::lower(text); }
-inline int8_t lowerArgument(bool value) { return FfiConverterBool::lower(value); }
-inline int32_t lowerArgument(int32_t value) { return value; }
-inline uint64_t lowerArgument(uint64_t value) { return value; }
+inline OwnedRustBuffer lowerArgument(const QString &text)
+{
+    return FfiConverterString::lower(text);
+}
+inline int8_t lowerArgument(bool value)
+{
+    return FfiConverterBool::lower(value);
+}
+inline int32_t lowerArgument(int32_t value)
+{
+    return value;
+}
+inline uint64_t lowerArgument(uint64_t value)
+{
+    return value;
+}
 
-inline RustBuffer passArgument(OwnedRustBuffer &buffer) { return buffer.release(); }
-template <typename Number>
-Number passArgument(Number value)
+inline RustBuffer passArgument(OwnedRustBuffer &buffer)
+{
+    return buffer.release();
+}
+template <typename Number> Number passArgument(Number value)
 {
     return value;
 }

@@ -7,8 +7,7 @@ size_t qHash(const ManagementRequest &request, size_t seed)
 
 size_t qHash(const ManagementResponse &response, size_t seed)
 {
-    return qHashMulti(seed, response.requestId, response.action, response.success, response.payload,
-                      response.message);
+    return qHashMulti(seed, response.requestId, response.action, response.success, response.payload, response.message);
 }
 
 ManagementRequest FfiConverterTypeManagementRequest::read(ByteReader &reader)

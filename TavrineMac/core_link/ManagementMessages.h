@@ -30,7 +30,8 @@ struct ManagementResponse
 size_t qHash(const ManagementRequest &request, size_t seed = 0);
 size_t qHash(const ManagementResponse &response, size_t seed = 0);
 
-struct FfiConverterTypeManagementRequest : uniffi::FfiConverterRustBuffer<FfiConverterTypeManagementRequest, ManagementRequest>
+struct FfiConverterTypeManagementRequest
+    : uniffi::FfiConverterRustBuffer<FfiConverterTypeManagementRequest, ManagementRequest>
 {
     static ManagementRequest read(ByteReader &reader);
     static void write(const ManagementRequest &request, ByteWriter &writer);

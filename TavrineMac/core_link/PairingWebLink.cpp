@@ -1,1 +1,41 @@
-// placeholder
+#include "PairingWebLink.h"
+
+#include "PairingConfiguration.h"
+#include "PairingPayload.h"
+
+namespace {
+
+constexpr qsizetype maximumPackedPayloadLength = 8192;
+
+} // namespace
+
+PairingWebLinkError::PairingWebLinkError(Case errorCase) : m_case(errorCase)
+{
+    m_description = errorDescription().toUtf8();
+}
+
+QString PairingWebLinkError::errorDescription() const
+{
+    switch (m_case) {
+    case Case::invalidPayload:
+        return QStringLiteral("无法生成安全的网页配对链接。");
+    }
+    Q_UNREACHABLE();
+}
+
+QString makePairingWebLink(const QString &payload)
+{
+    try {
+        PairingPayload::parse(payload);
+    } catch (const PairingPayloadError &) {
+        throw PairingWebLinkError(PairingWebLinkError::Case::invalidPayload);
+    }
+
+    // The page reads the pairing URL from the fragment, which browsers never send to the server.
+    const QByteArray packed = payload.toUtf8().toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    if (packed.size() > maximumPackedPayloadLength)
+        throw PairingWebLinkError(PairingWebLinkError::Case::invalidPayload);
+
+    return QStringLiteral("https://") + QLatin1String(webPairingHost) + QStringLiteral("/connect/#payload=") +
+           QLatin1String(packed);
+}

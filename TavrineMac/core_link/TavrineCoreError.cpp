@@ -65,8 +65,7 @@ QString quotedLiteral(const QString &text)
 
 TavrineCoreError::TavrineCoreError(Case kind, const QString &details)
     : m_kind(kind), m_details(hasDetails(kind) ? details : QString()), m_what(errorDescription().toUtf8())
-{
-}
+{}
 
 bool TavrineCoreError::hasDetails(Case kind)
 {

@@ -12,7 +12,8 @@
 class TavrineCoreError : public std::exception
 {
 public:
-    enum class Case : int32_t {
+    enum class Case : int32_t
+    {
         InvalidPairingPayload = 1,
         ServiceStart,
         NotConnected,
@@ -23,7 +24,10 @@ public:
     };
 
     static TavrineCoreError InvalidPairingPayload() { return TavrineCoreError(Case::InvalidPairingPayload, {}); }
-    static TavrineCoreError ServiceStart(const QString &details) { return TavrineCoreError(Case::ServiceStart, details); }
+    static TavrineCoreError ServiceStart(const QString &details)
+    {
+        return TavrineCoreError(Case::ServiceStart, details);
+    }
     static TavrineCoreError NotConnected() { return TavrineCoreError(Case::NotConnected, {}); }
     static TavrineCoreError FileAccess(const QString &details) { return TavrineCoreError(Case::FileAccess, details); }
     static TavrineCoreError InvalidTransferId() { return TavrineCoreError(Case::InvalidTransferId, {}); }
@@ -61,7 +65,8 @@ private:
 
 size_t qHash(const TavrineCoreError &error, size_t seed = 0);
 
-struct FfiConverterTypeTavrineCoreError : uniffi::FfiConverterRustBuffer<FfiConverterTypeTavrineCoreError, TavrineCoreError>
+struct FfiConverterTypeTavrineCoreError
+    : uniffi::FfiConverterRustBuffer<FfiConverterTypeTavrineCoreError, TavrineCoreError>
 {
     static TavrineCoreError read(ByteReader &reader);
     static void write(const TavrineCoreError &error, ByteWriter &writer);

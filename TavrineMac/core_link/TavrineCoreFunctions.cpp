@@ -38,12 +38,13 @@ std::optional<TavrineCoreFunctions> loadTavrineCoreFunctions(const QString &libr
 
     TavrineCoreFunctions functions;
     QStringList missing;
-#define TAVRINE_CORE_RESOLVE(name)                                                                                    \
-    functions.name = reinterpret_cast<decltype(&::name)>(library.resolve(#name));                                    \
-    if (!functions.name) {                                                                                            \
-        missing.append(QStringLiteral(#name));                                                                        \
+#define TAVRINE_CORE_RESOLVE(name)                                                                                     \
+    functions.name = reinterpret_cast<decltype(&::name)>(library.resolve(#name));                                      \
+    if (!functions.name) {                                                                                             \
+        missing.append(QStringLiteral(#name));                                                                         \
     }
-#define TAVRINE_CORE_RESOLVE_CHECKSUM(operation, checksum) TAVRINE_CORE_RESOLVE(uniffi_tavrine_core_checksum_##operation)
+#define TAVRINE_CORE_RESOLVE_CHECKSUM(operation, checksum)                                                             \
+    TAVRINE_CORE_RESOLVE(uniffi_tavrine_core_checksum_##operation)
     TAVRINE_CORE_FUNCTIONS(TAVRINE_CORE_RESOLVE)
     TAVRINE_CORE_CHECKSUMS(TAVRINE_CORE_RESOLVE_CHECKSUM)
 #undef TAVRINE_CORE_RESOLVE_CHECKSUM

@@ -62,7 +62,8 @@ void TransferClient::disconnect()
 bool TransferClient::isConnected()
 {
     return expectNoError([&] {
-        return FfiConverterBool::lift(call(nullptr, &Functions::uniffi_tavrine_core_fn_method_transferclient_is_connected));
+        return FfiConverterBool::lift(
+            call(nullptr, &Functions::uniffi_tavrine_core_fn_method_transferclient_is_connected));
     });
 }
 

@@ -7,7 +7,8 @@
 
 #include <cstdint>
 
-enum class TransferEventKind : int32_t {
+enum class TransferEventKind : int32_t
+{
     queued = 1,
     connecting,
     awaitingConfirmation,
@@ -22,7 +23,8 @@ enum class TransferEventKind : int32_t {
     disconnected,
 };
 
-enum class TransferDirection : int32_t {
+enum class TransferDirection : int32_t
+{
     none = 1,
     sending,
     receiving,
@@ -56,13 +58,15 @@ struct TransferEvent
 
 size_t qHash(const TransferEvent &event, size_t seed = 0);
 
-struct FfiConverterTypeTransferEventKind : uniffi::FfiConverterRustBuffer<FfiConverterTypeTransferEventKind, TransferEventKind>
+struct FfiConverterTypeTransferEventKind
+    : uniffi::FfiConverterRustBuffer<FfiConverterTypeTransferEventKind, TransferEventKind>
 {
     static TransferEventKind read(ByteReader &reader);
     static void write(TransferEventKind kind, ByteWriter &writer);
 };
 
-struct FfiConverterTypeTransferDirection : uniffi::FfiConverterRustBuffer<FfiConverterTypeTransferDirection, TransferDirection>
+struct FfiConverterTypeTransferDirection
+    : uniffi::FfiConverterRustBuffer<FfiConverterTypeTransferDirection, TransferDirection>
 {
     static TransferDirection read(ByteReader &reader);
     static void write(TransferDirection direction, ByteWriter &writer);

@@ -23,9 +23,9 @@ std::unique_ptr<TransferHost> TransferHost::start(const QString &advertisedHost,
                                                   const QString &deviceName, const QString &identityMaterial,
                                                   const QString &trustedPeerSecret)
 {
-    const uint64_t handle =
-        uniffi::callConstructor(liftAndThrowTavrineCoreError, &Functions::uniffi_tavrine_core_fn_constructor_transferhost_start,
-                                advertisedHost, inboxDirectory, deviceName, identityMaterial, trustedPeerSecret);
+    const uint64_t handle = uniffi::callConstructor(
+        liftAndThrowTavrineCoreError, &Functions::uniffi_tavrine_core_fn_constructor_transferhost_start, advertisedHost,
+        inboxDirectory, deviceName, identityMaterial, trustedPeerSecret);
     return FfiConverterTypeTransferHost::lift(handle);
 }
 
@@ -36,9 +36,9 @@ uint64_t TransferHost::cloneHandle() const
 
 bool TransferHost::acknowledgeReceivedTransfer(const QString &transferId)
 {
-    return FfiConverterBool::lift(call(liftAndThrowTavrineCoreError,
-                                       &Functions::uniffi_tavrine_core_fn_method_transferhost_acknowledge_received_transfer,
-                                       transferId));
+    return FfiConverterBool::lift(
+        call(liftAndThrowTavrineCoreError,
+             &Functions::uniffi_tavrine_core_fn_method_transferhost_acknowledge_received_transfer, transferId));
 }
 
 bool TransferHost::cancelTransfer(const QString &transferId)
@@ -52,28 +52,32 @@ bool TransferHost::cancelTransfer(const QString &transferId)
 QString TransferHost::confirmationCode()
 {
     return expectNoError([&] {
-        return FfiConverterString::lift(call(nullptr, &Functions::uniffi_tavrine_core_fn_method_transferhost_confirmation_code));
+        return FfiConverterString::lift(
+            call(nullptr, &Functions::uniffi_tavrine_core_fn_method_transferhost_confirmation_code));
     });
 }
 
 QString TransferHost::identityMaterial()
 {
     return expectNoError([&] {
-        return FfiConverterString::lift(call(nullptr, &Functions::uniffi_tavrine_core_fn_method_transferhost_identity_material));
+        return FfiConverterString::lift(
+            call(nullptr, &Functions::uniffi_tavrine_core_fn_method_transferhost_identity_material));
     });
 }
 
 bool TransferHost::isConnected()
 {
     return expectNoError([&] {
-        return FfiConverterBool::lift(call(nullptr, &Functions::uniffi_tavrine_core_fn_method_transferhost_is_connected));
+        return FfiConverterBool::lift(
+            call(nullptr, &Functions::uniffi_tavrine_core_fn_method_transferhost_is_connected));
     });
 }
 
 QString TransferHost::pairingPayload()
 {
     return expectNoError([&] {
-        return FfiConverterString::lift(call(nullptr, &Functions::uniffi_tavrine_core_fn_method_transferhost_pairing_payload));
+        return FfiConverterString::lift(
+            call(nullptr, &Functions::uniffi_tavrine_core_fn_method_transferhost_pairing_payload));
     });
 }
 

@@ -4,8 +4,7 @@ UniffiInternalError::UniffiInternalError(Case kind) : UniffiInternalError(kind, 
 
 UniffiInternalError::UniffiInternalError(Case kind, const QString &message)
     : m_kind(kind), m_message(message), m_what(errorDescription().toUtf8())
-{
-}
+{}
 
 UniffiInternalError UniffiInternalError::rustPanic(const QString &message)
 {

@@ -9,7 +9,8 @@
 class UniffiInternalError : public std::exception
 {
 public:
-    enum class Case {
+    enum class Case
+    {
         bufferOverflow,
         incompleteData,
         unexpectedOptionalTag,

@@ -165,10 +165,10 @@ TavrineCoreFunctions FakeTavrineCore::functions()
         ++core().contractVersionCalls;
         return core().contractVersion;
     };
-#define FAKE_CHECKSUM(operation, expected)                                                                            \
-    f.uniffi_tavrine_core_checksum_##operation = []() -> uint16_t {                                                   \
-        core().trace(QStringLiteral("checksum_" #operation));                                                         \
-        return core().checksumOverrides.value(QStringLiteral(#operation), expected);                                  \
+#define FAKE_CHECKSUM(operation, expected)                                                                             \
+    f.uniffi_tavrine_core_checksum_##operation = []() -> uint16_t {                                                    \
+        core().trace(QStringLiteral("checksum_" #operation));                                                          \
+        return core().checksumOverrides.value(QStringLiteral(#operation), expected);                                   \
     };
     TAVRINE_CORE_CHECKSUMS(FAKE_CHECKSUM)
 #undef FAKE_CHECKSUM
@@ -204,8 +204,8 @@ TavrineCoreFunctions FakeTavrineCore::functions()
         core().freeHandle(handle);
     };
 
-    f.uniffi_tavrine_core_fn_constructor_transferhost_start = [](RustBuffer a, RustBuffer b, RustBuffer c,
-                                                                 RustBuffer d, RustBuffer e, RustCallStatus *s) {
+    f.uniffi_tavrine_core_fn_constructor_transferhost_start = [](RustBuffer a, RustBuffer b, RustBuffer c, RustBuffer d,
+                                                                 RustBuffer e, RustCallStatus *s) {
         return handleAnswer(record("constructor_transferhost_start", std::nullopt, {a, b, c, d, e}, {}, s));
     };
     f.uniffi_tavrine_core_fn_constructor_transferclient_connect = [](RustBuffer a, RustBuffer b, RustBuffer c,
@@ -213,21 +213,21 @@ TavrineCoreFunctions FakeTavrineCore::functions()
         return handleAnswer(record("constructor_transferclient_connect", std::nullopt, {a, b, c, d}, {}, s));
     };
 
-#define FAKE_FLAG_WITH_TEXT(object, operation)                                                                        \
-    f.uniffi_tavrine_core_fn_method_##object##_##operation = [](uint64_t h, RustBuffer a, RustCallStatus *s) {        \
-        return record(#object "_" #operation, h, {a}, {}, s).flag;                                                    \
+#define FAKE_FLAG_WITH_TEXT(object, operation)                                                                         \
+    f.uniffi_tavrine_core_fn_method_##object##_##operation = [](uint64_t h, RustBuffer a, RustCallStatus *s) {         \
+        return record(#object "_" #operation, h, {a}, {}, s).flag;                                                     \
     };
-#define FAKE_FLAG(object, operation)                                                                                  \
-    f.uniffi_tavrine_core_fn_method_##object##_##operation = [](uint64_t h, RustCallStatus *s) {                      \
-        return record(#object "_" #operation, h, {}, {}, s).flag;                                                     \
+#define FAKE_FLAG(object, operation)                                                                                   \
+    f.uniffi_tavrine_core_fn_method_##object##_##operation = [](uint64_t h, RustCallStatus *s) {                       \
+        return record(#object "_" #operation, h, {}, {}, s).flag;                                                      \
     };
-#define FAKE_BUFFER(object, operation)                                                                                \
-    f.uniffi_tavrine_core_fn_method_##object##_##operation = [](uint64_t h, RustCallStatus *s) {                      \
-        return bufferAnswer(record(#object "_" #operation, h, {}, {}, s));                                            \
+#define FAKE_BUFFER(object, operation)                                                                                 \
+    f.uniffi_tavrine_core_fn_method_##object##_##operation = [](uint64_t h, RustCallStatus *s) {                       \
+        return bufferAnswer(record(#object "_" #operation, h, {}, {}, s));                                             \
     };
-#define FAKE_NOTHING(object, operation)                                                                               \
-    f.uniffi_tavrine_core_fn_method_##object##_##operation = [](uint64_t h, RustCallStatus *s) {                      \
-        record(#object "_" #operation, h, {}, {}, s);                                                                 \
+#define FAKE_NOTHING(object, operation)                                                                                \
+    f.uniffi_tavrine_core_fn_method_##object##_##operation = [](uint64_t h, RustCallStatus *s) {                       \
+        record(#object "_" #operation, h, {}, {}, s);                                                                  \
     };
 
     FAKE_FLAG_WITH_TEXT(transferhost, acknowledge_received_transfer)

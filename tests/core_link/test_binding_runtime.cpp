@@ -1,5 +1,6 @@
 #include "BindingRuntime.h"
 #include "ChildScenario.h"
+#include "CoreTestSupport.h"
 #include "FakeTavrineCore.h"
 #include "TransferHost.h"
 
@@ -11,42 +12,7 @@ using Buffer = FakeTavrineCore::Buffer;
 
 Q_DECLARE_METATYPE(UniffiInternalError::Case)
 
-namespace {
-
-FakeTavrineCore &fake()
-{
-    return FakeTavrineCore::instance();
-}
-
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray result;
-    for (int value : values) {
-        result.append(char(value));
-    }
-    return result;
-}
-
-QByteArray nestedText(const QByteArray &utf8)
-{
-    ByteWriter writer;
-    writer.writeInt32(int32_t(utf8.size()));
-    writer.writeBytes(utf8);
-    return writer.bytes();
-}
-
-template <typename Body>
-std::optional<UniffiInternalError> internalErrorOf(Body &&body)
-{
-    try {
-        body();
-    } catch (const UniffiInternalError &error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
-} // namespace
+using namespace coretest;
 
 class BindingRuntimeTest : public QObject
 {
@@ -83,12 +49,12 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::addColumn<bool>("overflows");
 
-        QTest::newRow("ascii") << nestedText("phone") << QStringLiteral("phone") << false;
+        QTest::newRow("ascii") << nested("phone") << QStringLiteral("phone") << false;
         QTest::newRow("count is bytes, not characters")
-            << nestedText(QStringLiteral("小米手机").toUtf8()) << QStringLiteral("小米手机") << false;
-        QTest::newRow("empty") << nestedText({}) << QString() << false;
+            << nested(QStringLiteral("小米手机").toUtf8()) << QStringLiteral("小米手机") << false;
+        QTest::newRow("empty") << nested({}) << QString() << false;
         QTest::newRow("ill-formed utf-8 is repaired")
-            << nestedText(bytes({'a', 0xff, 'b'})) << QStringLiteral("a\uFFFDb") << false;
+            << nested(bytes({'a', 0xff, 'b'})) << QStringLiteral("a\uFFFDb") << false;
         QTest::newRow("count past the end") << bytes({0, 0, 0, 4, 'a', 'b'}) << QString() << true;
         QTest::newRow("negative count") << bytes({0xff, 0xff, 0xff, 0xff, 'a'}) << QString() << true;
         QTest::newRow("count cut short") << bytes({0, 0}) << QString() << true;
@@ -140,8 +106,8 @@ private slots:
         writer.writeUInt64(std::numeric_limits<uint64_t>::max());
         writer.writeBool(true);
         writer.writeString(QStringLiteral("é"));
-        QCOMPARE(writer.bytes(), bytes({0xff, 0xff, 0xff, 0xf9, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 1, 0,
-                                        0, 0, 2, 0xc3, 0xa9}));
+        QCOMPARE(writer.bytes(), bytes({0xff, 0xff, 0xff, 0xf9, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 1, 0, 0,
+                                        0, 2, 0xc3, 0xa9}));
 
         ByteReader reader(writer.bytes());
         QCOMPARE(reader.readInt32(), -7);
@@ -160,9 +126,8 @@ private slots:
         QTest::newRow("error without an error type")
             << 1 << std::optional<Buffer>(Buffer{bytes({0, 0, 0, 3}), false}) << Internal::unexpectedRustCallError
             << QStringLiteral("CALL_ERROR but no errorClass specified");
-        QTest::newRow("panic with a message")
-            << 2 << std::optional<Buffer>(Buffer{"index out of range", false}) << Internal::rustPanic
-            << QStringLiteral("index out of range");
+        QTest::newRow("panic with a message") << 2 << std::optional<Buffer>(Buffer{"index out of range", false})
+                                              << Internal::rustPanic << QStringLiteral("index out of range");
         QTest::newRow("panic message with ill-formed utf-8")
             << 2 << std::optional<Buffer>(Buffer{bytes({'x', 0xc3}), false}) << Internal::rustPanic
             << QStringLiteral("x\uFFFD");
@@ -175,9 +140,8 @@ private slots:
         QTest::newRow("unknown status code")
             << 7 << std::optional<Buffer>(Buffer{"junk", false}) << Internal::unexpectedRustCallStatusCode
             << QStringLiteral("Unexpected RustCallStatus code");
-        QTest::newRow("negative status code")
-            << -1 << std::optional<Buffer>() << Internal::unexpectedRustCallStatusCode
-            << QStringLiteral("Unexpected RustCallStatus code");
+        QTest::newRow("negative status code") << -1 << std::optional<Buffer>() << Internal::unexpectedRustCallStatusCode
+                                              << QStringLiteral("Unexpected RustCallStatus code");
     }
 
     // Every failed status becomes its error, and the error buffer goes back to the library.
@@ -231,7 +195,8 @@ private slots:
         QTest::newRow("absent with bytes behind it") << Buffer{bytes({0, 0}), false} << Internal::incompleteData;
         QTest::newRow("present with a trailing byte")
             << Buffer{bytes({1, 0, 0, 0, 1, 'a', 9}), false} << Internal::incompleteData;
-        QTest::newRow("present but cut short") << Buffer{bytes({1, 0, 0, 0, 9, 'a'}), false} << Internal::bufferOverflow;
+        QTest::newRow("present but cut short")
+            << Buffer{bytes({1, 0, 0, 0, 9, 'a'}), false} << Internal::bufferOverflow;
         QTest::newRow("empty") << Buffer{{}, false} << Internal::bufferOverflow;
         QTest::newRow("null data") << Buffer{bytes({0}), true} << Internal::bufferOverflow;
     }
@@ -276,18 +241,23 @@ private slots:
         QTest::addColumn<QString>("lastTracedCall");
 
         QTest::newRow("contract version 29")
-            << "contractVersion29" << "UniFFI contract version mismatch: try cleaning and rebuilding your project"
+            << "contractVersion29"
+            << "UniFFI contract version mismatch: try cleaning and rebuilding your project"
             << "contract_version";
         QTest::newRow("contract version 29 on freeing a buffer")
-            << "contractVersion29OnFree" << "UniFFI contract version mismatch: try cleaning and rebuilding your project"
+            << "contractVersion29OnFree"
+            << "UniFFI contract version mismatch: try cleaning and rebuilding your project"
             << "contract_version";
         QTest::newRow("fifth checksum differs")
-            << "fifthChecksumDiffers" << "UniFFI API checksum mismatch: try cleaning and rebuilding your project"
+            << "fifthChecksumDiffers"
+            << "UniFFI API checksum mismatch: try cleaning and rebuilding your project"
             << "checksum_method_transferclient_is_connected";
-        QTest::newRow("cancellation status") << "cancellationStatus" << "Cancellation not supported yet"
+        QTest::newRow("cancellation status") << "cancellationStatus"
+                                             << "Cancellation not supported yet"
                                              << "transferhost_is_connected";
-        QTest::newRow("buffer creation fails")
-            << "bufferCreationFails" << "Could not create a core buffer: Rust panic" << "rustbuffer_from_bytes";
+        QTest::newRow("buffer creation fails") << "bufferCreationFails"
+                                               << "Could not create a core buffer: Rust panic"
+                                               << "rustbuffer_from_bytes";
     }
 
     // The process stops with the message, and no core call follows the one that broke the contract.
