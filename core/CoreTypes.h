@@ -8,7 +8,8 @@
 // The values the core library reports to its callers. Tags match the byte layout of the C surface.
 namespace tavrine::core {
 
-enum class EventKind : int32_t {
+enum class EventKind : int32_t
+{
     queued = 1,
     connecting,
     awaitingConfirmation,
@@ -23,7 +24,8 @@ enum class EventKind : int32_t {
     disconnected,
 };
 
-enum class Direction : int32_t {
+enum class Direction : int32_t
+{
     none = 1,
     sending,
     receiving,
@@ -62,7 +64,8 @@ struct ManagementResponse
 class CoreError : public std::exception
 {
 public:
-    enum class Kind : int32_t {
+    enum class Kind : int32_t
+    {
         InvalidPairingPayload = 1,
         ServiceStart,
         NotConnected,

@@ -25,18 +25,21 @@
 extern "C" {
 #endif
 
-typedef struct RustBuffer {
+typedef struct RustBuffer
+{
     uint64_t capacity;
     uint64_t len;
     uint8_t *data;
 } RustBuffer;
 
-typedef struct ForeignBytes {
+typedef struct ForeignBytes
+{
     int32_t len;
     const uint8_t *data;
 } ForeignBytes;
 
-typedef struct RustCallStatus {
+typedef struct RustCallStatus
+{
     int8_t code;
     RustBuffer errorBuf;
 } RustCallStatus;
@@ -85,64 +88,63 @@ TAVRINE_CORE_EXPORT void uniffi_tavrine_core_fn_free_transferclient(uint64_t han
 TAVRINE_CORE_EXPORT uint64_t uniffi_tavrine_core_fn_constructor_transferhost_start(
     RustBuffer advertised_host, RustBuffer inbox_directory, RustBuffer device_name, RustBuffer identity_material,
     RustBuffer trusted_peer_secret, RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT uint64_t uniffi_tavrine_core_fn_constructor_transferclient_connect(
-    RustBuffer pairing_payload, RustBuffer connection_material, RustBuffer device_name, RustBuffer inbox_directory,
-    RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT uint64_t uniffi_tavrine_core_fn_constructor_transferclient_connect(RustBuffer pairing_payload,
+                                                                                       RustBuffer connection_material,
+                                                                                       RustBuffer device_name,
+                                                                                       RustBuffer inbox_directory,
+                                                                                       RustCallStatus *out_status);
 
 /* TransferHost */
 TAVRINE_CORE_EXPORT int8_t uniffi_tavrine_core_fn_method_transferhost_acknowledge_received_transfer(
     uint64_t handle, RustBuffer transfer_id, RustCallStatus *out_status);
 TAVRINE_CORE_EXPORT int8_t uniffi_tavrine_core_fn_method_transferhost_cancel_transfer(uint64_t handle,
+                                                                                      RustBuffer transfer_id,
+                                                                                      RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferhost_confirmation_code(uint64_t handle,
+                                                                                            RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferhost_identity_material(uint64_t handle,
+                                                                                            RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT int8_t uniffi_tavrine_core_fn_method_transferhost_is_connected(uint64_t handle,
+                                                                                   RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferhost_pairing_payload(uint64_t handle,
+                                                                                          RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT int8_t uniffi_tavrine_core_fn_method_transferhost_pause_transfer(uint64_t handle,
                                                                                      RustBuffer transfer_id,
                                                                                      RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferhost_confirmation_code(uint64_t handle,
-                                                                                          RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferhost_identity_material(uint64_t handle,
-                                                                                          RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT int8_t uniffi_tavrine_core_fn_method_transferhost_is_connected(uint64_t handle,
-                                                                                  RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferhost_pairing_payload(uint64_t handle,
-                                                                                        RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT int8_t uniffi_tavrine_core_fn_method_transferhost_pause_transfer(uint64_t handle,
-                                                                                    RustBuffer transfer_id,
-                                                                                    RustCallStatus *out_status);
 TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferhost_poll_event(uint64_t handle,
-                                                                                   RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferhost_poll_management_response(
-    uint64_t handle, RustCallStatus *out_status);
+                                                                                     RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT RustBuffer
+uniffi_tavrine_core_fn_method_transferhost_poll_management_response(uint64_t handle, RustCallStatus *out_status);
 TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferhost_request_management(
     uint64_t handle, RustBuffer action, RustBuffer payload, RustCallStatus *out_status);
 TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferhost_send_file(uint64_t handle,
-                                                                                  RustBuffer local_path,
-                                                                                  RustBuffer file_name,
-                                                                                  RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT void uniffi_tavrine_core_fn_method_transferhost_send_file_with_id(uint64_t handle,
-                                                                                     RustBuffer local_path,
-                                                                                     RustBuffer file_name,
-                                                                                     RustBuffer transfer_id,
-                                                                                     RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferhost_trusted_peer_secret(uint64_t handle,
-                                                                                            RustCallStatus *out_status);
+                                                                                    RustBuffer local_path,
+                                                                                    RustBuffer file_name,
+                                                                                    RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT void uniffi_tavrine_core_fn_method_transferhost_send_file_with_id(
+    uint64_t handle, RustBuffer local_path, RustBuffer file_name, RustBuffer transfer_id, RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT RustBuffer
+uniffi_tavrine_core_fn_method_transferhost_trusted_peer_secret(uint64_t handle, RustCallStatus *out_status);
 
 /* TransferClient */
 TAVRINE_CORE_EXPORT int8_t uniffi_tavrine_core_fn_method_transferclient_acknowledge_received_transfer(
     uint64_t handle, RustBuffer transfer_id, RustCallStatus *out_status);
 TAVRINE_CORE_EXPORT int8_t uniffi_tavrine_core_fn_method_transferclient_cancel_transfer(uint64_t handle,
+                                                                                        RustBuffer transfer_id,
+                                                                                        RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT void uniffi_tavrine_core_fn_method_transferclient_confirm_pairing(uint64_t handle,
+                                                                                      RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT void uniffi_tavrine_core_fn_method_transferclient_disconnect(uint64_t handle,
+                                                                                 RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT int8_t uniffi_tavrine_core_fn_method_transferclient_is_connected(uint64_t handle,
+                                                                                     RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT int8_t uniffi_tavrine_core_fn_method_transferclient_pause_transfer(uint64_t handle,
                                                                                        RustBuffer transfer_id,
                                                                                        RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT void uniffi_tavrine_core_fn_method_transferclient_confirm_pairing(uint64_t handle,
-                                                                                     RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT void uniffi_tavrine_core_fn_method_transferclient_disconnect(uint64_t handle,
-                                                                                RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT int8_t uniffi_tavrine_core_fn_method_transferclient_is_connected(uint64_t handle,
-                                                                                    RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT int8_t uniffi_tavrine_core_fn_method_transferclient_pause_transfer(uint64_t handle,
-                                                                                      RustBuffer transfer_id,
-                                                                                      RustCallStatus *out_status);
 TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferclient_poll_event(uint64_t handle,
-                                                                                     RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferclient_poll_management_request(
-    uint64_t handle, RustCallStatus *out_status);
+                                                                                       RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT RustBuffer
+uniffi_tavrine_core_fn_method_transferclient_poll_management_request(uint64_t handle, RustCallStatus *out_status);
 TAVRINE_CORE_EXPORT int8_t uniffi_tavrine_core_fn_method_transferclient_respond_management(
     uint64_t handle, RustBuffer request_id, int8_t success, RustBuffer payload, RustBuffer message,
     RustCallStatus *out_status);
@@ -151,8 +153,8 @@ TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferclient_send
 TAVRINE_CORE_EXPORT void uniffi_tavrine_core_fn_method_transferclient_send_file_descriptor_with_id(
     uint64_t handle, int32_t file_descriptor, RustBuffer file_name, uint64_t file_size, RustBuffer transfer_id,
     RustCallStatus *out_status);
-TAVRINE_CORE_EXPORT RustBuffer uniffi_tavrine_core_fn_method_transferclient_trusted_connection_material(
-    uint64_t handle, RustCallStatus *out_status);
+TAVRINE_CORE_EXPORT RustBuffer
+uniffi_tavrine_core_fn_method_transferclient_trusted_connection_material(uint64_t handle, RustCallStatus *out_status);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,359 @@
+#include "Link.h"
+
+#include <openssl/err.h>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace tavrine::core {
+
+namespace {
+
+constexpr size_t maximumQueuedDataFrames = 8;
+constexpr size_t readBufferBytes = 256 * 1024;
+constexpr int readsPerTurn = 32;
+
+std::chrono::milliseconds millisecondsFromEnvironment(const char *name, std::chrono::milliseconds fallback)
+{
+    if (const char *value = std::getenv(name)) {
+        const long milliseconds = std::strtol(value, nullptr, 10);
+        if (milliseconds > 0) {
+            return std::chrono::milliseconds(milliseconds);
+        }
+    }
+    return fallback;
+}
+
+int millisecondsUntil(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : int(std::min<long long>(left, 60'000));
+}
+
+// Waits until the socket is ready for what the TLS layer asked for; false at the deadline.
+bool waitForSocket(int socket, int sslError, Clock::time_point deadline)
+{
+    pollfd descriptor{socket, short(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
+    while (true) {
+        const int timeout = millisecondsUntil(deadline);
+        if (timeout == 0) {
+            return false;
+        }
+        const int ready = ::poll(&descriptor, 1, timeout);
+        if (ready > 0) {
+            return true;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+} // namespace
+
+std::chrono::milliseconds idleTimeout()
+{
+    static const auto timeout = millisecondsFromEnvironment("TAVRINE_CORE_IDLE_TIMEOUT_MS", std::chrono::seconds(25));
+    return timeout;
+}
+
+std::chrono::milliseconds pingInterval()
+{
+    return std::max(idleTimeout() / 5, std::chrono::milliseconds(50));
+}
+
+std::string runHandshake(SSL *ssl, int socket, bool asServer, Clock::time_point deadline)
+{
+    while (true) {
+        ERR_clear_error();
+        const int result = asServer ? SSL_accept(ssl) : SSL_connect(ssl);
+        if (result == 1) {
+            return {};
+        }
+        const int error = SSL_get_error(ssl, result);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+            if (!asServer && SSL_get_verify_result(ssl) != X509_V_OK) {
+                return "the host presented a key other than the paired one";
+            }
+            const unsigned long code = ERR_get_error();
+            return code ? ERR_reason_error_string(code) ? ERR_reason_error_string(code) : "TLS handshake failed"
+                        : "TLS handshake failed";
+        }
+        if (!waitForSocket(socket, error, deadline)) {
+            return "the TLS handshake took too long";
+        }
+    }
+}
+
+wire::Frame readFrame(SSL *ssl, int socket, wire::FrameDecoder &decoder, Clock::time_point deadline)
+{
+    char buffer[16 * 1024];
+    while (true) {
+        if (auto frame = decoder.next()) {
+            return std::move(*frame);
+        }
+        ERR_clear_error();
+        const int count = SSL_read(ssl, buffer, sizeof buffer);
+        if (count > 0) {
+            decoder.feed(buffer, size_t(count));
+            continue;
+        }
+        const int error = SSL_get_error(ssl, count);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+            throw std::runtime_error("the connection closed during the greeting");
+        }
+        if (!waitForSocket(socket, error, deadline)) {
+            throw std::runtime_error("the greeting took too long");
+        }
+    }
+}
+
+void writeAll(SSL *ssl, int socket, std::string_view bytes, Clock::time_point deadline)
+{
+    size_t written = 0;
+    while (written < bytes.size()) {
+        ERR_clear_error();
+        const int count =
+            SSL_write(ssl, bytes.data() + written, int(std::min<size_t>(bytes.size() - written, 1 << 30)));
+        if (count > 0) {
+            written += size_t(count);
+            continue;
+        }
+        const int error = SSL_get_error(ssl, count);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+            throw std::runtime_error("the connection closed during the greeting");
+        }
+        if (!waitForSocket(socket, error, deadline)) {
+            throw std::runtime_error("the greeting took too long");
+        }
+    }
+}
+
+Link::Link(int socket, SslPointer ssl, wire::FrameDecoder decoder, Handler &handler)
+    : m_socket(socket), m_wakeDescriptor(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), m_ssl(std::move(ssl)),
+      m_decoder(std::move(decoder)), m_handler(handler)
+{
+    SSL_set_mode(m_ssl.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+}
+
+Link::~Link()
+{
+    if (m_thread.joinable()) {
+        if (m_thread.get_id() == std::this_thread::get_id()) {
+            m_thread.detach();
+        } else {
+            close("closed");
+            m_thread.join();
+        }
+    }
+    ::close(m_socket);
+    if (m_wakeDescriptor >= 0) {
+        ::close(m_wakeDescriptor);
+    }
+}
+
+void Link::start(const std::shared_ptr<Link> &link)
+{
+    link->m_thread = std::thread(&Link::run, link.get(), link);
+}
+
+void Link::wake()
+{
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(m_wakeDescriptor, &one, sizeof one);
+}
+
+bool Link::sendControl(wire::FrameType type, std::string payload)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed || m_closeRequested) {
+            return false;
+        }
+        m_control.push_back(wire::encodeFrame(type, payload));
+    }
+    wake();
+    return true;
+}
+
+bool Link::sendData(const std::string &transferId, std::string frame, const std::atomic<bool> &stopped)
+{
+    {
+        std::unique_lock lock(m_mutex);
+        while (!stopped && !m_closed && !m_closeRequested && m_data.size() >= maximumQueuedDataFrames) {
+            m_roomForData.wait_for(lock, std::chrono::milliseconds(100));
+        }
+        if (stopped || m_closed || m_closeRequested) {
+            return false;
+        }
+        m_data.push_back({transferId, std::move(frame)});
+    }
+    wake();
+    return true;
+}
+
+void Link::dropData(const std::string &transferId)
+{
+    std::lock_guard lock(m_mutex);
+    std::erase_if(m_data, [&](const DataFrame &frame) { return frame.transferId == transferId; });
+    m_roomForData.notify_all();
+}
+
+void Link::close(const std::string &reason)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closeReason.empty()) {
+            m_closeReason = reason;
+        }
+        m_closeRequested = true;
+    }
+    m_roomForData.notify_all();
+    wake();
+}
+
+void Link::closeAndWait(const std::string &reason)
+{
+    close(reason);
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) {
+        m_thread.join();
+    }
+}
+
+bool Link::takeNextFrame()
+{
+    std::lock_guard lock(m_mutex);
+    m_writing.clear();
+    m_written = 0;
+    if (!m_control.empty()) {
+        m_writing = std::move(m_control.front());
+        m_control.pop_front();
+    } else if (!m_data.empty()) {
+        m_writing = std::move(m_data.front().frame);
+        m_data.pop_front();
+        m_roomForData.notify_all();
+    }
+    return !m_writing.empty();
+}
+
+void Link::dispatch(const std::shared_ptr<Link> &self, wire::Frame &&frame)
+{
+    switch (frame.type) {
+    case wire::FrameType::ping:
+        sendControl(wire::FrameType::pong, {});
+        return;
+    case wire::FrameType::pong:
+        return;
+    default:
+        m_handler.onFrame(self, std::move(frame));
+    }
+}
+
+void Link::run(std::shared_ptr<Link> self)
+{
+    std::string reason;
+    std::string readBuffer(readBufferBytes, '\0');
+    auto lastReceived = Clock::now();
+    auto lastSent = Clock::now();
+    SSL *ssl = m_ssl.get();
+
+    try {
+        while (reason.empty()) {
+            if (m_closeRequested) {
+                std::lock_guard lock(m_mutex);
+                reason = m_closeReason;
+                break;
+            }
+            // Frames read together with the greeting come first.
+            while (auto frame = m_decoder.next()) {
+                dispatch(self, std::move(*frame));
+            }
+            if (m_written == m_writing.size()) {
+                takeNextFrame();
+            }
+
+            const auto now = Clock::now();
+            if (now - lastReceived > idleTimeout()) {
+                reason = "the peer stopped answering";
+                break;
+            }
+            if (now - lastSent > pingInterval() && m_writing.empty()) {
+                m_writing = wire::encodeFrame(wire::FrameType::ping, {});
+                m_written = 0;
+            }
+
+            pollfd descriptors[2] = {
+                {m_socket, short(POLLIN | (m_written < m_writing.size() ? POLLOUT : 0)), 0},
+                {m_wakeDescriptor, POLLIN, 0},
+            };
+            const auto untilPing = std::chrono::duration_cast<std::chrono::milliseconds>(pingInterval()).count();
+            const int timeout = SSL_pending(ssl) > 0 ? 0 : int(std::clamp<long long>(untilPing, 10, 1000));
+            if (::poll(descriptors, 2, timeout) < 0 && errno != EINTR) {
+                reason = "the connection failed";
+                break;
+            }
+            if (descriptors[1].revents & POLLIN) {
+                uint64_t count = 0;
+                [[maybe_unused]] const ssize_t ignored = ::read(m_wakeDescriptor, &count, sizeof count);
+            }
+
+            for (int turn = 0; turn < readsPerTurn && reason.empty(); ++turn) {
+                ERR_clear_error();
+                const int count = SSL_read(ssl, readBuffer.data(), int(readBuffer.size()));
+                if (count > 0) {
+                    lastReceived = Clock::now();
+                    m_decoder.feed(readBuffer.data(), size_t(count));
+                    while (auto frame = m_decoder.next()) {
+                        dispatch(self, std::move(*frame));
+                    }
+                    continue;
+                }
+                const int error = SSL_get_error(ssl, count);
+                if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+                    break;
+                }
+                reason = error == SSL_ERROR_ZERO_RETURN ? "the peer closed the link" : "the connection was lost";
+            }
+
+            while (reason.empty() && m_written < m_writing.size()) {
+                ERR_clear_error();
+                const int count = SSL_write(ssl, m_writing.data() + m_written, int(m_writing.size() - m_written));
+                if (count > 0) {
+                    m_written += size_t(count);
+                    lastSent = Clock::now();
+                    if (m_written == m_writing.size() && !takeNextFrame()) {
+                        break;
+                    }
+                    continue;
+                }
+                const int error = SSL_get_error(ssl, count);
+                if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+                    reason = "the connection was lost";
+                }
+                break;
+            }
+        }
+    } catch (const wire::ProtocolError &error) {
+        reason = std::string("the peer sent a malformed frame: ") + error.what();
+    } catch (const std::exception &error) {
+        reason = error.what();
+    }
+
+    SSL_shutdown(ssl);
+    ::shutdown(m_socket, SHUT_RDWR);
+    {
+        std::lock_guard lock(m_mutex);
+        m_closed = true;
+        m_control.clear();
+        m_data.clear();
+    }
+    m_roomForData.notify_all();
+    m_handler.onLinkClosed(self, reason);
+}
+
+} // namespace tavrine::core

@@ -1,0 +1,725 @@
+#include "Session.h"
+
+#include "FileNames.h"
+#include "Identity.h"
+#include "InboxManifest.h"
+
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tavrine::core {
+
+namespace {
+
+constexpr auto progressInterval = std::chrono::milliseconds(100);
+constexpr size_t maximumTransferIdBytes = 256;
+constexpr size_t hashBufferBytes = 1024 * 1024;
+
+struct DigestDeleter
+{
+    void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
+};
+using DigestPointer = std::unique_ptr<EVP_MD_CTX, DigestDeleter>;
+
+DigestPointer newDigest()
+{
+    DigestPointer digest(EVP_MD_CTX_new());
+    if (!digest || EVP_DigestInit_ex(digest.get(), EVP_sha256(), nullptr) != 1) {
+        throw std::runtime_error("SHA-256 is not available");
+    }
+    return digest;
+}
+
+std::string finishDigest(EVP_MD_CTX *digest)
+{
+    unsigned char bytes[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(digest, bytes, &length);
+    return std::string(reinterpret_cast<const char *>(bytes), length);
+}
+
+// Hashes the first `count` bytes of a file; false when they cannot all be read or `stopped` became true.
+bool hashPrefix(int descriptor, uint64_t count, EVP_MD_CTX *digest, const std::atomic<bool> *stopped)
+{
+    std::string buffer(hashBufferBytes, '\0');
+    uint64_t position = 0;
+    while (position < count) {
+        if (stopped && *stopped) {
+            return false;
+        }
+        const ssize_t read = ::pread(descriptor, buffer.data(),
+                                     size_t(std::min<uint64_t>(buffer.size(), count - position)), off_t(position));
+        if (read < 0 && errno == EINTR) {
+            continue;
+        }
+        if (read <= 0) {
+            return false;
+        }
+        EVP_DigestUpdate(digest, buffer.data(), size_t(read));
+        position += uint64_t(read);
+    }
+    return true;
+}
+
+bool writeFully(int descriptor, const char *bytes, size_t count)
+{
+    while (count > 0) {
+        const ssize_t written = ::write(descriptor, bytes, count);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes += written;
+        count -= size_t(written);
+    }
+    return true;
+}
+
+std::string idPayload(const std::string &transferId)
+{
+    return wire::FieldWriter().text(transferId).take();
+}
+
+} // namespace
+
+struct Session::Outgoing
+{
+    std::string id;
+    std::string fileName;
+    int descriptor = -1;
+    uint64_t size = 0;
+    std::shared_ptr<Link> link;
+    std::atomic<bool> stopped = false;
+    bool accepted = false;
+    uint64_t sent = 0;
+    Clock::time_point lastProgress{};
+
+    ~Outgoing()
+    {
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
+    }
+};
+
+struct Session::Incoming
+{
+    std::string id;
+    std::string fileName;
+    std::string partialPath;
+    int descriptor = -1;
+    uint64_t size = 0;
+    uint64_t received = 0;
+    DigestPointer digest;
+    Clock::time_point lastProgress{};
+
+    ~Incoming()
+    {
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
+    }
+};
+
+Session::Session(const std::string &inboxDirectory)
+    : m_inboxDirectory(inboxDirectory), m_manifest(std::make_unique<InboxManifest>(inboxDirectory))
+{}
+
+Session::~Session()
+{
+    std::unique_lock lock(m_mutex);
+    for (auto &[id, transfer] : m_outgoing) {
+        transfer->stopped = true;
+    }
+    m_sendersDone.wait(lock, [this] { return m_runningSenders == 0; });
+}
+
+void Session::pushEvent(Event event)
+{
+    std::lock_guard lock(m_mutex);
+    m_events.push_back(std::move(event));
+}
+
+std::optional<Event> Session::pollEvent()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_events.empty()) {
+        return std::nullopt;
+    }
+    Event event = std::move(m_events.front());
+    m_events.pop_front();
+    return event;
+}
+
+void Session::attachLink(const std::shared_ptr<Link> &link)
+{
+    std::lock_guard lock(m_mutex);
+    m_link = link;
+}
+
+bool Session::detachLink(const std::shared_ptr<Link> &link)
+{
+    std::lock_guard lock(m_mutex);
+    if (!link || m_link != link) {
+        return false;
+    }
+    m_link.reset();
+    for (auto &[id, transfer] : m_outgoing) {
+        transfer->stopped = true;
+        m_events.push_back({EventKind::waitingForConnection,
+                            Direction::sending,
+                            id,
+                            transfer->fileName,
+                            transfer->sent,
+                            transfer->size,
+                            {},
+                            {},
+                            "the connection was lost"});
+    }
+    m_outgoing.clear();
+    for (auto &[id, transfer] : m_incoming) {
+        m_events.push_back({EventKind::waitingForConnection,
+                            Direction::receiving,
+                            id,
+                            transfer->fileName,
+                            transfer->received,
+                            transfer->size,
+                            {},
+                            {},
+                            "the connection was lost"});
+    }
+    m_incoming.clear();
+    m_openRequests.clear();
+    m_requests.clear();
+    m_sentRequests.clear();
+    return true;
+}
+
+std::shared_ptr<Link> Session::link() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_link;
+}
+
+std::string Session::partialPath(const std::string &transferId) const
+{
+    return m_inboxDirectory + "/.tavrine-incoming-" + hexText(sha256(transferId).substr(0, 16)) + ".part";
+}
+
+void Session::sendFile(int descriptor, const std::string &fileName, uint64_t size, const std::string &transferId)
+{
+    auto transfer = std::make_shared<Outgoing>();
+    transfer->descriptor = descriptor;
+    std::lock_guard lock(m_mutex);
+    if (transferId.empty() || transferId.size() > maximumTransferIdBytes) {
+        throw CoreError(CoreError::Kind::InvalidTransferId);
+    }
+    if (!m_link) {
+        throw CoreError(CoreError::Kind::NotConnected);
+    }
+    if (m_outgoing.count(transferId) || m_incoming.count(transferId)) {
+        throw CoreError(CoreError::Kind::InvalidTransferId);
+    }
+    transfer->id = transferId;
+    transfer->fileName = fileName.empty() ? "file" : fileName;
+    transfer->size = size;
+    transfer->link = m_link;
+    m_outgoing[transferId] = transfer;
+    m_events.push_back({EventKind::queued, Direction::sending, transferId, transfer->fileName, 0, size, {}, {}, {}});
+    m_link->sendControl(wire::FrameType::offer,
+                        wire::FieldWriter().text(transferId).text(transfer->fileName).u64(size).take());
+}
+
+void Session::emitProgress(Outgoing &transfer, uint64_t transferred, bool force)
+{
+    std::lock_guard lock(m_mutex);
+    transfer.sent = transferred;
+    const auto now = Clock::now();
+    const auto found = m_outgoing.find(transfer.id);
+    if (transfer.stopped || found == m_outgoing.end() || found->second.get() != &transfer) {
+        return;
+    }
+    if (force || now - transfer.lastProgress >= progressInterval) {
+        transfer.lastProgress = now;
+        m_events.push_back({EventKind::sending,
+                            Direction::sending,
+                            transfer.id,
+                            transfer.fileName,
+                            transferred,
+                            transfer.size,
+                            {},
+                            {},
+                            {}});
+    }
+}
+
+void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
+{
+    const auto finish = [this] {
+        std::lock_guard lock(m_mutex);
+        --m_runningSenders;
+        m_sendersDone.notify_all();
+    };
+    try {
+        DigestPointer digest = newDigest();
+        if (!hashPrefix(transfer->descriptor, offset, digest.get(), &transfer->stopped)) {
+            if (!transfer->stopped) {
+                transfer->link->sendControl(wire::FrameType::cancel, idPayload(transfer->id));
+                closeOutgoing(transfer->id, EventKind::failed, "the file could not be read");
+            }
+            finish();
+            return;
+        }
+        emitProgress(*transfer, offset, true);
+        uint64_t position = offset;
+        const std::string header = wire::FieldWriter().text(transfer->id).take();
+        while (position < transfer->size) {
+            const size_t count = size_t(std::min<uint64_t>(wire::chunkBytes, transfer->size - position));
+            std::string frame = wire::encodeFrame(wire::FrameType::data, std::string(header.size() + count, '\0'));
+            char *chunk = frame.data() + wire::frameHeaderBytes + header.size();
+            std::memcpy(frame.data() + wire::frameHeaderBytes, header.data(), header.size());
+            ssize_t read = -1;
+            do {
+                read = ::pread(transfer->descriptor, chunk, count, off_t(position));
+            } while (read < 0 && errno == EINTR);
+            if (read != ssize_t(count)) {
+                // Shorter than announced: the file changed (or vanished) while it was being sent.
+                if (!transfer->stopped) {
+                    transfer->link->sendControl(wire::FrameType::cancel, idPayload(transfer->id));
+                    closeOutgoing(transfer->id, EventKind::failed, "the file changed while it was being sent");
+                }
+                finish();
+                return;
+            }
+            EVP_DigestUpdate(digest.get(), chunk, count);
+            if (!transfer->link->sendData(transfer->id, std::move(frame), transfer->stopped)) {
+                finish();
+                return;
+            }
+            position += count;
+            emitProgress(*transfer, position, position == transfer->size);
+        }
+        if (transfer->size == 0) {
+            emitProgress(*transfer, 0, true);
+        }
+        std::string end = wire::encodeFrame(
+            wire::FrameType::end, wire::FieldWriter().text(transfer->id).raw(finishDigest(digest.get())).take());
+        // The end travels behind the data, in the same queue, so it can never overtake it.
+        transfer->link->sendData(transfer->id, std::move(end), transfer->stopped);
+    } catch (const std::exception &error) {
+        closeOutgoing(transfer->id, EventKind::failed, error.what());
+    }
+    finish();
+}
+
+void Session::closeOutgoing(const std::string &transferId, EventKind kind, const std::string &message)
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_outgoing.find(transferId);
+    if (found == m_outgoing.end()) {
+        return;
+    }
+    const std::shared_ptr<Outgoing> transfer = found->second;
+    transfer->stopped = true;
+    transfer->link->dropData(transferId);
+    m_outgoing.erase(found);
+    const uint64_t transferred = kind == EventKind::completed ? transfer->size : transfer->sent;
+    m_events.push_back(
+        {kind, Direction::sending, transferId, transfer->fileName, transferred, transfer->size, {}, {}, message});
+}
+
+void Session::closeIncoming(const std::string &transferId, EventKind kind, const std::string &message,
+                            bool removePartial)
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_incoming.find(transferId);
+    if (found == m_incoming.end()) {
+        return;
+    }
+    if (removePartial) {
+        ::unlink(found->second->partialPath.c_str());
+    }
+    m_events.push_back({kind,
+                        Direction::receiving,
+                        transferId,
+                        found->second->fileName,
+                        found->second->received,
+                        found->second->size,
+                        {},
+                        {},
+                        message});
+    m_incoming.erase(found);
+}
+
+bool Session::pauseTransfer(const std::string &transferId)
+{
+    std::shared_ptr<Link> link = this->link();
+    bool known = false;
+    {
+        std::lock_guard lock(m_mutex);
+        known = m_outgoing.count(transferId) || m_incoming.count(transferId);
+    }
+    if (!known) {
+        return false;
+    }
+    if (link) {
+        link->sendControl(wire::FrameType::pause, idPayload(transferId));
+    }
+    closeOutgoing(transferId, EventKind::paused, {});
+    closeIncoming(transferId, EventKind::paused, {}, false);
+    return true;
+}
+
+bool Session::cancelTransfer(const std::string &transferId)
+{
+    std::shared_ptr<Link> link = this->link();
+    bool known = false;
+    {
+        std::lock_guard lock(m_mutex);
+        known = m_outgoing.count(transferId) || m_incoming.count(transferId);
+    }
+    // Also for a transfer paused earlier: the peer drops what it kept, and so do we.
+    if (link) {
+        link->sendControl(wire::FrameType::cancel, idPayload(transferId));
+    }
+    closeOutgoing(transferId, EventKind::cancelled, {});
+    closeIncoming(transferId, EventKind::cancelled, {}, true);
+    const bool removedPartial = ::unlink(partialPath(transferId).c_str()) == 0;
+    return known || removedPartial || link != nullptr;
+}
+
+bool Session::acknowledgeReceivedTransfer(const std::string &transferId)
+{
+    std::lock_guard lock(m_mutex);
+    return m_manifest->acknowledge(transferId);
+}
+
+std::string Session::requestManagement(const std::string &action, const std::string &payload)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_link) {
+        throw CoreError(CoreError::Kind::NotConnected);
+    }
+    if (action.empty() || action.size() > wire::maximumTextBytes) {
+        throw CoreError(CoreError::Kind::InvalidManagementRequest, "the action name is empty or too long");
+    }
+    if (payload.size() > wire::maximumPayloadBytes - wire::maximumTextBytes) {
+        throw CoreError(CoreError::Kind::InvalidManagementRequest, "the payload is too large");
+    }
+    std::string requestId = randomUuid();
+    m_sentRequests[requestId] = action;
+    m_link->sendControl(wire::FrameType::managementRequest,
+                        wire::FieldWriter().text(requestId).text(action).text(payload).take());
+    return requestId;
+}
+
+std::optional<ManagementResponse> Session::pollManagementResponse()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_responses.empty()) {
+        return std::nullopt;
+    }
+    ManagementResponse response = std::move(m_responses.front());
+    m_responses.pop_front();
+    return response;
+}
+
+std::optional<ManagementRequest> Session::pollManagementRequest()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_requests.empty()) {
+        return std::nullopt;
+    }
+    ManagementRequest request = std::move(m_requests.front());
+    m_requests.pop_front();
+    return request;
+}
+
+bool Session::respondManagement(const std::string &requestId, bool success, const std::string &payload,
+                                const std::string &message)
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_openRequests.find(requestId);
+    if (!m_link || found == m_openRequests.end()) {
+        return false;
+    }
+    const std::string action = found->second;
+    m_openRequests.erase(found);
+    if (payload.size() + message.size() > wire::maximumPayloadBytes - 2 * wire::maximumTextBytes) {
+        m_link->sendControl(
+            wire::FrameType::managementResponse,
+            wire::FieldWriter().text(requestId).text(action).u8(0).text({}).text("the answer is too large").take());
+        return true;
+    }
+    m_link->sendControl(
+        wire::FrameType::managementResponse,
+        wire::FieldWriter().text(requestId).text(action).u8(success ? 1 : 0).text(payload).text(message).take());
+    return true;
+}
+
+void Session::handleOffer(const std::shared_ptr<Link> &link, wire::FieldReader &reader)
+{
+    const std::string transferId = reader.text(maximumTransferIdBytes);
+    const std::string fileName = sanitizedFileName(reader.text());
+    const uint64_t size = reader.u64();
+    reader.finish();
+    if (transferId.empty()) {
+        throw wire::ProtocolError("a transfer without an id");
+    }
+
+    auto transfer = std::make_unique<Incoming>();
+    transfer->id = transferId;
+    transfer->fileName = fileName;
+    transfer->size = size;
+    transfer->partialPath = partialPath(transferId);
+    transfer->digest = newDigest();
+
+    const auto refuse = [&](const std::string &message) {
+        link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transferId).u8(0).text(message).take());
+        std::lock_guard lock(m_mutex);
+        m_events.push_back({EventKind::failed, Direction::receiving, transferId, fileName, 0, size, {}, {}, message});
+    };
+
+    transfer->descriptor = ::open(transfer->partialPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    struct stat status
+    {
+    };
+    if (transfer->descriptor < 0 || ::fstat(transfer->descriptor, &status) != 0) {
+        refuse(std::string("the inbox cannot be written: ") + std::strerror(errno));
+        return;
+    }
+    uint64_t offset = uint64_t(status.st_size);
+    // What is already here is kept only when it can be the start of this file.
+    if (offset > size || !hashPrefix(transfer->descriptor, offset, transfer->digest.get(), nullptr)) {
+        if (::ftruncate(transfer->descriptor, 0) != 0) {
+            refuse(std::string("the inbox cannot be written: ") + std::strerror(errno));
+            return;
+        }
+        offset = 0;
+        transfer->digest = newDigest();
+    }
+    ::lseek(transfer->descriptor, off_t(offset), SEEK_SET);
+    transfer->received = offset;
+    {
+        std::lock_guard lock(m_mutex);
+        transfer->lastProgress = Clock::now();
+        m_events.push_back(
+            {EventKind::receiving, Direction::receiving, transferId, fileName, offset, size, {}, {}, {}});
+        m_incoming[transferId] = std::move(transfer);
+    }
+    link->sendControl(wire::FrameType::accept, wire::FieldWriter().text(transferId).u64(offset).take());
+}
+
+void Session::handleData(wire::FieldReader &reader)
+{
+    const std::string transferId = reader.text(maximumTransferIdBytes);
+    const std::string_view bytes = reader.rest();
+    std::lock_guard lock(m_mutex);
+    const auto found = m_incoming.find(transferId);
+    if (found == m_incoming.end()) {
+        // Data of a transfer paused or cancelled a moment ago.
+        return;
+    }
+    Incoming &transfer = *found->second;
+    std::string failure;
+    if (bytes.size() > transfer.size - transfer.received) {
+        failure = "more data arrived than the file holds";
+    } else if (!writeFully(transfer.descriptor, bytes.data(), bytes.size())) {
+        failure = std::string("the file could not be written: ") + std::strerror(errno);
+    }
+    if (!failure.empty()) {
+        if (m_link) {
+            m_link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transferId).u8(0).text(failure).take());
+        }
+        ::unlink(transfer.partialPath.c_str());
+        m_events.push_back({EventKind::failed,
+                            Direction::receiving,
+                            transferId,
+                            transfer.fileName,
+                            transfer.received,
+                            transfer.size,
+                            {},
+                            {},
+                            failure});
+        m_incoming.erase(found);
+        return;
+    }
+    EVP_DigestUpdate(transfer.digest.get(), bytes.data(), bytes.size());
+    transfer.received += bytes.size();
+    const auto now = Clock::now();
+    if (now - transfer.lastProgress >= progressInterval) {
+        transfer.lastProgress = now;
+        m_events.push_back({EventKind::receiving,
+                            Direction::receiving,
+                            transferId,
+                            transfer.fileName,
+                            transfer.received,
+                            transfer.size,
+                            {},
+                            {},
+                            {}});
+    }
+}
+
+void Session::handleEnd(const std::shared_ptr<Link> &link, wire::FieldReader &reader)
+{
+    const std::string transferId = reader.text(maximumTransferIdBytes);
+    const std::string expectedDigest(reader.rest());
+    std::lock_guard lock(m_mutex);
+    const auto found = m_incoming.find(transferId);
+    if (found == m_incoming.end()) {
+        return;
+    }
+    Incoming &transfer = *found->second;
+    std::string failure;
+    std::optional<std::string> placedName;
+    if (transfer.received != transfer.size) {
+        failure = "the file ended early";
+    } else if (!constantTimeEquals(finishDigest(transfer.digest.get()), expectedDigest)) {
+        failure = "the file arrived damaged";
+    } else {
+        ::close(transfer.descriptor);
+        transfer.descriptor = -1;
+        placedName = placeWithoutOverwriting(transfer.partialPath, m_inboxDirectory, transfer.fileName);
+        if (!placedName) {
+            failure = std::string("the file could not be placed in the inbox: ") + std::strerror(errno);
+        }
+    }
+    if (!failure.empty()) {
+        ::unlink(transfer.partialPath.c_str());
+        link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transferId).u8(0).text(failure).take());
+        m_events.push_back({EventKind::failed,
+                            Direction::receiving,
+                            transferId,
+                            transfer.fileName,
+                            transfer.received,
+                            transfer.size,
+                            {},
+                            {},
+                            failure});
+    } else {
+        m_manifest->recordReceived(transferId, *placedName);
+        link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transferId).u8(1).text({}).take());
+        m_events.push_back({EventKind::completed,
+                            Direction::receiving,
+                            transferId,
+                            *placedName,
+                            transfer.size,
+                            transfer.size,
+                            {},
+                            {},
+                            {}});
+    }
+    m_incoming.erase(found);
+}
+
+bool Session::handleFrame(const std::shared_ptr<Link> &link, wire::Frame &frame)
+{
+    using wire::FrameType;
+    switch (frame.type) {
+    case FrameType::offer:
+    case FrameType::accept:
+    case FrameType::data:
+    case FrameType::end:
+    case FrameType::done:
+    case FrameType::pause:
+    case FrameType::cancel:
+    case FrameType::managementRequest:
+    case FrameType::managementResponse:
+        break;
+    default:
+        return false;
+    }
+    if (this->link() != link) {
+        return true;
+    }
+    wire::FieldReader reader(frame.payload);
+    switch (frame.type) {
+    case FrameType::offer:
+        handleOffer(link, reader);
+        break;
+    case FrameType::accept: {
+        const std::string transferId = reader.text(maximumTransferIdBytes);
+        const uint64_t offset = reader.u64();
+        reader.finish();
+        std::lock_guard lock(m_mutex);
+        const auto found = m_outgoing.find(transferId);
+        if (found != m_outgoing.end() && !found->second->accepted) {
+            found->second->accepted = true;
+            ++m_runningSenders;
+            std::thread(&Session::runSender, this, found->second, std::min(offset, found->second->size)).detach();
+        }
+        break;
+    }
+    case FrameType::data:
+        handleData(reader);
+        break;
+    case FrameType::end:
+        handleEnd(link, reader);
+        break;
+    case FrameType::done: {
+        const std::string transferId = reader.text(maximumTransferIdBytes);
+        const bool success = reader.u8() != 0;
+        const std::string message = reader.text();
+        reader.finish();
+        closeOutgoing(transferId, success ? EventKind::completed : EventKind::failed, message);
+        break;
+    }
+    case FrameType::pause:
+    case FrameType::cancel: {
+        const std::string transferId = reader.text(maximumTransferIdBytes);
+        reader.finish();
+        const bool cancel = frame.type == FrameType::cancel;
+        closeOutgoing(transferId, cancel ? EventKind::cancelled : EventKind::paused, {});
+        closeIncoming(transferId, cancel ? EventKind::cancelled : EventKind::paused, {}, cancel);
+        if (cancel) {
+            ::unlink(partialPath(transferId).c_str());
+        }
+        break;
+    }
+    case FrameType::managementRequest: {
+        ManagementRequest request;
+        request.requestId = reader.text();
+        request.action = reader.text();
+        request.payload = reader.text(wire::maximumPayloadBytes);
+        reader.finish();
+        std::lock_guard lock(m_mutex);
+        m_openRequests[request.requestId] = request.action;
+        m_requests.push_back(std::move(request));
+        break;
+    }
+    case FrameType::managementResponse: {
+        ManagementResponse response;
+        response.requestId = reader.text();
+        response.action = reader.text();
+        response.success = reader.u8() != 0;
+        response.payload = reader.text(wire::maximumPayloadBytes);
+        response.message = reader.text();
+        reader.finish();
+        std::lock_guard lock(m_mutex);
+        // Only answers to requests of this link count; the asking side's own record names the action.
+        const auto sent = m_sentRequests.find(response.requestId);
+        if (sent == m_sentRequests.end()) {
+            break;
+        }
+        response.action = sent->second;
+        m_sentRequests.erase(sent);
+        m_responses.push_back(std::move(response));
+        break;
+    }
+    default:
+        break;
+    }
+    return true;
+}
+
+} // namespace tavrine::core

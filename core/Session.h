@@ -1,0 +1,84 @@
+#pragma once
+
+#include "CoreTypes.h"
+#include "Link.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace tavrine::core {
+
+class InboxManifest;
+
+// What both ends of a paired link share: the event queue, file transfers both ways and the management
+// channel. The host or client attaches the link once the peer is trusted and detaches it when it ends.
+class Session
+{
+public:
+    explicit Session(const std::string &inboxDirectory);
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    void pushEvent(Event event);
+    std::optional<Event> pollEvent();
+
+    void attachLink(const std::shared_ptr<Link> &link);
+    // Ends the transfers of `link` as waiting for the connection; false when it was not the attached link.
+    bool detachLink(const std::shared_ptr<Link> &link);
+    std::shared_ptr<Link> link() const;
+    bool isConnected() const { return link() != nullptr; }
+
+    // Takes over `descriptor` (closed on every path). Throws CoreError.
+    void sendFile(int descriptor, const std::string &fileName, uint64_t size, const std::string &transferId);
+    bool pauseTransfer(const std::string &transferId);
+    bool cancelTransfer(const std::string &transferId);
+    bool acknowledgeReceivedTransfer(const std::string &transferId);
+
+    std::string requestManagement(const std::string &action, const std::string &payload);
+    std::optional<ManagementResponse> pollManagementResponse();
+    std::optional<ManagementRequest> pollManagementRequest();
+    bool respondManagement(const std::string &requestId, bool success, const std::string &payload,
+                           const std::string &message);
+
+    // Handles a transfer or management frame of the attached link; false for frames of other kinds.
+    bool handleFrame(const std::shared_ptr<Link> &link, wire::Frame &frame);
+
+private:
+    struct Outgoing;
+    struct Incoming;
+
+    void runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset);
+    void emitProgress(Outgoing &transfer, uint64_t transferred, bool force);
+    void closeOutgoing(const std::string &transferId, EventKind kind, const std::string &message);
+    void closeIncoming(const std::string &transferId, EventKind kind, const std::string &message, bool removePartial);
+    void handleOffer(const std::shared_ptr<Link> &link, wire::FieldReader &reader);
+    void handleData(wire::FieldReader &reader);
+    void handleEnd(const std::shared_ptr<Link> &link, wire::FieldReader &reader);
+    std::string partialPath(const std::string &transferId) const;
+
+    const std::string m_inboxDirectory;
+    std::unique_ptr<InboxManifest> m_manifest;
+
+    mutable std::mutex m_mutex;
+    std::shared_ptr<Link> m_link;
+    std::deque<Event> m_events;
+    std::deque<ManagementResponse> m_responses;
+    std::deque<ManagementRequest> m_requests;
+    std::map<std::string, std::string> m_openRequests; // request id → action, on the answering side
+    std::map<std::string, std::string> m_sentRequests; // request id → action, on the asking side
+    std::map<std::string, std::shared_ptr<Outgoing>> m_outgoing;
+    std::map<std::string, std::unique_ptr<Incoming>> m_incoming;
+
+    // Sender threads run detached; the session waits for them before it goes away.
+    std::condition_variable m_sendersDone;
+    int m_runningSenders = 0;
+};
+
+} // namespace tavrine::core

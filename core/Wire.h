@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The frames that travel inside the TLS stream: a type byte, a 32-bit big-endian payload length and the
+// payload. Fields inside a payload are big-endian numbers and length-prefixed byte strings.
+namespace tavrine::core::wire {
+
+enum class FrameType : uint8_t
+{
+    hello = 1,     // phone → host: mode, token or secret, phone name, phone id
+    helloAccepted, // host → phone: outcome, host name, host id
+    confirm,       // phone → host: the user confirmed the pairing
+    paired,        // host → phone: the secret for later reconnections
+    refused,       // host → phone: why the link is refused
+    ping,
+    pong,
+    offer = 16,             // transfer id, file name, size
+    accept,                 // transfer id, offset the receiver already holds
+    data,                   // transfer id, bytes
+    end,                    // transfer id, SHA-256 of the whole file
+    done,                   // transfer id, success, message
+    pause,                  // transfer id
+    cancel,                 // transfer id
+    managementRequest = 32, // request id, action, payload
+    managementResponse,     // request id, action, success, payload, message
+};
+
+enum class HelloMode : uint8_t
+{
+    pair = 1,
+    reconnect = 2
+};
+enum class HelloOutcome : uint8_t
+{
+    awaitingConfirmation = 1,
+    trusted = 2
+};
+
+inline constexpr uint32_t maximumPayloadBytes = 4u * 1024 * 1024;
+inline constexpr size_t chunkBytes = 256 * 1024;
+inline constexpr size_t maximumTextBytes = 64 * 1024;
+inline constexpr size_t frameHeaderBytes = 5;
+
+struct Frame
+{
+    FrameType type = FrameType::ping;
+    std::string payload;
+};
+
+// Malformed input from the peer.
+class ProtocolError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+bool isKnownFrameType(uint8_t type);
+
+// The header and payload of a frame, ready to be written.
+std::string encodeFrame(FrameType type, std::string_view payload);
+
+// Splits a byte stream into frames. Throws ProtocolError on an unknown type or an oversized length,
+// before reading any of that frame's payload.
+class FrameDecoder
+{
+public:
+    void feed(const char *bytes, size_t count);
+    std::optional<Frame> next();
+    size_t bufferedBytes() const { return m_buffer.size() - m_offset; }
+
+private:
+    std::string m_buffer;
+    size_t m_offset = 0;
+};
+
+class FieldWriter
+{
+public:
+    FieldWriter &u8(uint8_t value);
+    FieldWriter &u32(uint32_t value);
+    FieldWriter &u64(uint64_t value);
+    FieldWriter &text(std::string_view value);
+    FieldWriter &raw(std::string_view value);
+    std::string take() { return std::move(m_bytes); }
+
+private:
+    std::string m_bytes;
+};
+
+// Reads the fields of one payload; throws ProtocolError when a field runs past the end, a text is longer
+// than `maximumTextBytes`, or bytes are left over at finish().
+class FieldReader
+{
+public:
+    explicit FieldReader(std::string_view payload) : m_payload(payload) {}
+    uint8_t u8();
+    uint32_t u32();
+    uint64_t u64();
+    std::string text(size_t maximumBytes = maximumTextBytes);
+    std::string_view rest();
+    void finish() const;
+
+private:
+    std::string_view take(size_t count);
+    std::string_view m_payload;
+    size_t m_offset = 0;
+};
+
+} // namespace tavrine::core::wire
