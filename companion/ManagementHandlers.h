@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonObject>
+#include <QString>
+
+#include <functional>
+
+// The phone's answer to one management action.
+struct ManagementAnswer
+{
+    bool success = false;
+    QString payload; // JSON text
+    QString message;
+
+    bool operator==(const ManagementAnswer &) const = default;
+
+    static ManagementAnswer succeeded(const QJsonObject &payload);
+    static ManagementAnswer failed(const QString &message);
+};
+
+// The table of management actions that the phone answers, by action name.
+class ManagementHandlers
+{
+public:
+    using Handler = std::function<ManagementAnswer(const QJsonObject &payload)>;
+
+    // Replaces an earlier handler of the same action.
+    void add(const QString &action, Handler handler);
+
+    // Answers one request: an unknown action, a payload that is not a JSON object and a handler that
+    // throws all give a failed answer.
+    ManagementAnswer answer(const QString &action, const QString &payload) const;
+
+private:
+    QHash<QString, Handler> m_handlers;
+};

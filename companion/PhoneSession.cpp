@@ -1,0 +1,270 @@
+#include "PhoneSession.h"
+
+#include "PhoneCommand.h"
+#include "PhoneOutput.h"
+#include "StorageLayout.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <exception>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto pollInterval = 50ms;
+
+// Runs a core call that may fail and reports a failure on standard error; true when it succeeded.
+template <typename Call> bool reportingFailure(const QString &action, Call &&call)
+{
+    try {
+        std::forward<Call>(call)();
+        return true;
+    } catch (const TavrineCoreError &error) {
+        PhoneOutput::writeError(QStringLiteral("%1: %2").arg(action, error.errorDescription()));
+    } catch (const std::exception &error) {
+        PhoneOutput::writeError(QStringLiteral("%1: %2").arg(action, QString::fromUtf8(error.what())));
+    }
+    return false;
+}
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int descriptor) : m_descriptor(descriptor) {}
+    ~FileDescriptor()
+    {
+        if (m_descriptor >= 0) {
+            ::close(m_descriptor);
+        }
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+
+    int get() const { return m_descriptor; }
+
+private:
+    int m_descriptor;
+};
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+} // namespace
+
+PhoneSession::PhoneSession(std::unique_ptr<TransferClientProtocol> client, const PhoneOptions &options,
+                           ManagementHandlers handlers, std::optional<PhoneState> storedState, QObject *parent)
+    : QObject(parent), m_client(std::move(client)), m_options(options), m_handlers(std::move(handlers)),
+      m_state(std::move(storedState)),
+      m_delivery(StorageLayout::inboxPath(options.storageDirectory), options.storageDirectory)
+{
+    m_pollTimer.setInterval(pollInterval);
+    connect(&m_pollTimer, &QTimer::timeout, this, &PhoneSession::poll);
+}
+
+PhoneSession::~PhoneSession() = default;
+
+void PhoneSession::start(int inputFileDescriptor)
+{
+    m_input = std::make_unique<InputLineReader>(inputFileDescriptor);
+    connect(m_input.get(), &InputLineReader::lineRead, this, &PhoneSession::handleLine);
+    connect(m_input.get(), &InputLineReader::endOfInput, this, [this] { finish(0); });
+    m_input->start();
+    m_pollTimer.start();
+}
+
+void PhoneSession::poll()
+{
+    while (!m_finished) {
+        const std::optional<TransferEvent> event = m_client->pollEvent();
+        if (!event) {
+            break;
+        }
+        handleEvent(*event);
+    }
+    while (!m_finished) {
+        const std::optional<ManagementRequest> request = m_client->pollManagementRequest();
+        if (!request) {
+            break;
+        }
+        handleRequest(*request);
+    }
+}
+
+void PhoneSession::handleEvent(const TransferEvent &event)
+{
+    QJsonObject line = PhoneOutput::eventLine(event);
+    switch (event.kind) {
+    case TransferEventKind::awaitingConfirmation:
+        PhoneOutput::writeLine(line);
+        if (m_options.confirmAutomatically) {
+            confirmPairing();
+        }
+        return;
+    case TransferEventKind::paired:
+        // Stored before the line is written, so that a reader of the line finds the state file.
+        if (!storePairing(event)) {
+            PhoneOutput::writeLine(line);
+            finish(1);
+            return;
+        }
+        break;
+    case TransferEventKind::completed:
+        if (event.direction == TransferDirection::receiving) {
+            deliverReceivedFile(event, line);
+        }
+        break;
+    default:
+        break;
+    }
+    PhoneOutput::writeLine(line);
+}
+
+void PhoneSession::handleRequest(const ManagementRequest &request)
+{
+    const ManagementAnswer answer = m_handlers.answer(request.action, request.payload);
+    if (!m_client->respondManagement(request.requestId, answer.success, answer.payload, answer.message)) {
+        PhoneOutput::writeError(
+            QStringLiteral("The answer to request %1 (%2) could not be sent").arg(request.requestId, request.action));
+    }
+    PhoneOutput::writeLine(PhoneOutput::requestLine(request, answer));
+}
+
+bool PhoneSession::storePairing(const TransferEvent &event)
+{
+    const std::optional<QString> material = m_client->trustedConnectionMaterial();
+    if (!material || material->isEmpty()) {
+        if (m_state) {
+            return true;
+        }
+        PhoneOutput::writeError(QStringLiteral("The pairing completed without connection material to store"));
+        return false;
+    }
+    const QString peerName = event.peerName.isEmpty() && m_state ? m_state->peerName : event.peerName;
+    const PhoneState state{*material, peerName};
+    if (m_state == state) {
+        return true;
+    }
+    QString error;
+    if (!state.save(m_options.storageDirectory, &error)) {
+        PhoneOutput::writeError(error);
+        return false;
+    }
+    m_state = state;
+    return true;
+}
+
+void PhoneSession::deliverReceivedFile(const TransferEvent &event, QJsonObject &line)
+{
+    QString error;
+    const std::optional<QString> storedName = m_delivery.deliver(event.fileName, &error);
+    if (!storedName) {
+        PhoneOutput::writeError(error);
+        return;
+    }
+    line.insert(QStringLiteral("storedName"), *storedName);
+
+    bool known = false;
+    const bool called =
+        reportingFailure(QStringLiteral("Could not acknowledge the received transfer %1").arg(event.transferId),
+                         [&] { known = m_client->acknowledgeReceivedTransfer(event.transferId); });
+    if (called && !known) {
+        PhoneOutput::writeError(
+            QStringLiteral("The core library does not know the received transfer %1").arg(event.transferId));
+    }
+}
+
+void PhoneSession::sendFile(const QString &path, const QString &transferId)
+{
+    const QString filePath =
+        QDir::isAbsolutePath(path) ? QDir::cleanPath(path) : QDir(m_options.storageDirectory).filePath(path);
+    const QString shownPath = QDir::toNativeSeparators(filePath);
+    // Without O_NONBLOCK, opening a named pipe would wait for a writer and stall the phone.
+    const FileDescriptor file(::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0) {
+        PhoneOutput::writeError(QStringLiteral("Cannot open %1: %2").arg(shownPath, systemError()));
+        return;
+    }
+    struct stat status = {};
+    if (::fstat(file.get(), &status) != 0) {
+        PhoneOutput::writeError(QStringLiteral("Cannot read %1: %2").arg(shownPath, systemError()));
+        return;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        PhoneOutput::writeError(QStringLiteral("%1 is not a regular file").arg(shownPath));
+        return;
+    }
+    ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
+
+    const QString id = transferId.isEmpty() ? QUuid::createUuid().toString(QUuid::WithoutBraces) : transferId;
+    // The library duplicates the descriptor; ours is closed when `file` goes away.
+    reportingFailure(QStringLiteral("Could not send %1").arg(shownPath), [&] {
+        m_client->sendFileDescriptorWithId(file.get(), QFileInfo(filePath).fileName(),
+                                           static_cast<uint64_t>(status.st_size), id);
+    });
+}
+
+void PhoneSession::confirmPairing()
+{
+    reportingFailure(QStringLiteral("Could not confirm the pairing"), [this] { m_client->confirmPairing(); });
+}
+
+void PhoneSession::handleLine(const QString &line)
+{
+    if (m_finished || line.trimmed().isEmpty()) {
+        return;
+    }
+    QString error;
+    const std::optional<PhoneCommand> command = PhoneCommand::parse(line, &error);
+    if (!command) {
+        PhoneOutput::writeError(error);
+        return;
+    }
+    switch (command->kind) {
+    case PhoneCommand::Kind::send:
+        sendFile(command->path, command->transferId);
+        break;
+    case PhoneCommand::Kind::pause:
+        if (!m_client->pauseTransfer(command->transferId)) {
+            PhoneOutput::writeError(QStringLiteral("No transfer %1 to pause").arg(command->transferId));
+        }
+        break;
+    case PhoneCommand::Kind::cancel:
+        if (!m_client->cancelTransfer(command->transferId)) {
+            PhoneOutput::writeError(QStringLiteral("No transfer %1 to cancel").arg(command->transferId));
+        }
+        break;
+    case PhoneCommand::Kind::confirm:
+        confirmPairing();
+        break;
+    case PhoneCommand::Kind::quit:
+        finish(0);
+        break;
+    }
+}
+
+void PhoneSession::finish(int exitCode)
+{
+    if (m_finished) {
+        return;
+    }
+    m_finished = true;
+    m_pollTimer.stop();
+    if (m_input) {
+        m_input->stop();
+    }
+    m_client->disconnect();
+    emit finished(exitCode);
+}

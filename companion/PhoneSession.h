@@ -1,0 +1,53 @@
+#pragma once
+
+#include "InputLineReader.h"
+#include "ManagementHandlers.h"
+#include "PhoneOptions.h"
+#include "PhoneState.h"
+#include "ReceivedFileDelivery.h"
+#include "TransferClient.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+// One running phone: polls the core client for events and management requests, keeps the stored
+// pairing current, delivers received files into the storage folder and follows the commands on its input.
+class PhoneSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `storedState` is the pairing the client reconnects with; nothing for a new pairing.
+    PhoneSession(std::unique_ptr<TransferClientProtocol> client, const PhoneOptions &options,
+                 ManagementHandlers handlers, std::optional<PhoneState> storedState, QObject *parent = nullptr);
+    ~PhoneSession() override;
+
+    void start(int inputFileDescriptor);
+
+signals:
+    // Emitted once, after quit, the end of input or a fatal error; the client is disconnected by then.
+    void finished(int exitCode);
+
+private:
+    void poll();
+    void handleEvent(const TransferEvent &event);
+    void handleRequest(const ManagementRequest &request);
+    void handleLine(const QString &line);
+    bool storePairing(const TransferEvent &event);
+    void deliverReceivedFile(const TransferEvent &event, QJsonObject &line);
+    void sendFile(const QString &path, const QString &transferId);
+    void confirmPairing();
+    void finish(int exitCode);
+
+    std::unique_ptr<TransferClientProtocol> m_client;
+    PhoneOptions m_options;
+    ManagementHandlers m_handlers;
+    std::optional<PhoneState> m_state;
+    ReceivedFileDelivery m_delivery;
+    QTimer m_pollTimer;
+    std::unique_ptr<InputLineReader> m_input;
+    bool m_finished = false;
+};
