@@ -116,6 +116,7 @@ void Client::Private::stop()
 
 void Client::Private::connectLoop()
 {
+    blockBrokenPipeSignal();
     auto delay = firstRetryDelay;
     while (true) {
         {

@@ -60,6 +60,10 @@ std::string sanitizedFileName(const std::string &name)
     if (cleaned.empty()) {
         cleaned = "file";
     }
+    // Names of this form belong to the inbox's own bookkeeping and partial files.
+    if (cleaned.rfind(".tavrine-", 0) == 0) {
+        cleaned[0] = '_';
+    }
     const size_t dot = cleaned.rfind('.');
     const bool hasExtension = dot != std::string::npos && dot > 0;
     return withinLimit(hasExtension ? cleaned.substr(0, dot) : cleaned, hasExtension ? cleaned.substr(dot) : "");

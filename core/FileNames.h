@@ -6,7 +6,8 @@
 namespace tavrine::core {
 
 // A file name from the peer made safe for the inbox: no folders, no control characters, not empty, not
-// "." or "..", at most 255 bytes of UTF-8 (cut at a character boundary, keeping the extension).
+// "." or "..", not one of the inbox's own hidden names (".tavrine-…"), at most 255 bytes of UTF-8 (cut at a character
+// boundary, keeping the extension).
 std::string sanitizedFileName(const std::string &name);
 
 // Gives `partialPath` its final name in `directory` without ever replacing another file: "name",

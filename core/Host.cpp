@@ -159,6 +159,7 @@ void Host::Private::acceptLoop()
         }
         ++runningHandshakes;
         std::thread([this, socket] {
+            blockBrokenPipeSignal();
             greet(socket);
             std::lock_guard lock(mutex);
             --runningHandshakes;

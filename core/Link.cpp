@@ -3,6 +3,8 @@
 #include <openssl/err.h>
 
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -55,6 +57,14 @@ bool waitForSocket(int socket, int sslError, Clock::time_point deadline)
 }
 
 } // namespace
+
+void blockBrokenPipeSignal()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
 
 std::chrono::milliseconds idleTimeout()
 {
@@ -258,6 +268,8 @@ void Link::dispatch(const std::shared_ptr<Link> &self, wire::Frame &&frame)
 
 void Link::run(std::shared_ptr<Link> self)
 {
+    ::pthread_setname_np(::pthread_self(), "tavrine-link");
+    blockBrokenPipeSignal();
     std::string reason;
     std::string readBuffer(readBufferBytes, '\0');
     auto lastReceived = Clock::now();

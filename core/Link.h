@@ -21,6 +21,10 @@ using Clock = std::chrono::steady_clock;
 std::chrono::milliseconds idleTimeout();
 std::chrono::milliseconds pingInterval();
 
+// Keeps a write to a socket that the peer closed from raising SIGPIPE in the calling thread (the write
+// fails with EPIPE instead). Every library thread that touches a socket calls it first.
+void blockBrokenPipeSignal();
+
 // Runs a TLS handshake on a non-blocking socket until `deadline`. Gives an empty text on success,
 // otherwise why it failed.
 std::string runHandshake(SSL *ssl, int socket, bool asServer, Clock::time_point deadline);

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@ namespace {
 constexpr auto progressInterval = std::chrono::milliseconds(100);
 constexpr size_t maximumTransferIdBytes = 256;
 constexpr size_t hashBufferBytes = 1024 * 1024;
+constexpr size_t maximumQueuedReceiveJobs = 16;
 
 struct DigestDeleter
 {
@@ -89,6 +91,14 @@ std::string idPayload(const std::string &transferId)
     return wire::FieldWriter().text(transferId).take();
 }
 
+// A cancel names whether the transfer was running on the cancelling side. One that was not (paused
+// earlier) only asks the peer to drop the data it kept: it must not stop a new attempt the peer may have
+// started under the same id meanwhile.
+std::string cancelPayload(const std::string &transferId, bool wasRunning)
+{
+    return wire::FieldWriter().text(transferId).u8(wasRunning ? 1 : 0).take();
+}
+
 } // namespace
 
 struct Session::Outgoing
@@ -118,9 +128,11 @@ struct Session::Incoming
     std::string partialPath;
     int descriptor = -1;
     uint64_t size = 0;
-    uint64_t received = 0;
+    uint64_t received = 0; // what events report, under the session's lock
+    uint64_t written = 0;  // what the receive worker wrote and hashed
     DigestPointer digest;
     Clock::time_point lastProgress{};
+    std::atomic<bool> closed = false; // paused, cancelled, failed or finished: queued data is dropped
 
     ~Incoming()
     {
@@ -132,15 +144,22 @@ struct Session::Incoming
 
 Session::Session(const std::string &inboxDirectory)
     : m_inboxDirectory(inboxDirectory), m_manifest(std::make_unique<InboxManifest>(inboxDirectory))
-{}
+{
+    m_receiveWorker = std::thread(&Session::runReceiveWorker, this);
+}
 
 Session::~Session()
 {
-    std::unique_lock lock(m_mutex);
-    for (auto &[id, transfer] : m_outgoing) {
-        transfer->stopped = true;
+    {
+        std::unique_lock lock(m_mutex);
+        for (auto &[id, transfer] : m_outgoing) {
+            transfer->stopped = true;
+        }
+        m_sendersDone.wait(lock, [this] { return m_runningSenders == 0; });
+        m_stopping = true;
     }
-    m_sendersDone.wait(lock, [this] { return m_runningSenders == 0; });
+    m_receiveJobsChanged.notify_all();
+    m_receiveWorker.join();
 }
 
 void Session::pushEvent(Event event)
@@ -187,6 +206,7 @@ bool Session::detachLink(const std::shared_ptr<Link> &link)
     }
     m_outgoing.clear();
     for (auto &[id, transfer] : m_incoming) {
+        transfer->closed = true;
         m_events.push_back({EventKind::waitingForConnection,
                             Direction::receiving,
                             id,
@@ -264,6 +284,7 @@ void Session::emitProgress(Outgoing &transfer, uint64_t transferred, bool force)
 
 void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
 {
+    ::pthread_setname_np(::pthread_self(), "tavrine-send");
     const auto finish = [this] {
         std::lock_guard lock(m_mutex);
         --m_runningSenders;
@@ -273,7 +294,7 @@ void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
         DigestPointer digest = newDigest();
         if (!hashPrefix(transfer->descriptor, offset, digest.get(), &transfer->stopped)) {
             if (!transfer->stopped) {
-                transfer->link->sendControl(wire::FrameType::cancel, idPayload(transfer->id));
+                transfer->link->sendControl(wire::FrameType::cancel, cancelPayload(transfer->id, true));
                 closeOutgoing(transfer->id, EventKind::failed, "the file could not be read");
             }
             finish();
@@ -294,7 +315,7 @@ void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
             if (read != ssize_t(count)) {
                 // Shorter than announced: the file changed (or vanished) while it was being sent.
                 if (!transfer->stopped) {
-                    transfer->link->sendControl(wire::FrameType::cancel, idPayload(transfer->id));
+                    transfer->link->sendControl(wire::FrameType::cancel, cancelPayload(transfer->id, true));
                     closeOutgoing(transfer->id, EventKind::failed, "the file changed while it was being sent");
                 }
                 finish();
@@ -345,6 +366,7 @@ void Session::closeIncoming(const std::string &transferId, EventKind kind, const
     if (found == m_incoming.end()) {
         return;
     }
+    found->second->closed = true;
     if (removePartial) {
         ::unlink(found->second->partialPath.c_str());
     }
@@ -389,7 +411,7 @@ bool Session::cancelTransfer(const std::string &transferId)
     }
     // Also for a transfer paused earlier: the peer drops what it kept, and so do we.
     if (link) {
-        link->sendControl(wire::FrameType::cancel, idPayload(transferId));
+        link->sendControl(wire::FrameType::cancel, cancelPayload(transferId, known));
     }
     closeOutgoing(transferId, EventKind::cancelled, {});
     closeIncoming(transferId, EventKind::cancelled, {}, true);
@@ -476,7 +498,7 @@ void Session::handleOffer(const std::shared_ptr<Link> &link, wire::FieldReader &
         throw wire::ProtocolError("a transfer without an id");
     }
 
-    auto transfer = std::make_unique<Incoming>();
+    auto transfer = std::make_shared<Incoming>();
     transfer->id = transferId;
     transfer->fileName = fileName;
     transfer->size = size;
@@ -509,116 +531,171 @@ void Session::handleOffer(const std::shared_ptr<Link> &link, wire::FieldReader &
     }
     ::lseek(transfer->descriptor, off_t(offset), SEEK_SET);
     transfer->received = offset;
+    transfer->written = offset;
     {
         std::lock_guard lock(m_mutex);
         transfer->lastProgress = Clock::now();
         m_events.push_back(
             {EventKind::receiving, Direction::receiving, transferId, fileName, offset, size, {}, {}, {}});
+        if (const auto previous = m_incoming.find(transferId); previous != m_incoming.end()) {
+            previous->second->closed = true;
+        }
         m_incoming[transferId] = std::move(transfer);
     }
     link->sendControl(wire::FrameType::accept, wire::FieldWriter().text(transferId).u64(offset).take());
 }
 
-void Session::handleData(wire::FieldReader &reader)
+void Session::handleData(wire::Frame &frame)
+{
+    wire::FieldReader reader(frame.payload);
+    const std::string transferId = reader.text(maximumTransferIdBytes);
+    const size_t offset = frame.payload.size() - reader.rest().size();
+    queueReceiveJob(transferId, std::move(frame.payload), offset, false);
+}
+
+void Session::handleEnd(wire::FieldReader &reader)
 {
     const std::string transferId = reader.text(maximumTransferIdBytes);
-    const std::string_view bytes = reader.rest();
-    std::lock_guard lock(m_mutex);
+    std::string digest(reader.rest());
+    queueReceiveJob(transferId, std::move(digest), 0, true);
+}
+
+void Session::queueReceiveJob(const std::string &transferId, std::string payload, size_t offset, bool end)
+{
+    std::unique_lock lock(m_mutex);
     const auto found = m_incoming.find(transferId);
     if (found == m_incoming.end()) {
         // Data of a transfer paused or cancelled a moment ago.
         return;
     }
-    Incoming &transfer = *found->second;
-    std::string failure;
-    if (bytes.size() > transfer.size - transfer.received) {
-        failure = "more data arrived than the file holds";
-    } else if (!writeFully(transfer.descriptor, bytes.data(), bytes.size())) {
-        failure = std::string("the file could not be written: ") + std::strerror(errno);
-    }
-    if (!failure.empty()) {
-        if (m_link) {
-            m_link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transferId).u8(0).text(failure).take());
+    // A full queue holds the link back, which in turn holds the sender back.
+    m_receiveJobsChanged.wait(lock, [this] { return m_stopping || m_receiveJobs.size() < maximumQueuedReceiveJobs; });
+    m_receiveJobs.push_back({found->second, std::move(payload), offset, end});
+    m_receiveJobsChanged.notify_all();
+}
+
+void Session::runReceiveWorker()
+{
+    ::pthread_setname_np(::pthread_self(), "tavrine-receive");
+    while (true) {
+        ReceiveJob job;
+        {
+            std::unique_lock lock(m_mutex);
+            m_receiveJobsChanged.wait(lock, [this] { return m_stopping || !m_receiveJobs.empty(); });
+            if (m_receiveJobs.empty()) {
+                return;
+            }
+            job = std::move(m_receiveJobs.front());
+            m_receiveJobs.pop_front();
+            m_receiveJobsChanged.notify_all();
         }
-        ::unlink(transfer.partialPath.c_str());
-        m_events.push_back({EventKind::failed,
-                            Direction::receiving,
-                            transferId,
-                            transfer.fileName,
-                            transfer.received,
-                            transfer.size,
-                            {},
-                            {},
-                            failure});
-        m_incoming.erase(found);
+        if (job.transfer->closed) {
+            continue;
+        }
+        if (job.end) {
+            finishIncoming(job.transfer, job.payload);
+        } else {
+            writeChunk(job.transfer, std::string_view(job.payload).substr(job.offset));
+        }
+    }
+}
+
+void Session::failIncoming(const std::shared_ptr<Incoming> &transfer, const std::string &failure)
+{
+    const auto found = m_incoming.find(transfer->id);
+    if (found == m_incoming.end() || found->second != transfer) {
         return;
     }
-    EVP_DigestUpdate(transfer.digest.get(), bytes.data(), bytes.size());
-    transfer.received += bytes.size();
+    transfer->closed = true;
+    ::unlink(transfer->partialPath.c_str());
+    if (m_link) {
+        m_link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transfer->id).u8(0).text(failure).take());
+    }
+    m_events.push_back({EventKind::failed,
+                        Direction::receiving,
+                        transfer->id,
+                        transfer->fileName,
+                        transfer->received,
+                        transfer->size,
+                        {},
+                        {},
+                        failure});
+    m_incoming.erase(found);
+}
+
+void Session::writeChunk(const std::shared_ptr<Incoming> &transfer, std::string_view bytes)
+{
+    std::string failure;
+    if (bytes.size() > transfer->size - transfer->written) {
+        failure = "more data arrived than the file holds";
+    } else if (!writeFully(transfer->descriptor, bytes.data(), bytes.size())) {
+        failure = std::string("the file could not be written: ") + std::strerror(errno);
+    } else {
+        EVP_DigestUpdate(transfer->digest.get(), bytes.data(), bytes.size());
+        transfer->written += bytes.size();
+    }
+    std::lock_guard lock(m_mutex);
+    if (!failure.empty()) {
+        failIncoming(transfer, failure);
+        return;
+    }
+    const auto found = m_incoming.find(transfer->id);
+    if (found == m_incoming.end() || found->second != transfer) {
+        return;
+    }
+    transfer->received = transfer->written;
     const auto now = Clock::now();
-    if (now - transfer.lastProgress >= progressInterval) {
-        transfer.lastProgress = now;
+    if (now - transfer->lastProgress >= progressInterval) {
+        transfer->lastProgress = now;
         m_events.push_back({EventKind::receiving,
                             Direction::receiving,
-                            transferId,
-                            transfer.fileName,
-                            transfer.received,
-                            transfer.size,
+                            transfer->id,
+                            transfer->fileName,
+                            transfer->received,
+                            transfer->size,
                             {},
                             {},
                             {}});
     }
 }
 
-void Session::handleEnd(const std::shared_ptr<Link> &link, wire::FieldReader &reader)
+void Session::finishIncoming(const std::shared_ptr<Incoming> &transfer, const std::string &expectedDigest)
 {
-    const std::string transferId = reader.text(maximumTransferIdBytes);
-    const std::string expectedDigest(reader.rest());
     std::lock_guard lock(m_mutex);
-    const auto found = m_incoming.find(transferId);
-    if (found == m_incoming.end()) {
+    const auto found = m_incoming.find(transfer->id);
+    if (found == m_incoming.end() || found->second != transfer) {
         return;
     }
-    Incoming &transfer = *found->second;
-    std::string failure;
-    std::optional<std::string> placedName;
-    if (transfer.received != transfer.size) {
-        failure = "the file ended early";
-    } else if (!constantTimeEquals(finishDigest(transfer.digest.get()), expectedDigest)) {
-        failure = "the file arrived damaged";
-    } else {
-        ::close(transfer.descriptor);
-        transfer.descriptor = -1;
-        placedName = placeWithoutOverwriting(transfer.partialPath, m_inboxDirectory, transfer.fileName);
-        if (!placedName) {
-            failure = std::string("the file could not be placed in the inbox: ") + std::strerror(errno);
-        }
+    if (transfer->written != transfer->size) {
+        failIncoming(transfer, "the file ended early");
+        return;
     }
-    if (!failure.empty()) {
-        ::unlink(transfer.partialPath.c_str());
-        link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transferId).u8(0).text(failure).take());
-        m_events.push_back({EventKind::failed,
-                            Direction::receiving,
-                            transferId,
-                            transfer.fileName,
-                            transfer.received,
-                            transfer.size,
-                            {},
-                            {},
-                            failure});
-    } else {
-        m_manifest->recordReceived(transferId, *placedName);
-        link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transferId).u8(1).text({}).take());
-        m_events.push_back({EventKind::completed,
-                            Direction::receiving,
-                            transferId,
-                            *placedName,
-                            transfer.size,
-                            transfer.size,
-                            {},
-                            {},
-                            {}});
+    if (!constantTimeEquals(finishDigest(transfer->digest.get()), expectedDigest)) {
+        failIncoming(transfer, "the file arrived damaged");
+        return;
     }
+    ::close(transfer->descriptor);
+    transfer->descriptor = -1;
+    const std::optional<std::string> placedName =
+        placeWithoutOverwriting(transfer->partialPath, m_inboxDirectory, transfer->fileName);
+    if (!placedName) {
+        failIncoming(transfer, std::string("the file could not be placed in the inbox: ") + std::strerror(errno));
+        return;
+    }
+    transfer->closed = true;
+    m_manifest->recordReceived(transfer->id, *placedName);
+    if (m_link) {
+        m_link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transfer->id).u8(1).text({}).take());
+    }
+    m_events.push_back({EventKind::completed,
+                        Direction::receiving,
+                        transfer->id,
+                        *placedName,
+                        transfer->size,
+                        transfer->size,
+                        {},
+                        {},
+                        {}});
     m_incoming.erase(found);
 }
 
@@ -661,10 +738,10 @@ bool Session::handleFrame(const std::shared_ptr<Link> &link, wire::Frame &frame)
         break;
     }
     case FrameType::data:
-        handleData(reader);
+        handleData(frame);
         break;
     case FrameType::end:
-        handleEnd(link, reader);
+        handleEnd(reader);
         break;
     case FrameType::done: {
         const std::string transferId = reader.text(maximumTransferIdBytes);
@@ -674,16 +751,22 @@ bool Session::handleFrame(const std::shared_ptr<Link> &link, wire::Frame &frame)
         closeOutgoing(transferId, success ? EventKind::completed : EventKind::failed, message);
         break;
     }
-    case FrameType::pause:
-    case FrameType::cancel: {
+    case FrameType::pause: {
         const std::string transferId = reader.text(maximumTransferIdBytes);
         reader.finish();
-        const bool cancel = frame.type == FrameType::cancel;
-        closeOutgoing(transferId, cancel ? EventKind::cancelled : EventKind::paused, {});
-        closeIncoming(transferId, cancel ? EventKind::cancelled : EventKind::paused, {}, cancel);
-        if (cancel) {
-            ::unlink(partialPath(transferId).c_str());
+        closeOutgoing(transferId, EventKind::paused, {});
+        closeIncoming(transferId, EventKind::paused, {}, false);
+        break;
+    }
+    case FrameType::cancel: {
+        const std::string transferId = reader.text(maximumTransferIdBytes);
+        const bool wasRunning = reader.u8() != 0;
+        reader.finish();
+        if (wasRunning) {
+            closeOutgoing(transferId, EventKind::cancelled, {});
         }
+        closeIncoming(transferId, EventKind::cancelled, {}, true);
+        ::unlink(partialPath(transferId).c_str());
         break;
     }
     case FrameType::managementRequest: {

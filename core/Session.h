@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace tavrine::core {
 
@@ -59,8 +60,13 @@ private:
     void closeOutgoing(const std::string &transferId, EventKind kind, const std::string &message);
     void closeIncoming(const std::string &transferId, EventKind kind, const std::string &message, bool removePartial);
     void handleOffer(const std::shared_ptr<Link> &link, wire::FieldReader &reader);
-    void handleData(wire::FieldReader &reader);
-    void handleEnd(const std::shared_ptr<Link> &link, wire::FieldReader &reader);
+    void handleData(wire::Frame &frame);
+    void handleEnd(wire::FieldReader &reader);
+    void queueReceiveJob(const std::string &transferId, std::string payload, size_t offset, bool end);
+    void runReceiveWorker();
+    void writeChunk(const std::shared_ptr<Incoming> &transfer, std::string_view bytes);
+    void finishIncoming(const std::shared_ptr<Incoming> &transfer, const std::string &expectedDigest);
+    void failIncoming(const std::shared_ptr<Incoming> &transfer, const std::string &failure);
     std::string partialPath(const std::string &transferId) const;
 
     const std::string m_inboxDirectory;
@@ -74,7 +80,20 @@ private:
     std::map<std::string, std::string> m_openRequests; // request id → action, on the answering side
     std::map<std::string, std::string> m_sentRequests; // request id → action, on the asking side
     std::map<std::string, std::shared_ptr<Outgoing>> m_outgoing;
-    std::map<std::string, std::unique_ptr<Incoming>> m_incoming;
+    std::map<std::string, std::shared_ptr<Incoming>> m_incoming;
+
+    // Received data is written and hashed on a thread of its own, so the link keeps decrypting meanwhile.
+    struct ReceiveJob
+    {
+        std::shared_ptr<Incoming> transfer;
+        std::string payload;
+        size_t offset = 0; // where the file bytes (or the digest) start in the payload
+        bool end = false;
+    };
+    std::deque<ReceiveJob> m_receiveJobs;
+    std::condition_variable m_receiveJobsChanged;
+    std::thread m_receiveWorker;
+    bool m_stopping = false;
 
     // Sender threads run detached; the session waits for them before it goes away.
     std::condition_variable m_sendersDone;

@@ -57,7 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     for (const auto parse : {+[](const std::string &text) { PairingOffer::parse(text); },
                              +[](const std::string &text) { ConnectionMaterial::parse(text); },
-                             +[](const std::string &text) { HostIdentity::fromMaterial(text); }}) {
+                             +[](const std::string &text) {
+                                 HostIdentity::fromMaterial(text);
+                             }}) {
         try {
             parse(bytes);
         } catch (const std::exception &) {
