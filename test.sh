@@ -9,5 +9,5 @@ cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRINE_SANITIZE=ON
 cmake --build build/test
 
 jobs=$(nproc)
-exec dbus-run-session -- xvfb-run -a -s "-screen 0 1280x1024x24" \
+exec dbus-run-session -- scripts/run-in-test-session.sh \
     ctest --test-dir build/test --output-on-failure -j "$jobs" "$@"

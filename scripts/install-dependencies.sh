@@ -5,10 +5,10 @@ set -euo pipefail
 
 build_packages=(
     build-essential cmake ninja-build ccache pkg-config libssl-dev
-    qt6-base-dev qcoro-qt6-dev libqrencode-dev libicu-dev
+    qt6-base-dev qcoro-qt6-dev libqrencode-dev libicu-dev libsecret-1-dev
 )
 test_packages=(
-    dbus-bin dbus-x11 xvfb xauth zbar-tools libzbar-dev
+    dbus-bin dbus-x11 xvfb xauth zbar-tools libzbar-dev gnome-keyring
 )
 
 wanted=("${build_packages[@]}")
