@@ -182,7 +182,8 @@ void Host::Private::greet(int socket)
     const auto refuse = [&](const std::string &reason) {
         try {
             writeAll(ssl.get(), socket,
-                     wire::encodeFrame(wire::FrameType::refused, wire::FieldWriter().text(reason).take()), deadline);
+                     wire::encodeFrame(wire::FrameType::refused, wire::FieldWriter().text(reason).take()), deadline,
+                     wakeDescriptor);
         } catch (const std::exception &) {
         }
         SSL_shutdown(ssl.get());
@@ -193,11 +194,11 @@ void Host::Private::greet(int socket)
     std::string phoneId;
     bool pairing = false;
     try {
-        if (!runHandshake(ssl.get(), socket, true, deadline).empty()) {
+        if (!runHandshake(ssl.get(), socket, true, deadline, wakeDescriptor).empty()) {
             ::close(socket);
             return;
         }
-        wire::Frame hello = readFrame(ssl.get(), socket, decoder, deadline);
+        wire::Frame hello = readFrame(ssl.get(), socket, decoder, deadline, wakeDescriptor);
         if (hello.type != wire::FrameType::hello) {
             refuse("expected a greeting");
             return;

@@ -37,18 +37,19 @@ int millisecondsUntil(Clock::time_point deadline)
     return left <= 0 ? 0 : int(std::min<long long>(left, 60'000));
 }
 
-// Waits until the socket is ready for what the TLS layer asked for; false at the deadline.
-bool waitForSocket(int socket, int sslError, Clock::time_point deadline)
+// Waits until the socket is ready for what the TLS layer asked for; false at the deadline or on cancel.
+bool waitForSocket(int socket, int sslError, Clock::time_point deadline, int cancelDescriptor)
 {
-    pollfd descriptor{socket, short(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
+    pollfd descriptors[2] = {{socket, short(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0},
+                             {cancelDescriptor, POLLIN, 0}};
     while (true) {
         const int timeout = millisecondsUntil(deadline);
         if (timeout == 0) {
             return false;
         }
-        const int ready = ::poll(&descriptor, 1, timeout);
+        const int ready = ::poll(descriptors, cancelDescriptor >= 0 ? 2 : 1, timeout);
         if (ready > 0) {
-            return true;
+            return !(descriptors[1].revents & POLLIN);
         }
         if (ready < 0 && errno != EINTR) {
             return false;
@@ -77,7 +78,7 @@ std::chrono::milliseconds pingInterval()
     return std::max(idleTimeout() / 5, std::chrono::milliseconds(50));
 }
 
-std::string runHandshake(SSL *ssl, int socket, bool asServer, Clock::time_point deadline)
+std::string runHandshake(SSL *ssl, int socket, bool asServer, Clock::time_point deadline, int cancelDescriptor)
 {
     while (true) {
         ERR_clear_error();
@@ -94,13 +95,14 @@ std::string runHandshake(SSL *ssl, int socket, bool asServer, Clock::time_point 
             return code ? ERR_reason_error_string(code) ? ERR_reason_error_string(code) : "TLS handshake failed"
                         : "TLS handshake failed";
         }
-        if (!waitForSocket(socket, error, deadline)) {
+        if (!waitForSocket(socket, error, deadline, cancelDescriptor)) {
             return "the TLS handshake took too long";
         }
     }
 }
 
-wire::Frame readFrame(SSL *ssl, int socket, wire::FrameDecoder &decoder, Clock::time_point deadline)
+wire::Frame readFrame(SSL *ssl, int socket, wire::FrameDecoder &decoder, Clock::time_point deadline,
+                      int cancelDescriptor)
 {
     char buffer[16 * 1024];
     while (true) {
@@ -117,13 +119,13 @@ wire::Frame readFrame(SSL *ssl, int socket, wire::FrameDecoder &decoder, Clock::
         if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
             throw std::runtime_error("the connection closed during the greeting");
         }
-        if (!waitForSocket(socket, error, deadline)) {
+        if (!waitForSocket(socket, error, deadline, cancelDescriptor)) {
             throw std::runtime_error("the greeting took too long");
         }
     }
 }
 
-void writeAll(SSL *ssl, int socket, std::string_view bytes, Clock::time_point deadline)
+void writeAll(SSL *ssl, int socket, std::string_view bytes, Clock::time_point deadline, int cancelDescriptor)
 {
     size_t written = 0;
     while (written < bytes.size()) {
@@ -138,7 +140,7 @@ void writeAll(SSL *ssl, int socket, std::string_view bytes, Clock::time_point de
         if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
             throw std::runtime_error("the connection closed during the greeting");
         }
-        if (!waitForSocket(socket, error, deadline)) {
+        if (!waitForSocket(socket, error, deadline, cancelDescriptor)) {
             throw std::runtime_error("the greeting took too long");
         }
     }

@@ -25,15 +25,17 @@ std::chrono::milliseconds pingInterval();
 // fails with EPIPE instead). Every library thread that touches a socket calls it first.
 void blockBrokenPipeSignal();
 
-// Runs a TLS handshake on a non-blocking socket until `deadline`. Gives an empty text on success,
-// otherwise why it failed.
-std::string runHandshake(SSL *ssl, int socket, bool asServer, Clock::time_point deadline);
+// The greeting steps below wait on the socket until `deadline`, or until `cancelDescriptor` (an eventfd,
+// -1 for none) becomes readable, so that a stopping host need not wait for strangers.
 
-// Reads one frame before a link exists (the greeting), until `deadline`. Throws wire::ProtocolError or
-// std::runtime_error.
-wire::Frame readFrame(SSL *ssl, int socket, wire::FrameDecoder &decoder, Clock::time_point deadline);
-// Writes bytes before a link exists, until `deadline`; throws std::runtime_error.
-void writeAll(SSL *ssl, int socket, std::string_view bytes, Clock::time_point deadline);
+// Runs a TLS handshake on a non-blocking socket. Gives an empty text on success, otherwise why it failed.
+std::string runHandshake(SSL *ssl, int socket, bool asServer, Clock::time_point deadline, int cancelDescriptor = -1);
+
+// Reads one frame before a link exists (the greeting). Throws wire::ProtocolError or std::runtime_error.
+wire::Frame readFrame(SSL *ssl, int socket, wire::FrameDecoder &decoder, Clock::time_point deadline,
+                      int cancelDescriptor = -1);
+// Writes bytes before a link exists; throws std::runtime_error.
+void writeAll(SSL *ssl, int socket, std::string_view bytes, Clock::time_point deadline, int cancelDescriptor = -1);
 
 // One authenticated TLS connection with its own I/O thread. Control frames (management, pauses, greetings)
 // go out before queued file data, so a request never waits behind a large file; file data is bounded, so

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(
-    build-essential cmake ninja-build ccache pkg-config libssl-dev
+    build-essential clang libclang-rt-14-dev cmake ninja-build ccache pkg-config libssl-dev
     qt6-base-dev qcoro-qt6-dev libqrencode-dev libicu-dev libsecret-1-dev
 )
 test_packages=(

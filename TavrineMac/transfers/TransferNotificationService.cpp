@@ -1,1 +1,71 @@
-// placeholder
+#include "TransferNotificationService.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QStringList>
+#include <QUuid>
+#include <QVariantMap>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString notificationsService = u"org.freedesktop.Notifications"_s;
+const QString notificationsPath = u"/org/freedesktop/Notifications"_s;
+const QString notificationsInterface = u"org.freedesktop.Notifications"_s;
+const QString applicationName = u"TavrineMac"_s;
+constexpr int serverDefaultExpiration = -1;
+constexpr uint noNotificationToReplace = 0;
+
+QDBusMessage notificationsCall(const QString &method)
+{
+    return QDBusMessage::createMethodCall(notificationsService, notificationsPath, notificationsInterface, method);
+}
+
+} // namespace
+
+DBusNotificationSink::DBusNotificationSink(const QDBusConnection &connection) : m_connection(connection) {}
+
+void DBusNotificationSink::requestAuthorization()
+{
+    m_connection.asyncCall(notificationsCall(u"GetCapabilities"_s));
+}
+
+void DBusNotificationSink::post(const TransferNotification &notification)
+{
+    const QVariantMap hints{
+        {u"sound-name"_s, u"message-new-instant"_s},
+        {u"x-tavrine-identifier"_s, notification.identifier},
+    };
+    QDBusMessage call = notificationsCall(u"Notify"_s);
+    call << applicationName << noNotificationToReplace << QString() << notification.title << notification.body
+         << QStringList() << hints << serverDefaultExpiration;
+    m_connection.asyncCall(call);
+}
+
+TransferNotificationService::TransferNotificationService()
+    : TransferNotificationService(std::make_unique<DBusNotificationSink>())
+{}
+
+TransferNotificationService::TransferNotificationService(std::unique_ptr<NotificationSink> sink)
+    : m_sink(std::move(sink))
+{}
+
+void TransferNotificationService::requestAuthorizationIfNeeded()
+{
+    if (m_didRequestAuthorization)
+        return;
+    m_didRequestAuthorization = true;
+    m_sink->requestAuthorization();
+}
+
+void TransferNotificationService::notifyTransferFinished(const QString &fileName,
+                                                         TransferTaskRecord::Direction direction)
+{
+    TransferNotification notification;
+    notification.identifier = u"tavrine-transfer-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    notification.title = direction == TransferTaskRecord::Direction::receiving ? u"文件已接收"_s : u"文件已发送"_s;
+    notification.body = fileName;
+    m_lastNotificationIdentifier = notification.identifier;
+    m_sink->post(notification);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "TransferTaskRecord.h"
+
+#include <QDBusConnection>
+#include <QString>
+
+#include <memory>
+
+// One notification as the user sees it. The identifier is unique, so notifications never replace one
+// another.
+struct TransferNotification
+{
+    QString identifier;
+    QString title;
+    QString body;
+
+    bool operator==(const TransferNotification &) const = default;
+};
+
+// Where notifications go: the desktop's notification service, or a recorder in tests.
+class NotificationSink
+{
+public:
+    virtual ~NotificationSink() = default;
+
+    // Asked at most once per TransferNotificationService.
+    virtual void requestAuthorization() = 0;
+    // Fire and forget: a failed delivery is never reported.
+    virtual void post(const TransferNotification &notification) = 0;
+};
+
+// org.freedesktop.Notifications on a D-Bus connection (the session bus by default). The desktop asks no
+// permission, so authorization only makes sure the service is reachable; every call is asynchronous and
+// its answer and errors are dropped.
+class DBusNotificationSink final : public NotificationSink
+{
+public:
+    explicit DBusNotificationSink(const QDBusConnection &connection = QDBusConnection::sessionBus());
+
+    void requestAuthorization() override;
+    void post(const TransferNotification &notification) override;
+
+private:
+    QDBusConnection m_connection;
+};
+
+// Tells the user that a transfer has finished.
+class TransferNotificationService
+{
+public:
+    TransferNotificationService();
+    explicit TransferNotificationService(std::unique_ptr<NotificationSink> sink);
+
+    bool didRequestAuthorization() const { return m_didRequestAuthorization; }
+    void requestAuthorizationIfNeeded();
+    void notifyTransferFinished(const QString &fileName, TransferTaskRecord::Direction direction);
+
+    // Empty until the first notification.
+    QString lastNotificationIdentifier() const { return m_lastNotificationIdentifier; }
+
+private:
+    std::unique_ptr<NotificationSink> m_sink;
+    bool m_didRequestAuthorization = false;
+    QString m_lastNotificationIdentifier;
+};

@@ -1,0 +1,211 @@
+#pragma once
+
+#include "DeviceManagementRequestError.h"
+#include "LocalIPv4Address.h"
+#include "TransferCredentialStore.h"
+#include "TransferEvent.h"
+#include "TransferHost.h"
+#include "TransferNotificationService.h"
+#include "TransferTaskRecord.h"
+#include "TransferTaskRepository.h"
+#include "TrustedDeviceRegistry.h"
+#include "TrustedDeviceRegistryStore.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QTimer>
+
+#include <qcorotask.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class ManagementWaiter;
+
+// What the store needs from the machine, replaceable in tests.
+struct TransferStoreEnvironment
+{
+    using HostStarter = std::function<std::unique_ptr<TransferHostProtocol>(
+        const QString &advertisedHost, const QString &inboxDirectory, const QString &deviceName,
+        const QString &identityMaterial, const QString &trustedPeerSecret)>;
+
+    std::shared_ptr<Keychain> keychain;                         // default: the Secret Service
+    std::shared_ptr<LocalAddressProvider> localAddress;         // default: this machine's interfaces
+    std::shared_ptr<TransferNotificationService> notifications; // default: the desktop's notifications
+    HostStarter startHost;                                      // default: TransferHost::start
+    std::optional<QString> receiveFolder;                       // default: Downloads/Tavrine
+    std::optional<QString> deviceName;                          // default: the host name
+    std::chrono::milliseconds managementTimeout = std::chrono::seconds(20);
+};
+
+// The store of the link with the phone: owns the core host, publishes the connection phase, the pairing
+// material, the latest event, the transfer tasks and the trusted phones, and keeps the trusted-device
+// registry in step with the host. Lives on the GUI thread.
+class TransferStore : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Phase
+    {
+        enum class Kind
+        {
+            idle,
+            pairing,
+            awaitingConfirmation,
+            connected,
+            reconnecting,
+            failed
+        };
+
+        Kind kind = Kind::idle;
+        QString text; // the peer name, or the failure message
+
+        static Phase idle() { return {Kind::idle, {}}; }
+        static Phase pairing() { return {Kind::pairing, {}}; }
+        static Phase awaitingConfirmation(const QString &peerName) { return {Kind::awaitingConfirmation, peerName}; }
+        static Phase connected(const QString &peerName) { return {Kind::connected, peerName}; }
+        static Phase reconnecting(const QString &peerName) { return {Kind::reconnecting, peerName}; }
+        static Phase failed(const QString &message) { return {Kind::failed, message}; }
+        bool operator==(const Phase &) const = default;
+    };
+
+    static constexpr auto pollInterval = std::chrono::milliseconds(100);
+    static constexpr auto persistenceDelay = std::chrono::milliseconds(300);
+    static constexpr int maximumCompletedTransfers = 20;
+    static constexpr int maximumTrustedDevices = 20;
+    static constexpr int maximumFinishedTasks = 200;
+
+    explicit TransferStore(TransferTaskRepository taskRepository, TransferStoreEnvironment environment = {},
+                           QObject *parent = nullptr);
+    ~TransferStore() override;
+
+    // Published state.
+    const Phase &phase() const { return m_phase; }
+    const std::optional<QString> &pairingPayload() const { return m_pairingPayload; }
+    const std::optional<QString> &confirmationCode() const { return m_confirmationCode; }
+    const std::optional<TransferEvent> &latestEvent() const { return m_latestEvent; }
+    const QList<TransferEvent> &completedTransfers() const { return m_completedTransfers; }
+    const QList<TransferTaskRecord> &tasks() const { return m_tasks; }
+    const QList<TrustedDeviceRecord> &trustedDevices() const { return m_trustedDevices; }
+    const std::optional<QString> &selectedTrustedDeviceID() const { return m_selectedTrustedDeviceID; }
+
+    bool hasHost() const { return m_host != nullptr; }
+    const std::optional<QString> &pendingPairingDeviceID() const { return m_pendingPairingDeviceID; }
+    void setPendingPairingDeviceID(const std::optional<QString> &id) { m_pendingPairingDeviceID = id; }
+
+    // Start-up and host lifecycle.
+    QCoro::Task<void> startUp();
+    QCoro::Task<void> restartHost(TrustedDeviceRecord record);
+    void startHost(bool withTrustedPeer, const QString &secret);
+    void stopHost();
+    void startEventPump();
+    void reconcileReceivedDownloads();
+
+    // Pairing and trust.
+    void beginNewPairing();
+    void selectTrustedDevice(const QString &id);
+    void renameTrustedDevice(const QString &id, const QString &name);
+    void forgetTrustedDevice(const QString &id);
+    void bindUSBSerial(const QString &serial, const QString &deviceID);
+    bool saveTrustedRegistry();
+    void reloadTrustedRegistryIfEmpty();
+    void reloadTrustedRegistry();
+    std::optional<QString> currentPeerDisplayName() const;
+
+    // Receive folder.
+    QString receiveFolder() const;
+    void revealReceiveFolder();
+    void releaseScopedAccess();
+
+    // Event pump and handling.
+    void drainEvents();
+    void handleTransferEvent(const TransferEvent &event);
+    void upsertTask(const TransferEvent &event, TransferTaskRecord::Status status);
+    void assignTrustedDevice(qsizetype taskIndex, const QString &deviceID);
+    void releaseOutgoing(const QString &transferID);
+    void recordCompletion(const TransferEvent &event);
+
+    // Management channel: resumes with the phone's answer, or throws DeviceManagementRequestError or
+    // TavrineCoreError.
+    QCoro::Task<QString> requestManagement(QString action, QString payload);
+    void failPendingManagementRequests(const DeviceManagementRequestError &error);
+    int pendingManagementRequestCount() const { return int(m_managementContinuations.size()); }
+
+    // Tasks and their file.
+    void persistTasks(bool immediately);
+    void pruneFinishedTasks();
+    static void restoreTaskAfterRelaunch(TransferTaskRecord &task);
+    QList<TransferTaskRecord> activeTasks() const;
+    double overallProgress() const;
+    void updateTaskStatus(qsizetype index, TransferTaskRecord::Status status, const QString &message);
+
+    // Sends and managed transfers; completed by the sending and delivery work.
+    void startNextOutgoing();
+    void startNextManagedDownload();
+    void deliverDownloadedFile(const TransferEvent &event);
+
+signals:
+    void phaseChanged();
+    void pairingPayloadChanged();
+    void confirmationCodeChanged();
+    void latestEventChanged();
+    void completedTransfersChanged();
+    void tasksChanged();
+    void trustedDevicesChanged();
+    void selectedTrustedDeviceIDChanged();
+
+private:
+    void setPhase(const Phase &phase);
+    void setPairingPayload(const std::optional<QString> &payload);
+    void setConfirmationCode(const std::optional<QString> &code);
+    void setLatestEvent(const std::optional<TransferEvent> &event);
+    void tasksDidChange();
+    void publishTrustedRegistry();
+    // Saves `candidate` and only then makes it the registry in memory; false (phase failed with the
+    // prefix and the description) when it cannot be saved.
+    bool commitTrustedRegistry(const TrustedDeviceRegistry &candidate, const QString &failurePrefix);
+    void handlePaired(const TransferEvent &event);
+    void handleCompleted(const TransferEvent &event);
+    void handleDisconnected(const TransferEvent &event);
+    void routeManagementResponse(const ManagementResponse &response);
+    qsizetype taskIndex(const QString &id) const;
+    QString deviceName() const;
+    void adoptHost(std::unique_ptr<TransferHostProtocol> host);
+
+    TransferStoreEnvironment m_environment;
+
+    Phase m_phase;
+    std::optional<QString> m_pairingPayload;
+    std::optional<QString> m_confirmationCode;
+    std::optional<TransferEvent> m_latestEvent;
+    QList<TransferEvent> m_completedTransfers;
+    QList<TransferTaskRecord> m_tasks;
+    QList<TrustedDeviceRecord> m_trustedDevices;
+    std::optional<QString> m_selectedTrustedDeviceID;
+
+    std::unique_ptr<TransferHostProtocol> m_host;
+    QTimer m_pollingTimer;
+    QTimer *m_persistenceTimer = nullptr;
+    QList<TransferTaskRecord> m_persistenceSnapshot;
+    QHash<QString, QString> m_scopedURLs;
+    std::optional<QString> m_activeOutgoingTaskID;
+    std::optional<QString> m_activeManagedDownloadID;
+    TransferCredentialStore m_credentials;
+    TransferTaskRepository m_taskRepository;
+    std::shared_ptr<TransferNotificationService> m_notifications;
+    TrustedDeviceRegistryStore m_trustedRegistryStore;
+    TrustedDeviceRegistry m_trustedRegistry;
+    std::optional<QString> m_pendingPairingDeviceID;
+    QHash<QString, std::shared_ptr<ManagementWaiter>> m_managementContinuations;
+    QHash<QString, QTimer *> m_managementTimeoutTasks;
+    QSet<QString> m_preparedManagedUploadIDs;
+    std::optional<QString> m_preparingManagedUploadID;
+    QSet<QString> m_finalizingDeliveryIDs;
+
+    int m_deferTaskSignals = 0;
+    bool m_tasksDirty = false;
+};

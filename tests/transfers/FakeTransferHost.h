@@ -1,0 +1,109 @@
+#pragma once
+
+#include "TransferHost.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <memory>
+#include <optional>
+
+// A core host that answers from a script: tests queue the events and answers it offers for polling and
+// read back the calls the store made.
+class FakeTransferHost : public TransferHostProtocol
+{
+public:
+    struct Script
+    {
+        std::deque<TransferEvent> events;
+        std::deque<ManagementResponse> responses;
+        std::optional<QString> trustedPeerSecret;
+        QStringList requestIds; // handed out by requestManagement, in order
+        QStringList calls;      // "pause:<id>", "cancel:<id>", "acknowledge:<id>", "request:<action>", ...
+        QString identityMaterial = QStringLiteral("identity-material");
+        int startCount = 0;
+        QList<QStringList> startArguments;
+        std::optional<TavrineCoreError> failNextRequest;
+        std::optional<TavrineCoreError> failNextStart;
+    };
+
+    explicit FakeTransferHost(std::shared_ptr<Script> script) : m_script(std::move(script)) {}
+
+    // A starter for TransferStoreEnvironment::startHost that builds fake hosts over one shared script.
+    static auto starter(std::shared_ptr<Script> script)
+    {
+        return [script](const QString &advertisedHost, const QString &inboxDirectory, const QString &deviceName,
+                        const QString &identityMaterial,
+                        const QString &trustedPeerSecret) -> std::unique_ptr<TransferHostProtocol> {
+            if (script->failNextStart) {
+                const TavrineCoreError failure = *script->failNextStart;
+                script->failNextStart.reset();
+                throw failure;
+            }
+            ++script->startCount;
+            script->startArguments.append(
+                {advertisedHost, inboxDirectory, deviceName, identityMaterial, trustedPeerSecret});
+            return std::make_unique<FakeTransferHost>(script);
+        };
+    }
+
+    uint64_t cloneHandle() const override { return 0; }
+    bool acknowledgeReceivedTransfer(const QString &transferId) override
+    {
+        m_script->calls.append(QStringLiteral("acknowledge:") + transferId);
+        return true;
+    }
+    bool cancelTransfer(const QString &transferId) override
+    {
+        m_script->calls.append(QStringLiteral("cancel:") + transferId);
+        return true;
+    }
+    QString confirmationCode() override { return QStringLiteral("123456"); }
+    QString identityMaterial() override { return m_script->identityMaterial; }
+    bool isConnected() override { return true; }
+    QString pairingPayload() override
+    {
+        return QStringLiteral(
+            "tavrine://pair/v1?device=D&key=0123456789abcdef&token=0123456789abcdef&endpoint=E&code=123456");
+    }
+    bool pauseTransfer(const QString &transferId) override
+    {
+        m_script->calls.append(QStringLiteral("pause:") + transferId);
+        return true;
+    }
+    std::optional<TransferEvent> pollEvent() override { return take(m_script->events); }
+    std::optional<ManagementResponse> pollManagementResponse() override { return take(m_script->responses); }
+    QString requestManagement(const QString &action, const QString &) override
+    {
+        if (m_script->failNextRequest) {
+            const TavrineCoreError failure = *m_script->failNextRequest;
+            m_script->failNextRequest.reset();
+            throw failure;
+        }
+        m_script->calls.append(QStringLiteral("request:") + action);
+        const QString id = QStringLiteral("request-%1").arg(m_script->requestIds.size() + 1);
+        m_script->requestIds.append(id);
+        return id;
+    }
+    QString sendFile(const QString &, const QString &) override { return {}; }
+    void sendFileWithId(const QString &, const QString &, const QString &transferId) override
+    {
+        m_script->calls.append(QStringLiteral("send:") + transferId);
+    }
+    std::optional<QString> trustedPeerSecret() override { return m_script->trustedPeerSecret; }
+
+private:
+    template <typename T> static std::optional<T> take(std::deque<T> &queue)
+    {
+        if (queue.empty()) {
+            return std::nullopt;
+        }
+        T value = std::move(queue.front());
+        queue.pop_front();
+        return value;
+    }
+
+    std::shared_ptr<Script> m_script;
+};
