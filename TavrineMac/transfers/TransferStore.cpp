@@ -1064,6 +1064,54 @@ void TransferStore::startNextOutgoing()
     // Local sends are queued by the sending work; until a task is eligible there is nothing to start.
 }
 
+void TransferStore::sendFiles(const QStringList &filePaths)
+{
+    Q_UNUSED(filePaths);
+}
+
+bool TransferStore::isEligibleForOutgoing(const TransferTaskRecord &task) const
+{
+    Q_UNUSED(task);
+    return false;
+}
+
+void TransferStore::pauseTask(const QString &id)
+{
+    Q_UNUSED(id);
+}
+
+void TransferStore::resumeTask(const QString &id)
+{
+    Q_UNUSED(id);
+}
+
+void TransferStore::retryTask(const QString &id)
+{
+    Q_UNUSED(id);
+}
+
+void TransferStore::cancelTask(const QString &id)
+{
+    Q_UNUSED(id);
+}
+
+void TransferStore::clearFinishedTasks() {}
+
+void TransferStore::enqueueManagedUploads(const QList<PreparedManagedUploadFile> &files)
+{
+    Q_UNUSED(files);
+}
+
+void TransferStore::enqueueManagedDownloads(const QList<PreparedManagedDownloadFile> &files)
+{
+    Q_UNUSED(files);
+}
+
+void TransferStore::retryManagedDownload(const TransferTaskRecord &task)
+{
+    Q_UNUSED(task);
+}
+
 void TransferStore::startNextManagedDownload()
 {
     if (m_activeManagedDownloadID || !m_host || m_phase.kind != Phase::Kind::connected) {

@@ -143,8 +143,20 @@ public:
     double overallProgress() const;
     void updateTaskStatus(qsizetype index, TransferTaskRecord::Status status, const QString &message);
 
-    // Sends and managed transfers; completed by the sending and delivery work.
+    // Outgoing sends and task controls.
+    void sendFiles(const QStringList &filePaths);
     void startNextOutgoing();
+    bool isEligibleForOutgoing(const TransferTaskRecord &task) const;
+    void pauseTask(const QString &id);
+    void resumeTask(const QString &id);
+    void retryTask(const QString &id);
+    void cancelTask(const QString &id);
+    void clearFinishedTasks();
+
+    // Managed uploads and downloads, and the delivery of downloaded files.
+    void enqueueManagedUploads(const QList<PreparedManagedUploadFile> &files);
+    void enqueueManagedDownloads(const QList<PreparedManagedDownloadFile> &files);
+    void retryManagedDownload(const TransferTaskRecord &task);
     void startNextManagedDownload();
     void deliverDownloadedFile(const TransferEvent &event);
 
