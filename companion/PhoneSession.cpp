@@ -1,5 +1,6 @@
 #include "PhoneSession.h"
 
+#include "FileDescriptor.h"
 #include "PhoneCommand.h"
 #include "PhoneOutput.h"
 #include "StorageLayout.h"
@@ -38,25 +39,6 @@ template <typename Call> bool reportingFailure(const QString &action, Call &&cal
     return false;
 }
 
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int descriptor) : m_descriptor(descriptor) {}
-    ~FileDescriptor()
-    {
-        if (m_descriptor >= 0) {
-            ::close(m_descriptor);
-        }
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    int get() const { return m_descriptor; }
-
-private:
-    int m_descriptor;
-};
-
 QString systemError()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
@@ -66,10 +48,11 @@ QString systemError()
 
 PhoneSession::PhoneSession(std::unique_ptr<TransferClientProtocol> client, const PhoneOptions &options,
                            ManagementHandlers handlers, std::optional<PhoneState> storedState, QObject *parent)
-    : QObject(parent), m_client(std::move(client)), m_options(options), m_handlers(std::move(handlers)),
-      m_state(std::move(storedState)),
-      m_delivery(StorageLayout::inboxPath(options.storageDirectory), options.storageDirectory)
+    : QObject(parent), m_client(std::move(client)), m_options(options),
+      m_transferActions(*m_client, options.storageDirectory), m_handlers(std::move(handlers)),
+      m_state(std::move(storedState)), m_delivery(StorageLayout::inboxPath(options.storageDirectory))
 {
+    m_transferActions.addTo(m_handlers);
     m_pollTimer.setInterval(pollInterval);
     connect(&m_pollTimer, &QTimer::timeout, this, &PhoneSession::poll);
 }
@@ -169,7 +152,9 @@ bool PhoneSession::storePairing(const TransferEvent &event)
 void PhoneSession::deliverReceivedFile(const TransferEvent &event, QJsonObject &line)
 {
     QString error;
-    const std::optional<QString> storedName = m_delivery.deliver(event.fileName, &error);
+    const std::optional<QString> folder = m_transferActions.takeDeliveryFolder(event.transferId, &error);
+    const std::optional<QString> storedName =
+        folder ? m_delivery.deliver(event.fileName, *folder, &error) : std::nullopt;
     if (!storedName) {
         PhoneOutput::writeError(error);
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "InputLineReader.h"
+#include "ManagedTransferActions.h"
 #include "ManagementHandlers.h"
 #include "PhoneOptions.h"
 #include "PhoneState.h"
@@ -15,6 +16,7 @@
 
 // One running phone: polls the core client for events and management requests, keeps the stored
 // pairing current, delivers received files into the storage folder and follows the commands on its input.
+// It answers the managed transfer actions itself, besides the handlers it is given.
 class PhoneSession : public QObject
 {
     Q_OBJECT
@@ -44,6 +46,7 @@ private:
 
     std::unique_ptr<TransferClientProtocol> m_client;
     PhoneOptions m_options;
+    ManagedTransferActions m_transferActions;
     ManagementHandlers m_handlers;
     std::optional<PhoneState> m_state;
     ReceivedFileDelivery m_delivery;

@@ -13,11 +13,10 @@ constexpr int moveAttempts = 5;
 
 } // namespace
 
-ReceivedFileDelivery::ReceivedFileDelivery(const QString &inboxDirectory, const QString &storageDirectory)
-    : m_inboxDirectory(inboxDirectory), m_storageDirectory(storageDirectory)
-{}
+ReceivedFileDelivery::ReceivedFileDelivery(const QString &inboxDirectory) : m_inboxDirectory(inboxDirectory) {}
 
-std::optional<QString> ReceivedFileDelivery::deliver(const QString &fileName, QString *errorMessage) const
+std::optional<QString> ReceivedFileDelivery::deliver(const QString &fileName, const QString &targetDirectory,
+                                                     QString *errorMessage) const
 {
     const auto fail = [errorMessage](const QString &message) -> std::optional<QString> {
         if (errorMessage) {
@@ -35,13 +34,13 @@ std::optional<QString> ReceivedFileDelivery::deliver(const QString &fileName, QS
         return fail(QStringLiteral("The inbox holds no received file named \"%1\"").arg(fileName));
     }
 
-    const QDir storage(m_storageDirectory);
+    const QDir target(targetDirectory);
     QString lastError;
     for (int attempt = 0; attempt < moveAttempts; ++attempt) {
-        const QString target = FileNameRules::freeFileName(storage, fileName);
+        const QString name = FileNameRules::freeFileName(target, fileName);
         QFile file(source);
-        if (file.rename(storage.filePath(target))) {
-            return target;
+        if (file.rename(target.filePath(name))) {
+            return name;
         }
         lastError = file.errorString();
         if (!QFileInfo::exists(source)) {
@@ -49,5 +48,5 @@ std::optional<QString> ReceivedFileDelivery::deliver(const QString &fileName, QS
         }
     }
     return fail(QStringLiteral("Could not move the received file \"%1\" into %2: %3")
-                    .arg(fileName, QDir::toNativeSeparators(m_storageDirectory), lastError));
+                    .arg(fileName, QDir::toNativeSeparators(targetDirectory), lastError));
 }

@@ -4,19 +4,19 @@
 
 #include <optional>
 
-// Moves a completely received file from the inbox into the storage folder, never over another file.
+// Moves a completely received file from the inbox into a folder of the storage, never over another file.
 class ReceivedFileDelivery
 {
 public:
-    ReceivedFileDelivery(const QString &inboxDirectory, const QString &storageDirectory);
+    explicit ReceivedFileDelivery(const QString &inboxDirectory);
 
-    // Moves the inbox file `fileName` (a name that came over the network) into the storage folder under
-    // a free name and returns that name. Gives nothing, with the reason in `errorMessage`, when the name
-    // is not a plain file name, the inbox holds no regular file by that name, or the move fails; the file
-    // then stays in the inbox.
-    std::optional<QString> deliver(const QString &fileName, QString *errorMessage) const;
+    // Moves the inbox file `fileName` (a name that came over the network) into `targetDirectory` (the
+    // storage folder or a folder inside it, resolved by the caller) under a free name and returns that
+    // name. Gives nothing, with the reason in `errorMessage`, when the name is not a plain file name, the
+    // inbox holds no regular file by that name, or the move fails; the file then stays in the inbox.
+    std::optional<QString> deliver(const QString &fileName, const QString &targetDirectory,
+                                   QString *errorMessage) const;
 
 private:
     QString m_inboxDirectory;
-    QString m_storageDirectory;
 };

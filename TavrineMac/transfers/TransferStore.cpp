@@ -1,10 +1,14 @@
 #include "TransferStore.h"
 
+#include "TransferTaskError.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPointer>
 #include <QStandardPaths>
 #include <QSysInfo>
@@ -14,6 +18,7 @@
 #include <QtConcurrent>
 
 #include <qcorofuture.h>
+#include <qcorotimer.h>
 
 #include <coroutine>
 #include <exception>
@@ -432,18 +437,8 @@ void TransferStore::reconcileReceivedDownloads()
         }
         const bool interrupted = task.status == TransferTaskRecord::Status::needsAttention ||
                                  task.status == TransferTaskRecord::Status::waitingForConnection;
-        if (interrupted && task.totalBytes >= 0 && task.transferredBytes >= task.totalBytes &&
-            QFileInfo::exists(QDir(receiveFolder()).filePath(task.fileName))) {
-            TransferEvent event;
-            event.kind = TransferEventKind::completed;
-            event.direction = TransferDirection::receiving;
-            event.transferId = task.id;
-            event.fileName = task.fileName;
-            event.transferredBytes = uint64_t(task.totalBytes);
-            event.totalBytes = uint64_t(task.totalBytes);
-            event.peerName = task.peerName;
-            event.message = QStringLiteral("接收完成并已校验");
-            deliverDownloadedFile(event);
+        if (interrupted && task.totalBytes >= 0 && receivedFileIsHere(task)) {
+            deliverDownloadedFile(receivedEvent(task));
         }
     }
 }
@@ -1054,72 +1049,573 @@ void TransferStore::updateTaskStatus(qsizetype index, TransferTaskRecord::Status
     tasksDidChange();
 }
 
-// MARK: - Sends and managed transfers
+// MARK: - Sends and task controls
+
+namespace {
+
+// A bookmark is the file's absolute path.
+QByteArray bookmarkFor(const QString &path)
+{
+    return QFileInfo(path).absoluteFilePath().toUtf8();
+}
+
+QString resolvedBookmark(const QByteArray &bookmark)
+{
+    const QString path = QString::fromUtf8(bookmark);
+    if (path.isEmpty() || !QDir::isAbsolutePath(path)) {
+        throw FileOperationError(QStringLiteral("无法解析文件位置。"));
+    }
+    return path;
+}
+
+QString noSuchFileDescription(const QString &path)
+{
+    return QStringLiteral("“%1”不存在。").arg(QFileInfo(path).fileName());
+}
+
+} // namespace
+
+void TransferStore::sendFiles(const QStringList &filePaths)
+{
+    if (filePaths.isEmpty()) {
+        return;
+    }
+    m_notifications->requestAuthorizationIfNeeded();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const QString &path : filePaths) {
+        const QFileInfo info(path);
+        if (!info.exists() && !info.isSymLink()) {
+            setPhase(Phase::failed(noSuchFileDescription(path)));
+            continue;
+        }
+        // A link is not sent through: only a regular file of its own counts.
+        if (info.isSymLink() || !info.isFile()) {
+            setPhase(Phase::failed(TransferTaskError(TransferTaskError::Case::notAFile).errorDescription()));
+            continue;
+        }
+        const bool connected = m_phase.kind == Phase::Kind::connected;
+        TransferTaskRecord task;
+        task.id = newLowerCaseUuid();
+        task.direction = TransferTaskRecord::Direction::sending;
+        task.peerName = currentPeerDisplayName().value_or(defaultPhoneName);
+        task.trustedDeviceID = m_selectedTrustedDeviceID;
+        task.fileName = info.fileName();
+        task.sourceBookmark = bookmarkFor(path);
+        task.transferredBytes = 0;
+        task.totalBytes = info.size();
+        task.status = connected ? TransferTaskRecord::Status::queued : TransferTaskRecord::Status::waitingForConnection;
+        task.message = connected ? QStringLiteral("等待发送") : QStringLiteral("连接后将自动发送");
+        task.createdAt = now;
+        task.updatedAt = now;
+        m_tasks.prepend(task);
+        tasksDidChange();
+    }
+    pruneFinishedTasks();
+    persistTasks(true);
+    startNextOutgoing();
+}
+
+bool TransferStore::isEligibleForOutgoing(const TransferTaskRecord &task) const
+{
+    if (task.direction != TransferTaskRecord::Direction::sending ||
+        (task.status != TransferTaskRecord::Status::queued &&
+         task.status != TransferTaskRecord::Status::waitingForConnection)) {
+        return false;
+    }
+    if (task.trustedDeviceID) {
+        return m_selectedTrustedDeviceID && *task.trustedDeviceID == *m_selectedTrustedDeviceID;
+    }
+    return !m_selectedTrustedDeviceID || m_trustedRegistry.devices.size() < 2;
+}
 
 void TransferStore::startNextOutgoing()
 {
     if (m_activeOutgoingTaskID || m_preparingManagedUploadID || !m_host || m_phase.kind != Phase::Kind::connected) {
         return;
     }
-    // Local sends are queued by the sending work; until a task is eligible there is nothing to start.
-}
-
-void TransferStore::sendFiles(const QStringList &filePaths)
-{
-    Q_UNUSED(filePaths);
-}
-
-bool TransferStore::isEligibleForOutgoing(const TransferTaskRecord &task) const
-{
-    Q_UNUSED(task);
-    return false;
+    qsizetype index = -1;
+    for (qsizetype candidate = m_tasks.size() - 1; candidate >= 0; --candidate) {
+        if (isEligibleForOutgoing(m_tasks[candidate])) {
+            index = candidate;
+            break;
+        }
+    }
+    if (index < 0) {
+        return;
+    }
+    const TransferTaskRecord task = m_tasks[index];
+    if (task.remoteDirectoryID && !m_preparedManagedUploadIDs.contains(task.id)) {
+        m_preparingManagedUploadID = task.id;
+        prepareManagedUpload(task, *task.remoteDirectoryID);
+        return;
+    }
+    if (!task.sourceBookmark) {
+        updateTaskStatus(index, TransferTaskRecord::Status::needsAttention, QStringLiteral("请重新选择原文件"));
+        persistTasks(true);
+        startNextOutgoing();
+        return;
+    }
+    const auto fail = [&](const QString &description) {
+        m_scopedURLs.remove(task.id);
+        const qsizetype current = taskIndex(task.id);
+        if (current >= 0) {
+            updateTaskStatus(current, TransferTaskRecord::Status::needsAttention, description);
+        }
+        persistTasks(true);
+        startNextOutgoing();
+    };
+    QString path;
+    try {
+        path = resolvedBookmark(*task.sourceBookmark);
+    } catch (const std::exception &error) {
+        fail(describe(error));
+        return;
+    }
+    const QFileInfo source(path);
+    // A source that is gone, or that has become a link, is not sent.
+    if (source.isSymLink() || !source.isFile()) {
+        fail(TransferTaskError(TransferTaskError::Case::sourceMissing).errorDescription());
+        return;
+    }
+    m_scopedURLs.insert(task.id, path);
+    updateTaskStatus(index, TransferTaskRecord::Status::sending,
+                     task.transferredBytes > 0 ? QStringLiteral("正在继续发送") : QStringLiteral("正在发送"));
+    m_activeOutgoingTaskID = task.id;
+    try {
+        m_host->sendFileWithId(path, task.fileName, task.id);
+    } catch (const std::exception &error) {
+        m_activeOutgoingTaskID.reset();
+        fail(describe(error));
+        return;
+    }
+    persistTasks(false);
 }
 
 void TransferStore::pauseTask(const QString &id)
 {
-    Q_UNUSED(id);
+    const qsizetype index = taskIndex(id);
+    if (index < 0 || !m_tasks[index].canPause()) {
+        return;
+    }
+    if (m_host && (m_activeOutgoingTaskID == id || m_activeManagedDownloadID == id)) {
+        m_host->pauseTransfer(id);
+    }
+    updateTaskStatus(index, TransferTaskRecord::Status::paused, QStringLiteral("已暂停"));
+    if (m_activeOutgoingTaskID == id) {
+        m_activeOutgoingTaskID.reset();
+        m_scopedURLs.remove(id);
+    } else if (m_activeManagedDownloadID == id) {
+        m_activeManagedDownloadID.reset();
+    }
+    persistTasks(true);
+    startNextOutgoing();
+    startNextManagedDownload();
 }
 
 void TransferStore::resumeTask(const QString &id)
 {
-    Q_UNUSED(id);
+    const qsizetype index = taskIndex(id);
+    if (index < 0 || !m_tasks[index].canResume()) {
+        return;
+    }
+    if (m_tasks[index].destinationBookmark) {
+        retryManagedDownload(m_tasks[index]);
+        return;
+    }
+    const bool connected = m_phase.kind == Phase::Kind::connected;
+    updateTaskStatus(index, connected ? TransferTaskRecord::Status::queued : TransferTaskRecord::Status::waitingForConnection,
+                     connected ? QStringLiteral("等待继续") : QStringLiteral("连接后将自动继续"));
+    persistTasks(true);
+    startNextOutgoing();
 }
 
 void TransferStore::retryTask(const QString &id)
 {
-    Q_UNUSED(id);
+    const qsizetype index = taskIndex(id);
+    if (index < 0 || !m_tasks[index].canRetry()) {
+        return;
+    }
+    if (m_tasks[index].destinationBookmark) {
+        retryManagedDownload(m_tasks[index]);
+        return;
+    }
+    const bool connected = m_phase.kind == Phase::Kind::connected;
+    updateTaskStatus(index, connected ? TransferTaskRecord::Status::queued : TransferTaskRecord::Status::waitingForConnection,
+                     connected ? QStringLiteral("等待重试") : QStringLiteral("连接后将自动重试"));
+    persistTasks(true);
+    startNextOutgoing();
 }
 
 void TransferStore::cancelTask(const QString &id)
 {
-    Q_UNUSED(id);
+    const qsizetype index = taskIndex(id);
+    if (index < 0 || !m_tasks[index].canCancel()) {
+        return;
+    }
+    if (m_host) {
+        m_host->cancelTransfer(id);
+    }
+    updateTaskStatus(index, TransferTaskRecord::Status::cancelled, QStringLiteral("已取消"));
+    if (m_activeOutgoingTaskID == id) {
+        m_activeOutgoingTaskID.reset();
+        m_scopedURLs.remove(id);
+    } else if (m_activeManagedDownloadID == id) {
+        m_activeManagedDownloadID.reset();
+    }
+    persistTasks(true);
+    startNextOutgoing();
+    startNextManagedDownload();
 }
 
-void TransferStore::clearFinishedTasks() {}
+void TransferStore::clearFinishedTasks()
+{
+    m_tasks.removeIf([](const TransferTaskRecord &task) { return TransferTaskRecord::isFinished(task.status); });
+    tasksDidChange();
+    persistTasks(true);
+}
+
+// MARK: - Managed uploads and downloads
 
 void TransferStore::enqueueManagedUploads(const QList<PreparedManagedUploadFile> &files)
 {
-    Q_UNUSED(files);
+    if (files.isEmpty()) {
+        return;
+    }
+    m_notifications->requestAuthorizationIfNeeded();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const bool connected = m_phase.kind == Phase::Kind::connected;
+    QList<TransferTaskRecord> records;
+    for (const PreparedManagedUploadFile &file : files) {
+        const QFileInfo info(file.sourceURL);
+        if (!info.exists() && !info.isSymLink()) {
+            throw FileOperationError(noSuchFileDescription(file.sourceURL));
+        }
+        if (info.isSymLink() || !info.isFile()) {
+            throw TransferTaskError(TransferTaskError::Case::notAFile);
+        }
+        TransferTaskRecord task;
+        task.id = newLowerCaseUuid();
+        task.direction = TransferTaskRecord::Direction::sending;
+        task.peerName = currentPeerDisplayName().value_or(defaultPhoneName);
+        task.trustedDeviceID = m_selectedTrustedDeviceID;
+        task.fileName = info.fileName();
+        task.sourceBookmark = bookmarkFor(file.sourceURL);
+        task.remoteDirectoryID = file.remoteDirectoryID;
+        task.batchID = file.batchID;
+        task.batchName = file.batchName;
+        task.relativePath = file.relativePath;
+        task.totalBytes = info.size();
+        task.status = connected ? TransferTaskRecord::Status::queued : TransferTaskRecord::Status::waitingForConnection;
+        task.message = connected ? QStringLiteral("等待发送") : QStringLiteral("连接后将自动发送");
+        task.createdAt = now;
+        task.updatedAt = now;
+        records.append(task);
+    }
+    for (const TransferTaskRecord &task : records) {
+        m_tasks.prepend(task);
+    }
+    tasksDidChange();
+    pruneFinishedTasks();
+    persistTasks(true);
+    startNextOutgoing();
 }
 
-void TransferStore::enqueueManagedDownloads(const QList<PreparedManagedDownloadFile> &files)
+void TransferStore::enqueueManagedDownloads(const QList<PreparedManagedDownloadFile> &files,
+                                            const QString &destinationFolder)
 {
-    Q_UNUSED(files);
+    if (files.isEmpty()) {
+        return;
+    }
+    QSet<QString> ids;
+    for (const PreparedManagedDownloadFile &file : files) {
+        if (ids.contains(file.transferID) || taskIndex(file.transferID) >= 0) {
+            throw DeviceManagementRequestError::rejected(QStringLiteral("下载任务标识重复，请重试"));
+        }
+        ids.insert(file.transferID);
+    }
+    if (!QFileInfo(destinationFolder).isDir()) {
+        throw FileOperationError(noSuchFileDescription(destinationFolder));
+    }
+    const QByteArray destination = bookmarkFor(destinationFolder);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const bool connected = m_phase.kind == Phase::Kind::connected;
+    QList<TransferTaskRecord> records;
+    for (const PreparedManagedDownloadFile &file : files) {
+        const bool preview = file.purpose == TransferTaskRecord::DeliveryPurpose::preview;
+        TransferTaskRecord task;
+        task.id = file.transferID;
+        task.direction = TransferTaskRecord::Direction::receiving;
+        task.peerName = currentPeerDisplayName().value_or(defaultPhoneName);
+        task.trustedDeviceID = m_selectedTrustedDeviceID;
+        task.fileName = file.fileName;
+        task.remoteFileID = file.remoteFileID;
+        task.batchID = file.batchID;
+        task.batchName = file.batchName;
+        task.relativePath = file.relativePath;
+        task.destinationBookmark = destination;
+        task.destinationRelativePath = file.relativePath;
+        task.deliveryPurpose = file.purpose;
+        task.totalBytes = file.totalBytes;
+        task.status = connected ? TransferTaskRecord::Status::queued : TransferTaskRecord::Status::waitingForConnection;
+        task.message = preview ? QStringLiteral("正在准备预览") : QStringLiteral("等待下载");
+        task.createdAt = now;
+        task.updatedAt = now;
+        records.append(task);
+    }
+    m_tasks = records + m_tasks;
+    tasksDidChange();
+    pruneFinishedTasks();
+    persistTasks(true);
+    startNextManagedDownload();
 }
 
-void TransferStore::retryManagedDownload(const TransferTaskRecord &task)
+bool TransferStore::isStartableManagedDownload(const TransferTaskRecord &task) const
 {
-    Q_UNUSED(task);
+    if (task.direction != TransferTaskRecord::Direction::receiving || !task.destinationBookmark ||
+        !task.remoteFileID || task.status != TransferTaskRecord::Status::queued) {
+        return false;
+    }
+    if (task.trustedDeviceID) {
+        return m_selectedTrustedDeviceID && *task.trustedDeviceID == *m_selectedTrustedDeviceID;
+    }
+    return !m_selectedTrustedDeviceID || m_trustedRegistry.devices.size() <= 1;
 }
 
 void TransferStore::startNextManagedDownload()
 {
-    if (m_activeManagedDownloadID || !m_host || m_phase.kind != Phase::Kind::connected) {
+    if (m_activeManagedDownloadID || m_phase.kind != Phase::Kind::connected) {
+        return;
+    }
+    for (qsizetype index = m_tasks.size() - 1; index >= 0; --index) {
+        if (!isStartableManagedDownload(m_tasks[index])) {
+            continue;
+        }
+        const TransferTaskRecord task = m_tasks[index];
+        m_activeManagedDownloadID = task.id;
+        const bool preview = task.deliveryPurpose == TransferTaskRecord::DeliveryPurpose::preview;
+        updateTaskStatus(index, TransferTaskRecord::Status::queued,
+                         preview ? QStringLiteral("正在准备预览") : QStringLiteral("正在准备下载"));
+        persistTasks(true);
+        requestManagedDownload(task, *task.remoteFileID);
         return;
     }
 }
 
+QCoro::Task<void> TransferStore::requestManagedDownload(TransferTaskRecord task, QString remoteFileID)
+{
+    QPointer<TransferStore> self(this);
+    const QJsonObject payload{{QStringLiteral("id"), remoteFileID}, {QStringLiteral("transferId"), task.id}};
+    const QString text = QString::fromUtf8(QJsonDocument(payload).toJson(QJsonDocument::Compact));
+    QString failure;
+    try {
+        co_await requestManagement(QStringLiteral("files.download"), text);
+        co_return;
+    } catch (const std::exception &error) {
+        failure = describe(error);
+    }
+    if (!self || m_activeManagedDownloadID != task.id) {
+        co_return;
+    }
+    const qsizetype index = taskIndex(task.id);
+    if (index >= 0) {
+        if (m_phase.kind == Phase::Kind::connected) {
+            updateTaskStatus(index, TransferTaskRecord::Status::needsAttention, failure);
+        } else {
+            updateTaskStatus(index, TransferTaskRecord::Status::waitingForConnection,
+                             QStringLiteral("连接后将自动继续"));
+        }
+    }
+    m_activeManagedDownloadID.reset();
+    persistTasks(true);
+    startNextManagedDownload();
+}
+
+QCoro::Task<void> TransferStore::prepareManagedUpload(TransferTaskRecord task, QString directoryID)
+{
+    QPointer<TransferStore> self(this);
+    const QJsonObject payload{{QStringLiteral("transferId"), task.id}, {QStringLiteral("directoryId"), directoryID}};
+    const QString text = QString::fromUtf8(QJsonDocument(payload).toJson(QJsonDocument::Compact));
+    QString failure;
+    try {
+        co_await requestManagement(QStringLiteral("files.prepare_upload"), text);
+        if (self && m_preparingManagedUploadID == task.id) {
+            m_preparedManagedUploadIDs.insert(task.id);
+            m_preparingManagedUploadID.reset();
+            startNextOutgoing();
+        }
+        co_return;
+    } catch (const std::exception &error) {
+        failure = describe(error);
+    }
+    if (!self) {
+        co_return;
+    }
+    m_preparingManagedUploadID.reset();
+    const qsizetype index = taskIndex(task.id);
+    if (index >= 0) {
+        updateTaskStatus(index, TransferTaskRecord::Status::needsAttention, failure);
+    }
+    persistTasks(true);
+    startNextOutgoing();
+}
+
+bool TransferStore::receivedFileIsHere(const TransferTaskRecord &task) const
+{
+    // Byte counts of 0 of 0 are also what a download shows before anything arrived; only bytes that
+    // this transfer really received make a file of that name its own.
+    return task.transferredBytes > 0 && task.transferredBytes >= task.totalBytes &&
+           QFileInfo::exists(QDir(receiveFolder()).filePath(task.fileName));
+}
+
+TransferEvent TransferStore::receivedEvent(const TransferTaskRecord &task)
+{
+    TransferEvent event;
+    event.kind = TransferEventKind::completed;
+    event.direction = TransferDirection::receiving;
+    event.transferId = task.id;
+    event.fileName = task.fileName;
+    event.transferredBytes = uint64_t(std::max<qint64>(task.totalBytes, 0));
+    event.totalBytes = event.transferredBytes;
+    event.peerName = task.peerName;
+    event.message = QStringLiteral("接收完成并已校验");
+    return event;
+}
+
+void TransferStore::retryManagedDownload(const TransferTaskRecord &task)
+{
+    if (receivedFileIsHere(task)) {
+        deliverDownloadedFile(receivedEvent(task));
+        return;
+    }
+    const qsizetype index = taskIndex(task.id);
+    if (!task.remoteFileID) {
+        if (index >= 0) {
+            updateTaskStatus(index, TransferTaskRecord::Status::needsAttention, QStringLiteral("请重新开始这个下载"));
+            persistTasks(true);
+        }
+        return;
+    }
+    if (index < 0) {
+        startNextManagedDownload();
+        return;
+    }
+    m_tasks[index].transferredBytes = 0;
+    const bool connected = m_phase.kind == Phase::Kind::connected;
+    updateTaskStatus(index, connected ? TransferTaskRecord::Status::queued : TransferTaskRecord::Status::waitingForConnection,
+                     connected ? QStringLiteral("等待重新下载") : QStringLiteral("连接后将自动重试"));
+    persistTasks(true);
+    startNextManagedDownload();
+}
+
 void TransferStore::deliverDownloadedFile(const TransferEvent &event)
 {
-    Q_UNUSED(event);
+    if (m_finalizingDeliveryIDs.contains(event.transferId)) {
+        return;
+    }
+    const qsizetype index = taskIndex(event.transferId);
+    if (index < 0) {
+        if (m_activeManagedDownloadID == event.transferId) {
+            m_activeManagedDownloadID.reset();
+            startNextManagedDownload();
+        }
+        return;
+    }
+    const TransferTaskRecord task = m_tasks[index];
+    if (!task.destinationBookmark || !task.destinationRelativePath || !task.deliveryPurpose) {
+        // Nothing can be delivered: say so on the task and free the download slot, so the queue moves on.
+        updateTaskStatus(index, TransferTaskRecord::Status::needsAttention,
+                         ManagedDownloadDeliveryError(ManagedDownloadDeliveryError::Case::destinationUnavailable)
+                             .errorDescription());
+        if (m_activeManagedDownloadID == event.transferId) {
+            m_activeManagedDownloadID.reset();
+        }
+        persistTasks(true);
+        startNextManagedDownload();
+        return;
+    }
+    m_finalizingDeliveryIDs.insert(event.transferId);
+    const bool preview = *task.deliveryPurpose == TransferTaskRecord::DeliveryPurpose::preview;
+    updateTaskStatus(index, TransferTaskRecord::Status::receiving,
+                     preview ? QStringLiteral("正在准备预览") : QStringLiteral("正在保存到所选位置"));
+    runDelivery(task, event);
+}
+
+QCoro::Task<void> TransferStore::runDelivery(TransferTaskRecord task, TransferEvent event)
+{
+    QPointer<TransferStore> self(this);
+    const QString folder = receiveFolder();
+    const QString fileName = event.fileName;
+    const QByteArray bookmark = *task.destinationBookmark;
+    const QString relativePath = *task.destinationRelativePath;
+    const qint64 expectedSize = clampedByteCount(event.totalBytes);
+    const TransferTaskRecord::DeliveryPurpose purpose = *task.deliveryPurpose;
+    std::variant<ManagedDownloadDelivery::Result, QString> outcome;
+    try {
+        outcome = co_await runInBackground([=] {
+            return ManagedDownloadDelivery::deliver(folder, fileName, bookmark, relativePath, expectedSize, purpose);
+        });
+    } catch (const std::exception &error) {
+        outcome = describe(error);
+    }
+    if (self) {
+        finishDelivery(event, outcome);
+    }
+}
+
+void TransferStore::finishDelivery(const TransferEvent &event,
+                                   const std::variant<ManagedDownloadDelivery::Result, QString> &outcome)
+{
+    m_finalizingDeliveryIDs.remove(event.transferId);
+    const qsizetype index = taskIndex(event.transferId);
+    if (index < 0) {
+        return;
+    }
+    if (const auto *failure = std::get_if<QString>(&outcome)) {
+        updateTaskStatus(index, TransferTaskRecord::Status::needsAttention, *failure);
+    } else {
+        const auto &result = std::get<ManagedDownloadDelivery::Result>(outcome);
+        TransferTaskRecord &task = m_tasks[index];
+        task.destinationRelativePath = result.relativePath;
+        task.deliveryCompletedAt = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+        const bool preview = task.deliveryPurpose == TransferTaskRecord::DeliveryPurpose::preview;
+        updateTaskStatus(index, TransferTaskRecord::Status::completed,
+                         preview ? QStringLiteral("预览已就绪") : QStringLiteral("已保存到所选位置"));
+        if (m_host) {
+            try {
+                m_host->acknowledgeReceivedTransfer(event.transferId);
+            } catch (const std::exception &) {
+                // The inbox copy is acknowledged again after the next start.
+            }
+        }
+        recordCompletion(event);
+    }
+    if (m_activeManagedDownloadID == event.transferId) {
+        m_activeManagedDownloadID.reset();
+    }
+    persistTasks(true);
+    startNextManagedDownload();
+}
+
+QCoro::Task<QString> TransferStore::waitForManagedDownload(QString transferID)
+{
+    QPointer<TransferStore> self(this);
+    while (true) {
+        if (!self) {
+            throw DeviceManagementRequestError::disconnected();
+        }
+        const qsizetype index = taskIndex(transferID);
+        if (index < 0) {
+            throw ManagedDownloadDeliveryError(ManagedDownloadDeliveryError::Case::receivedFileMissing);
+        }
+        const TransferTaskRecord &task = m_tasks[index];
+        if (task.status == TransferTaskRecord::Status::failed ||
+            task.status == TransferTaskRecord::Status::needsAttention ||
+            task.status == TransferTaskRecord::Status::cancelled) {
+            throw DeviceManagementRequestError::rejected(task.message);
+        }
+        if (task.status == TransferTaskRecord::Status::completed && task.deliveryCompletedAt) {
+            co_return ManagedDownloadDelivery::destinationURL(task);
+        }
+        co_await QCoro::sleepFor(managedDownloadPollInterval);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "DeviceManagementRequestError.h"
 #include "LocalIPv4Address.h"
+#include "ManagedDownloadDelivery.h"
 #include "TransferCredentialStore.h"
 #include "TransferEvent.h"
 #include "TransferHost.h"
@@ -22,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <variant>
 
 class ManagementWaiter;
 
@@ -75,6 +77,7 @@ public:
 
     static constexpr auto pollInterval = std::chrono::milliseconds(100);
     static constexpr auto persistenceDelay = std::chrono::milliseconds(300);
+    static constexpr auto managedDownloadPollInterval = std::chrono::milliseconds(100);
     static constexpr int maximumCompletedTransfers = 20;
     static constexpr int maximumTrustedDevices = 20;
     static constexpr int maximumFinishedTasks = 200;
@@ -155,10 +158,13 @@ public:
 
     // Managed uploads and downloads, and the delivery of downloaded files.
     void enqueueManagedUploads(const QList<PreparedManagedUploadFile> &files);
-    void enqueueManagedDownloads(const QList<PreparedManagedDownloadFile> &files);
+    void enqueueManagedDownloads(const QList<PreparedManagedDownloadFile> &files, const QString &destinationFolder);
+    bool isStartableManagedDownload(const TransferTaskRecord &task) const;
     void retryManagedDownload(const TransferTaskRecord &task);
     void startNextManagedDownload();
     void deliverDownloadedFile(const TransferEvent &event);
+    // Resumes with the path of the delivered file once the download has been delivered.
+    QCoro::Task<QString> waitForManagedDownload(QString transferID);
 
 signals:
     void phaseChanged();
@@ -187,6 +193,13 @@ private:
     qsizetype taskIndex(const QString &id) const;
     QString deviceName() const;
     void adoptHost(std::unique_ptr<TransferHostProtocol> host);
+    QCoro::Task<void> prepareManagedUpload(TransferTaskRecord task, QString directoryID);
+    QCoro::Task<void> requestManagedDownload(TransferTaskRecord task, QString remoteFileID);
+    QCoro::Task<void> runDelivery(TransferTaskRecord task, TransferEvent event);
+    void finishDelivery(const TransferEvent &event,
+                        const std::variant<ManagedDownloadDelivery::Result, QString> &outcome);
+    bool receivedFileIsHere(const TransferTaskRecord &task) const;
+    static TransferEvent receivedEvent(const TransferTaskRecord &task);
 
     TransferStoreEnvironment m_environment;
 

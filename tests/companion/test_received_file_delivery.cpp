@@ -49,7 +49,7 @@ private slots:
         QVERIFY(writeFile(m_inbox + u"/photo.jpg"_s, "new"));
 
         QString error;
-        const std::optional<QString> stored = ReceivedFileDelivery(m_inbox, m_storage).deliver(u"photo.jpg"_s, &error);
+        const std::optional<QString> stored = ReceivedFileDelivery(m_inbox).deliver(u"photo.jpg"_s, m_storage, &error);
         QCOMPARE(stored, std::optional<QString>(u"photo (1).jpg"_s));
         QCOMPARE(readFile(m_storage + u"/photo.jpg"_s), "old"_ba);
         QCOMPARE(readFile(m_storage + u"/photo (1).jpg"_s), "new"_ba);
@@ -79,7 +79,7 @@ private slots:
         const QStringList storageBefore = entries(m_storage);
 
         QString error;
-        QCOMPARE(ReceivedFileDelivery(m_inbox, m_storage).deliver(fileName, &error), std::nullopt);
+        QCOMPARE(ReceivedFileDelivery(m_inbox).deliver(fileName, m_storage, &error), std::nullopt);
         QVERIFY(!error.isEmpty());
         QCOMPARE(entries(m_root->path()), rootBefore);
         QCOMPARE(entries(m_storage), storageBefore);
@@ -107,7 +107,7 @@ private slots:
         }
 
         QString error;
-        QCOMPARE(ReceivedFileDelivery(m_inbox, m_storage).deliver(u"item"_s, &error), std::nullopt);
+        QCOMPARE(ReceivedFileDelivery(m_inbox).deliver(u"item"_s, m_storage, &error), std::nullopt);
         QVERIFY(!error.isEmpty());
         QCOMPARE(entries(m_storage), QStringList{u"inbox"_s});
     }

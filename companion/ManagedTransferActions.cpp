@@ -1,0 +1,148 @@
+#include "ManagedTransferActions.h"
+
+#include "FileDescriptor.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonValue>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+const QString prepareUploadAction = QStringLiteral("files.prepare_upload");
+const QString downloadAction = QStringLiteral("files.download");
+const QString transferIdKey = QStringLiteral("transferId");
+const QString directoryIdKey = QStringLiteral("directoryId");
+const QString fileIdKey = QStringLiteral("id");
+
+const QString folderNotFoundMessage = QStringLiteral("找不到目标文件夹。");
+const QString fileNotFoundMessage = QStringLiteral("找不到这个文件。");
+const QString notAFileMessage = QStringLiteral("这不是可以下载的文件。");
+const QString cannotReadMessage = QStringLiteral("无法读取这个文件：%1");
+
+std::optional<QString> requiredText(const QJsonObject &payload, const QString &key)
+{
+    const QJsonValue value = payload.value(key);
+    if (!value.isString() || value.toString().isEmpty()) {
+        return std::nullopt;
+    }
+    return value.toString();
+}
+
+ManagementAnswer missingText(const QString &action, const QString &key)
+{
+    return ManagementAnswer::failed(
+        QStringLiteral("The payload of %1 needs \"%2\" as a non-empty text").arg(action, key));
+}
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+std::optional<QString> existingFolder(const StorageIdResult &resolved)
+{
+    const StorageItem *item = std::get_if<StorageItem>(&resolved);
+    if (!item || !QFileInfo(item->realPath).isDir()) {
+        return std::nullopt;
+    }
+    return item->realPath;
+}
+
+} // namespace
+
+ManagedTransferActions::ManagedTransferActions(TransferClientProtocol &client, const QString &storageDirectory)
+    : m_client(client), m_storageDirectory(storageDirectory), m_ids(storageDirectory)
+{}
+
+void ManagedTransferActions::addTo(ManagementHandlers &handlers)
+{
+    handlers.add(prepareUploadAction, [this](const QJsonObject &payload) { return prepareUpload(payload); });
+    handlers.add(downloadAction, [this](const QJsonObject &payload) { return download(payload); });
+}
+
+std::optional<QString> ManagedTransferActions::takeDeliveryFolder(const QString &transferId, QString *errorMessage)
+{
+    const auto prepared = m_uploadFolderIds.constFind(transferId);
+    if (prepared == m_uploadFolderIds.cend()) {
+        return m_storageDirectory;
+    }
+    const QString folderId = *prepared;
+    m_uploadFolderIds.erase(prepared);
+    // Resolved again: the folder may have been renamed, removed or replaced since it was prepared.
+    const std::optional<QString> folder = existingFolder(m_ids.resolve(folderId));
+    if (!folder && errorMessage) {
+        *errorMessage =
+            QStringLiteral("The folder prepared for the received transfer %1 is no longer in the storage folder")
+                .arg(transferId);
+    }
+    return folder;
+}
+
+ManagementAnswer ManagedTransferActions::prepareUpload(const QJsonObject &payload)
+{
+    const std::optional<QString> transferId = requiredText(payload, transferIdKey);
+    if (!transferId) {
+        return missingText(prepareUploadAction, transferIdKey);
+    }
+    const std::optional<QString> directoryId = requiredText(payload, directoryIdKey);
+    if (!directoryId) {
+        return missingText(prepareUploadAction, directoryIdKey);
+    }
+    if (!existingFolder(m_ids.resolve(*directoryId))) {
+        return ManagementAnswer::failed(folderNotFoundMessage);
+    }
+    m_uploadFolderIds.insert(*transferId, *directoryId);
+    return ManagementAnswer::succeeded({});
+}
+
+ManagementAnswer ManagedTransferActions::download(const QJsonObject &payload)
+{
+    const std::optional<QString> fileId = requiredText(payload, fileIdKey);
+    if (!fileId) {
+        return missingText(downloadAction, fileIdKey);
+    }
+    const std::optional<QString> transferId = requiredText(payload, transferIdKey);
+    if (!transferId) {
+        return missingText(downloadAction, transferIdKey);
+    }
+
+    const StorageIdResult resolved = m_ids.resolve(*fileId);
+    const StorageItem *item = std::get_if<StorageItem>(&resolved);
+    if (!item) {
+        return ManagementAnswer::failed(fileNotFoundMessage);
+    }
+    const QFileInfo info(item->path);
+    if (info.isSymLink() || !info.isFile()) {
+        return ManagementAnswer::failed(notAFileMessage);
+    }
+
+    // O_NONBLOCK: a named pipe put in its place meanwhile must not stall the phone until a writer comes;
+    // O_NOFOLLOW: nor may a link put in its place lead elsewhere.
+    const FileDescriptor file(
+        ::open(QFile::encodeName(item->realPath).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    if (file.get() < 0) {
+        return ManagementAnswer::failed(errno == ELOOP ? notAFileMessage : cannotReadMessage.arg(systemError()));
+    }
+    struct stat status = {};
+    if (::fstat(file.get(), &status) != 0) {
+        return ManagementAnswer::failed(cannotReadMessage.arg(systemError()));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return ManagementAnswer::failed(notAFileMessage);
+    }
+
+    // The library duplicates the descriptor; ours is closed when `file` goes away.
+    try {
+        m_client.sendFileDescriptorWithId(file.get(), info.fileName(), static_cast<uint64_t>(status.st_size),
+                                          *transferId);
+    } catch (const TavrineCoreError &error) {
+        return ManagementAnswer::failed(error.errorDescription());
+    }
+    return ManagementAnswer::succeeded({});
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "LinkedCoreFunctions.h"
+#include "SecretServiceKeychain.h"
+#include "StoreTestSupport.h"
+#include "TransferClient.h"
+
+#include <QHash>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+// A transfer store over the real core library and the real keyring, and a phone played with the core's
+// client object over 127.0.0.1.
+struct LinkedStoreFixture
+{
+    using RequestHandler = std::function<bool(const ManagementRequest &request, TransferClient &client)>;
+
+    QTemporaryDir folder;
+    std::shared_ptr<Keychain> keychain = std::make_shared<SecretServiceKeychain>();
+    std::shared_ptr<RecordingNotificationSink::Log> notifications = std::make_shared<RecordingNotificationSink::Log>();
+    std::chrono::milliseconds managementTimeout = std::chrono::seconds(20);
+    std::unique_ptr<TransferStore> store;
+    std::unique_ptr<TransferClient> phone;
+    QList<TransferEvent> phoneEvents;
+    // Answers the phone gives, by action; a handler returns false to leave the request unanswered.
+    QHash<QString, RequestHandler> handlers;
+
+    LinkedStoreFixture()
+    {
+        installTavrineCoreFunctions(linkedCoreFunctions());
+        // Each fixture starts from an empty registry in the session's keyring.
+        TransferCredentialStore credentials(QStringLiteral("com.drovan.tavrine.transfer"), keychain);
+        TrustedDeviceRegistryStore(credentials).save(TrustedDeviceRegistry{});
+    }
+
+    QString receiveFolder() const { return folder.filePath(QStringLiteral("receive")); }
+    QString phoneInbox() const { return folder.filePath(QStringLiteral("phone")); }
+
+    TransferStore &makeStore()
+    {
+        TransferStoreEnvironment environment;
+        environment.keychain = keychain;
+        environment.localAddress = std::make_shared<FixedLocalAddressProvider>(QStringLiteral("127.0.0.1"));
+        environment.notifications = std::make_shared<TransferNotificationService>(
+            std::make_unique<RecordingNotificationSink>(notifications));
+        environment.receiveFolder = receiveFolder();
+        environment.deviceName = QStringLiteral("Test computer");
+        environment.managementTimeout = managementTimeout;
+        store.reset();
+        store = std::make_unique<TransferStore>(
+            TransferTaskRepository(folder.filePath(QStringLiteral("transfer-tasks-v1.json"))), environment);
+        return *store;
+    }
+
+    // Lets both sides work: the store pumps itself; the phone is polled here.
+    void pumpPhone()
+    {
+        if (!phone) {
+            return;
+        }
+        while (const auto event = phone->pollEvent()) {
+            phoneEvents.append(*event);
+        }
+        while (const auto request = phone->pollManagementRequest()) {
+            const auto handler = handlers.constFind(request->action);
+            if (handler == handlers.constEnd()) {
+                phone->respondManagement(request->requestId, false, {}, QStringLiteral("unknown action"));
+            } else {
+                (*handler)(*request, *phone);
+            }
+        }
+    }
+
+    bool waitUntil(const std::function<bool()> &condition, int milliseconds = 20'000)
+    {
+        const QDeadlineTimer deadline(milliseconds);
+        while (!condition()) {
+            if (deadline.hasExpired()) {
+                return false;
+            }
+            pumpPhone();
+            QTest::qWait(10);
+        }
+        return true;
+    }
+
+    bool phoneSaw(TransferEventKind kind, const QString &transferId = {}) const
+    {
+        return std::any_of(phoneEvents.begin(), phoneEvents.end(), [&](const TransferEvent &event) {
+            return event.kind == kind && (transferId.isEmpty() || event.transferId == transferId);
+        });
+    }
+
+    // A new pairing from the store's pairing URL, confirmed on the phone.
+    bool pair()
+    {
+        store->beginNewPairing();
+        if (!store->pairingPayload()) {
+            return false;
+        }
+        phone = TransferClient::connect(*store->pairingPayload(), {}, QStringLiteral("Test phone"), phoneInbox());
+        if (!waitUntil([&] { return store->phase().kind == TransferStore::Phase::Kind::awaitingConfirmation; })) {
+            return false;
+        }
+        phone->confirmPairing();
+        return waitUntil([&] { return store->phase().kind == TransferStore::Phase::Kind::connected; });
+    }
+};
