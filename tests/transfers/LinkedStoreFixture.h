@@ -5,7 +5,11 @@
 #include "StoreTestSupport.h"
 #include "TransferClient.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -43,8 +47,8 @@ struct LinkedStoreFixture
         TransferStoreEnvironment environment;
         environment.keychain = keychain;
         environment.localAddress = std::make_shared<FixedLocalAddressProvider>(QStringLiteral("127.0.0.1"));
-        environment.notifications = std::make_shared<TransferNotificationService>(
-            std::make_unique<RecordingNotificationSink>(notifications));
+        environment.notifications =
+            std::make_shared<TransferNotificationService>(std::make_unique<RecordingNotificationSink>(notifications));
         environment.receiveFolder = receiveFolder();
         environment.deviceName = QStringLiteral("Test computer");
         environment.managementTimeout = managementTimeout;
@@ -86,6 +90,21 @@ struct LinkedStoreFixture
         return true;
     }
 
+    // Sends `path` from the phone as the answer to a "files.download" request.
+    static RequestHandler sendFileOnDownload(const QString &path)
+    {
+        return [path](const ManagementRequest &request, TransferClient &client) {
+            const QJsonObject payload = QJsonDocument::fromJson(request.payload.toUtf8()).object();
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly)) {
+                return client.respondManagement(request.requestId, false, {}, QStringLiteral("missing"));
+            }
+            client.sendFileDescriptorWithId(file.handle(), QFileInfo(path).fileName(), uint64_t(file.size()),
+                                            payload.value(QStringLiteral("transferId")).toString());
+            return client.respondManagement(request.requestId, true, QStringLiteral("{}"), {});
+        };
+    }
+
     bool phoneSaw(TransferEventKind kind, const QString &transferId = {}) const
     {
         return std::any_of(phoneEvents.begin(), phoneEvents.end(), [&](const TransferEvent &event) {
@@ -93,14 +112,28 @@ struct LinkedStoreFixture
         });
     }
 
-    // A new pairing from the store's pairing URL, confirmed on the phone.
-    bool pair()
+    // The port the store's host listens on, from its pairing URL.
+    quint16 hostPort() const
+    {
+        const QString url = store->pairingPayload().value_or(QString());
+        const qsizetype start = url.indexOf(QStringLiteral("endpoint=127.0.0.1:"));
+        return start < 0 ? 0 : url.mid(start + 19).section(QLatin1Char('&'), 0, 0).toUShort();
+    }
+
+    // A new pairing from the store's pairing URL, confirmed on the phone. With `relayPort`, the phone
+    // reaches the host through a relay on that port instead.
+    bool pair(quint16 relayPort = 0)
     {
         store->beginNewPairing();
         if (!store->pairingPayload()) {
             return false;
         }
-        phone = TransferClient::connect(*store->pairingPayload(), {}, QStringLiteral("Test phone"), phoneInbox());
+        QString url = *store->pairingPayload();
+        if (relayPort != 0) {
+            url.replace(QStringLiteral("endpoint=127.0.0.1:%1").arg(hostPort()),
+                        QStringLiteral("endpoint=127.0.0.1:%1").arg(relayPort));
+        }
+        phone = TransferClient::connect(url, {}, QStringLiteral("Test phone"), phoneInbox());
         if (!waitUntil([&] { return store->phase().kind == TransferStore::Phase::Kind::awaitingConfirmation; })) {
             return false;
         }

@@ -7,8 +7,7 @@ using Phase = TransferStore::Phase;
 
 namespace {
 
-template <typename T>
-QString failureOf(QCoro::Task<T> &task)
+template <typename T> QString failureOf(QCoro::Task<T> &task)
 {
     try {
         awaitTask(task);
@@ -44,7 +43,8 @@ private slots:
 
         // The registry is in the keyring: a new store on it reconnects without pairing.
         const TrustedDeviceRegistry stored =
-            TrustedDeviceRegistryStore(TransferCredentialStore(QStringLiteral("com.drovan.tavrine.transfer"), link.keychain))
+            TrustedDeviceRegistryStore(
+                TransferCredentialStore(QStringLiteral("com.drovan.tavrine.transfer"), link.keychain))
                 .load();
         QCOMPARE(stored.devices, store.trustedDevices());
 
@@ -64,12 +64,15 @@ private slots:
         link.makeStore();
         QVERIFY(link.pair());
         link.handlers.insert(QStringLiteral("files.list"), [](const ManagementRequest &request, TransferClient &phone) {
-            return phone.respondManagement(request.requestId, true, QStringLiteral("{\"echo\":") + request.payload + "}", {});
+            return phone.respondManagement(request.requestId, true,
+                                           QStringLiteral("{\"echo\":") + request.payload + "}", {});
         });
-        link.handlers.insert(QStringLiteral("apps.uninstall"), [](const ManagementRequest &request, TransferClient &phone) {
-            return phone.respondManagement(request.requestId, false, {}, QStringLiteral("没有权限"));
-        });
-        link.handlers.insert(QStringLiteral("media.list"), [](const ManagementRequest &, TransferClient &) { return false; });
+        link.handlers.insert(
+            QStringLiteral("apps.uninstall"), [](const ManagementRequest &request, TransferClient &phone) {
+                return phone.respondManagement(request.requestId, false, {}, QStringLiteral("没有权限"));
+            });
+        link.handlers.insert(QStringLiteral("media.list"),
+                             [](const ManagementRequest &, TransferClient &) { return false; });
 
         auto answered = link.store->requestManagement(QStringLiteral("files.list"), QStringLiteral("{\"a\":1}"));
         auto refused = link.store->requestManagement(QStringLiteral("apps.uninstall"), QStringLiteral("{}"));

@@ -32,7 +32,8 @@ QStringList sends(const StoreFixture &fixture)
 PreparedManagedDownloadFile download(const QString &id, const QString &relativePath, qint64 size = 5,
                                      Purpose purpose = Purpose::export_)
 {
-    return {id, QStringLiteral("remote-") + id, QFileInfo(relativePath).fileName(), size, relativePath, purpose, {}, {}};
+    return {id, QStringLiteral("remote-") + id, QFileInfo(relativePath).fileName(), size, relativePath, purpose, {},
+            {}};
 }
 
 } // namespace
@@ -120,8 +121,9 @@ private slots:
         store.sendFiles({writeFile(fixture.folder.path(), QStringLiteral("a.txt"), "a")});
         store.stopHost();
         store.selectTrustedDevice(store.trustedDevices().first().id == firstID ? store.trustedDevices().last().id
-                                                                                : store.trustedDevices().first().id);
-        fixture.deliver({makeEvent(Kind::paired, Direction::none, {}, QStringLiteral("Second"), QStringLiteral("peer-2"))});
+                                                                               : store.trustedDevices().first().id);
+        fixture.deliver(
+            {makeEvent(Kind::paired, Direction::none, {}, QStringLiteral("Second"), QStringLiteral("peer-2"))});
         QCOMPARE(store.phase(), Phase::connected(QStringLiteral("Second")));
         QVERIFY(sends(fixture).isEmpty());
         QCOMPARE(store.tasks().first().status, Status::queued);
@@ -228,13 +230,14 @@ private slots:
         QCOMPARE(store.tasks()[0].message, QStringLiteral("等待下载"));
         QCOMPARE(fixture.host->calls.filter(QStringLiteral("request:files.download")).size(), 1);
 
-        QVERIFY_THROWS_EXCEPTION(DeviceManagementRequestError,
-                                 store.enqueueManagedDownloads({download(QStringLiteral("d2"), QStringLiteral("x.jpg"))},
-                                                               destination));
-        QVERIFY_THROWS_EXCEPTION(DeviceManagementRequestError,
-                                 store.enqueueManagedDownloads({download(QStringLiteral("n1"), QStringLiteral("x.jpg")),
-                                                                download(QStringLiteral("n1"), QStringLiteral("y.jpg"))},
-                                                               destination));
+        QVERIFY_THROWS_EXCEPTION(
+            DeviceManagementRequestError,
+            store.enqueueManagedDownloads({download(QStringLiteral("d2"), QStringLiteral("x.jpg"))}, destination));
+        QVERIFY_THROWS_EXCEPTION(
+            DeviceManagementRequestError,
+            store.enqueueManagedDownloads({download(QStringLiteral("n1"), QStringLiteral("x.jpg")),
+                                           download(QStringLiteral("n1"), QStringLiteral("y.jpg"))},
+                                          destination));
         QCOMPARE(store.tasks().size(), 3);
     }
 
@@ -282,7 +285,8 @@ private slots:
         TransferTaskRepository(fixture.taskFile()).save({broken});
         TransferStore &store = fixture.make();
         fixture.pair();
-        store.enqueueManagedDownloads({download(QStringLiteral("next"), QStringLiteral("b.jpg"))}, fixture.folder.path());
+        store.enqueueManagedDownloads({download(QStringLiteral("next"), QStringLiteral("b.jpg"))},
+                                      fixture.folder.path());
         QCOMPARE(fixture.host->calls.filter(QStringLiteral("request:files.download")).size(), 1);
 
         TransferEvent done = makeEvent(Kind::completed, Direction::receiving, QStringLiteral("broken"));
@@ -336,9 +340,10 @@ private slots:
         QTRY_COMPARE(sends(fixture).size(), 1);
 
         QDir(fixture.folder.path()).mkdir(QStringLiteral("folder"));
-        QVERIFY_THROWS_EXCEPTION(TransferTaskError,
-                                 store.enqueueManagedUploads({{fixture.folder.filePath(QStringLiteral("folder")),
-                                                               QStringLiteral("folder-1"), {}, {}, {}}}));
+        QVERIFY_THROWS_EXCEPTION(
+            TransferTaskError,
+            store.enqueueManagedUploads(
+                {{fixture.folder.filePath(QStringLiteral("folder")), QStringLiteral("folder-1"), {}, {}, {}}}));
     }
 
     void failedPreparationNeedsAttention()
@@ -347,8 +352,12 @@ private slots:
         TransferStore &store = fixture.make();
         fixture.pair();
         store.enqueueManagedUploads({{writeFile(fixture.folder.path(), QStringLiteral("a.txt"), "a"),
-                                      QStringLiteral("folder-1"), QStringLiteral("a.txt"), {}, {}}});
-        fixture.host->responses.push_back({QStringLiteral("request-1"), {}, false, {}, QStringLiteral("找不到目标文件夹。")});
+                                      QStringLiteral("folder-1"),
+                                      QStringLiteral("a.txt"),
+                                      {},
+                                      {}}});
+        fixture.host->responses.push_back(
+            {QStringLiteral("request-1"), {}, false, {}, QStringLiteral("找不到目标文件夹。")});
         store.drainEvents();
         QTRY_COMPARE(store.tasks().first().status, Status::needsAttention);
         QCOMPARE(store.tasks().first().message, QStringLiteral("找不到目标文件夹。"));
