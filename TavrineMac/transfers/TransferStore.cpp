@@ -1201,6 +1201,24 @@ void TransferStore::pauseTask(const QString &id)
         m_host->pauseTransfer(id);
     }
     updateTaskStatus(index, TransferTaskRecord::Status::paused, QStringLiteral("已暂停"));
+    releaseTaskSlot(id);
+}
+
+void TransferStore::cancelTask(const QString &id)
+{
+    const qsizetype index = taskIndex(id);
+    if (index < 0 || !m_tasks[index].canCancel()) {
+        return;
+    }
+    if (m_host) {
+        m_host->cancelTransfer(id);
+    }
+    updateTaskStatus(index, TransferTaskRecord::Status::cancelled, QStringLiteral("已取消"));
+    releaseTaskSlot(id);
+}
+
+void TransferStore::releaseTaskSlot(const QString &id)
+{
     if (m_activeOutgoingTaskID == id) {
         m_activeOutgoingTaskID.reset();
         m_scopedURLs.remove(id);
@@ -1214,25 +1232,19 @@ void TransferStore::pauseTask(const QString &id)
 
 void TransferStore::resumeTask(const QString &id)
 {
-    const qsizetype index = taskIndex(id);
-    if (index < 0 || !m_tasks[index].canResume()) {
-        return;
-    }
-    if (m_tasks[index].destinationBookmark) {
-        retryManagedDownload(m_tasks[index]);
-        return;
-    }
-    const bool connected = m_phase.kind == Phase::Kind::connected;
-    updateTaskStatus(index, connected ? TransferTaskRecord::Status::queued : TransferTaskRecord::Status::waitingForConnection,
-                     connected ? QStringLiteral("等待继续") : QStringLiteral("连接后将自动继续"));
-    persistTasks(true);
-    startNextOutgoing();
+    requeueTask(id, &TransferTaskRecord::canResume, QStringLiteral("等待继续"), QStringLiteral("连接后将自动继续"));
 }
 
 void TransferStore::retryTask(const QString &id)
 {
+    requeueTask(id, &TransferTaskRecord::canRetry, QStringLiteral("等待重试"), QStringLiteral("连接后将自动重试"));
+}
+
+void TransferStore::requeueTask(const QString &id, bool (TransferTaskRecord::*allowed)() const,
+                                const QString &queuedMessage, const QString &waitingMessage)
+{
     const qsizetype index = taskIndex(id);
-    if (index < 0 || !m_tasks[index].canRetry()) {
+    if (index < 0 || !(m_tasks[index].*allowed)()) {
         return;
     }
     if (m_tasks[index].destinationBookmark) {
@@ -1240,31 +1252,11 @@ void TransferStore::retryTask(const QString &id)
         return;
     }
     const bool connected = m_phase.kind == Phase::Kind::connected;
-    updateTaskStatus(index, connected ? TransferTaskRecord::Status::queued : TransferTaskRecord::Status::waitingForConnection,
-                     connected ? QStringLiteral("等待重试") : QStringLiteral("连接后将自动重试"));
+    updateTaskStatus(index,
+                     connected ? TransferTaskRecord::Status::queued : TransferTaskRecord::Status::waitingForConnection,
+                     connected ? queuedMessage : waitingMessage);
     persistTasks(true);
     startNextOutgoing();
-}
-
-void TransferStore::cancelTask(const QString &id)
-{
-    const qsizetype index = taskIndex(id);
-    if (index < 0 || !m_tasks[index].canCancel()) {
-        return;
-    }
-    if (m_host) {
-        m_host->cancelTransfer(id);
-    }
-    updateTaskStatus(index, TransferTaskRecord::Status::cancelled, QStringLiteral("已取消"));
-    if (m_activeOutgoingTaskID == id) {
-        m_activeOutgoingTaskID.reset();
-        m_scopedURLs.remove(id);
-    } else if (m_activeManagedDownloadID == id) {
-        m_activeManagedDownloadID.reset();
-    }
-    persistTasks(true);
-    startNextOutgoing();
-    startNextManagedDownload();
 }
 
 void TransferStore::clearFinishedTasks()
@@ -1371,8 +1363,8 @@ void TransferStore::enqueueManagedDownloads(const QList<PreparedManagedDownloadF
 
 bool TransferStore::isStartableManagedDownload(const TransferTaskRecord &task) const
 {
-    if (task.direction != TransferTaskRecord::Direction::receiving || !task.destinationBookmark ||
-        !task.remoteFileID || task.status != TransferTaskRecord::Status::queued) {
+    if (task.direction != TransferTaskRecord::Direction::receiving || !task.destinationBookmark || !task.remoteFileID ||
+        task.status != TransferTaskRecord::Status::queued) {
         return false;
     }
     if (task.trustedDeviceID) {
@@ -1501,7 +1493,8 @@ void TransferStore::retryManagedDownload(const TransferTaskRecord &task)
     }
     m_tasks[index].transferredBytes = 0;
     const bool connected = m_phase.kind == Phase::Kind::connected;
-    updateTaskStatus(index, connected ? TransferTaskRecord::Status::queued : TransferTaskRecord::Status::waitingForConnection,
+    updateTaskStatus(index,
+                     connected ? TransferTaskRecord::Status::queued : TransferTaskRecord::Status::waitingForConnection,
                      connected ? QStringLiteral("等待重新下载") : QStringLiteral("连接后将自动重试"));
     persistTasks(true);
     startNextManagedDownload();

@@ -193,6 +193,9 @@ private:
     qsizetype taskIndex(const QString &id) const;
     QString deviceName() const;
     void adoptHost(std::unique_ptr<TransferHostProtocol> host);
+    void releaseTaskSlot(const QString &id);
+    void requeueTask(const QString &id, bool (TransferTaskRecord::*allowed)() const, const QString &queuedMessage,
+                     const QString &waitingMessage);
     QCoro::Task<void> prepareManagedUpload(TransferTaskRecord task, QString directoryID);
     QCoro::Task<void> requestManagedDownload(TransferTaskRecord task, QString remoteFileID);
     QCoro::Task<void> runDelivery(TransferTaskRecord task, TransferEvent event);
