@@ -1,21 +1,36 @@
 #include "LinkFixture.h"
+#include "LoopbackRelay.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QRandomGenerator64>
 #include <QTest>
 #include <QUrl>
+#include <QUrlQuery>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+using PhoneOutput::eventKindName;
+
 // --- Sides --------------------------------------------------------------------------------------------------------
 
-HostSide::HostSide(const QString &deviceName) : deviceName(deviceName)
+LinkSide::LinkSide(const QString &deviceName) : deviceName(deviceName)
 {
     QDir().mkpath(inbox());
+}
+
+std::optional<TransferEvent> LinkSide::roundOutcome(const QString &transferId) const
+{
+    const QList<TransferEvent> transfer = round(transferId);
+    if (transfer.isEmpty() || !isClosingKind(transfer.last().kind)) {
+        return std::nullopt;
+    }
+    return transfer.last();
 }
 
 void HostSide::start(const QString &identityMaterial, const QString &trustedPeerSecret)
@@ -26,59 +41,26 @@ void HostSide::start(const QString &identityMaterial, const QString &trustedPeer
 void HostSide::stop()
 {
     pump();
+    if (object) {
+        storedIdentity = object->identityMaterial();
+        storedSecret = object->trustedPeerSecret().value_or(QString());
+        storedPort = port();
+    }
     object.reset();
 }
 
-void HostSide::pump()
+bool HostSide::startAgain()
 {
-    if (!object) {
-        return;
-    }
-    while (auto event = object->pollEvent()) {
-        events.append(*event);
-    }
-    while (auto response = object->pollManagementResponse()) {
-        responses.append(*response);
-    }
-}
-
-quint16 HostSide::port() const
-{
-    return object ? endpointPort(object->pairingPayload()) : 0;
-}
-
-PhoneSide::PhoneSide(const QString &deviceName) : deviceName(deviceName)
-{
-    QDir().mkpath(inbox());
-}
-
-void PhoneSide::pair(const QString &pairingUrl)
-{
-    object = TransferClient::connect(pairingUrl, QString(), deviceName, inbox());
-}
-
-void PhoneSide::reconnect(const QString &connectionMaterial)
-{
-    object = TransferClient::connect(QString(), connectionMaterial, deviceName, inbox());
+    events.clear();
+    roundStart = 0;
+    start(storedIdentity, storedSecret);
+    return port() == storedPort;
 }
 
 void PhoneSide::stop()
 {
     pump();
     object.reset();
-}
-
-void PhoneSide::pump()
-{
-    if (!object) {
-        return;
-    }
-    while (auto event = object->pollEvent()) {
-        events.append(*event);
-    }
-    while (auto request = object->pollManagementRequest()) {
-        requests.append(*request);
-    }
 }
 
 void PhoneSide::sendFile(const QString &path, const QString &fileName, const QString &transferId)
@@ -99,25 +81,14 @@ void PhoneSide::sendFile(const QString &path, const QString &fileName, const QSt
 
 // --- Fixture ------------------------------------------------------------------------------------------------------
 
-HostSide &LinkFixture::addHost(const QString &deviceName)
-{
-    return m_otherHosts.emplace_back(deviceName);
-}
-
-PhoneSide &LinkFixture::addPhone(const QString &deviceName)
-{
-    return m_otherPhones.emplace_back(deviceName);
-}
+LinkFixture::~LinkFixture() = default;
 
 void LinkFixture::pump()
 {
     host.pump();
     phone.pump();
-    for (HostSide &side : m_otherHosts) {
-        side.pump();
-    }
-    for (PhoneSide &side : m_otherPhones) {
-        side.pump();
+    for (const auto &side : m_otherSides) {
+        side->pump();
     }
 }
 
@@ -142,18 +113,25 @@ bool LinkFixture::pair(const QString &pairingUrl)
         host.start();
     }
     phone.pair(pairingUrl.isEmpty() ? host->pairingPayload() : pairingUrl);
-    const auto awaiting = [&] {
-        return countEvents(host.events, TransferEventKind::awaitingConfirmation) > 0 &&
-               countEvents(phone.events, TransferEventKind::awaitingConfirmation) > 0;
+    const auto bothReported = [&](TransferEventKind kind) {
+        return waitUntil([&] { return countEvents(host.events, kind) > 0 && countEvents(phone.events, kind) > 0; });
     };
-    if (!waitUntil(awaiting)) {
+    if (!bothReported(TransferEventKind::awaitingConfirmation)) {
         return false;
     }
     phone->confirmPairing();
-    return waitUntil([&] {
-        return countEvents(host.events, TransferEventKind::paired) > 0 &&
-               countEvents(phone.events, TransferEventKind::paired) > 0;
-    });
+    return bothReported(TransferEventKind::paired);
+}
+
+bool LinkFixture::pairThroughRelay(uint64_t bytesPerSecond)
+{
+    host.start();
+    relay = std::make_unique<LoopbackRelay>(host.port());
+    if (relay->port() == 0 || !pair(withEndpointPort(host->pairingPayload(), relay->port()))) {
+        return false;
+    }
+    relay->setBytesPerSecond(bytesPerSecond);
+    return true;
 }
 
 bool LinkFixture::roundTrip()
@@ -174,31 +152,48 @@ bool LinkFixture::roundTrip()
 
 QString LinkFixture::describe() const
 {
+    // The lines the companion writes for its events.
     const auto list = [](const QString &title, const QList<TransferEvent> &events) {
-        QString text = title + QStringLiteral(":");
+        QString text = title + QStringLiteral(":\n");
         for (const TransferEvent &event : events) {
-            text += QStringLiteral("\n  %1 dir=%2 id=%3 name=%4 %5/%6 peer=%7 %8")
-                        .arg(kindName(event.kind))
-                        .arg(int(event.direction))
-                        .arg(event.transferId.left(12), event.fileName)
-                        .arg(event.transferredBytes)
-                        .arg(event.totalBytes)
-                        .arg(event.peerName, event.message);
+            text += QStringLiteral("  ") +
+                    QString::fromUtf8(QJsonDocument(PhoneOutput::eventLine(event)).toJson(QJsonDocument::Compact)) +
+                    QLatin1Char('\n');
         }
-        return text + QStringLiteral("\n");
+        return text;
     };
     QString text = list(QStringLiteral("host"), host.events) + list(QStringLiteral("phone"), phone.events);
-    for (const HostSide &side : m_otherHosts) {
-        text += list(side.deviceName, side.events);
+    for (const auto &side : m_otherSides) {
+        text += list(side->deviceName, side->events);
     }
-    for (const PhoneSide &side : m_otherPhones) {
-        text += list(side.deviceName, side.events);
+    if (relay) {
+        text += QStringLiteral("relay on port %1\n").arg(relay->port());
     }
     return text;
 }
 
+QString LinkFixture::writeSourceFile(const QString &name, qint64 size)
+{
+    const QString path = m_source.path() + QLatin1Char('/') + name;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        return {};
+    }
+    QRandomGenerator64 generator(++m_sourceFiles);
+    QList<quint64> block(128 * 1024);
+    for (qint64 written = 0; written < size; written += qint64(sizeof(quint64)) * block.size()) {
+        generator.fillRange(block.data(), block.size());
+        const qint64 count = std::min<qint64>(qint64(sizeof(quint64)) * block.size(), size - written);
+        if (file.write(reinterpret_cast<const char *>(block.constData()), count) != count) {
+            return {};
+        }
+    }
+    return path;
+}
+
 void LinkFixture::sendFile(Way way, const QString &path, const QString &fileName, const QString &transferId)
 {
+    sinceLastSend.start();
     if (way == Way::hostToPhone) {
         host->sendFileWithId(path, fileName, transferId);
     } else {
@@ -206,16 +201,83 @@ void LinkFixture::sendFile(Way way, const QString &path, const QString &fileName
     }
 }
 
-bool LinkFixture::pauseTransfer(Way way, bool bySender, const QString &transferId)
+QString LinkFixture::transferFile(Way way, const QString &fileName, qint64 size, const QString &transferId)
 {
-    const bool host = (way == Way::hostToPhone) == bySender;
-    return host ? this->host->pauseTransfer(transferId) : phone->pauseTransfer(transferId);
+    const QString path = writeSourceFile(fileName, size);
+    sendFile(way, path, fileName, transferId);
+    const bool completed = waitUntil([&] { return bothEndsReported(way, TransferEventKind::completed, transferId); });
+    return completed ? path : QString();
 }
 
-bool LinkFixture::cancelTransfer(Way way, bool bySender, const QString &transferId)
+QString LinkFixture::startThrottledTransfer(Way way, const QString &fileName, const QString &transferId)
 {
-    const bool host = (way == Way::hostToPhone) == bySender;
-    return host ? this->host->cancelTransfer(transferId) : phone->cancelTransfer(transferId);
+    if (!pairThroughRelay(throttledBytesPerSecond)) {
+        return {};
+    }
+    const QString path = writeSourceFile(fileName, throttledFileBytes);
+    sendFile(way, path, fileName, transferId);
+    const bool started =
+        waitUntil([&] { return mostBytesReported(receiver(way).events, transferId) >= uint64_t(mebibyte); });
+    return started ? path : QString();
+}
+
+void LinkFixture::newRound()
+{
+    pump();
+    host.roundStart = host.events.size();
+    phone.roundStart = phone.events.size();
+    for (const auto &side : m_otherSides) {
+        side->roundStart = side->events.size();
+    }
+}
+
+bool LinkFixture::bothEndsReported(Way way, TransferEventKind kind, const QString &transferId)
+{
+    return lastEvent(sender(way).round(transferId), kind, transferId) &&
+           lastEvent(receiver(way).round(transferId), kind, transferId);
+}
+
+QString LinkFixture::transferProblem(Way way, const QString &transferId, TransferEventKind closing, uint64_t totalBytes)
+{
+    const QString sending =
+        transferRoundProblem(sender(way).round(transferId), TransferDirection::sending, closing, totalBytes);
+    const QString receiving =
+        transferRoundProblem(receiver(way).round(transferId), TransferDirection::receiving, closing, totalBytes);
+    return !sending.isEmpty() ? QStringLiteral("sender: ") + sending
+                              : (!receiving.isEmpty() ? QStringLiteral("receiver: ") + receiving : QString());
+}
+
+QString LinkFixture::resumeProblem(Way way, const QString &path, const QString &fileName, const QString &transferId,
+                                   uint64_t heldBytes)
+{
+    if (relay) {
+        relay->setBytesPerSecond(0);
+    }
+    newRound();
+    sendFile(way, path, fileName, transferId);
+    if (!waitUntil([&] { return bothEndsReported(way, TransferEventKind::completed, transferId); })) {
+        return QStringLiteral("the file sent again did not complete in time");
+    }
+    pump();
+    const auto size = uint64_t(QFileInfo(path).size());
+    if (const QString problem = transferProblem(way, transferId, TransferEventKind::completed, size);
+        !problem.isEmpty()) {
+        return problem;
+    }
+    // The receiver's first event and the sender's first progress tell where each picked up.
+    const QList<TransferEvent> sent = sender(way).round(transferId);
+    const QList<TransferEvent> received = receiver(way).round(transferId);
+    if (received.first().transferredBytes != heldBytes || sent.size() < 2 || sent[1].transferredBytes != heldBytes) {
+        return QStringLiteral("picked up at %1 (receiver) and %2 (sender) instead of %3")
+            .arg(received.first().transferredBytes)
+            .arg(sent.size() < 2 ? 0 : sent[1].transferredBytes)
+            .arg(heldBytes);
+    }
+    if (received.last().fileName != fileName || fileSha256(receiver(way).inboxFile(fileName)) != fileSha256(path)) {
+        return QStringLiteral("%1 in the inbox is not the file sent").arg(fileName);
+    }
+    const QStringList partial = partialFiles(receiver(way).inbox());
+    return partial.isEmpty() ? QString() : QStringLiteral("partial files left: ") + partial.join(QLatin1Char(' '));
 }
 
 // --- Events -------------------------------------------------------------------------------------------------------
@@ -225,42 +287,11 @@ QString wayName(Way way)
     return way == Way::hostToPhone ? QStringLiteral("host to phone") : QStringLiteral("phone to host");
 }
 
-QString kindName(TransferEventKind kind)
-{
-    switch (kind) {
-    case TransferEventKind::queued:
-        return QStringLiteral("queued");
-    case TransferEventKind::connecting:
-        return QStringLiteral("connecting");
-    case TransferEventKind::awaitingConfirmation:
-        return QStringLiteral("awaitingConfirmation");
-    case TransferEventKind::paired:
-        return QStringLiteral("paired");
-    case TransferEventKind::sending:
-        return QStringLiteral("sending");
-    case TransferEventKind::receiving:
-        return QStringLiteral("receiving");
-    case TransferEventKind::waitingForConnection:
-        return QStringLiteral("waitingForConnection");
-    case TransferEventKind::completed:
-        return QStringLiteral("completed");
-    case TransferEventKind::paused:
-        return QStringLiteral("paused");
-    case TransferEventKind::cancelled:
-        return QStringLiteral("cancelled");
-    case TransferEventKind::failed:
-        return QStringLiteral("failed");
-    case TransferEventKind::disconnected:
-        return QStringLiteral("disconnected");
-    }
-    return QStringLiteral("kind %1").arg(int(kind));
-}
-
 QStringList kindNames(const QList<TransferEvent> &events)
 {
     QStringList names;
     for (const TransferEvent &event : events) {
-        names.append(kindName(event.kind));
+        names.append(eventKindName(event.kind));
     }
     return names;
 }
@@ -275,11 +306,8 @@ bool isClosingKind(TransferEventKind kind)
 QList<TransferEvent> eventsOf(const QList<TransferEvent> &events, const QString &transferId)
 {
     QList<TransferEvent> result;
-    for (const TransferEvent &event : events) {
-        if (event.transferId == transferId) {
-            result.append(event);
-        }
-    }
+    std::copy_if(events.begin(), events.end(), std::back_inserter(result),
+                 [&](const TransferEvent &event) { return event.transferId == transferId; });
     return result;
 }
 
@@ -304,10 +332,8 @@ std::optional<TransferEvent> lastEvent(const QList<TransferEvent> &events, Trans
 uint64_t mostBytesReported(const QList<TransferEvent> &events, const QString &transferId)
 {
     uint64_t most = 0;
-    for (const TransferEvent &event : events) {
-        if (event.transferId == transferId) {
-            most = std::max(most, event.transferredBytes);
-        }
+    for (const TransferEvent &event : eventsOf(events, transferId)) {
+        most = std::max(most, event.transferredBytes);
     }
     return most;
 }
@@ -315,55 +341,34 @@ uint64_t mostBytesReported(const QList<TransferEvent> &events, const QString &tr
 QString transferRoundProblem(const QList<TransferEvent> &events, TransferDirection direction, TransferEventKind closing,
                              uint64_t totalBytes)
 {
-    if (events.isEmpty()) {
-        return QStringLiteral("no events");
-    }
-    const TransferEventKind opening =
-        direction == TransferDirection::sending ? TransferEventKind::queued : TransferEventKind::receiving;
-    const TransferEventKind progress =
-        direction == TransferDirection::sending ? TransferEventKind::sending : TransferEventKind::receiving;
-    if (events.first().kind != opening) {
-        return QStringLiteral("opens with %1 instead of %2").arg(kindName(events.first().kind), kindName(opening));
+    const bool sending = direction == TransferDirection::sending;
+    const TransferEventKind opening = sending ? TransferEventKind::queued : TransferEventKind::receiving;
+    const TransferEventKind progress = sending ? TransferEventKind::sending : TransferEventKind::receiving;
+    const QString all = kindNames(events).join(QLatin1Char(' '));
+    if (events.isEmpty() || events.first().kind != opening || events.last().kind != closing) {
+        return QStringLiteral("not from %1 to %2: %3").arg(eventKindName(opening), eventKindName(closing), all);
     }
     uint64_t reported = 0;
     for (qsizetype index = 0; index < events.size(); ++index) {
         const TransferEvent &event = events[index];
+        const QString where = QStringLiteral("event %1 (%2) ").arg(index).arg(eventKindName(event.kind));
         const bool last = index == events.size() - 1;
+        if (isClosingKind(event.kind) != last || (!last && index > 0 && event.kind != progress)) {
+            return where + QStringLiteral("is out of place: ") + all;
+        }
         if (event.direction != direction) {
-            return QStringLiteral("event %1 (%2) has direction %3")
-                .arg(index)
-                .arg(kindName(event.kind))
-                .arg(int(event.direction));
+            return where + QStringLiteral("has direction ") + PhoneOutput::directionName(event.direction);
         }
-        if (event.totalBytes != totalBytes) {
-            return QStringLiteral("event %1 (%2) gives a total of %3 instead of %4")
-                .arg(index)
-                .arg(kindName(event.kind))
-                .arg(event.totalBytes)
-                .arg(totalBytes);
-        }
-        if (event.transferredBytes > totalBytes) {
-            return QStringLiteral("event %1 reports %2 of %3 bytes")
-                .arg(index)
-                .arg(event.transferredBytes)
-                .arg(totalBytes);
-        }
-        if (isClosingKind(event.kind) != last) {
-            return last ? QStringLiteral("ends with %1 instead of %2").arg(kindName(event.kind), kindName(closing))
-                        : QStringLiteral("closing event %1 at %2 is not the last").arg(kindName(event.kind)).arg(index);
-        }
-        if (!last && index > 0 && event.kind != progress) {
-            return QStringLiteral("unexpected %1 at %2").arg(kindName(event.kind)).arg(index);
+        if (event.totalBytes != totalBytes || event.transferredBytes > totalBytes) {
+            return where + QStringLiteral("reports %1 of %2 bytes instead of a total of %3")
+                               .arg(event.transferredBytes)
+                               .arg(event.totalBytes)
+                               .arg(totalBytes);
         }
         if (event.kind == progress && event.transferredBytes < reported) {
-            return QStringLiteral("progress went back from %1 to %2").arg(reported).arg(event.transferredBytes);
+            return where + QStringLiteral("goes back from %1 bytes to %2").arg(reported).arg(event.transferredBytes);
         }
-        if (event.kind == progress) {
-            reported = event.transferredBytes;
-        }
-    }
-    if (events.last().kind != closing) {
-        return QStringLiteral("ends with %1 instead of %2").arg(kindName(events.last().kind), kindName(closing));
+        reported = event.kind == progress ? event.transferredBytes : reported;
     }
     if (closing == TransferEventKind::completed && events.last().transferredBytes != totalBytes) {
         return QStringLiteral("completed with %1 of %2 bytes").arg(events.last().transferredBytes).arg(totalBytes);
@@ -371,35 +376,22 @@ QString transferRoundProblem(const QList<TransferEvent> &events, TransferDirecti
     return {};
 }
 
-// --- Files and pairing URLs ---------------------------------------------------------------------------------------
-
-QString writeTestFile(const QString &directory, const QString &name, qint64 size, quint64 seed)
+QString pairingProblem(const QList<TransferEvent> &events, const QString &peerName)
 {
-    const QString path = directory + QLatin1Char('/') + name;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        return {};
+    const QString all = kindNames(events).join(QLatin1Char(' '));
+    if (all != QStringLiteral("connecting awaitingConfirmation paired")) {
+        return QStringLiteral("not one pairing: ") + all;
     }
-    // splitmix64: cheap, and no two places of a file or two seeds give the same run of bytes.
-    quint64 state = seed * 0x9e3779b97f4a7c15ULL + 1;
-    QByteArray block(1024 * 1024, Qt::Uninitialized);
-    for (qint64 written = 0; written < size;) {
-        const qint64 count = std::min<qint64>(block.size(), size - written);
-        auto *words = reinterpret_cast<quint64 *>(block.data());
-        for (qint64 index = 0; index < (count + 7) / 8; ++index) {
-            quint64 value = (state += 0x9e3779b97f4a7c15ULL);
-            value = (value ^ (value >> 30)) * 0xbf58476d1ce4e5b9ULL;
-            value = (value ^ (value >> 27)) * 0x94d049bb133111ebULL;
-            words[index] = value ^ (value >> 31);
+    for (const TransferEvent &event : events) {
+        if (event.peerName != peerName || event.direction != TransferDirection::none) {
+            return QStringLiteral("%1 names %2 with direction %3")
+                .arg(eventKindName(event.kind), event.peerName, PhoneOutput::directionName(event.direction));
         }
-        if (file.write(block.constData(), count) != count) {
-            return {};
-        }
-        written += count;
     }
-    file.close();
-    return path;
+    return {};
 }
+
+// --- Files and pairing URLs ---------------------------------------------------------------------------------------
 
 QByteArray fileSha256(const QString &path)
 {
@@ -428,13 +420,7 @@ QStringList partialFiles(const QString &inbox)
 
 QString pairingItem(const QString &pairingUrl, const QString &name)
 {
-    const QString query = pairingUrl.section(QLatin1Char('?'), 1);
-    for (const QString &item : query.split(QLatin1Char('&'))) {
-        if (item.section(QLatin1Char('='), 0, 0) == name) {
-            return QUrl::fromPercentEncoding(item.section(QLatin1Char('='), 1).toUtf8());
-        }
-    }
-    return {};
+    return QUrlQuery(pairingUrl.section(QLatin1Char('?'), 1)).queryItemValue(name, QUrl::FullyDecoded);
 }
 
 quint16 endpointPort(const QString &pairingUrl)

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "ManagementMessages.h"
+#include "PhoneOutput.h"
 #include "TransferClient.h"
 #include "TransferEvent.h"
 #include "TransferHost.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
@@ -16,49 +18,125 @@
 #include <memory>
 #include <optional>
 
+class LoopbackRelay;
+
 // A real host and a real phone of the core library over 127.0.0.1, with their queues drained into
 // lists. Each side has an inbox of its own in a temporary folder.
 
 constexpr auto linkWaitTimeout = std::chrono::seconds(20);
+constexpr qint64 mebibyte = 1024 * 1024;
+// Slow enough that a pause or a cancel lands in the middle of a file, fast enough to keep the tests short.
+constexpr uint64_t throttledBytesPerSecond = 4 * mebibyte;
+constexpr qint64 throttledFileBytes = 24 * mebibyte;
 
-struct HostSide
+// --- Events -----------------------------------------------------------------------------------------------------
+
+QStringList kindNames(const QList<TransferEvent> &events);
+bool isClosingKind(TransferEventKind kind);
+// The events of one transfer, or the link events (empty id), in order.
+QList<TransferEvent> eventsOf(const QList<TransferEvent> &events, const QString &transferId);
+int countEvents(const QList<TransferEvent> &events, TransferEventKind kind, const QString &transferId = {});
+std::optional<TransferEvent> lastEvent(const QList<TransferEvent> &events, TransferEventKind kind,
+                                       const QString &transferId = {});
+// The most bytes any event of the transfer reported.
+uint64_t mostBytesReported(const QList<TransferEvent> &events, const QString &transferId);
+// Empty when `events` (one round of one transfer, in order) open as they should, report progress that
+// never goes back, and end with exactly one closing event, of kind `closing`; otherwise what is wrong.
+QString transferRoundProblem(const QList<TransferEvent> &events, TransferDirection direction, TransferEventKind closing,
+                             uint64_t totalBytes);
+// Empty when `events` are one pairing with `peerName`, without a direction, and nothing else.
+QString pairingProblem(const QList<TransferEvent> &events, const QString &peerName);
+
+// --- Files and pairing URLs ---------------------------------------------------------------------------------------
+
+QByteArray fileSha256(const QString &path);
+QByteArray fileBytes(const QString &path, qint64 count = -1);
+// The hidden partial files of unfinished transfers in an inbox.
+QStringList partialFiles(const QString &inbox);
+
+QString pairingItem(const QString &pairingUrl, const QString &name);
+quint16 endpointPort(const QString &pairingUrl);
+QString withPairingItem(const QString &pairingUrl, const QString &name, const QString &value);
+// The pairing URL with its endpoint moved to another port of 127.0.0.1, such as a relay's.
+QString withEndpointPort(const QString &pairingUrl, quint16 port);
+
+// --- Sides and the fixture ----------------------------------------------------------------------------------------
+
+// What a host and a phone both have: an inbox of their own and the events drained from their queue.
+struct LinkSide
 {
-    explicit HostSide(const QString &deviceName);
+    explicit LinkSide(const QString &deviceName);
+    virtual ~LinkSide() = default;
+
+    virtual void pump() = 0;
+    QString inbox() const { return root.path() + QStringLiteral("/inbox"); }
+    QString inboxFile(const QString &name) const { return inbox() + QLatin1Char('/') + name; }
+    // The events of one transfer, or the link events (empty id), since the last LinkFixture::newRound().
+    QList<TransferEvent> round(const QString &transferId = {}) const
+    {
+        return eventsOf(events.mid(roundStart), transferId);
+    }
+    // The closing event of this round of the transfer; none while it goes on.
+    std::optional<TransferEvent> roundOutcome(const QString &transferId) const;
+
+    QTemporaryDir root;
+    QString deviceName;
+    QList<TransferEvent> events;
+    qsizetype roundStart = 0;
+
+protected:
+    // Moves what the core library queued for this side into `events` and `messages`.
+    template <typename Object, typename Message>
+    void drain(Object *object, std::optional<Message> (Object::*pollMessage)(), QList<Message> &messages)
+    {
+        if (!object) {
+            return;
+        }
+        while (auto event = object->pollEvent()) {
+            events.append(*event);
+        }
+        while (auto message = (object->*pollMessage)()) {
+            messages.append(*message);
+        }
+    }
+};
+
+struct HostSide : LinkSide
+{
+    using LinkSide::LinkSide;
 
     // Throws TavrineCoreError.
     void start(const QString &identityMaterial = {}, const QString &trustedPeerSecret = {});
-    // Drains what is left, then ends the host object.
+    // Drains what is left, keeps what the application stores of the host, then ends the host object.
     void stop();
-    void pump();
+    // A new host object from what the stopped one left to store, with no events yet; false when it
+    // listens on another port than before, where the phone does not look for it.
+    bool startAgain();
+    void pump() override { drain(object.get(), &TransferHost::pollManagementResponse, responses); }
     TransferHost *operator->() const { return object.get(); }
-    QString inbox() const { return root.path() + QStringLiteral("/inbox"); }
-    quint16 port() const;
+    quint16 port() const { return object ? endpointPort(object->pairingPayload()) : 0; }
 
-    QTemporaryDir root;
-    QString deviceName;
     std::unique_ptr<TransferHost> object;
-    QList<TransferEvent> events;
     QList<ManagementResponse> responses;
+    QString storedIdentity;
+    QString storedSecret;
+    quint16 storedPort = 0;
 };
 
-struct PhoneSide
+struct PhoneSide : LinkSide
 {
-    explicit PhoneSide(const QString &deviceName);
+    using LinkSide::LinkSide;
 
     // Throws TavrineCoreError.
-    void pair(const QString &pairingUrl);
-    void reconnect(const QString &connectionMaterial);
+    void pair(const QString &pairingUrl) { object = TransferClient::connect(pairingUrl, {}, deviceName, inbox()); }
+    void reconnect(const QString &material) { object = TransferClient::connect({}, material, deviceName, inbox()); }
     void stop();
-    void pump();
+    void pump() override { drain(object.get(), &TransferClient::pollManagementRequest, requests); }
     // Opens the file and hands its descriptor to the phone, as the companion does. Throws TavrineCoreError.
     void sendFile(const QString &path, const QString &fileName, const QString &transferId);
     TransferClient *operator->() const { return object.get(); }
-    QString inbox() const { return root.path() + QStringLiteral("/inbox"); }
 
-    QTemporaryDir root;
-    QString deviceName;
     std::unique_ptr<TransferClient> object;
-    QList<TransferEvent> events;
     QList<ManagementRequest> requests;
 };
 
@@ -73,8 +151,10 @@ QString wayName(Way way);
 class LinkFixture
 {
 public:
-    HostSide &addHost(const QString &deviceName);
-    PhoneSide &addPhone(const QString &deviceName);
+    ~LinkFixture();
+
+    HostSide &addHost(const QString &deviceName) { return addSide<HostSide>(deviceName); }
+    PhoneSide &addPhone(const QString &deviceName) { return addSide<PhoneSide>(deviceName); }
 
     void pump();
     // Pumps every side until `condition` holds; false when `timeout` passed first.
@@ -82,69 +162,97 @@ public:
     // Starts the host when it is not running, pairs the phone through `pairingUrl` (the host's own when
     // empty) and confirms; false when a step did not happen in time.
     bool pair(const QString &pairingUrl = {});
+    // Starts the host, puts `relay` in front of it and pairs the phone through it; then caps the relay at
+    // `bytesPerSecond` (0: no cap).
+    bool pairThroughRelay(uint64_t bytesPerSecond);
+    // Whether the host and the phone each reported `count` link events of `kind`.
+    bool bothSidesCount(TransferEventKind kind, int count) const
+    {
+        return countEvents(host.events, kind) == count && countEvents(phone.events, kind) == count;
+    }
     // A management request answered by the phone. Control frames of each side travel in order, so once
     // the answer is back, both sides have handled every control frame the other sent before it.
     bool roundTrip();
     // Every side's events, for failure messages.
     QString describe() const;
 
+    // Writes `size` bytes that differ from file to file and from place to place into a folder that lasts
+    // as long as the fixture; gives the path.
+    QString writeSourceFile(const QString &name, qint64 size);
+    QString sourceFolder() const { return m_source.path(); }
     // The two ends of a transfer in direction `way`.
+    LinkSide &sender(Way way) { return way == Way::hostToPhone ? static_cast<LinkSide &>(host) : phone; }
+    LinkSide &receiver(Way way) { return way == Way::hostToPhone ? static_cast<LinkSide &>(phone) : host; }
     void sendFile(Way way, const QString &path, const QString &fileName, const QString &transferId);
-    QList<TransferEvent> &senderEvents(Way way) { return way == Way::hostToPhone ? host.events : phone.events; }
-    QList<TransferEvent> &receiverEvents(Way way) { return way == Way::hostToPhone ? phone.events : host.events; }
-    QString receiverInbox(Way way) const { return way == Way::hostToPhone ? phone.inbox() : host.inbox(); }
-    bool pauseTransfer(Way way, bool bySender, const QString &transferId);
-    bool cancelTransfer(Way way, bool bySender, const QString &transferId);
+    // Writes a source file and sends it under `transferId` until both ends completed it; gives the
+    // source path, empty when it did not complete in time.
+    QString transferFile(Way way, const QString &fileName, qint64 size, const QString &transferId);
+    // Pairs through a relay throttled to throttledBytesPerSecond and sends a source file of
+    // throttledFileBytes until the receiver reported a mebibyte; gives the source path, empty when a
+    // step did not happen in time.
+    QString startThrottledTransfer(Way way, const QString &fileName, const QString &transferId);
+    bool pauseTransfer(Way way, bool bySender, const QString &transferId)
+    {
+        return (way == Way::hostToPhone) == bySender ? host->pauseTransfer(transferId)
+                                                     : phone->pauseTransfer(transferId);
+    }
+    bool cancelTransfer(Way way, bool bySender, const QString &transferId)
+    {
+        return (way == Way::hostToPhone) == bySender ? host->cancelTransfer(transferId)
+                                                     : phone->cancelTransfer(transferId);
+    }
+
+    // From here on, LinkSide::round() and the checks below see only the events that come after.
+    void newRound();
+    // Whether both ends reported `kind` for the transfer in this round.
+    bool bothEndsReported(Way way, TransferEventKind kind, const QString &transferId);
+    // transferRoundProblem() of both ends of this round of the transfer.
+    QString transferProblem(Way way, const QString &transferId, TransferEventKind closing, uint64_t totalBytes);
+    // Sends the file at `path` again under its id, at full speed, in a new round. Empty when both ends
+    // complete it, picking up at the `heldBytes` the receiver kept, and the receiver holds the whole file
+    // under `fileName` and no partial file; otherwise what is wrong.
+    QString resumeProblem(Way way, const QString &path, const QString &fileName, const QString &transferId,
+                          uint64_t heldBytes);
 
     HostSide host{QStringLiteral("Test computer")};
     PhoneSide phone{QStringLiteral("Test phone")};
+    // Set by pairThroughRelay(); ends before the sides.
+    std::unique_ptr<LoopbackRelay> relay;
+    // Restarted by every sendFile(), to tell how often a transfer reports.
+    QElapsedTimer sinceLastSend;
 
 private:
-    std::list<HostSide> m_otherHosts;
-    std::list<PhoneSide> m_otherPhones;
+    template <typename Side> Side &addSide(const QString &deviceName)
+    {
+        return static_cast<Side &>(*m_otherSides.emplace_back(std::make_unique<Side>(deviceName)));
+    }
+
+    QTemporaryDir m_source;
+    quint32 m_sourceFiles = 0;
+    std::list<std::unique_ptr<LinkSide>> m_otherSides;
 };
-
-// --- Events -----------------------------------------------------------------------------------------------------
-
-QString kindName(TransferEventKind kind);
-QStringList kindNames(const QList<TransferEvent> &events);
-bool isClosingKind(TransferEventKind kind);
-// The events of one transfer, or the link events (empty id), in order.
-QList<TransferEvent> eventsOf(const QList<TransferEvent> &events, const QString &transferId);
-int countEvents(const QList<TransferEvent> &events, TransferEventKind kind, const QString &transferId = {});
-std::optional<TransferEvent> lastEvent(const QList<TransferEvent> &events, TransferEventKind kind,
-                                       const QString &transferId = {});
-// The most bytes any event of the transfer reported.
-uint64_t mostBytesReported(const QList<TransferEvent> &events, const QString &transferId);
-// Empty when `events` (one round of one transfer, in order) open as they should, report progress that
-// never goes back, and end with exactly one closing event, of kind `closing`; otherwise what is wrong.
-QString transferRoundProblem(const QList<TransferEvent> &events, TransferDirection direction, TransferEventKind closing,
-                             uint64_t totalBytes);
-
-// --- Files and pairing URLs ---------------------------------------------------------------------------------------
-
-// Writes `size` bytes that differ from file to file and from place to place; gives the path.
-QString writeTestFile(const QString &directory, const QString &name, qint64 size, quint64 seed);
-QByteArray fileSha256(const QString &path);
-QByteArray fileBytes(const QString &path, qint64 count = -1);
-// The hidden partial files of unfinished transfers in an inbox.
-QStringList partialFiles(const QString &inbox);
-
-QString pairingItem(const QString &pairingUrl, const QString &name);
-quint16 endpointPort(const QString &pairingUrl);
-QString withPairingItem(const QString &pairingUrl, const QString &name, const QString &value);
-// The pairing URL with its endpoint moved to another port of 127.0.0.1, such as a relay's.
-QString withEndpointPort(const QString &pairingUrl, quint16 port);
 
 // --- Checks -------------------------------------------------------------------------------------------------------
 
-// Waits until `condition` holds, pumping every side; fails the test with every side's events otherwise.
-#define WAIT_FOR(link, condition)                                                                                      \
-    QVERIFY2((link).waitUntil([&] { return bool(condition); }), qPrintable((link).describe()))
+// Fails the test with `problemText` and every side's events unless `problemText` is empty.
+#define VERIFY_NO_PROBLEM(link, problemText)                                                                           \
+    do {                                                                                                               \
+        const QString problem = (problemText);                                                                         \
+        QVERIFY2(problem.isEmpty(), qPrintable(problem + QStringLiteral("\n") + (link).describe()));                   \
+    } while (false)
+
+// Waits until `condition` holds, pumping every side, for linkWaitTimeout or the timeout given; fails the
+// test with every side's events otherwise.
+// clang-format off
+#define WAIT_FOR(link, condition, ...)                                                                                 \
+    QVERIFY2((link).waitUntil([&] { return bool(condition); } __VA_OPT__(, ) __VA_ARGS__),                             \
+             qPrintable((link).describe()))
+// clang-format on
 
 // Checks one round of one transfer with transferRoundProblem().
 #define VERIFY_ROUND(link, events, direction, closing, total)                                                          \
-    do {                                                                                                               \
-        const QString problem = transferRoundProblem(events, direction, closing, total);                               \
-        QVERIFY2(problem.isEmpty(), qPrintable(problem + QStringLiteral("\n") + (link).describe()));                   \
-    } while (false)
+    VERIFY_NO_PROBLEM(link, transferRoundProblem(events, direction, closing, uint64_t(total)))
+
+// Checks both ends of this round of a transfer with transferRoundProblem().
+#define VERIFY_TRANSFER(link, way, transferId, closing, total)                                                         \
+    VERIFY_NO_PROBLEM(link, (link).transferProblem(way, transferId, closing, uint64_t(total)))

@@ -80,39 +80,6 @@ LoopbackRelay::~LoopbackRelay()
     }
 }
 
-void LoopbackRelay::setBytesPerSecond(uint64_t bytesPerSecond)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_bytesPerSecond = bytesPerSecond;
-    }
-    wake();
-}
-
-void LoopbackRelay::cutConnections()
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_cutRequested = true;
-    }
-    wake();
-}
-
-void LoopbackRelay::silenceConnections()
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_silenceRequested = true;
-    }
-    wake();
-}
-
-void LoopbackRelay::setRefusingConnections(bool refusing)
-{
-    std::lock_guard lock(m_mutex);
-    m_refusing = refusing;
-}
-
 void LoopbackRelay::wake()
 {
     const uint64_t one = 1;
@@ -134,12 +101,7 @@ void LoopbackRelay::acceptOne()
         return;
     }
     ++m_accepted;
-    bool refusing = false;
-    {
-        std::lock_guard lock(m_mutex);
-        refusing = m_refusing;
-    }
-    const int hostSide = refusing ? -1 : ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int hostSide = m_refusing ? -1 : ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_in target = loopback(m_targetPort);
     if (hostSide < 0 || ::connect(hostSide, reinterpret_cast<const sockaddr *>(&target), sizeof target) != 0) {
         closeAbruptly(hostSide);
@@ -193,22 +155,16 @@ void LoopbackRelay::run()
     bool wasLimited = false;
     auto lastRefill = Clock::now();
     while (!m_stopping) {
-        uint64_t bytesPerSecond = 0;
-        {
-            std::lock_guard lock(m_mutex);
-            bytesPerSecond = m_bytesPerSecond;
-            if (m_cutRequested) {
-                for (Connection &connection : m_connections) {
-                    closeConnection(connection);
-                }
-                m_connections.clear();
-                m_cutRequested = false;
+        const uint64_t bytesPerSecond = m_bytesPerSecond;
+        if (m_cutRequested.exchange(false)) {
+            for (Connection &connection : m_connections) {
+                closeConnection(connection);
             }
-            if (m_silenceRequested) {
-                for (Connection &connection : m_connections) {
-                    connection.silenced = true;
-                }
-                m_silenceRequested = false;
+            m_connections.clear();
+        }
+        if (m_silenceRequested.exchange(false)) {
+            for (Connection &connection : m_connections) {
+                connection.silenced = true;
             }
         }
         const auto now = Clock::now();

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -23,13 +22,25 @@ public:
     quint16 port() const { return m_port; }
 
     // Caps what each direction forwards, summed over all connections; 0 lifts the cap.
-    void setBytesPerSecond(uint64_t bytesPerSecond);
+    void setBytesPerSecond(uint64_t bytesPerSecond)
+    {
+        m_bytesPerSecond = bytesPerSecond;
+        wake();
+    }
     // Drops every open connection at once, as a lost network does.
-    void cutConnections();
+    void cutConnections()
+    {
+        m_cutRequested = true;
+        wake();
+    }
     // Stops forwarding on the open connections and leaves them open: both ends go silent.
-    void silenceConnections();
+    void silenceConnections()
+    {
+        m_silenceRequested = true;
+        wake();
+    }
     // While refusing, new connections are closed as soon as they arrive.
-    void setRefusingConnections(bool refusing);
+    void setRefusingConnections(bool refusing) { m_refusing = refusing; }
     // Connections accepted so far.
     int acceptedConnections() const { return m_accepted.load(); }
 
@@ -62,12 +73,11 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_stopping = false;
     std::atomic<int> m_accepted = 0;
-
-    std::mutex m_mutex;
-    uint64_t m_bytesPerSecond = 0;
-    bool m_cutRequested = false;
-    bool m_silenceRequested = false;
-    bool m_refusing = false;
+    // What the test asks of the relay thread.
+    std::atomic<uint64_t> m_bytesPerSecond = 0;
+    std::atomic<bool> m_cutRequested = false;
+    std::atomic<bool> m_silenceRequested = false;
+    std::atomic<bool> m_refusing = false;
 
     std::vector<Connection> m_connections; // the relay thread's own
 };
