@@ -22,7 +22,7 @@ struct LinkedStoreFixture
     using RequestHandler = std::function<bool(const ManagementRequest &request, TransferClient &client)>;
 
     QTemporaryDir folder;
-    std::shared_ptr<Keychain> keychain = std::make_shared<SecretServiceKeychain>();
+    std::shared_ptr<Keychain> keychain;
     std::shared_ptr<RecordingNotificationSink::Log> notifications = std::make_shared<RecordingNotificationSink::Log>();
     std::chrono::milliseconds managementTimeout = std::chrono::seconds(20);
     std::unique_ptr<TransferStore> store;
@@ -31,10 +31,14 @@ struct LinkedStoreFixture
     // Answers the phone gives, by action; a handler returns false to leave the request unanswered.
     QHash<QString, RequestHandler> handlers;
 
-    LinkedStoreFixture()
+    // With `realKeyring`, the store keeps its trust in the test session's keyring; only one test
+    // executable may do so, since the store's keyring items have fixed names.
+    explicit LinkedStoreFixture(bool realKeyring = false)
+        : keychain(realKeyring ? std::shared_ptr<Keychain>(std::make_shared<SecretServiceKeychain>())
+                               : std::make_shared<InMemoryKeychain>())
     {
         installTavrineCoreFunctions(linkedCoreFunctions());
-        // Each fixture starts from an empty registry in the session's keyring.
+        // Each fixture starts from an empty registry.
         TransferCredentialStore credentials(QStringLiteral("com.drovan.tavrine.transfer"), keychain);
         TrustedDeviceRegistryStore(credentials).save(TrustedDeviceRegistry{});
     }

@@ -26,7 +26,7 @@ class TransferStoreLinkTest : public QObject
 private slots:
     void pairsAndReconnectsAfterARestart()
     {
-        LinkedStoreFixture link;
+        LinkedStoreFixture link(true);
         TransferStore &store = link.makeStore();
         awaitTask(store.startUp());
         QCOMPARE(store.phase(), Phase::idle());
@@ -59,7 +59,7 @@ private slots:
 
     void managementRoundTrips()
     {
-        LinkedStoreFixture link;
+        LinkedStoreFixture link(true);
         link.managementTimeout = std::chrono::milliseconds(1500);
         link.makeStore();
         QVERIFY(link.pair());
@@ -85,7 +85,7 @@ private slots:
 
     void phoneDropsAndComesBack()
     {
-        LinkedStoreFixture link;
+        LinkedStoreFixture link(true);
         link.makeStore();
         QVERIFY(link.pair());
         const QString material = *link.phone->trustedConnectionMaterial();

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QLabel>
+
+// A one-line label that shortens its text with an ellipsis when it is narrower than the text, instead
+// of growing the window. The full text stays available through text() and the tooltip.
+class ElidedLabel : public QLabel
+{
+    Q_OBJECT
+
+public:
+    explicit ElidedLabel(Qt::TextElideMode mode = Qt::ElideRight, QWidget *parent = nullptr);
+
+    void setText(const QString &text);
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    Qt::TextElideMode m_mode;
+};

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "SymbolIcon.h"
+#include "TransferTaskRecord.h"
+
+#include <QColor>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// What the task center shows of the task list: status symbols, labels, the controls offered, byte
+// counts and the summary of the dock. No widgets, so it is tested without a display.
+namespace TransferTaskPresentation {
+
+enum class Tint
+{
+    blue,
+    green,
+    orange,
+    secondary
+};
+
+struct StatusStyle
+{
+    Symbol symbol;
+    QString label;
+    Tint tint;
+
+    bool operator==(const StatusStyle &) const = default;
+};
+
+// A task control, in the order the row shows them.
+enum class Control
+{
+    pause,
+    resume,
+    retry,
+    cancel
+};
+
+StatusStyle statusStyle(const TransferTaskRecord &task);
+QColor color(Tint tint);
+
+QList<Control> controls(const TransferTaskRecord &task);
+QString controlLabel(Control control);
+Symbol controlSymbol(Control control);
+
+// Whether the row shows the task's progress bar: only for a task with a known size that is not finished.
+bool showsProgress(const TransferTaskRecord &task);
+// "transferred / total" for a task with a known size.
+std::optional<QString> byteCountText(const TransferTaskRecord &task);
+// The batch name, with the path inside the batch when that tells more than the file and batch names.
+std::optional<QString> batchLine(const TransferTaskRecord &task);
+
+// A file size in decimal units, as file managers show it: "999 字节", "12 KB", "3.4 MB", "1.25 GB".
+QString fileByteCount(qint64 bytes);
+
+int activeTaskCount(const QList<TransferTaskRecord> &tasks);
+int completedTaskCount(const QList<TransferTaskRecord> &tasks);
+bool hasFinishedTask(const QList<TransferTaskRecord> &tasks);
+
+// The dock's text (also its accessible value).
+QString dockSummary(int activeCount, int completedCount);
+// The task center's line under its title; none while no task is active.
+std::optional<QString> activeTasksSubtitle(int activeCount);
+// Height of the task list in the popover, in pixels: it grows with the list up to a limit, then scrolls.
+int popoverListHeight(qsizetype taskCount);
+inline constexpr int popoverWidth = 460;
+
+} // namespace TransferTaskPresentation

@@ -1,0 +1,122 @@
+#include "TrustedDeviceManager.h"
+
+#include "SymbolIcon.h"
+#include "TransferStore.h"
+#include "TrustedDeviceManagementPresentation.h"
+#include "TrustedDeviceManagementRow.h"
+
+#include <QHash>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <chrono>
+
+namespace {
+
+constexpr auto lastSeenRefreshInterval = std::chrono::seconds(30);
+
+} // namespace
+
+TrustedDeviceManager::TrustedDeviceManager(TransferStore *store, std::function<void()> addDevice, QWidget *parent)
+    : QWidget(parent), m_store(store), m_addDevice(std::move(addDevice))
+{
+    setObjectName(QStringLiteral("trustedDeviceManager"));
+
+    m_rowsLayout = new QVBoxLayout;
+    m_rowsLayout->setContentsMargins(0, 0, 0, 0);
+    m_rowsLayout->setSpacing(10);
+
+    m_addDeviceButton = new QPushButton(QStringLiteral("添加另一台手机"), this);
+    m_addDeviceButton->setObjectName(QStringLiteral("addDeviceButton"));
+    m_addDeviceButton->setIcon(SymbolIcon::icon(Symbol::plus, palette().color(QPalette::ButtonText), 14));
+    m_addDeviceButton->setStyleSheet(
+        QStringLiteral("QPushButton#addDeviceButton { text-align: left; padding: 5px 10px; }"));
+    m_addDeviceButton->setAutoDefault(false);
+    m_addDeviceButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    connect(m_addDeviceButton, &QPushButton::clicked, this, [this] {
+        if (m_addDevice) {
+            m_addDevice();
+        }
+    });
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    layout->addLayout(m_rowsLayout);
+    layout->addWidget(m_addDeviceButton);
+    layout->addStretch(1);
+
+    if (m_store) {
+        connect(m_store, &TransferStore::trustedDevicesChanged, this, &TrustedDeviceManager::refresh);
+        connect(m_store, &TransferStore::selectedTrustedDeviceIDChanged, this, &TrustedDeviceManager::refresh);
+    }
+    m_lastSeenTimer.setInterval(lastSeenRefreshInterval);
+    connect(&m_lastSeenTimer, &QTimer::timeout, this, &TrustedDeviceManager::refreshLastSeen);
+    m_lastSeenTimer.start();
+    refresh();
+}
+
+void TrustedDeviceManager::refresh()
+{
+    const QList<TrustedDeviceRecord> devices = m_store ? m_store->trustedDevices() : QList<TrustedDeviceRecord>();
+    const std::optional<QString> selected = m_store ? m_store->selectedTrustedDeviceID() : std::nullopt;
+
+    // Rows are kept by device id: a row's name field holds what the user typed until the row goes away.
+    QHash<QString, TrustedDeviceManagementRow *> existing;
+    for (TrustedDeviceManagementRow *row : std::as_const(m_rows)) {
+        existing.insert(row->device().id, row);
+    }
+    QList<TrustedDeviceManagementRow *> ordered;
+    for (const TrustedDeviceRecord &device : devices) {
+        const bool isSelected = TrustedDeviceManagementPresentation::isSelected(device, selected);
+        if (TrustedDeviceManagementRow *row = existing.take(device.id)) {
+            row->setDevice(device, isSelected);
+            ordered.append(row);
+            continue;
+        }
+        const QString id = device.id;
+        const QPointer<TransferStore> store = m_store;
+        ordered.append(new TrustedDeviceManagementRow(
+            device, isSelected,
+            [store, id] {
+                if (store) {
+                    store->selectTrustedDevice(id);
+                }
+            },
+            [store, id](const QString &name) {
+                if (store) {
+                    store->renameTrustedDevice(id, name);
+                }
+            },
+            [store, id] {
+                if (store) {
+                    store->forgetTrustedDevice(id);
+                }
+            },
+            this));
+    }
+    for (TrustedDeviceManagementRow *row : std::as_const(existing)) {
+        m_rowsLayout->removeWidget(row);
+        row->hide();
+        // The row's own confirmation may be what removed it.
+        row->deleteLater();
+    }
+    if (ordered != m_rows) {
+        for (TrustedDeviceManagementRow *row : std::as_const(ordered)) {
+            m_rowsLayout->removeWidget(row);
+        }
+        for (TrustedDeviceManagementRow *row : std::as_const(ordered)) {
+            m_rowsLayout->addWidget(row);
+            row->show();
+        }
+        m_rows = ordered;
+    }
+}
+
+void TrustedDeviceManager::refreshLastSeen()
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (TrustedDeviceManagementRow *row : std::as_const(m_rows)) {
+        row->refreshLastSeen(now);
+    }
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QColor>
+
+// The tints of the transfer views, close to the system colours a user knows from status symbols.
+namespace ViewColors {
+
+inline QColor blue()
+{
+    return QColor(0x0a, 0x84, 0xff);
+}
+inline QColor green()
+{
+    return QColor(0x30, 0xb0, 0x50);
+}
+inline QColor orange()
+{
+    return QColor(0xff, 0x95, 0x00);
+}
+inline QColor red()
+{
+    return QColor(0xff, 0x3b, 0x30);
+}
+inline QColor secondary()
+{
+    return QColor(0x8a, 0x8a, 0x8e);
+}
+inline QColor tertiary()
+{
+    return QColor(0xae, 0xae, 0xb2);
+}
+
+} // namespace ViewColors

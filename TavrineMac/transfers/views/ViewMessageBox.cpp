@@ -1,0 +1,107 @@
+#include "ViewMessageBox.h"
+
+#include <QPushButton>
+
+#include <memory>
+#include <utility>
+
+namespace {
+
+std::optional<QMessageBox::ButtonRole> &nextAnswer()
+{
+    static std::optional<QMessageBox::ButtonRole> answer;
+    return answer;
+}
+
+QList<ViewMessageBox::Shown> &shownLog()
+{
+    static QList<ViewMessageBox::Shown> log;
+    return log;
+}
+
+void remember(const QString &text, const QString &informativeText, const QList<ViewMessageBox::Button> &buttons)
+{
+    ViewMessageBox::Shown entry{text, informativeText, {}};
+    for (const ViewMessageBox::Button &button : buttons) {
+        entry.buttons.append(button.text);
+    }
+    // Only the latest boxes are of interest; the log must not grow for as long as the application runs.
+    constexpr qsizetype keptEntries = 32;
+    QList<ViewMessageBox::Shown> &log = shownLog();
+    log.append(entry);
+    if (log.size() > keptEntries) {
+        log.removeFirst();
+    }
+}
+
+} // namespace
+
+QMessageBox *ViewMessageBox::build(QWidget *parent, QMessageBox::Icon icon, const QString &text,
+                                   const QString &informativeText, const QList<Button> &buttons, int defaultButton)
+{
+    auto *box = new QMessageBox(parent);
+    box->setIcon(icon);
+    box->setWindowTitle(text);
+    box->setText(text);
+    box->setInformativeText(informativeText);
+    for (qsizetype index = 0; index < buttons.size(); ++index) {
+        QPushButton *button = box->addButton(buttons[index].text, buttons[index].role);
+        if (index == defaultButton) {
+            box->setDefaultButton(button);
+        }
+    }
+    return box;
+}
+
+QMessageBox::ButtonRole ViewMessageBox::ask(QWidget *parent, QMessageBox::Icon icon, const QString &text,
+                                            const QString &informativeText, const QList<Button> &buttons,
+                                            int defaultButton)
+{
+    remember(text, informativeText, buttons);
+    if (const std::optional<QMessageBox::ButtonRole> answer = takeNextAnswer()) {
+        return *answer;
+    }
+    const std::unique_ptr<QMessageBox> box(build(parent, icon, text, informativeText, buttons, defaultButton));
+    box->exec();
+    QAbstractButton *pressed = box->clickedButton();
+    return pressed ? box->buttonRole(pressed) : QMessageBox::RejectRole;
+}
+
+QMessageBox *ViewMessageBox::open(QWidget *parent, QMessageBox::Icon icon, const QString &text,
+                                  const QString &informativeText, const QString &buttonText)
+{
+    const QList<Button> buttons{{buttonText, QMessageBox::AcceptRole}};
+    remember(text, informativeText, buttons);
+    if (takeNextAnswer()) {
+        return nullptr;
+    }
+    QMessageBox *box = build(parent, icon, text, informativeText, buttons, 0);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    return box;
+}
+
+void ViewMessageBox::setNextAnswer(QMessageBox::ButtonRole role)
+{
+    nextAnswer() = role;
+}
+
+bool ViewMessageBox::hasNextAnswer()
+{
+    return nextAnswer().has_value();
+}
+
+std::optional<QMessageBox::ButtonRole> ViewMessageBox::takeNextAnswer()
+{
+    return std::exchange(nextAnswer(), std::nullopt);
+}
+
+const QList<ViewMessageBox::Shown> &ViewMessageBox::shown()
+{
+    return shownLog();
+}
+
+void ViewMessageBox::clearShown()
+{
+    shownLog().clear();
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QList>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The message boxes of the transfer views. A box that waits for an answer can be answered in advance
+// (setNextAnswer), so tests never run a modal loop; every box shown is remembered for them to read.
+class ViewMessageBox
+{
+public:
+    struct Button
+    {
+        QString text;
+        QMessageBox::ButtonRole role;
+    };
+
+    struct Shown
+    {
+        QString text;
+        QString informativeText;
+        QStringList buttons;
+    };
+
+    // Shows the box modally and returns the role of the button pressed; closing the box answers
+    // RejectRole. With a next answer set, returns that answer at once without showing anything.
+    static QMessageBox::ButtonRole ask(QWidget *parent, QMessageBox::Icon icon, const QString &text,
+                                       const QString &informativeText, const QList<Button> &buttons,
+                                       int defaultButton = 0);
+    // Shows the box window-modal over `parent` without waiting; returns it (nullptr when a next answer
+    // took its place). The box deletes itself when closed.
+    static QMessageBox *open(QWidget *parent, QMessageBox::Icon icon, const QString &text,
+                             const QString &informativeText, const QString &buttonText);
+
+    // The answer the next box takes instead of asking the user.
+    static void setNextAnswer(QMessageBox::ButtonRole role);
+    static bool hasNextAnswer();
+    static const QList<Shown> &shown();
+    static void clearShown();
+
+private:
+    static std::optional<QMessageBox::ButtonRole> takeNextAnswer();
+    static QMessageBox *build(QWidget *parent, QMessageBox::Icon icon, const QString &text,
+                              const QString &informativeText, const QList<Button> &buttons, int defaultButton);
+};
