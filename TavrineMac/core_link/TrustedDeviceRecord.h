@@ -51,6 +51,11 @@ struct TrustedDeviceRecord
 
     bool operator==(const TrustedDeviceRecord &) const = default;
 
+    // The rules a peer id and a USB serial must meet to be stored: non-empty, at most 128 (256)
+    // characters, no control or format characters.
+    static bool isValidPeerID(const QString &peerID);
+    static bool isValidUSBSerial(const QString &serial);
+
     // Throws TrustedDeviceDecodingError. Dates come back in UTC.
     static TrustedDeviceRecord fromJson(const QJsonObject &object);
     // Dates as ISO 8601 UTC with whole seconds; absent optionals are left out.

@@ -74,6 +74,20 @@ bool survivesJson(const TrustedDeviceRecord &record)
            (!record.usbSerial || record.usbSerial->isValidUtf16());
 }
 
+} // namespace
+
+bool TrustedDeviceRecord::isValidPeerID(const QString &peerID)
+{
+    return isValidOptionalText(peerID, maximumPeerIDLength);
+}
+
+bool TrustedDeviceRecord::isValidUSBSerial(const QString &serial)
+{
+    return isValidOptionalText(serial, maximumUsbSerialLength);
+}
+
+namespace {
+
 bool isValidRecord(const TrustedDeviceRecord &record)
 {
     return isUuidText(record.id) && characterCount(record.secret) >= minimumSecretLength && !record.name.isEmpty() &&

@@ -33,8 +33,6 @@ const QString defaultPhoneName = QStringLiteral("Android 手机");
 const QString interruptedMessage = QStringLiteral("连接中断，恢复后将继续");
 const QString waitingForDeviceMessage = QStringLiteral("等待原设备重新连接");
 constexpr int maximumDeviceNameCharacters = 80;
-constexpr qsizetype maximumSerialCharacters = 256;
-constexpr qsizetype maximumPeerIDCharacters = 128;
 
 QString describe(const std::exception &error)
 {
@@ -51,16 +49,6 @@ qint64 clampedByteCount(uint64_t count)
     return count > uint64_t(std::numeric_limits<qint64>::max()) ? std::numeric_limits<qint64>::max() : qint64(count);
 }
 
-qsizetype characterCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() >= 0) {
-        ++count;
-    }
-    return count;
-}
-
 QString leadingCharacters(const QString &text, qsizetype count)
 {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
@@ -73,17 +61,6 @@ QString leadingCharacters(const QString &text, qsizetype count)
         position = next;
     }
     return text.left(position);
-}
-
-bool containsControlCharacter(const QString &text)
-{
-    for (const char32_t codePoint : text.toStdU32String()) {
-        const QChar::Category category = QChar::category(codePoint);
-        if (category == QChar::Other_Control || category == QChar::Other_Format) {
-            return true;
-        }
-    }
-    return false;
 }
 
 // Runs `work` on the thread pool and hands its value (or its exception) back to the awaiting coroutine.
@@ -531,7 +508,7 @@ void TransferStore::forgetTrustedDevice(const QString &id)
 
 void TransferStore::bindUSBSerial(const QString &serial, const QString &deviceID)
 {
-    if (characterCount(serial) > maximumSerialCharacters || containsControlCharacter(serial)) {
+    if (!TrustedDeviceRecord::isValidUSBSerial(serial)) {
         return;
     }
     TrustedDeviceRegistry candidate = m_trustedRegistry;
@@ -711,8 +688,7 @@ void TransferStore::handlePaired(const TransferEvent &event)
 
             // A peer id that breaks the record rules is not kept: the phone is matched by its name instead.
             std::optional<QString> peerID = event.peerId.trimmed();
-            if (peerID->isEmpty() || characterCount(*peerID) > maximumPeerIDCharacters ||
-                containsControlCharacter(*peerID)) {
+            if (!TrustedDeviceRecord::isValidPeerID(*peerID)) {
                 peerID.reset();
             }
             const std::optional<TrustedDeviceRecord> matched = m_trustedRegistry.device(peerID, event.peerName);
