@@ -14,22 +14,57 @@
 class InMemoryKeychain : public Keychain
 {
 public:
-    CopyResult copyMatching(const QString &service, const QString &account) override;
-    int32_t update(const QString &service, const QString &account, const QByteArray &data) override;
-    int32_t add(const QString &service, const QString &account, const QByteArray &data) override;
+    CopyResult copyMatching(const QString &service, const QString &account) override
+    {
+        if (const auto status = queuedFailure("copy", account))
+            return {*status, {}};
+        const std::optional<QByteArray> found = item(service, account);
+        return found ? CopyResult{success, *found} : CopyResult{itemNotFound, {}};
+    }
+    int32_t update(const QString &service, const QString &account, const QByteArray &data) override
+    {
+        if (const auto status = queuedFailure("update", account))
+            return *status;
+        if (!m_items.contains({service, account}))
+            return itemNotFound;
+        setItem(service, account, data);
+        return success;
+    }
+    int32_t add(const QString &service, const QString &account, const QByteArray &data) override
+    {
+        if (const auto status = queuedFailure("add", account))
+            return *status;
+        if (m_items.contains({service, account}))
+            return -25299; // a duplicate item
+        setItem(service, account, data);
+        return success;
+    }
     QString messageForStatus(int32_t status) const override { return m_messages.value(status); }
 
     void answerNextCall(int32_t status) { m_queuedStatuses.append(status); }
     void setMessage(int32_t status, const QString &message) { m_messages.insert(status, message); }
 
-    std::optional<QByteArray> item(const QString &service, const QString &account) const;
-    void setItem(const QString &service, const QString &account, const QByteArray &data);
+    std::optional<QByteArray> item(const QString &service, const QString &account) const
+    {
+        const auto found = m_items.constFind({service, account});
+        return found == m_items.cend() ? std::nullopt : std::optional(*found);
+    }
+    void setItem(const QString &service, const QString &account, const QByteArray &data)
+    {
+        m_items.insert({service, account}, data);
+    }
     qsizetype itemCount() const { return m_items.size(); }
     // One entry per call, e.g. "update trusted-device-registry-v1".
     const QStringList &calls() const { return m_calls; }
 
 private:
-    std::optional<int32_t> takeQueuedStatus();
+    // Records the call and takes its queued answer: the failure status, or nothing to run normally.
+    std::optional<int32_t> queuedFailure(const char *operation, const QString &account)
+    {
+        m_calls.append(QLatin1String(operation) + u' ' + account);
+        const int32_t status = m_queuedStatuses.isEmpty() ? success : m_queuedStatuses.takeFirst();
+        return status == success ? std::nullopt : std::optional(status);
+    }
 
     QHash<QPair<QString, QString>, QByteArray> m_items;
     QList<int32_t> m_queuedStatuses;

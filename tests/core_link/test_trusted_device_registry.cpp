@@ -4,16 +4,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTest>
+#include <QUuid>
 
 #include <exception>
 #include <functional>
 #include <memory>
 
 using namespace Qt::StringLiterals;
-
-using DecodingCase = TrustedDeviceDecodingError::Case;
 
 Q_DECLARE_METATYPE(TrustedDeviceRegistry)
 
@@ -27,6 +25,7 @@ namespace {
 const QString service = u"com.drovan.tavrine.transfer"_s;
 const QString registryAccount = u"trusted-device-registry-v1"_s;
 const QString invalidRecord = u"保存的可信设备记录无效，请重新配对。"_s;
+const QString unlockText = u"无法读取 Tavrine 安全身份，请先解锁“登录”钥匙串后重试。"_s;
 const QDateTime created(QDate(2026, 3, 1), QTime(8, 15, 30), Qt::UTC);
 const QString secret32(32, u'S');
 
@@ -41,7 +40,7 @@ TrustedDeviceRecord record(int number, const QString &name = {}, const std::opti
             created.addSecs(number)};
 }
 
-// count records, the first one selected.
+// count records, the first one selected, then changed by change.
 TrustedDeviceRegistry registryOf(int count, const std::function<void(TrustedDeviceRegistry &)> &change = {})
 {
     TrustedDeviceRegistry registry;
@@ -62,15 +61,17 @@ TrustedDeviceRegistry withFirstRecord(const std::function<void(TrustedDeviceReco
     });
 }
 
-// A stored registry of one record with one key of the record replaced (undefined removes it).
-QByteArray storedWith(const QString &key, const QJsonValue &value)
+// A stored registry of one record with keys of the record replaced (an undefined value removes the key).
+QByteArray storedWith(const QList<std::pair<QString, QJsonValue>> &changes)
 {
     QJsonObject object = registryOf(1).toJson();
     QJsonObject device = object[u"devices"_s].toArray().at(0).toObject();
-    if (value.isUndefined())
-        device.remove(key);
-    else
-        device[key] = value;
+    for (const auto &[key, value] : changes) {
+        if (value.isUndefined())
+            device.remove(key);
+        else
+            device[key] = value;
+    }
     object[u"devices"_s] = QJsonArray{device};
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
@@ -84,15 +85,6 @@ QString failureOf(const std::function<void()> &body)
         return QString::fromUtf8(error.what());
     }
     return {};
-}
-
-TrustedDeviceRegistry toTheSecond(TrustedDeviceRegistry registry)
-{
-    for (TrustedDeviceRecord &device : registry.devices) {
-        device.createdAt = QDateTime::fromSecsSinceEpoch(device.createdAt.toSecsSinceEpoch(), Qt::UTC);
-        device.lastSeenAt = QDateTime::fromSecsSinceEpoch(device.lastSeenAt.toSecsSinceEpoch(), Qt::UTC);
-    }
-    return registry;
 }
 
 } // namespace
@@ -115,8 +107,6 @@ private slots:
         QTest::addColumn<bool>("valid");
 
         QTest::newRow("empty") << registryOf(0) << true;
-        QTest::newRow("empty with a selection")
-            << registryOf(0, [](auto &r) { r.selectedDeviceID = uuid(1); }) << false;
         QTest::newRow("20 records") << registryOf(20) << true;
         QTest::newRow("21 records") << registryOf(21) << false;
         QTest::newRow("duplicate ids") << registryOf(2, [](auto &r) { r.devices[1].id = uuid(1); }) << false;
@@ -124,18 +114,14 @@ private slots:
         QTest::newRow("selection of no record")
             << registryOf(2, [](auto &r) { r.selectedDeviceID = uuid(3); }) << false;
         QTest::newRow("version 2") << registryOf(1, [](auto &r) { r.version = 2; }) << false;
-        QTest::newRow("id not a UUID") << withFirstRecord([](auto &d) { d.id = u"phone-1"_s; }) << false;
         QTest::newRow("id in braces") << withFirstRecord([](auto &d) { d.id = u"{"_s + uuid(1) + u"}"_s; }) << false;
         QTest::newRow("upper-case id") << withFirstRecord([](auto &d) {
             d.id = u"ABCDEF01-0000-4000-8000-0000000000FF"_s;
         }) << true;
         QTest::newRow("secret of 31") << withFirstRecord([](auto &d) { d.secret.chop(1); }) << false;
-        QTest::newRow("secret of 32 combined letters")
-            << withFirstRecord([](auto &d) { d.secret = u"e\u0301"_s.repeated(32); }) << true;
         QTest::newRow("secret of 31 flags")
             << withFirstRecord([](auto &d) { d.secret = u"🇨🇳"_s.repeated(31); }) << false;
         QTest::newRow("empty name") << withFirstRecord([](auto &d) { d.name.clear(); }) << false;
-        QTest::newRow("name with a tab") << withFirstRecord([](auto &d) { d.name = u"小米\t14"_s; }) << true;
 
         for (const auto &[field, limit, member] : {std::tuple{"peerID", 128, &TrustedDeviceRecord::peerID},
                                                    std::tuple{"usbSerial", 256, &TrustedDeviceRecord::usbSerial}}) {
@@ -148,7 +134,6 @@ private slots:
             QTest::addRow("%s at the limit in combined letters", field) << with(u"e\u0301"_s.repeated(limit)) << true;
             QTest::addRow("%s with a tab", field) << with(u"abc\tdef"_s) << false;
             QTest::addRow("%s with a zero-width joiner", field) << with(u"ab\u200Dc"_s) << false;
-            QTest::addRow("%s with a direction mark", field) << with(u"\u200Eabc"_s) << false;
         }
     }
 
@@ -219,61 +204,65 @@ private slots:
                 continue;
             }
             ++accepted;
+            for (TrustedDeviceRecord &device : registry.devices) {
+                device.createdAt = QDateTime::fromSecsSinceEpoch(device.createdAt.toSecsSinceEpoch(), Qt::UTC);
+                device.lastSeenAt = QDateTime::fromSecsSinceEpoch(device.lastSeenAt.toSecsSinceEpoch(), Qt::UTC);
+            }
             TrustedDeviceRegistry loaded;
             QCOMPARE(failureOf([&] { loaded = m_store->load(); }), QString());
-            QCOMPARE(loaded, toTheSecond(registry));
+            QCOMPARE(loaded, registry);
         }
         QVERIFY2(accepted >= 100 && accepted <= 500, qPrintable(QString::number(accepted)));
     }
 
-    void storedFormsThatLoad()
-    {
-        const QList<std::pair<QByteArray, TrustedDeviceRegistry>> forms{
-            {R"({"version":1.0,"selectedDeviceID":null,"devices":[],"extra":[1]})", registryOf(0)},
-            {storedWith(u"peerID"_s, QJsonValue::Null), registryOf(1)},
-            {storedWith(u"colour"_s, u"blue"_s), registryOf(1)},
-            {storedWith(u"createdAt"_s, u"2026-03-01T16:15:30+08:00"_s), registryOf(1)},
-        };
-        for (const auto &[json, expected] : forms) {
-            m_keychain->setItem(service, registryAccount, json);
-            QCOMPARE(m_store->load(), expected);
-            QCOMPARE(m_store->load().devices.value(0, record(1)).createdAt.timeSpec(), Qt::UTC);
-        }
-    }
-
-    void storedFormsThatFailToDecode_data()
+    // What other writers may store; failure is the exact text of what load throws, empty when it loads.
+    void loadsWhatOtherWritersStore_data()
     {
         QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<int>("errorCase");
-        QTest::addColumn<QString>("codingPath");
+        QTest::addColumn<TrustedDeviceRegistry>("loaded");
+        QTest::addColumn<QString>("failure");
 
-        QTest::newRow("cut short") << QByteArray(R"({"devices":[)") << int(DecodingCase::malformedJson) << QString();
-        QTest::newRow("version as text") << QByteArray(R"({"version":"1","devices":[]})")
-                                         << int(DecodingCase::wrongType) << u"version"_s;
+        const QString prefix = u"The trusted-device registry "_s;
+        QTest::newRow("integer as real, null selection, unknown key")
+            << QByteArray(R"({"version":1.0,"selectedDeviceID":null,"devices":[],"extra":[1]})") << registryOf(0)
+            << QString();
+        QTest::newRow("null peer id, unknown record key, date with an offset")
+            << storedWith({{u"peerID"_s, QJsonValue::Null},
+                           {u"colour"_s, u"blue"_s},
+                           {u"createdAt"_s, u"2026-03-01T16:15:30+08:00"_s}})
+            << registryOf(1) << QString();
+        QTest::newRow("cut short") << QByteArray(R"({"devices":[)") << registryOf(0)
+                                   << prefix + u"is not valid JSON: unterminated array at offset 12."_s;
+        QTest::newRow("version as text") << QByteArray(R"({"version":"1","devices":[]})") << registryOf(0)
+                                         << prefix +
+                                                u"has a value of the wrong type at “version”: expected an integer."_s;
         QTest::newRow("record not an object")
-            << QByteArray(R"({"version":1,"devices":[1]})") << int(DecodingCase::wrongType) << u"devices[0]"_s;
-        QTest::newRow("no secret") << storedWith(u"secret"_s, QJsonValue::Undefined) << int(DecodingCase::missingValue)
-                                   << u"devices[0].secret"_s;
-        QTest::newRow("null name") << storedWith(u"name"_s, QJsonValue::Null) << int(DecodingCase::missingValue)
-                                   << u"devices[0].name"_s;
-        QTest::newRow("date without a zone") << storedWith(u"createdAt"_s, u"2026-03-01T08:15:30"_s)
-                                             << int(DecodingCase::invalidDate) << u"devices[0].createdAt"_s;
+            << QByteArray(R"({"version":1,"devices":[1]})") << registryOf(0)
+            << prefix + u"has a value of the wrong type at “devices[0]”: expected an object."_s;
+        QTest::newRow("no secret") << storedWith({{u"secret"_s, QJsonValue::Undefined}}) << registryOf(0)
+                                   << prefix + u"has no value at “devices[0].secret”."_s;
+        QTest::newRow("null name") << storedWith({{u"name"_s, QJsonValue::Null}}) << registryOf(0)
+                                   << prefix + u"has no value at “devices[0].name”."_s;
+        QTest::newRow("name as a number")
+            << storedWith({{u"name"_s, 7}}) << registryOf(0)
+            << prefix + u"has a value of the wrong type at “devices[0].name”: expected a string."_s;
+        QTest::newRow("date without a zone")
+            << storedWith({{u"createdAt"_s, u"2026-03-01T08:15:30"_s}}) << registryOf(0)
+            << prefix + u"has a date that is not in ISO 8601 form at “devices[0].createdAt”."_s;
     }
 
-    void storedFormsThatFailToDecode()
+    void loadsWhatOtherWritersStore()
     {
         QFETCH(QByteArray, json);
-        QFETCH(int, errorCase);
-        QFETCH(QString, codingPath);
+        QFETCH(TrustedDeviceRegistry, loaded);
+        QFETCH(QString, failure);
 
         m_keychain->setItem(service, registryAccount, json);
-        try {
-            m_store->load();
-            QFAIL("loaded");
-        } catch (const TrustedDeviceDecodingError &error) {
-            QCOMPARE(int(error.errorCase()), errorCase);
-            QCOMPARE(error.codingPath(), codingPath);
-        }
+        TrustedDeviceRegistry registry;
+        QCOMPARE(failureOf([&] { registry = m_store->load(); }), failure);
+        QCOMPARE(registry, loaded);
+        for (const TrustedDeviceRecord &device : registry.devices)
+            QCOMPARE(device.createdAt.timeSpec(), Qt::UTC);
     }
 
     void writesCompactJsonWithSortedKeysAndWholeSeconds()
@@ -281,141 +270,95 @@ private slots:
         m_store->save(registryOf(2, [](TrustedDeviceRegistry &r) {
             r.devices[0].peerID = u"peer-1"_s;
             r.devices[0].usbSerial = u"R58M1"_s;
-            r.devices[1].createdAt = created.addMSecs(999);
+            r.devices[1].createdAt = created.addMSecs(999).toOffsetFromUtc(3600);
             r.selectedDeviceID = uuid(2);
         }));
-        const QString device1 = uuid(1), device2 = uuid(2);
         QCOMPARE(QString::fromUtf8(*m_keychain->item(service, registryAccount)),
                  uR"({"devices":[{"createdAt":"2026-03-01T08:15:30Z","id":"%1","lastSeenAt":"2026-03-01T08:15:31Z",)"
                  uR"("name":"Phone 1","peerID":"peer-1","secret":"%3","usbSerial":"R58M1"},)"
                  uR"({"createdAt":"2026-03-01T08:15:30Z","id":"%2","lastSeenAt":"2026-03-01T08:15:32Z",)"
-                 uR"("name":"Phone 2","secret":"%3"}],"selectedDeviceID":"%2","version":1})"_s.arg(device1, device2,
+                 uR"("name":"Phone 2","secret":"%3"}],"selectedDeviceID":"%2","version":1})"_s.arg(uuid(1), uuid(2),
                                                                                                    secret32));
         m_store->save(registryOf(0));
         QCOMPARE(m_keychain->item(service, registryAccount), QByteArray(R"({"devices":[],"version":1})"));
     }
 
+    // answers: the statuses of the keychain calls in order (registry read, legacy reads, write), 0 runs normally.
+    // expected: the migrated record's name, or the text that load throws (empty: nothing to migrate).
     void migratesTheSinglePhoneItems_data()
     {
         QTest::addColumn<QByteArray>("legacySecret");
         QTest::addColumn<QByteArray>("legacyName");
+        QTest::addColumn<QList<int>>("answers");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("nothing stored") << QByteArray() << QByteArray() << QString();
-        QTest::newRow("only a name") << QByteArray() << QByteArray("小米 14") << QString();
-        QTest::newRow("secret and name") << secret32.toUtf8() << QByteArray("小米 14") << u"小米 14"_s;
-        QTest::newRow("secret without a name") << secret32.toUtf8() << QByteArray() << u"Android 手机"_s;
+        const QByteArray secret = secret32.toUtf8();
+        QTest::newRow("only a name") << QByteArray() << QByteArray("小米 14") << QList<int>() << QString();
+        QTest::newRow("secret and name") << secret << QByteArray("小米 14") << QList<int>() << u"小米 14"_s;
+        QTest::newRow("secret without a name") << secret << QByteArray() << QList<int>() << u"Android 手机"_s;
         // It would give a registry that the next load refuses for good.
-        QTest::newRow("secret of 31") << QByteArray(31, 'k') << QByteArray() << invalidRecord;
+        QTest::newRow("secret of 31") << QByteArray(31, 'k') << QByteArray() << QList<int>() << invalidRecord;
+        QTest::newRow("locked keychain") << secret << QByteArray() << QList{-25308} << unlockText;
+        QTest::newRow("locked at the migration save") << secret << QByteArray() << QList{0, 0, 0, -25308} << unlockText;
     }
 
     void migratesTheSinglePhoneItems()
     {
         QFETCH(QByteArray, legacySecret);
         QFETCH(QByteArray, legacyName);
+        QFETCH(QList<int>, answers);
         QFETCH(QString, expected);
 
         if (!legacySecret.isEmpty())
             m_keychain->setItem(service, u"trusted-peer-secret-v1"_s, legacySecret);
         if (!legacyName.isEmpty())
             m_keychain->setItem(service, u"trusted-peer-name-v1"_s, legacyName);
+        for (int status : answers)
+            m_keychain->answerNextCall(status);
         const qsizetype legacyItems = m_keychain->itemCount();
         TrustedDeviceRegistry registry;
         const QString failure = failureOf([&] { registry = m_store->load(); });
 
-        if (expected.isEmpty() || expected == invalidRecord) {
+        if (expected.isEmpty() || expected == invalidRecord || expected == unlockText) {
             QCOMPARE(failure, expected);
             QCOMPARE(registry, TrustedDeviceRegistry());
             QCOMPARE(m_keychain->itemCount(), legacyItems);
             return;
         }
         QCOMPARE(failure, QString());
-        QCOMPARE(registry.devices.size(), 1);
-        const TrustedDeviceRecord &device = registry.devices.at(0);
-        QVERIFY(QRegularExpression(u"^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$"_s)
-                    .match(device.id)
-                    .hasMatch());
-        QCOMPARE(registry.selectedDeviceID, std::optional(device.id));
-        QCOMPARE(device.name, expected);
-        QCOMPARE(device.secret.toUtf8(), legacySecret);
-        QVERIFY(!device.peerID && !device.usbSerial);
+        const TrustedDeviceRecord device = registry.devices.value(0);
         QVERIFY(qAbs(device.createdAt.secsTo(QDateTime::currentDateTimeUtc())) < 5);
-        QCOMPARE(device.lastSeenAt, device.createdAt);
+        const QString id = QUuid::fromString(device.id).toString(QUuid::WithoutBraces);
+        QCOMPARE(registry,
+                 TrustedDeviceRegistry(
+                     {1,
+                      id,
+                      {{id, expected, QString::fromUtf8(legacySecret), {}, {}, device.createdAt, device.createdAt}}}));
         // Saved beside the legacy items, which stay.
         QCOMPARE(m_keychain->itemCount(), legacyItems + 1);
         QCOMPARE(m_store->load(), registry);
     }
 
-    // answers: the keychain calls in order (registry read, legacy reads, write); 0 runs normally.
-    void keychainFailuresPassThrough_data()
-    {
-        QTest::addColumn<bool>("saving");
-        QTest::addColumn<QList<int>>("answers");
-
-        QTest::newRow("load, registry read") << false << QList{-25308};
-        QTest::newRow("load, legacy name read") << false << QList{0, 0, -25308};
-        QTest::newRow("load, migration save") << false << QList{0, 0, 0, -25308};
-        QTest::newRow("save") << true << QList{-25308};
-    }
-
-    void keychainFailuresPassThrough()
-    {
-        QFETCH(bool, saving);
-        QFETCH(QList<int>, answers);
-
-        m_keychain->setItem(service, u"trusted-peer-secret-v1"_s, secret32.toUtf8());
-        for (int status : answers)
-            m_keychain->answerNextCall(status);
-        QCOMPARE(failureOf([&] { saving ? m_store->save(registryOf(1)) : void(m_store->load()); }),
-                 u"无法读取 Tavrine 安全身份，请先解锁“登录”钥匙串后重试。"_s);
-        QCOMPARE(m_keychain->item(service, registryAccount), std::nullopt);
-    }
-
-    void selectionFallsBackAndMovesOnRemoval_data()
-    {
-        QTest::addColumn<TrustedDeviceRegistry>("registry");
-        QTest::addColumn<QString>("selectedDeviceID");
-        QTest::addColumn<QString>("selectedDevice");
-
-        auto selecting = [](const std::optional<QString> &id) {
-            return registryOf(3, [&](TrustedDeviceRegistry &r) { r.selectedDeviceID = id; });
-        };
-        auto removing = [&](const QString &selected, const QString &removed) {
-            TrustedDeviceRegistry registry = selecting(selected);
-            registry.removeDevice(removed);
-            return registry;
-        };
-        auto choosing = [&](const QString &selected, const QString &chosen) {
-            TrustedDeviceRegistry registry = selecting(selected);
-            registry.select(chosen);
-            return registry;
-        };
-        QTest::newRow("no records") << registryOf(0) << QString() << QString();
-        QTest::newRow("second selected") << selecting(uuid(2)) << uuid(2) << uuid(2);
-        QTest::newRow("selection of no record") << selecting(uuid(9)) << uuid(9) << uuid(1);
-        QTest::newRow("no selection") << selecting(std::nullopt) << QString() << uuid(1);
-        QTest::newRow("selected first removed") << removing(uuid(1), uuid(1)) << uuid(2) << uuid(2);
-        QTest::newRow("selected last removed") << removing(uuid(3), uuid(3)) << uuid(1) << uuid(1);
-        QTest::newRow("unselected removed") << removing(uuid(3), uuid(1)) << uuid(3) << uuid(3);
-        QTest::newRow("select another") << choosing(uuid(1), uuid(3)) << uuid(3) << uuid(3);
-        QTest::newRow("select an unknown id") << choosing(uuid(2), uuid(8)) << uuid(2) << uuid(2);
-    }
-
     void selectionFallsBackAndMovesOnRemoval()
     {
-        QFETCH(TrustedDeviceRegistry, registry);
-        QFETCH(QString, selectedDeviceID);
-        QFETCH(QString, selectedDevice);
-
-        QCOMPARE(registry.selectedDeviceID.value_or(QString()), selectedDeviceID);
-        const auto selected = registry.selectedDevice();
-        QCOMPARE(selected ? selected->id : QString(), selectedDevice);
-    }
-
-    void removingTheLastRecordClearsTheSelection()
-    {
-        TrustedDeviceRegistry registry = registryOf(2, [](auto &r) { r.devices[1].id = uuid(1); });
+        TrustedDeviceRegistry registry = registryOf(3);
+        // A selection of no record, or none, falls back to the first record.
+        registry.selectedDeviceID = uuid(9);
+        QCOMPARE(registry.selectedDevice(), std::optional(record(1)));
+        registry.selectedDeviceID.reset();
+        QCOMPARE(registry.selectedDevice(), std::optional(record(1)));
+        registry.select(uuid(8));
+        QCOMPARE(registry.selectedDeviceID, std::nullopt);
+        // Removing the selected record selects the first remaining one; removing another keeps the selection.
+        registry.select(uuid(1));
         registry.removeDevice(uuid(1));
+        QCOMPARE(registry.selectedDeviceID, std::optional(uuid(2)));
+        registry.select(uuid(3));
+        registry.removeDevice(uuid(2));
+        QCOMPARE(registry.selectedDeviceID, std::optional(uuid(3)));
+        // Every record of the id goes, and with the last one the selection.
+        registry.devices.append(record(3));
+        registry.removeDevice(uuid(3));
         QCOMPARE(registry, TrustedDeviceRegistry());
     }
 
@@ -426,12 +369,10 @@ private slots:
         QTest::addColumn<QString>("expected");
 
         // 1: Pixel bound to peer-a; 2: Pixel unbound; 3 and 4: Galaxy unbound; 5: Redmi bound to peer-e.
-        QTest::newRow("known peer id") << std::optional(u"peer-a"_s) << u"Other"_s << uuid(1);
         QTest::newRow("peer id before name") << std::optional(u"peer-e"_s) << u"Pixel"_s << uuid(5);
         QTest::newRow("unknown id, one unbound") << std::optional(u"peer-x"_s) << u"Pixel"_s << uuid(2);
         QTest::newRow("unknown id, two unbound") << std::optional(u"peer-x"_s) << u"Galaxy"_s << QString();
         QTest::newRow("bound record by name") << std::optional<QString>() << u"Redmi"_s << QString();
-        QTest::newRow("empty peer id") << std::optional(QString()) << u"Pixel"_s << uuid(2);
         QTest::newRow("other case") << std::optional<QString>() << u"pixel"_s << QString();
     }
 

@@ -8,17 +8,22 @@
 #include <QTest>
 
 #include <csignal>
+#include <functional>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
-using Case = ManagedDownloadDeliveryError::Case;
 using Purpose = TransferTaskRecord::DeliveryPurpose;
 
 namespace {
 
 const QByteArray receivedContents = "received contents";
+// As long as the received file, so that only the contents tell them apart.
+const QByteArray otherContents = "other contents!!!";
+const QString invalidPath = u"保存位置包含无效路径"_s;
+const QString receivedFileMissing = u"已接收的文件不可用，请重试"_s;
+const QString sizeMismatch = u"文件校验未通过，请重试"_s;
 
 void writeFile(const QString &path, const QByteArray &contents)
 {
@@ -32,6 +37,30 @@ QByteArray contentsOf(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+ino_t inodeOf(const QString &path)
+{
+    struct stat status = {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
+}
+
+// The description of the delivery or file error that body threw; empty when it threw none.
+QString failureOf(const std::function<void()> &body)
+{
+    try {
+        body();
+    } catch (const ManagedDownloadDeliveryError &error) {
+        return error.errorDescription();
+    } catch (const FileOperationError &error) {
+        return error.errorDescription();
+    }
+    return {};
+}
+
+QString repeated(const QString &text, int count)
+{
+    return QStringList(count, text).join(QString());
 }
 
 // A receive folder holding "a.jpg" and an empty destination folder, side by side.
@@ -68,27 +97,6 @@ struct Tree
     }
 };
 
-template <typename Call> std::optional<Case> deliveryError(Call call)
-{
-    try {
-        call();
-    } catch (const ManagedDownloadDeliveryError &error) {
-        return error.errorCase();
-    }
-    return std::nullopt;
-}
-
-ino_t inodeOf(const QString &path)
-{
-    struct stat status = {};
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
-}
-
-QString repeated(const QString &text, int count)
-{
-    return QStringList(count, text).join(QString());
-}
-
 } // namespace
 
 class ManagedDownloadDeliveryTest : public QObject
@@ -96,63 +104,52 @@ class ManagedDownloadDeliveryTest : public QObject
     Q_OBJECT
 
 private slots:
-    void nestedFoldersAreCreatedAndTheReceivedFileStays()
-    {
-        Tree tree;
-        const auto result = tree.deliver(u"photos/2024/a.jpg"_s);
-        QCOMPARE(result.relativePath, u"photos/2024/a.jpg"_s);
-        QCOMPARE(result.url, tree.destination + u"/photos/2024/a.jpg"_s);
-        QCOMPARE(contentsOf(result.url), receivedContents);
-        QCOMPARE(tree.items(), QStringList({u"photos"_s, u"photos/2024"_s, u"photos/2024/a.jpg"_s}));
-        QCOMPARE(contentsOf(tree.inbox + u"/a.jpg"_s), receivedContents);
-    }
-
-    void limitsOfRelativePathsAreAccepted_data()
-    {
-        QTest::addColumn<QString>("relativePath");
-        QTest::newRow("65 components") << repeated(u"d/"_s, 64) + u"a.jpg"_s;
-        QTest::newRow("255-byte component") << repeated(u"x"_s, 251) + u".jpg"_s;
-    }
-    void limitsOfRelativePathsAreAccepted()
-    {
-        QFETCH(QString, relativePath);
-        Tree tree;
-        QCOMPARE(tree.deliver(relativePath).relativePath, relativePath);
-    }
-
-    void refusedPathsTouchNothing_data()
+    // failure: the text of the refusal, which leaves the destination untouched; empty when delivered, which
+    // makes the missing folders and leaves the received file in place.
+    void relativePathsAndReceivedFilesAreChecked_data()
     {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("relativePath");
         QTest::addColumn<qint64>("sizeError");
-        QTest::addColumn<int>("expected");
-        const int invalid = int(Case::invalidRelativePath);
-        QTest::newRow("parent") << u"a.jpg"_s << u"../a.jpg"_s << qint64(0) << invalid;
-        QTest::newRow("absolute") << u"a.jpg"_s << u"/a.jpg"_s << qint64(0) << invalid;
-        QTest::newRow("empty component") << u"a.jpg"_s << u"a//b.jpg"_s << qint64(0) << invalid;
-        QTest::newRow("trailing slash") << u"a.jpg"_s << u"a/"_s << qint64(0) << invalid;
-        QTest::newRow("backslash") << u"a.jpg"_s << u"a\\b.jpg"_s << qint64(0) << invalid;
-        QTest::newRow("256-byte component") << u"a.jpg"_s << repeated(u"x"_s, 256) << qint64(0) << invalid;
-        QTest::newRow("256 bytes in 128 characters") << u"a.jpg"_s << repeated(u"é"_s, 128) << qint64(0) << invalid;
-        QTest::newRow("66 components") << u"a.jpg"_s << repeated(u"d/"_s, 65) + u"a.jpg"_s << qint64(0) << invalid;
+        QTest::addColumn<QString>("failure");
+        const QString a = u"a.jpg"_s;
+        QTest::newRow("nested folders") << a << u"photos/2024/a.jpg"_s << qint64(0) << QString();
+        QTest::newRow("65 components") << a << repeated(u"d/"_s, 64) + a << qint64(0) << QString();
+        QTest::newRow("255-byte component") << a << repeated(u"x"_s, 251) + u".jpg"_s << qint64(0) << QString();
+        QTest::newRow("parent") << a << u"../a.jpg"_s << qint64(0) << invalidPath;
+        QTest::newRow("absolute") << a << u"/a.jpg"_s << qint64(0) << invalidPath;
+        QTest::newRow("empty component") << a << u"a//b.jpg"_s << qint64(0) << invalidPath;
+        QTest::newRow("backslash") << a << u"a\\b.jpg"_s << qint64(0) << invalidPath;
+        QTest::newRow("256-byte component") << a << repeated(u"x"_s, 256) << qint64(0) << invalidPath;
+        QTest::newRow("256 bytes in 128 characters") << a << repeated(u"é"_s, 128) << qint64(0) << invalidPath;
+        QTest::newRow("66 components") << a << repeated(u"d/"_s, 65) + a << qint64(0) << invalidPath;
         QTest::newRow("over 16384 bytes")
-            << u"a.jpg"_s << repeated(repeated(u"x"_s, 254) + u'/', 64) + repeated(u"y"_s, 100) << qint64(0) << invalid;
-        QTest::newRow("received name with folder") << u"../a.jpg"_s << u"a.jpg"_s << qint64(0) << invalid;
+            << a << repeated(repeated(u"x"_s, 254) + u'/', 64) + repeated(u"y"_s, 100) << qint64(0) << invalidPath;
+        QTest::newRow("received name with folder") << u"../a.jpg"_s << a << qint64(0) << invalidPath;
         // The received file is checked before any folder is made.
-        const int missing = int(Case::receivedFileMissing);
-        QTest::newRow("received file absent") << u"b.jpg"_s << u"sub/b.jpg"_s << qint64(0) << missing;
-        QTest::newRow("received file 1 byte short") << u"a.jpg"_s << u"sub/a.jpg"_s << qint64(1) << missing;
+        QTest::newRow("received file absent") << u"b.jpg"_s << u"sub/b.jpg"_s << qint64(0) << receivedFileMissing;
+        QTest::newRow("received file 1 byte short") << a << u"sub/a.jpg"_s << qint64(1) << receivedFileMissing;
     }
-    void refusedPathsTouchNothing()
+
+    void relativePathsAndReceivedFilesAreChecked()
     {
         QFETCH(QString, fileName);
         QFETCH(QString, relativePath);
         QFETCH(qint64, sizeError);
-        QFETCH(int, expected);
+        QFETCH(QString, failure);
         Tree tree;
-        QCOMPARE(deliveryError([&] { tree.deliver(relativePath, Purpose::export_, fileName, sizeError); }),
-                 Case(expected));
-        QCOMPARE(tree.items(), QStringList());
+        ManagedDownloadDelivery::Result result;
+        QCOMPARE(failureOf([&] { result = tree.deliver(relativePath, Purpose::export_, fileName, sizeError); }),
+                 failure);
+        if (!failure.isEmpty()) {
+            QCOMPARE(tree.items(), QStringList());
+            return;
+        }
+        QCOMPARE(result, ManagedDownloadDelivery::Result({tree.destination + u'/' + relativePath, relativePath}));
+        QCOMPARE(contentsOf(result.url), receivedContents);
+        QCOMPARE(contentsOf(tree.inbox + u'/' + fileName), receivedContents);
+        for (const QString &item : tree.items())
+            QVERIFY2(relativePath.startsWith(item), qPrintable(item));
     }
 
     void folderComponentMustBeARealFolderInside_data()
@@ -162,6 +159,7 @@ private slots:
         QTest::newRow("link to a folder inside") << u"."_s;
         QTest::newRow("regular file") << QString();
     }
+
     void folderComponentMustBeARealFolderInside()
     {
         QFETCH(QString, linkTarget);
@@ -172,7 +170,7 @@ private slots:
             writeFile(component, "file");
         else
             QVERIFY(QFile::link(linkTarget, component));
-        QCOMPARE(deliveryError([&] { tree.deliver(u"photos/a.jpg"_s); }), Case::invalidRelativePath);
+        QCOMPARE(failureOf([&] { tree.deliver(u"photos/a.jpg"_s); }), invalidPath);
         QVERIFY(
             QDir(tree.folder.filePath(u"outside"_s)).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
         QCOMPARE(tree.items(), QStringList(u"photos"_s));
@@ -183,11 +181,11 @@ private slots:
         QTest::addColumn<QStringList>("existing");
         QTest::addColumn<QString>("relativePath");
         QTest::addColumn<QString>("delivered");
-        QTest::newRow("a.jpg") << QStringList{u"a.jpg"_s} << u"a.jpg"_s << u"a 2.jpg"_s;
         QTest::newRow("a.jpg and a 2.jpg") << QStringList{u"a.jpg"_s, u"a 2.jpg"_s} << u"a.jpg"_s << u"a 3.jpg"_s;
-        QTest::newRow("no extension") << QStringList{u"notes"_s} << u"notes"_s << u"notes 2"_s;
-        QTest::newRow("in a folder") << QStringList{u"docs/a.jpg"_s} << u"docs/a.jpg"_s << u"docs/a 2.jpg"_s;
+        QTest::newRow("no extension, in a folder")
+            << QStringList{u"docs/notes"_s} << u"docs/notes"_s << u"docs/notes 2"_s;
     }
+
     void exportNeverOverwritesADifferentFile()
     {
         QFETCH(QStringList, existing);
@@ -195,29 +193,23 @@ private slots:
         QFETCH(QString, delivered);
         Tree tree;
         for (const QString &name : existing)
-            writeFile(tree.destination + u'/' + name, "other");
+            writeFile(tree.destination + u'/' + name, otherContents);
         const auto result = tree.deliver(relativePath);
         QCOMPARE(result.relativePath, delivered);
         QCOMPARE(contentsOf(result.url), receivedContents);
         for (const QString &name : existing)
-            QCOMPARE(contentsOf(tree.destination + u'/' + name), "other");
+            QCOMPARE(contentsOf(tree.destination + u'/' + name), otherContents);
     }
 
-    void previewReplacesADifferentFile()
+    void previewReplacesADifferentFileButNeverAFolder()
     {
         Tree tree;
-        writeFile(tree.destination + u"/a.jpg"_s, "old preview");
+        writeFile(tree.destination + u"/a.jpg"_s, otherContents);
+        writeFile(tree.destination + u"/b.jpg/kept"_s, "kept");
         QCOMPARE(tree.deliver(u"a.jpg"_s, Purpose::preview).relativePath, u"a.jpg"_s);
         QCOMPARE(contentsOf(tree.destination + u"/a.jpg"_s), receivedContents);
-        QCOMPARE(tree.items(), QStringList(u"a.jpg"_s));
-    }
-
-    void aFolderAtTheTargetIsNeverRemoved()
-    {
-        Tree tree;
-        writeFile(tree.destination + u"/a.jpg/kept"_s, "kept");
-        QCOMPARE(deliveryError([&] { tree.deliver(u"a.jpg"_s, Purpose::preview); }), Case::sizeMismatch);
-        QCOMPARE(tree.items(), QStringList({u"a.jpg"_s, u"a.jpg/kept"_s}));
+        QCOMPARE(failureOf([&] { tree.deliver(u"b.jpg"_s, Purpose::preview); }), sizeMismatch);
+        QCOMPARE(tree.items(), QStringList({u"a.jpg"_s, u"b.jpg"_s, u"b.jpg/kept"_s}));
     }
 
     void aLinkAtTheTargetIsNeverWrittenThrough_data()
@@ -230,12 +222,14 @@ private slots:
         QTest::newRow("preview") << Purpose::preview << false << u"a.jpg"_s;
         QTest::newRow("preview, dangling link") << Purpose::preview << true << u"a.jpg"_s;
     }
+
     void aLinkAtTheTargetIsNeverWrittenThrough()
     {
         QFETCH(Purpose, purpose);
         QFETCH(bool, dangling);
         QFETCH(QString, delivered);
         Tree tree;
+        // The link leads to the received contents, so that following it would make the file look delivered.
         const QString outside = tree.folder.filePath(u"outside.jpg"_s);
         if (!dangling)
             writeFile(outside, receivedContents);
@@ -269,15 +263,10 @@ private slots:
         limited.rlim_cur = 64 * 1024;
         const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-        bool failed = false;
-        try {
-            tree.deliver(u"sub/big.bin"_s, Purpose::export_, u"big.bin"_s);
-        } catch (const FileOperationError &) {
-            failed = true;
-        }
+        const QString failure = failureOf([&] { tree.deliver(u"sub/big.bin"_s, Purpose::export_, u"big.bin"_s); });
         ::setrlimit(RLIMIT_FSIZE, &original);
         std::signal(SIGXFSZ, previousHandler);
-        QVERIFY(failed);
+        QVERIFY(!failure.isEmpty());
         QCOMPARE(tree.items(), QStringList(u"sub"_s));
         QCOMPARE(QFileInfo(tree.inbox + u"/big.bin"_s).size(), 256 * 1024);
     }
@@ -289,12 +278,13 @@ private slots:
         record.destinationRelativePath = u"photos/a.jpg"_s;
         QCOMPARE(ManagedDownloadDelivery::destinationURL(record), u"/data/chosen/photos/a.jpg"_s);
         record.destinationRelativePath = u"../a.jpg"_s;
-        QCOMPARE(deliveryError([&] { ManagedDownloadDelivery::destinationURL(record); }), Case::invalidRelativePath);
+        QCOMPARE(failureOf([&] { ManagedDownloadDelivery::destinationURL(record); }), invalidPath);
         record.destinationRelativePath.reset();
-        QCOMPARE(deliveryError([&] { ManagedDownloadDelivery::destinationURL(record); }), Case::destinationUnavailable);
+        QCOMPARE(failureOf([&] { ManagedDownloadDelivery::destinationURL(record); }),
+                 u"无法访问所选保存位置，请重新选择"_s);
         record.destinationRelativePath = u"a.jpg"_s;
         record.destinationBookmark = "chosen";
-        QVERIFY_THROWS_EXCEPTION(FileOperationError, ManagedDownloadDelivery::destinationURL(record));
+        QCOMPARE(failureOf([&] { ManagedDownloadDelivery::destinationURL(record); }), u"无法解析文件位置。"_s);
     }
 };
 

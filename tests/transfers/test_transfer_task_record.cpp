@@ -17,33 +17,6 @@ QDateTime utc(const QString &text)
     return QDateTime::fromString(text, Qt::ISODateWithMs);
 }
 
-TransferTaskRecord fullRecord()
-{
-    TransferTaskRecord record;
-    record.id = u"transfer-7"_s;
-    record.direction = Direction::receiving;
-    record.peerName = u"小米 14"_s;
-    record.trustedDeviceID = u"device-1"_s;
-    record.fileName = u"照片.jpg"_s;
-    record.sourceBookmark = QByteArray("\xfb\xff\x00", 3); // "+/8A" in Base64
-    record.remoteDirectoryID = u"dir-1"_s;
-    record.remoteFileID = u"file-1"_s;
-    record.batchID = u"batch-1"_s;
-    record.batchName = u"相册"_s;
-    record.relativePath = u"相册/照片.jpg"_s;
-    record.destinationBookmark = QByteArray("/home/me/下载");
-    record.destinationRelativePath = u"相册/照片 2.jpg"_s;
-    record.deliveryPurpose = Purpose::export_;
-    record.deliveryCompletedAt = utc(u"2024-05-06T07:08:09Z"_s);
-    record.transferredBytes = 9007199254740993; // 2^53 + 1: lost if the number goes through a double
-    record.totalBytes = 9007199254740993;
-    record.status = Status::needsAttention;
-    record.message = u"文件已被移动"_s;
-    record.createdAt = utc(u"2024-05-06T07:00:00Z"_s);
-    record.updatedAt = utc(u"2024-05-06T07:08:10Z"_s);
-    return record;
-}
-
 QJsonObject requiredKeysOnly()
 {
     return QJsonDocument::fromJson(R"({"id":"t","direction":"sending","peerName":"P","fileName":"f",
@@ -59,45 +32,42 @@ class TransferTaskRecordTest : public QObject
     Q_OBJECT
 
 private slots:
-    // The enumerations keep the order of their raw texts.
-    void statusRawValues()
-    {
-        const QStringList raw{
-            u"queued"_s, u"waitingForConnection"_s, u"sending"_s,  u"receiving"_s, u"paused"_s, u"completed"_s,
-            u"failed"_s, u"needsAttention"_s,       u"cancelled"_s};
-        for (int i = 0; i < raw.size(); ++i) {
-            QCOMPARE(TransferTaskRecord::rawValue(Status(i)), raw[i]);
-            QCOMPARE(TransferTaskRecord::statusFromRawValue(raw[i]), Status(i));
-        }
-    }
-
+    // raw: the status as the task file writes it.
     void derivedValues_data()
     {
         QTest::addColumn<Status>("status");
+        QTest::addColumn<QString>("raw");
         QTest::addColumn<qint64>("transferred");
         QTest::addColumn<qint64>("total");
         QTest::addColumn<double>("progress");
         QTest::addColumn<QString>("controls"); // p = pause, r = resume, t = retry, c = cancel, f = finished
 
-        QTest::newRow("queued, no size") << Status::queued << 0ll << 0ll << 0.0 << u"pc"_s;
-        QTest::newRow("waiting") << Status::waitingForConnection << 10ll << 40ll << 0.25 << u"rc"_s;
-        QTest::newRow("sending") << Status::sending << 50ll << 100ll << 0.5 << u"pc"_s;
-        QTest::newRow("receiving, over-reported") << Status::receiving << 150ll << 100ll << 1.0 << u"pc"_s;
-        QTest::newRow("paused") << Status::paused << 0ll << 100ll << 0.0 << u"rc"_s;
-        QTest::newRow("completed, no size") << Status::completed << 0ll << 0ll << 1.0 << u"f"_s;
-        QTest::newRow("completed, sized") << Status::completed << 30ll << 100ll << 0.3 << u"f"_s;
-        QTest::newRow("failed, negative count") << Status::failed << -5ll << 100ll << 0.0 << u"tc"_s;
-        QTest::newRow("needs attention, negative size") << Status::needsAttention << 5ll << -1ll << 0.0 << u"tc"_s;
-        QTest::newRow("cancelled") << Status::cancelled << 1ll << 2ll << 0.5 << u"f"_s;
+        QTest::newRow("queued, no size") << Status::queued << u"queued"_s << 0ll << 0ll << 0.0 << u"pc"_s;
+        QTest::newRow("waiting") << Status::waitingForConnection << u"waitingForConnection"_s << 10ll << 40ll << 0.25
+                                 << u"rc"_s;
+        QTest::newRow("sending") << Status::sending << u"sending"_s << 50ll << 100ll << 0.5 << u"pc"_s;
+        QTest::newRow("receiving, over-reported")
+            << Status::receiving << u"receiving"_s << 150ll << 100ll << 1.0 << u"pc"_s;
+        QTest::newRow("paused") << Status::paused << u"paused"_s << 0ll << 100ll << 0.0 << u"rc"_s;
+        QTest::newRow("completed, no size") << Status::completed << u"completed"_s << 0ll << 0ll << 1.0 << u"f"_s;
+        QTest::newRow("completed, sized") << Status::completed << u"completed"_s << 30ll << 100ll << 0.3 << u"f"_s;
+        QTest::newRow("failed, negative count") << Status::failed << u"failed"_s << -5ll << 100ll << 0.0 << u"tc"_s;
+        QTest::newRow("needs attention, negative size")
+            << Status::needsAttention << u"needsAttention"_s << 5ll << -1ll << 0.0 << u"tc"_s;
+        QTest::newRow("cancelled") << Status::cancelled << u"cancelled"_s << 1ll << 2ll << 0.5 << u"f"_s;
     }
 
     void derivedValues()
     {
         QFETCH(Status, status);
+        QFETCH(QString, raw);
         QFETCH(qint64, transferred);
         QFETCH(qint64, total);
         QFETCH(double, progress);
         QFETCH(QString, controls);
+        QCOMPARE(TransferTaskRecord::rawValue(status), raw);
+        QCOMPARE(TransferTaskRecord::statusFromRawValue(raw), status);
+
         TransferTaskRecord record;
         record.status = status;
         record.transferredBytes = transferred;
@@ -110,11 +80,10 @@ private slots:
         QCOMPARE(TransferTaskRecord::isFinished(status), controls.contains(u'f'));
     }
 
-    void exactJsonForm()
+    // Every field, with sizes over 2^53 that a double would round; absent optionals are left out.
+    void writesTheExactFormAndReadsItBack()
     {
-        TransferTaskRecord record = fullRecord();
-        record.createdAt = utc(u"2024-05-06T07:00:00.999Z"_s);
-        const QByteArray expected =
+        const QByteArray stored =
             R"({"batchID":"batch-1","batchName":"相册","createdAt":"2024-05-06T07:00:00Z",)"
             R"("deliveryCompletedAt":"2024-05-06T07:08:09Z","deliveryPurpose":"export",)"
             R"("destinationBookmark":"L2hvbWUvbWUv5LiL6L29","destinationRelativePath":"相册/照片 2.jpg",)"
@@ -123,30 +92,24 @@ private slots:
             R"("remoteFileID":"file-1","sourceBookmark":"+/8A","status":"needsAttention",)"
             R"("totalBytes":9007199254740993,"transferredBytes":9007199254740993,)"
             R"("trustedDeviceID":"device-1","updatedAt":"2024-05-06T07:08:10Z"})";
-        QCOMPARE(QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact), expected);
-    }
-
-    void roundTripKeepsEveryField()
-    {
-        const TransferTaskRecord record = fullRecord();
-        QCOMPARE(TransferTaskRecord::fromJson(record.toJson()), record);
-
-        TransferTaskRecord plain = fullRecord();
-        plain.trustedDeviceID = plain.remoteDirectoryID = plain.remoteFileID = plain.batchID = plain.batchName =
-            plain.relativePath = plain.destinationRelativePath = std::nullopt;
-        plain.sourceBookmark = plain.destinationBookmark = std::nullopt;
-        plain.deliveryPurpose = std::nullopt;
-        plain.deliveryCompletedAt = std::nullopt;
-        const QJsonObject object = plain.toJson();
-        QCOMPARE(object.keys(), requiredKeysOnly().keys());
-        QCOMPARE(TransferTaskRecord::fromJson(object), plain);
+        TransferTaskRecord record = TransferTaskRecord::fromJson(QJsonDocument::fromJson(stored).object());
+        QCOMPARE(record.sourceBookmark, QByteArray("\xfb\xff\x00", 3));
+        QCOMPARE(record.destinationBookmark, QByteArray("/home/me/下载"));
+        QCOMPARE(record.transferredBytes, 9007199254740993);
+        QCOMPARE(record.deliveryPurpose, Purpose::export_);
+        QCOMPARE(record.batchName, u"相册"_s);
+        QCOMPARE(record.remoteFileID, u"file-1"_s);
+        // The file keeps whole seconds.
+        record.createdAt = record.createdAt.addMSecs(999);
+        QCOMPARE(QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact), stored);
+        QCOMPARE(TransferTaskRecord::fromJson(requiredKeysOnly()).toJson(), requiredKeysOnly());
     }
 
     void readsWhatOtherWritersProduce()
     {
         const QByteArray text = R"({"id":"t","direction":"sending","peerName":"P","fileName":"a\/b.txt",
             "transferredBytes":5.0,"totalBytes":7,"status":"queued","message":"",
-            "createdAt":"2024-01-01T08:00:00+08:00","updatedAt":"2024-01-01T00:00:00Z",
+            "createdAt":"2023-12-31T16:00:00-08:00","updatedAt":"2024-01-01T00:00:00Z",
             "batchID":null,"deliveryPurpose":"preview","futureKey":{"nested":[1,2]}})";
         const TransferTaskRecord record = TransferTaskRecord::fromJson(QJsonDocument::fromJson(text).object());
         QCOMPARE(record.fileName, u"a/b.txt"_s);
@@ -154,7 +117,6 @@ private slots:
         QCOMPARE(record.createdAt, utc(u"2024-01-01T00:00:00Z"_s));
         QCOMPARE(record.batchID, std::nullopt);
         QCOMPARE(record.deliveryPurpose, Purpose::preview);
-        QCOMPARE(record.sourceBookmark, std::nullopt);
     }
 
     void rejectsBrokenObjects_data()
@@ -171,8 +133,6 @@ private slots:
         QTest::newRow("fractional size") << u"totalBytes"_s << QJsonValue(1.5) << DecodingCase::wrongType;
         QTest::newRow("optional of wrong type") << u"batchID"_s << QJsonValue(5) << DecodingCase::wrongType;
         QTest::newRow("unknown status") << u"status"_s << QJsonValue(u"done"_s) << DecodingCase::invalidValue;
-        QTest::newRow("code name of purpose")
-            << u"deliveryPurpose"_s << QJsonValue(u"export_"_s) << DecodingCase::invalidValue;
         QTest::newRow("bad Base64") << u"sourceBookmark"_s << QJsonValue(u"ab$d"_s) << DecodingCase::invalidValue;
         QTest::newRow("fractional date") << u"createdAt"_s << QJsonValue(u"2024-01-01T00:00:00.5Z"_s)
                                          << DecodingCase::invalidValue;
