@@ -166,40 +166,46 @@ TransferStore::~TransferStore()
 
 // MARK: - Published state
 
+namespace {
+
+// Changes a published value; true when it really changed, so that the caller emits its signal.
+template <typename T> bool assignChanged(T &field, const T &value)
+{
+    if (field == value) {
+        return false;
+    }
+    field = value;
+    return true;
+}
+
+} // namespace
+
 void TransferStore::setPhase(const Phase &phase)
 {
-    if (m_phase == phase) {
-        return;
+    if (assignChanged(m_phase, phase)) {
+        emit phaseChanged();
     }
-    m_phase = phase;
-    emit phaseChanged();
 }
 
 void TransferStore::setPairingPayload(const std::optional<QString> &payload)
 {
-    if (m_pairingPayload == payload) {
-        return;
+    if (assignChanged(m_pairingPayload, payload)) {
+        emit pairingPayloadChanged();
     }
-    m_pairingPayload = payload;
-    emit pairingPayloadChanged();
 }
 
 void TransferStore::setConfirmationCode(const std::optional<QString> &code)
 {
-    if (m_confirmationCode == code) {
-        return;
+    if (assignChanged(m_confirmationCode, code)) {
+        emit confirmationCodeChanged();
     }
-    m_confirmationCode = code;
-    emit confirmationCodeChanged();
 }
 
 void TransferStore::setLatestEvent(const std::optional<TransferEvent> &event)
 {
-    if (m_latestEvent == event) {
-        return;
+    if (assignChanged(m_latestEvent, event)) {
+        emit latestEventChanged();
     }
-    m_latestEvent = event;
-    emit latestEventChanged();
 }
 
 void TransferStore::tasksDidChange()
@@ -213,12 +219,10 @@ void TransferStore::tasksDidChange()
 
 void TransferStore::publishTrustedRegistry()
 {
-    if (m_trustedDevices != m_trustedRegistry.devices) {
-        m_trustedDevices = m_trustedRegistry.devices;
+    if (assignChanged(m_trustedDevices, m_trustedRegistry.devices)) {
         emit trustedDevicesChanged();
     }
-    if (m_selectedTrustedDeviceID != m_trustedRegistry.selectedDeviceID) {
-        m_selectedTrustedDeviceID = m_trustedRegistry.selectedDeviceID;
+    if (assignChanged(m_selectedTrustedDeviceID, m_trustedRegistry.selectedDeviceID)) {
         emit selectedTrustedDeviceIDChanged();
     }
 }

@@ -103,13 +103,7 @@ private slots:
 
         // An action the phone does not know is refused with its message.
         auto unknown = store.requestManagement(QStringLiteral("files.bogus"), QStringLiteral("{}"));
-        QString failure;
-        try {
-            awaitTask(unknown);
-        } catch (const std::exception &error) {
-            failure = QString::fromUtf8(error.what());
-        }
-        QCOMPARE(failure, QStringLiteral("Unsupported action: files.bogus"));
+        QCOMPARE(failureOf(unknown), QStringLiteral("Unsupported action: files.bogus"));
 
         phone.write("quit\n");
         QVERIFY(phone.waitForFinished(10'000));

@@ -57,6 +57,17 @@ template <typename T> T awaitTask(QCoro::Task<T> &&task)
     return awaitTask(task);
 }
 
+// The description of the error `task` ends with; a marker text when it ends without one.
+template <typename T> QString failureOf(QCoro::Task<T> &task)
+{
+    try {
+        awaitTask(task);
+    } catch (const std::exception &error) {
+        return QString::fromUtf8(error.what());
+    }
+    return QStringLiteral("<no failure>");
+}
+
 // Notifications that are only recorded.
 class RecordingNotificationSink : public NotificationSink
 {

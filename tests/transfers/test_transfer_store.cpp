@@ -50,16 +50,6 @@ TrustedDeviceRegistry storedRegistry(StoreFixture &fixture)
     return TrustedDeviceRegistryStore(TransferCredentialStore(service, fixture.keychain)).load();
 }
 
-template <typename T> QString failureOf(QCoro::Task<T> &task)
-{
-    try {
-        awaitTask(task);
-    } catch (const std::exception &error) {
-        return QString::fromUtf8(error.what());
-    }
-    return QStringLiteral("<no failure>");
-}
-
 } // namespace
 
 class TransferStoreTest : public QObject

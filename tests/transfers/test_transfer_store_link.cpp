@@ -5,20 +5,6 @@
 
 using Phase = TransferStore::Phase;
 
-namespace {
-
-template <typename T> QString failureOf(QCoro::Task<T> &task)
-{
-    try {
-        awaitTask(task);
-    } catch (const std::exception &error) {
-        return QString::fromUtf8(error.what());
-    }
-    return QStringLiteral("<no failure>");
-}
-
-} // namespace
-
 class TransferStoreLinkTest : public QObject
 {
     Q_OBJECT
