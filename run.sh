@@ -4,6 +4,6 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 ./scripts/install-dependencies.sh
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+./scripts/configure.sh build/release -DCMAKE_BUILD_TYPE=Release
 cmake --build build/release --target TavrineMac
 exec build/release/bin/TavrineMac "$@"

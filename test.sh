@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 ./scripts/install-dependencies.sh --test
-cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRINE_SANITIZE=ON -DTAVRINE_BUILD_TESTS=ON >/dev/null
+./scripts/configure.sh build/test -DCMAKE_BUILD_TYPE=Debug -DTAVRINE_SANITIZE=ON -DTAVRINE_BUILD_TESTS=ON
 cmake --build build/test
 
 jobs=$(nproc)
