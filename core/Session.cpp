@@ -128,8 +128,8 @@ struct Session::Incoming
     std::string partialPath;
     int descriptor = -1;
     uint64_t size = 0;
-    uint64_t received = 0; // what events report, under the session's lock
-    uint64_t written = 0;  // what the receive worker wrote and hashed
+    uint64_t received = 0;             // what events report, under the session's lock
+    std::atomic<uint64_t> written = 0; // what the receive worker wrote and hashed
     DigestPointer digest;
     Clock::time_point lastProgress{};
     std::atomic<bool> closed = false; // paused, cancelled, failed or finished: queued data is dropped
@@ -211,7 +211,7 @@ bool Session::detachLink(const std::shared_ptr<Link> &link)
                             Direction::receiving,
                             id,
                             transfer->fileName,
-                            transfer->received,
+                            std::max(transfer->received, transfer->written.load()),
                             transfer->size,
                             {},
                             {},
@@ -374,7 +374,7 @@ void Session::closeIncoming(const std::string &transferId, EventKind kind, const
                         Direction::receiving,
                         transferId,
                         found->second->fileName,
-                        found->second->received,
+                        std::max(found->second->received, found->second->written.load()),
                         found->second->size,
                         {},
                         {},
