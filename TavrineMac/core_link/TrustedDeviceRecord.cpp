@@ -3,31 +3,18 @@
 #include <QJsonValue>
 #include <QRegularExpression>
 
+#include "TrustedDeviceJson.h"
+
 namespace {
 
-using Case = TrustedDeviceDecodingError::Case;
+using trustedDeviceJson::optionalText;
+using trustedDeviceJson::requiredValue;
 
-QJsonValue requiredValue(const QJsonObject &object, const QString &key)
-{
-    const QJsonValue value = object.value(key);
-    if (value.isUndefined() || value.isNull())
-        throw TrustedDeviceDecodingError(Case::missingValue, key);
-    return value;
-}
+using Case = TrustedDeviceDecodingError::Case;
 
 QString requiredText(const QJsonObject &object, const QString &key)
 {
     const QJsonValue value = requiredValue(object, key);
-    if (!value.isString())
-        throw TrustedDeviceDecodingError(Case::wrongType, key, QStringLiteral("a string"));
-    return value.toString();
-}
-
-std::optional<QString> optionalText(const QJsonObject &object, const QString &key)
-{
-    const QJsonValue value = object.value(key);
-    if (value.isUndefined() || value.isNull())
-        return std::nullopt;
     if (!value.isString())
         throw TrustedDeviceDecodingError(Case::wrongType, key, QStringLiteral("a string"));
     return value.toString();

@@ -7,21 +7,18 @@
 #include <algorithm>
 #include <cmath>
 
+#include "TrustedDeviceJson.h"
+
 namespace {
+
+using trustedDeviceJson::optionalText;
+using trustedDeviceJson::requiredValue;
 
 using Case = TrustedDeviceDecodingError::Case;
 
 const QString versionKey = QStringLiteral("version");
 const QString selectedDeviceIDKey = QStringLiteral("selectedDeviceID");
 const QString devicesKey = QStringLiteral("devices");
-
-QJsonValue requiredValue(const QJsonObject &object, const QString &key)
-{
-    const QJsonValue value = object.value(key);
-    if (value.isUndefined() || value.isNull())
-        throw TrustedDeviceDecodingError(Case::missingValue, key);
-    return value;
-}
 
 // Any JSON number with an integral value that fits 64 bits; 1.5 or 1e30 is not an integer.
 qint64 requiredInteger(const QJsonObject &object, const QString &key)
@@ -37,16 +34,6 @@ qint64 requiredInteger(const QJsonObject &object, const QString &key)
             return static_cast<qint64>(real);
     }
     throw TrustedDeviceDecodingError(Case::wrongType, key, QStringLiteral("an integer"));
-}
-
-std::optional<QString> optionalText(const QJsonObject &object, const QString &key)
-{
-    const QJsonValue value = object.value(key);
-    if (value.isUndefined() || value.isNull())
-        return std::nullopt;
-    if (!value.isString())
-        throw TrustedDeviceDecodingError(Case::wrongType, key, QStringLiteral("a string"));
-    return value.toString();
 }
 
 } // namespace

@@ -638,11 +638,7 @@ void TransferStore::handleTransferEvent(const TransferEvent &event)
         upsertTask(event, Status::receiving);
         break;
     case TransferEventKind::waitingForConnection:
-        upsertTask(event, Status::waitingForConnection);
-        releaseOutgoing(event.transferId);
-        if (m_activeManagedDownloadID == event.transferId) {
-            m_activeManagedDownloadID.reset();
-        }
+        endTransfer(event, Status::waitingForConnection);
         persistTasks(true);
         startNextManagedDownload();
         break;
@@ -650,11 +646,7 @@ void TransferStore::handleTransferEvent(const TransferEvent &event)
         handleCompleted(event);
         break;
     case TransferEventKind::paused:
-        upsertTask(event, Status::paused);
-        releaseOutgoing(event.transferId);
-        if (m_activeManagedDownloadID == event.transferId) {
-            m_activeManagedDownloadID.reset();
-        }
+        endTransfer(event, Status::paused);
         persistTasks(true);
         startNextOutgoing();
         startNextManagedDownload();
@@ -666,11 +658,7 @@ void TransferStore::handleTransferEvent(const TransferEvent &event)
         }
         [[fallthrough]];
     case TransferEventKind::cancelled:
-        upsertTask(event, event.kind == TransferEventKind::failed ? Status::failed : Status::cancelled);
-        releaseOutgoing(event.transferId);
-        if (m_activeManagedDownloadID == event.transferId) {
-            m_activeManagedDownloadID.reset();
-        }
+        endTransfer(event, event.kind == TransferEventKind::failed ? Status::failed : Status::cancelled);
         m_preparedManagedUploadIDs.remove(event.transferId);
         persistTasks(true);
         startNextOutgoing();
@@ -679,6 +667,15 @@ void TransferStore::handleTransferEvent(const TransferEvent &event)
     case TransferEventKind::disconnected:
         handleDisconnected(event);
         break;
+    }
+}
+
+void TransferStore::endTransfer(const TransferEvent &event, TransferTaskRecord::Status status)
+{
+    upsertTask(event, status);
+    releaseOutgoing(event.transferId);
+    if (m_activeManagedDownloadID == event.transferId) {
+        m_activeManagedDownloadID.reset();
     }
 }
 

@@ -186,6 +186,8 @@ private:
     // Saves `candidate` and only then makes it the registry in memory; false (phase failed with the
     // prefix and the description) when it cannot be saved.
     bool commitTrustedRegistry(const TrustedDeviceRegistry &candidate, const QString &failurePrefix);
+    // A transfer stopped running: its task takes `status` and its send or download slot is freed.
+    void endTransfer(const TransferEvent &event, TransferTaskRecord::Status status);
     void handlePaired(const TransferEvent &event);
     void handleCompleted(const TransferEvent &event);
     void handleDisconnected(const TransferEvent &event);
