@@ -1,5 +1,6 @@
 #include "Host.h"
 
+#include "Greetings.h"
 #include "Identity.h"
 #include "Link.h"
 #include "Session.h"
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <list>
@@ -27,22 +29,30 @@ namespace tavrine::core {
 
 namespace {
 
-constexpr uint16_t preferredPort = 47123;
-constexpr int maximumPendingHandshakes = 8;
-constexpr auto greetingTimeout = std::chrono::seconds(10);
+constexpr uint16_t defaultPort = 47123;
 constexpr size_t maximumPeerTextBytes = 256;
+// How long a start waits for the port the phone knows to become free (a host of a moment ago may still hold it).
+constexpr auto portRetryTime = std::chrono::seconds(2);
+constexpr auto portRetryInterval = std::chrono::milliseconds(100);
+// New connections taken in per turn, so that greetings already under way are served between them.
+constexpr int acceptsPerTurn = 16;
 
-void setNonBlocking(int socket)
+// The port a host without one of its own starts on; TAVRINE_CORE_PORT overrides it (0: any free port).
+uint16_t firstPort()
 {
-    ::fcntl(socket, F_SETFL, ::fcntl(socket, F_GETFL) | O_NONBLOCK);
-    const int enabled = 1;
-    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &enabled, sizeof enabled);
-    ::setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &enabled, sizeof enabled);
+    if (const char *value = std::getenv("TAVRINE_CORE_PORT")) {
+        char *end = nullptr;
+        const unsigned long port = std::strtoul(value, &end, 10);
+        if (end != value && *end == '\0' && port <= 65535) {
+            return uint16_t(port);
+        }
+    }
+    return defaultPort;
 }
 
 int listenOn(const in_addr &address, uint16_t port)
 {
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (socket < 0) {
         return -1;
     }
@@ -86,8 +96,6 @@ struct Host::Private : Link::Handler
     std::atomic<bool> stopping = false;
 
     std::mutex mutex;
-    std::condition_variable handshakesDone;
-    int runningHandshakes = 0;
     std::optional<std::string> peerSecret; // the trusted phone's secret: given at start or made at pairing
     bool pairingOpen = true;
     std::shared_ptr<Link> pendingLink; // proved the token, waits for the user's confirmation
@@ -99,9 +107,10 @@ struct Host::Private : Link::Handler
 
     void stop();
     void acceptLoop();
-    void greet(int socket);
+    void weighGreeting(GreetedConnection &&connection);
     void onFrame(const std::shared_ptr<Link> &link, wire::Frame &&frame) override;
     void onLinkClosed(const std::shared_ptr<Link> &link, const std::string &reason) override;
+    bool readyForFrames() override { return session->readyForFrames(); }
     void adoptPairedLink(const std::shared_ptr<Link> &link, const std::string &name, const std::string &id);
 };
 
@@ -114,10 +123,6 @@ void Host::Private::stop()
     [[maybe_unused]] const ssize_t ignored = ::write(wakeDescriptor, &one, sizeof one);
     if (acceptThread.joinable()) {
         acceptThread.join();
-    }
-    {
-        std::unique_lock lock(mutex);
-        handshakesDone.wait(lock, [this] { return runningHandshakes == 0; });
     }
     std::shared_ptr<Link> pending;
     std::shared_ptr<Link> paired;
@@ -139,103 +144,84 @@ void Host::Private::stop()
 
 void Host::Private::acceptLoop()
 {
+    blockBrokenPipeSignal();
+    GreetingTable greetings(tls.get(), GreetingTable::Limits{},
+                            [this](GreetedConnection &&connection) { weighGreeting(std::move(connection)); });
+    std::vector<pollfd> descriptors;
     while (!stopping) {
-        pollfd descriptors[2] = {{listenSocket, POLLIN, 0}, {wakeDescriptor, POLLIN, 0}};
-        if (::poll(descriptors, 2, 1000) <= 0 || stopping) {
+        descriptors = {{listenSocket, POLLIN, 0}, {wakeDescriptor, POLLIN, 0}};
+        greetings.addPollDescriptors(descriptors);
+        const int ready = ::poll(descriptors.data(), descriptors.size(), greetings.millisecondsUntilNextDeadline());
+        if (stopping) {
+            break;
+        }
+        if (ready < 0) {
             continue;
         }
+        greetings.advance(descriptors, 2);
         if (!(descriptors[0].revents & POLLIN)) {
             continue;
         }
-        const int socket = ::accept4(listenSocket, nullptr, nullptr, SOCK_CLOEXEC);
-        if (socket < 0) {
-            continue;
+        for (int turn = 0; turn < acceptsPerTurn; ++turn) {
+            sockaddr_in source{};
+            socklen_t length = sizeof source;
+            const int socket =
+                ::accept4(listenSocket, reinterpret_cast<sockaddr *>(&source), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (socket < 0) {
+                break;
+            }
+            greetings.admit(socket, source.sin_addr.s_addr);
         }
-        std::lock_guard lock(mutex);
-        // Strangers may not tie up the host: beyond a few greetings at once, new connections are dropped.
-        if (runningHandshakes >= maximumPendingHandshakes) {
-            ::close(socket);
-            continue;
-        }
-        ++runningHandshakes;
-        std::thread([this, socket] {
-            blockBrokenPipeSignal();
-            greet(socket);
-            std::lock_guard lock(mutex);
-            --runningHandshakes;
-            handshakesDone.notify_all();
-        }).detach();
     }
 }
 
-void Host::Private::greet(int socket)
+void Host::Private::weighGreeting(GreetedConnection &&connection)
 {
-    setNonBlocking(socket);
-    SslPointer ssl(SSL_new(tls.get()));
-    if (!ssl) {
-        ::close(socket);
-        return;
-    }
-    SSL_set_fd(ssl.get(), socket);
-    const auto deadline = Clock::now() + greetingTimeout;
-    wire::FrameDecoder decoder;
-    const auto refuse = [&](const std::string &reason) {
-        try {
-            writeAll(ssl.get(), socket,
-                     wire::encodeFrame(wire::FrameType::refused, wire::FieldWriter().text(reason).take()), deadline,
-                     wakeDescriptor);
-        } catch (const std::exception &) {
-        }
-        SSL_shutdown(ssl.get());
-        ::close(socket);
-    };
-
     std::string phoneName;
     std::string phoneId;
     bool pairing = false;
     try {
-        if (!runHandshake(ssl.get(), socket, true, deadline, wakeDescriptor).empty()) {
-            ::close(socket);
+        if (connection.hello.type != wire::FrameType::hello) {
+            refuseGreeting(connection, "expected a greeting");
             return;
         }
-        wire::Frame hello = readFrame(ssl.get(), socket, decoder, deadline, wakeDescriptor);
-        if (hello.type != wire::FrameType::hello) {
-            refuse("expected a greeting");
-            return;
-        }
-        wire::FieldReader reader(hello.payload);
+        wire::FieldReader reader(connection.hello.payload);
         const auto mode = wire::HelloMode(reader.u8());
         const std::string proof = reader.text(maximumPeerTextBytes);
         phoneName = reader.text(maximumPeerTextBytes);
         phoneId = reader.text(maximumPeerTextBytes);
         reader.finish();
         if (!isPrintableText(phoneId) || phoneName.size() > maximumPeerTextBytes) {
-            refuse("the phone did not identify itself");
+            refuseGreeting(connection, "the phone did not identify itself");
             return;
         }
         std::lock_guard lock(mutex);
         if (mode == wire::HelloMode::pair) {
             if (!pairingOpen || !constantTimeEquals(proof, token)) {
-                refuse("pairing refused");
+                refuseGreeting(connection, "pairing refused");
                 return;
             }
             pairing = true;
         } else if (mode == wire::HelloMode::reconnect) {
             if (!peerSecret || !constantTimeEquals(proof, *peerSecret)) {
-                refuse("this phone is not trusted");
+                refuseGreeting(connection, "this phone is not trusted");
                 return;
             }
         } else {
-            refuse("unknown greeting");
+            refuseGreeting(connection, "unknown greeting");
             return;
         }
-    } catch (const std::exception &) {
-        ::close(socket);
+    } catch (const wire::ProtocolError &) {
+        connection.ssl.reset();
+        ::close(connection.socket);
         return;
     }
 
+    // From here on the peer is the phone: its frames may be as large as any.
+    connection.decoder.setMaximumPayload(wire::maximumPayloadBytes);
     const uint8_t outcome = uint8_t(pairing ? wire::HelloOutcome::awaitingConfirmation : wire::HelloOutcome::trusted);
-    auto link = std::make_shared<Link>(socket, std::move(ssl), std::move(decoder), *this);
+    auto link = std::make_shared<Link>(connection.socket, std::move(connection.ssl), std::move(connection.decoder),
+                                       *this);
     link->sendControl(wire::FrameType::helloAccepted,
                       wire::FieldWriter().u8(outcome).text(deviceName).text(identity.hostId()).take());
     std::shared_ptr<Link> replaced;
@@ -362,15 +348,29 @@ std::shared_ptr<Host> Host::start(const std::string &advertisedHost, const std::
         d->pairingOpen = false;
     }
 
-    // The phone reconnects to the endpoint it paired with, so the host comes back on the same port.
-    const uint16_t port = d->identity.port() != 0 ? d->identity.port() : preferredPort;
-    d->listenSocket = listenOn(address, port);
-    if (d->listenSocket < 0) {
-        d->listenSocket = listenOn(address, 0);
-    }
-    if (d->listenSocket < 0) {
-        throw CoreError(CoreError::Kind::ServiceStart,
-                        "cannot listen on " + advertisedHost + ": " + std::strerror(errno));
+    // The phone reconnects to the endpoint it paired with, so the host comes back on the same port or not at all:
+    // a port that changed would lose the phone for good.
+    if (const uint16_t stored = d->identity.port(); stored != 0) {
+        const auto giveUp = Clock::now() + portRetryTime;
+        while ((d->listenSocket = listenOn(address, stored)) < 0 && errno == EADDRINUSE && Clock::now() < giveUp) {
+            std::this_thread::sleep_for(portRetryInterval);
+        }
+        if (d->listenSocket < 0) {
+            throw CoreError(CoreError::Kind::ServiceStart, "port " + std::to_string(stored) + " on " + advertisedHost +
+                                                               " is taken by another program (" +
+                                                               std::strerror(errno) +
+                                                               "); close it and try again, the phone looks here");
+        }
+    } else {
+        // Not yet paired: any port will do, and the one taken now is the one the phone will know.
+        d->listenSocket = listenOn(address, firstPort());
+        if (d->listenSocket < 0) {
+            d->listenSocket = listenOn(address, 0);
+        }
+        if (d->listenSocket < 0) {
+            throw CoreError(CoreError::Kind::ServiceStart,
+                            "cannot listen on " + advertisedHost + ": " + std::strerror(errno));
+        }
     }
     sockaddr_in bound{};
     socklen_t length = sizeof bound;

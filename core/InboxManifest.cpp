@@ -6,36 +6,39 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tavrine::core {
 
 namespace {
 
-constexpr const char *manifestName = ".tavrine-received";
+constexpr const char *journalName = ".tavrine-received";
+constexpr const char *compactingName = ".tavrine-received.tmp";
 constexpr size_t maximumAcknowledgedEntries = 2000;
+// The journal is ours, but it lies in a folder others may write to: read no more than a sane one holds.
+constexpr off_t maximumJournalBytes = 64 * 1024 * 1024;
+constexpr size_t compactionSlackLines = 256;
 
-std::string fromHex(const std::string &text)
+std::string fromHex(std::string_view text)
 {
     std::string bytes;
     if (text.size() % 2 != 0) {
         return {};
     }
+    const auto digit = [](char character) -> int {
+        if (character >= '0' && character <= '9') {
+            return character - '0';
+        }
+        if (character >= 'a' && character <= 'f') {
+            return character - 'a' + 10;
+        }
+        return -1;
+    };
     for (size_t index = 0; index < text.size(); index += 2) {
-        const auto digit = [](char character) -> int {
-            if (character >= '0' && character <= '9') {
-                return character - '0';
-            }
-            if (character >= 'a' && character <= 'f') {
-                return character - 'a' + 10;
-            }
-            return -1;
-        };
         const int high = digit(text[index]);
         const int low = digit(text[index + 1]);
         if (high < 0 || low < 0) {
@@ -46,74 +49,167 @@ std::string fromHex(const std::string &text)
     return bytes;
 }
 
+std::string line(const std::string &transferId, const InboxManifest::Entry &entry)
+{
+    return std::string(entry.acknowledged ? "A " : "R ") + hexText(transferId) + ' ' + hexText(entry.fileName) + '\n';
+}
+
+bool writeAllTo(int file, const std::string &bytes)
+{
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t count = ::write(file, bytes.data() + written, bytes.size() - written);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return false;
+        }
+        written += size_t(count);
+    }
+    return true;
+}
+
 } // namespace
 
-InboxManifest::InboxManifest(std::string directory) : m_directory(std::move(directory))
+InboxManifest::InboxManifest(int directory) : m_directory(directory)
 {
     load();
+    compact();
+}
+
+InboxManifest::~InboxManifest()
+{
+    if (m_journal >= 0) {
+        ::close(m_journal);
+    }
+}
+
+std::map<std::string, InboxManifest::Entry> InboxManifest::parse(const std::string &journal)
+{
+    std::map<std::string, Entry> entries;
+    uint64_t order = 0;
+    size_t start = 0;
+    while (start < journal.size()) {
+        size_t end = journal.find('\n', start);
+        if (end == std::string::npos) {
+            end = journal.size();
+        }
+        const std::string_view text = std::string_view(journal).substr(start, end - start);
+        start = end + 1;
+        const size_t firstSpace = text.find(' ');
+        const size_t secondSpace = firstSpace == std::string_view::npos ? firstSpace : text.find(' ', firstSpace + 1);
+        if (secondSpace == std::string_view::npos || (text.substr(0, firstSpace) != "R" && text.substr(0, firstSpace) != "A")) {
+            continue;
+        }
+        const std::string transferId = fromHex(text.substr(firstSpace + 1, secondSpace - firstSpace - 1));
+        const std::string fileName = fromHex(text.substr(secondSpace + 1));
+        if (transferId.empty() || fileName.empty() || fileName.find('/') != std::string::npos || fileName == "." ||
+            fileName == "..") {
+            continue;
+        }
+        entries[transferId] = Entry{fileName, text[0] == 'A', order++};
+    }
+    return entries;
 }
 
 void InboxManifest::load()
 {
-    std::ifstream file(m_directory + "/" + manifestName);
-    std::string line;
-    while (std::getline(file, line)) {
-        std::istringstream fields(line);
-        std::string state;
-        std::string id;
-        std::string name;
-        if (!(fields >> state >> id >> name) || (state != "R" && state != "A")) {
-            continue;
-        }
-        const std::string transferId = fromHex(id);
-        const std::string fileName = fromHex(name);
-        if (transferId.empty() || fileName.empty() || fileName.find('/') != std::string::npos) {
-            continue;
-        }
-        m_entries[transferId] = Entry{fileName, state == "A", m_nextOrder++};
+    const int file = ::openat(m_directory, journalName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (file < 0) {
+        return;
     }
-}
-
-void InboxManifest::save() const
-{
-    const std::string path = m_directory + "/" + manifestName;
-    const std::string temporary = path + ".tmp";
+    struct stat status
     {
-        std::ofstream file(temporary, std::ios::trunc);
-        for (const auto &[transferId, entry] : m_entries) {
-            file << (entry.acknowledged ? "A " : "R ") << hexText(transferId) << ' ' << hexText(entry.fileName) << '\n';
+    };
+    std::string journal;
+    if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode)) {
+        journal.resize(size_t(std::min(status.st_size, maximumJournalBytes)));
+        size_t filled = 0;
+        while (filled < journal.size()) {
+            const ssize_t count = ::read(file, journal.data() + filled, journal.size() - filled);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count <= 0) {
+                break;
+            }
+            filled += size_t(count);
         }
-        if (!file.flush()) {
-            throw CoreError(CoreError::Kind::TransferCleanup, "could not record the received files");
-        }
+        journal.resize(filled);
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        throw CoreError(CoreError::Kind::TransferCleanup,
-                        std::string("could not record the received files: ") + std::strerror(errno));
+    ::close(file);
+    m_entries = parse(journal);
+    m_nextOrder = m_entries.size();
+    for (const auto &[id, entry] : m_entries) {
+        m_nextOrder = std::max(m_nextOrder, entry.order + 1);
     }
 }
 
-void InboxManifest::recordReceived(const std::string &transferId, const std::string &fileName)
+void InboxManifest::compact()
 {
-    m_entries[transferId] = Entry{fileName, false, m_nextOrder++};
-    // Acknowledged entries only answer repeated acknowledgements; keep the newest of them.
     std::vector<std::pair<uint64_t, std::string>> acknowledged;
     for (const auto &[id, entry] : m_entries) {
         if (entry.acknowledged) {
             acknowledged.emplace_back(entry.order, id);
         }
     }
+    // Acknowledged entries only answer repeated acknowledgements; keep the newest of them.
     if (acknowledged.size() > maximumAcknowledgedEntries) {
         std::sort(acknowledged.begin(), acknowledged.end());
         for (size_t index = 0; index < acknowledged.size() - maximumAcknowledgedEntries; ++index) {
             m_entries.erase(acknowledged[index].second);
         }
     }
-    try {
-        save();
-    } catch (const CoreError &) {
-        // The file itself arrived; only a later acknowledgement after a restart would miss it.
+    std::vector<std::pair<uint64_t, std::string>> ordered;
+    for (const auto &[id, entry] : m_entries) {
+        ordered.emplace_back(entry.order, id);
     }
+    std::sort(ordered.begin(), ordered.end());
+    std::string journal;
+    for (const auto &[order, id] : ordered) {
+        journal += line(id, m_entries[id]);
+    }
+
+    ::unlinkat(m_directory, compactingName, 0);
+    const int file =
+        ::openat(m_directory, compactingName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (file < 0) {
+        return;
+    }
+    const bool written = writeAllTo(file, journal);
+    ::close(file);
+    if (!written || ::renameat(m_directory, compactingName, m_directory, journalName) != 0) {
+        ::unlinkat(m_directory, compactingName, 0);
+        return;
+    }
+    if (m_journal >= 0) {
+        ::close(m_journal);
+    }
+    m_journal = ::openat(m_directory, journalName, O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+    m_journalLines = m_entries.size();
+}
+
+bool InboxManifest::append(const std::string &transferId, const Entry &entry)
+{
+    if (m_journal < 0 || !writeAllTo(m_journal, line(transferId, entry))) {
+        return false;
+    }
+    // Each transfer adds two lines and at most one entry, and acknowledged entries past the limit leave only at a
+    // rewrite: measured against the entries, the journal is rewritten now and then, in proportion to its use.
+    if (++m_journalLines > m_entries.size() + m_entries.size() / 2 + compactionSlackLines) {
+        compact();
+    }
+    return true;
+}
+
+void InboxManifest::recordReceived(const std::string &transferId, const std::string &fileName)
+{
+    Entry &entry = m_entries[transferId];
+    entry = Entry{fileName, false, m_nextOrder++};
+    // When the line cannot be written the file itself still arrived; only a later acknowledgement after a
+    // restart would miss it.
+    append(transferId, entry);
 }
 
 bool InboxManifest::acknowledge(const std::string &transferId)
@@ -125,14 +221,15 @@ bool InboxManifest::acknowledge(const std::string &transferId)
     if (found->second.acknowledged) {
         return true;
     }
-    const std::string path = m_directory + "/" + found->second.fileName;
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    if (::unlinkat(m_directory, found->second.fileName.c_str(), 0) != 0 && errno != ENOENT) {
         throw CoreError(CoreError::Kind::TransferCleanup,
                         "could not remove " + found->second.fileName + ": " + std::strerror(errno));
     }
     found->second.acknowledged = true;
     found->second.order = m_nextOrder++;
-    save();
+    if (!append(transferId, found->second)) {
+        throw CoreError(CoreError::Kind::TransferCleanup, "could not record the received files");
+    }
     return true;
 }
 

@@ -17,8 +17,12 @@ namespace tavrine::core {
 namespace {
 
 constexpr size_t maximumQueuedDataFrames = 8;
-constexpr size_t readBufferBytes = 256 * 1024;
+constexpr size_t readBufferBytes = 64 * 1024;
 constexpr int readsPerTurn = 32;
+// While more than this waits to go out, the link reads nothing more from the peer.
+constexpr size_t readPauseBacklogBytes = 16 * 1024 * 1024;
+// A backlog this large is a peer that stopped reading long ago, or a caller that never stops: the link ends.
+constexpr size_t maximumBacklogBytes = 64 * 1024 * 1024;
 
 std::chrono::milliseconds millisecondsFromEnvironment(const char *name, std::chrono::milliseconds fallback)
 {
@@ -182,17 +186,28 @@ void Link::wake()
     [[maybe_unused]] const ssize_t ignored = ::write(m_wakeDescriptor, &one, sizeof one);
 }
 
-bool Link::sendControl(wire::FrameType type, std::string payload)
+bool Link::sendControl(wire::FrameType type, std::string_view payload)
 {
     {
         std::lock_guard lock(m_mutex);
         if (m_closed || m_closeRequested) {
             return false;
         }
-        m_control.push_back(wire::encodeFrame(type, payload));
+        if (m_controlBytes + payload.size() > maximumBacklogBytes) {
+            if (m_closeReason.empty()) {
+                m_closeReason = "the peer does not read what it is sent";
+            }
+            m_closeRequested = true;
+        } else {
+            m_control.push_back(wire::encodeFrame(type, payload));
+            m_controlBytes += m_control.back().size();
+        }
+    }
+    if (m_closeRequested) {
+        m_roomForData.notify_all();
     }
     wake();
-    return true;
+    return !m_closeRequested;
 }
 
 bool Link::sendData(const std::string &transferId, std::string frame, const std::atomic<bool> &stopped)
@@ -247,6 +262,10 @@ bool Link::takeNextFrame()
     if (!m_control.empty()) {
         m_writing = std::move(m_control.front());
         m_control.pop_front();
+        m_controlBytes -= m_writing.size();
+    } else if (m_pongOwed) {
+        m_writing = wire::encodeFrame(wire::FrameType::pong, {});
+        m_pongOwed = false;
     } else if (!m_data.empty()) {
         m_writing = std::move(m_data.front().frame);
         m_data.pop_front();
@@ -259,13 +278,48 @@ void Link::dispatch(const std::shared_ptr<Link> &self, wire::Frame &&frame)
 {
     switch (frame.type) {
     case wire::FrameType::ping:
-        sendControl(wire::FrameType::pong, {});
+        m_pongOwed = true;
         return;
     case wire::FrameType::pong:
         return;
     default:
         m_handler.onFrame(self, std::move(frame));
     }
+}
+
+bool Link::mayRead() const
+{
+    return m_controlBytes < readPauseBacklogBytes && m_handler.readyForFrames();
+}
+
+std::string Link::readTurn(const std::shared_ptr<Link> &self, std::string &buffer, Clock::time_point &lastReceived)
+{
+    SSL *ssl = m_ssl.get();
+    for (int turn = 0; turn < readsPerTurn && mayRead() && !m_closeRequested; ++turn) {
+        ERR_clear_error();
+        // Large payloads are read straight into their frame.
+        const auto room = m_decoder.directRoom();
+        const int count = room ? SSL_read(ssl, room->first, int(std::min<size_t>(room->second, 1 << 30)))
+                               : SSL_read(ssl, buffer.data(), int(buffer.size()));
+        if (count > 0) {
+            lastReceived = Clock::now();
+            if (room) {
+                m_decoder.commitDirect(size_t(count));
+            } else {
+                m_decoder.feed(buffer.data(), size_t(count));
+            }
+            while (auto frame = m_decoder.next()) {
+                dispatch(self, std::move(*frame));
+            }
+            continue;
+        }
+        const int error = SSL_get_error(ssl, count);
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+            return {};
+        }
+        return error == SSL_ERROR_ZERO_RETURN ? "the peer closed the link" : "the connection was lost";
+    }
+    return {};
 }
 
 void Link::run(std::shared_ptr<Link> self)
@@ -276,6 +330,7 @@ void Link::run(std::shared_ptr<Link> self)
     std::string readBuffer(readBufferBytes, '\0');
     auto lastReceived = Clock::now();
     auto lastSent = Clock::now();
+    bool wasReading = true;
     SSL *ssl = m_ssl.get();
 
     try {
@@ -294,21 +349,34 @@ void Link::run(std::shared_ptr<Link> self)
             }
 
             const auto now = Clock::now();
-            if (now - lastReceived > idleTimeout()) {
+            const bool reading = mayRead();
+            if (reading && !wasReading) {
+                // The peer's bytes waited for us, not the other way round.
+                lastReceived = now;
+            }
+            wasReading = reading;
+            const bool writing = m_written < m_writing.size();
+            if (reading && now - lastReceived > idleTimeout()) {
                 reason = "the peer stopped answering";
                 break;
             }
-            if (now - lastSent > pingInterval() && m_writing.empty()) {
+            if (writing && now - lastSent > idleTimeout()) {
+                reason = "the peer does not read what it is sent";
+                break;
+            }
+            if (now - lastSent > pingInterval() && !writing) {
                 m_writing = wire::encodeFrame(wire::FrameType::ping, {});
                 m_written = 0;
             }
 
             pollfd descriptors[2] = {
-                {m_socket, short(POLLIN | (m_written < m_writing.size() ? POLLOUT : 0)), 0},
+                {m_socket, short((reading ? POLLIN : 0) | (m_written < m_writing.size() ? POLLOUT : 0)), 0},
                 {m_wakeDescriptor, POLLIN, 0},
             };
             const auto untilPing = std::chrono::duration_cast<std::chrono::milliseconds>(pingInterval()).count();
-            const int timeout = SSL_pending(ssl) > 0 ? 0 : int(std::clamp<long long>(untilPing, 10, 1000));
+            // Records already read ahead count too: SSL_pending() would miss them and leave them for the timeout.
+            const bool buffered = reading && SSL_has_pending(ssl);
+            const int timeout = buffered ? 0 : int(std::clamp<long long>(untilPing, 10, 1000));
             if (::poll(descriptors, 2, timeout) < 0 && errno != EINTR) {
                 reason = "the connection failed";
                 break;
@@ -318,22 +386,8 @@ void Link::run(std::shared_ptr<Link> self)
                 [[maybe_unused]] const ssize_t ignored = ::read(m_wakeDescriptor, &count, sizeof count);
             }
 
-            for (int turn = 0; turn < readsPerTurn && reason.empty(); ++turn) {
-                ERR_clear_error();
-                const int count = SSL_read(ssl, readBuffer.data(), int(readBuffer.size()));
-                if (count > 0) {
-                    lastReceived = Clock::now();
-                    m_decoder.feed(readBuffer.data(), size_t(count));
-                    while (auto frame = m_decoder.next()) {
-                        dispatch(self, std::move(*frame));
-                    }
-                    continue;
-                }
-                const int error = SSL_get_error(ssl, count);
-                if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-                    break;
-                }
-                reason = error == SSL_ERROR_ZERO_RETURN ? "the peer closed the link" : "the connection was lost";
+            if (reading) {
+                reason = readTurn(self, readBuffer, lastReceived);
             }
 
             while (reason.empty() && m_written < m_writing.size()) {
@@ -366,6 +420,7 @@ void Link::run(std::shared_ptr<Link> self)
         std::lock_guard lock(m_mutex);
         m_closed = true;
         m_control.clear();
+        m_controlBytes = 0;
         m_data.clear();
     }
     m_roomForData.notify_all();

@@ -39,7 +39,9 @@ void writeAll(SSL *ssl, int socket, std::string_view bytes, Clock::time_point de
 
 // One authenticated TLS connection with its own I/O thread. Control frames (management, pauses, greetings)
 // go out before queued file data, so a request never waits behind a large file; file data is bounded, so
-// senders wait for room instead of filling memory.
+// senders wait for room instead of filling memory. What waits to go out is bounded too: while the backlog is
+// large the link stops reading (a peer that does not read cannot make it queue answers without end), and a
+// peer that takes nothing for the idle timeout loses the link.
 class Link
 {
 public:
@@ -51,6 +53,8 @@ public:
         virtual void onFrame(const std::shared_ptr<Link> &link, wire::Frame &&frame) = 0;
         // Called once on the link's thread when the link has ended.
         virtual void onLinkClosed(const std::shared_ptr<Link> &link, const std::string &reason) = 0;
+        // False while the handler cannot take more frames; it calls resumeReading() when it can again.
+        virtual bool readyForFrames() { return true; }
     };
 
     // Takes over the socket and the TLS session; `decoder` holds bytes already read after the greeting.
@@ -61,7 +65,9 @@ public:
 
     static void start(const std::shared_ptr<Link> &link);
 
-    bool sendControl(wire::FrameType type, std::string payload);
+    // Queues a control frame; false when the link has closed. A backlog over the hard limit means the peer stopped
+    // reading long ago: the link closes instead of growing.
+    bool sendControl(wire::FrameType type, std::string_view payload);
     // Queues one data frame of a transfer; waits while the queue is full. False when the link has closed
     // or `stopped` became true (checked under the queue lock, so a stopped sender never queues again).
     bool sendData(const std::string &transferId, std::string frame, const std::atomic<bool> &stopped);
@@ -72,6 +78,8 @@ public:
     // Ends the link and waits for its thread (never from the link's own thread).
     void closeAndWait(const std::string &reason);
     bool isOpen() const { return !m_closed.load(); }
+    // Wakes the link's thread to read again after the handler said it was not ready.
+    void resumeReading() { wake(); }
 
 private:
     struct DataFrame
@@ -84,6 +92,9 @@ private:
     void wake();
     bool takeNextFrame();
     void dispatch(const std::shared_ptr<Link> &self, wire::Frame &&frame);
+    bool mayRead() const;
+    // One turn of reading; gives why the link ended, or nothing.
+    std::string readTurn(const std::shared_ptr<Link> &self, std::string &buffer, Clock::time_point &lastReceived);
 
     const int m_socket;
     const int m_wakeDescriptor;
@@ -95,13 +106,16 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_roomForData;
     std::deque<std::string> m_control;
+    std::atomic<size_t> m_controlBytes = 0;
     std::deque<DataFrame> m_data;
     std::string m_closeReason;
     std::atomic<bool> m_closeRequested = false;
     std::atomic<bool> m_closed = false;
 
+    // Owned by the link's thread.
     std::string m_writing;
     size_t m_written = 0;
+    bool m_pongOwed = false; // pings are answered once, however many arrived meanwhile
 };
 
 } // namespace tavrine::core

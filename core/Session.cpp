@@ -3,6 +3,7 @@
 #include "FileNames.h"
 #include "Identity.h"
 #include "InboxManifest.h"
+#include "WorkerPool.h"
 
 #include <openssl/evp.h>
 
@@ -22,7 +23,12 @@ namespace {
 constexpr auto progressInterval = std::chrono::milliseconds(100);
 constexpr size_t maximumTransferIdBytes = 256;
 constexpr size_t hashBufferBytes = 1024 * 1024;
-constexpr size_t maximumQueuedReceiveJobs = 16;
+// Received data waiting to be written; beyond it the link stops reading, which in turn holds the sender back.
+constexpr size_t maximumQueuedReceiveBytes = 16 * wire::chunkBytes;
+// What one peer may keep open on this side at once.
+constexpr size_t maximumIncomingTransfers = 64;
+constexpr size_t maximumOpenRequests = 1024;
+constexpr size_t maximumOpenRequestBytes = 16 * 1024 * 1024;
 
 struct DigestDeleter
 {
@@ -50,7 +56,10 @@ std::string finishDigest(EVP_MD_CTX *digest)
 // Hashes the first `count` bytes of a file; false when they cannot all be read or `stopped` became true.
 bool hashPrefix(int descriptor, uint64_t count, EVP_MD_CTX *digest, const std::atomic<bool> *stopped)
 {
-    std::string buffer(hashBufferBytes, '\0');
+    if (count == 0) {
+        return true;
+    }
+    std::string buffer(size_t(std::min<uint64_t>(hashBufferBytes, count)), '\0');
     uint64_t position = 0;
     while (position < count) {
         if (stopped && *stopped) {
@@ -125,7 +134,7 @@ struct Session::Incoming
 {
     std::string id;
     std::string fileName;
-    std::string partialPath;
+    std::string partialName;
     int descriptor = -1;
     uint64_t size = 0;
     uint64_t received = 0;             // what events report, under the session's lock
@@ -143,7 +152,9 @@ struct Session::Incoming
 };
 
 Session::Session(const std::string &inboxDirectory)
-    : m_inboxDirectory(inboxDirectory), m_manifest(std::make_unique<InboxManifest>(inboxDirectory))
+    : m_inboxDirectory(inboxDirectory),
+      m_inbox(::open(inboxDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+      m_manifest(std::make_unique<InboxManifest>(m_inbox)), m_senders(std::make_unique<WorkerPool>("tavrine-send"))
 {
     m_receiveWorker = std::thread(&Session::runReceiveWorker, this);
 }
@@ -160,6 +171,17 @@ Session::~Session()
     }
     m_receiveJobsChanged.notify_all();
     m_receiveWorker.join();
+    m_senders.reset();
+    m_manifest.reset();
+    if (m_inbox >= 0) {
+        ::close(m_inbox);
+    }
+}
+
+bool Session::readyForFrames() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_receiveBytes < maximumQueuedReceiveBytes;
 }
 
 void Session::pushEvent(Event event)
@@ -219,6 +241,7 @@ bool Session::detachLink(const std::shared_ptr<Link> &link)
     }
     m_incoming.clear();
     m_openRequests.clear();
+    m_openRequestBytes = 0;
     m_requests.clear();
     m_sentRequests.clear();
     return true;
@@ -230,9 +253,9 @@ std::shared_ptr<Link> Session::link() const
     return m_link;
 }
 
-std::string Session::partialPath(const std::string &transferId) const
+std::string Session::partialName(const std::string &transferId)
 {
-    return m_inboxDirectory + "/.tavrine-incoming-" + hexText(sha256(transferId).substr(0, 16)) + ".part";
+    return ".tavrine-incoming-" + hexText(sha256(transferId).substr(0, 16)) + ".part";
 }
 
 void Session::sendFile(int descriptor, const std::string &fileName, uint64_t size, const std::string &transferId)
@@ -250,7 +273,8 @@ void Session::sendFile(int descriptor, const std::string &fileName, uint64_t siz
         throw CoreError(CoreError::Kind::InvalidTransferId);
     }
     transfer->id = transferId;
-    transfer->fileName = fileName.empty() ? "file" : fileName;
+    // The peer repairs the name the same way, so both sides report the same text.
+    transfer->fileName = fileName.empty() ? "file" : validUtf8(fileName);
     transfer->size = size;
     transfer->link = m_link;
     m_outgoing[transferId] = transfer;
@@ -284,7 +308,6 @@ void Session::emitProgress(Outgoing &transfer, uint64_t transferred, bool force)
 
 void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
 {
-    ::pthread_setname_np(::pthread_self(), "tavrine-send");
     const auto finish = [this] {
         std::lock_guard lock(m_mutex);
         --m_runningSenders;
@@ -305,7 +328,7 @@ void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
         const std::string header = wire::FieldWriter().text(transfer->id).take();
         while (position < transfer->size) {
             const size_t count = size_t(std::min<uint64_t>(wire::chunkBytes, transfer->size - position));
-            std::string frame = wire::encodeFrame(wire::FrameType::data, std::string(header.size() + count, '\0'));
+            std::string frame = wire::preparedFrame(wire::FrameType::data, header.size() + count);
             char *chunk = frame.data() + wire::frameHeaderBytes + header.size();
             std::memcpy(frame.data() + wire::frameHeaderBytes, header.data(), header.size());
             ssize_t read = -1;
@@ -368,7 +391,7 @@ void Session::closeIncoming(const std::string &transferId, EventKind kind, const
     }
     found->second->closed = true;
     if (removePartial) {
-        ::unlink(found->second->partialPath.c_str());
+        ::unlinkat(m_inbox, found->second->partialName.c_str(), 0);
     }
     m_events.push_back({kind,
                         Direction::receiving,
@@ -415,7 +438,7 @@ bool Session::cancelTransfer(const std::string &transferId)
     }
     closeOutgoing(transferId, EventKind::cancelled, {});
     closeIncoming(transferId, EventKind::cancelled, {}, true);
-    const bool removedPartial = ::unlink(partialPath(transferId).c_str()) == 0;
+    const bool removedPartial = ::unlinkat(m_inbox, partialName(transferId).c_str(), 0) == 0;
     return known || removedPartial || link != nullptr;
 }
 
@@ -474,7 +497,8 @@ bool Session::respondManagement(const std::string &requestId, bool success, cons
     if (!m_link || found == m_openRequests.end()) {
         return false;
     }
-    const std::string action = found->second;
+    const std::string action = found->second.action;
+    m_openRequestBytes -= found->second.bytes;
     m_openRequests.erase(found);
     if (payload.size() + message.size() > wire::maximumPayloadBytes - 2 * wire::maximumTextBytes) {
         m_link->sendControl(
@@ -502,7 +526,7 @@ void Session::handleOffer(const std::shared_ptr<Link> &link, wire::FieldReader &
     transfer->id = transferId;
     transfer->fileName = fileName;
     transfer->size = size;
-    transfer->partialPath = partialPath(transferId);
+    transfer->partialName = partialName(transferId);
     transfer->digest = newDigest();
 
     const auto refuse = [&](const std::string &message) {
@@ -511,7 +535,15 @@ void Session::handleOffer(const std::shared_ptr<Link> &link, wire::FieldReader &
         m_events.push_back({EventKind::failed, Direction::receiving, transferId, fileName, 0, size, {}, {}, message});
     };
 
-    transfer->descriptor = ::open(transfer->partialPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_incoming.size() >= maximumIncomingTransfers && !m_incoming.count(transferId)) {
+            link->sendControl(wire::FrameType::done,
+                              wire::FieldWriter().text(transferId).u8(0).text("too many transfers at once").take());
+            return;
+        }
+    }
+    transfer->descriptor = openPartialFile(m_inbox, transfer->partialName);
     struct stat status
     {
     };
@@ -562,14 +594,14 @@ void Session::handleEnd(wire::FieldReader &reader)
 
 void Session::queueReceiveJob(const std::string &transferId, std::string payload, size_t offset, bool end)
 {
-    std::unique_lock lock(m_mutex);
+    std::lock_guard lock(m_mutex);
     const auto found = m_incoming.find(transferId);
     if (found == m_incoming.end()) {
         // Data of a transfer paused or cancelled a moment ago.
         return;
     }
-    // A full queue holds the link back, which in turn holds the sender back.
-    m_receiveJobsChanged.wait(lock, [this] { return m_stopping || m_receiveJobs.size() < maximumQueuedReceiveJobs; });
+    // Never waits: the link asks readyForFrames() before it reads, so it keeps sending while the disk catches up.
+    m_receiveBytes += payload.size();
     m_receiveJobs.push_back({found->second, std::move(payload), offset, end});
     m_receiveJobsChanged.notify_all();
 }
@@ -587,7 +619,11 @@ void Session::runReceiveWorker()
             }
             job = std::move(m_receiveJobs.front());
             m_receiveJobs.pop_front();
-            m_receiveJobsChanged.notify_all();
+            const bool wasFull = m_receiveBytes >= maximumQueuedReceiveBytes;
+            m_receiveBytes -= job.payload.size();
+            if (wasFull && m_receiveBytes < maximumQueuedReceiveBytes && m_link) {
+                m_link->resumeReading();
+            }
         }
         if (job.transfer->closed) {
             continue;
@@ -607,7 +643,7 @@ void Session::failIncoming(const std::shared_ptr<Incoming> &transfer, const std:
         return;
     }
     transfer->closed = true;
-    ::unlink(transfer->partialPath.c_str());
+    ::unlinkat(m_inbox, transfer->partialName.c_str(), 0);
     if (m_link) {
         m_link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transfer->id).u8(0).text(failure).take());
     }
@@ -674,10 +710,10 @@ void Session::finishIncoming(const std::shared_ptr<Incoming> &transfer, const st
         failIncoming(transfer, "the file arrived damaged");
         return;
     }
+    const std::optional<std::string> placedName =
+        placeWithoutOverwriting(m_inbox, transfer->descriptor, transfer->partialName, transfer->fileName);
     ::close(transfer->descriptor);
     transfer->descriptor = -1;
-    const std::optional<std::string> placedName =
-        placeWithoutOverwriting(transfer->partialPath, m_inboxDirectory, transfer->fileName);
     if (!placedName) {
         failIncoming(transfer, std::string("the file could not be placed in the inbox: ") + std::strerror(errno));
         return;
@@ -733,7 +769,9 @@ bool Session::handleFrame(const std::shared_ptr<Link> &link, wire::Frame &frame)
         if (found != m_outgoing.end() && !found->second->accepted) {
             found->second->accepted = true;
             ++m_runningSenders;
-            std::thread(&Session::runSender, this, found->second, std::min(offset, found->second->size)).detach();
+            m_senders->run([this, transfer = found->second, start = std::min(offset, found->second->size)] {
+                runSender(transfer, start);
+            });
         }
         break;
     }
@@ -766,7 +804,7 @@ bool Session::handleFrame(const std::shared_ptr<Link> &link, wire::Frame &frame)
             closeOutgoing(transferId, EventKind::cancelled, {});
         }
         closeIncoming(transferId, EventKind::cancelled, {}, true);
-        ::unlink(partialPath(transferId).c_str());
+        ::unlinkat(m_inbox, partialName(transferId).c_str(), 0);
         break;
     }
     case FrameType::managementRequest: {
@@ -776,7 +814,21 @@ bool Session::handleFrame(const std::shared_ptr<Link> &link, wire::Frame &frame)
         request.payload = reader.text(wire::maximumPayloadBytes);
         reader.finish();
         std::lock_guard lock(m_mutex);
-        m_openRequests[request.requestId] = request.action;
+        // Requests wait here until this side answers them; a peer may not pile them up without end.
+        const size_t bytes = request.requestId.size() + request.action.size() + request.payload.size();
+        if (m_openRequests.count(request.requestId) || m_openRequests.size() >= maximumOpenRequests ||
+            m_openRequestBytes + bytes > maximumOpenRequestBytes) {
+            link->sendControl(FrameType::managementResponse, wire::FieldWriter()
+                                                                 .text(request.requestId)
+                                                                 .text(request.action)
+                                                                 .u8(0)
+                                                                 .text({})
+                                                                 .text("too many requests at once")
+                                                                 .take());
+            break;
+        }
+        m_openRequests[request.requestId] = {request.action, bytes};
+        m_openRequestBytes += bytes;
         m_requests.push_back(std::move(request));
         break;
     }

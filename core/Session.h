@@ -16,6 +16,7 @@
 namespace tavrine::core {
 
 class InboxManifest;
+class WorkerPool;
 
 // What both ends of a paired link share: the event queue, file transfers both ways and the management
 // channel. The host or client attaches the link once the peer is trusted and detaches it when it ends.
@@ -48,8 +49,10 @@ public:
     bool respondManagement(const std::string &requestId, bool success, const std::string &payload,
                            const std::string &message);
 
-    // Handles a transfer or management frame of the attached link; false for frames of other kinds.
+    // Handles a transfer or management frame of the attached link; false for frames of other kinds. Never waits.
     bool handleFrame(const std::shared_ptr<Link> &link, wire::Frame &frame);
+    // False while received data waits to be written; the attached link is woken when there is room again.
+    bool readyForFrames() const;
 
 private:
     struct Outgoing;
@@ -67,9 +70,12 @@ private:
     void writeChunk(const std::shared_ptr<Incoming> &transfer, std::string_view bytes);
     void finishIncoming(const std::shared_ptr<Incoming> &transfer, const std::string &expectedDigest);
     void failIncoming(const std::shared_ptr<Incoming> &transfer, const std::string &failure);
-    std::string partialPath(const std::string &transferId) const;
+    // The hidden name a transfer's bytes collect under until they are checked.
+    static std::string partialName(const std::string &transferId);
 
     const std::string m_inboxDirectory;
+    // Files of the inbox are reached through this descriptor, never through a path that could lead elsewhere.
+    const int m_inbox;
     std::unique_ptr<InboxManifest> m_manifest;
 
     mutable std::mutex m_mutex;
@@ -77,7 +83,13 @@ private:
     std::deque<Event> m_events;
     std::deque<ManagementResponse> m_responses;
     std::deque<ManagementRequest> m_requests;
-    std::map<std::string, std::string> m_openRequests; // request id → action, on the answering side
+    struct OpenRequest
+    {
+        std::string action;
+        size_t bytes = 0;
+    };
+    std::map<std::string, OpenRequest> m_openRequests; // by request id, on the answering side
+    size_t m_openRequestBytes = 0;
     std::map<std::string, std::string> m_sentRequests; // request id → action, on the asking side
     std::map<std::string, std::shared_ptr<Outgoing>> m_outgoing;
     std::map<std::string, std::shared_ptr<Incoming>> m_incoming;
@@ -91,13 +103,15 @@ private:
         bool end = false;
     };
     std::deque<ReceiveJob> m_receiveJobs;
+    size_t m_receiveBytes = 0;
     std::condition_variable m_receiveJobsChanged;
     std::thread m_receiveWorker;
     bool m_stopping = false;
 
-    // Sender threads run detached; the session waits for them before it goes away.
+    // Senders run on threads kept for the next transfer; the session waits for them before it goes away.
     std::condition_variable m_sendersDone;
     int m_runningSenders = 0;
+    std::unique_ptr<WorkerPool> m_senders;
 };
 
 } // namespace tavrine::core

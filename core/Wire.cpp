@@ -1,5 +1,7 @@
 #include "Wire.h"
 
+#include <algorithm>
+
 namespace tavrine::core::wire {
 
 bool isKnownFrameType(uint8_t type)
@@ -22,44 +24,109 @@ std::string encodeFrame(FrameType type, std::string_view payload)
     return frame;
 }
 
+std::string preparedFrame(FrameType type, size_t payloadBytes)
+{
+    std::string frame(frameHeaderBytes + payloadBytes, '\0');
+    frame[0] = char(type);
+    const auto length = uint32_t(payloadBytes);
+    for (size_t index = 1; index < frameHeaderBytes; ++index) {
+        frame[index] = char((length >> (8 * (frameHeaderBytes - 1 - index))) & 0xff);
+    }
+    return frame;
+}
+
+namespace {
+// Below this, payload bytes go through feed(): many small reads would cost more than the copy they save.
+constexpr size_t directReadBytes = 16 * 1024;
+} // namespace
+
+void FrameDecoder::startPayload()
+{
+    const auto type = uint8_t(m_header[0]);
+    uint32_t length = 0;
+    for (size_t index = 1; index < frameHeaderBytes; ++index) {
+        length = (length << 8) | uint8_t(m_header[index]);
+    }
+    if (length > m_maximumPayload) {
+        throw ProtocolError("frame of " + std::to_string(length) + " bytes is too large");
+    }
+    m_current.type = FrameType(type);
+    // Filled in place: the length is bounded above, and the bytes are overwritten before anyone reads them.
+    m_current.payload.assign(length, '\0');
+    m_payloadFilled = 0;
+    m_inPayload = true;
+    if (length == 0) {
+        finishFrame();
+    }
+}
+
+void FrameDecoder::finishFrame()
+{
+    m_readyBytes += m_current.payload.size();
+    m_ready.push_back(std::move(m_current));
+    m_current = Frame{};
+    m_inPayload = false;
+    m_headerFilled = 0;
+}
+
 void FrameDecoder::feed(const char *bytes, size_t count)
 {
-    // Drop what was consumed before growing, so the buffer stays within about one frame.
-    if (m_offset > 0 && m_offset * 2 >= m_buffer.size()) {
-        m_buffer.erase(0, m_offset);
-        m_offset = 0;
+    while (count > 0) {
+        if (!m_inPayload) {
+            if (m_headerFilled == 0 && !isKnownFrameType(uint8_t(bytes[0]))) {
+                throw ProtocolError("unknown frame type " + std::to_string(uint8_t(bytes[0])));
+            }
+            const size_t taken = std::min(count, frameHeaderBytes - m_headerFilled);
+            std::copy(bytes, bytes + taken, m_header + m_headerFilled);
+            m_headerFilled += taken;
+            bytes += taken;
+            count -= taken;
+            if (m_headerFilled == frameHeaderBytes) {
+                startPayload();
+            }
+            continue;
+        }
+        const size_t taken = std::min(count, m_current.payload.size() - m_payloadFilled);
+        std::copy(bytes, bytes + taken, m_current.payload.data() + m_payloadFilled);
+        m_payloadFilled += taken;
+        bytes += taken;
+        count -= taken;
+        if (m_payloadFilled == m_current.payload.size()) {
+            finishFrame();
+        }
     }
-    m_buffer.append(bytes, count);
+}
+
+std::optional<std::pair<char *, size_t>> FrameDecoder::directRoom()
+{
+    const size_t left = m_inPayload ? m_current.payload.size() - m_payloadFilled : 0;
+    if (left < directReadBytes) {
+        return std::nullopt;
+    }
+    return std::pair(m_current.payload.data() + m_payloadFilled, left);
+}
+
+void FrameDecoder::commitDirect(size_t count)
+{
+    m_payloadFilled += count;
+    if (m_payloadFilled == m_current.payload.size()) {
+        finishFrame();
+    }
+}
+
+size_t FrameDecoder::bufferedBytes() const
+{
+    return m_readyBytes + (m_inPayload ? frameHeaderBytes + m_payloadFilled : m_headerFilled);
 }
 
 std::optional<Frame> FrameDecoder::next()
 {
-    if (bufferedBytes() < 1) {
+    if (m_ready.empty()) {
         return std::nullopt;
     }
-    const auto type = uint8_t(m_buffer[m_offset]);
-    if (!isKnownFrameType(type)) {
-        throw ProtocolError("unknown frame type " + std::to_string(type));
-    }
-    if (bufferedBytes() < frameHeaderBytes) {
-        return std::nullopt;
-    }
-    uint32_t length = 0;
-    for (size_t index = 1; index < frameHeaderBytes; ++index) {
-        length = (length << 8) | uint8_t(m_buffer[m_offset + index]);
-    }
-    if (length > maximumPayloadBytes) {
-        throw ProtocolError("frame of " + std::to_string(length) + " bytes is too large");
-    }
-    if (bufferedBytes() < frameHeaderBytes + length) {
-        return std::nullopt;
-    }
-    Frame frame{FrameType(type), m_buffer.substr(m_offset + frameHeaderBytes, length)};
-    m_offset += frameHeaderBytes + length;
-    if (m_offset == m_buffer.size()) {
-        m_buffer.clear();
-        m_offset = 0;
-    }
+    Frame frame = std::move(m_ready.front());
+    m_ready.pop_front();
+    m_readyBytes -= frame.payload.size();
     return frame;
 }
 

@@ -66,19 +66,40 @@ bool isKnownFrameType(uint8_t type);
 
 // The header and payload of a frame, ready to be written.
 std::string encodeFrame(FrameType type, std::string_view payload);
+// A frame of `payloadBytes` whose header is written and whose payload is left for the caller to fill, so that
+// large payloads are read straight into place.
+std::string preparedFrame(FrameType type, size_t payloadBytes);
 
-// Splits a byte stream into frames. Throws ProtocolError on an unknown type or an oversized length,
-// before reading any of that frame's payload.
+// Splits a byte stream into frames. Throws ProtocolError on an unknown type or a length over the limit, before
+// reading any of that frame's payload. Large payloads can be read straight into place (directRoom()), so file
+// data is copied once between the TLS layer and its frame.
 class FrameDecoder
 {
 public:
+    explicit FrameDecoder(uint32_t maximumPayload = maximumPayloadBytes) : m_maximumPayload(maximumPayload) {}
+
+    void setMaximumPayload(uint32_t bytes) { m_maximumPayload = bytes; }
     void feed(const char *bytes, size_t count);
     std::optional<Frame> next();
-    size_t bufferedBytes() const { return m_buffer.size() - m_offset; }
+    // Where the rest of the current frame's payload goes when it is large enough to be worth reading in place;
+    // nothing otherwise. After reading into it, commitDirect() says how many bytes arrived.
+    std::optional<std::pair<char *, size_t>> directRoom();
+    void commitDirect(size_t count);
+    // Bytes taken in that have not yet come out as frames.
+    size_t bufferedBytes() const;
 
 private:
-    std::string m_buffer;
-    size_t m_offset = 0;
+    void startPayload();
+    void finishFrame();
+
+    uint32_t m_maximumPayload;
+    char m_header[frameHeaderBytes] = {};
+    size_t m_headerFilled = 0;
+    bool m_inPayload = false;
+    Frame m_current;
+    size_t m_payloadFilled = 0;
+    std::deque<Frame> m_ready;
+    size_t m_readyBytes = 0;
 };
 
 class FieldWriter

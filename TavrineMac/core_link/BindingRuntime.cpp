@@ -1,5 +1,7 @@
 #include "BindingRuntime.h"
 
+#include "Utf8Repair.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -154,65 +156,7 @@ void freeRustBuffer(RustBuffer buffer)
 
 QString decodeUtf8Repaired(QByteArrayView bytes)
 {
-    QString text;
-    text.reserve(bytes.size());
-    const auto byteAt = [&](qsizetype index) {
-        return static_cast<uint8_t>(bytes[index]);
-    };
-    qsizetype index = 0;
-    while (index < bytes.size()) {
-        const uint8_t lead = byteAt(index);
-        if (lead < 0x80) {
-            text.append(QChar(lead));
-            ++index;
-            continue;
-        }
-        // Well-formed sequences: the length, and the range of the second byte (the others are 80..BF).
-        int length = 0;
-        uint8_t secondLow = 0x80;
-        uint8_t secondHigh = 0xbf;
-        char32_t codePoint = 0;
-        if (lead >= 0xc2 && lead <= 0xdf) {
-            length = 2;
-            codePoint = lead & 0x1f;
-        } else if (lead >= 0xe0 && lead <= 0xef) {
-            length = 3;
-            codePoint = lead & 0x0f;
-            if (lead == 0xe0) {
-                secondLow = 0xa0;
-            } else if (lead == 0xed) {
-                secondHigh = 0x9f;
-            }
-        } else if (lead >= 0xf0 && lead <= 0xf4) {
-            length = 4;
-            codePoint = lead & 0x07;
-            if (lead == 0xf0) {
-                secondLow = 0x90;
-            } else if (lead == 0xf4) {
-                secondHigh = 0x8f;
-            }
-        }
-        qsizetype next = index + 1;
-        int accepted = 1;
-        while (length != 0 && accepted < length && next < bytes.size()) {
-            const uint8_t continuation = byteAt(next);
-            const uint8_t low = accepted == 1 ? secondLow : 0x80;
-            const uint8_t high = accepted == 1 ? secondHigh : 0xbf;
-            if (continuation < low || continuation > high) {
-                break;
-            }
-            codePoint = (codePoint << 6) | (continuation & 0x3f);
-            ++accepted;
-            ++next;
-        }
-        if (length != 0 && accepted == length) {
-            text.append(QString::fromUcs4(&codePoint, 1));
-        } else {
-            text.append(QChar(QChar::ReplacementCharacter));
-        }
-        index = next;
-    }
-    return text;
+    return QString::fromStdString(tavrine::validUtf8(std::string_view(bytes.data(), size_t(bytes.size()))));
 }
 
 QString FfiConverterString::lift(OwnedRustBuffer buffer)
