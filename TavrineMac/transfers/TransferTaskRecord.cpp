@@ -127,7 +127,11 @@ std::optional<QDateTime> dateFromText(const QString &text)
             return std::nullopt;
         offsetSeconds = (offsetHours * 3600 + offsetMinutes * 60) * (match.capturedView(7) == u"-" ? -1 : 1);
     }
-    return QDateTime(date, time, Qt::OffsetFromUTC, offsetSeconds).toUTC();
+    const QDateTime utc = QDateTime(date, time, Qt::OffsetFromUTC, offsetSeconds).toUTC();
+    // An offset can carry a date past the years that can be written back; such a record would be lost at the next save.
+    if (utc.date().year() < 1 || utc.date().year() > 9999)
+        return std::nullopt;
+    return utc;
 }
 
 QDateTime dateValue(const QJsonValue &value, const QString &key)

@@ -49,12 +49,11 @@ void HostSide::stop()
     object.reset();
 }
 
-bool HostSide::startAgain()
+void HostSide::startAgain()
 {
     events.clear();
     roundStart = 0;
     start(storedIdentity, storedSecret);
-    return port() == storedPort;
 }
 
 void PhoneSide::stop()
@@ -411,6 +410,12 @@ QByteArray fileBytes(const QString &path, qint64 count)
         return {};
     }
     return count < 0 ? file.readAll() : file.read(count);
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 QStringList partialFiles(const QString &inbox)

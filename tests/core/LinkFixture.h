@@ -51,6 +51,7 @@ QString pairingProblem(const QList<TransferEvent> &events, const QString &peerNa
 
 QByteArray fileSha256(const QString &path);
 QByteArray fileBytes(const QString &path, qint64 count = -1);
+bool writeFile(const QString &path, const QByteArray &bytes);
 // The hidden partial files of unfinished transfers in an inbox.
 QStringList partialFiles(const QString &inbox);
 
@@ -109,9 +110,8 @@ struct HostSide : LinkSide
     void start(const QString &identityMaterial = {}, const QString &trustedPeerSecret = {});
     // Drains what is left, keeps what the application stores of the host, then ends the host object.
     void stop();
-    // A new host object from what the stopped one left to store, with no events yet; false when it
-    // listens on another port than before, where the phone does not look for it.
-    bool startAgain();
+    // A new host object from what the stopped one left to store, with no events yet. Throws TavrineCoreError.
+    void startAgain();
     void pump() override { drain(object.get(), &TransferHost::pollManagementResponse, responses); }
     TransferHost *operator->() const { return object.get(); }
     quint16 port() const { return object ? endpointPort(object->pairingPayload()) : 0; }

@@ -37,7 +37,7 @@ struct LinkedStoreFixture
         : keychain(realKeyring ? std::shared_ptr<Keychain>(std::make_shared<SecretServiceKeychain>())
                                : std::make_shared<InMemoryKeychain>())
     {
-        installTavrineCoreFunctions(linkedCoreFunctions());
+        installTavrineCoreFunctions(linkedCoreFunctionsWithRawNames());
         // Each fixture starts from an empty registry.
         TransferCredentialStore credentials(QStringLiteral("com.drovan.tavrine.transfer"), keychain);
         TrustedDeviceRegistryStore(credentials).save(TrustedDeviceRegistry{});
@@ -94,16 +94,17 @@ struct LinkedStoreFixture
         return true;
     }
 
-    // Sends `path` from the phone as the answer to a "files.download" request.
-    static RequestHandler sendFileOnDownload(const QString &path)
+    // Sends `path` from the phone as the answer to a "files.download" request, under `sentName` when given.
+    static RequestHandler sendFileOnDownload(const QString &path, const QString &sentName = {})
     {
-        return [path](const ManagementRequest &request, TransferClient &client) {
+        return [path, sentName](const ManagementRequest &request, TransferClient &client) {
             const QJsonObject payload = QJsonDocument::fromJson(request.payload.toUtf8()).object();
             QFile file(path);
             if (!file.open(QIODevice::ReadOnly)) {
                 return client.respondManagement(request.requestId, false, {}, QStringLiteral("missing"));
             }
-            client.sendFileDescriptorWithId(file.handle(), QFileInfo(path).fileName(), uint64_t(file.size()),
+            client.sendFileDescriptorWithId(file.handle(), sentName.isEmpty() ? QFileInfo(path).fileName() : sentName,
+                                            uint64_t(file.size()),
                                             payload.value(QStringLiteral("transferId")).toString());
             return client.respondManagement(request.requestId, true, QStringLiteral("{}"), {});
         };

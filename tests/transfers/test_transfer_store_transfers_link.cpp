@@ -129,6 +129,26 @@ private slots:
         QVERIFY(!QFile::exists(QDir(link.receiveFolder()).filePath(QStringLiteral("photo.jpg"))));
     }
 
+    // The phone's file system may hold names that are not UTF-8; the file still reaches the chosen folder and
+    // leaves the inbox.
+    void downloadNamedOtherThanUtf8OnThePhoneIsDeliveredAndAcknowledged()
+    {
+        LinkedStoreFixture link;
+        TransferStore &store = link.makeStore();
+        QVERIFY(link.pair());
+        const QString source =
+            writeFile(link.folder.filePath(QStringLiteral("phone-storage")), QStringLiteral("raw.jpg"), 300'000, 6);
+        const QString chosen = link.folder.filePath(QStringLiteral("chosen"));
+        QDir().mkpath(chosen);
+        link.handlers.insert(QStringLiteral("files.download"),
+                             LinkedStoreFixture::sendFileOnDownload(source, rawFileName("\xe9t\xe9.jpg")));
+        store.enqueueManagedDownloads({download(QStringLiteral("dl-raw"), QStringLiteral("été.jpg"), 300'000)}, chosen);
+        QVERIFY(link.waitUntil([&] { return statusOf(store, QStringLiteral("dl-raw")) == Status::completed; }));
+        const QString delivered = taskWithId(store, QStringLiteral("dl-raw"))->destinationRelativePath.value_or(QString());
+        QCOMPARE(digestOf(QDir(chosen).filePath(delivered)), digestOf(source));
+        QCOMPARE(QDir(link.receiveFolder()).entryList(QDir::Files), QStringList());
+    }
+
     void uploadGoesToThePreparedFolder()
     {
         LinkedStoreFixture link;

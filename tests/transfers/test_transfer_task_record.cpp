@@ -140,6 +140,11 @@ private slots:
             << u"updatedAt"_s << QJsonValue(u"2024-01-01T00:00:00"_s) << DecodingCase::invalidValue;
         QTest::newRow("no such day") << u"deliveryCompletedAt"_s << QJsonValue(u"2024-02-30T00:00:00Z"_s)
                                      << DecodingCase::invalidValue;
+        // Dates that could not be written back, so the record would vanish at the next save.
+        QTest::newRow("offset before year 1") << u"updatedAt"_s << QJsonValue(u"0001-01-01T00:30:00+01:00"_s)
+                                              << DecodingCase::invalidValue;
+        QTest::newRow("offset past year 9999") << u"createdAt"_s << QJsonValue(u"9999-12-31T23:30:00-01:00"_s)
+                                               << DecodingCase::invalidValue;
     }
 
     void rejectsBrokenObjects()
