@@ -18,7 +18,10 @@ namespace {
 
 constexpr size_t maximumQueuedDataFrames = 8;
 constexpr size_t readBufferBytes = 64 * 1024;
+// Ciphertext waiting to go out, and arrived but not yet decrypted: what one system call may move at most.
+constexpr size_t cipherBufferBytes = 512 * 1024;
 constexpr int readsPerTurn = 32;
+constexpr size_t writeBytesPerTurn = 1024 * 1024;
 // While more than this waits to go out, the link reads nothing more from the peer.
 constexpr size_t readPauseBacklogBytes = 16 * 1024 * 1024;
 // A backlog this large is a peer that stopped reading long ago, or a caller that never stops: the link ends.
@@ -155,8 +158,12 @@ Link::Link(int socket, SslPointer ssl, wire::FrameDecoder decoder, Handler &hand
       m_decoder(std::move(decoder)), m_handler(handler)
 {
     SSL_set_mode(m_ssl.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    // Reading ahead lets one read system call bring in many TLS records instead of two calls per record.
-    SSL_set_read_ahead(m_ssl.get(), 1);
+    // From here on the TLS layer talks to a pair of buffers and the link moves the ciphertext: one system call then
+    // carries many records each way, where the socket itself would take one call per record. Records the
+    // greeting already read stay in the TLS layer and come first.
+    BIO *inside = nullptr;
+    BIO_new_bio_pair(&inside, cipherBufferBytes, &m_network, cipherBufferBytes);
+    SSL_set_bio(m_ssl.get(), inside, inside);
 }
 
 Link::~Link()
@@ -169,6 +176,7 @@ Link::~Link()
             m_thread.join();
         }
     }
+    BIO_free(m_network);
     ::close(m_socket);
     if (m_wakeDescriptor >= 0) {
         ::close(m_wakeDescriptor);
@@ -257,6 +265,7 @@ void Link::closeAndWait(const std::string &reason)
 bool Link::takeNextFrame()
 {
     std::lock_guard lock(m_mutex);
+    wire::recycleBuffer(std::move(m_writing));
     m_writing.clear();
     m_written = 0;
     if (!m_control.empty()) {
@@ -292,12 +301,68 @@ bool Link::mayRead() const
     return m_controlBytes < readPauseBacklogBytes && m_handler.readyForFrames();
 }
 
-std::string Link::readTurn(const std::shared_ptr<Link> &self, std::string &buffer, Clock::time_point &lastReceived)
+std::string Link::receiveCiphertext()
+{
+    while (true) {
+        char *room = nullptr;
+        const int space = BIO_nwrite0(m_network, &room);
+        if (space <= 0) {
+            return {};
+        }
+        const ssize_t count = ::read(m_socket, room, size_t(space));
+        if (count > 0) {
+            BIO_nwrite(m_network, &room, int(count));
+            continue;
+        }
+        if (count == 0) {
+            return "the peer closed the link";
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        return errno == EAGAIN || errno == EWOULDBLOCK ? std::string() : "the connection was lost";
+    }
+}
+
+std::string Link::sendCiphertext(bool &progress)
+{
+    while (BIO_ctrl_pending(m_network) > 0) {
+        char *bytes = nullptr;
+        const int available = BIO_nread0(m_network, &bytes);
+        if (available <= 0) {
+            return {};
+        }
+        const ssize_t count = ::send(m_socket, bytes, size_t(available), MSG_NOSIGNAL);
+        if (count > 0) {
+            BIO_nread(m_network, &bytes, int(count));
+            progress = true;
+            continue;
+        }
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        return count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? std::string() : "the connection was lost";
+    }
+    return {};
+}
+
+std::string Link::readTurn(const std::shared_ptr<Link> &self, std::string &buffer, Clock::time_point &lastReceived,
+                           bool &moreWaiting)
 {
     SSL *ssl = m_ssl.get();
-    for (int turn = 0; turn < readsPerTurn && mayRead() && !m_closeRequested; ++turn) {
+    moreWaiting = false;
+    // Checked once a turn: the handler may take one turn's frames past its limit.
+    if (!mayRead()) {
+        return {};
+    }
+    for (int turn = 0; !m_closeRequested; ++turn) {
+        if (turn == readsPerTurn) {
+            // Whole records may wait in the buffers with nothing more to come from the socket: no waiting for it.
+            moreWaiting = true;
+            return {};
+        }
         ERR_clear_error();
-        // Large payloads are read straight into their frame.
+        // Large payloads are decrypted straight into their frame.
         const auto room = m_decoder.directRoom();
         const int count = room ? SSL_read(ssl, room->first, int(std::min<size_t>(room->second, 1 << 30)))
                                : SSL_read(ssl, buffer.data(), int(buffer.size()));
@@ -322,6 +387,32 @@ std::string Link::readTurn(const std::shared_ptr<Link> &self, std::string &buffe
     return {};
 }
 
+std::string Link::encryptTurn()
+{
+    SSL *ssl = m_ssl.get();
+    // Bounded, so that a peer that takes data as fast as it comes still gets its frames read in between.
+    size_t encrypted = 0;
+    while (m_written < m_writing.size() && encrypted < writeBytesPerTurn) {
+        ERR_clear_error();
+        const int count = SSL_write(ssl, m_writing.data() + m_written, int(m_writing.size() - m_written));
+        if (count > 0) {
+            m_written += size_t(count);
+            encrypted += size_t(count);
+            if (m_written == m_writing.size()) {
+                takeNextFrame();
+            }
+            continue;
+        }
+        const int error = SSL_get_error(ssl, count);
+        if (error == SSL_ERROR_WANT_WRITE || error == SSL_ERROR_WANT_READ) {
+            // The outgoing buffer is full; the socket takes it below.
+            break;
+        }
+        return "the connection was lost";
+    }
+    return {};
+}
+
 void Link::run(std::shared_ptr<Link> self)
 {
     ::pthread_setname_np(::pthread_self(), "tavrine-link");
@@ -331,6 +422,7 @@ void Link::run(std::shared_ptr<Link> self)
     auto lastReceived = Clock::now();
     auto lastSent = Clock::now();
     bool wasReading = true;
+    bool moreToRead = false;
     SSL *ssl = m_ssl.get();
 
     try {
@@ -355,7 +447,8 @@ void Link::run(std::shared_ptr<Link> self)
                 lastReceived = now;
             }
             wasReading = reading;
-            const bool writing = m_written < m_writing.size();
+            const bool outgoing = BIO_ctrl_pending(m_network) > 0;
+            const bool writing = m_written < m_writing.size() || outgoing;
             if (reading && now - lastReceived > idleTimeout()) {
                 reason = "the peer stopped answering";
                 break;
@@ -369,14 +462,16 @@ void Link::run(std::shared_ptr<Link> self)
                 m_written = 0;
             }
 
+            // With frames to encrypt and the outgoing buffer empty, or records left from the last turn, there is no
+            // reason to wait.
+            const bool busy = moreToRead || (m_written < m_writing.size() && !outgoing);
+            // The socket is left out while there is nothing to do with it, so a hang-up does not wake us in a loop.
             pollfd descriptors[2] = {
-                {m_socket, short((reading ? POLLIN : 0) | (m_written < m_writing.size() ? POLLOUT : 0)), 0},
+                {reading || outgoing ? m_socket : -1, short((reading ? POLLIN : 0) | (outgoing ? POLLOUT : 0)), 0},
                 {m_wakeDescriptor, POLLIN, 0},
             };
             const auto untilPing = std::chrono::duration_cast<std::chrono::milliseconds>(pingInterval()).count();
-            // Records already read ahead count too: SSL_pending() would miss them and leave them for the timeout.
-            const bool buffered = reading && SSL_has_pending(ssl);
-            const int timeout = buffered ? 0 : int(std::clamp<long long>(untilPing, 10, 1000));
+            const int timeout = busy ? 0 : int(std::clamp<long long>(untilPing, 10, 1000));
             if (::poll(descriptors, 2, timeout) < 0 && errno != EINTR) {
                 reason = "the connection failed";
                 break;
@@ -386,26 +481,22 @@ void Link::run(std::shared_ptr<Link> self)
                 [[maybe_unused]] const ssize_t ignored = ::read(m_wakeDescriptor, &count, sizeof count);
             }
 
-            if (reading) {
-                reason = readTurn(self, readBuffer, lastReceived);
+            if (reading && (descriptors[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+                reason = receiveCiphertext();
             }
-
-            while (reason.empty() && m_written < m_writing.size()) {
-                ERR_clear_error();
-                const int count = SSL_write(ssl, m_writing.data() + m_written, int(m_writing.size() - m_written));
-                if (count > 0) {
-                    m_written += size_t(count);
-                    lastSent = Clock::now();
-                    if (m_written == m_writing.size() && !takeNextFrame()) {
-                        break;
-                    }
-                    continue;
-                }
-                const int error = SSL_get_error(ssl, count);
-                if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
-                    reason = "the connection was lost";
-                }
-                break;
+            moreToRead = false;
+            if (reason.empty() && reading) {
+                reason = readTurn(self, readBuffer, lastReceived, moreToRead);
+            }
+            if (reason.empty()) {
+                reason = encryptTurn();
+            }
+            bool progress = false;
+            if (reason.empty()) {
+                reason = sendCiphertext(progress);
+            }
+            if (progress) {
+                lastSent = Clock::now();
             }
         }
     } catch (const wire::ProtocolError &error) {
@@ -414,7 +505,10 @@ void Link::run(std::shared_ptr<Link> self)
         reason = error.what();
     }
 
+    // A parting word for the peer, as far as the socket takes it at once.
     SSL_shutdown(ssl);
+    bool ignored = false;
+    sendCiphertext(ignored);
     ::shutdown(m_socket, SHUT_RDWR);
     {
         std::lock_guard lock(m_mutex);

@@ -93,12 +93,21 @@ private:
     bool takeNextFrame();
     void dispatch(const std::shared_ptr<Link> &self, wire::Frame &&frame);
     bool mayRead() const;
-    // One turn of reading; gives why the link ended, or nothing.
-    std::string readTurn(const std::shared_ptr<Link> &self, std::string &buffer, Clock::time_point &lastReceived);
+    // Each step below gives why the link ended, or nothing.
+    // Moves what the socket has into the incoming ciphertext buffer.
+    std::string receiveCiphertext();
+    // Moves outgoing ciphertext to the socket; `progress` becomes true when some left.
+    std::string sendCiphertext(bool &progress);
+    // Decrypts and dispatches one turn's frames; `moreWaiting` tells that the turn ended before the data did.
+    std::string readTurn(const std::shared_ptr<Link> &self, std::string &buffer, Clock::time_point &lastReceived,
+                         bool &moreWaiting);
+    // Encrypts one turn's worth of the frames waiting to go out.
+    std::string encryptTurn();
 
     const int m_socket;
     const int m_wakeDescriptor;
     SslPointer m_ssl;
+    BIO *m_network = nullptr; // our side of the buffer pair the TLS layer reads from and writes to
     wire::FrameDecoder m_decoder;
     Handler &m_handler;
     std::thread m_thread;

@@ -24,7 +24,7 @@ constexpr auto progressInterval = std::chrono::milliseconds(100);
 constexpr size_t maximumTransferIdBytes = 256;
 constexpr size_t hashBufferBytes = 1024 * 1024;
 // Received data waiting to be written; beyond it the link stops reading, which in turn holds the sender back.
-constexpr size_t maximumQueuedReceiveBytes = 16 * wire::chunkBytes;
+constexpr size_t maximumQueuedReceiveBytes = 8 * wire::chunkBytes;
 // What one peer may keep open on this side at once.
 constexpr size_t maximumIncomingTransfers = 64;
 constexpr size_t maximumOpenRequests = 1024;
@@ -156,7 +156,8 @@ Session::Session(const std::string &inboxDirectory)
       m_inbox(::open(inboxDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
       m_manifest(std::make_unique<InboxManifest>(m_inbox)), m_senders(std::make_unique<WorkerPool>("tavrine-send"))
 {
-    m_receiveWorker = std::thread(&Session::runReceiveWorker, this);
+    m_receiveWriter = std::thread(&Session::runReceiveWriter, this);
+    m_receiveHasher = std::thread(&Session::runReceiveHasher, this);
 }
 
 Session::~Session()
@@ -170,7 +171,8 @@ Session::~Session()
         m_stopping = true;
     }
     m_receiveJobsChanged.notify_all();
-    m_receiveWorker.join();
+    m_receiveWriter.join();
+    m_receiveHasher.join();
     m_senders.reset();
     m_manifest.reset();
     if (m_inbox >= 0) {
@@ -602,37 +604,77 @@ void Session::queueReceiveJob(const std::string &transferId, std::string payload
     }
     // Never waits: the link asks readyForFrames() before it reads, so it keeps sending while the disk catches up.
     m_receiveBytes += payload.size();
-    m_receiveJobs.push_back({found->second, std::move(payload), offset, end});
+    m_receiveJobs.push_back(std::make_shared<ReceiveJob>(ReceiveJob{found->second, std::move(payload), offset, end}));
     m_receiveJobsChanged.notify_all();
 }
 
-void Session::runReceiveWorker()
+void Session::retireReceiveJobs()
 {
-    ::pthread_setname_np(::pthread_self(), "tavrine-receive");
+    const bool wasFull = m_receiveBytes >= maximumQueuedReceiveBytes;
+    while (!m_receiveJobs.empty() && m_receiveJobs.front()->written && m_receiveJobs.front()->hashed) {
+        m_receiveBytes -= m_receiveJobs.front()->payload.size();
+        wire::recycleBuffer(std::move(m_receiveJobs.front()->payload));
+        m_receiveJobs.pop_front();
+        --m_nextToWrite;
+        --m_nextToHash;
+    }
+    if (wasFull && m_receiveBytes < maximumQueuedReceiveBytes && m_link) {
+        m_link->resumeReading();
+    }
+}
+
+void Session::runReceiveWriter()
+{
+    ::pthread_setname_np(::pthread_self(), "tavrine-write");
+    std::unique_lock lock(m_mutex);
     while (true) {
-        ReceiveJob job;
-        {
-            std::unique_lock lock(m_mutex);
-            m_receiveJobsChanged.wait(lock, [this] { return m_stopping || !m_receiveJobs.empty(); });
-            if (m_receiveJobs.empty()) {
+        m_receiveJobsChanged.wait(lock, [this] { return m_stopping || m_nextToWrite < m_receiveJobs.size(); });
+        if (m_stopping) {
+            return;
+        }
+        const std::shared_ptr<ReceiveJob> job = m_receiveJobs[m_nextToWrite];
+        if (job->end) {
+            // The hasher goes in order: once it is past the end, the digest holds the whole file.
+            m_receiveJobsChanged.wait(lock, [&] { return m_stopping || job->hashed; });
+            if (m_stopping) {
                 return;
             }
-            job = std::move(m_receiveJobs.front());
-            m_receiveJobs.pop_front();
-            const bool wasFull = m_receiveBytes >= maximumQueuedReceiveBytes;
-            m_receiveBytes -= job.payload.size();
-            if (wasFull && m_receiveBytes < maximumQueuedReceiveBytes && m_link) {
-                m_link->resumeReading();
+        }
+        lock.unlock();
+        if (!job->transfer->closed) {
+            if (job->end) {
+                finishIncoming(job->transfer, job->payload);
+            } else {
+                writeChunk(job->transfer, std::string_view(job->payload).substr(job->offset));
             }
         }
-        if (job.transfer->closed) {
-            continue;
+        lock.lock();
+        job->written = true;
+        ++m_nextToWrite;
+        retireReceiveJobs();
+    }
+}
+
+void Session::runReceiveHasher()
+{
+    ::pthread_setname_np(::pthread_self(), "tavrine-hash");
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        m_receiveJobsChanged.wait(lock, [this] { return m_stopping || m_nextToHash < m_receiveJobs.size(); });
+        if (m_stopping) {
+            return;
         }
-        if (job.end) {
-            finishIncoming(job.transfer, job.payload);
-        } else {
-            writeChunk(job.transfer, std::string_view(job.payload).substr(job.offset));
+        const std::shared_ptr<ReceiveJob> job = m_receiveJobs[m_nextToHash];
+        lock.unlock();
+        if (!job->end && !job->transfer->closed) {
+            const std::string_view bytes = std::string_view(job->payload).substr(job->offset);
+            EVP_DigestUpdate(job->transfer->digest.get(), bytes.data(), bytes.size());
         }
+        lock.lock();
+        job->hashed = true;
+        ++m_nextToHash;
+        retireReceiveJobs();
+        m_receiveJobsChanged.notify_all();
     }
 }
 
@@ -667,7 +709,6 @@ void Session::writeChunk(const std::shared_ptr<Incoming> &transfer, std::string_
     } else if (!writeFully(transfer->descriptor, bytes.data(), bytes.size())) {
         failure = std::string("the file could not be written: ") + std::strerror(errno);
     } else {
-        EVP_DigestUpdate(transfer->digest.get(), bytes.data(), bytes.size());
         transfer->written += bytes.size();
     }
     std::lock_guard lock(m_mutex);

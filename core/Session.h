@@ -66,7 +66,10 @@ private:
     void handleData(wire::Frame &frame);
     void handleEnd(wire::FieldReader &reader);
     void queueReceiveJob(const std::string &transferId, std::string payload, size_t offset, bool end);
-    void runReceiveWorker();
+    void runReceiveWriter();
+    void runReceiveHasher();
+    // Drops the jobs at the front that both threads are done with. Under the lock.
+    void retireReceiveJobs();
     void writeChunk(const std::shared_ptr<Incoming> &transfer, std::string_view bytes);
     void finishIncoming(const std::shared_ptr<Incoming> &transfer, const std::string &expectedDigest);
     void failIncoming(const std::shared_ptr<Incoming> &transfer, const std::string &failure);
@@ -94,18 +97,24 @@ private:
     std::map<std::string, std::shared_ptr<Outgoing>> m_outgoing;
     std::map<std::string, std::shared_ptr<Incoming>> m_incoming;
 
-    // Received data is written and hashed on a thread of its own, so the link keeps decrypting meanwhile.
+    // Received data is written on one thread and hashed on another, so the link keeps decrypting meanwhile and
+    // neither waits for the other; a job leaves the queue once both are done with it.
     struct ReceiveJob
     {
         std::shared_ptr<Incoming> transfer;
         std::string payload;
         size_t offset = 0; // where the file bytes (or the digest) start in the payload
         bool end = false;
+        bool written = false;
+        bool hashed = false;
     };
-    std::deque<ReceiveJob> m_receiveJobs;
+    std::deque<std::shared_ptr<ReceiveJob>> m_receiveJobs;
+    size_t m_nextToWrite = 0; // indices into m_receiveJobs
+    size_t m_nextToHash = 0;
     size_t m_receiveBytes = 0;
     std::condition_variable m_receiveJobsChanged;
-    std::thread m_receiveWorker;
+    std::thread m_receiveWriter;
+    std::thread m_receiveHasher;
     bool m_stopping = false;
 
     // Senders run on threads kept for the next transfer; the session waits for them before it goes away.

@@ -1,6 +1,8 @@
 #include "Wire.h"
 
 #include <algorithm>
+#include <mutex>
+#include <vector>
 
 namespace tavrine::core::wire {
 
@@ -24,9 +26,62 @@ std::string encodeFrame(FrameType type, std::string_view payload)
     return frame;
 }
 
+namespace {
+
+// Buffers smaller than this are cheap to make; larger ones are kept for reuse, a few at a time.
+constexpr size_t recycledBufferBytes = 64 * 1024;
+constexpr size_t maximumRecycledBuffers = 48;
+
+struct BufferCache
+{
+    std::mutex mutex;
+    std::vector<std::string> buffers;
+};
+
+BufferCache &bufferCache()
+{
+    static BufferCache cache;
+    return cache;
+}
+
+} // namespace
+
+std::string takeBuffer(size_t bytes)
+{
+    if (bytes >= recycledBufferBytes) {
+        BufferCache &cache = bufferCache();
+        std::lock_guard lock(cache.mutex);
+        // The most recently returned first: its bytes are likely still in the cache.
+        const auto fits = std::find_if(cache.buffers.rbegin(), cache.buffers.rend(),
+                                       [&](const std::string &buffer) { return buffer.size() >= bytes; });
+        if (fits != cache.buffers.rend()) {
+            std::string buffer = std::move(*fits);
+            cache.buffers.erase(std::next(fits).base());
+            // Shrinking keeps the old bytes: nothing is written.
+            buffer.resize(bytes);
+            return buffer;
+        }
+    }
+    return std::string(bytes, '\0');
+}
+
+void recycleBuffer(std::string &&buffer)
+{
+    if (buffer.capacity() < recycledBufferBytes) {
+        return;
+    }
+    // Back to its full length, which only moves the end marker within what the buffer already holds.
+    buffer.resize(buffer.capacity());
+    BufferCache &cache = bufferCache();
+    std::lock_guard lock(cache.mutex);
+    if (cache.buffers.size() < maximumRecycledBuffers) {
+        cache.buffers.push_back(std::move(buffer));
+    }
+}
+
 std::string preparedFrame(FrameType type, size_t payloadBytes)
 {
-    std::string frame(frameHeaderBytes + payloadBytes, '\0');
+    std::string frame = takeBuffer(frameHeaderBytes + payloadBytes);
     frame[0] = char(type);
     const auto length = uint32_t(payloadBytes);
     for (size_t index = 1; index < frameHeaderBytes; ++index) {
@@ -51,8 +106,8 @@ void FrameDecoder::startPayload()
         throw ProtocolError("frame of " + std::to_string(length) + " bytes is too large");
     }
     m_current.type = FrameType(type);
-    // Filled in place: the length is bounded above, and the bytes are overwritten before anyone reads them.
-    m_current.payload.assign(length, '\0');
+    // Filled in place: the length is bounded above, and every byte is written before the frame comes out.
+    m_current.payload = takeBuffer(length);
     m_payloadFilled = 0;
     m_inPayload = true;
     if (length == 0) {
