@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <list>
+#include <set>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -100,6 +101,8 @@ struct Host::Private : Link::Handler
     bool pairingOpen = true;
     std::shared_ptr<Link> pendingLink; // proved the token, waits for the user's confirmation
     std::shared_ptr<Link> pairedLink;
+    // Every link whose thread may still call back, replaced ones included: the host waits for them all.
+    std::set<std::shared_ptr<Link>> runningLinks;
     std::string peerName;
     std::string peerId;
 
@@ -124,18 +127,19 @@ void Host::Private::stop()
     if (acceptThread.joinable()) {
         acceptThread.join();
     }
-    std::shared_ptr<Link> pending;
-    std::shared_ptr<Link> paired;
+    std::set<std::shared_ptr<Link>> running;
     {
         std::lock_guard lock(mutex);
-        pending = std::move(pendingLink);
-        paired = std::move(pairedLink);
+        running = runningLinks;
     }
-    if (pending) {
-        pending->closeAndWait("the host stopped");
+    for (const std::shared_ptr<Link> &link : running) {
+        link->closeAndWait("the host stopped");
     }
-    if (paired) {
-        paired->closeAndWait("the host stopped");
+    {
+        std::lock_guard lock(mutex);
+        pendingLink.reset();
+        pairedLink.reset();
+        runningLinks.clear();
     }
     session.reset();
     ::close(listenSocket);
@@ -242,6 +246,10 @@ void Host::Private::weighGreeting(GreetedConnection &&connection)
     if (!pairing) {
         adoptPairedLink(link, phoneName, phoneId);
     }
+    {
+        std::lock_guard lock(mutex);
+        runningLinks.insert(link);
+    }
     Link::start(link);
     if (replaced) {
         replaced->close("another phone took over the pairing");
@@ -299,6 +307,7 @@ void Host::Private::onFrame(const std::shared_ptr<Link> &link, wire::Frame &&fra
 void Host::Private::onLinkClosed(const std::shared_ptr<Link> &link, const std::string &reason)
 {
     std::lock_guard lock(mutex);
+    runningLinks.erase(link);
     if (link == pendingLink) {
         pendingLink.reset();
         session->pushEvent(
