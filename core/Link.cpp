@@ -164,6 +164,11 @@ Link::Link(int socket, SslPointer ssl, wire::FrameDecoder decoder, Handler &hand
     BIO *inside = nullptr;
     BIO_new_bio_pair(&inside, cipherBufferBytes, &m_network, cipherBufferBytes);
     SSL_set_bio(m_ssl.get(), inside, inside);
+    // Plenty for a local network, and it keeps what is in flight behind a management request to a few milliseconds;
+    // left to itself the system grows these to several mebibytes on a fast link.
+    const int socketBufferBytes = int(2 * cipherBufferBytes);
+    ::setsockopt(m_socket, SOL_SOCKET, SO_SNDBUF, &socketBufferBytes, sizeof socketBufferBytes);
+    ::setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &socketBufferBytes, sizeof socketBufferBytes);
 }
 
 Link::~Link()
