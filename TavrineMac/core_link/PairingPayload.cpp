@@ -160,6 +160,15 @@ std::optional<QString> percentDecoded(QStringView component)
     return text;
 }
 
+// Host and path are compared as a URL parser reports them, percent-decoded, so "p%61ir" names the pairing
+// host. A decoded "/", NUL or byte order mark stays in the text and fails the comparison; escapes that do
+// not form UTF-8 fail it too.
+bool decodesTo(QStringView component, QStringView expected)
+{
+    const std::optional<QString> decoded = percentDecoded(component);
+    return decoded && *decoded == expected;
+}
+
 struct QueryItem
 {
     QString name;
@@ -251,8 +260,8 @@ PairingPayload PairingPayload::parse(const QString &url)
     using Case = PairingPayloadError::Case;
 
     const std::optional<UrlComponents> components = splitUrl(url);
-    if (!components || components->scheme != pairingScheme || components->host != pairingHost ||
-        components->path != pairingPath)
+    if (!components || components->scheme != pairingScheme || !decodesTo(components->host, pairingHost) ||
+        !decodesTo(components->path, pairingPath))
         throw PairingPayloadError(Case::unsupportedFormat);
 
     // A missing or empty query reads as one bare item with an empty name, which stores nothing.

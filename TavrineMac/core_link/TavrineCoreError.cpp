@@ -25,7 +25,8 @@ QString caseName(TavrineCoreError::Case kind)
     return QString();
 }
 
-// A text as a string literal writes it: quotation marks, backslashes and control characters escaped.
+// A text as a string literal writes it: quotation marks, backslashes and control characters escaped,
+// the C1 controls of U+0080 to U+009F as well as the C0 ones, since screens would show them as nothing.
 QString quotedLiteral(const QString &text)
 {
     QString quoted = QStringLiteral("\"");
@@ -50,7 +51,7 @@ QString quotedLiteral(const QString &text)
             quoted += QStringLiteral("\\\\");
             break;
         default:
-            if (codePoint < 0x20 || codePoint == 0x7f) {
+            if (codePoint < 0x20 || (codePoint >= 0x7f && codePoint <= 0x9f)) {
                 quoted += QStringLiteral("\\u{%1}").arg(QString::number(codePoint, 16).toUpper());
             } else {
                 quoted += QString::fromUcs4(&codePoint, 1);

@@ -11,7 +11,6 @@
 #include <QJsonObject>
 #include <QPointer>
 #include <QStandardPaths>
-#include <QSysInfo>
 #include <QTextBoundaryFinder>
 #include <QUrl>
 #include <QUuid>
@@ -141,6 +140,9 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
     if (!m_environment.localAddress) {
         m_environment.localAddress = std::make_shared<SystemLocalAddressProvider>();
     }
+    if (!m_environment.computerName) {
+        m_environment.computerName = std::make_shared<SystemComputerNameProvider>();
+    }
     if (!m_environment.startHost) {
         m_environment.startHost = [](const QString &advertisedHost, const QString &inboxDirectory,
                                      const QString &deviceName, const QString &identityMaterial,
@@ -148,9 +150,13 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
             return TransferHost::start(advertisedHost, inboxDirectory, deviceName, identityMaterial, trustedPeerSecret);
         };
     }
-    m_pollingTimer.setInterval(pollInterval);
     m_pollingTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_pollingTimer, &QTimer::timeout, this, &TransferStore::drainEvents);
+    connect(&m_pollingTimer, &QTimer::timeout, this, [this] {
+        if (m_pollingTimer.intervalAsDuration() != pollInterval) {
+            m_pollingTimer.setInterval(pollInterval);
+        }
+        drainEvents();
+    });
 
     m_tasks = m_taskRepository.load();
     for (TransferTaskRecord &task : m_tasks) {
@@ -241,11 +247,7 @@ qsizetype TransferStore::taskIndex(const QString &id) const
 
 QString TransferStore::deviceName() const
 {
-    if (m_environment.deviceName) {
-        return *m_environment.deviceName;
-    }
-    const QString hostName = QSysInfo::machineHostName();
-    return hostName.isEmpty() ? QStringLiteral("这台 Mac") : hostName;
+    return m_environment.deviceName ? *m_environment.deviceName : computerDisplayName(*m_environment.computerName);
 }
 
 QString TransferStore::receiveFolder() const
@@ -396,7 +398,9 @@ void TransferStore::stopHost()
 
 void TransferStore::startEventPump()
 {
-    m_pollingTimer.start();
+    // The first drain comes as soon as the starting caller is done, not a period later: a phone that is
+    // already knocking is seen at once. Stopping the timer cancels it like every later drain.
+    m_pollingTimer.start(0);
 }
 
 void TransferStore::reconcileReceivedDownloads()

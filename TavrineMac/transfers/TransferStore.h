@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ComputerName.h"
 #include "DeviceManagementRequestError.h"
 #include "LocalIPv4Address.h"
 #include "ManagedDownloadDelivery.h"
@@ -39,7 +40,8 @@ struct TransferStoreEnvironment
     std::shared_ptr<TransferNotificationService> notifications; // default: the desktop's notifications
     HostStarter startHost;                                      // default: TransferHost::start
     std::optional<QString> receiveFolder;                       // default: Downloads/Tavrine
-    std::optional<QString> deviceName;                          // default: the host name
+    std::optional<QString> deviceName;                          // default: from computerName
+    std::shared_ptr<ComputerNameProvider> computerName;         // default: hostnamed and the kernel
     std::chrono::milliseconds managementTimeout = std::chrono::seconds(20);
 };
 

@@ -2,12 +2,7 @@
 
 #include "TransferClient.h"
 
-#include <QByteArray>
-#include <QList>
 #include <QQueue>
-#include <QString>
-
-#include <optional>
 
 #include <unistd.h>
 
@@ -42,31 +37,28 @@ public:
     void disconnect() override {}
     bool isConnected() override { return true; }
     bool pauseTransfer(const QString &) override { return false; }
-    std::optional<TransferEvent> pollEvent() override
+    std::optional<TransferEvent> pollEvent() override { return takeFirst(events); }
+    std::optional<ManagementRequest> pollManagementRequest() override { return takeFirst(requests); }
+    bool respondManagement(const QString &id, bool success, const QString &payload, const QString &message) override
     {
-        return events.isEmpty() ? std::nullopt : std::optional(events.dequeue());
-    }
-    std::optional<ManagementRequest> pollManagementRequest() override
-    {
-        return requests.isEmpty() ? std::nullopt : std::optional(requests.dequeue());
-    }
-    bool respondManagement(const QString &requestId, bool success, const QString &payload,
-                           const QString &message) override
-    {
-        responses.append({requestId, {}, success, payload, message});
+        responses.append({id, {}, success, payload, message});
         return true;
     }
     QString sendFileDescriptor(int32_t, const QString &, uint64_t) override { return {}; }
     void sendFileDescriptorWithId(int32_t fileDescriptor, const QString &fileName, uint64_t fileSize,
                                   const QString &transferId) override
     {
-        if (sendError) {
+        if (sendError)
             throw *sendError;
-        }
-        QByteArray contents(static_cast<qsizetype>(fileSize) + 1, '\0');
-        const ssize_t count = ::pread(fileDescriptor, contents.data(), static_cast<size_t>(contents.size()), 0);
-        contents.resize(count < 0 ? 0 : count);
+        QByteArray contents(qsizetype(fileSize) + 1, '\0');
+        contents.resize(std::max<ssize_t>(::pread(fileDescriptor, contents.data(), size_t(contents.size()), 0), 0));
         sentFiles.append({fileName, fileSize, transferId, contents, fileDescriptor});
     }
     std::optional<QString> trustedConnectionMaterial() override { return std::nullopt; }
+
+private:
+    template <typename T> static std::optional<T> takeFirst(QQueue<T> &queue)
+    {
+        return queue.isEmpty() ? std::nullopt : std::optional(queue.dequeue());
+    }
 };

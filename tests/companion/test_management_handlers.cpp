@@ -12,77 +12,52 @@ class ManagementHandlersTest : public QObject
     Q_OBJECT
 
 private slots:
-    void unknownActionIsUnsupported_data()
+    void answers_data()
     {
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("payload");
+        QTest::addColumn<bool>("success");
+        QTest::addColumn<QString>("text"); // the answer's payload, or what its message contains
 
-        QTest::newRow("unknown action") << u"files.list"_s << u"{}"_s;
-        QTest::newRow("unknown action with a bad payload") << u"apps.uninstall"_s << u"[1"_s;
-        QTest::newRow("case differs from a known action") << u"Device.Snapshot"_s << u"{}"_s;
+        const QString unsupported = u"Unsupported action: "_s;
+        QTest::newRow("object reaches its handler")
+            << u"files.list"_s << uR"({"parentId":"root"})"_s << true << uR"({"parent":"root"})"_s;
+        QTest::newRow("unknown action") << u"files.rename"_s << u"{}"_s << false << unsupported + u"files.rename"_s;
+        QTest::newRow("unknown action with a bad payload")
+            << u"apps.uninstall"_s << u"[1"_s << false << unsupported + u"apps.uninstall"_s;
+        QTest::newRow("case differs from a known action")
+            << u"Files.List"_s << u"{}"_s << false << unsupported + u"Files.List"_s;
+        QTest::newRow("throwing handler") << u"files.delete"_s << u"{}"_s << false << u"disk gone"_s;
+        for (const QString &payload :
+             {QString(), u"{\"parentId\":"_s, u"[]"_s, u"\"root\""_s, u"42"_s, u"null"_s, u"{} x"_s}) {
+            QTest::addRow("payload %s", qPrintable(payload)) << u"files.list"_s << payload << false << u"files.list"_s;
+        }
     }
 
-    void unknownActionIsUnsupported()
+    // Unknown actions, payloads that are not JSON objects and throwing handlers all give failed answers.
+    void answers()
     {
         QFETCH(QString, action);
         QFETCH(QString, payload);
+        QFETCH(bool, success);
+        QFETCH(QString, text);
         ManagementHandlers handlers;
-        handlers.add(u"device.snapshot"_s, [](const QJsonObject &) { return ManagementAnswer::succeeded({}); });
-
-        const ManagementAnswer answer = handlers.answer(action, payload);
-        QVERIFY(!answer.success);
-        QCOMPARE(answer.message, u"Unsupported action: "_s + action);
-    }
-
-    void payloadThatIsNotAnObjectIsRejected_data()
-    {
-        QTest::addColumn<QString>("payload");
-
-        QTest::newRow("empty text") << QString();
-        QTest::newRow("broken JSON") << u"{\"parentId\":"_s;
-        QTest::newRow("array") << u"[]"_s;
-        QTest::newRow("text") << u"\"root\""_s;
-        QTest::newRow("number") << u"42"_s;
-        QTest::newRow("null") << u"null"_s;
-        QTest::newRow("object followed by garbage") << u"{} x"_s;
-    }
-
-    void payloadThatIsNotAnObjectIsRejected()
-    {
-        QFETCH(QString, payload);
-        ManagementHandlers handlers;
-        bool called = false;
-        handlers.add(u"files.list"_s, [&called](const QJsonObject &) {
-            called = true;
-            return ManagementAnswer::succeeded({});
-        });
-
-        const ManagementAnswer answer = handlers.answer(u"files.list"_s, payload);
-        QVERIFY(!called);
-        QVERIFY(!answer.success);
-        QVERIFY2(answer.message.contains(u"files.list"_s), qPrintable(answer.message));
-    }
-
-    void objectPayloadReachesItsHandler()
-    {
-        ManagementHandlers handlers;
-        handlers.add(u"files.list"_s, [](const QJsonObject &payload) {
+        int calls = 0;
+        handlers.add(u"files.list"_s, [&calls](const QJsonObject &payload) {
+            ++calls;
             return ManagementAnswer::succeeded({{u"parent"_s, payload.value(u"parentId"_s)}});
         });
-
-        const ManagementAnswer answer = handlers.answer(u"files.list"_s, uR"({"parentId":"root"})"_s);
-        QCOMPARE(answer, (ManagementAnswer{true, uR"({"parent":"root"})"_s, {}}));
-    }
-
-    void throwingHandlerGivesAFailedAnswer()
-    {
-        ManagementHandlers handlers;
         handlers.add(u"files.delete"_s,
                      [](const QJsonObject &) -> ManagementAnswer { throw std::runtime_error("disk gone"); });
 
-        const ManagementAnswer answer = handlers.answer(u"files.delete"_s, u"{}"_s);
-        QVERIFY(!answer.success);
-        QVERIFY2(answer.message.contains(u"disk gone"_s), qPrintable(answer.message));
+        const ManagementAnswer answer = handlers.answer(action, payload);
+        QCOMPARE(answer.success, success);
+        if (success) {
+            QCOMPARE(answer, (ManagementAnswer{true, text, {}}));
+        } else {
+            QVERIFY2(answer.message.contains(text), qPrintable(answer.message));
+            QCOMPARE(calls, 0);
+        }
     }
 };
 

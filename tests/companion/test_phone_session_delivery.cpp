@@ -3,9 +3,8 @@
 #include "PhoneSession.h"
 #include "StorageIds.h"
 #include "StorageLayout.h"
+#include "StorageTree.h"
 
-#include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -14,22 +13,6 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-bool writeFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 // A file the computer uploads arrives in the inbox and is delivered by the running session.
 class PhoneSessionDeliveryTest : public QObject
@@ -40,33 +23,24 @@ private slots:
     void init()
     {
         m_root.emplace();
-        QVERIFY(m_root->isValid());
         m_storage = m_root->filePath(u"storage"_s);
-        for (const QString &folder :
-             {StorageLayout::inboxPath(m_storage), m_storage + u"/Music"_s, m_storage + u"/Docs"_s}) {
-            QVERIFY(QDir().mkpath(folder));
-        }
-        QVERIFY(writeFile(m_storage + u"/Music/song.mp3"_s, "old"));
+        QVERIFY(makeEntries(m_storage, {u".tavrine/inbox/"_s, u"Docs/"_s, u"Music/song.mp3=old"_s}));
     }
 
     void receivedFileLandsInItsPreparedFolder_data()
     {
-        QTest::addColumn<QString>("preparedTransferId"); // empty: nothing prepared
-        QTest::addColumn<QString>("preparedFolder");
+        QTest::addColumn<QString>("preparedFolder"); // empty: nothing prepared
         QTest::addColumn<bool>("folderRemovedBeforeArrival");
         QTest::addColumn<QString>("storedPath"); // empty: the file stays in the inbox
 
-        QTest::newRow("prepared folder, name taken") << u"upload-1"_s << u"Music"_s << false << u"Music/song (1).mp3"_s;
-        QTest::newRow("prepared folder, name free") << u"upload-1"_s << u"Docs"_s << false << u"Docs/song.mp3"_s;
-        QTest::newRow("nothing prepared") << QString() << QString() << false << u"song.mp3"_s;
-        QTest::newRow("prepared for another transfer") << u"upload-2"_s << u"Music"_s << false << u"song.mp3"_s;
-        QTest::newRow("prepared folder removed before the file arrives")
-            << u"upload-1"_s << u"Docs"_s << true << QString();
+        QTest::newRow("prepared folder, name taken") << u"Music"_s << false << u"Music/song (1).mp3"_s;
+        QTest::newRow("nothing prepared") << QString() << false << u"song.mp3"_s;
+        QTest::newRow("prepared folder removed before the file arrives") << u"Docs"_s << true << QString();
     }
 
+    // Delivered files are acknowledged; one that cannot be delivered stays in the inbox, unacknowledged.
     void receivedFileLandsInItsPreparedFolder()
     {
-        QFETCH(QString, preparedTransferId);
         QFETCH(QString, preparedFolder);
         QFETCH(bool, folderRemovedBeforeArrival);
         QFETCH(QString, storedPath);
@@ -82,30 +56,26 @@ private slots:
         PhoneSession session(std::move(ownedClient), options, ManagementHandlers(), std::nullopt);
         session.start(inputReadEnd.get());
 
-        if (!preparedTransferId.isEmpty()) {
-            const QJsonObject payload{{u"transferId"_s, preparedTransferId},
+        if (!preparedFolder.isEmpty()) {
+            const QJsonObject payload{{u"transferId"_s, u"upload-1"_s},
                                       {u"directoryId"_s, StorageIds::idForRelativePath(preparedFolder)}};
             client.requests.enqueue({u"request-1"_s, u"files.prepare_upload"_s,
                                      QString::fromUtf8(QJsonDocument(payload).toJson(QJsonDocument::Compact))});
             QTRY_COMPARE(client.responses.size(), 1);
             QVERIFY(client.responses.constFirst().success);
         }
-        if (folderRemovedBeforeArrival) {
+        if (folderRemovedBeforeArrival)
             QVERIFY(QDir(m_storage + u'/' + preparedFolder).removeRecursively());
-        }
 
         const QString inboxFile = StorageLayout::inboxPath(m_storage) + u"/song.mp3"_s;
         QVERIFY(writeFile(inboxFile, "new"));
-        client.events.enqueue({TransferEventKind::completed,
-                               TransferDirection::receiving,
-                               u"upload-1"_s,
-                               u"song.mp3"_s,
-                               3,
-                               3,
-                               u"computer"_s,
-                               {},
-                               {}});
-
+        client.events.enqueue({.kind = TransferEventKind::completed,
+                               .direction = TransferDirection::receiving,
+                               .transferId = u"upload-1"_s,
+                               .fileName = u"song.mp3"_s,
+                               .transferredBytes = 3,
+                               .totalBytes = 3,
+                               .peerName = u"computer"_s});
         if (storedPath.isEmpty()) {
             QTRY_VERIFY(client.events.isEmpty());
             QVERIFY(client.acknowledgedTransferIds.isEmpty());

@@ -1,12 +1,10 @@
 #include "PhoneState.h"
 #include "StorageLayout.h"
+#include "StorageTree.h"
 
-#include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -14,21 +12,10 @@ Q_DECLARE_METATYPE(PhoneStateLoadResult::Status)
 
 namespace {
 
-void writeStateFile(const QString &storage, const QByteArray &bytes)
+bool isOwnerOnly(const QString &path)
 {
-    QVERIFY(QDir().mkpath(StorageLayout::stateFolderPath(storage)));
-    QFile file(StorageLayout::stateFilePath(storage));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-mode_t permissionBits(const QString &path)
-{
-    struct stat status = {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0) {
-        return 0;
-    }
-    return status.st_mode & 07777;
+    const auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
+    return QFileInfo(path).permissions() == ownerOnly;
 }
 
 } // namespace
@@ -48,60 +35,52 @@ private slots:
 
         QString error;
         QVERIFY2(first.save(storagePath, &error), qPrintable(error));
-        QCOMPARE(permissionBits(StorageLayout::stateFilePath(storagePath)), mode_t(0600));
+        QVERIFY(isOwnerOnly(StorageLayout::stateFilePath(storagePath)));
         const PhoneStateLoadResult loaded = PhoneState::load(storagePath);
         QCOMPARE(loaded.status, PhoneStateLoadResult::Status::loaded);
         QCOMPARE(loaded.state, first);
 
         // Replacing the file must not widen its permissions.
         QVERIFY2(second.save(storagePath, &error), qPrintable(error));
-        QCOMPARE(permissionBits(StorageLayout::stateFilePath(storagePath)), mode_t(0600));
+        QVERIFY(isOwnerOnly(StorageLayout::stateFilePath(storagePath)));
         QCOMPARE(PhoneState::load(storagePath).state, second);
     }
 
     void reportsMissingAndDamagedFiles_data()
     {
-        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QString>("entry"); // what is in the state file's place, or null for nothing
         QTest::addColumn<PhoneStateLoadResult::Status>("expected");
 
-        QTest::newRow("no file") << QByteArray() << PhoneStateLoadResult::Status::missing;
-        QTest::newRow("empty file") << ""_ba << PhoneStateLoadResult::Status::damaged;
-        QTest::newRow("truncated JSON") << "{\"connectionMaterial\":\"m"_ba << PhoneStateLoadResult::Status::damaged;
-        QTest::newRow("array") << "[\"m\",\"p\"]"_ba << PhoneStateLoadResult::Status::damaged;
-        QTest::newRow("no material") << "{\"peerName\":\"p\"}"_ba << PhoneStateLoadResult::Status::damaged;
-        QTest::newRow("empty material") << "{\"connectionMaterial\":\"\",\"peerName\":\"p\"}"_ba
-                                        << PhoneStateLoadResult::Status::damaged;
-        QTest::newRow("material not a text")
-            << "{\"connectionMaterial\":42,\"peerName\":\"p\"}"_ba << PhoneStateLoadResult::Status::damaged;
-        QTest::newRow("no peer name") << "{\"connectionMaterial\":\"m\"}"_ba << PhoneStateLoadResult::Status::damaged;
-        QTest::newRow("peer name null") << "{\"connectionMaterial\":\"m\",\"peerName\":null}"_ba
-                                        << PhoneStateLoadResult::Status::damaged;
+        const auto damaged = PhoneStateLoadResult::Status::damaged;
+        const QString file = u".tavrine/state.json="_s;
+        QTest::newRow("no file") << QString() << PhoneStateLoadResult::Status::missing;
+        QTest::newRow("empty file") << file << damaged;
+        QTest::newRow("truncated JSON") << file + u"{\"connectionMaterial\":\"m"_s << damaged;
+        QTest::newRow("array") << file + u"[\"m\",\"p\"]"_s << damaged;
+        QTest::newRow("no material") << file + u"{\"peerName\":\"p\"}"_s << damaged;
+        QTest::newRow("empty material") << file + u"{\"connectionMaterial\":\"\",\"peerName\":\"p\"}"_s << damaged;
+        QTest::newRow("material not a text") << file + u"{\"connectionMaterial\":42,\"peerName\":\"p\"}"_s << damaged;
+        QTest::newRow("no peer name") << file + u"{\"connectionMaterial\":\"m\"}"_s << damaged;
+        QTest::newRow("peer name null") << file + u"{\"connectionMaterial\":\"m\",\"peerName\":null}"_s << damaged;
+        QTest::newRow("folder in its place") << u".tavrine/state.json/"_s << damaged;
     }
 
+    // A damaged file is replaced by the next save; a folder in its place is left alone.
     void reportsMissingAndDamagedFiles()
     {
-        QFETCH(QByteArray, contents);
+        QFETCH(QString, entry);
         QFETCH(PhoneStateLoadResult::Status, expected);
         QTemporaryDir storage;
-        if (!contents.isNull()) {
-            writeStateFile(storage.path(), contents);
-        }
+        if (!entry.isNull())
+            QVERIFY(makeEntries(storage.path(), {entry}));
 
         const PhoneStateLoadResult loaded = PhoneState::load(storage.path());
         QCOMPARE(loaded.status, expected);
         QVERIFY(loaded.errorMessage.contains(StorageLayout::stateFilePath(storage.path())));
-    }
-
-    void folderInPlaceOfTheFileIsDamagedAndNotOverwritten()
-    {
-        QTemporaryDir storage;
-        QVERIFY(QDir().mkpath(StorageLayout::stateFilePath(storage.path())));
-
-        QCOMPARE(PhoneState::load(storage.path()).status, PhoneStateLoadResult::Status::damaged);
         QString error;
         const PhoneState state{u"m"_s, u"p"_s};
-        QVERIFY(!state.save(storage.path(), &error));
-        QVERIFY(!error.isEmpty());
+        QCOMPARE(state.save(storage.path(), &error), !entry.endsWith(u'/'));
+        QCOMPARE(error.isEmpty(), !entry.endsWith(u'/'));
     }
 };
 

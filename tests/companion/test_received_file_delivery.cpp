@@ -1,8 +1,8 @@
+#include "FileNameRules.h"
 #include "ReceivedFileDelivery.h"
+#include "StorageTree.h"
 
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -10,25 +10,21 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-bool writeFile(const QString &path, const QByteArray &contents)
+// Every entry below folder, so that a test sees anything made, moved or removed.
+QStringList entriesBelow(const QString &folder)
 {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    QStringList entries;
+    QDirIterator iterator(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                          QDirIterator::Subdirectories);
+    while (iterator.hasNext())
+        entries.append(iterator.next());
+    entries.sort();
+    return entries;
 }
 
 } // namespace
 
+// Received files move from the inbox into the storage under a safe name that takes no existing entry.
 class ReceivedFileDeliveryTest : public QObject
 {
     Q_OBJECT
@@ -37,79 +33,104 @@ private slots:
     void init()
     {
         m_root.emplace();
-        QVERIFY(m_root->isValid());
-        QVERIFY(QDir(m_root->path()).mkpath(u"storage/inbox"_s));
+        QVERIFY(makeEntries(m_root->path(), {u"storage/inbox/"_s, u"outside.txt=secret"_s}));
         m_storage = m_root->filePath(u"storage"_s);
         m_inbox = m_root->filePath(u"storage/inbox"_s);
     }
 
-    void movesIntoStorageBesideAnExistingFile()
-    {
-        QVERIFY(writeFile(m_storage + u"/photo.jpg"_s, "old"));
-        QVERIFY(writeFile(m_inbox + u"/photo.jpg"_s, "new"));
-
-        QString error;
-        const std::optional<QString> stored = ReceivedFileDelivery(m_inbox).deliver(u"photo.jpg"_s, m_storage, &error);
-        QCOMPARE(stored, std::optional<QString>(u"photo (1).jpg"_s));
-        QCOMPARE(readFile(m_storage + u"/photo.jpg"_s), "old"_ba);
-        QCOMPARE(readFile(m_storage + u"/photo (1).jpg"_s), "new"_ba);
-        QVERIFY(entries(m_inbox).isEmpty());
-    }
-
-    void refusesNamesThatLeaveTheInbox_data()
+    // fileName: a name that came from the network; entries: what the storage holds before, "inbox/…" in the
+    // inbox (a row that delivers has its file in the inbox besides); stored: the name it is delivered under,
+    // null when it is refused. Nothing outside the inbox and the storage folder may be touched.
+    void delivers_data()
     {
         QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("stored");
 
-        QTest::newRow("up to the file outside") << u"../../outside.txt"_s;
-        QTest::newRow("through a sub-folder") << u"sub/../../../outside.txt"_s;
-        QTest::newRow("absolute path of the file outside") << u"<absolute>"_s;
-        QTest::newRow("dot dot") << u".."_s;
-        QTest::newRow("empty") << QString();
+        QTest::newRow("free") << u"photo.jpg"_s << QStringList{u"other.jpg"_s} << u"photo.jpg"_s;
+        QTest::newRow("taken once") << u"photo.jpg"_s << QStringList{u"photo.jpg"_s} << u"photo (1).jpg"_s;
+        QTest::newRow("taken twice") << u"photo.jpg"_s << QStringList{u"photo.jpg"_s, u"photo (1).jpg"_s}
+                                     << u"photo (2).jpg"_s;
+        QTest::newRow("gap is reused") << u"photo.jpg"_s << QStringList{u"photo.jpg"_s, u"photo (2).jpg"_s}
+                                       << u"photo (1).jpg"_s;
+        QTest::newRow("no extension") << u"README"_s << QStringList{u"README"_s} << u"README (1)"_s;
+        QTest::newRow("hidden file") << u".profile"_s << QStringList{u".profile"_s} << u".profile (1)"_s;
+        QTest::newRow("hidden file with extension")
+            << u".config.json"_s << QStringList{u".config.json"_s} << u".config (1).json"_s;
+        QTest::newRow("trailing dot") << u"notes."_s << QStringList{u"notes."_s} << u"notes. (1)"_s;
+        QTest::newRow("last extension only")
+            << u"backup.tar.gz"_s << QStringList{u"backup.tar.gz"_s} << u"backup.tar (1).gz"_s;
+        QTest::newRow("placeholders in the name")
+            << u"%1 %2.txt"_s << QStringList{u"%1 %2.txt"_s} << u"%1 %2 (1).txt"_s;
+        QTest::newRow("folder of that name") << u"album"_s << QStringList{u"album/"_s} << u"album (1)"_s;
+        QTest::newRow("dangling link of that name")
+            << u"link.txt"_s << QStringList{u"link.txt -> missing-target"_s} << u"link (1).txt"_s;
+
+        QTest::newRow("up to the file outside") << u"../../outside.txt"_s << QStringList() << QString();
+        QTest::newRow("through a sub-folder")
+            << u"sub/../../../outside.txt"_s << QStringList{u"inbox/sub/"_s} << QString();
+        QTest::newRow("absolute path of the file outside") << u"<root>/outside.txt"_s << QStringList() << QString();
+        QTest::newRow("dot dot") << u".."_s << QStringList() << QString();
+        QTest::newRow("empty") << QString() << QStringList() << QString();
+        QTest::newRow("nothing") << u"item"_s << QStringList() << QString();
+        QTest::newRow("folder") << u"item"_s << QStringList{u"inbox/item/"_s} << QString();
+        QTest::newRow("link to a file outside")
+            << u"item"_s << QStringList{u"inbox/item -> ../../outside.txt"_s} << QString();
     }
 
-    // The name comes from the network: nothing may be moved from or to a place outside the two folders.
-    void refusesNamesThatLeaveTheInbox()
+    void delivers()
     {
         QFETCH(QString, fileName);
-        QVERIFY(writeFile(m_root->filePath(u"outside.txt"_s), "secret"));
-        if (fileName == u"<absolute>") {
-            fileName = m_root->filePath(u"outside.txt"_s);
+        QFETCH(QStringList, entries);
+        QFETCH(QString, stored);
+        if (!stored.isNull())
+            entries.append(u"inbox/"_s + fileName + u"=new"_s);
+        QVERIFY(makeEntries(m_storage, entries));
+        fileName.replace(u"<root>"_s, m_root->path());
+        QStringList expected = entriesBelow(m_root->path());
+        if (!stored.isNull()) {
+            expected.removeOne(m_inbox + u'/' + fileName);
+            expected.append(m_storage + u'/' + stored);
+            expected.sort();
         }
-        const QStringList rootBefore = entries(m_root->path());
-        const QStringList storageBefore = entries(m_storage);
 
         QString error;
-        QCOMPARE(ReceivedFileDelivery(m_inbox).deliver(fileName, m_storage, &error), std::nullopt);
-        QVERIFY(!error.isEmpty());
-        QCOMPARE(entries(m_root->path()), rootBefore);
-        QCOMPARE(entries(m_storage), storageBefore);
+        QCOMPARE(ReceivedFileDelivery(m_inbox).deliver(fileName, m_storage, &error),
+                 stored.isNull() ? std::nullopt : std::optional(stored));
+        QCOMPARE(error.isEmpty(), !stored.isNull());
+        QCOMPARE(entriesBelow(m_root->path()), expected);
         QCOMPARE(readFile(m_root->filePath(u"outside.txt"_s)), "secret"_ba);
+        if (!stored.isNull())
+            QCOMPARE(readFile(m_storage + u'/' + stored), "new"_ba);
     }
 
-    void refusesWhatIsNotAReceivedFile_data()
+    void safeFileNames_data()
     {
-        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("safe");
 
-        QTest::newRow("nothing") << u"nothing"_s;
-        QTest::newRow("folder") << u"folder"_s;
-        QTest::newRow("link to a file outside") << u"link"_s;
+        QTest::newRow("plain") << u"photo.jpg"_s << true;
+        QTest::newRow("hidden") << u".profile"_s << true;
+        QTest::newRow("three dots") << u"..."_s << true;
+        QTest::newRow("spaces and CJK") << u"照片 1.jpg"_s << true;
+        QTest::newRow("255 bytes") << QString(255, u'a') << true;
+        QTest::newRow("empty") << QString() << false;
+        QTest::newRow("dot") << u"."_s << false;
+        QTest::newRow("dot dot") << u".."_s << false;
+        QTest::newRow("parent path") << u"../escape.txt"_s << false;
+        QTest::newRow("absolute path") << u"/etc/passwd"_s << false;
+        QTest::newRow("sub-folder") << u"a/b"_s << false;
+        QTest::newRow("backslash") << u"..\\escape.txt"_s << false;
+        QTest::newRow("NUL") << u"a\0b"_s << false;
+        QTest::newRow("256 bytes") << QString(256, u'a') << false;
+        QTest::newRow("86 CJK characters are 258 bytes") << QString(86, QChar(0x7167)) << false;
     }
 
-    void refusesWhatIsNotAReceivedFile()
+    void safeFileNames()
     {
-        QFETCH(QString, kind);
-        const QString entry = m_inbox + u"/item"_s;
-        if (kind == u"folder") {
-            QVERIFY(QDir().mkdir(entry));
-        } else if (kind == u"link") {
-            QVERIFY(writeFile(m_root->filePath(u"outside.txt"_s), "secret"));
-            QVERIFY(QFile::link(m_root->filePath(u"outside.txt"_s), entry));
-        }
-
-        QString error;
-        QCOMPARE(ReceivedFileDelivery(m_inbox).deliver(u"item"_s, m_storage, &error), std::nullopt);
-        QVERIFY(!error.isEmpty());
-        QCOMPARE(entries(m_storage), QStringList{u"inbox"_s});
+        QFETCH(QString, name);
+        QFETCH(bool, safe);
+        QCOMPARE(FileNameRules::isSafeFileName(name), safe);
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "LinkFixture.h"
 #include "LoopbackRelay.h"
+#include "PhoneOutput.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -8,16 +9,23 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QRandomGenerator64>
-#include <QTest>
 #include <QUrl>
 #include <QUrlQuery>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 using PhoneOutput::eventKindName;
 
-// --- Sides --------------------------------------------------------------------------------------------------------
+using namespace Qt::StringLiterals;
+
+namespace {
+
+bool isClosingKind(TransferEventKind kind)
+{
+    return kind == TransferEventKind::completed || kind == TransferEventKind::failed ||
+           kind == TransferEventKind::paused || kind == TransferEventKind::cancelled ||
+           kind == TransferEventKind::waitingForConnection;
+}
+
+} // namespace
 
 LinkSide::LinkSide(const QString &deviceName) : deviceName(deviceName)
 {
@@ -27,15 +35,17 @@ LinkSide::LinkSide(const QString &deviceName) : deviceName(deviceName)
 std::optional<TransferEvent> LinkSide::roundOutcome(const QString &transferId) const
 {
     const QList<TransferEvent> transfer = round(transferId);
-    if (transfer.isEmpty() || !isClosingKind(transfer.last().kind)) {
-        return std::nullopt;
-    }
-    return transfer.last();
+    return !transfer.isEmpty() && isClosingKind(transfer.last().kind) ? std::optional(transfer.last()) : std::nullopt;
 }
 
-void HostSide::start(const QString &identityMaterial, const QString &trustedPeerSecret)
+void HostSide::start()
 {
-    object = TransferHost::start(QStringLiteral("127.0.0.1"), inbox(), deviceName, identityMaterial, trustedPeerSecret);
+    object = TransferHost::start(u"127.0.0.1"_s, inbox(), deviceName, storedIdentity, storedSecret);
+}
+
+quint16 HostSide::port() const
+{
+    return object ? quint16(pairingItem(object->pairingPayload(), u"endpoint"_s).section(u':', -1).toUInt()) : 0;
 }
 
 void HostSide::stop()
@@ -53,7 +63,7 @@ void HostSide::startAgain()
 {
     events.clear();
     roundStart = 0;
-    start(storedIdentity, storedSecret);
+    start();
 }
 
 void PhoneSide::stop()
@@ -64,21 +74,11 @@ void PhoneSide::stop()
 
 void PhoneSide::sendFile(const QString &path, const QString &fileName, const QString &transferId)
 {
-    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    const auto size = uint64_t(QFileInfo(path).size());
-    try {
-        object->sendFileDescriptorWithId(descriptor, fileName, size, transferId);
-    } catch (...) {
-        if (descriptor >= 0) {
-            ::close(descriptor);
-        }
-        throw;
-    }
-    // The library keeps a duplicate of its own.
-    ::close(descriptor);
+    // The library keeps a duplicate of the descriptor; ours closes with the file.
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    object->sendFileDescriptorWithId(file.handle(), fileName, uint64_t(file.size()), transferId);
 }
-
-// --- Fixture ------------------------------------------------------------------------------------------------------
 
 LinkFixture::~LinkFixture() = default;
 
@@ -86,24 +86,21 @@ void LinkFixture::pump()
 {
     host.pump();
     phone.pump();
-    for (const auto &side : m_otherSides) {
-        side->pump();
+    for (PhoneSide &other : m_otherPhones) {
+        other.pump();
     }
 }
 
 bool LinkFixture::waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout)
 {
     const QDeadlineTimer deadline(timeout);
-    while (true) {
-        pump();
-        if (condition()) {
-            return true;
-        }
+    for (pump(); !condition(); pump()) {
         if (deadline.hasExpired()) {
             return false;
         }
         QTest::qWait(10);
     }
+    return true;
 }
 
 bool LinkFixture::pair(const QString &pairingUrl)
@@ -126,7 +123,9 @@ bool LinkFixture::pairThroughRelay(uint64_t bytesPerSecond)
 {
     host.start();
     relay = std::make_unique<LoopbackRelay>(host.port());
-    if (relay->port() == 0 || !pair(withEndpointPort(host->pairingPayload(), relay->port()))) {
+    const QString throughRelay =
+        withPairingItem(host->pairingPayload(), u"endpoint"_s, u"127.0.0.1:%1"_s.arg(relay->port()));
+    if (relay->port() == 0 || !pair(throughRelay)) {
         return false;
     }
     relay->setBytesPerSecond(bytesPerSecond);
@@ -135,59 +134,48 @@ bool LinkFixture::pairThroughRelay(uint64_t bytesPerSecond)
 
 bool LinkFixture::roundTrip()
 {
-    const QString requestId = host->requestManagement(QStringLiteral("roundTrip"), QStringLiteral("{}"));
+    const QString requestId = host->requestManagement(u"roundTrip"_s, u"{}"_s);
     const auto asked = [&] {
         return std::any_of(phone.requests.begin(), phone.requests.end(),
                            [&](const ManagementRequest &request) { return request.requestId == requestId; });
     };
-    if (!waitUntil(asked) || !phone->respondManagement(requestId, true, QStringLiteral("{}"), QString())) {
-        return false;
-    }
-    return waitUntil([&] {
-        return std::any_of(host.responses.begin(), host.responses.end(),
-                           [&](const ManagementResponse &response) { return response.requestId == requestId; });
-    });
+    return waitUntil(asked) && phone->respondManagement(requestId, true, u"{}"_s, QString()) && waitUntil([&] {
+               return std::any_of(host.responses.begin(), host.responses.end(),
+                                  [&](const ManagementResponse &response) { return response.requestId == requestId; });
+           });
 }
 
 QString LinkFixture::describe() const
 {
     // The lines the companion writes for its events.
-    const auto list = [](const QString &title, const QList<TransferEvent> &events) {
-        QString text = title + QStringLiteral(":\n");
-        for (const TransferEvent &event : events) {
-            text += QStringLiteral("  ") +
-                    QString::fromUtf8(QJsonDocument(PhoneOutput::eventLine(event)).toJson(QJsonDocument::Compact)) +
-                    QLatin1Char('\n');
+    QString text;
+    const auto list = [&text](const LinkSide &side) {
+        text += side.deviceName + u":\n"_s;
+        for (const TransferEvent &event : side.events) {
+            text += u"  %1\n"_s.arg(
+                QString::fromUtf8(QJsonDocument(PhoneOutput::eventLine(event)).toJson(QJsonDocument::Compact)));
         }
-        return text;
     };
-    QString text = list(QStringLiteral("host"), host.events) + list(QStringLiteral("phone"), phone.events);
-    for (const auto &side : m_otherSides) {
-        text += list(side->deviceName, side->events);
-    }
-    if (relay) {
-        text += QStringLiteral("relay on port %1\n").arg(relay->port());
-    }
+    list(host);
+    list(phone);
+    std::for_each(m_otherPhones.begin(), m_otherPhones.end(), list);
     return text;
 }
 
 QString LinkFixture::writeSourceFile(const QString &name, qint64 size)
 {
-    const QString path = m_source.path() + QLatin1Char('/') + name;
+    const QString path = m_source.path() + u'/' + name;
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        return {};
-    }
     QRandomGenerator64 generator(++m_sourceFiles);
     QList<quint64> block(128 * 1024);
-    for (qint64 written = 0; written < size; written += qint64(sizeof(quint64)) * block.size()) {
+    const qint64 blockBytes = qint64(sizeof(quint64)) * block.size();
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    for (qint64 offset = 0; written && offset < size; offset += blockBytes) {
         generator.fillRange(block.data(), block.size());
-        const qint64 count = std::min<qint64>(qint64(sizeof(quint64)) * block.size(), size - written);
-        if (file.write(reinterpret_cast<const char *>(block.constData()), count) != count) {
-            return {};
-        }
+        const qint64 count = std::min(blockBytes, size - offset);
+        written = file.write(reinterpret_cast<const char *>(block.constData()), count) == count;
     }
-    return path;
+    return written ? path : QString();
 }
 
 void LinkFixture::sendFile(Way way, const QString &path, const QString &fileName, const QString &transferId)
@@ -204,8 +192,8 @@ QString LinkFixture::transferFile(Way way, const QString &fileName, qint64 size,
 {
     const QString path = writeSourceFile(fileName, size);
     sendFile(way, path, fileName, transferId);
-    const bool completed = waitUntil([&] { return bothEndsReported(way, TransferEventKind::completed, transferId); });
-    return completed ? path : QString();
+    return waitUntil([&] { return bothEndsReported(way, TransferEventKind::completed, transferId); }) ? path
+                                                                                                      : QString();
 }
 
 QString LinkFixture::startThrottledTransfer(Way way, const QString &fileName, const QString &transferId)
@@ -225,8 +213,8 @@ void LinkFixture::newRound()
     pump();
     host.roundStart = host.events.size();
     phone.roundStart = phone.events.size();
-    for (const auto &side : m_otherSides) {
-        side->roundStart = side->events.size();
+    for (PhoneSide &other : m_otherPhones) {
+        other.roundStart = other.events.size();
     }
 }
 
@@ -242,8 +230,8 @@ QString LinkFixture::transferProblem(Way way, const QString &transferId, Transfe
         transferRoundProblem(sender(way).round(transferId), TransferDirection::sending, closing, totalBytes);
     const QString receiving =
         transferRoundProblem(receiver(way).round(transferId), TransferDirection::receiving, closing, totalBytes);
-    return !sending.isEmpty() ? QStringLiteral("sender: ") + sending
-                              : (!receiving.isEmpty() ? QStringLiteral("receiver: ") + receiving : QString());
+    return !sending.isEmpty() ? u"sender: "_s + sending
+                              : (!receiving.isEmpty() ? u"receiver: "_s + receiving : QString());
 }
 
 QString LinkFixture::resumeProblem(Way way, const QString &path, const QString &fileName, const QString &transferId,
@@ -255,7 +243,7 @@ QString LinkFixture::resumeProblem(Way way, const QString &path, const QString &
     newRound();
     sendFile(way, path, fileName, transferId);
     if (!waitUntil([&] { return bothEndsReported(way, TransferEventKind::completed, transferId); })) {
-        return QStringLiteral("the file sent again did not complete in time");
+        return u"the file sent again did not complete in time"_s;
     }
     pump();
     const auto size = uint64_t(QFileInfo(path).size());
@@ -267,23 +255,20 @@ QString LinkFixture::resumeProblem(Way way, const QString &path, const QString &
     const QList<TransferEvent> sent = sender(way).round(transferId);
     const QList<TransferEvent> received = receiver(way).round(transferId);
     if (received.first().transferredBytes != heldBytes || sent.size() < 2 || sent[1].transferredBytes != heldBytes) {
-        return QStringLiteral("picked up at %1 (receiver) and %2 (sender) instead of %3")
-            .arg(received.first().transferredBytes)
+        return u"picked up at %1 (receiver) and %2 (sender) instead of %3"_s.arg(received.first().transferredBytes)
             .arg(sent.size() < 2 ? 0 : sent[1].transferredBytes)
             .arg(heldBytes);
     }
     if (received.last().fileName != fileName || fileSha256(receiver(way).inboxFile(fileName)) != fileSha256(path)) {
-        return QStringLiteral("%1 in the inbox is not the file sent").arg(fileName);
+        return u"%1 in the inbox is not the file sent"_s.arg(fileName);
     }
     const QStringList partial = partialFiles(receiver(way).inbox());
-    return partial.isEmpty() ? QString() : QStringLiteral("partial files left: ") + partial.join(QLatin1Char(' '));
+    return partial.isEmpty() ? QString() : u"partial files left: "_s + partial.join(u' ');
 }
-
-// --- Events -------------------------------------------------------------------------------------------------------
 
 QString wayName(Way way)
 {
-    return way == Way::hostToPhone ? QStringLiteral("host to phone") : QStringLiteral("phone to host");
+    return way == Way::hostToPhone ? u"host to phone"_s : u"phone to host"_s;
 }
 
 QStringList kindNames(const QList<TransferEvent> &events)
@@ -293,13 +278,6 @@ QStringList kindNames(const QList<TransferEvent> &events)
         names.append(eventKindName(event.kind));
     }
     return names;
-}
-
-bool isClosingKind(TransferEventKind kind)
-{
-    return kind == TransferEventKind::completed || kind == TransferEventKind::failed ||
-           kind == TransferEventKind::paused || kind == TransferEventKind::cancelled ||
-           kind == TransferEventKind::waitingForConnection;
 }
 
 QList<TransferEvent> eventsOf(const QList<TransferEvent> &events, const QString &transferId)
@@ -320,12 +298,10 @@ int countEvents(const QList<TransferEvent> &events, TransferEventKind kind, cons
 std::optional<TransferEvent> lastEvent(const QList<TransferEvent> &events, TransferEventKind kind,
                                        const QString &transferId)
 {
-    for (auto event = events.rbegin(); event != events.rend(); ++event) {
-        if (event->kind == kind && event->transferId == transferId) {
-            return *event;
-        }
-    }
-    return std::nullopt;
+    const auto found = std::find_if(events.rbegin(), events.rend(), [&](const TransferEvent &event) {
+        return event.kind == kind && event.transferId == transferId;
+    });
+    return found == events.rend() ? std::nullopt : std::optional(*found);
 }
 
 uint64_t mostBytesReported(const QList<TransferEvent> &events, const QString &transferId)
@@ -343,73 +319,63 @@ QString transferRoundProblem(const QList<TransferEvent> &events, TransferDirecti
     const bool sending = direction == TransferDirection::sending;
     const TransferEventKind opening = sending ? TransferEventKind::queued : TransferEventKind::receiving;
     const TransferEventKind progress = sending ? TransferEventKind::sending : TransferEventKind::receiving;
-    const QString all = kindNames(events).join(QLatin1Char(' '));
+    const QString all = kindNames(events).join(u' ');
     if (events.isEmpty() || events.first().kind != opening || events.last().kind != closing) {
-        return QStringLiteral("not from %1 to %2: %3").arg(eventKindName(opening), eventKindName(closing), all);
+        return u"not from %1 to %2: %3"_s.arg(eventKindName(opening), eventKindName(closing), all);
     }
     uint64_t reported = 0;
     for (qsizetype index = 0; index < events.size(); ++index) {
         const TransferEvent &event = events[index];
-        const QString where = QStringLiteral("event %1 (%2) ").arg(index).arg(eventKindName(event.kind));
+        const QString where = u"event %1 (%2) "_s.arg(index).arg(eventKindName(event.kind));
         const bool last = index == events.size() - 1;
         if (isClosingKind(event.kind) != last || (!last && index > 0 && event.kind != progress)) {
-            return where + QStringLiteral("is out of place: ") + all;
+            return where + u"is out of place: "_s + all;
         }
         if (event.direction != direction) {
-            return where + QStringLiteral("has direction ") + PhoneOutput::directionName(event.direction);
+            return where + u"has direction "_s + PhoneOutput::directionName(event.direction);
         }
         if (event.totalBytes != totalBytes || event.transferredBytes > totalBytes) {
-            return where + QStringLiteral("reports %1 of %2 bytes instead of a total of %3")
-                               .arg(event.transferredBytes)
+            return where + u"reports %1 of %2 bytes instead of a total of %3"_s.arg(event.transferredBytes)
                                .arg(event.totalBytes)
                                .arg(totalBytes);
         }
         if (event.kind == progress && event.transferredBytes < reported) {
-            return where + QStringLiteral("goes back from %1 bytes to %2").arg(reported).arg(event.transferredBytes);
+            return where + u"goes back from %1 bytes to %2"_s.arg(reported).arg(event.transferredBytes);
         }
         reported = event.kind == progress ? event.transferredBytes : reported;
     }
     if (closing == TransferEventKind::completed && events.last().transferredBytes != totalBytes) {
-        return QStringLiteral("completed with %1 of %2 bytes").arg(events.last().transferredBytes).arg(totalBytes);
+        return u"completed with %1 of %2 bytes"_s.arg(events.last().transferredBytes).arg(totalBytes);
     }
     return {};
 }
 
 QString pairingProblem(const QList<TransferEvent> &events, const QString &peerName)
 {
-    const QString all = kindNames(events).join(QLatin1Char(' '));
-    if (all != QStringLiteral("connecting awaitingConfirmation paired")) {
-        return QStringLiteral("not one pairing: ") + all;
+    const QString all = kindNames(events).join(u' ');
+    if (all != u"connecting awaitingConfirmation paired"_s) {
+        return u"not one pairing: "_s + all;
     }
     for (const TransferEvent &event : events) {
         if (event.peerName != peerName || event.direction != TransferDirection::none) {
-            return QStringLiteral("%1 names %2 with direction %3")
-                .arg(eventKindName(event.kind), event.peerName, PhoneOutput::directionName(event.direction));
+            return u"%1 names %2 with direction %3"_s.arg(eventKindName(event.kind), event.peerName,
+                                                          PhoneOutput::directionName(event.direction));
         }
     }
     return {};
 }
 
-// --- Files and pairing URLs ---------------------------------------------------------------------------------------
-
 QByteArray fileSha256(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return hash.result();
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
 }
 
 QByteArray fileBytes(const QString &path, qint64 count)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    return count < 0 ? file.readAll() : file.read(count);
+    return !file.open(QIODevice::ReadOnly) ? QByteArray() : count < 0 ? file.readAll() : file.read(count);
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)
@@ -420,32 +386,21 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 
 QStringList partialFiles(const QString &inbox)
 {
-    return QDir(inbox).entryList({QStringLiteral(".tavrine-incoming-*.part")}, QDir::Files | QDir::Hidden);
+    return QDir(inbox).entryList({u".tavrine-incoming-*.part"_s}, QDir::Files | QDir::Hidden);
 }
 
 QString pairingItem(const QString &pairingUrl, const QString &name)
 {
-    return QUrlQuery(pairingUrl.section(QLatin1Char('?'), 1)).queryItemValue(name, QUrl::FullyDecoded);
-}
-
-quint16 endpointPort(const QString &pairingUrl)
-{
-    return quint16(pairingItem(pairingUrl, QStringLiteral("endpoint")).section(QLatin1Char(':'), -1).toUInt());
+    return QUrlQuery(pairingUrl.section(u'?', 1)).queryItemValue(name, QUrl::FullyDecoded);
 }
 
 QString withPairingItem(const QString &pairingUrl, const QString &name, const QString &value)
 {
-    const QString base = pairingUrl.section(QLatin1Char('?'), 0, 0);
-    QStringList items = pairingUrl.section(QLatin1Char('?'), 1).split(QLatin1Char('&'));
+    QStringList items = pairingUrl.section(u'?', 1).split(u'&');
     for (QString &item : items) {
-        if (item.section(QLatin1Char('='), 0, 0) == name) {
-            item = name + QLatin1Char('=') + QString::fromLatin1(QUrl::toPercentEncoding(value, ":"));
+        if (item.section(u'=', 0, 0) == name) {
+            item = name + u'=' + QString::fromLatin1(QUrl::toPercentEncoding(value, ":"));
         }
     }
-    return base + QLatin1Char('?') + items.join(QLatin1Char('&'));
-}
-
-QString withEndpointPort(const QString &pairingUrl, quint16 port)
-{
-    return withPairingItem(pairingUrl, QStringLiteral("endpoint"), QStringLiteral("127.0.0.1:%1").arg(port));
+    return pairingUrl.section(u'?', 0, 0) + u'?' + items.join(u'&');
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "ManagementMessages.h"
-#include "PhoneOutput.h"
 #include "TransferClient.h"
 #include "TransferEvent.h"
 #include "TransferHost.h"
@@ -23,22 +22,17 @@ class LoopbackRelay;
 // A real host and a real phone of the core library over 127.0.0.1, with their queues drained into
 // lists. Each side has an inbox of its own in a temporary folder.
 
-constexpr auto linkWaitTimeout = std::chrono::seconds(20);
 constexpr qint64 mebibyte = 1024 * 1024;
 // Slow enough that a pause or a cancel lands in the middle of a file, fast enough to keep the tests short.
 constexpr uint64_t throttledBytesPerSecond = 4 * mebibyte;
 constexpr qint64 throttledFileBytes = 24 * mebibyte;
 
-// --- Events -----------------------------------------------------------------------------------------------------
-
 QStringList kindNames(const QList<TransferEvent> &events);
-bool isClosingKind(TransferEventKind kind);
 // The events of one transfer, or the link events (empty id), in order.
 QList<TransferEvent> eventsOf(const QList<TransferEvent> &events, const QString &transferId);
 int countEvents(const QList<TransferEvent> &events, TransferEventKind kind, const QString &transferId = {});
 std::optional<TransferEvent> lastEvent(const QList<TransferEvent> &events, TransferEventKind kind,
                                        const QString &transferId = {});
-// The most bytes any event of the transfer reported.
 uint64_t mostBytesReported(const QList<TransferEvent> &events, const QString &transferId);
 // Empty when `events` (one round of one transfer, in order) open as they should, report progress that
 // never goes back, and end with exactly one closing event, of kind `closing`; otherwise what is wrong.
@@ -47,21 +41,13 @@ QString transferRoundProblem(const QList<TransferEvent> &events, TransferDirecti
 // Empty when `events` are one pairing with `peerName`, without a direction, and nothing else.
 QString pairingProblem(const QList<TransferEvent> &events, const QString &peerName);
 
-// --- Files and pairing URLs ---------------------------------------------------------------------------------------
-
 QByteArray fileSha256(const QString &path);
 QByteArray fileBytes(const QString &path, qint64 count = -1);
 bool writeFile(const QString &path, const QByteArray &bytes);
 // The hidden partial files of unfinished transfers in an inbox.
 QStringList partialFiles(const QString &inbox);
-
 QString pairingItem(const QString &pairingUrl, const QString &name);
-quint16 endpointPort(const QString &pairingUrl);
 QString withPairingItem(const QString &pairingUrl, const QString &name, const QString &value);
-// The pairing URL with its endpoint moved to another port of 127.0.0.1, such as a relay's.
-QString withEndpointPort(const QString &pairingUrl, quint16 port);
-
-// --- Sides and the fixture ----------------------------------------------------------------------------------------
 
 // What a host and a phone both have: an inbox of their own and the events drained from their queue.
 struct LinkSide
@@ -86,17 +72,13 @@ struct LinkSide
     qsizetype roundStart = 0;
 
 protected:
-    // Moves what the core library queued for this side into `events` and `messages`.
     template <typename Object, typename Message>
     void drain(Object *object, std::optional<Message> (Object::*pollMessage)(), QList<Message> &messages)
     {
-        if (!object) {
-            return;
-        }
-        while (auto event = object->pollEvent()) {
+        while (auto event = object ? object->pollEvent() : std::nullopt) {
             events.append(*event);
         }
-        while (auto message = (object->*pollMessage)()) {
+        while (auto message = object ? (object->*pollMessage)() : std::nullopt) {
             messages.append(*message);
         }
     }
@@ -106,15 +88,15 @@ struct HostSide : LinkSide
 {
     using LinkSide::LinkSide;
 
-    // Throws TavrineCoreError.
-    void start(const QString &identityMaterial = {}, const QString &trustedPeerSecret = {});
+    // From what is stored, if anything. Throws TavrineCoreError.
+    void start();
     // Drains what is left, keeps what the application stores of the host, then ends the host object.
     void stop();
     // A new host object from what the stopped one left to store, with no events yet. Throws TavrineCoreError.
     void startAgain();
     void pump() override { drain(object.get(), &TransferHost::pollManagementResponse, responses); }
     TransferHost *operator->() const { return object.get(); }
-    quint16 port() const { return object ? endpointPort(object->pairingPayload()) : 0; }
+    quint16 port() const;
 
     std::unique_ptr<TransferHost> object;
     QList<ManagementResponse> responses;
@@ -127,12 +109,12 @@ struct PhoneSide : LinkSide
 {
     using LinkSide::LinkSide;
 
-    // Throws TavrineCoreError.
+    // Throw TavrineCoreError.
     void pair(const QString &pairingUrl) { object = TransferClient::connect(pairingUrl, {}, deviceName, inbox()); }
     void reconnect(const QString &material) { object = TransferClient::connect({}, material, deviceName, inbox()); }
     void stop();
     void pump() override { drain(object.get(), &TransferClient::pollManagementRequest, requests); }
-    // Opens the file and hands its descriptor to the phone, as the companion does. Throws TavrineCoreError.
+    // Hands the open file's descriptor to the phone, as the companion does. Throws TavrineCoreError.
     void sendFile(const QString &path, const QString &fileName, const QString &transferId);
     TransferClient *operator->() const { return object.get(); }
 
@@ -153,12 +135,12 @@ class LinkFixture
 public:
     ~LinkFixture();
 
-    HostSide &addHost(const QString &deviceName) { return addSide<HostSide>(deviceName); }
-    PhoneSide &addPhone(const QString &deviceName) { return addSide<PhoneSide>(deviceName); }
+    PhoneSide &addPhone(const QString &deviceName) { return m_otherPhones.emplace_back(deviceName); }
 
     void pump();
     // Pumps every side until `condition` holds; false when `timeout` passed first.
-    bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout = linkWaitTimeout);
+    bool waitUntil(const std::function<bool()> &condition,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Starts the host when it is not running, pairs the phone through `pairingUrl` (the host's own when
     // empty) and confirms; false when a step did not happen in time.
     bool pair(const QString &pairingUrl = {});
@@ -180,7 +162,6 @@ public:
     // as long as the fixture; gives the path.
     QString writeSourceFile(const QString &name, qint64 size);
     QString sourceFolder() const { return m_source.path(); }
-    // The two ends of a transfer in direction `way`.
     LinkSide &sender(Way way) { return way == Way::hostToPhone ? static_cast<LinkSide &>(host) : phone; }
     LinkSide &receiver(Way way) { return way == Way::hostToPhone ? static_cast<LinkSide &>(phone) : host; }
     void sendFile(Way way, const QString &path, const QString &fileName, const QString &transferId);
@@ -191,16 +172,6 @@ public:
     // throttledFileBytes until the receiver reported a mebibyte; gives the source path, empty when a
     // step did not happen in time.
     QString startThrottledTransfer(Way way, const QString &fileName, const QString &transferId);
-    bool pauseTransfer(Way way, bool bySender, const QString &transferId)
-    {
-        return (way == Way::hostToPhone) == bySender ? host->pauseTransfer(transferId)
-                                                     : phone->pauseTransfer(transferId);
-    }
-    bool cancelTransfer(Way way, bool bySender, const QString &transferId)
-    {
-        return (way == Way::hostToPhone) == bySender ? host->cancelTransfer(transferId)
-                                                     : phone->cancelTransfer(transferId);
-    }
 
     // From here on, LinkSide::round() and the checks below see only the events that come after.
     void newRound();
@@ -222,17 +193,13 @@ public:
     QElapsedTimer sinceLastSend;
 
 private:
-    template <typename Side> Side &addSide(const QString &deviceName)
-    {
-        return static_cast<Side &>(*m_otherSides.emplace_back(std::make_unique<Side>(deviceName)));
-    }
-
     QTemporaryDir m_source;
     quint32 m_sourceFiles = 0;
-    std::list<std::unique_ptr<LinkSide>> m_otherSides;
+    std::list<PhoneSide> m_otherPhones;
 };
 
-// --- Checks -------------------------------------------------------------------------------------------------------
+// Fails the test with every side's events unless `condition` holds.
+#define VERIFY_LINK(link, condition) QVERIFY2(condition, qPrintable((link).describe()))
 
 // Fails the test with `problemText` and every side's events unless `problemText` is empty.
 #define VERIFY_NO_PROBLEM(link, problemText)                                                                           \
@@ -241,18 +208,15 @@ private:
         QVERIFY2(problem.isEmpty(), qPrintable(problem + QStringLiteral("\n") + (link).describe()));                   \
     } while (false)
 
-// Waits until `condition` holds, pumping every side, for linkWaitTimeout or the timeout given; fails the
-// test with every side's events otherwise.
+// Waits until `condition` holds, pumping every side, for 20 s or the timeout given; fails the test with
+// every side's events otherwise.
 // clang-format off
 #define WAIT_FOR(link, condition, ...)                                                                                 \
-    QVERIFY2((link).waitUntil([&] { return bool(condition); } __VA_OPT__(, ) __VA_ARGS__),                             \
-             qPrintable((link).describe()))
+    VERIFY_LINK(link, (link).waitUntil([&] { return bool(condition); } __VA_OPT__(, ) __VA_ARGS__))
 // clang-format on
 
-// Checks one round of one transfer with transferRoundProblem().
 #define VERIFY_ROUND(link, events, direction, closing, total)                                                          \
     VERIFY_NO_PROBLEM(link, transferRoundProblem(events, direction, closing, uint64_t(total)))
 
-// Checks both ends of this round of a transfer with transferRoundProblem().
 #define VERIFY_TRANSFER(link, way, transferId, closing, total)                                                         \
     VERIFY_NO_PROBLEM(link, (link).transferProblem(way, transferId, closing, uint64_t(total)))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BindingRuntime.h"
 #include "TavrineCoreFunctions.h"
 
 #include <QByteArray>
@@ -9,6 +10,8 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <exception>
+#include <initializer_list>
 #include <optional>
 #include <set>
 
@@ -24,39 +27,18 @@ public:
         bool nullData = false; // a buffer whose data pointer is null, with `len` = bytes.size()
     };
 
-    // What the next call of one function answers.
+    // What the next call of one function answers, e.g. Answer{.code = 2, .errorBuffer = Buffer{"boom"}}.
     struct Answer
     {
         int8_t code = 0;
         std::optional<Buffer> errorBuffer;
         std::optional<Buffer> result; // for functions returning a RustBuffer
         int8_t flag = 0;              // for functions returning a flag
-        uint64_t handle = 0;          // for constructors; 0 takes the next free handle
-
-        static Answer failure(int8_t code, std::optional<Buffer> errorBuffer = std::nullopt)
-        {
-            Answer answer;
-            answer.code = code;
-            answer.errorBuffer = std::move(errorBuffer);
-            return answer;
-        }
-        static Answer returning(const QByteArray &bytes)
-        {
-            Answer answer;
-            answer.result = Buffer{bytes, false};
-            return answer;
-        }
-        static Answer returningFlag(int8_t flag)
-        {
-            Answer answer;
-            answer.flag = flag;
-            return answer;
-        }
     };
 
     struct Call
     {
-        QString function; // without the "uniffi_tavrine_core_fn_" or "ffi_tavrine_core_" prefix
+        QString function; // without the "uniffi_tavrine_core_fn_" or "uniffi_tavrine_core_fn_method_" prefix
         uint64_t handle = 0;
         QList<QByteArray> buffers; // the bytes of every RustBuffer argument, in order
         QList<int64_t> numbers;    // flags, descriptors and sizes, in order
@@ -77,37 +59,85 @@ public:
     std::optional<int8_t> failNextBufferCreation;
     std::optional<int8_t> failNextClone;
 
-    void answerNext(const QString &function, const Answer &answer) { m_answers.insert(function, answer); }
-
+    void answerNext(const QString &function, const Answer &answer) { answers.insert(function, answer); }
     // A new live handle, as a constructor would return it.
     uint64_t newHandle();
+    RustBuffer makeBuffer(const Buffer &buffer);
 
     // Calls other than buffer creation and freeing, in order.
     QList<Call> calls;
-    QList<ForeignBytes> foreignBytes; // every buffer creation's argument (data pointers no longer valid)
+    QList<int32_t> createdBufferSizes; // the byte count of every buffer creation
     QList<uint64_t> freedHandles;
     QStringList misuse; // double frees, unknown buffers, handles used after being consumed
 
-    int liveBufferCount() const { return int(m_liveBuffers.size()); }
-    int liveHandleCount() const { return int(m_liveHandles.size()); }
-    bool isLiveHandle(uint64_t handle) const { return m_liveHandles.count(handle) > 0; }
+    int liveBufferCount() const { return int(liveBuffers.size()); }
+    int liveHandleCount() const { return int(liveHandles.size()); }
+    bool isLiveHandle(uint64_t handle) const { return liveHandles.count(handle) > 0; }
 
-    // Used by the fake's functions.
-    RustBuffer makeBuffer(const Buffer &buffer);
-    QByteArray takeBuffer(RustBuffer buffer, const QString &function);
-    void freeBuffer(RustBuffer buffer);
-    Answer takeAnswer(const QString &function);
-    void applyStatus(const Answer &answer, RustCallStatus *status);
-    void consumeHandle(uint64_t handle, const QString &function);
-    uint64_t cloneHandle(uint64_t handle, RustCallStatus *status);
-    void freeHandle(uint64_t handle);
-    void trace(const QString &function) const;
+    // The bookkeeping of the fake's functions.
+    QHash<QString, Answer> answers;
+    std::set<uint8_t *> liveBuffers;
+    std::set<uint64_t> liveHandles;
+    uint64_t nextHandle = 0x1000;
 
 private:
     FakeTavrineCore() = default;
-
-    QHash<QString, Answer> m_answers;
-    std::set<uint8_t *> m_liveBuffers;
-    std::set<uint64_t> m_liveHandles;
-    uint64_t m_nextHandle = 0x1000;
 };
+
+// Small builders of the byte layouts that the core library exchanges with the binding.
+namespace coretest {
+
+inline FakeTavrineCore &fake()
+{
+    return FakeTavrineCore::instance();
+}
+
+inline QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray result;
+    for (int value : values)
+        result.append(char(value));
+    return result;
+}
+
+inline QByteArray int32(int32_t value)
+{
+    ByteWriter writer;
+    writer.writeInt32(value);
+    return writer.bytes();
+}
+
+// A text nested in a compound value: its byte count, then the bytes.
+inline QByteArray nested(const QByteArray &utf8)
+{
+    return int32(int32_t(utf8.size())) + utf8;
+}
+
+// A buffer as the library returns it, tracked by the fake.
+inline uniffi::OwnedRustBuffer libraryBuffer(const QByteArray &data)
+{
+    return uniffi::OwnedRustBuffer(fake().makeBuffer({data}));
+}
+
+// What body threw, as the exception's text; empty when it threw nothing.
+template <typename Body> QString failureOf(Body &&body)
+{
+    try {
+        body();
+    } catch (const std::exception &error) {
+        return QString::fromUtf8(error.what());
+    }
+    return {};
+}
+
+template <typename Body> std::optional<UniffiInternalError> internalErrorOf(Body &&body)
+{
+    try {
+        body();
+    } catch (const UniffiInternalError &error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+} // namespace coretest

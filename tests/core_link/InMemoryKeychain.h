@@ -16,28 +16,18 @@ class InMemoryKeychain : public Keychain
 public:
     CopyResult copyMatching(const QString &service, const QString &account) override
     {
-        if (const auto status = queuedFailure("copy", account))
-            return {*status, {}};
+        if (const int32_t status = takeAnswer("copy", account); status != success)
+            return {status, {}};
         const std::optional<QByteArray> found = item(service, account);
         return found ? CopyResult{success, *found} : CopyResult{itemNotFound, {}};
     }
     int32_t update(const QString &service, const QString &account, const QByteArray &data) override
     {
-        if (const auto status = queuedFailure("update", account))
-            return *status;
-        if (!m_items.contains({service, account}))
-            return itemNotFound;
-        setItem(service, account, data);
-        return success;
+        return write("update", service, account, data, m_items.contains({service, account}), itemNotFound);
     }
     int32_t add(const QString &service, const QString &account, const QByteArray &data) override
     {
-        if (const auto status = queuedFailure("add", account))
-            return *status;
-        if (m_items.contains({service, account}))
-            return -25299; // a duplicate item
-        setItem(service, account, data);
-        return success;
+        return write("add", service, account, data, !m_items.contains({service, account}), -25299 /* duplicate */);
     }
     QString messageForStatus(int32_t status) const override { return m_messages.value(status); }
 
@@ -58,12 +48,21 @@ public:
     const QStringList &calls() const { return m_calls; }
 
 private:
-    // Records the call and takes its queued answer: the failure status, or nothing to run normally.
-    std::optional<int32_t> queuedFailure(const char *operation, const QString &account)
+    // Records the call and takes its queued answer: a failure status, or success to run normally.
+    int32_t takeAnswer(const char *operation, const QString &account)
     {
         m_calls.append(QLatin1String(operation) + u' ' + account);
-        const int32_t status = m_queuedStatuses.isEmpty() ? success : m_queuedStatuses.takeFirst();
-        return status == success ? std::nullopt : std::optional(status);
+        return m_queuedStatuses.isEmpty() ? success : m_queuedStatuses.takeFirst();
+    }
+    int32_t write(const char *operation, const QString &service, const QString &account, const QByteArray &data,
+                  bool allowed, int32_t refusal)
+    {
+        if (const int32_t status = takeAnswer(operation, account); status != success)
+            return status;
+        if (!allowed)
+            return refusal;
+        setItem(service, account, data);
+        return success;
     }
 
     QHash<QPair<QString, QString>, QByteArray> m_items;

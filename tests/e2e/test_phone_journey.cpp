@@ -1,6 +1,5 @@
 #include "LinkedStoreFixture.h"
 
-#include <QCryptographicHash>
 #include <QProcess>
 #include <QtTest>
 
@@ -9,43 +8,11 @@ using Status = TransferTaskRecord::Status;
 
 namespace {
 
-QString writeFile(const QString &path, qint64 size, int seed)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    for (qint64 index = 0; index < size; ++index) {
-        file.putChar(char((index * 13 + seed) & 0xff));
-    }
-    return path;
-}
-
-QByteArray digestOf(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return hash.result();
-}
-
 // The phone's id of an item of its storage folder.
 QString storageId(const QString &relativePath)
 {
     return QString::fromLatin1(
         relativePath.toUtf8().toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-}
-
-Status statusOf(const TransferStore &store, const QString &id)
-{
-    for (const TransferTaskRecord &task : store.tasks()) {
-        if (task.id == id) {
-            return task.status;
-        }
-    }
-    return Status::failed;
 }
 
 } // namespace
@@ -64,7 +31,7 @@ private slots:
         QVERIFY(store.pairingPayload());
 
         const QString storage = link.folder.filePath(QStringLiteral("phone-storage"));
-        const QString report = writeFile(QDir(storage).filePath(QStringLiteral("Docs/report.pdf")), 300'001, 1);
+        const QString report = link.makeFile(QStringLiteral("phone-storage/Docs/report.pdf"), 300'001, 1);
         QDir(storage).mkpath(QStringLiteral("Music"));
 
         QProcess phone;
@@ -80,30 +47,25 @@ private slots:
         // A file of the phone, downloaded into a folder of the computer.
         const QString chosen = link.folder.filePath(QStringLiteral("chosen"));
         QDir().mkpath(chosen);
-        store.enqueueManagedDownloads({{QStringLiteral("e2e-download"),
-                                        storageId(QStringLiteral("Docs/report.pdf")),
-                                        QStringLiteral("report.pdf"),
-                                        300'001,
-                                        QStringLiteral("report.pdf"),
-                                        TransferTaskRecord::DeliveryPurpose::export_,
-                                        {},
-                                        {}}},
-                                      chosen);
-        QVERIFY(link.waitUntil([&] { return statusOf(store, QStringLiteral("e2e-download")) == Status::completed; }));
-        QCOMPARE(digestOf(QDir(chosen).filePath(QStringLiteral("report.pdf"))), digestOf(report));
+        PreparedManagedDownloadFile download =
+            preparedDownload(QStringLiteral("e2e-download"), QStringLiteral("report.pdf"), 300'001);
+        download.remoteFileID = storageId(QStringLiteral("Docs/report.pdf"));
+        store.enqueueManagedDownloads({download}, chosen);
+        QVERIFY(link.waitForStatus(QStringLiteral("e2e-download"), Status::completed));
+        QCOMPARE(fileSha256(QDir(chosen).filePath(QStringLiteral("report.pdf"))), fileSha256(report));
 
         // A file of the computer, uploaded into a folder of the phone.
-        const QString song = writeFile(link.folder.filePath(QStringLiteral("source/song.mp3")), 200'000, 2);
+        const QString song = link.makeFile(QStringLiteral("source/song.mp3"), 200'000, 2);
         store.enqueueManagedUploads({{song, storageId(QStringLiteral("Music")), QStringLiteral("song.mp3"),
                                       QStringLiteral("batch"), QStringLiteral("Music")}});
         const QString uploadID = store.tasks().first().id;
-        QVERIFY(link.waitUntil([&] { return statusOf(store, uploadID) == Status::completed; }));
+        QVERIFY(link.waitForStatus(uploadID, Status::completed));
         const QString uploaded = QDir(storage).filePath(QStringLiteral("Music/song.mp3"));
-        QVERIFY(link.waitUntil([&] { return digestOf(uploaded) == digestOf(song); }));
+        QVERIFY(link.waitUntil([&] { return fileSha256(uploaded) == fileSha256(song); }));
 
         // An action the phone does not know is refused with its message.
         auto unknown = store.requestManagement(QStringLiteral("files.bogus"), QStringLiteral("{}"));
-        QCOMPARE(failureOf(unknown), QStringLiteral("Unsupported action: files.bogus"));
+        QCOMPARE(outcomeOf(unknown), QStringLiteral("Unsupported action: files.bogus"));
 
         phone.write("quit\n");
         QVERIFY(phone.waitForFinished(10'000));

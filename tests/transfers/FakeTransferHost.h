@@ -37,11 +37,7 @@ public:
         return [script](const QString &advertisedHost, const QString &inboxDirectory, const QString &deviceName,
                         const QString &identityMaterial,
                         const QString &trustedPeerSecret) -> std::unique_ptr<TransferHostProtocol> {
-            if (script->failNextStart) {
-                const TavrineCoreError failure = *script->failNextStart;
-                script->failNextStart.reset();
-                throw failure;
-            }
+            throwIfSet(script->failNextStart);
             ++script->startCount;
             script->startArguments.append(
                 {advertisedHost, inboxDirectory, deviceName, identityMaterial, trustedPeerSecret});
@@ -50,16 +46,14 @@ public:
     }
 
     uint64_t cloneHandle() const override { return 0; }
-    bool acknowledgeReceivedTransfer(const QString &transferId) override
+    bool acknowledgeReceivedTransfer(const QString &transferId) override { return record("acknowledge:", transferId); }
+    bool cancelTransfer(const QString &transferId) override { return record("cancel:", transferId); }
+    bool pauseTransfer(const QString &transferId) override { return record("pause:", transferId); }
+    void sendFileWithId(const QString &, const QString &, const QString &transferId) override
     {
-        m_script->calls.append(QStringLiteral("acknowledge:") + transferId);
-        return true;
+        record("send:", transferId);
     }
-    bool cancelTransfer(const QString &transferId) override
-    {
-        m_script->calls.append(QStringLiteral("cancel:") + transferId);
-        return true;
-    }
+    QString sendFile(const QString &, const QString &) override { return {}; }
     QString confirmationCode() override { return QStringLiteral("123456"); }
     QString identityMaterial() override { return m_script->identityMaterial; }
     bool isConnected() override { return true; }
@@ -68,33 +62,29 @@ public:
         return QStringLiteral(
             "tavrine://pair/v1?device=D&key=0123456789abcdef&token=0123456789abcdef&endpoint=E&code=123456");
     }
-    bool pauseTransfer(const QString &transferId) override
-    {
-        m_script->calls.append(QStringLiteral("pause:") + transferId);
-        return true;
-    }
     std::optional<TransferEvent> pollEvent() override { return take(m_script->events); }
     std::optional<ManagementResponse> pollManagementResponse() override { return take(m_script->responses); }
+    std::optional<QString> trustedPeerSecret() override { return m_script->trustedPeerSecret; }
     QString requestManagement(const QString &action, const QString &) override
     {
-        if (m_script->failNextRequest) {
-            const TavrineCoreError failure = *m_script->failNextRequest;
-            m_script->failNextRequest.reset();
-            throw failure;
-        }
-        m_script->calls.append(QStringLiteral("request:") + action);
-        const QString id = QStringLiteral("request-%1").arg(m_script->requestIds.size() + 1);
-        m_script->requestIds.append(id);
-        return id;
+        throwIfSet(m_script->failNextRequest);
+        record("request:", action);
+        m_script->requestIds.append(QStringLiteral("request-%1").arg(m_script->requestIds.size() + 1));
+        return m_script->requestIds.last();
     }
-    QString sendFile(const QString &, const QString &) override { return {}; }
-    void sendFileWithId(const QString &, const QString &, const QString &transferId) override
-    {
-        m_script->calls.append(QStringLiteral("send:") + transferId);
-    }
-    std::optional<QString> trustedPeerSecret() override { return m_script->trustedPeerSecret; }
 
 private:
+    static void throwIfSet(std::optional<TavrineCoreError> &failure)
+    {
+        if (failure) {
+            throw std::exchange(failure, std::nullopt).value();
+        }
+    }
+    bool record(const char *call, const QString &argument)
+    {
+        m_script->calls.append(QLatin1String(call) + argument);
+        return true;
+    }
     template <typename T> static std::optional<T> take(std::deque<T> &queue)
     {
         if (queue.empty()) {

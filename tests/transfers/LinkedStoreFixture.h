@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LinkFixture.h"
 #include "LinkedCoreFunctions.h"
 #include "SecretServiceKeychain.h"
 #include "StoreTestSupport.h"
@@ -10,13 +11,10 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <functional>
 
-// A transfer store over the real core library and the real keyring, and a phone played with the core's
-// client object over 127.0.0.1.
+// A transfer store over the real core library, and a phone played with the core's client object over 127.0.0.1.
 struct LinkedStoreFixture
 {
     using RequestHandler = std::function<bool(const ManagementRequest &request, TransferClient &client)>;
@@ -24,7 +22,6 @@ struct LinkedStoreFixture
     QTemporaryDir folder;
     std::shared_ptr<Keychain> keychain;
     std::shared_ptr<RecordingNotificationSink::Log> notifications = std::make_shared<RecordingNotificationSink::Log>();
-    std::chrono::milliseconds managementTimeout = std::chrono::seconds(20);
     std::unique_ptr<TransferStore> store;
     std::unique_ptr<TransferClient> phone;
     QList<TransferEvent> phoneEvents;
@@ -39,12 +36,28 @@ struct LinkedStoreFixture
     {
         installTavrineCoreFunctions(linkedCoreFunctionsWithRawNames());
         // Each fixture starts from an empty registry.
-        TransferCredentialStore credentials(QStringLiteral("com.drovan.tavrine.transfer"), keychain);
-        TrustedDeviceRegistryStore(credentials).save(TrustedDeviceRegistry{});
+        registryStore().save(TrustedDeviceRegistry{});
     }
 
     QString receiveFolder() const { return folder.filePath(QStringLiteral("receive")); }
     QString phoneInbox() const { return folder.filePath(QStringLiteral("phone")); }
+    TrustedDeviceRegistryStore registryStore() const
+    {
+        return TrustedDeviceRegistryStore(
+            TransferCredentialStore(QStringLiteral("com.drovan.tavrine.transfer"), keychain));
+    }
+
+    // A file of `size` bytes at `relativePath` in the fixture's folder; `seed` makes its contents its own.
+    QString makeFile(const QString &relativePath, qint64 size, int seed) const
+    {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qint64 index = 0; index < size; ++index) {
+            bytes.data()[index] = char(index * 31 + seed * 7);
+        }
+        const QString path = folder.filePath(relativePath);
+        QDir().mkpath(QFileInfo(path).path());
+        return writeFile(path, bytes) ? path : QString();
+    }
 
     TransferStore &makeStore()
     {
@@ -55,7 +68,6 @@ struct LinkedStoreFixture
             std::make_shared<TransferNotificationService>(std::make_unique<RecordingNotificationSink>(notifications));
         environment.receiveFolder = receiveFolder();
         environment.deviceName = QStringLiteral("Test computer");
-        environment.managementTimeout = managementTimeout;
         store.reset();
         store = std::make_unique<TransferStore>(
             TransferTaskRepository(folder.filePath(QStringLiteral("transfer-tasks-v1.json"))), environment);
@@ -65,13 +77,10 @@ struct LinkedStoreFixture
     // Lets both sides work: the store pumps itself; the phone is polled here.
     void pumpPhone()
     {
-        if (!phone) {
-            return;
-        }
-        while (const auto event = phone->pollEvent()) {
+        while (const auto event = phone ? phone->pollEvent() : std::nullopt) {
             phoneEvents.append(*event);
         }
-        while (const auto request = phone->pollManagementRequest()) {
+        while (const auto request = phone ? phone->pollManagementRequest() : std::nullopt) {
             const auto handler = handlers.constFind(request->action);
             if (handler == handlers.constEnd()) {
                 phone->respondManagement(request->requestId, false, {}, QStringLiteral("unknown action"));
@@ -83,15 +92,17 @@ struct LinkedStoreFixture
 
     bool waitUntil(const std::function<bool()> &condition, int milliseconds = 20'000)
     {
-        const QDeadlineTimer deadline(milliseconds);
-        while (!condition()) {
-            if (deadline.hasExpired()) {
-                return false;
-            }
-            pumpPhone();
-            QTest::qWait(10);
-        }
-        return true;
+        return QTest::qWaitFor(
+            [&] {
+                pumpPhone();
+                return condition();
+            },
+            milliseconds);
+    }
+
+    bool waitForStatus(const QString &id, TransferTaskRecord::Status status, int milliseconds = 20'000)
+    {
+        return waitUntil([&] { return statusOf(*store, id) == status; }, milliseconds);
     }
 
     // Sends `path` from the phone as the answer to a "files.download" request, under `sentName` when given.
@@ -112,17 +123,15 @@ struct LinkedStoreFixture
 
     bool phoneSaw(TransferEventKind kind, const QString &transferId = {}) const
     {
-        return std::any_of(phoneEvents.begin(), phoneEvents.end(), [&](const TransferEvent &event) {
-            return event.kind == kind && (transferId.isEmpty() || event.transferId == transferId);
-        });
+        return countEvents(phoneEvents, kind, transferId) > 0;
     }
 
     // The port the store's host listens on, from its pairing URL.
     quint16 hostPort() const
     {
-        const QString url = store->pairingPayload().value_or(QString());
-        const qsizetype start = url.indexOf(QStringLiteral("endpoint=127.0.0.1:"));
-        return start < 0 ? 0 : url.mid(start + 19).section(QLatin1Char('&'), 0, 0).toUShort();
+        return pairingItem(store->pairingPayload().value_or(QString()), QStringLiteral("endpoint"))
+            .section(QLatin1Char(':'), -1)
+            .toUShort();
     }
 
     // A new pairing from the store's pairing URL, confirmed on the phone. With `relayPort`, the phone
@@ -135,8 +144,7 @@ struct LinkedStoreFixture
         }
         QString url = *store->pairingPayload();
         if (relayPort != 0) {
-            url.replace(QStringLiteral("endpoint=127.0.0.1:%1").arg(hostPort()),
-                        QStringLiteral("endpoint=127.0.0.1:%1").arg(relayPort));
+            url = withPairingItem(url, QStringLiteral("endpoint"), QStringLiteral("127.0.0.1:%1").arg(relayPort));
         }
         phone = TransferClient::connect(url, {}, QStringLiteral("Test phone"), phoneInbox());
         if (!waitUntil([&] { return store->phase().kind == TransferStore::Phase::Kind::awaitingConfirmation; })) {

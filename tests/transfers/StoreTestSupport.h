@@ -4,10 +4,12 @@
 #include "InMemoryKeychain.h"
 #include "TransferNotificationService.h"
 #include "TransferStore.h"
+#include "TrustedDeviceRegistryStore.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <qcorotask.h>
 
@@ -15,8 +17,8 @@
 #include <memory>
 #include <stdexcept>
 
-// Runs the event loop until `task` has finished and gives its value or rethrows its error. Unlike
-// QCoro::waitFor it also returns for a task that finished before the call, and it gives up after 30 s.
+// Runs the event loop until `task` has finished (at most 30 s) and gives its value or rethrows its error. Unlike
+// QCoro::waitFor it also returns for a task that finished before the call, and it hands errors on.
 template <typename T> T awaitTask(QCoro::Task<T> &task)
 {
     bool done = false;
@@ -27,7 +29,6 @@ template <typename T> T awaitTask(QCoro::Task<T> &task)
         try {
             if constexpr (std::is_void_v<T>) {
                 co_await task;
-                value = true;
             } else {
                 value = co_await task;
             }
@@ -37,11 +38,7 @@ template <typename T> T awaitTask(QCoro::Task<T> &task)
         done = true;
     };
     QCoro::Task<void> waiter = body();
-    const QDeadlineTimer deadline(30'000);
-    while (!done && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    if (!done) {
+    if (!QTest::qWaitFor([&] { return done; }, 30'000)) {
         throw std::runtime_error("the task did not finish within 30 s");
     }
     if (failure) {
@@ -57,15 +54,14 @@ template <typename T> T awaitTask(QCoro::Task<T> &&task)
     return awaitTask(task);
 }
 
-// The description of the error `task` ends with; a marker text when it ends without one.
-template <typename T> QString failureOf(QCoro::Task<T> &task)
+// The text `task` ends with: its value, or the description of its error.
+template <typename Task> QString outcomeOf(Task &&task)
 {
     try {
-        awaitTask(task);
+        return awaitTask(task);
     } catch (const std::exception &error) {
         return QString::fromUtf8(error.what());
     }
-    return QStringLiteral("<no failure>");
 }
 
 // Notifications that are only recorded.
@@ -86,16 +82,96 @@ private:
     std::shared_ptr<Log> m_log;
 };
 
+// This computer's names as a test sets them; a null pretty name is one the system does not have.
+struct FixedComputerNames : ComputerNameProvider
+{
+    QString pretty;
+    QString host = QStringLiteral("test-host");
+
+    std::optional<QString> prettyHostName() const override
+    {
+        return pretty.isNull() ? std::nullopt : std::optional(pretty);
+    }
+    QString hostName() const override { return host; }
+};
+
 inline TransferEvent makeEvent(TransferEventKind kind, TransferDirection direction = TransferDirection::none,
                                const QString &transferId = {}, const QString &peerName = {}, const QString &peerId = {})
 {
-    TransferEvent event;
-    event.kind = kind;
-    event.direction = direction;
-    event.transferId = transferId;
-    event.peerName = peerName;
-    event.peerId = peerId;
-    return event;
+    return {kind, direction, transferId, {}, 0, 0, peerName, peerId, {}};
+}
+
+// An event of a transfer of "a.jpg" with its byte counts.
+inline TransferEvent transferEvent(TransferEventKind kind, TransferDirection direction, const QString &transferId,
+                                   uint64_t transferredBytes = 0, uint64_t totalBytes = 0)
+{
+    return {kind, direction, transferId, QStringLiteral("a.jpg"), transferredBytes, totalBytes, {}, {}, {}};
+}
+
+// Trusted phone number `number`: an id and a secret of its own.
+inline TrustedDeviceRecord trustedPhone(const QString &name, int number)
+{
+    const QDateTime created = QDateTime::fromSecsSinceEpoch(1'700'000'000 + number, Qt::UTC);
+    return {QStringLiteral("00000000-0000-4000-8000-%1").arg(number, 12, 10, QLatin1Char('0')),
+            name,
+            QStringLiteral("0123456789abcdef0123456789abcdef") + QString::number(number),
+            {},
+            {},
+            created,
+            created};
+}
+
+// A task of file "<id>.jpg" as the task file keeps it.
+inline TransferTaskRecord taskRecord(const QString &id, TransferTaskRecord::Direction direction,
+                                     TransferTaskRecord::Status status)
+{
+    const QDateTime created = QDateTime::fromSecsSinceEpoch(1'700'000'000, Qt::UTC);
+    return {.id = id,
+            .direction = direction,
+            .peerName = QStringLiteral("Pixel"),
+            .fileName = id + QStringLiteral(".jpg"),
+            .status = status,
+            .createdAt = created,
+            .updatedAt = created};
+}
+
+// A managed download of "<id>.jpg" of `size` bytes into `destination`, of which `received` bytes arrived.
+inline TransferTaskRecord downloadTask(const QString &id, const QString &destination, TransferTaskRecord::Status status,
+                                       qint64 received = 0, qint64 size = 5)
+{
+    TransferTaskRecord task = taskRecord(id, TransferTaskRecord::Direction::receiving, status);
+    task.remoteFileID = QStringLiteral("remote-") + id;
+    task.destinationBookmark = destination.toUtf8();
+    task.destinationRelativePath = task.fileName;
+    task.deliveryPurpose = TransferTaskRecord::DeliveryPurpose::export_;
+    task.transferredBytes = received;
+    task.totalBytes = size;
+    return task;
+}
+
+inline PreparedManagedDownloadFile
+preparedDownload(const QString &id, const QString &relativePath, qint64 size = 5,
+                 TransferTaskRecord::DeliveryPurpose purpose = TransferTaskRecord::DeliveryPurpose::export_)
+{
+    return {id, QStringLiteral("remote-") + id, QFileInfo(relativePath).fileName(), size, relativePath, purpose, {},
+            {}};
+}
+
+inline const TransferTaskRecord *taskWithId(const TransferStore &store, const QString &id)
+{
+    for (const TransferTaskRecord &task : store.tasks()) {
+        if (task.id == id) {
+            return &task;
+        }
+    }
+    return nullptr;
+}
+
+// The task's status; `failed` when there is no such task.
+inline TransferTaskRecord::Status statusOf(const TransferStore &store, const QString &id)
+{
+    const TransferTaskRecord *task = taskWithId(store, id);
+    return task ? task->status : TransferTaskRecord::Status::failed;
 }
 
 // A store over a fake core host, an in-memory keychain and a task file in a temporary folder.
@@ -105,11 +181,17 @@ struct StoreFixture
     std::shared_ptr<InMemoryKeychain> keychain = std::make_shared<InMemoryKeychain>();
     std::shared_ptr<FakeTransferHost::Script> host = std::make_shared<FakeTransferHost::Script>();
     std::shared_ptr<RecordingNotificationSink::Log> notifications = std::make_shared<RecordingNotificationSink::Log>();
+    std::shared_ptr<FixedComputerNames> computerNames = std::make_shared<FixedComputerNames>();
     std::optional<QString> address = QStringLiteral("127.0.0.1");
+    std::optional<QString> deviceName = QStringLiteral("Test computer");
     std::chrono::milliseconds managementTimeout = std::chrono::seconds(20);
     std::unique_ptr<TransferStore> store;
 
     QString taskFile() const { return folder.filePath(QStringLiteral("transfer-tasks-v1.json")); }
+    QString inbox() const { return folder.filePath(QStringLiteral("inbox")); }
+    // The host calls that start with `prefix`, such as "send:" or "request:files.download".
+    QStringList calls(const QString &prefix) const { return host->calls.filter(prefix); }
+    void saveTasks(const QList<TransferTaskRecord> &tasks) const { TransferTaskRepository(taskFile()).save(tasks); }
 
     TransferStore &make()
     {
@@ -119,19 +201,64 @@ struct StoreFixture
         environment.notifications =
             std::make_shared<TransferNotificationService>(std::make_unique<RecordingNotificationSink>(notifications));
         environment.startHost = FakeTransferHost::starter(host);
-        environment.receiveFolder = folder.filePath(QStringLiteral("inbox"));
-        environment.deviceName = QStringLiteral("Test computer");
+        environment.receiveFolder = inbox();
+        environment.deviceName = deviceName;
+        environment.computerName = computerNames;
         environment.managementTimeout = managementTimeout;
         store.reset();
         store = std::make_unique<TransferStore>(TransferTaskRepository(taskFile()), environment);
         return *store;
     }
 
+    // Writes `bytes` to the file at `relativePath` in the fixture's folder and gives its path.
+    QString writeFile(const QString &relativePath, const QByteArray &bytes = "a") const
+    {
+        const QString path = folder.filePath(relativePath);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(bytes);
+        return path;
+    }
+
+    static QByteArray contentsOf(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    }
+
+    TrustedDeviceRegistryStore registryStore() const
+    {
+        return TrustedDeviceRegistryStore(
+            TransferCredentialStore(QStringLiteral("com.drovan.tavrine.transfer"), keychain));
+    }
+
+    void saveRegistry(const QList<TrustedDeviceRecord> &devices, int selected = 0) const
+    {
+        registryStore().save({1, devices.isEmpty() ? std::nullopt : std::optional(devices[selected].id), devices});
+    }
+
+    std::optional<QString> keychainText(TransferCredentialStore::Account account) const
+    {
+        const auto item = keychain->item(QStringLiteral("com.drovan.tavrine.transfer"),
+                                         TransferCredentialStore::accountName(account));
+        return item ? std::optional(QString::fromUtf8(*item)) : std::nullopt;
+    }
+
     void deliver(std::initializer_list<TransferEvent> events)
     {
-        for (const TransferEvent &event : events) {
-            host->events.push_back(event);
-        }
+        host->events.insert(host->events.end(), events);
+        store->drainEvents();
+    }
+
+    // The phone's answer to the `number`th management request, routed at once.
+    void answer(int number, bool success, const QString &text = QStringLiteral("{}"))
+    {
+        host->responses.push_back({QStringLiteral("request-%1").arg(number),
+                                   {},
+                                   success,
+                                   success ? text : QString(),
+                                   success ? QString() : text});
         store->drainEvents();
     }
 

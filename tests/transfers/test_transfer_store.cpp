@@ -1,12 +1,8 @@
 #include "StoreTestSupport.h"
-#include "TrustedDeviceRegistryStore.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QtTest>
 
-#include <qcorotask.h>
-
+using namespace Qt::StringLiterals;
 using Phase = TransferStore::Phase;
 using Status = TransferTaskRecord::Status;
 using Kind = TransferEventKind;
@@ -15,39 +11,21 @@ using Account = TransferCredentialStore::Account;
 
 namespace {
 
-const QString service = QStringLiteral("com.drovan.tavrine.transfer");
-const QString secret32 = QStringLiteral("0123456789abcdef0123456789abcdef");
+const QString noNetwork = u"请先让 Mac 连接到局域网，然后重试。"_s;
+const QString newSecret = u"0123456789abcdef0123456789abcdef-new"_s;
 
-TrustedDeviceRecord record(const QString &name, int number)
+TransferEvent linkEvent(Kind kind, const QString &peerName = u"Pixel"_s, const QString &peerId = u"peer-1"_s)
 {
-    TrustedDeviceRecord device;
-    device.id = QStringLiteral("00000000-0000-4000-8000-%1").arg(number, 12, 10, QLatin1Char('0'));
-    device.name = name;
-    device.secret = secret32 + QString::number(number);
-    device.createdAt = QDateTime::fromSecsSinceEpoch(1700000000 + number, Qt::UTC);
-    device.lastSeenAt = device.createdAt;
-    return device;
+    return makeEvent(kind, Direction::none, {}, peerName, peerId);
 }
 
-void storeRegistry(StoreFixture &fixture, const QList<TrustedDeviceRecord> &devices, int selected = 0)
+// A store started with phones "Pixel" (1) and "Galaxy" (2), the one numbered `selected` selected.
+TransferStore &startedWithTwoPhones(StoreFixture &fixture, int selected = 1)
 {
-    TrustedDeviceRegistry registry;
-    registry.devices = devices;
-    if (!devices.isEmpty()) {
-        registry.selectedDeviceID = devices[selected].id;
-    }
-    TrustedDeviceRegistryStore(TransferCredentialStore(service, fixture.keychain)).save(registry);
-}
-
-std::optional<QString> keychainText(StoreFixture &fixture, Account account)
-{
-    const auto item = fixture.keychain->item(service, TransferCredentialStore::accountName(account));
-    return item ? std::optional<QString>(QString::fromUtf8(*item)) : std::nullopt;
-}
-
-TrustedDeviceRegistry storedRegistry(StoreFixture &fixture)
-{
-    return TrustedDeviceRegistryStore(TransferCredentialStore(service, fixture.keychain)).load();
+    fixture.saveRegistry({trustedPhone(u"Pixel"_s, 1), trustedPhone(u"Galaxy"_s, 2)}, selected - 1);
+    TransferStore &store = fixture.make();
+    awaitTask(store.startUp());
+    return store;
 }
 
 } // namespace
@@ -57,169 +35,159 @@ class TransferStoreTest : public QObject
     Q_OBJECT
 
 private slots:
-    // Start-up and host lifecycle
-
-    void startUpWithoutTrustedPhoneStaysIdle()
+    void startingTheHost_data()
     {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        awaitTask(store.startUp());
-        QCOMPARE(store.phase(), Phase::idle());
-        QVERIFY(!store.hasHost());
-        QVERIFY(store.trustedDevices().isEmpty());
+        QTest::addColumn<QString>("setup"); // "phones": "Galaxy" of two selected; "startUp", else a new pairing
+        QTest::addColumn<Phase>("phase");
+        QTest::addColumn<QString>("secret"); // handed to the host
+        const Phase refused = Phase::failed(u"TavrineMac.TavrineCoreError.ServiceStart(details: \"port in use\")"_s);
+        QTest::newRow("start-up, no trusted phone") << u"startUp"_s << Phase::idle() << u""_s;
+        QTest::newRow("start-up") << u"startUp phones"_s << Phase::reconnecting(u"Galaxy"_s)
+                                  << trustedPhone({}, 2).secret;
+        QTest::newRow("start-up, offline") << u"startUp phones offline"_s << Phase::failed(noNetwork) << u""_s;
+        QTest::newRow("start-up, host fails") << u"startUp phones refused"_s << refused << u""_s;
+        QTest::newRow("pairing") << u"phones"_s << Phase::pairing() << u""_s;
+        QTest::newRow("pairing, offline") << u"offline"_s << Phase::failed(noNetwork) << u""_s;
+        QTest::newRow("pairing, host fails") << u"refused"_s << refused << u""_s;
     }
 
-    void startUpReconnectsToTheSelectedPhone()
+    // Every start hands the host the address, the inbox, the name and the identity kept from the first start.
+    void startingTheHost()
     {
+        QFETCH(QString, setup);
+        QFETCH(Phase, phase);
+        QFETCH(QString, secret);
         StoreFixture fixture;
-        storeRegistry(fixture, {record(QStringLiteral("Pixel"), 1), record(QStringLiteral("Galaxy"), 2)}, 1);
+        if (setup.contains(u"offline")) {
+            fixture.address.reset();
+        }
+        if (setup.contains(u"refused")) {
+            fixture.host->failNextStart = TavrineCoreError::ServiceStart(u"port in use"_s);
+        }
+        if (setup.contains(u"phones")) {
+            fixture.saveRegistry({trustedPhone(u"Pixel"_s, 1), trustedPhone(u"Galaxy"_s, 2)}, 1);
+        }
         TransferStore &store = fixture.make();
-        awaitTask(store.startUp());
-        QCOMPARE(store.phase(), Phase::reconnecting(QStringLiteral("Galaxy")));
+        const bool startUp = setup.contains(u"startUp");
+        const auto start = [&] {
+            startUp ? awaitTask(store.startUp()) : store.beginNewPairing();
+        };
+        start();
+        QCOMPARE(store.phase(), phase);
+        QCOMPARE(store.trustedDevices().size(), setup.contains(u"phones") ? 2 : 0);
+        QCOMPARE(store.hasHost(), fixture.host->startCount == 1);
+        if (!store.hasHost()) {
+            QCOMPARE(fixture.host->startCount, 0);
+            return;
+        }
         QCOMPARE(fixture.host->startArguments.last(),
-                 (QStringList{QStringLiteral("127.0.0.1"), fixture.folder.filePath(QStringLiteral("inbox")),
-                              QStringLiteral("Test computer"), QString(), record({}, 2).secret}));
-        QCOMPARE(keychainText(fixture, Account::hostIdentity), QStringLiteral("identity-material"));
-
-        // A second start-up while the host runs changes nothing.
-        awaitTask(store.startUp());
-        QCOMPARE(fixture.host->startCount, 1);
-    }
-
-    void everyStartNeedsALocalNetwork()
-    {
-        StoreFixture fixture;
-        fixture.address.reset();
-        storeRegistry(fixture, {record(QStringLiteral("Pixel"), 1)});
-        TransferStore &store = fixture.make();
-        awaitTask(store.startUp());
-        QCOMPARE(store.phase(), Phase::failed(QStringLiteral("请先让 Mac 连接到局域网，然后重试。")));
-        store.beginNewPairing();
-        QCOMPARE(store.phase(), Phase::failed(QStringLiteral("请先让 Mac 连接到局域网，然后重试。")));
-        QVERIFY(!store.hasHost());
-        QCOMPARE(fixture.host->startCount, 0);
-    }
-
-    void identityIsWrittenOnceAndPassedBack()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        store.beginNewPairing();
-        QCOMPARE(store.phase(), Phase::pairing());
-        QVERIFY(store.pendingPairingDeviceID());
-        QCOMPARE(*store.pendingPairingDeviceID(), store.pendingPairingDeviceID()->toLower());
-        QCOMPARE(store.confirmationCode(), QStringLiteral("123456"));
-
-        // A pairing under way is left alone.
+                 (QStringList{u"127.0.0.1"_s, fixture.inbox(), u"Test computer"_s, QString(), secret}));
+        QCOMPARE(fixture.keychainText(Account::hostIdentity), u"identity-material"_s);
+        QCOMPARE(store.confirmationCode(), u"123456"_s);
         const auto pending = store.pendingPairingDeviceID();
-        store.beginNewPairing();
+        QCOMPARE(pending.has_value(), !startUp);
+
+        // A running host, or a pairing under way, is left alone.
+        start();
         QCOMPARE(fixture.host->startCount, 1);
         QCOMPARE(store.pendingPairingDeviceID(), pending);
 
         store.stopHost();
         QCOMPARE(store.phase(), Phase::idle());
-        QVERIFY(!store.pairingPayload());
+        QVERIFY(!store.pairingPayload() && !store.confirmationCode() && !store.hasHost());
         store.beginNewPairing();
-        QCOMPARE(fixture.host->startArguments[0][3], QString());
-        QCOMPARE(fixture.host->startArguments[1][3], QStringLiteral("identity-material"));
-        QVERIFY(store.pendingPairingDeviceID() != pending);
+        QCOMPARE(fixture.host->startArguments.last().mid(3), (QStringList{u"identity-material"_s, QString()}));
+        QVERIFY(store.pendingPairingDeviceID() && store.pendingPairingDeviceID() != pending);
+        QCOMPARE(*store.pendingPairingDeviceID(), store.pendingPairingDeviceID()->toLower());
     }
 
-    void hostStartFailureIsShown()
+    void deviceName_data()
+    {
+        QTest::addColumn<QString>("given");  // by the environment; null: none
+        QTest::addColumn<QString>("pretty"); // what hostnamed says; null: nothing
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("given") << u"Given"_s << u"Study Mac"_s << u"study"_s << u"Given"_s;
+        QTest::newRow("pretty host name") << QString() << u" Study Mac "_s << u"study"_s << u"Study Mac"_s;
+        QTest::newRow("blank pretty host name") << QString() << u" "_s << u"study"_s << u"study"_s;
+        QTest::newRow("host name") << QString() << QString() << u"study"_s << u"study"_s;
+        QTest::newRow("no name at all") << QString() << QString() << u""_s << u"这台 Mac"_s;
+    }
+
+    // The phone shows the name the user gave the computer.
+    void deviceName()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, pretty);
+        QFETCH(QString, host);
+        QFETCH(QString, expected);
+        StoreFixture fixture;
+        fixture.deviceName = given.isNull() ? std::nullopt : std::optional(given);
+        fixture.computerNames->pretty = pretty;
+        fixture.computerNames->host = host;
+        fixture.make().beginNewPairing();
+        QCOMPARE(fixture.host->startArguments.value(0).value(2), expected);
+    }
+
+    // What the core queued before the pump started is applied at once, not a period later; then the pump goes on.
+    void eventPumpDrainsAtOnceThenEveryPeriod()
     {
         StoreFixture fixture;
         TransferStore &store = fixture.make();
-        fixture.host->failNextStart = TavrineCoreError::ServiceStart(QStringLiteral("port in use"));
+        fixture.host->events.push_back(linkEvent(Kind::awaitingConfirmation));
         store.beginNewPairing();
-        QCOMPARE(store.phase(),
-                 Phase::failed(QStringLiteral("TavrineMac.TavrineCoreError.ServiceStart(details: \"port in use\")")));
-        QVERIFY(!store.hasHost());
+        QCoreApplication::processEvents();
+        QCOMPARE(store.phase(), Phase::awaitingConfirmation(u"Pixel"_s));
+        fixture.host->events.push_back(linkEvent(Kind::paired));
+        QTRY_COMPARE_WITH_TIMEOUT(store.phase(), Phase::connected(u"Pixel"_s), 2000);
     }
 
-    // Events
-
-    void pairingStoresTheNewPhone()
+    void pairedEvent_data()
     {
+        QTest::addColumn<bool>("hostSecret");
+        QTest::addColumn<QString>("peerId");
+        QTest::addColumn<QString>("storedPeerID"); // null: the record keeps none
+        QTest::newRow("new phone") << true << u" peer-8\n"_s << u"peer-8"_s;
+        QTest::newRow("no secret from the host: nothing stored") << false << u"peer-8"_s << u""_s;
+        // A peer id that breaks the record rules must not make the registry unsavable.
+        QTest::newRow("tab in the peer id") << true << u"peer\tone"_s << QString();
+        QTest::newRow("zero-width joiner in the peer id") << true << u"peer\u200Done"_s << QString();
+        QTest::newRow("129-character peer id") << true << QString(129, u'p') << QString();
+    }
+
+    void pairedEvent()
+    {
+        QFETCH(bool, hostSecret);
+        QFETCH(QString, peerId);
+        QFETCH(QString, storedPeerID);
         StoreFixture fixture;
         TransferStore &store = fixture.make();
         store.beginNewPairing();
         const QString pendingID = *store.pendingPairingDeviceID();
-        fixture.host->trustedPeerSecret = secret32 + QStringLiteral("-new");
-        fixture.deliver({makeEvent(Kind::connecting)});
+        if (hostSecret) {
+            fixture.host->trustedPeerSecret = newSecret;
+        }
+        fixture.deliver({linkEvent(Kind::connecting, {}, {})});
         QCOMPARE(store.phase(), Phase::pairing());
-        fixture.deliver({makeEvent(Kind::awaitingConfirmation, Direction::none, {}, QStringLiteral("Pixel 8"))});
-        QCOMPARE(store.phase(), Phase::awaitingConfirmation(QStringLiteral("Pixel 8")));
-        fixture.deliver(
-            {makeEvent(Kind::paired, Direction::none, {}, QStringLiteral("Pixel 8"), QStringLiteral(" peer-8\n"))});
+        fixture.deliver({linkEvent(Kind::awaitingConfirmation, u"Pixel 8"_s, peerId)});
+        QCOMPARE(store.phase(), Phase::awaitingConfirmation(u"Pixel 8"_s));
+        fixture.deliver({linkEvent(Kind::paired, u"Pixel 8"_s, peerId)});
 
-        QCOMPARE(store.phase(), Phase::connected(QStringLiteral("Pixel 8")));
-        QCOMPARE(store.trustedDevices().size(), 1);
+        QCOMPARE(store.phase(), Phase::connected(u"Pixel 8"_s));
+        QCOMPARE(fixture.keychainText(Account::trustedPeerName), u"Pixel 8"_s);
+        QCOMPARE(store.trustedDevices().size(), hostSecret ? 1 : 0);
+        QCOMPARE(fixture.registryStore().load().devices, store.trustedDevices());
+        if (!hostSecret) {
+            return;
+        }
         const TrustedDeviceRecord &device = store.trustedDevices().first();
         QCOMPARE(device.id, pendingID);
-        QCOMPARE(device.peerID, QStringLiteral("peer-8"));
-        QCOMPARE(device.secret, secret32 + QStringLiteral("-new"));
+        QCOMPARE(device.name, u"Pixel 8"_s);
+        QCOMPARE(device.peerID, storedPeerID.isNull() ? std::nullopt : std::optional(storedPeerID));
+        QCOMPARE(device.secret, newSecret);
         QCOMPARE(store.selectedTrustedDeviceID(), pendingID);
         QVERIFY(!store.pendingPairingDeviceID());
-        QCOMPARE(storedRegistry(fixture).devices, store.trustedDevices());
-        QCOMPARE(keychainText(fixture, Account::trustedPeerSecret), secret32 + QStringLiteral("-new"));
-        QCOMPARE(keychainText(fixture, Account::trustedPeerName), QStringLiteral("Pixel 8"));
-    }
-
-    void pairedWithoutSecretOnlyConnects()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        store.beginNewPairing();
-        fixture.deliver({makeEvent(Kind::paired, Direction::none, {}, QStringLiteral("Pixel"))});
-        QCOMPARE(store.phase(), Phase::connected(QStringLiteral("Pixel")));
-        QVERIFY(store.trustedDevices().isEmpty());
-        QVERIFY(!keychainText(fixture, Account::trustedDeviceRegistry));
-    }
-
-    void unstorablePeerIdIsNotKept_data()
-    {
-        QTest::addColumn<QString>("peerId");
-        QTest::newRow("tab") << QStringLiteral("peer\tone");
-        QTest::newRow("zero-width joiner") << QStringLiteral("peer\u200Done");
-        QTest::newRow("129 characters") << QString(129, QLatin1Char('p'));
-    }
-
-    // A peer id that breaks the record rules must not make the registry unsavable.
-    void unstorablePeerIdIsNotKept()
-    {
-        QFETCH(QString, peerId);
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair(QStringLiteral("Pixel"), peerId);
-        QCOMPARE(store.phase(), Phase::connected(QStringLiteral("Pixel")));
-        QCOMPARE(store.trustedDevices().size(), 1);
-        QVERIFY(!store.trustedDevices().first().peerID);
-        QCOMPARE(storedRegistry(fixture).devices, store.trustedDevices());
-    }
-
-    // When trust cannot be saved, the registry in memory keeps what was saved before.
-    void trustThatCannotBeSavedLeavesTheRegistryAsSaved()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair(QStringLiteral("Pixel"), QStringLiteral("peer-1"), secret32 + QStringLiteral("-old"));
-        const QList<TrustedDeviceRecord> saved = store.trustedDevices();
-
-        store.beginNewPairing();
-        fixture.host->trustedPeerSecret = secret32 + QStringLiteral("-new");
-        fixture.keychain->answerNextCall(Keychain::success);               // the secret item is replaced
-        fixture.keychain->answerNextCall(Keychain::interactionNotAllowed); // the registry is not
-        fixture.deliver(
-            {makeEvent(Kind::paired, Direction::none, {}, QStringLiteral("Galaxy"), QStringLiteral("peer-2"))});
-
-        QCOMPARE(store.phase().kind, Phase::Kind::failed);
-        QVERIFY(store.phase().text.startsWith(QStringLiteral("连接已建立，但无法安全保存设备信任：")));
-        QCOMPARE(store.trustedDevices(), saved);
-        // The next save writes what was saved before, not the half-made pairing.
-        store.renameTrustedDevice(saved.first().id, QStringLiteral("Pixel renamed"));
-        const TrustedDeviceRegistry stored = storedRegistry(fixture);
-        QCOMPARE(stored.devices.size(), 1);
-        QCOMPARE(stored.devices.first().secret, secret32 + QStringLiteral("-old"));
+        QCOMPARE(fixture.keychainText(Account::trustedPeerSecret), newSecret);
     }
 
     void twentyFirstPhoneDropsTheOldest()
@@ -227,176 +195,50 @@ private slots:
         StoreFixture fixture;
         QList<TrustedDeviceRecord> devices;
         for (int number = 1; number <= 20; ++number) {
-            devices.append(record(QStringLiteral("Phone %1").arg(number), number));
+            devices.append(trustedPhone(u"Phone %1"_s.arg(number), number));
         }
-        storeRegistry(fixture, devices);
+        fixture.saveRegistry(devices);
         TransferStore &store = fixture.make();
         awaitTask(store.startUp());
-        fixture.pair(QStringLiteral("Newcomer"), QStringLiteral("peer-new"));
+        fixture.pair(u"Newcomer"_s, u"peer-new"_s);
         QCOMPARE(store.trustedDevices().size(), 20);
-        QCOMPARE(store.trustedDevices().first().name, QStringLiteral("Newcomer"));
-        QCOMPARE(store.trustedDevices().last().name, QStringLiteral("Phone 19"));
+        QCOMPARE(store.trustedDevices().first().name, u"Newcomer"_s);
+        QCOMPARE(store.trustedDevices().last().name, u"Phone 19"_s);
     }
 
-    void completionIsRecordedOnce()
+    void selectingAndForgettingPhones()
     {
         StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
-        TransferEvent done = makeEvent(Kind::completed, Direction::receiving, QStringLiteral("t-1"));
-        done.fileName = QStringLiteral("photo.jpg");
-        fixture.deliver({done, done});
-        QCOMPARE(store.completedTransfers().size(), 1);
-        QCOMPARE(fixture.notifications->posted.size(), 1);
-        QCOMPARE(fixture.notifications->posted.first().title, QStringLiteral("文件已接收"));
-        QCOMPARE(fixture.notifications->posted.first().body, QStringLiteral("photo.jpg"));
-        QCOMPARE(store.tasks().first().status, Status::completed);
-    }
-
-    void byteCountsAreClampedAndNeverGoBack()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
-        TransferEvent progress = makeEvent(Kind::receiving, Direction::receiving, QStringLiteral("t-1"));
-        progress.transferredBytes = 100;
-        progress.totalBytes = std::numeric_limits<uint64_t>::max();
-        fixture.deliver({progress});
-        progress.transferredBytes = 50;
-        fixture.deliver({progress});
-        QCOMPARE(store.tasks().first().transferredBytes, 100);
-        QCOMPARE(store.tasks().first().totalBytes, std::numeric_limits<qint64>::max());
-        QCOMPARE(store.tasks().first().peerName, QStringLiteral("Pixel"));
-    }
-
-    void linkFailureOnlySetsThePhase()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
-        fixture.deliver({makeEvent(Kind::receiving, Direction::receiving, QStringLiteral("t-1"))});
-        const QList<TransferTaskRecord> tasks = store.tasks();
-        TransferEvent failure = makeEvent(Kind::failed);
-        failure.message = QStringLiteral("配对连接已断开");
-        fixture.deliver({failure});
-        QCOMPARE(store.phase(), Phase::failed(QStringLiteral("配对连接已断开")));
-        QCOMPARE(store.tasks(), tasks);
-    }
-
-    void reconnectionRequeuesWaitingTasks()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
-        fixture.deliver({makeEvent(Kind::waitingForConnection, Direction::receiving, QStringLiteral("t-1")),
-                         makeEvent(Kind::disconnected, Direction::none, {}, QStringLiteral("Pixel"))});
-        QCOMPARE(store.phase(), Phase::reconnecting(QStringLiteral("Pixel")));
-        QCOMPARE(store.tasks().first().status, Status::waitingForConnection);
-        fixture.deliver(
-            {makeEvent(Kind::paired, Direction::none, {}, QStringLiteral("Pixel"), QStringLiteral("peer-1"))});
-        QCOMPARE(store.tasks().first().status, Status::queued);
-        QCOMPARE(store.tasks().first().message, QStringLiteral("等待继续"));
-    }
-
-    // Management channel
-
-    void answersAndRejections()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
-
-        auto answered = store.requestManagement(QStringLiteral("files.list"), QStringLiteral("{}"));
-        auto refused = store.requestManagement(QStringLiteral("apps.uninstall"), QStringLiteral("{}"));
-        auto empty = store.requestManagement(QStringLiteral("files.mkdir"), QStringLiteral("{}"));
-        QCOMPARE(fixture.host->requestIds.size(), 3);
-        fixture.host->responses.push_back(
-            {QStringLiteral("request-1"), {}, true, QStringLiteral("{\"items\":[]}"), {}});
-        fixture.host->responses.push_back({QStringLiteral("request-2"), {}, false, {}, {}});
-        fixture.host->responses.push_back({QStringLiteral("request-3"), {}, true, QString(), {}});
-        store.drainEvents();
-        QCOMPARE(awaitTask(answered), QStringLiteral("{\"items\":[]}"));
-        QCOMPARE(failureOf(refused), QStringLiteral("手机没有完成这个操作。"));
-        QCOMPARE(awaitTask(empty), QString());
-        QCOMPARE(store.pendingManagementRequestCount(), 0);
-    }
-
-    void requestsNeedAConnectedPhone()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        store.beginNewPairing();
-        fixture.deliver({makeEvent(Kind::awaitingConfirmation, Direction::none, {}, QStringLiteral("Pixel"))});
-        auto request = store.requestManagement(QStringLiteral("files.list"), QStringLiteral("{}"));
-        QCOMPARE(failureOf(request), QStringLiteral("手机尚未连接。"));
-        QVERIFY(fixture.host->requestIds.isEmpty());
-
-        fixture.deliver({makeEvent(Kind::paired, Direction::none, {}, QStringLiteral("Pixel"))});
-        fixture.host->failNextRequest = TavrineCoreError::InvalidManagementRequest(QStringLiteral("too large"));
-        auto refused = store.requestManagement(QStringLiteral("files.list"), QStringLiteral("{}"));
-        QCOMPARE(failureOf(refused),
-                 QStringLiteral("TavrineMac.TavrineCoreError.InvalidManagementRequest(details: \"too large\")"));
-    }
-
-    void unansweredRequestTimesOutAndALateAnswerIsDropped()
-    {
-        StoreFixture fixture;
-        fixture.managementTimeout = std::chrono::milliseconds(150);
-        TransferStore &store = fixture.make();
-        fixture.pair();
-        auto request = store.requestManagement(QStringLiteral("files.list"), QStringLiteral("{}"));
-        QCOMPARE(failureOf(request), QStringLiteral("手机响应超时，请刷新后重试"));
-        QCOMPARE(store.pendingManagementRequestCount(), 0);
-        fixture.host->responses.push_back({QStringLiteral("request-1"), {}, true, QStringLiteral("late"), {}});
-        store.drainEvents();
-        QCOMPARE(store.pendingManagementRequestCount(), 0);
-    }
-
-    void disconnectionFailsEveryWaitingRequest()
-    {
-        StoreFixture fixture;
-        fixture.managementTimeout = std::chrono::milliseconds(300);
-        TransferStore &store = fixture.make();
-        fixture.pair();
-        auto first = store.requestManagement(QStringLiteral("files.list"), QStringLiteral("{}"));
-        auto second = store.requestManagement(QStringLiteral("media.list"), QStringLiteral("{}"));
-        fixture.deliver({makeEvent(Kind::disconnected, Direction::none, {}, QStringLiteral("Pixel"))});
-        QCOMPARE(store.phase(), Phase::reconnecting(QStringLiteral("Pixel")));
-        QCOMPARE(failureOf(first), QStringLiteral("手机连接已中断，请等待自动恢复后重试。"));
-        QCOMPARE(failureOf(second), QStringLiteral("手机连接已中断，请等待自动恢复后重试。"));
-        // No time-out fires later for them.
-        QTest::qWait(400);
-        QCOMPARE(store.pendingManagementRequestCount(), 0);
-    }
-
-    // Trust operations
-
-    void selectingRestartsTheHostForThatPhone()
-    {
-        StoreFixture fixture;
-        storeRegistry(fixture, {record(QStringLiteral("Pixel"), 1), record(QStringLiteral("Galaxy"), 2)});
-        TransferStore &store = fixture.make();
-        awaitTask(store.startUp());
-        store.selectTrustedDevice(record({}, 1).id);
-        store.selectTrustedDevice(QStringLiteral("no-such-id"));
+        TransferStore &store = startedWithTwoPhones(fixture, 1);
+        store.selectTrustedDevice(trustedPhone({}, 1).id);
+        store.selectTrustedDevice(u"no-such-id"_s);
         QCOMPARE(fixture.host->startCount, 1);
-        store.selectTrustedDevice(record({}, 2).id);
+        store.selectTrustedDevice(trustedPhone({}, 2).id);
+        QCOMPARE(fixture.host->startArguments.size(), 2);
+        QCOMPARE(fixture.host->startArguments.last()[4], trustedPhone({}, 2).secret);
+        QCOMPARE(store.phase(), Phase::reconnecting(u"Galaxy"_s));
+        QCOMPARE(fixture.registryStore().load().selectedDeviceID, trustedPhone({}, 2).id);
+
+        // A phone that is not selected goes without touching the host; the last one takes the host along.
+        store.forgetTrustedDevice(trustedPhone({}, 1).id);
         QCOMPARE(fixture.host->startCount, 2);
-        QCOMPARE(fixture.host->startArguments.last()[4], record({}, 2).secret);
-        QCOMPARE(store.phase(), Phase::reconnecting(QStringLiteral("Galaxy")));
-        QCOMPARE(storedRegistry(fixture).selectedDeviceID, record({}, 2).id);
+        QCOMPARE(store.trustedDevices().size(), 1);
+        store.forgetTrustedDevice(trustedPhone({}, 2).id);
+        QCOMPARE(store.phase(), Phase::idle());
+        QVERIFY(!store.hasHost());
+        QVERIFY(fixture.registryStore().load().devices.isEmpty());
     }
 
     void renaming_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("trimmed") << QStringLiteral("  Work phone \n") << QStringLiteral("Work phone");
-        QTest::newRow("blanks are ignored") << QStringLiteral(" \t ") << QStringLiteral("Pixel");
-        QTest::newRow("cut to 80 characters") << QString(100, QLatin1Char('x')) << QString(80, QLatin1Char('x'));
+        QTest::newRow("trimmed") << u"  Work phone \n"_s << u"Work phone"_s;
+        QTest::newRow("blanks are ignored") << u" \t "_s << u"Pixel"_s;
+        QTest::newRow("cut to 80 characters") << QString(100, u'x') << QString(80, u'x');
         QTest::newRow("characters, not code units")
-            << QString(100, QChar(0x00E9)).normalized(QString::NormalizationForm_D)
-            << QString(80, QChar(0x00E9)).normalized(QString::NormalizationForm_D);
+            << QString(100, QChar(0xE9)).normalized(QString::NormalizationForm_D)
+            << QString(80, QChar(0xE9)).normalized(QString::NormalizationForm_D);
     }
 
     void renaming()
@@ -404,90 +246,208 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, expected);
         StoreFixture fixture;
-        storeRegistry(fixture, {record(QStringLiteral("Pixel"), 1)});
-        TransferStore &store = fixture.make();
-        awaitTask(store.startUp());
-        store.renameTrustedDevice(record({}, 1).id, name);
+        TransferStore &store = startedWithTwoPhones(fixture, 1);
+        store.renameTrustedDevice(trustedPhone({}, 1).id, name);
         QCOMPARE(store.trustedDevices().first().name, expected);
-        QCOMPARE(storedRegistry(fixture).devices.first().name, expected);
+        QCOMPARE(fixture.registryStore().load().devices.first().name, expected);
         QCOMPARE(fixture.host->startCount, 1);
     }
 
-    // A change that cannot be saved does not take effect.
-    void unsavedChangesDoNotTakeEffect()
+    void changesThatCannotBeSavedDoNotTakeEffect_data()
     {
-        StoreFixture fixture;
-        storeRegistry(fixture, {record(QStringLiteral("Pixel"), 1), record(QStringLiteral("Galaxy"), 2)});
-        TransferStore &store = fixture.make();
-        awaitTask(store.startUp());
-        const QList<TrustedDeviceRecord> before = store.trustedDevices();
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("shown"); // the start of the failure shown
+        QTest::newRow("pairing") << u"pair"_s << u"连接已建立，但无法安全保存设备信任："_s;
+        QTest::newRow("selecting") << u"select"_s << u"无法保存可信设备："_s;
+        QTest::newRow("renaming") << u"rename"_s << u"无法保存可信设备："_s;
+        QTest::newRow("forgetting") << u"forget"_s << u"无法保存可信设备："_s;
+        QTest::newRow("binding a serial") << u"bind"_s << u"无法保存可信设备："_s;
+    }
 
+    // The registry in memory keeps what was saved, the host stays, and the next save carries nothing of the change.
+    void changesThatCannotBeSavedDoNotTakeEffect()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, shown);
+        StoreFixture fixture;
+        TransferStore &store = startedWithTwoPhones(fixture, 1);
+        const QString pixel = trustedPhone({}, 1).id;
+        TrustedDeviceRegistry saved = fixture.registryStore().load();
+        if (change == u"pair") {
+            store.beginNewPairing();
+            fixture.host->trustedPeerSecret = newSecret;
+            fixture.keychain->setItem(u"com.drovan.tavrine.transfer"_s,
+                                      TransferCredentialStore::accountName(Account::trustedPeerSecret), "old");
+            fixture.keychain->answerNextCall(Keychain::success); // the secret is replaced, the registry is not
+        }
         fixture.keychain->answerNextCall(Keychain::interactionNotAllowed);
-        store.forgetTrustedDevice(record({}, 1).id);
-        QVERIFY(store.phase().text.startsWith(QStringLiteral("无法保存可信设备：")));
-        QCOMPARE(store.trustedDevices(), before);
+        if (change == u"pair") {
+            fixture.deliver({linkEvent(Kind::paired, u"Newcomer"_s, u"peer-3"_s)});
+        } else if (change == u"select") {
+            store.selectTrustedDevice(trustedPhone({}, 2).id);
+        } else if (change == u"rename") {
+            store.renameTrustedDevice(pixel, u"Renamed"_s);
+        } else if (change == u"forget") {
+            store.forgetTrustedDevice(pixel);
+        } else {
+            store.bindUSBSerial(u"SERIAL"_s, pixel);
+        }
+        QVERIFY2(store.phase().text.startsWith(shown), qPrintable(store.phase().text));
+        QCOMPARE(store.phase().kind, Phase::Kind::failed);
+        QCOMPARE(store.trustedDevices(), saved.devices);
+        QCOMPARE(store.selectedTrustedDeviceID(), saved.selectedDeviceID);
         QVERIFY(store.hasHost());
-
-        // The next successful save does not carry the failed change.
-        store.renameTrustedDevice(record({}, 2).id, QStringLiteral("Galaxy S"));
-        QCOMPARE(storedRegistry(fixture).devices.size(), 2);
-    }
-
-    void forgetting()
-    {
-        StoreFixture fixture;
-        storeRegistry(fixture, {record(QStringLiteral("Pixel"), 1), record(QStringLiteral("Galaxy"), 2)});
-        TransferStore &store = fixture.make();
-        awaitTask(store.startUp());
-        store.forgetTrustedDevice(record({}, 2).id);
-        QCOMPARE(fixture.host->startCount, 1);
-        QCOMPARE(store.trustedDevices().size(), 1);
-        store.forgetTrustedDevice(record({}, 1).id);
-        QCOMPARE(store.phase(), Phase::idle());
-        QVERIFY(!store.hasHost());
-        QVERIFY(storedRegistry(fixture).devices.isEmpty());
+        QCOMPARE(fixture.host->startCount, change == u"pair" ? 2 : 1);
+        store.renameTrustedDevice(trustedPhone({}, 2).id, u"Galaxy S"_s);
+        saved.devices[1].name = u"Galaxy S"_s;
+        QCOMPARE(fixture.registryStore().load(), saved);
     }
 
     void bindingUSBSerials()
     {
         StoreFixture fixture;
-        TrustedDeviceRecord first = record(QStringLiteral("Pixel"), 1);
-        first.usbSerial = QStringLiteral("SERIAL1");
-        storeRegistry(fixture, {first, record(QStringLiteral("Galaxy"), 2)});
+        TrustedDeviceRecord first = trustedPhone(u"Pixel"_s, 1);
+        first.usbSerial = u"SERIAL1"_s;
+        fixture.saveRegistry({first, trustedPhone(u"Galaxy"_s, 2)});
         TransferStore &store = fixture.make();
         awaitTask(store.startUp());
-
-        store.bindUSBSerial(QStringLiteral("SERIAL1"), record({}, 2).id);
+        store.bindUSBSerial(u"SERIAL1"_s, trustedPhone({}, 2).id);
         QVERIFY(!store.trustedDevices()[0].usbSerial);
-        QCOMPARE(store.trustedDevices()[1].usbSerial, QStringLiteral("SERIAL1"));
+        QCOMPARE(store.trustedDevices()[1].usbSerial, u"SERIAL1"_s);
 
+        // The same binding again, or a serial that breaks the record rules, saves nothing.
         const qsizetype callsBefore = fixture.keychain->calls().size();
-        store.bindUSBSerial(QStringLiteral("SERIAL1"), record({}, 2).id);
-        store.bindUSBSerial(QString(257, QLatin1Char('s')), record({}, 1).id);
-        store.bindUSBSerial(QStringLiteral("SER\tIAL"), record({}, 1).id);
+        store.bindUSBSerial(u"SERIAL1"_s, trustedPhone({}, 2).id);
+        store.bindUSBSerial(QString(257, u's'), trustedPhone({}, 1).id);
+        store.bindUSBSerial(u"SER\tIAL"_s, trustedPhone({}, 1).id);
         QCOMPARE(fixture.keychain->calls().size(), callsBefore);
     }
 
-    // Tasks and their file
+    void transferEvents_data()
+    {
+        QTest::addColumn<QList<TransferEvent>>("events"); // after a pairing with "Pixel"
+        QTest::addColumn<Status>("status");
+        QTest::addColumn<qint64>("transferred");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<int>("completions"); // entries in completedTransfers, and notifications
+        QTest::addColumn<Phase>("phase");
+        const auto event = [](Kind kind, uint64_t transferred = 0, uint64_t total = 0) {
+            return transferEvent(kind, Direction::receiving, u"t-1"_s, transferred, total);
+        };
+        TransferEvent linkFailure = linkEvent(Kind::failed);
+        linkFailure.message = u"配对连接已断开"_s;
+        const Phase connected = Phase::connected(u"Pixel"_s);
+        QTest::newRow("completed twice") << QList{event(Kind::completed, 5, 5), event(Kind::completed, 5, 5)}
+                                         << Status::completed << 5ll << 5ll << 1 << connected;
+        QTest::newRow("byte counts clamped, never back")
+            << QList{event(Kind::receiving, 100, UINT64_MAX), event(Kind::receiving, 50, 10)} << Status::receiving
+            << 100ll << std::numeric_limits<qint64>::max() << 0 << connected;
+        QTest::newRow("link failure touches no task")
+            << QList{event(Kind::receiving, 1, 2), linkFailure} << Status::receiving << 1ll << 2ll << 0
+            << Phase::failed(u"配对连接已断开"_s);
+        QTest::newRow("waiting, disconnected")
+            << QList{event(Kind::waitingForConnection), linkEvent(Kind::disconnected)} << Status::waitingForConnection
+            << 0ll << 0ll << 0 << Phase::reconnecting(u"Pixel"_s);
+        QTest::newRow("waiting, then reconnected") << QList{event(Kind::waitingForConnection), linkEvent(Kind::paired)}
+                                                   << Status::queued << 0ll << 0ll << 0 << connected;
+    }
+
+    void transferEvents()
+    {
+        QFETCH(QList<TransferEvent>, events);
+        QFETCH(Status, status);
+        QFETCH(qint64, transferred);
+        QFETCH(qint64, total);
+        QFETCH(int, completions);
+        QFETCH(Phase, phase);
+        StoreFixture fixture;
+        TransferStore &store = fixture.make();
+        fixture.pair();
+        for (const TransferEvent &event : events) {
+            fixture.deliver({event});
+        }
+        QCOMPARE(store.phase(), phase);
+        QCOMPARE(store.tasks().size(), 1);
+        const TransferTaskRecord &task = store.tasks().first();
+        QCOMPARE(task.status, status);
+        QCOMPARE(task.transferredBytes, transferred);
+        QCOMPARE(task.totalBytes, total);
+        QCOMPARE(task.peerName, u"Pixel"_s);
+        QVERIFY(status != Status::queued || task.message == u"等待继续"_s);
+        QCOMPARE(store.completedTransfers().size(), completions);
+        QCOMPARE(fixture.notifications->posted.size(), completions);
+        for (const TransferNotification &notification : fixture.notifications->posted) {
+            QCOMPARE(notification.title + notification.body, u"文件已接收a.jpg"_s);
+        }
+    }
+
+    void managementOutcomes_data()
+    {
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("result"); // the answer, or the failure's text
+        QTest::newRow("answered") << u"answer"_s << u"{\"items\":[]}"_s;
+        QTest::newRow("empty answer") << u"answer"_s << u""_s;
+        QTest::newRow("refused") << u"refuse"_s << u"没有权限"_s;
+        QTest::newRow("refused without a message") << u"refuse silently"_s << u"手机没有完成这个操作。"_s;
+        QTest::newRow("never answered") << u"none"_s << u"手机响应超时，请刷新后重试"_s;
+        QTest::newRow("link drops") << u"drop"_s << u"手机连接已中断，请等待自动恢复后重试。"_s;
+        QTest::newRow("core refuses")
+            << u"core"_s << u"TavrineMac.TavrineCoreError.InvalidManagementRequest(details: \"too large\")"_s;
+        QTest::newRow("not yet confirmed") << u"unconfirmed"_s << u"手机尚未连接。"_s;
+    }
+
+    // Whatever becomes of a request, its caller hears of it once and nothing is left waiting.
+    void managementOutcomes()
+    {
+        QFETCH(QString, outcome);
+        QFETCH(QString, result);
+        StoreFixture fixture;
+        fixture.managementTimeout = std::chrono::milliseconds(150);
+        TransferStore &store = fixture.make();
+        store.beginNewPairing();
+        fixture.deliver({linkEvent(outcome == u"unconfirmed" ? Kind::awaitingConfirmation : Kind::paired)});
+        if (outcome == u"core") {
+            fixture.host->failNextRequest = TavrineCoreError::InvalidManagementRequest(u"too large"_s);
+        }
+        auto request = store.requestManagement(u"files.list"_s, u"{}"_s);
+        if (outcome.startsWith(u"answer") || outcome.startsWith(u"refuse")) {
+            fixture.answer(1, outcome == u"answer", outcome.endsWith(u"silently") ? QString() : result);
+        } else if (outcome == u"drop") {
+            fixture.deliver({linkEvent(Kind::disconnected)});
+        }
+        QCOMPARE(outcomeOf(request), result);
+        QCOMPARE(store.pendingManagementRequestCount(), 0);
+    }
+
+    void answersReachTheirCallers()
+    {
+        StoreFixture fixture;
+        TransferStore &store = fixture.make();
+        fixture.pair();
+        auto first = store.requestManagement(u"files.list"_s, u"{}"_s);
+        auto second = store.requestManagement(u"media.list"_s, u"{}"_s);
+        fixture.answer(2, true, u"second"_s);
+        fixture.answer(1, false, u"first"_s);
+        QCOMPARE(outcomeOf(second), u"second"_s);
+        QCOMPARE(outcomeOf(first), u"first"_s);
+    }
 
     void tasksComeBackAfterARelaunch()
     {
         StoreFixture fixture;
-        {
-            TransferStore &store = fixture.make();
-            fixture.pair();
-            fixture.deliver({makeEvent(Kind::sending, Direction::sending, QStringLiteral("send")),
-                             makeEvent(Kind::receiving, Direction::receiving, QStringLiteral("receive")),
-                             makeEvent(Kind::paused, Direction::receiving, QStringLiteral("paused"))});
-            store.persistTasks(true);
-        }
-        TransferStore &store = fixture.make();
-        QCOMPARE(store.tasks().size(), 3);
-        QCOMPARE(store.tasks()[0].status, Status::paused);
-        QCOMPARE(store.tasks()[1].status, Status::waitingForConnection);
-        QCOMPARE(store.tasks()[1].message, QStringLiteral("等待发送设备继续"));
-        QCOMPARE(store.tasks()[2].status, Status::waitingForConnection);
-        QCOMPARE(store.tasks()[2].message, QStringLiteral("等待设备重新连接后继续"));
+        fixture.make();
+        fixture.pair();
+        fixture.deliver({makeEvent(Kind::sending, Direction::sending, u"send"_s),
+                         makeEvent(Kind::receiving, Direction::receiving, u"receive"_s),
+                         makeEvent(Kind::paused, Direction::receiving, u"paused"_s)});
+        fixture.store->persistTasks(true);
+        const QList<TransferTaskRecord> tasks = fixture.make().tasks();
+        QCOMPARE(tasks.size(), 3);
+        QCOMPARE(tasks[0].status, Status::paused);
+        QCOMPARE(tasks[1].status, Status::waitingForConnection);
+        QCOMPARE(tasks[1].message, u"等待发送设备继续"_s);
+        QCOMPARE(tasks[2].status, Status::waitingForConnection);
+        QCOMPARE(tasks[2].message, u"等待设备重新连接后继续"_s);
     }
 
     void finishedTasksArePruned()
@@ -495,52 +455,37 @@ private slots:
         StoreFixture fixture;
         TransferStore &store = fixture.make();
         fixture.pair();
-        for (int number = 0; number < 10; ++number) {
-            fixture.host->events.push_back(
-                makeEvent(Kind::queued, Direction::sending, QStringLiteral("queued-%1").arg(number)));
-        }
-        for (int number = 0; number < 250; ++number) {
-            fixture.host->events.push_back(
-                makeEvent(Kind::completed, Direction::sending, QStringLiteral("done-%1").arg(number)));
+        for (int number = 0; number < 260; ++number) {
+            const bool active = number < 10;
+            fixture.host->events.push_back(makeEvent(active ? Kind::queued : Kind::completed, Direction::sending,
+                                                     u"%1-%2"_s.arg(active ? u"q"_s : u"done"_s).arg(number)));
         }
         store.drainEvents();
         QCOMPARE(store.tasks().size(), 210);
-        QCOMPARE(store.tasks().first().id, QStringLiteral("done-249"));
-        QCOMPARE(store.tasks().last().id, QStringLiteral("queued-0"));
+        QCOMPARE(store.tasks().first().id, u"done-259"_s);
+        QCOMPARE(store.tasks().last().id, u"q-0"_s);
         QCOMPARE(store.activeTasks().size(), 10);
     }
 
-    void debouncedWritesKeepTheLastState()
+    // Progress is written once it settles; a file that cannot be written is shown.
+    void writingTheTaskFile()
     {
         StoreFixture fixture;
         TransferStore &store = fixture.make();
         fixture.pair();
         store.persistTasks(true);
-        TransferEvent progress = makeEvent(Kind::receiving, Direction::receiving, QStringLiteral("t-1"));
         for (uint64_t bytes : {10u, 20u, 30u}) {
-            progress.transferredBytes = bytes;
-            progress.totalBytes = 100;
-            fixture.deliver({progress});
+            fixture.deliver({transferEvent(Kind::receiving, Direction::receiving, u"t-1"_s, bytes, 100)});
         }
         const auto writtenBytes = [&] {
-            QFile file(fixture.taskFile());
-            file.open(QIODevice::ReadOnly);
-            const QJsonArray array = QJsonDocument::fromJson(file.readAll()).array();
-            return array.isEmpty() ? -1 : array.first().toObject().value(QStringLiteral("transferredBytes")).toInt();
+            const QList<TransferTaskRecord> written = TransferTaskRepository(fixture.taskFile()).load();
+            return written.isEmpty() ? -1 : written.first().transferredBytes;
         };
         QCOMPARE(writtenBytes(), -1);
         QTRY_COMPARE_WITH_TIMEOUT(writtenBytes(), 30, 2000);
-        QCOMPARE(store.overallProgress(), 0.3);
-    }
-
-    void failedTaskWriteIsShown()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
-        QVERIFY(QDir().mkpath(fixture.taskFile())); // a folder where the file should be
+        QVERIFY(QFile::remove(fixture.taskFile()) && QDir().mkpath(fixture.taskFile())); // a folder in its place
         store.persistTasks(true);
-        QVERIFY(store.phase().text.startsWith(QStringLiteral("无法保存传输任务：")));
+        QVERIFY(store.phase().text.startsWith(u"无法保存传输任务："_s));
     }
 };
 

@@ -1,11 +1,9 @@
 #include "StoreTestSupport.h"
 #include "TransferTaskError.h"
-#include "TrustedDeviceRegistryStore.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
 using Phase = TransferStore::Phase;
 using Status = TransferTaskRecord::Status;
 using Kind = TransferEventKind;
@@ -14,27 +12,24 @@ using Purpose = TransferTaskRecord::DeliveryPurpose;
 
 namespace {
 
-QString writeFile(const QString &folder, const QString &name, const QByteArray &bytes)
+// A managed download "d1.jpg" in the task file, and what becomes of it.
+struct ReceivedDownload
 {
-    QDir().mkpath(folder);
-    const QString path = QDir(folder).filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
-    return path;
-}
+    QString action; // "start" (a new pairing), "startUp", "retry", or "retry connected" (after a pairing)
+    QString setup;  // "inbox": its file is in the receive folder; "delivered" before; "plain": no destination;
+                    // "noRemote": no file id
+    Status before;
+    qint64 received; // of 5 bytes; 0: of 0
+    Status after;
+    QString message; // null: not checked
+    int requests;
 
-QStringList sends(const StoreFixture &fixture)
-{
-    return fixture.host->calls.filter(QStringLiteral("send:"));
-}
-
-PreparedManagedDownloadFile download(const QString &id, const QString &relativePath, qint64 size = 5,
-                                     Purpose purpose = Purpose::export_)
-{
-    return {id, QStringLiteral("remote-") + id, QFileInfo(relativePath).fileName(), size, relativePath, purpose, {},
-            {}};
-}
+    ReceivedDownload(QString action = {}, QString setup = {}, Status before = Status::waitingForConnection,
+                     qint64 received = 5, Status after = Status::completed, QString message = {}, int requests = 0)
+        : action(action), setup(setup), before(before), received(received), after(after), message(message),
+          requests(requests)
+    {}
+};
 
 } // namespace
 
@@ -43,69 +38,37 @@ class TransferStoreSendingTest : public QObject
     Q_OBJECT
 
 private slots:
-    void emptySendDoesNothing()
+    // Files go one at a time, oldest first, and wait for the phone; folders and links are refused.
+    void sendingFiles()
     {
         StoreFixture fixture;
         TransferStore &store = fixture.make();
         store.sendFiles({});
         QCOMPARE(fixture.notifications->authorizationRequests, 0);
         QVERIFY(!QFile::exists(fixture.taskFile()));
-    }
 
-    void filesAreSentOneAtATimeInTheGivenOrder()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
-        const QString a = writeFile(fixture.folder.path(), QStringLiteral("a.txt"), "aaaa");
-        const QString b = writeFile(fixture.folder.path(), QStringLiteral("b.txt"), "bb");
-        const QString c = writeFile(fixture.folder.path(), QStringLiteral("c.txt"), "c");
-        store.sendFiles({a, b, c});
-        QCOMPARE(fixture.notifications->authorizationRequests, 1);
-        QCOMPARE(store.tasks().size(), 3);
-        QCOMPARE(store.tasks()[0].fileName, QStringLiteral("c.txt"));
-        QCOMPARE(store.tasks()[1].status, Status::queued);
-        QCOMPARE(store.tasks()[1].message, QStringLiteral("等待发送"));
-        QCOMPARE(store.tasks()[2].status, Status::sending);
-        QCOMPARE(store.tasks()[2].totalBytes, 4);
-        QCOMPARE(sends(fixture), QStringList{QStringLiteral("send:") + store.tasks()[2].id});
-
-        const QString first = store.tasks()[2].id;
-        fixture.deliver({makeEvent(Kind::completed, Direction::sending, first)});
-        QCOMPARE(sends(fixture).size(), 2);
-        QCOMPARE(sends(fixture).last(), QStringLiteral("send:") + store.tasks()[1].id);
-        store.sendFiles({a});
-        QCOMPARE(fixture.notifications->authorizationRequests, 1);
-    }
-
-    void aFolderAmongFilesIsRefused()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
-        const QString a = writeFile(fixture.folder.path(), QStringLiteral("a.txt"), "a");
-        const QString c = writeFile(fixture.folder.path(), QStringLiteral("c.txt"), "c");
-        QDir(fixture.folder.path()).mkdir(QStringLiteral("folder"));
-        const QString link = fixture.folder.filePath(QStringLiteral("link.txt"));
-        QFile::link(a, link);
-        store.sendFiles({a, fixture.folder.filePath(QStringLiteral("folder")), link, c});
+        const QString a = fixture.writeFile(u"a.txt"_s, "aaaa");
+        QDir(fixture.folder.path()).mkdir(u"folder"_s);
+        QFile::link(a, fixture.folder.filePath(u"link.txt"_s));
+        store.sendFiles({a, fixture.folder.filePath(u"folder"_s), fixture.folder.filePath(u"link.txt"_s),
+                         fixture.writeFile(u"b.txt"_s)});
         QCOMPARE(store.phase(), Phase::failed(TransferTaskError(TransferTaskError::Case::notAFile).errorDescription()));
         QCOMPARE(store.tasks().size(), 2);
         QCOMPARE(store.tasks()[0].status, Status::waitingForConnection);
-        QCOMPARE(store.tasks()[0].message, QStringLiteral("连接后将自动发送"));
-        QCOMPARE(store.tasks()[1].status, Status::queued);
-        QVERIFY(sends(fixture).isEmpty());
-    }
+        QCOMPARE(store.tasks()[0].message, u"连接后将自动发送"_s);
 
-    void sendsWaitForTheConnection()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        store.sendFiles({writeFile(fixture.folder.path(), QStringLiteral("a.txt"), "a")});
-        QCOMPARE(store.tasks().first().status, Status::waitingForConnection);
         fixture.pair();
-        QCOMPARE(store.tasks().first().status, Status::sending);
-        QCOMPARE(sends(fixture).size(), 1);
+        const QString first = store.tasks()[1].id;
+        QCOMPARE(store.tasks()[1].status, Status::sending);
+        QCOMPARE(store.tasks()[1].totalBytes, 4);
+        QCOMPARE(store.tasks()[0].status, Status::queued);
+        QCOMPARE(fixture.calls(u"send:"_s), QStringList{u"send:"_s + first});
+        store.sendFiles({fixture.writeFile(u"c.txt"_s)});
+        QCOMPARE(store.tasks()[0].message, u"等待发送"_s);
+        QCOMPARE(fixture.notifications->authorizationRequests, 1);
+
+        fixture.deliver({makeEvent(Kind::completed, Direction::sending, first)});
+        QCOMPARE(fixture.calls(u"send:"_s), (QStringList{u"send:"_s + first, u"send:"_s + store.tasks()[1].id}));
     }
 
     // A task made for one phone is never sent to another.
@@ -113,255 +76,358 @@ private slots:
     {
         StoreFixture fixture;
         TransferStore &store = fixture.make();
-        fixture.pair(QStringLiteral("First"), QStringLiteral("peer-1"), QString(40, QLatin1Char('a')));
+        fixture.pair(u"First"_s, u"peer-1"_s, QString(40, u'a'));
         const QString firstID = *store.selectedTrustedDeviceID();
-        fixture.pair(QStringLiteral("Second"), QStringLiteral("peer-2"), QString(40, QLatin1Char('b')));
+        fixture.pair(u"Second"_s, u"peer-2"_s, QString(40, u'b'));
         QCOMPARE(store.trustedDevices().size(), 2);
         store.selectTrustedDevice(firstID);
-        store.sendFiles({writeFile(fixture.folder.path(), QStringLiteral("a.txt"), "a")});
+        store.sendFiles({fixture.writeFile(u"a.txt"_s)});
         store.stopHost();
-        store.selectTrustedDevice(store.trustedDevices().first().id == firstID ? store.trustedDevices().last().id
-                                                                               : store.trustedDevices().first().id);
-        fixture.deliver(
-            {makeEvent(Kind::paired, Direction::none, {}, QStringLiteral("Second"), QStringLiteral("peer-2"))});
-        QCOMPARE(store.phase(), Phase::connected(QStringLiteral("Second")));
-        QVERIFY(sends(fixture).isEmpty());
+        store.selectTrustedDevice(store.trustedDevices()[store.trustedDevices()[0].id == firstID ? 1 : 0].id);
+        fixture.deliver({makeEvent(Kind::paired, Direction::none, {}, u"Second"_s, u"peer-2"_s)});
+        QCOMPARE(store.phase(), Phase::connected(u"Second"_s));
+        QVERIFY(fixture.calls(u"send:"_s).isEmpty());
         QCOMPARE(store.tasks().first().status, Status::queued);
     }
 
     void unusableSourcesNeedAttention_data()
     {
-        QTest::addColumn<bool>("replaceWithLink");
-        QTest::newRow("deleted") << false;
-        QTest::newRow("replaced by a link") << true;
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("message");
+        const QString gone = u"原文件已移动或删除，请重新选择。"_s;
+        QTest::newRow("deleted") << u"deleted"_s << gone;
+        QTest::newRow("replaced by a link") << u"link"_s << gone;
+        QTest::newRow("no bookmark") << u"none"_s << u"请重新选择原文件"_s;
+        QTest::newRow("bookmark that is no path") << u"relative"_s << u"无法解析文件位置。"_s;
     }
 
+    // The send that cannot start says why, and the next one starts.
     void unusableSourcesNeedAttention()
     {
-        QFETCH(bool, replaceWithLink);
+        QFETCH(QString, source);
+        QFETCH(QString, message);
         StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        const QString a = writeFile(fixture.folder.path(), QStringLiteral("a.txt"), "a");
-        const QString b = writeFile(fixture.folder.path(), QStringLiteral("b.txt"), "b");
-        store.sendFiles({a, b});
-        QFile::remove(a);
-        if (replaceWithLink) {
-            QFile::link(b, a);
+        const QString a = fixture.writeFile(u"a.txt"_s);
+        TransferTaskRecord broken = taskRecord(u"broken"_s, TransferTaskRecord::Direction::sending, Status::queued);
+        broken.sourceBookmark =
+            source == u"none" ? std::nullopt : std::optional(source == u"relative" ? "a.txt" : a.toUtf8());
+        TransferTaskRecord good = taskRecord(u"good"_s, TransferTaskRecord::Direction::sending, Status::queued);
+        good.sourceBookmark = fixture.writeFile(u"b.txt"_s).toUtf8();
+        fixture.saveTasks({good, broken});
+        if (source == u"deleted" || source == u"link") {
+            QFile::remove(a);
         }
+        if (source == u"link") {
+            QFile::link(fixture.folder.filePath(u"b.txt"_s), a);
+        }
+        TransferStore &store = fixture.make();
         fixture.pair();
-        QCOMPARE(store.tasks()[1].status, Status::needsAttention);
-        QCOMPARE(store.tasks()[1].message, QStringLiteral("原文件已移动或删除，请重新选择。"));
-        QCOMPARE(sends(fixture), QStringList{QStringLiteral("send:") + store.tasks()[0].id});
+        QCOMPARE(statusOf(store, u"broken"_s), Status::needsAttention);
+        QCOMPARE(taskWithId(store, u"broken"_s)->message, message);
+        QCOMPARE(fixture.calls(u"send:"_s), QStringList{u"send:good"_s});
     }
 
-    void controls()
+    // Pausing or cancelling the running send tells the host and lets the next one go; resuming waits for the phone.
+    void controlsOfTheRunningSend()
     {
         StoreFixture fixture;
         TransferStore &store = fixture.make();
         fixture.pair();
-        store.sendFiles({writeFile(fixture.folder.path(), QStringLiteral("a.txt"), "a"),
-                         writeFile(fixture.folder.path(), QStringLiteral("b.txt"), "b")});
-        const QString running = store.tasks()[1].id;
-        const QString waiting = store.tasks()[0].id;
+        store.sendFiles({fixture.writeFile(u"a.txt"_s), fixture.writeFile(u"b.txt"_s), fixture.writeFile(u"c.txt"_s)});
+        const QString a = store.tasks()[2].id, b = store.tasks()[1].id, c = store.tasks()[0].id;
+        store.pauseTask(c);
+        store.cancelTask(c);
+        QCOMPARE(fixture.host->calls.filter(c), QStringList{u"cancel:"_s + c});
+        store.pauseTask(a);
+        QVERIFY(fixture.host->calls.contains(u"pause:"_s + a));
+        QCOMPARE(fixture.calls(u"send:"_s), (QStringList{u"send:"_s + a, u"send:"_s + b}));
+        store.resumeTask(a);
+        QCOMPARE(statusOf(store, a), Status::queued);
+        QCOMPARE(taskWithId(store, a)->message, u"等待继续"_s);
 
-        // Pausing a queued task that is not in the host makes no host call; cancelling always tells the host.
-        fixture.host->calls.clear();
-        store.pauseTask(waiting);
-        QCOMPARE(store.tasks()[0].status, Status::paused);
-        QCOMPARE(store.tasks()[0].message, QStringLiteral("已暂停"));
-        QVERIFY(fixture.host->calls.isEmpty());
-        store.cancelTask(waiting);
-        QCOMPARE(fixture.host->calls, QStringList{QStringLiteral("cancel:") + waiting});
-        QCOMPARE(store.tasks()[0].status, Status::cancelled);
-
-        // Controls outside their statuses do nothing.
-        store.retryTask(waiting);
-        store.pauseTask(waiting);
-        store.cancelTask(waiting);
-        store.resumeTask(running);
-        QCOMPARE(store.tasks()[0].status, Status::cancelled);
-        QCOMPARE(store.tasks()[1].status, Status::sending);
-        QCOMPARE(fixture.host->calls.size(), 1);
-
-        // Resuming while the phone is away waits for it.
-        store.pauseTask(running);
         store.stopHost();
-        store.resumeTask(running);
-        QCOMPARE(store.tasks()[1].status, Status::waitingForConnection);
-        QCOMPARE(store.tasks()[1].message, QStringLiteral("连接后将自动继续"));
-
-        store.clearFinishedTasks();
-        QCOMPARE(store.tasks().size(), 1);
-        QCOMPARE(store.tasks().first().id, running);
+        store.pauseTask(a);
+        store.resumeTask(a);
+        QCOMPARE(statusOf(store, a), Status::waitingForConnection);
+        QCOMPARE(taskWithId(store, a)->message, u"连接后将自动继续"_s);
     }
-
-    void pausingTheRunningSendFreesTheSlot()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
-        store.sendFiles({writeFile(fixture.folder.path(), QStringLiteral("a.txt"), "a"),
-                         writeFile(fixture.folder.path(), QStringLiteral("b.txt"), "b")});
-        const QString running = store.tasks()[1].id;
-        store.pauseTask(running);
-        QVERIFY(fixture.host->calls.contains(QStringLiteral("pause:") + running));
-        QCOMPARE(sends(fixture).last(), QStringLiteral("send:") + store.tasks()[0].id);
-        store.resumeTask(running);
-        QCOMPARE(store.tasks()[1].status, Status::queued);
-        QCOMPARE(store.tasks()[1].message, QStringLiteral("等待继续"));
-    }
-
-    // Managed downloads
 
     void downloadsStartOneAtATimeFromTheOldest()
     {
         StoreFixture fixture;
         TransferStore &store = fixture.make();
         fixture.pair();
-        const QString destination = fixture.folder.filePath(QStringLiteral("chosen"));
-        QDir().mkpath(destination);
-        store.enqueueManagedDownloads({download(QStringLiteral("d1"), QStringLiteral("a.jpg")),
-                                       download(QStringLiteral("d2"), QStringLiteral("b.jpg")),
-                                       download(QStringLiteral("d3"), QStringLiteral("c.jpg"))},
+        const QString destination = fixture.folder.path();
+        store.enqueueManagedDownloads({preparedDownload(u"d1"_s, u"a.jpg"_s), preparedDownload(u"d2"_s, u"b.jpg"_s),
+                                       preparedDownload(u"d3"_s, u"c.jpg"_s)},
                                       destination);
-        QCOMPARE(store.tasks()[0].id, QStringLiteral("d1"));
-        QCOMPARE(store.tasks()[2].id, QStringLiteral("d3"));
-        QCOMPARE(store.tasks()[2].message, QStringLiteral("正在准备下载"));
-        QCOMPARE(store.tasks()[0].message, QStringLiteral("等待下载"));
-        QCOMPARE(fixture.host->calls.filter(QStringLiteral("request:files.download")).size(), 1);
+        QCOMPARE(store.tasks()[0].id, u"d1"_s);
+        QCOMPARE(store.tasks()[0].message, u"等待下载"_s);
+        QCOMPARE(store.tasks()[2].id, u"d3"_s);
+        QCOMPARE(store.tasks()[2].message, u"正在准备下载"_s);
+        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), 1);
 
+        // A transfer id already taken, or taken twice in one batch, refuses the whole batch.
+        QVERIFY_THROWS_EXCEPTION(DeviceManagementRequestError,
+                                 store.enqueueManagedDownloads({preparedDownload(u"d2"_s, u"x.jpg"_s)}, destination));
         QVERIFY_THROWS_EXCEPTION(
             DeviceManagementRequestError,
-            store.enqueueManagedDownloads({download(QStringLiteral("d2"), QStringLiteral("x.jpg"))}, destination));
-        QVERIFY_THROWS_EXCEPTION(
-            DeviceManagementRequestError,
-            store.enqueueManagedDownloads({download(QStringLiteral("n1"), QStringLiteral("x.jpg")),
-                                           download(QStringLiteral("n1"), QStringLiteral("y.jpg"))},
-                                          destination));
+            store.enqueueManagedDownloads(
+                {preparedDownload(u"n1"_s, u"x.jpg"_s), preparedDownload(u"n1"_s, u"y.jpg"_s)}, destination));
         QCOMPARE(store.tasks().size(), 3);
     }
 
-    void downloadIsDeliveredUnderAFreeName()
+    void deliveryByPurpose_data()
     {
+        QTest::addColumn<Purpose>("purpose");
+        QTest::addColumn<QStringList>("messages"); // waiting, starting, saving, done
+        QTest::addColumn<QString>("delivered");
+        QTest::newRow("export beside a file of that name")
+            << Purpose::export_
+            << QStringList{u"等待下载"_s, u"正在准备下载"_s, u"正在保存到所选位置"_s, u"已保存到所选位置"_s}
+            << u"a 2.jpg"_s;
+        QTest::newRow("preview in its place")
+            << Purpose::preview << QStringList{u"正在准备预览"_s, u"正在准备预览"_s, u"正在准备预览"_s, u"预览已就绪"_s}
+            << u"a.jpg"_s;
+    }
+
+    // What the task says at each step, and where a caller waiting for the download finds the file.
+    void deliveryByPurpose()
+    {
+        QFETCH(Purpose, purpose);
+        QFETCH(QStringList, messages);
+        QFETCH(QString, delivered);
         StoreFixture fixture;
         TransferStore &store = fixture.make();
         fixture.pair();
-        const QString destination = fixture.folder.filePath(QStringLiteral("chosen"));
-        writeFile(destination, QStringLiteral("photo.jpg"), "older");
-        store.enqueueManagedDownloads({download(QStringLiteral("d1"), QStringLiteral("photo.jpg"))}, destination);
-        writeFile(fixture.folder.filePath(QStringLiteral("inbox")), QStringLiteral("photo.jpg"), "fresh");
-        TransferEvent done = makeEvent(Kind::completed, Direction::receiving, QStringLiteral("d1"));
-        done.fileName = QStringLiteral("photo.jpg");
-        done.transferredBytes = 5;
-        done.totalBytes = 5;
-        fixture.deliver({done});
-        QCOMPARE(store.tasks().first().status, Status::receiving);
-        QCOMPARE(store.tasks().first().message, QStringLiteral("正在保存到所选位置"));
-        QTRY_COMPARE(store.tasks().first().status, Status::completed);
-        QCOMPARE(store.tasks().first().message, QStringLiteral("已保存到所选位置"));
-        QCOMPARE(store.tasks().first().destinationRelativePath, QStringLiteral("photo 2.jpg"));
-        QVERIFY(fixture.host->calls.contains(QStringLiteral("acknowledge:d1")));
+        const QString destination = fixture.folder.filePath(u"chosen"_s);
+        fixture.writeFile(u"chosen/a.jpg"_s, "older");
+        store.enqueueManagedDownloads(
+            {preparedDownload(u"d2"_s, u"b.jpg"_s, 5, purpose), preparedDownload(u"d1"_s, u"a.jpg"_s, 5, purpose)},
+            destination);
+        QCOMPARE((QStringList{taskWithId(store, u"d2"_s)->message, taskWithId(store, u"d1"_s)->message}),
+                 messages.mid(0, 2));
+        fixture.writeFile(u"inbox/a.jpg"_s, "fresh");
+        fixture.deliver({transferEvent(Kind::completed, Direction::receiving, u"d1"_s, 5, 5)});
+        QCOMPARE(statusOf(store, u"d1"_s), Status::receiving);
+        QCOMPARE(taskWithId(store, u"d1"_s)->message, messages[2]);
+        QCOMPARE(outcomeOf(store.waitForManagedDownload(u"d1"_s)), destination + u'/' + delivered);
+        QCOMPARE(statusOf(store, u"d1"_s), Status::completed);
+        QCOMPARE(taskWithId(store, u"d1"_s)->message, messages[3]);
+        QCOMPARE(taskWithId(store, u"d1"_s)->destinationRelativePath, delivered);
+        QCOMPARE(fixture.contentsOf(destination + u'/' + delivered), "fresh");
+        QVERIFY(fixture.host->calls.contains(u"acknowledge:d1"_s));
         QCOMPARE(store.completedTransfers().size(), 1);
-        QFile delivered(QDir(destination).filePath(QStringLiteral("photo 2.jpg")));
-        QVERIFY(delivered.open(QIODevice::ReadOnly));
-        QCOMPARE(delivered.readAll(), QByteArray("fresh"));
-        QCOMPARE(awaitTask(store.waitForManagedDownload(QStringLiteral("d1"))), delivered.fileName());
+        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), 2);
+        QCOMPARE(outcomeOf(store.waitForManagedDownload(u"unknown"_s)), u"已接收的文件不可用，请重试"_s);
     }
 
     // A completed download that cannot be delivered must not hold the download slot.
     void undeliverableDownloadFreesTheSlot()
     {
         StoreFixture fixture;
-        TransferTaskRecord broken;
-        broken.id = QStringLiteral("broken");
-        broken.direction = TransferTaskRecord::Direction::receiving;
-        broken.peerName = QStringLiteral("Pixel");
-        broken.fileName = QStringLiteral("a.jpg");
-        broken.remoteFileID = QStringLiteral("remote-a");
-        broken.destinationBookmark = fixture.folder.path().toUtf8();
-        broken.status = Status::queued;
-        broken.createdAt = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
-        broken.updatedAt = broken.createdAt;
-        TransferTaskRepository(fixture.taskFile()).save({broken});
+        TransferTaskRecord broken = downloadTask(u"broken"_s, fixture.folder.path(), Status::queued);
+        broken.destinationRelativePath.reset();
+        broken.deliveryPurpose.reset();
+        fixture.saveTasks({broken});
         TransferStore &store = fixture.make();
         fixture.pair();
-        store.enqueueManagedDownloads({download(QStringLiteral("next"), QStringLiteral("b.jpg"))},
-                                      fixture.folder.path());
-        QCOMPARE(fixture.host->calls.filter(QStringLiteral("request:files.download")).size(), 1);
-
-        TransferEvent done = makeEvent(Kind::completed, Direction::receiving, QStringLiteral("broken"));
-        done.fileName = QStringLiteral("a.jpg");
-        fixture.deliver({done});
-        QCOMPARE(store.tasks().last().status, Status::needsAttention);
-        QCOMPARE(fixture.host->calls.filter(QStringLiteral("request:files.download")).size(), 2);
+        store.enqueueManagedDownloads({preparedDownload(u"next"_s, u"b.jpg"_s)}, fixture.folder.path());
+        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), 1);
+        fixture.deliver({transferEvent(Kind::completed, Direction::receiving, u"broken"_s)});
+        QCOMPARE(statusOf(store, u"broken"_s), Status::needsAttention);
+        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), 2);
     }
 
-    // Byte counts of 0 of 0 do not make an older file of the same name this download's.
-    void olderFileOfTheSameNameIsNotDeliveredInItsPlace()
+    void failedDownloadRequest_data()
     {
-        StoreFixture fixture;
-        writeFile(fixture.folder.filePath(QStringLiteral("inbox")), QStringLiteral("a.jpg"), "older");
-        TransferTaskRecord waiting;
-        waiting.id = QStringLiteral("d1");
-        waiting.direction = TransferTaskRecord::Direction::receiving;
-        waiting.peerName = QStringLiteral("Pixel");
-        waiting.fileName = QStringLiteral("a.jpg");
-        waiting.remoteFileID = QStringLiteral("remote-a");
-        waiting.destinationBookmark = fixture.folder.filePath(QStringLiteral("chosen")).toUtf8();
-        waiting.destinationRelativePath = QStringLiteral("a.jpg");
-        waiting.deliveryPurpose = Purpose::export_;
-        waiting.status = Status::waitingForConnection;
-        waiting.createdAt = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
-        waiting.updatedAt = waiting.createdAt;
-        TransferTaskRepository(fixture.taskFile()).save({waiting});
-        TransferStore &store = fixture.make();
-        store.beginNewPairing();
-        QCOMPARE(store.tasks().first().status, Status::waitingForConnection);
-        QVERIFY(!QFile::exists(fixture.folder.filePath(QStringLiteral("chosen/a.jpg"))));
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<Status>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("refused by the phone") << u"refused"_s << Status::needsAttention << u"文件不存在"_s;
+        QTest::newRow("refused by the core")
+            << u"core"_s << Status::needsAttention
+            << u"TavrineMac.TavrineCoreError.InvalidManagementRequest(details: \"x\")"_s;
+        QTest::newRow("never answered") << u"none"_s << Status::needsAttention << u"手机响应超时，请刷新后重试"_s;
+        QTest::newRow("refused once the link failed")
+            << u"link"_s << Status::waitingForConnection << u"连接后将自动继续"_s;
+    }
 
-        store.retryTask(QStringLiteral("d1"));
-        store.resumeTask(QStringLiteral("d1"));
-        QCOMPARE(store.tasks().first().status, Status::waitingForConnection);
-        QCOMPARE(store.tasks().first().message, QStringLiteral("连接后将自动重试"));
+    // A request for a download that fails frees the slot; while connected the task says why and the next one starts.
+    void failedDownloadRequest()
+    {
+        QFETCH(QString, failure);
+        QFETCH(Status, status);
+        QFETCH(QString, message);
+        StoreFixture fixture;
+        fixture.managementTimeout = std::chrono::milliseconds(150);
+        TransferStore &store = fixture.make();
+        fixture.pair();
+        if (failure == u"core") {
+            fixture.host->failNextRequest = TavrineCoreError::InvalidManagementRequest(u"x"_s);
+        }
+        store.enqueueManagedDownloads({preparedDownload(u"d2"_s, u"b.jpg"_s), preparedDownload(u"d1"_s, u"a.jpg"_s)},
+                                      fixture.folder.path());
+        if (failure == u"link") {
+            fixture.deliver({makeEvent(Kind::failed)});
+        }
+        if (failure == u"refused" || failure == u"link") {
+            fixture.answer(1, false, u"文件不存在"_s);
+        }
+        QTRY_COMPARE(statusOf(store, u"d1"_s), status);
+        QCOMPARE(taskWithId(store, u"d1"_s)->message, message);
+        const bool connected = status == Status::needsAttention;
+        QCOMPARE(taskWithId(store, u"d2"_s)->message != u"等待下载"_s, connected);
+        if (connected) {
+            QCOMPARE(outcomeOf(store.waitForManagedDownload(u"d1"_s)), message);
+        }
+    }
+
+    void receivedDownloads_data()
+    {
+        QTest::addColumn<ReceivedDownload>("download");
+        const Status waiting = Status::waitingForConnection, attention = Status::needsAttention;
+        const auto row = [](const char *name, const ReceivedDownload &download) {
+            QTest::newRow(name) << download;
+        };
+        // After every start, what was received but not delivered is delivered; what was delivered is acknowledged
+        // again so that the core lets go of its copy.
+        row("start: received", {u"start"_s, u"inbox"_s});
+        row("start-up: received", {u"startUp"_s, u"inbox"_s});
+        row("start: received, needs attention", {u"start"_s, u"inbox"_s, attention});
+        row("start: delivered before", {u"start"_s, u"delivered"_s, Status::completed});
+        row("start-up: delivered before", {u"startUp"_s, u"delivered"_s, Status::completed});
+        row("start: partly received", {u"start"_s, u"inbox"_s, waiting, 4, waiting});
+        row("start: not in the receive folder", {u"start"_s, {}, waiting, 5, waiting});
+        row("start: paused", {u"start"_s, u"inbox"_s, Status::paused, 5, Status::paused});
+        row("start: no destination", {u"start"_s, u"inbox plain"_s, waiting, 5, waiting});
+        // Byte counts of 0 of 0 do not make an older file of the same name this download's.
+        row("start: nothing received", {u"start"_s, u"inbox"_s, waiting, 0, waiting});
+        row("retry: nothing received", {u"retry"_s, u"inbox"_s, attention, 0, waiting, u"连接后将自动重试"_s});
+        // A retry delivers what the receive folder already holds, or asks the phone again.
+        row("retry: received", {u"retry"_s, u"inbox"_s, attention, 5, Status::completed, u"已保存到所选位置"_s});
+        row("retry: received, connected",
+            {u"retry connected"_s, u"inbox"_s, attention, 5, Status::completed, u"已保存到所选位置"_s});
+        row("retry: from the phone", {u"retry connected"_s, {}, attention, 2, Status::queued, u"正在准备下载"_s, 1});
+        row("retry: phone away", {u"retry"_s, {}, attention, 2, waiting, u"连接后将自动重试"_s});
+        row("retry: no file id",
+            {u"retry connected"_s, u"noRemote"_s, attention, 2, attention, u"请重新开始这个下载"_s});
+    }
+
+    void receivedDownloads()
+    {
+        QFETCH(ReceivedDownload, download);
+        StoreFixture fixture;
+        const QString destination = fixture.folder.filePath(u"chosen"_s);
+        QDir().mkpath(destination);
+        TransferTaskRecord task =
+            downloadTask(u"d1"_s, destination, download.before, download.received, download.received ? 5 : 0);
+        const bool delivered = download.setup.contains(u"delivered");
+        task.deliveryCompletedAt = delivered ? std::optional(task.createdAt) : std::nullopt;
+        if (download.setup.contains(u"plain")) {
+            task.destinationBookmark.reset();
+        }
+        if (download.setup.contains(u"noRemote")) {
+            task.remoteFileID.reset();
+        }
+        fixture.saveTasks({task});
+        fixture.saveRegistry({trustedPhone(u"Pixel"_s, 1)});
+        TransferStore &store = fixture.make();
+        const auto fileInInbox = [&] {
+            if (download.setup.contains(u"inbox")) {
+                fixture.writeFile(u"inbox/d1.jpg"_s, "fresh");
+            }
+        };
+        if (download.action.startsWith(u"retry")) {
+            if (download.action.endsWith(u"connected")) {
+                fixture.pair();
+            }
+            fileInInbox();
+            store.retryTask(u"d1"_s);
+        } else {
+            fileInInbox();
+            download.action == u"startUp" ? awaitTask(store.startUp()) : store.beginNewPairing();
+        }
+        QTRY_COMPARE(statusOf(store, u"d1"_s), download.after);
+        QVERIFY(download.message.isNull() || taskWithId(store, u"d1"_s)->message == download.message);
+        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), download.requests);
+        QVERIFY(download.requests == 0 || taskWithId(store, u"d1"_s)->transferredBytes == 0);
+        QCOMPARE(fixture.host->calls.contains(u"acknowledge:d1"_s),
+                 store.hasHost() && (delivered || download.after == Status::completed));
+        QCOMPARE(QFile::exists(destination + u"/d1.jpg"_s), !delivered && download.after == Status::completed);
+    }
+
+    void interruptionWithASendAndADownloadInFlight_data()
+    {
+        QTest::addColumn<bool>("stop"); // else the link drops
+        QTest::addColumn<QString>("message");
+        QTest::newRow("host stopped") << true << u"等待原设备重新连接"_s;
+        QTest::newRow("link dropped") << false << u"连接中断，恢复后将继续"_s;
+    }
+
+    // Both wait for the phone at once, written to the task file, with every waiting request failed; both go on when
+    // the phone is back.
+    void interruptionWithASendAndADownloadInFlight()
+    {
+        QFETCH(bool, stop);
+        QFETCH(QString, message);
+        StoreFixture fixture;
+        TransferStore &store = fixture.make();
+        fixture.pair();
+        store.sendFiles({fixture.writeFile(u"a.txt"_s)});
+        const QString send = store.tasks().first().id;
+        store.enqueueManagedDownloads({preparedDownload(u"d1"_s, u"b.jpg"_s)}, fixture.folder.path());
+        auto listing = store.requestManagement(u"files.list"_s, u"{}"_s);
+        QCOMPARE(fixture.calls(u"send:"_s).size() + fixture.calls(u"request:"_s).size(), 3);
+        if (stop) {
+            store.stopHost();
+        } else {
+            fixture.deliver({makeEvent(Kind::disconnected, Direction::none, {}, u"Pixel"_s)});
+        }
+        const QList<TransferTaskRecord> written = TransferTaskRepository(fixture.taskFile()).load();
+        QCOMPARE(outcomeOf(listing), u"手机连接已中断，请等待自动恢复后重试。"_s);
+        for (const QString &id : {send, u"d1"_s}) {
+            QCOMPARE(statusOf(store, id), Status::waitingForConnection);
+            QCOMPARE(taskWithId(store, id)->message, message);
+            QCOMPARE(fixture.host->calls.contains(u"pause:"_s + id), stop);
+            QVERIFY(std::any_of(written.begin(), written.end(), [&](const TransferTaskRecord &task) {
+                return task.id == id && task.status == Status::waitingForConnection;
+            }));
+        }
+
+        if (stop) {
+            store.startHost(true, store.trustedDevices().first().secret);
+        }
+        fixture.deliver({makeEvent(Kind::paired, Direction::none, {}, u"Pixel"_s, u"peer-1"_s)});
+        QCOMPARE(fixture.calls(u"send:"_s), (QStringList{u"send:"_s + send, u"send:"_s + send}));
+        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), 2);
+        QCOMPARE(statusOf(store, send), Status::sending);
+        QCOMPARE(taskWithId(store, u"d1"_s)->message, u"正在准备下载"_s);
+    }
+
+    void uploadsArePreparedBeforeTheyAreSent_data()
+    {
+        QTest::addColumn<bool>("prepared");
+        QTest::newRow("prepared") << true;
+        QTest::newRow("refused") << false;
     }
 
     void uploadsArePreparedBeforeTheyAreSent()
     {
+        QFETCH(bool, prepared);
         StoreFixture fixture;
         TransferStore &store = fixture.make();
         fixture.pair();
-        const QString a = writeFile(fixture.folder.path(), QStringLiteral("a.txt"), "a");
-        store.enqueueManagedUploads({{a, QStringLiteral("folder-1"), QStringLiteral("a.txt"), QStringLiteral("batch"),
-                                      QStringLiteral("Batch")}});
-        QCOMPARE(fixture.host->calls.filter(QStringLiteral("request:files.prepare_upload")).size(), 1);
-        QVERIFY(sends(fixture).isEmpty());
-        fixture.host->responses.push_back({QStringLiteral("request-1"), {}, true, QStringLiteral("{}"), {}});
-        store.drainEvents();
-        QTRY_COMPARE(sends(fixture).size(), 1);
+        store.enqueueManagedUploads({{fixture.writeFile(u"a.txt"_s), u"folder-1"_s, u"a.txt"_s, {}, {}}});
+        QCOMPARE(fixture.calls(u"request:files.prepare_upload"_s).size(), 1);
+        QVERIFY(fixture.calls(u"send:"_s).isEmpty());
+        fixture.answer(1, prepared, prepared ? u"{}"_s : u"找不到目标文件夹。"_s);
+        QTRY_COMPARE(store.tasks().first().status, prepared ? Status::sending : Status::needsAttention);
+        QCOMPARE(fixture.calls(u"send:"_s).size(), prepared ? 1 : 0);
+        QVERIFY(prepared || store.tasks().first().message == u"找不到目标文件夹。"_s);
 
-        QDir(fixture.folder.path()).mkdir(QStringLiteral("folder"));
-        QVERIFY_THROWS_EXCEPTION(
-            TransferTaskError,
-            store.enqueueManagedUploads(
-                {{fixture.folder.filePath(QStringLiteral("folder")), QStringLiteral("folder-1"), {}, {}, {}}}));
-    }
-
-    void failedPreparationNeedsAttention()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
-        store.enqueueManagedUploads({{writeFile(fixture.folder.path(), QStringLiteral("a.txt"), "a"),
-                                      QStringLiteral("folder-1"),
-                                      QStringLiteral("a.txt"),
-                                      {},
-                                      {}}});
-        fixture.host->responses.push_back(
-            {QStringLiteral("request-1"), {}, false, {}, QStringLiteral("找不到目标文件夹。")});
-        store.drainEvents();
-        QTRY_COMPARE(store.tasks().first().status, Status::needsAttention);
-        QCOMPARE(store.tasks().first().message, QStringLiteral("找不到目标文件夹。"));
-        QVERIFY(sends(fixture).isEmpty());
+        QVERIFY_THROWS_EXCEPTION(TransferTaskError,
+                                 store.enqueueManagedUploads({{fixture.folder.path(), u"folder-1"_s, {}, {}, {}}}));
     }
 };
 

@@ -1,40 +1,93 @@
 #include "FileDialogSupport.h"
-#include "FolderTree.h"
+#include "FilePanelChecks.h"
 #include "NativeFilePanels.h"
 #include "NativeFolderPanelSession.h"
 #include "ViewMessageBox.h"
+#include "ViewsTestSupport.h"
 
-#include <QDialog>
 #include <QFileDialog>
 #include <QMimeDatabase>
-#include <QtTest>
+#include <QPointer>
+
+#include <cstring>
+#include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using ViewsTestSupport::transcript;
 
 namespace {
 
-// Records what a panel's completion was called with.
-template <typename T> struct Calls
+// A folder tree with every kind of item the file dialogs must tell apart:
+//   file.txt, data.bin (regular files); sub/, Sub2/, Sub10/ (folders); .hidden/ (hidden folder);
+//   link-to-folder -> sub, link-to-file -> file.txt, dangling -> missing (links); pipe (a FIFO);
+//   empty/ (a folder without sub-folders); sub/inner/ (a folder inside sub).
+struct FolderTree
 {
-    QList<T> values;
-    auto callback()
+    QTemporaryDir root;
+
+    FolderTree()
     {
-        return [this](const T &value) {
-            values.append(value);
-        };
+        QDir folder(root.path());
+        for (const char *name : {"sub/inner", "Sub2", "Sub10", ".hidden", "empty"}) {
+            folder.mkpath(QLatin1String(name));
+        }
+        for (const char *name : {"file.txt", "data.bin"}) {
+            QFile file(folder.filePath(QLatin1String(name)));
+            file.open(QIODevice::WriteOnly);
+            file.write("content");
+        }
+        QFile::link(folder.filePath(QStringLiteral("sub")), folder.filePath(QStringLiteral("link-to-folder")));
+        QFile::link(folder.filePath(QStringLiteral("file.txt")), folder.filePath(QStringLiteral("link-to-file")));
+        QFile::link(folder.filePath(QStringLiteral("missing")), folder.filePath(QStringLiteral("dangling")));
+        ::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("pipe"))).constData(), 0600);
+    }
+
+    // The path as written below the tree, dot segments left for the code under test to resolve.
+    QString path(const QString &relative = {}) const
+    {
+        return relative.isEmpty() ? root.path() : root.path() + QLatin1Char('/') + relative;
+    }
+
+    QStringList paths(const QStringList &items) const
+    {
+        QStringList result;
+        for (const QString &item : items) {
+            result.append(path(item));
+        }
+        return result;
+    }
+
+    // A destination in the tree as "folder|name", the folder relative to the tree.
+    QString destination(const NativeDownloadDestination &chosen) const
+    {
+        const QString folder = chosen.directoryURL.toLocalFile().mid(path().size() + 1);
+        const bool inTree = chosen.directoryURL == QUrl::fromLocalFile(path(folder));
+        return (inTree ? folder : chosen.directoryURL.toString()) + QLatin1Char('|') +
+               chosen.preferredRootName.value_or(QStringLiteral("<none>"));
+    }
+
+    static QString unreadable(const QString &name)
+    {
+        return QStringLiteral("无法读取“%1”：%2").arg(name, QString::fromLocal8Bit(std::strerror(ENOENT)));
     }
 };
 
-QMimeType plainData()
+const QString linkChosen = QStringLiteral("为保护文件路径安全，Tavrine 不支持选择符号链接。");
+const QString wrongKind = QStringLiteral("请选择符合当前操作的文件或文件夹。");
+
+template <typename T> auto recorder(QList<T> &calls)
 {
-    return QMimeDatabase().mimeTypeForName(QStringLiteral("application/octet-stream"));
+    return [&calls](const T &value) {
+        calls.append(value);
+    };
 }
 
-QList<QUrl> urls(const FolderTree &tree, const QStringList &items)
+QDialog *download(QList<NativeDownloadDestination> &calls, bool isFile = true, const QString &name = "new.bin")
 {
-    QList<QUrl> result;
-    for (const QString &item : items) {
-        result.append(QUrl::fromLocalFile(tree.path(item)));
-    }
-    return result;
+    const QMimeType plainData = QMimeDatabase().mimeTypeForName(QStringLiteral("application/octet-stream"));
+    return NativeFilePanels::presentDownloadSavePanel(name, isFile, plainData, recorder(calls));
 }
 
 bool allPanelsEnded()
@@ -43,8 +96,25 @@ bool allPanelsEnded()
            NativeFilePanels::folderBrowserSessionCount() == 0;
 }
 
+// A browser over `start` that records every end, "<none>" for a cancel.
+struct Browser
+{
+    QStringList ends;
+    std::unique_ptr<NativeFolderPanelSession> session;
+
+    explicit Browser(const QString &start)
+        : session(std::make_unique<NativeFolderPanelSession>(
+              [this](const std::optional<QString> &folder) { ends.append(folder.value_or("<none>")); }, start))
+    {}
+
+    QListWidget *table() const { return session->findChild<QListWidget *>(QStringLiteral("folderTable")); }
+    QAbstractButton *button(const char *name) const { return session->findChild<QAbstractButton *>(name); }
+};
+
 } // namespace
 
+// The file dialogs and the folder browser. Each kind of item is checked as the user meets it: chosen in
+// a dialog, then refused or handed on.
 class NativeFilePanelsTest : public QObject
 {
     Q_OBJECT
@@ -59,190 +129,263 @@ private slots:
         QTRY_VERIFY(allPanelsEnded());
     }
 
-    void openPanelsHandOnConfirmedItems_data()
+    void openPanelsHandOnOnlyCheckedItems_data()
     {
         QTest::addColumn<bool>("folders");
-        QTest::addColumn<QStringList>("chosen");
+        QTest::addColumn<QStringList>("chosen"); // none: confirming nothing, then cancelling
+        QTest::addColumn<QString>("refusal");    // empty: the choice is handed on
 
-        QTest::newRow("files") << false << QStringList{"file.txt", "data.bin"};
-        QTest::newRow("one folder") << true << QStringList{"sub"};
-        QTest::newRow("several folders") << true << QStringList{"sub", "Sub2"};
+        QTest::newRow("files") << false << QStringList{"file.txt", "data.bin"} << "";
+        QTest::newRow("several folders") << true << QStringList{"sub", "Sub2"} << "";
+        QTest::newRow("link to a folder, folders panel") << true << QStringList{"link-to-folder"} << linkChosen;
+        QTest::newRow("link to a file, files panel") << false << QStringList{"link-to-file"} << linkChosen;
+        QTest::newRow("dangling link") << false << QStringList{"dangling"} << linkChosen;
+        QTest::newRow("file in the folders panel") << true << QStringList{"file.txt"} << wrongKind;
+        QTest::newRow("pipe") << false << QStringList{"pipe"} << wrongKind;
+        QTest::newRow("missing item") << false << QStringList{"gone"} << FolderTree::unreadable("gone");
+        QTest::newRow("nothing confirmed, then cancelled") << false << QStringList() << "";
     }
 
-    void openPanelsHandOnConfirmedItems()
+    void openPanelsHandOnOnlyCheckedItems()
     {
         QFETCH(bool, folders);
         QFETCH(QStringList, chosen);
+        QFETCH(QString, refusal);
+
         FolderTree tree;
-        QStringList paths;
-        for (const QString &item : chosen) {
-            paths.append(tree.path(item));
+        QList<QList<QUrl>> calls;
+        if (!refusal.isEmpty()) {
+            ViewMessageBox::setNextAnswer(QMessageBox::AcceptRole);
         }
-
-        Calls<QList<QUrl>> calls;
-        NativeFilePanels::setNextAnswer(paths);
-        folders ? NativeFilePanels::presentManagedFoldersPanel(calls.callback())
-                : NativeFilePanels::presentManagedFilesPanel(calls.callback());
-        QTRY_COMPARE(calls.values.size(), 1);
-        QCOMPARE(calls.values.first(), urls(tree, chosen));
-    }
-
-    void panelsNeverResolveLinks()
-    {
+        if (!chosen.isEmpty()) {
+            NativeFilePanels::setNextAnswer(tree.paths(chosen));
+        }
+        const QPointer<QFileDialog> panel =
+            qobject_cast<QFileDialog *>(folders ? NativeFilePanels::presentManagedFoldersPanel(recorder(calls))
+                                                : NativeFilePanels::presentManagedFilesPanel(recorder(calls)));
         // A resolved link would reach the checks as its target and pass them.
-        auto *panel = qobject_cast<QFileDialog *>(NativeFilePanels::presentManagedFoldersPanel({}));
-        QVERIFY(panel->testOption(QFileDialog::DontResolveSymlinks));
-        QVERIFY(panel->testOption(QFileDialog::DontUseNativeDialog));
-        panel->reject();
-    }
-
-    void refusedItemKeepsThePanelOpen_data()
-    {
-        QTest::addColumn<bool>("folders");
-        QTest::addColumn<QString>("item");
-        QTest::addColumn<QString>("message");
-
-        const QString link = QStringLiteral("为保护文件路径安全，Tavrine 不支持选择符号链接。");
-        QTest::newRow("link to a folder, folders panel") << true << "link-to-folder" << link;
-        QTest::newRow("link to a file, files panel") << false << "link-to-file" << link;
-        QTest::newRow("file in the folders panel") << true << "file.txt"
-                                                   << "请选择符合当前操作的文件或文件夹。";
-    }
-
-    void refusedItemKeepsThePanelOpen()
-    {
-        QFETCH(bool, folders);
-        QFETCH(QString, item);
-        QFETCH(QString, message);
-        FolderTree tree;
-
-        Calls<QList<QUrl>> calls;
-        ViewMessageBox::setNextAnswer(QMessageBox::AcceptRole);
-        NativeFilePanels::setNextAnswer(QStringList{tree.path(item)});
-        QDialog *panel = folders ? NativeFilePanels::presentManagedFoldersPanel(calls.callback())
-                                 : NativeFilePanels::presentManagedFilesPanel(calls.callback());
-        QCOMPARE(ViewMessageBox::shown().size(), 1);
-        QCOMPARE(ViewMessageBox::shown().first().text, message);
-        QVERIFY(panel->isVisible());
-        QCOMPARE(NativeFilePanels::openPanelSessionCount(), 1);
-
-        // The user picks something else after the refusal.
-        FileDialogSupport::typeSelection(qobject_cast<QFileDialog *>(panel),
-                                         {tree.path(folders ? QStringLiteral("sub") : QStringLiteral("file.txt"))});
-        static_cast<QDialog *>(panel)->accept();
-        QTRY_COMPARE(calls.values.size(), 1);
-        QCOMPARE(calls.values.first().size(), 1);
-    }
-
-    void cancelledOrEmptyPanelCallsNoCallback()
-    {
-        Calls<QList<QUrl>> calls;
-        QDialog *panel = NativeFilePanels::presentManagedFilesPanel(calls.callback());
-        static_cast<QDialog *>(panel)->accept(); // nothing selected: the panel does not close
-        QVERIFY(panel->isVisible());
-        panel->reject();
-        NativeFilePanels::setNextAnswer(std::nullopt);
-        NativeFilePanels::presentManagedFoldersPanel(calls.callback());
+        QVERIFY(panel->testOption(QFileDialog::DontResolveSymlinks) &&
+                panel->testOption(QFileDialog::DontUseNativeDialog));
+        if (chosen.isEmpty()) {
+            static_cast<QDialog *>(panel)->accept();
+            QVERIFY(panel->isVisible());
+            panel->reject();
+        }
+        if (!refusal.isEmpty()) {
+            QCOMPARE(ViewMessageBox::shown().size(), 1);
+            QCOMPARE(ViewMessageBox::shown().first().text, refusal);
+            QVERIFY(panel->isVisible() && calls.isEmpty());
+            // The user picks something else after the refusal.
+            chosen = QStringList{folders ? QStringLiteral("sub") : QStringLiteral("file.txt")};
+            FileDialogSupport::typeSelection(panel, tree.paths(chosen));
+            static_cast<QDialog *>(panel)->accept();
+        }
         QTRY_VERIFY(allPanelsEnded());
-        QVERIFY(calls.values.isEmpty());
+        QCOMPARE(calls.size(), chosen.isEmpty() ? 0 : 1);
+        QCOMPARE(QUrl::toStringList(calls.value(0), QUrl::PreferLocalFile), tree.paths(chosen));
     }
 
-    void saveOverAnExistingFileYieldsItsFolderAndName()
+    void downloadDestinationIsHandedOnOnlyWhenChecked_data()
     {
-        FolderTree tree;
-        Calls<NativeDownloadDestination> calls;
-        ViewMessageBox::setNextAnswer(QMessageBox::DestructiveRole);
-        NativeFilePanels::setNextAnswer(QStringList{tree.path("file.txt")});
-        NativeFilePanels::presentDownloadSavePanel(QStringLiteral("file.txt"), true, plainData(), calls.callback());
-        QTRY_COMPARE(calls.values.size(), 1);
-        QCOMPARE(calls.values.first(),
-                 (NativeDownloadDestination{QUrl::fromLocalFile(tree.path()), QStringLiteral("file.txt")}));
-        QCOMPARE(ViewMessageBox::shown().size(), 1);
-        QCOMPARE(ViewMessageBox::shown().first().buttons,
-                 (QStringList{QStringLiteral("替换"), QStringLiteral("取消")}));
+        QTest::addColumn<bool>("isFile");
+        QTest::addColumn<QString>("location"); // empty: the dialog is cancelled
+        QTest::addColumn<int>("answer");       // the role given to the box the panel shows, -1 none
+        QTest::addColumn<QString>("box");      // that box's text, informative text and buttons
+        QTest::addColumn<QString>("destination");
+
+        const QString replace = QStringLiteral("“file.txt”已存在。要替换它吗？ |  | 替换 取消");
+        const QString alert = QStringLiteral("无法使用这个保存位置 | %1 | 好");
+        const QString unusableFolder = alert.arg("所选保存位置不可用。");
+        const QString link = alert.arg("为保护文件路径安全，Tavrine 不支持保存到符号链接。");
+        const int accept = QMessageBox::AcceptRole, none = -1;
+        const QString nothing;
+        QTest::newRow("cancelled") << true << nothing << none << nothing << nothing;
+        QTest::newRow("new name") << true << "sub/new.bin" << none << nothing << "sub|new.bin";
+        QTest::newRow("dot segments") << true << "sub/inner/../new.bin" << none << nothing << "sub|new.bin";
+        QTest::newRow("replacing a file")
+            << true << "file.txt" << int(QMessageBox::DestructiveRole) << replace << "|file.txt";
+        QTest::newRow("keeping a file") << true << "file.txt" << int(QMessageBox::RejectRole) << replace << nothing;
+        QTest::newRow("name of a folder")
+            << true << "sub" << accept << alert.arg("请选择文件名称，而不是文件夹。") << nothing;
+        QTest::newRow("name of a link") << true << "link-to-file" << accept << link << nothing;
+        QTest::newRow("name of a dangling link") << true << "dangling" << accept << link << nothing;
+        QTest::newRow("inside a linked folder")
+            << true << "link-to-folder/new.bin" << accept << unusableFolder << nothing;
+        QTest::newRow("inside a file") << true << "file.txt/new.bin" << accept << unusableFolder << nothing;
+        QTest::newRow("inside a missing folder")
+            << true << "gone/new.bin" << accept << alert.arg(FolderTree::unreadable("gone")) << nothing;
+        QTest::newRow("folder download") << false << "sub/" << none << nothing << "sub|<none>";
+        QTest::newRow("folder download cancelled") << false << nothing << none << nothing << nothing;
     }
 
-    void declinedReplacementKeepsThePanelOpen()
+    void downloadDestinationIsHandedOnOnlyWhenChecked()
     {
-        FolderTree tree;
-        Calls<NativeDownloadDestination> calls;
-        ViewMessageBox::setNextAnswer(QMessageBox::RejectRole);
-        NativeFilePanels::setNextAnswer(QStringList{tree.path("file.txt")});
-        QDialog *panel =
-            NativeFilePanels::presentDownloadSavePanel(QStringLiteral("file.txt"), true, plainData(), calls.callback());
-        QVERIFY(panel->isVisible());
-        panel->reject();
-        QTRY_VERIFY(allPanelsEnded());
-        QVERIFY(calls.values.isEmpty());
-    }
-
-    void refusedSaveLocationShowsTheAlert_data()
-    {
-        QTest::addColumn<QString>("location");
-        QTest::addColumn<QString>("message");
-
-        QTest::newRow("folder name") << "sub"
-                                     << "请选择文件名称，而不是文件夹。";
-        QTest::newRow("inside a linked folder") << "link-to-folder/new.bin"
-                                                << "所选保存位置不可用。";
-        QTest::newRow("dangling link") << "dangling"
-                                       << "为保护文件路径安全，Tavrine 不支持保存到符号链接。";
-    }
-
-    void refusedSaveLocationShowsTheAlert()
-    {
+        QFETCH(bool, isFile);
         QFETCH(QString, location);
-        QFETCH(QString, message);
-        FolderTree tree;
+        QFETCH(int, answer);
+        QFETCH(QString, box);
+        QFETCH(QString, destination);
 
-        Calls<NativeDownloadDestination> calls;
-        ViewMessageBox::setNextAnswer(QMessageBox::AcceptRole);
-        NativeFilePanels::setNextAnswer(QStringList{tree.path(location)});
-        NativeFilePanels::presentDownloadSavePanel(QStringLiteral("new.bin"), true, plainData(), calls.callback());
-        QTRY_COMPARE(ViewMessageBox::shown().size(), 1);
-        QCOMPARE(ViewMessageBox::shown().first().text, QStringLiteral("无法使用这个保存位置"));
-        QCOMPARE(ViewMessageBox::shown().first().informativeText, message);
-        QCOMPARE(ViewMessageBox::shown().first().buttons, QStringList{QStringLiteral("好")});
-        QTRY_VERIFY(allPanelsEnded());
-        QVERIFY(calls.values.isEmpty());
+        FolderTree tree;
+        QList<NativeDownloadDestination> calls;
+        if (answer >= 0) {
+            ViewMessageBox::setNextAnswer(QMessageBox::ButtonRole(answer));
+        }
+        NativeFilePanels::setNextAnswer(location.isEmpty() ? std::nullopt
+                                                           : std::optional(QStringList{tree.path(location)}));
+        const QPointer<QDialog> panel = download(calls, isFile);
+        // Declining to replace a file leaves the panel open for another name.
+        const bool staysOpen = answer == QMessageBox::RejectRole;
+        QTRY_VERIFY(staysOpen || allPanelsEnded());
+        QTRY_COMPARE(calls.size(), destination.isEmpty() ? 0 : 1);
+        QStringList shown;
+        for (const ViewMessageBox::Shown &each : ViewMessageBox::shown()) {
+            shown << each.text << each.informativeText << each.buttons.join(QLatin1Char(' '));
+        }
+        QCOMPARE(shown.join(QStringLiteral(" | ")), box);
+        QCOMPARE(calls.isEmpty() ? QString() : tree.destination(calls.first()), destination);
+        QCOMPARE(panel && panel->isVisible(), staysOpen);
+        if (staysOpen) {
+            panel->reject();
+        }
     }
 
     void eachSavePanelCallsBackItsOwnCaller()
     {
         FolderTree tree;
-        Calls<NativeDownloadDestination> first;
-        Calls<NativeDownloadDestination> second;
-        auto *firstPanel = qobject_cast<QFileDialog *>(
-            NativeFilePanels::presentDownloadSavePanel(QStringLiteral("a.bin"), true, plainData(), first.callback()));
-        auto *secondPanel = qobject_cast<QFileDialog *>(
-            NativeFilePanels::presentDownloadSavePanel(QStringLiteral("b.bin"), true, plainData(), second.callback()));
+        QList<NativeDownloadDestination> first, second;
+        QDialog *firstPanel = download(first, true, QStringLiteral("a.bin"));
+        auto *secondPanel = qobject_cast<QFileDialog *>(download(second, true, QStringLiteral("b.bin")));
         QCOMPARE(NativeFilePanels::savePanelCount(), 2);
 
         FileDialogSupport::typeSelection(secondPanel, {tree.path("b.bin")});
         static_cast<QDialog *>(secondPanel)->accept();
-        QTRY_COMPARE(second.values.size(), 1);
-        QCOMPARE(second.values.first().preferredRootName, QStringLiteral("b.bin"));
+        QTRY_COMPARE(second.size(), 1);
+        QCOMPARE(tree.destination(second.first()), QStringLiteral("|b.bin"));
         QCOMPARE(NativeFilePanels::savePanelCount(), 1);
-        QVERIFY(first.values.isEmpty());
-
         firstPanel->reject();
         QTRY_COMPARE(NativeFilePanels::savePanelCount(), 0);
-        QVERIFY(first.values.isEmpty());
+        QVERIFY(first.isEmpty());
     }
 
-    void folderDownloadGoesThroughTheFolderBrowser()
+    void checksAlsoRefuseWhatNoPanelHandsThem()
     {
         FolderTree tree;
-        Calls<NativeDownloadDestination> calls;
-        NativeFilePanels::setNextAnswer(QStringList{tree.path("sub") + QStringLiteral("/")});
-        QDialog *browser =
-            NativeFilePanels::presentDownloadSavePanel(QStringLiteral("照片"), false, plainData(), calls.callback());
-        QVERIFY(qobject_cast<NativeFolderPanelSession *>(browser));
-        QCOMPARE(calls.values, (QList{NativeDownloadDestination{QUrl::fromLocalFile(tree.path("sub")), std::nullopt}}));
+        // A files panel opens a folder instead of choosing it, and no panel gives a URL of another scheme.
+        const std::optional<FilePanelError> folder =
+            FilePanelChecks::validateChosenURL(QUrl::fromLocalFile(tree.path("sub")), true, false);
+        QCOMPARE(folder->localizedDescription, wrongKind);
+        QCOMPARE(folder->domain, QStringLiteral("com.drovan.tavrine.file-panel"));
+        QCOMPARE(folder->code, 1);
+        const QUrl remote(QStringLiteral("https://example.com/file.txt"));
+        QCOMPARE(FilePanelChecks::validateChosenURL(remote, true, true)->localizedDescription,
+                 QStringLiteral("请选择 Mac 上的本地文件或文件夹。"));
+        QCOMPARE(std::get<FilePanelError>(FilePanelChecks::validatedSaveDestination(remote)).localizedDescription,
+                 QStringLiteral("请选择 Mac 上的本地保存位置。"));
+        QCOMPARE(std::get<FilePanelError>(FilePanelChecks::validatedSaveDestination(QUrl::fromLocalFile("/")))
+                     .localizedDescription,
+                 QStringLiteral("请输入有效的名称。"));
+    }
 
-        NativeFilePanels::setNextAnswer(std::nullopt);
-        NativeFilePanels::presentDownloadSavePanel(QStringLiteral("照片"), false, plainData(), calls.callback());
-        QCOMPARE(calls.values.size(), 1);
+    void showsFolderState_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<QString>("reads"); // with the tree's path as "~"
+
+        const QString choose = QStringLiteral(" | [取消] | [下载到这里]");
+        const QString browse = QStringLiteral("双击文件夹进入；将保存到当前显示的位置 | [取消] | [下载到这里]");
+        const QString unusable = QStringLiteral("这个文件夹不可用 | [取消] | [下载到这里]✗");
+        QTest::newRow("folder with sub-folders")
+            << "" << false << "[返回上一级] | ~ | empty | sub | Sub2 | Sub10 | " + browse;
+        QTest::newRow("empty folder") << "empty" << false
+                                      << "[返回上一级] | ~/empty | 当前文件夹没有子文件夹，可直接下载到这里" + choose;
+        QTest::newRow("read-only folder") << "sub" << true << "[返回上一级] | ~/sub | inner | " + browse + "✗";
+        QTest::newRow("link to a folder")
+            << "link-to-folder" << false << "[返回上一级] | ~/link-to-folder | " + unusable;
+        QTest::newRow("a file") << "file.txt" << false << "[返回上一级] | ~/file.txt | " + unusable;
+        QTest::newRow("missing") << "missing" << false
+                                 << "[返回上一级] | ~/missing | " + FolderTree::unreadable("missing") +
+                                        " | [取消] | [下载到这里]✗";
+    }
+
+    void showsFolderState()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, readOnly);
+        QFETCH(QString, reads);
+
+        if (readOnly && ::geteuid() == 0) {
+            QSKIP("permissions do not bind the superuser");
+        }
+        FolderTree tree;
+        const auto permissions = QFile::permissions(tree.path(folder));
+        QFile::setPermissions(tree.path(folder),
+                              readOnly ? QFileDevice::ReadOwner | QFileDevice::ExeOwner : permissions);
+        Browser browser(tree.path(folder));
+        QFile::setPermissions(tree.path(folder), permissions);
+        QCOMPARE(transcript(browser.session.get()).replace(tree.path(), QStringLiteral("~")), reads);
+        // Return must not get round a disabled choose button.
+        browser.session->chooseCurrentDirectory();
+        browser.session->cancel();
+        QCOMPARE(browser.ends, QStringList{reads.endsWith("✗") ? "<none>" : tree.path(folder)});
+    }
+
+    void navigatesDownAndBackUpToTheTop()
+    {
+        FolderTree tree;
+        Browser browser(tree.path());
+        browser.session->show();
+        QVERIFY(QTest::qWaitForWindowExposed(browser.session.get()));
+
+        const QRect subRow = browser.table()->visualItemRect(browser.table()->item(1));
+        QTest::mouseClick(browser.table()->viewport(), Qt::LeftButton, {}, subRow.center());
+        QTest::mouseDClick(browser.table()->viewport(), Qt::LeftButton, {}, subRow.center());
+        QCOMPARE(browser.session->currentDirectory(), tree.path("sub"));
+        QCOMPARE(browser.table()->count(), 1);
+        browser.session->openDirectory(5); // beyond the list
+        QCOMPARE(browser.session->currentDirectory(), tree.path("sub"));
+        browser.button("backButton")->click();
+        QCOMPARE(browser.session->currentDirectory(), tree.path());
+
+        Browser top(QStringLiteral("/"));
+        QVERIFY(!top.button("backButton")->isEnabled());
+        top.session->goBack();
+        QCOMPARE(top.session->currentDirectory(), QStringLiteral("/"));
+    }
+
+    void endsExactlyOnce_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<bool>("chosen");
+
+        QTest::newRow("close button") << "close" << false;
+        QTest::newRow("Escape") << "escape" << false;
+        QTest::newRow("confirm, then close") << "choose" << true;
+        // The folder shown is chosen, not the row selected in it.
+        QTest::newRow("Return with a row selected") << "return" << true;
+    }
+
+    void endsExactlyOnce()
+    {
+        QFETCH(QString, way);
+        QFETCH(bool, chosen);
+
+        FolderTree tree;
+        Browser browser(tree.path());
+        browser.session->show();
+        QVERIFY(QTest::qWaitForWindowExposed(browser.session.get()));
+        browser.table()->setCurrentRow(1);
+        browser.table()->setFocus();
+        if (way == QLatin1String("choose")) {
+            browser.session->chooseCurrentDirectory();
+        } else if (way != QLatin1String("close")) {
+            QTest::keyClick(browser.table(), way == QLatin1String("return") ? Qt::Key_Return : Qt::Key_Escape);
+        }
+        browser.session->close();
+        browser.session->cancel();
+        QVERIFY(!browser.session->isVisible());
+        QCOMPARE(browser.ends, QStringList{chosen ? tree.path() : "<none>"});
     }
 };
 

@@ -5,223 +5,216 @@
 #include "ViewsTestSupport.h"
 
 #include <QFrame>
-#include <QLabel>
-#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QToolButton>
-#include <QtTest>
 
-using Status = TransferTaskRecord::Status;
-using Direction = TransferTaskRecord::Direction;
-using ViewsTestSupport::task;
+using namespace ViewsTestSupport;
 
-Q_DECLARE_METATYPE(Status)
-
-namespace {
-
-QString labelText(const QWidget *parent, const char *name)
-{
-    const auto *label = parent->findChild<QLabel *>(QLatin1String(name));
-    return label ? label->text() : QStringLiteral("<none>");
-}
-
-bool shown(const QWidget *parent, const char *name)
-{
-    const auto *child = parent->findChild<QWidget *>(QLatin1String(name));
-    return child && child->isVisibleTo(parent);
-}
-
-QStringList shownControls(const TransferTaskRow *row)
-{
-    QStringList names;
-    for (const char *name : {"pauseButton", "resumeButton", "retryButton", "cancelButton"}) {
-        if (shown(row, name)) {
-            names.append(QLatin1String(name));
-        }
-    }
-    return names;
-}
-
-QList<TransferTaskRecord> tasksWithStatuses(const QList<Status> &statuses)
-{
-    QList<TransferTaskRecord> tasks;
-    for (qsizetype index = 0; index < statuses.size(); ++index) {
-        tasks.append(task(QStringLiteral("task-%1").arg(index), statuses[index], Direction::sending, 50, 100));
-    }
-    return tasks;
-}
-
-} // namespace
+Q_DECLARE_METATYPE(TransferTaskRecord)
 
 class TransferTaskCenterTest : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void rowShowsItsTask_data()
+    {
+        QTest::addColumn<TransferTaskRecord>("task");
+        QTest::addColumn<Symbol>("symbol");
+        QTest::addColumn<QColor>("tint");
+        QTest::addColumn<QString>("reads");
+
+        const QString album = QStringLiteral("相册");
+        const QColor blue = ViewColors::blue(), orange = ViewColors::orange();
+        const Symbol up = Symbol::arrowUpCircleFill, down = Symbol::arrowDownCircleFill;
+        const Symbol warning = Symbol::exclamationmarkTriangleFill;
+        const auto inBatch = [](TransferTaskRecord task, std::optional<QString> batchName,
+                                std::optional<QString> path) {
+            task.batchName = batchName;
+            task.relativePath = path;
+            return task;
+        };
+        QTest::newRow("queued send") << task("a", Status::queued) << up << blue << "a.jpg | 等待发送 | [暂停] | [取消]";
+        QTest::newRow("queued download, path inside the batch")
+            << inBatch(task("a", Status::queued, Direction::receiving, 999, 1000), album, "2024/a.jpg") << down << blue
+            << "a.jpg | 等待下载 | ━ | 999 字节 / 1 KB | 相册 / 2024/a.jpg | [暂停] | [取消]";
+        QTest::newRow("waiting, path is the file name")
+            << inBatch(task("a", Status::waitingForConnection, Direction::receiving, 0, 1499), album, "a.jpg") << down
+            << blue << "a.jpg | 等待连接 | ━ | 0 字节 / 1 KB | 相册 | [继续] | [取消]";
+        QTest::newRow("sending, batch without paths")
+            << inBatch(task("a", Status::sending, Direction::sending, 999'600, 12'345'678), album, {}) << up << blue
+            << "a.jpg | 正在发送 | ━ | 1 MB / 12.3 MB | 相册 | [暂停] | [取消]";
+        QTest::newRow("receiving, path is the batch name")
+            << inBatch(task("a", Status::receiving, Direction::receiving), album, album) << down << blue
+            << "a.jpg | 正在接收 | 相册 | [暂停] | [取消]";
+        QTest::newRow("paused, largest size")
+            << task("a", Status::paused, Direction::sending, 1'250'000'000, std::numeric_limits<qint64>::max())
+            << Symbol::pauseCircleFill << blue << "a.jpg | 已暂停 | ━ | 1.25 GB / 9.22 EB | [继续] | [取消]";
+        QTest::newRow("completed") << task("a", Status::completed, Direction::sending, 10, 10)
+                                   << Symbol::checkmarkCircleFill << ViewColors::green()
+                                   << "a.jpg | 已完成 | 10 字节 / 10 字节";
+        QTest::newRow("failed without a size, path without a batch")
+            << inBatch(task("a", Status::failed, Direction::sending, 0, 0, "连接已断开"), {}, "b/a.jpg") << warning
+            << orange << "a.jpg | 失败 | 连接已断开 | [重试] | [取消]";
+        QTest::newRow("needs attention") << task("a", Status::needsAttention, Direction::receiving, 1'500'000,
+                                                 3'000'000)
+                                         << warning << orange
+                                         << "a.jpg | 需要处理 | ━ | 1.5 MB / 3 MB | [重试] | [取消]";
+        QTest::newRow("cancelled") << task("a", Status::cancelled, Direction::sending, 10, 100)
+                                   << Symbol::xmarkCircleFill << ViewColors::secondary()
+                                   << "a.jpg | 已取消 | 10 字节 / 100 字节";
+    }
+
     void rowShowsItsTask()
     {
-        StoreFixture fixture;
-        TransferStore &store = ViewsTestSupport::storeWithTasks(
-            fixture, {task("a", Status::failed), task("b", Status::completed, Direction::receiving, 10, 10)});
-        TransferTaskCenter center(&store);
-        QCOMPARE(center.rows().size(), 2);
-        const TransferTaskRow *failed = center.rows().first();
-        QCOMPARE(labelText(failed, "statusLabel"), QStringLiteral("失败"));
-        QCOMPARE(labelText(failed, "fileNameLabel"), QStringLiteral("a.jpg"));
-        QCOMPARE(labelText(failed, "messageLabel"), QStringLiteral("message of a"));
-        QCOMPARE(shownControls(failed), (QStringList{"retryButton", "cancelButton"}));
-        // Without a size there is nothing to measure.
-        QVERIFY(!shown(failed, "progressBar"));
-        QVERIFY(!shown(failed, "byteCountLabel"));
-        QVERIFY(!shown(failed, "batchLabel"));
+        QFETCH(TransferTaskRecord, task);
+        QFETCH(Symbol, symbol);
+        QFETCH(QColor, tint);
+        QFETCH(QString, reads);
 
-        const TransferTaskRow *completed = center.rows().at(1);
-        QCOMPARE(shownControls(completed), QStringList());
-        QVERIFY(!shown(completed, "progressBar"));
-        QCOMPARE(labelText(completed, "byteCountLabel"), QStringLiteral("10 字节 / 10 字节"));
+        const TransferTaskRow row(task, nullptr);
+        QCOMPARE(transcript(&row), reads);
+        QVERIFY(showsSymbol(row.findChild<QLabel *>(QStringLiteral("statusIcon"))->pixmap(), symbol, tint));
+        QCOMPARE(row.findChild<QLabel *>(QStringLiteral("statusLabel"))->palette().color(QPalette::WindowText), tint);
     }
 
     void controlsActOnTheStore_data()
     {
         QTest::addColumn<Status>("status");
         QTest::addColumn<QString>("button");
-        QTest::addColumn<Status>("result");
+        QTest::addColumn<QList<Status>>("after");
 
         // The store has no phone connected, so resumed and retried tasks wait for the connection.
-        QTest::newRow("pause") << Status::queued << "pauseButton" << Status::paused;
-        QTest::newRow("resume") << Status::paused << "resumeButton" << Status::waitingForConnection;
-        QTest::newRow("retry") << Status::needsAttention << "retryButton" << Status::waitingForConnection;
-        QTest::newRow("cancel") << Status::failed << "cancelButton" << Status::cancelled;
+        const Status waiting = Status::waitingForConnection;
+        QTest::newRow("pause") << Status::queued << "pauseButton"
+                               << QList{Status::queued, Status::paused, Status::paused};
+        QTest::newRow("resume") << Status::paused << "resumeButton" << QList{Status::queued, waiting, Status::paused};
+        QTest::newRow("retry") << Status::needsAttention << "retryButton"
+                               << QList{Status::queued, waiting, Status::paused};
+        QTest::newRow("cancel") << Status::failed << "cancelButton"
+                                << QList{Status::queued, Status::cancelled, Status::paused};
+        QTest::newRow("clear finished") << Status::completed << "clearFinishedButton"
+                                        << QList{Status::queued, Status::paused};
     }
 
     void controlsActOnTheStore()
     {
         QFETCH(Status, status);
         QFETCH(QString, button);
-        QFETCH(Status, result);
+        QFETCH(QList<Status>, after);
 
         StoreFixture fixture;
-        TransferStore &store = ViewsTestSupport::storeWithTasks(
-            fixture, {task("other", Status::queued), task("target", status), task("last", Status::paused)});
+        TransferStore &store = storeWithStatuses(fixture, {Status::queued, status, Status::paused});
         TransferTaskCenter center(&store);
-        TransferTaskRow *row = center.rows().at(1);
-        QCOMPARE(row->task().id, QStringLiteral("target"));
-        row->findChild<QToolButton *>(button)->click();
+        QAbstractButton *control = center.rows().at(1)->findChild<QToolButton *>(button);
+        control = control ? control : center.findChild<QPushButton *>(button);
+        control->click();
 
-        QCOMPARE(store.tasks().at(1).status, result);
-        QCOMPARE(store.tasks().at(0).status, Status::queued);
-        QCOMPARE(store.tasks().at(2).status, Status::paused);
-        // The row redraws from the store's publication.
-        QCOMPARE(row->task(), store.tasks().at(1));
+        // The views redraw from the store's publication, and a finished task offers to be cleared.
+        QCOMPARE(store.tasks().size(), after.size());
+        QCOMPARE(center.rows().size(), after.size());
+        for (qsizetype index = 0; index < after.size(); ++index) {
+            QCOMPARE(store.tasks().at(index).status, after.at(index));
+            QCOMPARE(center.rows().at(index)->task(), store.tasks().at(index));
+        }
+        QTRY_COMPARE(center.findChildren<TransferTaskRow *>().size(), after.size());
+        QCOMPARE(center.findChild<QPushButton *>(QStringLiteral("clearFinishedButton"))->isVisibleTo(&center),
+                 after.contains(Status::cancelled));
     }
 
-    void clearButtonFollowsFinishedTasks()
+    void dockAndPopoverSumUpTheTasks_data()
     {
-        StoreFixture fixture;
-        TransferStore &store = ViewsTestSupport::storeWithTasks(fixture, {task("a", Status::queued)});
-        TransferTaskCenter center(&store);
-        QVERIFY(!shown(&center, "clearFinishedButton"));
-        QCOMPARE(labelText(&center, "subtitleLabel"), QStringLiteral("1 个任务进行中或等待中"));
-
-        store.cancelTask(QStringLiteral("a"));
-        QVERIFY(shown(&center, "clearFinishedButton"));
-        QVERIFY(!shown(&center, "subtitleLabel"));
-        QVERIFY(!shown(&center, "overallProgressBar"));
-
-        center.findChild<QPushButton *>(QStringLiteral("clearFinishedButton"))->click();
-        QVERIFY(store.tasks().isEmpty());
-        QTRY_VERIFY(center.findChildren<TransferTaskRow *>().isEmpty());
-    }
-
-    void rowsFollowTheStoreByTask()
-    {
-        StoreFixture fixture;
-        TransferStore &store = ViewsTestSupport::storeWithTasks(fixture, {task("old", Status::completed)});
-        fixture.pair();
-        TransferTaskCenter center(&store);
-        TransferTaskRow *oldRow = center.rows().first();
-
-        TransferEvent progress = makeEvent(TransferEventKind::receiving, TransferDirection::receiving,
-                                           QStringLiteral("incoming"), QStringLiteral("Pixel"));
-        progress.fileName = QStringLiteral("video.mp4");
-        progress.transferredBytes = 250;
-        progress.totalBytes = 1000;
-        fixture.deliver({progress});
-        QCOMPARE(center.rows().size(), 2);
-        QCOMPARE(center.rows().at(1), oldRow);
-        TransferTaskRow *newRow = center.rows().first();
-        QCOMPARE(labelText(newRow, "statusLabel"), QStringLiteral("正在接收"));
-        QCOMPARE(labelText(newRow, "byteCountLabel"), QStringLiteral("250 字节 / 1 KB"));
-
-        progress.transferredBytes = 750;
-        fixture.deliver({progress});
-        QCOMPARE(center.rows().first(), newRow);
-        QCOMPARE(newRow->findChild<TintedProgressBar *>(QStringLiteral("progressBar"))->fraction(), 0.75);
-        QCOMPARE(center.findChild<TintedProgressBar *>(QStringLiteral("overallProgressBar"))->fraction(), 0.75);
-    }
-
-    void dockSummarisesTheTasks()
-    {
-        StoreFixture fixture;
-        TransferStore &store = ViewsTestSupport::storeWithTasks(
-            fixture, tasksWithStatuses({Status::completed, Status::cancelled, Status::completed, Status::completed}));
-        TransferActivityDock dock(&store);
-        QCOMPARE(dock.summaryText(), QStringLiteral("最近完成 3 项"));
-        QCOMPARE(dock.accessibleName(), QStringLiteral("活动"));
-        QCOMPARE(dock.accessibleDescription(), dock.summaryText());
-        QVERIFY(!shown(&dock, "dockProgressBar"));
-
-        fixture.pair();
-        TransferEvent incoming = makeEvent(TransferEventKind::receiving, TransferDirection::receiving,
-                                           QStringLiteral("incoming"), QStringLiteral("Pixel"));
-        incoming.totalBytes = 100;
-        fixture.deliver({incoming});
-        QCOMPARE(dock.summaryText(), QStringLiteral("1 项传输进行中"));
-        QVERIFY(shown(&dock, "dockProgressBar"));
-    }
-
-    void popoverGrowsWithTheListThenScrolls_data()
-    {
-        QTest::addColumn<int>("taskCount");
+        QTest::addColumn<QList<Status>>("statuses");
+        QTest::addColumn<QString>("dock");
+        QTest::addColumn<QString>("header"); // the task center above its rows
         QTest::addColumn<int>("height");
 
-        QTest::newRow("3 tasks") << 3 << 246;
-        QTest::newRow("12 tasks") << 12 << 520;
+        const Status completed = Status::completed, cancelled = Status::cancelled;
+        QList<Status> oneActive(10, completed);
+        oneActive.prepend(Status::paused);
+        const QString title = QStringLiteral("活动"), clear = QStringLiteral("活动 | [清除已完成]");
+        QTest::newRow("empty") << QList<Status>() << "传输活动" << title << 220;
+        QTest::newRow("only cancelled") << QList{cancelled, cancelled} << "传输活动" << clear << 220;
+        QTest::newRow("three completed, one cancelled")
+            << QList{completed, cancelled, completed, completed} << "最近完成 3 项" << clear << 328;
+        QTest::newRow("three active") << QList{Status::failed, Status::needsAttention, Status::queued}
+                                      << "3 项传输进行中 | ━"
+                                      << "活动 | 3 个任务进行中或等待中 | ━" << 246;
+        QTest::newRow("six active") << QList<Status>(6, Status::queued) << "6 项传输进行中 | ━"
+                                    << "活动 | 6 个任务进行中或等待中 | ━" << 492;
+        QTest::newRow("seven active") << QList<Status>(7, Status::queued) << "7 项传输进行中 | ━"
+                                      << "活动 | 7 个任务进行中或等待中 | ━" << 520;
+        QTest::newRow("one active, ten completed") << oneActive << "1 项传输进行中 | ━"
+                                                   << "活动 | 1 个任务进行中或等待中 | [清除已完成] | ━" << 520;
     }
 
-    void popoverGrowsWithTheListThenScrolls()
+    void dockAndPopoverSumUpTheTasks()
     {
-        QFETCH(int, taskCount);
+        QFETCH(QList<Status>, statuses);
+        QFETCH(QString, dock);
+        QFETCH(QString, header);
         QFETCH(int, height);
 
         StoreFixture fixture;
-        TransferStore &store =
-            ViewsTestSupport::storeWithTasks(fixture, tasksWithStatuses(QList<Status>(taskCount, Status::queued)));
+        TransferStore &store = storeWithStatuses(fixture, statuses);
         QWidget window;
-        auto *dock = new TransferActivityDock(&store, &window);
+        auto *button = new TransferActivityDock(&store, &window);
         window.resize(600, 200);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(transcript(button), dock);
+        QCOMPARE(button->accessibleDescription(), button->summaryText());
+        const bool active = dock.endsWith(QStringLiteral("━"));
+        QVERIFY(showsSymbol(button->findChild<QLabel *>(QStringLiteral("dockIcon"))->pixmap(),
+                            active ? Symbol::arrowUpArrowDownCircleFill : Symbol::checkmarkCircleFill,
+                            active ? ViewColors::blue() : ViewColors::green()));
 
-        QTest::mouseClick(dock, Qt::LeftButton);
-        QVERIFY(dock->isShowingActivity());
-        QFrame *popover = dock->popover();
-        QVERIFY(popover->isVisible());
+        QTest::mouseClick(button, Qt::LeftButton);
+        QFrame *popover = button->popover();
+        QVERIFY(button->isShowingActivity() && popover->isVisible());
         QCOMPARE(popover->size(), QSize(460, height));
-        QCOMPARE(dock->taskCenter()->rows().size(), taskCount);
-        if (taskCount > 8) {
-            auto *scrollArea = popover->findChild<QScrollArea *>();
-            QTRY_VERIFY(scrollArea->verticalScrollBar()->maximum() > 0);
+        QString center = transcript(button->taskCenter());
+        for (const TransferTaskRow *row : button->taskCenter()->rows()) {
+            center.remove(QStringLiteral(" | ") + transcript(row));
+        }
+        QCOMPARE(center, header);
+        QCOMPARE(button->taskCenter()->rows().size(), statuses.size());
+        if (statuses.size() > 8) {
+            QTRY_VERIFY(popover->findChild<QScrollArea *>()->verticalScrollBar()->maximum() > 0);
         }
 
         // The popover closing by itself (a click elsewhere, Escape) is seen by the dock.
         popover->hide();
-        QVERIFY(!dock->isShowingActivity());
-        QTest::mouseClick(dock, Qt::LeftButton);
+        QVERIFY(!button->isShowingActivity());
+        QTest::mouseClick(button, Qt::LeftButton);
         QVERIFY(popover->isVisible());
-        QTest::mouseClick(dock, Qt::LeftButton);
+        QTest::mouseClick(button, Qt::LeftButton);
         QVERIFY(!popover->isVisible());
+    }
+
+    void viewsFollowTheStoreByTask()
+    {
+        StoreFixture fixture;
+        TransferStore &store = storeWithStatuses(fixture, {Status::completed});
+        fixture.pair();
+        const TransferActivityDock dock(&store);
+        TransferTaskCenter center(&store);
+        TransferTaskRow *oldRow = center.rows().first();
+
+        TransferEvent event = progress(TransferEventKind::receiving, "incoming", "video.mp4", 250, 1000);
+        fixture.deliver({event});
+        QCOMPARE(center.rows().size(), 2);
+        QCOMPARE(center.rows().at(1), oldRow);
+        TransferTaskRow *newRow = center.rows().first();
+        QCOMPARE(transcript(newRow), QStringLiteral("video.mp4 | 正在接收 | ━ | 250 字节 / 1 KB | [暂停] | [取消]"));
+        QCOMPARE(dock.summaryText(), QStringLiteral("1 项传输进行中"));
+
+        event.transferredBytes = 750;
+        fixture.deliver({event});
+        QCOMPARE(center.rows().first(), newRow);
+        QCOMPARE(newRow->findChild<TintedProgressBar *>(QStringLiteral("progressBar"))->fraction(), 0.75);
+        QCOMPARE(center.findChild<TintedProgressBar *>(QStringLiteral("overallProgressBar"))->fraction(), 0.75);
+        QCOMPARE(dock.findChild<TintedProgressBar *>(QStringLiteral("dockProgressBar"))->fraction(), 0.75);
     }
 };
 

@@ -4,30 +4,7 @@
 #include "ViewMessageBox.h"
 #include "ViewsTestSupport.h"
 
-#include <QLineEdit>
-#include <QPushButton>
-#include <QToolButton>
-#include <QtTest>
-
-using ViewsTestSupport::phone;
-
-namespace {
-
-QLineEdit *nameField(TrustedDeviceManagementRow *row)
-{
-    return row->findChild<QLineEdit *>(QStringLiteral("nameField"));
-}
-
-QStringList storedNames(StoreFixture &fixture)
-{
-    QStringList names;
-    for (const TrustedDeviceRecord &device : ViewsTestSupport::registryStore(fixture).load().devices) {
-        names.append(device.name);
-    }
-    return names;
-}
-
-} // namespace
+using namespace ViewsTestSupport;
 
 class TrustedDeviceManagerTest : public QObject
 {
@@ -37,39 +14,88 @@ private slots:
     void init() { ViewMessageBox::clearShown(); }
     void cleanup() { QVERIFY(!ViewMessageBox::hasNextAnswer()); }
 
-    void withoutPhonesOnlyTheAddButtonShows()
+    void rowsFollowSelectionAndRemoval_data()
     {
+        QTest::addColumn<int>("phones");  // how many of Pixel, Galaxy and Nokia are trusted
+        QTest::addColumn<int>("clicked"); // the row whose circle is clicked first, -1 none
+        QTest::addColumn<int>("removed"); // the row whose remove button is clicked then, -1 none
+        QTest::addColumn<QMessageBox::ButtonRole>("answer");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QList<Symbol>>("symbols");
+
+        const Symbol check = Symbol::checkmarkCircleFill, circle = Symbol::circle;
+        const QStringList all{"Pixel", "Galaxy", "Nokia"};
+        const auto none = QMessageBox::InvalidRole, confirm = QMessageBox::DestructiveRole;
+        QTest::newRow("no phones: only the add button") << 0 << -1 << -1 << none << QStringList() << QList<Symbol>();
+        QTest::newRow("as loaded") << 3 << -1 << -1 << none << all << QList{check, circle, circle};
+        QTest::newRow("another phone chosen") << 3 << 2 << -1 << none << all << QList{circle, circle, check};
+        QTest::newRow("selected phone chosen again") << 3 << 0 << -1 << none << all << QList{check, circle, circle};
+        QTest::newRow("removal dismissed")
+            << 3 << -1 << 0 << QMessageBox::RejectRole << all << QList{check, circle, circle};
+        QTest::newRow("other phone removed")
+            << 3 << -1 << 1 << confirm << QStringList{"Pixel", "Nokia"} << QList{check, circle};
+        QTest::newRow("selected phone removed")
+            << 3 << 2 << 2 << confirm << QStringList{"Pixel", "Galaxy"} << QList{check, circle};
+    }
+
+    void rowsFollowSelectionAndRemoval()
+    {
+        QFETCH(int, phones);
+        QFETCH(int, clicked);
+        QFETCH(int, removed);
+        QFETCH(QMessageBox::ButtonRole, answer);
+        QFETCH(QStringList, names);
+        QFETCH(QList<Symbol>, symbols);
+
         StoreFixture fixture;
-        TransferStore &store = ViewsTestSupport::storeWithPhones(fixture, {});
+        // Last seen by a clock ahead of this one, two months ago and two years ago.
+        const QList<TrustedDeviceRecord> trusted{phone("Pixel", 1, -600), phone("Galaxy", 2, 65 * 86400),
+                                                 phone("Nokia", 3, 800 * 86400)};
+        const QHash<QString, QString> lastSeen{{"Pixel", "刚刚"}, {"Galaxy", "2 个月前"}, {"Nokia", "2 年前"}};
+        TransferStore &store = storeWithPhones(fixture, trusted.first(phones));
         int added = 0;
         TrustedDeviceManagerSheet sheet(&store, [&] { ++added; });
-        QVERIFY(sheet.manager()->rows().isEmpty());
+        sheet.show();
+        const QList<TrustedDeviceManagementRow *> &rows = sheet.manager()->rows();
+        if (clicked >= 0) {
+            rows.at(clicked)->findChild<QToolButton *>(QStringLiteral("selectButton"))->click();
+        }
+        if (removed >= 0) {
+            const QString name = rows.at(removed)->device().name;
+            ViewMessageBox::setNextAnswer(answer);
+            rows.at(removed)->findChild<QToolButton *>(QStringLiteral("removeButton"))->click();
+            QCOMPARE(ViewMessageBox::shown().size(), 1);
+            const ViewMessageBox::Shown question = ViewMessageBox::shown().first();
+            QCOMPARE(
+                QStringList({question.text, question.informativeText}) + question.buttons,
+                (QStringList{"移除 " + name + "？", "这台手机之后需要重新确认配对才能连接。", "移除设备", "取消"}));
+        }
+
+        const TrustedDeviceRegistry stored = registryStore(fixture).load();
+        QStringList storedNames;
+        for (const TrustedDeviceRecord &device : stored.devices) {
+            storedNames.append(device.name);
+        }
+        QCOMPARE(storedNames, names);
+        const qsizetype selected = symbols.indexOf(Symbol::checkmarkCircleFill);
+        QCOMPARE(stored.selectedDeviceID, selected < 0 ? std::nullopt : std::optional(stored.devices[selected].id));
+        QCOMPARE(store.selectedTrustedDeviceID(), stored.selectedDeviceID);
+        QTRY_COMPARE(sheet.findChildren<TrustedDeviceManagementRow *>().size(), names.size());
+        QCOMPARE(rows.size(), names.size());
+        for (qsizetype index = 0; index < rows.size(); ++index) {
+            const auto *select = rows[index]->findChild<QToolButton *>(QStringLiteral("selectButton"));
+            QVERIFY2(showsSymbol(select->icon().pixmap(select->iconSize()), symbols[index],
+                                 index == selected ? ViewColors::blue() : ViewColors::secondary()),
+                     qPrintable(names[index]));
+            QCOMPARE(transcript(rows[index]),
+                     QStringLiteral("[] | ⟦%1⟧ | %2 | [移除]").arg(names[index], lastSeen[names[index]]));
+        }
+
         QCOMPARE(sheet.manager()->addDeviceButton()->text(), QStringLiteral("添加另一台手机"));
         sheet.manager()->addDeviceButton()->click();
         QCOMPARE(added, 1);
-        QCOMPARE(sheet.size(), QSize(560, 380));
-        QCOMPARE(sheet.windowModality(), Qt::WindowModal);
-        sheet.show();
         sheet.findChild<QPushButton *>(QStringLiteral("doneButton"))->click();
         QVERIFY(!sheet.isVisible());
-    }
-
-    void selectionFollowsTheStore()
-    {
-        StoreFixture fixture;
-        TransferStore &store = ViewsTestSupport::storeWithPhones(
-            fixture, {phone(QStringLiteral("Pixel"), 1), phone(QStringLiteral("Galaxy"), 2)});
-        TrustedDeviceManager manager(&store, {});
-        QCOMPARE(manager.rows().size(), 2);
-        QCOMPARE(manager.rows().at(0)->isSelected(), true);
-        QCOMPARE(manager.rows().at(1)->isSelected(), false);
-
-        manager.rows().at(1)->findChild<QToolButton *>(QStringLiteral("selectButton"))->click();
-        QCOMPARE(store.selectedTrustedDeviceID(), phone(QStringLiteral("Galaxy"), 2).id);
-        QCOMPARE(manager.rows().at(0)->isSelected(), false);
-        QCOMPARE(manager.rows().at(1)->isSelected(), true);
-        QCOMPARE(ViewsTestSupport::registryStore(fixture).load().selectedDeviceID,
-                 phone(QStringLiteral("Galaxy"), 2).id);
     }
 
     void renameHappensOnReturnOnly_data()
@@ -91,14 +117,13 @@ private slots:
         QFETCH(QString, stored);
 
         StoreFixture fixture;
-        TransferStore &store = ViewsTestSupport::storeWithPhones(fixture, {phone(QStringLiteral("Pixel"), 1)});
-        TrustedDeviceManagerSheet sheet(&store, {});
+        TrustedDeviceManagerSheet sheet(&storeWithPhones(fixture, {phone("Pixel", 1)}), {});
         sheet.show();
         QVERIFY(QTest::qWaitForWindowExposed(&sheet));
         TrustedDeviceManagementRow *row = sheet.manager()->rows().first();
-        QLineEdit *field = nameField(row);
-        QCOMPARE(field->text(), QStringLiteral("Pixel"));
+        auto *field = row->findChild<QLineEdit *>(QStringLiteral("nameField"));
         QCOMPARE(field->placeholderText(), QStringLiteral("设备名称"));
+        QCOMPARE(transcript(row), QStringLiteral("[] | ⟦Pixel⟧ | 1 小时前 | [移除]"));
 
         field->setFocus();
         field->selectAll();
@@ -106,42 +131,11 @@ private slots:
         if (pressReturn) {
             QTest::keyClick(field, Qt::Key_Return);
         }
-        QCOMPARE(storedNames(fixture), QStringList{stored});
+        QCOMPARE(registryStore(fixture).load().devices.first().name, stored);
         // Return belongs to the name field: the sheet stays open, and the field keeps what was typed.
         QVERIFY(sheet.isVisible());
         QCOMPARE(sheet.manager()->rows().first(), row);
         QCOMPARE(field->text(), typed);
-    }
-
-    void removalNeedsTheConfirmation_data()
-    {
-        QTest::addColumn<QMessageBox::ButtonRole>("answer");
-        QTest::addColumn<QStringList>("remaining");
-
-        QTest::newRow("dismissed") << QMessageBox::RejectRole << QStringList{"Pixel", "Galaxy"};
-        QTest::newRow("confirmed") << QMessageBox::DestructiveRole << QStringList{"Galaxy"};
-    }
-
-    void removalNeedsTheConfirmation()
-    {
-        QFETCH(QMessageBox::ButtonRole, answer);
-        QFETCH(QStringList, remaining);
-
-        StoreFixture fixture;
-        TransferStore &store = ViewsTestSupport::storeWithPhones(
-            fixture, {phone(QStringLiteral("Pixel"), 1), phone(QStringLiteral("Galaxy"), 2)});
-        TrustedDeviceManager manager(&store, {});
-        ViewMessageBox::setNextAnswer(answer);
-        manager.rows().first()->findChild<QToolButton *>(QStringLiteral("removeButton"))->click();
-
-        QCOMPARE(ViewMessageBox::shown().size(), 1);
-        const ViewMessageBox::Shown &question = ViewMessageBox::shown().first();
-        QCOMPARE(question.text, QStringLiteral("移除 Pixel？"));
-        QCOMPARE(question.informativeText, QStringLiteral("这台手机之后需要重新确认配对才能连接。"));
-        QCOMPARE(question.buttons, (QStringList{QStringLiteral("移除设备"), QStringLiteral("取消")}));
-        QCOMPARE(storedNames(fixture), remaining);
-        QTRY_COMPARE(manager.findChildren<TrustedDeviceManagementRow *>().size(), remaining.size());
-        QCOMPARE(manager.rows().size(), remaining.size());
     }
 };
 
