@@ -1,5 +1,4 @@
 #include "LinkFixture.h"
-#include "LoopbackRelay.h"
 #include "PhoneOutput.h"
 
 #include <QCryptographicHash>
@@ -11,6 +10,8 @@
 #include <QRandomGenerator64>
 #include <QUrl>
 #include <QUrlQuery>
+
+#include <numeric>
 
 using PhoneOutput::eventKindName;
 
@@ -36,6 +37,12 @@ std::optional<TransferEvent> LinkSide::roundOutcome(const QString &transferId) c
 {
     const QList<TransferEvent> transfer = round(transferId);
     return !transfer.isEmpty() && isClosingKind(transfer.last().kind) ? std::optional(transfer.last()) : std::nullopt;
+}
+
+QString LinkSide::onePartialFile() const
+{
+    const QStringList partial = partialFiles(inbox());
+    return partial.size() == 1 ? inboxFile(partial.first()) : QString();
 }
 
 void HostSide::start()
@@ -79,8 +86,6 @@ void PhoneSide::sendFile(const QString &path, const QString &fileName, const QSt
     file.open(QIODevice::ReadOnly);
     object->sendFileDescriptorWithId(file.handle(), fileName, uint64_t(file.size()), transferId);
 }
-
-LinkFixture::~LinkFixture() = default;
 
 void LinkFixture::pump()
 {
@@ -135,14 +140,12 @@ bool LinkFixture::pairThroughRelay(uint64_t bytesPerSecond)
 bool LinkFixture::roundTrip()
 {
     const QString requestId = host->requestManagement(u"roundTrip"_s, u"{}"_s);
-    const auto asked = [&] {
-        return std::any_of(phone.requests.begin(), phone.requests.end(),
-                           [&](const ManagementRequest &request) { return request.requestId == requestId; });
+    const auto has = [&](const auto &list) {
+        return std::any_of(list.begin(), list.end(), [&](const auto &item) { return item.requestId == requestId; });
     };
-    return waitUntil(asked) && phone->respondManagement(requestId, true, u"{}"_s, QString()) && waitUntil([&] {
-               return std::any_of(host.responses.begin(), host.responses.end(),
-                                  [&](const ManagementResponse &response) { return response.requestId == requestId; });
-           });
+    return waitUntil([&] { return has(phone.requests); }) &&
+           phone->respondManagement(requestId, true, u"{}"_s, QString()) &&
+           waitUntil([&] { return has(host.responses); });
 }
 
 QString LinkFixture::describe() const
@@ -306,11 +309,10 @@ std::optional<TransferEvent> lastEvent(const QList<TransferEvent> &events, Trans
 
 uint64_t mostBytesReported(const QList<TransferEvent> &events, const QString &transferId)
 {
-    uint64_t most = 0;
-    for (const TransferEvent &event : eventsOf(events, transferId)) {
-        most = std::max(most, event.transferredBytes);
-    }
-    return most;
+    const QList<TransferEvent> transfer = eventsOf(events, transferId);
+    return std::accumulate(
+        transfer.begin(), transfer.end(), uint64_t(0),
+        [](uint64_t most, const TransferEvent &event) { return std::max(most, event.transferredBytes); });
 }
 
 QString transferRoundProblem(const QList<TransferEvent> &events, TransferDirection direction, TransferEventKind closing,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LoopbackRelay.h"
 #include "ManagementMessages.h"
 #include "TransferClient.h"
 #include "TransferEvent.h"
@@ -17,10 +18,7 @@
 #include <memory>
 #include <optional>
 
-class LoopbackRelay;
-
-// A real host and a real phone of the core library over 127.0.0.1, with their queues drained into
-// lists. Each side has an inbox of its own in a temporary folder.
+// A real host and a real phone of the core library over 127.0.0.1, their queues drained into lists.
 
 constexpr qint64 mebibyte = 1024 * 1024;
 // Slow enough that a pause or a cancel lands in the middle of a file, fast enough to keep the tests short.
@@ -65,6 +63,8 @@ struct LinkSide
     }
     // The closing event of this round of the transfer; none while it goes on.
     std::optional<TransferEvent> roundOutcome(const QString &transferId) const;
+    // The path of the hidden partial file in the inbox; empty unless there is exactly one.
+    QString onePartialFile() const;
 
     QTemporaryDir root;
     QString deviceName;
@@ -129,12 +129,12 @@ enum class Way
 };
 
 QString wayName(Way way);
+Q_DECLARE_METATYPE(Way)
+using Kind = TransferEventKind;
 
 class LinkFixture
 {
 public:
-    ~LinkFixture();
-
     PhoneSide &addPhone(const QString &deviceName) { return m_otherPhones.emplace_back(deviceName); }
 
     void pump();
@@ -144,10 +144,8 @@ public:
     // Starts the host when it is not running, pairs the phone through `pairingUrl` (the host's own when
     // empty) and confirms; false when a step did not happen in time.
     bool pair(const QString &pairingUrl = {});
-    // Starts the host, puts `relay` in front of it and pairs the phone through it; then caps the relay at
-    // `bytesPerSecond` (0: no cap).
+    // Starts the host, pairs the phone through a `relay` in front of it, then caps that at `bytesPerSecond` (0: none).
     bool pairThroughRelay(uint64_t bytesPerSecond);
-    // Whether the host and the phone each reported `count` link events of `kind`.
     bool bothSidesCount(TransferEventKind kind, int count) const
     {
         return countEvents(host.events, kind) == count && countEvents(phone.events, kind) == count;
@@ -155,7 +153,6 @@ public:
     // A management request answered by the phone. Control frames of each side travel in order, so once
     // the answer is back, both sides have handled every control frame the other sent before it.
     bool roundTrip();
-    // Every side's events, for failure messages.
     QString describe() const;
 
     // Writes `size` bytes that differ from file to file and from place to place into a folder that lasts
@@ -165,19 +162,16 @@ public:
     LinkSide &sender(Way way) { return way == Way::hostToPhone ? static_cast<LinkSide &>(host) : phone; }
     LinkSide &receiver(Way way) { return way == Way::hostToPhone ? static_cast<LinkSide &>(phone) : host; }
     void sendFile(Way way, const QString &path, const QString &fileName, const QString &transferId);
-    // Writes a source file and sends it under `transferId` until both ends completed it; gives the
-    // source path, empty when it did not complete in time.
+    // Writes a source file and sends it under `transferId` until both ends completed it; gives the source path, empty
+    // when it did not complete in time.
     QString transferFile(Way way, const QString &fileName, qint64 size, const QString &transferId);
-    // Pairs through a relay throttled to throttledBytesPerSecond and sends a source file of
-    // throttledFileBytes until the receiver reported a mebibyte; gives the source path, empty when a
-    // step did not happen in time.
+    // Pairs through a relay at throttledBytesPerSecond, sends a source file of throttledFileBytes until the receiver
+    // reported a mebibyte; gives the source path, empty when a step did not happen in time.
     QString startThrottledTransfer(Way way, const QString &fileName, const QString &transferId);
 
     // From here on, LinkSide::round() and the checks below see only the events that come after.
     void newRound();
-    // Whether both ends reported `kind` for the transfer in this round.
     bool bothEndsReported(Way way, TransferEventKind kind, const QString &transferId);
-    // transferRoundProblem() of both ends of this round of the transfer.
     QString transferProblem(Way way, const QString &transferId, TransferEventKind closing, uint64_t totalBytes);
     // Sends the file at `path` again under its id, at full speed, in a new round. Empty when both ends
     // complete it, picking up at the `heldBytes` the receiver kept, and the receiver holds the whole file
@@ -208,8 +202,8 @@ private:
         QVERIFY2(problem.isEmpty(), qPrintable(problem + QStringLiteral("\n") + (link).describe()));                   \
     } while (false)
 
-// Waits until `condition` holds, pumping every side, for 20 s or the timeout given; fails the test with
-// every side's events otherwise.
+// Waits until `condition` holds, pumping every side, for 20 s or the timeout given; else fails with every side's
+// events.
 // clang-format off
 #define WAIT_FOR(link, condition, ...)                                                                                 \
     VERIFY_LINK(link, (link).waitUntil([&] { return bool(condition); } __VA_OPT__(, ) __VA_ARGS__))

@@ -1,6 +1,5 @@
 #include "LinkFixture.h"
 #include "LinkedCoreFunctions.h"
-#include "LoopbackRelay.h"
 #include "TavrineCoreError.h"
 
 #include <QRandomGenerator>
@@ -36,7 +35,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using Kind = TransferEventKind;
 using namespace std::chrono_literals;
 
 // Short, so that a silent peer is noticed well within a test's bounds; the library reads it once, at the
@@ -122,10 +120,8 @@ public:
     }
     int connected() const
     {
-        const QList<QTcpSocket *> sockets = findChildren<QTcpSocket *>();
-        return int(std::count_if(sockets.begin(), sockets.end(), [](const QTcpSocket *socket) {
-            return socket->state() == QAbstractSocket::ConnectedState;
-        }));
+        return int(
+            std::ranges::count(findChildren<QTcpSocket *>(), QAbstractSocket::ConnectedState, &QAbstractSocket::state));
     }
 
 private:
@@ -213,7 +209,6 @@ enum class Ending
 
 } // namespace
 
-Q_DECLARE_METATYPE(Way)
 Q_DECLARE_METATYPE(Ending)
 
 class LinkFaultsTest : public QObject
@@ -250,20 +245,15 @@ private slots:
         // The network goes, or the application quits while the file moves: its object goes away without a hang.
         QElapsedTimer clock;
         clock.start();
-        if (ending == Ending::networkLost) {
-            link.relay->cutConnections();
-        } else {
-            ending == Ending::hostEnds ? link.host.stop() : link.phone.stop();
-        }
+        ending == Ending::networkLost ? link.relay->cutConnections()
+        : ending == Ending::hostEnds  ? link.host.stop()
+                                      : link.phone.stop();
         QVERIFY2(clock.elapsed() < 2000, qPrintable(u"ending took %1 ms"_s.arg(clock.elapsed())));
 
         // Every side still running hears of it, and keeps the transfer waiting for the link.
-        QList<const LinkSide *> running;
-        if (ending != Ending::hostEnds) {
-            running.append(&link.host);
-        }
-        if (ending != Ending::phoneEnds) {
-            running.append(&link.phone);
+        QList<const LinkSide *> running{&link.host, &link.phone};
+        if (ending != Ending::networkLost) {
+            running.removeOne(ending == Ending::hostEnds ? static_cast<LinkSide *>(&link.host) : &link.phone);
         }
         WAIT_FOR(link, std::all_of(running.begin(), running.end(), [&](const LinkSide *side) {
                      return lastEvent(side->events, Kind::waitingForConnection, id) &&
@@ -281,9 +271,7 @@ private slots:
         if (ending != Ending::networkLost) {
             return;
         }
-        const QStringList partial = partialFiles(link.receiver(way).inbox());
-        QCOMPARE(partial.size(), 1);
-        const qint64 held = QFileInfo(link.receiver(way).inboxFile(partial.first())).size();
+        const qint64 held = QFileInfo(link.receiver(way).onePartialFile()).size();
         QVERIFY2(held > 0, qPrintable(QString::number(held)));
         VERIFY_NO_PROBLEM(link, link.resumeProblem(way, path, u"video.mp4"_s, id, uint64_t(held)));
     }
@@ -401,9 +389,8 @@ private slots:
 
         // Their time to greet runs out, and the host lets them go.
         const auto allGone = [&] {
-            return std::all_of(strangers.begin(), strangers.end(), [](const auto &stranger) {
-                return stranger->state() == QAbstractSocket::UnconnectedState;
-            });
+            return std::ranges::all_of(strangers,
+                                       [](auto &one) { return one->state() == QAbstractSocket::UnconnectedState; });
         };
         QVERIFY2(link.waitUntil(allGone, greetingTimeLimit + 5s), "the host kept connections that never greeted");
         VERIFY_NO_PROBLEM(link, pairingProblem(link.host.events, link.phone.deviceName));

@@ -331,11 +331,9 @@ private slots:
         const ScenarioOutcome outcome = runCurrentRowInChild();
         QVERIFY2(outcome.crashed, qPrintable(outcome.standardError));
         QVERIFY2(outcome.standardError.contains(message), qPrintable(outcome.standardError));
-        QStringList traced;
-        for (const QString &line : outcome.standardError.split(u'\n')) {
-            if (line.startsWith(u"fake core: "))
-                traced.append(line.mid(11));
-        }
+        const QStringList traced = outcome.standardError.split(u'\n')
+                                       .filter(QRegularExpression("^fake core: "))
+                                       .replaceInStrings("fake core: ", "");
         QCOMPARE(traced.value(traced.size() - 1), lastTracedCall);
         if (lastTracedCall == u"contract_version")
             QCOMPARE(traced.size(), 1);

@@ -1,3 +1,4 @@
+#include "FakeTavrineCore.h"
 #include "InMemoryKeychain.h"
 #include "TrustedDeviceRegistryStore.h"
 
@@ -6,12 +7,12 @@
 #include <QTest>
 #include <QUuid>
 
-#include <exception>
 #include <functional>
 #include <memory>
 
 using namespace Qt::StringLiterals;
 using Account = TransferCredentialStore::Account;
+using coretest::failureOf;
 
 Q_DECLARE_METATYPE(Account)
 Q_DECLARE_METATYPE(TrustedDeviceRegistry)
@@ -78,17 +79,6 @@ QByteArray storedWith(const QList<std::pair<QString, QJsonValue>> &changes)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-// The description of what body threw; empty when it threw nothing.
-QString failureOf(const std::function<void()> &body)
-{
-    try {
-        body();
-    } catch (const std::exception &error) {
-        return QString::fromUtf8(error.what());
-    }
-    return {};
-}
-
 } // namespace
 
 // The credential store's items in the keychain, and the trusted-device registry kept in one of them.
@@ -147,16 +137,15 @@ private slots:
 
         const QByteArray previous = "previous";
         const QString damaged = u"钥匙串中的 Tavrine 安全身份已损坏，请重新配对。"_s;
-        const QString unlock = u"无法读取 Tavrine 安全身份，请先解锁“登录”钥匙串后重试。"_s;
         QTest::newRow("invalid UTF-8 byte") << QByteArray("abc\xff") << QString() << QList{0} << QString() << damaged;
         QTest::newRow("encoded surrogate")
             << QByteArray("\xed\xa0\x80") << QString() << QList{0} << QString() << damaged;
         QTest::newRow("empty item") << QByteArray("") << QString() << QList{0} << QString() << damaged;
         QTest::newRow("unpaired surrogate, refused before the keychain")
             << previous << u"secret"_s + QChar(0xD800) << QList<int>() << QString() << u"无法安全保存设备身份。"_s;
-        QTest::newRow("locked read") << previous << QString() << QList{-25308} << QString() << unlock;
-        QTest::newRow("locked update") << previous << u"new"_s << QList{-25308} << QString() << unlock;
-        QTest::newRow("locked add") << QByteArray() << u"new"_s << QList{-25300, -25308} << QString() << unlock;
+        QTest::newRow("locked read") << previous << QString() << QList{-25308} << QString() << unlockText;
+        QTest::newRow("locked update") << previous << u"new"_s << QList{-25308} << QString() << unlockText;
+        QTest::newRow("locked add") << QByteArray() << u"new"_s << QList{-25300, -25308} << QString() << unlockText;
         QTest::newRow("read, platform message")
             << previous << QString() << QList{-26000} << u"No such interface"_s << u"No such interface"_s;
         QTest::newRow("add, no message") << QByteArray() << u"new"_s << QList{-25300, -4} << QString()

@@ -73,12 +73,7 @@ private slots:
             QTest::addRow("code %s", qPrintable(code))
                 << pairingUrl(query(encoded(code))) << payload(code) << QString();
 
-        const auto missing = [](const QString &name) {
-            return u"The pairing code is missing %1."_s.arg(name);
-        };
-        const auto repeats = [](const QString &name) {
-            return u"The pairing code repeats %1."_s.arg(name);
-        };
+        const QString missing = u"The pairing code is missing %1."_s, repeats = u"The pairing code repeats %1."_s;
         // "…" stands for the five valid items.
         const QString items = query();
         for (const QString &url :
@@ -93,21 +88,21 @@ private slots:
                 << QString(url).replace(u"…"_s, items) << PairingPayload() << unsupported;
         }
 
-        QTest::newRow("no query") << u"tavrine://pair/v1"_s << PairingPayload() << missing(u"device"_s);
+        QTest::newRow("no query") << u"tavrine://pair/v1"_s << PairingPayload() << missing.arg(u"device"_s);
         QTest::newRow("capital item name")
-            << pairingUrl(query().replace(u"device="_s, u"Device="_s)) << PairingPayload() << missing(u"device"_s);
-        QTest::newRow("empty code") << pairingUrl(query(QString())) << PairingPayload() << missing(u"code"_s);
-        QTest::newRow("earlier missing name wins")
-            << pairingUrl(query(QString()).remove(u"token="_s + token16)) << PairingPayload() << missing(u"token"_s);
+            << pairingUrl(query().replace(u"device="_s, u"Device="_s)) << PairingPayload() << missing.arg(u"device"_s);
+        QTest::newRow("empty code") << pairingUrl(query(QString())) << PairingPayload() << missing.arg(u"code"_s);
+        QTest::newRow("earlier missing name wins") << pairingUrl(query(QString()).remove(u"token="_s + token16))
+                                                   << PairingPayload() << missing.arg(u"token"_s);
 
         QTest::newRow("two valued devices, rest missing")
-            << pairingUrl(u"device=a&device=b"_s) << PairingPayload() << repeats(u"device"_s);
+            << pairingUrl(u"device=a&device=b"_s) << PairingPayload() << repeats.arg(u"device"_s);
         QTest::newRow("valued device, then bare")
-            << pairingUrl(query() + u"&device"_s) << PairingPayload() << repeats(u"device"_s);
+            << pairingUrl(query() + u"&device"_s) << PairingPayload() << repeats.arg(u"device"_s);
         QTest::newRow("unknown name twice")
-            << pairingUrl(u"flag=1&flag=2&"_s + query()) << PairingPayload() << repeats(u"flag"_s);
+            << pairingUrl(u"flag=1&flag=2&"_s + query()) << PairingPayload() << repeats.arg(u"flag"_s);
         QTest::newRow("names compared decoded")
-            << pairingUrl(u"device=a&dev%69ce=b"_s) << PairingPayload() << repeats(u"device"_s);
+            << pairingUrl(u"device=a&dev%69ce=b"_s) << PairingPayload() << repeats.arg(u"device"_s);
 
         QTest::newRow("15-character key")
             << pairingUrl(query(u"123456"_s, key16.chopped(1))) << PairingPayload() << tooShort;

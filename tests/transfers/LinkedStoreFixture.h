@@ -59,6 +59,11 @@ struct LinkedStoreFixture
         return writeFile(path, bytes) ? path : QString();
     }
 
+    QString makeFolder(const QString &relativePath) const
+    {
+        return QDir().mkpath(folder.filePath(relativePath)) ? folder.filePath(relativePath) : QString();
+    }
+
     TransferStore &makeStore()
     {
         TransferStoreEnvironment environment;

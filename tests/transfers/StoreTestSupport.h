@@ -210,6 +210,14 @@ struct StoreFixture
         return *store;
     }
 
+    // A store that has paired with "Pixel" and is connected.
+    TransferStore &makePaired()
+    {
+        make();
+        pair();
+        return *store;
+    }
+
     // Writes `bytes` to the file at `relativePath` in the fixture's folder and gives its path.
     QString writeFile(const QString &relativePath, const QByteArray &bytes = "a") const
     {

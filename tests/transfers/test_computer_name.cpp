@@ -1,4 +1,5 @@
 #include "ComputerName.h"
+#include "TestTable.h"
 
 #include <QDBusConnection>
 #include <QDBusError>
@@ -65,21 +66,18 @@ private slots:
 
     void prettyHostName_data()
     {
-        QTest::addColumn<bool>("present");
-        QTest::addColumn<QVariant>("answer");  // invalid: never answers
-        QTest::addColumn<QString>("expected"); // null: none
-        QTest::newRow("a text") << true << QVariant(u"Study Mac"_s) << u"Study Mac"_s;
-        QTest::newRow("not a text") << true << QVariant(42) << QString();
-        QTest::newRow("never answers") << true << QVariant() << QString();
-        QTest::newRow("not on the bus") << false << QVariant() << QString();
+        // Whether hostnamed is on the bus, its answer (invalid: never answers), and the name (null: none).
+        const TestTable<bool, QVariant, QString> rows;
+        rows("a text", true, u"Study Mac"_s, u"Study Mac"_s);
+        rows("not a text", true, 42, {});
+        rows("never answers", true, {}, {});
+        rows("not on the bus", false, {}, {});
     }
 
     // Whatever hostnamed does, a start waits at most about the time-out for it.
     void prettyHostName()
     {
-        QFETCH(bool, present);
-        QFETCH(QVariant, answer);
-        QFETCH(QString, expected);
+        const auto [present, answer, expected] = TestTable<bool, QVariant, QString>::fetch();
         m_fake.answer = answer;
         QVERIFY(!present || m_server.registerService(u"org.freedesktop.hostname1"_s));
         QElapsedTimer clock;

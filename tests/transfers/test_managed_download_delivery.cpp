@@ -1,4 +1,5 @@
 #include "ManagedDownloadDelivery.h"
+#include "TestTable.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -24,20 +25,6 @@ const QByteArray otherContents = "other contents!!!";
 const QString invalidPath = u"保存位置包含无效路径"_s;
 const QString receivedFileMissing = u"已接收的文件不可用，请重试"_s;
 const QString sizeMismatch = u"文件校验未通过，请重试"_s;
-
-void writeFile(const QString &path, const QByteArray &contents)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(contents), contents.size());
-}
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
 
 ino_t inodeOf(const QString &path)
 {
@@ -74,7 +61,7 @@ struct Tree
     {
         QDir().mkpath(destination);
         destination = QFileInfo(destination).canonicalFilePath();
-        writeFile(inbox + u"/a.jpg"_s, receivedContents);
+        QVERIFY(placeFile(inbox + u"/a.jpg"_s, receivedContents));
     }
 
     ManagedDownloadDelivery::Result deliver(const QString &relativePath, Purpose purpose = Purpose::export_,
@@ -97,6 +84,14 @@ struct Tree
     }
 };
 
+// The received file's name, the relative path asked for, how many bytes the size given is over the file's, and
+// the text of the refusal (empty when delivered).
+using PathChecks = TestTable<QString, QString, qint64, QString>;
+// The files of other contents in the destination, the relative path asked for, and the one delivered.
+using TakenNames = TestTable<QStringList, QString, QString>;
+// The purpose, whether the link at the target leads nowhere, and the relative path delivered.
+using LinkTargets = TestTable<Purpose, bool, QString>;
+
 } // namespace
 
 class ManagedDownloadDeliveryTest : public QObject
@@ -108,39 +103,34 @@ private slots:
     // makes the missing folders and leaves the received file in place.
     void relativePathsAndReceivedFilesAreChecked_data()
     {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QString>("relativePath");
-        QTest::addColumn<qint64>("sizeError");
-        QTest::addColumn<QString>("failure");
+        const PathChecks rows;
         const QString a = u"a.jpg"_s;
-        QTest::newRow("nested folders") << a << u"photos/2024/a.jpg"_s << qint64(0) << QString();
-        QTest::newRow("65 components") << a << repeated(u"d/"_s, 64) + a << qint64(0) << QString();
-        QTest::newRow("255-byte component") << a << repeated(u"x"_s, 251) + u".jpg"_s << qint64(0) << QString();
-        QTest::newRow("parent") << a << u"../a.jpg"_s << qint64(0) << invalidPath;
-        QTest::newRow("absolute") << a << u"/a.jpg"_s << qint64(0) << invalidPath;
-        QTest::newRow("empty component") << a << u"a//b.jpg"_s << qint64(0) << invalidPath;
-        QTest::newRow("backslash") << a << u"a\\b.jpg"_s << qint64(0) << invalidPath;
-        QTest::newRow("256-byte component") << a << repeated(u"x"_s, 256) << qint64(0) << invalidPath;
-        QTest::newRow("256 bytes in 128 characters") << a << repeated(u"é"_s, 128) << qint64(0) << invalidPath;
-        QTest::newRow("66 components") << a << repeated(u"d/"_s, 65) + a << qint64(0) << invalidPath;
-        QTest::newRow("over 16384 bytes")
-            << a << repeated(repeated(u"x"_s, 254) + u'/', 64) + repeated(u"y"_s, 100) << qint64(0) << invalidPath;
-        QTest::newRow("received name with folder") << u"../a.jpg"_s << a << qint64(0) << invalidPath;
+        rows("nested folders", a, u"photos/2024/a.jpg"_s, 0, {});
+        rows("65 components", a, repeated(u"d/"_s, 64) + a, 0, {});
+        rows("255-byte component", a, repeated(u"x"_s, 251) + u".jpg"_s, 0, {});
+        rows("parent", a, u"../a.jpg"_s, 0, invalidPath);
+        rows("absolute", a, u"/a.jpg"_s, 0, invalidPath);
+        rows("empty component", a, u"a//b.jpg"_s, 0, invalidPath);
+        rows("backslash", a, u"a\\b.jpg"_s, 0, invalidPath);
+        rows("256-byte component", a, repeated(u"x"_s, 256), 0, invalidPath);
+        rows("256 bytes in 128 characters", a, repeated(u"é"_s, 128), 0, invalidPath);
+        rows("66 components", a, repeated(u"d/"_s, 65) + a, 0, invalidPath);
+        rows("over 16384 bytes", a, repeated(repeated(u"x"_s, 254) + u'/', 64) + repeated(u"y"_s, 100), 0, invalidPath);
+        rows("received name with folder", u"../a.jpg"_s, a, 0, invalidPath);
         // The received file is checked before any folder is made.
-        QTest::newRow("received file absent") << u"b.jpg"_s << u"sub/b.jpg"_s << qint64(0) << receivedFileMissing;
-        QTest::newRow("received file 1 byte short") << a << u"sub/a.jpg"_s << qint64(1) << receivedFileMissing;
+        rows("received file absent", u"b.jpg"_s, u"sub/b.jpg"_s, 0, receivedFileMissing);
+        rows("received file 1 byte short", a, u"sub/a.jpg"_s, 1, receivedFileMissing);
     }
 
     void relativePathsAndReceivedFilesAreChecked()
     {
-        QFETCH(QString, fileName);
-        QFETCH(QString, relativePath);
-        QFETCH(qint64, sizeError);
-        QFETCH(QString, failure);
+        const auto [fileName, relativePath, sizeError, failure] = PathChecks::fetch();
         Tree tree;
         ManagedDownloadDelivery::Result result;
-        QCOMPARE(failureOf([&] { result = tree.deliver(relativePath, Purpose::export_, fileName, sizeError); }),
-                 failure);
+        const auto deliver = [&, path = relativePath, name = fileName, error = sizeError] {
+            result = tree.deliver(path, Purpose::export_, name, error);
+        };
+        QCOMPARE(failureOf(deliver), failure);
         if (!failure.isEmpty()) {
             QCOMPARE(tree.items(), QStringList());
             return;
@@ -154,20 +144,20 @@ private slots:
 
     void folderComponentMustBeARealFolderInside_data()
     {
-        QTest::addColumn<QString>("linkTarget"); // empty: a regular file instead of a link
-        QTest::newRow("link to a folder outside") << u"../outside"_s;
-        QTest::newRow("link to a folder inside") << u"."_s;
-        QTest::newRow("regular file") << QString();
+        const TestTable<QString> rows; // where the link leads; empty: a regular file instead of a link
+        rows("link to a folder outside", u"../outside"_s);
+        rows("link to a folder inside", u"."_s);
+        rows("regular file", {});
     }
 
     void folderComponentMustBeARealFolderInside()
     {
-        QFETCH(QString, linkTarget);
+        const auto [linkTarget] = TestTable<QString>::fetch();
         Tree tree;
         QDir().mkpath(tree.folder.filePath(u"outside"_s));
         const QString component = tree.destination + u"/photos"_s;
         if (linkTarget.isEmpty())
-            writeFile(component, "file");
+            QVERIFY(placeFile(component, "file"));
         else
             QVERIFY(QFile::link(linkTarget, component));
         QCOMPARE(failureOf([&] { tree.deliver(u"photos/a.jpg"_s); }), invalidPath);
@@ -178,22 +168,17 @@ private slots:
 
     void exportNeverOverwritesADifferentFile_data()
     {
-        QTest::addColumn<QStringList>("existing");
-        QTest::addColumn<QString>("relativePath");
-        QTest::addColumn<QString>("delivered");
-        QTest::newRow("a.jpg and a 2.jpg") << QStringList{u"a.jpg"_s, u"a 2.jpg"_s} << u"a.jpg"_s << u"a 3.jpg"_s;
-        QTest::newRow("no extension, in a folder")
-            << QStringList{u"docs/notes"_s} << u"docs/notes"_s << u"docs/notes 2"_s;
+        const TakenNames rows;
+        rows("a.jpg and a 2.jpg", {u"a.jpg"_s, u"a 2.jpg"_s}, u"a.jpg"_s, u"a 3.jpg"_s);
+        rows("no extension, in a folder", {u"docs/notes"_s}, u"docs/notes"_s, u"docs/notes 2"_s);
     }
 
     void exportNeverOverwritesADifferentFile()
     {
-        QFETCH(QStringList, existing);
-        QFETCH(QString, relativePath);
-        QFETCH(QString, delivered);
+        const auto [existing, relativePath, delivered] = TakenNames::fetch();
         Tree tree;
         for (const QString &name : existing)
-            writeFile(tree.destination + u'/' + name, otherContents);
+            QVERIFY(placeFile(tree.destination + u'/' + name, otherContents));
         const auto result = tree.deliver(relativePath);
         QCOMPARE(result.relativePath, delivered);
         QCOMPARE(contentsOf(result.url), receivedContents);
@@ -204,8 +189,8 @@ private slots:
     void previewReplacesADifferentFileButNeverAFolder()
     {
         Tree tree;
-        writeFile(tree.destination + u"/a.jpg"_s, otherContents);
-        writeFile(tree.destination + u"/b.jpg/kept"_s, "kept");
+        QVERIFY(placeFile(tree.destination + u"/a.jpg"_s, otherContents));
+        QVERIFY(placeFile(tree.destination + u"/b.jpg/kept"_s, "kept"));
         QCOMPARE(tree.deliver(u"a.jpg"_s, Purpose::preview).relativePath, u"a.jpg"_s);
         QCOMPARE(contentsOf(tree.destination + u"/a.jpg"_s), receivedContents);
         QCOMPARE(failureOf([&] { tree.deliver(u"b.jpg"_s, Purpose::preview); }), sizeMismatch);
@@ -214,25 +199,21 @@ private slots:
 
     void aLinkAtTheTargetIsNeverWrittenThrough_data()
     {
-        QTest::addColumn<Purpose>("purpose");
-        QTest::addColumn<bool>("dangling");
-        QTest::addColumn<QString>("delivered");
-        QTest::newRow("export") << Purpose::export_ << false << u"a 2.jpg"_s;
-        QTest::newRow("export, dangling link") << Purpose::export_ << true << u"a 2.jpg"_s;
-        QTest::newRow("preview") << Purpose::preview << false << u"a.jpg"_s;
-        QTest::newRow("preview, dangling link") << Purpose::preview << true << u"a.jpg"_s;
+        const LinkTargets rows;
+        rows("export", Purpose::export_, false, u"a 2.jpg"_s);
+        rows("export, dangling link", Purpose::export_, true, u"a 2.jpg"_s);
+        rows("preview", Purpose::preview, false, u"a.jpg"_s);
+        rows("preview, dangling link", Purpose::preview, true, u"a.jpg"_s);
     }
 
     void aLinkAtTheTargetIsNeverWrittenThrough()
     {
-        QFETCH(Purpose, purpose);
-        QFETCH(bool, dangling);
-        QFETCH(QString, delivered);
+        const auto [purpose, dangling, delivered] = LinkTargets::fetch();
         Tree tree;
         // The link leads to the received contents, so that following it would make the file look delivered.
         const QString outside = tree.folder.filePath(u"outside.jpg"_s);
         if (!dangling)
-            writeFile(outside, receivedContents);
+            QVERIFY(placeFile(outside, receivedContents));
         QVERIFY(QFile::link(outside, tree.destination + u"/a.jpg"_s));
         const auto result = tree.deliver(u"a.jpg"_s, purpose);
         QCOMPARE(result.relativePath, delivered);
@@ -256,7 +237,7 @@ private slots:
     {
         // File permissions do not bind root, so a file-size limit makes the copy's writes fail instead.
         Tree tree;
-        writeFile(tree.inbox + u"/big.bin"_s, QByteArray(256 * 1024, 'b'));
+        QVERIFY(placeFile(tree.inbox + u"/big.bin"_s, QByteArray(256 * 1024, 'b')));
         rlimit original{};
         QCOMPARE(::getrlimit(RLIMIT_FSIZE, &original), 0);
         rlimit limited = original;

@@ -1,3 +1,4 @@
+#include "TestTable.h"
 #include "TransferNotificationService.h"
 
 #include <QDBusConnection>
@@ -67,18 +68,16 @@ private slots:
 
     void postsEachFinishedTransferAndAsksForAuthorizationOnce_data()
     {
-        QTest::addColumn<Direction>("direction");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("received") << Direction::receiving << u"文件已接收"_s;
-        QTest::newRow("sent") << Direction::sending << u"文件已发送"_s;
+        const TestTable<Direction, QString> rows; // the direction, and the notification's title
+        rows("received", Direction::receiving, u"文件已接收"_s);
+        rows("sent", Direction::sending, u"文件已发送"_s);
     }
 
     // Each with an identifier of its own, so that none replaces another. Posting never asks for authorization;
     // asking twice asks the desktop once.
     void postsEachFinishedTransferAndAsksForAuthorizationOnce()
     {
-        QFETCH(Direction, direction);
-        QFETCH(QString, title);
+        const auto [direction, title] = TestTable<Direction, QString>::fetch();
         const QString fileName = u"报告 <第2版> & 附件.pdf"_s;
         TransferNotificationService service;
         QStringList identifiers;

@@ -1,4 +1,5 @@
 #include "StoreTestSupport.h"
+#include "TestTable.h"
 
 #include <QtTest>
 
@@ -28,6 +29,17 @@ TransferStore &startedWithTwoPhones(StoreFixture &fixture, int selected = 1)
     return store;
 }
 
+// setup: "phones" ("Galaxy" of two selected), "startUp" (else a new pairing), "offline", "refused";
+// the phase reached, and the secret handed to the host.
+using HostStarts = TestTable<QString, Phase, QString>;
+// The name the environment gives (null: none), what hostnamed says (null: nothing), the host name, and the name shown.
+using DeviceNames = TestTable<QString, QString, QString, QString>;
+// Whether the host hands over a secret, the peer id of the pairing, and the one kept (null: none).
+using PairedEvents = TestTable<bool, QString, QString>;
+// The events after a pairing with "Pixel"; the task's status and byte counts; the completions (entries in
+// completedTransfers, and notifications); the phase reached.
+using TransferEvents = TestTable<QList<TransferEvent>, Status, qint64, qint64, int, Phase>;
+
 } // namespace
 
 class TransferStoreTest : public QObject
@@ -37,26 +49,21 @@ class TransferStoreTest : public QObject
 private slots:
     void startingTheHost_data()
     {
-        QTest::addColumn<QString>("setup"); // "phones": "Galaxy" of two selected; "startUp", else a new pairing
-        QTest::addColumn<Phase>("phase");
-        QTest::addColumn<QString>("secret"); // handed to the host
+        const HostStarts rows;
         const Phase refused = Phase::failed(u"TavrineMac.TavrineCoreError.ServiceStart(details: \"port in use\")"_s);
-        QTest::newRow("start-up, no trusted phone") << u"startUp"_s << Phase::idle() << u""_s;
-        QTest::newRow("start-up") << u"startUp phones"_s << Phase::reconnecting(u"Galaxy"_s)
-                                  << trustedPhone({}, 2).secret;
-        QTest::newRow("start-up, offline") << u"startUp phones offline"_s << Phase::failed(noNetwork) << u""_s;
-        QTest::newRow("start-up, host fails") << u"startUp phones refused"_s << refused << u""_s;
-        QTest::newRow("pairing") << u"phones"_s << Phase::pairing() << u""_s;
-        QTest::newRow("pairing, offline") << u"offline"_s << Phase::failed(noNetwork) << u""_s;
-        QTest::newRow("pairing, host fails") << u"refused"_s << refused << u""_s;
+        rows("start-up, no trusted phone", u"startUp"_s, Phase::idle(), u""_s);
+        rows("start-up", u"startUp phones"_s, Phase::reconnecting(u"Galaxy"_s), trustedPhone({}, 2).secret);
+        rows("start-up, offline", u"startUp phones offline"_s, Phase::failed(noNetwork), u""_s);
+        rows("start-up, host fails", u"startUp phones refused"_s, refused, u""_s);
+        rows("pairing", u"phones"_s, Phase::pairing(), u""_s);
+        rows("pairing, offline", u"offline"_s, Phase::failed(noNetwork), u""_s);
+        rows("pairing, host fails", u"refused"_s, refused, u""_s);
     }
 
     // Every start hands the host the address, the inbox, the name and the identity kept from the first start.
     void startingTheHost()
     {
-        QFETCH(QString, setup);
-        QFETCH(Phase, phase);
-        QFETCH(QString, secret);
+        const auto [setup, phase, secret] = HostStarts::fetch();
         StoreFixture fixture;
         if (setup.contains(u"offline")) {
             fixture.address.reset();
@@ -103,24 +110,18 @@ private slots:
 
     void deviceName_data()
     {
-        QTest::addColumn<QString>("given");  // by the environment; null: none
-        QTest::addColumn<QString>("pretty"); // what hostnamed says; null: nothing
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("given") << u"Given"_s << u"Study Mac"_s << u"study"_s << u"Given"_s;
-        QTest::newRow("pretty host name") << QString() << u" Study Mac "_s << u"study"_s << u"Study Mac"_s;
-        QTest::newRow("blank pretty host name") << QString() << u" "_s << u"study"_s << u"study"_s;
-        QTest::newRow("host name") << QString() << QString() << u"study"_s << u"study"_s;
-        QTest::newRow("no name at all") << QString() << QString() << u""_s << u"这台 Mac"_s;
+        const DeviceNames rows;
+        rows("given", u"Given"_s, u"Study Mac"_s, u"study"_s, u"Given"_s);
+        rows("pretty host name", {}, u" Study Mac "_s, u"study"_s, u"Study Mac"_s);
+        rows("blank pretty host name", {}, u" "_s, u"study"_s, u"study"_s);
+        rows("host name", {}, {}, u"study"_s, u"study"_s);
+        rows("no name at all", {}, {}, u""_s, u"这台 Mac"_s);
     }
 
     // The phone shows the name the user gave the computer.
     void deviceName()
     {
-        QFETCH(QString, given);
-        QFETCH(QString, pretty);
-        QFETCH(QString, host);
-        QFETCH(QString, expected);
+        const auto [given, pretty, host, expected] = DeviceNames::fetch();
         StoreFixture fixture;
         fixture.deviceName = given.isNull() ? std::nullopt : std::optional(given);
         fixture.computerNames->pretty = pretty;
@@ -144,22 +145,18 @@ private slots:
 
     void pairedEvent_data()
     {
-        QTest::addColumn<bool>("hostSecret");
-        QTest::addColumn<QString>("peerId");
-        QTest::addColumn<QString>("storedPeerID"); // null: the record keeps none
-        QTest::newRow("new phone") << true << u" peer-8\n"_s << u"peer-8"_s;
-        QTest::newRow("no secret from the host: nothing stored") << false << u"peer-8"_s << u""_s;
+        const PairedEvents rows;
+        rows("new phone", true, u" peer-8\n"_s, u"peer-8"_s);
+        rows("no secret from the host: nothing stored", false, u"peer-8"_s, u""_s);
         // A peer id that breaks the record rules must not make the registry unsavable.
-        QTest::newRow("tab in the peer id") << true << u"peer\tone"_s << QString();
-        QTest::newRow("zero-width joiner in the peer id") << true << u"peer\u200Done"_s << QString();
-        QTest::newRow("129-character peer id") << true << QString(129, u'p') << QString();
+        rows("tab in the peer id", true, u"peer\tone"_s, {});
+        rows("zero-width joiner in the peer id", true, u"peer\u200Done"_s, {});
+        rows("129-character peer id", true, QString(129, u'p'), {});
     }
 
     void pairedEvent()
     {
-        QFETCH(bool, hostSecret);
-        QFETCH(QString, peerId);
-        QFETCH(QString, storedPeerID);
+        const auto [hostSecret, peerId, storedPeerID] = PairedEvents::fetch();
         StoreFixture fixture;
         TransferStore &store = fixture.make();
         store.beginNewPairing();
@@ -231,20 +228,19 @@ private slots:
 
     void renaming_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("trimmed") << u"  Work phone \n"_s << u"Work phone"_s;
-        QTest::newRow("blanks are ignored") << u" \t "_s << u"Pixel"_s;
-        QTest::newRow("cut to 80 characters") << QString(100, u'x') << QString(80, u'x');
-        QTest::newRow("characters, not code units")
-            << QString(100, QChar(0xE9)).normalized(QString::NormalizationForm_D)
-            << QString(80, QChar(0xE9)).normalized(QString::NormalizationForm_D);
+        const TestTable<QString, QString> rows; // the name given, and the one kept
+        const auto decomposed = [](int length) {
+            return QString(length, QChar(0xE9)).normalized(QString::NormalizationForm_D);
+        };
+        rows("trimmed", u"  Work phone \n"_s, u"Work phone"_s);
+        rows("blanks are ignored", u" \t "_s, u"Pixel"_s);
+        rows("cut to 80 characters", QString(100, u'x'), QString(80, u'x'));
+        rows("characters, not code units", decomposed(100), decomposed(80));
     }
 
     void renaming()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, expected);
+        const auto [name, expected] = TestTable<QString, QString>::fetch();
         StoreFixture fixture;
         TransferStore &store = startedWithTwoPhones(fixture, 1);
         store.renameTrustedDevice(trustedPhone({}, 1).id, name);
@@ -255,20 +251,16 @@ private slots:
 
     void changesThatCannotBeSavedDoNotTakeEffect_data()
     {
-        QTest::addColumn<QString>("change");
-        QTest::addColumn<QString>("shown"); // the start of the failure shown
-        QTest::newRow("pairing") << u"pair"_s << u"连接已建立，但无法安全保存设备信任："_s;
-        QTest::newRow("selecting") << u"select"_s << u"无法保存可信设备："_s;
-        QTest::newRow("renaming") << u"rename"_s << u"无法保存可信设备："_s;
-        QTest::newRow("forgetting") << u"forget"_s << u"无法保存可信设备："_s;
-        QTest::newRow("binding a serial") << u"bind"_s << u"无法保存可信设备："_s;
+        const TestTable<QString, QString> rows; // the change, and the start of the failure shown
+        rows("pair", u"pair"_s, u"连接已建立，但无法安全保存设备信任："_s);
+        for (const char *change : {"select", "rename", "forget", "bind"})
+            rows(change, QString::fromLatin1(change), u"无法保存可信设备："_s);
     }
 
     // The registry in memory keeps what was saved, the host stays, and the next save carries nothing of the change.
     void changesThatCannotBeSavedDoNotTakeEffect()
     {
-        QFETCH(QString, change);
-        QFETCH(QString, shown);
+        const auto [change, shown] = TestTable<QString, QString>::fetch();
         StoreFixture fixture;
         TransferStore &store = startedWithTwoPhones(fixture, 1);
         const QString pixel = trustedPhone({}, 1).id;
@@ -325,44 +317,31 @@ private slots:
 
     void transferEvents_data()
     {
-        QTest::addColumn<QList<TransferEvent>>("events"); // after a pairing with "Pixel"
-        QTest::addColumn<Status>("status");
-        QTest::addColumn<qint64>("transferred");
-        QTest::addColumn<qint64>("total");
-        QTest::addColumn<int>("completions"); // entries in completedTransfers, and notifications
-        QTest::addColumn<Phase>("phase");
+        const TransferEvents rows;
         const auto event = [](Kind kind, uint64_t transferred = 0, uint64_t total = 0) {
             return transferEvent(kind, Direction::receiving, u"t-1"_s, transferred, total);
         };
         TransferEvent linkFailure = linkEvent(Kind::failed);
         linkFailure.message = u"配对连接已断开"_s;
         const Phase connected = Phase::connected(u"Pixel"_s);
-        QTest::newRow("completed twice") << QList{event(Kind::completed, 5, 5), event(Kind::completed, 5, 5)}
-                                         << Status::completed << 5ll << 5ll << 1 << connected;
-        QTest::newRow("byte counts clamped, never back")
-            << QList{event(Kind::receiving, 100, UINT64_MAX), event(Kind::receiving, 50, 10)} << Status::receiving
-            << 100ll << std::numeric_limits<qint64>::max() << 0 << connected;
-        QTest::newRow("link failure touches no task")
-            << QList{event(Kind::receiving, 1, 2), linkFailure} << Status::receiving << 1ll << 2ll << 0
-            << Phase::failed(u"配对连接已断开"_s);
-        QTest::newRow("waiting, disconnected")
-            << QList{event(Kind::waitingForConnection), linkEvent(Kind::disconnected)} << Status::waitingForConnection
-            << 0ll << 0ll << 0 << Phase::reconnecting(u"Pixel"_s);
-        QTest::newRow("waiting, then reconnected") << QList{event(Kind::waitingForConnection), linkEvent(Kind::paired)}
-                                                   << Status::queued << 0ll << 0ll << 0 << connected;
+        rows("completed twice", {event(Kind::completed, 5, 5), event(Kind::completed, 5, 5)}, Status::completed, 5, 5,
+             1, connected);
+        rows("byte counts clamped, never back",
+             {event(Kind::receiving, 100, UINT64_MAX), event(Kind::receiving, 50, 10)}, Status::receiving, 100,
+             std::numeric_limits<qint64>::max(), 0, connected);
+        rows("link failure touches no task", {event(Kind::receiving, 1, 2), linkFailure}, Status::receiving, 1, 2, 0,
+             Phase::failed(u"配对连接已断开"_s));
+        rows("waiting, disconnected", {event(Kind::waitingForConnection), linkEvent(Kind::disconnected)},
+             Status::waitingForConnection, 0, 0, 0, Phase::reconnecting(u"Pixel"_s));
+        rows("waiting, then reconnected", {event(Kind::waitingForConnection), linkEvent(Kind::paired)}, Status::queued,
+             0, 0, 0, connected);
     }
 
     void transferEvents()
     {
-        QFETCH(QList<TransferEvent>, events);
-        QFETCH(Status, status);
-        QFETCH(qint64, transferred);
-        QFETCH(qint64, total);
-        QFETCH(int, completions);
-        QFETCH(Phase, phase);
+        const auto [events, status, transferred, total, completions, phase] = TransferEvents::fetch();
         StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
+        TransferStore &store = fixture.makePaired();
         for (const TransferEvent &event : events) {
             fixture.deliver({event});
         }
@@ -383,24 +362,22 @@ private slots:
 
     void managementOutcomes_data()
     {
-        QTest::addColumn<QString>("outcome");
-        QTest::addColumn<QString>("result"); // the answer, or the failure's text
-        QTest::newRow("answered") << u"answer"_s << u"{\"items\":[]}"_s;
-        QTest::newRow("empty answer") << u"answer"_s << u""_s;
-        QTest::newRow("refused") << u"refuse"_s << u"没有权限"_s;
-        QTest::newRow("refused without a message") << u"refuse silently"_s << u"手机没有完成这个操作。"_s;
-        QTest::newRow("never answered") << u"none"_s << u"手机响应超时，请刷新后重试"_s;
-        QTest::newRow("link drops") << u"drop"_s << u"手机连接已中断，请等待自动恢复后重试。"_s;
-        QTest::newRow("core refuses")
-            << u"core"_s << u"TavrineMac.TavrineCoreError.InvalidManagementRequest(details: \"too large\")"_s;
-        QTest::newRow("not yet confirmed") << u"unconfirmed"_s << u"手机尚未连接。"_s;
+        const TestTable<QString, QString> rows; // what becomes of the request, and the answer or the failure's text
+        rows("answered", u"answer"_s, u"{\"items\":[]}"_s);
+        rows("empty answer", u"answer"_s, u""_s);
+        rows("refused", u"refuse"_s, u"没有权限"_s);
+        rows("refused without a message", u"refuse silently"_s, u"手机没有完成这个操作。"_s);
+        rows("never answered", u"none"_s, u"手机响应超时，请刷新后重试"_s);
+        rows("link drops", u"drop"_s, u"手机连接已中断，请等待自动恢复后重试。"_s);
+        rows("core refuses", u"core"_s,
+             u"TavrineMac.TavrineCoreError.InvalidManagementRequest(details: \"too large\")"_s);
+        rows("not yet confirmed", u"unconfirmed"_s, u"手机尚未连接。"_s);
     }
 
     // Whatever becomes of a request, its caller hears of it once and nothing is left waiting.
     void managementOutcomes()
     {
-        QFETCH(QString, outcome);
-        QFETCH(QString, result);
+        const auto [outcome, result] = TestTable<QString, QString>::fetch();
         StoreFixture fixture;
         fixture.managementTimeout = std::chrono::milliseconds(150);
         TransferStore &store = fixture.make();
@@ -422,8 +399,7 @@ private slots:
     void answersReachTheirCallers()
     {
         StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
+        TransferStore &store = fixture.makePaired();
         auto first = store.requestManagement(u"files.list"_s, u"{}"_s);
         auto second = store.requestManagement(u"media.list"_s, u"{}"_s);
         fixture.answer(2, true, u"second"_s);
@@ -453,8 +429,7 @@ private slots:
     void finishedTasksArePruned()
     {
         StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
+        TransferStore &store = fixture.makePaired();
         for (int number = 0; number < 260; ++number) {
             const bool active = number < 10;
             fixture.host->events.push_back(makeEvent(active ? Kind::queued : Kind::completed, Direction::sending,
@@ -471,8 +446,7 @@ private slots:
     void writingTheTaskFile()
     {
         StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
+        TransferStore &store = fixture.makePaired();
         store.persistTasks(true);
         for (uint64_t bytes : {10u, 20u, 30u}) {
             fixture.deliver({transferEvent(Kind::receiving, Direction::receiving, u"t-1"_s, bytes, 100)});

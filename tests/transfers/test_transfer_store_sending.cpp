@@ -1,4 +1,5 @@
 #include "StoreTestSupport.h"
+#include "TestTable.h"
 #include "TransferTaskError.h"
 
 #include <QtTest>
@@ -12,24 +13,15 @@ using Purpose = TransferTaskRecord::DeliveryPurpose;
 
 namespace {
 
-// A managed download "d1.jpg" in the task file, and what becomes of it.
-struct ReceivedDownload
-{
-    QString action; // "start" (a new pairing), "startUp", "retry", or "retry connected" (after a pairing)
-    QString setup;  // "inbox": its file is in the receive folder; "delivered" before; "plain": no destination;
-                    // "noRemote": no file id
-    Status before;
-    qint64 received; // of 5 bytes; 0: of 0
-    Status after;
-    QString message; // null: not checked
-    int requests;
-
-    ReceivedDownload(QString action = {}, QString setup = {}, Status before = Status::waitingForConnection,
-                     qint64 received = 5, Status after = Status::completed, QString message = {}, int requests = 0)
-        : action(action), setup(setup), before(before), received(received), after(after), message(message),
-          requests(requests)
-    {}
-};
+// A managed download "d1.jpg" in the task file, and what becomes of it: the action, "start" (a new pairing),
+// "startUp", "retry", or "retry connected" (after a pairing); the setup, "inbox" (its file is in the receive
+// folder), "delivered" (before), "plain" (no destination), "noRemote" (no file id); the status before; the bytes
+// received of 5 (0: of 0); the status after; the message (null: not checked); the download requests made.
+using ReceivedDownloads = TestTable<QString, QString, Status, qint64, Status, QString, int>;
+// The purpose; the messages while waiting, starting, saving, and when done; the name delivered as.
+using Deliveries = TestTable<Purpose, QStringList, QString>;
+// How the request fails, and the status and message of its task.
+using FailedRequests = TestTable<QString, Status, QString>;
 
 } // namespace
 
@@ -92,20 +84,18 @@ private slots:
 
     void unusableSourcesNeedAttention_data()
     {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("message");
+        const TestTable<QString, QString> rows; // what became of the source, and the message
         const QString gone = u"原文件已移动或删除，请重新选择。"_s;
-        QTest::newRow("deleted") << u"deleted"_s << gone;
-        QTest::newRow("replaced by a link") << u"link"_s << gone;
-        QTest::newRow("no bookmark") << u"none"_s << u"请重新选择原文件"_s;
-        QTest::newRow("bookmark that is no path") << u"relative"_s << u"无法解析文件位置。"_s;
+        rows("deleted", u"deleted"_s, gone);
+        rows("replaced by a link", u"link"_s, gone);
+        rows("no bookmark", u"none"_s, u"请重新选择原文件"_s);
+        rows("bookmark that is no path", u"relative"_s, u"无法解析文件位置。"_s);
     }
 
     // The send that cannot start says why, and the next one starts.
     void unusableSourcesNeedAttention()
     {
-        QFETCH(QString, source);
-        QFETCH(QString, message);
+        const auto [source, message] = TestTable<QString, QString>::fetch();
         StoreFixture fixture;
         const QString a = fixture.writeFile(u"a.txt"_s);
         TransferTaskRecord broken = taskRecord(u"broken"_s, TransferTaskRecord::Direction::sending, Status::queued);
@@ -131,8 +121,7 @@ private slots:
     void controlsOfTheRunningSend()
     {
         StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
+        TransferStore &store = fixture.makePaired();
         store.sendFiles({fixture.writeFile(u"a.txt"_s), fixture.writeFile(u"b.txt"_s), fixture.writeFile(u"c.txt"_s)});
         const QString a = store.tasks()[2].id, b = store.tasks()[1].id, c = store.tasks()[0].id;
         store.pauseTask(c);
@@ -155,8 +144,7 @@ private slots:
     void downloadsStartOneAtATimeFromTheOldest()
     {
         StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
+        TransferStore &store = fixture.makePaired();
         const QString destination = fixture.folder.path();
         store.enqueueManagedDownloads({preparedDownload(u"d1"_s, u"a.jpg"_s), preparedDownload(u"d2"_s, u"b.jpg"_s),
                                        preparedDownload(u"d3"_s, u"c.jpg"_s)},
@@ -179,27 +167,19 @@ private slots:
 
     void deliveryByPurpose_data()
     {
-        QTest::addColumn<Purpose>("purpose");
-        QTest::addColumn<QStringList>("messages"); // waiting, starting, saving, done
-        QTest::addColumn<QString>("delivered");
-        QTest::newRow("export beside a file of that name")
-            << Purpose::export_
-            << QStringList{u"等待下载"_s, u"正在准备下载"_s, u"正在保存到所选位置"_s, u"已保存到所选位置"_s}
-            << u"a 2.jpg"_s;
-        QTest::newRow("preview in its place")
-            << Purpose::preview << QStringList{u"正在准备预览"_s, u"正在准备预览"_s, u"正在准备预览"_s, u"预览已就绪"_s}
-            << u"a.jpg"_s;
+        const Deliveries rows;
+        rows("export beside a file of that name", Purpose::export_,
+             {u"等待下载"_s, u"正在准备下载"_s, u"正在保存到所选位置"_s, u"已保存到所选位置"_s}, u"a 2.jpg"_s);
+        rows("preview in its place", Purpose::preview,
+             {u"正在准备预览"_s, u"正在准备预览"_s, u"正在准备预览"_s, u"预览已就绪"_s}, u"a.jpg"_s);
     }
 
     // What the task says at each step, and where a caller waiting for the download finds the file.
     void deliveryByPurpose()
     {
-        QFETCH(Purpose, purpose);
-        QFETCH(QStringList, messages);
-        QFETCH(QString, delivered);
+        const auto [purpose, messages, delivered] = Deliveries::fetch();
         StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
+        TransferStore &store = fixture.makePaired();
         const QString destination = fixture.folder.filePath(u"chosen"_s);
         fixture.writeFile(u"chosen/a.jpg"_s, "older");
         store.enqueueManagedDownloads(
@@ -241,24 +221,18 @@ private slots:
 
     void failedDownloadRequest_data()
     {
-        QTest::addColumn<QString>("failure");
-        QTest::addColumn<Status>("status");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("refused by the phone") << u"refused"_s << Status::needsAttention << u"文件不存在"_s;
-        QTest::newRow("refused by the core")
-            << u"core"_s << Status::needsAttention
-            << u"TavrineMac.TavrineCoreError.InvalidManagementRequest(details: \"x\")"_s;
-        QTest::newRow("never answered") << u"none"_s << Status::needsAttention << u"手机响应超时，请刷新后重试"_s;
-        QTest::newRow("refused once the link failed")
-            << u"link"_s << Status::waitingForConnection << u"连接后将自动继续"_s;
+        const FailedRequests rows;
+        rows("refused by the phone", u"refused"_s, Status::needsAttention, u"文件不存在"_s);
+        rows("refused by the core", u"core"_s, Status::needsAttention,
+             u"TavrineMac.TavrineCoreError.InvalidManagementRequest(details: \"x\")"_s);
+        rows("never answered", u"none"_s, Status::needsAttention, u"手机响应超时，请刷新后重试"_s);
+        rows("refused once the link failed", u"link"_s, Status::waitingForConnection, u"连接后将自动继续"_s);
     }
 
     // A request for a download that fails frees the slot; while connected the task says why and the next one starts.
     void failedDownloadRequest()
     {
-        QFETCH(QString, failure);
-        QFETCH(Status, status);
-        QFETCH(QString, message);
+        const auto [failure, status, message] = FailedRequests::fetch();
         StoreFixture fixture;
         fixture.managementTimeout = std::chrono::milliseconds(150);
         TransferStore &store = fixture.make();
@@ -285,95 +259,89 @@ private slots:
 
     void receivedDownloads_data()
     {
-        QTest::addColumn<ReceivedDownload>("download");
-        const Status waiting = Status::waitingForConnection, attention = Status::needsAttention;
-        const auto row = [](const char *name, const ReceivedDownload &download) {
-            QTest::newRow(name) << download;
-        };
+        const ReceivedDownloads row;
+        const Status waiting = Status::waitingForConnection, attention = Status::needsAttention,
+                     done = Status::completed;
         // After every start, what was received but not delivered is delivered; what was delivered is acknowledged
         // again so that the core lets go of its copy.
-        row("start: received", {u"start"_s, u"inbox"_s});
-        row("start-up: received", {u"startUp"_s, u"inbox"_s});
-        row("start: received, needs attention", {u"start"_s, u"inbox"_s, attention});
-        row("start: delivered before", {u"start"_s, u"delivered"_s, Status::completed});
-        row("start-up: delivered before", {u"startUp"_s, u"delivered"_s, Status::completed});
-        row("start: partly received", {u"start"_s, u"inbox"_s, waiting, 4, waiting});
-        row("start: not in the receive folder", {u"start"_s, {}, waiting, 5, waiting});
-        row("start: paused", {u"start"_s, u"inbox"_s, Status::paused, 5, Status::paused});
-        row("start: no destination", {u"start"_s, u"inbox plain"_s, waiting, 5, waiting});
+        row("start: received", u"start"_s, u"inbox"_s, waiting, 5, done, {}, 0);
+        row("start-up: received", u"startUp"_s, u"inbox"_s, waiting, 5, done, {}, 0);
+        row("start: received, needs attention", u"start"_s, u"inbox"_s, attention, 5, done, {}, 0);
+        row("start: delivered before", u"start"_s, u"delivered"_s, done, 5, done, {}, 0);
+        row("start-up: delivered before", u"startUp"_s, u"delivered"_s, done, 5, done, {}, 0);
+        row("start: partly received", u"start"_s, u"inbox"_s, waiting, 4, waiting, {}, 0);
+        row("start: not in the receive folder", u"start"_s, {}, waiting, 5, waiting, {}, 0);
+        row("start: paused", u"start"_s, u"inbox"_s, Status::paused, 5, Status::paused, {}, 0);
+        row("start: no destination", u"start"_s, u"inbox plain"_s, waiting, 5, waiting, {}, 0);
         // Byte counts of 0 of 0 do not make an older file of the same name this download's.
-        row("start: nothing received", {u"start"_s, u"inbox"_s, waiting, 0, waiting});
-        row("retry: nothing received", {u"retry"_s, u"inbox"_s, attention, 0, waiting, u"连接后将自动重试"_s});
+        row("start: nothing received", u"start"_s, u"inbox"_s, waiting, 0, waiting, {}, 0);
+        row("retry: nothing received", u"retry"_s, u"inbox"_s, attention, 0, waiting, u"连接后将自动重试"_s, 0);
         // A retry delivers what the receive folder already holds, or asks the phone again.
-        row("retry: received", {u"retry"_s, u"inbox"_s, attention, 5, Status::completed, u"已保存到所选位置"_s});
-        row("retry: received, connected",
-            {u"retry connected"_s, u"inbox"_s, attention, 5, Status::completed, u"已保存到所选位置"_s});
-        row("retry: from the phone", {u"retry connected"_s, {}, attention, 2, Status::queued, u"正在准备下载"_s, 1});
-        row("retry: phone away", {u"retry"_s, {}, attention, 2, waiting, u"连接后将自动重试"_s});
-        row("retry: no file id",
-            {u"retry connected"_s, u"noRemote"_s, attention, 2, attention, u"请重新开始这个下载"_s});
+        row("retry: received", u"retry"_s, u"inbox"_s, attention, 5, done, u"已保存到所选位置"_s, 0);
+        row("retry: received, connected", u"retry connected"_s, u"inbox"_s, attention, 5, done, u"已保存到所选位置"_s,
+            0);
+        row("retry: from the phone", u"retry connected"_s, {}, attention, 2, Status::queued, u"正在准备下载"_s, 1);
+        row("retry: phone away", u"retry"_s, {}, attention, 2, waiting, u"连接后将自动重试"_s, 0);
+        row("retry: no file id", u"retry connected"_s, u"noRemote"_s, attention, 2, attention, u"请重新开始这个下载"_s,
+            0);
     }
 
     void receivedDownloads()
     {
-        QFETCH(ReceivedDownload, download);
+        const auto [action, setup, before, received, after, message, requests] = ReceivedDownloads::fetch();
         StoreFixture fixture;
         const QString destination = fixture.folder.filePath(u"chosen"_s);
         QDir().mkpath(destination);
-        TransferTaskRecord task =
-            downloadTask(u"d1"_s, destination, download.before, download.received, download.received ? 5 : 0);
-        const bool delivered = download.setup.contains(u"delivered");
+        TransferTaskRecord task = downloadTask(u"d1"_s, destination, before, received, received ? 5 : 0);
+        const bool delivered = setup.contains(u"delivered");
         task.deliveryCompletedAt = delivered ? std::optional(task.createdAt) : std::nullopt;
-        if (download.setup.contains(u"plain")) {
+        if (setup.contains(u"plain")) {
             task.destinationBookmark.reset();
         }
-        if (download.setup.contains(u"noRemote")) {
+        if (setup.contains(u"noRemote")) {
             task.remoteFileID.reset();
         }
         fixture.saveTasks({task});
         fixture.saveRegistry({trustedPhone(u"Pixel"_s, 1)});
         TransferStore &store = fixture.make();
-        const auto fileInInbox = [&] {
-            if (download.setup.contains(u"inbox")) {
+        const auto fileInInbox = [&, inInbox = setup.contains(u"inbox")] {
+            if (inInbox) {
                 fixture.writeFile(u"inbox/d1.jpg"_s, "fresh");
             }
         };
-        if (download.action.startsWith(u"retry")) {
-            if (download.action.endsWith(u"connected")) {
+        if (action.startsWith(u"retry")) {
+            if (action.endsWith(u"connected")) {
                 fixture.pair();
             }
             fileInInbox();
             store.retryTask(u"d1"_s);
         } else {
             fileInInbox();
-            download.action == u"startUp" ? awaitTask(store.startUp()) : store.beginNewPairing();
+            action == u"startUp" ? awaitTask(store.startUp()) : store.beginNewPairing();
         }
-        QTRY_COMPARE(statusOf(store, u"d1"_s), download.after);
-        QVERIFY(download.message.isNull() || taskWithId(store, u"d1"_s)->message == download.message);
-        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), download.requests);
-        QVERIFY(download.requests == 0 || taskWithId(store, u"d1"_s)->transferredBytes == 0);
+        QTRY_COMPARE(statusOf(store, u"d1"_s), after);
+        QVERIFY(message.isNull() || taskWithId(store, u"d1"_s)->message == message);
+        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), requests);
+        QVERIFY(requests == 0 || taskWithId(store, u"d1"_s)->transferredBytes == 0);
         QCOMPARE(fixture.host->calls.contains(u"acknowledge:d1"_s),
-                 store.hasHost() && (delivered || download.after == Status::completed));
-        QCOMPARE(QFile::exists(destination + u"/d1.jpg"_s), !delivered && download.after == Status::completed);
+                 store.hasHost() && (delivered || after == Status::completed));
+        QCOMPARE(QFile::exists(destination + u"/d1.jpg"_s), !delivered && after == Status::completed);
     }
 
     void interruptionWithASendAndADownloadInFlight_data()
     {
-        QTest::addColumn<bool>("stop"); // else the link drops
-        QTest::addColumn<QString>("message");
-        QTest::newRow("host stopped") << true << u"等待原设备重新连接"_s;
-        QTest::newRow("link dropped") << false << u"连接中断，恢复后将继续"_s;
+        const TestTable<bool, QString> rows; // whether the host stops (else the link drops), and the message
+        rows("host stopped", true, u"等待原设备重新连接"_s);
+        rows("link dropped", false, u"连接中断，恢复后将继续"_s);
     }
 
     // Both wait for the phone at once, written to the task file, with every waiting request failed; both go on when
     // the phone is back.
     void interruptionWithASendAndADownloadInFlight()
     {
-        QFETCH(bool, stop);
-        QFETCH(QString, message);
+        const auto [stop, message] = TestTable<bool, QString>::fetch();
         StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
+        TransferStore &store = fixture.makePaired();
         store.sendFiles({fixture.writeFile(u"a.txt"_s)});
         const QString send = store.tasks().first().id;
         store.enqueueManagedDownloads({preparedDownload(u"d1"_s, u"b.jpg"_s)}, fixture.folder.path());
@@ -407,17 +375,16 @@ private slots:
 
     void uploadsArePreparedBeforeTheyAreSent_data()
     {
-        QTest::addColumn<bool>("prepared");
-        QTest::newRow("prepared") << true;
-        QTest::newRow("refused") << false;
+        const TestTable<bool> rows;
+        rows("prepared", true);
+        rows("refused", false);
     }
 
     void uploadsArePreparedBeforeTheyAreSent()
     {
-        QFETCH(bool, prepared);
+        const auto [prepared] = TestTable<bool>::fetch();
         StoreFixture fixture;
-        TransferStore &store = fixture.make();
-        fixture.pair();
+        TransferStore &store = fixture.makePaired();
         store.enqueueManagedUploads({{fixture.writeFile(u"a.txt"_s), u"folder-1"_s, u"a.txt"_s, {}, {}}});
         QCOMPARE(fixture.calls(u"request:files.prepare_upload"_s).size(), 1);
         QVERIFY(fixture.calls(u"send:"_s).isEmpty());

@@ -26,8 +26,7 @@ private slots:
         TransferStore &store = link.makeStore();
         QVERIFY(link.pair());
         const QString source = link.makeFile(u"phone-storage/raw.jpg"_s, 300'000, 6);
-        const QString chosen = link.folder.filePath(u"chosen"_s);
-        QDir().mkpath(chosen);
+        const QString chosen = link.makeFolder(u"chosen"_s);
         link.handlers.insert(u"files.download"_s,
                              LinkedStoreFixture::sendFileOnDownload(source, rawFileName("\xe9t\xe9.jpg")));
         store.enqueueManagedDownloads({preparedDownload(u"dl-raw"_s, u"été.jpg"_s, 300'000)}, chosen);
@@ -54,8 +53,7 @@ private slots:
 
         const QString outgoing = link.makeFile(u"source/video.mp4"_s, throttledFileBytes, 7);
         const QString remote = link.makeFile(u"phone-storage/clip.mov"_s, throttledFileBytes, 8);
-        const QString chosen = link.folder.filePath(u"chosen"_s);
-        QDir().mkpath(chosen);
+        const QString chosen = link.makeFolder(u"chosen"_s);
         link.handlers.insert(u"files.download"_s, LinkedStoreFixture::sendFileOnDownload(remote));
         store.sendFiles({outgoing});
         const QString sendID = store.tasks().first().id;
@@ -94,8 +92,7 @@ private slots:
         QVERIFY(device.secret.size() >= 32 && device.peerID);
         relay.setBytesPerSecond(throttledBytesPerSecond);
         const QString remote = link.makeFile(u"phone-storage/talk.m4a"_s, throttledFileBytes, 9);
-        const QString chosen = link.folder.filePath(u"chosen"_s);
-        QDir().mkpath(chosen);
+        const QString chosen = link.makeFolder(u"chosen"_s);
         link.handlers.insert(u"files.download"_s, LinkedStoreFixture::sendFileOnDownload(remote));
         store.enqueueManagedDownloads({preparedDownload(u"dl-3"_s, u"talk.m4a"_s, throttledFileBytes)}, chosen);
         QVERIFY(link.waitUntil([&] {

@@ -1,3 +1,4 @@
+#include "TestTable.h"
 #include "TransferTaskRecord.h"
 
 #include <QJsonDocument>
@@ -25,6 +26,12 @@ QJsonObject requiredKeysOnly()
         .object();
 }
 
+// The status as the task file writes it, bytes transferred and in all, the progress shown, and the controls
+// offered: p = pause, r = resume, t = retry, c = cancel, f = finished.
+using DerivedValues = TestTable<Status, QString, qint64, qint64, double, QString>;
+// A key of an object of the required keys only, its value (undefined removes it), and the error.
+using BrokenObjects = TestTable<QString, QJsonValue, DecodingCase>;
+
 } // namespace
 
 class TransferTaskRecordTest : public QObject
@@ -32,39 +39,24 @@ class TransferTaskRecordTest : public QObject
     Q_OBJECT
 
 private slots:
-    // raw: the status as the task file writes it.
     void derivedValues_data()
     {
-        QTest::addColumn<Status>("status");
-        QTest::addColumn<QString>("raw");
-        QTest::addColumn<qint64>("transferred");
-        QTest::addColumn<qint64>("total");
-        QTest::addColumn<double>("progress");
-        QTest::addColumn<QString>("controls"); // p = pause, r = resume, t = retry, c = cancel, f = finished
-
-        QTest::newRow("queued, no size") << Status::queued << u"queued"_s << 0ll << 0ll << 0.0 << u"pc"_s;
-        QTest::newRow("waiting") << Status::waitingForConnection << u"waitingForConnection"_s << 10ll << 40ll << 0.25
-                                 << u"rc"_s;
-        QTest::newRow("sending") << Status::sending << u"sending"_s << 50ll << 100ll << 0.5 << u"pc"_s;
-        QTest::newRow("receiving, over-reported")
-            << Status::receiving << u"receiving"_s << 150ll << 100ll << 1.0 << u"pc"_s;
-        QTest::newRow("paused") << Status::paused << u"paused"_s << 0ll << 100ll << 0.0 << u"rc"_s;
-        QTest::newRow("completed, no size") << Status::completed << u"completed"_s << 0ll << 0ll << 1.0 << u"f"_s;
-        QTest::newRow("completed, sized") << Status::completed << u"completed"_s << 30ll << 100ll << 0.3 << u"f"_s;
-        QTest::newRow("failed, negative count") << Status::failed << u"failed"_s << -5ll << 100ll << 0.0 << u"tc"_s;
-        QTest::newRow("needs attention, negative size")
-            << Status::needsAttention << u"needsAttention"_s << 5ll << -1ll << 0.0 << u"tc"_s;
-        QTest::newRow("cancelled") << Status::cancelled << u"cancelled"_s << 1ll << 2ll << 0.5 << u"f"_s;
+        const DerivedValues rows;
+        rows("queued, no size", Status::queued, u"queued"_s, 0, 0, 0.0, u"pc"_s);
+        rows("waiting", Status::waitingForConnection, u"waitingForConnection"_s, 10, 40, 0.25, u"rc"_s);
+        rows("sending", Status::sending, u"sending"_s, 50, 100, 0.5, u"pc"_s);
+        rows("receiving, over-reported", Status::receiving, u"receiving"_s, 150, 100, 1.0, u"pc"_s);
+        rows("paused", Status::paused, u"paused"_s, 0, 100, 0.0, u"rc"_s);
+        rows("completed, no size", Status::completed, u"completed"_s, 0, 0, 1.0, u"f"_s);
+        rows("completed, sized", Status::completed, u"completed"_s, 30, 100, 0.3, u"f"_s);
+        rows("failed, negative count", Status::failed, u"failed"_s, -5, 100, 0.0, u"tc"_s);
+        rows("needs attention, negative size", Status::needsAttention, u"needsAttention"_s, 5, -1, 0.0, u"tc"_s);
+        rows("cancelled", Status::cancelled, u"cancelled"_s, 1, 2, 0.5, u"f"_s);
     }
 
     void derivedValues()
     {
-        QFETCH(Status, status);
-        QFETCH(QString, raw);
-        QFETCH(qint64, transferred);
-        QFETCH(qint64, total);
-        QFETCH(double, progress);
-        QFETCH(QString, controls);
+        const auto [status, raw, transferred, total, progress, controls] = DerivedValues::fetch();
         QCOMPARE(TransferTaskRecord::rawValue(status), raw);
         QCOMPARE(TransferTaskRecord::statusFromRawValue(raw), status);
 
@@ -121,37 +113,27 @@ private slots:
 
     void rejectsBrokenObjects_data()
     {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QJsonValue>("value"); // undefined removes the key
-        QTest::addColumn<DecodingCase>("expected");
-
+        const BrokenObjects rows;
+        const QJsonValue absent(QJsonValue::Undefined);
         for (const QString &key : requiredKeysOnly().keys())
-            QTest::addRow("missing %s", qPrintable(key))
-                << key << QJsonValue(QJsonValue::Undefined) << DecodingCase::missingKey;
-        QTest::newRow("null id") << u"id"_s << QJsonValue(QJsonValue::Null) << DecodingCase::missingKey;
-        QTest::newRow("size as text") << u"totalBytes"_s << QJsonValue(u"5"_s) << DecodingCase::wrongType;
-        QTest::newRow("fractional size") << u"totalBytes"_s << QJsonValue(1.5) << DecodingCase::wrongType;
-        QTest::newRow("optional of wrong type") << u"batchID"_s << QJsonValue(5) << DecodingCase::wrongType;
-        QTest::newRow("unknown status") << u"status"_s << QJsonValue(u"done"_s) << DecodingCase::invalidValue;
-        QTest::newRow("bad Base64") << u"sourceBookmark"_s << QJsonValue(u"ab$d"_s) << DecodingCase::invalidValue;
-        QTest::newRow("fractional date") << u"createdAt"_s << QJsonValue(u"2024-01-01T00:00:00.5Z"_s)
-                                         << DecodingCase::invalidValue;
-        QTest::newRow("date without zone")
-            << u"updatedAt"_s << QJsonValue(u"2024-01-01T00:00:00"_s) << DecodingCase::invalidValue;
-        QTest::newRow("no such day") << u"deliveryCompletedAt"_s << QJsonValue(u"2024-02-30T00:00:00Z"_s)
-                                     << DecodingCase::invalidValue;
+            rows(qPrintable(u"missing "_s + key), key, absent, DecodingCase::missingKey);
+        rows("null id", u"id"_s, QJsonValue(QJsonValue::Null), DecodingCase::missingKey);
+        rows("size as text", u"totalBytes"_s, u"5"_s, DecodingCase::wrongType);
+        rows("fractional size", u"totalBytes"_s, 1.5, DecodingCase::wrongType);
+        rows("optional of wrong type", u"batchID"_s, 5, DecodingCase::wrongType);
+        rows("unknown status", u"status"_s, u"done"_s, DecodingCase::invalidValue);
+        rows("bad Base64", u"sourceBookmark"_s, u"ab$d"_s, DecodingCase::invalidValue);
+        rows("fractional date", u"createdAt"_s, u"2024-01-01T00:00:00.5Z"_s, DecodingCase::invalidValue);
+        rows("date without zone", u"updatedAt"_s, u"2024-01-01T00:00:00"_s, DecodingCase::invalidValue);
+        rows("no such day", u"deliveryCompletedAt"_s, u"2024-02-30T00:00:00Z"_s, DecodingCase::invalidValue);
         // Dates that could not be written back, so the record would vanish at the next save.
-        QTest::newRow("offset before year 1") << u"updatedAt"_s << QJsonValue(u"0001-01-01T00:30:00+01:00"_s)
-                                              << DecodingCase::invalidValue;
-        QTest::newRow("offset past year 9999") << u"createdAt"_s << QJsonValue(u"9999-12-31T23:30:00-01:00"_s)
-                                               << DecodingCase::invalidValue;
+        rows("offset before year 1", u"updatedAt"_s, u"0001-01-01T00:30:00+01:00"_s, DecodingCase::invalidValue);
+        rows("offset past year 9999", u"createdAt"_s, u"9999-12-31T23:30:00-01:00"_s, DecodingCase::invalidValue);
     }
 
     void rejectsBrokenObjects()
     {
-        QFETCH(QString, key);
-        QFETCH(QJsonValue, value);
-        QFETCH(DecodingCase, expected);
+        const auto [key, value, expected] = BrokenObjects::fetch();
         QJsonObject object = requiredKeysOnly();
         if (value.isUndefined())
             object.remove(key);

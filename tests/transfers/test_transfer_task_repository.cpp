@@ -1,3 +1,4 @@
+#include "TestTable.h"
 #include "TransferTaskRepository.h"
 
 #include <QDir>
@@ -26,19 +27,6 @@ QByteArray taskText(const QString &id, const QString &status = u"queued"_s)
 TransferTaskRecord task(const QString &id)
 {
     return TransferTaskRecord::fromJson(QJsonDocument::fromJson(taskText(id)).object());
-}
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(contents), contents.size());
 }
 
 // The contents of the kept copies of the damaged task file, in name order.
@@ -84,28 +72,24 @@ private slots:
 
     void damagedFileKeepsGoodTasksAndTheOriginal_data()
     {
-        QTest::addColumn<QByteArray>("contents");
-        QTest::addColumn<QStringList>("loadedIDs");
-
-        QTest::newRow("unknown status among good tasks")
-            << "[" + taskText(u"a"_s) + "," + taskText(u"b"_s, u"done"_s) + "," + taskText(u"c"_s) + "]"
-            << QStringList{u"a"_s, u"c"_s};
-        QTest::newRow("task that is not an object")
-            << "[" + taskText(u"a"_s) + ",5," + taskText(u"c"_s) + "]" << QStringList{u"a"_s, u"c"_s};
-        QTest::newRow("cut short") << "[" + taskText(u"a"_s) + "," + taskText(u"b"_s).left(40) << QStringList();
-        QTest::newRow("object, not array") << taskText(u"a"_s) << QStringList();
-        QTest::newRow("empty file") << QByteArray() << QStringList();
+        const TestTable<QByteArray, QStringList> rows; // the file's contents, and the ids of the tasks loaded
+        const QByteArray a = taskText(u"a"_s), c = taskText(u"c"_s);
+        rows("unknown status among good tasks", "[" + a + "," + taskText(u"b"_s, u"done"_s) + "," + c + "]",
+             {u"a"_s, u"c"_s});
+        rows("task that is not an object", "[" + a + ",5," + c + "]", {u"a"_s, u"c"_s});
+        rows("cut short", "[" + a + "," + taskText(u"b"_s).left(40), {});
+        rows("object, not array", a, {});
+        rows("empty file", {}, {});
     }
 
     // Loading again and saving the good tasks neither adds copies nor touches the kept one, which is never
     // overwritten.
     void damagedFileKeepsGoodTasksAndTheOriginal()
     {
-        QFETCH(QByteArray, contents);
-        QFETCH(QStringList, loadedIDs);
+        const auto [contents, loadedIDs] = TestTable<QByteArray, QStringList>::fetch();
         QTemporaryDir folder;
         const QString path = folder.filePath(taskFileName);
-        writeFile(path, contents);
+        QVERIFY(placeFile(path, contents));
         const TransferTaskRepository repository(path);
 
         const QList<TransferTaskRecord> loaded = repository.load();
@@ -122,7 +106,7 @@ private slots:
         QCOMPARE(keptCopies(folder), QList{contents});
 
         // A file damaged again gets a copy of its own, most likely within the same second.
-        writeFile(path, "[1]");
+        QVERIFY(placeFile(path, "[1]"));
         repository.load();
         const QList<QByteArray> kept = keptCopies(folder);
         QVERIFY(kept.size() == 2 && kept.contains(contents) && kept.contains("[1]"));
@@ -134,7 +118,7 @@ private slots:
             QSKIP("the superuser reads every file");
         QTemporaryDir folder;
         const QString path = folder.filePath(taskFileName);
-        writeFile(path, "[" + taskText(u"a"_s) + "]");
+        QVERIFY(placeFile(path, "[" + taskText(u"a"_s) + "]"));
         QVERIFY(QFile::setPermissions(path, {}));
         QCOMPARE(TransferTaskRepository(path).load(), QList<TransferTaskRecord>());
         QVERIFY(!QFile::exists(path));
@@ -146,7 +130,7 @@ private slots:
         QTemporaryDir folder;
         // A folder where the task file belongs, and a file where its folder belongs.
         QVERIFY(QDir(folder.path()).mkdir(taskFileName));
-        writeFile(folder.filePath(u"Tavrine"_s), "[]");
+        QVERIFY(placeFile(folder.filePath(u"Tavrine"_s), "[]"));
         for (const QString &path : {folder.filePath(taskFileName), folder.filePath(u"Tavrine/"_s + taskFileName)})
             QVERIFY_THROWS_EXCEPTION(TransferTaskRepositoryError, TransferTaskRepository(path).save({task(u"a"_s)}));
 
@@ -154,7 +138,7 @@ private slots:
             QSKIP("the superuser writes into read-only folders");
         const QString readOnly = folder.filePath(u"read-only"_s);
         QVERIFY(QDir(folder.path()).mkdir(u"read-only"_s));
-        writeFile(readOnly + u'/' + taskFileName, "[]");
+        QVERIFY(placeFile(readOnly + u'/' + taskFileName, "[]"));
         QVERIFY(QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         QVERIFY_THROWS_EXCEPTION(TransferTaskRepositoryError,
                                  TransferTaskRepository(readOnly + u'/' + taskFileName).save({task(u"a"_s)}));

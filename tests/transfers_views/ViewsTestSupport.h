@@ -49,9 +49,8 @@ inline TransferStore &storeWithTasks(StoreFixture &fixture, const QList<Transfer
 inline TransferStore &storeWithStatuses(StoreFixture &fixture, const QList<Status> &statuses)
 {
     QList<TransferTaskRecord> tasks;
-    for (qsizetype index = 0; index < statuses.size(); ++index) {
+    for (qsizetype index = 0; index < statuses.size(); ++index)
         tasks.append(task(QStringLiteral("task-%1").arg(index), statuses[index], Direction::sending, 50, 100));
-    }
     return storeWithTasks(fixture, tasks);
 }
 
@@ -59,23 +58,21 @@ inline TransferStore &storeWithStatuses(StoreFixture &fixture, const QList<Statu
 inline TransferEvent progress(TransferEventKind kind, const QString &id, const QString &fileName, qint64 transferred,
                               qint64 total)
 {
-    const bool outgoing = kind == TransferEventKind::sending;
-    TransferEvent event = makeEvent(kind, outgoing ? TransferDirection::sending : TransferDirection::receiving, id);
-    event.fileName = fileName;
-    event.transferredBytes = transferred;
-    event.totalBytes = total;
-    return event;
+    const auto direction =
+        kind == TransferEventKind::sending ? TransferDirection::sending : TransferDirection::receiving;
+    return {kind, direction, id, fileName, uint64_t(transferred), uint64_t(total), {}, {}, {}};
 }
 
 inline TrustedDeviceRecord phone(const QString &name, int number, qint64 lastSeenSecondsAgo = 3600)
 {
-    TrustedDeviceRecord device;
-    device.id = QStringLiteral("00000000-0000-4000-8000-%1").arg(number, 12, 10, QLatin1Char('0'));
-    device.name = name;
-    device.secret = QStringLiteral("0123456789abcdef0123456789abcdef") + QString::number(number);
-    device.createdAt = QDateTime::currentDateTimeUtc().addDays(-30);
-    device.lastSeenAt = QDateTime::currentDateTimeUtc().addSecs(-lastSeenSecondsAgo);
-    return device;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    return {QStringLiteral("00000000-0000-4000-8000-%1").arg(number, 12, 10, QLatin1Char('0')),
+            name,
+            QStringLiteral("0123456789abcdef0123456789abcdef") + QString::number(number),
+            {},
+            {},
+            now.addDays(-30),
+            now.addSecs(-lastSeenSecondsAgo)};
 }
 
 inline TrustedDeviceRegistryStore registryStore(StoreFixture &fixture)
@@ -87,10 +84,7 @@ inline TrustedDeviceRegistryStore registryStore(StoreFixture &fixture)
 // A started store whose registry holds `devices`, the first one selected.
 inline TransferStore &storeWithPhones(StoreFixture &fixture, const QList<TrustedDeviceRecord> &devices)
 {
-    TrustedDeviceRegistry registry;
-    registry.devices = devices;
-    registry.selectedDeviceID = devices.isEmpty() ? std::nullopt : std::optional(devices.first().id);
-    registryStore(fixture).save(registry);
+    registryStore(fixture).save({1, devices.isEmpty() ? std::nullopt : std::optional(devices.first().id), devices});
     TransferStore &store = fixture.make();
     awaitTask(store.startUp());
     return store;
@@ -121,9 +115,8 @@ inline QString transcript(const QWidget *root, const QWidget *area = nullptr)
         } else if (qobject_cast<const QProgressBar *>(widget)) {
             text = QStringLiteral("━");
         } else if (const auto *list = qobject_cast<const QListWidget *>(widget)) {
-            for (int row = 0; row < list->count(); ++row) {
+            for (int row = 0; row < list->count(); ++row)
                 text += (row ? QStringLiteral(" | ") : QString()) + list->item(row)->text();
-            }
         }
         if (widget->isVisibleTo(root) && !text.isEmpty()) {
             const QRect frame(area ? widget->mapTo(area, QPoint()) : QPoint(), widget->size());

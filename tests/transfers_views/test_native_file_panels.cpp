@@ -1,3 +1,4 @@
+#include "../companion/StorageTree.h"
 #include "FileDialogSupport.h"
 #include "FilePanelChecks.h"
 #include "NativeFilePanels.h"
@@ -8,6 +9,7 @@
 #include <QFileDialog>
 #include <QMimeDatabase>
 #include <QPointer>
+#include <QRegularExpression>
 
 #include <cstring>
 #include <memory>
@@ -29,19 +31,9 @@ struct FolderTree
 
     FolderTree()
     {
-        QDir folder(root.path());
-        for (const char *name : {"sub/inner", "Sub2", "Sub10", ".hidden", "empty"}) {
-            folder.mkpath(QLatin1String(name));
-        }
-        for (const char *name : {"file.txt", "data.bin"}) {
-            QFile file(folder.filePath(QLatin1String(name)));
-            file.open(QIODevice::WriteOnly);
-            file.write("content");
-        }
-        QFile::link(folder.filePath(QStringLiteral("sub")), folder.filePath(QStringLiteral("link-to-folder")));
-        QFile::link(folder.filePath(QStringLiteral("file.txt")), folder.filePath(QStringLiteral("link-to-file")));
-        QFile::link(folder.filePath(QStringLiteral("missing")), folder.filePath(QStringLiteral("dangling")));
-        ::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("pipe"))).constData(), 0600);
+        makeEntries(root.path(), {"sub/inner/", "Sub2/", "Sub10/", ".hidden/", "empty/", "file.txt=content",
+                                  "data.bin=content", "link-to-folder -> " + path("sub"),
+                                  "link-to-file -> " + path("file.txt"), "dangling -> " + path("missing"), "pipe|"});
     }
 
     // The path as written below the tree, dot segments left for the code under test to resolve.
@@ -52,11 +44,7 @@ struct FolderTree
 
     QStringList paths(const QStringList &items) const
     {
-        QStringList result;
-        for (const QString &item : items) {
-            result.append(path(item));
-        }
-        return result;
+        return QStringList(items).replaceInStrings(QRegularExpression("^"), path() + QLatin1Char('/'));
     }
 
     // A destination in the tree as "folder|name", the folder relative to the tree.
@@ -154,12 +142,10 @@ private slots:
 
         FolderTree tree;
         QList<QList<QUrl>> calls;
-        if (!refusal.isEmpty()) {
+        if (!refusal.isEmpty())
             ViewMessageBox::setNextAnswer(QMessageBox::AcceptRole);
-        }
-        if (!chosen.isEmpty()) {
+        if (!chosen.isEmpty())
             NativeFilePanels::setNextAnswer(tree.paths(chosen));
-        }
         const QPointer<QFileDialog> panel =
             qobject_cast<QFileDialog *>(folders ? NativeFilePanels::presentManagedFoldersPanel(recorder(calls))
                                                 : NativeFilePanels::presentManagedFilesPanel(recorder(calls)));
@@ -228,9 +214,8 @@ private slots:
 
         FolderTree tree;
         QList<NativeDownloadDestination> calls;
-        if (answer >= 0) {
+        if (answer >= 0)
             ViewMessageBox::setNextAnswer(QMessageBox::ButtonRole(answer));
-        }
         NativeFilePanels::setNextAnswer(location.isEmpty() ? std::nullopt
                                                            : std::optional(QStringList{tree.path(location)}));
         const QPointer<QDialog> panel = download(calls, isFile);
@@ -239,15 +224,13 @@ private slots:
         QTRY_VERIFY(staysOpen || allPanelsEnded());
         QTRY_COMPARE(calls.size(), destination.isEmpty() ? 0 : 1);
         QStringList shown;
-        for (const ViewMessageBox::Shown &each : ViewMessageBox::shown()) {
+        for (const ViewMessageBox::Shown &each : ViewMessageBox::shown())
             shown << each.text << each.informativeText << each.buttons.join(QLatin1Char(' '));
-        }
         QCOMPARE(shown.join(QStringLiteral(" | ")), box);
         QCOMPARE(calls.isEmpty() ? QString() : tree.destination(calls.first()), destination);
         QCOMPARE(panel && panel->isVisible(), staysOpen);
-        if (staysOpen) {
+        if (staysOpen)
             panel->reject();
-        }
     }
 
     void eachSavePanelCallsBackItsOwnCaller()
@@ -315,9 +298,8 @@ private slots:
         QFETCH(bool, readOnly);
         QFETCH(QString, reads);
 
-        if (readOnly && ::geteuid() == 0) {
+        if (readOnly && ::geteuid() == 0)
             QSKIP("permissions do not bind the superuser");
-        }
         FolderTree tree;
         const auto permissions = QFile::permissions(tree.path(folder));
         QFile::setPermissions(tree.path(folder),

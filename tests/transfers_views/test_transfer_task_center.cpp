@@ -174,14 +174,12 @@ private slots:
         QVERIFY(button->isShowingActivity() && popover->isVisible());
         QCOMPARE(popover->size(), QSize(460, height));
         QString center = transcript(button->taskCenter());
-        for (const TransferTaskRow *row : button->taskCenter()->rows()) {
+        for (const TransferTaskRow *row : button->taskCenter()->rows())
             center.remove(QStringLiteral(" | ") + transcript(row));
-        }
         QCOMPARE(center, header);
         QCOMPARE(button->taskCenter()->rows().size(), statuses.size());
-        if (statuses.size() > 8) {
+        if (statuses.size() > 8)
             QTRY_VERIFY(popover->findChild<QScrollArea *>()->verticalScrollBar()->maximum() > 0);
-        }
 
         // The popover closing by itself (a click elsewhere, Escape) is seen by the dock.
         popover->hide();

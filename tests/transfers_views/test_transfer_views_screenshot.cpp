@@ -35,9 +35,8 @@ class TransferViewsScreenshotTest : public QObject
 private slots:
     void initTestCase()
     {
-        if (!onXServer) {
+        if (!onXServer)
             QSKIP("screenshots need an X server");
-        }
     }
 
     void taskCenter()

@@ -57,9 +57,8 @@ private slots:
         TrustedDeviceManagerSheet sheet(&store, [&] { ++added; });
         sheet.show();
         const QList<TrustedDeviceManagementRow *> &rows = sheet.manager()->rows();
-        if (clicked >= 0) {
+        if (clicked >= 0)
             rows.at(clicked)->findChild<QToolButton *>(QStringLiteral("selectButton"))->click();
-        }
         if (removed >= 0) {
             const QString name = rows.at(removed)->device().name;
             ViewMessageBox::setNextAnswer(answer);
@@ -73,9 +72,8 @@ private slots:
 
         const TrustedDeviceRegistry stored = registryStore(fixture).load();
         QStringList storedNames;
-        for (const TrustedDeviceRecord &device : stored.devices) {
+        for (const TrustedDeviceRecord &device : stored.devices)
             storedNames.append(device.name);
-        }
         QCOMPARE(storedNames, names);
         const qsizetype selected = symbols.indexOf(Symbol::checkmarkCircleFill);
         QCOMPARE(stored.selectedDeviceID, selected < 0 ? std::nullopt : std::optional(stored.devices[selected].id));
@@ -128,9 +126,8 @@ private slots:
         field->setFocus();
         field->selectAll();
         field->insert(typed);
-        if (pressReturn) {
+        if (pressReturn)
             QTest::keyClick(field, Qt::Key_Return);
-        }
         QCOMPARE(registryStore(fixture).load().devices.first().name, stored);
         // Return belongs to the name field: the sheet stays open, and the field keeps what was typed.
         QVERIFY(sheet.isVisible());
