@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include <fcntl.h>
@@ -324,24 +325,57 @@ void Session::emitProgress(Outgoing &transfer, uint64_t transferred, bool force)
     }
 }
 
+std::future<void> Session::hashAside(EVP_MD_CTX *digest, const char *bytes, size_t count)
+{
+    auto task = std::make_shared<std::packaged_task<void()>>([=] { EVP_DigestUpdate(digest, bytes, count); });
+    std::future<void> done = task->get_future();
+    m_senders->run([task] { (*task)(); });
+    return done;
+}
+
 void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
 {
-    const auto finish = [this] {
+    // Runs last, once everything below is gone.
+    const auto finished = std::shared_ptr<void>(nullptr, [this](void *) {
         std::lock_guard lock(m_mutex);
         --m_runningSenders;
         m_sendersDone.notify_all();
+    });
+    const auto fail = [&](const std::string &message) {
+        if (!transfer->stopped) {
+            transfer->link->sendControl(wire::FrameType::cancel, cancelPayload(transfer->id, true));
+            closeOutgoing(transfer->id, EventKind::failed, message);
+        }
     };
     try {
         DigestPointer digest = newDigest();
         if (!hashPrefix(transfer->descriptor, offset, digest.get(), &transfer->stopped)) {
-            if (!transfer->stopped) {
-                transfer->link->sendControl(wire::FrameType::cancel, cancelPayload(transfer->id, true));
-                closeOutgoing(transfer->id, EventKind::failed, "the file could not be read");
-            }
-            finish();
+            fail("the file could not be read");
             return;
         }
         emitProgress(*transfer, offset, true);
+        // A chunk is hashed aside while the next one is read; it is queued once both are done. The frame's bytes
+        // stay where they are when the frame moves, and the hash is waited for on every way out.
+        std::string hashedFrame;
+        uint64_t hashedUpTo = offset;
+        std::future<void> hashing;
+        const auto waitForHash = std::shared_ptr<void>(nullptr, [&hashing](void *) {
+            if (hashing.valid()) {
+                hashing.wait();
+            }
+        });
+        const auto queueHashed = [&] {
+            if (!hashing.valid()) {
+                return true;
+            }
+            hashing.get();
+            if (!transfer->link->sendData(transfer->id, std::move(hashedFrame), transfer->stopped)) {
+                return false;
+            }
+            emitProgress(*transfer, hashedUpTo, false);
+            return true;
+        };
+
         uint64_t position = offset;
         const std::string header = wire::FieldWriter().text(transfer->id).take();
         while (position < transfer->size) {
@@ -355,24 +389,26 @@ void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
             } while (read < 0 && errno == EINTR);
             if (read != ssize_t(count)) {
                 // Shorter than announced: the file changed (or vanished) while it was being sent.
-                if (!transfer->stopped) {
-                    transfer->link->sendControl(wire::FrameType::cancel, cancelPayload(transfer->id, true));
-                    closeOutgoing(transfer->id, EventKind::failed, "the file changed while it was being sent");
-                }
-                finish();
+                fail("the file changed while it was being sent");
                 return;
             }
-            EVP_DigestUpdate(digest.get(), chunk, count);
-            if (!transfer->link->sendData(transfer->id, std::move(frame), transfer->stopped)) {
-                finish();
+            if (!queueHashed()) {
                 return;
             }
             position += count;
-            emitProgress(*transfer, position, position == transfer->size);
+            if (position < transfer->size) {
+                hashing = hashAside(digest.get(), chunk, count);
+                hashedFrame = std::move(frame);
+                hashedUpTo = position;
+                continue;
+            }
+            // The last chunk: nothing left to read beside it.
+            EVP_DigestUpdate(digest.get(), chunk, count);
+            if (!transfer->link->sendData(transfer->id, std::move(frame), transfer->stopped)) {
+                return;
+            }
         }
-        if (transfer->size == 0) {
-            emitProgress(*transfer, 0, true);
-        }
+        emitProgress(*transfer, transfer->size, true);
         std::string end = wire::encodeFrame(
             wire::FrameType::end, wire::FieldWriter().text(transfer->id).raw(finishDigest(digest.get())).take());
         // The end travels behind the data, in the same queue, so it can never overtake it.
@@ -380,7 +416,6 @@ void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
     } catch (const std::exception &error) {
         closeOutgoing(transfer->id, EventKind::failed, error.what());
     }
-    finish();
 }
 
 void Session::closeOutgoing(const std::string &transferId, EventKind kind, const std::string &message)

@@ -3,9 +3,12 @@
 #include "CoreTypes.h"
 #include "Link.h"
 
+#include <openssl/evp.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -59,6 +62,8 @@ private:
     struct Incoming;
 
     void runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset);
+    // Hashes `count` bytes on a pooled thread; the bytes and the digest must stay until it is done.
+    std::future<void> hashAside(EVP_MD_CTX *digest, const char *bytes, size_t count);
     void emitProgress(Outgoing &transfer, uint64_t transferred, bool force);
     void closeOutgoing(const std::string &transferId, EventKind kind, const std::string &message);
     void closeIncoming(const std::string &transferId, EventKind kind, const std::string &message, bool removePartial);
