@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace tavrine::core {
 
@@ -80,7 +81,11 @@ struct Client::Private : Link::Handler
     bool reportedKeyMismatch = false;
     std::string pendingHostName;
     std::shared_ptr<Link> link;
+    // Links that ended, until their threads are joined: by the next attempt, or when the phone stops.
+    std::vector<std::shared_ptr<Link>> endedLinks;
     std::thread connectThread;
+
+    void joinEndedLinks();
 
     ~Private() override { stop(); }
 
@@ -113,6 +118,19 @@ void Client::Private::stop()
     if (current) {
         current->closeAndWait("the phone disconnected");
     }
+    joinEndedLinks();
+}
+
+void Client::Private::joinEndedLinks()
+{
+    std::vector<std::shared_ptr<Link>> ended;
+    {
+        std::lock_guard lock(mutex);
+        ended.swap(endedLinks);
+    }
+    for (const std::shared_ptr<Link> &finished : ended) {
+        finished->closeAndWait({});
+    }
 }
 
 void Client::Private::connectLoop()
@@ -127,6 +145,7 @@ void Client::Private::connectLoop()
                 return;
             }
         }
+        joinEndedLinks();
         const std::optional<std::chrono::milliseconds> next = attempt();
         if (!next) {
             return;
@@ -289,6 +308,7 @@ void Client::Private::onLinkClosed(const std::shared_ptr<Link> &closed, const st
 {
     {
         std::lock_guard lock(mutex);
+        endedLinks.push_back(closed);
         if (closed != link) {
             return;
         }

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace tavrine::core {
 
@@ -101,7 +102,8 @@ struct Host::Private : Link::Handler
     bool pairingOpen = true;
     std::shared_ptr<Link> pendingLink; // proved the token, waits for the user's confirmation
     std::shared_ptr<Link> pairedLink;
-    // Every link whose thread may still call back, replaced ones included: the host waits for them all.
+    // Every link the host started, replaced and ended ones included: each thread is joined, by the next greeting
+    // or at the latest when the host stops, so none is left finishing on its own.
     std::set<std::shared_ptr<Link>> runningLinks;
     std::string peerName;
     std::string peerId;
@@ -246,9 +248,21 @@ void Host::Private::weighGreeting(GreetedConnection &&connection)
     if (!pairing) {
         adoptPairedLink(link, phoneName, phoneId);
     }
+    std::vector<std::shared_ptr<Link>> ended;
     {
         std::lock_guard lock(mutex);
+        for (auto running = runningLinks.begin(); running != runningLinks.end();) {
+            if ((*running)->isOpen()) {
+                ++running;
+            } else {
+                ended.push_back(*running);
+                running = runningLinks.erase(running);
+            }
+        }
         runningLinks.insert(link);
+    }
+    for (const std::shared_ptr<Link> &finished : ended) {
+        finished->closeAndWait({});
     }
     Link::start(link);
     if (replaced) {
@@ -307,7 +321,6 @@ void Host::Private::onFrame(const std::shared_ptr<Link> &link, wire::Frame &&fra
 void Host::Private::onLinkClosed(const std::shared_ptr<Link> &link, const std::string &reason)
 {
     std::lock_guard lock(mutex);
-    runningLinks.erase(link);
     if (link == pendingLink) {
         pendingLink.reset();
         session->pushEvent(

@@ -23,7 +23,7 @@ constexpr size_t cipherBufferBytes = 512 * 1024;
 constexpr int readsPerTurn = 32;
 constexpr size_t writeBytesPerTurn = 1024 * 1024;
 // While more than this waits to go out, the link reads nothing more from the peer.
-constexpr size_t readPauseBacklogBytes = 16 * 1024 * 1024;
+constexpr size_t readPauseBacklogBytes = 4 * 1024 * 1024;
 // A backlog this large is a peer that stopped reading long ago, or a caller that never stops: the link ends.
 constexpr size_t maximumBacklogBytes = 64 * 1024 * 1024;
 
@@ -182,7 +182,9 @@ Link::~Link()
         }
     }
     BIO_free(m_network);
-    ::close(m_socket);
+    if (m_socket >= 0) {
+        ::close(m_socket);
+    }
     if (m_wakeDescriptor >= 0) {
         ::close(m_wakeDescriptor);
     }
@@ -428,6 +430,7 @@ void Link::run(std::shared_ptr<Link> self)
     auto lastSent = Clock::now();
     bool wasReading = true;
     bool moreToRead = false;
+    bool stalled = false;
     SSL *ssl = m_ssl.get();
 
     try {
@@ -459,6 +462,7 @@ void Link::run(std::shared_ptr<Link> self)
                 break;
             }
             if (writing && now - lastSent > idleTimeout()) {
+                stalled = true;
                 reason = "the peer does not read what it is sent";
                 break;
             }
@@ -514,7 +518,15 @@ void Link::run(std::shared_ptr<Link> self)
     SSL_shutdown(ssl);
     bool ignored = false;
     sendCiphertext(ignored);
-    ::shutdown(m_socket, SHUT_RDWR);
+    if (stalled) {
+        // The peer reads nothing, so a closing handshake would wait behind what it never took: reset at once.
+        const linger abortive{1, 0};
+        ::setsockopt(m_socket, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    } else {
+        ::shutdown(m_socket, SHUT_RDWR);
+    }
+    ::close(m_socket);
+    m_socket = -1;
     {
         std::lock_guard lock(m_mutex);
         m_closed = true;

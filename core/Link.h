@@ -104,7 +104,7 @@ private:
     // Encrypts one turn's worth of the frames waiting to go out.
     std::string encryptTurn();
 
-    const int m_socket;
+    int m_socket; // closed by the link's thread as it ends, so the peer learns of it at once
     const int m_wakeDescriptor;
     SslPointer m_ssl;
     BIO *m_network = nullptr; // our side of the buffer pair the TLS layer reads from and writes to
