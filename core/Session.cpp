@@ -162,8 +162,8 @@ Session::Session(const std::string &inboxDirectory)
       m_inbox(::open(inboxDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
       m_manifest(std::make_unique<InboxManifest>(m_inbox)), m_senders(std::make_unique<WorkerPool>("tavrine-send"))
 {
-    m_receiveWriter = std::thread(&Session::runReceiveWriter, this);
-    m_receiveHasher = std::thread(&Session::runReceiveHasher, this);
+    m_receiveWriter = std::thread(&Session::runReceiveStage, this, true);
+    m_receiveHasher = std::thread(&Session::runReceiveStage, this, false);
 }
 
 Session::~Session()
@@ -699,56 +699,38 @@ void Session::retireReceiveJobs()
     }
 }
 
-void Session::runReceiveWriter()
+void Session::runReceiveStage(bool writer)
 {
-    ::pthread_setname_np(::pthread_self(), "tavrine-write");
+    ::pthread_setname_np(::pthread_self(), writer ? "tavrine-write" : "tavrine-hash");
+    size_t Session::*const next = writer ? &Session::m_nextToWrite : &Session::m_nextToHash;
+    bool ReceiveJob::*const done = writer ? &ReceiveJob::written : &ReceiveJob::hashed;
     std::unique_lock lock(m_mutex);
     while (true) {
-        m_receiveJobsChanged.wait(lock, [this] { return m_stopping || m_nextToWrite < m_receiveJobs.size(); });
+        m_receiveJobsChanged.wait(lock, [&] { return m_stopping || this->*next < m_receiveJobs.size(); });
+        const std::shared_ptr<ReceiveJob> job = m_stopping ? nullptr : m_receiveJobs[this->*next];
+        if (job && writer && job->end) {
+            // The hasher goes in order: once it is past a file's end, the digest holds the whole file.
+            m_receiveJobsChanged.wait(lock, [&] { return m_stopping || job->hashed; });
+        }
         if (m_stopping) {
             return;
-        }
-        const std::shared_ptr<ReceiveJob> job = m_receiveJobs[m_nextToWrite];
-        if (job->end) {
-            // The hasher goes in order: once it is past the end, the digest holds the whole file.
-            m_receiveJobsChanged.wait(lock, [&] { return m_stopping || job->hashed; });
-            if (m_stopping) {
-                return;
-            }
         }
         lock.unlock();
         if (!job->transfer->closed) {
-            if (job->end) {
+            const std::string_view bytes = std::string_view(job->payload).substr(job->offset);
+            if (!writer) {
+                if (!job->end) {
+                    EVP_DigestUpdate(job->transfer->digest.get(), bytes.data(), bytes.size());
+                }
+            } else if (job->end) {
                 finishIncoming(job->transfer, job->payload);
             } else {
-                writeChunk(job->transfer, std::string_view(job->payload).substr(job->offset));
+                writeChunk(job->transfer, bytes);
             }
         }
         lock.lock();
-        job->written = true;
-        ++m_nextToWrite;
-        retireReceiveJobs();
-    }
-}
-
-void Session::runReceiveHasher()
-{
-    ::pthread_setname_np(::pthread_self(), "tavrine-hash");
-    std::unique_lock lock(m_mutex);
-    while (true) {
-        m_receiveJobsChanged.wait(lock, [this] { return m_stopping || m_nextToHash < m_receiveJobs.size(); });
-        if (m_stopping) {
-            return;
-        }
-        const std::shared_ptr<ReceiveJob> job = m_receiveJobs[m_nextToHash];
-        lock.unlock();
-        if (!job->end && !job->transfer->closed) {
-            const std::string_view bytes = std::string_view(job->payload).substr(job->offset);
-            EVP_DigestUpdate(job->transfer->digest.get(), bytes.data(), bytes.size());
-        }
-        lock.lock();
-        job->hashed = true;
-        ++m_nextToHash;
+        (*job).*done = true;
+        ++(this->*next);
         retireReceiveJobs();
         m_receiveJobsChanged.notify_all();
     }

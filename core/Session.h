@@ -71,8 +71,9 @@ private:
     void handleData(wire::Frame &frame);
     void handleEnd(wire::FieldReader &reader);
     void queueReceiveJob(const std::string &transferId, std::string payload, size_t offset, bool end);
-    void runReceiveWriter();
-    void runReceiveHasher();
+    // One of the two threads that go through received data in order: the writer, which also ends each file, or
+    // the hasher.
+    void runReceiveStage(bool writer);
     // Drops the jobs at the front that both threads are done with. Under the lock.
     void retireReceiveJobs();
     void writeChunk(const std::shared_ptr<Incoming> &transfer, std::string_view bytes);
