@@ -174,6 +174,11 @@ void Host::Private::acceptLoop()
             const int socket =
                 ::accept4(listenSocket, reinterpret_cast<sockaddr *>(&source), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (socket < 0) {
+                // Out of descriptors, the connection stays queued and the socket stays readable: pause instead of
+                // spinning until greetings end and free some.
+                if (errno == EMFILE || errno == ENFILE) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                }
                 break;
             }
             greetings.admit(socket, source.sin_addr.s_addr);
