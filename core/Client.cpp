@@ -187,7 +187,7 @@ std::optional<std::chrono::milliseconds> Client::Private::attempt()
     ContextPointer context = makePinnedClientContext(pinnedKey);
     SslPointer ssl(SSL_new(context.get()));
     SSL_set_fd(ssl.get(), socket);
-    const std::string handshakeFailure = runHandshake(ssl.get(), socket, false, deadline);
+    const std::string handshakeFailure = runHandshake(ssl.get(), socket, deadline);
     if (!handshakeFailure.empty()) {
         ::close(socket);
         const bool keyMismatch = SSL_get_verify_result(ssl.get()) != X509_V_OK;

@@ -87,6 +87,21 @@ std::string sanitizedFileName(const std::string &name)
     return limited.empty() ? "file" : limited;
 }
 
+bool writeFully(int descriptor, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(size_t(written));
+    }
+    return true;
+}
+
 int openPartialFile(int directory, const std::string &name)
 {
     struct stat folder

@@ -15,6 +15,9 @@ using tavrine::validUtf8;
 // character boundary, keeping the extension).
 std::string sanitizedFileName(const std::string &name);
 
+// Writes all of `bytes` to `descriptor`, going on after interruptions; false when the file takes no more.
+bool writeFully(int descriptor, std::string_view bytes);
+
 // Opens the partial file `name` in the folder `directory` (a descriptor) for reading and writing, creating it
 // when absent. Whatever else stands under that name (a link, a folder, a file linked elsewhere or owned by
 // someone else) is removed first, so the bytes written can only reach a file of the inbox's own. -1 on failure,

@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <list>
 #include <set>
 #include <mutex>
 #include <thread>

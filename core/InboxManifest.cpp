@@ -1,6 +1,7 @@
 #include "InboxManifest.h"
 
 #include "CoreTypes.h"
+#include "FileNames.h"
 #include "Identity.h"
 
 #include <algorithm>
@@ -52,22 +53,6 @@ std::string fromHex(std::string_view text)
 std::string line(const std::string &transferId, const InboxManifest::Entry &entry)
 {
     return std::string(entry.acknowledged ? "A " : "R ") + hexText(transferId) + ' ' + hexText(entry.fileName) + '\n';
-}
-
-bool writeAllTo(int file, const std::string &bytes)
-{
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t count = ::write(file, bytes.data() + written, bytes.size() - written);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return false;
-        }
-        written += size_t(count);
-    }
-    return true;
 }
 
 } // namespace
@@ -177,7 +162,7 @@ void InboxManifest::compact()
     if (file < 0) {
         return;
     }
-    const bool written = writeAllTo(file, journal);
+    const bool written = writeFully(file, journal);
     ::close(file);
     if (!written || ::renameat(m_directory, compactingName, m_directory, journalName) != 0) {
         ::unlinkat(m_directory, compactingName, 0);
@@ -192,7 +177,7 @@ void InboxManifest::compact()
 
 bool InboxManifest::append(const std::string &transferId, const Entry &entry)
 {
-    if (m_journal < 0 || !writeAllTo(m_journal, line(transferId, entry))) {
+    if (m_journal < 0 || !writeFully(m_journal, line(transferId, entry))) {
         return false;
     }
     // Each transfer adds two lines and at most one entry, and acknowledged entries past the limit leave only at a

@@ -44,19 +44,18 @@ int millisecondsUntil(Clock::time_point deadline)
     return left <= 0 ? 0 : int(std::min<long long>(left, 60'000));
 }
 
-// Waits until the socket is ready for what the TLS layer asked for; false at the deadline or on cancel.
-bool waitForSocket(int socket, int sslError, Clock::time_point deadline, int cancelDescriptor)
+// Waits until the socket is ready for what the TLS layer asked for; false at the deadline.
+bool waitForSocket(int socket, int sslError, Clock::time_point deadline)
 {
-    pollfd descriptors[2] = {{socket, short(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0},
-                             {cancelDescriptor, POLLIN, 0}};
+    pollfd descriptor{socket, short(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
     while (true) {
         const int timeout = millisecondsUntil(deadline);
         if (timeout == 0) {
             return false;
         }
-        const int ready = ::poll(descriptors, cancelDescriptor >= 0 ? 2 : 1, timeout);
+        const int ready = ::poll(&descriptor, 1, timeout);
         if (ready > 0) {
-            return !(descriptors[1].revents & POLLIN);
+            return true;
         }
         if (ready < 0 && errno != EINTR) {
             return false;
@@ -85,31 +84,30 @@ std::chrono::milliseconds pingInterval()
     return std::max(idleTimeout() / 5, std::chrono::milliseconds(50));
 }
 
-std::string runHandshake(SSL *ssl, int socket, bool asServer, Clock::time_point deadline, int cancelDescriptor)
+std::string runHandshake(SSL *ssl, int socket, Clock::time_point deadline)
 {
     while (true) {
         ERR_clear_error();
-        const int result = asServer ? SSL_accept(ssl) : SSL_connect(ssl);
+        const int result = SSL_connect(ssl);
         if (result == 1) {
             return {};
         }
         const int error = SSL_get_error(ssl, result);
         if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
-            if (!asServer && SSL_get_verify_result(ssl) != X509_V_OK) {
+            if (SSL_get_verify_result(ssl) != X509_V_OK) {
                 return "the host presented a key other than the paired one";
             }
             const unsigned long code = ERR_get_error();
             return code ? ERR_reason_error_string(code) ? ERR_reason_error_string(code) : "TLS handshake failed"
                         : "TLS handshake failed";
         }
-        if (!waitForSocket(socket, error, deadline, cancelDescriptor)) {
+        if (!waitForSocket(socket, error, deadline)) {
             return "the TLS handshake took too long";
         }
     }
 }
 
-wire::Frame readFrame(SSL *ssl, int socket, wire::FrameDecoder &decoder, Clock::time_point deadline,
-                      int cancelDescriptor)
+wire::Frame readFrame(SSL *ssl, int socket, wire::FrameDecoder &decoder, Clock::time_point deadline)
 {
     char buffer[16 * 1024];
     while (true) {
@@ -126,13 +124,13 @@ wire::Frame readFrame(SSL *ssl, int socket, wire::FrameDecoder &decoder, Clock::
         if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
             throw std::runtime_error("the connection closed during the greeting");
         }
-        if (!waitForSocket(socket, error, deadline, cancelDescriptor)) {
+        if (!waitForSocket(socket, error, deadline)) {
             throw std::runtime_error("the greeting took too long");
         }
     }
 }
 
-void writeAll(SSL *ssl, int socket, std::string_view bytes, Clock::time_point deadline, int cancelDescriptor)
+void writeAll(SSL *ssl, int socket, std::string_view bytes, Clock::time_point deadline)
 {
     size_t written = 0;
     while (written < bytes.size()) {
@@ -147,7 +145,7 @@ void writeAll(SSL *ssl, int socket, std::string_view bytes, Clock::time_point de
         if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
             throw std::runtime_error("the connection closed during the greeting");
         }
-        if (!waitForSocket(socket, error, deadline, cancelDescriptor)) {
+        if (!waitForSocket(socket, error, deadline)) {
             throw std::runtime_error("the greeting took too long");
         }
     }

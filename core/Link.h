@@ -25,17 +25,16 @@ std::chrono::milliseconds pingInterval();
 // fails with EPIPE instead). Every library thread that touches a socket calls it first.
 void blockBrokenPipeSignal();
 
-// The greeting steps below wait on the socket until `deadline`, or until `cancelDescriptor` (an eventfd,
-// -1 for none) becomes readable, so that a stopping host need not wait for strangers.
+// The phone's greeting steps below wait on the socket until `deadline`. (The host serves its greetings in a
+// GreetingTable.)
 
-// Runs a TLS handshake on a non-blocking socket. Gives an empty text on success, otherwise why it failed.
-std::string runHandshake(SSL *ssl, int socket, bool asServer, Clock::time_point deadline, int cancelDescriptor = -1);
+// Runs the phone's TLS handshake on a non-blocking socket. Gives an empty text on success, otherwise why it failed.
+std::string runHandshake(SSL *ssl, int socket, Clock::time_point deadline);
 
 // Reads one frame before a link exists (the greeting). Throws wire::ProtocolError or std::runtime_error.
-wire::Frame readFrame(SSL *ssl, int socket, wire::FrameDecoder &decoder, Clock::time_point deadline,
-                      int cancelDescriptor = -1);
+wire::Frame readFrame(SSL *ssl, int socket, wire::FrameDecoder &decoder, Clock::time_point deadline);
 // Writes bytes before a link exists; throws std::runtime_error.
-void writeAll(SSL *ssl, int socket, std::string_view bytes, Clock::time_point deadline, int cancelDescriptor = -1);
+void writeAll(SSL *ssl, int socket, std::string_view bytes, Clock::time_point deadline);
 
 // One authenticated TLS connection with its own I/O thread. Control frames (management, pauses, greetings)
 // go out before queued file data, so a request never waits behind a large file; file data is bounded, so

@@ -85,22 +85,6 @@ bool hashPrefix(int descriptor, uint64_t count, EVP_MD_CTX *digest, const std::a
     return true;
 }
 
-bool writeFully(int descriptor, const char *bytes, size_t count)
-{
-    while (count > 0) {
-        const ssize_t written = ::write(descriptor, bytes, count);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes += written;
-        count -= size_t(written);
-    }
-    return true;
-}
-
 std::string idPayload(const std::string &transferId)
 {
     return wire::FieldWriter().text(transferId).take();
@@ -764,7 +748,7 @@ void Session::writeChunk(const std::shared_ptr<Incoming> &transfer, std::string_
     std::string failure;
     if (bytes.size() > transfer->size - transfer->written) {
         failure = "more data arrived than the file holds";
-    } else if (!writeFully(transfer->descriptor, bytes.data(), bytes.size())) {
+    } else if (!writeFully(transfer->descriptor, bytes)) {
         failure = std::string("the file could not be written: ") + std::strerror(errno);
     } else {
         transfer->written += bytes.size();

@@ -117,7 +117,6 @@ void FrameDecoder::startPayload()
 
 void FrameDecoder::finishFrame()
 {
-    m_readyBytes += m_current.payload.size();
     m_ready.push_back(std::move(m_current));
     m_current = Frame{};
     m_inPayload = false;
@@ -169,11 +168,6 @@ void FrameDecoder::commitDirect(size_t count)
     }
 }
 
-size_t FrameDecoder::bufferedBytes() const
-{
-    return m_readyBytes + (m_inPayload ? frameHeaderBytes + m_payloadFilled : m_headerFilled);
-}
-
 std::optional<Frame> FrameDecoder::next()
 {
     if (m_ready.empty()) {
@@ -181,7 +175,6 @@ std::optional<Frame> FrameDecoder::next()
     }
     Frame frame = std::move(m_ready.front());
     m_ready.pop_front();
-    m_readyBytes -= frame.payload.size();
     return frame;
 }
 

@@ -90,8 +90,6 @@ public:
     // nothing otherwise. After reading into it, commitDirect() says how many bytes arrived.
     std::optional<std::pair<char *, size_t>> directRoom();
     void commitDirect(size_t count);
-    // Bytes taken in that have not yet come out as frames.
-    size_t bufferedBytes() const;
 
 private:
     void startPayload();
@@ -104,7 +102,6 @@ private:
     Frame m_current;
     size_t m_payloadFilled = 0;
     std::deque<Frame> m_ready;
-    size_t m_readyBytes = 0;
 };
 
 class FieldWriter

@@ -1,17 +1,13 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
 #include <sys/stat.h>
-
-inline bool writeFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
-}
 
 inline QByteArray readFile(const QString &path)
 {

@@ -380,12 +380,6 @@ QByteArray fileBytes(const QString &path, qint64 count)
     return !file.open(QIODevice::ReadOnly) ? QByteArray() : count < 0 ? file.readAll() : file.read(count);
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 QStringList partialFiles(const QString &inbox)
 {
     return QDir(inbox).entryList({u".tavrine-incoming-*.part"_s}, QDir::Files | QDir::Hidden);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include "LoopbackRelay.h"
 #include "ManagementMessages.h"
 #include "TransferClient.h"
@@ -41,7 +43,6 @@ QString pairingProblem(const QList<TransferEvent> &events, const QString &peerNa
 
 QByteArray fileSha256(const QString &path);
 QByteArray fileBytes(const QString &path, qint64 count = -1);
-bool writeFile(const QString &path, const QByteArray &bytes);
 // The hidden partial files of unfinished transfers in an inbox.
 QStringList partialFiles(const QString &inbox);
 QString pairingItem(const QString &pairingUrl, const QString &name);

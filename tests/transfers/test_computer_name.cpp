@@ -1,5 +1,5 @@
 #include "ComputerName.h"
-#include "TestTable.h"
+#include "TestSupport.h"
 
 #include <QDBusConnection>
 #include <QDBusError>

@@ -1,5 +1,5 @@
 #include "ManagedDownloadDelivery.h"
-#include "TestTable.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -61,7 +61,7 @@ struct Tree
     {
         QDir().mkpath(destination);
         destination = QFileInfo(destination).canonicalFilePath();
-        QVERIFY(placeFile(inbox + u"/a.jpg"_s, receivedContents));
+        QVERIFY(writeFile(inbox + u"/a.jpg"_s, receivedContents));
     }
 
     ManagedDownloadDelivery::Result deliver(const QString &relativePath, Purpose purpose = Purpose::export_,
@@ -157,7 +157,7 @@ private slots:
         QDir().mkpath(tree.folder.filePath(u"outside"_s));
         const QString component = tree.destination + u"/photos"_s;
         if (linkTarget.isEmpty())
-            QVERIFY(placeFile(component, "file"));
+            QVERIFY(writeFile(component, "file"));
         else
             QVERIFY(QFile::link(linkTarget, component));
         QCOMPARE(failureOf([&] { tree.deliver(u"photos/a.jpg"_s); }), invalidPath);
@@ -178,7 +178,7 @@ private slots:
         const auto [existing, relativePath, delivered] = TakenNames::fetch();
         Tree tree;
         for (const QString &name : existing)
-            QVERIFY(placeFile(tree.destination + u'/' + name, otherContents));
+            QVERIFY(writeFile(tree.destination + u'/' + name, otherContents));
         const auto result = tree.deliver(relativePath);
         QCOMPARE(result.relativePath, delivered);
         QCOMPARE(contentsOf(result.url), receivedContents);
@@ -189,8 +189,8 @@ private slots:
     void previewReplacesADifferentFileButNeverAFolder()
     {
         Tree tree;
-        QVERIFY(placeFile(tree.destination + u"/a.jpg"_s, otherContents));
-        QVERIFY(placeFile(tree.destination + u"/b.jpg/kept"_s, "kept"));
+        QVERIFY(writeFile(tree.destination + u"/a.jpg"_s, otherContents));
+        QVERIFY(writeFile(tree.destination + u"/b.jpg/kept"_s, "kept"));
         QCOMPARE(tree.deliver(u"a.jpg"_s, Purpose::preview).relativePath, u"a.jpg"_s);
         QCOMPARE(contentsOf(tree.destination + u"/a.jpg"_s), receivedContents);
         QCOMPARE(failureOf([&] { tree.deliver(u"b.jpg"_s, Purpose::preview); }), sizeMismatch);
@@ -213,7 +213,7 @@ private slots:
         // The link leads to the received contents, so that following it would make the file look delivered.
         const QString outside = tree.folder.filePath(u"outside.jpg"_s);
         if (!dangling)
-            QVERIFY(placeFile(outside, receivedContents));
+            QVERIFY(writeFile(outside, receivedContents));
         QVERIFY(QFile::link(outside, tree.destination + u"/a.jpg"_s));
         const auto result = tree.deliver(u"a.jpg"_s, purpose);
         QCOMPARE(result.relativePath, delivered);
@@ -237,7 +237,7 @@ private slots:
     {
         // File permissions do not bind root, so a file-size limit makes the copy's writes fail instead.
         Tree tree;
-        QVERIFY(placeFile(tree.inbox + u"/big.bin"_s, QByteArray(256 * 1024, 'b')));
+        QVERIFY(writeFile(tree.inbox + u"/big.bin"_s, QByteArray(256 * 1024, 'b')));
         rlimit original{};
         QCOMPARE(::getrlimit(RLIMIT_FSIZE, &original), 0);
         rlimit limited = original;

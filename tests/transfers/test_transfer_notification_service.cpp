@@ -1,4 +1,4 @@
-#include "TestTable.h"
+#include "TestSupport.h"
 #include "TransferNotificationService.h"
 
 #include <QDBusConnection>

@@ -1,5 +1,5 @@
 #include "StoreTestSupport.h"
-#include "TestTable.h"
+#include "TestSupport.h"
 #include "TransferTaskError.h"
 
 #include <QtTest>

@@ -1,4 +1,4 @@
-#include "TestTable.h"
+#include "TestSupport.h"
 #include "TransferTaskRepository.h"
 
 #include <QDir>
@@ -89,7 +89,7 @@ private slots:
         const auto [contents, loadedIDs] = TestTable<QByteArray, QStringList>::fetch();
         QTemporaryDir folder;
         const QString path = folder.filePath(taskFileName);
-        QVERIFY(placeFile(path, contents));
+        QVERIFY(writeFile(path, contents));
         const TransferTaskRepository repository(path);
 
         const QList<TransferTaskRecord> loaded = repository.load();
@@ -106,7 +106,7 @@ private slots:
         QCOMPARE(keptCopies(folder), QList{contents});
 
         // A file damaged again gets a copy of its own, most likely within the same second.
-        QVERIFY(placeFile(path, "[1]"));
+        QVERIFY(writeFile(path, "[1]"));
         repository.load();
         const QList<QByteArray> kept = keptCopies(folder);
         QVERIFY(kept.size() == 2 && kept.contains(contents) && kept.contains("[1]"));
@@ -118,7 +118,7 @@ private slots:
             QSKIP("the superuser reads every file");
         QTemporaryDir folder;
         const QString path = folder.filePath(taskFileName);
-        QVERIFY(placeFile(path, "[" + taskText(u"a"_s) + "]"));
+        QVERIFY(writeFile(path, "[" + taskText(u"a"_s) + "]"));
         QVERIFY(QFile::setPermissions(path, {}));
         QCOMPARE(TransferTaskRepository(path).load(), QList<TransferTaskRecord>());
         QVERIFY(!QFile::exists(path));
@@ -130,7 +130,7 @@ private slots:
         QTemporaryDir folder;
         // A folder where the task file belongs, and a file where its folder belongs.
         QVERIFY(QDir(folder.path()).mkdir(taskFileName));
-        QVERIFY(placeFile(folder.filePath(u"Tavrine"_s), "[]"));
+        QVERIFY(writeFile(folder.filePath(u"Tavrine"_s), "[]"));
         for (const QString &path : {folder.filePath(taskFileName), folder.filePath(u"Tavrine/"_s + taskFileName)})
             QVERIFY_THROWS_EXCEPTION(TransferTaskRepositoryError, TransferTaskRepository(path).save({task(u"a"_s)}));
 
@@ -138,7 +138,7 @@ private slots:
             QSKIP("the superuser writes into read-only folders");
         const QString readOnly = folder.filePath(u"read-only"_s);
         QVERIFY(QDir(folder.path()).mkdir(u"read-only"_s));
-        QVERIFY(placeFile(readOnly + u'/' + taskFileName, "[]"));
+        QVERIFY(writeFile(readOnly + u'/' + taskFileName, "[]"));
         QVERIFY(QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         QVERIFY_THROWS_EXCEPTION(TransferTaskRepositoryError,
                                  TransferTaskRepository(readOnly + u'/' + taskFileName).save({task(u"a"_s)}));

@@ -18,8 +18,8 @@ template <typename... Columns> struct TestTable
     static Row fetch() { return *static_cast<Row *>(QTest::qData("row", qMetaTypeId<Row>())); }
 };
 
-// Writes `contents` to `path`, making its folder; false when it cannot.
-inline bool placeFile(const QString &path, const QByteArray &contents)
+// Writes `contents` to `path` in place of what it held, making its folder; false when it cannot.
+inline bool writeFile(const QString &path, const QByteArray &contents)
 {
     QFile file(path);
     return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
