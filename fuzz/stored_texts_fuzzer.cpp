@@ -1,8 +1,9 @@
 // What the application reads back from the keyring and the disk: the host's identity material, the phone's
-// connection material, the trusted-device registry and the task file. Damaged text must fail with the
-// reader's error, and whatever is read must survive being written and read again.
+// connection material, the inbox's journal of received files, the trusted-device registry and the task file. Damaged
+// text must fail with the reader's error, and whatever is read must survive being written and read again.
 #include "FuzzCheck.h"
 #include "Identity.h"
+#include "InboxManifest.h"
 #include "TransferCredentialStore.h"
 #include "TransferTaskRecord.h"
 #include "TrustedDeviceRegistryStore.h"
@@ -129,6 +130,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     readIdentityMaterial(text);
     readConnectionMaterial(text);
+    // The journal lies in a folder others may write to: whatever it holds parses to entries with usable names.
+    for (const auto &[transferId, entry] : InboxManifest::parse(text)) {
+        requirePromise(!transferId.empty() && !entry.fileName.empty() && entry.fileName != "." &&
+                           entry.fileName != ".." && entry.fileName.find('/') == std::string::npos,
+                       "a journal entry names a file of the inbox");
+    }
     readRegistry(bytes);
     readTaskFile(bytes);
     return 0;
