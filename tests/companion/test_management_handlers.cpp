@@ -1,4 +1,5 @@
 #include "ManagementHandlers.h"
+#include "TestSupport.h"
 
 #include <QJsonObject>
 #include <QTest>
@@ -7,6 +8,8 @@
 
 using namespace Qt::StringLiterals;
 
+using Answers = TestTable<QString, QString, bool, QString>;
+
 class ManagementHandlersTest : public QObject
 {
     Q_OBJECT
@@ -14,33 +17,26 @@ class ManagementHandlersTest : public QObject
 private slots:
     void answers_data()
     {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QString>("payload");
-        QTest::addColumn<bool>("success");
-        QTest::addColumn<QString>("text"); // the answer's payload, or what its message contains
-
+        // The action, its payload, the answer's success, and the answer's payload or what its message contains.
+        const Answers rows;
         const QString unsupported = u"Unsupported action: "_s;
-        QTest::newRow("object reaches its handler")
-            << u"files.list"_s << uR"({"parentId":"root"})"_s << true << uR"({"parent":"root"})"_s;
-        QTest::newRow("unknown action") << u"files.rename"_s << u"{}"_s << false << unsupported + u"files.rename"_s;
-        QTest::newRow("unknown action with a bad payload")
-            << u"apps.uninstall"_s << u"[1"_s << false << unsupported + u"apps.uninstall"_s;
-        QTest::newRow("case differs from a known action")
-            << u"Files.List"_s << u"{}"_s << false << unsupported + u"Files.List"_s;
-        QTest::newRow("throwing handler") << u"files.delete"_s << u"{}"_s << false << u"disk gone"_s;
+        rows("object reaches its handler", u"files.list"_s, uR"({"parentId":"root"})"_s, true,
+             uR"({"parent":"root"})"_s);
+        rows("unknown action", u"files.rename"_s, u"{}"_s, false, unsupported + u"files.rename"_s);
+        rows("unknown action with a bad payload", u"apps.uninstall"_s, u"[1"_s, false,
+             unsupported + u"apps.uninstall"_s);
+        rows("case differs from a known action", u"Files.List"_s, u"{}"_s, false, unsupported + u"Files.List"_s);
+        rows("throwing handler", u"files.delete"_s, u"{}"_s, false, u"disk gone"_s);
         for (const QString &payload :
              {QString(), u"{\"parentId\":"_s, u"[]"_s, u"\"root\""_s, u"42"_s, u"null"_s, u"{} x"_s}) {
-            QTest::addRow("payload %s", qPrintable(payload)) << u"files.list"_s << payload << false << u"files.list"_s;
+            rows(qPrintable(u"payload "_s + payload), u"files.list"_s, payload, false, u"files.list"_s);
         }
     }
 
     // Unknown actions, payloads that are not JSON objects and throwing handlers all give failed answers.
     void answers()
     {
-        QFETCH(QString, action);
-        QFETCH(QString, payload);
-        QFETCH(bool, success);
-        QFETCH(QString, text);
+        const auto [action, payload, success, text] = Answers::fetch();
         ManagementHandlers handlers;
         int calls = 0;
         handlers.add(u"files.list"_s, [&calls](const QJsonObject &payload) {

@@ -29,21 +29,19 @@ private slots:
 
     void receivedFileLandsInItsPreparedFolder_data()
     {
-        QTest::addColumn<QString>("preparedFolder"); // empty: nothing prepared
-        QTest::addColumn<bool>("folderRemovedBeforeArrival");
-        QTest::addColumn<QString>("storedPath"); // empty: the file stays in the inbox
-
-        QTest::newRow("prepared folder, name taken") << u"Music"_s << false << u"Music/song (1).mp3"_s;
-        QTest::newRow("nothing prepared") << QString() << false << u"song.mp3"_s;
-        QTest::newRow("prepared folder removed before the file arrives") << u"Docs"_s << true << QString();
+        // The prepared folder (empty: nothing prepared), whether it goes before the file arrives, and where the
+        // file is stored (empty: it stays in the inbox).
+        const TestTable<QString, bool, QString> rows;
+        rows("prepared folder, name taken", u"Music"_s, false, u"Music/song (1).mp3"_s);
+        rows("nothing prepared", QString(), false, u"song.mp3"_s);
+        rows("prepared folder removed before the file arrives", u"Docs"_s, true, QString());
     }
 
     // Delivered files are acknowledged; one that cannot be delivered stays in the inbox, unacknowledged.
     void receivedFileLandsInItsPreparedFolder()
     {
-        QFETCH(QString, preparedFolder);
-        QFETCH(bool, folderRemovedBeforeArrival);
-        QFETCH(QString, storedPath);
+        const auto [preparedFolder, folderRemovedBeforeArrival, storedPath] =
+            TestTable<QString, bool, QString>::fetch();
 
         int input[2];
         QCOMPARE(::pipe(input), 0);

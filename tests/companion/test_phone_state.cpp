@@ -8,8 +8,6 @@
 
 using namespace Qt::StringLiterals;
 
-Q_DECLARE_METATYPE(PhoneStateLoadResult::Status)
-
 namespace {
 
 bool isOwnerOnly(const QString &path)
@@ -48,28 +46,26 @@ private slots:
 
     void reportsMissingAndDamagedFiles_data()
     {
-        QTest::addColumn<QString>("entry"); // what is in the state file's place, or null for nothing
-        QTest::addColumn<PhoneStateLoadResult::Status>("expected");
-
+        // What is in the state file's place, or null for nothing, and the status loading gives.
+        const TestTable<QString, PhoneStateLoadResult::Status> rows;
         const auto damaged = PhoneStateLoadResult::Status::damaged;
         const QString file = u".tavrine/state.json="_s;
-        QTest::newRow("no file") << QString() << PhoneStateLoadResult::Status::missing;
-        QTest::newRow("empty file") << file << damaged;
-        QTest::newRow("truncated JSON") << file + u"{\"connectionMaterial\":\"m"_s << damaged;
-        QTest::newRow("array") << file + u"[\"m\",\"p\"]"_s << damaged;
-        QTest::newRow("no material") << file + u"{\"peerName\":\"p\"}"_s << damaged;
-        QTest::newRow("empty material") << file + u"{\"connectionMaterial\":\"\",\"peerName\":\"p\"}"_s << damaged;
-        QTest::newRow("material not a text") << file + u"{\"connectionMaterial\":42,\"peerName\":\"p\"}"_s << damaged;
-        QTest::newRow("no peer name") << file + u"{\"connectionMaterial\":\"m\"}"_s << damaged;
-        QTest::newRow("peer name null") << file + u"{\"connectionMaterial\":\"m\",\"peerName\":null}"_s << damaged;
-        QTest::newRow("folder in its place") << u".tavrine/state.json/"_s << damaged;
+        rows("no file", QString(), PhoneStateLoadResult::Status::missing);
+        rows("empty file", file, damaged);
+        rows("truncated JSON", file + u"{\"connectionMaterial\":\"m"_s, damaged);
+        rows("array", file + u"[\"m\",\"p\"]"_s, damaged);
+        rows("no material", file + u"{\"peerName\":\"p\"}"_s, damaged);
+        rows("empty material", file + u"{\"connectionMaterial\":\"\",\"peerName\":\"p\"}"_s, damaged);
+        rows("material not a text", file + u"{\"connectionMaterial\":42,\"peerName\":\"p\"}"_s, damaged);
+        rows("no peer name", file + u"{\"connectionMaterial\":\"m\"}"_s, damaged);
+        rows("peer name null", file + u"{\"connectionMaterial\":\"m\",\"peerName\":null}"_s, damaged);
+        rows("folder in its place", u".tavrine/state.json/"_s, damaged);
     }
 
     // A damaged file is replaced by the next save; a folder in its place is left alone.
     void reportsMissingAndDamagedFiles()
     {
-        QFETCH(QString, entry);
-        QFETCH(PhoneStateLoadResult::Status, expected);
+        const auto [entry, expected] = TestTable<QString, PhoneStateLoadResult::Status>::fetch();
         QTemporaryDir storage;
         if (!entry.isNull())
             QVERIFY(makeEntries(storage.path(), {entry}));

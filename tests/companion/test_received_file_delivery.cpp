@@ -1,6 +1,7 @@
 #include "FileNameRules.h"
 #include "ReceivedFileDelivery.h"
 #include "StorageTree.h"
+#include "TestSupport.h"
 
 #include <QDirIterator>
 #include <QTemporaryDir>
@@ -43,46 +44,34 @@ private slots:
     // null when it is refused. Nothing outside the inbox and the storage folder may be touched.
     void delivers_data()
     {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QStringList>("entries");
-        QTest::addColumn<QString>("stored");
+        const TestTable<QString, QStringList, QString> rows;
 
-        QTest::newRow("free") << u"photo.jpg"_s << QStringList{u"other.jpg"_s} << u"photo.jpg"_s;
-        QTest::newRow("taken once") << u"photo.jpg"_s << QStringList{u"photo.jpg"_s} << u"photo (1).jpg"_s;
-        QTest::newRow("taken twice") << u"photo.jpg"_s << QStringList{u"photo.jpg"_s, u"photo (1).jpg"_s}
-                                     << u"photo (2).jpg"_s;
-        QTest::newRow("gap is reused") << u"photo.jpg"_s << QStringList{u"photo.jpg"_s, u"photo (2).jpg"_s}
-                                       << u"photo (1).jpg"_s;
-        QTest::newRow("no extension") << u"README"_s << QStringList{u"README"_s} << u"README (1)"_s;
-        QTest::newRow("hidden file") << u".profile"_s << QStringList{u".profile"_s} << u".profile (1)"_s;
-        QTest::newRow("hidden file with extension")
-            << u".config.json"_s << QStringList{u".config.json"_s} << u".config (1).json"_s;
-        QTest::newRow("trailing dot") << u"notes."_s << QStringList{u"notes."_s} << u"notes. (1)"_s;
-        QTest::newRow("last extension only")
-            << u"backup.tar.gz"_s << QStringList{u"backup.tar.gz"_s} << u"backup.tar (1).gz"_s;
-        QTest::newRow("placeholders in the name")
-            << u"%1 %2.txt"_s << QStringList{u"%1 %2.txt"_s} << u"%1 %2 (1).txt"_s;
-        QTest::newRow("folder of that name") << u"album"_s << QStringList{u"album/"_s} << u"album (1)"_s;
-        QTest::newRow("dangling link of that name")
-            << u"link.txt"_s << QStringList{u"link.txt -> missing-target"_s} << u"link (1).txt"_s;
+        rows("free", u"photo.jpg"_s, {u"other.jpg"_s}, u"photo.jpg"_s);
+        rows("taken once", u"photo.jpg"_s, {u"photo.jpg"_s}, u"photo (1).jpg"_s);
+        rows("taken twice", u"photo.jpg"_s, {u"photo.jpg"_s, u"photo (1).jpg"_s}, u"photo (2).jpg"_s);
+        rows("gap is reused", u"photo.jpg"_s, {u"photo.jpg"_s, u"photo (2).jpg"_s}, u"photo (1).jpg"_s);
+        rows("no extension", u"README"_s, {u"README"_s}, u"README (1)"_s);
+        rows("hidden file", u".profile"_s, {u".profile"_s}, u".profile (1)"_s);
+        rows("hidden file with extension", u".config.json"_s, {u".config.json"_s}, u".config (1).json"_s);
+        rows("trailing dot", u"notes."_s, {u"notes."_s}, u"notes. (1)"_s);
+        rows("last extension only", u"backup.tar.gz"_s, {u"backup.tar.gz"_s}, u"backup.tar (1).gz"_s);
+        rows("placeholders in the name", u"%1 %2.txt"_s, {u"%1 %2.txt"_s}, u"%1 %2 (1).txt"_s);
+        rows("folder of that name", u"album"_s, {u"album/"_s}, u"album (1)"_s);
+        rows("dangling link of that name", u"link.txt"_s, {u"link.txt -> missing-target"_s}, u"link (1).txt"_s);
 
-        QTest::newRow("up to the file outside") << u"../../outside.txt"_s << QStringList() << QString();
-        QTest::newRow("through a sub-folder")
-            << u"sub/../../../outside.txt"_s << QStringList{u"inbox/sub/"_s} << QString();
-        QTest::newRow("absolute path of the file outside") << u"<root>/outside.txt"_s << QStringList() << QString();
-        QTest::newRow("dot dot") << u".."_s << QStringList() << QString();
-        QTest::newRow("empty") << QString() << QStringList() << QString();
-        QTest::newRow("nothing") << u"item"_s << QStringList() << QString();
-        QTest::newRow("folder") << u"item"_s << QStringList{u"inbox/item/"_s} << QString();
-        QTest::newRow("link to a file outside")
-            << u"item"_s << QStringList{u"inbox/item -> ../../outside.txt"_s} << QString();
+        rows("up to the file outside", u"../../outside.txt"_s, {}, QString());
+        rows("through a sub-folder", u"sub/../../../outside.txt"_s, {u"inbox/sub/"_s}, QString());
+        rows("absolute path of the file outside", u"<root>/outside.txt"_s, {}, QString());
+        rows("dot dot", u".."_s, {}, QString());
+        rows("empty", QString(), {}, QString());
+        rows("nothing", u"item"_s, {}, QString());
+        rows("folder", u"item"_s, {u"inbox/item/"_s}, QString());
+        rows("link to a file outside", u"item"_s, {u"inbox/item -> ../../outside.txt"_s}, QString());
     }
 
     void delivers()
     {
-        QFETCH(QString, fileName);
-        QFETCH(QStringList, entries);
-        QFETCH(QString, stored);
+        auto [fileName, entries, stored] = TestTable<QString, QStringList, QString>::fetch();
         if (!stored.isNull())
             entries.append(u"inbox/"_s + fileName + u"=new"_s);
         QVERIFY(makeEntries(m_storage, entries));
@@ -106,30 +95,28 @@ private slots:
 
     void safeFileNames_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("safe");
+        const TestTable<QString, bool> rows; // the name, and whether it is safe
 
-        QTest::newRow("plain") << u"photo.jpg"_s << true;
-        QTest::newRow("hidden") << u".profile"_s << true;
-        QTest::newRow("three dots") << u"..."_s << true;
-        QTest::newRow("spaces and CJK") << u"照片 1.jpg"_s << true;
-        QTest::newRow("255 bytes") << QString(255, u'a') << true;
-        QTest::newRow("empty") << QString() << false;
-        QTest::newRow("dot") << u"."_s << false;
-        QTest::newRow("dot dot") << u".."_s << false;
-        QTest::newRow("parent path") << u"../escape.txt"_s << false;
-        QTest::newRow("absolute path") << u"/etc/passwd"_s << false;
-        QTest::newRow("sub-folder") << u"a/b"_s << false;
-        QTest::newRow("backslash") << u"..\\escape.txt"_s << false;
-        QTest::newRow("NUL") << u"a\0b"_s << false;
-        QTest::newRow("256 bytes") << QString(256, u'a') << false;
-        QTest::newRow("86 CJK characters are 258 bytes") << QString(86, QChar(0x7167)) << false;
+        rows("plain", u"photo.jpg"_s, true);
+        rows("hidden", u".profile"_s, true);
+        rows("three dots", u"..."_s, true);
+        rows("spaces and CJK", u"照片 1.jpg"_s, true);
+        rows("255 bytes", QString(255, u'a'), true);
+        rows("empty", QString(), false);
+        rows("dot", u"."_s, false);
+        rows("dot dot", u".."_s, false);
+        rows("parent path", u"../escape.txt"_s, false);
+        rows("absolute path", u"/etc/passwd"_s, false);
+        rows("sub-folder", u"a/b"_s, false);
+        rows("backslash", u"..\\escape.txt"_s, false);
+        rows("NUL", u"a\0b"_s, false);
+        rows("256 bytes", QString(256, u'a'), false);
+        rows("86 CJK characters are 258 bytes", QString(86, QChar(0x7167)), false);
     }
 
     void safeFileNames()
     {
-        QFETCH(QString, name);
-        QFETCH(bool, safe);
+        const auto [name, safe] = TestTable<QString, bool>::fetch();
         QCOMPARE(FileNameRules::isSafeFileName(name), safe);
     }
 

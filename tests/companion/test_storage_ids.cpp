@@ -15,7 +15,8 @@
 
 using namespace Qt::StringLiterals;
 
-Q_DECLARE_METATYPE(StorageIdError)
+using Ids = TestTable<QString, QString, StorageIdError>;
+using Actions = TestTable<QString, QJsonObject, QString, QString, QString>;
 
 namespace {
 
@@ -64,21 +65,18 @@ private slots:
     // realRelativePath: the item an id names, from the storage folder; null when the id is refused with error.
     void idsResolve_data()
     {
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<QString>("realRelativePath");
-        QTest::addColumn<StorageIdError>("error");
-
-        const auto named = [](const char *name, const QString &path, const QString &realPath) {
-            QTest::newRow(name) << idOf(path) << realPath << StorageIdError();
+        const Ids rows; // the id, realRelativePath, and the error
+        const auto named = [&](const char *name, const QString &path, const QString &realPath) {
+            rows(name, idOf(path), realPath, StorageIdError());
         };
-        const auto refused = [](const char *name, const QString &id, StorageIdError error) {
-            QTest::newRow(name) << id << QString() << error;
+        const auto refused = [&](const char *name, const QString &id, StorageIdError error) {
+            rows(name, id, QString(), error);
         };
         const auto malformed = StorageIdError::malformed;
         const auto privateFolder = StorageIdError::privateFolder;
         const auto outside = StorageIdError::outsideStorage;
         const auto missing = StorageIdError::missing;
-        QTest::newRow("storage folder") << u"root"_s << u"."_s << StorageIdError();
+        rows("storage folder", u"root"_s, u"."_s, StorageIdError());
         named("file at the top", u"notes.txt"_s, u"notes.txt"_s);
         named("file in a folder", u"Music/a.mp3"_s, u"Music/a.mp3"_s);
         named("folder", u"Music"_s, u"Music"_s);
@@ -122,9 +120,7 @@ private slots:
 
     void idsResolve()
     {
-        QFETCH(QString, id);
-        QFETCH(QString, realRelativePath);
-        QFETCH(StorageIdError, error);
+        const auto [id, realRelativePath, error] = Ids::fetch();
 
         const StorageIdResult result = StorageIds(m_storage).resolve(id);
         if (realRelativePath.isNull()) {
@@ -167,20 +163,15 @@ private slots:
     // action succeeds. sent: the file sent; delivery: where the next file of upload-1 goes, null for the storage.
     void managedTransferActions_data()
     {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QJsonObject>("payload");
-        QTest::addColumn<QString>("failure");
-        QTest::addColumn<QString>("sent");
-        QTest::addColumn<QString>("delivery");
-
+        const Actions rows; // the action, its payload, failure, sent, and delivery
         const QString get = u"files.download"_s;
         const QString put = u"files.prepare_upload"_s;
         const QString notFound = u"找不到这个文件。"_s;
         const QString notAFile = u"这不是可以下载的文件。"_s;
         const QString id = idOf(u"Music/a.mp3"_s);
-        const auto row = [](const char *name, const QString &action, const QJsonObject &payload, const QString &failure,
-                            const QString &sent = {}, const QString &delivery = {}) {
-            QTest::newRow(name) << action << payload << failure << sent << delivery;
+        const auto row = [&](const char *name, const QString &action, const QJsonObject &payload,
+                             const QString &failure, const QString &sent = {}, const QString &delivery = {}) {
+            rows(name, action, payload, failure, sent, delivery);
         };
         const auto download = [&](const char *name, const QString &path, const QString &failure = {}) {
             row(name, get, {{u"id"_s, idOf(path)}, {u"transferId"_s, u"download-1"_s}}, failure,
@@ -221,11 +212,7 @@ private slots:
     // Only the next file of a prepared transfer goes into its folder; any other goes to the storage folder.
     void managedTransferActions()
     {
-        QFETCH(QString, action);
-        QFETCH(QJsonObject, payload);
-        QFETCH(QString, failure);
-        QFETCH(QString, sent);
-        QFETCH(QString, delivery);
+        const auto [action, payload, failure, sent, delivery] = Actions::fetch();
 
         const ManagementAnswer answer = m_handlers.answer(action, payloadText(payload));
         QCOMPARE(answer.success, failure.isEmpty());

@@ -1,4 +1,5 @@
 #include "TavrineCoreFunctions.h"
+#include "TestSupport.h"
 #include "tavrine_core.h"
 #include "tavrine_core_contract.h"
 
@@ -53,7 +54,6 @@ uint64_t connectClient(const QByteArray &unusablePath, RustCallStatus *status)
 } // namespace
 
 Q_DECLARE_METATYPE(RefusedCall)
-Q_DECLARE_METATYPE(ConstructorCall)
 
 class CoreCSurfaceTest : public QObject
 {
@@ -78,27 +78,19 @@ private slots:
 
     void foreignBytesBecomeLibraryBuffers_data()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<bool>("nullData");
-        QTest::addColumn<bool>("refused");
-
-        QTest::newRow("text") << QByteArray("phone") << 5 << false << false;
-        QTest::newRow("ill-formed utf-8 kept") << QByteArray("a\xff\0b", 4) << 4 << false << false;
-        QTest::newRow("empty") << QByteArray("") << 0 << false << false;
-        QTest::newRow("empty without data") << QByteArray() << 0 << true << false;
-        QTest::newRow("negative length") << QByteArray("abcde") << -1 << false << true;
-        QTest::newRow("most negative length")
-            << QByteArray("abcde") << std::numeric_limits<int32_t>::min() << false << true;
-        QTest::newRow("no data behind a length") << QByteArray("abcde") << 5 << true << true;
+        const TestTable<QByteArray, int, bool, bool> rows; // bytes, length, null data, refused
+        rows("text", QByteArray("phone"), 5, false, false);
+        rows("ill-formed utf-8 kept", QByteArray("a\xff\0b", 4), 4, false, false);
+        rows("empty", QByteArray(""), 0, false, false);
+        rows("empty without data", QByteArray(), 0, true, false);
+        rows("negative length", QByteArray("abcde"), -1, false, true);
+        rows("most negative length", QByteArray("abcde"), std::numeric_limits<int32_t>::min(), false, true);
+        rows("no data behind a length", QByteArray("abcde"), 5, true, true);
     }
 
     void foreignBytesBecomeLibraryBuffers()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, length);
-        QFETCH(bool, nullData);
-        QFETCH(bool, refused);
+        const auto [bytes, length, nullData, refused] = TestTable<QByteArray, int, bool, bool>::fetch();
 
         RustCallStatus status{};
         const RustBuffer buffer = ffi_tavrine_core_rustbuffer_from_bytes(
@@ -184,19 +176,14 @@ private slots:
 
     void failingConstructorReportsEncodedError_data()
     {
-        QTest::addColumn<ConstructorCall>("call");
-        QTest::addColumn<int>("tag");
-        QTest::addColumn<bool>("hasDetails");
-
-        QTest::newRow("client connect: InvalidPairingPayload") << ConstructorCall(connectClient) << 1 << false;
-        QTest::newRow("host start: ServiceStart with details") << ConstructorCall(startHost) << 2 << true;
+        const TestTable<ConstructorCall, int, bool> rows; // the call, its error tag, whether details follow
+        rows("client connect: InvalidPairingPayload", connectClient, 1, false);
+        rows("host start: ServiceStart with details", startHost, 2, true);
     }
 
     void failingConstructorReportsEncodedError()
     {
-        QFETCH(ConstructorCall, call);
-        QFETCH(int, tag);
-        QFETCH(bool, hasDetails);
+        const auto [call, tag, hasDetails] = TestTable<ConstructorCall, int, bool>::fetch();
 
         RustCallStatus status{};
         QCOMPARE(call(m_unusablePath, &status), uint64_t(0));

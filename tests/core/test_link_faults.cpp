@@ -209,7 +209,7 @@ enum class Ending
 
 } // namespace
 
-Q_DECLARE_METATYPE(Ending)
+using Strangers = TestTable<int, int, QByteArray, bool>;
 
 class LinkFaultsTest : public QObject
 {
@@ -224,19 +224,17 @@ private slots:
 
     void linkLostMidTransferLeavesItWaiting_data()
     {
-        QTest::addColumn<Way>("way");
-        QTest::addColumn<Ending>("ending");
+        const TestTable<Way, Ending> rows;
         for (const Way way : {Way::hostToPhone, Way::phoneToHost}) {
-            QTest::addRow("%s, network lost", qPrintable(wayName(way))) << way << Ending::networkLost;
-            QTest::addRow("%s, host ends", qPrintable(wayName(way))) << way << Ending::hostEnds;
-            QTest::addRow("%s, phone ends", qPrintable(wayName(way))) << way << Ending::phoneEnds;
+            rows(qPrintable(wayName(way) + u", network lost"_s), way, Ending::networkLost);
+            rows(qPrintable(wayName(way) + u", host ends"_s), way, Ending::hostEnds);
+            rows(qPrintable(wayName(way) + u", phone ends"_s), way, Ending::phoneEnds);
         }
     }
 
     void linkLostMidTransferLeavesItWaiting()
     {
-        QFETCH(Way, way);
-        QFETCH(Ending, ending);
+        const auto [way, ending] = TestTable<Way, Ending>::fetch();
         LinkFixture link;
         const QString id = u"interrupted"_s;
         const QString path = link.startThrottledTransfer(way, u"video.mp4"_s, id);
@@ -332,28 +330,21 @@ private slots:
 
     void strangersLeaveTheHostWorking_data()
     {
-        QTest::addColumn<int>("plainStrangers");
-        QTest::addColumn<int>("tlsStrangers");
-        // What each says; the silent ones wait for their time to greet to run out.
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("droppedAtOnce");
-
-        QTest::newRow("plain TCP, a web request")
-            << 1 << 0 << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n") << true;
-        QTest::newRow("TLS, oversized frame header") << 0 << 1 << frameHeader(1, 0xFFFFFFFFu) << true;
-        QTest::newRow("TLS, unknown frame type") << 0 << 1 << frameHeader(0xEE, 16) + QByteArray(16, 'x') << true;
-        QTest::newRow("TLS, greeting with an oversized text field")
-            << 0 << 1 << frameHeader(1, 9) + QByteArray("\x01\xff\xff\xff\x00", 5) + QByteArray(4, 'x') << true;
-        QTest::newRow("TLS, random bytes") << 0 << 1 << randomBytes(64 * 1024) << false;
-        QTest::newRow("seven silent strangers, six before TLS and one after") << 6 << 1 << QByteArray() << false;
+        // Plain and TLS strangers, what each says (the silent ones wait for their time to greet to run out), and
+        // whether the host drops each at once.
+        const Strangers rows;
+        rows("plain TCP, a web request", 1, 0, QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"), true);
+        rows("TLS, oversized frame header", 0, 1, frameHeader(1, 0xFFFFFFFFu), true);
+        rows("TLS, unknown frame type", 0, 1, frameHeader(0xEE, 16) + QByteArray(16, 'x'), true);
+        rows("TLS, greeting with an oversized text field", 0, 1,
+             frameHeader(1, 9) + QByteArray("\x01\xff\xff\xff\x00", 5) + QByteArray(4, 'x'), true);
+        rows("TLS, random bytes", 0, 1, randomBytes(64 * 1024), false);
+        rows("seven silent strangers, six before TLS and one after", 6, 1, QByteArray(), false);
     }
 
     void strangersLeaveTheHostWorking()
     {
-        QFETCH(int, plainStrangers);
-        QFETCH(int, tlsStrangers);
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, droppedAtOnce);
+        const auto [plainStrangers, tlsStrangers, bytes, droppedAtOnce] = Strangers::fetch();
         LinkFixture link;
         link.host.start();
         std::vector<std::unique_ptr<QSslSocket>> strangers;
@@ -424,20 +415,17 @@ private slots:
 
     void floodFromOnePeerLeavesTheHostsMemoryBoundedAndThePhoneWorking_data()
     {
-        QTest::addColumn<bool>("trusted");
-        QTest::addColumn<QByteArray>("frame");
+        const TestTable<bool, QByteArray> rows; // whether the flooder is trusted, and the frame it repeats
         // Each ping asks for a pong; pongs owed are one, however many pings came.
-        QTest::newRow("pairing token, pings") << false << frameHeader(6, 0);
+        rows("pairing token, pings", false, frameHeader(6, 0));
         // Requests over the limit are refused at once; a peer that never reads those refusals is dropped.
         const QByteArray request = field("flood") + field("files.list") + field("{}");
-        QTest::newRow("trusted secret, management requests")
-            << true << frameHeader(32, quint32(request.size())) + request;
+        rows("trusted secret, management requests", true, frameHeader(32, quint32(request.size())) + request);
     }
 
     void floodFromOnePeerLeavesTheHostsMemoryBoundedAndThePhoneWorking()
     {
-        QFETCH(bool, trusted);
-        QFETCH(QByteArray, frame);
+        const auto [trusted, frame] = TestTable<bool, QByteArray>::fetch();
         LinkFixture link;
         QString material;
         if (trusted) {

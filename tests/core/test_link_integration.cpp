@@ -36,6 +36,9 @@ template <typename Call> std::optional<TavrineCoreError::Case> errorOf(Call &&ca
 
 Q_DECLARE_METATYPE(SentFile)
 
+using OddNames = TestTable<Way, QString, QString, bool>;
+using Stops = TestTable<Way, bool, bool, bool, bool>;
+
 class LinkIntegrationTest : public QObject
 {
     Q_OBJECT
@@ -85,17 +88,16 @@ private slots:
 
     void phoneWithoutAFreshTokenIsRefused_data()
     {
-        QTest::addColumn<bool>("wrongToken");
-        QTest::addColumn<bool>("hostRestarts");
-        QTest::newRow("wrong token") << true << false;
-        QTest::newRow("token of a confirmed pairing") << false << false;
-        QTest::newRow("token of a host started again for its trusted phone") << false << true;
+        const TestTable<bool, bool> rows; // a wrong token, the host restarts
+        rows("wrong token", true, false);
+        rows("token of a confirmed pairing", false, false);
+        rows("token of a host started again for its trusted phone", false, true);
     }
 
     void phoneWithoutAFreshTokenIsRefused()
     {
-        QFETCH(bool, wrongToken);
-        QFETCH(bool, hostRestarts);
+        const auto [tokenIsWrong, hostRestarts] = TestTable<bool, bool>::fetch();
+        const bool wrongToken = tokenIsWrong; // for the lambda of WAIT_FOR
         LinkFixture link;
         link.host.start();
         QString url = link.host->pairingPayload();
@@ -137,17 +139,15 @@ private slots:
 
     void hostComesBackForItsPhoneAfterARestart_data()
     {
-        QTest::addColumn<bool>("newPhoneObject");
-        QTest::addColumn<bool>("phoneForgotten");
-        QTest::newRow("phone keeps running") << false << false;
-        QTest::newRow("phone restarts from its stored material") << true << false;
-        QTest::newRow("phone forgotten by the user") << false << true;
+        const TestTable<bool, bool> rows; // a new phone object, the phone forgotten
+        rows("phone keeps running", false, false);
+        rows("phone restarts from its stored material", true, false);
+        rows("phone forgotten by the user", false, true);
     }
 
     void hostComesBackForItsPhoneAfterARestart()
     {
-        QFETCH(bool, newPhoneObject);
-        QFETCH(bool, phoneForgotten);
+        const auto [newPhoneObject, phoneForgotten] = TestTable<bool, bool>::fetch();
         LinkFixture link;
         VERIFY_LINK(link, link.pair());
         const QString material = link.phone->trustedConnectionMaterial().value_or(QString());
@@ -270,37 +270,31 @@ private slots:
 
     void receivedFilesStayInTheInboxWhateverTheirName_data()
     {
-        QTest::addColumn<Way>("way");
-        QTest::addColumn<QString>("sentName");
-        QTest::addColumn<QString>("expectedName"); // empty: any name the inbox can hold
-        QTest::addColumn<bool>("receivedBefore");
+        // The way, the name sent, the name expected (empty: any name the inbox can hold), and a file received before.
+        const OddNames rows;
         const QString replacement(QChar::ReplacementCharacter);
         for (const Way way : {Way::phoneToHost, Way::hostToPhone}) {
-            const auto row = [&](const char *name) {
-                return &(QTest::addRow("%s, %s", qPrintable(wayName(way)), name) << way);
+            const auto row = [&](const char *name, const QString &sent, const QString &expected, bool before) {
+                rows(qPrintable(wayName(way) + u", "_s + QLatin1StringView(name)), way, sent, expected, before);
             };
-            *row("path out of the inbox") << u"../../escape.txt"_s << u"escape.txt"_s << false;
-            *row("name of the received-files record, first file") << u".tavrine-received"_s << QString() << false;
-            *row("name of the received-files record, later file") << u".tavrine-received"_s << QString() << true;
-            *row("non-ASCII name") << u"Фото 2024 — 照片 🎉.jpg"_s << u"Фото 2024 — 照片 🎉.jpg"_s << false;
-            *row("name longer than the file system takes")
-                << QString(150, QChar(0x00e9)) + u".jpg"_s << QString() << false;
+            row("path out of the inbox", u"../../escape.txt"_s, u"escape.txt"_s, false);
+            row("name of the received-files record, first file", u".tavrine-received"_s, QString(), false);
+            row("name of the received-files record, later file", u".tavrine-received"_s, QString(), true);
+            row("non-ASCII name", u"Фото 2024 — 照片 🎉.jpg"_s, u"Фото 2024 — 照片 🎉.jpg"_s, false);
+            row("name longer than the file system takes", QString(150, QChar(0x00e9)) + u".jpg"_s, QString(), false);
             // Names that are not UTF-8 arrive repaired, and the name reported is the one on disk.
-            *row("a byte that never starts a character") << rawFileName("\xff.txt") << replacement + ".txt" << false;
-            *row("a character cut short") << rawFileName("ok\xc3.txt") << "ok" + replacement + ".txt" << false;
-            *row("Latin-1 text") << rawFileName("\xe9t\xe9.txt") << replacement + "t" + replacement + ".txt" << false;
-            *row("300 stray continuation bytes")
-                << rawFileName(QByteArray(300, '\x80')) << replacement.repeated(85) << false;
-            *row("only dots") << u"...."_s << u"file"_s << false;
+            row("a byte that never starts a character", rawFileName("\xff.txt"), replacement + ".txt", false);
+            row("a character cut short", rawFileName("ok\xc3.txt"), "ok" + replacement + ".txt", false);
+            row("Latin-1 text", rawFileName("\xe9t\xe9.txt"), replacement + "t" + replacement + ".txt", false);
+            row("300 stray continuation bytes", rawFileName(QByteArray(300, '\x80')), replacement.repeated(85), false);
+            row("only dots", u"...."_s, u"file"_s, false);
         }
     }
 
     void receivedFilesStayInTheInboxWhateverTheirName()
     {
-        QFETCH(Way, way);
-        QFETCH(QString, sentName);
-        QFETCH(QString, expectedName);
-        QFETCH(bool, receivedBefore);
+        const auto [sendingWay, sentName, expectedName, receivedBefore] = OddNames::fetch();
+        const Way way = sendingWay; // for the lambdas
         LinkFixture link;
         VERIFY_LINK(link, link.pair());
         LinkSide &receiver = link.receiver(way);
@@ -335,18 +329,16 @@ private slots:
 
     void receivedFilesNeverGoThroughALinkPlantedInTheInbox_data()
     {
-        QTest::addColumn<Way>("way");
-        QTest::addColumn<bool>("symbolic");
+        const TestTable<Way, bool> rows; // the way, and whether the link is symbolic
         for (const Way way : {Way::phoneToHost, Way::hostToPhone}) {
-            QTest::addRow("%s, symbolic link", qPrintable(wayName(way))) << way << true;
-            QTest::addRow("%s, hard link", qPrintable(wayName(way))) << way << false;
+            rows(qPrintable(wayName(way) + u", symbolic link"_s), way, true);
+            rows(qPrintable(wayName(way) + u", hard link"_s), way, false);
         }
     }
 
     void receivedFilesNeverGoThroughALinkPlantedInTheInbox()
     {
-        QFETCH(Way, way);
-        QFETCH(bool, symbolic);
+        const auto [way, symbolic] = TestTable<Way, bool>::fetch();
         LinkFixture link;
         VERIFY_LINK(link, link.pair());
         LinkSide &receiver = link.receiver(way);
@@ -411,33 +403,25 @@ private slots:
 
     void stoppedTransferGoesAgainFromWhatTheReceiverKept_data()
     {
-        QTest::addColumn<Way>("way");
-        QTest::addColumn<bool>("bySender");
-        QTest::addColumn<bool>("paused");
-        QTest::addColumn<bool>("cancelled");
-        QTest::addColumn<bool>("hostRestarts");
+        const Stops rows; // the way, stopped by the sender, paused, cancelled, the host restarts
         for (const Way way : {Way::hostToPhone, Way::phoneToHost}) {
             for (const bool bySender : {true, false}) {
-                const char *end = bySender ? "sender" : "receiver";
-                QTest::addRow("%s, paused by the %s", qPrintable(wayName(way)), end)
-                    << way << bySender << true << false << false;
-                QTest::addRow("%s, cancelled by the %s while running", qPrintable(wayName(way)), end)
-                    << way << bySender << false << true << false;
-                QTest::addRow("%s, cancelled by the %s after a pause", qPrintable(wayName(way)), end)
-                    << way << bySender << true << true << false;
+                const QString end = bySender ? u"sender"_s : u"receiver"_s;
+                rows(qPrintable(u"%1, paused by the %2"_s.arg(wayName(way), end)), way, bySender, true, false, false);
+                rows(qPrintable(u"%1, cancelled by the %2 while running"_s.arg(wayName(way), end)), way, bySender,
+                     false, true, false);
+                rows(qPrintable(u"%1, cancelled by the %2 after a pause"_s.arg(wayName(way), end)), way, bySender, true,
+                     true, false);
             }
         }
-        QTest::newRow("phone to host, paused by the sender, host restarted while paused")
-            << Way::phoneToHost << true << true << false << true;
+        rows("phone to host, paused by the sender, host restarted while paused", Way::phoneToHost, true, true, false,
+             true);
     }
 
     void stoppedTransferGoesAgainFromWhatTheReceiverKept()
     {
-        QFETCH(Way, way);
-        QFETCH(bool, bySender);
-        QFETCH(bool, paused);
-        QFETCH(bool, cancelled);
-        QFETCH(bool, hostRestarts);
+        const auto [stoppedWay, bySender, paused, cancelled, hostRestarts] = Stops::fetch();
+        const Way way = stoppedWay; // for the lambdas of WAIT_FOR
         LinkFixture link;
         const QString id = u"stopped"_s;
         const QString name = u"movie.mp4"_s;
@@ -550,18 +534,17 @@ private slots:
 
     void managementAnswersComeBackToTheHost_data()
     {
-        QTest::addColumn<bool>("besideAFile");
-        QTest::addColumn<Way>("way");
-        QTest::newRow("quiet link") << false << Way::hostToPhone;
+        const TestTable<bool, Way> rows; // beside a file, and the way it goes
+        rows("quiet link", false, Way::hostToPhone);
         for (const Way way : {Way::hostToPhone, Way::phoneToHost}) {
-            QTest::addRow("beside a large file %s", qPrintable(wayName(way))) << true << way;
+            rows(qPrintable(u"beside a large file "_s + wayName(way)), true, way);
         }
     }
 
     void managementAnswersComeBackToTheHost()
     {
-        QFETCH(bool, besideAFile);
-        QFETCH(Way, way);
+        const auto [besideAFile, fileWay] = TestTable<bool, Way>::fetch();
+        const Way way = fileWay; // for the lambdas of WAIT_FOR
         LinkFixture link;
         VERIFY_LINK(link, link.pair());
         const QString id = u"large"_s;

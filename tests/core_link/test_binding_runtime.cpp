@@ -2,6 +2,7 @@
 #include "FakeTavrineCore.h"
 #include "ManagementMessages.h"
 #include "TavrineCoreError.h"
+#include "TestSupport.h"
 #include "TransferEvent.h"
 #include "TransferHost.h"
 
@@ -16,9 +17,11 @@ using OptionalText = uniffi::FfiConverterOptional<uniffi::FfiConverterString>;
 using Body = std::function<void()>;
 using Lift = std::function<void(const QByteArray &)>;
 
-Q_DECLARE_METATYPE(UniffiInternalError::Case)
-Q_DECLARE_METATYPE(Body)
-Q_DECLARE_METATYPE(Lift)
+using Texts = TestTable<QByteArray, QString>; // expected null: the read overflows
+using Statuses = TestTable<int, Buffer, Internal, QString>;
+using BrokenRecords = TestTable<Lift, QByteArray, QString>;
+using CoreErrors = TestTable<QByteArray, QString>;
+using FatalPaths = TestTable<Body, QString, QString>;
 
 using namespace coretest;
 
@@ -58,32 +61,26 @@ private slots:
 
     void nestedTexts_data()
     {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<QString>("expected"); // null: the read overflows
-
-        QTest::newRow("count is bytes, not characters") << nested("a€😀") << QStringLiteral("a€😀");
-        QTest::newRow("empty") << nested({}) << QStringLiteral("");
-        QTest::newRow("stray byte") << nested(bytes({'a', 0xff, 'b'})) << QStringLiteral("a\uFFFDb");
-        QTest::newRow("truncated sequence is one replacement")
-            << nested(bytes({0xe2, 0x82, 'x'})) << QStringLiteral("\uFFFDx");
-        QTest::newRow("stray continuation bytes") << nested(bytes({0x80, 0x80})) << QStringLiteral("\uFFFD\uFFFD");
-        QTest::newRow("overlong encoding") << nested(bytes({0xc0, 0xaf})) << QStringLiteral("\uFFFD\uFFFD");
-        QTest::newRow("surrogate") << nested(bytes({0xed, 0xa0, 0x80})) << QStringLiteral("\uFFFD\uFFFD\uFFFD");
-        QTest::newRow("beyond U+10FFFF") << nested(bytes({0xf4, 0x90, 0x80, 0x80}))
-                                         << QStringLiteral("\uFFFD\uFFFD\uFFFD\uFFFD");
-        QTest::newRow("cut at the end") << nested(bytes({'a', 0xf0, 0x9f, 0x98})) << QStringLiteral("a\uFFFD");
-        QTest::newRow("count past the end") << bytes({0, 0, 0, 4, 'a', 'b'}) << QString();
-        QTest::newRow("negative count") << bytes({0xff, 0xff, 0xff, 0xff, 'a'}) << QString();
-        QTest::newRow("count cut short") << bytes({0, 0}) << QString();
+        const Texts rows;
+        rows("count is bytes, not characters", nested("a€😀"), QStringLiteral("a€😀"));
+        rows("empty", nested({}), QStringLiteral(""));
+        rows("stray byte", nested(bytes({'a', 0xff, 'b'})), QStringLiteral("a\uFFFDb"));
+        rows("truncated sequence is one replacement", nested(bytes({0xe2, 0x82, 'x'})), QStringLiteral("\uFFFDx"));
+        rows("stray continuation bytes", nested(bytes({0x80, 0x80})), QStringLiteral("\uFFFD\uFFFD"));
+        rows("overlong encoding", nested(bytes({0xc0, 0xaf})), QStringLiteral("\uFFFD\uFFFD"));
+        rows("surrogate", nested(bytes({0xed, 0xa0, 0x80})), QStringLiteral("\uFFFD\uFFFD\uFFFD"));
+        rows("beyond U+10FFFF", nested(bytes({0xf4, 0x90, 0x80, 0x80})), QStringLiteral("\uFFFD\uFFFD\uFFFD\uFFFD"));
+        rows("cut at the end", nested(bytes({'a', 0xf0, 0x9f, 0x98})), QStringLiteral("a\uFFFD"));
+        rows("count past the end", bytes({0, 0, 0, 4, 'a', 'b'}), QString());
+        rows("negative count", bytes({0xff, 0xff, 0xff, 0xff, 'a'}), QString());
+        rows("count cut short", bytes({0, 0}), QString());
     }
 
     void nestedTexts()
     {
-        QFETCH(QByteArray, data);
-        QFETCH(QString, expected);
-
+        const auto [data, expected] = Texts::fetch();
         ByteReader reader(data);
-        const auto error = internalErrorOf([&] { QCOMPARE(reader.readString(), expected); });
+        const auto error = internalErrorOf([&, expected = expected] { QCOMPARE(reader.readString(), expected); });
         QCOMPARE(error.has_value(), expected.isNull());
         if (error)
             QCOMPARE(error->kind(), Internal::bufferOverflow);
@@ -95,36 +92,25 @@ private slots:
 
     void failedStatuses_data()
     {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<Buffer>("errorBuffer");
-        QTest::addColumn<UniffiInternalError::Case>("expected");
-        QTest::addColumn<QString>("description");
-
+        const Statuses rows;
         const Buffer none{{}, true};
         const QString panic = QStringLiteral("Rust panic");
         const QString unknownCode = QStringLiteral("Unexpected RustCallStatus code");
-        QTest::newRow("error without an error type")
-            << 1 << Buffer{bytes({0, 0, 0, 3})} << Internal::unexpectedRustCallError
-            << QStringLiteral("CALL_ERROR but no errorClass specified");
-        QTest::newRow("panic with a message") << 2 << Buffer{"out of range"} << Internal::rustPanic << "out of range";
-        QTest::newRow("panic message, ill-formed")
-            << 2 << Buffer{bytes({'x', 0xc3})} << Internal::rustPanic << "x\uFFFD";
-        QTest::newRow("panic with an empty buffer") << 2 << Buffer{} << Internal::rustPanic << panic;
-        QTest::newRow("panic without a buffer") << 2 << none << Internal::rustPanic << panic;
-        QTest::newRow("panic with a length but no data") << 2 << Buffer{"12345", true} << Internal::rustPanic << "";
-        QTest::newRow("unknown status code")
-            << 7 << Buffer{"junk"} << Internal::unexpectedRustCallStatusCode << unknownCode;
-        QTest::newRow("negative status code") << -1 << none << Internal::unexpectedRustCallStatusCode << unknownCode;
+        rows("error without an error type", 1, Buffer{bytes({0, 0, 0, 3})}, Internal::unexpectedRustCallError,
+             QStringLiteral("CALL_ERROR but no errorClass specified"));
+        rows("panic with a message", 2, Buffer{"out of range"}, Internal::rustPanic, "out of range");
+        rows("panic message, ill-formed", 2, Buffer{bytes({'x', 0xc3})}, Internal::rustPanic, "x\uFFFD");
+        rows("panic with an empty buffer", 2, Buffer{}, Internal::rustPanic, panic);
+        rows("panic without a buffer", 2, none, Internal::rustPanic, panic);
+        rows("panic with a length but no data", 2, Buffer{"12345", true}, Internal::rustPanic, "");
+        rows("unknown status code", 7, Buffer{"junk"}, Internal::unexpectedRustCallStatusCode, unknownCode);
+        rows("negative status code", -1, none, Internal::unexpectedRustCallStatusCode, unknownCode);
     }
 
     // Every failed status becomes its error, and the error buffer goes back to the library.
     void failedStatuses()
     {
-        QFETCH(int, code);
-        QFETCH(Buffer, errorBuffer);
-        QFETCH(UniffiInternalError::Case, expected);
-        QFETCH(QString, description);
-
+        const auto [code, errorBuffer, expected, description] = Statuses::fetch();
         RustCallStatus status{int8_t(code), fake().makeBuffer(errorBuffer)};
         const auto error = internalErrorOf([&] { uniffi::checkCallStatus(status, nullptr); });
         QVERIFY(error);
@@ -190,85 +176,73 @@ private slots:
 
     void brokenRecords_data()
     {
-        QTest::addColumn<Lift>("lift");
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<QString>("description");
-
+        const BrokenRecords rows;
         const Lift event = lifting<FfiConverterTypeTransferEvent>();
         const QByteArray valid = eventBytes(1, 1, 0, 0);
         const QString unknownCase = QStringLiteral("Raw enum value doesn't match any cases");
         const QString overflow = QStringLiteral("Reading the requested value would read past the end of the buffer");
         const QString trailing = QStringLiteral("The buffer still has data after lifting its containing value");
-        QTest::newRow("event kind 13") << event << eventBytes(13, 1, 0, 0) << unknownCase;
-        QTest::newRow("event kind 0") << event << eventBytes(0, 1, 0, 0) << unknownCase;
-        QTest::newRow("event direction 0") << event << eventBytes(1, 0, 0, 0) << unknownCase;
-        QTest::newRow("event direction 4") << event << eventBytes(1, 4, 0, 0) << unknownCase;
-        QTest::newRow("event cut in the last text") << event << valid.chopped(1) << overflow;
-        QTest::newRow("event with a trailing byte") << event << valid + bytes({0}) << trailing;
-        QTest::newRow("absent event with bytes behind it")
-            << lifting<FfiConverterOptionTypeTransferEvent>() << bytes({0}) + valid << trailing;
-        QTest::newRow("response cut in its success flag")
-            << lifting<FfiConverterTypeManagementResponse>() << nested("r") + nested("a") << overflow;
+        rows("event kind 13", event, eventBytes(13, 1, 0, 0), unknownCase);
+        rows("event kind 0", event, eventBytes(0, 1, 0, 0), unknownCase);
+        rows("event direction 0", event, eventBytes(1, 0, 0, 0), unknownCase);
+        rows("event direction 4", event, eventBytes(1, 4, 0, 0), unknownCase);
+        rows("event cut in the last text", event, valid.chopped(1), overflow);
+        rows("event with a trailing byte", event, valid + bytes({0}), trailing);
+        rows("absent event with bytes behind it", lifting<FfiConverterOptionTypeTransferEvent>(), bytes({0}) + valid,
+             trailing);
+        rows("response cut in its success flag", lifting<FfiConverterTypeManagementResponse>(),
+             nested("r") + nested("a"), overflow);
 
         const Lift text = lifting<OptionalText>();
-        QTest::newRow("optional tag 2") << text << bytes({2}) << "Unexpected optional tag; should be 0 or 1";
-        QTest::newRow("absent text with bytes behind it") << text << bytes({0, 0}) << trailing;
-        QTest::newRow("present text with a trailing byte") << text << bytes({1}) + nested("a") + bytes({9}) << trailing;
-        QTest::newRow("present text cut short") << text << bytes({1, 0, 0, 0, 9, 'a'}) << overflow;
-        QTest::newRow("empty") << text << QByteArray() << overflow;
-        QTest::newRow("null data") << Lift([](const QByteArray &) {
-            OptionalText::lift(OwnedRustBuffer(fake().makeBuffer({{}, true})));
-        }) << QByteArray() << overflow;
+        rows("optional tag 2", text, bytes({2}), "Unexpected optional tag; should be 0 or 1");
+        rows("absent text with bytes behind it", text, bytes({0, 0}), trailing);
+        rows("present text with a trailing byte", text, bytes({1}) + nested("a") + bytes({9}), trailing);
+        rows("present text cut short", text, bytes({1, 0, 0, 0, 9, 'a'}), overflow);
+        rows("empty", text, QByteArray(), overflow);
+        rows("null data", Lift([](const QByteArray &) {
+                 OptionalText::lift(OwnedRustBuffer(fake().makeBuffer({{}, true})));
+             }),
+             QByteArray(), overflow);
 
         const Lift error = lifting<FfiConverterTypeTavrineCoreError>();
         for (int tag : {0, 8, -1})
-            QTest::addRow("error tag %d", tag) << error << int32(tag) << unknownCase;
-        QTest::newRow("error without its details") << error << int32(4) << overflow;
+            rows("error tag " + QByteArray::number(tag), error, int32(tag), unknownCase);
+        rows("error without its details", error, int32(4), overflow);
     }
 
     // A failed lift throws and still frees the buffer (cleanup checks that none is left).
     void brokenRecords()
     {
-        QFETCH(Lift, lift);
-        QFETCH(QByteArray, data);
-        QFETCH(QString, description);
-        const auto error = internalErrorOf([&] { lift(data); });
+        const auto [lift, data, description] = BrokenRecords::fetch();
+        const auto error = internalErrorOf([&lift = lift, &data = data] { lift(data); });
         QVERIFY(error);
         QCOMPARE(error->errorDescription(), description);
     }
 
     void coreErrors_data()
     {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<QString>("description");
-
+        const CoreErrors rows;
         const QString prefix = QStringLiteral("TavrineMac.TavrineCoreError.");
-        QTest::newRow("InvalidPairingPayload") << int32(1) << prefix + "InvalidPairingPayload";
-        QTest::newRow("ServiceStart") << int32(2) + nested("port in use")
-                                      << prefix + "ServiceStart(details: \"port in use\")";
-        QTest::newRow("NotConnected") << int32(3) << prefix + "NotConnected";
-        QTest::newRow("FileAccess, C0 escapes") << int32(4) + nested("say \"hi\"\\now\n\ttab\x01\r\x1f\x7f")
-                                                << prefix + "FileAccess(details: \"say \\\"hi\\\"\\\\now\\n\\ttab\\u{1}"
-                                                            "\\r\\u{1F}\\u{7F}\")";
-        QTest::newRow("FileAccess, NUL") << int32(4) + nested(bytes({'a', 0, 'b'}))
-                                         << prefix + "FileAccess(details: \"a\\0b\")";
+        rows("InvalidPairingPayload", int32(1), prefix + "InvalidPairingPayload");
+        rows("ServiceStart", int32(2) + nested("port in use"), prefix + "ServiceStart(details: \"port in use\")");
+        rows("NotConnected", int32(3), prefix + "NotConnected");
+        rows("FileAccess, C0 escapes", int32(4) + nested("say \"hi\"\\now\n\ttab\x01\r\x1f\x7f"),
+             prefix + "FileAccess(details: \"say \\\"hi\\\"\\\\now\\n\\ttab\\u{1}"
+                      "\\r\\u{1F}\\u{7F}\")");
+        rows("FileAccess, NUL", int32(4) + nested(bytes({'a', 0, 'b'})), prefix + "FileAccess(details: \"a\\0b\")");
         // The C1 controls, U+0080 to U+009F, around the printable characters next to them.
-        QTest::newRow("FileAccess, C1 escapes") << int32(4) + nested("~\u0080\u0085\u009f\u00a0é")
-                                                << prefix + "FileAccess(details: \"~\\u{80}\\u{85}\\u{9F}\u00a0é\")";
-        QTest::newRow("InvalidTransferId") << int32(5) << prefix + "InvalidTransferId";
-        QTest::newRow("TransferCleanup") << int32(6) + nested("无法删除 😀")
-                                         << prefix + "TransferCleanup(details: \"无法删除 😀\")";
-        QTest::newRow("InvalidManagementRequest, C1 in details")
-            << int32(7) + nested("\u0090") << prefix + "InvalidManagementRequest(details: \"\\u{90}\")";
-        QTest::newRow("InvalidManagementRequest")
-            << int32(7) + nested("") << prefix + "InvalidManagementRequest(details: \"\")";
+        rows("FileAccess, C1 escapes", int32(4) + nested("~\u0080\u0085\u009f\u00a0é"),
+             prefix + "FileAccess(details: \"~\\u{80}\\u{85}\\u{9F}\u00a0é\")");
+        rows("InvalidTransferId", int32(5), prefix + "InvalidTransferId");
+        rows("TransferCleanup", int32(6) + nested("无法删除 😀"), prefix + "TransferCleanup(details: \"无法删除 😀\")");
+        rows("InvalidManagementRequest, C1 in details", int32(7) + nested("\u0090"),
+             prefix + "InvalidManagementRequest(details: \"\\u{90}\")");
+        rows("InvalidManagementRequest", int32(7) + nested(""), prefix + "InvalidManagementRequest(details: \"\")");
     }
 
     void coreErrors()
     {
-        QFETCH(QByteArray, data);
-        QFETCH(QString, description);
-
+        const auto [data, description] = CoreErrors::fetch();
         const TavrineCoreError error = FfiConverterTypeTavrineCoreError::lift(libraryBuffer(data));
         QCOMPARE(error.errorDescription(), description);
         QCOMPARE(QString::fromUtf8(error.what()), description);
@@ -288,43 +262,41 @@ private slots:
 
     void fatalPaths_data()
     {
-        QTest::addColumn<Body>("body");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("lastTracedCall");
-
+        const FatalPaths rows;
         const QString contract = "UniFFI contract version mismatch: try cleaning and rebuilding your project";
-        QTest::newRow("contract version 29") << Body([] {
-            fake().contractVersion = 29;
-            TransferHost::start("127.0.0.1", "/tmp", "Mac", {}, {});
-        }) << contract << "contract_version";
-        QTest::newRow("contract version 29 on freeing a buffer") << Body([] {
-            fake().contractVersion = 29;
-            uniffi::freeRustBuffer(fake().makeBuffer({"x"}));
-        }) << contract << "contract_version";
-        QTest::newRow("fifth checksum differs") << Body([] {
-            fake().checksumOverrides.insert("method_transferclient_is_connected", 1);
-            uniffi::bufferFromBytes("x");
-        }) << "UniFFI API checksum mismatch: try cleaning and rebuilding your project"
-                                                << "checksum_method_transferclient_is_connected";
-        QTest::newRow("cancellation status") << Body([] {
-            fake().answerNext("transferhost_is_connected", {.code = 3});
-            TransferHost(fake().newHandle()).isConnected();
-        }) << "Cancellation not supported yet"
-                                             << "transferhost_is_connected";
-        QTest::newRow("buffer creation fails") << Body([] {
-            fake().failNextBufferCreation = 2;
-            uniffi::bufferFromBytes("x");
-        }) << "Could not create a core buffer: Rust panic"
-                                               << "rustbuffer_from_bytes";
+        rows("contract version 29", Body([] {
+                 fake().contractVersion = 29;
+                 TransferHost::start("127.0.0.1", "/tmp", "Mac", {}, {});
+             }),
+             contract, "contract_version");
+        rows("contract version 29 on freeing a buffer", Body([] {
+                 fake().contractVersion = 29;
+                 uniffi::freeRustBuffer(fake().makeBuffer({"x"}));
+             }),
+             contract, "contract_version");
+        rows("fifth checksum differs", Body([] {
+                 fake().checksumOverrides.insert("method_transferclient_is_connected", 1);
+                 uniffi::bufferFromBytes("x");
+             }),
+             "UniFFI API checksum mismatch: try cleaning and rebuilding your project",
+             "checksum_method_transferclient_is_connected");
+        rows("cancellation status", Body([] {
+                 fake().answerNext("transferhost_is_connected", {.code = 3});
+                 TransferHost(fake().newHandle()).isConnected();
+             }),
+             "Cancellation not supported yet", "transferhost_is_connected");
+        rows("buffer creation fails", Body([] {
+                 fake().failNextBufferCreation = 2;
+                 uniffi::bufferFromBytes("x");
+             }),
+             "Could not create a core buffer: Rust panic", "rustbuffer_from_bytes");
     }
 
     // The process stops with the message, and no core call follows the one that broke the contract; a
     // contract version that does not match stops it before any other call.
     void fatalPaths()
     {
-        QFETCH(Body, body);
-        QFETCH(QString, message);
-        QFETCH(QString, lastTracedCall);
+        const auto [body, message, lastTracedCall] = FatalPaths::fetch();
         if (inScenarioChild())
             return body();
 

@@ -1,5 +1,6 @@
 #include "FakeTavrineCore.h"
 #include "InMemoryKeychain.h"
+#include "TestSupport.h"
 #include "TrustedDeviceRegistryStore.h"
 
 #include <QJsonArray>
@@ -13,9 +14,6 @@
 using namespace Qt::StringLiterals;
 using Account = TransferCredentialStore::Account;
 using coretest::failureOf;
-
-Q_DECLARE_METATYPE(Account)
-Q_DECLARE_METATYPE(TrustedDeviceRegistry)
 
 char *toString(const TrustedDeviceRegistry &registry)
 {
@@ -81,6 +79,13 @@ QByteArray storedWith(const QList<std::pair<QString, QJsonValue>> &changes)
 
 } // namespace
 
+using AccountTexts = TestTable<Account, QString, QString>;
+using FailedCalls = TestTable<QByteArray, QString, QList<int>, QString, QString>;
+using Registries = TestTable<TrustedDeviceRegistry, bool>;
+using StoredJson = TestTable<QByteArray, TrustedDeviceRegistry, QString>;
+using LegacyItems = TestTable<QByteArray, QByteArray, QList<int>, QString>;
+using ReportedPeers = TestTable<std::optional<QString>, QString, QString>;
+
 // The credential store's items in the keychain, and the trusted-device registry kept in one of them.
 class KeychainStoresTest : public QObject
 {
@@ -96,24 +101,18 @@ private slots:
 
     void textsAreKeptUnderTheExactAccountNames_data()
     {
-        QTest::addColumn<Account>("account");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("text");
-
-        QTest::newRow("host identity") << Account::hostIdentity << hostAccount << u"小米 14 的密钥"_s;
-        QTest::newRow("legacy secret, byte order mark")
-            << Account::trustedPeerSecret << u"trusted-peer-secret-v1"_s << u"\uFEFFvalue"_s;
-        QTest::newRow("legacy name, whitespace")
-            << Account::trustedPeerName << u"trusted-peer-name-v1"_s << u"  👨‍👩‍👧 \n"_s;
-        QTest::newRow("registry") << Account::trustedDeviceRegistry << u"trusted-device-registry-v1"_s << u"{}"_s;
+        const AccountTexts rows;
+        rows("host identity", Account::hostIdentity, hostAccount, u"小米 14 的密钥"_s);
+        rows("legacy secret, byte order mark", Account::trustedPeerSecret, u"trusted-peer-secret-v1"_s,
+             u"\uFEFFvalue"_s);
+        rows("legacy name, whitespace", Account::trustedPeerName, u"trusted-peer-name-v1"_s,
+             u"  👨‍👩‍👧 \n"_s);
+        rows("registry", Account::trustedDeviceRegistry, u"trusted-device-registry-v1"_s, u"{}"_s);
     }
 
     void textsAreKeptUnderTheExactAccountNames()
     {
-        QFETCH(Account, account);
-        QFETCH(QString, name);
-        QFETCH(QString, text);
-
+        const auto [account, name, text] = AccountTexts::fetch();
         QCOMPARE(m_credentials.read(account), std::nullopt);
         m_credentials.write(u"first"_s, account);
         m_credentials.write(text, account);
@@ -129,37 +128,25 @@ private slots:
     // item).
     void failedCallsChangeNothing_data()
     {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<QString>("written");
-        QTest::addColumn<QList<int>>("answers");
-        QTest::addColumn<QString>("platformMessage");
-        QTest::addColumn<QString>("description");
-
+        const FailedCalls rows;
         const QByteArray previous = "previous";
         const QString damaged = u"钥匙串中的 Tavrine 安全身份已损坏，请重新配对。"_s;
-        QTest::newRow("invalid UTF-8 byte") << QByteArray("abc\xff") << QString() << QList{0} << QString() << damaged;
-        QTest::newRow("encoded surrogate")
-            << QByteArray("\xed\xa0\x80") << QString() << QList{0} << QString() << damaged;
-        QTest::newRow("empty item") << QByteArray("") << QString() << QList{0} << QString() << damaged;
-        QTest::newRow("unpaired surrogate, refused before the keychain")
-            << previous << u"secret"_s + QChar(0xD800) << QList<int>() << QString() << u"无法安全保存设备身份。"_s;
-        QTest::newRow("locked read") << previous << QString() << QList{-25308} << QString() << unlockText;
-        QTest::newRow("locked update") << previous << u"new"_s << QList{-25308} << QString() << unlockText;
-        QTest::newRow("locked add") << QByteArray() << u"new"_s << QList{-25300, -25308} << QString() << unlockText;
-        QTest::newRow("read, platform message")
-            << previous << QString() << QList{-26000} << u"No such interface"_s << u"No such interface"_s;
-        QTest::newRow("add, no message") << QByteArray() << u"new"_s << QList{-25300, -4} << QString()
-                                         << u"钥匙串错误（-4）"_s;
+        rows("invalid UTF-8 byte", QByteArray("abc\xff"), QString(), QList{0}, QString(), damaged);
+        rows("encoded surrogate", QByteArray("\xed\xa0\x80"), QString(), QList{0}, QString(), damaged);
+        rows("empty item", QByteArray(""), QString(), QList{0}, QString(), damaged);
+        rows("unpaired surrogate, refused before the keychain", previous, u"secret"_s + QChar(0xD800), QList<int>(),
+             QString(), u"无法安全保存设备身份。"_s);
+        rows("locked read", previous, QString(), QList{-25308}, QString(), unlockText);
+        rows("locked update", previous, u"new"_s, QList{-25308}, QString(), unlockText);
+        rows("locked add", QByteArray(), u"new"_s, QList{-25300, -25308}, QString(), unlockText);
+        rows("read, platform message", previous, QString(), QList{-26000}, u"No such interface"_s,
+             u"No such interface"_s);
+        rows("add, no message", QByteArray(), u"new"_s, QList{-25300, -4}, QString(), u"钥匙串错误（-4）"_s);
     }
 
     void failedCallsChangeNothing()
     {
-        QFETCH(QByteArray, stored);
-        QFETCH(QString, written);
-        QFETCH(QList<int>, answers);
-        QFETCH(QString, platformMessage);
-        QFETCH(QString, description);
-
+        const auto [stored, written, answers, platformMessage, description] = FailedCalls::fetch();
         if (!stored.isNull())
             m_keychain->setItem(service, hostAccount, stored);
         for (int status : answers)
@@ -181,46 +168,38 @@ private slots:
     // Save refuses exactly what load refuses, so a saved registry is never lost on the next load.
     void saveAndLoadApplyTheSameRules_data()
     {
-        QTest::addColumn<TrustedDeviceRegistry>("registry");
-        QTest::addColumn<bool>("valid");
-
-        QTest::newRow("empty") << registryOf(0) << true;
-        QTest::newRow("20 records") << registryOf(20) << true;
-        QTest::newRow("21 records") << registryOf(21) << false;
-        QTest::newRow("duplicate ids") << registryOf(2, [](auto &r) { r.devices[1].id = uuid(1); }) << false;
-        QTest::newRow("no selection") << registryOf(2, [](auto &r) { r.selectedDeviceID.reset(); }) << false;
-        QTest::newRow("selection of no record")
-            << registryOf(2, [](auto &r) { r.selectedDeviceID = uuid(3); }) << false;
-        QTest::newRow("version 2") << registryOf(1, [](auto &r) { r.version = 2; }) << false;
-        QTest::newRow("id in braces") << withFirstRecord([](auto &d) { d.id = u"{"_s + uuid(1) + u"}"_s; }) << false;
-        QTest::newRow("upper-case id") << withFirstRecord([](auto &d) {
-            d.id = u"ABCDEF01-0000-4000-8000-0000000000FF"_s;
-        }) << true;
-        QTest::newRow("secret of 31") << withFirstRecord([](auto &d) { d.secret.chop(1); }) << false;
-        QTest::newRow("secret of 31 flags")
-            << withFirstRecord([](auto &d) { d.secret = u"🇨🇳"_s.repeated(31); }) << false;
-        QTest::newRow("empty name") << withFirstRecord([](auto &d) { d.name.clear(); }) << false;
+        const Registries rows;
+        rows("empty", registryOf(0), true);
+        rows("20 records", registryOf(20), true);
+        rows("21 records", registryOf(21), false);
+        rows("duplicate ids", registryOf(2, [](auto &r) { r.devices[1].id = uuid(1); }), false);
+        rows("no selection", registryOf(2, [](auto &r) { r.selectedDeviceID.reset(); }), false);
+        rows("selection of no record", registryOf(2, [](auto &r) { r.selectedDeviceID = uuid(3); }), false);
+        rows("version 2", registryOf(1, [](auto &r) { r.version = 2; }), false);
+        rows("id in braces", withFirstRecord([](auto &d) { d.id = u"{"_s + uuid(1) + u"}"_s; }), false);
+        rows("upper-case id", withFirstRecord([](auto &d) { d.id = u"ABCDEF01-0000-4000-8000-0000000000FF"_s; }), true);
+        rows("secret of 31", withFirstRecord([](auto &d) { d.secret.chop(1); }), false);
+        rows("secret of 31 flags", withFirstRecord([](auto &d) { d.secret = u"🇨🇳"_s.repeated(31); }), false);
+        rows("empty name", withFirstRecord([](auto &d) { d.name.clear(); }), false);
 
         for (const auto &[field, limit, member] : {std::tuple{"peerID", 128, &TrustedDeviceRecord::peerID},
                                                    std::tuple{"usbSerial", 256, &TrustedDeviceRecord::usbSerial}}) {
             auto with = [member = member](const QString &text) {
                 return withFirstRecord([&](TrustedDeviceRecord &d) { d.*member = text; });
             };
-            QTest::addRow("%s empty", field) << with(QString()) << false;
-            QTest::addRow("%s at the limit", field) << with(QString(limit, u'p')) << true;
-            QTest::addRow("%s over the limit", field) << with(QString(limit + 1, u'p')) << false;
-            QTest::addRow("%s at the limit in combined letters", field) << with(u"e\u0301"_s.repeated(limit)) << true;
-            QTest::addRow("%s with a tab", field) << with(u"abc\tdef"_s) << false;
-            QTest::addRow("%s with a zero-width joiner", field) << with(u"ab\u200Dc"_s) << false;
+            rows(QByteArray(field) + " empty", with(QString()), false);
+            rows(QByteArray(field) + " at the limit", with(QString(limit, u'p')), true);
+            rows(QByteArray(field) + " over the limit", with(QString(limit + 1, u'p')), false);
+            rows(QByteArray(field) + " at the limit in combined letters", with(u"e\u0301"_s.repeated(limit)), true);
+            rows(QByteArray(field) + " with a tab", with(u"abc\tdef"_s), false);
+            rows(QByteArray(field) + " with a zero-width joiner", with(u"ab\u200Dc"_s), false);
         }
     }
 
     void saveAndLoadApplyTheSameRules()
     {
-        QFETCH(TrustedDeviceRegistry, registry);
-        QFETCH(bool, valid);
-
-        QCOMPARE(failureOf([&] { m_store->save(registry); }), valid ? QString() : invalidRecord);
+        const auto [registry, valid] = Registries::fetch();
+        QCOMPARE(failureOf([&, &registry = registry] { m_store->save(registry); }), valid ? QString() : invalidRecord);
         QCOMPARE(m_keychain->itemCount(), valid ? 1 : 0);
 
         // The same registry as another writer may have stored it.
@@ -246,45 +225,35 @@ private slots:
     // What other writers may store; failure is the exact text of what load throws, empty when it loads.
     void loadsWhatOtherWritersStore_data()
     {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<TrustedDeviceRegistry>("loaded");
-        QTest::addColumn<QString>("failure");
-
+        const StoredJson rows;
         const QString prefix = u"The trusted-device registry "_s;
-        QTest::newRow("integer as real, null selection, unknown key")
-            << QByteArray(R"({"version":1.0,"selectedDeviceID":null,"devices":[],"extra":[1]})") << registryOf(0)
-            << QString();
-        QTest::newRow("null peer id, unknown record key, date with an offset")
-            << storedWith({{u"peerID"_s, QJsonValue::Null},
-                           {u"colour"_s, u"blue"_s},
-                           {u"createdAt"_s, u"2026-03-01T16:15:30+08:00"_s}})
-            << registryOf(1) << QString();
-        QTest::newRow("cut short") << QByteArray(R"({"devices":[)") << registryOf(0)
-                                   << prefix + u"is not valid JSON: unterminated array at offset 12."_s;
-        QTest::newRow("version as text") << QByteArray(R"({"version":"1","devices":[]})") << registryOf(0)
-                                         << prefix +
-                                                u"has a value of the wrong type at “version”: expected an integer."_s;
-        QTest::newRow("record not an object")
-            << QByteArray(R"({"version":1,"devices":[1]})") << registryOf(0)
-            << prefix + u"has a value of the wrong type at “devices[0]”: expected an object."_s;
-        QTest::newRow("no secret") << storedWith({{u"secret"_s, QJsonValue::Undefined}}) << registryOf(0)
-                                   << prefix + u"has no value at “devices[0].secret”."_s;
-        QTest::newRow("null name") << storedWith({{u"name"_s, QJsonValue::Null}}) << registryOf(0)
-                                   << prefix + u"has no value at “devices[0].name”."_s;
-        QTest::newRow("name as a number")
-            << storedWith({{u"name"_s, 7}}) << registryOf(0)
-            << prefix + u"has a value of the wrong type at “devices[0].name”: expected a string."_s;
-        QTest::newRow("date without a zone")
-            << storedWith({{u"createdAt"_s, u"2026-03-01T08:15:30"_s}}) << registryOf(0)
-            << prefix + u"has a date that is not in ISO 8601 form at “devices[0].createdAt”."_s;
+        rows("integer as real, null selection, unknown key",
+             QByteArray(R"({"version":1.0,"selectedDeviceID":null,"devices":[],"extra":[1]})"), registryOf(0),
+             QString());
+        rows("null peer id, unknown record key, date with an offset",
+             storedWith({{u"peerID"_s, QJsonValue::Null},
+                         {u"colour"_s, u"blue"_s},
+                         {u"createdAt"_s, u"2026-03-01T16:15:30+08:00"_s}}),
+             registryOf(1), QString());
+        rows("cut short", QByteArray(R"({"devices":[)"), registryOf(0),
+             prefix + u"is not valid JSON: unterminated array at offset 12."_s);
+        rows("version as text", QByteArray(R"({"version":"1","devices":[]})"), registryOf(0),
+             prefix + u"has a value of the wrong type at “version”: expected an integer."_s);
+        rows("record not an object", QByteArray(R"({"version":1,"devices":[1]})"), registryOf(0),
+             prefix + u"has a value of the wrong type at “devices[0]”: expected an object."_s);
+        rows("no secret", storedWith({{u"secret"_s, QJsonValue::Undefined}}), registryOf(0),
+             prefix + u"has no value at “devices[0].secret”."_s);
+        rows("null name", storedWith({{u"name"_s, QJsonValue::Null}}), registryOf(0),
+             prefix + u"has no value at “devices[0].name”."_s);
+        rows("name as a number", storedWith({{u"name"_s, 7}}), registryOf(0),
+             prefix + u"has a value of the wrong type at “devices[0].name”: expected a string."_s);
+        rows("date without a zone", storedWith({{u"createdAt"_s, u"2026-03-01T08:15:30"_s}}), registryOf(0),
+             prefix + u"has a date that is not in ISO 8601 form at “devices[0].createdAt”."_s);
     }
 
     void loadsWhatOtherWritersStore()
     {
-        QFETCH(QByteArray, json);
-        QFETCH(TrustedDeviceRegistry, loaded);
-        QFETCH(QString, failure);
-
+        const auto [json, loaded, failure] = StoredJson::fetch();
         m_keychain->setItem(service, registryAccount, json);
         TrustedDeviceRegistry registry;
         QCOMPARE(failureOf([&] { registry = m_store->load(); }), failure);
@@ -315,28 +284,20 @@ private slots:
     // expected: the migrated record's name, or the text that load throws (empty: nothing to migrate).
     void migratesTheSinglePhoneItems_data()
     {
-        QTest::addColumn<QByteArray>("legacySecret");
-        QTest::addColumn<QByteArray>("legacyName");
-        QTest::addColumn<QList<int>>("answers");
-        QTest::addColumn<QString>("expected");
-
+        const LegacyItems rows;
         const QByteArray secret = secret32.toUtf8();
-        QTest::newRow("only a name") << QByteArray() << QByteArray("小米 14") << QList<int>() << QString();
-        QTest::newRow("secret and name") << secret << QByteArray("小米 14") << QList<int>() << u"小米 14"_s;
-        QTest::newRow("secret without a name") << secret << QByteArray() << QList<int>() << u"Android 手机"_s;
+        rows("only a name", QByteArray(), QByteArray("小米 14"), QList<int>(), QString());
+        rows("secret and name", secret, QByteArray("小米 14"), QList<int>(), u"小米 14"_s);
+        rows("secret without a name", secret, QByteArray(), QList<int>(), u"Android 手机"_s);
         // It would give a registry that the next load refuses for good.
-        QTest::newRow("secret of 31") << QByteArray(31, 'k') << QByteArray() << QList<int>() << invalidRecord;
-        QTest::newRow("locked keychain") << secret << QByteArray() << QList{-25308} << unlockText;
-        QTest::newRow("locked at the migration save") << secret << QByteArray() << QList{0, 0, 0, -25308} << unlockText;
+        rows("secret of 31", QByteArray(31, 'k'), QByteArray(), QList<int>(), invalidRecord);
+        rows("locked keychain", secret, QByteArray(), QList{-25308}, unlockText);
+        rows("locked at the migration save", secret, QByteArray(), QList{0, 0, 0, -25308}, unlockText);
     }
 
     void migratesTheSinglePhoneItems()
     {
-        QFETCH(QByteArray, legacySecret);
-        QFETCH(QByteArray, legacyName);
-        QFETCH(QList<int>, answers);
-        QFETCH(QString, expected);
-
+        const auto [legacySecret, legacyName, answers, expected] = LegacyItems::fetch();
         if (!legacySecret.isEmpty())
             m_keychain->setItem(service, u"trusted-peer-secret-v1"_s, legacySecret);
         if (!legacyName.isEmpty())
@@ -392,24 +353,18 @@ private slots:
 
     void findsTheRecordOfAReportedPeer_data()
     {
-        QTest::addColumn<std::optional<QString>>("peerID");
-        QTest::addColumn<QString>("peerName");
-        QTest::addColumn<QString>("expected");
-
+        const ReportedPeers rows;
         // 1: Pixel bound to peer-a; 2: Pixel unbound; 3 and 4: Galaxy unbound; 5: Redmi bound to peer-e.
-        QTest::newRow("peer id before name") << std::optional(u"peer-e"_s) << u"Pixel"_s << uuid(5);
-        QTest::newRow("unknown id, one unbound") << std::optional(u"peer-x"_s) << u"Pixel"_s << uuid(2);
-        QTest::newRow("unknown id, two unbound") << std::optional(u"peer-x"_s) << u"Galaxy"_s << QString();
-        QTest::newRow("bound record by name") << std::optional<QString>() << u"Redmi"_s << QString();
-        QTest::newRow("other case") << std::optional<QString>() << u"pixel"_s << QString();
+        rows("peer id before name", std::optional(u"peer-e"_s), u"Pixel"_s, uuid(5));
+        rows("unknown id, one unbound", std::optional(u"peer-x"_s), u"Pixel"_s, uuid(2));
+        rows("unknown id, two unbound", std::optional(u"peer-x"_s), u"Galaxy"_s, QString());
+        rows("bound record by name", std::optional<QString>(), u"Redmi"_s, QString());
+        rows("other case", std::optional<QString>(), u"pixel"_s, QString());
     }
 
     void findsTheRecordOfAReportedPeer()
     {
-        QFETCH(std::optional<QString>, peerID);
-        QFETCH(QString, peerName);
-        QFETCH(QString, expected);
-
+        const auto [peerID, peerName, expected] = ReportedPeers::fetch();
         TrustedDeviceRegistry registry;
         registry.devices = {record(1, u"Pixel"_s, u"peer-a"_s), record(2, u"Pixel"_s), record(3, u"Galaxy"_s),
                             record(4, u"Galaxy"_s), record(5, u"Redmi"_s, u"peer-e"_s)};

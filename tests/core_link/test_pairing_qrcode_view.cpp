@@ -1,5 +1,6 @@
 #include "PairingQRCodeView.h"
 #include "PairingWebLink.h"
+#include "TestSupport.h"
 
 #include <QLabel>
 #include <QTest>
@@ -55,6 +56,8 @@ int runLength(const QImage &image, int x, int y, int step)
 
 } // namespace
 
+using Payloads = TestTable<QString, bool>;
+
 // The web link that packs a pairing URL, and its QR code.
 class PairingQRCodeViewTest : public QObject
 {
@@ -63,18 +66,16 @@ class PairingQRCodeViewTest : public QObject
 private slots:
     void packsValidPayloadsUnchanged_data()
     {
-        QTest::addColumn<QString>("payload");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("pairing URL") << pairingUrl << true;
-        QTest::newRow("packed text of 8192") << payloadOfBytes(6144) << true;
-        QTest::newRow("five-digit code") << QString(pairingUrl).replace(u"123456"_s, u"12345"_s) << false;
-        QTest::newRow("packed text over 8192") << payloadOfBytes(6145) << false;
+        const Payloads rows;
+        rows("pairing URL", pairingUrl, true);
+        rows("packed text of 8192", payloadOfBytes(6144), true);
+        rows("five-digit code", QString(pairingUrl).replace(u"123456"_s, u"12345"_s), false);
+        rows("packed text over 8192", payloadOfBytes(6145), false);
     }
 
     void packsValidPayloadsUnchanged()
     {
-        QFETCH(QString, payload);
-        QFETCH(bool, valid);
+        const auto [payload, valid] = Payloads::fetch();
         QString link;
         try {
             link = makePairingWebLink(payload);
@@ -115,17 +116,15 @@ private slots:
 
     void viewShowsTheCodeOrANotice_data()
     {
-        QTest::addColumn<QString>("payload");
-        QTest::addColumn<bool>("showsCode");
-        QTest::newRow("pairing URL") << pairingUrl << true;
-        QTest::newRow("five-digit code") << QString(pairingUrl).replace(u"123456"_s, u"12345"_s) << false;
-        QTest::newRow("link too long for a QR code") << pairingUrl + u"&padding="_s + QString(3000, u'x') << false;
+        const Payloads rows;
+        rows("pairing URL", pairingUrl, true);
+        rows("five-digit code", QString(pairingUrl).replace(u"123456"_s, u"12345"_s), false);
+        rows("link too long for a QR code", pairingUrl + u"&padding="_s + QString(3000, u'x'), false);
     }
 
     void viewShowsTheCodeOrANotice()
     {
-        QFETCH(QString, payload);
-        QFETCH(bool, showsCode);
+        const auto [payload, showsCode] = Payloads::fetch();
         PairingQRCodeView view;
         view.resize(500, 500);
         // A code first, so that the notice must replace it.

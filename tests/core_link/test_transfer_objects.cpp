@@ -1,5 +1,6 @@
 #include "ChildScenario.h"
 #include "FakeTavrineCore.h"
+#include "TestSupport.h"
 #include "TransferClient.h"
 #include "TransferHost.h"
 
@@ -10,8 +11,6 @@
 using Answer = FakeTavrineCore::Answer;
 using Buffer = FakeTavrineCore::Buffer;
 using Body = std::function<void()>;
-
-Q_DECLARE_METATYPE(Body)
 
 using namespace coretest;
 
@@ -42,6 +41,9 @@ QStringList describedCalls()
 }
 
 } // namespace
+
+using FailingCalls = TestTable<Answer, QString>;
+using BrokenContracts = TestTable<Body, QString>;
 
 class TransferObjectsTest : public QObject
 {
@@ -106,23 +108,19 @@ private slots:
 
     void failingCallsThrow_data()
     {
-        QTest::addColumn<Answer>("answer");
-        QTest::addColumn<QString>("expected");
-
-        QTest::newRow("core error") << coreError(int32(2) + nested("address in use"))
-                                    << "TavrineMac.TavrineCoreError.ServiceStart(details: \"address in use\")";
-        QTest::newRow("unknown error tag") << coreError(int32(8)) << "Raw enum value doesn't match any cases";
-        QTest::newRow("error cut short") << coreError(int32(4) + int32(10))
-                                         << "Reading the requested value would read past the end of the buffer";
-        QTest::newRow("panic") << Answer{.code = 2, .errorBuffer = Buffer{"boom"}} << "boom";
+        const FailingCalls rows;
+        rows("core error", coreError(int32(2) + nested("address in use")),
+             "TavrineMac.TavrineCoreError.ServiceStart(details: \"address in use\")");
+        rows("unknown error tag", coreError(int32(8)), "Raw enum value doesn't match any cases");
+        rows("error cut short", coreError(int32(4) + int32(10)),
+             "Reading the requested value would read past the end of the buffer");
+        rows("panic", Answer{.code = 2, .errorBuffer = Buffer{"boom"}}, "boom");
     }
 
     // A failed start creates no object; a failed operation leaves its object usable.
     void failingCallsThrow()
     {
-        QFETCH(Answer, answer);
-        QFETCH(QString, expected);
-
+        const auto [answer, expected] = FailingCalls::fetch();
         TransferHost host(fake().newHandle());
         TransferClient client(fake().newHandle());
         fake().answerNext("constructor_transferhost_start", answer);
@@ -139,31 +137,32 @@ private slots:
     // Each answer breaks the contract of an operation declared not to fail.
     void brokenContractsStopTheProcess_data()
     {
-        QTest::addColumn<Body>("body");
-        QTest::addColumn<QString>("message");
-
-        QTest::newRow("non-throwing call fails") << Body([] {
-            fake().answerNext("transferhost_poll_event", {.code = 2, .errorBuffer = Buffer{"poll went wrong"}});
-            TransferHost(fake().newHandle()).pollEvent();
-        }) << "poll went wrong";
-        QTest::newRow("non-throwing call returns a broken buffer") << Body([] {
-            fake().answerNext("transferhost_poll_event", returning(bytes({2})));
-            TransferHost(fake().newHandle()).pollEvent();
-        }) << "Unexpected optional tag; should be 0 or 1";
-        QTest::newRow("non-throwing call reports an error") << Body([] {
-            fake().answerNext("transferclient_cancel_transfer", coreError(int32(3)));
-            TransferClient(fake().newHandle()).cancelTransfer("t");
-        }) << "CALL_ERROR but no errorClass specified";
-        QTest::newRow("clone fails") << Body([] {
-            fake().failNextClone = 2;
-            TransferHost(fake().newHandle()).isConnected();
-        }) << "Could not clone a core object handle";
+        const BrokenContracts rows;
+        rows("non-throwing call fails", Body([] {
+                 fake().answerNext("transferhost_poll_event", {.code = 2, .errorBuffer = Buffer{"poll went wrong"}});
+                 TransferHost(fake().newHandle()).pollEvent();
+             }),
+             "poll went wrong");
+        rows("non-throwing call returns a broken buffer", Body([] {
+                 fake().answerNext("transferhost_poll_event", returning(bytes({2})));
+                 TransferHost(fake().newHandle()).pollEvent();
+             }),
+             "Unexpected optional tag; should be 0 or 1");
+        rows("non-throwing call reports an error", Body([] {
+                 fake().answerNext("transferclient_cancel_transfer", coreError(int32(3)));
+                 TransferClient(fake().newHandle()).cancelTransfer("t");
+             }),
+             "CALL_ERROR but no errorClass specified");
+        rows("clone fails", Body([] {
+                 fake().failNextClone = 2;
+                 TransferHost(fake().newHandle()).isConnected();
+             }),
+             "Could not clone a core object handle");
     }
 
     void brokenContractsStopTheProcess()
     {
-        QFETCH(Body, body);
-        QFETCH(QString, message);
+        const auto [body, message] = BrokenContracts::fetch();
         if (inScenarioChild())
             return body();
 

@@ -3,6 +3,7 @@
 #include "FilePanelChecks.h"
 #include "NativeFilePanels.h"
 #include "NativeFolderPanelSession.h"
+#include "TestSupport.h"
 #include "ViewMessageBox.h"
 #include "ViewsTestSupport.h"
 
@@ -101,6 +102,15 @@ struct Browser
 
 } // namespace
 
+// chosen, when none: confirming nothing, then cancelling; refusal, when empty: the choice is handed on.
+using OpenPanels = TestTable<bool, QStringList, QString>;
+// location, when empty: the dialog is cancelled; answer: the role given to the box the panel shows, -1 none; box: that
+// box's text, informative text and buttons.
+using Destinations = TestTable<bool, QString, int, QString, QString>;
+// reads: with the tree's path as "~"
+using FolderStates = TestTable<QString, bool, QString>;
+using Endings = TestTable<QString, bool>;
+
 // The file dialogs and the folder browser. Each kind of item is checked as the user meets it: chosen in
 // a dialog, then refused or handed on.
 class NativeFilePanelsTest : public QObject
@@ -119,27 +129,21 @@ private slots:
 
     void openPanelsHandOnOnlyCheckedItems_data()
     {
-        QTest::addColumn<bool>("folders");
-        QTest::addColumn<QStringList>("chosen"); // none: confirming nothing, then cancelling
-        QTest::addColumn<QString>("refusal");    // empty: the choice is handed on
-
-        QTest::newRow("files") << false << QStringList{"file.txt", "data.bin"} << "";
-        QTest::newRow("several folders") << true << QStringList{"sub", "Sub2"} << "";
-        QTest::newRow("link to a folder, folders panel") << true << QStringList{"link-to-folder"} << linkChosen;
-        QTest::newRow("link to a file, files panel") << false << QStringList{"link-to-file"} << linkChosen;
-        QTest::newRow("dangling link") << false << QStringList{"dangling"} << linkChosen;
-        QTest::newRow("file in the folders panel") << true << QStringList{"file.txt"} << wrongKind;
-        QTest::newRow("pipe") << false << QStringList{"pipe"} << wrongKind;
-        QTest::newRow("missing item") << false << QStringList{"gone"} << FolderTree::unreadable("gone");
-        QTest::newRow("nothing confirmed, then cancelled") << false << QStringList() << "";
+        const OpenPanels rows;
+        rows("files", false, QStringList{"file.txt", "data.bin"}, "");
+        rows("several folders", true, QStringList{"sub", "Sub2"}, "");
+        rows("link to a folder, folders panel", true, QStringList{"link-to-folder"}, linkChosen);
+        rows("link to a file, files panel", false, QStringList{"link-to-file"}, linkChosen);
+        rows("dangling link", false, QStringList{"dangling"}, linkChosen);
+        rows("file in the folders panel", true, QStringList{"file.txt"}, wrongKind);
+        rows("pipe", false, QStringList{"pipe"}, wrongKind);
+        rows("missing item", false, QStringList{"gone"}, FolderTree::unreadable("gone"));
+        rows("nothing confirmed, then cancelled", false, QStringList(), "");
     }
 
     void openPanelsHandOnOnlyCheckedItems()
     {
-        QFETCH(bool, folders);
-        QFETCH(QStringList, chosen);
-        QFETCH(QString, refusal);
-
+        auto [folders, chosen, refusal] = OpenPanels::fetch();
         FolderTree tree;
         QList<QList<QUrl>> calls;
         if (!refusal.isEmpty())
@@ -173,45 +177,32 @@ private slots:
 
     void downloadDestinationIsHandedOnOnlyWhenChecked_data()
     {
-        QTest::addColumn<bool>("isFile");
-        QTest::addColumn<QString>("location"); // empty: the dialog is cancelled
-        QTest::addColumn<int>("answer");       // the role given to the box the panel shows, -1 none
-        QTest::addColumn<QString>("box");      // that box's text, informative text and buttons
-        QTest::addColumn<QString>("destination");
-
+        const Destinations rows;
         const QString replace = QStringLiteral("“file.txt”已存在。要替换它吗？ |  | 替换 取消");
         const QString alert = QStringLiteral("无法使用这个保存位置 | %1 | 好");
         const QString unusableFolder = alert.arg("所选保存位置不可用。");
         const QString link = alert.arg("为保护文件路径安全，Tavrine 不支持保存到符号链接。");
         const int accept = QMessageBox::AcceptRole, none = -1;
         const QString nothing;
-        QTest::newRow("cancelled") << true << nothing << none << nothing << nothing;
-        QTest::newRow("new name") << true << "sub/new.bin" << none << nothing << "sub|new.bin";
-        QTest::newRow("dot segments") << true << "sub/inner/../new.bin" << none << nothing << "sub|new.bin";
-        QTest::newRow("replacing a file")
-            << true << "file.txt" << int(QMessageBox::DestructiveRole) << replace << "|file.txt";
-        QTest::newRow("keeping a file") << true << "file.txt" << int(QMessageBox::RejectRole) << replace << nothing;
-        QTest::newRow("name of a folder")
-            << true << "sub" << accept << alert.arg("请选择文件名称，而不是文件夹。") << nothing;
-        QTest::newRow("name of a link") << true << "link-to-file" << accept << link << nothing;
-        QTest::newRow("name of a dangling link") << true << "dangling" << accept << link << nothing;
-        QTest::newRow("inside a linked folder")
-            << true << "link-to-folder/new.bin" << accept << unusableFolder << nothing;
-        QTest::newRow("inside a file") << true << "file.txt/new.bin" << accept << unusableFolder << nothing;
-        QTest::newRow("inside a missing folder")
-            << true << "gone/new.bin" << accept << alert.arg(FolderTree::unreadable("gone")) << nothing;
-        QTest::newRow("folder download") << false << "sub/" << none << nothing << "sub|<none>";
-        QTest::newRow("folder download cancelled") << false << nothing << none << nothing << nothing;
+        rows("cancelled", true, nothing, none, nothing, nothing);
+        rows("new name", true, "sub/new.bin", none, nothing, "sub|new.bin");
+        rows("dot segments", true, "sub/inner/../new.bin", none, nothing, "sub|new.bin");
+        rows("replacing a file", true, "file.txt", int(QMessageBox::DestructiveRole), replace, "|file.txt");
+        rows("keeping a file", true, "file.txt", int(QMessageBox::RejectRole), replace, nothing);
+        rows("name of a folder", true, "sub", accept, alert.arg("请选择文件名称，而不是文件夹。"), nothing);
+        rows("name of a link", true, "link-to-file", accept, link, nothing);
+        rows("name of a dangling link", true, "dangling", accept, link, nothing);
+        rows("inside a linked folder", true, "link-to-folder/new.bin", accept, unusableFolder, nothing);
+        rows("inside a file", true, "file.txt/new.bin", accept, unusableFolder, nothing);
+        rows("inside a missing folder", true, "gone/new.bin", accept, alert.arg(FolderTree::unreadable("gone")),
+             nothing);
+        rows("folder download", false, "sub/", none, nothing, "sub|<none>");
+        rows("folder download cancelled", false, nothing, none, nothing, nothing);
     }
 
     void downloadDestinationIsHandedOnOnlyWhenChecked()
     {
-        QFETCH(bool, isFile);
-        QFETCH(QString, location);
-        QFETCH(int, answer);
-        QFETCH(QString, box);
-        QFETCH(QString, destination);
-
+        const auto [isFile, location, answer, box, destination] = Destinations::fetch();
         FolderTree tree;
         QList<NativeDownloadDestination> calls;
         if (answer >= 0)
@@ -272,32 +263,23 @@ private slots:
 
     void showsFolderState_data()
     {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<bool>("readOnly");
-        QTest::addColumn<QString>("reads"); // with the tree's path as "~"
-
+        const FolderStates rows;
         const QString choose = QStringLiteral(" | [取消] | [下载到这里]");
         const QString browse = QStringLiteral("双击文件夹进入；将保存到当前显示的位置 | [取消] | [下载到这里]");
         const QString unusable = QStringLiteral("这个文件夹不可用 | [取消] | [下载到这里]✗");
-        QTest::newRow("folder with sub-folders")
-            << "" << false << "[返回上一级] | ~ | empty | sub | Sub2 | Sub10 | " + browse;
-        QTest::newRow("empty folder") << "empty" << false
-                                      << "[返回上一级] | ~/empty | 当前文件夹没有子文件夹，可直接下载到这里" + choose;
-        QTest::newRow("read-only folder") << "sub" << true << "[返回上一级] | ~/sub | inner | " + browse + "✗";
-        QTest::newRow("link to a folder")
-            << "link-to-folder" << false << "[返回上一级] | ~/link-to-folder | " + unusable;
-        QTest::newRow("a file") << "file.txt" << false << "[返回上一级] | ~/file.txt | " + unusable;
-        QTest::newRow("missing") << "missing" << false
-                                 << "[返回上一级] | ~/missing | " + FolderTree::unreadable("missing") +
-                                        " | [取消] | [下载到这里]✗";
+        rows("folder with sub-folders", "", false, "[返回上一级] | ~ | empty | sub | Sub2 | Sub10 | " + browse);
+        rows("empty folder", "empty", false,
+             "[返回上一级] | ~/empty | 当前文件夹没有子文件夹，可直接下载到这里" + choose);
+        rows("read-only folder", "sub", true, "[返回上一级] | ~/sub | inner | " + browse + "✗");
+        rows("link to a folder", "link-to-folder", false, "[返回上一级] | ~/link-to-folder | " + unusable);
+        rows("a file", "file.txt", false, "[返回上一级] | ~/file.txt | " + unusable);
+        rows("missing", "missing", false,
+             "[返回上一级] | ~/missing | " + FolderTree::unreadable("missing") + " | [取消] | [下载到这里]✗");
     }
 
     void showsFolderState()
     {
-        QFETCH(QString, folder);
-        QFETCH(bool, readOnly);
-        QFETCH(QString, reads);
-
+        const auto [folder, readOnly, reads] = FolderStates::fetch();
         if (readOnly && ::geteuid() == 0)
             QSKIP("permissions do not bind the superuser");
         FolderTree tree;
@@ -338,21 +320,17 @@ private slots:
 
     void endsExactlyOnce_data()
     {
-        QTest::addColumn<QString>("way");
-        QTest::addColumn<bool>("chosen");
-
-        QTest::newRow("close button") << "close" << false;
-        QTest::newRow("Escape") << "escape" << false;
-        QTest::newRow("confirm, then close") << "choose" << true;
+        const Endings rows;
+        rows("close button", "close", false);
+        rows("Escape", "escape", false);
+        rows("confirm, then close", "choose", true);
         // The folder shown is chosen, not the row selected in it.
-        QTest::newRow("Return with a row selected") << "return" << true;
+        rows("Return with a row selected", "return", true);
     }
 
     void endsExactlyOnce()
     {
-        QFETCH(QString, way);
-        QFETCH(bool, chosen);
-
+        const auto [way, chosen] = Endings::fetch();
         FolderTree tree;
         Browser browser(tree.path());
         browser.session->show();

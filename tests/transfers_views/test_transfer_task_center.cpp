@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "TintedProgressBar.h"
 #include "TransferActivityDock.h"
 #include "TransferTaskCenter.h"
@@ -10,7 +11,10 @@
 
 using namespace ViewsTestSupport;
 
-Q_DECLARE_METATYPE(TransferTaskRecord)
+using TaskRows = TestTable<TransferTaskRecord, Symbol, QColor, QString>;
+using Controls = TestTable<Status, QString, QList<Status>>;
+// header: the task center above its rows
+using Summaries = TestTable<QList<Status>, QString, QString, int>;
 
 class TransferTaskCenterTest : public QObject
 {
@@ -19,11 +23,7 @@ class TransferTaskCenterTest : public QObject
 private slots:
     void rowShowsItsTask_data()
     {
-        QTest::addColumn<TransferTaskRecord>("task");
-        QTest::addColumn<Symbol>("symbol");
-        QTest::addColumn<QColor>("tint");
-        QTest::addColumn<QString>("reads");
-
+        const TaskRows rows;
         const QString album = QStringLiteral("相册");
         const QColor blue = ViewColors::blue(), orange = ViewColors::orange();
         const Symbol up = Symbol::arrowUpCircleFill, down = Symbol::arrowDownCircleFill;
@@ -34,44 +34,36 @@ private slots:
             task.relativePath = path;
             return task;
         };
-        QTest::newRow("queued send") << task("a", Status::queued) << up << blue << "a.jpg | 等待发送 | [暂停] | [取消]";
-        QTest::newRow("queued download, path inside the batch")
-            << inBatch(task("a", Status::queued, Direction::receiving, 999, 1000), album, "2024/a.jpg") << down << blue
-            << "a.jpg | 等待下载 | ━ | 999 字节 / 1 KB | 相册 / 2024/a.jpg | [暂停] | [取消]";
-        QTest::newRow("waiting, path is the file name")
-            << inBatch(task("a", Status::waitingForConnection, Direction::receiving, 0, 1499), album, "a.jpg") << down
-            << blue << "a.jpg | 等待连接 | ━ | 0 字节 / 1 KB | 相册 | [继续] | [取消]";
-        QTest::newRow("sending, batch without paths")
-            << inBatch(task("a", Status::sending, Direction::sending, 999'600, 12'345'678), album, {}) << up << blue
-            << "a.jpg | 正在发送 | ━ | 1 MB / 12.3 MB | 相册 | [暂停] | [取消]";
-        QTest::newRow("receiving, path is the batch name")
-            << inBatch(task("a", Status::receiving, Direction::receiving), album, album) << down << blue
-            << "a.jpg | 正在接收 | 相册 | [暂停] | [取消]";
-        QTest::newRow("paused, largest size")
-            << task("a", Status::paused, Direction::sending, 1'250'000'000, std::numeric_limits<qint64>::max())
-            << Symbol::pauseCircleFill << blue << "a.jpg | 已暂停 | ━ | 1.25 GB / 9.22 EB | [继续] | [取消]";
-        QTest::newRow("completed") << task("a", Status::completed, Direction::sending, 10, 10)
-                                   << Symbol::checkmarkCircleFill << ViewColors::green()
-                                   << "a.jpg | 已完成 | 10 字节 / 10 字节";
-        QTest::newRow("failed without a size, path without a batch")
-            << inBatch(task("a", Status::failed, Direction::sending, 0, 0, "连接已断开"), {}, "b/a.jpg") << warning
-            << orange << "a.jpg | 失败 | 连接已断开 | [重试] | [取消]";
-        QTest::newRow("needs attention") << task("a", Status::needsAttention, Direction::receiving, 1'500'000,
-                                                 3'000'000)
-                                         << warning << orange
-                                         << "a.jpg | 需要处理 | ━ | 1.5 MB / 3 MB | [重试] | [取消]";
-        QTest::newRow("cancelled") << task("a", Status::cancelled, Direction::sending, 10, 100)
-                                   << Symbol::xmarkCircleFill << ViewColors::secondary()
-                                   << "a.jpg | 已取消 | 10 字节 / 100 字节";
+        rows("queued send", task("a", Status::queued), up, blue, "a.jpg | 等待发送 | [暂停] | [取消]");
+        rows("queued download, path inside the batch",
+             inBatch(task("a", Status::queued, Direction::receiving, 999, 1000), album, "2024/a.jpg"), down, blue,
+             "a.jpg | 等待下载 | ━ | 999 字节 / 1 KB | 相册 / 2024/a.jpg | [暂停] | [取消]");
+        rows("waiting, path is the file name",
+             inBatch(task("a", Status::waitingForConnection, Direction::receiving, 0, 1499), album, "a.jpg"), down,
+             blue, "a.jpg | 等待连接 | ━ | 0 字节 / 1 KB | 相册 | [继续] | [取消]");
+        rows("sending, batch without paths",
+             inBatch(task("a", Status::sending, Direction::sending, 999'600, 12'345'678), album, {}), up, blue,
+             "a.jpg | 正在发送 | ━ | 1 MB / 12.3 MB | 相册 | [暂停] | [取消]");
+        rows("receiving, path is the batch name",
+             inBatch(task("a", Status::receiving, Direction::receiving), album, album), down, blue,
+             "a.jpg | 正在接收 | 相册 | [暂停] | [取消]");
+        rows("paused, largest size",
+             task("a", Status::paused, Direction::sending, 1'250'000'000, std::numeric_limits<qint64>::max()),
+             Symbol::pauseCircleFill, blue, "a.jpg | 已暂停 | ━ | 1.25 GB / 9.22 EB | [继续] | [取消]");
+        rows("completed", task("a", Status::completed, Direction::sending, 10, 10), Symbol::checkmarkCircleFill,
+             ViewColors::green(), "a.jpg | 已完成 | 10 字节 / 10 字节");
+        rows("failed without a size, path without a batch",
+             inBatch(task("a", Status::failed, Direction::sending, 0, 0, "连接已断开"), {}, "b/a.jpg"), warning, orange,
+             "a.jpg | 失败 | 连接已断开 | [重试] | [取消]");
+        rows("needs attention", task("a", Status::needsAttention, Direction::receiving, 1'500'000, 3'000'000), warning,
+             orange, "a.jpg | 需要处理 | ━ | 1.5 MB / 3 MB | [重试] | [取消]");
+        rows("cancelled", task("a", Status::cancelled, Direction::sending, 10, 100), Symbol::xmarkCircleFill,
+             ViewColors::secondary(), "a.jpg | 已取消 | 10 字节 / 100 字节");
     }
 
     void rowShowsItsTask()
     {
-        QFETCH(TransferTaskRecord, task);
-        QFETCH(Symbol, symbol);
-        QFETCH(QColor, tint);
-        QFETCH(QString, reads);
-
+        const auto [task, symbol, tint, reads] = TaskRows::fetch();
         const TransferTaskRow row(task, nullptr);
         QCOMPARE(transcript(&row), reads);
         QVERIFY(showsSymbol(row.findChild<QLabel *>(QStringLiteral("statusIcon"))->pixmap(), symbol, tint));
@@ -80,29 +72,19 @@ private slots:
 
     void controlsActOnTheStore_data()
     {
-        QTest::addColumn<Status>("status");
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QList<Status>>("after");
-
+        const Controls rows;
         // The store has no phone connected, so resumed and retried tasks wait for the connection.
         const Status waiting = Status::waitingForConnection;
-        QTest::newRow("pause") << Status::queued << "pauseButton"
-                               << QList{Status::queued, Status::paused, Status::paused};
-        QTest::newRow("resume") << Status::paused << "resumeButton" << QList{Status::queued, waiting, Status::paused};
-        QTest::newRow("retry") << Status::needsAttention << "retryButton"
-                               << QList{Status::queued, waiting, Status::paused};
-        QTest::newRow("cancel") << Status::failed << "cancelButton"
-                                << QList{Status::queued, Status::cancelled, Status::paused};
-        QTest::newRow("clear finished") << Status::completed << "clearFinishedButton"
-                                        << QList{Status::queued, Status::paused};
+        rows("pause", Status::queued, "pauseButton", QList{Status::queued, Status::paused, Status::paused});
+        rows("resume", Status::paused, "resumeButton", QList{Status::queued, waiting, Status::paused});
+        rows("retry", Status::needsAttention, "retryButton", QList{Status::queued, waiting, Status::paused});
+        rows("cancel", Status::failed, "cancelButton", QList{Status::queued, Status::cancelled, Status::paused});
+        rows("clear finished", Status::completed, "clearFinishedButton", QList{Status::queued, Status::paused});
     }
 
     void controlsActOnTheStore()
     {
-        QFETCH(Status, status);
-        QFETCH(QString, button);
-        QFETCH(QList<Status>, after);
-
+        const auto [status, button, after] = Controls::fetch();
         StoreFixture fixture;
         TransferStore &store = storeWithStatuses(fixture, {Status::queued, status, Status::paused});
         TransferTaskCenter center(&store);
@@ -124,37 +106,28 @@ private slots:
 
     void dockAndPopoverSumUpTheTasks_data()
     {
-        QTest::addColumn<QList<Status>>("statuses");
-        QTest::addColumn<QString>("dock");
-        QTest::addColumn<QString>("header"); // the task center above its rows
-        QTest::addColumn<int>("height");
-
+        const Summaries rows;
         const Status completed = Status::completed, cancelled = Status::cancelled;
         QList<Status> oneActive(10, completed);
         oneActive.prepend(Status::paused);
         const QString title = QStringLiteral("活动"), clear = QStringLiteral("活动 | [清除已完成]");
-        QTest::newRow("empty") << QList<Status>() << "传输活动" << title << 220;
-        QTest::newRow("only cancelled") << QList{cancelled, cancelled} << "传输活动" << clear << 220;
-        QTest::newRow("three completed, one cancelled")
-            << QList{completed, cancelled, completed, completed} << "最近完成 3 项" << clear << 328;
-        QTest::newRow("three active") << QList{Status::failed, Status::needsAttention, Status::queued}
-                                      << "3 项传输进行中 | ━"
-                                      << "活动 | 3 个任务进行中或等待中 | ━" << 246;
-        QTest::newRow("six active") << QList<Status>(6, Status::queued) << "6 项传输进行中 | ━"
-                                    << "活动 | 6 个任务进行中或等待中 | ━" << 492;
-        QTest::newRow("seven active") << QList<Status>(7, Status::queued) << "7 项传输进行中 | ━"
-                                      << "活动 | 7 个任务进行中或等待中 | ━" << 520;
-        QTest::newRow("one active, ten completed") << oneActive << "1 项传输进行中 | ━"
-                                                   << "活动 | 1 个任务进行中或等待中 | [清除已完成] | ━" << 520;
+        rows("empty", QList<Status>(), "传输活动", title, 220);
+        rows("only cancelled", QList{cancelled, cancelled}, "传输活动", clear, 220);
+        rows("three completed, one cancelled", QList{completed, cancelled, completed, completed}, "最近完成 3 项",
+             clear, 328);
+        rows("three active", QList{Status::failed, Status::needsAttention, Status::queued}, "3 项传输进行中 | ━",
+             "活动 | 3 个任务进行中或等待中 | ━", 246);
+        rows("six active", QList<Status>(6, Status::queued), "6 项传输进行中 | ━", "活动 | 6 个任务进行中或等待中 | ━",
+             492);
+        rows("seven active", QList<Status>(7, Status::queued), "7 项传输进行中 | ━",
+             "活动 | 7 个任务进行中或等待中 | ━", 520);
+        rows("one active, ten completed", oneActive, "1 项传输进行中 | ━",
+             "活动 | 1 个任务进行中或等待中 | [清除已完成] | ━", 520);
     }
 
     void dockAndPopoverSumUpTheTasks()
     {
-        QFETCH(QList<Status>, statuses);
-        QFETCH(QString, dock);
-        QFETCH(QString, header);
-        QFETCH(int, height);
-
+        const auto [statuses, dock, header, height] = Summaries::fetch();
         StoreFixture fixture;
         TransferStore &store = storeWithStatuses(fixture, statuses);
         QWidget window;

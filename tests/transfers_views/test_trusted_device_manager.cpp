@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "TrustedDeviceManagementRow.h"
 #include "TrustedDeviceManager.h"
 #include "TrustedDeviceManagerSheet.h"
@@ -5,6 +6,11 @@
 #include "ViewsTestSupport.h"
 
 using namespace ViewsTestSupport;
+
+// phones: how many of Pixel, Galaxy and Nokia are trusted; clicked: the row whose circle is clicked first, -1 none;
+// removed: the row whose remove button is clicked then, -1 none
+using Selections = TestTable<int, int, int, QMessageBox::ButtonRole, QStringList, QList<Symbol>>;
+using Renames = TestTable<QString, bool, QString>;
 
 class TrustedDeviceManagerTest : public QObject
 {
@@ -16,37 +22,22 @@ private slots:
 
     void rowsFollowSelectionAndRemoval_data()
     {
-        QTest::addColumn<int>("phones");  // how many of Pixel, Galaxy and Nokia are trusted
-        QTest::addColumn<int>("clicked"); // the row whose circle is clicked first, -1 none
-        QTest::addColumn<int>("removed"); // the row whose remove button is clicked then, -1 none
-        QTest::addColumn<QMessageBox::ButtonRole>("answer");
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<QList<Symbol>>("symbols");
-
+        const Selections rows;
         const Symbol check = Symbol::checkmarkCircleFill, circle = Symbol::circle;
         const QStringList all{"Pixel", "Galaxy", "Nokia"};
         const auto none = QMessageBox::InvalidRole, confirm = QMessageBox::DestructiveRole;
-        QTest::newRow("no phones: only the add button") << 0 << -1 << -1 << none << QStringList() << QList<Symbol>();
-        QTest::newRow("as loaded") << 3 << -1 << -1 << none << all << QList{check, circle, circle};
-        QTest::newRow("another phone chosen") << 3 << 2 << -1 << none << all << QList{circle, circle, check};
-        QTest::newRow("selected phone chosen again") << 3 << 0 << -1 << none << all << QList{check, circle, circle};
-        QTest::newRow("removal dismissed")
-            << 3 << -1 << 0 << QMessageBox::RejectRole << all << QList{check, circle, circle};
-        QTest::newRow("other phone removed")
-            << 3 << -1 << 1 << confirm << QStringList{"Pixel", "Nokia"} << QList{check, circle};
-        QTest::newRow("selected phone removed")
-            << 3 << 2 << 2 << confirm << QStringList{"Pixel", "Galaxy"} << QList{check, circle};
+        rows("no phones: only the add button", 0, -1, -1, none, QStringList(), QList<Symbol>());
+        rows("as loaded", 3, -1, -1, none, all, QList{check, circle, circle});
+        rows("another phone chosen", 3, 2, -1, none, all, QList{circle, circle, check});
+        rows("selected phone chosen again", 3, 0, -1, none, all, QList{check, circle, circle});
+        rows("removal dismissed", 3, -1, 0, QMessageBox::RejectRole, all, QList{check, circle, circle});
+        rows("other phone removed", 3, -1, 1, confirm, QStringList{"Pixel", "Nokia"}, QList{check, circle});
+        rows("selected phone removed", 3, 2, 2, confirm, QStringList{"Pixel", "Galaxy"}, QList{check, circle});
     }
 
     void rowsFollowSelectionAndRemoval()
     {
-        QFETCH(int, phones);
-        QFETCH(int, clicked);
-        QFETCH(int, removed);
-        QFETCH(QMessageBox::ButtonRole, answer);
-        QFETCH(QStringList, names);
-        QFETCH(QList<Symbol>, symbols);
-
+        const auto [phones, clicked, removed, answer, names, symbols] = Selections::fetch();
         StoreFixture fixture;
         // Last seen by a clock ahead of this one, two months ago and two years ago.
         const QList<TrustedDeviceRecord> trusted{phone("Pixel", 1, -600), phone("Galaxy", 2, 65 * 86400),
@@ -98,22 +89,16 @@ private slots:
 
     void renameHappensOnReturnOnly_data()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("pressReturn");
-        QTest::addColumn<QString>("stored");
-
-        QTest::newRow("typing alone") << "Work phone" << false << "Pixel";
-        QTest::newRow("typing and Return") << "Work phone" << true << "Work phone";
-        QTest::newRow("only spaces") << "   " << true << "Pixel";
-        QTest::newRow("100 characters") << QString(100, QChar(u'机')) << true << QString(80, QChar(u'机'));
+        const Renames rows;
+        rows("typing alone", "Work phone", false, "Pixel");
+        rows("typing and Return", "Work phone", true, "Work phone");
+        rows("only spaces", "   ", true, "Pixel");
+        rows("100 characters", QString(100, QChar(u'机')), true, QString(80, QChar(u'机')));
     }
 
     void renameHappensOnReturnOnly()
     {
-        QFETCH(QString, typed);
-        QFETCH(bool, pressReturn);
-        QFETCH(QString, stored);
-
+        const auto [typed, pressReturn, stored] = Renames::fetch();
         StoreFixture fixture;
         TrustedDeviceManagerSheet sheet(&storeWithPhones(fixture, {phone("Pixel", 1)}), {});
         sheet.show();
