@@ -1,0 +1,243 @@
+#include "TransferStore.h"
+#include "TransferStorePrivate.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QDir>
+#include <QPointer>
+#include <QStandardPaths>
+#include <QUrl>
+
+using transferStorePrivate::describe;
+using transferStorePrivate::newLowerCaseUuid;
+using transferStorePrivate::runInBackground;
+
+namespace {
+
+const QString noLocalNetworkMessage = QStringLiteral("请先让 Mac 连接到局域网，然后重试。");
+const QString waitingForDeviceMessage = QStringLiteral("等待原设备重新连接");
+
+} // namespace
+
+// MARK: - Start-up and host lifecycle
+
+QString TransferStore::deviceName() const
+{
+    return m_environment.deviceName ? *m_environment.deviceName : computerDisplayName(*m_environment.computerName);
+}
+
+QCoro::Task<void> TransferStore::startUp()
+{
+    if (m_host) {
+        co_return;
+    }
+    QPointer<TransferStore> self(this);
+    const TrustedDeviceRegistryStore registryStore = m_trustedRegistryStore;
+    std::variant<TrustedDeviceRegistry, QString> loaded;
+    try {
+        loaded = co_await runInBackground([registryStore] { return registryStore.load(); });
+    } catch (const std::exception &error) {
+        loaded = describe(error);
+    }
+    if (!self) {
+        co_return;
+    }
+    if (const auto *failure = std::get_if<QString>(&loaded)) {
+        setPhase(Phase::failed(*failure));
+        co_return;
+    }
+    m_trustedRegistry = std::get<TrustedDeviceRegistry>(loaded);
+    publishTrustedRegistry();
+    const std::optional<TrustedDeviceRecord> selected = m_trustedRegistry.selectedDevice();
+    if (!selected) {
+        co_return;
+    }
+    try {
+        co_await restartHost(*selected);
+    } catch (const std::exception &error) {
+        if (self) {
+            setPhase(Phase::failed(describe(error)));
+        }
+    }
+}
+
+QCoro::Task<void> TransferStore::restartHost(TrustedDeviceRecord record)
+{
+    QPointer<TransferStore> self(this);
+    const std::optional<QString> address = m_environment.localAddress->localIPv4Address();
+    if (!address) {
+        setPhase(Phase::failed(noLocalNetworkMessage));
+        co_return;
+    }
+    const TransferCredentialStore credentials = m_credentials;
+    const std::optional<QString> identity = co_await runInBackground(
+        [credentials] { return credentials.read(TransferCredentialStore::Account::hostIdentity); });
+    if (!self) {
+        co_return;
+    }
+    std::unique_ptr<TransferHostProtocol> host =
+        m_environment.startHost(*address, receiveFolder(), deviceName(), identity.value_or(QString()), record.secret);
+    if (!identity) {
+        const QString material = host->identityMaterial();
+        co_await runInBackground(
+            [credentials, material] { credentials.write(material, TransferCredentialStore::Account::hostIdentity); });
+        if (!self) {
+            co_return;
+        }
+    }
+    adoptHost(std::move(host));
+    setPhase(Phase::reconnecting(record.name));
+    startEventPump();
+    reconcileReceivedDownloads();
+}
+
+void TransferStore::adoptHost(std::unique_ptr<TransferHostProtocol> host)
+{
+    m_host = std::move(host);
+    setPairingPayload(m_host->pairingPayload());
+    setConfirmationCode(m_host->confirmationCode());
+}
+
+void TransferStore::startHost(bool withTrustedPeer, const QString &secret)
+{
+    const std::optional<QString> address = m_environment.localAddress->localIPv4Address();
+    if (!address) {
+        setPhase(Phase::failed(noLocalNetworkMessage));
+        return;
+    }
+    std::unique_ptr<TransferHostProtocol> host;
+    try {
+        const std::optional<QString> identity = m_credentials.read(TransferCredentialStore::Account::hostIdentity);
+        host = m_environment.startHost(*address, receiveFolder(), deviceName(), identity.value_or(QString()), secret);
+        if (!identity) {
+            m_credentials.write(host->identityMaterial(), TransferCredentialStore::Account::hostIdentity);
+        }
+    } catch (const std::exception &error) {
+        setPhase(Phase::failed(describe(error)));
+        return;
+    }
+    adoptHost(std::move(host));
+    const std::optional<TrustedDeviceRecord> selected = m_trustedRegistry.selectedDevice();
+    setPhase(withTrustedPeer && selected ? Phase::reconnecting(selected->name) : Phase::pairing());
+    startEventPump();
+    reconcileReceivedDownloads();
+}
+
+void TransferStore::stopHost()
+{
+    failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+    if (m_activeOutgoingTaskID) {
+        const qsizetype index = taskIndex(*m_activeOutgoingTaskID);
+        if (index >= 0) {
+            if (m_host) {
+                m_host->pauseTransfer(*m_activeOutgoingTaskID);
+            }
+            updateTaskStatus(index, TransferTaskRecord::Status::waitingForConnection, waitingForDeviceMessage);
+            m_scopedURLs.remove(*m_activeOutgoingTaskID);
+            persistTasks(true);
+        }
+    }
+    if (m_activeManagedDownloadID) {
+        const qsizetype index = taskIndex(*m_activeManagedDownloadID);
+        if (index >= 0) {
+            if (m_host) {
+                m_host->pauseTransfer(*m_activeManagedDownloadID);
+            }
+            updateTaskStatus(index, TransferTaskRecord::Status::waitingForConnection, waitingForDeviceMessage);
+            persistTasks(true);
+        }
+    }
+    releaseScopedAccess();
+    m_pollingTimer.stop();
+    m_host.reset();
+    setPairingPayload(std::nullopt);
+    setConfirmationCode(std::nullopt);
+    setLatestEvent(std::nullopt);
+    m_activeOutgoingTaskID.reset();
+    m_activeManagedDownloadID.reset();
+    m_preparingManagedUploadID.reset();
+    m_preparedManagedUploadIDs.clear();
+    setPhase(Phase::idle());
+}
+
+void TransferStore::startEventPump()
+{
+    // The first drain comes as soon as the starting caller is done, not a period later: a phone that is
+    // already knocking is seen at once. Stopping the timer cancels it like every later drain.
+    m_pollingTimer.start(0);
+}
+
+void TransferStore::reconcileReceivedDownloads()
+{
+    const QList<TransferTaskRecord> snapshot = m_tasks;
+    for (const TransferTaskRecord &task : snapshot) {
+        if (!task.destinationBookmark) {
+            continue;
+        }
+        if (task.deliveryCompletedAt) {
+            if (m_host) {
+                try {
+                    m_host->acknowledgeReceivedTransfer(task.id);
+                } catch (const std::exception &) {
+                    // The inbox copy stays; it is acknowledged again after the next start.
+                }
+            }
+            continue;
+        }
+        const bool interrupted = task.status == TransferTaskRecord::Status::needsAttention ||
+                                 task.status == TransferTaskRecord::Status::waitingForConnection;
+        if (interrupted && task.totalBytes >= 0 && receivedFileIsHere(task)) {
+            deliverDownloadedFile(receivedEvent(task));
+        }
+    }
+}
+
+// MARK: - Pairing
+
+void TransferStore::beginNewPairing()
+{
+    reloadTrustedRegistryIfEmpty();
+    if (m_host) {
+        if (m_phase.kind == Phase::Kind::pairing || m_phase.kind == Phase::Kind::awaitingConfirmation) {
+            return;
+        }
+        stopHost();
+    }
+    m_pendingPairingDeviceID = newLowerCaseUuid();
+    startHost(false, QString());
+}
+
+// MARK: - Receive folder
+
+QString TransferStore::receiveFolder() const
+{
+    if (m_environment.receiveFolder) {
+        return *m_environment.receiveFolder;
+    }
+    QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (downloads.isEmpty()) {
+        downloads = QDir::home().filePath(QStringLiteral("Downloads"));
+    }
+    return QDir(downloads).filePath(QStringLiteral("Tavrine"));
+}
+
+void TransferStore::revealReceiveFolder()
+{
+    const QString folder = receiveFolder();
+    QDir().mkpath(folder);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(folder).toString()} << QString();
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 2000);
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    }
+}
+
+void TransferStore::releaseScopedAccess()
+{
+    // Scoped access is a no-op here: a bookmark is the file's path.
+    m_scopedURLs.clear();
+}
