@@ -1,5 +1,7 @@
 #include "ManagedDownloadDelivery.h"
 
+#include "LocalNames.h"
+
 #include <QFile>
 #include <QStringList>
 #include <QUuid>
@@ -23,7 +25,6 @@ namespace {
 using Error = ManagedDownloadDeliveryError;
 using Purpose = TransferTaskRecord::DeliveryPurpose;
 
-constexpr qsizetype maximumComponentBytes = 255;
 constexpr qsizetype maximumRelativePathBytes = 16384;
 constexpr qsizetype maximumComponentCount = 65;
 constexpr qsizetype chunkBytes = 1024 * 1024;
@@ -75,8 +76,7 @@ bool itemExists(const QString &path)
 
 bool isValidComponent(const QString &name)
 {
-    return !name.isEmpty() && name != "."_L1 && name != ".."_L1 && !name.contains(u'/') && !name.contains(u'\\') &&
-           !name.contains(QChar(0)) && name.toUtf8().size() <= maximumComponentBytes;
+    return isAcceptableItemName(name);
 }
 
 QStringList relativePathComponents(const QString &relativePath)

@@ -1,4 +1,5 @@
 #include "TransferStore.h"
+#include "BackgroundTask.h"
 #include "TransferStorePrivate.h"
 
 #include <QDBusConnection>
@@ -11,7 +12,6 @@
 
 using transferStorePrivate::describe;
 using transferStorePrivate::newLowerCaseUuid;
-using transferStorePrivate::runInBackground;
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "TransferStore.h"
+#include "BackgroundTask.h"
 #include "TransferStorePrivate.h"
 
 #include "TransferTaskError.h"
@@ -20,7 +21,6 @@ using transferStorePrivate::defaultPhoneName;
 using transferStorePrivate::describe;
 using transferStorePrivate::newLowerCaseUuid;
 using transferStorePrivate::noSuchFileDescription;
-using transferStorePrivate::runInBackground;
 
 // MARK: - Managed uploads and downloads
 

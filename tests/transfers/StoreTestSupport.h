@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AwaitTask.h"
 #include "FakeTransferHost.h"
 #include "InMemoryKeychain.h"
 #include "TransferNotificationService.h"
@@ -16,43 +17,6 @@
 #include <exception>
 #include <memory>
 #include <stdexcept>
-
-// Runs the event loop until `task` has finished (at most 30 s) and gives its value or rethrows its error. Unlike
-// QCoro::waitFor it also returns for a task that finished before the call, and it hands errors on.
-template <typename T> T awaitTask(QCoro::Task<T> &task)
-{
-    bool done = false;
-    std::exception_ptr failure;
-    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
-    // The closure must outlive the coroutine: its body reaches the captures through it.
-    const auto body = [&]() -> QCoro::Task<void> {
-        try {
-            if constexpr (std::is_void_v<T>) {
-                co_await task;
-            } else {
-                value = co_await task;
-            }
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        done = true;
-    };
-    QCoro::Task<void> waiter = body();
-    if (!QTest::qWaitFor([&] { return done; }, 30'000)) {
-        throw std::runtime_error("the task did not finish within 30 s");
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
-    if constexpr (!std::is_void_v<T>) {
-        return std::move(*value);
-    }
-}
-
-template <typename T> T awaitTask(QCoro::Task<T> &&task)
-{
-    return awaitTask(task);
-}
 
 // The text `task` ends with: its value, or the description of its error.
 template <typename Task> QString outcomeOf(Task &&task)

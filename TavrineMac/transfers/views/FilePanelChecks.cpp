@@ -1,6 +1,7 @@
 #include "FilePanelChecks.h"
 
-#include <QCollator>
+#include "LocalNames.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -156,12 +157,7 @@ FilePanelResult<QStringList> listDirectories(const QString &folder)
         }
     }
 
-    // The C locale compares bytes; the names are then ordered as the interface's language orders them.
-    const QLocale locale = QLocale().language() == QLocale::C ? QLocale(QLocale::Chinese, QLocale::China) : QLocale();
-    QCollator collator(locale);
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(names.begin(), names.end(), collator);
+    sortByStandardName(names);
     QStringList paths;
     paths.reserve(names.size());
     for (const QString &name : names) {

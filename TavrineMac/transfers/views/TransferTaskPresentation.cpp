@@ -18,18 +18,6 @@ Symbol directionSymbol(const TransferTaskRecord &task)
                                                                     : Symbol::arrowDownCircleFill;
 }
 
-QString withoutTrailingZeros(QString number)
-{
-    if (number.contains(QLatin1Char('.'))) {
-        while (number.endsWith(QLatin1Char('0'))) {
-            number.chop(1);
-        }
-        if (number.endsWith(QLatin1Char('.'))) {
-            number.chop(1);
-        }
-    }
-    return number;
-}
 
 } // namespace
 
@@ -148,29 +136,6 @@ std::optional<QString> batchLine(const TransferTaskRecord &task)
     return *task.batchName;
 }
 
-QString fileByteCount(qint64 bytes)
-{
-    constexpr std::array units{"KB", "MB", "GB", "TB", "PB", "EB"};
-    // Kilobytes are shown whole, megabytes with one decimal, larger units with two.
-    constexpr std::array decimals{0, 1, 2, 2, 2, 2};
-    bytes = std::max<qint64>(bytes, 0);
-    if (bytes < 1000) {
-        return QString::number(bytes) + QStringLiteral(" 字节");
-    }
-    double value = double(bytes) / 1000.0;
-    std::size_t unit = 0;
-    while (unit + 1 < units.size()) {
-        const double scale = std::pow(10.0, decimals[unit]);
-        // A value that rounds to 1000 is shown in the next unit ("1 MB", not "1000 KB").
-        if (std::round(value * scale) / scale < 1000.0) {
-            break;
-        }
-        value /= 1000.0;
-        ++unit;
-    }
-    return withoutTrailingZeros(QString::number(value, 'f', decimals[unit])) + QLatin1Char(' ') +
-           QLatin1String(units[unit]);
-}
 
 int activeTaskCount(const QList<TransferTaskRecord> &tasks)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LocalNames.h"
 #include "SymbolIcon.h"
 #include "TransferTaskRecord.h"
 
@@ -53,8 +54,7 @@ std::optional<QString> byteCountText(const TransferTaskRecord &task);
 // The batch name, with the path inside the batch when that tells more than the file and batch names.
 std::optional<QString> batchLine(const TransferTaskRecord &task);
 
-// A file size in decimal units, as file managers show it: "999 字节", "12 KB", "3.4 MB", "1.25 GB".
-QString fileByteCount(qint64 bytes);
+using ::fileByteCount;
 
 int activeTaskCount(const QList<TransferTaskRecord> &tasks);
 int completedTaskCount(const QList<TransferTaskRecord> &tasks);
