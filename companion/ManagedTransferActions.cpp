@@ -1,6 +1,7 @@
 #include "ManagedTransferActions.h"
 
 #include "FileDescriptor.h"
+#include "MediaFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,11 +12,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const QString prepareUploadAction = QStringLiteral("files.prepare_upload");
 const QString downloadAction = QStringLiteral("files.download");
+const QString mediaDownloadAction = QStringLiteral("media.download");
 const QString transferIdKey = QStringLiteral("transferId");
 const QString directoryIdKey = QStringLiteral("directoryId");
 const QString fileIdKey = QStringLiteral("id");
@@ -23,6 +26,7 @@ const QString fileIdKey = QStringLiteral("id");
 const QString folderNotFoundMessage = QStringLiteral("找不到目标文件夹。");
 const QString fileNotFoundMessage = QStringLiteral("找不到这个文件。");
 const QString notAFileMessage = QStringLiteral("这不是可以下载的文件。");
+const QString notMediaMessage = QStringLiteral("这不是照片或视频。");
 const QString cannotReadMessage = QStringLiteral("无法读取这个文件：%1");
 
 std::optional<QString> requiredText(const QJsonObject &payload, const QString &key)
@@ -63,7 +67,10 @@ ManagedTransferActions::ManagedTransferActions(TransferClientProtocol &client, c
 void ManagedTransferActions::addTo(ManagementHandlers &handlers)
 {
     handlers.add(prepareUploadAction, [this](const QJsonObject &payload) { return prepareUpload(payload); });
-    handlers.add(downloadAction, [this](const QJsonObject &payload) { return download(payload); });
+    handlers.add(downloadAction,
+                 [this](const QJsonObject &payload) { return download(downloadAction, payload, false); });
+    handlers.add(mediaDownloadAction,
+                 [this](const QJsonObject &payload) { return download(mediaDownloadAction, payload, true); });
 }
 
 std::optional<QString> ManagedTransferActions::takeDeliveryFolder(const QString &transferId, QString *errorMessage)
@@ -101,15 +108,15 @@ ManagementAnswer ManagedTransferActions::prepareUpload(const QJsonObject &payloa
     return ManagementAnswer::succeeded({});
 }
 
-ManagementAnswer ManagedTransferActions::download(const QJsonObject &payload)
+ManagementAnswer ManagedTransferActions::download(const QString &action, const QJsonObject &payload, bool mediaOnly)
 {
     const std::optional<QString> fileId = requiredText(payload, fileIdKey);
     if (!fileId) {
-        return missingText(downloadAction, fileIdKey);
+        return missingText(action, fileIdKey);
     }
     const std::optional<QString> transferId = requiredText(payload, transferIdKey);
     if (!transferId) {
-        return missingText(downloadAction, transferIdKey);
+        return missingText(action, transferIdKey);
     }
 
     const StorageIdResult resolved = m_ids.resolve(*fileId);
@@ -135,6 +142,18 @@ ManagementAnswer ManagedTransferActions::download(const QJsonObject &payload)
     }
     if (!S_ISREG(status.st_mode)) {
         return ManagementAnswer::failed(notAFileMessage);
+    }
+    if (mediaOnly) {
+        // pread: the library sends from the descriptor's offset, which a read would move.
+        QByteArray head(MediaFile::contentSniffBytes, Qt::Uninitialized);
+        const ssize_t read = ::pread(file.get(), head.data(), static_cast<size_t>(head.size()), 0);
+        if (read < 0) {
+            return ManagementAnswer::failed(cannotReadMessage.arg(systemError()));
+        }
+        head.truncate(read);
+        if (!MediaFile::kindOfContent(head)) {
+            return ManagementAnswer::failed(notMediaMessage);
+        }
     }
 
     // The library duplicates the descriptor; ours is closed when `file` goes away.

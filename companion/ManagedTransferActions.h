@@ -12,8 +12,9 @@
 
 // The management actions that move files between the storage folder and the computer under transfer ids
 // the computer chose: "files.prepare_upload" {"transferId", "directoryId"} names the folder that the
-// next file received under that transfer id goes into, and "files.download" {"id", "transferId"} sends
-// a file of the storage folder. Both answer {} on success.
+// next file received under that transfer id goes into, "files.download" {"id", "transferId"} sends
+// a file of the storage folder, and "media.download" {"id", "transferId"} sends one whose contents are a
+// photo or video. All answer {} on success.
 class ManagedTransferActions
 {
 public:
@@ -31,7 +32,7 @@ public:
 
 private:
     ManagementAnswer prepareUpload(const QJsonObject &payload);
-    ManagementAnswer download(const QJsonObject &payload);
+    ManagementAnswer download(const QString &action, const QJsonObject &payload, bool mediaOnly);
 
     TransferClientProtocol &m_client;
     QString m_storageDirectory;

@@ -45,3 +45,10 @@ ManagementAnswer ManagementHandlers::answer(const QString &action, const QString
             QStringLiteral("The action %1 failed: %2").arg(action, QString::fromUtf8(error.what())));
     }
 }
+
+QStringList ManagementHandlers::actions() const
+{
+    QStringList names = m_handlers.keys();
+    names.sort();
+    return names;
+}

@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -31,6 +32,9 @@ public:
     // Answers one request: an unknown action, a payload that is not a JSON object and a handler that
     // throws all give a failed answer.
     ManagementAnswer answer(const QString &action, const QString &payload) const;
+
+    // The names of the actions that have a handler, sorted.
+    QStringList actions() const;
 
 private:
     QHash<QString, Handler> m_handlers;

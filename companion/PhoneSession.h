@@ -29,6 +29,9 @@ public:
 
     void start(int inputFileDescriptor);
 
+    // Every action the phone answers, the managed transfer actions included.
+    const ManagementHandlers &handlers() const { return m_handlers; }
+
 signals:
     // Emitted once, after quit, the end of input or a fatal error; the client is disconnected by then.
     void finished(int exitCode);

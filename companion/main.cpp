@@ -1,4 +1,8 @@
+#include "ApplicationActions.h"
+#include "DeviceSnapshotAction.h"
+#include "FileActions.h"
 #include "ManagementHandlers.h"
+#include "MediaActions.h"
 #include "PhoneOptions.h"
 #include "PhoneOutput.h"
 #include "PhoneSession.h"
@@ -86,7 +90,22 @@ int main(int argc, char *argv[])
     if (!client) {
         return exitFatal;
     }
-    PhoneSession session(std::move(client), options, ManagementHandlers(), storedState);
+    // The actions the phone answers from its storage folder; the session adds the transfer actions.
+    const QString &storage = options.storageDirectory;
+    const PhoneSession *servingSession = nullptr;
+    FileActions fileActions(storage);
+    MediaActions mediaActions(storage);
+    ApplicationActions applicationActions(storage);
+    DeviceSnapshotAction snapshotAction(storage, options.deviceName,
+                                        [&servingSession] { return servingSession->handlers().actions(); });
+    ManagementHandlers handlers;
+    fileActions.addTo(handlers);
+    mediaActions.addTo(handlers);
+    applicationActions.addTo(handlers);
+    snapshotAction.addTo(handlers);
+
+    PhoneSession session(std::move(client), options, std::move(handlers), storedState);
+    servingSession = &session;
     QObject::connect(&session, &PhoneSession::finished, &application,
                      [](int exitCode) { QCoreApplication::exit(exitCode); });
     session.start(STDIN_FILENO);

@@ -1,0 +1,295 @@
+#include "DeviceManagementStore.h"
+
+#include "DeviceManagementRequestError.h"
+#include "LocalNames.h"
+#include "ManagedDownloadDelivery.h"
+
+#include <QDir>
+#include <QFile>
+#include <QUuid>
+#include <QtNumeric>
+
+#include <algorithm>
+#include <iterator>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString treeAction = QStringLiteral("files.tree");
+const QString folderDownloadNeedsUpdateMessage = QStringLiteral("手机端 Tavrine 需要更新后才能下载文件夹。");
+const QString sharedNameMessage = QStringLiteral("多个项目不能共用同一个名称");
+const QString preparingDownloadMessage = QStringLiteral("正在准备下载…");
+const QString invalidPathMessage = QStringLiteral("手机返回了无效的文件位置");
+const QString invalidEntryNameMessage = QStringLiteral("手机返回了无效的文件名称");
+const QString invalidSaveNameMessage = QStringLiteral("保存名称无效");
+const QString folderTooLargeMessage = QStringLiteral("单个文件夹最多下载 10000 个项目");
+const QString runTooLargeMessage = QStringLiteral("单次最多下载 10000 个项目");
+const QString totalOverflowMessage = QStringLiteral("所选内容过大，无法创建下载任务");
+const QString invalidPagingMessage = QStringLiteral("手机返回了无效的文件夹分页");
+const QString folderSavedMessage = QStringLiteral("文件夹已保存");
+
+constexpr qsizetype maximumTreeEntries = 10000;
+constexpr qint64 maximumPlannedItems = 10000;
+constexpr qsizetype maximumRelativePathBytes = 16384;
+constexpr qsizetype maximumPathComponents = 64;
+constexpr qsizetype maximumComponentBytes = 255;
+constexpr int highestNameNumber = 10000;
+
+[[noreturn]] void reject(const QString &text)
+{
+    throw DeviceManagementRequestError::rejected(text);
+}
+
+QString newUUID()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+}
+
+QString childPath(const QString &folder, const QString &name)
+{
+    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+}
+
+// Whether anything is at `path`, a symbolic link included, whether or not its target exists.
+bool itemExists(const QString &path)
+{
+    struct stat status = {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0;
+}
+
+void makeFolder(const QString &path)
+{
+    if (path.isEmpty() || !QDir().mkpath(path)) {
+        throw FileOperationError(QStringLiteral("无法创建文件夹\u201C%1\u201D").arg(path));
+    }
+}
+
+// The size a download plans with: unknown or negative counts as nothing.
+qint64 plannedBytes(const std::optional<qint64> &size)
+{
+    return std::max<qint64>(size.value_or(0), 0);
+}
+
+void addToTotal(qint64 &total, const std::optional<qint64> &size)
+{
+    if (qAddOverflow(total, plannedBytes(size), &total)) {
+        reject(totalOverflowMessage);
+    }
+}
+
+// A name given as one path component: refused when it would reach outside its folder.
+QString singleComponent(const QString &name, const QString &refusal)
+{
+    if (DeviceManagementStore::validateRelativePath(name).size() != 1) {
+        reject(refusal);
+    }
+    return name;
+}
+
+} // namespace
+
+bool DeviceManagementStore::canDownload(const QList<ManagedFileEntry> &entries)
+{
+    if (entries.isEmpty()) {
+        return false;
+    }
+    const bool anyFolder =
+        std::any_of(entries.cbegin(), entries.cend(), [](const ManagedFileEntry &entry) { return entry.directory; });
+    if (!anyFolder || (m_snapshot && m_snapshot->capabilities.actions.contains(treeAction))) {
+        return true;
+    }
+    setMessage(std::nullopt);
+    setErrorMessage(folderDownloadNeedsUpdateMessage);
+    return false;
+}
+
+QCoro::Task<void> DeviceManagementStore::downloadToMac(QList<ManagedFileEntry> entries,
+                                                       NativeDownloadDestination destination)
+{
+    const QList<ManagedFileEntry> selection = uniqueEntries(entries);
+    if (selection.isEmpty() || m_isPerformingFileOperation || !canDownload(selection)) {
+        co_return;
+    }
+    if (destination.preferredRootName && selection.size() > 1) {
+        present(std::make_exception_ptr(DeviceManagementRequestError::rejected(sharedNameMessage)));
+        co_return;
+    }
+    const quint64 generation = m_sessionGeneration;
+    setIsPerformingFileOperation(true);
+    setMessage(preparingDownloadMessage);
+    setErrorMessage(std::nullopt);
+
+    const QString folder =
+        destination.directoryURL.isLocalFile() ? QDir::cleanPath(destination.directoryURL.toLocalFile()) : QString();
+    try {
+        makeFolder(folder);
+        QList<PreparedManagedDownloadFile> items;
+        QSet<QString> reservedNames;
+        QStringList foldersToCreate;
+        qint64 plannedItems = 0;
+        qint64 totalBytes = 0;
+        for (const ManagedFileEntry &entry : selection) {
+            if (!isCurrent(generation)) {
+                co_return;
+            }
+            singleComponent(entry.name, invalidEntryNameMessage);
+            const QString targetName =
+                singleComponent(destination.preferredRootName.value_or(entry.name), invalidSaveNameMessage);
+            const QString localName = uniqueLocalName(targetName, folder, reservedNames);
+            const QString batchID = newUUID();
+            if (!entry.directory) {
+                addToTotal(totalBytes, entry.size);
+                items.append({newUUID(), entry.id, entry.name, plannedBytes(entry.size), localName,
+                              TransferTaskRecord::DeliveryPurpose::export_, batchID, localName});
+                if (++plannedItems > maximumPlannedItems) {
+                    reject(runTooLargeMessage);
+                }
+                continue;
+            }
+            const QString localFolder = childPath(folder, localName);
+            const QList<ManagedFileTreeEntry> tree = co_await collectTree(entry.id);
+            if (!isCurrent(generation)) {
+                co_return;
+            }
+            if (plannedItems + 1 + tree.size() > maximumPlannedItems) {
+                reject(runTooLargeMessage);
+            }
+            foldersToCreate.append(localFolder);
+            QList<ManagedFileTreeEntry> subfolders;
+            std::copy_if(tree.cbegin(), tree.cend(), std::back_inserter(subfolders),
+                         [](const ManagedFileTreeEntry &treeEntry) { return treeEntry.directory; });
+            sortByDepth(subfolders);
+            for (const ManagedFileTreeEntry &subfolder : subfolders) {
+                foldersToCreate.append(childPath(localFolder, validateRelativePath(subfolder.relativePath).join(u'/')));
+            }
+            for (const ManagedFileTreeEntry &file : tree) {
+                if (file.directory) {
+                    continue;
+                }
+                validateRelativePath(file.relativePath);
+                addToTotal(totalBytes, file.size);
+                items.append({newUUID(), file.id, lastPathComponent(file.relativePath), plannedBytes(file.size),
+                              localName + u'/' + file.relativePath, TransferTaskRecord::DeliveryPurpose::export_,
+                              batchID, localName});
+            }
+            plannedItems += 1 + tree.size();
+        }
+        // The last answer may belong to a phone that is no longer shown: its files must not be queued.
+        if (!isCurrent(generation)) {
+            co_return;
+        }
+
+        if (const std::optional<qint64> available = m_environment.availableBytes(folder);
+            available && *available < totalBytes) {
+            reject(QStringLiteral("所选位置空间不足，需要 %1，当前可用 %2")
+                       .arg(fileByteCount(totalBytes), fileByteCount(*available)));
+        }
+        for (const QString &path : std::as_const(foldersToCreate)) {
+            makeFolder(path);
+        }
+        m_channel->enqueueManagedDownloads(items, folder);
+        setMessage(items.isEmpty() ? folderSavedMessage : QStringLiteral("已加入 %1 个下载任务").arg(items.size()));
+        setErrorMessage(std::nullopt);
+    } catch (...) {
+        if (isCurrent(generation)) {
+            present(std::current_exception());
+        }
+    }
+    if (isCurrent(generation)) {
+        setIsPerformingFileOperation(false);
+    }
+}
+
+QCoro::Task<QList<ManagedFileTreeEntry>> DeviceManagementStore::collectTree(QString folderID)
+{
+    const quint64 generation = m_sessionGeneration;
+    QList<ManagedFileTreeEntry> entries;
+    qint64 pageToken = 0;
+    while (true) {
+        const QJsonObject payload{{QStringLiteral("id"), folderID},
+                                  {QStringLiteral("pageToken"), pageToken},
+                                  {QStringLiteral("pageSize"), pageSize}};
+        const ManagedFileTreePage page = co_await request<ManagedFileTreePage>(treeAction, payload);
+        // Another phone is shown now: asking on would send this folder's id to it. The caller drops the run.
+        if (!isCurrent(generation)) {
+            co_return entries;
+        }
+        entries.append(page.entries);
+        if (entries.size() > maximumTreeEntries) {
+            reject(folderTooLargeMessage);
+        }
+        if (!page.nextPageToken) {
+            co_return entries;
+        }
+        if (*page.nextPageToken <= pageToken) {
+            reject(invalidPagingMessage);
+        }
+        pageToken = *page.nextPageToken;
+    }
+}
+
+// Path checks and list helpers.
+
+QStringList DeviceManagementStore::validateRelativePath(const QString &path)
+{
+    if (path.isEmpty() || path.startsWith(u'/') || path.toUtf8().size() > maximumRelativePathBytes) {
+        reject(invalidPathMessage);
+    }
+    const QStringList components = path.split(u'/', Qt::KeepEmptyParts);
+    if (components.size() > maximumPathComponents) {
+        reject(invalidPathMessage);
+    }
+    for (const QString &component : components) {
+        if (component.isEmpty() || component == u"." || component == u".." || component.contains(u'\\') ||
+            containsNulScalar(component) || component.toUtf8().size() > maximumComponentBytes) {
+            reject(invalidPathMessage);
+        }
+    }
+    return components;
+}
+
+QString DeviceManagementStore::uniqueLocalName(const QString &name, const QString &folder, QSet<QString> &reserved)
+{
+    const auto take = [&folder, &reserved](const QString &candidate) {
+        if (reserved.contains(candidate) || itemExists(childPath(folder, candidate))) {
+            return false;
+        }
+        reserved.insert(candidate);
+        return true;
+    };
+    if (take(name)) {
+        return name;
+    }
+    // The extension follows the last dot unless that dot starts the name or ends it.
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const bool hasExtension = dot > 0 && dot < name.size() - 1;
+    const QString base = hasExtension ? name.left(dot) : name;
+    const QString extension = hasExtension ? name.mid(dot) : QString();
+    for (int number = 2; number <= highestNameNumber; ++number) {
+        const QString candidate = base + u' ' + QString::number(number) + extension;
+        if (take(candidate)) {
+            return candidate;
+        }
+    }
+    const QString fallback = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + u'-' + name;
+    reserved.insert(fallback);
+    return fallback;
+}
+
+void DeviceManagementStore::sortByDepth(QList<ManagedFileTreeEntry> &entries)
+{
+    const auto depth = [](const ManagedFileTreeEntry &entry) {
+        return entry.relativePath.split(u'/', Qt::SkipEmptyParts).size();
+    };
+    std::stable_sort(entries.begin(), entries.end(),
+                     [&depth](const ManagedFileTreeEntry &left, const ManagedFileTreeEntry &right) {
+                         return depth(left) < depth(right);
+                     });
+}
+
+QString DeviceManagementStore::lastPathComponent(const QString &path)
+{
+    const QStringList components = path.split(u'/', Qt::SkipEmptyParts);
+    return components.isEmpty() ? path : components.last();
+}

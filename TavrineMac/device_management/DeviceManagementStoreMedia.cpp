@@ -1,0 +1,220 @@
+#include "DeviceManagementStore.h"
+
+#include "DeviceManagementRequestError.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QUuid>
+
+namespace {
+
+const QString mediaListAction = QStringLiteral("media.list");
+const QString mediaThumbnailAction = QStringLiteral("media.thumbnail");
+const QString mediaDownloadAction = QStringLiteral("media.download");
+const QString jpegMimeType = QStringLiteral("image/jpeg");
+
+// The image of a thumbnail answer, or nothing when the answer is not the JPEG of `itemID` within the bounds.
+// Every check that needs no decoding comes first, so oversized data is never decoded.
+std::optional<QImage> acceptedImage(const ManagedMediaThumbnail &answer, const QString &itemID, qint64 maximumPixels,
+                                    qsizetype maximumBytes)
+{
+    if (answer.id != itemID || answer.mimeType != jpegMimeType) {
+        return std::nullopt;
+    }
+    const auto withinPixels = [maximumPixels](qint64 pixels) {
+        return pixels >= 1 && pixels <= maximumPixels;
+    };
+    if (!withinPixels(answer.pixelWidth) || !withinPixels(answer.pixelHeight)) {
+        return std::nullopt;
+    }
+    // Four Base64 characters carry three bytes; padded text is a whole number of such groups.
+    const qsizetype longestText = (maximumBytes + 2) / 3 * 4;
+    const QString &text = answer.dataBase64;
+    if (text.isEmpty() || text.size() > longestText || text.size() % 4 != 0) {
+        return std::nullopt;
+    }
+    for (const QChar character : text) {
+        if (character.unicode() > 0x7f || character.isSpace()) {
+            return std::nullopt;
+        }
+    }
+    const QByteArray::FromBase64Result decoded = QByteArray::fromBase64Encoding(
+        text.toLatin1(), QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.isEmpty() || decoded.decoded.size() > maximumBytes) {
+        return std::nullopt;
+    }
+    // A small JPEG can still describe a huge picture: its own size must keep to the same bounds before it is
+    // decoded.
+    QBuffer buffer;
+    buffer.setData(decoded.decoded);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "jpeg");
+    reader.setAutoTransform(false);
+    const QSize size = reader.size();
+    if (!size.isValid() || !withinPixels(size.width()) || !withinPixels(size.height())) {
+        return std::nullopt;
+    }
+    QImage image;
+    if (!reader.read(&image) || image.isNull()) {
+        return std::nullopt;
+    }
+    return image;
+}
+
+} // namespace
+
+// What differs between a gallery thumbnail and a large preview.
+struct DeviceManagementStore::ImageRequest
+{
+    ImageMemoryCache DeviceManagementStore::*cache;
+    QSet<QString> DeviceManagementStore::*loadingKeys;
+    QSet<QString> DeviceManagementStore::*failedKeys;
+    qint64 maximumPixels;
+    qsizetype maximumBytes;
+    QString refusal; // the error of an answer that fails the checks
+};
+
+QCoro::Task<void> DeviceManagementStore::loadMedia(ManagedMediaKind kind)
+{
+    const quint64 generation = m_sessionGeneration;
+    if (!m_channel->isConnected()) {
+        co_return;
+    }
+    // A load already running is superseded, not waited for: only the newest one publishes.
+    const quint64 mediaRequest = ++m_mediaRequestGeneration;
+    const auto isNewest = [this, generation, mediaRequest] {
+        return isCurrent(generation) && mediaRequest == m_mediaRequestGeneration;
+    };
+    setIsLoadingMedia(true);
+    setErrorMessage(std::nullopt);
+    // Every page answers the same search, even when the search text changes while the pages arrive.
+    const QString query = m_mediaQuery;
+    QList<ManagedMediaItem> gathered;
+    qint64 pageToken = 0;
+    try {
+        while (true) {
+            const QJsonObject payload{{QStringLiteral("kind"), ::rawValue(kind)},
+                                      {QStringLiteral("query"), query},
+                                      {QStringLiteral("pageToken"), pageToken},
+                                      {QStringLiteral("pageSize"), pageSize}};
+            const ManagedMediaPage page = co_await request<ManagedMediaPage>(mediaListAction, payload);
+            if (!isNewest()) {
+                co_return;
+            }
+            gathered.append(page.items);
+            if (!page.nextPageToken || gathered.size() >= maximumListedEntries) {
+                break;
+            }
+            pageToken = *page.nextPageToken;
+        }
+    } catch (...) {
+        if (isNewest()) {
+            present(std::current_exception());
+            setIsLoadingMedia(false);
+        }
+        co_return;
+    }
+    setMediaItems(gathered);
+    setLoadedMediaKind(kind);
+    setIsLoadingMedia(false);
+}
+
+QString DeviceManagementStore::mediaCacheKey(const ManagedMediaItem &item) const
+{
+    return m_activePeerID.value_or(QStringLiteral("none")) + u'|' + item.id + u'|' +
+           QString::number(item.modifiedAtMillis);
+}
+
+std::optional<QImage> DeviceManagementStore::cachedMediaImage(const ManagedMediaItem &item)
+{
+    const QString key = mediaCacheKey(item);
+    if (std::optional<QImage> preview = m_mediaPreviewCache.image(key)) {
+        return preview;
+    }
+    return m_thumbnailCache.image(key);
+}
+
+QCoro::Task<void> DeviceManagementStore::loadThumbnail(ManagedMediaItem item, int maximumDimension)
+{
+    const ImageRequest thumbnail{&DeviceManagementStore::m_thumbnailCache,
+                                 &DeviceManagementStore::m_loadingThumbnailKeys,
+                                 &DeviceManagementStore::m_failedThumbnailKeys,
+                                 1024,
+                                 143'360,
+                                 QStringLiteral("媒体预览响应无效")};
+    co_await loadMediaImage(std::move(item), maximumDimension, thumbnail);
+}
+
+QCoro::Task<void> DeviceManagementStore::loadLargePreview(ManagedMediaItem item, int maximumDimension)
+{
+    const ImageRequest preview{&DeviceManagementStore::m_mediaPreviewCache,
+                               &DeviceManagementStore::m_loadingPreviewKeys,
+                               &DeviceManagementStore::m_failedPreviewKeys,
+                               2048,
+                               184'320,
+                               QStringLiteral("高清媒体预览响应无效")};
+    co_await loadMediaImage(std::move(item), maximumDimension, preview);
+}
+
+QCoro::Task<void> DeviceManagementStore::loadMediaImage(ManagedMediaItem item, int maximumDimension, ImageRequest kind)
+{
+    const quint64 generation = m_sessionGeneration;
+    const QString key = mediaCacheKey(item);
+    if (!m_channel->isConnected()) {
+        co_return;
+    }
+    ImageMemoryCache &cache = this->*kind.cache;
+    QSet<QString> &loadingKeys = this->*kind.loadingKeys;
+    QSet<QString> &failedKeys = this->*kind.failedKeys;
+    // A cached large preview also serves as the thumbnail.
+    if (m_mediaPreviewCache.contains(key) || cache.contains(key) || loadingKeys.contains(key) ||
+        failedKeys.contains(key)) {
+        co_return;
+    }
+    loadingKeys.insert(key);
+    raiseThumbnailRevision();
+
+    std::optional<QImage> image;
+    qint64 cost = 0;
+    try {
+        const QJsonObject payload{{QStringLiteral("id"), item.id}, {QStringLiteral("maxDimension"), maximumDimension}};
+        const ManagedMediaThumbnail answer = co_await request<ManagedMediaThumbnail>(mediaThumbnailAction, payload);
+        if (isCurrent(generation)) {
+            image = acceptedImage(answer, item.id, kind.maximumPixels, kind.maximumBytes);
+            if (!image) {
+                throw DeviceManagementRequestError::rejected(kind.refusal);
+            }
+            cost = answer.pixelWidth * answer.pixelHeight * 4;
+        }
+    } catch (...) {
+        // Image failures show nothing: the tile keeps its placeholder and the key is not asked for again.
+        image.reset();
+    }
+    if (isCurrent(generation)) {
+        if (image) {
+            cache.insert(key, *image, cost);
+        } else {
+            failedKeys.insert(key);
+        }
+    }
+    loadingKeys.remove(key);
+    raiseThumbnailRevision();
+}
+
+QCoro::Task<void> DeviceManagementStore::downloadMedia(ManagedMediaItem item)
+{
+    const quint64 generation = m_sessionGeneration;
+    const QString transferID = QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+    try {
+        const QJsonObject payload{{QStringLiteral("id"), item.id}, {QStringLiteral("transferId"), transferID}};
+        co_await requestText(mediaDownloadAction, payload);
+        if (isCurrent(generation)) {
+            setMessage(item.name + QStringLiteral(" 已加入下载任务"));
+            setErrorMessage(std::nullopt);
+        }
+    } catch (...) {
+        if (isCurrent(generation)) {
+            present(std::current_exception());
+        }
+    }
+}

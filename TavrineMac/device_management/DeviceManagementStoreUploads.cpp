@@ -1,0 +1,135 @@
+#include "DeviceManagementStore.h"
+
+#include "BackgroundTask.h"
+#include "DeviceManagementRequestError.h"
+
+#include <QHash>
+#include <QUuid>
+
+namespace {
+
+const QString mkdirAction = QStringLiteral("files.mkdir");
+const QString preparingUploadMessage = QStringLiteral("正在整理要发送的内容…");
+const QString foldersCreatedMessage = QStringLiteral("文件夹已创建");
+const QString invalidFolderStructureMessage = QStringLiteral("文件夹结构无效");
+
+constexpr qint64 maximumUploadItemCount = 10000;
+constexpr int maximumUploadDepth = 64;
+constexpr qint64 maximumUploadBytes = 1'099'511'627'776; // 2^40
+
+QString newBatchID()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+}
+
+// The relative path of the folder holding `relativePath`; empty for an item directly below the root.
+QString parentKey(const QString &relativePath)
+{
+    QStringList components = relativePath.split(u'/', Qt::SkipEmptyParts);
+    if (!components.isEmpty()) {
+        components.removeLast();
+    }
+    return components.join(u'/');
+}
+
+QString folderID(const QHash<QString, QString> &folderIDs, const QString &relativePath)
+{
+    const auto found = folderIDs.constFind(parentKey(relativePath));
+    if (found == folderIDs.constEnd()) {
+        throw DeviceManagementRequestError::rejected(invalidFolderStructureMessage);
+    }
+    return *found;
+}
+
+QJsonObject mkdirPayload(const QString &parentID, const QString &name, ManagedConflictPolicy policy)
+{
+    return {{QStringLiteral("parentId"), parentID},
+            {QStringLiteral("name"), name},
+            {QStringLiteral("conflictPolicy"), rawValue(policy)}};
+}
+
+} // namespace
+
+LocalManagedUploadPlan DeviceManagementStore::makeUploadPlan(const QStringList &paths)
+{
+    return LocalManagedUploadPlan::build(paths, maximumUploadItemCount, maximumUploadDepth, maximumUploadBytes);
+}
+
+QCoro::Task<void> DeviceManagementStore::upload(QStringList paths)
+{
+    if (!m_currentPage || paths.isEmpty() || m_isPerformingFileOperation) {
+        co_return;
+    }
+    const quint64 generation = m_sessionGeneration;
+    // Everything lands in the folder open now, even when the user opens another one meanwhile.
+    const QString destination = m_currentPage->parentId;
+    setIsPerformingFileOperation(true);
+    setMessage(preparingUploadMessage);
+    setErrorMessage(std::nullopt);
+
+    LocalManagedUploadPlan plan;
+    try {
+        // The walk reads the disk, so it runs off the GUI thread.
+        plan = co_await runInBackground([paths] { return makeUploadPlan(paths); });
+    } catch (...) {
+        if (isCurrent(generation)) {
+            present(std::current_exception());
+            setIsPerformingFileOperation(false);
+        }
+        co_return;
+    }
+    if (!isCurrent(generation)) {
+        co_return;
+    }
+
+    // Every folder exists on the phone before any file is handed over; a failure hands over nothing.
+    QList<PreparedManagedUploadFile> prepared;
+    try {
+        for (const LocalManagedUploadPlan::Root &root : plan.roots) {
+            const QString batchID = newBatchID();
+            if (!root.directory) {
+                if (!root.files.isEmpty()) {
+                    prepared.append({root.files.first().sourcePath, destination, root.files.first().relativePath,
+                                     batchID, root.name});
+                }
+                continue;
+            }
+            const ManagedFileEntry created = co_await request<ManagedFileEntry>(
+                mkdirAction, mkdirPayload(destination, root.name, ManagedConflictPolicy::keepBoth));
+            if (!isCurrent(generation)) {
+                co_return;
+            }
+            QHash<QString, QString> folderIDs{{QString(), created.id}};
+            for (const LocalManagedUploadPlan::Directory &directory : root.directories) {
+                const QString parentID = folderID(folderIDs, directory.relativePath);
+                const ManagedFileEntry folder = co_await request<ManagedFileEntry>(
+                    mkdirAction,
+                    mkdirPayload(parentID, lastPathComponent(directory.relativePath), ManagedConflictPolicy::error));
+                if (!isCurrent(generation)) {
+                    co_return;
+                }
+                folderIDs.insert(directory.relativePath, folder.id);
+            }
+            for (const LocalManagedUploadPlan::File &file : root.files) {
+                prepared.append(
+                    {file.sourcePath, folderID(folderIDs, file.relativePath), file.relativePath, batchID, root.name});
+            }
+        }
+        m_channel->enqueueManagedUploads(prepared);
+    } catch (...) {
+        if (isCurrent(generation)) {
+            present(std::current_exception());
+            setIsPerformingFileOperation(false);
+        }
+        co_return;
+    }
+
+    co_await reloadCurrentFolder();
+    if (!isCurrent(generation)) {
+        co_return;
+    }
+    setMessage(prepared.isEmpty() ? foldersCreatedMessage
+                                  : QStringLiteral("已加入 %1 个发送任务").arg(prepared.size()));
+    setErrorMessage(std::nullopt);
+    setIsPerformingFileOperation(false);
+}

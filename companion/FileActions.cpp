@@ -1,0 +1,215 @@
+#include "FileActions.h"
+
+#include "FileActionError.h"
+#include "FileActionsPrivate.h"
+#include "FileNameRules.h"
+#include "FileOperations.h"
+#include "StorageRoot.h"
+
+#include <QFile>
+#include <QJsonArray>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/statvfs.h>
+
+using namespace fileActionsPrivate;
+
+namespace {
+
+// The computer refuses a folder download of more than 10000 items or 64 levels; a walk stops just beyond.
+constexpr FileOperations::WalkLimits treeLimits{10001, 64};
+
+const QString folderNotFoundMessage = QStringLiteral("找不到目标文件夹。");
+
+QJsonObject fileEntry(const QString &relativePath, const QFileInfo &info)
+{
+    QJsonObject entry{{idKey, StorageIds::idForRelativePath(relativePath)},
+                      {nameKey, info.fileName()},
+                      {QStringLiteral("directory"), info.isDir()},
+                      {QStringLiteral("modifiedAtMillis"), info.lastModified().toMSecsSinceEpoch()},
+                      {QStringLiteral("hidden"), info.fileName().startsWith(u'.')},
+                      {QStringLiteral("writable"), info.isWritable()}};
+    if (!info.isDir()) {
+        entry.insert(QStringLiteral("size"), info.size());
+    }
+    return entry;
+}
+
+QJsonObject treeEntry(const QString &folderPath, const FileOperations::WalkedItem &item)
+{
+    QJsonObject entry{{idKey, StorageIds::idForRelativePath(StorageRoot::childPath(folderPath, item.relativePath))},
+                      {QStringLiteral("relativePath"), item.relativePath},
+                      {QStringLiteral("directory"), item.info.isDir()},
+                      {QStringLiteral("modifiedAtMillis"), item.info.lastModified().toMSecsSinceEpoch()}};
+    if (!item.info.isDir()) {
+        entry.insert(QStringLiteral("size"), item.info.size());
+    }
+    return entry;
+}
+
+QString displayName(const QString &relativePath)
+{
+    return relativePath.isEmpty() ? StorageRoot::name : relativePath.section(u'/', -1);
+}
+
+} // namespace
+
+FileActions::FileActions(const QString &storageDirectory)
+    : m_storageDirectory(storageDirectory), m_ids(storageDirectory), m_trash(storageDirectory)
+{}
+
+void FileActions::addTo(ManagementHandlers &handlers)
+{
+    const auto add = [&handlers](const QString &action, std::function<QJsonObject(const QJsonObject &)> run) {
+        handlers.add(action, [run = std::move(run)](const QJsonObject &payload) {
+            try {
+                return ManagementAnswer::succeeded(run(payload));
+            } catch (const FileActionError &error) {
+                return ManagementAnswer::failed(error.message());
+            }
+        });
+    };
+    add(QStringLiteral("files.roots"), [this](const QJsonObject &) { return roots(); });
+    add(QStringLiteral("files.list"), [this](const QJsonObject &payload) { return list(payload); });
+    add(QStringLiteral("files.tree"), [this](const QJsonObject &payload) { return tree(payload); });
+    add(QStringLiteral("files.mkdir"), [this](const QJsonObject &payload) { return makeFolder(payload); });
+    add(QStringLiteral("files.rename"), [this](const QJsonObject &payload) { return rename(payload); });
+    add(QStringLiteral("files.copy"), [this](const QJsonObject &payload) { return copyOrMove(payload, false); });
+    add(QStringLiteral("files.move"), [this](const QJsonObject &payload) { return copyOrMove(payload, true); });
+    add(QStringLiteral("files.delete"), [this](const QJsonObject &payload) { return moveToTrash(payload); });
+    add(QStringLiteral("files.trash.list"), [this](const QJsonObject &payload) { return listTrash(payload); });
+    add(QStringLiteral("files.trash.restore"), [this](const QJsonObject &payload) { return restore(payload); });
+    add(QStringLiteral("files.trash.empty"), [this](const QJsonObject &) { return emptyTrash(); });
+}
+
+QJsonObject FileActions::roots() const
+{
+    struct statvfs status = {};
+    if (::statvfs(QFile::encodeName(realStorage()).constData(), &status) != 0) {
+        throw FileActionError(QStringLiteral("无法读取存储空间：%1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    const qint64 blockBytes = static_cast<qint64>(status.f_frsize != 0 ? status.f_frsize : status.f_bsize);
+    const auto bytes = [blockBytes](fsblkcnt_t blocks) {
+        return static_cast<qint64>(blocks) * blockBytes;
+    };
+    const QJsonObject root{{idKey, StorageIds::rootId},
+                           {nameKey, StorageRoot::name},
+                           {QStringLiteral("removable"), false},
+                           {QStringLiteral("availableBytes"), bytes(status.f_bavail)},
+                           {QStringLiteral("totalBytes"), bytes(status.f_blocks)}};
+    return {{versionKey, answerVersion}, {QStringLiteral("roots"), QJsonArray{root}}};
+}
+
+QJsonObject FileActions::list(const QJsonObject &payload) const
+{
+    const Item parent = folder(payload, QStringLiteral("parentId"));
+    const QString query = ActionPayload::optionalText(payload, queryKey, maximumQueryLength);
+    QFileInfoList children = FileOperations::children(parent.path, parent.relativePath.isEmpty());
+    if (!query.isEmpty()) {
+        children.removeIf(
+            [&query](const QFileInfo &child) { return !child.fileName().contains(query, Qt::CaseInsensitive); });
+    }
+
+    const Page range = page(payload, children.size());
+    QJsonArray entries;
+    for (qsizetype index = range.begin; index < range.end; ++index) {
+        const QFileInfo &child = children.at(index);
+        entries.append(fileEntry(StorageRoot::childPath(parent.relativePath, child.fileName()), child));
+    }
+    QJsonObject answer{{versionKey, answerVersion},
+                       {QStringLiteral("parentId"), StorageIds::idForRelativePath(parent.relativePath)},
+                       {QStringLiteral("parentName"), displayName(parent.relativePath)},
+                       {entriesKey, entries}};
+    if (!parent.relativePath.isEmpty()) {
+        answer.insert(QStringLiteral("parentParentId"),
+                      StorageIds::idForRelativePath(StorageRoot::parentPath(parent.relativePath)));
+    }
+    insertNextPageToken(answer, range);
+    return answer;
+}
+
+QJsonObject FileActions::tree(const QJsonObject &payload) const
+{
+    const Item root = folder(payload, idKey);
+    const QList<FileOperations::WalkedItem> items =
+        FileOperations::walk(root.path, root.relativePath.isEmpty(), treeLimits);
+
+    const Page range = page(payload, items.size());
+    QJsonArray entries;
+    for (qsizetype index = range.begin; index < range.end; ++index) {
+        entries.append(treeEntry(root.relativePath, items.at(index)));
+    }
+    QJsonObject answer{{versionKey, answerVersion},
+                       {QStringLiteral("rootId"), StorageIds::idForRelativePath(root.relativePath)},
+                       {QStringLiteral("rootName"), displayName(root.relativePath)},
+                       {entriesKey, entries}};
+    insertNextPageToken(answer, range);
+    return answer;
+}
+
+QString FileActions::realStorage() const
+{
+    const QString path = QFileInfo(m_storageDirectory).canonicalFilePath();
+    if (path.isEmpty()) {
+        throw FileActionError(QStringLiteral("找不到存储文件夹。"));
+    }
+    return path;
+}
+
+FileActions::Item FileActions::item(const QJsonObject &payload, const QString &key) const
+{
+    const StorageIdResult resolved = m_ids.resolve(ActionPayload::text(payload, key, maximumIdLength));
+    const StorageItem *found = std::get_if<StorageItem>(&resolved);
+    if (!found) {
+        throw FileActionError(notFoundMessage);
+    }
+    const QString storage = realStorage();
+    const QString path = found->relativePath.isEmpty() ? storage : storage + u'/' + found->relativePath;
+    const QFileInfo info(path);
+    // With no link on the way, the real path is the storage folder's real path and the relative path.
+    if (found->realPath != path || info.isSymLink() || !(info.isDir() || info.isFile())) {
+        throw FileActionError(notFoundMessage);
+    }
+    return {found->relativePath, path, info};
+}
+
+FileActions::Item FileActions::folder(const QJsonObject &payload, const QString &key) const
+{
+    try {
+        Item found = item(payload, key);
+        if (found.info.isDir()) {
+            return found;
+        }
+    } catch (const FileActionError &error) {
+        if (error.message() != notFoundMessage) {
+            throw;
+        }
+    }
+    throw FileActionError(folderNotFoundMessage);
+}
+
+FileActions::ConflictPolicy FileActions::conflictPolicy(const QJsonObject &payload)
+{
+    const QString policy = ActionPayload::text(payload, QStringLiteral("conflictPolicy"), maximumQueryLength);
+    if (policy == u"error") {
+        return ConflictPolicy::error;
+    }
+    if (policy == u"keep_both") {
+        return ConflictPolicy::keepBoth;
+    }
+    if (policy == u"replace") {
+        return ConflictPolicy::replace;
+    }
+    throw FileActionError(QStringLiteral("The payload needs \"conflictPolicy\" as error, keep_both or replace"));
+}
+
+QString FileActions::safeName(const QJsonObject &payload, const QString &key)
+{
+    const QString name = ActionPayload::text(payload, key, maximumQueryLength);
+    if (!FileNameRules::isSafeFileName(name)) {
+        throw FileActionError(QStringLiteral("名称无效。"));
+    }
+    return name;
+}

@@ -1,0 +1,64 @@
+#include "FileActions.h"
+
+#include "FileActionError.h"
+#include "FileActionsPrivate.h"
+#include "FileOperations.h"
+#include "StorageRoot.h"
+
+#include <QJsonArray>
+
+using namespace fileActionsPrivate;
+
+QJsonObject FileActions::listTrash(const QJsonObject &payload) const
+{
+    const QString query = ActionPayload::optionalText(payload, queryKey, maximumQueryLength);
+    QList<PhoneTrashEntry> entries = m_trash.entries();
+    if (!query.isEmpty()) {
+        entries.removeIf([&query](const PhoneTrashEntry &entry) {
+            return !entry.originalName.contains(query, Qt::CaseInsensitive);
+        });
+    }
+
+    const Page range = page(payload, entries.size());
+    QJsonArray pageEntries;
+    for (qsizetype index = range.begin; index < range.end; ++index) {
+        pageEntries.append(entries.at(index).toJson(false));
+    }
+    QJsonObject answer{{versionKey, answerVersion}, {entriesKey, pageEntries}};
+    insertNextPageToken(answer, range);
+    return answer;
+}
+
+QJsonObject FileActions::restore(const QJsonObject &payload)
+{
+    const std::optional<PhoneTrashEntry> entry = m_trash.entry(ActionPayload::text(payload, idKey, maximumIdLength));
+    const ConflictPolicy policy = conflictPolicy(payload);
+    if (!entry) {
+        throw FileActionError(QStringLiteral("回收站中找不到这个项目。"));
+    }
+
+    // The original folder is made again where it is missing, but never through a link or in place of a file.
+    const QString folderPath = StorageRoot::parentPath(entry->originalPath);
+    QString path = realStorage();
+    for (const QString &component : folderPath.split(u'/', Qt::SkipEmptyParts)) {
+        path += u'/' + component;
+        const QFileInfo info(path);
+        if (info.isSymLink() || (info.exists() && !info.isDir())) {
+            throw FileActionError(QStringLiteral("原位置已不在存储中，无法恢复。"));
+        }
+        if (!info.exists()) {
+            FileOperations::makeFolder(path);
+        }
+    }
+    putInPlace(folderPath, entry->originalName, policy, std::nullopt,
+               [this, &entry](const QString &target) { m_trash.moveOut(entry->id, target); });
+    return {};
+}
+
+QJsonObject FileActions::emptyTrash()
+{
+    const PhoneTrashEmptied emptied = m_trash.empty();
+    return {{versionKey, answerVersion},
+            {QStringLiteral("deletedCount"), emptied.deletedCount},
+            {QStringLiteral("reclaimedBytes"), emptied.reclaimedBytes}};
+}

@@ -1,0 +1,113 @@
+#include "MediaActions.h"
+
+#include "PayloadReader.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImageWriter>
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+namespace {
+
+const QString listAction = QStringLiteral("media.list");
+const QString thumbnailAction = QStringLiteral("media.thumbnail");
+
+const QString fileNotFoundMessage = QStringLiteral("找不到这个文件。");
+const QString noPreviewMessage = QStringLiteral("无法为这个文件生成预览。");
+
+constexpr std::array jpegQualities = {85, 70, 55, 40, 25};
+// Each smaller attempt keeps three quarters of the sides.
+constexpr int maximumShrinks = 8;
+
+QByteArray jpegBytes(const QImage &image, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    return writer.write(image) ? bytes : QByteArray();
+}
+
+// The image as JPEG bytes of at most `maximumBytes`: lower qualities first, then smaller sizes, which
+// `image` is left at. Empty when nothing fits.
+QByteArray fittingJpeg(QImage &image, qint64 maximumBytes)
+{
+    for (int shrink = 0; shrink <= maximumShrinks && !image.isNull(); ++shrink) {
+        for (const int quality : jpegQualities) {
+            QByteArray bytes = jpegBytes(image, quality);
+            if (!bytes.isEmpty() && bytes.size() <= maximumBytes) {
+                return bytes;
+            }
+        }
+        const QSize smaller = image.size() * 3 / 4;
+        if (smaller.width() < 1 || smaller.height() < 1) {
+            break;
+        }
+        image = image.scaled(smaller, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    return {};
+}
+
+} // namespace
+
+MediaActions::MediaActions(const QString &storageDirectory) : m_ids(storageDirectory), m_library(storageDirectory) {}
+
+void MediaActions::addTo(ManagementHandlers &handlers)
+{
+    handlers.add(listAction, [this](const QJsonObject &payload) { return list(payload); });
+    handlers.add(thumbnailAction, [this](const QJsonObject &payload) { return thumbnail(payload); });
+}
+
+ManagementAnswer MediaActions::list(const QJsonObject &payload)
+{
+    PayloadReader reader(listAction, payload);
+    const std::optional<MediaKind> kind = mediaKindNamed(reader.requiredText(QStringLiteral("kind")));
+    if (!kind) {
+        reader.refuse(QStringLiteral("kind"), QStringLiteral("\"photo\" or \"video\""));
+    }
+    const QString query = reader.optionalText(QStringLiteral("query"));
+    const qint64 offset = reader.pageOffset();
+    const qint64 size = reader.pageSize();
+    if (reader.failed()) {
+        return reader.failure();
+    }
+
+    QJsonObject answer{{QStringLiteral("version"), 1}};
+    addPage(answer, QStringLiteral("items"), m_library.items(*kind, query), offset, size);
+    return ManagementAnswer::succeeded(answer);
+}
+
+ManagementAnswer MediaActions::thumbnail(const QJsonObject &payload)
+{
+    PayloadReader reader(thumbnailAction, payload);
+    const QString id = reader.requiredText(QStringLiteral("id"));
+    const qint64 asked = reader.optionalInteger(QStringLiteral("maxDimension"), maximumThumbnailDimension,
+                                                std::numeric_limits<qint64>::min());
+    if (reader.failed()) {
+        return reader.failure();
+    }
+    const int maxDimension = static_cast<int>(std::clamp<qint64>(asked, 1, maximumThumbnailDimension));
+
+    const StorageIdResult resolved = m_ids.resolve(id);
+    const StorageItem *item = std::get_if<StorageItem>(&resolved);
+    if (!item || QFileInfo(item->path).isSymLink()) {
+        return ManagementAnswer::failed(fileNotFoundMessage);
+    }
+    QImage image = MediaFile::preview(item->realPath, maxDimension);
+    const QByteArray bytes = fittingJpeg(image, maxDimension <= 1024 ? maximumTileBytes : maximumPreviewBytes);
+    if (bytes.isEmpty()) {
+        return ManagementAnswer::failed(noPreviewMessage);
+    }
+    return ManagementAnswer::succeeded({
+        {QStringLiteral("version"), 1},
+        {QStringLiteral("id"), id},
+        {QStringLiteral("mimeType"), QStringLiteral("image/jpeg")},
+        {QStringLiteral("pixelWidth"), image.width()},
+        {QStringLiteral("pixelHeight"), image.height()},
+        {QStringLiteral("dataBase64"), QString::fromLatin1(bytes.toBase64())},
+    });
+}

@@ -1,0 +1,180 @@
+#include "MediaFile.h"
+
+#include "VideoFile.h"
+
+#include <QFile>
+#include <QHash>
+#include <QImageIOHandler>
+#include <QImageReader>
+#include <QMimeDatabase>
+
+#include <algorithm>
+#include <cmath>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Enough for the largest picture decoded, 100 megapixels of four bytes.
+constexpr int imageAllocationLimitMegabytes = 400;
+
+// The rotation part of an EXIF orientation; a mirror alone turns nothing.
+std::optional<int> orientationDegrees(QImageIOHandler::Transformations transformation)
+{
+    switch (transformation) {
+    case QImageIOHandler::TransformationRotate90:
+    case QImageIOHandler::TransformationMirrorAndRotate90:
+        return 90;
+    case QImageIOHandler::TransformationRotate180:
+    case QImageIOHandler::TransformationFlip:
+        return 180;
+    case QImageIOHandler::TransformationRotate270:
+    case QImageIOHandler::TransformationFlipAndRotate90:
+        return 270;
+    default:
+        return std::nullopt;
+    }
+}
+
+bool isDecodableSize(QSize size)
+{
+    return size.width() > 0 && size.height() > 0 &&
+           static_cast<qint64>(size.width()) * size.height() <= MediaFile::maximumPixels;
+}
+
+std::optional<MediaKind> kindOfFile(QFile &file, QString *mimeType)
+{
+    return MediaFile::kindOfContent(file.peek(MediaFile::contentSniffBytes), mimeType);
+}
+
+} // namespace
+
+QString mediaKindName(MediaKind kind)
+{
+    return kind == MediaKind::photo ? QStringLiteral("photo") : QStringLiteral("video");
+}
+
+std::optional<MediaKind> mediaKindNamed(const QString &name)
+{
+    if (name == u"photo") {
+        return MediaKind::photo;
+    }
+    if (name == u"video") {
+        return MediaKind::video;
+    }
+    return std::nullopt;
+}
+
+bool MediaFile::openRegularFile(QFile &file, const QString &path)
+{
+    // O_NONBLOCK: a named pipe must not stall the phone until a writer comes; O_NOFOLLOW: a link put in the
+    // file's place must not lead elsewhere.
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (descriptor < 0) {
+        return false;
+    }
+    struct stat status = {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+        !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return false;
+    }
+    return true;
+}
+
+std::optional<MediaKind> MediaFile::kindOfContent(const QByteArray &head, QString *mimeType)
+{
+    // Containers that hold sound as well as pictures show no kind in their first bytes; they count as videos
+    // here, and probing leaves out those without a video stream.
+    static const QHash<QString, QString> videoContainers = {
+        {QStringLiteral("application/x-matroska"), QStringLiteral("video/x-matroska")},
+        {QStringLiteral("application/ogg"), QStringLiteral("video/ogg")},
+    };
+    QString name = QMimeDatabase().mimeTypeForData(head).name();
+    std::optional<MediaKind> kind;
+    if (name.startsWith(u"image/")) {
+        kind = MediaKind::photo;
+    } else if (name.startsWith(u"video/")) {
+        kind = MediaKind::video;
+    } else if (videoContainers.contains(name)) {
+        kind = MediaKind::video;
+        name = videoContainers.value(name);
+    }
+    if (kind && mimeType) {
+        *mimeType = name;
+    }
+    return kind;
+}
+
+std::optional<MediaFacts> MediaFile::probe(const QString &path)
+{
+    QFile file;
+    if (!openRegularFile(file, path)) {
+        return std::nullopt;
+    }
+    MediaFacts facts;
+    const std::optional<MediaKind> kind = kindOfFile(file, &facts.mimeType);
+    if (!kind) {
+        return std::nullopt;
+    }
+    facts.kind = *kind;
+    if (facts.kind == MediaKind::photo) {
+        QImageReader reader(&file);
+        reader.setDecideFormatFromContent(true);
+        facts.size = reader.size();
+        facts.orientationDegrees = orientationDegrees(reader.transformation());
+    } else {
+        const std::optional<VideoFacts> video = VideoFile::probe(file);
+        if (!video) {
+            return std::nullopt;
+        }
+        facts.size = video->size;
+        facts.durationMillis = video->durationMillis;
+        if (video->rotationDegrees != 0) {
+            facts.orientationDegrees = video->rotationDegrees;
+        }
+    }
+    if (facts.size.width() <= 0 || facts.size.height() <= 0) {
+        return std::nullopt;
+    }
+    return facts;
+}
+
+QSize MediaFile::boundedSize(QSize stored, int maxDimension)
+{
+    const int longer = std::max(stored.width(), stored.height());
+    if (longer <= maxDimension || longer <= 0) {
+        return stored;
+    }
+    const double scale = static_cast<double>(std::max(maxDimension, 1)) / longer;
+    return QSize(std::max(1, static_cast<int>(std::lround(stored.width() * scale))),
+                 std::max(1, static_cast<int>(std::lround(stored.height() * scale))));
+}
+
+QImage MediaFile::preview(const QString &path, int maxDimension)
+{
+    QFile file;
+    if (!openRegularFile(file, path)) {
+        return {};
+    }
+    const std::optional<MediaKind> kind = kindOfFile(file, nullptr);
+    if (kind == MediaKind::video) {
+        return VideoFile::preview(file, maxDimension);
+    }
+    if (kind != MediaKind::photo || file.size() > maximumPhotoBytes) {
+        return {};
+    }
+    QImageReader reader(&file);
+    reader.setDecideFormatFromContent(true);
+    reader.setAllocationLimit(imageAllocationLimitMegabytes);
+    const QSize stored = reader.size();
+    if (!isDecodableSize(stored)) {
+        return {};
+    }
+    // The scaled size is of the stored picture; the EXIF orientation is applied after scaling.
+    reader.setScaledSize(boundedSize(stored, maxDimension));
+    reader.setAutoTransform(true);
+    return reader.read();
+}

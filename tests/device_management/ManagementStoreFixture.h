@@ -1,0 +1,81 @@
+#pragma once
+
+#include "AwaitTask.h"
+#include "DeviceManagementStore.h"
+#include "FakeManagementChannel.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <optional>
+
+#include <sys/stat.h>
+
+// A device-management store over a fake channel, with its preview cache in a folder of its own, switched to
+// the phone "peer-1".
+struct ManagementStoreFixture
+{
+    QTemporaryDir folder;
+    std::shared_ptr<FakeManagementChannel> channel = std::make_shared<FakeManagementChannel>();
+    std::optional<qint64> availableBytes; // what the store is told of free local space; nothing: unknown
+    std::unique_ptr<DeviceManagementStore> store;
+
+    ManagementStoreFixture()
+    {
+        DeviceManagementStoreEnvironment environment;
+        environment.previewDirectory = folder.filePath(QStringLiteral("previews"));
+        environment.availableBytes = [this](const QString &) { return availableBytes; };
+        store = std::make_unique<DeviceManagementStore>(channel, environment);
+        store->setActivePeer(QStringLiteral("peer-1"));
+    }
+};
+
+inline ManagedFileEntry fileEntry(const QString &id, const QString &name, std::optional<qint64> size = 10)
+{
+    return {id, name, false, size, 1'700'000'000'000, false, true};
+}
+
+inline ManagedFileEntry folderEntry(const QString &id, const QString &name)
+{
+    return {id, name, true, std::nullopt, 1'700'000'000'000, false, true};
+}
+
+// One "files.list" answer.
+inline QJsonObject filePageJson(const QString &parentID, const QList<ManagedFileEntry> &entries,
+                                std::optional<qint64> nextPageToken = std::nullopt)
+{
+    ManagedFilePage page{1, parentID, parentID + QStringLiteral(" name"), std::nullopt, entries, nextPageToken};
+    return encodeManaged(page);
+}
+
+// Makes local items below `folder`, parents as needed: "A/" a folder, "A/f" a one-byte file, "A/f=N" a sparse file
+// of N bytes, "A/l -> T" a symbolic link to T, "A/p|" a named pipe. False when one cannot be made.
+inline bool makeLocalItems(const QString &folder, const QStringList &items)
+{
+    const QString arrow = QStringLiteral(" -> ");
+    for (const QString &item : items) {
+        QString path = folder + u'/' + item.section(arrow, 0, 0).section(u'=', 0, 0);
+        bool made = QDir().mkpath(QFileInfo(path).path());
+        if (item.endsWith(u'/')) {
+            made = made && QDir().mkpath(path);
+        } else if (item.contains(arrow)) {
+            made = made && QFile::link(item.section(arrow, 1), path);
+        } else if (item.endsWith(u'|')) {
+            path.chop(1);
+            made = made && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+        } else {
+            QFile file(path);
+            const qint64 size = item.contains(u'=') ? item.section(u'=', 1).toLongLong() : 1;
+            made = made && file.open(QIODevice::WriteOnly) && file.resize(size);
+        }
+        if (!made) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,135 @@
+#include "DeviceManagementStore.h"
+#include "ManagedContentModel.h"
+#include "TestSupport.h"
+
+#include <QJsonDocument>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString entryJson =
+    uR"({"id":"a","name":"a.txt","directory":false,"size":5,"modifiedAtMillis":7,"hidden":false,"writable":true})"_s;
+
+QString pageJson(const QString &entries, const QString &extra = {})
+{
+    return uR"({"version":1,"parentId":"root","parentName":"内部存储","entries":[)"_s + entries + u"]"_s + extra + u"}"_s;
+}
+
+} // namespace
+
+using Decodes = TestTable<QString, QString>;
+using Payloads = TestTable<QJsonObject, QString>;
+
+class ManagedContentModelTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void decodesAFilePage_data()
+    {
+        // The answer text, and the coding path of the failure (empty: it decodes).
+        const Decodes rows;
+        rows("optionals absent", pageJson(entryJson), QString());
+        rows("optionals null", pageJson(entryJson, uR"(,"parentParentId":null,"nextPageToken":null)"_s), QString());
+        rows("undeclared keys", pageJson(entryJson, uR"(,"surprise":[1,2],"colour":"red")"_s), QString());
+        rows("integral number written as a fraction", pageJson(entryJson, uR"(,"nextPageToken":100.0)"_s), QString());
+        rows("folder without size", pageJson(QString(entryJson).replace(uR"("size":5,)"_s, QString())), QString());
+        rows("entry without modification time",
+             pageJson(entryJson + u","_s + QString(entryJson).replace(uR"("modifiedAtMillis":7,)"_s, QString())),
+             u"entries[1].modifiedAtMillis"_s);
+        rows("token as a string", pageJson(entryJson, uR"(,"nextPageToken":"100")"_s), u"nextPageToken"_s);
+        rows("token with a fraction", pageJson(entryJson, uR"(,"nextPageToken":1.5)"_s), u"nextPageToken"_s);
+        rows("integer beyond 64 bits", pageJson(entryJson, uR"(,"nextPageToken":9223372036854775808)"_s),
+             u"nextPageToken"_s);
+        rows("flag as a number", pageJson(QString(entryJson).replace(u"\"hidden\":false"_s, u"\"hidden\":0"_s)),
+             u"entries[0].hidden"_s);
+        rows("entries not an array", uR"({"version":1,"parentId":"r","parentName":"n","entries":{}})"_s, u"entries"_s);
+        rows("an array at the top", u"[]"_s, QString(u"<top>"_s));
+        rows("not JSON", u"{\"version\":"_s, QString(u"<top>"_s));
+    }
+
+    // Required keys, optional keys, strict types and unknown keys, as one page answer exercises them.
+    void decodesAFilePage()
+    {
+        const auto [text, failurePath] = Decodes::fetch();
+        try {
+            const ManagedFilePage page = decodeManagedAnswer<ManagedFilePage>(text);
+            QVERIFY2(failurePath.isEmpty(), "decoded although it should fail");
+            QVERIFY(!page.parentParentId);
+            QCOMPARE(page.entries.first().id, u"a"_s);
+        } catch (const ManagedDecodingError &error) {
+            QVERIFY2(!failurePath.isEmpty(), qPrintable(error.errorDescription()));
+            if (failurePath != u"<top>") {
+                QCOMPARE(error.codingPath(), failurePath);
+                QVERIFY(error.errorDescription().contains(failurePath));
+            }
+        }
+    }
+
+    void mediaKindOtherThanPhotoOrVideoFailsThePage()
+    {
+        const QString item = uR"({"id":"m","name":"a.heic","kind":"%1","size":1,"modifiedAtMillis":2,)"
+                             uR"("mimeType":"image/heic","width":3,"height":4,"relativePath":"DCIM/a.heic"})"_s;
+        const QString page = uR"({"version":1,"items":[%1,%2]})"_s;
+        const auto media = decodeManagedAnswer<ManagedMediaPage>(page.arg(item.arg(u"photo"_s), item.arg(u"video"_s)));
+        QCOMPARE(media.items.last().kind, ManagedMediaKind::video);
+        try {
+            decodeManagedAnswer<ManagedMediaPage>(page.arg(item.arg(u"photo"_s), item.arg(u"Photo"_s)));
+            QFAIL("a kind of \"Photo\" decoded");
+        } catch (const ManagedDecodingError &error) {
+            QCOMPARE(error.errorCase(), ManagedDecodingError::Case::corruptedData);
+            QCOMPARE(error.codingPath(), u"items[1].kind"_s);
+        }
+    }
+
+    // Encoding leaves absent optionals out, nested ones included, and decodes back to the same value.
+    void encodingRoundTripsAndLeavesOutAbsentOptionals()
+    {
+        ManagedDeviceSnapshot snapshot;
+        snapshot.model = u"Pixel/8"_s;
+        snapshot.battery.temperatureCelsius = 31.5;
+        snapshot.capabilities.actions = {u"files.tree"_s};
+        const QJsonObject encoded = encodeManaged(snapshot);
+        QVERIFY(!encoded.value(u"battery"_s).toObject().contains(u"percent"_s));
+        QCOMPARE(encoded.value(u"battery"_s).toObject().value(u"temperatureCelsius"_s).toDouble(), 31.5);
+        QCOMPARE(decodeManaged<ManagedDeviceSnapshot>(encoded), snapshot);
+
+        const ManagedApplication app{u"com.example"_s, u"Example"_s, u"1.0"_s, 3, 4, 5, false, true, true};
+        ManagedApplication other = app;
+        other.launchable = false;
+        QVERIFY(app != other);
+        QCOMPARE(identity(app), identity(other));
+    }
+
+    void encodesPayloadsExactly_data()
+    {
+        const Payloads rows;
+        rows("empty", QJsonObject(), u"{}"_s);
+        rows("keys sorted", QJsonObject{{u"name"_s, u"新建"_s}, {u"id"_s, u"x"_s}, {u"conflictPolicy"_s, u"error"_s}},
+             uR"({"conflictPolicy":"error","id":"x","name":"新建"})"_s);
+        rows("listing", QJsonObject{{u"query"_s, u""_s}, {u"parentId"_s, u"root"_s}, {u"pageToken"_s, 0},
+                                    {u"pageSize"_s, 100}},
+             uR"({"pageSize":100,"pageToken":0,"parentId":"root","query":""})"_s);
+        rows("slash escaped", QJsonObject{{u"id"_s, u"a/b"_s}}, u"{\"id\":\"a\\/b\"}"_s);
+        rows("quote and control characters", QJsonObject{{u"q"_s, u"\"\n"_s}}, u"{\"q\":\"\\\"\\n\"}"_s);
+    }
+
+    void encodesPayloadsExactly()
+    {
+        const auto [payload, text] = Payloads::fetch();
+        QCOMPARE(DeviceManagementStore::encodePayload(payload), text);
+    }
+
+    void rawValuesAreExact()
+    {
+        QCOMPARE(rawValue(ManagedConflictPolicy::keepBoth), u"keep_both"_s);
+        QCOMPARE(DeviceManagementStore::appFilterFromRawValue(u"system"_s), DeviceManagementStore::AppFilter::system);
+        QVERIFY(!DeviceManagementStore::appFilterFromRawValue(u"System"_s));
+        QVERIFY(!managedMediaKindFromRawValue(u"Video"_s));
+    }
+};
+
+QTEST_GUILESS_MAIN(ManagedContentModelTest)
+#include "test_managed_content_model.moc"

@@ -1,0 +1,261 @@
+#include "ManagementStoreFixture.h"
+#include "TestSupport.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using Reply = FakeManagementChannel::Reply;
+using Request = FakeManagementChannel::Request;
+
+namespace {
+
+// A phone whose folders each hold `count` files, answered `perPage` at a time; `endless` always gives a token.
+std::function<Reply(const Request &)> folders(int count, int perPage, bool endless = false)
+{
+    return [=](const Request &request) {
+        const QJsonObject payload = request.object();
+        if (request.action == u"files.roots") {
+            return Reply::json(
+                {{u"version"_s, 1},
+                 {u"roots"_s, QJsonArray{encodeManaged(ManagedStorageRoots::Root{u"r1"_s, u"内部存储"_s, false, 1, 2}),
+                                         encodeManaged(ManagedStorageRoots::Root{u"r2"_s, u"SD"_s, true, 1, 2})}}});
+        }
+        const int start = payload.value(u"pageToken"_s).toInt();
+        QList<ManagedFileEntry> entries;
+        for (int index = start; index < std::min(count, start + perPage); ++index) {
+            entries.append(fileEntry(u"f%1"_s.arg(index), u"file %1"_s.arg(index)));
+        }
+        const bool more = endless || start + perPage < count;
+        return Reply::json(filePageJson(payload.value(u"parentId"_s).toString(), entries,
+                                        more ? std::optional<qint64>(start + perPage) : std::nullopt));
+    };
+}
+
+} // namespace
+
+using Paging = TestTable<int, int, bool, int, int, bool>;
+using Errors = TestTable<Reply, std::optional<QString>>;
+
+class StoreCoreTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void switchingPhonesResetsEverythingOnce()
+    {
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        store.setMediaQuery(u"cat"_s);
+        store.setMessage(u"hello"_s);
+        store.putOnClipboard({fileEntry(u"a"_s, u"a"_s)}, true);
+        const quint64 generation = store.sessionGeneration();
+        const quint64 revision = store.thumbnailRevision();
+
+        store.setActivePeer(u"peer-1"_s);
+        QCOMPARE(store.mediaQuery(), u"cat"_s);
+        QVERIFY(store.clipboard());
+        QCOMPARE(store.sessionGeneration(), generation);
+
+        QSignalSpy cleared(&store, &DeviceManagementStore::clipboardChanged);
+        store.setActivePeer(std::nullopt);
+        QCOMPARE(store.sessionGeneration(), generation + 1);
+        QCOMPARE(store.thumbnailRevision(), revision + 1);
+        QCOMPARE(store.mediaQuery(), QString());
+        QCOMPARE(store.message(), std::nullopt);
+        QCOMPARE(cleared.count(), 1);
+        QVERIFY(!store.activePeerID());
+    }
+
+    void lateOverviewOfThePreviousPhoneIsDropped()
+    {
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        fixture.channel->answer = [](const Request &) {
+            return Reply::json(encodeManaged(ManagedDeviceSnapshot{}));
+        };
+        fixture.channel->hold = true;
+        auto first = store.refreshOverview();
+        auto second = store.refreshOverview();
+        QCOMPARE(fixture.channel->count(u"device.snapshot"_s), 1);
+        QVERIFY(store.isLoadingOverview());
+        store.setActivePeer(u"peer-2"_s);
+        fixture.channel->release();
+        awaitTask(first);
+        QVERIFY(!store.snapshot());
+        QVERIFY(!store.isLoadingOverview());
+
+        fixture.channel->connected = false;
+        awaitTask(store.refreshOverview());
+        QCOMPARE(fixture.channel->requests.size(), 1);
+    }
+
+    void rootsOpenTheFirstRootOnlyWhenNothingIsOpen()
+    {
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        fixture.channel->answer = folders(3, 100);
+        awaitTask(store.loadRoots());
+        QCOMPARE(store.roots().size(), 2);
+        QCOMPARE(store.currentPage()->parentId, u"r1"_s);
+        QCOMPARE(fixture.channel->requests.last().payload,
+                 uR"({"pageSize":100,"pageToken":0,"parentId":"r1","query":""})"_s);
+        QVERIFY(!store.isLoadingFiles());
+
+        awaitTask(store.openFolder(folderEntry(u"sub"_s, u"Sub"_s)));
+        awaitTask(store.loadRoots());
+        QCOMPARE(store.currentPage()->parentId, u"sub"_s);
+        QCOMPARE(fixture.channel->actions().last(), u"files.roots"_s);
+    }
+
+    // History follows the folders the user went through, also when a step fails.
+    void historyFollowsSuccessfulStepsOnly()
+    {
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        bool failing = false;
+        fixture.channel->answer = [&failing](const Request &request) {
+            return failing ? Reply::failure(DeviceManagementRequestError::rejected(u"没有权限"_s))
+                           : folders(1, 100)(request);
+        };
+        awaitTask(store.openRoot({u"r1"_s, u"内部存储"_s, false, 1, 2}));
+        awaitTask(store.openFolder(fileEntry(u"x"_s, u"x.txt"_s)));
+        QCOMPARE(fixture.channel->requests.size(), 1);
+        awaitTask(store.openFolder(folderEntry(u"d"_s, u"D"_s)));
+        QCOMPARE(store.directoryHistory(), (QList<DeviceManagementStore::HistoryItem>{{u"r1"_s, u"r1 name"_s}}));
+
+        failing = true;
+        awaitTask(store.openFolder(folderEntry(u"e"_s, u"E"_s)));
+        QCOMPARE(store.directoryHistory().size(), 1);
+        QCOMPARE(store.errorMessage(), u"没有权限"_s);
+        awaitTask(store.goBack());
+        QCOMPARE(store.directoryHistory().size(), 1);
+        QCOMPARE(store.currentPage()->parentId, u"d"_s);
+
+        failing = false;
+        awaitTask(store.goBack());
+        QVERIFY(store.directoryHistory().isEmpty());
+        const qsizetype sent = fixture.channel->requests.size();
+        awaitTask(store.goBack());
+        QCOMPARE(fixture.channel->requests.size(), sent);
+    }
+
+    void contentFolderIsFoundByNameInAnyCase()
+    {
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        QList<ManagedFileEntry> top{fileEntry(u"file"_s, u"Download"_s), folderEntry(u"dls"_s, u"downloads"_s),
+                                    folderEntry(u"dl"_s, u"DOWNLOAD"_s)};
+        fixture.channel->answer = [&top](const Request &request) {
+            if (request.action == u"files.roots") {
+                return folders(0, 1)(request);
+            }
+            const QString parent = request.object().value(u"parentId"_s).toString();
+            return Reply::json(filePageJson(parent, parent == u"r1" ? top : QList<ManagedFileEntry>{}));
+        };
+        QVERIFY(awaitTask(store.openContentFolder({u"Download"_s, u"Downloads"_s})));
+        QCOMPARE(store.currentPage()->parentId, u"dl"_s);
+
+        top.removeLast();
+        top.removeLast();
+        QVERIFY(!awaitTask(store.openContentFolder({u"Download"_s, u"Downloads"_s})));
+        QCOMPARE(store.message(), u"这台手机没有找到对应的内容文件夹，可在\u201C所有文件\u201D中浏览。"_s);
+    }
+
+    void pagingStopsAtTheCapWithTheLastPageWhole_data()
+    {
+        // Entries in the folder, entries per answer, tokens forever; requests, published entries, token kept.
+        const Paging rows;
+        rows("empty folder", 0, 100, false, 1, 0, false);
+        rows("250 entries", 250, 100, false, 3, 250, false);
+        rows("5050 entries", 5050, 100, false, 50, 5000, true);
+        rows("pages of 120", 6000, 120, false, 42, 5040, true);
+        rows("a phone that always gives a token", 100, 100, true, 50, 100 * 50, true);
+    }
+
+    void pagingStopsAtTheCapWithTheLastPageWhole()
+    {
+        const auto [count, perPage, endless, requests, published, tokenKept] = Paging::fetch();
+        ManagementStoreFixture fixture;
+        // The endless phone repeats its entries: ids are not unique there, which the listing does not check.
+        fixture.channel->answer = endless ? folders(1'000'000, perPage, true) : folders(count, perPage);
+        awaitTask(fixture.store->listFolder(u"big"_s));
+        QCOMPARE(fixture.channel->requests.size(), requests);
+        QCOMPARE(fixture.store->currentPage()->entries.size(), published);
+        QCOMPARE(fixture.store->currentPage()->nextPageToken.has_value(), tokenKept);
+        QVERIFY(!fixture.store->isLoadingFiles());
+    }
+
+    void failedListingPublishesNothingAndThrows()
+    {
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        fixture.channel->answer = [](const Request &request) {
+            return request.object().value(u"pageToken"_s).toInt() == 200 ? Reply{u"{\"version\":1}"_s, nullptr}
+                                                                         : folders(1000, 100)(request);
+        };
+        QVERIFY_THROWS_EXCEPTION(ManagedDecodingError, awaitTask(store.listFolder(u"x"_s)));
+        QVERIFY(!store.currentPage());
+        QVERIFY(!store.isLoadingFiles());
+    }
+
+    // A slow listing of the folder the user left must not replace the folder opened after it.
+    void olderListingThatEndsLastDoesNotPublish()
+    {
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        fixture.channel->answer = folders(1, 100);
+        awaitTask(store.openRoot({u"r1"_s, u"内部存储"_s, false, 1, 2}));
+
+        fixture.channel->hold = true;
+        auto reload = store.reloadCurrentFolder();
+        fixture.channel->hold = false;
+        awaitTask(store.openFolder(folderEntry(u"photos"_s, u"Photos"_s)));
+        QCOMPARE(store.currentPage()->parentId, u"photos"_s);
+        fixture.channel->release();
+        awaitTask(reload);
+        QCOMPARE(store.currentPage()->parentId, u"photos"_s);
+        QCOMPARE(store.directoryHistory().size(), 1);
+        QVERIFY(!store.isLoadingFiles());
+    }
+
+    void staleListingLeavesTheNewPhoneAlone()
+    {
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        fixture.channel->answer = folders(1, 100);
+        fixture.channel->hold = true;
+        auto listing = store.listFolder(u"r1"_s);
+        store.setActivePeer(u"peer-2"_s);
+        store.setIsLoadingFiles(true);
+        fixture.channel->release();
+        awaitTask(listing);
+        QVERIFY(!store.currentPage());
+        QVERIFY(store.isLoadingFiles());
+    }
+
+    void errorSinkShowsAllButADroppedLink_data()
+    {
+        const Errors rows;
+        rows("rejected", Reply::failure(DeviceManagementRequestError::rejected(u"手机拒绝了请求"_s)),
+             u"手机拒绝了请求"_s);
+        rows("not connected", Reply::failure(DeviceManagementRequestError::notConnected()), u"手机尚未连接。"_s);
+        rows("disconnected", Reply::failure(DeviceManagementRequestError::disconnected()), std::nullopt);
+        rows("bad answer", Reply{u"{}"_s, nullptr}, u"The phone's answer has no value at \u201Cversion\u201D."_s);
+    }
+
+    void errorSinkShowsAllButADroppedLink()
+    {
+        const auto [reply, shown] = Errors::fetch();
+        ManagementStoreFixture fixture;
+        fixture.store->setErrorMessage(u"earlier"_s);
+        fixture.channel->answer = [answer = reply](const Request &) {
+            return answer;
+        };
+        awaitTask(fixture.store->openRoot({u"r1"_s, u"内部存储"_s, false, 1, 2}));
+        QCOMPARE(fixture.store->errorMessage(), shown);
+    }
+};
+
+QTEST_GUILESS_MAIN(StoreCoreTest)
+#include "test_store_core.moc"

@@ -1,0 +1,203 @@
+#include "ManagementStoreFixture.h"
+#include "TestSupport.h"
+
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using Reply = FakeManagementChannel::Reply;
+using Request = FakeManagementChannel::Request;
+using Clipboard = DeviceManagementStore::FileClipboard;
+using Text = std::optional<QString>;
+
+namespace {
+
+const QString refusal = u"存储空间不足"_s;
+
+// Listings answer with an empty page of the folder asked for; the `failingAt`-th request of `failingAction`
+// (counted from 1) is refused; everything else is accepted.
+void answerPhone(ManagementStoreFixture &fixture, const QString &failingAction = {}, int failingAt = 0)
+{
+    const auto seen = std::make_shared<int>(0);
+    fixture.channel->answer = [=](const Request &request) {
+        if (request.action == u"files.list"_s) {
+            return Reply::json(filePageJson(request.object().value(u"parentId"_s).toString(), {}));
+        }
+        if (request.action == failingAction && ++*seen == failingAt) {
+            return Reply::failure(DeviceManagementRequestError::rejected(refusal));
+        }
+        return Reply{};
+    };
+}
+
+// Opens the phone folder "dest" and forgets the requests that took.
+void openDestination(ManagementStoreFixture &fixture)
+{
+    answerPhone(fixture);
+    awaitTask(fixture.store->openRoot({u"dest"_s, u"Dest"_s, false, 0, 0}));
+    fixture.channel->requests.clear();
+}
+
+QList<ManagedFileEntry> entries(const QStringList &ids)
+{
+    QList<ManagedFileEntry> list;
+    for (const QString &id : ids) {
+        list.append(fileEntry(id, id + u".txt"_s));
+    }
+    return list;
+}
+
+std::optional<Clipboard> clipboardOf(const QStringList &ids, bool move)
+{
+    return ids.isEmpty() ? std::nullopt : std::optional(Clipboard{entries(ids), move});
+}
+
+} // namespace
+
+using Runs = TestTable<QString, QStringList, int, Text, Text, QStringList>;
+using Puts = TestTable<QStringList, bool, QString, QStringList>;
+using Stale = TestTable<QString, bool>;
+
+class StoreFileOperationsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void runs_data()
+    {
+        // Operation, chosen ids, the refused request (0: none), message, error text, ids left on the clipboard.
+        const Runs rows;
+        const QStringList five{u"a"_s, u"b"_s, u"c"_s, u"d"_s, u"e"_s};
+        const QStringList four = five.mid(0, 4);
+        rows("trash one", u"trash"_s, {u"a"_s}, 0, u"已移到 Tavrine 回收站"_s, {}, {});
+        rows("trash one listed twice", u"trash"_s, {u"a"_s, u"a"_s}, 0, u"已移到 Tavrine 回收站"_s, {}, {});
+        rows("trash three", u"trash"_s, five.mid(0, 3), 0, u"已将 3 项移到 Tavrine 回收站"_s, {}, {});
+        rows("trash refused on the third of five", u"trash"_s, five, 3, u"正在移到 Tavrine 回收站…"_s,
+             u"已处理 2/5 项，其余项目未改动："_s + refusal, {});
+        rows("copy two", u"copy"_s, five.mid(0, 2), 0, u"已粘贴 2 项"_s, {}, {});
+        rows("move two", u"move"_s, five.mid(0, 2), 0, u"已移动 2 项"_s, {}, {});
+        rows("move refused on the first of four", u"move"_s, four, 1, u"正在移动…"_s, refusal, four);
+        rows("copy refused on the third of four", u"copy"_s, four, 3, u"正在粘贴…"_s,
+             u"已处理 2/4 项，未完成项目仍保留在剪贴板："_s + refusal, four.mid(2));
+    }
+
+    // Trash and paste runs send one request per entry and stop at the first refusal, then reload the folder.
+    void runs()
+    {
+        const auto [operation, chosen, failingAt, message, error, left] = Runs::fetch();
+        ManagementStoreFixture fixture;
+        openDestination(fixture);
+        const bool trash = operation == u"trash"_s;
+        const bool move = operation == u"move"_s;
+        const QString action = trash ? u"files.delete"_s : move ? u"files.move"_s : u"files.copy"_s;
+        answerPhone(fixture, action, failingAt);
+
+        bool done = false;
+        if (trash) {
+            done = awaitTask(fixture.store->moveToTrash(entries(chosen)));
+        } else {
+            fixture.store->putOnClipboard(entries(chosen), move);
+            done = awaitTask(fixture.store->paste(ManagedConflictPolicy::keepBoth));
+        }
+
+        const qsizetype sent = failingAt > 0 ? failingAt : DeviceManagementStore::uniqueEntries(entries(chosen)).size();
+        QCOMPARE(fixture.channel->actions(), QStringList(sent, action) << u"files.list"_s);
+        QCOMPARE(fixture.channel->requests.first().payload,
+                 trash ? uR"({"id":"a"})"_s
+                       : uR"({"conflictPolicy":"keep_both","destinationParentId":"dest","sourceId":"a"})"_s);
+        QCOMPARE(done, failingAt == 0);
+        QCOMPARE(fixture.store->message(), message);
+        QCOMPARE(fixture.store->errorMessage(), error);
+        QCOMPARE(fixture.store->clipboard(), clipboardOf(left, move));
+        QVERIFY(!fixture.store->isPerformingFileOperation());
+    }
+
+    void putOnClipboard_data()
+    {
+        // Chosen ids, cut, the message, the ids on the clipboard.
+        const Puts rows;
+        rows("copy keeps the first of each id", {u"a"_s, u"b"_s, u"a"_s, u"c"_s}, false,
+             u"已复制 3 项，进入目标文件夹后粘贴"_s, {u"a"_s, u"b"_s, u"c"_s});
+        rows("cut", {u"a"_s, u"b"_s}, true, u"已选择 2 项，进入目标文件夹后移动"_s, {u"a"_s, u"b"_s});
+        rows("nothing keeps the earlier clipboard", {}, true, u"已复制 1 项，进入目标文件夹后粘贴"_s, {u"x"_s});
+    }
+
+    void putOnClipboard()
+    {
+        const auto [chosen, move, message, onClipboard] = Puts::fetch();
+        ManagementStoreFixture fixture;
+        fixture.store->putOnClipboard(entries({u"x"_s}), false);
+        fixture.store->setErrorMessage(u"earlier"_s);
+
+        fixture.store->putOnClipboard(entries(chosen), move);
+
+        QCOMPARE(fixture.store->clipboard(), clipboardOf(onClipboard, chosen.isEmpty() ? false : move));
+        QCOMPARE(fixture.store->message(), message);
+        QCOMPARE(fixture.store->errorMessage(), chosen.isEmpty() ? Text(u"earlier"_s) : std::nullopt);
+        QVERIFY(fixture.channel->requests.isEmpty());
+    }
+
+    // A second trash or paste run while one is under way is dropped without a request.
+    void busyStoreDropsFurtherRuns()
+    {
+        ManagementStoreFixture fixture;
+        openDestination(fixture);
+        fixture.store->putOnClipboard(entries({u"b"_s}), false);
+        fixture.channel->hold = true;
+        QCoro::Task<bool> running = fixture.store->moveToTrash(entries({u"a"_s}));
+
+        QVERIFY(!awaitTask(fixture.store->paste(ManagedConflictPolicy::keepBoth)));
+        QVERIFY(!awaitTask(fixture.store->moveToTrash(entries({u"b"_s}))));
+        QCOMPARE(fixture.channel->actions(), QStringList{u"files.delete"_s});
+
+        fixture.channel->hold = false;
+        fixture.channel->release();
+        QVERIFY(awaitTask(running));
+        QCOMPARE(fixture.store->clipboard(), clipboardOf({u"b"_s}, false));
+    }
+
+    void switchDropsTheResult_data()
+    {
+        // Operation, whether the switch comes while the folder reloads after the change (else before its answer).
+        const Stale rows;
+        for (const QString &operation : {u"create"_s, u"rename"_s, u"trash"_s, u"copy"_s}) {
+            rows(qPrintable(operation + u" before the answer"_s), operation, false);
+            rows(qPrintable(operation + u" during the reload"_s), operation, true);
+        }
+    }
+
+    // A change that ends after a switch to another phone writes no text and no flag into the new phone's state.
+    void switchDropsTheResult()
+    {
+        const auto [operation, duringReload] = Stale::fetch();
+        ManagementStoreFixture fixture;
+        openDestination(fixture);
+        fixture.store->putOnClipboard(entries({u"a"_s}), false);
+        fixture.channel->hold = true;
+        QCoro::Task<bool> task =
+            operation == u"create"_s ? fixture.store->createFolder(u"新建"_s, ManagedConflictPolicy::error)
+            : operation == u"rename"_s
+                ? fixture.store->rename(fileEntry(u"a"_s, u"a.txt"_s), u"b.txt"_s, ManagedConflictPolicy::error)
+            : operation == u"trash"_s ? fixture.store->moveToTrash(entries({u"a"_s}))
+                                      : fixture.store->paste(ManagedConflictPolicy::keepBoth);
+        if (duringReload) {
+            fixture.channel->release();
+            QTRY_COMPARE(fixture.channel->count(u"files.list"_s), 1);
+        }
+        fixture.store->setActivePeer(u"peer-2"_s);
+        fixture.store->setIsPerformingFileOperation(true); // a run for the new phone
+        fixture.channel->hold = false;
+        fixture.channel->release();
+
+        QCOMPARE(awaitTask(task), duringReload);
+        QCOMPARE(fixture.channel->requests.size(), duringReload ? 2 : 1);
+        QCOMPARE(fixture.store->message(), std::nullopt);
+        QCOMPARE(fixture.store->errorMessage(), std::nullopt);
+        QVERIFY(fixture.store->isPerformingFileOperation());
+        QCOMPARE(fixture.store->clipboard(), std::nullopt);
+    }
+};
+
+QTEST_GUILESS_MAIN(StoreFileOperationsTest)
+#include "test_store_file_operations.moc"
