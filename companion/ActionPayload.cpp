@@ -1,6 +1,6 @@
 #include "ActionPayload.h"
 
-#include "FileActionError.h"
+#include <QJsonValue>
 
 #include <cmath>
 #include <limits>
@@ -12,30 +12,18 @@ namespace {
 // JSON numbers are doubles: integers beyond 2^53 are not exact.
 constexpr double largestExactInteger = 9007199254740992.0;
 
-FileActionError malformed(const QString &key, const QString &expected)
-{
-    return FileActionError(QStringLiteral("The payload needs \"%1\" as %2").arg(key, expected));
-}
-
 } // namespace
 
-std::optional<qint64> integerValue(const QJsonValue &value)
+FileActionError refusal(const QString &key, const QString &expected)
 {
-    if (!value.isDouble()) {
-        return std::nullopt;
-    }
-    const double number = value.toDouble();
-    if (!std::isfinite(number) || std::trunc(number) != number || std::fabs(number) > largestExactInteger) {
-        return std::nullopt;
-    }
-    return static_cast<qint64>(number);
+    return FileActionError(QStringLiteral("The payload needs \"%1\" as %2").arg(key, expected));
 }
 
 QString text(const QJsonObject &payload, const QString &key, qsizetype maximumLength)
 {
     const QString value = optionalText(payload, key, maximumLength);
     if (value.isEmpty()) {
-        throw malformed(key, QStringLiteral("a non-empty text"));
+        throw refusal(key, QStringLiteral("a non-empty text"));
     }
     return value;
 }
@@ -47,7 +35,7 @@ QString optionalText(const QJsonObject &payload, const QString &key, qsizetype m
         return QString();
     }
     if (!value.isString() || value.toString().size() > maximumLength) {
-        throw malformed(key, QStringLiteral("a text of at most %1 characters").arg(maximumLength));
+        throw refusal(key, QStringLiteral("a text of at most %1 characters").arg(maximumLength));
     }
     return value.toString();
 }
@@ -58,13 +46,27 @@ qint64 optionalInteger(const QJsonObject &payload, const QString &key, qint64 mi
     if (value.isUndefined() || value.isNull()) {
         return fallback;
     }
-    const std::optional<qint64> number = integerValue(value);
-    if (!number || *number < minimum) {
-        throw malformed(key, minimum == std::numeric_limits<qint64>::min()
-                                 ? QStringLiteral("an integer")
-                                 : QStringLiteral("an integer from %1").arg(minimum));
+    const double number = value.toDouble();
+    if (!value.isDouble() || !std::isfinite(number) || std::trunc(number) != number ||
+        std::fabs(number) > largestExactInteger || number < static_cast<double>(minimum)) {
+        throw refusal(key, minimum == std::numeric_limits<qint64>::min()
+                               ? QStringLiteral("an integer")
+                               : QStringLiteral("an integer from %1").arg(minimum));
     }
-    return *number;
+    return static_cast<qint64>(number);
+}
+
+Range pageRange(const QJsonObject &payload, qsizetype count)
+{
+    constexpr qint64 defaultPageSize = 100;
+    constexpr qint64 largestPageSize = 500;
+    const qint64 token = optionalInteger(payload, QStringLiteral("pageToken"), 0, 0);
+    const qint64 size = std::clamp<qint64>(
+        optionalInteger(payload, QStringLiteral("pageSize"), std::numeric_limits<qint64>::min(), defaultPageSize), 1,
+        largestPageSize);
+    const qsizetype begin = static_cast<qsizetype>(std::min<qint64>(token, count));
+    const qsizetype end = static_cast<qsizetype>(std::min<qint64>(begin + size, count));
+    return {begin, end, end < count ? std::optional<qint64>(end) : std::nullopt};
 }
 
 } // namespace ActionPayload

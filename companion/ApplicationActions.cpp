@@ -1,6 +1,6 @@
 #include "ApplicationActions.h"
 
-#include "PayloadReader.h"
+#include "ActionPayload.h"
 
 #include <algorithm>
 #include <variant>
@@ -24,15 +24,11 @@ struct NamedApplication
 };
 
 std::variant<NamedApplication, ManagementAnswer> namedApplication(const ApplicationInventory &inventory,
-                                                                  const QString &action, const QJsonObject &payload)
+                                                                  const QJsonObject &payload)
 {
-    PayloadReader reader(action, payload);
-    const QString packageName = reader.requiredText(packageNameKey);
-    if (!reader.failed() && !ApplicationInventory::isPackageName(packageName)) {
-        reader.refuse(packageNameKey, QStringLiteral("an Android package name"));
-    }
-    if (reader.failed()) {
-        return reader.failure();
+    const QString packageName = ActionPayload::text(payload, packageNameKey);
+    if (!ApplicationInventory::isPackageName(packageName)) {
+        throw ActionPayload::refusal(packageNameKey, QStringLiteral("an Android package name"));
     }
     QString errorMessage;
     std::optional<QList<ManagedApplication>> applications = inventory.load(&errorMessage);
@@ -63,16 +59,13 @@ void ApplicationActions::addTo(ManagementHandlers &handlers)
 
 ManagementAnswer ApplicationActions::list(const QJsonObject &payload)
 {
-    PayloadReader reader(listAction, payload);
-    const QString query = reader.optionalText(QStringLiteral("query"));
-    const QString filter = reader.optionalText(QStringLiteral("filter"), QStringLiteral("all"));
-    if (filter != u"user" && filter != u"system" && filter != u"all") {
-        reader.refuse(QStringLiteral("filter"), QStringLiteral("\"user\", \"system\" or \"all\""));
+    const QString query = ActionPayload::optionalText(payload, QStringLiteral("query"));
+    QString filter = ActionPayload::optionalText(payload, QStringLiteral("filter"));
+    if (filter.isEmpty()) {
+        filter = QStringLiteral("all");
     }
-    const qint64 offset = reader.pageOffset();
-    const qint64 size = reader.pageSize();
-    if (reader.failed()) {
-        return reader.failure();
+    if (filter != u"user" && filter != u"system" && filter != u"all") {
+        throw ActionPayload::refusal(QStringLiteral("filter"), QStringLiteral("\"user\", \"system\" or \"all\""));
     }
 
     QString errorMessage;
@@ -93,14 +86,13 @@ ManagementAnswer ApplicationActions::list(const QJsonObject &payload)
         return byName != 0 ? byName < 0 : left.packageName < right.packageName;
     });
 
-    QJsonObject answer{{QStringLiteral("version"), 1}};
-    addPage(answer, QStringLiteral("applications"), matching, offset, size);
-    return ManagementAnswer::succeeded(answer);
+    const auto page = ActionPayload::page(payload, matching);
+    return ManagementAnswer::succeeded(encodeManaged(ManagedApplicationPage{1, page.items, page.nextPageToken}));
 }
 
 ManagementAnswer ApplicationActions::uninstall(const QJsonObject &payload)
 {
-    auto named = namedApplication(m_inventory, uninstallAction, payload);
+    auto named = namedApplication(m_inventory, payload);
     if (const auto *answer = std::get_if<ManagementAnswer>(&named)) {
         return *answer;
     }
@@ -115,7 +107,7 @@ ManagementAnswer ApplicationActions::uninstall(const QJsonObject &payload)
 
 ManagementAnswer ApplicationActions::launch(const QJsonObject &payload)
 {
-    const auto named = namedApplication(m_inventory, launchAction, payload);
+    const auto named = namedApplication(m_inventory, payload);
     if (const auto *answer = std::get_if<ManagementAnswer>(&named)) {
         return *answer;
     }
@@ -128,7 +120,7 @@ ManagementAnswer ApplicationActions::launch(const QJsonObject &payload)
 
 ManagementAnswer ApplicationActions::details(const QJsonObject &payload)
 {
-    const auto named = namedApplication(m_inventory, detailsAction, payload);
+    const auto named = namedApplication(m_inventory, payload);
     if (const auto *answer = std::get_if<ManagementAnswer>(&named)) {
         return *answer;
     }

@@ -9,13 +9,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QJsonValue>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 
 #include <fcntl.h>
@@ -24,32 +22,6 @@
 namespace {
 
 constexpr qsizetype maximumPackageNameLength = 255;
-constexpr double largestExactInteger = 9007199254740992.0; // 2^53
-
-bool readText(const QJsonObject &object, const QString &key, QString &target)
-{
-    const QJsonValue value = object.value(key);
-    target = value.toString();
-    return value.isString();
-}
-
-bool readInteger(const QJsonObject &object, const QString &key, qint64 &target)
-{
-    const QJsonValue value = object.value(key);
-    const double number = value.toDouble();
-    if (!value.isDouble() || std::trunc(number) != number || std::abs(number) > largestExactInteger) {
-        return false;
-    }
-    target = static_cast<qint64>(number);
-    return true;
-}
-
-bool readFlag(const QJsonObject &object, const QString &key, bool &target)
-{
-    const QJsonValue value = object.value(key);
-    target = value.toBool();
-    return value.isBool();
-}
 
 void setError(QString *errorMessage, const QString &message)
 {
@@ -59,37 +31,6 @@ void setError(QString *errorMessage, const QString &message)
 }
 
 } // namespace
-
-std::optional<ManagedApplication> ManagedApplication::fromJson(const QJsonObject &object)
-{
-    ManagedApplication application;
-    const bool complete =
-        readText(object, QStringLiteral("packageName"), application.packageName) &&
-        readText(object, QStringLiteral("name"), application.name) &&
-        readText(object, QStringLiteral("versionName"), application.versionName) &&
-        readInteger(object, QStringLiteral("versionCode"), application.versionCode) &&
-        readInteger(object, QStringLiteral("firstInstalledAtMillis"), application.firstInstalledAtMillis) &&
-        readInteger(object, QStringLiteral("updatedAtMillis"), application.updatedAtMillis) &&
-        readFlag(object, QStringLiteral("system"), application.system) &&
-        readFlag(object, QStringLiteral("enabled"), application.enabled) &&
-        readFlag(object, QStringLiteral("launchable"), application.launchable);
-    return complete ? std::optional(application) : std::nullopt;
-}
-
-QJsonObject ManagedApplication::toJson() const
-{
-    return {
-        {QStringLiteral("packageName"), packageName},
-        {QStringLiteral("name"), name},
-        {QStringLiteral("versionName"), versionName},
-        {QStringLiteral("versionCode"), versionCode},
-        {QStringLiteral("firstInstalledAtMillis"), firstInstalledAtMillis},
-        {QStringLiteral("updatedAtMillis"), updatedAtMillis},
-        {QStringLiteral("system"), system},
-        {QStringLiteral("enabled"), enabled},
-        {QStringLiteral("launchable"), launchable},
-    };
-}
 
 ApplicationInventory::ApplicationInventory(const QString &storageDirectory)
     : m_filePath(QDir(StorageLayout::stateFolderPath(storageDirectory)).filePath(QStringLiteral("applications.json")))
@@ -111,9 +52,13 @@ std::optional<QList<ManagedApplication>> ApplicationInventory::parse(const QByte
     QList<ManagedApplication> applications;
     QSet<QString> packageNames;
     for (qsizetype index = 0; index < entries.size(); ++index) {
-        const std::optional<ManagedApplication> application =
-            ManagedApplication::fromJson(entries.at(index).toObject());
-        if (!entries.at(index).isObject() || !application || !isPackageName(application->packageName)) {
+        std::optional<ManagedApplication> application;
+        try {
+            application = decodeManaged<ManagedApplication>(entries.at(index));
+        } catch (const ManagedDecodingError &) {
+            // Refused below, by the entry's index.
+        }
+        if (!application || !isPackageName(application->packageName)) {
             setError(errorMessage,
                      QStringLiteral("Entry %1 of the applications file is not an application").arg(index));
             return std::nullopt;
@@ -170,7 +115,7 @@ bool ApplicationInventory::save(const QList<ManagedApplication> &applications, Q
 {
     QJsonArray entries;
     for (const ManagedApplication &application : applications) {
-        entries.append(application.toJson());
+        entries.append(encodeManaged(application));
     }
     QSaveFile file(m_filePath);
     if (!QDir().mkpath(QFileInfo(m_filePath).path()) || !file.open(QIODevice::WriteOnly) ||

@@ -1,36 +1,18 @@
 #pragma once
 
+#include "ManagedContentModel.h"
+
 #include <QByteArray>
-#include <QJsonObject>
 #include <QList>
 #include <QString>
 
 #include <optional>
 
-// One application of the phone, as "apps.list" gives it and the applications file holds it.
-struct ManagedApplication
-{
-    QString packageName;
-    QString name;
-    QString versionName;
-    qint64 versionCode = 0;
-    qint64 firstInstalledAtMillis = 0;
-    qint64 updatedAtMillis = 0;
-    bool system = false;
-    bool enabled = true;
-    bool launchable = true;
-
-    bool operator==(const ManagedApplication &) const = default;
-
-    // Every key is required with its exact JSON type; keys beyond them are ignored.
-    static std::optional<ManagedApplication> fromJson(const QJsonObject &object);
-    QJsonObject toJson() const;
-};
-
 // The applications this stand-in phone pretends to have, kept in <storage>/.tavrine/applications.json as a
-// JSON array of ManagedApplication objects. No file means no applications. The file is read strictly: one
-// entry that is not a complete, well-typed application with a valid package name, or a package name that
-// appears twice, and the whole file is refused, so that a mistake in it shows rather than hides an entry.
+// JSON array of ManagedApplication objects. No file means no applications. The file is read as strictly as the
+// computer reads "apps.list": one entry that is not a complete, well-typed application with a valid package
+// name, or a package name that appears twice, and the whole file is refused, so that a mistake in it shows
+// rather than hides an entry.
 class ApplicationInventory
 {
 public:

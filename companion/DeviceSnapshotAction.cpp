@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QJsonArray>
 #include <QStorageInfo>
 
 #include <ctime>
@@ -12,17 +11,10 @@ namespace {
 
 const QString snapshotAction = QStringLiteral("device.snapshot");
 
-struct MemoryFigures
+// The memory figures of /proc/meminfo, in bytes, but for `low`; fixed ones where it cannot be read.
+ManagedDeviceSnapshot::Memory memoryFigures()
 {
-    qint64 totalBytes = qint64(8) << 30;
-    qint64 availableBytes = qint64(4) << 30;
-    std::optional<qint64> freeBytes;
-};
-
-// The memory figures of /proc/meminfo, in bytes; fixed ones where it cannot be read.
-MemoryFigures memoryFigures()
-{
-    MemoryFigures figures;
+    ManagedDeviceSnapshot::Memory figures{qint64(8) << 30, qint64(4) << 30, std::nullopt, false};
     QFile file(QStringLiteral("/proc/meminfo"));
     if (!file.open(QIODevice::ReadOnly)) {
         return figures;
@@ -69,16 +61,30 @@ qint64 uptimeMillis()
 
 } // namespace
 
-QString DeviceSnapshotFigures::phoneProgramVersion()
+ManagedDeviceSnapshot DeviceSnapshotAction::standInFigures()
 {
-    return QStringLiteral(TAVRINE_PHONE_VERSION);
+    return {
+        .version = 1,
+        .manufacturer = QStringLiteral("Tavrine"),
+        .brand = QStringLiteral("Tavrine"),
+        .device = QStringLiteral("tavrine_phone"),
+        .androidVersion = QStringLiteral("14"),
+        .sdkLevel = 34,
+        .securityPatch = QStringLiteral("2024-06-01"),
+        .agentVersion = QStringLiteral(TAVRINE_PHONE_VERSION),
+        // Not plugged in (0), in good health (2).
+        .battery = {.percent = 80, .plugged = 0, .health = 2, .cycleCount = 120, .temperatureCelsius = 31.5},
+        .network = {.connected = true, .wifi = true, .cellular = false},
+        .capabilities = {.version = 1, .allFilesGranted = true, .applicationInventory = true},
+    };
 }
 
 DeviceSnapshotAction::DeviceSnapshotAction(const QString &storageDirectory, const QString &model,
-                                           ActionNames actionNames, DeviceSnapshotFigures figures)
-    : m_storageDirectory(storageDirectory), m_model(model), m_actionNames(std::move(actionNames)),
-      m_figures(std::move(figures))
-{}
+                                           ActionNames actionNames, ManagedDeviceSnapshot figures)
+    : m_storageDirectory(storageDirectory), m_actionNames(std::move(actionNames)), m_figures(std::move(figures))
+{
+    m_figures.model = model;
+}
 
 void DeviceSnapshotAction::addTo(ManagementHandlers &handlers)
 {
@@ -87,64 +93,14 @@ void DeviceSnapshotAction::addTo(ManagementHandlers &handlers)
 
 QJsonObject DeviceSnapshotAction::snapshot() const
 {
-    QJsonObject battery{
-        {QStringLiteral("charging"), m_figures.charging},
-        {QStringLiteral("plugged"), m_figures.batteryPlugged},
-        {QStringLiteral("health"), m_figures.batteryHealth},
-        {QStringLiteral("cycleCount"), m_figures.batteryCycleCount},
-    };
-    if (m_figures.batteryPercent) {
-        battery.insert(QStringLiteral("percent"), *m_figures.batteryPercent);
-    }
-    if (m_figures.batteryTemperatureCelsius) {
-        battery.insert(QStringLiteral("temperatureCelsius"), *m_figures.batteryTemperatureCelsius);
-    }
-
+    ManagedDeviceSnapshot snapshot = m_figures;
+    snapshot.capturedAtMillis = QDateTime::currentMSecsSinceEpoch();
+    snapshot.uptimeMillis = uptimeMillis();
     const QStorageInfo storage(m_storageDirectory);
-    const MemoryFigures memoryFigures = ::memoryFigures();
-    QJsonObject memory{
-        {QStringLiteral("totalBytes"), memoryFigures.totalBytes},
-        {QStringLiteral("availableBytes"), memoryFigures.availableBytes},
-        // As a phone does, memory counts as low when less than a tenth is available.
-        {QStringLiteral("low"), memoryFigures.availableBytes < memoryFigures.totalBytes / 10},
-    };
-    if (memoryFigures.freeBytes) {
-        memory.insert(QStringLiteral("freeBytes"), *memoryFigures.freeBytes);
-    }
-
-    return {
-        {QStringLiteral("version"), 1},
-        {QStringLiteral("capturedAtMillis"), QDateTime::currentMSecsSinceEpoch()},
-        {QStringLiteral("manufacturer"), m_figures.manufacturer},
-        {QStringLiteral("brand"), m_figures.brand},
-        {QStringLiteral("model"), m_model},
-        {QStringLiteral("device"), m_figures.device},
-        {QStringLiteral("androidVersion"), m_figures.androidVersion},
-        {QStringLiteral("sdkLevel"), m_figures.sdkLevel},
-        {QStringLiteral("securityPatch"), m_figures.securityPatch},
-        {QStringLiteral("agentVersion"), m_figures.agentVersion},
-        {QStringLiteral("uptimeMillis"), uptimeMillis()},
-        {QStringLiteral("locked"), m_figures.locked},
-        {QStringLiteral("battery"), battery},
-        {QStringLiteral("storage"),
-         QJsonObject{
-             {QStringLiteral("totalBytes"), storage.isValid() ? storage.bytesTotal() : 0},
-             {QStringLiteral("availableBytes"), storage.isValid() ? storage.bytesAvailable() : 0},
-         }},
-        {QStringLiteral("memory"), memory},
-        {QStringLiteral("network"),
-         QJsonObject{
-             {QStringLiteral("connected"), m_figures.networkConnected},
-             {QStringLiteral("wifi"), m_figures.wifi},
-             {QStringLiteral("cellular"), m_figures.cellular},
-         }},
-        {QStringLiteral("capabilities"),
-         QJsonObject{
-             {QStringLiteral("version"), 1},
-             {QStringLiteral("allFilesGranted"), true},
-             {QStringLiteral("applicationInventory"), true},
-             {QStringLiteral("wirelessApplicationInstall"), false},
-             {QStringLiteral("actions"), QJsonArray::fromStringList(m_actionNames())},
-         }},
-    };
+    snapshot.storage = {storage.isValid() ? storage.bytesTotal() : 0, storage.isValid() ? storage.bytesAvailable() : 0};
+    snapshot.memory = memoryFigures();
+    // As a phone does, memory counts as low when less than a tenth is available.
+    snapshot.memory.low = snapshot.memory.availableBytes < snapshot.memory.totalBytes / 10;
+    snapshot.capabilities.actions = m_actionNames();
+    return encodeManaged(snapshot);
 }

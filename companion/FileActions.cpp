@@ -7,7 +7,6 @@
 #include "StorageRoot.h"
 
 #include <QFile>
-#include <QJsonArray>
 
 #include <cerrno>
 #include <cstring>
@@ -20,34 +19,10 @@ namespace {
 
 // The computer refuses a folder download of more than 10000 items or 64 levels; a walk stops just beyond.
 constexpr FileOperations::WalkLimits treeLimits{10001, 64};
+// How long the later pages of a listing may come from what its first page found.
+constexpr auto listingSnapshotLifetime = std::chrono::seconds(30);
 
 const QString folderNotFoundMessage = QStringLiteral("找不到目标文件夹。");
-
-QJsonObject fileEntry(const QString &relativePath, const QFileInfo &info)
-{
-    QJsonObject entry{{idKey, StorageIds::idForRelativePath(relativePath)},
-                      {nameKey, info.fileName()},
-                      {QStringLiteral("directory"), info.isDir()},
-                      {QStringLiteral("modifiedAtMillis"), info.lastModified().toMSecsSinceEpoch()},
-                      {QStringLiteral("hidden"), info.fileName().startsWith(u'.')},
-                      {QStringLiteral("writable"), info.isWritable()}};
-    if (!info.isDir()) {
-        entry.insert(QStringLiteral("size"), info.size());
-    }
-    return entry;
-}
-
-QJsonObject treeEntry(const QString &folderPath, const FileOperations::WalkedItem &item)
-{
-    QJsonObject entry{{idKey, StorageIds::idForRelativePath(StorageRoot::childPath(folderPath, item.relativePath))},
-                      {QStringLiteral("relativePath"), item.relativePath},
-                      {QStringLiteral("directory"), item.info.isDir()},
-                      {QStringLiteral("modifiedAtMillis"), item.info.lastModified().toMSecsSinceEpoch()}};
-    if (!item.info.isDir()) {
-        entry.insert(QStringLiteral("size"), item.info.size());
-    }
-    return entry;
-}
 
 QString displayName(const QString &relativePath)
 {
@@ -94,40 +69,44 @@ QJsonObject FileActions::roots() const
     const auto bytes = [blockBytes](fsblkcnt_t blocks) {
         return static_cast<qint64>(blocks) * blockBytes;
     };
-    const QJsonObject root{{idKey, StorageIds::rootId},
-                           {nameKey, StorageRoot::name},
-                           {QStringLiteral("removable"), false},
-                           {QStringLiteral("availableBytes"), bytes(status.f_bavail)},
-                           {QStringLiteral("totalBytes"), bytes(status.f_blocks)}};
-    return {{versionKey, answerVersion}, {QStringLiteral("roots"), QJsonArray{root}}};
+    const ManagedStorageRoots::Root root{StorageIds::rootId, StorageRoot::name, false, bytes(status.f_bavail),
+                                         bytes(status.f_blocks)};
+    return encodeManaged(ManagedStorageRoots{answerVersion, {root}});
 }
 
 QJsonObject FileActions::list(const QJsonObject &payload) const
 {
     const Item parent = folder(payload, QStringLiteral("parentId"));
-    const QString query = ActionPayload::optionalText(payload, queryKey, maximumQueryLength);
-    QFileInfoList children = FileOperations::children(parent.path, parent.relativePath.isEmpty());
+    const QString query = ActionPayload::optionalText(payload, queryKey);
+    const bool firstPage = ActionPayload::optionalInteger(payload, QStringLiteral("pageToken"), 0, 0) == 0;
+    const QFileInfoList children = listedChildren(parent.path, query, parent.relativePath.isEmpty(), firstPage);
+
+    const auto page = ActionPayload::page(payload, children, [&parent](const QFileInfo &child) {
+        return fileEntry(StorageRoot::childPath(parent.relativePath, child.fileName()), child);
+    });
+    const std::optional<QString> parentParentId =
+        parent.relativePath.isEmpty()
+            ? std::nullopt
+            : std::optional(StorageIds::idForRelativePath(StorageRoot::parentPath(parent.relativePath)));
+    return encodeManaged(ManagedFilePage{answerVersion, StorageIds::idForRelativePath(parent.relativePath),
+                                         displayName(parent.relativePath), parentParentId, page.items,
+                                         page.nextPageToken});
+}
+
+QFileInfoList FileActions::listedChildren(const QString &folderPath, const QString &query, bool isStorageFolder,
+                                          bool firstPage) const
+{
+    if (!firstPage && m_listing && m_listing->folderPath == folderPath && m_listing->query == query &&
+        !m_listing->expiry.hasExpired()) {
+        return m_listing->children;
+    }
+    QFileInfoList children = FileOperations::children(folderPath, isStorageFolder);
     if (!query.isEmpty()) {
         children.removeIf(
             [&query](const QFileInfo &child) { return !child.fileName().contains(query, Qt::CaseInsensitive); });
     }
-
-    const Page range = page(payload, children.size());
-    QJsonArray entries;
-    for (qsizetype index = range.begin; index < range.end; ++index) {
-        const QFileInfo &child = children.at(index);
-        entries.append(fileEntry(StorageRoot::childPath(parent.relativePath, child.fileName()), child));
-    }
-    QJsonObject answer{{versionKey, answerVersion},
-                       {QStringLiteral("parentId"), StorageIds::idForRelativePath(parent.relativePath)},
-                       {QStringLiteral("parentName"), displayName(parent.relativePath)},
-                       {entriesKey, entries}};
-    if (!parent.relativePath.isEmpty()) {
-        answer.insert(QStringLiteral("parentParentId"),
-                      StorageIds::idForRelativePath(StorageRoot::parentPath(parent.relativePath)));
-    }
-    insertNextPageToken(answer, range);
-    return answer;
+    m_listing = ListingSnapshot{folderPath, query, children, QDeadlineTimer(listingSnapshotLifetime)};
+    return children;
 }
 
 QJsonObject FileActions::tree(const QJsonObject &payload) const
@@ -136,17 +115,14 @@ QJsonObject FileActions::tree(const QJsonObject &payload) const
     const QList<FileOperations::WalkedItem> items =
         FileOperations::walk(root.path, root.relativePath.isEmpty(), treeLimits);
 
-    const Page range = page(payload, items.size());
-    QJsonArray entries;
-    for (qsizetype index = range.begin; index < range.end; ++index) {
-        entries.append(treeEntry(root.relativePath, items.at(index)));
-    }
-    QJsonObject answer{{versionKey, answerVersion},
-                       {QStringLiteral("rootId"), StorageIds::idForRelativePath(root.relativePath)},
-                       {QStringLiteral("rootName"), displayName(root.relativePath)},
-                       {entriesKey, entries}};
-    insertNextPageToken(answer, range);
-    return answer;
+    const auto page = ActionPayload::page(payload, items, [&root](const FileOperations::WalkedItem &item) {
+        return ManagedFileTreeEntry{
+            StorageIds::idForRelativePath(StorageRoot::childPath(root.relativePath, item.relativePath)),
+            item.relativePath, item.info.isDir(), item.info.isDir() ? std::nullopt : std::optional(item.info.size()),
+            item.info.lastModified().toMSecsSinceEpoch()};
+    });
+    return encodeManaged(ManagedFileTreePage{answerVersion, StorageIds::idForRelativePath(root.relativePath),
+                                             displayName(root.relativePath), page.items, page.nextPageToken});
 }
 
 QString FileActions::realStorage() const
@@ -160,7 +136,7 @@ QString FileActions::realStorage() const
 
 FileActions::Item FileActions::item(const QJsonObject &payload, const QString &key) const
 {
-    const StorageIdResult resolved = m_ids.resolve(ActionPayload::text(payload, key, maximumIdLength));
+    const StorageIdResult resolved = m_ids.resolve(ActionPayload::text(payload, key, ActionPayload::maximumIdLength));
     const StorageItem *found = std::get_if<StorageItem>(&resolved);
     if (!found) {
         throw FileActionError(notFoundMessage);
@@ -192,7 +168,7 @@ FileActions::Item FileActions::folder(const QJsonObject &payload, const QString 
 
 FileActions::ConflictPolicy FileActions::conflictPolicy(const QJsonObject &payload)
 {
-    const QString policy = ActionPayload::text(payload, QStringLiteral("conflictPolicy"), maximumQueryLength);
+    const QString policy = ActionPayload::text(payload, QStringLiteral("conflictPolicy"));
     if (policy == u"error") {
         return ConflictPolicy::error;
     }
@@ -202,12 +178,12 @@ FileActions::ConflictPolicy FileActions::conflictPolicy(const QJsonObject &paylo
     if (policy == u"replace") {
         return ConflictPolicy::replace;
     }
-    throw FileActionError(QStringLiteral("The payload needs \"conflictPolicy\" as error, keep_both or replace"));
+    throw ActionPayload::refusal(QStringLiteral("conflictPolicy"), QStringLiteral("error, keep_both or replace"));
 }
 
 QString FileActions::safeName(const QJsonObject &payload, const QString &key)
 {
-    const QString name = ActionPayload::text(payload, key, maximumQueryLength);
+    const QString name = ActionPayload::text(payload, key);
     if (!FileNameRules::isSafeFileName(name)) {
         throw FileActionError(QStringLiteral("名称无效。"));
     }

@@ -26,13 +26,7 @@ QJsonObject FileActions::makeFolder(const QJsonObject &payload)
     const QString name = safeName(payload, nameKey);
     const QString relativePath =
         putInPlace(parent.relativePath, name, conflictPolicy(payload), std::nullopt, FileOperations::makeFolder);
-    const QFileInfo made(realStorage() + u'/' + relativePath);
-    return {{idKey, StorageIds::idForRelativePath(relativePath)},
-            {nameKey, made.fileName()},
-            {QStringLiteral("directory"), true},
-            {QStringLiteral("modifiedAtMillis"), made.lastModified().toMSecsSinceEpoch()},
-            {QStringLiteral("hidden"), made.fileName().startsWith(u'.')},
-            {QStringLiteral("writable"), made.isWritable()}};
+    return encodeManaged(fileEntry(relativePath, QFileInfo(realStorage() + u'/' + relativePath)));
 }
 
 QJsonObject FileActions::rename(const QJsonObject &payload)

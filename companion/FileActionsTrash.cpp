@@ -5,33 +5,27 @@
 #include "FileOperations.h"
 #include "StorageRoot.h"
 
-#include <QJsonArray>
-
 using namespace fileActionsPrivate;
 
 QJsonObject FileActions::listTrash(const QJsonObject &payload) const
 {
-    const QString query = ActionPayload::optionalText(payload, queryKey, maximumQueryLength);
+    const QString query = ActionPayload::optionalText(payload, queryKey);
     QList<PhoneTrashEntry> entries = m_trash.entries();
     if (!query.isEmpty()) {
         entries.removeIf([&query](const PhoneTrashEntry &entry) {
             return !entry.originalName.contains(query, Qt::CaseInsensitive);
         });
     }
-
-    const Page range = page(payload, entries.size());
-    QJsonArray pageEntries;
-    for (qsizetype index = range.begin; index < range.end; ++index) {
-        pageEntries.append(entries.at(index).toJson(false));
-    }
-    QJsonObject answer{{versionKey, answerVersion}, {entriesKey, pageEntries}};
-    insertNextPageToken(answer, range);
-    return answer;
+    // The computer gets each entry without its original path, which stays on the phone.
+    const auto page =
+        ActionPayload::page(payload, entries, [](const PhoneTrashEntry &entry) { return ManagedTrashEntry(entry); });
+    return encodeManaged(ManagedTrashPage{answerVersion, page.items, page.nextPageToken});
 }
 
 QJsonObject FileActions::restore(const QJsonObject &payload)
 {
-    const std::optional<PhoneTrashEntry> entry = m_trash.entry(ActionPayload::text(payload, idKey, maximumIdLength));
+    const std::optional<PhoneTrashEntry> entry =
+        m_trash.entry(ActionPayload::text(payload, idKey, ActionPayload::maximumIdLength));
     const ConflictPolicy policy = conflictPolicy(payload);
     if (!entry) {
         throw FileActionError(QStringLiteral("回收站中找不到这个项目。"));
@@ -58,7 +52,5 @@ QJsonObject FileActions::restore(const QJsonObject &payload)
 QJsonObject FileActions::emptyTrash()
 {
     const PhoneTrashEmptied emptied = m_trash.empty();
-    return {{versionKey, answerVersion},
-            {QStringLiteral("deletedCount"), emptied.deletedCount},
-            {QStringLiteral("reclaimedBytes"), emptied.reclaimedBytes}};
+    return encodeManaged(ManagedTrashEmptyResult{answerVersion, emptied.deletedCount, emptied.reclaimedBytes});
 }

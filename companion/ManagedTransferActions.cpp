@@ -1,11 +1,11 @@
 #include "ManagedTransferActions.h"
 
+#include "ActionPayload.h"
 #include "FileDescriptor.h"
 #include "MediaFile.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonValue>
 
 #include <cerrno>
 #include <cstring>
@@ -28,21 +28,6 @@ const QString fileNotFoundMessage = QStringLiteral("找不到这个文件。");
 const QString notAFileMessage = QStringLiteral("这不是可以下载的文件。");
 const QString notMediaMessage = QStringLiteral("这不是照片或视频。");
 const QString cannotReadMessage = QStringLiteral("无法读取这个文件：%1");
-
-std::optional<QString> requiredText(const QJsonObject &payload, const QString &key)
-{
-    const QJsonValue value = payload.value(key);
-    if (!value.isString() || value.toString().isEmpty()) {
-        return std::nullopt;
-    }
-    return value.toString();
-}
-
-ManagementAnswer missingText(const QString &action, const QString &key)
-{
-    return ManagementAnswer::failed(
-        QStringLiteral("The payload of %1 needs \"%2\" as a non-empty text").arg(action, key));
-}
 
 QString systemError()
 {
@@ -67,10 +52,8 @@ ManagedTransferActions::ManagedTransferActions(TransferClientProtocol &client, c
 void ManagedTransferActions::addTo(ManagementHandlers &handlers)
 {
     handlers.add(prepareUploadAction, [this](const QJsonObject &payload) { return prepareUpload(payload); });
-    handlers.add(downloadAction,
-                 [this](const QJsonObject &payload) { return download(downloadAction, payload, false); });
-    handlers.add(mediaDownloadAction,
-                 [this](const QJsonObject &payload) { return download(mediaDownloadAction, payload, true); });
+    handlers.add(downloadAction, [this](const QJsonObject &payload) { return download(payload, false); });
+    handlers.add(mediaDownloadAction, [this](const QJsonObject &payload) { return download(payload, true); });
 }
 
 std::optional<QString> ManagedTransferActions::takeDeliveryFolder(const QString &transferId, QString *errorMessage)
@@ -93,33 +76,21 @@ std::optional<QString> ManagedTransferActions::takeDeliveryFolder(const QString 
 
 ManagementAnswer ManagedTransferActions::prepareUpload(const QJsonObject &payload)
 {
-    const std::optional<QString> transferId = requiredText(payload, transferIdKey);
-    if (!transferId) {
-        return missingText(prepareUploadAction, transferIdKey);
-    }
-    const std::optional<QString> directoryId = requiredText(payload, directoryIdKey);
-    if (!directoryId) {
-        return missingText(prepareUploadAction, directoryIdKey);
-    }
-    if (!existingFolder(m_ids.resolve(*directoryId))) {
+    const QString transferId = ActionPayload::text(payload, transferIdKey);
+    const QString directoryId = ActionPayload::text(payload, directoryIdKey, ActionPayload::maximumIdLength);
+    if (!existingFolder(m_ids.resolve(directoryId))) {
         return ManagementAnswer::failed(folderNotFoundMessage);
     }
-    m_uploadFolderIds.insert(*transferId, *directoryId);
+    m_uploadFolderIds.insert(transferId, directoryId);
     return ManagementAnswer::succeeded({});
 }
 
-ManagementAnswer ManagedTransferActions::download(const QString &action, const QJsonObject &payload, bool mediaOnly)
+ManagementAnswer ManagedTransferActions::download(const QJsonObject &payload, bool mediaOnly)
 {
-    const std::optional<QString> fileId = requiredText(payload, fileIdKey);
-    if (!fileId) {
-        return missingText(action, fileIdKey);
-    }
-    const std::optional<QString> transferId = requiredText(payload, transferIdKey);
-    if (!transferId) {
-        return missingText(action, transferIdKey);
-    }
+    const QString fileId = ActionPayload::text(payload, fileIdKey, ActionPayload::maximumIdLength);
+    const QString transferId = ActionPayload::text(payload, transferIdKey);
 
-    const StorageIdResult resolved = m_ids.resolve(*fileId);
+    const StorageIdResult resolved = m_ids.resolve(fileId);
     const StorageItem *item = std::get_if<StorageItem>(&resolved);
     if (!item) {
         return ManagementAnswer::failed(fileNotFoundMessage);
@@ -159,7 +130,7 @@ ManagementAnswer ManagedTransferActions::download(const QString &action, const Q
     // The library duplicates the descriptor; ours is closed when `file` goes away.
     try {
         m_client.sendFileDescriptorWithId(file.get(), info.fileName(), static_cast<uint64_t>(status.st_size),
-                                          *transferId);
+                                          transferId);
     } catch (const TavrineCoreError &error) {
         return ManagementAnswer::failed(error.errorDescription());
     }

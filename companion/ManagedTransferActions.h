@@ -32,7 +32,7 @@ public:
 
 private:
     ManagementAnswer prepareUpload(const QJsonObject &payload);
-    ManagementAnswer download(const QString &action, const QJsonObject &payload, bool mediaOnly);
+    ManagementAnswer download(const QJsonObject &payload, bool mediaOnly);
 
     TransferClientProtocol &m_client;
     QString m_storageDirectory;

@@ -1,6 +1,6 @@
 #include "MediaActions.h"
 
-#include "PayloadReader.h"
+#include "ActionPayload.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -64,32 +64,21 @@ void MediaActions::addTo(ManagementHandlers &handlers)
 
 ManagementAnswer MediaActions::list(const QJsonObject &payload)
 {
-    PayloadReader reader(listAction, payload);
-    const std::optional<MediaKind> kind = mediaKindNamed(reader.requiredText(QStringLiteral("kind")));
+    const std::optional<ManagedMediaKind> kind =
+        managedMediaKindFromRawValue(ActionPayload::text(payload, QStringLiteral("kind")));
     if (!kind) {
-        reader.refuse(QStringLiteral("kind"), QStringLiteral("\"photo\" or \"video\""));
+        throw ActionPayload::refusal(QStringLiteral("kind"), QStringLiteral("\"photo\" or \"video\""));
     }
-    const QString query = reader.optionalText(QStringLiteral("query"));
-    const qint64 offset = reader.pageOffset();
-    const qint64 size = reader.pageSize();
-    if (reader.failed()) {
-        return reader.failure();
-    }
-
-    QJsonObject answer{{QStringLiteral("version"), 1}};
-    addPage(answer, QStringLiteral("items"), m_library.items(*kind, query), offset, size);
-    return ManagementAnswer::succeeded(answer);
+    const QString query = ActionPayload::optionalText(payload, QStringLiteral("query"));
+    const auto page = ActionPayload::page(payload, m_library.items(*kind, query));
+    return ManagementAnswer::succeeded(encodeManaged(ManagedMediaPage{1, page.items, page.nextPageToken}));
 }
 
 ManagementAnswer MediaActions::thumbnail(const QJsonObject &payload)
 {
-    PayloadReader reader(thumbnailAction, payload);
-    const QString id = reader.requiredText(QStringLiteral("id"));
-    const qint64 asked = reader.optionalInteger(QStringLiteral("maxDimension"), maximumThumbnailDimension,
-                                                std::numeric_limits<qint64>::min());
-    if (reader.failed()) {
-        return reader.failure();
-    }
+    const QString id = ActionPayload::text(payload, QStringLiteral("id"), ActionPayload::maximumIdLength);
+    const qint64 asked = ActionPayload::optionalInteger(payload, QStringLiteral("maxDimension"),
+                                                        std::numeric_limits<qint64>::min(), maximumThumbnailDimension);
     const int maxDimension = static_cast<int>(std::clamp<qint64>(asked, 1, maximumThumbnailDimension));
 
     const StorageIdResult resolved = m_ids.resolve(id);
@@ -102,12 +91,6 @@ ManagementAnswer MediaActions::thumbnail(const QJsonObject &payload)
     if (bytes.isEmpty()) {
         return ManagementAnswer::failed(noPreviewMessage);
     }
-    return ManagementAnswer::succeeded({
-        {QStringLiteral("version"), 1},
-        {QStringLiteral("id"), id},
-        {QStringLiteral("mimeType"), QStringLiteral("image/jpeg")},
-        {QStringLiteral("pixelWidth"), image.width()},
-        {QStringLiteral("pixelHeight"), image.height()},
-        {QStringLiteral("dataBase64"), QString::fromLatin1(bytes.toBase64())},
-    });
+    return ManagementAnswer::succeeded(encodeManaged(ManagedMediaThumbnail{
+        1, id, QStringLiteral("image/jpeg"), image.width(), image.height(), QString::fromLatin1(bytes.toBase64())}));
 }

@@ -44,28 +44,12 @@ bool isDecodableSize(QSize size)
            static_cast<qint64>(size.width()) * size.height() <= MediaFile::maximumPixels;
 }
 
-std::optional<MediaKind> kindOfFile(QFile &file, QString *mimeType)
+std::optional<ManagedMediaKind> kindOfFile(QFile &file, QString *mimeType)
 {
     return MediaFile::kindOfContent(file.peek(MediaFile::contentSniffBytes), mimeType);
 }
 
 } // namespace
-
-QString mediaKindName(MediaKind kind)
-{
-    return kind == MediaKind::photo ? QStringLiteral("photo") : QStringLiteral("video");
-}
-
-std::optional<MediaKind> mediaKindNamed(const QString &name)
-{
-    if (name == u"photo") {
-        return MediaKind::photo;
-    }
-    if (name == u"video") {
-        return MediaKind::video;
-    }
-    return std::nullopt;
-}
 
 bool MediaFile::openRegularFile(QFile &file, const QString &path)
 {
@@ -84,7 +68,7 @@ bool MediaFile::openRegularFile(QFile &file, const QString &path)
     return true;
 }
 
-std::optional<MediaKind> MediaFile::kindOfContent(const QByteArray &head, QString *mimeType)
+std::optional<ManagedMediaKind> MediaFile::kindOfContent(const QByteArray &head, QString *mimeType)
 {
     // Containers that hold sound as well as pictures show no kind in their first bytes; they count as videos
     // here, and probing leaves out those without a video stream.
@@ -93,13 +77,13 @@ std::optional<MediaKind> MediaFile::kindOfContent(const QByteArray &head, QStrin
         {QStringLiteral("application/ogg"), QStringLiteral("video/ogg")},
     };
     QString name = QMimeDatabase().mimeTypeForData(head).name();
-    std::optional<MediaKind> kind;
+    std::optional<ManagedMediaKind> kind;
     if (name.startsWith(u"image/")) {
-        kind = MediaKind::photo;
+        kind = ManagedMediaKind::photo;
     } else if (name.startsWith(u"video/")) {
-        kind = MediaKind::video;
+        kind = ManagedMediaKind::video;
     } else if (videoContainers.contains(name)) {
-        kind = MediaKind::video;
+        kind = ManagedMediaKind::video;
         name = videoContainers.value(name);
     }
     if (kind && mimeType) {
@@ -115,12 +99,12 @@ std::optional<MediaFacts> MediaFile::probe(const QString &path)
         return std::nullopt;
     }
     MediaFacts facts;
-    const std::optional<MediaKind> kind = kindOfFile(file, &facts.mimeType);
+    const std::optional<ManagedMediaKind> kind = kindOfFile(file, &facts.mimeType);
     if (!kind) {
         return std::nullopt;
     }
     facts.kind = *kind;
-    if (facts.kind == MediaKind::photo) {
+    if (facts.kind == ManagedMediaKind::photo) {
         QImageReader reader(&file);
         reader.setDecideFormatFromContent(true);
         facts.size = reader.size();
@@ -159,11 +143,11 @@ QImage MediaFile::preview(const QString &path, int maxDimension)
     if (!openRegularFile(file, path)) {
         return {};
     }
-    const std::optional<MediaKind> kind = kindOfFile(file, nullptr);
-    if (kind == MediaKind::video) {
+    const std::optional<ManagedMediaKind> kind = kindOfFile(file, nullptr);
+    if (kind == ManagedMediaKind::video) {
         return VideoFile::preview(file, maxDimension);
     }
-    if (kind != MediaKind::photo || file.size() > maximumPhotoBytes) {
+    if (kind != ManagedMediaKind::photo || file.size() > maximumPhotoBytes) {
         return {};
     }
     QImageReader reader(&file);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ManagedContentModel.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
@@ -9,19 +11,10 @@
 
 class QFile;
 
-enum class MediaKind
-{
-    photo,
-    video,
-};
-
-QString mediaKindName(MediaKind kind);
-std::optional<MediaKind> mediaKindNamed(const QString &name);
-
 // What probing a photo or video finds out.
 struct MediaFacts
 {
-    MediaKind kind = MediaKind::photo;
+    ManagedMediaKind kind = ManagedMediaKind::photo;
     QString mimeType;
     QSize size;                            // pixels as stored
     std::optional<int> orientationDegrees; // clockwise rotation for display, when there is one
@@ -46,7 +39,7 @@ constexpr qint64 contentSniffBytes = 16 * 1024;
 bool openRegularFile(QFile &file, const QString &path);
 
 // The kind of media that the first bytes of a file show, with its MIME type.
-std::optional<MediaKind> kindOfContent(const QByteArray &head, QString *mimeType = nullptr);
+std::optional<ManagedMediaKind> kindOfContent(const QByteArray &head, QString *mimeType = nullptr);
 
 // The facts of the photo or video at `path`; nothing for any other file or one that does not decode.
 std::optional<MediaFacts> probe(const QString &path);

@@ -58,35 +58,13 @@ QList<FoundFile> regularFiles(const QString &storageDirectory)
 
 } // namespace
 
-QJsonObject MediaItem::toJson() const
-{
-    QJsonObject object{
-        {QStringLiteral("id"), StorageIds::idForRelativePath(relativePath)},
-        {QStringLiteral("name"), name},
-        {QStringLiteral("kind"), mediaKindName(facts.kind)},
-        {QStringLiteral("size"), size},
-        {QStringLiteral("modifiedAtMillis"), modifiedAtMillis},
-        {QStringLiteral("mimeType"), facts.mimeType},
-        {QStringLiteral("width"), facts.size.width()},
-        {QStringLiteral("height"), facts.size.height()},
-        {QStringLiteral("relativePath"), relativePath},
-    };
-    if (facts.orientationDegrees) {
-        object.insert(QStringLiteral("orientationDegrees"), *facts.orientationDegrees);
-    }
-    if (facts.durationMillis) {
-        object.insert(QStringLiteral("durationMillis"), *facts.durationMillis);
-    }
-    return object;
-}
-
 MediaLibrary::MediaLibrary(const QString &storageDirectory) : m_storageDirectory(QDir::cleanPath(storageDirectory)) {}
 
-QList<MediaItem> MediaLibrary::items(MediaKind kind, const QString &query)
+QList<ManagedMediaItem> MediaLibrary::items(ManagedMediaKind kind, const QString &query)
 {
     // Only the files of this walk stay in the index, so removed files do not pile up.
     QHash<QString, IndexEntry> index;
-    QList<MediaItem> found;
+    QList<ManagedMediaItem> found;
     for (const FoundFile &file : regularFiles(m_storageDirectory)) {
         const qint64 size = file.info.size();
         const qint64 modifiedAtMillis = file.info.lastModified().toMSecsSinceEpoch();
@@ -102,11 +80,14 @@ QList<MediaItem> MediaLibrary::items(MediaKind kind, const QString &query)
         }
         index.insert(file.relativePath, entry);
         if (entry.facts && entry.facts->kind == kind && file.info.fileName().contains(query, Qt::CaseInsensitive)) {
-            found.append({file.relativePath, file.info.fileName(), size, modifiedAtMillis, *entry.facts});
+            const MediaFacts &facts = *entry.facts;
+            found.append({StorageIds::idForRelativePath(file.relativePath), file.info.fileName(), facts.kind, size,
+                          modifiedAtMillis, facts.mimeType, facts.size.width(), facts.size.height(),
+                          facts.orientationDegrees, file.relativePath, facts.durationMillis});
         }
     }
     m_index = std::move(index);
-    std::sort(found.begin(), found.end(), [](const MediaItem &left, const MediaItem &right) {
+    std::sort(found.begin(), found.end(), [](const ManagedMediaItem &left, const ManagedMediaItem &right) {
         if (left.modifiedAtMillis != right.modifiedAtMillis) {
             return left.modifiedAtMillis > right.modifiedAtMillis;
         }

@@ -3,26 +3,10 @@
 #include "MediaFile.h"
 
 #include <QHash>
-#include <QJsonObject>
 #include <QList>
 #include <QString>
 
 #include <optional>
-
-// One photo or video of the storage folder, as "media.list" gives it.
-struct MediaItem
-{
-    QString relativePath; // "/"-separated below the storage folder
-    QString name;
-    qint64 size = 0;
-    qint64 modifiedAtMillis = 0;
-    MediaFacts facts;
-
-    bool operator==(const MediaItem &) const = default;
-
-    // The desktop's ManagedMediaItem, "id" being the item's storage id.
-    QJsonObject toJson() const;
-};
 
 // The photos and videos anywhere in the storage folder, found by their contents. A walk never enters the
 // phone's own folder nor follows a symbolic link, and stops after maximumWalkEntries entries or below
@@ -37,8 +21,9 @@ public:
 
     explicit MediaLibrary(const QString &storageDirectory);
 
-    // The items of `kind` whose name holds `query` (ignoring case), newest first, then by path.
-    QList<MediaItem> items(MediaKind kind, const QString &query);
+    // The items of `kind` whose name holds `query` (ignoring case), newest first, then by path; each id is the
+    // file's storage id.
+    QList<ManagedMediaItem> items(ManagedMediaKind kind, const QString &query);
 
     // How many files were probed so far; a file found again unchanged is not probed again.
     int probeCount() const { return m_probeCount; }

@@ -24,6 +24,10 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr auto pollInterval = 50ms;
+// After a request the computer often sends the next at once (the pages of a listing): for a while the phone
+// looks for requests this often.
+constexpr auto busyPollInterval = 2ms;
+constexpr auto busySpell = 1s;
 
 // Runs a core call that may fail and reports a failure on standard error; true when it succeeded.
 template <typename Call> bool reportingFailure(const QString &action, Call &&call)
@@ -83,6 +87,11 @@ void PhoneSession::poll()
             break;
         }
         handleRequest(*request);
+        m_busyUntil = QDeadlineTimer(busySpell);
+    }
+    const auto interval = m_busyUntil.hasExpired() ? pollInterval : busyPollInterval;
+    if (!m_finished && m_pollTimer.intervalAsDuration() != interval) {
+        m_pollTimer.setInterval(interval);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "ReceivedFileDelivery.h"
 #include "TransferClient.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -54,6 +55,7 @@ private:
     std::optional<PhoneState> m_state;
     ReceivedFileDelivery m_delivery;
     QTimer m_pollTimer;
+    QDeadlineTimer m_busyUntil;
     std::unique_ptr<InputLineReader> m_input;
     bool m_finished = false;
 };

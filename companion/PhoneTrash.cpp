@@ -1,6 +1,5 @@
 #include "PhoneTrash.h"
 
-#include "ActionPayload.h"
 #include "FileActionError.h"
 #include "FileNameRules.h"
 #include "FileOperations.h"
@@ -25,14 +24,6 @@
 
 namespace {
 
-const QString idKey = QStringLiteral("id");
-const QString originalNameKey = QStringLiteral("originalName");
-const QString originalParentIdKey = QStringLiteral("originalParentId");
-const QString originalLocationKey = QStringLiteral("originalLocation");
-const QString rootIdKey = QStringLiteral("rootId");
-const QString directoryKey = QStringLiteral("directory");
-const QString sizeKey = QStringLiteral("size");
-const QString deletedAtMillisKey = QStringLiteral("deletedAtMillis");
 const QString originalPathKey = QStringLiteral("originalPath");
 const QString versionKey = QStringLiteral("version");
 const QString entriesKey = QStringLiteral("entries");
@@ -61,49 +52,26 @@ bool isStoragePath(const QString &path)
 
 } // namespace
 
-QJsonObject PhoneTrashEntry::toJson(bool withOriginalPath) const
+QJsonObject PhoneTrashEntry::toJson() const
 {
-    QJsonObject object{{idKey, id},
-                       {originalNameKey, originalName},
-                       {originalParentIdKey, originalParentId},
-                       {originalLocationKey, originalLocation},
-                       {rootIdKey, rootId},
-                       {directoryKey, directory},
-                       {deletedAtMillisKey, deletedAtMillis}};
-    if (size) {
-        object.insert(sizeKey, *size);
-    }
-    if (withOriginalPath) {
-        object.insert(originalPathKey, originalPath);
-    }
+    QJsonObject object = encodeManaged<ManagedTrashEntry>(*this);
+    object.insert(originalPathKey, originalPath);
     return object;
 }
 
 std::optional<PhoneTrashEntry> PhoneTrashEntry::fromJson(const QJsonObject &object)
 {
-    for (const QString &key :
-         {idKey, originalNameKey, originalParentIdKey, originalLocationKey, rootIdKey, originalPathKey}) {
-        if (!object.value(key).isString()) {
-            return std::nullopt;
-        }
-    }
-    const std::optional<qint64> deletedAtMillis = ActionPayload::integerValue(object.value(deletedAtMillisKey));
-    const QJsonValue sizeValue = object.value(sizeKey);
-    const std::optional<qint64> size = ActionPayload::integerValue(sizeValue);
-    if (!object.value(directoryKey).isBool() || !deletedAtMillis ||
-        (!sizeValue.isUndefined() && (!size || *size < 0))) {
+    PhoneTrashEntry entry;
+    try {
+        static_cast<ManagedTrashEntry &>(entry) = decodeManaged<ManagedTrashEntry>(object);
+    } catch (const ManagedDecodingError &) {
         return std::nullopt;
     }
-
-    PhoneTrashEntry entry{object.value(idKey).toString(),
-                          object.value(originalNameKey).toString(),
-                          object.value(originalParentIdKey).toString(),
-                          object.value(originalLocationKey).toString(),
-                          object.value(rootIdKey).toString(),
-                          object.value(directoryKey).toBool(),
-                          size,
-                          *deletedAtMillis,
-                          object.value(originalPathKey).toString()};
+    const QJsonValue originalPath = object.value(originalPathKey);
+    if (!originalPath.isString() || (entry.size && *entry.size < 0)) {
+        return std::nullopt;
+    }
+    entry.originalPath = originalPath.toString();
     if (!PhoneTrash::isEntryId(entry.id) || !isStoragePath(entry.originalPath) ||
         entry.originalName != entry.originalPath.section(u'/', -1)) {
         return std::nullopt;
@@ -130,15 +98,12 @@ PhoneTrashEntry PhoneTrash::moveIn(const QString &relativePath)
     }
     const QString parentPath = StorageRoot::parentPath(relativePath);
     const bool regularFile = info.isFile() && !info.isSymLink();
-    const PhoneTrashEntry entry{QUuid::createUuid().toString(QUuid::Id128),
-                                info.fileName(),
-                                StorageIds::idForRelativePath(parentPath),
-                                parentPath.isEmpty() ? StorageRoot::name : StorageRoot::name + u'/' + parentPath,
-                                StorageIds::rootId,
-                                info.isDir() && !info.isSymLink(),
-                                regularFile ? std::optional(info.size()) : std::nullopt,
-                                QDateTime::currentMSecsSinceEpoch(),
-                                relativePath};
+    const PhoneTrashEntry entry{
+        {QUuid::createUuid().toString(QUuid::Id128), info.fileName(), StorageIds::idForRelativePath(parentPath),
+         parentPath.isEmpty() ? StorageRoot::name : StorageRoot::name + u'/' + parentPath, StorageIds::rootId,
+         info.isDir() && !info.isSymLink(), regularFile ? std::optional(info.size()) : std::nullopt,
+         QDateTime::currentMSecsSinceEpoch()},
+        relativePath};
 
     // The entry is written first: one whose item never arrives is forgotten by the next load, while an item
     // without entry could not be restored.
@@ -287,7 +252,7 @@ void PhoneTrash::save(const QList<PhoneTrashEntry> &entries) const
     prepareFolders();
     QJsonArray stored;
     for (const PhoneTrashEntry &entry : entries) {
-        stored.append(entry.toJson(true));
+        stored.append(entry.toJson());
     }
     // QSaveFile writes through a symbolic link to its target; the index is only ever a file of ours.
     const QString path = indexPath();

@@ -1,28 +1,23 @@
 #pragma once
 
+#include "ManagedContentModel.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 
 #include <optional>
 
-// One item in the phone's trash and where it came from.
-struct PhoneTrashEntry
+// One item in the phone's trash, as the computer lists it (its id is random, 32 lower-case hex digits, and
+// also the item's name in the trash folder), and where it came from.
+struct PhoneTrashEntry : ManagedTrashEntry
 {
-    QString id; // random, 32 lower-case hex digits; also the item's name in the trash folder
-    QString originalName;
-    QString originalParentId; // storage id of the folder it was in
-    QString originalLocation; // that folder for display: "内部存储/Docs"
-    QString rootId;
-    bool directory = false;
-    std::optional<qint64> size; // regular files only
-    qint64 deletedAtMillis = 0;
     QString originalPath; // "/"-separated below the storage folder; kept for restoring, never sent
 
     bool operator==(const PhoneTrashEntry &) const = default;
 
-    // The keys of the computer's ManagedTrashEntry, plus originalPath when `withOriginalPath`.
-    QJsonObject toJson(bool withOriginalPath) const;
+    // The keys of the computer's ManagedTrashEntry, plus originalPath.
+    QJsonObject toJson() const;
     // Gives nothing for an entry that is malformed or whose originalPath could leave the storage folder or
     // lead into the phone's private folder.
     static std::optional<PhoneTrashEntry> fromJson(const QJsonObject &object);

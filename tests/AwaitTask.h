@@ -1,6 +1,9 @@
 #pragma once
 
-#include <QTest>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <qcorotask.h>
 
@@ -9,10 +12,11 @@
 #include <stdexcept>
 #include <type_traits>
 
-// Runs the event loop until `task` has finished (at most 30 s) and gives its value or rethrows its error. Unlike
-// QCoro::waitFor it also returns for a task that finished before the call, and it hands errors on.
+// Runs an event loop until `task` has finished (at most 30 s), ending it the moment the task does, and gives its
+// value or rethrows its error. Unlike QCoro::waitFor it also returns for a task that finished before the call.
 template <typename T> T awaitTask(QCoro::Task<T> &task)
 {
+    QEventLoop loop;
     bool done = false;
     std::exception_ptr failure;
     std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
@@ -28,11 +32,17 @@ template <typename T> T awaitTask(QCoro::Task<T> &task)
             failure = std::current_exception();
         }
         done = true;
+        loop.quit();
     };
     QCoro::Task<void> waiter = body();
-    if (!QTest::qWaitFor([&] { return done; }, 30'000)) {
-        throw std::runtime_error("the task did not finish within 30 s");
+    if (!done) {
+        QTimer::singleShot(30'000, &loop, [&loop] { loop.exit(1); });
+        if (loop.exec() != 0) {
+            throw std::runtime_error("the task did not finish within 30 s");
+        }
     }
+    // What the task let go of with deleteLater goes now, not when the test ends.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     if (failure) {
         std::rethrow_exception(failure);
     }

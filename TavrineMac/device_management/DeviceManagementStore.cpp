@@ -11,7 +11,7 @@ const QString snapshotAction = QStringLiteral("device.snapshot");
 const QString rootsAction = QStringLiteral("files.roots");
 const QString listAction = QStringLiteral("files.list");
 const QString contentFolderMissingMessage =
-    QStringLiteral("这台手机没有找到对应的内容文件夹，可在\u201C所有文件\u201D中浏览。");
+    QStringLiteral("这台手机没有找到对应的内容文件夹，可在“所有文件”中浏览。");
 
 std::optional<qint64> fileSystemAvailableBytes(const QString &folder)
 {

@@ -61,7 +61,7 @@ bool itemExists(const QString &path)
 void makeFolder(const QString &path)
 {
     if (path.isEmpty() || !QDir().mkpath(path)) {
-        throw FileOperationError(QStringLiteral("无法创建文件夹\u201C%1\u201D").arg(path));
+        throw FileOperationError(QStringLiteral("无法创建文件夹“%1”").arg(path));
     }
 }
 

@@ -23,7 +23,7 @@ QCoro::Task<std::optional<QString>> DeviceManagementStore::previewFile(ManagedFi
     }
     const quint64 generation = m_sessionGeneration;
     setPreviewLoadingFileID(entry.id);
-    setMessage(QStringLiteral("正在准备\u201C") + entry.name + QStringLiteral("\u201D预览\u2026"));
+    setMessage(QStringLiteral("正在准备“") + entry.name + QStringLiteral("”预览…"));
     setErrorMessage(std::nullopt);
 
     QString delivered;

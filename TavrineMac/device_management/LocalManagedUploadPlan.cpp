@@ -156,7 +156,7 @@ private:
     [[noreturn]] static void throwListingError(const QString &relativePath, int code)
     {
         throw FileOperationError(
-            QStringLiteral("无法读取文件夹\u201C%1\u201D：%2").arg(relativePath, qt_error_string(code)));
+            QStringLiteral("无法读取文件夹“%1”：%2").arg(relativePath, qt_error_string(code)));
     }
 
     // The names in `folder`, without the desktop's bookkeeping files, in the name order.
@@ -247,11 +247,11 @@ QString LocalManagedUploadPlanError::errorDescription() const
 {
     switch (m_case) {
     case Case::missingItem:
-        return QStringLiteral("找不到\u201C%1\u201D").arg(m_text);
+        return QStringLiteral("找不到“%1”").arg(m_text);
     case Case::unsupportedItem:
-        return QStringLiteral("暂不支持发送\u201C%1\u201D").arg(m_text);
+        return QStringLiteral("暂不支持发送“%1”").arg(m_text);
     case Case::symbolicLink:
-        return QStringLiteral("\u201C%1\u201D包含替身或符号链接，未加入传输").arg(m_text);
+        return QStringLiteral("“%1”包含替身或符号链接，未加入传输").arg(m_text);
     case Case::tooManyItems:
         return QStringLiteral("单次最多发送 %1 个项目").arg(m_limit);
     case Case::tooDeep:

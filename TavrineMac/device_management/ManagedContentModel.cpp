@@ -26,7 +26,7 @@ ManagedDecodingError ManagedDecodingError::inside(const QString &prefix) const
 QString ManagedDecodingError::errorDescription() const
 {
     const QString where = m_codingPath.isEmpty() ? QStringLiteral("at the top level")
-                                                 : QStringLiteral("at \u201C%1\u201D").arg(m_codingPath);
+                                                 : QStringLiteral("at “%1”").arg(m_codingPath);
     switch (m_case) {
     case Case::notJson:
         return QStringLiteral("The phone's answer is not valid JSON: %1.").arg(m_detail);
@@ -222,7 +222,7 @@ template <typename T> T decodeValue(const QJsonValue &value)
         const std::optional<ManagedMediaKind> kind = managedMediaKindFromRawValue(decodeValue<QString>(value));
         if (!kind) {
             throw ManagedDecodingError(ManagedDecodingError::Case::corruptedData, {},
-                                       QStringLiteral("\u201C%1\u201D is neither photo nor video").arg(value.toString()));
+                                       QStringLiteral("“%1” is neither photo nor video").arg(value.toString()));
         }
         return *kind;
     } else if constexpr (IsList<T>::value) {

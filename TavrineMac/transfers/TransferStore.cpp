@@ -31,6 +31,9 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
             return TransferHost::start(advertisedHost, inboxDirectory, deviceName, identityMaterial, trustedPeerSecret);
         };
     }
+    m_managementResponseTimer.setTimerType(Qt::PreciseTimer);
+    m_managementResponseTimer.setInterval(managementResponsePollInterval);
+    connect(&m_managementResponseTimer, &QTimer::timeout, this, &TransferStore::drainManagementResponses);
     m_pollingTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pollingTimer, &QTimer::timeout, this, [this] {
         if (m_pollingTimer.intervalAsDuration() != pollInterval) {

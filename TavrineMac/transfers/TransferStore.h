@@ -80,6 +80,8 @@ public:
     static constexpr auto pollInterval = std::chrono::milliseconds(100);
     static constexpr auto persistenceDelay = std::chrono::milliseconds(300);
     static constexpr auto managedDownloadPollInterval = std::chrono::milliseconds(100);
+    // How often answers to management requests are looked for while one is awaited.
+    static constexpr auto managementResponsePollInterval = std::chrono::milliseconds(2);
     static constexpr int maximumCompletedTransfers = 20;
     static constexpr int maximumTrustedDevices = 20;
     static constexpr int maximumFinishedTasks = 200;
@@ -194,6 +196,7 @@ private:
     void handleCompleted(const TransferEvent &event);
     void handleDisconnected(const TransferEvent &event);
     void routeManagementResponse(const ManagementResponse &response);
+    void drainManagementResponses();
     qsizetype taskIndex(const QString &id) const;
     QString deviceName() const;
     void adoptHost(std::unique_ptr<TransferHostProtocol> host);
@@ -234,6 +237,7 @@ private:
     std::optional<QString> m_pendingPairingDeviceID;
     QHash<QString, std::shared_ptr<ManagementWaiter>> m_managementContinuations;
     QHash<QString, QTimer *> m_managementTimeoutTasks;
+    QTimer m_managementResponseTimer;
     QSet<QString> m_preparedManagedUploadIDs;
     std::optional<QString> m_preparingManagedUploadID;
     QSet<QString> m_finalizingDeliveryIDs;

@@ -34,6 +34,16 @@ void TransferStore::drainEvents()
         }
         handleTransferEvent(*event);
     }
+    drainManagementResponses();
+    --m_deferTaskSignals;
+    if (m_deferTaskSignals == 0 && m_tasksDirty) {
+        m_tasksDirty = false;
+        emit tasksChanged();
+    }
+}
+
+void TransferStore::drainManagementResponses()
+{
     while (m_host) {
         const std::optional<ManagementResponse> response = m_host->pollManagementResponse();
         if (!response) {
@@ -41,10 +51,8 @@ void TransferStore::drainEvents()
         }
         routeManagementResponse(*response);
     }
-    --m_deferTaskSignals;
-    if (m_deferTaskSignals == 0 && m_tasksDirty) {
-        m_tasksDirty = false;
-        emit tasksChanged();
+    if (m_managementContinuations.isEmpty()) {
+        m_managementResponseTimer.stop();
     }
 }
 
@@ -366,6 +374,11 @@ QCoro::Task<QString> TransferStore::requestManagement(QString action, QString pa
     });
     m_managementTimeoutTasks.insert(requestId, timeout);
     timeout->start(m_environment.managementTimeout);
+    // Answers are looked for more often than events while someone waits for one, so that a listing of
+    // many pages is not paced by the event pump.
+    if (!m_managementResponseTimer.isActive()) {
+        m_managementResponseTimer.start();
+    }
     co_return co_await *waiter;
 }
 

@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
+
+#include <cstring>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -10,71 +13,36 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
-namespace {
-
-// What an encoding holds, freed whichever way it ends.
-struct Encoding
+bool writeTestVideo(const QString &path, QSize size, int frameCount, int framesPerSecond, int rotationDegrees)
 {
+    const QByteArray fileName = QFile::encodeName(path);
+    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
     AVFormatContext *format = nullptr;
     AVCodecContext *encoder = nullptr;
     AVFrame *frame = av_frame_alloc();
     AVPacket *packet = av_packet_alloc();
-
-    ~Encoding()
-    {
+    const auto release = qScopeGuard([&] {
         av_packet_free(&packet);
         av_frame_free(&frame);
         avcodec_free_context(&encoder);
         if (format)
             avio_closep(&format->pb);
         avformat_free_context(format);
-    }
-
-    // Sends `input` (nothing: the end) and writes every packet that comes out.
-    bool encode(const AVFrame *input)
-    {
-        bool written = avcodec_send_frame(encoder, input) == 0;
-        while (written && avcodec_receive_packet(encoder, packet) == 0) {
-            av_packet_rescale_ts(packet, encoder->time_base, format->streams[0]->time_base);
-            written = av_interleaved_write_frame(format, packet) == 0;
-        }
-        return written;
-    }
-};
-
-void paint(AVFrame &frame, int index)
-{
-    for (int y = 0; y < frame.height; ++y)
-        for (int x = 0; x < frame.width; ++x)
-            frame.data[0][y * frame.linesize[0] + x] = uint8_t((y < frame.height / 2 ? 200 : 30) + (x + index) % 40);
-    for (int y = 0; y < frame.height / 2; ++y) {
-        for (int x = 0; x < frame.width / 2; ++x) {
-            frame.data[1][y * frame.linesize[1] + x] = uint8_t(108 + (x + index) % 40);
-            frame.data[2][y * frame.linesize[2] + x] = uint8_t(148 - (y + index) % 40);
-        }
-    }
-}
-
-} // namespace
-
-bool writeTestVideo(const QString &path, QSize size, int frameCount, int framesPerSecond, int rotationDegrees)
-{
-    const QByteArray fileName = QFile::encodeName(path);
-    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
-    Encoding encoding;
-    if (!codec || !encoding.frame || !encoding.packet || !QDir().mkpath(QFileInfo(path).path()) ||
-        avformat_alloc_output_context2(&encoding.format, nullptr, nullptr, fileName.constData()) < 0)
+    });
+    if (!codec || !frame || !packet || !QDir().mkpath(QFileInfo(path).path()) ||
+        avformat_alloc_output_context2(&format, nullptr, nullptr, fileName.constData()) < 0)
         return false;
-    AVStream *stream = avformat_new_stream(encoding.format, nullptr);
-    AVCodecContext *encoder = encoding.encoder = avcodec_alloc_context3(codec);
+    AVStream *stream = avformat_new_stream(format, nullptr);
+    encoder = avcodec_alloc_context3(codec);
     if (!stream || !encoder)
         return false;
-    encoder->width = size.width();
-    encoder->height = size.height();
+    encoder->width = frame->width = size.width();
+    encoder->height = frame->height = size.height();
     encoder->time_base = stream->time_base = {1, framesPerSecond};
     encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+    frame->format = encoder->pix_fmt;
     encoder->gop_size = 10;
-    if (encoding.format->oformat->flags & AVFMT_GLOBALHEADER)
+    if (format->oformat->flags & AVFMT_GLOBALHEADER)
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (avcodec_open2(encoder, codec, nullptr) < 0 || avcodec_parameters_from_context(stream->codecpar, encoder) < 0)
         return false;
@@ -87,21 +55,29 @@ bool writeTestVideo(const QString &path, QSize size, int frameCount, int framesP
         // transposition its reader applies, so reading the file back (as from a phone) turns the angle around.
         av_display_rotation_set(matrix, rotationDegrees);
     }
-    AVFrame *frame = encoding.frame;
-    frame->format = encoder->pix_fmt;
-    frame->width = encoder->width;
-    frame->height = encoder->height;
-    if (avio_open(&encoding.format->pb, fileName.constData(), AVIO_FLAG_WRITE) < 0 ||
-        avformat_write_header(encoding.format, nullptr) < 0 || av_frame_get_buffer(frame, 0) < 0)
+    if (avio_open(&format->pb, fileName.constData(), AVIO_FLAG_WRITE) < 0 ||
+        avformat_write_header(format, nullptr) < 0 || av_frame_get_buffer(frame, 0) < 0)
         return false;
+    // Sends `input` (nothing: the end) and writes every packet that comes out.
+    const auto encode = [&](const AVFrame *input) {
+        bool written = avcodec_send_frame(encoder, input) == 0;
+        while (written && avcodec_receive_packet(encoder, packet) == 0) {
+            av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
+            written = av_interleaved_write_frame(format, packet) == 0;
+        }
+        return written;
+    };
     for (int index = 0; index < frameCount; ++index) {
         // The encoder may still hold the last frame's picture.
         if (av_frame_make_writable(frame) < 0)
             return false;
-        paint(*frame, index);
+        for (int y = 0; y < frame->height; ++y)
+            memset(frame->data[0] + y * frame->linesize[0], y * 2 < frame->height ? 200 : 30, frame->width);
+        for (int plane = 1; plane <= 2; ++plane)
+            memset(frame->data[plane], 128, frame->linesize[plane] * frame->height / 2);
         frame->pts = index;
-        if (!encoding.encode(frame))
+        if (!encode(frame))
             return false;
     }
-    return encoding.encode(nullptr) && av_write_trailer(encoding.format) == 0;
+    return encode(nullptr) && av_write_trailer(format) == 0;
 }

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -15,7 +14,10 @@
 
 using namespace Qt::StringLiterals;
 
+// The id, the item it names from the storage folder (null when refused), and the error.
 using Ids = TestTable<QString, QString, StorageIdError>;
+// The action, its payload, the failure (for a malformed payload the quoted key it names), the file sent, and
+// where the next file of upload-1 goes (null: the storage folder).
 using Actions = TestTable<QString, QJsonObject, QString, QString, QString>;
 
 namespace {
@@ -50,72 +52,42 @@ private slots:
         m_root.emplace();
         QVERIFY(makeEntries(m_root->path(), storageTree));
         m_storage = m_root->filePath(u"storage"_s);
+        m_actions.reset();
         m_client.emplace();
         m_actions.emplace(*m_client, m_storage);
         m_handlers = ManagementHandlers();
         m_actions->addTo(m_handlers);
     }
 
-    void cleanup()
-    {
-        m_actions.reset();
-        m_client.reset();
-    }
-
-    // realRelativePath: the item an id names, from the storage folder; null when the id is refused with error.
     void idsResolve_data()
     {
-        const Ids rows; // the id, realRelativePath, and the error
+        const Ids rows;
         const auto named = [&](const char *name, const QString &path, const QString &realPath) {
             rows(name, idOf(path), realPath, StorageIdError());
         };
-        const auto refused = [&](const char *name, const QString &id, StorageIdError error) {
-            rows(name, id, QString(), error);
+        const auto refused = [&](const char *name, const QString &path, StorageIdError error) {
+            rows(name, idOf(path), QString(), error);
         };
         const auto malformed = StorageIdError::malformed;
         const auto privateFolder = StorageIdError::privateFolder;
-        const auto outside = StorageIdError::outsideStorage;
-        const auto missing = StorageIdError::missing;
         rows("storage folder", u"root"_s, u"."_s, StorageIdError());
-        named("file at the top", u"notes.txt"_s, u"notes.txt"_s);
         named("file in a folder", u"Music/a.mp3"_s, u"Music/a.mp3"_s);
-        named("folder", u"Music"_s, u"Music"_s);
-        named("deep file", u"a/b/c/deep.txt"_s, u"a/b/c/deep.txt"_s);
         named("names outside ASCII, with a space", u"照片/海边 1.jpg"_s, u"照片/海边 1.jpg"_s);
-        named("hidden file of the user", u".hidden"_s, u".hidden"_s);
         named("user's folder named like the private one, deeper down", u"Music/.tavrine/x"_s, u"Music/.tavrine/x"_s);
         named("through a link that stays inside", u"link-to-music/a.mp3"_s, u"Music/a.mp3"_s);
-        refused("up to the parent", idOf(u".."_s), malformed);
-        refused("up and over to the outside folder", idOf(u"../outside/secret.txt"_s), malformed);
-        refused("up from a sub-folder", idOf(u"Music/../../outside/secret.txt"_s), malformed);
-        refused("up and back in, an alias", idOf(u"Music/../notes.txt"_s), malformed);
-        refused("dot component", idOf(u"./notes.txt"_s), malformed);
-        refused("absolute path", idOf(u"/etc/passwd"_s), malformed);
-        refused("empty component", idOf(u"Music//a.mp3"_s), malformed);
-        refused("trailing slash", idOf(u"Music/"_s), malformed);
-        refused("NUL cutting the name short", idOf(u"notes.txt\0.jpg"_s), malformed);
-        refused("empty id", QString(), malformed);
-        refused("plain path instead of an id", u"../outside/secret.txt"_s, malformed);
-        refused("padded encoding, an alias", idOf(u"Music/a.mp3"_s) + u"="_s, malformed);
+        refused("up and over to the outside folder", u"../outside/secret.txt"_s, malformed);
+        refused("up and back in, an alias", u"Music/../notes.txt"_s, malformed);
+        refused("dot component", u"./notes.txt"_s, malformed);
+        refused("NUL cutting the name short", u"notes.txt\0.jpg"_s, malformed);
+        rows("empty id", QString(), QString(), malformed);
         // "TXVzaWMvYS5tcDM" is the id of Music/a.mp3; the decoder ignores the last character's spare bits.
-        refused("spare bits set, an alias", u"TXVzaWMvYS5tcDN"_s, malformed);
-        refused(
-            "bytes that are not UTF-8",
-            QString::fromLatin1(
-                QByteArray("\xff/notes.txt").toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals)),
-            malformed);
-        refused("private folder", idOf(u".tavrine"_s), privateFolder);
-        refused("pairing state file", idOf(u".tavrine/state.json"_s), privateFolder);
-        refused("inbox", idOf(u".tavrine/inbox"_s), privateFolder);
-        refused("link to the private folder", idOf(u"link-to-private-folder"_s), privateFolder);
-        refused("through a link to the private folder", idOf(u"link-to-private-folder/state.json"_s), privateFolder);
-        refused("link to the state file", idOf(u"link-to-state-file"_s), privateFolder);
-        refused("link to a file outside", idOf(u"link-to-outside-file"_s), outside);
-        refused("link to a folder outside", idOf(u"link-to-outside-folder"_s), outside);
-        refused("through a link to a folder outside", idOf(u"link-to-outside-folder/secret.txt"_s), outside);
-        refused("through a link to the parent", idOf(u"link-to-parent/outside/secret.txt"_s), outside);
-        refused("nothing there", idOf(u"Music/none.mp3"_s), missing);
-        refused("dangling link", idOf(u"dangling-link"_s), missing);
+        rows("spare bits set, an alias", u"TXVzaWMvYS5tcDN"_s, QString(), malformed);
+        rows("bytes that are not UTF-8, \"\\xff/a\"", u"_y9h"_s, QString(), malformed);
+        refused("private folder", u".tavrine"_s, privateFolder);
+        refused("link to the private folder", u"link-to-private-folder"_s, privateFolder);
+        refused("through a link to the private folder", u"link-to-private-folder/state.json"_s, privateFolder);
+        refused("through a link to the parent", u"link-to-parent/outside/secret.txt"_s, StorageIdError::outsideStorage);
+        refused("dangling link", u"dangling-link"_s, StorageIdError::missing);
     }
 
     void idsResolve()
@@ -127,86 +99,49 @@ private slots:
             QCOMPARE(result, StorageIdResult(error));
             return;
         }
-        QVERIFY2(QRegularExpression(u"^[A-Za-z0-9_-]+$"_s).match(id).hasMatch(), qPrintable(id));
         const StorageItem *item = std::get_if<StorageItem>(&result);
         QVERIFY(item);
         QCOMPARE(idOf(item->relativePath), id);
         QCOMPARE(item->realPath, realPath(QDir(m_storage).filePath(realRelativePath)));
     }
 
-    // The computer keeps ids between requests: an id holds while its item stays where it is, and only then.
-    void idHoldsWhileTheItemStays()
-    {
-        const StorageIds ids(m_storage);
-        const QString id = StorageIds::idForRelativePath(u"Music/a.mp3"_s);
-        QVERIFY(writeFile(m_storage + u"/Music/b.mp3"_s, "new neighbour"));
-        QVERIFY(writeFile(m_storage + u"/Music/a.mp3"_s, "changed contents"));
-        QVERIFY(QFile::remove(m_storage + u"/notes.txt"_s));
-        QCOMPARE(StorageIds::idForRelativePath(u"Music/a.mp3"_s), id);
-        QVERIFY(std::holds_alternative<StorageItem>(ids.resolve(id)));
-
-        QVERIFY(QFile::rename(m_storage + u"/Music/a.mp3"_s, m_storage + u"/Music/renamed.mp3"_s));
-        QCOMPARE(ids.resolve(id), StorageIdResult(StorageIdError::missing));
-    }
-
     void storageFolderReachedThroughALink()
     {
         const QString linkedStorage = m_root->filePath(u"storage-link"_s);
         QVERIFY(QFile::link(m_storage, linkedStorage));
-        const StorageIdResult result =
-            StorageIds(linkedStorage).resolve(StorageIds::idForRelativePath(u"Music/a.mp3"_s));
+        const StorageIdResult result = StorageIds(linkedStorage).resolve(idOf(u"Music/a.mp3"_s));
         QVERIFY(std::holds_alternative<StorageItem>(result));
         QCOMPARE(std::get<StorageItem>(result).realPath, realPath(m_storage + u"/Music/a.mp3"_s));
     }
 
-    // failure: the answer's message, or for a malformed payload the quoted key it names; empty when the
-    // action succeeds. sent: the file sent; delivery: where the next file of upload-1 goes, null for the storage.
     void managedTransferActions_data()
     {
-        const Actions rows; // the action, its payload, failure, sent, and delivery
-        const QString get = u"files.download"_s;
-        const QString put = u"files.prepare_upload"_s;
-        const QString notFound = u"找不到这个文件。"_s;
+        const Actions rows;
+        const QString get = u"files.download"_s, put = u"files.prepare_upload"_s, id = idOf(u"Music/a.mp3"_s);
         const QString notAFile = u"这不是可以下载的文件。"_s;
-        const QString id = idOf(u"Music/a.mp3"_s);
-        const auto row = [&](const char *name, const QString &action, const QJsonObject &payload,
-                             const QString &failure, const QString &sent = {}, const QString &delivery = {}) {
-            rows(name, action, payload, failure, sent, delivery);
-        };
         const auto download = [&](const char *name, const QString &path, const QString &failure = {}) {
-            row(name, get, {{u"id"_s, idOf(path)}, {u"transferId"_s, u"download-1"_s}}, failure,
-                failure.isEmpty() ? path : QString());
+            rows(name, get, {{u"id"_s, idOf(path)}, {u"transferId"_s, u"download-1"_s}}, failure,
+                 failure.isEmpty() ? path : QString(), {});
         };
         const auto prepare = [&](const char *name, const QJsonValue &directoryId, const QString &delivery = {}) {
-            row(name, put, {{u"transferId"_s, u"upload-1"_s}, {u"directoryId"_s, directoryId}},
-                delivery.isNull() ? u"找不到目标文件夹。"_s : QString(), QString(), delivery);
+            rows(name, put, {{u"transferId"_s, u"upload-1"_s}, {u"directoryId"_s, directoryId}},
+                 delivery.isNull() ? u"找不到目标文件夹。"_s : QString(), {}, delivery);
         };
-        download("file in a folder", u"Music/a.mp3"_s);
         download("names outside ASCII", u"照片/海边 1.jpg"_s);
-        download("empty file", u"empty.txt"_s);
         download("through a folder link that stays inside", u"link-to-music/a.mp3"_s);
-        download("nothing there", u"Music/none.mp3"_s, notFound);
-        download("up and out", u"../outside/secret.txt"_s, notFound);
-        download("link to a file outside", u"link-to-outside-file"_s, notFound);
-        download("pairing state", u".tavrine/state.json"_s, notFound);
         download("link to a file inside", u"link-to-song.mp3"_s, notAFile);
-        download("download a folder", u"Music"_s, notAFile);
         download("named pipe", u"pipe"_s, notAFile);
-        row("download without id", get, {{u"transferId"_s, u"t"_s}}, u"\"id\""_s);
-        row("download without transfer id", get, {{u"id"_s, id}}, u"\"transferId\""_s);
-        row("download with an empty transfer id", get, {{u"id"_s, id}, {u"transferId"_s, u""_s}}, u"\"transferId\""_s);
+        rows("download without id", get, {{u"transferId"_s, u"t"_s}}, u"\"id\""_s, {}, {});
+        rows("download with an empty transfer id", get, {{u"id"_s, id}, {u"transferId"_s, u""_s}}, u"\"transferId\""_s,
+             {}, {});
 
         prepare("storage folder", u"root"_s, u"."_s);
-        prepare("folder", idOf(u"Music"_s), u"Music"_s);
-        prepare("nested folder outside ASCII", idOf(u"照片/旅行"_s), u"照片/旅行"_s);
         prepare("link to a folder inside", idOf(u"link-to-music"_s), u"Music"_s);
         prepare("file", idOf(u"Music/a.mp3"_s));
         prepare("link to a folder outside", idOf(u"link-to-outside-folder"_s));
         prepare("inbox", idOf(u".tavrine/inbox"_s));
-        prepare("malformed id", u"Music"_s);
-        row("prepare without transfer id", put, {{u"directoryId"_s, u"root"_s}}, u"\"transferId\""_s);
-        row("prepare with a folder id in an array", put,
-            {{u"transferId"_s, u"t"_s}, {u"directoryId"_s, QJsonArray{u"root"_s}}}, u"\"directoryId\""_s);
+        rows("prepare with a folder id in an array", put,
+             {{u"transferId"_s, u"t"_s}, {u"directoryId"_s, QJsonArray{u"root"_s}}}, u"\"directoryId\""_s, {}, {});
     }
 
     // Only the next file of a prepared transfer goes into its folder; any other goes to the storage folder.
@@ -248,24 +183,14 @@ private slots:
         QCOMPARE(answer, ManagementAnswer::failed(TavrineCoreError::NotConnected().errorDescription()));
     }
 
-    void preparedFolderThatLeftIsNotDeliveredInto_data()
+    // The prepared folder is resolved again when the file arrives.
+    void preparedFolderReplacedByALinkIsNotDeliveredInto()
     {
-        QTest::addColumn<QString>("replacement"); // an entry in the folder's place, or none
-
-        QTest::newRow("removed") << QString();
-        QTest::newRow("replaced by a link to a folder outside") << u"storage/Inbox -> ../outside"_s;
-    }
-
-    void preparedFolderThatLeftIsNotDeliveredInto()
-    {
-        QFETCH(QString, replacement);
         QVERIFY(QDir(m_storage).mkdir(u"Inbox"_s));
         QCOMPARE(m_handlers.answer(u"files.prepare_upload"_s, payloadText({{u"transferId"_s, u"upload-1"_s},
                                                                            {u"directoryId"_s, idOf(u"Inbox"_s)}})),
                  succeeded);
-        QVERIFY(QDir(m_storage + u"/Inbox"_s).removeRecursively());
-        if (!replacement.isEmpty())
-            QVERIFY(makeEntries(m_root->path(), {replacement}));
+        QVERIFY(QDir(m_storage).rmdir(u"Inbox"_s) && makeEntries(m_root->path(), {u"storage/Inbox -> ../outside"_s}));
 
         QString error;
         QCOMPARE(m_actions->takeDeliveryFolder(u"upload-1"_s, &error), std::nullopt);

@@ -249,24 +249,17 @@ QString LinkFixture::resumeProblem(Way way, const QString &path, const QString &
         return u"the file sent again did not complete in time"_s;
     }
     pump();
-    const auto size = uint64_t(QFileInfo(path).size());
-    if (const QString problem = transferProblem(way, transferId, TransferEventKind::completed, size);
-        !problem.isEmpty()) {
-        return problem;
-    }
+    const QString problem = transferProblem(way, transferId, TransferEventKind::completed, QFileInfo(path).size());
     // The receiver's first event and the sender's first progress tell where each picked up.
     const QList<TransferEvent> sent = sender(way).round(transferId);
     const QList<TransferEvent> received = receiver(way).round(transferId);
-    if (received.first().transferredBytes != heldBytes || sent.size() < 2 || sent[1].transferredBytes != heldBytes) {
-        return u"picked up at %1 (receiver) and %2 (sender) instead of %3"_s.arg(received.first().transferredBytes)
-            .arg(sent.size() < 2 ? 0 : sent[1].transferredBytes)
-            .arg(heldBytes);
+    if (!problem.isEmpty() || received.first().transferredBytes != heldBytes || sent[1].transferredBytes != heldBytes) {
+        return problem.isEmpty() ? u"did not pick up at %1 bytes"_s.arg(heldBytes) : problem;
     }
     if (received.last().fileName != fileName || fileSha256(receiver(way).inboxFile(fileName)) != fileSha256(path)) {
         return u"%1 in the inbox is not the file sent"_s.arg(fileName);
     }
-    const QStringList partial = partialFiles(receiver(way).inbox());
-    return partial.isEmpty() ? QString() : u"partial files left: "_s + partial.join(u' ');
+    return partialFiles(receiver(way).inbox()).isEmpty() ? QString() : u"partial files left"_s;
 }
 
 QString wayName(Way way)
@@ -321,50 +314,38 @@ QString transferRoundProblem(const QList<TransferEvent> &events, TransferDirecti
     const bool sending = direction == TransferDirection::sending;
     const TransferEventKind opening = sending ? TransferEventKind::queued : TransferEventKind::receiving;
     const TransferEventKind progress = sending ? TransferEventKind::sending : TransferEventKind::receiving;
-    const QString all = kindNames(events).join(u' ');
-    if (events.isEmpty() || events.first().kind != opening || events.last().kind != closing) {
-        return u"not from %1 to %2: %3"_s.arg(eventKindName(opening), eventKindName(closing), all);
+    const auto problem = [&](qsizetype index) {
+        return u"not one round to %1 of %2 bytes, from event %3: %4"_s.arg(eventKindName(closing))
+            .arg(totalBytes)
+            .arg(index)
+            .arg(kindNames(events).join(u' '));
+    };
+    if (events.isEmpty() || events.first().kind != opening || events.last().kind != closing ||
+        (closing == TransferEventKind::completed && events.last().transferredBytes != totalBytes)) {
+        return problem(0);
     }
+    // Progress in between that never goes back, every event of this direction and of the whole file.
     uint64_t reported = 0;
     for (qsizetype index = 0; index < events.size(); ++index) {
         const TransferEvent &event = events[index];
-        const QString where = u"event %1 (%2) "_s.arg(index).arg(eventKindName(event.kind));
         const bool last = index == events.size() - 1;
-        if (isClosingKind(event.kind) != last || (!last && index > 0 && event.kind != progress)) {
-            return where + u"is out of place: "_s + all;
-        }
-        if (event.direction != direction) {
-            return where + u"has direction "_s + PhoneOutput::directionName(event.direction);
-        }
-        if (event.totalBytes != totalBytes || event.transferredBytes > totalBytes) {
-            return where + u"reports %1 of %2 bytes instead of a total of %3"_s.arg(event.transferredBytes)
-                               .arg(event.totalBytes)
-                               .arg(totalBytes);
-        }
-        if (event.kind == progress && event.transferredBytes < reported) {
-            return where + u"goes back from %1 bytes to %2"_s.arg(reported).arg(event.transferredBytes);
+        if (isClosingKind(event.kind) != last || (!last && index > 0 && event.kind != progress) ||
+            event.direction != direction || event.totalBytes != totalBytes || event.transferredBytes > totalBytes ||
+            (event.kind == progress && event.transferredBytes < reported)) {
+            return problem(index);
         }
         reported = event.kind == progress ? event.transferredBytes : reported;
-    }
-    if (closing == TransferEventKind::completed && events.last().transferredBytes != totalBytes) {
-        return u"completed with %1 of %2 bytes"_s.arg(events.last().transferredBytes).arg(totalBytes);
     }
     return {};
 }
 
 QString pairingProblem(const QList<TransferEvent> &events, const QString &peerName)
 {
-    const QString all = kindNames(events).join(u' ');
-    if (all != u"connecting awaitingConfirmation paired"_s) {
-        return u"not one pairing: "_s + all;
-    }
-    for (const TransferEvent &event : events) {
-        if (event.peerName != peerName || event.direction != TransferDirection::none) {
-            return u"%1 names %2 with direction %3"_s.arg(eventKindName(event.kind), event.peerName,
-                                                          PhoneOutput::directionName(event.direction));
-        }
-    }
-    return {};
+    const bool fine = kindNames(events) == QStringList({"connecting", "awaitingConfirmation", "paired"}) &&
+                      std::all_of(events.begin(), events.end(), [&](const TransferEvent &event) {
+                          return event.peerName == peerName && event.direction == TransferDirection::none;
+                      });
+    return fine ? QString() : u"not one pairing with %1 without a direction"_s.arg(peerName);
 }
 
 QByteArray fileSha256(const QString &path)

@@ -130,7 +130,6 @@ enum class Way
 };
 
 QString wayName(Way way);
-Q_DECLARE_METATYPE(Way)
 using Kind = TransferEventKind;
 
 class LinkFixture

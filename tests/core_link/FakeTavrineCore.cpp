@@ -48,28 +48,27 @@ template <typename... Arguments> FakeTavrineCore::Answer record(const char *func
     const QString prefix = QStringLiteral("uniffi_tavrine_core_fn_");
     const QString methodPrefix = prefix + QStringLiteral("method_");
     const bool method = name.startsWith(methodPrefix);
-    FakeTavrineCore::Call call{name.sliced((method ? methodPrefix : prefix).size()), 0, {}, {}};
-    trace(call.function);
+    const QString shortName = name.sliced((method ? methodPrefix : prefix).size());
+    trace(shortName);
+    QStringList buffers, numbers;
     RustCallStatus *status = nullptr;
     bool handleTaken = !method;
     const auto take = [&](auto argument) {
         using Argument = decltype(argument);
         if constexpr (std::is_same_v<Argument, RustBuffer>) {
-            call.buffers.append(takeBuffer(argument, call.function));
+            buffers.append(QString::fromUtf8(takeBuffer(argument, shortName)));
         } else if constexpr (std::is_same_v<Argument, RustCallStatus *>) {
             status = argument;
         } else if constexpr (std::is_integral_v<Argument>) {
-            if (!std::exchange(handleTaken, true)) {
-                call.handle = uint64_t(argument);
-                consumeHandle(call.handle, call.function);
-            } else {
-                call.numbers.append(int64_t(argument));
-            }
+            if (!std::exchange(handleTaken, true))
+                consumeHandle(uint64_t(argument), shortName);
+            else
+                numbers.append(QString::number(int64_t(argument)));
         }
     };
     (take(arguments), ...);
-    core().calls.append(call);
-    const FakeTavrineCore::Answer answer = core().answers.take(call.function);
+    core().calls.append((shortName + u' ' + buffers.join(u'|') + u' ' + numbers.join(u'|')).trimmed());
+    const FakeTavrineCore::Answer answer = core().answers.take(shortName);
     status->code = answer.code;
     if (answer.errorBuffer)
         status->errorBuf = core().makeBuffer(*answer.errorBuffer);
@@ -101,7 +100,6 @@ uint64_t cloneHandle(uint64_t handle, RustCallStatus *status)
 void freeHandle(uint64_t handle, RustCallStatus *)
 {
     trace(QStringLiteral("free"));
-    core().freedHandles.append(handle);
     consumeHandle(handle, QStringLiteral("free"));
 }
 
@@ -116,8 +114,6 @@ FakeTavrineCore &FakeTavrineCore::instance()
 void FakeTavrineCore::resetCalls()
 {
     calls.clear();
-    createdBufferSizes.clear();
-    freedHandles.clear();
     misuse.clear();
     answers.clear();
     failNextBufferCreation.reset();
@@ -149,7 +145,6 @@ TavrineCoreFunctions FakeTavrineCore::functions()
     TavrineCoreFunctions f;
     f.ffi_tavrine_core_uniffi_contract_version = [] {
         trace("contract_version");
-        ++core().contractVersionCalls;
         return core().contractVersion;
     };
 #define FAKE_CHECKSUM(operation, expected)                                                                             \
@@ -171,7 +166,6 @@ TavrineCoreFunctions FakeTavrineCore::functions()
     // Buffers and handles are tracked rather than recorded as calls.
     f.ffi_tavrine_core_rustbuffer_from_bytes = [](ForeignBytes bytes, RustCallStatus *status) {
         trace("rustbuffer_from_bytes");
-        core().createdBufferSizes.append(bytes.len);
         if (core().failNextBufferCreation) {
             status->code = *std::exchange(core().failNextBufferCreation, std::nullopt);
             return RustBuffer{};

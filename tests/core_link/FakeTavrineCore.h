@@ -36,14 +36,6 @@ public:
         int8_t flag = 0;              // for functions returning a flag
     };
 
-    struct Call
-    {
-        QString function; // without the "uniffi_tavrine_core_fn_" or "uniffi_tavrine_core_fn_method_" prefix
-        uint64_t handle = 0;
-        QList<QByteArray> buffers; // the bytes of every RustBuffer argument, in order
-        QList<int64_t> numbers;    // flags, descriptors and sizes, in order
-    };
-
     static FakeTavrineCore &instance();
     static TavrineCoreFunctions functions();
     static void install() { installTavrineCoreFunctions(functions()); }
@@ -52,7 +44,6 @@ public:
     void resetCalls();
 
     uint32_t contractVersion = TAVRINE_CORE_CONTRACT_VERSION;
-    int contractVersionCalls = 0;
     // Checksums to answer instead of the expected ones, by operation (e.g. "method_transferhost_poll_event").
     QHash<QString, uint16_t> checksumOverrides;
     // A failure status for the next buffer creation or handle clone.
@@ -64,15 +55,14 @@ public:
     uint64_t newHandle();
     RustBuffer makeBuffer(const Buffer &buffer);
 
-    // Calls other than buffer creation and freeing, in order.
-    QList<Call> calls;
-    QList<int32_t> createdBufferSizes; // the byte count of every buffer creation
-    QList<uint64_t> freedHandles;
+    // Calls other than buffer creation and freeing, in order, as "function buffer|buffer… number|number…" (the
+    // function without the "uniffi_tavrine_core_fn_" or "uniffi_tavrine_core_fn_method_" prefix; numbers are
+    // flags, descriptors and sizes).
+    QStringList calls;
     QStringList misuse; // double frees, unknown buffers, handles used after being consumed
 
     int liveBufferCount() const { return int(liveBuffers.size()); }
     int liveHandleCount() const { return int(liveHandles.size()); }
-    bool isLiveHandle(uint64_t handle) const { return liveHandles.count(handle) > 0; }
 
     // The bookkeeping of the fake's functions.
     QHash<QString, Answer> answers;

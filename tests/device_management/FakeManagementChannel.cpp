@@ -5,16 +5,6 @@
 
 #include <chrono>
 
-FakeManagementChannel::Reply FakeManagementChannel::Reply::json(const QJsonObject &object)
-{
-    return {QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)), nullptr};
-}
-
-FakeManagementChannel::Reply FakeManagementChannel::Reply::failure(const DeviceManagementRequestError &error)
-{
-    return {{}, std::make_exception_ptr(error)};
-}
-
 QStringList FakeManagementChannel::actions() const
 {
     QStringList names;
@@ -22,16 +12,6 @@ QStringList FakeManagementChannel::actions() const
         names.append(request.action);
     }
     return names;
-}
-
-qsizetype FakeManagementChannel::count(const QString &action) const
-{
-    return actions().count(action);
-}
-
-void FakeManagementChannel::release()
-{
-    emit released();
 }
 
 QCoro::Task<void> FakeManagementChannel::waitTurn()

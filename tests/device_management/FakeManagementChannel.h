@@ -31,8 +31,11 @@ public:
         QString text = QStringLiteral("{}");
         std::exception_ptr error;
 
-        static Reply json(const QJsonObject &object);
-        static Reply failure(const DeviceManagementRequestError &error);
+        static Reply json(const QJsonObject &object)
+        {
+            return {QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)), nullptr};
+        }
+        static Reply failure(const DeviceManagementRequestError &error) { return {{}, std::make_exception_ptr(error)}; }
     };
 
     bool connected = true;
@@ -48,9 +51,9 @@ public:
     std::exception_ptr waitError;
 
     QStringList actions() const;
-    qsizetype count(const QString &action) const;
+    qsizetype count(const QString &action) const { return actions().count(action); }
     // Lets every held request (and held download wait) go on; requests held later wait again.
-    void release();
+    void release() { emit released(); }
 
     bool isConnected() const override { return connected; }
     QCoro::Task<QString> requestManagement(QString action, QString payload) override;

@@ -2,8 +2,7 @@
 #include "TestSupport.h"
 
 #include <QTest>
-
-#include <memory>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 using Reply = FakeManagementChannel::Reply;
@@ -15,16 +14,15 @@ namespace {
 
 const QString refusal = u"存储空间不足"_s;
 
-// Listings answer with an empty page of the folder asked for; the `failingAt`-th request of `failingAction`
-// (counted from 1) is refused; everything else is accepted.
+// Listings answer with an empty page of the folder asked for; the `failingAt`-th recorded request of
+// `failingAction` (counted from 1) is refused; everything else is accepted.
 void answerPhone(ManagementStoreFixture &fixture, const QString &failingAction = {}, int failingAt = 0)
 {
-    const auto seen = std::make_shared<int>(0);
-    fixture.channel->answer = [=](const Request &request) {
+    fixture.channel->answer = [=, channel = fixture.channel.get()](const Request &request) {
         if (request.action == u"files.list"_s) {
             return Reply::json(filePageJson(request.object().value(u"parentId"_s).toString(), {}));
         }
-        if (request.action == failingAction && ++*seen == failingAt) {
+        if (request.action == failingAction && channel->count(failingAction) == failingAt) {
             return Reply::failure(DeviceManagementRequestError::rejected(refusal));
         }
         return Reply{};
@@ -56,7 +54,6 @@ std::optional<Clipboard> clipboardOf(const QStringList &ids, bool move)
 } // namespace
 
 using Runs = TestTable<QString, QStringList, int, Text, Text, QStringList>;
-using Puts = TestTable<QStringList, bool, QString, QStringList>;
 using Stale = TestTable<QString, bool>;
 
 class StoreFileOperationsTest : public QObject
@@ -70,7 +67,6 @@ private slots:
         const Runs rows;
         const QStringList five{u"a"_s, u"b"_s, u"c"_s, u"d"_s, u"e"_s};
         const QStringList four = five.mid(0, 4);
-        rows("trash one", u"trash"_s, {u"a"_s}, 0, u"已移到 Tavrine 回收站"_s, {}, {});
         rows("trash one listed twice", u"trash"_s, {u"a"_s, u"a"_s}, 0, u"已移到 Tavrine 回收站"_s, {}, {});
         rows("trash three", u"trash"_s, five.mid(0, 3), 0, u"已将 3 项移到 Tavrine 回收站"_s, {}, {});
         rows("trash refused on the third of five", u"trash"_s, five, 3, u"正在移到 Tavrine 回收站…"_s,
@@ -101,7 +97,7 @@ private slots:
             done = awaitTask(fixture.store->paste(ManagedConflictPolicy::keepBoth));
         }
 
-        const qsizetype sent = failingAt > 0 ? failingAt : DeviceManagementStore::uniqueEntries(entries(chosen)).size();
+        const qsizetype sent = failingAt > 0 ? failingAt : QSet<QString>(chosen.cbegin(), chosen.cend()).size();
         QCOMPARE(fixture.channel->actions(), QStringList(sent, action) << u"files.list"_s);
         QCOMPARE(fixture.channel->requests.first().payload,
                  trash ? uR"({"id":"a"})"_s
@@ -113,32 +109,28 @@ private slots:
         QVERIFY(!fixture.store->isPerformingFileOperation());
     }
 
-    void putOnClipboard_data()
+    void clipboardTakesEachEntryOnceAndIgnoresAnEmptyChoice()
     {
-        // Chosen ids, cut, the message, the ids on the clipboard.
-        const Puts rows;
-        rows("copy keeps the first of each id", {u"a"_s, u"b"_s, u"a"_s, u"c"_s}, false,
-             u"已复制 3 项，进入目标文件夹后粘贴"_s, {u"a"_s, u"b"_s, u"c"_s});
-        rows("cut", {u"a"_s, u"b"_s}, true, u"已选择 2 项，进入目标文件夹后移动"_s, {u"a"_s, u"b"_s});
-        rows("nothing keeps the earlier clipboard", {}, true, u"已复制 1 项，进入目标文件夹后粘贴"_s, {u"x"_s});
-    }
-
-    void putOnClipboard()
-    {
-        const auto [chosen, move, message, onClipboard] = Puts::fetch();
         ManagementStoreFixture fixture;
-        fixture.store->putOnClipboard(entries({u"x"_s}), false);
-        fixture.store->setErrorMessage(u"earlier"_s);
+        DeviceManagementStore &store = *fixture.store;
+        store.putOnClipboard(entries({u"a"_s, u"b"_s, u"a"_s, u"c"_s}), false);
+        QCOMPARE(store.clipboard(), clipboardOf({u"a"_s, u"b"_s, u"c"_s}, false));
+        QCOMPARE(store.message(), u"已复制 3 项，进入目标文件夹后粘贴"_s);
 
-        fixture.store->putOnClipboard(entries(chosen), move);
+        store.setErrorMessage(u"earlier"_s);
+        store.putOnClipboard({}, true); // nothing chosen: all stays
+        QCOMPARE(store.clipboard(), clipboardOf({u"a"_s, u"b"_s, u"c"_s}, false));
+        QCOMPARE(store.errorMessage(), u"earlier"_s);
 
-        QCOMPARE(fixture.store->clipboard(), clipboardOf(onClipboard, chosen.isEmpty() ? false : move));
-        QCOMPARE(fixture.store->message(), message);
-        QCOMPARE(fixture.store->errorMessage(), chosen.isEmpty() ? Text(u"earlier"_s) : std::nullopt);
+        store.putOnClipboard(entries({u"a"_s, u"b"_s}), true);
+        QCOMPARE(store.clipboard(), clipboardOf({u"a"_s, u"b"_s}, true));
+        QCOMPARE(store.message(), u"已选择 2 项，进入目标文件夹后移动"_s);
+        QCOMPARE(store.errorMessage(), std::nullopt);
         QVERIFY(fixture.channel->requests.isEmpty());
     }
 
-    // A second trash or paste run while one is under way is dropped without a request.
+    // One file operation at a time: a trash, paste or transfer run asked for while another runs is dropped
+    // without a request, a hand-over or a text.
     void busyStoreDropsFurtherRuns()
     {
         ManagementStoreFixture fixture;
@@ -149,7 +141,11 @@ private slots:
 
         QVERIFY(!awaitTask(fixture.store->paste(ManagedConflictPolicy::keepBoth)));
         QVERIFY(!awaitTask(fixture.store->moveToTrash(entries({u"b"_s}))));
+        awaitTask(fixture.store->upload({fixture.folder.path()}));
+        awaitTask(fixture.store->downloadToMac(entries({u"c"_s}), {QUrl::fromLocalFile(fixture.folder.path()), {}}));
         QCOMPARE(fixture.channel->actions(), QStringList{u"files.delete"_s});
+        QCOMPARE(fixture.channel->uploads.size() + fixture.channel->downloads.size(), 0);
+        QCOMPARE(fixture.store->message(), u"正在移到 Tavrine 回收站…"_s);
 
         fixture.channel->hold = false;
         fixture.channel->release();
@@ -161,7 +157,7 @@ private slots:
     {
         // Operation, whether the switch comes while the folder reloads after the change (else before its answer).
         const Stale rows;
-        for (const QString &operation : {u"create"_s, u"rename"_s, u"trash"_s, u"copy"_s}) {
+        for (const QString &operation : {u"create"_s, u"trash"_s, u"copy"_s}) {
             rows(qPrintable(operation + u" before the answer"_s), operation, false);
             rows(qPrintable(operation + u" during the reload"_s), operation, true);
         }
@@ -175,12 +171,10 @@ private slots:
         openDestination(fixture);
         fixture.store->putOnClipboard(entries({u"a"_s}), false);
         fixture.channel->hold = true;
-        QCoro::Task<bool> task =
-            operation == u"create"_s ? fixture.store->createFolder(u"新建"_s, ManagedConflictPolicy::error)
-            : operation == u"rename"_s
-                ? fixture.store->rename(fileEntry(u"a"_s, u"a.txt"_s), u"b.txt"_s, ManagedConflictPolicy::error)
-            : operation == u"trash"_s ? fixture.store->moveToTrash(entries({u"a"_s}))
-                                      : fixture.store->paste(ManagedConflictPolicy::keepBoth);
+        QCoro::Task<bool> task = operation == u"create"_s
+                                     ? fixture.store->createFolder(u"新建"_s, ManagedConflictPolicy::error)
+                                 : operation == u"trash"_s ? fixture.store->moveToTrash(entries({u"a"_s}))
+                                                           : fixture.store->paste(ManagedConflictPolicy::keepBoth);
         if (duringReload) {
             fixture.channel->release();
             QTRY_COMPARE(fixture.channel->count(u"files.list"_s), 1);

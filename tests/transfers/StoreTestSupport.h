@@ -3,20 +3,18 @@
 #include "AwaitTask.h"
 #include "FakeTransferHost.h"
 #include "InMemoryKeychain.h"
+#include "TestSupport.h"
 #include "TransferNotificationService.h"
 #include "TransferStore.h"
 #include "TrustedDeviceRegistryStore.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <qcorotask.h>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
-#include <stdexcept>
 
 // The text `task` ends with: its value, or the description of its error.
 template <typename Task> QString outcomeOf(Task &&task)
@@ -29,21 +27,19 @@ template <typename Task> QString outcomeOf(Task &&task)
 }
 
 // Notifications that are only recorded.
-class RecordingNotificationSink : public NotificationSink
+struct RecordingNotificationSink : NotificationSink
 {
-public:
     struct Log
     {
         int authorizationRequests = 0;
         QList<TransferNotification> posted;
     };
 
-    explicit RecordingNotificationSink(std::shared_ptr<Log> log) : m_log(std::move(log)) {}
-    void requestAuthorization() override { ++m_log->authorizationRequests; }
-    void post(const TransferNotification &notification) override { m_log->posted.append(notification); }
+    explicit RecordingNotificationSink(std::shared_ptr<Log> shared) : log(std::move(shared)) {}
+    void requestAuthorization() override { ++log->authorizationRequests; }
+    void post(const TransferNotification &notification) override { log->posted.append(notification); }
 
-private:
-    std::shared_ptr<Log> m_log;
+    std::shared_ptr<Log> log;
 };
 
 // This computer's names as a test sets them; a null pretty name is one the system does not have.
@@ -59,10 +55,11 @@ struct FixedComputerNames : ComputerNameProvider
     QString hostName() const override { return host; }
 };
 
-inline TransferEvent makeEvent(TransferEventKind kind, TransferDirection direction = TransferDirection::none,
-                               const QString &transferId = {}, const QString &peerName = {}, const QString &peerId = {})
+// An event of the link with phone `peerName`.
+inline TransferEvent linkEvent(TransferEventKind kind, const QString &peerName = QStringLiteral("Pixel"),
+                               const QString &peerId = QStringLiteral("peer-1"))
 {
-    return {kind, direction, transferId, {}, 0, 0, peerName, peerId, {}};
+    return {kind, TransferDirection::none, {}, {}, 0, 0, peerName, peerId, {}};
 }
 
 // An event of a transfer of "a.jpg" with its byte counts.
@@ -123,12 +120,9 @@ preparedDownload(const QString &id, const QString &relativePath, qint64 size = 5
 
 inline const TransferTaskRecord *taskWithId(const TransferStore &store, const QString &id)
 {
-    for (const TransferTaskRecord &task : store.tasks()) {
-        if (task.id == id) {
-            return &task;
-        }
-    }
-    return nullptr;
+    const QList<TransferTaskRecord> &tasks = store.tasks();
+    const auto found = std::find_if(tasks.begin(), tasks.end(), [&](const auto &task) { return task.id == id; });
+    return found == tasks.end() ? nullptr : &*found;
 }
 
 // The task's status; `failed` when there is no such task.
@@ -185,18 +179,8 @@ struct StoreFixture
     // Writes `bytes` to the file at `relativePath` in the fixture's folder and gives its path.
     QString writeFile(const QString &relativePath, const QByteArray &bytes = "a") const
     {
-        const QString path = folder.filePath(relativePath);
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        file.write(bytes);
-        return path;
-    }
-
-    static QByteArray contentsOf(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+        ::writeFile(folder.filePath(relativePath), bytes);
+        return folder.filePath(relativePath);
     }
 
     TrustedDeviceRegistryStore registryStore() const
@@ -217,20 +201,18 @@ struct StoreFixture
         return item ? std::optional(QString::fromUtf8(*item)) : std::nullopt;
     }
 
-    void deliver(std::initializer_list<TransferEvent> events)
+    void deliver(const QList<TransferEvent> &events)
     {
-        host->events.insert(host->events.end(), events);
+        host->events.insert(host->events.end(), events.begin(), events.end());
         store->drainEvents();
     }
 
     // The phone's answer to the `number`th management request, routed at once.
     void answer(int number, bool success, const QString &text = QStringLiteral("{}"))
     {
-        host->responses.push_back({QStringLiteral("request-%1").arg(number),
-                                   {},
-                                   success,
-                                   success ? text : QString(),
-                                   success ? QString() : text});
+        ManagementResponse response{QStringLiteral("request-%1").arg(number), {}, success, {}, {}};
+        (success ? response.payload : response.message) = text;
+        host->responses.push_back(response);
         store->drainEvents();
     }
 
@@ -240,8 +222,8 @@ struct StoreFixture
     {
         store->beginNewPairing();
         host->trustedPeerSecret = secret;
-        deliver({makeEvent(TransferEventKind::connecting),
-                 makeEvent(TransferEventKind::awaitingConfirmation, TransferDirection::none, {}, peerName, peerId),
-                 makeEvent(TransferEventKind::paired, TransferDirection::none, {}, peerName, peerId)});
+        deliver({linkEvent(TransferEventKind::connecting, {}, {}),
+                 linkEvent(TransferEventKind::awaitingConfirmation, peerName, peerId),
+                 linkEvent(TransferEventKind::paired, peerName, peerId)});
     }
 };

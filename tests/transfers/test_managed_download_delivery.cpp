@@ -1,12 +1,8 @@
 #include "ManagedDownloadDelivery.h"
 #include "TestSupport.h"
 
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <csignal>
 #include <functional>
@@ -37,17 +33,10 @@ QString failureOf(const std::function<void()> &body)
 {
     try {
         body();
-    } catch (const ManagedDownloadDeliveryError &error) {
-        return error.errorDescription();
-    } catch (const FileOperationError &error) {
-        return error.errorDescription();
+    } catch (const std::exception &error) {
+        return QString::fromUtf8(error.what());
     }
     return {};
-}
-
-QString repeated(const QString &text, int count)
-{
-    return QStringList(count, text).join(QString());
 }
 
 // A receive folder holding "a.jpg" and an empty destination folder, side by side.
@@ -71,14 +60,20 @@ struct Tree
                                                 QFileInfo(inbox + u'/' + fileName).size() + sizeError, purpose);
     }
 
-    // Every item below the destination, hidden ones included, as relative paths.
-    QStringList items() const
+    // Every item below `root` (the destination unless given), hidden ones included, as relative paths; with
+    // `identities`, each with its inode and contents.
+    QStringList items(QString root = {}, bool identities = false) const
     {
+        root = root.isEmpty() ? destination : root;
         QStringList result;
-        QDirIterator it(destination, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                         QDirIterator::Subdirectories);
-        while (it.hasNext())
-            result.append(QDir(destination).relativeFilePath(it.next()));
+        while (it.hasNext()) {
+            const QString path = it.next();
+            result.append(QDir(root).relativeFilePath(path));
+            if (identities)
+                result.last() += u" %1 %2"_s.arg(inodeOf(path)).arg(QString::fromUtf8(contentsOf(path)));
+        }
         result.sort();
         return result;
     }
@@ -87,10 +82,8 @@ struct Tree
 // The received file's name, the relative path asked for, how many bytes the size given is over the file's, and
 // the text of the refusal (empty when delivered).
 using PathChecks = TestTable<QString, QString, qint64, QString>;
-// The files of other contents in the destination, the relative path asked for, and the one delivered.
-using TakenNames = TestTable<QStringList, QString, QString>;
-// The purpose, whether the link at the target leads nowhere, and the relative path delivered.
-using LinkTargets = TestTable<Purpose, bool, QString>;
+// The purpose, what lies in the destination, the relative path asked for, and the outcome.
+using Targets = TestTable<Purpose, QStringList, QString, QString>;
 
 } // namespace
 
@@ -106,16 +99,16 @@ private slots:
         const PathChecks rows;
         const QString a = u"a.jpg"_s;
         rows("nested folders", a, u"photos/2024/a.jpg"_s, 0, {});
-        rows("65 components", a, repeated(u"d/"_s, 64) + a, 0, {});
-        rows("255-byte component", a, repeated(u"x"_s, 251) + u".jpg"_s, 0, {});
+        rows("65 components", a, u"d/"_s.repeated(64) + a, 0, {});
+        rows("255-byte component", a, u"x"_s.repeated(251) + u".jpg"_s, 0, {});
         rows("parent", a, u"../a.jpg"_s, 0, invalidPath);
         rows("absolute", a, u"/a.jpg"_s, 0, invalidPath);
         rows("empty component", a, u"a//b.jpg"_s, 0, invalidPath);
         rows("backslash", a, u"a\\b.jpg"_s, 0, invalidPath);
-        rows("256-byte component", a, repeated(u"x"_s, 256), 0, invalidPath);
-        rows("256 bytes in 128 characters", a, repeated(u"é"_s, 128), 0, invalidPath);
-        rows("66 components", a, repeated(u"d/"_s, 65) + a, 0, invalidPath);
-        rows("over 16384 bytes", a, repeated(repeated(u"x"_s, 254) + u'/', 64) + repeated(u"y"_s, 100), 0, invalidPath);
+        rows("256-byte component", a, u"x"_s.repeated(256), 0, invalidPath);
+        rows("256 bytes in 128 characters", a, u"é"_s.repeated(128), 0, invalidPath);
+        rows("66 components", a, u"d/"_s.repeated(65) + a, 0, invalidPath);
+        rows("over 16384 bytes", a, (u"x"_s.repeated(254) + u'/').repeated(64) + u"y"_s.repeated(100), 0, invalidPath);
         rows("received name with folder", u"../a.jpg"_s, a, 0, invalidPath);
         // The received file is checked before any folder is made.
         rows("received file absent", u"b.jpg"_s, u"sub/b.jpg"_s, 0, receivedFileMissing);
@@ -142,95 +135,62 @@ private slots:
             QVERIFY2(relativePath.startsWith(item), qPrintable(item));
     }
 
-    void folderComponentMustBeARealFolderInside_data()
+    // existing: what lies in the destination beforehand: "name" a file of other contents, "name=" a copy of the
+    // received file, "name/" a folder holding a file, "name->target" a link. Beside the destination lie a folder
+    // "outside" and "outside.jpg", a copy of the received file, so that a link followed makes the file look delivered.
+    void whatLiesAtTheTargetIsKeptOrReplaced_data()
     {
-        const TestTable<QString> rows; // where the link leads; empty: a regular file instead of a link
-        rows("link to a folder outside", u"../outside"_s);
-        rows("link to a folder inside", u"."_s);
-        rows("regular file", {});
+        const Targets rows;
+        const QString a = u"a.jpg"_s;
+        rows("folder is a link outside", Purpose::export_, {u"photos->../outside"_s}, u"photos/a.jpg"_s, invalidPath);
+        rows("folder is a link inside", Purpose::export_, {u"photos->."_s}, u"photos/a.jpg"_s, invalidPath);
+        rows("folder is a file", Purpose::export_, {u"photos"_s}, u"photos/a.jpg"_s, invalidPath);
+        rows("export: names taken", Purpose::export_, {a, u"a 2.jpg"_s}, a, u"a 3.jpg"_s);
+        rows("export: no extension", Purpose::export_, {u"docs/notes"_s}, u"docs/notes"_s, u"docs/notes 2"_s);
+        rows("export: link", Purpose::export_, {u"a.jpg->../outside.jpg"_s}, a, u"a 2.jpg"_s);
+        rows("export: delivered before", Purpose::export_, {u"docs/a.jpg="_s}, u"docs/a.jpg"_s, u"docs/a.jpg"_s);
+        rows("preview: file replaced", Purpose::preview, {a}, a, a);
+        rows("preview: dangling link", Purpose::preview, {u"a.jpg->../nowhere.jpg"_s}, a, a);
+        rows("preview: never a folder", Purpose::preview, {u"a.jpg/"_s}, a, sizeMismatch);
     }
 
-    void folderComponentMustBeARealFolderInside()
+    // outcome: the relative path delivered, or the text of the refusal. Nothing but a preview's target changes;
+    // nothing is written through a link.
+    void whatLiesAtTheTargetIsKeptOrReplaced()
     {
-        const auto [linkTarget] = TestTable<QString>::fetch();
+        const auto [purpose, existing, relativePath, outcome] = Targets::fetch();
         Tree tree;
-        QDir().mkpath(tree.folder.filePath(u"outside"_s));
-        const QString component = tree.destination + u"/photos"_s;
-        if (linkTarget.isEmpty())
-            QVERIFY(writeFile(component, "file"));
-        else
-            QVERIFY(QFile::link(linkTarget, component));
-        QCOMPARE(failureOf([&] { tree.deliver(u"photos/a.jpg"_s); }), invalidPath);
-        QVERIFY(
-            QDir(tree.folder.filePath(u"outside"_s)).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-        QCOMPARE(tree.items(), QStringList(u"photos"_s));
-    }
-
-    void exportNeverOverwritesADifferentFile_data()
-    {
-        const TakenNames rows;
-        rows("a.jpg and a 2.jpg", {u"a.jpg"_s, u"a 2.jpg"_s}, u"a.jpg"_s, u"a 3.jpg"_s);
-        rows("no extension, in a folder", {u"docs/notes"_s}, u"docs/notes"_s, u"docs/notes 2"_s);
-    }
-
-    void exportNeverOverwritesADifferentFile()
-    {
-        const auto [existing, relativePath, delivered] = TakenNames::fetch();
-        Tree tree;
-        for (const QString &name : existing)
-            QVERIFY(writeFile(tree.destination + u'/' + name, otherContents));
-        const auto result = tree.deliver(relativePath);
-        QCOMPARE(result.relativePath, delivered);
-        QCOMPARE(contentsOf(result.url), receivedContents);
-        for (const QString &name : existing)
-            QCOMPARE(contentsOf(tree.destination + u'/' + name), otherContents);
-    }
-
-    void previewReplacesADifferentFileButNeverAFolder()
-    {
-        Tree tree;
-        QVERIFY(writeFile(tree.destination + u"/a.jpg"_s, otherContents));
-        QVERIFY(writeFile(tree.destination + u"/b.jpg/kept"_s, "kept"));
-        QCOMPARE(tree.deliver(u"a.jpg"_s, Purpose::preview).relativePath, u"a.jpg"_s);
-        QCOMPARE(contentsOf(tree.destination + u"/a.jpg"_s), receivedContents);
-        QCOMPARE(failureOf([&] { tree.deliver(u"b.jpg"_s, Purpose::preview); }), sizeMismatch);
-        QCOMPARE(tree.items(), QStringList({u"a.jpg"_s, u"b.jpg"_s, u"b.jpg/kept"_s}));
-    }
-
-    void aLinkAtTheTargetIsNeverWrittenThrough_data()
-    {
-        const LinkTargets rows;
-        rows("export", Purpose::export_, false, u"a 2.jpg"_s);
-        rows("export, dangling link", Purpose::export_, true, u"a 2.jpg"_s);
-        rows("preview", Purpose::preview, false, u"a.jpg"_s);
-        rows("preview, dangling link", Purpose::preview, true, u"a.jpg"_s);
-    }
-
-    void aLinkAtTheTargetIsNeverWrittenThrough()
-    {
-        const auto [purpose, dangling, delivered] = LinkTargets::fetch();
-        Tree tree;
-        // The link leads to the received contents, so that following it would make the file look delivered.
-        const QString outside = tree.folder.filePath(u"outside.jpg"_s);
-        if (!dangling)
-            QVERIFY(writeFile(outside, receivedContents));
-        QVERIFY(QFile::link(outside, tree.destination + u"/a.jpg"_s));
-        const auto result = tree.deliver(u"a.jpg"_s, purpose);
-        QCOMPARE(result.relativePath, delivered);
-        QVERIFY(!QFileInfo(result.url).isSymLink());
-        QCOMPARE(contentsOf(result.url), receivedContents);
-        QCOMPARE(QFileInfo::exists(outside), !dangling);
-        QCOMPARE(QFileInfo(tree.destination + u"/a.jpg"_s).isSymLink(), purpose == Purpose::export_);
-    }
-
-    void deliveringTwiceIsANoOp()
-    {
-        Tree tree;
-        const auto first = tree.deliver(u"docs/a.jpg"_s);
-        const ino_t firstCopy = inodeOf(first.url);
-        QCOMPARE(tree.deliver(u"docs/a.jpg"_s), first);
-        QCOMPARE(inodeOf(first.url), firstCopy);
-        QCOMPARE(tree.items(), QStringList({u"docs"_s, u"docs/a.jpg"_s}));
+        QVERIFY(QDir().mkpath(tree.folder.filePath(u"outside"_s)));
+        QVERIFY(writeFile(tree.folder.filePath(u"outside.jpg"_s), receivedContents));
+        for (const QString &entry : existing) {
+            QString path = tree.destination + u'/' + entry.section(u"->"_s, 0, 0);
+            if (entry.contains(u"->"))
+                QVERIFY(QFile::link(entry.section(u"->"_s, 1), path));
+            else if (path.endsWith(u'/'))
+                QVERIFY(writeFile(path + u"kept"_s, "kept"));
+            else if (path.endsWith(u'='))
+                QVERIFY(writeFile(path.chopped(1), receivedContents));
+            else
+                QVERIFY(writeFile(path, otherContents));
+        }
+        QStringList before = tree.items(tree.folder.path(), true);
+        ManagedDownloadDelivery::Result result;
+        const auto deliver = [&, path = relativePath, p = purpose] {
+            result = tree.deliver(path, p);
+        };
+        const QString failure = failureOf(deliver);
+        QCOMPARE(failure.isEmpty() ? result.relativePath : failure, outcome);
+        QStringList after = tree.items(tree.folder.path(), true);
+        if (failure.isEmpty() && !existing.contains(outcome + u'=')) {
+            QVERIFY(!QFileInfo(result.url).isSymLink());
+            QCOMPARE(contentsOf(result.url), receivedContents);
+            const auto isTarget = [&, target = u"chosen/"_s + outcome + u' '](const QString &item) {
+                return item.startsWith(target);
+            };
+            before.removeIf(isTarget);
+            after.removeIf(isTarget);
+        }
+        QCOMPARE(after, before);
     }
 
     void aFailedCopyLeavesNoPartialFile()

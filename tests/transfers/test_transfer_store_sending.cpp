@@ -1,5 +1,4 @@
 #include "StoreTestSupport.h"
-#include "TestSupport.h"
 #include "TransferTaskError.h"
 
 #include <QtTest>
@@ -20,8 +19,8 @@ namespace {
 using ReceivedDownloads = TestTable<QString, QString, Status, qint64, Status, QString, int>;
 // The purpose; the messages while waiting, starting, saving, and when done; the name delivered as.
 using Deliveries = TestTable<Purpose, QStringList, QString>;
-// How the request fails, and the status and message of its task.
-using FailedRequests = TestTable<QString, Status, QString>;
+// How the download fails, and the status and message of its task.
+using FailedDownloads = TestTable<QString, Status, QString>;
 
 } // namespace
 
@@ -59,7 +58,7 @@ private slots:
         QCOMPARE(store.tasks()[0].message, u"等待发送"_s);
         QCOMPARE(fixture.notifications->authorizationRequests, 1);
 
-        fixture.deliver({makeEvent(Kind::completed, Direction::sending, first)});
+        fixture.deliver({transferEvent(Kind::completed, Direction::sending, first)});
         QCOMPARE(fixture.calls(u"send:"_s), (QStringList{u"send:"_s + first, u"send:"_s + store.tasks()[1].id}));
     }
 
@@ -76,7 +75,7 @@ private slots:
         store.sendFiles({fixture.writeFile(u"a.txt"_s)});
         store.stopHost();
         store.selectTrustedDevice(store.trustedDevices()[store.trustedDevices()[0].id == firstID ? 1 : 0].id);
-        fixture.deliver({makeEvent(Kind::paired, Direction::none, {}, u"Second"_s, u"peer-2"_s)});
+        fixture.deliver({linkEvent(Kind::paired, u"Second"_s, u"peer-2"_s)});
         QCOMPARE(store.phase(), Phase::connected(u"Second"_s));
         QVERIFY(fixture.calls(u"send:"_s).isEmpty());
         QCOMPARE(store.tasks().first().status, Status::queued);
@@ -141,30 +140,6 @@ private slots:
         QCOMPARE(taskWithId(store, a)->message, u"连接后将自动继续"_s);
     }
 
-    void downloadsStartOneAtATimeFromTheOldest()
-    {
-        StoreFixture fixture;
-        TransferStore &store = fixture.makePaired();
-        const QString destination = fixture.folder.path();
-        store.enqueueManagedDownloads({preparedDownload(u"d1"_s, u"a.jpg"_s), preparedDownload(u"d2"_s, u"b.jpg"_s),
-                                       preparedDownload(u"d3"_s, u"c.jpg"_s)},
-                                      destination);
-        QCOMPARE(store.tasks()[0].id, u"d1"_s);
-        QCOMPARE(store.tasks()[0].message, u"等待下载"_s);
-        QCOMPARE(store.tasks()[2].id, u"d3"_s);
-        QCOMPARE(store.tasks()[2].message, u"正在准备下载"_s);
-        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), 1);
-
-        // A transfer id already taken, or taken twice in one batch, refuses the whole batch.
-        QVERIFY_THROWS_EXCEPTION(DeviceManagementRequestError,
-                                 store.enqueueManagedDownloads({preparedDownload(u"d2"_s, u"x.jpg"_s)}, destination));
-        QVERIFY_THROWS_EXCEPTION(
-            DeviceManagementRequestError,
-            store.enqueueManagedDownloads(
-                {preparedDownload(u"n1"_s, u"x.jpg"_s), preparedDownload(u"n1"_s, u"y.jpg"_s)}, destination));
-        QCOMPARE(store.tasks().size(), 3);
-    }
-
     void deliveryByPurpose_data()
     {
         const Deliveries rows;
@@ -174,7 +149,8 @@ private slots:
              {u"正在准备预览"_s, u"正在准备预览"_s, u"正在准备预览"_s, u"预览已就绪"_s}, u"a.jpg"_s);
     }
 
-    // What the task says at each step, and where a caller waiting for the download finds the file.
+    // Downloads start one at a time, oldest first; what the task says at each step, and where a caller waiting for
+    // the download finds the file. A transfer id already taken, or taken twice in one batch, refuses the batch.
     void deliveryByPurpose()
     {
         const auto [purpose, messages, delivered] = Deliveries::fetch();
@@ -182,11 +158,19 @@ private slots:
         TransferStore &store = fixture.makePaired();
         const QString destination = fixture.folder.filePath(u"chosen"_s);
         fixture.writeFile(u"chosen/a.jpg"_s, "older");
-        store.enqueueManagedDownloads(
-            {preparedDownload(u"d2"_s, u"b.jpg"_s, 5, purpose), preparedDownload(u"d1"_s, u"a.jpg"_s, 5, purpose)},
-            destination);
+        const auto download = [p = purpose](const char *id, const char *name) {
+            return preparedDownload(QString::fromLatin1(id), QString::fromLatin1(name), 5, p);
+        };
+        store.enqueueManagedDownloads({download("d2", "b.jpg"), download("d1", "a.jpg")}, destination);
         QCOMPARE((QStringList{taskWithId(store, u"d2"_s)->message, taskWithId(store, u"d1"_s)->message}),
                  messages.mid(0, 2));
+        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), 1);
+        QVERIFY_THROWS_EXCEPTION(DeviceManagementRequestError,
+                                 store.enqueueManagedDownloads({download("d2", "x.jpg")}, destination));
+        QVERIFY_THROWS_EXCEPTION(
+            DeviceManagementRequestError,
+            store.enqueueManagedDownloads({download("n", "x.jpg"), download("n", "y.jpg")}, destination));
+        QCOMPARE(store.tasks().size(), 2);
         fixture.writeFile(u"inbox/a.jpg"_s, "fresh");
         fixture.deliver({transferEvent(Kind::completed, Direction::receiving, u"d1"_s, 5, 5)});
         QCOMPARE(statusOf(store, u"d1"_s), Status::receiving);
@@ -195,63 +179,51 @@ private slots:
         QCOMPARE(statusOf(store, u"d1"_s), Status::completed);
         QCOMPARE(taskWithId(store, u"d1"_s)->message, messages[3]);
         QCOMPARE(taskWithId(store, u"d1"_s)->destinationRelativePath, delivered);
-        QCOMPARE(fixture.contentsOf(destination + u'/' + delivered), "fresh");
+        QCOMPARE(contentsOf(destination + u'/' + delivered), "fresh");
         QVERIFY(fixture.host->calls.contains(u"acknowledge:d1"_s));
         QCOMPARE(store.completedTransfers().size(), 1);
         QCOMPARE(fixture.calls(u"request:files.download"_s).size(), 2);
         QCOMPARE(outcomeOf(store.waitForManagedDownload(u"unknown"_s)), u"已接收的文件不可用，请重试"_s);
     }
 
-    // A completed download that cannot be delivered must not hold the download slot.
-    void undeliverableDownloadFreesTheSlot()
+    void failedDownloads_data()
     {
-        StoreFixture fixture;
-        TransferTaskRecord broken = downloadTask(u"broken"_s, fixture.folder.path(), Status::queued);
-        broken.destinationRelativePath.reset();
-        broken.deliveryPurpose.reset();
-        fixture.saveTasks({broken});
-        TransferStore &store = fixture.make();
-        fixture.pair();
-        store.enqueueManagedDownloads({preparedDownload(u"next"_s, u"b.jpg"_s)}, fixture.folder.path());
-        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), 1);
-        fixture.deliver({transferEvent(Kind::completed, Direction::receiving, u"broken"_s)});
-        QCOMPARE(statusOf(store, u"broken"_s), Status::needsAttention);
-        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), 2);
-    }
-
-    void failedDownloadRequest_data()
-    {
-        const FailedRequests rows;
+        const FailedDownloads rows;
         rows("refused by the phone", u"refused"_s, Status::needsAttention, u"文件不存在"_s);
-        rows("refused by the core", u"core"_s, Status::needsAttention,
-             u"TavrineMac.TavrineCoreError.InvalidManagementRequest(details: \"x\")"_s);
-        rows("never answered", u"none"_s, Status::needsAttention, u"手机响应超时，请刷新后重试"_s);
         rows("refused once the link failed", u"link"_s, Status::waitingForConnection, u"连接后将自动继续"_s);
+        rows("received file missing", u"undeliverable"_s, Status::needsAttention, u"已接收的文件不可用，请重试"_s);
+        rows("task file without a destination", u"broken"_s, Status::needsAttention,
+             u"无法访问所选保存位置，请重新选择"_s);
     }
 
-    // A request for a download that fails frees the slot; while connected the task says why and the next one starts.
-    void failedDownloadRequest()
+    // A download that fails frees the slot; while connected the task says why and the next one starts.
+    void failedDownloads()
     {
-        const auto [failure, status, message] = FailedRequests::fetch();
+        const auto [failure, status, message] = FailedDownloads::fetch();
         StoreFixture fixture;
-        fixture.managementTimeout = std::chrono::milliseconds(150);
-        TransferStore &store = fixture.make();
-        fixture.pair();
-        if (failure == u"core") {
-            fixture.host->failNextRequest = TavrineCoreError::InvalidManagementRequest(u"x"_s);
+        QList<PreparedManagedDownloadFile> downloads{preparedDownload(u"d2"_s, u"b.jpg"_s)};
+        if (failure == u"broken") {
+            TransferTaskRecord broken = downloadTask(u"d1"_s, fixture.folder.path(), Status::queued);
+            broken.destinationRelativePath.reset();
+            fixture.saveTasks({broken});
+        } else {
+            downloads.append(preparedDownload(u"d1"_s, u"a.jpg"_s));
         }
-        store.enqueueManagedDownloads({preparedDownload(u"d2"_s, u"b.jpg"_s), preparedDownload(u"d1"_s, u"a.jpg"_s)},
-                                      fixture.folder.path());
+        TransferStore &store = fixture.makePaired();
+        store.enqueueManagedDownloads(downloads, fixture.folder.path());
+        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), 1);
         if (failure == u"link") {
-            fixture.deliver({makeEvent(Kind::failed)});
+            fixture.deliver({linkEvent(Kind::failed)});
         }
         if (failure == u"refused" || failure == u"link") {
             fixture.answer(1, false, u"文件不存在"_s);
+        } else {
+            fixture.deliver({transferEvent(Kind::completed, Direction::receiving, u"d1"_s, 5, 5)});
         }
         QTRY_COMPARE(statusOf(store, u"d1"_s), status);
         QCOMPARE(taskWithId(store, u"d1"_s)->message, message);
         const bool connected = status == Status::needsAttention;
-        QCOMPARE(taskWithId(store, u"d2"_s)->message != u"等待下载"_s, connected);
+        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), connected ? 2 : 1);
         if (connected) {
             QCOMPARE(outcomeOf(store.waitForManagedDownload(u"d1"_s)), message);
         }
@@ -268,18 +240,14 @@ private slots:
         row("start-up: received", u"startUp"_s, u"inbox"_s, waiting, 5, done, {}, 0);
         row("start: received, needs attention", u"start"_s, u"inbox"_s, attention, 5, done, {}, 0);
         row("start: delivered before", u"start"_s, u"delivered"_s, done, 5, done, {}, 0);
-        row("start-up: delivered before", u"startUp"_s, u"delivered"_s, done, 5, done, {}, 0);
         row("start: partly received", u"start"_s, u"inbox"_s, waiting, 4, waiting, {}, 0);
         row("start: not in the receive folder", u"start"_s, {}, waiting, 5, waiting, {}, 0);
         row("start: paused", u"start"_s, u"inbox"_s, Status::paused, 5, Status::paused, {}, 0);
         row("start: no destination", u"start"_s, u"inbox plain"_s, waiting, 5, waiting, {}, 0);
         // Byte counts of 0 of 0 do not make an older file of the same name this download's.
         row("start: nothing received", u"start"_s, u"inbox"_s, waiting, 0, waiting, {}, 0);
-        row("retry: nothing received", u"retry"_s, u"inbox"_s, attention, 0, waiting, u"连接后将自动重试"_s, 0);
         // A retry delivers what the receive folder already holds, or asks the phone again.
         row("retry: received", u"retry"_s, u"inbox"_s, attention, 5, done, u"已保存到所选位置"_s, 0);
-        row("retry: received, connected", u"retry connected"_s, u"inbox"_s, attention, 5, done, u"已保存到所选位置"_s,
-            0);
         row("retry: from the phone", u"retry connected"_s, {}, attention, 2, Status::queued, u"正在准备下载"_s, 1);
         row("retry: phone away", u"retry"_s, {}, attention, 2, waiting, u"连接后将自动重试"_s, 0);
         row("retry: no file id", u"retry connected"_s, u"noRemote"_s, attention, 2, attention, u"请重新开始这个下载"_s,
@@ -304,20 +272,16 @@ private slots:
         fixture.saveTasks({task});
         fixture.saveRegistry({trustedPhone(u"Pixel"_s, 1)});
         TransferStore &store = fixture.make();
-        const auto fileInInbox = [&, inInbox = setup.contains(u"inbox")] {
-            if (inInbox) {
-                fixture.writeFile(u"inbox/d1.jpg"_s, "fresh");
-            }
-        };
-        if (action.startsWith(u"retry")) {
-            if (action.endsWith(u"connected")) {
-                fixture.pair();
-            }
-            fileInInbox();
-            store.retryTask(u"d1"_s);
+        if (action.endsWith(u"connected")) {
+            fixture.pair();
+        }
+        if (setup.contains(u"inbox")) {
+            fixture.writeFile(u"inbox/d1.jpg"_s, "fresh");
+        }
+        if (action == u"startUp") {
+            awaitTask(store.startUp());
         } else {
-            fileInInbox();
-            action == u"startUp" ? awaitTask(store.startUp()) : store.beginNewPairing();
+            action == u"start" ? store.beginNewPairing() : store.retryTask(u"d1"_s);
         }
         QTRY_COMPARE(statusOf(store, u"d1"_s), after);
         QVERIFY(message.isNull() || taskWithId(store, u"d1"_s)->message == message);
@@ -350,7 +314,7 @@ private slots:
         if (stop) {
             store.stopHost();
         } else {
-            fixture.deliver({makeEvent(Kind::disconnected, Direction::none, {}, u"Pixel"_s)});
+            fixture.deliver({linkEvent(Kind::disconnected)});
         }
         const QList<TransferTaskRecord> written = TransferTaskRepository(fixture.taskFile()).load();
         QCOMPARE(outcomeOf(listing), u"手机连接已中断，请等待自动恢复后重试。"_s);
@@ -366,33 +330,33 @@ private slots:
         if (stop) {
             store.startHost(true, store.trustedDevices().first().secret);
         }
-        fixture.deliver({makeEvent(Kind::paired, Direction::none, {}, u"Pixel"_s, u"peer-1"_s)});
+        fixture.deliver({linkEvent(Kind::paired)});
         QCOMPARE(fixture.calls(u"send:"_s), (QStringList{u"send:"_s + send, u"send:"_s + send}));
         QCOMPARE(fixture.calls(u"request:files.download"_s).size(), 2);
         QCOMPARE(statusOf(store, send), Status::sending);
         QCOMPARE(taskWithId(store, u"d1"_s)->message, u"正在准备下载"_s);
     }
 
-    void uploadsArePreparedBeforeTheyAreSent_data()
-    {
-        const TestTable<bool> rows;
-        rows("prepared", true);
-        rows("refused", false);
-    }
-
+    // An upload is sent once the phone has prepared its place; a refusal says why, and the next one is prepared.
     void uploadsArePreparedBeforeTheyAreSent()
     {
-        const auto [prepared] = TestTable<bool>::fetch();
         StoreFixture fixture;
         TransferStore &store = fixture.makePaired();
-        store.enqueueManagedUploads({{fixture.writeFile(u"a.txt"_s), u"folder-1"_s, u"a.txt"_s, {}, {}}});
+        store.enqueueManagedUploads({{fixture.writeFile(u"a.txt"_s), u"folder-1"_s, u"a.txt"_s, {}, {}},
+                                     {fixture.writeFile(u"b.txt"_s), u"folder-1"_s, u"b.txt"_s, {}, {}}});
         QCOMPARE(fixture.calls(u"request:files.prepare_upload"_s).size(), 1);
+        // Answers reach their own callers, in whatever order they come.
+        auto listing = store.requestManagement(u"files.list"_s, u"{}"_s);
+        fixture.answer(2, true, u"listing"_s);
+        fixture.answer(1, false, u"找不到目标文件夹。"_s);
+        QCOMPARE(outcomeOf(listing), u"listing"_s);
+        QTRY_COMPARE(fixture.calls(u"request:files.prepare_upload"_s).size(), 2);
         QVERIFY(fixture.calls(u"send:"_s).isEmpty());
-        fixture.answer(1, prepared, prepared ? u"{}"_s : u"找不到目标文件夹。"_s);
-        QTRY_COMPARE(store.tasks().first().status, prepared ? Status::sending : Status::needsAttention);
-        QCOMPARE(fixture.calls(u"send:"_s).size(), prepared ? 1 : 0);
-        QVERIFY(prepared || store.tasks().first().message == u"找不到目标文件夹。"_s);
-
+        fixture.answer(3, true);
+        QTRY_COMPARE(fixture.calls(u"send:"_s), QStringList{u"send:"_s + store.tasks()[0].id});
+        QCOMPARE(store.tasks()[0].status, Status::sending);
+        QCOMPARE(store.tasks()[1].status, Status::needsAttention);
+        QCOMPARE(store.tasks()[1].message, u"找不到目标文件夹。"_s);
         QVERIFY_THROWS_EXCEPTION(TransferTaskError,
                                  store.enqueueManagedUploads({{fixture.folder.path(), u"folder-1"_s, {}, {}, {}}}));
     }

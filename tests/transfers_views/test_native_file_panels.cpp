@@ -109,7 +109,7 @@ using OpenPanels = TestTable<bool, QStringList, QString>;
 using Destinations = TestTable<bool, QString, int, QString, QString>;
 // reads: with the tree's path as "~"
 using FolderStates = TestTable<QString, bool, QString>;
-using Endings = TestTable<QString, bool>;
+using Endings = TestTable<Qt::Key, bool>;
 
 // The file dialogs and the folder browser. Each kind of item is checked as the user meets it: chosen in
 // a dialog, then refused or handed on.
@@ -204,7 +204,9 @@ private slots:
     {
         const auto [isFile, location, answer, box, destination] = Destinations::fetch();
         FolderTree tree;
-        QList<NativeDownloadDestination> calls;
+        QList<NativeDownloadDestination> calls, otherCalls;
+        // A save panel open beside this one, which must not be called back.
+        QDialog *otherPanel = download(otherCalls);
         if (answer >= 0)
             ViewMessageBox::setNextAnswer(QMessageBox::ButtonRole(answer));
         NativeFilePanels::setNextAnswer(location.isEmpty() ? std::nullopt
@@ -212,7 +214,8 @@ private slots:
         const QPointer<QDialog> panel = download(calls, isFile);
         // Declining to replace a file leaves the panel open for another name.
         const bool staysOpen = answer == QMessageBox::RejectRole;
-        QTRY_VERIFY(staysOpen || allPanelsEnded());
+        QTRY_COMPARE(NativeFilePanels::savePanelCount() + NativeFilePanels::folderBrowserSessionCount(),
+                     staysOpen ? 2 : 1);
         QTRY_COMPARE(calls.size(), destination.isEmpty() ? 0 : 1);
         QStringList shown;
         for (const ViewMessageBox::Shown &each : ViewMessageBox::shown())
@@ -222,35 +225,17 @@ private slots:
         QCOMPARE(panel && panel->isVisible(), staysOpen);
         if (staysOpen)
             panel->reject();
-    }
-
-    void eachSavePanelCallsBackItsOwnCaller()
-    {
-        FolderTree tree;
-        QList<NativeDownloadDestination> first, second;
-        QDialog *firstPanel = download(first, true, QStringLiteral("a.bin"));
-        auto *secondPanel = qobject_cast<QFileDialog *>(download(second, true, QStringLiteral("b.bin")));
-        QCOMPARE(NativeFilePanels::savePanelCount(), 2);
-
-        FileDialogSupport::typeSelection(secondPanel, {tree.path("b.bin")});
-        static_cast<QDialog *>(secondPanel)->accept();
-        QTRY_COMPARE(second.size(), 1);
-        QCOMPARE(tree.destination(second.first()), QStringLiteral("|b.bin"));
-        QCOMPARE(NativeFilePanels::savePanelCount(), 1);
-        firstPanel->reject();
-        QTRY_COMPARE(NativeFilePanels::savePanelCount(), 0);
-        QVERIFY(first.isEmpty());
+        otherPanel->reject();
+        QVERIFY(otherCalls.isEmpty());
     }
 
     void checksAlsoRefuseWhatNoPanelHandsThem()
     {
         FolderTree tree;
         // A files panel opens a folder instead of choosing it, and no panel gives a URL of another scheme.
-        const std::optional<FilePanelError> folder =
-            FilePanelChecks::validateChosenURL(QUrl::fromLocalFile(tree.path("sub")), true, false);
-        QCOMPARE(folder->localizedDescription, wrongKind);
-        QCOMPARE(folder->domain, QStringLiteral("com.drovan.tavrine.file-panel"));
-        QCOMPARE(folder->code, 1);
+        QCOMPARE(FilePanelChecks::validateChosenURL(QUrl::fromLocalFile(tree.path("sub")), true, false)
+                     ->localizedDescription,
+                 wrongKind);
         const QUrl remote(QStringLiteral("https://example.com/file.txt"));
         QCOMPARE(FilePanelChecks::validateChosenURL(remote, true, true)->localizedDescription,
                  QStringLiteral("请选择 Mac 上的本地文件或文件夹。"));
@@ -318,30 +303,26 @@ private slots:
         QCOMPARE(top.session->currentDirectory(), QStringLiteral("/"));
     }
 
+    // Return chooses the folder shown, not the row selected in it.
     void endsExactlyOnce_data()
     {
         const Endings rows;
-        rows("close button", "close", false);
-        rows("Escape", "escape", false);
-        rows("confirm, then close", "choose", true);
-        // The folder shown is chosen, not the row selected in it.
-        rows("Return with a row selected", "return", true);
+        rows("close button", Qt::Key_unknown, false);
+        rows("Escape", Qt::Key_Escape, false);
+        rows("Return with a row selected", Qt::Key_Return, true);
     }
 
     void endsExactlyOnce()
     {
-        const auto [way, chosen] = Endings::fetch();
+        const auto [key, chosen] = Endings::fetch();
         FolderTree tree;
         Browser browser(tree.path());
         browser.session->show();
         QVERIFY(QTest::qWaitForWindowExposed(browser.session.get()));
         browser.table()->setCurrentRow(1);
         browser.table()->setFocus();
-        if (way == QLatin1String("choose")) {
-            browser.session->chooseCurrentDirectory();
-        } else if (way != QLatin1String("close")) {
-            QTest::keyClick(browser.table(), way == QLatin1String("return") ? Qt::Key_Return : Qt::Key_Escape);
-        }
+        if (key != Qt::Key_unknown)
+            QTest::keyClick(browser.table(), key);
         browser.session->close();
         browser.session->cancel();
         QVERIFY(!browser.session->isVisible());

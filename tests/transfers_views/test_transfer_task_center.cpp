@@ -117,10 +117,6 @@ private slots:
              clear, 328);
         rows("three active", QList{Status::failed, Status::needsAttention, Status::queued}, "3 项传输进行中 | ━",
              "活动 | 3 个任务进行中或等待中 | ━", 246);
-        rows("six active", QList<Status>(6, Status::queued), "6 项传输进行中 | ━", "活动 | 6 个任务进行中或等待中 | ━",
-             492);
-        rows("seven active", QList<Status>(7, Status::queued), "7 项传输进行中 | ━",
-             "活动 | 7 个任务进行中或等待中 | ━", 520);
         rows("one active, ten completed", oneActive, "1 项传输进行中 | ━",
              "活动 | 1 个任务进行中或等待中 | [清除已完成] | ━", 520);
     }
