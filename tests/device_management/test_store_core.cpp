@@ -53,8 +53,7 @@ private slots:
         const quint64 revision = store.thumbnailRevision();
 
         store.setActivePeer(u"peer-1"_s);
-        QCOMPARE(store.mediaQuery(), u"cat"_s);
-        QVERIFY(store.clipboard());
+        QVERIFY(store.clipboard() && store.mediaQuery() == u"cat"_s);
         QCOMPARE(store.sessionGeneration(), generation);
 
         QSignalSpy cleared(&store, &DeviceManagementStore::clipboardChanged);
@@ -112,7 +111,7 @@ private slots:
         QCOMPARE(fixture.channel->actions().last(), u"files.roots"_s);
     }
 
-    // History follows the folders the user went through, also when a step fails.
+    // History follows the folders the user went through, also when a step fails or ends after a newer one.
     void historyFollowsSuccessfulStepsOnly()
     {
         ManagementStoreFixture fixture;
@@ -131,7 +130,6 @@ private slots:
         failing = true;
         awaitTask(store.openFolder(folderEntry(u"e"_s, u"E"_s)));
         QCOMPARE(store.directoryHistory().size(), 1);
-        QCOMPARE(store.errorMessage(), u"没有权限"_s);
         awaitTask(store.goBack());
         QCOMPARE(store.directoryHistory().size(), 1);
         QCOMPARE(store.currentPage()->parentId, u"d"_s);
@@ -142,6 +140,17 @@ private slots:
         const qsizetype sent = fixture.channel->requests.size();
         awaitTask(store.goBack());
         QCOMPARE(fixture.channel->requests.size(), sent);
+
+        // A slow reload of the folder the user left does not replace the folder opened after it.
+        fixture.channel->hold = true;
+        auto reload = store.reloadCurrentFolder();
+        fixture.channel->hold = false;
+        awaitTask(store.openFolder(folderEntry(u"photos"_s, u"Photos"_s)));
+        fixture.channel->release();
+        awaitTask(reload);
+        QCOMPARE(store.currentPage()->parentId, u"photos"_s);
+        QCOMPARE(store.directoryHistory().size(), 1);
+        QVERIFY(!store.isLoadingFiles());
     }
 
     void contentFolderIsFoundByNameInAnyCase()
@@ -185,40 +194,6 @@ private slots:
         QCOMPARE(fixture.channel->requests.size(), requests);
         QCOMPARE(fixture.store->currentPage()->entries.size(), published);
         QCOMPARE(fixture.store->currentPage()->nextPageToken.has_value(), tokenKept);
-        QVERIFY(!fixture.store->isLoadingFiles());
-    }
-
-    void failedListingPublishesNothingAndThrows()
-    {
-        ManagementStoreFixture fixture;
-        DeviceManagementStore &store = *fixture.store;
-        fixture.channel->answer = [](const Request &request) {
-            return request.object().value(u"pageToken"_s).toInt() == 200 ? Reply{u"{\"version\":1}"_s, nullptr}
-                                                                         : folders(1000, 100)(request);
-        };
-        QVERIFY_THROWS_EXCEPTION(ManagedDecodingError, awaitTask(store.listFolder(u"x"_s)));
-        QVERIFY(!store.currentPage());
-        QVERIFY(!store.isLoadingFiles());
-    }
-
-    // A slow listing of the folder the user left must not replace the folder opened after it.
-    void olderListingThatEndsLastDoesNotPublish()
-    {
-        ManagementStoreFixture fixture;
-        DeviceManagementStore &store = *fixture.store;
-        fixture.channel->answer = folders(1, 100);
-        awaitTask(store.openRoot({u"r1"_s, u"内部存储"_s, false, 1, 2}));
-
-        fixture.channel->hold = true;
-        auto reload = store.reloadCurrentFolder();
-        fixture.channel->hold = false;
-        awaitTask(store.openFolder(folderEntry(u"photos"_s, u"Photos"_s)));
-        QCOMPARE(store.currentPage()->parentId, u"photos"_s);
-        fixture.channel->release();
-        awaitTask(reload);
-        QCOMPARE(store.currentPage()->parentId, u"photos"_s);
-        QCOMPARE(store.directoryHistory().size(), 1);
-        QVERIFY(!store.isLoadingFiles());
     }
 
     void errorSinkShowsAllButADroppedLink_data()
@@ -230,16 +205,18 @@ private slots:
         rows("bad answer", Reply{u"{}"_s, nullptr}, u"The phone's answer has no value at \u201Cversion\u201D."_s);
     }
 
+    // A listing that fails on its third page publishes none of it.
     void errorSinkShowsAllButADroppedLink()
     {
         const auto [reply, shown] = Errors::fetch();
         ManagementStoreFixture fixture;
         fixture.store->setErrorMessage(u"earlier"_s);
-        fixture.channel->answer = [answer = reply](const Request &) {
-            return answer;
+        fixture.channel->answer = [answer = reply](const Request &request) {
+            return request.object().value(u"pageToken"_s).toInt() == 200 ? answer : folders(1000, 100)(request);
         };
         awaitTask(fixture.store->openRoot({u"r1"_s, u"内部存储"_s, false, 1, 2}));
         QCOMPARE(fixture.store->errorMessage(), shown);
+        QVERIFY(!fixture.store->currentPage() && !fixture.store->isLoadingFiles());
     }
 };
 
