@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <array>
+
 namespace {
 
 // Every symbol is drawn on a 24×24 grid and scaled to the requested size.
@@ -231,8 +233,514 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         painter.drawPath(chevron);
         break;
     }
+    case Symbol::smartphone:
+        painter.setPen(strokePen(color, 1.3));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(6, 2.5, 12, 19), 2.6, 2.6);
+        painter.drawLine(QPointF(10.5, 5), QPointF(13.5, 5));
+        painter.drawLine(QPointF(10.5, 19), QPointF(13.5, 19));
+        break;
+    case Symbol::iphoneAndArrowForward: {
+        painter.setPen(strokePen(color, 1.8));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(3, 3, 9.5, 18), 2.4, 2.4);
+        painter.drawLine(QPointF(6.5, 5.8), QPointF(9, 5.8));
+        QPainterPath arrow;
+        arrow.moveTo(15, 12);
+        arrow.lineTo(22, 12);
+        arrow.moveTo(19, 9);
+        arrow.lineTo(22, 12);
+        arrow.lineTo(19, 15);
+        painter.drawPath(arrow);
+        break;
+    }
+    case Symbol::shippingboxFill: {
+        QPainterPath lid;
+        lid.moveTo(4.5, 3.5);
+        lid.lineTo(19.5, 3.5);
+        lid.lineTo(21.5, 7.8);
+        lid.lineTo(2.5, 7.8);
+        lid.closeSubpath();
+        painter.setPen(strokePen(color, 1.0));
+        painter.setBrush(color);
+        painter.drawPath(lid);
+        painter.setPen(Qt::NoPen);
+        painter.drawRoundedRect(QRectF(3, 9.2, 18, 11.8), 1.6, 1.6);
+        QPainterPath slot;
+        slot.addRoundedRect(QRectF(9, 11.6, 6, 2.2), 1.1, 1.1);
+        punchFilled(painter, slot);
+        break;
+    }
+    case Symbol::arrowLeftArrowRight: {
+        QPainterPath arrows;
+        arrows.moveTo(4, 8);
+        arrows.lineTo(20, 8);
+        arrows.moveTo(16, 4);
+        arrows.lineTo(20, 8);
+        arrows.lineTo(16, 12);
+        arrows.moveTo(20, 16);
+        arrows.lineTo(4, 16);
+        arrows.moveTo(8, 12);
+        arrows.lineTo(4, 16);
+        arrows.lineTo(8, 20);
+        painter.setPen(strokePen(color, 2.0));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(arrows);
+        break;
+    }
+    case Symbol::arrowLeftArrowRightCircleFill: {
+        fillCircle(painter, color);
+        QPainterPath arrows;
+        arrows.moveTo(7, 9.5);
+        arrows.lineTo(17, 9.5);
+        arrows.moveTo(14.5, 7);
+        arrows.lineTo(17, 9.5);
+        arrows.lineTo(14.5, 12);
+        arrows.moveTo(17, 14.5);
+        arrows.lineTo(7, 14.5);
+        arrows.moveTo(9.5, 12);
+        arrows.lineTo(7, 14.5);
+        arrows.lineTo(9.5, 17);
+        punch(painter, arrows, 1.9);
+        break;
+    }
+    case Symbol::clockFill: {
+        fillCircle(painter, color);
+        QPainterPath hands;
+        hands.moveTo(12, 6.5);
+        hands.lineTo(12, 12);
+        hands.lineTo(16, 14.5);
+        punch(painter, hands, 2.2);
+        break;
+    }
+    case Symbol::checkmarkShieldFill: {
+        QPainterPath shield;
+        shield.moveTo(12, 2);
+        shield.lineTo(20, 5);
+        shield.lineTo(20, 11);
+        shield.cubicTo(20, 16.5, 16.5, 20.3, 12, 22);
+        shield.cubicTo(7.5, 20.3, 4, 16.5, 4, 11);
+        shield.lineTo(4, 5);
+        shield.closeSubpath();
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawPath(shield);
+        QPainterPath check;
+        check.moveTo(8.3, 12);
+        check.lineTo(11, 14.7);
+        check.lineTo(15.8, 9.3);
+        punch(painter, check, 2.2);
+        break;
+    }
+    case Symbol::gearshape: {
+        painter.setPen(strokePen(color, 1.8));
+        painter.setBrush(Qt::NoBrush);
+        for (int tooth = 0; tooth < 8; ++tooth) {
+            painter.save();
+            painter.translate(12, 12);
+            painter.rotate(tooth * 45.0);
+            painter.drawLine(QPointF(0, -7.5), QPointF(0, -10));
+            painter.restore();
+        }
+        painter.drawEllipse(QPointF(12, 12), 7, 7);
+        painter.drawEllipse(QPointF(12, 12), 2.8, 2.8);
+        break;
+    }
+    case Symbol::app:
+        painter.setPen(strokePen(color, 1.8));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(3.5, 3.5, 17, 17), 4.5, 4.5);
+        break;
+    case Symbol::photoOnRectangle: {
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(6, 3, 16, 13), 2, 2);
+        QPainterPath back;
+        back.moveTo(2.5, 7.5);
+        back.lineTo(2.5, 19);
+        back.quadTo(2.5, 20.5, 4, 20.5);
+        back.lineTo(17.5, 20.5);
+        painter.drawPath(back);
+        QPainterPath hills;
+        hills.moveTo(8, 14.5);
+        hills.lineTo(12, 10);
+        hills.lineTo(15, 13);
+        hills.lineTo(17, 11);
+        hills.lineTo(20.5, 14.5);
+        painter.drawPath(hills);
+        painter.setBrush(color);
+        painter.drawEllipse(QPointF(17.5, 6.8), 1.2, 1.2);
+        break;
+    }
+    case Symbol::map: {
+        QPainterPath folds;
+        folds.moveTo(2.5, 5.5);
+        folds.lineTo(8.5, 3.5);
+        folds.lineTo(15.5, 5.5);
+        folds.lineTo(21.5, 3.5);
+        folds.lineTo(21.5, 18.5);
+        folds.lineTo(15.5, 20.5);
+        folds.lineTo(8.5, 18.5);
+        folds.lineTo(2.5, 20.5);
+        folds.closeSubpath();
+        folds.moveTo(8.5, 3.5);
+        folds.lineTo(8.5, 18.5);
+        folds.moveTo(15.5, 5.5);
+        folds.lineTo(15.5, 20.5);
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(folds);
+        break;
+    }
+    case Symbol::musicNote:
+        painter.setPen(strokePen(color, 2.0));
+        painter.drawLine(QPointF(15, 17), QPointF(15, 3.5));
+        painter.drawLine(QPointF(15, 3.5), QPointF(19.5, 6));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QPointF(11.5, 17.5), 3.6, 3);
+        break;
+    case Symbol::folder: {
+        QPainterPath folder;
+        folder.moveTo(2.5, 6);
+        folder.quadTo(2.5, 4.5, 4, 4.5);
+        folder.lineTo(9, 4.5);
+        folder.lineTo(11, 7);
+        folder.lineTo(20, 7);
+        folder.quadTo(21.5, 7, 21.5, 8.5);
+        folder.lineTo(21.5, 18);
+        folder.quadTo(21.5, 19.5, 20, 19.5);
+        folder.lineTo(4, 19.5);
+        folder.quadTo(2.5, 19.5, 2.5, 18);
+        folder.closeSubpath();
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(folder);
+        painter.drawLine(QPointF(2.5, 10), QPointF(21.5, 10));
+        break;
+    }
+    case Symbol::calendar:
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(3, 4.5, 18, 16), 2.5, 2.5);
+        painter.drawLine(QPointF(3, 9), QPointF(21, 9));
+        painter.drawLine(QPointF(8, 2.5), QPointF(8, 6));
+        painter.drawLine(QPointF(16, 2.5), QPointF(16, 6));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        for (int row = 0; row < 2; ++row) {
+            for (int column = 0; column < 3; ++column) {
+                painter.drawEllipse(QPointF(7.5 + column * 4.5, 12.8 + row * 4), 1.1, 1.1);
+            }
+        }
+        break;
+    case Symbol::globe:
+        painter.setPen(strokePen(color, 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(QRectF(3, 3, 18, 18));
+        painter.drawEllipse(QRectF(8, 3, 8, 18));
+        painter.drawLine(QPointF(3, 12), QPointF(21, 12));
+        painter.drawLine(QPointF(12, 3), QPointF(12, 21));
+        break;
+    case Symbol::ellipsisCircle:
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(QRectF(2.5, 2.5, 19, 19));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        for (const qreal x : {7.5, 12.0, 16.5}) {
+            painter.drawEllipse(QPointF(x, 12), 1.4, 1.4);
+        }
+        break;
+    case Symbol::wifiSlash:
+        painter.setPen(strokePen(color, 1.9));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawArc(QRectF(2.5, 6, 19, 19), 45 * 16, 90 * 16);
+        painter.drawArc(QRectF(6.5, 10, 11, 11), 45 * 16, 90 * 16);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QPointF(12, 18.5), 1.6, 1.6);
+        painter.setPen(strokePen(color, 1.9));
+        painter.drawLine(QPointF(4, 3.5), QPointF(20, 20.5));
+        break;
+    case Symbol::squareGrid3x3:
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        for (int row = 0; row < 3; ++row) {
+            for (int column = 0; column < 3; ++column) {
+                painter.drawRoundedRect(QRectF(3 + column * 6.5, 3 + row * 6.5, 5, 5), 1.2, 1.2);
+            }
+        }
+        break;
+    case Symbol::doc: {
+        QPainterPath page;
+        page.moveTo(6, 2.5);
+        page.lineTo(14, 2.5);
+        page.lineTo(19, 7.5);
+        page.lineTo(19, 21.5);
+        page.lineTo(6, 21.5);
+        page.closeSubpath();
+        page.moveTo(14, 2.5);
+        page.lineTo(14, 7.5);
+        page.lineTo(19, 7.5);
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(page);
+        break;
+    }
+    case Symbol::docRichtext: {
+        QPainterPath page;
+        page.moveTo(6, 2.5);
+        page.lineTo(14, 2.5);
+        page.lineTo(19, 7.5);
+        page.lineTo(19, 21.5);
+        page.lineTo(6, 21.5);
+        page.closeSubpath();
+        page.moveTo(14, 2.5);
+        page.lineTo(14, 7.5);
+        page.lineTo(19, 7.5);
+        for (const qreal line : {12.0, 15.0, 18.0}) {
+            page.moveTo(9, line);
+            page.lineTo(16, line);
+        }
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(page);
+        break;
+    }
+    case Symbol::arrowDownDocFill: {
+        QPainterPath page;
+        page.moveTo(6, 2.5);
+        page.lineTo(14, 2.5);
+        page.lineTo(19, 7.5);
+        page.lineTo(19, 21.5);
+        page.lineTo(6, 21.5);
+        page.closeSubpath();
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawPath(page);
+        QPainterPath arrow;
+        arrow.moveTo(12.5, 9);
+        arrow.lineTo(12.5, 17);
+        arrow.moveTo(9.5, 14);
+        arrow.lineTo(12.5, 17);
+        arrow.lineTo(15.5, 14);
+        punch(painter, arrow, 1.9);
+        break;
+    }
+    case Symbol::photo: {
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(2.5, 4.5, 19, 15), 2.5, 2.5);
+        painter.drawPolyline(QPolygonF({QPointF(5, 17), QPointF(10, 11), QPointF(13.5, 14.5), QPointF(15.5, 12.5),
+                                        QPointF(19, 17)}));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QPointF(16, 8.5), 1.5, 1.5);
+        break;
+    }
+    case Symbol::photoStack: {
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(5.5, 7.5, 16, 13), 2.2, 2.2);
+        painter.drawPolyline(QPolygonF({QPointF(2.5, 17), QPointF(2.5, 5.5), QPointF(3.5, 4.5), QPointF(18, 4.5)}));
+        painter.drawPolyline(QPolygonF({QPointF(8, 18), QPointF(12, 13), QPointF(15, 16), QPointF(16.5, 14.5),
+                                        QPointF(19, 18)}));
+        break;
+    }
+    case Symbol::film: {
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(3, 3, 18, 18), 2.5, 2.5);
+        painter.drawLine(QPointF(7.5, 3), QPointF(7.5, 21));
+        painter.drawLine(QPointF(16.5, 3), QPointF(16.5, 21));
+        for (const qreal row : {7.5, 12.0, 16.5}) {
+            painter.drawLine(QPointF(3, row), QPointF(7.5, row));
+            painter.drawLine(QPointF(16.5, row), QPointF(21, row));
+        }
+        break;
+    }
+    case Symbol::eye: {
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        QPainterPath lids;
+        lids.moveTo(2.5, 12);
+        lids.quadTo(12, 2, 21.5, 12);
+        lids.quadTo(12, 22, 2.5, 12);
+        painter.drawPath(lids);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QPointF(12, 12), 3.2, 3.2);
+        break;
+    }
+    case Symbol::arrowDownCircle: {
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(QPointF(12, 12), 9.5, 9.5);
+        painter.drawLine(QPointF(12, 7), QPointF(12, 16.5));
+        painter.drawPolyline(QPolygonF({QPointF(8.2, 12.8), QPointF(12, 16.6), QPointF(15.8, 12.8)}));
+        break;
+    }
+    case Symbol::photoBadgeExclamationmark: {
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPolyline(QPolygonF({QPointF(13, 19), QPointF(3, 19), QPointF(3, 5), QPointF(19, 5), QPointF(19, 11)}));
+        painter.drawPolyline(QPolygonF({QPointF(3, 16), QPointF(8, 11), QPointF(12, 15)}));
+        painter.drawLine(QPointF(19.5, 13.5), QPointF(19.5, 18.5));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QPointF(19.5, 21.2), 1.1, 1.1);
+        break;
+    }
+    case Symbol::archivebox: {
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(2.5, 4, 19, 4.5), 1.2, 1.2);
+        painter.drawPolyline(QPolygonF({QPointF(4, 8.5), QPointF(4, 20.5), QPointF(20, 20.5), QPointF(20, 8.5)}));
+        painter.drawLine(QPointF(10, 12.5), QPointF(14, 12.5));
+        break;
+    }
+    case Symbol::shippingbox: {
+        painter.setPen(strokePen(color, 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPolygon(QPolygonF({QPointF(4.5, 3.5), QPointF(19.5, 3.5), QPointF(21, 8), QPointF(3, 8)}));
+        painter.drawRoundedRect(QRectF(3, 8, 18, 13), 1.6, 1.6);
+        painter.drawLine(QPointF(12, 3.5), QPointF(12, 8));
+        break;
+    }
+    case Symbol::paperplaneFill: {
+        painter.setPen(strokePen(color, 1.0));
+        painter.setBrush(color);
+        painter.drawPolygon(QPolygonF({QPointF(2.5, 11), QPointF(21.5, 2.5), QPointF(14, 21.5), QPointF(11, 13)}));
+        break;
+    }
+    case Symbol::squareAndArrowDown: {
+        painter.setPen(strokePen(color, 1.7));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPolyline(QPolygonF({QPointF(8, 9), QPointF(5, 9), QPointF(5, 21), QPointF(19, 21), QPointF(19, 9),
+                                        QPointF(16, 9)}));
+        painter.drawLine(QPointF(12, 2.5), QPointF(12, 15));
+        painter.drawPolyline(QPolygonF({QPointF(8.5, 11.5), QPointF(12, 15), QPointF(15.5, 11.5)}));
+        break;
+    }
+    case Symbol::chevronRight: {
+        painter.setPen(strokePen(color, 2.2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPolyline(QPolygonF({QPointF(9, 5), QPointF(16, 12), QPointF(9, 19)}));
+        break;
+    }
+    case Symbol::battery100percentBolt: {
+        painter.setPen(strokePen(color, 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(2, 7.5, 18, 9), 2.2, 2.2);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawRoundedRect(QRectF(20.5, 10.5, 1.8, 3), 0.8, 0.8);
+        painter.drawRoundedRect(QRectF(4, 9.5, 14, 5), 1, 1);
+        punchFilled(painter, QPainterPath([] {
+                        QPainterPath bolt;
+                        bolt.addPolygon(QPolygonF({QPointF(12, 8.5), QPointF(8.5, 12.8), QPointF(11.5, 12.8),
+                                                   QPointF(10.5, 15.5), QPointF(14.5, 11), QPointF(11.5, 11)}));
+                        bolt.closeSubpath();
+                        return bolt;
+                    }()));
+        break;
+    }
+    case Symbol::battery75percent: {
+        painter.setPen(strokePen(color, 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(2, 7.5, 18, 9), 2.2, 2.2);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawRoundedRect(QRectF(20.5, 10.5, 1.8, 3), 0.8, 0.8);
+        painter.drawRoundedRect(QRectF(4, 9.5, 10.5, 5), 1, 1);
+        break;
+    }
+    case Symbol::internaldrive: {
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(2.5, 7, 19, 10), 2.5, 2.5);
+        painter.drawLine(QPointF(5.5, 12), QPointF(11, 12));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QPointF(17.5, 12), 1.2, 1.2);
+        break;
+    }
     }
 }
+
+// The one list of system names, in the order of the enumeration.
+struct NamedSymbol
+{
+    Symbol symbol;
+    const char *name;
+};
+
+constexpr std::array namedSymbols{
+    NamedSymbol{Symbol::arrowUpCircleFill, "arrow.up.circle.fill"},
+    NamedSymbol{Symbol::arrowDownCircleFill, "arrow.down.circle.fill"},
+    NamedSymbol{Symbol::arrowUpArrowDownCircleFill, "arrow.up.arrow.down.circle.fill"},
+    NamedSymbol{Symbol::pauseCircleFill, "pause.circle.fill"},
+    NamedSymbol{Symbol::checkmarkCircleFill, "checkmark.circle.fill"},
+    NamedSymbol{Symbol::exclamationmarkTriangleFill, "exclamationmark.triangle.fill"},
+    NamedSymbol{Symbol::xmarkCircleFill, "xmark.circle.fill"},
+    NamedSymbol{Symbol::circle, "circle"},
+    NamedSymbol{Symbol::pauseFill, "pause.fill"},
+    NamedSymbol{Symbol::playFill, "play.fill"},
+    NamedSymbol{Symbol::arrowClockwise, "arrow.clockwise"},
+    NamedSymbol{Symbol::xmark, "xmark"},
+    NamedSymbol{Symbol::trash, "trash"},
+    NamedSymbol{Symbol::plus, "plus"},
+    NamedSymbol{Symbol::folderFill, "folder.fill"},
+    NamedSymbol{Symbol::chevronLeft, "chevron.left"},
+    NamedSymbol{Symbol::chevronUp, "chevron.up"},
+    NamedSymbol{Symbol::smartphone, "smartphone"},
+    NamedSymbol{Symbol::iphoneAndArrowForward, "iphone.and.arrow.forward"},
+    NamedSymbol{Symbol::shippingboxFill, "shippingbox.fill"},
+    NamedSymbol{Symbol::arrowLeftArrowRight, "arrow.left.arrow.right"},
+    NamedSymbol{Symbol::arrowLeftArrowRightCircleFill, "arrow.left.arrow.right.circle.fill"},
+    NamedSymbol{Symbol::clockFill, "clock.fill"},
+    NamedSymbol{Symbol::checkmarkShieldFill, "checkmark.shield.fill"},
+    NamedSymbol{Symbol::gearshape, "gearshape"},
+    NamedSymbol{Symbol::app, "app"},
+    NamedSymbol{Symbol::photoOnRectangle, "photo.on.rectangle"},
+    NamedSymbol{Symbol::map, "map"},
+    NamedSymbol{Symbol::musicNote, "music.note"},
+    NamedSymbol{Symbol::folder, "folder"},
+    NamedSymbol{Symbol::calendar, "calendar"},
+    NamedSymbol{Symbol::globe, "globe"},
+    NamedSymbol{Symbol::ellipsisCircle, "ellipsis.circle"},
+    NamedSymbol{Symbol::wifiSlash, "wifi.slash"},
+    NamedSymbol{Symbol::squareGrid3x3, "square.grid.3x3"},
+    NamedSymbol{Symbol::doc, "doc"},
+    NamedSymbol{Symbol::docRichtext, "doc.richtext"},
+    NamedSymbol{Symbol::arrowDownDocFill, "arrow.down.doc.fill"},
+    NamedSymbol{Symbol::photo, "photo"},
+    NamedSymbol{Symbol::photoStack, "photo.stack"},
+    NamedSymbol{Symbol::film, "film"},
+    NamedSymbol{Symbol::archivebox, "archivebox"},
+    NamedSymbol{Symbol::shippingbox, "shippingbox"},
+    NamedSymbol{Symbol::paperplaneFill, "paperplane.fill"},
+    NamedSymbol{Symbol::squareAndArrowDown, "square.and.arrow.down"},
+    NamedSymbol{Symbol::chevronRight, "chevron.right"},
+    NamedSymbol{Symbol::battery100percentBolt, "battery.100percent.bolt"},
+    NamedSymbol{Symbol::battery75percent, "battery.75percent"},
+    NamedSymbol{Symbol::internaldrive, "internaldrive"},
+    NamedSymbol{Symbol::eye, "eye"},
+    NamedSymbol{Symbol::arrowDownCircle, "arrow.down.circle"},
+    NamedSymbol{Symbol::photoBadgeExclamationmark, "photo.badge.exclamationmark"},
+};
+
+constexpr bool listsEverySymbolInOrder()
+{
+    for (std::size_t index = 0; index < namedSymbols.size(); ++index) {
+        if (std::size_t(namedSymbols[index].symbol) != index) {
+            return false;
+        }
+    }
+    return namedSymbols.size() == std::size_t(Symbol::photoBadgeExclamationmark) + 1;
+}
+static_assert(listsEverySymbolInOrder(), "every symbol needs its system name, in the order of the enumeration");
 
 } // namespace
 
@@ -248,6 +756,23 @@ QPixmap pixmap(Symbol symbol, const QColor &color, int pixels, qreal devicePixel
     painter.scale(pixels / gridSize, pixels / gridSize);
     draw(painter, symbol, color);
     return image;
+}
+
+QString name(Symbol symbol)
+{
+    const NamedSymbol &entry = namedSymbols[std::size_t(symbol)];
+    Q_ASSERT(entry.symbol == symbol);
+    return QString::fromLatin1(entry.name);
+}
+
+std::optional<Symbol> named(QStringView name)
+{
+    for (const NamedSymbol &entry : namedSymbols) {
+        if (name == QLatin1String(entry.name)) {
+            return entry.symbol;
+        }
+    }
+    return std::nullopt;
 }
 
 QIcon icon(Symbol symbol, const QColor &color, int pixels)

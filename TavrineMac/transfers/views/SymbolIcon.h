@@ -3,9 +3,12 @@
 #include <QColor>
 #include <QIcon>
 #include <QPixmap>
+#include <QString>
 
-// The symbols the transfer views show. They are drawn here rather than taken from the icon theme so
-// that they look the same on every desktop, also where no theme is installed, and take any tint.
+#include <optional>
+
+// The symbols the views show, each known by its system symbol name. They are drawn here rather than taken from
+// the icon theme so that they look the same on every desktop, also where no theme is installed, and take any tint.
 enum class Symbol
 {
     arrowUpCircleFill,
@@ -25,6 +28,41 @@ enum class Symbol
     folderFill,
     chevronLeft,
     chevronUp,
+    smartphone,
+    iphoneAndArrowForward,
+    shippingboxFill,
+    arrowLeftArrowRight,
+    arrowLeftArrowRightCircleFill,
+    clockFill,
+    checkmarkShieldFill,
+    gearshape,
+    app,
+    photoOnRectangle,
+    map,
+    musicNote,
+    folder,
+    calendar,
+    globe,
+    ellipsisCircle,
+    wifiSlash,
+    squareGrid3x3,
+    doc,
+    docRichtext,
+    arrowDownDocFill,
+    photo,
+    photoStack,
+    film,
+    archivebox,
+    shippingbox,
+    paperplaneFill,
+    squareAndArrowDown,
+    chevronRight,
+    battery100percentBolt,
+    battery75percent,
+    internaldrive,
+    eye,
+    arrowDownCircle,
+    photoBadgeExclamationmark,
 };
 
 namespace SymbolIcon {
@@ -33,5 +71,10 @@ namespace SymbolIcon {
 QPixmap pixmap(Symbol symbol, const QColor &color, int pixels, qreal devicePixelRatio = 1.0);
 // The symbol as an icon; the disabled mode is drawn at reduced opacity.
 QIcon icon(Symbol symbol, const QColor &color, int pixels = 16);
+
+// The system symbol name of `symbol`, such as "checkmark.circle.fill".
+QString name(Symbol symbol);
+// The symbol of that system name, when it is one drawn here.
+std::optional<Symbol> named(QStringView name);
 
 } // namespace SymbolIcon

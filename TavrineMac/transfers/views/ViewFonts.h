@@ -18,6 +18,14 @@ inline QFont scaled(qreal factor, QFont::Weight weight = QFont::Normal)
     return font;
 }
 
+inline QFont title(QFont::Weight weight = QFont::DemiBold)
+{
+    return scaled(1.7, weight);
+}
+inline QFont title2(QFont::Weight weight = QFont::DemiBold)
+{
+    return scaled(1.45, weight);
+}
 inline QFont body(QFont::Weight weight = QFont::Normal)
 {
     return scaled(1.0, weight);

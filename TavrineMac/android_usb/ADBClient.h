@@ -1,0 +1,115 @@
+#pragma once
+
+#include "ADBOutputParser.h"
+#include "ADBServerController.h"
+#include "AndroidDevice.h"
+#include "CommandRunner.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <qcorotask.h>
+
+#include <exception>
+#include <memory>
+#include <optional>
+
+// The error of every adb operation; stores show its description.
+class ADBClientError : public std::exception
+{
+public:
+    enum class Case
+    {
+        commandFailed,
+        executableMissing,
+        serverStopping,
+        deviceNotAuthorized,
+        installNeedsPhoneApproval,
+        signatureConflict,
+        versionDowngrade,
+        invalidPackage,
+        invalidPackageIdentifier,
+        insufficientStorage,
+    };
+
+    // Every case but commandFailed, which carries its command.
+    explicit ADBClientError(Case errorCase);
+    static ADBClientError commandFailed(const QStringList &arguments, const QString &message, int status);
+
+    // The error of a command that ended with `status` (not 0) and printed `output` (trimmed, standard error first).
+    static ADBClientError classify(const QString &output, const QStringList &arguments, int status);
+
+    Case errorCase() const { return m_case; }
+    // The full argument vector ("-P" "45037" first), the message and the exit status of commandFailed.
+    const QStringList &arguments() const { return m_arguments; }
+    const QString &message() const { return m_message; }
+    int status() const { return m_status; }
+
+    QString errorDescription() const;
+    const char *what() const noexcept override { return m_what.constData(); }
+
+    friend bool operator==(const ADBClientError &left, const ADBClientError &right)
+    {
+        return left.m_case == right.m_case && left.m_arguments == right.m_arguments &&
+               left.m_message == right.m_message && left.m_status == right.m_status;
+    }
+
+private:
+    ADBClientError(Case errorCase, const QStringList &arguments, const QString &message, int status);
+
+    Case m_case;
+    QStringList m_arguments;
+    QString m_message;
+    int m_status = 0;
+    QByteArray m_what;
+};
+
+// The one way the application talks to phones over adb. Its operations run on the thread that owns it; while one
+// waits for its command, others may start, and their commands queue at the runner.
+class ADBClient
+{
+public:
+    // Throws ADBClientError::Case::executableMissing when no adb was located.
+    ADBClient(const std::optional<QString> &executableURL, std::shared_ptr<CommandRunning> runner,
+              std::shared_ptr<ADBServerController> serverController);
+    ADBClient(const ADBClient &) = delete;
+    ADBClient &operator=(const ADBClient &) = delete;
+
+    const QString &executableURL() const { return m_executableURL; }
+    const QHash<QString, ADBDeviceProperties> &cachedProperties() const { return m_cachedProperties; }
+
+    // The phones attached by USB in adb's order; the authorised ones with their system properties, which are
+    // read once per phone while it stays listed.
+    QCoro::Task<QList<AndroidDevice>> devices();
+
+    // Checks the packages again and installs them: one file, or a split set in one go. Throws ADBClientError,
+    // APKValidationError or CommandRunnerError.
+    QCoro::Task<void> install(QStringList files, AndroidDevice device);
+
+    // Starts the companion with the pairing URL, so that pairing completes without a scan. A URL the pairing
+    // parser refuses fails with its PairingPayloadError.
+    QCoro::Task<void> launchCompanion(QString pairingURL, AndroidDevice device);
+
+    QCoro::Task<void> uninstall(QString packageIdentifier, AndroidDevice device);
+    QCoro::Task<void> forceStop(QString packageIdentifier, AndroidDevice device);
+    QCoro::Task<void> clearData(QString packageIdentifier, AndroidDevice device);
+
+    // Runs one adb command against the private server port; a non-zero exit status fails with the classified
+    // error.
+    QCoro::Task<CommandResult> run(QStringList arguments);
+
+    // The identifier when it is two or more dot-separated parts of ASCII letters, digits and "_", fewer than 256
+    // characters; otherwise throws invalidPackageIdentifier.
+    static QString validatePackageIdentifier(const QString &packageIdentifier);
+
+private:
+    QCoro::Task<void> runApplicationCommand(QStringList command, QString packageIdentifier, AndroidDevice device);
+
+    QString m_executableURL;
+    std::shared_ptr<CommandRunning> m_runner;
+    std::shared_ptr<ADBServerController> m_serverController;
+    QHash<QString, ADBDeviceProperties> m_cachedProperties;
+};

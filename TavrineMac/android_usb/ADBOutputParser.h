@@ -1,0 +1,40 @@
+#pragma once
+
+#include "AndroidDevice.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The four facts read from a phone's system properties ("adb shell getprop").
+struct ADBDeviceProperties
+{
+    std::optional<QString> marketingName;
+    std::optional<QString> manufacturer;
+    std::optional<QString> androidVersion;
+    std::optional<qint64> sdkLevel;
+
+    bool operator==(const ADBDeviceProperties &) const = default;
+
+    // Reads the "[key]: [value]" lines of getprop's output; never fails: missing keys give absent fields.
+    static ADBDeviceProperties fromGetpropOutput(const QString &output);
+
+    // Copies the four fields into the device record.
+    void applyTo(AndroidDevice &device) const;
+};
+
+// Pure parsers of adb's text output. Every byte comes from a child process and may be anything.
+namespace ADBOutputParser {
+
+// The devices of "adb devices -l" output, in the order of their lines, duplicates kept.
+QList<AndroidDevice> parseDeviceList(const QString &output);
+
+// One line of that output: a device, or nothing for headers, daemon notices and lines without a state.
+std::optional<AndroidDevice> parseDeviceLine(const QString &line);
+
+// `text` cut at every kind of line break (LF, VT, FF, CR, CR LF, U+0085, U+2028, U+2029), empty pieces dropped.
+QStringList splitLines(const QString &text);
+
+} // namespace ADBOutputParser

@@ -1,0 +1,213 @@
+#include "DeviceStore.h"
+
+#include <QPointer>
+
+#include <algorithm>
+
+DeviceStore::DeviceStore(std::shared_ptr<ADBClient> client, InstallHistoryStore historyStore,
+                         DeviceStoreEnvironment environment, QObject *parent)
+    : QObject(parent), m_client(std::move(client)), m_historyStore(std::move(historyStore)),
+      m_usbRegistry(environment.usbRegistry ? std::move(environment.usbRegistry)
+                                            : std::make_shared<const UdevUSBDeviceRegistry>())
+{
+    try {
+        m_companionArtifact = CompanionAPKArtifact::load(
+            environment.companionResourceFolder.value_or(CompanionAPKArtifact::defaultResourceFolder()));
+    } catch (...) {
+        m_companionArtifactErrorMessage = errorText(std::current_exception());
+    }
+    // Record by record: one damaged record costs that record, not the whole history.
+    m_installHistory = m_historyStore.load();
+    if (!m_client) {
+        m_setupMessage = ADBClientError(ADBClientError::Case::executableMissing).errorDescription();
+    }
+}
+
+DeviceStore::~DeviceStore() = default;
+
+QString DeviceStore::errorText(const std::exception_ptr &error)
+{
+    // Every error of this subsystem and of the pairing parser carries its description as its message.
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &exception) {
+        return QString::fromUtf8(exception.what());
+    } catch (...) {
+        return ADBClientError::commandFailed({}, {}, 0).errorDescription();
+    }
+}
+
+std::optional<AndroidDevice> DeviceStore::selectedDevice() const
+{
+    if (!m_selectedSerial) {
+        return m_devices.isEmpty() ? std::nullopt : std::optional<AndroidDevice>(m_devices.first());
+    }
+    for (const AndroidDevice &device : m_devices) {
+        if (device.serial == *m_selectedSerial) {
+            return device;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<AndroidDevice> DeviceStore::deviceOrSelected(const std::optional<QString> &serial) const
+{
+    if (!serial) {
+        return selectedDevice();
+    }
+    for (const AndroidDevice &device : m_devices) {
+        if (device.serial == *serial) {
+            return device;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<USBAndroidDevice> DeviceStore::waitingUSBPhone() const
+{
+    if (!m_devices.isEmpty() || m_connectedUSBPhones.isEmpty()) {
+        return std::nullopt;
+    }
+    return m_connectedUSBPhones.first();
+}
+
+bool DeviceStore::canInstallCompanion() const
+{
+    const std::optional<AndroidDevice> device = selectedDevice();
+    return m_companionArtifact && device && device->state == AndroidDevice::State::authorized &&
+           m_companionInstallState.kind != CompanionInstallState::Kind::installing;
+}
+
+QCoro::Task<void> DeviceStore::refresh()
+{
+    setConnectedUSBPhones(USBAndroidDevice::connectedPhones(*m_usbRegistry));
+    if (!m_client || m_isRefreshing) {
+        co_return; // a listing already running is not queued behind
+    }
+    setIsRefreshing(true);
+    setSetupMessage(std::nullopt);
+    co_await listDevices(m_client);
+}
+
+QCoro::Task<void> DeviceStore::listDevices(std::shared_ptr<ADBClient> client)
+{
+    const QPointer<DeviceStore> self(this);
+    std::optional<QList<AndroidDevice>> listed;
+    std::optional<QString> failure;
+    try {
+        listed = co_await client->devices();
+    } catch (...) {
+        failure = errorText(std::current_exception());
+    }
+    if (!self) {
+        co_return;
+    }
+    if (listed) {
+        setDevices(*listed);
+        const bool selectionListed =
+            m_selectedSerial && std::ranges::any_of(*listed, [this](const AndroidDevice &device) {
+                return device.serial == *m_selectedSerial;
+            });
+        if (!selectionListed) {
+            setSelectedSerial(listed->isEmpty() ? std::nullopt : std::optional<QString>(listed->first().serial));
+        }
+    } else {
+        setSetupMessage(failure);
+    }
+    setIsRefreshing(false);
+}
+
+void DeviceStore::markCompanionConnected()
+{
+    if (m_companionInstallState.kind == CompanionInstallState::Kind::awaitingConfirmation) {
+        setCompanionInstallState(CompanionInstallState::connected(QStringLiteral("手机端已安装并安全连接")));
+    }
+}
+
+void DeviceStore::setDevices(const QList<AndroidDevice> &devices)
+{
+    if (m_devices != devices) {
+        m_devices = devices;
+        emit devicesChanged();
+    }
+}
+
+void DeviceStore::setConnectedUSBPhones(const QList<USBAndroidDevice> &phones)
+{
+    if (m_connectedUSBPhones != phones) {
+        m_connectedUSBPhones = phones;
+        emit connectedUSBPhonesChanged();
+    }
+}
+
+void DeviceStore::setSelectedSerial(const std::optional<QString> &serial)
+{
+    if (m_selectedSerial != serial) {
+        m_selectedSerial = serial;
+        emit selectedSerialChanged();
+    }
+}
+
+void DeviceStore::setIsRefreshing(bool isRefreshing)
+{
+    if (m_isRefreshing != isRefreshing) {
+        m_isRefreshing = isRefreshing;
+        emit isRefreshingChanged();
+    }
+}
+
+void DeviceStore::setInstallState(const InstallState &state)
+{
+    if (m_installState != state) {
+        m_installState = state;
+        emit installStateChanged();
+    }
+}
+
+void DeviceStore::setPendingInstallPlan(const std::optional<APKInstallPlan> &plan)
+{
+    if (m_pendingInstallPlan != plan) {
+        m_pendingInstallPlan = plan;
+        emit pendingInstallPlanChanged();
+    }
+}
+
+void DeviceStore::setInstallHistory(const QList<InstallHistoryRecord> &history)
+{
+    if (m_installHistory != history) {
+        m_installHistory = history;
+        emit installHistoryChanged();
+    }
+}
+
+void DeviceStore::setSetupMessage(const std::optional<QString> &message)
+{
+    if (m_setupMessage != message) {
+        m_setupMessage = message;
+        emit setupMessageChanged();
+    }
+}
+
+void DeviceStore::setPairingLaunchMessage(const std::optional<QString> &message)
+{
+    if (m_pairingLaunchMessage != message) {
+        m_pairingLaunchMessage = message;
+        emit pairingLaunchMessageChanged();
+    }
+}
+
+void DeviceStore::setAppOperationState(const AppOperationState &state)
+{
+    if (m_appOperationState != state) {
+        m_appOperationState = state;
+        emit appOperationStateChanged();
+    }
+}
+
+void DeviceStore::setCompanionInstallState(const CompanionInstallState &state)
+{
+    if (m_companionInstallState != state) {
+        m_companionInstallState = state;
+        emit companionInstallStateChanged();
+    }
+}

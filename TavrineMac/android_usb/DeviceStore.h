@@ -1,0 +1,229 @@
+#pragma once
+
+#include "ADBClient.h"
+#include "APKInstallPlan.h"
+#include "AndroidDevice.h"
+#include "CompanionAPKArtifact.h"
+#include "InstallHistoryStore.h"
+#include "USBAndroidDevice.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <qcorotask.h>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// What the store needs from the machine besides adb, replaceable in tests.
+struct DeviceStoreEnvironment
+{
+    std::shared_ptr<const USBDeviceRegistry> usbRegistry; // default: the system's registry through libudev
+    std::optional<QString> companionResourceFolder;       // default: CompanionAPKArtifact::defaultResourceFolder()
+};
+
+// The one store between the USB views and adb: the phones adb lists and those plugged in by USB, the selection,
+// and one state per long-running flow (APK install, companion install, application operation), each carrying the
+// exact text a view shows. Lives on the GUI thread; every task it starts runs there too, so published state is
+// only written on that thread.
+//
+// Operations never throw towards a view: every outcome is published. Those that talk to the phone change state
+// at once and return the task that finishes the flow; views drop it, tests and callers that need the outcome
+// await it. Tasks are neither kept nor cancelled: two installs started back to back run side by side and the
+// last to finish writes the state.
+class DeviceStore : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct InstallState
+    {
+        enum class Kind
+        {
+            idle,
+            installing,
+            succeeded,
+            failed,
+        };
+
+        Kind kind = Kind::idle;
+        QString text; // empty for idle
+
+        static InstallState idle() { return {}; }
+        static InstallState installing(const QString &text) { return {Kind::installing, text}; }
+        static InstallState succeeded(const QString &text) { return {Kind::succeeded, text}; }
+        static InstallState failed(const QString &text) { return {Kind::failed, text}; }
+        bool operator==(const InstallState &) const = default;
+    };
+
+    struct AppOperationState
+    {
+        enum class Kind
+        {
+            idle,
+            running,
+            succeeded,
+            failed,
+        };
+
+        Kind kind = Kind::idle;
+        QString text; // empty for idle
+
+        static AppOperationState idle() { return {}; }
+        static AppOperationState running(const QString &text) { return {Kind::running, text}; }
+        static AppOperationState succeeded(const QString &text) { return {Kind::succeeded, text}; }
+        static AppOperationState failed(const QString &text) { return {Kind::failed, text}; }
+        bool operator==(const AppOperationState &) const = default;
+    };
+
+    struct CompanionInstallState
+    {
+        enum class Kind
+        {
+            idle,
+            installing,
+            awaitingConfirmation,
+            connected,
+            failed,
+        };
+
+        Kind kind = Kind::idle;
+        QString text; // empty for idle
+
+        static CompanionInstallState idle() { return {}; }
+        static CompanionInstallState installing(const QString &text) { return {Kind::installing, text}; }
+        static CompanionInstallState awaitingConfirmation(const QString &text)
+        {
+            return {Kind::awaitingConfirmation, text};
+        }
+        static CompanionInstallState connected(const QString &text) { return {Kind::connected, text}; }
+        static CompanionInstallState failed(const QString &text) { return {Kind::failed, text}; }
+        bool operator==(const CompanionInstallState &) const = default;
+    };
+
+    // An operation on one application of the phone: awaits its adb command and returns the success text.
+    using AppOperation = std::function<QCoro::Task<QString>(std::shared_ptr<ADBClient> client, AndroidDevice device)>;
+
+    // The three operations of the applications pane, for the package `packageIdentifier` shown as
+    // `applicationName`.
+    static AppOperation uninstallOperation(const QString &packageIdentifier, const QString &applicationName);
+    static AppOperation forceStopOperation(const QString &packageIdentifier, const QString &applicationName);
+    static AppOperation clearDataOperation(const QString &packageIdentifier, const QString &applicationName);
+
+    // `client` is null when no adb was found. Loads the companion package and the install history.
+    DeviceStore(std::shared_ptr<ADBClient> client, InstallHistoryStore historyStore,
+                DeviceStoreEnvironment environment = {}, QObject *parent = nullptr);
+    ~DeviceStore() override;
+
+    // Published state.
+    const QList<AndroidDevice> &devices() const { return m_devices; }
+    const QList<USBAndroidDevice> &connectedUSBPhones() const { return m_connectedUSBPhones; }
+    const std::optional<QString> &selectedSerial() const { return m_selectedSerial; }
+    bool isRefreshing() const { return m_isRefreshing; }
+    const InstallState &installState() const { return m_installState; }
+    const std::optional<APKInstallPlan> &pendingInstallPlan() const { return m_pendingInstallPlan; }
+    const QList<InstallHistoryRecord> &installHistory() const { return m_installHistory; }
+    const std::optional<QString> &setupMessage() const { return m_setupMessage; }
+    const std::optional<QString> &pairingLaunchMessage() const { return m_pairingLaunchMessage; }
+    const AppOperationState &appOperationState() const { return m_appOperationState; }
+    const CompanionInstallState &companionInstallState() const { return m_companionInstallState; }
+
+    // What views write: the device list's selection, the plan card's cancel (none), the companion install
+    // confirmation (idle).
+    void setSelectedSerial(const std::optional<QString> &serial);
+    void setPendingInstallPlan(const std::optional<APKInstallPlan> &plan);
+    void setCompanionInstallState(const CompanionInstallState &state);
+
+    // Set once at construction.
+    const std::shared_ptr<ADBClient> &client() const { return m_client; }
+    const InstallHistoryStore &historyStore() const { return m_historyStore; }
+    const std::optional<CompanionAPKArtifact> &companionArtifact() const { return m_companionArtifact; }
+    const std::optional<QString> &companionArtifactErrorMessage() const { return m_companionArtifactErrorMessage; }
+
+    // The listed device with the selected serial; the first listed device while nothing is selected.
+    std::optional<AndroidDevice> selectedDevice() const;
+    // The listed device `serial` when given, else the selected device.
+    std::optional<AndroidDevice> deviceOrSelected(const std::optional<QString> &serial) const;
+    // A phone plugged in by USB that adb does not list (yet): the first one, and only while adb lists none.
+    std::optional<USBAndroidDevice> waitingUSBPhone() const;
+    // A companion package, an authorised selected phone, and no companion install running.
+    bool canInstallCompanion() const;
+
+    // Scans the USB bus at once and, unless a listing is running or there is no adb, lists the phones again;
+    // the task ends with that listing. The main window's poll calls it too.
+    QCoro::Task<void> refresh();
+
+    // Checks the files picked or dropped (absolute paths) and makes them the pending plan, or fails the install
+    // state with the reason. The packages are read off the GUI thread; of overlapping calls the last one wins.
+    QCoro::Task<void> prepareInstall(QStringList files);
+    // Installs the pending plan on the selected phone, or on the listed phone `serial` when given, records it in
+    // the history and, when it succeeded, lists the phones again.
+    QCoro::Task<void> installPendingPlan(std::optional<QString> serial = std::nullopt);
+
+    // Installs the companion on the selected phone and starts it with `pairingURL`, so that pairing completes
+    // without a scan; ends awaiting the phone's confirmation.
+    QCoro::Task<void> installCompanionAndConnect(QString pairingURL);
+    // Starts the companion already on the selected phone with `pairingURL`; only the launch message changes.
+    QCoro::Task<void> openCompanion(QString pairingURL);
+    // The trusted phone connected: a companion awaiting confirmation is now connected.
+    void markCompanionConnected();
+
+    // Runs `operation` on the selected phone, or on the listed phone `serial` when given, showing `message`
+    // while it runs.
+    QCoro::Task<void> performAppOperation(QString message, AppOperation operation,
+                                          std::optional<QString> serial = std::nullopt);
+
+    // The text a view shows for a failure: the description of the error.
+    static QString errorText(const std::exception_ptr &error);
+
+signals:
+    void devicesChanged();
+    void connectedUSBPhonesChanged();
+    void selectedSerialChanged();
+    void isRefreshingChanged();
+    void installStateChanged();
+    void pendingInstallPlanChanged();
+    void installHistoryChanged();
+    void setupMessageChanged();
+    void pairingLaunchMessageChanged();
+    void appOperationStateChanged();
+    void companionInstallStateChanged();
+
+private:
+    void setDevices(const QList<AndroidDevice> &devices);
+    void setConnectedUSBPhones(const QList<USBAndroidDevice> &phones);
+    void setIsRefreshing(bool isRefreshing);
+    void setInstallState(const InstallState &state);
+    void setInstallHistory(const QList<InstallHistoryRecord> &history);
+    void setSetupMessage(const std::optional<QString> &message);
+    void setPairingLaunchMessage(const std::optional<QString> &message);
+    void setAppOperationState(const AppOperationState &state);
+
+    QCoro::Task<void> listDevices(std::shared_ptr<ADBClient> client);
+    void recordInstall(const AndroidDevice &device, const APKInstallPlan &plan, bool succeeded, const QString &message);
+
+    const std::shared_ptr<ADBClient> m_client;
+    const InstallHistoryStore m_historyStore;
+    const std::shared_ptr<const USBDeviceRegistry> m_usbRegistry;
+    std::optional<CompanionAPKArtifact> m_companionArtifact;
+    std::optional<QString> m_companionArtifactErrorMessage;
+
+    QList<AndroidDevice> m_devices;
+    QList<USBAndroidDevice> m_connectedUSBPhones;
+    std::optional<QString> m_selectedSerial;
+    bool m_isRefreshing = false;
+    InstallState m_installState;
+    std::optional<APKInstallPlan> m_pendingInstallPlan;
+    QList<InstallHistoryRecord> m_installHistory;
+    std::optional<QString> m_setupMessage;
+    std::optional<QString> m_pairingLaunchMessage;
+    AppOperationState m_appOperationState;
+    CompanionInstallState m_companionInstallState;
+
+    // Counts prepareInstall calls, so that only the latest one publishes its outcome.
+    quint64 m_installPreparation = 0;
+};

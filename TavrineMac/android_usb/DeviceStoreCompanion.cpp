@@ -1,0 +1,78 @@
+#include "DeviceStore.h"
+
+#include "PairingPayload.h"
+
+#include <QPointer>
+
+namespace {
+
+const QString confirmationText = QStringLiteral("请在手机上确认相同号码");
+
+} // namespace
+
+QCoro::Task<void> DeviceStore::installCompanionAndConnect(QString pairingURL)
+{
+    const std::optional<AndroidDevice> selected = selectedDevice();
+    if (!m_client || !selected || selected->state != AndroidDevice::State::authorized) {
+        setCompanionInstallState(CompanionInstallState::failed(
+            ADBClientError(ADBClientError::Case::deviceNotAuthorized).errorDescription()));
+        co_return;
+    }
+    if (!m_companionArtifact) {
+        setCompanionInstallState(CompanionInstallState::failed(m_companionArtifactErrorMessage.value_or(
+            CompanionAPKArtifactError(CompanionAPKArtifactError::Case::unavailable).errorDescription())));
+        co_return;
+    }
+
+    const QPointer<DeviceStore> self(this);
+    const std::shared_ptr<ADBClient> client = m_client;
+    const AndroidDevice device = *selected;
+    const CompanionAPKArtifact artifact = *m_companionArtifact;
+    setCompanionInstallState(CompanionInstallState::installing(
+        QStringLiteral("正在安装 Tavrine ") + artifact.metadata.versionName + QStringLiteral("，完成后会自动打开…")));
+    setPairingLaunchMessage(QStringLiteral("正在安装 Tavrine 手机端…"));
+
+    std::optional<QString> failure;
+    try {
+        // A URL the phone could not pair with is refused before anything is installed.
+        PairingPayload::parse(pairingURL);
+        co_await client->install({artifact.apkURL}, device);
+        co_await client->launchCompanion(pairingURL, device);
+    } catch (...) {
+        failure = errorText(std::current_exception());
+    }
+    if (!self) {
+        co_return;
+    }
+    if (failure) {
+        setCompanionInstallState(CompanionInstallState::failed(*failure));
+        setPairingLaunchMessage(QStringLiteral("手机端安装没有完成"));
+        co_return;
+    }
+    setCompanionInstallState(CompanionInstallState::awaitingConfirmation(confirmationText));
+    setPairingLaunchMessage(confirmationText);
+    co_await refresh();
+}
+
+QCoro::Task<void> DeviceStore::openCompanion(QString pairingURL)
+{
+    const std::optional<AndroidDevice> selected = selectedDevice();
+    if (!m_client || !selected || selected->state != AndroidDevice::State::authorized) {
+        co_return;
+    }
+    const QPointer<DeviceStore> self(this);
+    const std::shared_ptr<ADBClient> client = m_client;
+    const AndroidDevice device = *selected;
+    setPairingLaunchMessage(QStringLiteral("正在手机上打开 Tavrine…"));
+
+    bool launched = true;
+    try {
+        co_await client->launchCompanion(pairingURL, device);
+    } catch (...) {
+        launched = false; // the fixed text below points to the QR code instead of the error
+    }
+    if (self) {
+        setPairingLaunchMessage(launched ? confirmationText
+                                         : QStringLiteral("未能自动打开手机应用，请使用二维码连接。"));
+    }
+}

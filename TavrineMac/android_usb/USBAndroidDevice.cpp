@@ -1,0 +1,131 @@
+#include "USBAndroidDevice.h"
+
+#include <QCollator>
+#include <QLocale>
+
+#include <libudev.h>
+
+#include <algorithm>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr qsizetype maximumIdentifierDigits = 4; // USB identifiers are 16-bit
+
+struct UdevDeleter
+{
+    void operator()(udev *context) const { udev_unref(context); }
+    void operator()(udev_enumerate *enumeration) const { udev_enumerate_unref(enumeration); }
+    void operator()(udev_device *device) const { udev_device_unref(device); }
+};
+
+template <typename Handle> using UdevPointer = std::unique_ptr<Handle, UdevDeleter>;
+
+// The kernel bounds every attribute to one page, so a value is never larger than that.
+std::optional<QString> attribute(udev_device *device, const char *name)
+{
+    const char *value = udev_device_get_sysattr_value(device, name);
+    if (!value)
+        return std::nullopt;
+    return QString::fromUtf8(value);
+}
+
+// A USB identifier as the kernel writes it, at most four hexadecimal digits; anything else is no identifier.
+std::optional<int> identifier(const std::optional<QString> &text)
+{
+    if (!text || text->isEmpty() || text->size() > maximumIdentifierDigits)
+        return std::nullopt;
+    const bool isHexadecimal = std::ranges::all_of(*text, [](QChar character) {
+        return (character >= u'0' && character <= u'9') || (character >= u'a' && character <= u'f') ||
+               (character >= u'A' && character <= u'F');
+    });
+    return isHexadecimal ? std::optional<int>(text->toInt(nullptr, 16)) : std::nullopt;
+}
+
+// The order sortByStandardName gives names: the interface's language (Chinese under the C locale), letter
+// case ignored, runs of digits by their value; stable.
+void sortByProductName(QList<USBAndroidDevice> &devices)
+{
+    const QLocale locale = QLocale().language() == QLocale::C ? QLocale(QLocale::Chinese, QLocale::China) : QLocale();
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(devices.begin(), devices.end(), [&collator](const auto &left, const auto &right) {
+        return collator.compare(left.productName, right.productName) < 0;
+    });
+}
+
+} // namespace
+
+QList<USBRegistryEntry> UdevUSBDeviceRegistry::attachedDevices() const
+{
+    const UdevPointer<udev> context(udev_new());
+    if (!context)
+        return {};
+    const UdevPointer<udev_enumerate> enumeration(udev_enumerate_new(context.get()));
+    if (!enumeration || udev_enumerate_add_match_subsystem(enumeration.get(), "usb") < 0 ||
+        udev_enumerate_scan_devices(enumeration.get()) < 0)
+        return {};
+
+    QList<USBRegistryEntry> entries;
+    udev_list_entry *listEntry = nullptr;
+    udev_list_entry_foreach(listEntry, udev_enumerate_get_list_entry(enumeration.get()))
+    {
+        const UdevPointer<udev_device> device(
+            udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(listEntry)));
+        // The subsystem also holds every interface of every device.
+        const char *deviceType = device ? udev_device_get_devtype(device.get()) : nullptr;
+        if (!deviceType || qstrcmp(deviceType, "usb_device") != 0)
+            continue;
+        entries.append({attribute(device.get(), "idVendor"), attribute(device.get(), "idProduct"),
+                        attribute(device.get(), "product"), attribute(device.get(), "manufacturer"),
+                        attribute(device.get(), "serial")});
+    }
+    return entries;
+}
+
+QString USBAndroidDevice::id() const
+{
+    if (serialNumber)
+        return *serialNumber;
+    return u"%1:%2:%3"_s.arg(vendorID).arg(productID).arg(productName);
+}
+
+const QSet<int> &USBAndroidDevice::phoneVendorIDs()
+{
+    static const QSet<int> vendorIDs{0x18D1, 0x04E8, 0x2717, 0x2D95, 0x22D9, 0x12D1,
+                                     0x0FCE, 0x1004, 0x17EF, 0x0BB4, 0x2A70};
+    return vendorIDs;
+}
+
+QList<USBAndroidDevice> USBAndroidDevice::connectedPhones()
+{
+    return connectedPhones(UdevUSBDeviceRegistry());
+}
+
+QList<USBAndroidDevice> USBAndroidDevice::connectedPhones(const USBDeviceRegistry &registry)
+{
+    QList<USBAndroidDevice> phones;
+    for (const USBRegistryEntry &entry : registry.attachedDevices()) {
+        const std::optional<int> vendorID = identifier(entry.idVendor);
+        if (!vendorID || !phoneVendorIDs().contains(*vendorID))
+            continue;
+        const std::optional<int> productID = identifier(entry.idProduct);
+        if (!productID)
+            continue;
+        phones.append({*vendorID, *productID, entry.productName.value_or(u"Android phone"_s), entry.vendorName,
+                       entry.serialNumber});
+    }
+    sortByProductName(phones);
+    return phones;
+}
+
+size_t qHash(const USBAndroidDevice &device, size_t seed)
+{
+    // Absent and empty texts hash apart, as they compare apart.
+    return qHashMulti(seed, device.vendorID, device.productID, device.productName, device.vendorName.has_value(),
+                      device.vendorName.value_or(QString()), device.serialNumber.has_value(),
+                      device.serialNumber.value_or(QString()));
+}

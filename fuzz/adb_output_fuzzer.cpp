@@ -1,0 +1,32 @@
+// Text printed by adb ("devices -l" or "shell getprop"), as the desktop parses it; the first byte picks the
+// parser. Every device must carry a serial that is one token, and read back from its own line.
+#include "ADBOutputParser.h"
+#include "FuzzCheck.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0) {
+        return 0;
+    }
+    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
+    if (data[0] % 2 == 0) {
+        for (const AndroidDevice &device : ADBOutputParser::parseDeviceList(text)) {
+            requirePromise(!device.serial.isEmpty() && device.serial.simplified() == device.serial &&
+                               !device.serial.contains(QLatin1Char(' ')),
+                           "a serial is one token");
+            const auto again =
+                ADBOutputParser::parseDeviceLine(device.serial + u' ' + AndroidDevice::rawValue(device.state));
+            requirePromise(again && again->serial == device.serial && again->state == device.state,
+                           "a serial and state read back");
+        }
+    } else {
+        const ADBDeviceProperties properties = ADBDeviceProperties::fromGetpropOutput(text);
+        for (const auto &value : {properties.marketingName, properties.manufacturer, properties.androidVersion}) {
+            requirePromise(!value || !value->isEmpty(), "chosen properties are not empty");
+        }
+    }
+    return 0;
+}

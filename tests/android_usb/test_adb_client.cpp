@@ -1,0 +1,460 @@
+#include "ADBClient.h"
+#include "ADBLocation.h"
+#include "APKArchiveInspector.h"
+#include "AwaitTask.h"
+#include "PairingPayload.h"
+#include "TestSupport.h"
+#include "ZipBuilder.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+using namespace Qt::StringLiterals;
+
+char *toString(const ADBClientError &error)
+{
+    return QTest::toString(u"case %1 | %2 | %3 | %4"_s.arg(int(error.errorCase()))
+                               .arg(error.arguments().join(u' '), error.message())
+                               .arg(error.status()));
+}
+
+namespace {
+
+using Case = ADBClientError::Case;
+using Operation = std::function<QCoro::Task<void>(ADBClient &)>;
+
+const QString serial = u"R58N"_s;
+const QString pairingURL = u"tavrine://pair/v1?device=p~~~&key=K123456789abcdef&token=T123456789abcdef"
+                           u"&endpoint=192.168.1.20:7000&code=123456"_s;
+const QString listingHeader = u"List of devices attached\n"_s;
+const QString phoneLine = u"R58N                   device usb:1-1 product:panther model:Pixel_7 transport_id:3\n"_s;
+const QString otherLines = u"U1                     unauthorized usb:1-2 transport_id:4\n"
+                           u"10.0.0.2:5555          device product:p model:M device:d transport_id:5\n"_s;
+
+// Answers each command at once from `answer` and records it.
+class ScriptedRunner : public CommandRunning
+{
+public:
+    std::function<CommandResult(const QStringList &)> answer = [](const QStringList &arguments) {
+        return CommandResult{arguments, {}, {}, 0};
+    };
+    QList<QStringList> commands;
+
+    QCoro::Task<CommandResult> run(QString, QStringList arguments) override
+    {
+        commands.append(arguments);
+        co_return answer(arguments);
+    }
+};
+
+AndroidDevice phone(AndroidDevice::State state = AndroidDevice::State::authorized)
+{
+    return {.serial = serial, .state = state};
+}
+
+QStringList adbLine(const QStringList &arguments)
+{
+    return QStringList{u"-P"_s, u"45037"_s} + arguments;
+}
+
+// The ADBClientError the task fails with; a marker error when it succeeds.
+template <typename T> ADBClientError failureOf(QCoro::Task<T> task)
+{
+    try {
+        awaitTask(task);
+    } catch (const ADBClientError &error) {
+        return error;
+    }
+    return ADBClientError::commandFailed({u"<succeeded>"_s}, {}, -1);
+}
+
+// Recorded adb output from tests/data/android_usb.
+QString recorded(const QString &name)
+{
+    const QString path = QFINDTESTDATA(u"../data/android_usb/"_s + name);
+    return QString::fromUtf8(contentsOf(path));
+}
+
+QString optionalText(const char *label, const std::optional<QString> &value)
+{
+    return value ? u" %1=%2"_s.arg(QLatin1String(label), *value) : QString();
+}
+
+// "serial state[ usb][ model=…][ product=…][ transport=…]", absent fields left out.
+QString describe(const AndroidDevice &device)
+{
+    return device.serial + u' ' + AndroidDevice::rawValue(device.state) + (device.isUSBTransport ? u" usb"_s : u""_s) +
+           optionalText("model", device.model) + optionalText("product", device.product) +
+           optionalText("transport", device.transportID);
+}
+
+QString describe(const ADBDeviceProperties &properties)
+{
+    return (optionalText("name", properties.marketingName) + optionalText("maker", properties.manufacturer) +
+            optionalText("version", properties.androidVersion) +
+            (properties.sdkLevel ? u" sdk=%1"_s.arg(*properties.sdkLevel) : QString()))
+        .trimmed();
+}
+
+} // namespace
+
+using DeviceLists = TestTable<QString, QStringList>;
+using PropertyLists = TestTable<QString, QString>;
+using Names = TestTable<std::optional<QString>, std::optional<QString>, std::optional<QString>, QString>;
+
+// The adb stack: the parser of its output, the runner of child processes, the server controller, the client over
+// a scripted runner, and where adb is found.
+class TestADBClient : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_folder.isValid() && m_temporary.isValid());
+        // The runner's folders go to TMPDIR; a private one shows whether any is left behind.
+        qputenv("TMPDIR", m_temporary.path().toUtf8());
+        for (const QString &name :
+             {u"com.example.app.apk"_s, u"base.apk"_s, u"split_config.xxhdpi.apk"_s, u"split_config.arm64_v8a.apk"_s}) {
+            QVERIFY(writeFile(m_folder.filePath(name), buildZip({"AndroidManifest.xml"}).bytes));
+        }
+    }
+
+    void init()
+    {
+        m_runner = std::make_shared<ScriptedRunner>();
+        m_controller = std::make_shared<ADBServerController>([](const QString &, const QStringList &) {});
+        m_client = std::make_unique<ADBClient>(u"/fake/adb"_s, m_runner, m_controller);
+    }
+
+    void cleanup()
+    {
+        QCOMPARE(QDir(m_temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    }
+
+    void deviceList_data()
+    {
+        // Output of "adb devices -l" (a recorded file when it names one), the devices in lines.
+        const DeviceLists rows;
+        rows("authorised on USB", recorded(u"devices-authorised.txt"_s),
+             {u"R5CW21ABCDE device usb model=SM_S9180 product=dm3qzcx transport=1"_s});
+        rows("unauthorised, after the server start notices", recorded(u"devices-unauthorised.txt"_s),
+             {u"8B2X1Q4KZ unauthorized usb transport=2"_s});
+        rows("offline", recorded(u"devices-offline.txt"_s), {u"8B2X1Q4KZ offline usb transport=3"_s});
+        rows("no permissions", recorded(u"devices-no-permissions.txt"_s), {u"8B2X1Q4KZ unknown usb transport=4"_s});
+        rows("emulator", recorded(u"devices-emulator.txt"_s),
+             {u"emulator-5554 device model=sdk_gphone64_x86_64 product=sdk_gphone64_x86_64 transport=5"_s});
+        rows("network connection", recorded(u"devices-tcp.txt"_s),
+             {u"192.168.1.23:5555 device model=Pixel_7 product=panther transport=6"_s});
+        rows("carriage returns, duplicates kept",
+             u"List of devices attached\r\nA\tdevice usb:1-1\r\nA\tdevice usb:1-1\r\n\r\n"_s,
+             {u"A device usb"_s, u"A device usb"_s});
+        rows("other line breaks", u"A device\u2028B recovery\u0085C bootloader\vD sideload\fE host"_s,
+             {u"A device"_s, u"B recovery"_s, u"C bootloader"_s, u"D unknown"_s, u"E unknown"_s});
+        rows("serial alone, state case", u"  lonely  \nA Device\n"_s, {u"A unknown"_s});
+        rows("empty model, colon in a value, later key wins, usb token late",
+             u"A device model: transport_id:x:y product:p product:q weird usb:2"_s,
+             {u"A device usb model= product=q transport=x:y"_s});
+    }
+
+    void deviceList()
+    {
+        const auto [output, expected] = DeviceLists::fetch();
+        QStringList devices;
+        for (const AndroidDevice &device : ADBOutputParser::parseDeviceList(output))
+            devices.append(describe(device));
+        QCOMPARE(devices, expected);
+    }
+
+    void properties_data()
+    {
+        // Output of "adb shell getprop", the four facts.
+        const PropertyLists rows;
+        rows("model when the marketing names are empty", recorded(u"getprop-samsung.txt"_s),
+             u"name=SM-S9180 maker=samsung version=14 sdk=34"_s);
+        rows("vendor names, multi-line value skipped", recorded(u"getprop-xiaomi.txt"_s),
+             u"name=Xiaomi 13 Ultra maker=Xiaomi version=13 sdk=33"_s);
+        rows("verbatim values with brackets, later line wins",
+             u"[ro.product.model]: [a]\r\n[ro.product.model]: [ [b]: [c] ]\n[ro.build.version.sdk]: [+34]"_s,
+             u"name= [b]: [c]  sdk=34"_s);
+        rows("lines that are not properties",
+             u"[ro.product.model] [x]\nno brackets\n[ro.build.version.sdk]: [ 34]\n"
+             u"[ro.product.manufacturer]: [x\n ro.build.version.release]: [9]"_s,
+             u""_s);
+        rows("sdk limits", u"[ro.build.version.sdk]: [-9223372036854775808]"_s, u"sdk=-9223372036854775808"_s);
+        rows("sdk overflow", u"[ro.build.version.sdk]: [9223372036854775808]"_s, u""_s);
+        rows("sdk sign alone", u"[ro.build.version.sdk]: [-]"_s, u""_s);
+    }
+
+    void properties()
+    {
+        const auto [output, expected] = PropertyLists::fetch();
+        QCOMPARE(describe(ADBDeviceProperties::fromGetpropOutput(output)), expected);
+    }
+
+    void names_data()
+    {
+        // Marketing name, model and Android version; the name and the version label texts show.
+        const Names rows;
+        rows("marketing name", u"Galaxy S24"_s, u"SM_S9210"_s, u"14"_s, u"Galaxy S24 | Android 14"_s);
+        rows("empty model still wins", std::nullopt, u""_s, std::nullopt, u" | none"_s);
+        rows("nothing known", std::nullopt, std::nullopt, std::nullopt, u"Android 手机 | none"_s);
+    }
+
+    void names()
+    {
+        const auto [marketingName, model, version, expected] = Names::fetch();
+        const AndroidDevice device{.model = model, .marketingName = marketingName, .androidVersion = version};
+        QCOMPARE(device.displayName() + u" | "_s + device.androidVersionLabel().value_or(u"none"_s), expected);
+    }
+
+    void runnerResultsCarryStatusAndBothOutputs_data()
+    {
+        // A shell script; its standard output, standard error and status.
+        TestTable<QString, QString> rows;
+        rows("success", u"printf 'out\\n'; printf err >&2"_s, u"out\n|err|0"_s);
+        rows("failure is a result", u"printf out; printf 'no such thing' >&2; exit 1"_s, u"out|no such thing|1"_s);
+        rows("invalid UTF-8", u"printf 'a\\377b'"_s, u"a\uFFFDb||0"_s);
+        rows("killed by a signal", u"kill -9 $$"_s, u"||9"_s);
+        rows("standard input is the null device", u"cat; echo ended"_s, u"ended\n||0"_s);
+    }
+    void runnerResultsCarryStatusAndBothOutputs()
+    {
+        const auto [script, expected] = TestTable<QString, QString>::fetch();
+        FoundationCommandRunner runner;
+        const QStringList arguments{u"-c"_s, script};
+        const CommandResult result = awaitTask(runner.run(u"/bin/sh"_s, arguments));
+        QCOMPARE(u"%1|%2|%3"_s.arg(result.standardOutput, result.standardError).arg(result.status), expected);
+    }
+
+    void runnerRunsOneCommandAtATimeInCallOrder()
+    {
+        FoundationCommandRunner runner;
+        const QString log = m_temporary.filePath(u"order.log"_s);
+        const auto logged = [&runner, &log](const QString &name, const QString &pause) {
+            const QString script = u"echo start-%1 >> %2; %3 echo end-%1 >> %2"_s.arg(name, log, pause);
+            return runner.run(u"/bin/sh"_s, {u"-c"_s, script});
+        };
+        // The first child is the slowest: run side by side, the last would finish first. Between them, one that
+        // cannot start fails and passes the turn on.
+        QCoro::Task<CommandResult> first = logged(u"one"_s, u"sleep 0.3;"_s);
+        QCoro::Task<CommandResult> unstartable = runner.run(QFINDTESTDATA("test_adb_client.cpp"), {});
+        QCoro::Task<CommandResult> last = logged(u"two"_s, QString());
+        QCOMPARE(awaitTask(first).status, 0);
+        QVERIFY_THROWS_EXCEPTION(CommandRunnerError, awaitTask(unstartable));
+        QCOMPARE(awaitTask(last).status, 0);
+        QCOMPARE(contentsOf(log), "start-one\nend-one\nstart-two\nend-two\n");
+        QFile::remove(log);
+    }
+
+    // The port prefix is proven by the client's command lines; this is the stop at quit.
+    void serverControllerStopsTheLastUsedServerOnce()
+    {
+        QList<QStringList> shutdowns;
+        ADBServerController controller([&shutdowns](const QString &executable, const QStringList &arguments) {
+            shutdowns.append(QStringList{executable} + arguments);
+        });
+        controller.arguments({u"devices"_s}, u"/old/adb"_s);
+        controller.arguments({u"devices"_s}, u"/bin/adb"_s);
+        controller.stop();
+        controller.stop();
+        QCOMPARE(shutdowns, QList<QStringList>{(QStringList{u"/bin/adb"_s, u"-P"_s, u"45037"_s, u"kill-server"_s})});
+    }
+
+    void operationsRunTheirCommandLines_data()
+    {
+        TestTable<Operation, QStringList> rows;
+        const QString single = m_folder.filePath(u"com.example.app.apk"_s), base = m_folder.filePath(u"base.apk"_s);
+        const QString arm = m_folder.filePath(u"split_config.arm64_v8a.apk"_s),
+                      xxhdpi = m_folder.filePath(u"split_config.xxhdpi.apk"_s);
+        rows("list devices", [](ADBClient &client) -> QCoro::Task<void> { co_await client.devices(); },
+             {u"devices"_s, u"-l"_s});
+        rows("install one APK", [single](ADBClient &client) { return client.install({single}, phone()); },
+             {u"-s"_s, serial, u"install"_s, u"-r"_s, single});
+        const QStringList picked{xxhdpi, base, arm};
+        rows("split set", [picked](ADBClient &client) { return client.install(picked, phone()); },
+             {u"-s"_s, serial, u"install-multiple"_s, u"-r"_s, base, arm, xxhdpi});
+        rows("launch the companion", [](ADBClient &client) { return client.launchCompanion(pairingURL, phone()); },
+             {u"-s"_s, serial, u"shell"_s, u"am"_s, u"start"_s, u"-W"_s, u"-n"_s, u"com.drovan.tavrine/.MainActivity"_s,
+              u"--es"_s, u"tavrine_pairing_payload_b64"_s,
+              u"dGF2cmluZTovL3BhaXIvdjE_ZGV2aWNlPXB-fn4ma2V5PUsxMjM0NTY3ODlhYmNkZWYmdG9rZW49VDEyMzQ1Njc4OWFiY2RlZiZl"
+              u"bmRwb2ludD0xOTIuMTY4LjEuMjA6NzAwMCZjb2RlPTEyMzQ1Ng"_s});
+        rows("uninstall", [](ADBClient &client) { return client.uninstall(u"com.example.app_1"_s, phone()); },
+             {u"-s"_s, serial, u"uninstall"_s, u"com.example.app_1"_s});
+        rows("force-stop", [](ADBClient &client) { return client.forceStop(u"com.example.app_1"_s, phone()); },
+             {u"-s"_s, serial, u"shell"_s, u"am"_s, u"force-stop"_s, u"com.example.app_1"_s});
+        rows("clear data", [](ADBClient &client) { return client.clearData(u"com.example.app_1"_s, phone()); },
+             {u"-s"_s, serial, u"shell"_s, u"pm"_s, u"clear"_s, u"com.example.app_1"_s});
+    }
+    void operationsRunTheirCommandLines()
+    {
+        const auto [operation, arguments] = TestTable<Operation, QStringList>::fetch();
+        awaitTask(operation(*m_client));
+        QCOMPARE(m_runner->commands, QList<QStringList>{adbLine(arguments)});
+    }
+
+    void failuresAreClassifiedFromTheirMessage_data()
+    {
+        TestTable<QString, QString, ADBClientError, QString> rows;
+        const QStringList line = adbLine({u"-s"_s, serial, u"uninstall"_s, u"com.x.y"_s});
+        const auto coded = [&rows](const char *name, const QString &code, Case errorCase, const QString &text) {
+            rows(name, u"adb: failed to install a.apk: Failure [%1: reason]\n"_s.arg(code), QString(),
+                 ADBClientError(errorCase), text);
+        };
+        coded("user restricted", u"INSTALL_FAILED_USER_RESTRICTED"_s, Case::installNeedsPhoneApproval,
+              u"手机系统暂时取消了本次安装。请保持手机解锁和 USB 连接稳定后重试；若出现安全确认，请允许安装。"_s);
+        coded("update incompatible", u"INSTALL_FAILED_UPDATE_INCOMPATIBLE"_s, Case::signatureConflict,
+              u"手机上已有另一个签名的同名应用。为保护现有数据，Tavrine 没有覆盖它。"_s);
+        coded("downgrade", u"INSTALL_FAILED_VERSION_DOWNGRADE"_s, Case::versionDowngrade,
+              u"所选版本低于手机中的版本，Tavrine 不会自动降级应用。"_s);
+        coded("parse failed", u"INSTALL_PARSE_FAILED_NO_CERTIFICATES"_s, Case::invalidPackage,
+              u"这个安装包无效或签名不完整，请换一个 APK。"_s);
+        coded("invalid APK", u"INSTALL_FAILED_INVALID_APK"_s, Case::invalidPackage,
+              u"这个安装包无效或签名不完整，请换一个 APK。"_s);
+        coded("storage", u"INSTALL_FAILED_INSUFFICIENT_STORAGE"_s, Case::insufficientStorage,
+              u"手机可用空间不足，清理空间后再试。"_s);
+        coded("the earlier code of the table wins",
+              u"INSTALL_FAILED_INSUFFICIENT_STORAGE INSTALL_FAILED_USER_RESTRICTED"_s, Case::installNeedsPhoneApproval,
+              u"手机系统暂时取消了本次安装。请保持手机解锁和 USB 连接稳定后重试；若出现安全确认，请允许安装。"_s);
+        rows("a code on standard output loses to standard error", u"adb: device offline\n"_s,
+             u"INSTALL_FAILED_VERSION_DOWNGRADE"_s, ADBClientError::commandFailed(line, u"adb: device offline"_s, 1),
+             u"adb: device offline"_s);
+        rows("blank standard error gives standard output, codes are case-sensitive", u" \n\t"_s,
+             u"  install_failed_version_downgrade\n"_s,
+             ADBClientError::commandFailed(line, u"install_failed_version_downgrade"_s, 1),
+             u"install_failed_version_downgrade"_s);
+        rows("nothing printed", QString(), u"\n"_s, ADBClientError::commandFailed(line, QString(), 1),
+             u"操作没有完成，请重新连接手机后再试。"_s);
+    }
+    void failuresAreClassifiedFromTheirMessage()
+    {
+        const auto [standardError, standardOutput, error, text] =
+            TestTable<QString, QString, ADBClientError, QString>::fetch();
+        m_runner->answer = [output = standardOutput, errors = standardError](const QStringList &arguments) {
+            return CommandResult{arguments, output, errors, 1};
+        };
+        const ADBClientError failure = failureOf(m_client->uninstall(u"com.x.y"_s, phone()));
+        QCOMPARE(failure, error);
+        QCOMPARE(failure.errorDescription(), text);
+    }
+
+    void packageIdentifiersAreCheckedBeforeTheyReachTheShell_data()
+    {
+        TestTable<QString, bool> rows;
+        rows("three parts", u"com.example.app_1"_s, true);
+        rows("255 characters", u"a."_s + QString(253, u'b'), true);
+        rows("256 characters", u"a."_s + QString(254, u'b'), false);
+        rows("one part", u"example"_s, false);
+        rows("trailing dot", u"com.x."_s, false);
+        rows("trailing newline", u"com.x\n"_s, false);
+        rows("shell command", u"com.x;reboot"_s, false);
+        rows("non-ASCII letter", u"com.\u00e9.x"_s, false);
+    }
+    void packageIdentifiersAreCheckedBeforeTheyReachTheShell()
+    {
+        const auto [identifier, accepted] = TestTable<QString, bool>::fetch();
+        for (const auto operation : {&ADBClient::uninstall, &ADBClient::forceStop, &ADBClient::clearData}) {
+            const ADBClientError failure = failureOf((m_client.get()->*operation)(identifier, phone()));
+            QCOMPARE(failure.errorCase() == Case::invalidPackageIdentifier, !accepted);
+        }
+        QCOMPARE(m_runner->commands.size(), accepted ? 3 : 0);
+        QCOMPARE(ADBClientError(Case::invalidPackageIdentifier).errorDescription(),
+                 u"应用标识无效，Tavrine 已取消操作。"_s);
+    }
+
+    void refusalsComeBeforeAnyCommand()
+    {
+        // The phone's state is tested first, before the files, the URL or the identifier.
+        const AndroidDevice locked = phone(AndroidDevice::State::unauthorized);
+        const ADBClientError notAuthorized(Case::deviceNotAuthorized);
+        QCOMPARE(failureOf(m_client->install({u"/nowhere/notes.txt"_s}, locked)), notAuthorized);
+        QCOMPARE(failureOf(m_client->launchCompanion(u"nonsense"_s, locked)), notAuthorized);
+        QCOMPARE(failureOf(m_client->clearData(u"bad id"_s, locked)), notAuthorized);
+        QCOMPARE(notAuthorized.errorDescription(), u"请解锁手机，并允许这台 Mac 连接。"_s);
+
+        QVERIFY_THROWS_EXCEPTION(APKValidationError, awaitTask(m_client->install({u"/nowhere/notes.txt"_s}, phone())));
+        QVERIFY_THROWS_EXCEPTION(PairingPayloadError, awaitTask(m_client->launchCompanion(u"nonsense"_s, phone())));
+
+        m_controller->stop();
+        const ADBClientError stopping = failureOf(m_client->devices());
+        QCOMPARE(stopping, ADBClientError(Case::serverStopping));
+        QCOMPARE(stopping.errorDescription(), u"Tavrine 正在退出，手机连接操作已取消。"_s);
+        QCOMPARE(m_runner->commands, QList<QStringList>());
+
+        QVERIFY_THROWS_EXCEPTION(ADBClientError, ADBClient(std::nullopt, m_runner, m_controller));
+        QCOMPARE(ADBClientError(Case::executableMissing).errorDescription(),
+                 u"Tavrine 的手机连接组件不可用，请重新安装 Tavrine。"_s);
+    }
+
+    void listingsReadPropertiesOncePerAttachedPhone()
+    {
+        QString listing = listingHeader + phoneLine + otherLines;
+        bool propertiesFail = false;
+        const QString properties = u"[ro.product.model]: [Pixel 7]\n[ro.build.version.sdk]: [34]"_s;
+        m_runner->answer = [&](const QStringList &arguments) {
+            if (!arguments.contains(u"getprop"_s))
+                return CommandResult{arguments, listing, {}, 0};
+            return propertiesFail ? CommandResult{arguments, {}, u"error: closed"_s, 1}
+                                  : CommandResult{arguments, properties, {}, 0};
+        };
+        const QStringList listDevices = adbLine({u"devices"_s, u"-l"_s});
+        const QList<QStringList> listAndRead{listDevices, adbLine({u"-s"_s, serial, u"shell"_s, u"getprop"_s})};
+        QList<AndroidDevice> devices;
+        const auto commandsOfListing = [&] {
+            m_runner->commands.clear();
+            devices = awaitTask(m_client->devices());
+            return m_runner->commands;
+        };
+
+        QCOMPARE(commandsOfListing(), listAndRead);
+        QCOMPARE(devices.size(), 2); // the phone on the network is not a USB phone
+        QCOMPARE(devices.at(0).marketingName, u"Pixel 7"_s);
+        QCOMPARE(devices.at(0).sdkLevel, std::optional<qint64>(34));
+        QCOMPARE(devices.at(1).marketingName, std::nullopt); // not authorised
+        const QList<AndroidDevice> first = devices;
+        QCOMPARE(commandsOfListing(), QList<QStringList>{listDevices});
+        QCOMPARE(devices, first);
+
+        listing = listingHeader + otherLines; // unplugged: its properties are forgotten
+        QCOMPARE(commandsOfListing(), QList<QStringList>{listDevices});
+        QVERIFY(m_client->cachedProperties().isEmpty());
+        listing = listingHeader + phoneLine;
+        propertiesFail = true;
+        QCOMPARE(commandsOfListing(), listAndRead);
+        QCOMPARE(devices.at(0).marketingName, std::nullopt);
+        propertiesFail = false;
+        QCOMPARE(commandsOfListing(), listAndRead);
+        QCOMPARE(devices.at(0).marketingName, u"Pixel 7"_s);
+    }
+
+    void locatorTakesTheFirstExecutableCandidate()
+    {
+        QProcessEnvironment environment;
+        environment.insert(u"TAVRINE_ADB_PATH"_s, u"/configured/adb"_s);
+        environment.insert(u"PATH"_s, u"/one::bin:"_s);
+        QCOMPARE(adbCandidatePaths(environment, u"/home/u"_s, u"/app/Helpers/adb"_s),
+                 (QStringList{u"/configured/adb"_s, u"/app/Helpers/adb"_s, u"/home/u/Android/Sdk/platform-tools/adb"_s,
+                              u"/usr/lib/android-sdk/platform-tools/adb"_s, u"/usr/local/bin/adb"_s, u"/one/adb"_s}));
+
+        // A configured plain file and a configured folder are passed over.
+        const QString bundled = m_folder.filePath(u"bundle/adb"_s);
+        QVERIFY(writeFile(m_folder.filePath(u"plain/adb"_s), "") && writeFile(bundled, ""));
+        QVERIFY(QFile::setPermissions(bundled, QFile::ReadOwner | QFile::ExeOwner));
+        for (const QString &configured : {u"plain/adb"_s, u"bundle"_s}) {
+            environment.insert(u"TAVRINE_ADB_PATH"_s, m_folder.filePath(configured));
+            QCOMPARE(locateADBExecutable(environment, m_folder.path(), bundled), bundled);
+        }
+    }
+
+private:
+    QTemporaryDir m_folder;
+    QTemporaryDir m_temporary;
+    std::shared_ptr<ScriptedRunner> m_runner;
+    std::shared_ptr<ADBServerController> m_controller;
+    std::unique_ptr<ADBClient> m_client;
+};
+
+QTEST_GUILESS_MAIN(TestADBClient)
+#include "test_adb_client.moc"

@@ -1,0 +1,625 @@
+#include "APKArchiveInspector.h"
+#include "AwaitTask.h"
+#include "DefaultADBClient.h"
+#include "DeviceStore.h"
+#include "TestSupport.h"
+#include "ZipBuilder.h"
+
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+using InstallState = DeviceStore::InstallState;
+using AppOperationState = DeviceStore::AppOperationState;
+using CompanionState = DeviceStore::CompanionInstallState;
+
+namespace {
+
+const QString pairingURL = u"tavrine://pair/v1?device=p~~~&key=K123456789abcdef&token=T123456789abcdef"
+                           u"&endpoint=127.0.0.1:7000&code=123456"_s;
+// The second phone has no marketing name: texts show its model.
+const QByteArray twoPhones = R"([{"serial": "R58N", "model": "Pixel_7"},
+                                  {"serial": "E5", "model": "SM_S911B", "properties": {"ro.product.model": ""}}])";
+const QString notAuthorized = ADBClientError(ADBClientError::Case::deviceNotAuthorized).errorDescription();
+const QString noCompanion = CompanionAPKArtifactError(CompanionAPKArtifactError::Case::unavailable).errorDescription();
+
+struct FakeUSBDeviceRegistry : USBDeviceRegistry
+{
+    QList<USBRegistryEntry> entries;
+    QList<USBRegistryEntry> attachedDevices() const override { return entries; }
+};
+
+// Phones listed first, selection set then, second listing (none: it fails), serials and selection after it.
+using SelectionRows = TestTable<QByteArray, QString, std::optional<QByteArray>, QString, std::optional<QString>>;
+
+const QDateTime firstDate(QDate(2026, 3, 1), QTime(8, 30), Qt::UTC);
+
+InstallHistoryRecord record(const QString &id, int minutesAfterFirst)
+{
+    return {id,   u"R5CT"_s,    u"Galaxy S23"_s, {id + u".apk"_s}, firstDate.addSecs(60 * minutesAfterFirst),
+            true, u"安装成功"_s};
+}
+
+// One record object as the file holds it, `from` replaced by `to` to spoil it for a test.
+QByteArray recordText(const QString &id, const QString &from = {}, const QString &to = {})
+{
+    QString text = uR"({"deviceName": "Pixel 7", "deviceSerial": "s", "fileNames": ["%1.apk"], "id": "%1",)"
+                   uR"( "installedAt": "2026-03-01T08:30:00Z", "message": "ok", "succeeded": true})"_s.arg(id);
+    return (from.isEmpty() ? text : text.replace(from, to)).toUtf8();
+}
+
+QStringList idsOf(const QList<InstallHistoryRecord> &records)
+{
+    QStringList ids;
+    for (const InstallHistoryRecord &kept : records)
+        ids.append(kept.id);
+    return ids;
+}
+
+const QByteArray manifest = "AndroidManifest.xml";
+
+// The bytes of a package of the kind named in a test row.
+QByteArray package(const QString &kind)
+{
+    if (kind == u"unsigned")
+        return buildZip({manifest, "classes.dex"}).bytes;
+    if (kind == u"legacy")
+        return buildZip({manifest, "META-INF/CERT.SF", "META-INF/CERT.RSA"}).bytes;
+    if (kind == u"modern")
+        return buildZip({manifest}, {.beforeDirectory = apkSigningBlock()}).bytes;
+    if (kind == u"corrupt")
+        return buildZip({manifest}).bytes + "x";
+    if (kind == u"nested manifest")
+        return buildZip({"lib/AndroidManifest.xml"}).bytes;
+    return {};
+}
+
+QString describe(const APKInstallPlan &plan, const QString &base)
+{
+    QStringList names;
+    for (const QString &file : plan.files)
+        names.append(QDir(base).relativeFilePath(file));
+    return u"%1: %2 | %3 | %4"_s.arg(plan.kind == APKInstallPlan::Kind::single ? u"single"_s : u"split"_s,
+                                     names.join(u", "_s), plan.signatureSummary, plan.displayName());
+}
+
+constexpr qsizetype mebibyte = 1024 * 1024;
+
+// A signed package of exactly two mebibytes, so the digest ends on a chunk boundary.
+QByteArray companionPackage()
+{
+    const QList<QByteArray> entries{"AndroidManifest.xml", "classes.dex"};
+    const qsizetype unpadded = buildZip(entries, {.beforeDirectory = apkSigningBlock()}).bytes.size();
+    return buildZip(entries, {.beforeDirectory = QByteArray(2 * mebibyte - unpadded, '\0') + apkSigningBlock()}).bytes;
+}
+
+} // namespace
+
+using Plans = TestTable<QStringList, QStringList, QString>;
+using Archives = TestTable<QByteArray, QStringList>;
+// The package's bytes (none: no file), the metadata text (none: no file; "/": a folder), the outcome.
+using Pairs = TestTable<std::optional<QByteArray>, std::optional<QByteArray>, QString>;
+
+// The device store over the fake adb, the file of its install history, and the checks of the packages it installs:
+// those picked by the user and the companion package shipped with the application.
+class DeviceStoreTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { qputenv("TAVRINE_ADB_PATH", QFINDTESTDATA("fake-adb").toUtf8()); }
+
+    void init()
+    {
+        m_folder.emplace();
+        qputenv("TAVRINE_FAKE_ADB_STATE", state(QString()).toUtf8());
+        m_usb = std::make_shared<FakeUSBDeviceRegistry>();
+    }
+
+    void cleanup() { m_store.reset(); }
+
+    void constructionWithoutAdb()
+    {
+        // One damaged record costs that record only.
+        QVERIFY(writeFile(history().fileURL(), "[" + recordText(u"kept"_s) + R"(, {"id": "damaged"}])"));
+        m_usb->entries = {{u"18d1"_s, u"4ee7"_s, u"Pixel 7"_s, u"Google"_s, u"R58N"_s}};
+        DeviceStore store(nullptr, history(), {m_usb, u"/none"_s});
+        QCOMPARE(store.installHistory().size(), 1);
+        QCOMPARE(store.setupMessage(), ADBClientError(ADBClientError::Case::executableMissing).errorDescription());
+        QCOMPARE(store.companionArtifactErrorMessage(), noCompanion);
+        awaitTask(store.refresh());
+        QVERIFY(!store.isRefreshing());
+        QCOMPARE(store.waitingUSBPhone().value_or(USBAndroidDevice()).serialNumber, u"R58N"_s);
+    }
+
+    void refreshKeepsOrMovesTheSelection_data()
+    {
+        const SelectionRows rows;
+        const QByteArray three = R"([{"serial": "A"}, {"serial": "B"}, {"serial": "C"}])";
+        rows("still listed: stays", three, u"B"_s, R"([{"serial": "C"}, {"serial": "B"}])", u"C B"_s, u"B"_s);
+        rows("gone: the first", three, u"B"_s, R"([{"serial": "C"}, {"serial": "A"}])", u"C A"_s, u"C"_s);
+        rows("case-sensitive", three, u"b"_s, three, u"A B C"_s, u"A"_s);
+        rows("empty list: none", three, u"C"_s, "[]", QString(), std::nullopt);
+        rows("failed listing keeps both", three, u"C"_s, std::nullopt, u"A B C"_s, u"C"_s);
+    }
+
+    void refreshKeepsOrMovesTheSelection()
+    {
+        const auto [first, selection, second, serials, selected] = SelectionRows::fetch();
+        QVERIFY(writeFile(state(u"devices.json"_s), first));
+        DeviceStore &store = makeStore();
+        awaitTask(store.refresh());
+        store.setSelectedSerial(selection);
+        QVERIFY(second ? writeFile(state(u"devices.json"_s), *second)
+                       : writeFile(state(u"failures.json"_s), R"({"devices": {"stderr": "adb: protocol fault"}})"));
+        awaitTask(store.refresh());
+        QStringList listed;
+        for (const AndroidDevice &device : store.devices())
+            listed.append(device.serial);
+        QCOMPARE(listed.join(u' '), serials);
+        QCOMPARE(store.selectedSerial(), selected);
+        QCOMPARE(store.setupMessage(), second ? std::nullopt : std::optional<QString>(u"adb: protocol fault"_s));
+    }
+
+    void refreshInFlightOnlyScansUSB()
+    {
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "A"}, {"serial": "B"}])"));
+        m_usb->entries = {{u"18d1"_s, u"4ee7"_s, u"Pixel 7"_s, u"Google"_s, u"A"_s}};
+        DeviceStore &store = makeStore();
+        QCoro::Task<void> listing = store.refresh();
+        m_usb->entries.clear();
+        awaitTask(store.refresh());
+        QVERIFY(store.connectedUSBPhones().isEmpty() && store.isRefreshing());
+        awaitTask(listing);
+        QVERIFY(!store.isRefreshing());
+        QCOMPARE(listings(), 1);
+        // Unset, the selection is the first phone until the next listing sets it.
+        store.setSelectedSerial(std::nullopt);
+        QCOMPARE(store.selectedDevice()->serial, u"A"_s);
+    }
+
+    void installRecordsHistory()
+    {
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "R58N", "model": "Pixel_7"}])"));
+        QStringList files;
+        for (const QString &name : {u"split_config.xxhdpi.apk"_s, u"base.apk"_s, u"app.apk"_s}) {
+            files.append(m_folder->filePath(name));
+            QVERIFY(writeFile(files.last(), buildZip({"AndroidManifest.xml"}).bytes));
+        }
+        DeviceStore &store = makeStore();
+        awaitTask(store.refresh());
+        // Whether the plan was taken at once and the store showed it installing.
+        const auto install = [&store](const QStringList &picked) {
+            awaitTask(store.prepareInstall(picked));
+            QCoro::Task<void> installing = store.installPendingPlan();
+            const bool shown =
+                store.installState().kind == InstallState::Kind::installing && !store.pendingInstallPlan();
+            awaitTask(installing);
+            return shown;
+        };
+        const QString succeeded = u"Split APK（2 个文件） 已安装到 Pixel 7。"_s;
+        QVERIFY(install(files.first(2)));
+        QCOMPARE(store.installState(), InstallState::succeeded(succeeded));
+        QCOMPARE(listings(), 2); // listed again after a success
+        QVERIFY(writeFile(state(u"failures.json"_s),
+                          R"({"install": {"stderr": "Failure [INSTALL_FAILED_INSUFFICIENT_STORAGE]"}})"));
+        QVERIFY(install({files.last()}));
+        const QString failed = ADBClientError(ADBClientError::Case::insufficientStorage).errorDescription();
+        QCOMPARE(store.installState(), InstallState::failed(failed));
+        QCOMPARE(listings(), 2); // not after a failure
+
+        QStringList recorded;
+        for (const InstallHistoryRecord &record : store.installHistory())
+            recorded.append(u"%1 | %2 | %3 | %4"_s.arg(record.fileNames.join(u' '), record.deviceName,
+                                                       record.succeeded ? u"ok"_s : u"failed"_s, record.message));
+        QCOMPARE(recorded, (QStringList{u"app.apk | Pixel 7 | failed | "_s + failed,
+                                        u"base.apk split_config.xxhdpi.apk | Pixel 7 | ok | "_s + succeeded}));
+        QCOMPARE(store.historyStore().load(), store.installHistory());
+    }
+
+    // Without an authorised phone every flow shows why, and adb only lists the phones.
+    void operationsNeedAnAuthorizedPhone()
+    {
+        DeviceStore &store = makeStore();
+        const APKInstallPlan plan{APKInstallPlan::Kind::single, {u"/a/app.apk"_s}, 1, {}};
+        for (const QByteArray &phones :
+             {QByteArray("[]"), QByteArray(R"([{"serial": "U1", "state": "unauthorized"}])")}) {
+            const bool none = phones == "[]";
+            QVERIFY(writeFile(state(u"devices.json"_s), phones));
+            awaitTask(store.refresh());
+            store.setPendingInstallPlan(plan);
+            awaitTask(store.installPendingPlan());
+            QCOMPARE(store.installState().text, none ? u"请先连接并选择一台 Android 手机。"_s : notAuthorized);
+            QCOMPARE(store.pendingInstallPlan(), plan);
+            awaitTask(store.performAppOperation(u"…"_s, DeviceStore::uninstallOperation(u"a.b"_s, u"B"_s)));
+            QCOMPARE(store.appOperationState().text, none ? u"请先连接并明确选择一台 USB 手机。"_s : notAuthorized);
+            store.setCompanionInstallState(CompanionState::connected(u"earlier"_s));
+            awaitTask(store.installCompanionAndConnect(pairingURL));
+            QCOMPARE(store.companionInstallState().text, notAuthorized);
+            awaitTask(store.openCompanion(pairingURL));
+            QCOMPARE(store.pairingLaunchMessage(), std::nullopt);
+        }
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "R58N"}])"));
+        awaitTask(store.refresh());
+        awaitTask(store.installCompanionAndConnect(pairingURL)); // an authorised phone, but no companion package
+        QCOMPARE(store.companionInstallState().text, noCompanion);
+        QVERIFY(onlyListingRan());
+    }
+
+    void operationsReachTheSelectedPhone()
+    {
+        QVERIFY(writeFile(state(u"devices.json"_s), twoPhones));
+        // The fake phone knows a package only by its entry "fake-adb-package", which the ZIP helper cannot fill.
+        QVERIFY(writeFile(state(u"installed/R58N"_s), "com.drovan.tavrine\n"));
+        QVERIFY(writeFile(state(u"installed/E5"_s), "com.example.app\n"));
+        QVERIFY(writeCompanionResources(m_folder->filePath(u"Android"_s)));
+        DeviceStore &store = makeStore(m_folder->filePath(u"Android"_s));
+        awaitTask(store.refresh());
+
+        // A URL the phone could not pair with fails before anything reaches the phone.
+        awaitTask(store.installCompanionAndConnect(u"tavrine://pair/v1?device=x"_s));
+        QCOMPARE(store.companionInstallState().kind, CompanionState::Kind::failed);
+        QCOMPARE(store.pairingLaunchMessage(), u"手机端安装没有完成"_s);
+        QVERIFY(onlyListingRan() && store.canInstallCompanion());
+        // Opening shows a fixed text in place of the error and leaves the companion state alone.
+        awaitTask(store.openCompanion(pairingURL));
+        QCOMPARE(store.pairingLaunchMessage(), u"请在手机上确认相同号码"_s);
+        store.setSelectedSerial(u"E5"_s);
+        awaitTask(store.openCompanion(pairingURL));
+        QCOMPARE(store.pairingLaunchMessage(), u"未能自动打开手机应用，请使用二维码连接。"_s);
+        QCOMPARE(store.companionInstallState().kind, CompanionState::Kind::failed);
+
+        QList<AppOperationState> shown;
+        connect(&store, &DeviceStore::appOperationStateChanged, this, [&] { shown.append(store.appOperationState()); });
+        const QString id = u"com.example.app"_s;
+        // The second uninstall finds the package gone.
+        for (const DeviceStore::AppOperation &operation :
+             {DeviceStore::forceStopOperation(id, u"Example"_s), DeviceStore::clearDataOperation(id, u"Example"_s),
+              DeviceStore::uninstallOperation(id, u"Example"_s), DeviceStore::uninstallOperation(id, u"Example"_s)})
+            awaitTask(store.performAppOperation(u"正在处理 Example"_s, operation));
+        const AppOperationState running = AppOperationState::running(u"正在处理 Example"_s);
+        QCOMPARE(shown, (QList<AppOperationState>{
+                            running, AppOperationState::succeeded(u"已在 SM S911B 停止 Example"_s), running,
+                            AppOperationState::succeeded(u"已清除 SM S911B 上 Example 的本地数据"_s), running,
+                            AppOperationState::succeeded(u"已从 SM S911B 卸载 Example"_s), running,
+                            AppOperationState::failed(u"Failure [DELETE_FAILED_INTERNAL_ERROR]"_s)}));
+        // Clearing and uninstalling succeed only on the phone that has the package.
+        QCOMPARE(commands().at(commands().size() - 4),
+                 (QStringList{u"-s"_s, u"E5"_s, u"shell"_s, u"am"_s, u"force-stop"_s, id}));
+        QCOMPARE(listings(), 1); // no listing follows an operation
+    }
+
+    // Every field's round trip is proven by the store's install records.
+    void historyFileIsMadeWithItsFolder()
+    {
+        const InstallHistoryStore store(m_folder->filePath(u"Tavrine/install-history.json"_s));
+        QCOMPARE(store.load(), QList<InstallHistoryRecord>());
+        QCOMPARE(store.append(record(u"a"_s, 0)), QList{record(u"a"_s, 0)});
+        QVERIFY(contentsOf(store.fileURL()).contains("\"installedAt\": \"2026-03-01T08:30:00Z\""));
+    }
+
+    void historyDamagedRecordCostsOnlyItself_data()
+    {
+        const TestTable<QByteArray> rows;
+        rows("no message", recordText(u"bad"_s, u", \"message\": \"ok\""_s, u""_s));
+        rows("fractional seconds", recordText(u"bad"_s, u"00Z"_s, u"00.5Z"_s));
+        rows("text for Boolean", recordText(u"bad"_s, u"true"_s, u"\"true\""_s));
+        rows("number among file names", recordText(u"bad"_s, u"[\"bad.apk\"]"_s, u"[\"a.apk\", 5]"_s));
+        rows("null id", recordText(u"bad"_s, u"\"id\": \"bad\""_s, u"\"id\": null"_s));
+        rows("not an object", "[1]");
+    }
+
+    void historyDamagedRecordCostsOnlyItself()
+    {
+        const auto [damaged] = TestTable<QByteArray>::fetch();
+        const InstallHistoryStore store = history();
+        // Equal dates keep their file order; an unknown key is ignored.
+        QVERIFY(writeFile(store.fileURL(), "[" + recordText(u"a"_s, u"\"id\""_s, u"\"extra\": 1, \"id\""_s) + "," +
+                                               damaged + "," + recordText(u"b"_s) + "]"));
+        QCOMPARE(idsOf(store.load()), QStringList({u"a"_s, u"b"_s}));
+        QCOMPARE(idsOf(store.append(record(u"new"_s, 1))), QStringList({u"new"_s, u"a"_s, u"b"_s}));
+        QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files), QStringList{u"install-history.json"_s});
+    }
+
+    void historyUnparsableFilesAreCopiedAsideNeverOverwritten()
+    {
+        const InstallHistoryStore store = history();
+        const QList<QByteArray> damagedFiles{"[" + recordText(u"a"_s) + ",", recordText(u"a"_s), ""};
+        for (const QByteArray &damaged : damagedFiles) {
+            QVERIFY(writeFile(store.fileURL(), damaged));
+            QCOMPARE(store.load(), QList<InstallHistoryRecord>());
+            QCOMPARE(idsOf(store.append(record(u"new"_s, 1))), QStringList{u"new"_s});
+        }
+        for (qsizetype copy = 0; copy < damagedFiles.size(); ++copy)
+            QCOMPARE(contentsOf(store.fileURL() + u".damaged-"_s + QString::number(copy + 1)), damagedFiles[copy]);
+    }
+
+    void historyUnreadableFileIsMovedAside_data()
+    {
+        const TestTable<QString> rows; // what stands at the file's place
+        rows("symbolic link", u"link"_s);
+        rows("pipe", u"pipe"_s);
+        rows("oversized file", u"large"_s);
+    }
+
+    void historyUnreadableFileIsMovedAside()
+    {
+        const auto [kind] = TestTable<QString>::fetch();
+        const InstallHistoryStore store = history();
+        const QByteArray path = QFile::encodeName(store.fileURL());
+        const QString target = m_folder->filePath(u"elsewhere.json"_s);
+        QVERIFY(writeFile(target, "[" + recordText(u"a"_s) + "]"));
+        if (kind == u"link")
+            QVERIFY(QFile::link(target, store.fileURL()));
+        if (kind == u"pipe")
+            QCOMPARE(mkfifo(path.constData(), 0600), 0);
+        if (kind == u"large")
+            QVERIFY(writeFile(store.fileURL(), "[" + QByteArray(5 * 1024 * 1024, ' ') + "]"));
+        QCOMPARE(store.load(), QList<InstallHistoryRecord>());
+        QCOMPARE(idsOf(store.append(record(u"new"_s, 1))), QStringList{u"new"_s});
+        const QFileInfo kept(store.fileURL() + u".damaged-1"_s);
+        QVERIFY(kept.exists() || kept.isSymLink());
+        QCOMPARE(kept.isSymLink(), kind == u"link");
+        QCOMPARE(contentsOf(target), "[" + recordText(u"a"_s) + "]");
+    }
+
+    void historyFailedWriteThrowsAndChangesNothing()
+    {
+        // A folder where the file belongs, and a file where its folder belongs.
+        QVERIFY(QDir(m_folder->path()).mkpath(u"install-history.json/inside"_s));
+        QVERIFY(writeFile(m_folder->filePath(u"Tavrine"_s), "x"));
+        for (const QString &name : {u"install-history.json"_s, u"Tavrine/install-history.json"_s})
+            QVERIFY_THROWS_EXCEPTION(InstallHistoryStoreError,
+                                     InstallHistoryStore(m_folder->filePath(name)).append(record(u"a"_s, 0)));
+        QVERIFY(QFileInfo(m_folder->filePath(u"install-history.json/inside"_s)).isDir());
+        QCOMPARE(contentsOf(m_folder->filePath(u"Tavrine"_s)), "x");
+        QCOMPARE(QDir(m_folder->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList({u"install-history.json"_s, u"Tavrine"_s}));
+    }
+
+    void historyKeepsTheFiftyNewest()
+    {
+        const InstallHistoryStore store = history();
+        // Records in no order are sorted newest first and cut to fifty, before and after the append.
+        QByteArray text = "[";
+        for (int index = 0; index < 55; ++index)
+            text +=
+                recordText(QString::number(index), u"08:30"_s, u"08:%1"_s.arg(index % 11, 2, 10, QChar(u'0'))) + ",";
+        text.back() = ']';
+        QVERIFY(writeFile(store.fileURL(), text));
+        const QStringList loaded = idsOf(store.load());
+        QCOMPARE(loaded.size(), 50);
+        QCOMPARE(loaded.first(6), QStringList({u"10"_s, u"21"_s, u"32"_s, u"43"_s, u"54"_s, u"9"_s}));
+        QCOMPARE(idsOf(store.append(record(u"new"_s, 100))), QStringList{u"new"_s} + loaded.first(49));
+    }
+
+    void packagePlan_data()
+    {
+        // Files made ("name=kind", a name ending in "/" is a folder), the ones chosen, the plan or its error.
+        using Case = APKValidationError::Case;
+        const auto description = [](Case errorCase) {
+            return APKValidationError(errorCase).errorDescription();
+        };
+        const Plans rows;
+        rows("single file of any name", {u"app-release.APK=unsigned"_s}, {u"app-release.APK"_s},
+             u"single: app-release.APK | 签名将由 Android 在安装时验证 | app-release.APK"_s);
+        rows("split set, base first whatever its case, JAR and block signatures",
+             {u"split_config.xxhdpi.apk=modern"_s, u"Base.APK=legacy"_s, u"split_config.arm64_v8a.apk=modern"_s},
+             {u"split_config.xxhdpi.apk"_s, u"Base.APK"_s, u"split_config.arm64_v8a.apk"_s},
+             u"split: Base.APK, split_config.arm64_v8a.apk, split_config.xxhdpi.apk | 已检测到 APK 签名 | "
+             u"Split APK（3 个文件）"_s);
+        rows("split names by digit value, one unsigned",
+             {u"base.apk=modern"_s, u"s/split10.apk=modern"_s, u"split2.apk=unsigned"_s},
+             {u"s/split10.apk"_s, u"base.apk"_s, u"split2.apk"_s},
+             u"split: base.apk, split2.apk, s/split10.apk | 签名将由 Android 在安装时验证 | Split APK（3 个文件）"_s);
+        rows("split set all signed with blocks", {u"base.apk=modern"_s, u"b.apk=modern"_s}, {u"b.apk"_s, u"base.apk"_s},
+             u"split: base.apk, b.apk | 已检测到 APK v2/v3 签名 | Split APK（2 个文件）"_s);
+        rows("nothing chosen", {}, {}, description(Case::notAPK));
+        rows("same name twice, tested before opening", {}, {u"a.apk"_s, u"sub/A.APK"_s},
+             description(Case::duplicateFileName));
+        rows("set without base", {u"one.apk=unsigned"_s, u"two.apk=modern"_s}, {u"one.apk"_s, u"two.apk"_s},
+             description(Case::splitSetNeedsBase));
+        rows("inspection before the base test", {u"one.apk=unsigned"_s, u"two.apk=corrupt"_s},
+             {u"one.apk"_s, u"two.apk"_s}, description(Case::corruptArchive));
+        rows("first failing file wins", {}, {u"x.zip"_s, u"x.aab"_s}, description(Case::notAPK));
+        rows("bundle, even missing", {}, {u"x.aab"_s}, description(Case::unsupportedBundle));
+        rows("no extension", {u"apk=unsigned"_s}, {u"apk"_s}, description(Case::notAPK));
+        rows("missing", {}, {u"gone.apk"_s}, description(Case::missing));
+        rows("folder", {u"folder.apk/"_s}, {u"folder.apk"_s}, description(Case::directory));
+        rows("empty file", {u"a.apk="_s}, {u"a.apk"_s}, description(Case::empty));
+        rows("manifest only in a folder", {u"a.apk=nested manifest"_s}, {u"a.apk"_s},
+             description(Case::missingManifest));
+    }
+
+    void packagePlan()
+    {
+        const auto [made, chosen, expected] = Plans::fetch();
+        for (const QString &item : made) {
+            const QString name = item.section(u'=', 0, 0);
+            QVERIFY(name.endsWith(u'/') ? QDir(m_folder->path()).mkpath(name)
+                                        : writeFile(m_folder->filePath(name), package(item.section(u'=', 1))));
+        }
+        QStringList paths;
+        qint64 chosenBytes = 0;
+        for (const QString &name : chosen) {
+            paths.append(m_folder->filePath(name));
+            chosenBytes += QFileInfo(m_folder->filePath(name)).size();
+        }
+        try {
+            const APKInstallPlan plan = APKArchiveInspector::plan(paths);
+            QCOMPARE(describe(plan, m_folder->path()), expected);
+            QCOMPARE(plan.totalBytes, chosenBytes);
+        } catch (const APKValidationError &error) {
+            QCOMPARE(error.errorDescription(), expected);
+        }
+    }
+
+    void packageCentralDirectory_data()
+    {
+        // Archive bytes, the entry names or "corrupt".
+        const Archives rows;
+        const QStringList corrupt{u"corrupt"_s};
+        const QStringList names{u"AndroidManifest.xml"_s, u"classes.dex"_s};
+        const auto patched = [](auto change) {
+            ZipArchive z = buildZip({manifest, "classes.dex"});
+            change(z);
+            return z.bytes;
+        };
+        ZipArchive stray = buildZip({}, {.beforeDirectory = "PK\1\2"});
+        stray.put32(stray.endRecordOffset + 12, 4);
+        stray.put32(stray.endRecordOffset + 16, 0);
+
+        rows("directory order, repeats and UTF-8 names kept", buildZip({manifest, "中文/名.txt", manifest}).bytes,
+             {u"AndroidManifest.xml"_s, u"中文/名.txt"_s, u"AndroidManifest.xml"_s});
+        rows("no entries", buildZip({}).bytes, {});
+        rows("no entries but a directory", stray.bytes, corrupt);
+        rows("longest comment", buildZip({manifest, "classes.dex"}, {.comment = QByteArray(65535, 'c')}).bytes, names);
+        // A copy of the end record in the comment is taken, and must pass on its own.
+        for (const int extra : {0, 1}) {
+            rows(extra ? "broken end record copy in the comment" : "end record copy in the comment",
+                 patched([extra](ZipArchive &z) {
+                     z.put16(z.endRecordOffset + 20, 22 + extra);
+                     z.bytes.append(z.bytes.mid(z.endRecordOffset, 20)).append(QByteArray(2 + extra, 0));
+                 }),
+                 extra ? corrupt : names);
+        }
+        rows("shorter than an end record", QByteArray("PK\5\6").leftJustified(21, '\0'), corrupt);
+        rows("no end record", QByteArray(4096, 'P'), corrupt);
+        rows("ZIP64 marker", patched([](ZipArchive &z) { z.put32(z.endRecordOffset + 12, ~0u); }), corrupt);
+        rows("byte after the comment", buildZip({manifest}).bytes + QByteArray(1, 0), corrupt);
+        rows("second disk", patched([](ZipArchive &z) { z.put16(z.endRecordOffset + 4, 1); }), corrupt);
+        rows("fewer entries on this disk", patched([](ZipArchive &z) { z.put16(z.endRecordOffset + 8, 1); }), corrupt);
+        rows("directory into the end record", patched([](ZipArchive &z) { z.put32(z.endRecordOffset + 12, 999); }),
+             corrupt);
+        rows("directory longer than its entries",
+             patched([](ZipArchive &z) { z.put32(z.endRecordOffset + 8, 0x10001); }), corrupt);
+        rows("entry signature", patched([](ZipArchive &z) { z.put32(z.centralEntryOffsets[1], 0); }), corrupt);
+        rows("local header signature", patched([](ZipArchive &z) { z.put32(z.localHeaderOffsets[1], 0); }), corrupt);
+        rows("local header past the end", patched([](ZipArchive &z) { z.put32(z.centralEntryOffsets[0] + 42, ~1u); }),
+             corrupt);
+        rows("name past the directory", patched([](ZipArchive &z) { z.put16(z.centralEntryOffsets[1] + 28, 12); }),
+             corrupt);
+        rows("overlong UTF-8", buildZip({manifest, "..\xc0\xaf"}).bytes, corrupt);
+        rows("empty name", buildZip({manifest, ""}).bytes, corrupt);
+    }
+
+    void packageCentralDirectory()
+    {
+        const auto [bytes, expected] = Archives::fetch();
+        QStringList names;
+        try {
+            names = APKArchiveInspector::centralDirectoryEntryNames(bytes);
+        } catch (const APKValidationError &error) {
+            QCOMPARE(error.errorCase(), APKValidationError::Case::corruptArchive);
+            names = {u"corrupt"_s};
+        }
+        QCOMPARE(names, expected);
+    }
+
+    void companionArtifact_data()
+    {
+        using Case = CompanionAPKArtifactError::Case;
+        const auto description = [](Case errorCase) {
+            return CompanionAPKArtifactError(errorCase).errorDescription();
+        };
+        const Pairs rows;
+        const QByteArray package = companionPackage();
+        const QByteArray metadata = companionMetadata(package).encoded();
+        // The metadata (or `base`) with the value of `key` replaced.
+        const auto with = [&metadata](const char *key, const QJsonValue &value, const QByteArray &base = {}) {
+            QJsonObject object = QJsonDocument::fromJson(base.isEmpty() ? metadata : base).object();
+            object.insert(QLatin1String(key), value); // an undefined value removes the key
+            return QJsonDocument(object).toJson();
+        };
+        const QString digest = companionMetadata(package).sha256;
+
+        rows("valid pair, digest across a chunk boundary", package, metadata, u"2.1.0 210 2097152"_s);
+        rows("package alone", package, std::nullopt, description(Case::metadataMissing));
+        rows("metadata alone", std::nullopt, metadata, description(Case::unavailable));
+        rows("metadata unreadable", package, QByteArray("/"), description(Case::invalidMetadata));
+        rows("not JSON", package, QByteArray("{\"schema_version\": 1,"), description(Case::invalidMetadata));
+        rows("key missing", package, with("signing_certificate_subject", QJsonValue::Undefined),
+             description(Case::invalidMetadata));
+        rows("version code as text", package, with("version_code", u"140"_s), description(Case::invalidMetadata));
+        rows("fractional version code", package, with("version_code", 1.5), description(Case::invalidMetadata));
+        rows("extra key ignored", package, with("channel", u"beta"_s), u"2.1.0 210 2097152"_s);
+        rows("schema tested before the package name", package,
+             with("package_name", u"com.example"_s, with("schema_version", 2)), description(Case::invalidMetadata));
+        rows("package name in another case", package, with("package_name", u"com.drovan.Tavrine"_s),
+             u"手机端安装包标识不正确（com.drovan.Tavrine），Tavrine 已停止安装。"_s);
+        rows("empty version name", package, with("version_name", u""_s), description(Case::invalidVersion));
+        rows("blank version name is a name", package, with("version_name", u" "_s), u"  210 2097152"_s);
+        rows("version code 0", package, with("version_code", 0), description(Case::invalidVersion));
+        rows("digest of 63 digits", package, with("sha256", digest.left(63)), description(Case::invalidMetadata));
+        rows("digest with a line break", package, with("sha256", digest + u'\n'), description(Case::invalidMetadata));
+        rows("digest in upper case", package, with("sha256", digest.toUpper()), u"2.1.0 210 2097152"_s);
+        rows("certificate digest", package, with("signing_certificate_sha256", u"abc"_s),
+             description(Case::invalidSigningCertificate));
+        rows("blank certificate subject", package, with("signing_certificate_subject", u" \n\t"_s),
+             description(Case::invalidSigningCertificate));
+        rows("package changed", package + "!", metadata, description(Case::checksumMismatch));
+        rows("package without manifest", buildZip({"classes.dex"}).bytes,
+             companionMetadata(buildZip({"classes.dex"}).bytes).encoded(), description(Case::invalidAPK));
+        rows("package is a folder", QByteArray("/"), metadata, description(Case::invalidAPK));
+    }
+
+    void companionArtifact()
+    {
+        const auto [package, metadata, expected] = Pairs::fetch();
+        const QString apkPath = m_folder->filePath(u"Tavrine-Android.apk"_s);
+        const auto put = [](const QString &path, const std::optional<QByteArray> &contents) {
+            return !contents || (*contents == "/" ? QDir().mkdir(path) : writeFile(path, *contents));
+        };
+        QVERIFY(put(apkPath, package) && put(m_folder->filePath(u"Tavrine-Android.json"_s), metadata));
+        QString outcome;
+        try {
+            const CompanionAPKArtifact artifact = CompanionAPKArtifact::load(m_folder->path());
+            QCOMPARE(artifact.apkURL, apkPath);
+            outcome = u"%1 %2 %3"_s.arg(artifact.metadata.versionName)
+                          .arg(artifact.metadata.versionCode)
+                          .arg(artifact.sizeBytes);
+        } catch (const CompanionAPKArtifactError &error) {
+            outcome = error.errorDescription();
+        }
+        QCOMPARE(outcome, expected);
+    }
+
+private:
+    QString state(const QString &name) const { return m_folder->filePath(u"fake-state/"_s + name); }
+    InstallHistoryStore history() const { return InstallHistoryStore(m_folder->filePath(u"install-history.json"_s)); }
+
+    DeviceStore &makeStore(const QString &companionFolder = u"/none"_s)
+    {
+        m_store = std::make_unique<DeviceStore>(makeDefaultADBClient(), history(),
+                                                DeviceStoreEnvironment{m_usb, companionFolder});
+        return *m_store;
+    }
+
+    // The command lines the fake adb received, without the server port.
+    QList<QStringList> commands() const
+    {
+        QList<QStringList> lines;
+        for (const QByteArray &line : contentsOf(state(u"commands.log"_s)).trimmed().split('\n'))
+            lines.append(QJsonDocument::fromJson(line).toVariant().toStringList().mid(2));
+        return lines;
+    }
+    qsizetype listings() const { return commands().count({u"devices"_s, u"-l"_s}); }
+
+    // Whether adb did nothing but list the phones and read their properties.
+    bool onlyListingRan() const
+    {
+        return std::ranges::all_of(commands(), [](const QStringList &line) {
+            return line == QStringList{u"devices"_s, u"-l"_s} || line.mid(2) == QStringList{u"shell"_s, u"getprop"_s};
+        });
+    }
+
+    std::optional<QTemporaryDir> m_folder;
+    std::shared_ptr<FakeUSBDeviceRegistry> m_usb;
+    std::unique_ptr<DeviceStore> m_store;
+};
+
+QTEST_GUILESS_MAIN(DeviceStoreTest)
+#include "test_device_store.moc"
