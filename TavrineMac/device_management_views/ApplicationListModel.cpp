@@ -1,0 +1,45 @@
+#include "ApplicationListModel.h"
+
+void ApplicationListModel::setApplications(const QList<ManagedApplication> &applications)
+{
+    if (applications == m_applications) {
+        return;
+    }
+    beginResetModel();
+    m_applications = applications;
+    endResetModel();
+}
+
+int ApplicationListModel::rowOf(const QString &packageName) const
+{
+    for (qsizetype row = 0; row < m_applications.size(); ++row) {
+        if (m_applications[row].packageName == packageName) {
+            return int(row);
+        }
+    }
+    return -1;
+}
+
+int ApplicationListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_applications.size());
+}
+
+QVariant ApplicationListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_applications.size()) {
+        return {};
+    }
+    const ManagedApplication &application = m_applications[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return application.name;
+    case applicationRole:
+        return QVariant::fromValue(application);
+    case packageNameRole:
+        return application.packageName;
+    default:
+        return {};
+    }
+}

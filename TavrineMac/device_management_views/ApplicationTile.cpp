@@ -1,0 +1,84 @@
+#include "ApplicationTile.h"
+
+#include "ApplicationListModel.h"
+#include "CardStyle.h"
+#include "ManagedApplicationsPresentation.h"
+#include "SymbolIcon.h"
+#include "ViewColors.h"
+#include "ViewFonts.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+namespace {
+
+constexpr int padding = 13;
+constexpr int iconSide = 46;
+constexpr int symbolPixels = 24;
+constexpr int spacing = 13;
+constexpr qreal tileRadius = 14;
+constexpr qreal iconRadius = 12;
+
+// The view lays the tiles out on its grid; the tile leaves the grid's spacing free around it.
+constexpr int gridSpacing = 12;
+
+} // namespace
+
+void ApplicationTile::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    const auto application = index.data(ApplicationListModel::applicationRole).value<ManagedApplication>();
+    const bool isSelected = option.state.testFlag(QStyle::State_Selected);
+    const QWidget *widget = option.widget;
+    const QRectF tile = QRectF(option.rect).adjusted(gridSpacing / 2.0 + 0.5, gridSpacing / 2.0 + 0.5,
+                                                     -gridSpacing / 2.0 - 0.5, -gridSpacing / 2.0 - 0.5);
+
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(tile, tileRadius, tileRadius);
+    const QColor fill = isSelected ? CardStyle::withOpacity(ViewColors::blue(), 0.09)
+                                   : CardStyle::withOpacity(widget ? CardStyle::controlBackground(widget)
+                                                                   : option.palette.color(QPalette::Base),
+                                                            0.42);
+    painter->fillPath(shape, fill);
+    const QColor outline = isSelected ? ViewColors::blue()
+                                      : (widget ? CardStyle::separator(widget) : option.palette.color(QPalette::Mid));
+    painter->setPen(QPen(CardStyle::withOpacity(outline, 0.35), 1));
+    painter->drawPath(shape);
+
+    const QColor tint = application.system ? ViewColors::secondary() : ViewColors::blue();
+    const QRectF icon(tile.left() + padding, tile.center().y() - iconSide / 2.0, iconSide, iconSide);
+    QPainterPath iconShape;
+    iconShape.addRoundedRect(icon, iconRadius, iconRadius);
+    painter->fillPath(iconShape, CardStyle::withOpacity(tint, 0.08));
+    const Symbol symbol =
+        SymbolIcon::named(ManagedApplicationsPresentation::tileSymbolName(application)).value_or(Symbol::circle);
+    const QPixmap symbolImage = SymbolIcon::pixmap(symbol, tint, symbolPixels, painter->device()->devicePixelRatioF());
+    painter->drawPixmap(QPointF(icon.center().x() - symbolPixels / 2.0, icon.center().y() - symbolPixels / 2.0),
+                        symbolImage);
+
+    // Name and date keep their colours whether selected or not.
+    const qreal textLeft = icon.right() + spacing;
+    const qreal textWidth = std::max<qreal>(0, tile.right() - padding - 4 - textLeft);
+    const QFont nameFont = ViewFonts::body(QFont::Medium);
+    const QFont dateFont = ViewFonts::caption();
+    const QFontMetricsF nameMetrics(nameFont);
+    const QFontMetricsF dateMetrics(dateFont);
+    const qreal textHeight = nameMetrics.height() + 4 + dateMetrics.height();
+    const qreal top = tile.center().y() - textHeight / 2;
+    painter->setFont(nameFont);
+    painter->setPen(option.palette.color(QPalette::WindowText));
+    painter->drawText(QRectF(textLeft, top, textWidth, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                      nameMetrics.elidedText(application.name, Qt::ElideRight, textWidth));
+    painter->setFont(dateFont);
+    painter->setPen(CardStyle::withOpacity(option.palette.color(QPalette::WindowText), 0.6));
+    const QString date = ManagedApplicationsPresentation::updatedText(application);
+    painter->drawText(QRectF(textLeft, top + nameMetrics.height() + 4, textWidth, dateMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter, dateMetrics.elidedText(date, Qt::ElideRight, textWidth));
+    painter->restore();
+}
+
+QSize ApplicationTile::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const
+{
+    return {200 + gridSpacing, height + gridSpacing};
+}

@@ -1,0 +1,348 @@
+#include "DeviceManagementDashboard.h"
+
+#include "DeviceManagementStore.h"
+#include "DeviceOverviewPane.h"
+#include "DeviceStore.h"
+#include "ManagedApplicationsPane.h"
+#include "ManagedFilesPane.h"
+#include "ManagementMessageBar.h"
+#include "TransferActivityDock.h"
+#include "TransferStore.h"
+
+#include <QHBoxLayout>
+#include <QHideEvent>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+using namespace DeviceManagementDashboardPresentation;
+
+DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, TransferStore *transferStore,
+                                                     DeviceManagementStore *managementStore, DeviceStore *deviceStore,
+                                                     Actions actions, Section section,
+                                                     ManagedContentCategory contentCategory, QWidget *parent)
+    : QWidget(parent), m_peerName(peerName), m_transferStore(transferStore), m_managementStore(managementStore),
+      m_deviceStore(deviceStore), m_actions(std::move(actions)), m_section(section), m_contentCategory(contentCategory)
+{
+    setWindowTitle(peerName);
+    setAutoFillBackground(true);
+    m_pollTimer.setInterval(snapshotPollInterval);
+    connect(&m_pollTimer, &QTimer::timeout, this, &DeviceManagementDashboard::pollSnapshot);
+
+    auto *root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+    m_column = new QVBoxLayout;
+    m_column->setSpacing(0);
+    m_messageBar = new ManagementMessageBar(
+        {}, false, [this] { dismissMessage(); }, this);
+    m_messageBar->hide();
+    m_column->addWidget(m_messageBar);
+    m_sectionPane = makeSectionContent();
+    m_column->addWidget(m_sectionPane, 1);
+    root->addLayout(m_column, 1);
+
+    m_dockBar = new QWidget(this);
+    m_dockBar->setObjectName(QStringLiteral("activityDockBar"));
+    m_dockBar->setAutoFillBackground(true);
+    m_dockBar->setBackgroundRole(QPalette::Button);
+    auto *dockLayout = new QHBoxLayout(m_dockBar);
+    dockLayout->setContentsMargins(0, 10, 0, 10);
+    m_dock = new TransferActivityDock(m_transferStore, m_dockBar);
+    dockLayout->addWidget(m_dock, 0, Qt::AlignHCenter);
+    root->addWidget(m_dockBar);
+
+    if (m_transferStore) {
+        connect(m_transferStore, &TransferStore::phaseChanged, this, &DeviceManagementDashboard::phaseChanged);
+        connect(m_transferStore, &TransferStore::selectedTrustedDeviceIDChanged, this,
+                &DeviceManagementDashboard::phaseChanged);
+        connect(m_transferStore, &TransferStore::tasksChanged, this, &DeviceManagementDashboard::renderDock);
+    }
+    if (m_managementStore) {
+        connect(m_managementStore, &DeviceManagementStore::messageChanged, this,
+                &DeviceManagementDashboard::renderMessageBar);
+        connect(m_managementStore, &DeviceManagementStore::errorMessageChanged, this,
+                &DeviceManagementDashboard::renderMessageBar);
+    }
+    if (m_deviceStore) {
+        connect(m_deviceStore, &DeviceStore::devicesChanged, this, &DeviceManagementDashboard::updatePaneFlags);
+        connect(m_deviceStore, &DeviceStore::selectedSerialChanged, this, &DeviceManagementDashboard::updatePaneFlags);
+    }
+    renderMessageBar();
+    renderDock();
+}
+
+DeviceManagementDashboard::~DeviceManagementDashboard() = default;
+
+void DeviceManagementDashboard::setSection(Section section)
+{
+    if (m_section == section) {
+        return;
+    }
+    m_section = section;
+    renderSection();
+    emit sectionChanged();
+    if (m_isOnScreen) {
+        sectionChangedTo(section);
+    }
+}
+
+void DeviceManagementDashboard::setContentCategory(ManagedContentCategory category)
+{
+    if (m_contentCategory == category) {
+        return;
+    }
+    m_contentCategory = category;
+    if (auto *pane = qobject_cast<ManagedFilesPane *>(m_sectionPane); pane && pane->selection() != category) {
+        pane->setSelection(category);
+    }
+    emit contentCategoryChanged();
+}
+
+bool DeviceManagementDashboard::isManagementConnected() const
+{
+    return m_transferStore && DeviceManagementDashboardPresentation::isManagementConnected(m_transferStore->phase());
+}
+
+bool DeviceManagementDashboard::isUSBConnected() const
+{
+    return m_deviceStore && DeviceManagementDashboardPresentation::isUSBConnected(m_deviceStore->selectedDevice());
+}
+
+QString DeviceManagementDashboard::loadTaskID() const
+{
+    return DeviceManagementDashboardPresentation::loadTaskID(
+        m_transferStore ? m_transferStore->selectedTrustedDeviceID() : std::nullopt, isManagementConnected());
+}
+
+void DeviceManagementDashboard::dismissMessage()
+{
+    if (m_managementStore) {
+        m_managementStore->setMessage(std::nullopt);
+        m_managementStore->setErrorMessage(std::nullopt);
+    }
+}
+
+QCoro::Task<void> DeviceManagementDashboard::loadCategory(QPointer<DeviceManagementStore> store,
+                                                          ManagedContentCategory category)
+{
+    if (!store) {
+        co_return;
+    }
+    switch (category) {
+    case ManagedContentCategory::photos:
+    case ManagedContentCategory::videos:
+        co_await store->loadMedia(*mediaKind(category));
+        break;
+    case ManagedContentCategory::downloads:
+    case ManagedContentCategory::documents:
+        co_await store->openContentFolder(contentFolderNames(category));
+        break;
+    case ManagedContentCategory::allFiles:
+        // With no roots yet the store lists the first root itself when they arrive.
+        if (store->roots().isEmpty()) {
+            co_await store->loadRoots();
+        } else {
+            co_await store->openRoot(store->roots().first());
+        }
+        break;
+    case ManagedContentCategory::trash:
+        co_await store->loadTrash();
+        break;
+    }
+}
+
+void DeviceManagementDashboard::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // A window coming back from being minimised does not bring the dashboard on screen again.
+    if (!event->spontaneous() && !m_isOnScreen) {
+        appeared();
+    }
+}
+
+void DeviceManagementDashboard::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous() && m_isOnScreen) {
+        disappeared();
+    }
+}
+
+void DeviceManagementDashboard::appeared()
+{
+    m_isOnScreen = true;
+    if (isManagementConnected()) {
+        m_pollTimer.start();
+        pollSnapshot();
+    }
+    m_lastLoadTaskID = loadTaskID();
+    loadSection();
+}
+
+void DeviceManagementDashboard::disappeared()
+{
+    m_isOnScreen = false;
+    m_pollTimer.stop();
+    m_lastLoadTaskID.clear();
+}
+
+void DeviceManagementDashboard::phaseChanged()
+{
+    updatePaneFlags();
+    if (!m_isOnScreen) {
+        return;
+    }
+    // The poll only runs while the phone is connected; a reconnection's snapshot comes from the section load or
+    // the next tick.
+    if (!isManagementConnected()) {
+        m_pollTimer.stop();
+    } else if (!m_pollTimer.isActive()) {
+        m_pollTimer.start();
+    }
+    const QString key = loadTaskID();
+    if (key != m_lastLoadTaskID) {
+        m_lastLoadTaskID = key;
+        loadSection();
+    }
+}
+
+void DeviceManagementDashboard::pollSnapshot()
+{
+    // A refresh still waiting on the phone is not asked again.
+    if (isManagementConnected() && !m_isRefreshingSnapshot) {
+        refreshSnapshot();
+    }
+}
+
+QCoro::Task<void> DeviceManagementDashboard::refreshSnapshot()
+{
+    const QPointer<DeviceManagementDashboard> self(this);
+    const QPointer<DeviceManagementStore> store = m_managementStore;
+    if (!store) {
+        co_return;
+    }
+    m_isRefreshingSnapshot = true;
+    co_await store->refreshOverview();
+    if (self) {
+        self->m_isRefreshingSnapshot = false;
+    }
+}
+
+QCoro::Task<void> DeviceManagementDashboard::loadSection()
+{
+    if (!m_managementStore) {
+        co_return;
+    }
+    m_managementStore->setActivePeer(m_transferStore ? m_transferStore->selectedTrustedDeviceID() : std::nullopt);
+    if (isManagementConnected()) {
+        co_await loadSectionContent(m_section);
+    }
+}
+
+QCoro::Task<void> DeviceManagementDashboard::loadSectionContent(Section section)
+{
+    // Everything is read before the first wait: the dashboard may be gone when the store answers.
+    const QPointer<DeviceManagementStore> store = m_managementStore;
+    const ManagedContentCategory category = m_contentCategory;
+    if (!store) {
+        co_return;
+    }
+    switch (section) {
+    case Section::home:
+        co_await store->refreshOverview();
+        break;
+    case Section::content:
+        co_await loadCategory(store, category);
+        break;
+    case Section::applications:
+        co_await store->loadApplications();
+        break;
+    }
+}
+
+void DeviceManagementDashboard::sectionChangedTo(Section section)
+{
+    if (isManagementConnected()) {
+        loadSectionContent(section);
+    }
+}
+
+void DeviceManagementDashboard::renderMessageBar()
+{
+    const std::optional<ManagementMessageBar::Content> content =
+        m_managementStore
+            ? ManagementMessageBar::contentFor(m_managementStore->errorMessage(), m_managementStore->message())
+            : std::nullopt;
+    if (content) {
+        m_messageBar->setMessage(content->text, content->isError);
+    }
+    m_messageBar->setVisible(content.has_value());
+}
+
+void DeviceManagementDashboard::renderDock()
+{
+    m_dockBar->setVisible(m_transferStore && !m_transferStore->tasks().isEmpty());
+}
+
+void DeviceManagementDashboard::renderSection()
+{
+    QWidget *old = m_sectionPane;
+    m_sectionPane = makeSectionContent();
+    delete m_column->replaceWidget(old, m_sectionPane);
+    // The old pane may be the one whose button asked for the change.
+    old->hide();
+    old->deleteLater();
+}
+
+void DeviceManagementDashboard::updatePaneFlags()
+{
+    const bool management = isManagementConnected();
+    const bool usb = isUSBConnected();
+    if (auto *overview = qobject_cast<DeviceOverviewPane *>(m_sectionPane)) {
+        overview->setUSBConnected(usb);
+    } else if (auto *files = qobject_cast<ManagedFilesPane *>(m_sectionPane)) {
+        files->setConnection(management, usb);
+    } else if (auto *applications = qobject_cast<ManagedApplicationsPane *>(m_sectionPane)) {
+        applications->setManagementConnected(management);
+        applications->setUSBConnected(usb);
+    }
+}
+
+QWidget *DeviceManagementDashboard::makeSectionContent()
+{
+    const auto goHome = [this] {
+        setSection(Section::home);
+    };
+    switch (m_section) {
+    case Section::home: {
+        DeviceOverviewPane::Actions actions{
+            m_actions.chooseAPK,
+            m_actions.transferAction,
+            m_actions.showPairing,
+            [this](ManagedContentCategory category) {
+                setContentCategory(category);
+                setSection(Section::content);
+            },
+            [this] { setSection(Section::applications); },
+            [this](const QStringList &paths) {
+                if (m_deviceStore) {
+                    m_deviceStore->prepareInstall(paths);
+                }
+            },
+        };
+        return new DeviceOverviewPane(m_peerName, m_transferStore, m_managementStore, isUSBConnected(),
+                                      std::move(actions), this);
+    }
+    case Section::content: {
+        auto *pane = new ManagedFilesPane(
+            m_peerName, m_managementStore, m_contentCategory, isManagementConnected(), isUSBConnected(),
+            {m_actions.chooseManagedFiles, m_actions.chooseManagedFolders, goHome}, nullptr, this);
+        connect(pane, &ManagedFilesPane::selectionChanged, this, &DeviceManagementDashboard::setContentCategory);
+        return pane;
+    }
+    case Section::applications:
+        return new ManagedApplicationsPane(m_peerName, m_managementStore, m_deviceStore, isManagementConnected(),
+                                           isUSBConnected(), {m_actions.chooseAPK, goHome}, this);
+    }
+    return new QWidget(this);
+}

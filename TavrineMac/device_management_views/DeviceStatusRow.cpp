@@ -1,0 +1,52 @@
+#include "DeviceStatusRow.h"
+
+#include "CardStyle.h"
+#include "SymbolIcon.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+
+namespace {
+
+constexpr int symbolColumnWidth = 24;
+constexpr int symbolPixels = 18;
+
+} // namespace
+
+DeviceStatusRow::DeviceStatusRow(const QString &icon, const QString &title, const QString &value, QWidget *parent)
+    : QWidget(parent)
+{
+    m_iconLabel = new QLabel(this);
+    m_iconLabel->setAlignment(Qt::AlignCenter);
+    m_iconLabel->setFixedWidth(symbolColumnWidth);
+    auto *titleLabel = new QLabel(title, this);
+    m_valueLabel = new QLabel(value, this);
+    CardStyle::setSecondary(m_valueLabel);
+
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(12);
+    row->addWidget(m_iconLabel);
+    row->addWidget(titleLabel);
+    row->addStretch(1);
+    row->addWidget(m_valueLabel);
+    setIcon(icon);
+}
+
+void DeviceStatusRow::setIcon(const QString &icon)
+{
+    m_icon = icon;
+    const QColor secondary = CardStyle::withOpacity(palette().color(QPalette::WindowText), 0.6);
+    m_iconLabel->setPixmap(SymbolIcon::pixmap(SymbolIcon::named(icon).value_or(Symbol::circle), secondary, symbolPixels,
+                                              devicePixelRatioF()));
+}
+
+void DeviceStatusRow::setValue(const QString &value)
+{
+    m_valueLabel->setText(value);
+}
+
+QString DeviceStatusRow::value() const
+{
+    return m_valueLabel->text();
+}

@@ -1,0 +1,153 @@
+#pragma once
+
+#include "AndroidDevice.h"
+#include "ManagedApplicationsPresentation.h"
+#include "ManagedContentModel.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class AppOperationBanner;
+class ApplicationListModel;
+class DeviceManagementStore;
+class DeviceStore;
+class InstallPlanCard;
+class InstallStatusBanner;
+class QComboBox;
+class QHBoxLayout;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QMenu;
+class QPushButton;
+class QStackedWidget;
+class QToolButton;
+class QVBoxLayout;
+
+// The applications section of a trusted phone's dashboard: the phone's applications as the management channel
+// lists them, searchable and scoped, with the details of one of them and what can be done to it on the phone.
+// When the same phone is also recognised among the adb devices it offers force stop, clear data and uninstall
+// over USB and installs APK files on it; those always name that phone's serial, never whichever phone the device
+// store has selected. It keeps only its selection and the application a dialog asks about.
+class ManagedApplicationsPane : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // The dashboard's actions; the pane only calls them.
+    struct Actions
+    {
+        std::function<void()> chooseAPK;
+        std::function<void()> goHome;
+    };
+
+    ManagedApplicationsPane(const QString &peerName, DeviceManagementStore *managementStore, DeviceStore *deviceStore,
+                            bool isManagementConnected, bool isUSBConnected, Actions actions,
+                            QWidget *parent = nullptr);
+    ~ManagedApplicationsPane() override;
+
+    // The dashboard keeps these current.
+    void setPeerName(const QString &peerName);
+    void setManagementConnected(bool connected);
+    void setUSBConnected(bool connected);
+
+    const std::optional<QString> &selectedApplicationID() const { return m_selectedApplicationID; }
+    void setSelectedApplicationID(const std::optional<QString> &packageName);
+    std::optional<ManagedApplication> selectedApplication() const;
+    // The adb device taken to be this phone; see ManagedApplicationsPresentation::usbTargetDevice.
+    std::optional<AndroidDevice> usbTargetDevice() const;
+
+    // The actions of the menus and buttons, for an application of the list.
+    void launch(const ManagedApplication &application);
+    void showDetails(const ManagedApplication &application);
+    void forceStop(const ManagedApplication &application);
+    // Each sets its pending state and asks; any answer empties the state, only the confirming one acts.
+    void requestUninstall(const ManagedApplication &application);
+    void requestClearData(const ManagedApplication &application);
+    void requestUSBUninstall(const ManagedApplication &application);
+    const std::optional<ManagedApplication> &pendingUninstall() const { return m_pendingUninstall; }
+    const std::optional<ManagedApplication> &pendingClearData() const { return m_pendingClearData; }
+    const std::optional<ManagedApplication> &pendingUSBUninstall() const { return m_pendingUSBUninstall; }
+    void refresh();
+
+    QToolButton *backButton() const { return m_backButton; }
+    QLineEdit *searchField() const { return m_searchField; }
+    QComboBox *scopePicker() const { return m_scopePicker; }
+    QPushButton *installButton() const { return m_installButton; }
+    QToolButton *refreshButton() const { return m_refreshButton; }
+    InstallPlanCard *planCard() const { return m_planCard; }
+    InstallStatusBanner *installBanner() const { return m_installBanner; }
+    AppOperationBanner *operationBanner() const { return m_operationBanner; }
+    QListView *applicationList() const { return m_listView; }
+    // The details column's buttons; hidden when they do not apply.
+    QPushButton *openButton() const { return m_openButton; }
+    QPushButton *detailsButton() const { return m_detailsButton; }
+    QPushButton *moreActionsButton() const { return m_moreActionsButton; }
+    // The texts of the labels shown, which tell the states of the list, the details and the main area.
+    QStringList visibleTitles() const;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildHeader(QVBoxLayout *layout);
+    QWidget *buildDetails();
+    void applicationsChanged();
+    void renderHeader();
+    void renderMain();
+    void renderDetails();
+    void renderInstall();
+    void layOutHeader();
+    void showContextMenu(const QPoint &position);
+    void fillMoreActions();
+    void fillMenu(QMenu *menu, const ManagedApplication &application,
+                  const QList<ManagedApplicationsPresentation::ApplicationAction> &actions);
+    // The target's serial for a USB operation; nothing (and nothing starts) without a target.
+    std::optional<QString> targetSerial() const;
+
+    QPointer<DeviceManagementStore> m_managementStore;
+    QPointer<DeviceStore> m_deviceStore;
+    QString m_peerName;
+    bool m_isManagementConnected;
+    bool m_isUSBConnected;
+    const Actions m_actions;
+
+    std::optional<ManagedApplication> m_pendingUninstall;
+    std::optional<ManagedApplication> m_pendingClearData;
+    std::optional<ManagedApplication> m_pendingUSBUninstall;
+    std::optional<QString> m_selectedApplicationID;
+    bool m_isWideHeader = true;
+
+    ApplicationListModel *m_model = nullptr;
+    QToolButton *m_backButton = nullptr;
+    QHBoxLayout *m_topRow = nullptr;
+    QHBoxLayout *m_bottomRow = nullptr;
+    QLabel *m_titleLabel = nullptr;
+    QLineEdit *m_searchField = nullptr;
+    QComboBox *m_scopePicker = nullptr;
+    QPushButton *m_installButton = nullptr;
+    QToolButton *m_refreshButton = nullptr;
+    InstallPlanCard *m_planCard = nullptr;
+    QWidget *m_planSection = nullptr;
+    InstallStatusBanner *m_installBanner = nullptr;
+    AppOperationBanner *m_operationBanner = nullptr;
+    QStackedWidget *m_mainStack = nullptr;
+    QLabel *m_disconnectedTitle = nullptr;
+    QLabel *m_disconnectedDescription = nullptr;
+    QStackedWidget *m_listStack = nullptr;
+    QListView *m_listView = nullptr;
+    QStackedWidget *m_detailsStack = nullptr;
+    QLabel *m_detailsIcon = nullptr;
+    QLabel *m_detailsName = nullptr;
+    QLabel *m_detailsVersion = nullptr;
+    QPushButton *m_openButton = nullptr;
+    QPushButton *m_detailsButton = nullptr;
+    QPushButton *m_moreActionsButton = nullptr;
+    QLabel *m_packageLabel = nullptr;
+    QLabel *m_versionCodeLabel = nullptr;
+    QLabel *m_kindLabel = nullptr;
+};

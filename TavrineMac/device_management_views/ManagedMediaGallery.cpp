@@ -1,0 +1,332 @@
+#include "ManagedMediaGallery.h"
+
+#include "DeviceManagementStore.h"
+#include "JustifiedGalleryRows.h"
+#include "SymbolIcon.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QToolTip>
+#include <QtMath>
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto spinnerInterval = 80ms;
+constexpr qreal gridMinimumCell = 156;
+constexpr qreal gridMaximumCell = 220;
+constexpr qreal gridColumnSpacing = 14;
+constexpr qreal gridRowSpacing = 18;
+constexpr qreal gridPadding = 24;
+
+QIcon menuIcon(QStringView symbolName, const QPalette &palette)
+{
+    const std::optional<Symbol> symbol = SymbolIcon::named(symbolName);
+    return symbol ? SymbolIcon::icon(*symbol, palette.color(QPalette::Text)) : QIcon();
+}
+
+} // namespace
+
+ManagedMediaGallery::ManagedMediaGallery(DeviceManagementStore &store, QWidget *parent)
+    : QAbstractScrollArea(parent), m_store(&store)
+{
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    verticalScrollBar()->setSingleStep(40);
+    viewport()->setMouseTracking(true);
+    m_spinnerTimer.setInterval(spinnerInterval);
+    connect(&m_spinnerTimer, &QTimer::timeout, this, [this] {
+        m_spinnerAngle = (m_spinnerAngle + 30) % 360;
+        viewport()->update();
+    });
+    connect(&store, &DeviceManagementStore::mediaItemsChanged, this, [this] {
+        setHoveredIndex(std::nullopt);
+        relayout();
+    });
+    connect(&store, &DeviceManagementStore::thumbnailRevisionChanged, this, [this] {
+        updateOnScreenTiles();
+        viewport()->update();
+    });
+    relayout();
+}
+
+void ManagedMediaGallery::setLayoutRawValue(const QString &rawValue)
+{
+    const MediaGalleryLayoutStyle style =
+        isCompactMediaLayout(rawValue) ? MediaGalleryLayoutStyle::compact : MediaGalleryLayoutStyle::original;
+    if (style == m_style) {
+        return;
+    }
+    m_style = style;
+    relayout();
+}
+
+QRectF ManagedMediaGallery::tileRect(qsizetype index) const
+{
+    return index >= 0 && index < m_tileRects.size() ? m_tileRects.at(index) : QRectF();
+}
+
+std::optional<qsizetype> ManagedMediaGallery::indexAt(const QPoint &viewportPoint) const
+{
+    const QPointF point(viewportPoint.x(), viewportPoint.y() + verticalScrollBar()->value());
+    for (const qsizetype index : onScreenIndices()) {
+        if (m_tileRects.at(index).contains(point)) {
+            return index;
+        }
+    }
+    return std::nullopt;
+}
+
+QList<qsizetype> ManagedMediaGallery::onScreenIndices() const
+{
+    QList<qsizetype> indices;
+    if (!isVisible()) {
+        return indices;
+    }
+    const qreal top = verticalScrollBar()->value() - onScreenMargin;
+    const qreal bottom = verticalScrollBar()->value() + viewport()->height() + onScreenMargin;
+    // Tiles are laid out row by row, so their bottoms never decrease along the list.
+    const auto first = std::lower_bound(m_tileRects.cbegin(), m_tileRects.cend(), top,
+                                        [](const QRectF &rect, qreal edge) { return rect.bottom() < edge; });
+    for (auto rect = first; rect != m_tileRects.cend() && rect->top() <= bottom; ++rect) {
+        indices.append(rect - m_tileRects.cbegin());
+    }
+    return indices;
+}
+
+ManagedMediaTile ManagedMediaGallery::tile(qsizetype index) const
+{
+    ManagedMediaTile tile;
+    if (!m_store || index < 0 || index >= m_store->mediaItems().size()) {
+        return tile;
+    }
+    tile.item = m_store->mediaItems().at(index);
+    tile.image = m_store->cachedMediaImage(tile.item);
+    tile.isLoading = m_store->loadingThumbnailKeys().contains(m_store->mediaCacheKey(tile.item));
+    tile.style = m_style;
+    tile.isHovering = m_hoveredIndex == index;
+    tile.spinnerAngle = m_spinnerAngle;
+    return tile;
+}
+
+QMenu *ManagedMediaGallery::makeContextMenu(qsizetype index, QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    menu->addAction(menuIcon(u"eye", palette()), QStringLiteral("预览"), this, [this, index] { preview(index); });
+    menu->addAction(menuIcon(u"arrow.down.circle", palette()), QStringLiteral("下载到 Mac"), this,
+                    [this, index] { download(index); });
+    return menu;
+}
+
+void ManagedMediaGallery::preview(qsizetype index)
+{
+    if (m_store && index >= 0 && index < m_store->mediaItems().size()) {
+        emit previewRequested(m_store->mediaItems().at(index).id);
+    }
+}
+
+void ManagedMediaGallery::download(qsizetype index)
+{
+    if (m_store && index >= 0 && index < m_store->mediaItems().size()) {
+        // Started, not awaited: the outcome comes back through the store's message.
+        m_store->downloadMedia(m_store->mediaItems().at(index));
+    }
+}
+
+void ManagedMediaGallery::paintEvent(QPaintEvent *)
+{
+    QPainter painter(viewport());
+    const qreal offset = verticalScrollBar()->value();
+    const QRectF visible(0, offset, viewport()->width(), viewport()->height());
+    for (const qsizetype index : onScreenIndices()) {
+        const QRectF rect = m_tileRects.at(index);
+        if (rect.intersects(visible)) {
+            tile(index).paint(painter, rect.translated(0, -offset), palette());
+        }
+    }
+}
+
+void ManagedMediaGallery::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    relayout();
+}
+
+void ManagedMediaGallery::scrollContentsBy(int, int)
+{
+    setHoveredIndex(std::nullopt);
+    updateOnScreenTiles();
+    viewport()->update();
+}
+
+void ManagedMediaGallery::showEvent(QShowEvent *event)
+{
+    QAbstractScrollArea::showEvent(event);
+    relayout();
+}
+
+void ManagedMediaGallery::hideEvent(QHideEvent *event)
+{
+    QAbstractScrollArea::hideEvent(event);
+    updateOnScreenTiles();
+}
+
+bool ManagedMediaGallery::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto *help = static_cast<QHelpEvent *>(event);
+        if (indexAt(help->pos())) {
+            QToolTip::showText(help->globalPos(), QStringLiteral("双击预览"), viewport());
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
+    }
+    if (event->type() == QEvent::Leave) {
+        setHoveredIndex(std::nullopt);
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void ManagedMediaGallery::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        if (const std::optional<qsizetype> index = indexAt(event->position().toPoint())) {
+            preview(*index);
+            return;
+        }
+    }
+    QAbstractScrollArea::mouseDoubleClickEvent(event);
+}
+
+void ManagedMediaGallery::mouseMoveEvent(QMouseEvent *event)
+{
+    setHoveredIndex(indexAt(event->position().toPoint()));
+    QAbstractScrollArea::mouseMoveEvent(event);
+}
+
+void ManagedMediaGallery::contextMenuEvent(QContextMenuEvent *event)
+{
+    const std::optional<qsizetype> index = indexAt(event->pos());
+    if (!index) {
+        return;
+    }
+    QMenu *menu = makeContextMenu(*index, this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+void ManagedMediaGallery::relayout()
+{
+    m_tileRects.clear();
+    const qreal width = viewport()->width();
+    if (m_store) {
+        m_style == MediaGalleryLayoutStyle::compact ? layOutGrid(width) : layOutRows(width);
+    }
+    const int viewportHeight = viewport()->height();
+    verticalScrollBar()->setPageStep(viewportHeight);
+    verticalScrollBar()->setRange(0, std::max(0, qCeil(m_contentHeight) - viewportHeight));
+    updateOnScreenTiles();
+    viewport()->update();
+}
+
+void ManagedMediaGallery::layOutRows(qreal width)
+{
+    const QList<ManagedMediaItem> &items = m_store->mediaItems();
+    QList<qreal> ratios;
+    ratios.reserve(items.size());
+    for (const ManagedMediaItem &item : items) {
+        ratios.append(mediaAspectRatio(item));
+    }
+    const QList<MediaGalleryRow> rows = MediaGalleryRow::makeRows(
+        ratios, MediaGalleryLayout::maximumItemsPerRow, std::max<qreal>(width - MediaGalleryLayout::horizontalInset, 1),
+        MediaGalleryLayout::targetRowHeight, MediaGalleryLayout::spacing);
+    m_tileRects.reserve(items.size());
+    qreal y = verticalPadding;
+    for (const MediaGalleryRow &row : rows) {
+        qreal x = MediaGalleryLayout::horizontalInset / 2;
+        for (const MediaGalleryRow::Item &cell : row.items) {
+            m_tileRects.append(QRectF(x, y, cell.width, row.height));
+            x += cell.width + MediaGalleryLayout::spacing;
+        }
+        y += row.height + MediaGalleryLayout::spacing;
+    }
+    if (!rows.isEmpty()) {
+        y -= MediaGalleryLayout::spacing;
+    }
+    m_contentHeight = y + verticalPadding;
+}
+
+void ManagedMediaGallery::layOutGrid(qreal width)
+{
+    const qsizetype count = m_store->mediaItems().size();
+    const qreal available = std::max<qreal>(width - 2 * gridPadding, 1);
+    const int columns = std::max(1, int((available + gridColumnSpacing) / (gridMinimumCell + gridColumnSpacing)));
+    const qreal cellWidth =
+        std::clamp((available - gridColumnSpacing * (columns - 1)) / columns, qreal(1), gridMaximumCell);
+    const qreal cellHeight = ManagedMediaTile::compactHeight(cellWidth);
+    const qreal gridWidth = columns * cellWidth + (columns - 1) * gridColumnSpacing;
+    const qreal left = gridPadding + std::max<qreal>((available - gridWidth) / 2, 0);
+    m_tileRects.reserve(count);
+    for (qsizetype index = 0; index < count; ++index) {
+        const qsizetype row = index / columns;
+        const qsizetype column = index % columns;
+        m_tileRects.append(QRectF(left + column * (cellWidth + gridColumnSpacing),
+                                  gridPadding + row * (cellHeight + gridRowSpacing), cellWidth, cellHeight));
+    }
+    const qsizetype rows = (count + columns - 1) / columns;
+    m_contentHeight = 2 * gridPadding + rows * cellHeight + std::max<qsizetype>(rows - 1, 0) * gridRowSpacing;
+}
+
+void ManagedMediaGallery::updateOnScreenTiles()
+{
+    QSet<QString> keys;
+    QList<ManagedMediaItem> arrived;
+    bool anyLoading = false;
+    if (m_store) {
+        const QList<ManagedMediaItem> &items = m_store->mediaItems();
+        for (const qsizetype index : onScreenIndices()) {
+            const ManagedMediaItem &item = items.at(index);
+            const QString key = mediaTaskKey(item);
+            keys.insert(key);
+            if (!m_onScreenTaskKeys.contains(key)) {
+                arrived.append(item);
+            }
+            anyLoading = anyLoading || m_store->loadingThumbnailKeys().contains(m_store->mediaCacheKey(item));
+        }
+    }
+    // Recorded before the requests go out: each request signals a new thumbnail revision, which comes back here.
+    m_onScreenTaskKeys = keys;
+    for (const ManagedMediaItem &item : arrived) {
+        // A tile that came on screen asks for its thumbnail; the store skips what it has, is loading or failed.
+        m_store->loadThumbnail(item, thumbnailDimension);
+    }
+    if (!arrived.isEmpty() && m_store) {
+        for (const qsizetype index : onScreenIndices()) {
+            anyLoading = anyLoading || m_store->loadingThumbnailKeys().contains(
+                                           m_store->mediaCacheKey(m_store->mediaItems().at(index)));
+        }
+    }
+    if (anyLoading && !m_spinnerTimer.isActive()) {
+        m_spinnerTimer.start();
+    } else if (!anyLoading) {
+        m_spinnerTimer.stop();
+    }
+}
+
+void ManagedMediaGallery::setHoveredIndex(std::optional<qsizetype> index)
+{
+    if (index == m_hoveredIndex) {
+        return;
+    }
+    m_hoveredIndex = index;
+    viewport()->update();
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "ManagedMediaTile.h"
+
+#include <QAbstractScrollArea>
+#include <QList>
+#include <QPointer>
+#include <QRectF>
+#include <QSet>
+#include <QTimer>
+
+#include <optional>
+
+class DeviceManagementStore;
+class QMenu;
+
+// The gallery of the store's `mediaItems`: justified rows that keep each item's aspect ratio, or a grid of square
+// cells when the stored media layout is "compact". It paints only the tiles near the visible area and asks the
+// store for the thumbnails of those tiles only, so a list of thousands of items builds no widget per item.
+class ManagedMediaGallery : public QAbstractScrollArea
+{
+    Q_OBJECT
+
+public:
+    static constexpr int thumbnailDimension = 1024;
+    static constexpr qreal verticalPadding = 18;
+    // Tiles this far beyond the visible area count as on screen, so a slow scroll finds them loaded.
+    static constexpr qreal onScreenMargin = 160;
+
+    explicit ManagedMediaGallery(DeviceManagementStore &store, QWidget *parent = nullptr);
+
+    // The stored media layout, "compact" or any other text.
+    void setLayoutRawValue(const QString &rawValue);
+    MediaGalleryLayoutStyle style() const { return m_style; }
+
+    // The frame of item `index` in content coordinates (before scrolling); empty for an unknown index.
+    QRectF tileRect(qsizetype index) const;
+    // The item under a point of the viewport.
+    std::optional<qsizetype> indexAt(const QPoint &viewportPoint) const;
+    // The items whose tiles are on screen, in list order; their thumbnail tasks are the ones running.
+    QList<qsizetype> onScreenIndices() const;
+    // The tile of item `index` as it would be drawn now.
+    ManagedMediaTile tile(qsizetype index) const;
+    // The menu of a tile: "预览" and "下载到 Mac". The caller owns it.
+    QMenu *makeContextMenu(qsizetype index, QWidget *parent = nullptr);
+
+    // Opens the preview of item `index` / downloads it to this computer.
+    void preview(qsizetype index);
+    void download(qsizetype index);
+
+signals:
+    // A tile asked for its large preview (double click, menu or accessibility action).
+    void previewRequested(const QString &mediaID);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    void relayout();
+    void layOutRows(qreal width);
+    void layOutGrid(qreal width);
+    // Starts the thumbnail task of every tile that came on screen and forgets those that left.
+    void updateOnScreenTiles();
+    void setHoveredIndex(std::optional<qsizetype> index);
+
+    QPointer<DeviceManagementStore> m_store;
+    MediaGalleryLayoutStyle m_style = MediaGalleryLayoutStyle::original;
+    QList<QRectF> m_tileRects; // per item, in list order, rows top to bottom
+    qreal m_contentHeight = 0;
+    QSet<QString> m_onScreenTaskKeys;
+    std::optional<qsizetype> m_hoveredIndex;
+    QTimer m_spinnerTimer;
+    int m_spinnerAngle = 0;
+};

@@ -1,0 +1,257 @@
+#include "ManagedTrashList.h"
+
+#include "DeviceManagementStore.h"
+#include "FileListRow.h"
+#include "SpinningIndicator.h"
+#include "TrashListPresentation.h"
+#include "ViewColors.h"
+#include "ViewFonts.h"
+
+#include <QAbstractListModel>
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStackedLayout>
+#include <QStyledItemDelegate>
+
+namespace {
+
+constexpr int rowSpacing = 12;
+constexpr int iconWidth = 24;
+constexpr int horizontalPadding = 10;
+constexpr int verticalPadding = 6;
+
+QString restoreTitle()
+{
+    return QStringLiteral("恢复");
+}
+
+QFont nameFont()
+{
+    return ViewFonts::body();
+}
+
+int restoreButtonWidth()
+{
+    return QFontMetrics(ViewFonts::body()).horizontalAdvance(restoreTitle()) + 12;
+}
+
+// The restore button sits at the trailing end of the row.
+QRect restoreRectIn(const QRect &row)
+{
+    const int width = restoreButtonWidth();
+    const int height = QFontMetrics(ViewFonts::body()).height() + 6;
+    return {row.right() - horizontalPadding - width + 1, row.center().y() - height / 2, width, height};
+}
+
+} // namespace
+
+// The store's trash entries, one row each, in the store's order.
+class ManagedTrashList::Model : public QAbstractListModel
+{
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    void setEntries(const QList<ManagedTrashEntry> &entries)
+    {
+        beginResetModel();
+        m_entries = entries;
+        endResetModel();
+    }
+    const ManagedTrashEntry *entryAt(const QModelIndex &index) const
+    {
+        return index.isValid() && index.row() < m_entries.size() ? &m_entries.at(index.row()) : nullptr;
+    }
+    int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : int(m_entries.size()); }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const ManagedTrashEntry *entry = entryAt(index);
+        if (!entry) {
+            return {};
+        }
+        if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
+            return entry->originalName;
+        }
+        return {};
+    }
+
+private:
+    QList<ManagedTrashEntry> m_entries;
+};
+
+namespace {
+
+// Paints one trash row: icon, name, former location and deletion time, size when known, and the restore button.
+class TrashRowDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const ManagedTrashEntry *entry = static_cast<const ManagedTrashList::Model *>(index.model())->entryAt(index);
+        if (!entry) {
+            return;
+        }
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        const QRect content = option.rect.adjusted(horizontalPadding, verticalPadding, -horizontalPadding,
+                                                   -verticalPadding);
+        paintNamedSymbol(painter, QRect(content.left(), content.top(), iconWidth, content.height()),
+                         trashRowSymbolName(*entry), entry->directory ? ViewColors::blue() : ViewColors::secondary(),
+                         20);
+
+        const QRect button = restoreRectIn(option.rect);
+        painter->setFont(ViewFonts::body());
+        painter->setPen(ViewColors::blue());
+        painter->drawText(button, Qt::AlignCenter, restoreTitle());
+
+        int right = button.left() - rowSpacing;
+        const QFont caption = ViewFonts::caption();
+        const QFontMetrics captionMetrics(caption);
+        painter->setFont(caption);
+        painter->setPen(ViewColors::secondary());
+        if (const std::optional<QString> size = trashRowSizeText(*entry)) {
+            const int width = captionMetrics.horizontalAdvance(*size);
+            painter->drawText(QRect(right - width, content.top(), width, content.height()),
+                              Qt::AlignRight | Qt::AlignVCenter, *size);
+            right -= width + rowSpacing;
+        }
+        const int left = content.left() + iconWidth + rowSpacing;
+        const int width = std::max(0, right - left);
+        const QFontMetrics nameMetrics(nameFont());
+        const int top = content.center().y() - (nameMetrics.height() + 3 + captionMetrics.height()) / 2;
+        painter->drawText(QRect(left, top + nameMetrics.height() + 3, width, captionMetrics.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter,
+                          captionMetrics.elidedText(trashRowDetail(*entry), Qt::ElideMiddle, width));
+        painter->setFont(nameFont());
+        painter->setPen(option.palette.color(QPalette::Text));
+        painter->drawText(QRect(left, top, width, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                          nameMetrics.elidedText(entry->originalName, Qt::ElideMiddle, width));
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const override
+    {
+        const int height = QFontMetrics(nameFont()).height() + 3 + QFontMetrics(ViewFonts::caption()).height();
+        return {option.rect.width(), height + 2 * verticalPadding + 4};
+    }
+};
+
+} // namespace
+
+ManagedTrashList::ManagedTrashList(DeviceManagementStore *store, QWidget *parent)
+    : QWidget(parent), m_store(store), m_model(new Model(this))
+{
+    m_stack = new QStackedLayout(this);
+    m_stack->setStackingMode(QStackedLayout::StackOne);
+
+    m_loadingView = new QWidget(this);
+    auto *loadingLayout = new QHBoxLayout(m_loadingView);
+    loadingLayout->addStretch(1);
+    loadingLayout->addWidget(new SpinningIndicator(16, m_loadingView));
+    loadingLayout->addWidget(new QLabel(trashLoadingText(), m_loadingView));
+    loadingLayout->addStretch(1);
+    m_stack->addWidget(m_loadingView);
+
+    auto *listPage = new QWidget(this);
+    auto *listLayout = new QStackedLayout(listPage);
+    listLayout->setStackingMode(QStackedLayout::StackAll);
+    m_emptyOverlay = new QLabel(listPage);
+    m_emptyOverlay->setAlignment(Qt::AlignCenter);
+    m_emptyOverlay->setFont(ViewFonts::title3());
+    m_emptyOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_view = new QListView(listPage);
+    m_view->setModel(m_model);
+    m_view->setItemDelegate(new TrashRowDelegate(m_view));
+    m_view->setUniformItemSizes(true);
+    m_view->setSelectionMode(QAbstractItemView::NoSelection);
+    m_view->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_view->viewport()->installEventFilter(this);
+    listLayout->addWidget(m_emptyOverlay);
+    listLayout->addWidget(m_view);
+    m_emptyOverlay->raise();
+    m_stack->addWidget(listPage);
+
+    connect(m_view, &QListView::customContextMenuRequested, this, [this](const QPoint &position) {
+        if (const ManagedTrashEntry *entry = m_model->entryAt(m_view->indexAt(position))) {
+            QMenu *menu = makeRowMenu(*entry, this);
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(m_view->viewport()->mapToGlobal(position));
+        }
+    });
+    if (m_store) {
+        connect(m_store, &DeviceManagementStore::trashEntriesChanged, this, &ManagedTrashList::refresh);
+        connect(m_store, &DeviceManagementStore::isLoadingTrashChanged, this, &ManagedTrashList::refresh);
+        connect(m_store, &DeviceManagementStore::trashQueryChanged, this, &ManagedTrashList::refresh);
+    }
+    refresh();
+}
+
+void ManagedTrashList::refresh()
+{
+    const QList<ManagedTrashEntry> entries = m_store ? m_store->trashEntries() : QList<ManagedTrashEntry>();
+    const bool loading = m_store && m_store->isLoadingTrash();
+    m_stack->setCurrentWidget(trashListState(loading, !entries.isEmpty()) == TrashListState::loading
+                                  ? m_loadingView
+                                  : m_stack->widget(1));
+    m_model->setEntries(entries);
+    const std::optional<QString> title =
+        trashEmptyTitle(!entries.isEmpty(), m_store ? m_store->trashQuery() : QString());
+    m_emptyOverlay->setText(title.value_or(QString()));
+    m_emptyOverlay->setVisible(title.has_value());
+    m_emptyOverlay->raise();
+}
+
+bool ManagedTrashList::showsLoading() const
+{
+    return m_stack->currentWidget() == m_loadingView;
+}
+
+void ManagedTrashList::restoreKeepingBoth(const ManagedTrashEntry &entry)
+{
+    if (m_store) {
+        m_store->restore(entry, ManagedConflictPolicy::keepBoth);
+    }
+}
+
+QMenu *ManagedTrashList::makeRowMenu(const ManagedTrashEntry &entry, QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    for (const TrashRowMenuItem &item : trashRowMenuItems()) {
+        QAction *action = menu->addAction(item.title);
+        action->setData(int(item.command));
+        connect(action, &QAction::triggered, this, [this, command = item.command, entry] {
+            if (command == TrashRowCommand::restoreKeepingBoth) {
+                restoreKeepingBoth(entry);
+            } else {
+                emit replacingTrashEntryRequested(entry);
+            }
+        });
+    }
+    return menu;
+}
+
+QRect ManagedTrashList::restoreButtonRect(int row) const
+{
+    return restoreRectIn(m_view->visualRect(m_model->index(row)));
+}
+
+bool ManagedTrashList::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_view->viewport() && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        const QModelIndex index = m_view->indexAt(mouse->position().toPoint());
+        const ManagedTrashEntry *entry = m_model->entryAt(index);
+        if (mouse->button() == Qt::LeftButton && entry &&
+            restoreButtonRect(index.row()).contains(mouse->position().toPoint())) {
+            restoreKeepingBoth(*entry);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,296 @@
+#include "AppOperationBanner.h"
+#include "AwaitTask.h"
+#include "DefaultADBClient.h"
+#include "DeviceStore.h"
+#include "InstallPlanCard.h"
+#include "ManagedApplicationsPane.h"
+#include "ManagedApplicationsPresentation.h"
+#include "ManagementStoreFixture.h"
+#include "SymbolIcon.h"
+#include "TestSupport.h"
+#include "ViewMessageBox.h"
+
+#include <QJsonDocument>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace ManagedApplicationsPresentation;
+using Action = ApplicationAction;
+using State = AndroidDevice::State;
+
+namespace {
+
+AndroidDevice device(const QString &serial, std::optional<QString> model, State state = State::authorized)
+{
+    AndroidDevice result;
+    result.serial = serial;
+    result.model = std::move(model);
+    result.state = state;
+    return result;
+}
+
+ManagedDeviceSnapshot snapshotOf(const QString &model)
+{
+    ManagedDeviceSnapshot snapshot;
+    snapshot.model = model;
+    return snapshot;
+}
+
+ManagedApplication application(const QString &name, bool system = false, bool launchable = true)
+{
+    return {u"pkg."_s + name, name, u"1.2"_s, 12, 0, 0, system, true, launchable};
+}
+
+// Snapshot model (none: no snapshot), the adb devices, the target's serial.
+using TargetRows = TestTable<std::optional<QString>, QList<AndroidDevice>, std::optional<QString>>;
+// Name, system, symbol of the details column.
+using SymbolRows = TestTable<QString, bool, QString>;
+
+} // namespace
+
+class ApplicationsPaneTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { qputenv("TAVRINE_ADB_PATH", QFINDTESTDATA("../android_usb/fake-adb").toUtf8()); }
+
+    void init()
+    {
+        m_folder.emplace();
+        qputenv("TAVRINE_FAKE_ADB_STATE", m_folder->filePath(u"adb"_s).toUtf8());
+        ViewMessageBox::clearShown();
+    }
+
+    void cleanup() { m_deviceStore.reset(); }
+
+    void usbTarget_data()
+    {
+        const TargetRows rows;
+        const std::optional<QString> none;
+        rows("trimmed, any letter case", u"  pixel_7\n"_s, {device(u"A"_s, u"Other"_s), device(u"B"_s, u" Pixel_7"_s)},
+             u"B"_s);
+        rows("unauthorised does not count", u"Pixel_7"_s,
+             {device(u"A"_s, u"Pixel_7"_s, State::unauthorized), device(u"B"_s, u"pixel_7"_s)}, u"B"_s);
+        rows("two matches: none", u"Pixel_7"_s, {device(u"A"_s, u"Pixel_7"_s), device(u"B"_s, u"PIXEL_7"_s)}, none);
+        rows("blank model", u" \t"_s, {device(u"A"_s, u""_s)}, none);
+        rows("no snapshot", none, {device(u"A"_s, u"Pixel_7"_s)}, none);
+        rows("device without model", u"Pixel_7"_s, {device(u"A"_s, std::nullopt)}, none);
+    }
+
+    void usbTarget()
+    {
+        const auto [model, devices, serial] = TargetRows::fetch();
+        const std::optional<ManagedDeviceSnapshot> snapshot =
+            model ? std::optional(snapshotOf(*model)) : std::nullopt;
+        const std::optional<AndroidDevice> target = usbTargetDevice(snapshot, devices);
+        QCOMPARE(target ? std::optional(target->serial) : std::nullopt, serial);
+    }
+
+    void symbols_data()
+    {
+        const SymbolRows rows;
+        rows("capital word", u"Offline MAPS"_s, false, u"map"_s);
+        rows("first row wins", u"音乐相册"_s, false, u"photo.on.rectangle"_s);
+        rows("system, no word", u"Settings"_s, true, u"gearshape"_s);
+        rows("system with a word", u"Files"_s, true, u"folder"_s);
+        rows("user, no word", u"Notes"_s, false, u"app"_s);
+        rows("last row", u"Web Browser"_s, false, u"globe"_s);
+    }
+
+    void symbols()
+    {
+        const auto [name, system, symbol] = SymbolRows::fetch();
+        QCOMPARE(applicationSymbolName(application(name, system)), symbol);
+        QVERIFY(SymbolIcon::named(symbol)); // drawn, not a blank
+        QCOMPARE(tileSymbolName(application(name, system)), system ? u"gearshape"_s : u"app"_s);
+    }
+
+    void offeredActions()
+    {
+        QCOMPARE(contextMenuActions(application(u"A"_s)),
+                 (QList<Action>{Action::open, Action::showDetails, Action::divider, Action::uninstall}));
+        QCOMPARE(contextMenuActions(application(u"S"_s, true, false)), QList<Action>{Action::showDetails});
+        QCOMPARE(moreActions(application(u"S"_s, true), true), QList<Action>{});
+        QCOMPARE(moreActions(application(u"A"_s), false), QList<Action>{Action::uninstall});
+        QCOMPARE(moreActions(application(u"A"_s), true),
+                 (QList<Action>{Action::uninstall, Action::divider, Action::forceStop, Action::clearData,
+                                Action::uninstallOverUSB}));
+        QVERIFY(updatedText(application(u"A"_s)).startsWith(u"更新于 "_s));
+    }
+
+    void dialogTexts()
+    {
+        const AndroidDevice named = device(u"S"_s, u"SM_S911B"_s);
+        QCOMPARE(uninstallConfirmation(std::nullopt),
+                 (Confirmation{u"在手机上卸载 这个应用？"_s, u"手机系统会显示最终确认。"_s, u"继续卸载"_s}));
+        QCOMPARE(clearDataConfirmation(application(u"Maps"_s), named),
+                 (Confirmation{u"清除 Maps 的全部本地数据？"_s, u"目标：SM S911B。这个操作无法撤销。"_s,
+                               u"永久清除数据"_s}));
+        QCOMPARE(usbUninstallConfirmation(std::nullopt, std::nullopt),
+                 (Confirmation{u"通过 USB 卸载 应用？"_s, u"目标：USB 手机。应用数据也会被移除。"_s, u"卸载"_s}));
+        QCOMPARE(clearDataConfirmation(std::nullopt, device(u"S"_s, std::nullopt)).message,
+                 u"目标：Android 手机。这个操作无法撤销。"_s);
+    }
+
+    void selectionFollowsTheList()
+    {
+        const QList<ManagedApplication> list{application(u"A"_s), application(u"B"_s)};
+        QCOMPARE(selectionAfterListChange(u"pkg.B"_s, list), u"pkg.B"_s);
+        QCOMPARE(selectionAfterListChange(u"pkg.gone"_s, list), u"pkg.A"_s);
+        QCOMPARE(selectionAfterListChange(std::nullopt, list), u"pkg.A"_s);
+        QCOMPARE(selectionAfterListChange(u"pkg.A"_s, {}), std::nullopt);
+    }
+
+    // Two phones attached, the device store's selection on the other one: every USB operation and the install
+    // reach the phone of the dashboard.
+    void usbOperationsReachTheTargetPhone()
+    {
+        QVERIFY(writeFile(m_folder->filePath(u"adb/devices.json"_s),
+                          R"([{"serial": "OTHER", "model": "SM_S911B"}, {"serial": "MINE", "model": "Pixel_7"}])"));
+        QVERIFY(writeFile(m_folder->filePath(u"adb/installed/MINE"_s), "pkg.Maps\n"));
+        ManagementStoreFixture management;
+        DeviceStore &devices = makeDeviceStore();
+        awaitTask(devices.refresh());
+        devices.setSelectedSerial(u"OTHER"_s);
+        answerWith(management, u"Pixel_7"_s, {application(u"Maps"_s), application(u"Settings"_s, true)});
+
+        ManagedApplicationsPane pane(u"Pixel"_s, management.store.get(), &devices, true, true, {});
+        pane.resize(900, 600);
+        pane.show();
+        QCOMPARE(pane.selectedApplicationID(), std::nullopt); // a list already loaded selects nothing
+        QVERIFY(pane.visibleTitles().contains(u"选择一个应用"_s));
+        QCOMPARE(pane.usbTargetDevice()->serial, u"MINE"_s);
+        QVERIFY(pane.installButton()->isEnabled());
+
+        const ManagedApplication maps = application(u"Maps"_s);
+        pane.forceStop(maps);
+        QTRY_COMPARE(devices.appOperationState().kind, DeviceStore::AppOperationState::Kind::succeeded);
+        QCOMPARE(pane.operationBanner()->textLabel()->text(), u"已在 Pixel 7 停止 Maps"_s);
+
+        ViewMessageBox::setNextAnswer(QMessageBox::RejectRole);
+        pane.requestClearData(maps);
+        QCOMPARE(pane.pendingClearData(), std::nullopt);
+        ViewMessageBox::setNextAnswer(QMessageBox::DestructiveRole);
+        pane.requestClearData(maps);
+        QTRY_COMPARE(devices.appOperationState().text, u"已清除 Pixel 7 上 Maps 的本地数据"_s);
+        ViewMessageBox::setNextAnswer(QMessageBox::DestructiveRole);
+        pane.requestUSBUninstall(maps);
+        QTRY_COMPARE(devices.appOperationState().text, u"已从 Pixel 7 卸载 Maps"_s);
+        QCOMPARE(ViewMessageBox::shown().size(), 3);
+        QCOMPARE(ViewMessageBox::shown().last().text, u"通过 USB 卸载 Maps？"_s);
+        QCOMPARE(ViewMessageBox::shown().last().informativeText, u"目标：Pixel 7。应用数据也会被移除。"_s);
+
+        devices.setPendingInstallPlan(APKInstallPlan{APKInstallPlan::Kind::single, {u"/nowhere/app.apk"_s}, 1, {}});
+        QVERIFY(pane.planCard()->isVisibleTo(&pane));
+        pane.planCard()->confirmButton()->click();
+        QTRY_COMPARE(devices.installHistory().size(), 1);
+        QCOMPARE(devices.installHistory().first().deviceSerial, u"MINE"_s);
+
+        const QList<QStringList> sent = adbCommands();
+        QVERIFY(!sent.isEmpty());
+        for (const QStringList &command : sent) {
+            const bool listing = command.mid(2) == QStringList{u"shell"_s, u"getprop"_s};
+            QVERIFY2(listing || command.value(1) != u"OTHER", qPrintable(command.join(u' ')));
+        }
+        QVERIFY(sent.contains(QStringList{u"-s"_s, u"MINE"_s, u"shell"_s, u"am"_s, u"force-stop"_s, u"pkg.Maps"_s}));
+        QVERIFY(sent.contains(QStringList{u"-s"_s, u"MINE"_s, u"shell"_s, u"pm"_s, u"clear"_s, u"pkg.Maps"_s}));
+        QVERIFY(sent.contains(QStringList{u"-s"_s, u"MINE"_s, u"uninstall"_s, u"pkg.Maps"_s}));
+    }
+
+    // With both phones of the same model there is no target: nothing is offered and nothing starts.
+    void twoMatchingPhonesOfferNothing()
+    {
+        QVERIFY(writeFile(m_folder->filePath(u"adb/devices.json"_s),
+                          R"([{"serial": "ONE", "model": "Pixel_7"}, {"serial": "TWO", "model": "pixel_7"}])"));
+        ManagementStoreFixture management;
+        DeviceStore &devices = makeDeviceStore();
+        awaitTask(devices.refresh());
+        answerWith(management, u"Pixel_7"_s, {application(u"Maps"_s)});
+        ManagedApplicationsPane pane(u"Pixel"_s, management.store.get(), &devices, true, true, {});
+
+        QVERIFY(!pane.installButton()->isEnabled());
+        QCOMPARE(pane.installButton()->toolTip(), u"连接当前手机后即可安装应用"_s);
+        const int commandsBefore = int(adbCommands().size());
+        pane.forceStop(application(u"Maps"_s));
+        ViewMessageBox::setNextAnswer(QMessageBox::DestructiveRole);
+        pane.requestClearData(application(u"Maps"_s));
+        QCOMPARE(ViewMessageBox::shown().last().informativeText, u"目标：USB 手机。这个操作无法撤销。"_s);
+        QCOMPARE(devices.appOperationState(), DeviceStore::AppOperationState::idle());
+        QCOMPARE(adbCommands().size(), commandsBefore);
+    }
+
+    void selectionAndStates()
+    {
+        ManagementStoreFixture management;
+        DeviceStore &devices = makeDeviceStore();
+        answerWith(management, u"X"_s, {});
+        ManagedApplicationsPane pane(u"Pixel"_s, management.store.get(), &devices, true, false, {});
+        pane.resize(900, 600);
+        QVERIFY(pane.visibleTitles().contains(u"没有匹配的应用"_s));
+
+        answerWith(management, u"X"_s, {application(u"A"_s), application(u"B"_s, true, false)});
+        QCOMPARE(pane.selectedApplicationID(), u"pkg.A"_s);
+        pane.setSelectedApplicationID(u"pkg.B"_s);
+        QVERIFY(pane.visibleTitles().contains(u"版本 1.2"_s));
+        QVERIFY(!pane.openButton()->isVisibleTo(&pane) && !pane.moreActionsButton()->isVisibleTo(&pane));
+        answerWith(management, u"X"_s, {application(u"C"_s), application(u"B"_s, true, false)});
+        QCOMPARE(pane.selectedApplicationID(), u"pkg.B"_s);
+
+        management.store->setActivePeer(u"peer-2"_s);
+        QCOMPARE(pane.selectedApplicationID(), std::nullopt);
+
+        pane.setManagementConnected(false);
+        QVERIFY(pane.visibleTitles().contains(u"手机未连接"_s));
+        QVERIFY(!pane.searchField()->isEnabled());
+    }
+
+private:
+    DeviceStore &makeDeviceStore()
+    {
+        m_deviceStore = std::make_unique<DeviceStore>(
+            makeDefaultADBClient(), InstallHistoryStore(m_folder->filePath(u"history.json"_s)),
+            DeviceStoreEnvironment{std::make_shared<NoUSBDevices>(), m_folder->filePath(u"no-companion"_s)});
+        return *m_deviceStore;
+    }
+
+    // Makes the store's snapshot name `model` and its list hold `applications`.
+    static void answerWith(ManagementStoreFixture &management, const QString &model,
+                           const QList<ManagedApplication> &applications)
+    {
+        management.channel->answer = [model, applications](const FakeManagementChannel::Request &request) {
+            if (request.action == u"device.snapshot") {
+                return FakeManagementChannel::Reply::json(encodeManaged(snapshotOf(model)));
+            }
+            return FakeManagementChannel::Reply::json(encodeManaged(ManagedApplicationPage{1, applications, {}}));
+        };
+        awaitTask(management.store->refreshOverview());
+        awaitTask(management.store->loadApplications());
+    }
+
+    QList<QStringList> adbCommands() const
+    {
+        QList<QStringList> lines;
+        for (const QByteArray &line : contentsOf(m_folder->filePath(u"adb/commands.log"_s)).split('\n')) {
+            if (!line.isEmpty()) {
+                lines.append(QJsonDocument::fromJson(line).toVariant().toStringList().mid(2));
+            }
+        }
+        return lines;
+    }
+
+    struct NoUSBDevices : USBDeviceRegistry
+    {
+        QList<USBRegistryEntry> attachedDevices() const override { return {}; }
+    };
+
+    std::optional<QTemporaryDir> m_folder;
+    std::unique_ptr<DeviceStore> m_deviceStore;
+};
+
+QTEST_MAIN(ApplicationsPaneTest)
+#include "test_applications_pane.moc"

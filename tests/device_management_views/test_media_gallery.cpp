@@ -1,0 +1,205 @@
+#include "ManagedMediaGallery.h"
+#include "ManagementStoreFixture.h"
+#include "TestSupport.h"
+
+#include <QMenu>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using Content = MediaTileAppearance::Content;
+
+namespace {
+
+ManagedMediaItem media(const QString &id, ManagedMediaKind kind = ManagedMediaKind::photo, qint64 width = 4000,
+                       qint64 height = 3000, std::optional<qint64> orientation = std::nullopt,
+                       std::optional<qint64> duration = std::nullopt)
+{
+    return {id,          id + u".jpg"_s,  kind,    100, 1'700'000'000'000, u"image/jpeg"_s, width, height,
+            orientation, u"DCIM/"_s + id, duration};
+}
+
+QStringList thumbnailRequests(const FakeManagementChannel &channel)
+{
+    QStringList ids;
+    for (const FakeManagementChannel::Request &request : channel.requests) {
+        if (request.action == u"media.thumbnail"_s) {
+            // A request of another size shows up as a wrong id.
+            const bool bounded = request.object().value(u"maxDimension"_s).toInt() == 1024;
+            ids.append((bounded ? u""_s : u"unbounded "_s) + request.object().value(u"id"_s).toString());
+        }
+    }
+    return ids;
+}
+
+} // namespace
+
+class MediaGalleryTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void durationTexts_data()
+    {
+        const TestTable<qint64, QString> rows;
+        rows("none", 0, u"0:00"_s);
+        rows("negative", -5000, u"0:00"_s);
+        rows("just under a minute", 59'999, u"0:59"_s);
+        rows("65 s", 65'000, u"1:05"_s);
+        rows("one hour", 3'600'000, u"1:00:00"_s);
+        rows("1:02:03", 3'723'000, u"1:02:03"_s);
+    }
+    void durationTexts()
+    {
+        const auto [milliseconds, text] = TestTable<qint64, QString>::fetch();
+        QCOMPARE(mediaDurationText(milliseconds), text);
+    }
+
+    void aspectRatioAppliesOrientation_data()
+    {
+        const TestTable<ManagedMediaItem, double> rows;
+        rows("no orientation", media(u"a"_s), 4000.0 / 3000);
+        rows("180", media(u"a"_s, ManagedMediaKind::photo, 4000, 3000, 180), 4000.0 / 3000);
+        rows("-90 is 270", media(u"a"_s, ManagedMediaKind::photo, 4000, 3000, -90), 0.75);
+        rows("450 is 90", media(u"a"_s, ManagedMediaKind::photo, 4000, 3000, 450), 0.75);
+        rows("no width", media(u"a"_s, ManagedMediaKind::photo, 0, 3000, 90), 1.0);
+    }
+    void aspectRatioAppliesOrientation()
+    {
+        const auto [item, ratio] = TestTable<ManagedMediaItem, double>::fetch();
+        QCOMPARE(mediaAspectRatio(item), ratio);
+    }
+
+    void tileStates_data()
+    {
+        const auto video = ManagedMediaKind::video;
+        const TestTable<ManagedMediaItem, bool, bool, MediaTileAppearance> rows;
+        rows("photo loading", media(u"a"_s), false, true, {Content::loading, false, std::nullopt});
+        rows("failed photo", media(u"a"_s), false, false, {Content::placeholder, false, std::nullopt});
+        rows("video without duration", media(u"v"_s, video), true, true, {Content::image, true, std::nullopt});
+        rows("video of 0 ms", media(u"v"_s, video, 1, 1, {}, 0), false, false, {Content::placeholder, true, {}});
+        rows("video of 65 s", media(u"v"_s, video, 1, 1, {}, 65'000), true, false, {Content::image, true, u"1:05"_s});
+        rows("photo with a duration", media(u"a"_s, ManagedMediaKind::photo, 1, 1, {}, 1000), true, false,
+             {Content::image, false, u"0:01"_s});
+    }
+    void tileStates()
+    {
+        const auto [item, hasImage, isLoading, expected] =
+            TestTable<ManagedMediaItem, bool, bool, MediaTileAppearance>::fetch();
+        QCOMPARE(mediaTileAppearance(item, hasImage, isLoading), expected);
+    }
+
+    void gridStateShowsOnlyTheRequestedKind_data()
+    {
+        using Kind = std::optional<ManagedMediaKind>;
+        const TestTable<bool, Kind, bool, MediaGridState> rows;
+        const Kind photo = ManagedMediaKind::photo;
+        const Kind video = ManagedMediaKind::video;
+        rows("nothing loaded yet", true, std::nullopt, false, MediaGridState::loading);
+        rows("videos shown, photos loading", true, video, true, MediaGridState::loading);
+        rows("videos shown, photos not loading", false, video, true, MediaGridState::empty);
+        rows("photos reloading", true, photo, true, MediaGridState::gallery);
+        rows("no photos", false, photo, false, MediaGridState::empty);
+    }
+    void gridStateShowsOnlyTheRequestedKind()
+    {
+        const auto [loading, loaded, hasItems, state] =
+            TestTable<bool, std::optional<ManagedMediaKind>, bool, MediaGridState>::fetch();
+        QCOMPARE(mediaGridState(loading, loaded, ManagedMediaKind::photo, hasItems), state);
+    }
+
+    void texts()
+    {
+        QCOMPARE(mediaEmptyTitle(ManagedMediaKind::video, {}), u"没有视频"_s);
+        QCOMPARE(mediaEmptyTitle(ManagedMediaKind::photo, u"x"_s), u"没有匹配的内容"_s);
+        QCOMPARE(mediaLoadingText(ManagedMediaKind::photo), u"正在整理照片…"_s);
+        QCOMPARE(mediaAccessibilityLabel(media(u"clip.mp4"_s, ManagedMediaKind::video)), u"视频，clip.mp4.jpg"_s);
+        QVERIFY(isCompactMediaLayout(u"compact"_s));
+        QVERIFY(!isCompactMediaLayout(u"Compact"_s) && !isCompactMediaLayout(u"grid"_s));
+    }
+
+    // Of 5000 photos only the tiles on screen ask for thumbnails; a failed one is not asked for again.
+    void thumbnailsAreRequestedForTilesOnScreen()
+    {
+        ManagementStoreFixture fixture;
+        QList<ManagedMediaItem> items;
+        for (int index = 0; index < 5000; ++index) {
+            items.append(media(QString::number(index)));
+        }
+        fixture.store->setMediaItems(items);
+        fixture.channel->hold = true;
+        ManagedMediaGallery gallery(*fixture.store);
+        gallery.resize(800, 600);
+        QVERIFY(thumbnailRequests(*fixture.channel).isEmpty()); // nothing is on screen before it is shown
+        gallery.show();
+
+        const QList<qsizetype> onScreen = gallery.onScreenIndices();
+        QVERIFY(onScreen.size() > 4 && onScreen.size() < 60);
+        QStringList expected;
+        for (const qsizetype index : onScreen) {
+            expected.append(items.at(index).id);
+        }
+        QCOMPARE(thumbnailRequests(*fixture.channel), expected);
+        QCOMPARE(gallery.tile(0).appearance().content, Content::loading);
+
+        fixture.channel->hold = false;
+        fixture.channel->release(); // the default answer is no image
+        QTRY_COMPARE(fixture.store->failedThumbnailKeys().size(), onScreen.size());
+        QCOMPARE(gallery.tile(0).appearance().content, Content::placeholder);
+
+        gallery.verticalScrollBar()->setValue(gallery.verticalScrollBar()->maximum());
+        QVERIFY(gallery.onScreenIndices().contains(4999));
+        QVERIFY(thumbnailRequests(*fixture.channel).contains(u"4999"_s));
+        QCOMPARE(thumbnailRequests(*fixture.channel).size(), onScreen.size() + gallery.onScreenIndices().size());
+        const qsizetype asked = thumbnailRequests(*fixture.channel).size();
+        gallery.verticalScrollBar()->setValue(0);
+        QCOMPARE(thumbnailRequests(*fixture.channel).size(), asked);
+        QTRY_VERIFY(fixture.store->loadingThumbnailKeys().isEmpty());
+    }
+
+    void layoutsPlaceTiles()
+    {
+        ManagementStoreFixture fixture;
+        fixture.channel->connected = false;
+        fixture.store->setMediaItems({media(u"a"_s, ManagedMediaKind::photo, 0, 0), media(u"b"_s)});
+        ManagedMediaGallery gallery(*fixture.store);
+        gallery.resize(800, 600);
+        gallery.show();
+        // A short last row stays against the leading edge at the target height; an unknown size is a square.
+        QCOMPARE(gallery.tileRect(0), QRectF(24, 18, 160, 160));
+        QCOMPARE(gallery.tileRect(1).left(), 24 + 160 + 8);
+
+        gallery.setLayoutRawValue(u"compact"_s);
+        QCOMPARE(gallery.style(), MediaGalleryLayoutStyle::compact);
+        const QRectF cell = gallery.tileRect(0);
+        QVERIFY(cell.width() >= 156 && cell.width() <= 220 && cell.height() > cell.width());
+        QCOMPARE(gallery.tileRect(1).top(), cell.top());
+        gallery.setLayoutRawValue(u"square"_s);
+        QCOMPARE(gallery.style(), MediaGalleryLayoutStyle::original);
+    }
+
+    void tilesOpenThePreviewAndDownload()
+    {
+        ManagementStoreFixture fixture;
+        fixture.store->setMediaItems({media(u"a"_s), media(u"b"_s)});
+        ManagedMediaGallery gallery(*fixture.store);
+        gallery.resize(800, 600);
+        gallery.show();
+        QSignalSpy previews(&gallery, &ManagedMediaGallery::previewRequested);
+        QTest::mouseDClick(gallery.viewport(), Qt::LeftButton, {}, gallery.tileRect(1).center().toPoint());
+        QCOMPARE(previews.size(), 1);
+        QCOMPARE(previews.first().first().toString(), u"b"_s);
+
+        std::unique_ptr<QMenu> menu(gallery.makeContextMenu(0));
+        QCOMPARE(menu->actions().size(), 2);
+        QCOMPARE(menu->actions().at(0)->text(), u"预览"_s);
+        menu->actions().at(1)->trigger();
+        QTRY_COMPARE(fixture.channel->count(u"media.download"_s), 1);
+        QCOMPARE(fixture.channel->requests.last().object().value(u"id"_s).toString(), u"a"_s);
+        QTRY_VERIFY(fixture.store->message().has_value());
+    }
+};
+
+QTEST_MAIN(MediaGalleryTest)
+#include "test_media_gallery.moc"
