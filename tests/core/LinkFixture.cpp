@@ -113,9 +113,15 @@ bool LinkFixture::pair(const QString &pairingUrl)
     if (!host.object) {
         host.start();
     }
+    // Only events of this pairing count: the phone may have paired before.
+    const auto hostBefore = host.events.size();
+    const auto phoneBefore = phone.events.size();
     phone.pair(pairingUrl.isEmpty() ? host->pairingPayload() : pairingUrl);
     const auto bothReported = [&](TransferEventKind kind) {
-        return waitUntil([&] { return countEvents(host.events, kind) > 0 && countEvents(phone.events, kind) > 0; });
+        return waitUntil([&] {
+            return countEvents(host.events.mid(hostBefore), kind) > 0 &&
+                   countEvents(phone.events.mid(phoneBefore), kind) > 0;
+        });
     };
     if (!bothReported(TransferEventKind::awaitingConfirmation)) {
         return false;
