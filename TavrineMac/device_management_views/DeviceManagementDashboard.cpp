@@ -37,6 +37,10 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
         {}, false, [this] { dismissMessage(); }, this);
     m_messageBar->hide();
     m_column->addWidget(m_messageBar);
+    // The pane watches the active phone for changes of phone; it must not take this phone's arrival for one.
+    if (m_managementStore) {
+        m_managementStore->setActivePeer(m_transferStore ? m_transferStore->selectedTrustedDeviceID() : std::nullopt);
+    }
     m_sectionPane = makeSectionContent();
     m_column->addWidget(m_sectionPane, 1);
     root->addLayout(m_column, 1);
@@ -119,35 +123,6 @@ void DeviceManagementDashboard::dismissMessage()
     if (m_managementStore) {
         m_managementStore->setMessage(std::nullopt);
         m_managementStore->setErrorMessage(std::nullopt);
-    }
-}
-
-QCoro::Task<void> DeviceManagementDashboard::loadCategory(QPointer<DeviceManagementStore> store,
-                                                          ManagedContentCategory category)
-{
-    if (!store) {
-        co_return;
-    }
-    switch (category) {
-    case ManagedContentCategory::photos:
-    case ManagedContentCategory::videos:
-        co_await store->loadMedia(*mediaKind(category));
-        break;
-    case ManagedContentCategory::downloads:
-    case ManagedContentCategory::documents:
-        co_await store->openContentFolder(contentFolderNames(category));
-        break;
-    case ManagedContentCategory::allFiles:
-        // With no roots yet the store lists the first root itself when they arrive.
-        if (store->roots().isEmpty()) {
-            co_await store->loadRoots();
-        } else {
-            co_await store->openRoot(store->roots().first());
-        }
-        break;
-    case ManagedContentCategory::trash:
-        co_await store->loadTrash();
-        break;
     }
 }
 
@@ -243,7 +218,6 @@ QCoro::Task<void> DeviceManagementDashboard::loadSectionContent(Section section)
 {
     // Everything is read before the first wait: the dashboard may be gone when the store answers.
     const QPointer<DeviceManagementStore> store = m_managementStore;
-    const ManagedContentCategory category = m_contentCategory;
     if (!store) {
         co_return;
     }
@@ -252,7 +226,11 @@ QCoro::Task<void> DeviceManagementDashboard::loadSectionContent(Section section)
         co_await store->refreshOverview();
         break;
     case Section::content:
-        co_await loadCategory(store, category);
+        // The files pane loads its category itself whenever the category or the connection changes; asking it
+        // here loads only what it has not loaded yet, so entering the section loads the category once.
+        if (auto *pane = qobject_cast<ManagedFilesPane *>(m_sectionPane)) {
+            pane->startLoadJob();
+        }
         break;
     case Section::applications:
         co_await store->loadApplications();

@@ -64,9 +64,6 @@ public:
     // The message bar's close action: drops the message and the error alike.
     void dismissMessage();
 
-    // Loads what `category` shows into `store`; ends when the store's operation has ended.
-    static QCoro::Task<void> loadCategory(QPointer<DeviceManagementStore> store, ManagedContentCategory category);
-
     // For tests: whether the snapshot poll is running, and the parts on screen.
     bool isPollingSnapshot() const { return m_pollTimer.isActive(); }
     QWidget *sectionPane() const { return m_sectionPane; }

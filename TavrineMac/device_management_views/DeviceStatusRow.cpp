@@ -21,6 +21,8 @@ DeviceStatusRow::DeviceStatusRow(const QString &icon, const QString &title, cons
     m_iconLabel->setFixedWidth(symbolColumnWidth);
     auto *titleLabel = new QLabel(title, this);
     m_valueLabel = new QLabel(value, this);
+    // The value is never cut: it keeps the width of its text, and the stretch before it gives way.
+    m_valueLabel->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
     CardStyle::setSecondary(m_valueLabel);
 
     auto *row = new QHBoxLayout(this);
@@ -44,6 +46,9 @@ void DeviceStatusRow::setIcon(const QString &icon)
 void DeviceStatusRow::setValue(const QString &value)
 {
     m_valueLabel->setText(value);
+    // The value arrives after the row was laid out with the previous text; lay it out now rather than on the next
+    // pass of the event loop, so that no picture of the card shows the new text in the old width.
+    layout()->activate();
 }
 
 QString DeviceStatusRow::value() const

@@ -2,9 +2,8 @@
 
 #include "FileTypeSymbol.h"
 #include "LocalNames.h"
+#include "ViewDates.h"
 
-#include <QDateTime>
-#include <QLocale>
 
 #include <algorithm>
 #include <limits>
@@ -158,7 +157,7 @@ std::optional<QString> emptyFolderTitle(bool hasEntries, const QString &fileQuer
 
 QString fileRowSubtitle(const ManagedFileEntry &entry)
 {
-    return entry.directory ? QStringLiteral("文件夹") : managedItemTimeText(entry.modifiedAtMillis);
+    return entry.directory ? QStringLiteral("文件夹") : ViewDates::dateTimeText(entry.modifiedAtMillis);
 }
 
 std::optional<QString> fileRowSizeText(const ManagedFileEntry &entry)
@@ -187,10 +186,3 @@ QString fileEntrySymbolName(const ManagedFileEntry &entry)
     return entry.directory ? QStringLiteral("folder.fill") : fileTypeSymbolName(entry.name);
 }
 
-QString managedItemTimeText(qint64 millis)
-{
-    // Times far outside what a clock can show come from a hostile or broken listing: clamp them to the epoch.
-    constexpr qint64 limitMillis = 253'402'300'799'000; // the end of year 9999
-    const qint64 bounded = millis < -limitMillis || millis > limitMillis ? 0 : millis;
-    return QLocale().toString(QDateTime::fromMSecsSinceEpoch(bounded).toLocalTime(), QLocale::ShortFormat);
-}

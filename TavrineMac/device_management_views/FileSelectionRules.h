@@ -102,6 +102,3 @@ QString fileTileSubtitle(const ManagedFileEntry &entry);
 QString fileHoverHint(const ManagedFileEntry &entry);
 // The system symbol name of an entry's icon: "folder.fill" for a folder, else the file type's symbol.
 QString fileEntrySymbolName(const ManagedFileEntry &entry);
-
-// A phone time (milliseconds since 1970) as an abbreviated date with a shortened time in the user's locale.
-QString managedItemTimeText(qint64 millis);

@@ -263,7 +263,7 @@ void FilesPaneToolbar::buildCategoryRow(QBoxLayout *column)
     }
     chipRow->addStretch();
     strip->setWidget(chips);
-    strip->setFixedHeight(chips->sizeHint().height());
+    m_chipStrip = strip;
     row->addWidget(strip, 1);
 
     m_layoutPicker = new QWidget(this);
@@ -356,6 +356,8 @@ void FilesPaneToolbar::render()
                                                               " background: rgba(10,132,255,23); border-radius: 14px; }")
                                              : QStringLiteral("QToolButton { padding: 8px 13px; }"));
     }
+    // The strip scrolls sideways only; it is as tall as the chips with their padding.
+    m_chipStrip->setFixedHeight(m_chipStrip->widget()->sizeHint().height());
     m_layoutPicker->setVisible(state.showsLayoutPicker);
     const MediaGalleryLayoutStyle layout = m_pane->preferences().mediaLayoutStyle();
     for (qsizetype index = 0; index < m_layoutButtons.size(); ++index) {

@@ -13,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QScrollArea;
 class QToolButton;
 
 // The files pane's header (way home, title "内容", search field, add or empty-trash action, refresh), its folder
@@ -83,6 +84,7 @@ private:
     QToolButton *m_newFolderButton = nullptr;
 
     QHash<ManagedContentCategory, QToolButton *> m_chips;
+    QScrollArea *m_chipStrip = nullptr;
     QWidget *m_layoutPicker = nullptr;
     QList<QToolButton *> m_layoutButtons;
 };

@@ -1,7 +1,6 @@
 #include "ManagedApplicationsPresentation.h"
 
-#include <QDateTime>
-#include <QLocale>
+#include "ViewDates.h"
 
 #include <array>
 
@@ -81,8 +80,7 @@ QString tileSymbolName(const ManagedApplication &application)
 
 QString updatedText(const ManagedApplication &application)
 {
-    const QDate date = QDateTime::fromMSecsSinceEpoch(application.updatedAtMillis).toLocalTime().date();
-    return QStringLiteral("更新于 ") + QLocale().toString(date, QLocale::ShortFormat);
+    return QStringLiteral("更新于 ") + ViewDates::dateTimeText(application.updatedAtMillis);
 }
 
 QString actionTitle(ApplicationAction action)

@@ -156,15 +156,17 @@ void ManagedFileBrowser::applyPresentation()
 {
     if (m_grid) {
         m_view->setViewMode(QListView::IconMode);
+        m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         m_view->setMovement(QListView::Static);
         m_view->setResizeMode(QListView::Adjust);
         m_view->setWrapping(true);
         m_view->setFlow(QListView::LeftToRight);
         m_view->setSpacing(0);
-        static_cast<ManagedFileBrowserView *>(m_view)->setViewportMargins(FileGridTile::gridPadding - FileGridTile::columnSpacing / 2,
-                                   FileGridTile::gridPadding - FileGridTile::rowSpacing / 2,
-                                   FileGridTile::gridPadding - FileGridTile::columnSpacing / 2,
-                                   FileGridTile::gridPadding - FileGridTile::rowSpacing / 2);
+        static_cast<ManagedFileBrowserView *>(m_view)->setViewportMargins(
+            FileGridTile::gridPadding - FileGridTile::columnSpacing / 2,
+            FileGridTile::gridPadding - FileGridTile::rowSpacing / 2,
+            FileGridTile::gridPadding - FileGridTile::columnSpacing / 2,
+            FileGridTile::gridPadding - FileGridTile::rowSpacing / 2);
         // Grid clicks follow the click-selection rule rather than the view's own.
         m_view->setSelectionMode(QAbstractItemView::NoSelection);
         m_view->setItemDelegate(m_tileDelegate);
@@ -176,6 +178,9 @@ void ManagedFileBrowser::applyPresentation()
         m_view->setResizeMode(QListView::Adjust);
         m_view->setGridSize({});
         static_cast<ManagedFileBrowserView *>(m_view)->setViewportMargins(0, 0, 0, 0);
+        // Rows take the view's width; their size is measured before the vertical scroll bar takes its share, so
+        // a horizontal scroll bar would only ever scroll that share.
+        m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
         m_view->setItemDelegate(m_rowDelegate);
     }
@@ -396,8 +401,7 @@ void ManagedFileBrowser::runCommand(FileCommand command, const ManagedFileEntry 
 
 QMenu *ManagedFileBrowser::makeEntryContextMenu(const ManagedFileEntry &entry, QWidget *parent)
 {
-    const QList<ManagedFileEntry> targets =
-        contextMenuTargets(entry, m_selection.selectedFileIDs, selectedEntries());
+    const QList<ManagedFileEntry> targets = contextMenuTargets(entry, m_selection.selectedFileIDs, selectedEntries());
     auto *menu = new QMenu(parent);
     for (const FileCommandItem &item : entryContextMenuItems(entry, targets.size())) {
         if (item.dividerBefore) {
@@ -408,9 +412,8 @@ QMenu *ManagedFileBrowser::makeEntryContextMenu(const ManagedFileEntry &entry, Q
             action->setIcon(SymbolIcon::icon(*symbol, ViewColors::secondary()));
         }
         action->setData(int(item.command));
-        connect(action, &QAction::triggered, this, [this, command = item.command, entry, targets] {
-            runCommand(command, entry, targets);
-        });
+        connect(action, &QAction::triggered, this,
+                [this, command = item.command, entry, targets] { runCommand(command, entry, targets); });
     }
     return menu;
 }

@@ -702,16 +702,15 @@ QCoro::Task<void> ManagedFilesPane::loadCategory(ManagedContentCategory category
     }
     switch (category) {
     case ManagedContentCategory::photos:
-        co_await store->loadMedia(ManagedMediaKind::photo);
-        break;
     case ManagedContentCategory::videos:
-        co_await store->loadMedia(ManagedMediaKind::video);
+        co_await store->loadMedia(*mediaKind(category));
         break;
     case ManagedContentCategory::downloads:
     case ManagedContentCategory::documents:
         co_await store->openContentFolder(contentFolderNames(category));
         break;
     case ManagedContentCategory::allFiles:
+        // With no roots yet the store lists the first root itself when they arrive.
         if (store->roots().isEmpty()) {
             co_await store->loadRoots();
         } else {
@@ -764,6 +763,8 @@ QCoro::Task<void> ManagedFilesPane::runLoadJob(quint64 generation)
 
 void ManagedFilesPane::activePeerChanged()
 {
+    // Another phone: what was loaded belonged to the previous one.
+    m_loadTaskID.clear();
     m_previewedMediaID.reset();
     m_previewedFileURL.reset();
     m_renamingEntry.reset();
@@ -775,6 +776,7 @@ void ManagedFilesPane::activePeerChanged()
     setSelection(ManagedContentCategory::allFiles);
     setPreviewedMediaID(std::nullopt);
     render();
+    startLoadJob();
 }
 
 void ManagedFilesPane::categoryChanged()

@@ -129,8 +129,10 @@ public:
     bool handleDrop(const QList<QUrl> &urls);
     void updateDropTargeting(bool isTargeted);
 
-    // Loading.
+    // Loading. `loadCategory` is the one loader of a category, for the pane and the dashboard alike;
+    // `startLoadJob` loads the shown category unless it is already loaded for the current connection and phone.
     QCoro::Task<void> loadCategory(ManagedContentCategory category);
+    void startLoadJob();
     QCoro::Task<void> refreshCurrentCategory();
     void activePeerChanged();
     void categoryChanged();
@@ -160,7 +162,6 @@ private:
     void render();
     void renderContent();
     void watchStore();
-    void startLoadJob();
     void presentDialogs();
     void presentDialog(FilesPaneDialogKind kind);
     void closeDialog(FilesPaneDialogKind kind);

@@ -1,7 +1,5 @@
 #include "MediaGalleryPresentation.h"
 
-#include <QDateTime>
-#include <QLocale>
 
 MediaGridState mediaGridState(bool isLoadingMedia, const std::optional<ManagedMediaKind> &loadedMediaKind,
                               ManagedMediaKind requestedKind, bool hasItems)
@@ -71,18 +69,6 @@ QString mediaAccessibilityLabel(const ManagedMediaItem &item)
 QString mediaPlaceholderSymbol(ManagedMediaKind kind)
 {
     return kind == ManagedMediaKind::photo ? QStringLiteral("photo") : QStringLiteral("film");
-}
-
-QString mediaDateText(qint64 millis)
-{
-    const QDateTime time = QDateTime::fromMSecsSinceEpoch(millis);
-    return QLocale().toString(time.date(), QLocale::ShortFormat);
-}
-
-QString mediaDateTimeText(qint64 millis)
-{
-    const QDateTime time = QDateTime::fromMSecsSinceEpoch(millis);
-    return mediaDateText(millis) + u' ' + QLocale().toString(time.time(), QLocale::ShortFormat);
 }
 
 MediaTileAppearance mediaTileAppearance(const ManagedMediaItem &item, bool hasImage, bool isLoading)

@@ -39,8 +39,6 @@ QString mediaAccessibilityLabel(const ManagedMediaItem &item);
 // The system name of the placeholder symbol: "photo" or "film".
 QString mediaPlaceholderSymbol(ManagedMediaKind kind);
 // A phone time (milliseconds since 1970) as an abbreviated date, without and with the shortened time.
-QString mediaDateText(qint64 millis);
-QString mediaDateTimeText(qint64 millis);
 
 struct MediaTileAppearance
 {

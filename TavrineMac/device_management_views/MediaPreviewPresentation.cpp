@@ -2,6 +2,7 @@
 
 #include "LocalNames.h"
 #include "MediaGalleryPresentation.h"
+#include "ViewDates.h"
 
 std::optional<qsizetype> mediaPreviewIndex(const QList<ManagedMediaItem> &items,
                                            const std::optional<QString> &selectedID)
@@ -47,7 +48,7 @@ QString mediaPreviewDetailLine(const ManagedMediaItem &item)
                                    ? QString::number(item.width) + QStringLiteral(" × ") + QString::number(item.height)
                                    : QStringLiteral("未知尺寸");
     const QString separator = QStringLiteral("  ·  ");
-    return dimensions + separator + fileByteCount(item.size) + separator + mediaDateTimeText(item.modifiedAtMillis);
+    return dimensions + separator + fileByteCount(item.size) + separator + ViewDates::dateTimeText(item.modifiedAtMillis);
 }
 
 MediaPreviewAppearance mediaPreviewAppearance(bool hasImage, bool isLoading, bool hasFailed)

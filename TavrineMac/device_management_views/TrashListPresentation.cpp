@@ -3,6 +3,7 @@
 #include "FileSelectionRules.h"
 #include "FileTypeSymbol.h"
 #include "LocalNames.h"
+#include "ViewDates.h"
 
 TrashListState trashListState(bool isLoadingTrash, bool hasEntries)
 {
@@ -25,7 +26,7 @@ std::optional<QString> trashEmptyTitle(bool hasEntries, const QString &trashQuer
 QString trashRowDetail(const ManagedTrashEntry &entry)
 {
     return QStringLiteral("原位置：") + entry.originalLocation + QStringLiteral(" · ") +
-           managedItemTimeText(entry.deletedAtMillis);
+           ViewDates::dateTimeText(entry.deletedAtMillis);
 }
 
 std::optional<QString> trashRowSizeText(const ManagedTrashEntry &entry)

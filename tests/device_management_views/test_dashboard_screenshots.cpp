@@ -106,7 +106,7 @@ private slots:
         dashboard.show();
         const DeviceManagementStore &store = *management.store;
         QTRY_VERIFY(!store.isLoadingOverview() && !store.isLoadingFiles() && !store.isLoadingMedia() &&
-                    !store.isLoadingApplications());
+                    !store.isLoadingApplications() && store.loadingThumbnailKeys().isEmpty());
         const QImage picture = dashboard.grab().toImage();
         QCOMPARE(picture.size(), QSize(1100, 760) * picture.devicePixelRatio());
         const QString folder = QDir::temp().filePath(u"tavrine-screens"_s);

@@ -24,6 +24,7 @@ using Summaries = TestTable<bool, bool, std::optional<qint64>, QString>;
 using Drops = TestTable<QStringList, DropDecision::Kind, QStringList>;
 using Symbols = TestTable<QString, QString>;
 using QuickClicks = TestTable<QString, Section, Category, QString>;
+using ContentEntries = TestTable<Section, Category, QString>;
 
 namespace {
 
@@ -43,11 +44,13 @@ struct DashboardFixture
         devices.make();
     }
 
-    std::unique_ptr<DeviceManagementDashboard> dashboard(Section section = Section::home)
+    std::unique_ptr<DeviceManagementDashboard> dashboard(Section section = Section::home,
+                                                         Category category = Category::allFiles)
     {
         auto made = std::make_unique<DeviceManagementDashboard>(QStringLiteral("Pixel"), transferStore,
                                                                 management.store.get(), devices.store.get(),
-                                                                DeviceManagementDashboard::Actions{}, section);
+                                                                DeviceManagementDashboard::Actions{}, section,
+                                                                category);
         made->resize(900, 700);
         return made;
     }
@@ -180,8 +183,8 @@ private slots:
         auto dashboard = fixture.dashboard();
         QVERIFY(!dashboard->isPollingSnapshot());
         dashboard->show();
-        // The poll and the home section's load each ask for the snapshot at once.
-        QTRY_COMPARE(fixture.requests("device.snapshot"), 2);
+        // The poll and the home section's load ask at once; the store sends the phone one request.
+        QTRY_COMPARE(fixture.requests("device.snapshot"), 1);
         QVERIFY(dashboard->isPollingSnapshot());
         QCOMPARE(fixture.management.store->activePeerID(), fixture.transferStore->selectedTrustedDeviceID());
         QTRY_VERIFY(fixture.idle());
@@ -192,7 +195,7 @@ private slots:
         // Reconnecting loads the shown section again without the user.
         fixture.reconnect();
         QVERIFY(dashboard->isPollingSnapshot());
-        QTRY_COMPARE(fixture.requests("device.snapshot"), 3);
+        QTRY_COMPARE(fixture.requests("device.snapshot"), 2);
         dashboard->hide();
         QVERIFY(!dashboard->isPollingSnapshot());
         QTRY_VERIFY(fixture.idle());
@@ -212,6 +215,27 @@ private slots:
         QVERIFY(qobject_cast<ManagedApplicationsPane *>(dashboard->sectionPane()));
     }
 
+    void enteringContentLoadsItsCategoryOnce_data()
+    {
+        const ContentEntries rows;
+        rows("built on photos", Section::content, Category::photos, "media.list");
+        rows("entered from home", Section::home, Category::videos, "media.list");
+    }
+
+    void enteringContentLoadsItsCategoryOnce()
+    {
+        const auto [initialSection, category, action] = ContentEntries::fetch();
+        DashboardFixture fixture;
+        auto dashboard = fixture.dashboard(initialSection, category);
+        dashboard->show();
+        dashboard->setSection(Section::content);
+        QTRY_VERIFY(fixture.requests(action) >= 1);
+        QTRY_VERIFY(fixture.idle());
+        QCOMPARE(fixture.requests(action), 1);
+        QCOMPARE(dashboard->contentCategory(), category);
+        QCOMPARE(qobject_cast<ManagedFilesPane *>(dashboard->sectionPane())->selection(), category);
+    }
+
     void quickActionsChooseSectionAndCategory_data()
     {
         const QuickClicks rows;
@@ -226,7 +250,7 @@ private slots:
         DashboardFixture fixture;
         auto dashboard = fixture.dashboard();
         dashboard->show();
-        QTRY_COMPARE(fixture.requests("device.snapshot"), 2);
+        QTRY_COMPARE(fixture.requests("device.snapshot"), 1);
         HomeQuickAction *tile = nullptr;
         for (HomeQuickAction *candidate : dashboard->findChildren<HomeQuickAction *>())
             tile = candidate->text() == title ? candidate : tile;
@@ -323,7 +347,7 @@ private slots:
         DashboardFixture fixture;
         auto dashboard = fixture.dashboard();
         dashboard->show();
-        QTRY_COMPARE(fixture.requests("device.snapshot"), 2);
+        QTRY_COMPARE(fixture.requests("device.snapshot"), 1);
         auto *pane = qobject_cast<DeviceOverviewPane *>(dashboard->sectionPane());
         QVERIFY(pane && !pane->statusCard()->isVisible());
         pane->detailsButton()->click();

@@ -1,5 +1,6 @@
 #include "FileSelectionRules.h"
 #include "TestSupport.h"
+#include "ViewDates.h"
 
 #include <QTest>
 
@@ -145,7 +146,12 @@ private slots:
         QCOMPARE(fileHoverHint(folder(u"f"_s)), u"双击打开"_s);
         QCOMPARE(fileHoverHint(file(u"f"_s)), u"双击快速查看"_s);
         QCOMPARE(fileEntrySymbolName(folder(u"f.jpg"_s)), u"folder.fill"_s);
-        QCOMPARE(managedItemTimeText(std::numeric_limits<qint64>::max()), managedItemTimeText(0));
+        // Dates read the same in every view and every desktop language; a time no clock shows reads as the epoch.
+        const QDateTime evening(QDate(2023, 11, 14), QTime(22, 13, 20));
+        ManagedFileEntry modified = file(u"f"_s);
+        modified.modifiedAtMillis = evening.toMSecsSinceEpoch();
+        QCOMPARE(fileRowSubtitle(modified), u"2023年11月14日 22:13"_s);
+        QCOMPARE(ViewDates::dateTimeText(std::numeric_limits<qint64>::max()), ViewDates::dateTimeText(0));
     }
 };
 

@@ -4,7 +4,6 @@
 #include "ViewColors.h"
 
 #include <QFileInfo>
-#include <QLocale>
 
 namespace DeviceDashboardPresentation {
 
@@ -178,13 +177,6 @@ QList<InstallHistoryRecord> shownHistory(const QList<InstallHistoryRecord> &reco
 QString historyFileLine(const InstallHistoryRecord &record)
 {
     return record.fileNames.join(QStringLiteral(" + "));
-}
-
-QString installTimeText(const QDateTime &installedAt)
-{
-    // The texts of the application are Chinese; the date follows them rather than the desktop's language.
-    return QLocale(QLocale::Chinese, QLocale::China)
-        .toString(installedAt.toLocalTime(), QStringLiteral("yyyy年M月d日 HH:mm"));
 }
 
 StatusSymbol historySymbol(const InstallHistoryRecord &record)

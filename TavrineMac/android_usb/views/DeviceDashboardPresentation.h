@@ -118,7 +118,6 @@ inline constexpr qsizetype shownHistoryLimit = 8;
 inline const QString historyTitle = QStringLiteral("最近安装");
 QString historyFileLine(const InstallHistoryRecord &record);
 // The install time in this computer's time zone, as "2024年3月5日 14:07".
-QString installTimeText(const QDateTime &installedAt);
 
 struct StatusSymbol
 {

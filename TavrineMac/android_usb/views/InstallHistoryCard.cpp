@@ -4,6 +4,7 @@
 #include "DeviceDashboardPresentation.h"
 #include "DisclosureGroup.h"
 #include "ElidedLabel.h"
+#include "ViewDates.h"
 #include "ViewFonts.h"
 
 #include <QFrame>
@@ -30,7 +31,7 @@ QWidget *recordRow(const InstallHistoryRecord &record, QWidget *parent)
     files->setObjectName(QStringLiteral("historyFilesLabel"));
     files->setText(historyFileLine(record));
 
-    auto *time = new QLabel(installTimeText(record.installedAt), row);
+    auto *time = new QLabel(ViewDates::dateTimeText(record.installedAt), row);
     time->setObjectName(QStringLiteral("historyTimeLabel"));
     time->setFont(ViewFonts::caption());
     CardStyle::setSecondary(time);

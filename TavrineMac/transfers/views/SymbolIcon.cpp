@@ -666,6 +666,113 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         painter.drawEllipse(QPointF(17.5, 12), 1.2, 1.2);
         break;
     }
+    case Symbol::docOnDoc:
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPolyline(QPolygonF({QPointF(5, 17.5), QPointF(3.5, 17.5), QPointF(3.5, 2.5), QPointF(14, 2.5),
+                                        QPointF(14, 4.5)}));
+        painter.drawRoundedRect(QRectF(8.5, 6.5, 12, 15), 1.5, 1.5);
+        break;
+    case Symbol::docOnClipboard:
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(4, 4, 16, 18), 2, 2);
+        painter.drawRoundedRect(QRectF(8.5, 2.5, 7, 3.5), 1, 1);
+        for (const qreal line : {11.0, 14.5, 18.0}) {
+            painter.drawLine(QPointF(8, line), QPointF(16, line));
+        }
+        break;
+    case Symbol::docBadgePlus:
+    case Symbol::folderBadgePlus:
+    case Symbol::folderBadgeQuestionmark: {
+        // The base symbol drawn smaller in the upper left, the badge in the lower right.
+        painter.save();
+        painter.scale(0.8, 0.8);
+        draw(painter, symbol == Symbol::docBadgePlus ? Symbol::doc : Symbol::folder, color);
+        painter.restore();
+        painter.setPen(strokePen(color, 1.9));
+        painter.setBrush(Qt::NoBrush);
+        if (symbol == Symbol::folderBadgeQuestionmark) {
+            QPainterPath mark;
+            mark.moveTo(15.5, 15);
+            mark.cubicTo(15.5, 12.5, 21, 12.5, 21, 15);
+            mark.cubicTo(21, 17, 18.3, 17, 18.3, 19);
+            painter.drawPath(mark);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(color);
+            painter.drawEllipse(QPointF(18.3, 22), 1.1, 1.1);
+        } else {
+            painter.drawLine(QPointF(18.5, 13.5), QPointF(18.5, 22.5));
+            painter.drawLine(QPointF(14, 18), QPointF(23, 18));
+        }
+        break;
+    }
+    case Symbol::arrowDown:
+        painter.setPen(strokePen(color, 2.0));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(verticalArrow(false).translated(0, 1));
+        break;
+    case Symbol::arrowUpArrowDown:
+    case Symbol::arrowDownArrowUp: {
+        const bool upFirst = symbol == Symbol::arrowUpArrowDown;
+        QPainterPath arrows;
+        const auto arrow = [&arrows](qreal x, bool up) {
+            const qreal tip = up ? 4 : 20;
+            const qreal wing = up ? 8 : 16;
+            arrows.moveTo(x, up ? 20 : 4);
+            arrows.lineTo(x, tip);
+            arrows.moveTo(x - 3.5, wing);
+            arrows.lineTo(x, tip);
+            arrows.lineTo(x + 3.5, wing);
+        };
+        arrow(8, upFirst);
+        arrow(16, !upFirst);
+        painter.setPen(strokePen(color, 1.9));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(arrows);
+        break;
+    }
+    case Symbol::trashSlash:
+        draw(painter, Symbol::trash, color);
+        painter.setPen(strokePen(color, 1.8));
+        painter.drawLine(QPointF(3.5, 3), QPointF(20.5, 21.5));
+        break;
+    case Symbol::rectangle3Group:
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(2.5, 3, 19, 8), 1.8, 1.8);
+        painter.drawRoundedRect(QRectF(2.5, 13.5, 8.5, 7.5), 1.8, 1.8);
+        painter.drawRoundedRect(QRectF(13, 13.5, 8.5, 7.5), 1.8, 1.8);
+        break;
+    case Symbol::listBullet:
+        painter.setPen(strokePen(color, 1.8));
+        for (const qreal row : {6.0, 12.0, 18.0}) {
+            painter.drawLine(QPointF(9, row), QPointF(21, row));
+        }
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        for (const qreal row : {6.0, 12.0, 18.0}) {
+            painter.drawEllipse(QPointF(4.5, row), 1.5, 1.5);
+        }
+        break;
+    case Symbol::filmStack:
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawLine(QPointF(6, 3), QPointF(18, 3));
+        painter.drawRoundedRect(QRectF(3, 6, 18, 15), 2.2, 2.2);
+        painter.drawLine(QPointF(7.5, 6), QPointF(7.5, 21));
+        painter.drawLine(QPointF(16.5, 6), QPointF(16.5, 21));
+        painter.drawLine(QPointF(3, 13.5), QPointF(7.5, 13.5));
+        painter.drawLine(QPointF(16.5, 13.5), QPointF(21, 13.5));
+        break;
+    case Symbol::photoOnRectangleAngled:
+        painter.save();
+        painter.translate(12, 12);
+        painter.rotate(-8);
+        painter.translate(-12, -12);
+        draw(painter, Symbol::photoOnRectangle, color);
+        painter.restore();
+        break;
     }
 }
 
@@ -729,6 +836,19 @@ constexpr std::array namedSymbols{
     NamedSymbol{Symbol::eye, "eye"},
     NamedSymbol{Symbol::arrowDownCircle, "arrow.down.circle"},
     NamedSymbol{Symbol::photoBadgeExclamationmark, "photo.badge.exclamationmark"},
+    NamedSymbol{Symbol::docOnDoc, "doc.on.doc"},
+    NamedSymbol{Symbol::docOnClipboard, "doc.on.clipboard"},
+    NamedSymbol{Symbol::docBadgePlus, "doc.badge.plus"},
+    NamedSymbol{Symbol::folderBadgePlus, "folder.badge.plus"},
+    NamedSymbol{Symbol::folderBadgeQuestionmark, "folder.badge.questionmark"},
+    NamedSymbol{Symbol::arrowDown, "arrow.down"},
+    NamedSymbol{Symbol::arrowUpArrowDown, "arrow.up.arrow.down"},
+    NamedSymbol{Symbol::arrowDownArrowUp, "arrow.down.arrow.up"},
+    NamedSymbol{Symbol::trashSlash, "trash.slash"},
+    NamedSymbol{Symbol::rectangle3Group, "rectangle.3.group"},
+    NamedSymbol{Symbol::listBullet, "list.bullet"},
+    NamedSymbol{Symbol::filmStack, "film.stack"},
+    NamedSymbol{Symbol::photoOnRectangleAngled, "photo.on.rectangle.angled"},
 };
 
 constexpr bool listsEverySymbolInOrder()
@@ -738,7 +858,7 @@ constexpr bool listsEverySymbolInOrder()
             return false;
         }
     }
-    return namedSymbols.size() == std::size_t(Symbol::photoBadgeExclamationmark) + 1;
+    return namedSymbols.size() == std::size_t(Symbol::photoOnRectangleAngled) + 1;
 }
 static_assert(listsEverySymbolInOrder(), "every symbol needs its system name, in the order of the enumeration");
 

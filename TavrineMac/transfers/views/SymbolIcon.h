@@ -63,6 +63,19 @@ enum class Symbol
     eye,
     arrowDownCircle,
     photoBadgeExclamationmark,
+    docOnDoc,
+    docOnClipboard,
+    docBadgePlus,
+    folderBadgePlus,
+    folderBadgeQuestionmark,
+    arrowDown,
+    arrowUpArrowDown,
+    arrowDownArrowUp,
+    trashSlash,
+    rectangle3Group,
+    listBullet,
+    filmStack,
+    photoOnRectangleAngled,
 };
 
 namespace SymbolIcon {

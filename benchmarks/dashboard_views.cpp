@@ -1,0 +1,244 @@
+// How long the files pane's views take with 5000 items, against the 100 ms event-pump period: a folder of 5000
+// entries handed to the file list and to the grid the way the pane hands it over (filtered and sorted by the
+// stored preferences) until the first painted frame; the justified rows of 5000 photos, and the gallery of 5000
+// photos published by the store until its first painted frame; and each view scrolled to its end and painted.
+// A frame is one turn of the event loop (the views' posted layouts) and a grab of the widget.
+#include "FileBrowserPreferences.h"
+#include "JustifiedGalleryRows.h"
+#include "ManagedFileBrowser.h"
+#include "ManagedFileListModel.h"
+#include "ManagedFileSort.h"
+#include "ManagedMediaGallery.h"
+#include "ManagementStoreFixture.h"
+#include "MediaGalleryPresentation.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QListView>
+#include <QPixmap>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int itemCount = 5000;
+constexpr int widgetRounds = 9;
+constexpr int layoutRounds = 51;
+constexpr double pumpPeriodMilliseconds = 100.0;
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+// Runs `prepare` untimed, then times `work`; the median of `rounds` rounds in milliseconds.
+double timed(int rounds, const std::function<void()> &prepare, const std::function<void()> &work)
+{
+    QList<double> times;
+    for (int round = 0; round < rounds; ++round) {
+        prepare();
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        times.append(double(timer.nsecsElapsed()) / 1e6);
+    }
+    return median(times);
+}
+
+void report(const char *figure, double milliseconds, int rounds)
+{
+    std::printf("%-52s %8.2f ms = %.3f of the 100 ms pump period (median of %d)\n", figure, milliseconds,
+                milliseconds / pumpPeriodMilliseconds, rounds);
+}
+
+// The posted work of one event-loop turn, then the widget painted once.
+bool paintFrame(QWidget &widget)
+{
+    QCoreApplication::processEvents();
+    return !widget.grab().isNull();
+}
+
+// A camera folder: a few sub-folders, then photos, videos and other files, in the phone's (unsorted) order.
+QList<ManagedFileEntry> folderEntries()
+{
+    static const QStringList extensions{u"jpg"_s, u"heic"_s, u"mp4"_s, u"png"_s, u"pdf"_s, u"txt"_s};
+    QList<ManagedFileEntry> entries;
+    entries.reserve(itemCount);
+    for (int index = 0; index < itemCount; ++index) {
+        // A scrambled order, so that sorting has work to do.
+        const int number = (index * 7919) % itemCount;
+        if (index % 100 == 0) {
+            entries.append(folderEntry(u"folder-%1"_s.arg(number), u"Album %1"_s.arg(number)));
+            continue;
+        }
+        const QString name = u"IMG_2026%1_%2.%3"_s.arg(number % 1231, 4, 10, QLatin1Char('0'))
+                                 .arg(number)
+                                 .arg(extensions.at(index % extensions.size()));
+        ManagedFileEntry entry = fileEntry(u"file-%1"_s.arg(number), name, 3'000'000 + number);
+        entry.modifiedAtMillis = 1'760'000'000'000 + qint64(number) * 1000;
+        entries.append(entry);
+    }
+    return entries;
+}
+
+// Photos of the common shapes (landscape, portrait, wide video, square, rotated), ids marked by `round` so that
+// every round's tiles ask for thumbnails of their own.
+QList<ManagedMediaItem> galleryItems(int round)
+{
+    static const QList<std::pair<qint64, qint64>> sizes{{4000, 3000}, {3000, 4000}, {1920, 1080}, {1080, 1080}};
+    QList<ManagedMediaItem> items;
+    items.reserve(itemCount);
+    for (int index = 0; index < itemCount; ++index) {
+        const auto &[width, height] = sizes.at(index % sizes.size());
+        const QString id = u"%1-%2"_s.arg(round).arg(index);
+        items.append({id, u"IMG_%1.jpg"_s.arg(index), ManagedMediaKind::photo, 3'000'000, 1'760'000'000'000,
+                      u"image/jpeg"_s, width, height, index % 7 == 0 ? std::optional<qint64>(90) : std::nullopt,
+                      u"DCIM/Camera/IMG_%1.jpg"_s.arg(index), std::nullopt});
+    }
+    return items;
+}
+
+// The folder handed to the browser in list or grid presentation, then scrolled to its end.
+bool measureFileBrowser(ManagementStoreFixture &fixture, FileBrowserPreferences &preferences, bool grid)
+{
+    const QList<ManagedFileEntry> pageEntries = folderEntries();
+    ManagedFileBrowser browser(fixture.store.get());
+    browser.resize(1000, 700);
+    browser.show();
+    paintFrame(browser);
+    QScrollBar *scrollBar = browser.view()->verticalScrollBar();
+
+    bool shown = true;
+    const double showing = timed(
+        widgetRounds,
+        [&] {
+            browser.setEntries({});
+            paintFrame(browser);
+        },
+        [&] {
+            // As the pane renders its content: the presentation, then the sorted entries.
+            browser.setGridPresentation(grid);
+            browser.setEntries(sortedManagedEntries(pageEntries, ManagedContentCategory::allFiles, preferences));
+            shown = paintFrame(browser) && shown;
+        });
+    const double sorting = timed(
+        layoutRounds, [] {},
+        [&] {
+            shown =
+                sortedManagedEntries(pageEntries, ManagedContentCategory::allFiles, preferences).size() == itemCount &&
+                shown;
+        });
+    const double scrolling = timed(
+        widgetRounds,
+        [&] {
+            scrollBar->setValue(0);
+            paintFrame(browser);
+        },
+        [&] {
+            scrollBar->setValue(scrollBar->maximum());
+            shown = paintFrame(browser) && shown;
+        });
+    if (!shown || browser.entries().size() != itemCount || scrollBar->maximum() <= 0 ||
+        !browser.view()->viewport()->rect().intersects(
+            browser.view()->visualRect(browser.model()->index(itemCount - 1)))) {
+        std::fprintf(stderr, "the %s did not show the folder\n", grid ? "grid" : "list");
+
+        return false;
+    }
+    report(grid ? "5000 entries, grid: hand over to first frame" : "5000 entries, list: hand over to first frame",
+           showing, widgetRounds);
+    report("  of which filtering and sorting", sorting, layoutRounds);
+    report(grid ? "5000 entries, grid: scroll to the end and paint" : "5000 entries, list: scroll to the end and paint",
+           scrolling, widgetRounds);
+    return true;
+}
+
+bool measureGallery(ManagementStoreFixture &fixture)
+{
+    // The rows alone, as the gallery asks for them at this width.
+    const QList<ManagedMediaItem> firstItems = galleryItems(0);
+    QList<qreal> ratios;
+    for (const ManagedMediaItem &item : firstItems) {
+        ratios.append(mediaAspectRatio(item));
+    }
+    qsizetype rowCount = 0;
+    const double rows = timed(
+        layoutRounds, [] {},
+        [&] {
+            rowCount = MediaGalleryRow::makeRows(ratios, MediaGalleryLayout::maximumItemsPerRow,
+                                                 1000 - MediaGalleryLayout::horizontalInset,
+                                                 MediaGalleryLayout::targetRowHeight, MediaGalleryLayout::spacing)
+                           .size();
+        });
+    report("5000 photos: justified rows (makeRows)", rows, layoutRounds);
+
+    // Thumbnail requests stay unanswered while timed; each round's are answered (with no image) afterwards.
+    fixture.channel->hold = true;
+    ManagedMediaGallery gallery(*fixture.store);
+    gallery.resize(1000, 700);
+    gallery.show();
+    paintFrame(gallery);
+    QScrollBar *scrollBar = gallery.verticalScrollBar();
+    int round = 0;
+    bool shown = true;
+    const auto answerThumbnails = [&] {
+        fixture.channel->release();
+        shown = QTest::qWaitFor([&] { return fixture.store->loadingThumbnailKeys().isEmpty(); }, 10'000) && shown;
+    };
+    const double showing = timed(
+        widgetRounds,
+        [&] {
+            answerThumbnails();
+            fixture.store->setMediaItems({});
+            paintFrame(gallery);
+        },
+        [&] {
+            fixture.store->setMediaItems(galleryItems(++round));
+            shown = paintFrame(gallery) && shown;
+        });
+    const double scrolling = timed(
+        widgetRounds,
+        [&] {
+            scrollBar->setValue(0);
+            answerThumbnails();
+            paintFrame(gallery);
+        },
+        [&] {
+            scrollBar->setValue(scrollBar->maximum());
+            shown = paintFrame(gallery) && shown;
+        });
+    const bool endShown = gallery.onScreenIndices().contains(itemCount - 1);
+    answerThumbnails();
+    if (!shown || rowCount == 0 || !endShown) {
+        std::fprintf(stderr, "the gallery did not show the photos\n");
+        return false;
+    }
+    report("5000 photos: gallery published to first frame", showing, widgetRounds);
+    report("5000 photos: gallery scroll to the end and paint", scrolling, widgetRounds);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    ManagementStoreFixture fixture;
+    QTemporaryDir settingsFolder;
+    QSettings settings(settingsFolder.filePath(u"preferences.ini"_s), QSettings::IniFormat);
+    FileBrowserPreferences preferences(&settings);
+
+    std::printf("window 1000 x 700 on the %s platform\n", qPrintable(QGuiApplication::platformName()));
+    const bool measured = measureFileBrowser(fixture, preferences, false) &&
+                          measureFileBrowser(fixture, preferences, true) && measureGallery(fixture);
+    return measured ? 0 : 1;
+}
