@@ -1,0 +1,70 @@
+#pragma once
+
+#include "AndroidDevice.h"
+#include "USBAndroidDevice.h"
+
+#include <QWidget>
+
+class QLabel;
+class SymbolTile;
+
+// The rows of the main window's sidebar. They have no actions of their own: the list that holds them selects.
+// Each is built anew from the stores' current values.
+
+// The shared layout of the phone rows: a tinted icon tile, a one-line title and a status line.
+class SidebarPhoneRow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    QLabel *titleLabel() const { return m_title; }
+    QLabel *statusLabel() const { return m_status; }
+    SymbolTile *icon() const { return m_icon; }
+
+protected:
+    SidebarPhoneRow(const QString &title, const QString &status, const QColor &iconFill, const QColor &iconColor,
+                    QWidget *parent);
+
+private:
+    QLabel *m_title = nullptr;
+    QLabel *m_status = nullptr;
+    SymbolTile *m_icon = nullptr;
+};
+
+// A phone that adb lists over USB and that belongs to no trusted phone: green once authorised, orange otherwise.
+class DeviceRow : public SidebarPhoneRow
+{
+    Q_OBJECT
+
+public:
+    explicit DeviceRow(const AndroidDevice &device, QWidget *parent = nullptr);
+
+    const AndroidDevice &device() const { return m_device; }
+
+private:
+    AndroidDevice m_device;
+};
+
+// A trusted phone that is connected over the network or plugged in; the main window works out the flags.
+class TrustedDeviceRow : public SidebarPhoneRow
+{
+    Q_OBJECT
+
+public:
+    TrustedDeviceRow(const QString &name, bool isSelected, bool isConnected, bool isUSBConnected,
+                     QWidget *parent = nullptr);
+};
+
+// A phone plugged in by USB that adb does not list yet; it cannot be selected.
+class USBWaitingRow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit USBWaitingRow(const USBAndroidDevice &phone, QWidget *parent = nullptr);
+
+    QLabel *titleLabel() const { return m_title; }
+
+private:
+    QLabel *m_title = nullptr;
+};

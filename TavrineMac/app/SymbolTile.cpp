@@ -1,0 +1,71 @@
+#include "SymbolTile.h"
+
+#include "CardStyle.h"
+
+#include <QHBoxLayout>
+#include <QHash>
+#include <QPainter>
+#include <QPainterPath>
+
+Symbol symbolNamed(const QString &name, Symbol fallback)
+{
+    if (const std::optional<Symbol> symbol = SymbolIcon::named(name))
+        return *symbol;
+    // The nearest drawn symbol for the names of these screens that the symbol table does not draw yet.
+    static const QHash<QString, Symbol> standIns{
+        {QStringLiteral("qrcode.viewfinder"), Symbol::squareGrid3x3},
+        {QStringLiteral("lock.shield"), Symbol::checkmarkShieldFill},
+        {QStringLiteral("lock.shield.fill"), Symbol::checkmarkShieldFill},
+        {QStringLiteral("wifi.exclamationmark"), Symbol::wifiSlash},
+        {QStringLiteral("iphone"), Symbol::smartphone},
+    };
+    return standIns.value(name, fallback);
+}
+
+SymbolTile::SymbolTile(Style style, QWidget *parent) : QWidget(parent), m_style(std::move(style))
+{
+    setFixedSize(m_style.side, m_style.side);
+}
+
+Symbol SymbolTile::drawnSymbol() const
+{
+    return symbolNamed(m_style.symbolName, m_style.fallback);
+}
+
+void SymbolTile::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    if (m_style.cornerRadius < 0)
+        shape.addEllipse(QRectF(rect()));
+    else
+        shape.addRoundedRect(QRectF(rect()), m_style.cornerRadius, m_style.cornerRadius);
+    painter.fillPath(shape, m_style.fill);
+    const QPixmap symbol =
+        SymbolIcon::pixmap(drawnSymbol(), m_style.symbolColor, m_style.symbolPixels, devicePixelRatioF());
+    const QSizeF size = QSizeF(symbol.size()) / symbol.devicePixelRatio();
+    painter.drawPixmap(QPointF((width() - size.width()) / 2, (height() - size.height()) / 2), symbol);
+}
+
+RoundedPanel::RoundedPanel(const QColor &fill, qreal cornerRadius, std::optional<QColor> outline, QWidget *parent)
+    : QWidget(parent), m_fill(fill), m_cornerRadius(cornerRadius), m_outline(std::move(outline))
+{
+}
+
+void RoundedPanel::paintEvent(QPaintEvent *)
+{
+    CardStyle::paintPanel(this, m_cornerRadius < 0 ? height() / 2.0 : m_cornerRadius, m_fill, m_outline);
+}
+
+QLayout *centredUpToMaximumWidth(QWidget *widget)
+{
+    // Only the widget stretches; the margins get what lies past its maximum width.
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addStretch(0);
+    row->addWidget(widget, 1);
+    row->addStretch(0);
+    return row;
+}

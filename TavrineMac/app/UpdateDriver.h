@@ -1,0 +1,84 @@
+#pragma once
+
+#include "UpdateConfiguration.h"
+#include "UpdateController.h"
+#include "UpdateFeed.h"
+
+#include <QByteArray>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QObject>
+#include <QPointer>
+#include <QSslConfiguration>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+// What one check found, with the texts the user is shown.
+struct UpdateCheckOutcome
+{
+    enum class Case
+    {
+        newerVersion,
+        upToDate,
+        failed,
+    };
+
+    Case kind = Case::failed;
+    QString text;
+    QString informativeText;
+    // Set for a newer version: where the user gets it.
+    QUrl downloadURL;
+
+    bool operator==(const UpdateCheckOutcome &) const = default;
+
+    static UpdateCheckOutcome of(const std::variant<UpdateFeed, UpdateFeedError> &feed, const QString &currentVersion);
+    static UpdateCheckOutcome fetchFailed();
+};
+
+// Shows the outcome in a message box that does not wait for the user.
+void showUpdateCheckOutcome(const UpdateCheckOutcome &outcome);
+
+// Our updater: fetches the signed feed over HTTPS, checks its signature and version, and tells the user
+// where a newer version is. Installing it is left to the system's package manager.
+class FeedUpdateDriver : public QObject, public AppUpdateDriving
+{
+    Q_OBJECT
+
+public:
+    using Reporter = std::function<void(const UpdateCheckOutcome &)>;
+
+    static constexpr std::chrono::milliseconds transferTimeout{15000};
+    static constexpr std::chrono::milliseconds checkTimeout{30000};
+    static constexpr int maximumRedirects = 3;
+
+    FeedUpdateDriver(AppUpdateConfiguration configuration, QString currentVersion, Reporter reporter,
+                     QObject *parent = nullptr);
+    ~FeedUpdateDriver() override;
+
+    bool canCheckForUpdates() const override { return !m_reply; }
+    void observeCanCheckForUpdates(std::function<void(bool)> handler) override;
+    void checkForUpdates() override;
+
+    // Tests serve the feed with a certificate of their own and trust it here.
+    void setSslConfigurationForTesting(const QSslConfiguration &configuration) { m_sslConfiguration = configuration; }
+
+private:
+    void readAvailable();
+    void finish();
+    void publish(bool canCheck);
+
+    const AppUpdateConfiguration m_configuration;
+    const QByteArray m_publicKey;
+    const QString m_currentVersion;
+    const Reporter m_reporter;
+    std::function<void(bool)> m_handler;
+    std::optional<QSslConfiguration> m_sslConfiguration;
+    QNetworkAccessManager m_network;
+    QPointer<QNetworkReply> m_reply;
+    QByteArray m_body;
+    bool m_tooLarge = false;
+    QTimer m_deadline;
+};

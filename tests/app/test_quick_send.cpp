@@ -1,0 +1,280 @@
+// Quick send: the selection and message rules, the coordinator over a transfer store with a fake core host,
+// and the panel offscreen.
+#include "ElidedLabel.h"
+#include "QuickSendCoordinator.h"
+#include "QuickSendPanel.h"
+#include "QuickSendRules.h"
+#include "transfers/StoreTestSupport.h"
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+using Kind = TransferStore::Phase::Kind;
+using Source = QuickSendCoordinator::Source;
+
+class TestQuickSend : public QObject
+{
+    Q_OBJECT
+
+private:
+    // A folder with "a.txt", "b.txt", "c.txt", the folder "dir" and "link" to "a.txt".
+    struct Files
+    {
+        QTemporaryDir folder;
+        Files()
+        {
+            writeFile(path(QStringLiteral("a.txt")), "a");
+            writeFile(path(QStringLiteral("b.txt")), "b");
+            writeFile(path(QStringLiteral("c.txt")), "c");
+            QDir(folder.path()).mkdir(QStringLiteral("dir"));
+            QFile::link(path(QStringLiteral("a.txt")), path(QStringLiteral("link")));
+        }
+        QString path(const QString &name) const { return folder.path() + QLatin1Char('/') + name; }
+        QList<QUrl> urls(const QStringList &names) const
+        {
+            QList<QUrl> urls;
+            for (const QString &name : names) {
+                urls.append(name.contains(QLatin1Char(':')) ? QUrl(name) : QUrl::fromLocalFile(path(name)));
+            }
+            return urls;
+        }
+    };
+
+    static QString textOf(QWidget *root, const char *name)
+    {
+        return root->findChild<QLabel *>(QLatin1String(name))->text();
+    }
+
+private slots:
+    void selectionKeepsRegularFilesOnce_data()
+    {
+        TestTable<QStringList, QStringList, int> rows;
+        rows("files in the given order", {"b.txt", "a.txt"}, {"b.txt", "a.txt"}, 0);
+        rows("equivalent paths are one file", {"a.txt", "dir/../a.txt", "./a.txt"}, {"a.txt"}, 0);
+        rows("folder, link, missing file and web address", {"dir", "link", "gone.txt", "https://example.com/a.txt"}, {},
+             4);
+        rows("a repeated rejected input counts once", {"dir", "dir/", "b.txt"}, {"b.txt"}, 1);
+    }
+    void selectionKeepsRegularFilesOnce()
+    {
+        const auto [inputs, accepted, rejected] = TestTable<QStringList, QStringList, int>::fetch();
+        const Files files;
+        QCOMPARE(QuickSendSelection::fromURLs(files.urls(inputs)),
+                 (QuickSendSelection{files.urls(accepted), rejected}));
+    }
+
+    void handOverMessages_data()
+    {
+        TestTable<Kind, int, int, QString> rows;
+        rows("one file connected", Kind::connected, 1, 0, "已开始发送");
+        rows("files connected, some skipped", Kind::connected, 2, 1, "已开始发送 2 个文件；已跳过 1 项");
+        rows("one file queued", Kind::reconnecting, 1, 0, "已加入队列，手机连接后自动发送");
+        rows("files queued, some skipped", Kind::idle, 3, 2, "3 个文件已加入队列，手机连接后自动发送；已跳过 2 项");
+    }
+    void handOverMessages()
+    {
+        const auto [phase, fileCount, rejected, expected] = TestTable<Kind, int, int, QString>::fetch();
+        QCOMPARE(QuickSendRules::handOverMessage(phase, fileCount, rejected), expected);
+    }
+
+    void panelStatusText_data()
+    {
+        TestTable<std::optional<QString>, Kind, QString> rows;
+        rows("no phone, also while pairing", std::nullopt, Kind::pairing, "尚未添加手机");
+        rows("connected", "Pixel", Kind::connected, "发送到 Pixel");
+        rows("reconnecting", "Pixel", Kind::reconnecting, "Pixel · 未连接");
+        rows("awaiting confirmation", "Pixel", Kind::awaitingConfirmation, "Pixel · 等待手机确认");
+        rows("failed", "Pixel", Kind::failed, "Pixel · 需要处理");
+        rows("idle", "Pixel", Kind::idle, "Pixel");
+        rows("a new pairing", "Pixel", Kind::pairing, "正在添加手机");
+    }
+    void panelStatusText()
+    {
+        const auto [name, phase, expected] = TestTable<std::optional<QString>, Kind, QString>::fetch();
+        QCOMPARE(QuickSendRules::statusText(name, phase), expected);
+    }
+
+    void panelSitsAboveTheScreenCentre()
+    {
+        QCOMPARE(QuickSendRules::panelOrigin(QRect(100, 0, 1280, 1000), QSize(440, 350)), QPoint(520, 297));
+    }
+
+    void handOversWaitForOneBootstrapAndGoInArrivalOrder()
+    {
+        const Files files;
+        StoreFixture fixture;
+        fixture.saveRegistry({trustedPhone(QStringLiteral("Pixel"), 1)});
+        TransferStore &store = fixture.make();
+        QuickSendCoordinator coordinator(store);
+
+        coordinator.handle(files.urls({"a.txt"}), Source::dock);
+        coordinator.handle(files.urls({"b.txt", "dir"}), Source::finderService);
+        coordinator.handle(files.urls({"c.txt"}), Source::quickPanel);
+        QCOMPARE(coordinator.message(), QStringLiteral("正在准备手机连接…"));
+        QVERIFY(coordinator.panel()->isVisible());
+        QTRY_VERIFY(coordinator.isTransferStoreReady());
+
+        QCOMPARE(fixture.host->startCount, 1);
+        QStringList sent;
+        for (const TransferTaskRecord &task : store.tasks()) {
+            sent.append(task.fileName);
+        }
+        // The store lists the newest task first.
+        QCOMPARE(sent, QStringList({"c.txt", "b.txt", "a.txt"}));
+        QCOMPARE(coordinator.message(), QStringLiteral("已加入队列，手机连接后自动发送"));
+
+        // Once ready, a hand-over from the panel leaves it hidden; one from outside presents it.
+        coordinator.panel()->hide();
+        coordinator.handle(files.urls({"a.txt"}), Source::quickPanel);
+        QVERIFY(!coordinator.panel()->isVisible());
+        coordinator.handle(files.urls({"a.txt"}), Source::finderService);
+        QVERIFY(coordinator.panel()->isVisible());
+    }
+
+    void connectedStoreStartsSending()
+    {
+        const Files files;
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        QuickSendCoordinator coordinator(store);
+        coordinator.handle(files.urls({"a.txt", "b.txt", "dir"}), Source::dock);
+        QTRY_COMPARE(coordinator.message(), QStringLiteral("已开始发送 2 个文件；已跳过 1 项"));
+        QCOMPARE(store.activeTasks().size(), 2);
+    }
+
+    void nothingIsSentWithoutATrustedPhone()
+    {
+        const Files files;
+        StoreFixture fixture;
+        TransferStore &store = fixture.make();
+        QuickSendCoordinator coordinator(store);
+
+        coordinator.handle({}, Source::dock);
+        QCOMPARE(coordinator.message(), QStringLiteral("没有找到可发送的文件"));
+        coordinator.handle(files.urls({"dir"}), Source::finderService);
+        QCOMPARE(coordinator.message(), QStringLiteral("这里只支持普通文件；文件夹请在 Tavrine 主窗口中发送"));
+        QVERIFY(!coordinator.isBootstrapping());
+
+        coordinator.handle(files.urls({"a.txt"}), Source::quickPanel);
+        QTRY_COMPARE(coordinator.message(), QStringLiteral("先在 Tavrine 中添加一台手机，之后无需重复配对"));
+        QVERIFY(store.tasks().isEmpty());
+        QVERIFY(coordinator.panel()->isVisible());
+    }
+
+    void stopDropsQueuedHandOvers()
+    {
+        const Files files;
+        StoreFixture fixture;
+        fixture.saveRegistry({trustedPhone(QStringLiteral("Pixel"), 1)});
+        TransferStore &store = fixture.make();
+        QuickSendCoordinator coordinator(store);
+        coordinator.setDidStart(true);
+        coordinator.setHotKeyAvailable(true);
+        coordinator.handle(files.urls({"a.txt"}), Source::dock);
+
+        coordinator.stop();
+        QVERIFY(!coordinator.hotKeyAvailable() && !coordinator.didStart() && coordinator.pendingSends().isEmpty());
+        QVERIFY(!coordinator.panel()->isVisible());
+        QTRY_VERIFY(store.hasHost());
+        QVERIFY(!coordinator.isTransferStoreReady());
+        QVERIFY(store.tasks().isEmpty());
+    }
+
+    void showMainWindowBringsOneBackOrOpensOne()
+    {
+        StoreFixture fixture;
+        QuickSendCoordinator coordinator(fixture.make());
+        int opened = 0;
+        coordinator.setMainWindowOpener([&] { ++opened; });
+        coordinator.showPanel();
+        coordinator.showMainWindow();
+        QCOMPARE(opened, 1);
+        QVERIFY(!coordinator.panel()->isVisible());
+
+        QMainWindow closedWindow;
+        coordinator.showMainWindow();
+        QVERIFY(closedWindow.isVisible());
+        QCOMPARE(opened, 1);
+    }
+
+    void panelFollowsTheCoordinatorAndTheStore()
+    {
+        const Files files;
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        QuickSendCoordinator coordinator(store);
+        QuickSendPanel *panel = coordinator.preparedPanel();
+
+        QCOMPARE(panel->findChild<ElidedLabel *>(QStringLiteral("quickSendStatus"))->text(),
+                 QStringLiteral("发送到 Pixel"));
+        QCOMPARE(textOf(panel, "quickSendMessage"), QStringLiteral("拖入文件，立即发送到手机"));
+        QVERIFY(!panel->findChild<QLabel *>(QStringLiteral("quickSendHotKeyHint"))->isVisibleTo(panel));
+        coordinator.setHotKeyAvailable(true);
+        QCOMPARE(textOf(panel, "quickSendHotKeyHint"), QStringLiteral("快捷键 ⌃⌥Space"));
+        QVERIFY(panel->findChild<QLabel *>(QStringLiteral("quickSendHotKeyHint"))->isVisibleTo(panel));
+
+        auto *taskRow = panel->findChild<QWidget *>(QStringLiteral("quickSendTaskRow"));
+        auto *privacyRow = panel->findChild<QWidget *>(QStringLiteral("quickSendPrivacyRow"));
+        QVERIFY(!taskRow->isVisibleTo(panel) && privacyRow->isVisibleTo(panel));
+        store.sendFiles({files.path(QStringLiteral("b.txt"))});
+        QVERIFY(taskRow->isVisibleTo(panel) && !privacyRow->isVisibleTo(panel));
+        QCOMPARE(panel->findChild<ElidedLabel *>(QStringLiteral("quickSendTaskName"))->text(), QStringLiteral("b.txt"));
+    }
+
+    void dropZoneTakesFileDrops()
+    {
+        const Files files;
+        StoreFixture fixture;
+        QuickSendCoordinator coordinator(fixture.make());
+        QuickSendPanel *panel = coordinator.preparedPanel();
+        auto *zone = panel->findChild<QWidget *>(QStringLiteral("quickSendDropZone"));
+        QMimeData folder;
+        folder.setUrls(files.urls({"dir"}));
+
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &folder, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(zone, &enter);
+        QVERIFY(panel->isTargeted());
+        QCOMPARE(textOf(panel, "quickSendMessage"), QStringLiteral("松开发送"));
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(zone, &leave);
+        QVERIFY(!panel->isTargeted());
+        QCOMPARE(textOf(panel, "quickSendMessage"), QStringLiteral("拖入文件，立即发送到手机"));
+
+        QMimeData empty;
+        empty.setText(QStringLiteral("text"));
+        QDropEvent emptyDrop(QPointF(10, 10), Qt::CopyAction, &empty, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(zone, &emptyDrop);
+        QVERIFY(!emptyDrop.isAccepted());
+        QCOMPARE(coordinator.message(), QStringLiteral("拖入文件，立即发送到手机"));
+
+        QApplication::sendEvent(zone, &enter);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &folder, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(zone, &drop);
+        QVERIFY(!panel->isTargeted());
+        QCOMPARE(textOf(panel, "quickSendMessage"),
+                 QStringLiteral("这里只支持普通文件；文件夹请在 Tavrine 主窗口中发送"));
+    }
+
+    void closingOnlyHidesThePanel()
+    {
+        StoreFixture fixture;
+        QuickSendCoordinator coordinator(fixture.make());
+        coordinator.showPanel();
+        QuickSendPanel *panel = coordinator.panel();
+        QTest::keyClick(panel, Qt::Key_Escape);
+        QVERIFY(!panel->isVisible());
+        coordinator.showPanel();
+        QCOMPARE(coordinator.panel(), panel);
+        panel->findChild<QToolButton *>(QStringLiteral("quickSendClose"))->click();
+        QVERIFY(!panel->isVisible());
+    }
+};
+
+QTEST_MAIN(TestQuickSend)
+#include "test_quick_send.moc"
