@@ -1,5 +1,7 @@
 #include "ManagedFilesPane.h"
 
+#include "QuickLookWindow.h"
+
 #include "FilesPaneToolbar.h"
 #include "ManagedFileBrowser.h"
 #include "ManagedFileSort.h"
@@ -286,8 +288,11 @@ void ManagedFilesPane::setPreviewedMediaID(const std::optional<QString> &mediaID
 
 void ManagedFilesPane::setPreviewedFileURL(const std::optional<QString> &path)
 {
-    // The browser shows the local copy (its own window for images and text, the usual program for the rest).
+    // The local copy is shown at once: a window of ours for images and text, the usual program for the rest.
     m_previewedFileURL = path;
+    if (path) {
+        QuickLookWindow::show(*path, this, m_openExternally);
+    }
     emit viewStateChanged();
 }
 

@@ -86,6 +86,8 @@ public:
     void setIsEmptyingTrash(bool emptying);
     void setPreviewedMediaID(const std::optional<QString> &mediaID);
     void setPreviewedFileURL(const std::optional<QString> &path);
+    // What opens a previewed file that is neither an image nor text; default: the desktop's program.
+    void setExternalOpener(std::function<void(const QString &path)> opener) { m_openExternally = std::move(opener); }
     void setFileSelection(const FileSelection &selection);
 
     // The entries the file browser shows, in its order (filtered by category, sorted by the preferences), and the
@@ -189,6 +191,7 @@ private:
     bool m_isEmptyingTrash = false;
     std::optional<QString> m_previewedMediaID;
     std::optional<QString> m_previewedFileURL;
+    std::function<void(const QString &path)> m_openExternally;
     bool m_isFileDropTargeted = false;
 
     // Watched values of the change reactions, compared on every store change.

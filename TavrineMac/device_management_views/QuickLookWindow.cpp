@@ -1,0 +1,104 @@
+#include "QuickLookWindow.h"
+
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QLabel>
+#include <QMimeDatabase>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScreen>
+#include <QStringDecoder>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr QSize largestWindow(1000, 760);
+
+QString readText(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QByteArray bytes = file.read(QuickLookWindow::maximumTextBytes);
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder.decode(bytes);
+    if (file.size() > QuickLookWindow::maximumTextBytes) {
+        text += QStringLiteral("\n…");
+    }
+    return text;
+}
+
+} // namespace
+
+QuickLookWindow::Kind QuickLookWindow::kindOf(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || info.isSymLink()) {
+        return Kind::external;
+    }
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchContent);
+    if (type.name().startsWith(u"image/") &&
+        QImageReader::supportedMimeTypes().contains(type.name().toLatin1())) {
+        return Kind::image;
+    }
+    if (type.inherits(QStringLiteral("text/plain"))) {
+        return Kind::text;
+    }
+    return Kind::external;
+}
+
+QuickLookWindow *QuickLookWindow::show(const QString &path, QWidget *parent,
+                                       const std::function<void(const QString &)> &openExternally)
+{
+    const Kind kind = kindOf(path);
+    if (kind == Kind::external) {
+        if (openExternally) {
+            openExternally(path);
+        } else {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        }
+        return nullptr;
+    }
+    auto *window = new QuickLookWindow(path, kind, parent);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->QDialog::show();
+    return window;
+}
+
+QuickLookWindow::QuickLookWindow(const QString &path, Kind kind, QWidget *parent) : QDialog(parent)
+{
+    setWindowTitle(QFileInfo(path).fileName());
+    auto *layout = new QVBoxLayout(this);
+    if (kind == Kind::image) {
+        QImageReader reader(path);
+        reader.setAutoTransform(true);
+        reader.setAllocationLimit(maximumImageMegapixels * 4);
+        QImage image = reader.read();
+        auto *picture = new QLabel(this);
+        picture->setObjectName(QStringLiteral("quickLookImage"));
+        picture->setAlignment(Qt::AlignCenter);
+        if (image.isNull()) {
+            picture->setText(QStringLiteral("无法显示预览"));
+        } else {
+            picture->setPixmap(QPixmap::fromImage(
+                image.size().boundedTo(largestWindow) == image.size()
+                    ? image
+                    : image.scaled(largestWindow, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        }
+        layout->addWidget(picture, 1);
+    } else {
+        auto *text = new QPlainTextEdit(readText(path), this);
+        text->setObjectName(QStringLiteral("quickLookText"));
+        text->setReadOnly(true);
+        layout->addWidget(text, 1);
+        resize(720, 560);
+    }
+    auto *close = new QPushButton(QStringLiteral("关闭"), this);
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    layout->addWidget(close, 0, Qt::AlignRight);
+}
