@@ -93,20 +93,10 @@ FirstRunConnectionView::FirstRunConnectionView(std::optional<QString> message, s
                                                std::function<void()> refreshUSB, QWidget *parent)
     : QWidget(parent)
 {
-    auto *scrollArea = new QScrollArea(this);
-    scrollArea->setFrameShape(QFrame::NoFrame);
-    scrollArea->setWidgetResizable(true);
-    scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scrollArea->viewport()->setAutoFillBackground(false);
-    auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scrollArea);
-
-    auto *content = new QWidget(scrollArea);
-    content->setAutoFillBackground(false);
+    QWidget *content = scrolledScreenContent(this);
     content->setMinimumHeight(minimumContentHeight);
     auto *column = new QVBoxLayout(content);
-    column->setContentsMargins(32, 32, 32, 32);
+    column->setContentsMargins(screenMargin, screenMargin, screenMargin, screenMargin);
     column->setSpacing(24);
     column->addStretch();
 
@@ -176,7 +166,6 @@ FirstRunConnectionView::FirstRunConnectionView(std::optional<QString> message, s
     column->addWidget(privacy, 0, Qt::AlignHCenter);
     column->addStretch();
 
-    scrollArea->setWidget(content);
     setMessage(message);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "GlobalHotKey.h"
+#include "QuickSendPanel.h"
 #include "QuickSendRules.h"
 
 #include <QList>
@@ -14,7 +15,6 @@
 
 class QDialog;
 class QWidget;
-class QuickSendPanel;
 class TransferStore;
 
 // Quick send: files from the desktop (opened with the application, handed over by the session bus's

@@ -8,28 +8,6 @@ namespace SidebarAndPairingPresentation {
 
 using Kind = TransferStore::Phase::Kind;
 
-QColor color(Tint tint, const QPalette &palette)
-{
-    switch (tint) {
-    case Tint::primary:
-        return palette.color(QPalette::WindowText);
-    case Tint::secondary: {
-        QColor text = palette.color(QPalette::WindowText);
-        text.setAlphaF(0.6);
-        return text;
-    }
-    case Tint::blue:
-        return ViewColors::blue();
-    case Tint::green:
-        return ViewColors::green();
-    case Tint::orange:
-        return ViewColors::orange();
-    case Tint::red:
-        break;
-    }
-    return ViewColors::red();
-}
-
 QString deviceRowStatus(AndroidDevice::State state)
 {
     switch (state) {

@@ -4,6 +4,8 @@
 #include "DeviceStore.h"
 #include "TransferStore.h"
 
+#include "ViewColors.h"
+
 #include <QColor>
 #include <QList>
 #include <QPalette>
@@ -15,18 +17,9 @@
 // stores' values: texts, symbol names and tints. No widgets, so it is tested without a display.
 namespace SidebarAndPairingPresentation {
 
-enum class Tint
-{
-    primary,
-    secondary,
-    blue,
-    green,
-    orange,
-    red
-};
+using Tint = ViewColors::Tint;
+using ViewColors::color;
 
-// The colour of `tint`; primary and secondary follow the text colour of `palette`.
-QColor color(Tint tint, const QPalette &palette);
 
 // Sidebar rows.
 QString deviceRowStatus(AndroidDevice::State state);

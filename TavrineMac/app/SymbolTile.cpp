@@ -3,23 +3,16 @@
 #include "CardStyle.h"
 
 #include <QHBoxLayout>
-#include <QHash>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
+#include <QVBoxLayout>
 
 Symbol symbolNamed(const QString &name, Symbol fallback)
 {
     if (const std::optional<Symbol> symbol = SymbolIcon::named(name))
         return *symbol;
-    // The nearest drawn symbol for the names of these screens that the symbol table does not draw yet.
-    static const QHash<QString, Symbol> standIns{
-        {QStringLiteral("qrcode.viewfinder"), Symbol::squareGrid3x3},
-        {QStringLiteral("lock.shield"), Symbol::checkmarkShieldFill},
-        {QStringLiteral("lock.shield.fill"), Symbol::checkmarkShieldFill},
-        {QStringLiteral("wifi.exclamationmark"), Symbol::wifiSlash},
-        {QStringLiteral("iphone"), Symbol::smartphone},
-    };
-    return standIns.value(name, fallback);
+    return fallback;
 }
 
 SymbolTile::SymbolTile(Style style, QWidget *parent) : QWidget(parent), m_style(std::move(style))
@@ -68,4 +61,21 @@ QLayout *centredUpToMaximumWidth(QWidget *widget)
     row->addWidget(widget, 1);
     row->addStretch(0);
     return row;
+}
+
+QWidget *scrolledScreenContent(QWidget *screen)
+{
+    auto *scrollArea = new QScrollArea(screen);
+    scrollArea->setFrameShape(QFrame::NoFrame);
+    scrollArea->setWidgetResizable(true);
+    scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scrollArea->viewport()->setAutoFillBackground(false);
+    auto *outer = new QVBoxLayout(screen);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scrollArea);
+
+    auto *content = new QWidget;
+    content->setAutoFillBackground(false);
+    scrollArea->setWidget(content);
+    return content;
 }

@@ -62,5 +62,10 @@ private:
 // A row that centres `widget` and lets it grow up to its maximum width, for a column of centred parts.
 QLayout *centredUpToMaximumWidth(QWidget *widget);
 
+// The whole-pane screens' content: a frameless, vertically scrolling area filling `screen`, whose widget is
+// returned for the caller to lay out (with `screenMargin` around it).
+QWidget *scrolledScreenContent(QWidget *screen);
+inline constexpr int screenMargin = 32;
+
 // The symbol of `name` when the symbol table draws it, else `fallback`.
 Symbol symbolNamed(const QString &name, Symbol fallback);

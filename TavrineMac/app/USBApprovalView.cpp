@@ -76,19 +76,9 @@ QWidget *setupDivider(QWidget *parent)
 
 USBApprovalView::USBApprovalView(const USBAndroidDevice &phone, QWidget *parent) : QWidget(parent), m_phone(phone)
 {
-    auto *scrollArea = new QScrollArea(this);
-    scrollArea->setFrameShape(QFrame::NoFrame);
-    scrollArea->setWidgetResizable(true);
-    scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scrollArea->viewport()->setAutoFillBackground(false);
-    auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scrollArea);
-
-    auto *content = new QWidget(scrollArea);
-    content->setAutoFillBackground(false);
+    QWidget *content = scrolledScreenContent(this);
     auto *column = new QVBoxLayout(content);
-    column->setContentsMargins(32, 32, 32, 32);
+    column->setContentsMargins(screenMargin, screenMargin, screenMargin, screenMargin);
     column->setSpacing(20);
 
     column->addWidget(new SymbolTile({usbSymbol, Symbol::smartphone, ViewColors::blue(), 42,
@@ -136,7 +126,6 @@ USBApprovalView::USBApprovalView(const USBAndroidDevice &phone, QWidget *parent)
     column->addLayout(waiting);
     column->addStretch();
 
-    scrollArea->setWidget(content);
 }
 
 void USBApprovalView::paintEvent(QPaintEvent *)

@@ -1,16 +1,21 @@
+// TavrineMac: one running instance per session, which owns the stores, quick send and the main window.
+#include "ApplicationDelegate.h"
+#include "MainScene.h"
+#include "SingleInstance.h"
 #include "TavrineCoreFunctions.h"
+#include "TavrineMacApp.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDir>
-#include <QMainWindow>
+#include <QTimer>
 
 #include <cstdio>
 
-int main(int argc, char *argv[])
-{
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("TavrineMac"));
+namespace {
 
+void loadCoreLibrary()
+{
     // The core library is installed beside the executable.
     QString loadError;
     const auto coreFunctions = loadTavrineCoreFunctions(
@@ -20,10 +25,70 @@ int main(int argc, char *argv[])
     } else {
         std::fprintf(stderr, "TavrineMac: the core library is unavailable: %s\n", qPrintable(loadError));
     }
+}
 
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("TavrineMac"));
-    window.resize(960, 640);
-    window.show();
-    return application.exec();
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // A send that names no file fails before the toolkit looks for a display.
+    QStringList arguments;
+    for (int index = 1; index < argc; ++index) {
+        arguments.append(QString::fromLocal8Bit(argv[index]));
+    }
+    if (const auto parsed = LaunchRequest::parse(arguments); std::holds_alternative<QString>(parsed)) {
+        std::fprintf(stderr, "%s\n", qPrintable(std::get<QString>(parsed)));
+        return 1;
+    }
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("TavrineMac"));
+    QApplication::setOrganizationName(QStringLiteral("Tavrine"));
+    QApplication::setDesktopFileName(QString::fromLatin1(SingleInstance::serviceName));
+    QApplication::setQuitOnLastWindowClosed(
+        TavrineApplicationDelegate::applicationShouldTerminateAfterLastWindowClosed());
+
+    const auto parsed = LaunchRequest::parse(QApplication::arguments().mid(1));
+    if (const QString *error = std::get_if<QString>(&parsed)) {
+        std::fprintf(stderr, "%s\n", qPrintable(*error));
+        return 1;
+    }
+    const LaunchRequest request = std::get<LaunchRequest>(parsed);
+
+    // Without a session bus this start simply runs on its own.
+    SingleInstance instance(QDBusConnection::sessionBus());
+    if (QDBusConnection::sessionBus().isConnected() && !instance.claim()) {
+        if (const std::optional<QString> error = SingleInstance::forward(request, QDBusConnection::sessionBus())) {
+            std::fprintf(stderr, "%s\n", qPrintable(*error));
+            return 1;
+        }
+        return 0;
+    }
+
+    loadCoreLibrary();
+    TavrineApplicationDelegate delegate;
+    TavrineMacApp app(delegate);
+    MainScene scene(app);
+    instance.setHandlers({[&scene] { scene.activate(); },
+                          [&delegate](const QList<QUrl> &urls) { delegate.openFiles(urls); },
+                          [&delegate](const QList<QUrl> &urls) -> std::optional<QString> {
+                              return delegate.isServicesProvider() ? delegate.sendFiles(urls) : std::nullopt;
+                          }});
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &delegate, &TavrineApplicationDelegate::quit);
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
+                     &TavrineApplicationDelegate::applicationWillTerminate);
+
+    scene.showWindow();
+    scene.showTrayIcon();
+    QTimer::singleShot(0, &delegate, [&delegate, request] {
+        delegate.applicationDidFinishLaunching();
+        if (request.kind == LaunchRequest::Kind::open) {
+            delegate.openFiles(request.urls());
+        } else if (request.kind == LaunchRequest::Kind::send) {
+            delegate.sendFiles(request.urls());
+        }
+    });
+    application.exec();
+    return 0;
 }

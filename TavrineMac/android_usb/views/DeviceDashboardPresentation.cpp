@@ -9,23 +9,6 @@ namespace DeviceDashboardPresentation {
 
 using PhaseKind = TransferStore::Phase::Kind;
 
-QColor color(Tint tint)
-{
-    switch (tint) {
-    case Tint::blue:
-        return ViewColors::blue();
-    case Tint::green:
-        return ViewColors::green();
-    case Tint::orange:
-        return ViewColors::orange();
-    case Tint::red:
-        return ViewColors::red();
-    case Tint::secondary:
-        return ViewColors::secondary();
-    }
-    Q_UNREACHABLE();
-}
-
 QList<QuickAction> quickActions(bool showsTransfer, PhaseKind phase)
 {
     QList<QuickAction> actions;

@@ -9,6 +9,8 @@
 #include "TransferEvent.h"
 #include "TransferStore.h"
 
+#include "ViewColors.h"
+
 #include <QColor>
 #include <QDateTime>
 #include <QList>
@@ -21,16 +23,9 @@
 // buttons are enabled, all worked out from the stores' values. No widgets, so it is tested without a display.
 namespace DeviceDashboardPresentation {
 
-enum class Tint
-{
-    blue,
-    green,
-    orange,
-    red,
-    secondary
-};
+using Tint = ViewColors::Tint;
+using ViewColors::color;
 
-QColor color(Tint tint);
 
 // The quick actions of the dashboard's grid, in the order they are shown.
 enum class QuickAction

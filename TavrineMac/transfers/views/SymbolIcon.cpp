@@ -60,6 +60,31 @@ QPainterPath verticalArrow(bool up)
     return path;
 }
 
+QPainterPath shieldOutline()
+{
+    QPainterPath shield;
+    shield.moveTo(12, 2);
+    shield.lineTo(20, 5);
+    shield.lineTo(20, 11);
+    shield.cubicTo(20, 16.5, 16.5, 20.3, 12, 22);
+    shield.cubicTo(7.5, 20.3, 4, 16.5, 4, 11);
+    shield.lineTo(4, 5);
+    shield.closeSubpath();
+    return shield;
+}
+
+// A padlock centred on the shield's middle.
+QPainterPath padlock()
+{
+    QPainterPath lock;
+    lock.addRoundedRect(QRectF(8.5, 11, 7, 5.5), 1, 1);
+    lock.moveTo(10, 11);
+    lock.lineTo(10, 9.3);
+    lock.arcTo(QRectF(10, 7.3, 4, 4), 180, -180);
+    lock.lineTo(14, 11);
+    return lock;
+}
+
 void draw(QPainter &painter, Symbol symbol, const QColor &color)
 {
     switch (symbol) {
@@ -314,17 +339,9 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         break;
     }
     case Symbol::checkmarkShieldFill: {
-        QPainterPath shield;
-        shield.moveTo(12, 2);
-        shield.lineTo(20, 5);
-        shield.lineTo(20, 11);
-        shield.cubicTo(20, 16.5, 16.5, 20.3, 12, 22);
-        shield.cubicTo(7.5, 20.3, 4, 16.5, 4, 11);
-        shield.lineTo(4, 5);
-        shield.closeSubpath();
         painter.setPen(Qt::NoPen);
         painter.setBrush(color);
-        painter.drawPath(shield);
+        painter.drawPath(shieldOutline());
         QPainterPath check;
         check.moveTo(8.3, 12);
         check.lineTo(11, 14.7);
@@ -773,6 +790,73 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         draw(painter, Symbol::photoOnRectangle, color);
         painter.restore();
         break;
+    case Symbol::qrcodeViewfinder: {
+        painter.setPen(strokePen(color, 1.8));
+        painter.setBrush(Qt::NoBrush);
+        QPainterPath corners;
+        for (const QPointF &corner : {QPointF(2.5, 2.5), QPointF(21.5, 2.5), QPointF(21.5, 21.5), QPointF(2.5, 21.5)}) {
+            const qreal dx = corner.x() < 12 ? 5 : -5;
+            const qreal dy = corner.y() < 12 ? 5 : -5;
+            corners.moveTo(corner.x(), corner.y() + dy);
+            corners.lineTo(corner);
+            corners.lineTo(corner.x() + dx, corner.y());
+        }
+        painter.drawPath(corners);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        for (const QPointF &origin : {QPointF(6.5, 6.5), QPointF(12.5, 6.5), QPointF(6.5, 12.5)})
+            painter.drawRect(QRectF(origin, QSizeF(5, 5)));
+        painter.drawRect(QRectF(13.5, 13.5, 2, 2));
+        painter.drawRect(QRectF(15.5, 15.5, 2, 2));
+        break;
+    }
+    case Symbol::cableConnectorHorizontal: {
+        painter.setPen(strokePen(color, 1.7));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(7, 8, 10, 8), 1.5, 1.5);
+        painter.drawLine(QPointF(2, 12), QPointF(7, 12));
+        painter.drawLine(QPointF(17, 10), QPointF(21.5, 10));
+        painter.drawLine(QPointF(17, 14), QPointF(21.5, 14));
+        break;
+    }
+    case Symbol::lockShield:
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(shieldOutline());
+        painter.setPen(strokePen(color, 1.4));
+        painter.drawPath(padlock());
+        break;
+    case Symbol::lockShieldFill:
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawPath(shieldOutline());
+        punch(painter, padlock(), 1.6);
+        break;
+    case Symbol::wifiExclamationmark:
+        painter.setPen(strokePen(color, 1.9));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawArc(QRectF(1, 6, 17, 17), 45 * 16, 90 * 16);
+        painter.drawArc(QRectF(4.5, 9.5, 10, 10), 45 * 16, 90 * 16);
+        painter.drawLine(QPointF(20, 5), QPointF(20, 15));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QPointF(9.5, 18.5), 1.6, 1.6);
+        painter.drawEllipse(QPointF(20, 19.5), 1.4, 1.4);
+        break;
+    case Symbol::iphone:
+        painter.setPen(strokePen(color, 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(6.5, 2, 11, 20), 2.8, 2.8);
+        painter.drawLine(QPointF(10.5, 4.5), QPointF(13.5, 4.5));
+        break;
+    case Symbol::person2:
+        painter.setPen(strokePen(color, 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(QPointF(9, 8), 3.2, 3.2);
+        painter.drawArc(QRectF(3, 13.5, 12, 11), 0, 180 * 16);
+        painter.drawArc(QRectF(13.6, 4.2, 5.6, 5.6), -80 * 16, 250 * 16);
+        painter.drawArc(QRectF(14, 13, 8, 9), 0, 110 * 16);
+        break;
     }
 }
 
@@ -849,6 +933,13 @@ constexpr std::array namedSymbols{
     NamedSymbol{Symbol::listBullet, "list.bullet"},
     NamedSymbol{Symbol::filmStack, "film.stack"},
     NamedSymbol{Symbol::photoOnRectangleAngled, "photo.on.rectangle.angled"},
+    NamedSymbol{Symbol::qrcodeViewfinder, "qrcode.viewfinder"},
+    NamedSymbol{Symbol::cableConnectorHorizontal, "cable.connector.horizontal"},
+    NamedSymbol{Symbol::lockShield, "lock.shield"},
+    NamedSymbol{Symbol::lockShieldFill, "lock.shield.fill"},
+    NamedSymbol{Symbol::wifiExclamationmark, "wifi.exclamationmark"},
+    NamedSymbol{Symbol::iphone, "iphone"},
+    NamedSymbol{Symbol::person2, "person.2"},
 };
 
 constexpr bool listsEverySymbolInOrder()
@@ -858,7 +949,7 @@ constexpr bool listsEverySymbolInOrder()
             return false;
         }
     }
-    return namedSymbols.size() == std::size_t(Symbol::photoOnRectangleAngled) + 1;
+    return namedSymbols.size() == std::size_t(Symbol::person2) + 1;
 }
 static_assert(listsEverySymbolInOrder(), "every symbol needs its system name, in the order of the enumeration");
 

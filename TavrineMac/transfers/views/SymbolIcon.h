@@ -76,6 +76,13 @@ enum class Symbol
     listBullet,
     filmStack,
     photoOnRectangleAngled,
+    qrcodeViewfinder,
+    cableConnectorHorizontal,
+    lockShield,
+    lockShieldFill,
+    wifiExclamationmark,
+    iphone,
+    person2,
 };
 
 namespace SymbolIcon {

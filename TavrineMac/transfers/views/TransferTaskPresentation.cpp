@@ -49,21 +49,6 @@ StatusStyle statusStyle(const TransferTaskRecord &task)
     Q_UNREACHABLE();
 }
 
-QColor color(Tint tint)
-{
-    switch (tint) {
-    case Tint::blue:
-        return ViewColors::blue();
-    case Tint::green:
-        return ViewColors::green();
-    case Tint::orange:
-        return ViewColors::orange();
-    case Tint::secondary:
-        return ViewColors::secondary();
-    }
-    Q_UNREACHABLE();
-}
-
 QList<Control> controls(const TransferTaskRecord &task)
 {
     QList<Control> offered;

@@ -4,6 +4,8 @@
 #include "SymbolIcon.h"
 #include "TransferTaskRecord.h"
 
+#include "ViewColors.h"
+
 #include <QColor>
 #include <QList>
 #include <QString>
@@ -14,13 +16,8 @@
 // counts and the summary of the dock. No widgets, so it is tested without a display.
 namespace TransferTaskPresentation {
 
-enum class Tint
-{
-    blue,
-    green,
-    orange,
-    secondary
-};
+using Tint = ViewColors::Tint;
+using ViewColors::color;
 
 struct StatusStyle
 {
@@ -41,7 +38,6 @@ enum class Control
 };
 
 StatusStyle statusStyle(const TransferTaskRecord &task);
-QColor color(Tint tint);
 
 QList<Control> controls(const TransferTaskRecord &task);
 QString controlLabel(Control control);

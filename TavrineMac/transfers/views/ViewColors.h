@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPalette>
 
 // The tints of the transfer views, close to the system colours a user knows from status symbols.
 namespace ViewColors {
@@ -28,6 +29,37 @@ inline QColor secondary()
 inline QColor tertiary()
 {
     return QColor(0xae, 0xae, 0xb2);
+}
+
+// The tints the presentations name; the views turn them into colours with color().
+enum class Tint
+{
+    primary,
+    secondary,
+    blue,
+    green,
+    orange,
+    red
+};
+
+// Primary follows the text colour of `palette`.
+inline QColor color(Tint tint, const QPalette &palette = {})
+{
+    switch (tint) {
+    case Tint::primary:
+        return palette.color(QPalette::WindowText);
+    case Tint::secondary:
+        return secondary();
+    case Tint::blue:
+        return blue();
+    case Tint::green:
+        return green();
+    case Tint::orange:
+        return orange();
+    case Tint::red:
+        break;
+    }
+    return red();
 }
 
 } // namespace ViewColors

@@ -1,0 +1,508 @@
+#include "MainWindow.h"
+
+#include "CardStyle.h"
+#include "DeviceManagementStore.h"
+#include "DeviceStore.h"
+#include "MainWindowDetailPane.h"
+#include "NativeFilePanels.h"
+#include "PairingSheet.h"
+#include "QuickSendCoordinator.h"
+#include "QuickSendPanel.h"
+#include "SidebarRows.h"
+#include "SymbolTile.h"
+#include "TransferStore.h"
+#include "TrustedDeviceManagerSheet.h"
+#include "ViewColors.h"
+#include "ViewFonts.h"
+
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QProcessEnvironment>
+#include <QPushButton>
+#include <QSplitter>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+using namespace MainWindowPresentation;
+
+namespace {
+
+constexpr int selectionKindRole = Qt::UserRole;
+constexpr int selectionValueRole = Qt::UserRole + 1;
+
+// Set by the test runner of the original platform; our tests name it to keep the window from polling.
+bool isUnderTestConfiguration()
+{
+    return QProcessEnvironment::systemEnvironment().contains(QStringLiteral("XCTestConfigurationFilePath"));
+}
+
+// A symbol followed by a text, in `font` and `color`.
+QWidget *symbolLabel(const QString &symbolName, const QString &text, const QFont &font, const QColor &color,
+                     QWidget *parent)
+{
+    auto *row = new QWidget(parent);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    const int pixels = QFontMetrics(font).height() - 2;
+    layout->addWidget(CardStyle::symbolLabel(symbolNamed(symbolName, Symbol::circle), color, pixels, row));
+    auto *label = new QLabel(text, row);
+    label->setFont(font);
+    CardStyle::setTextColor(label, color);
+    layout->addWidget(label, 1);
+    return row;
+}
+
+QListWidgetItem *addRow(QListWidget *list, QWidget *widget, Qt::ItemFlags flags = Qt::ItemIsEnabled)
+{
+    auto *item = new QListWidgetItem(list);
+    item->setFlags(flags);
+    widget->setAttribute(Qt::WA_TransparentForMouseEvents, flags.testFlag(Qt::ItemIsSelectable));
+    list->setItemWidget(item, widget);
+    item->setSizeHint(widget->sizeHint());
+    return item;
+}
+
+void tagRow(QListWidgetItem *item, const SidebarSelection &selection)
+{
+    item->setData(selectionKindRole, int(selection.kind));
+    item->setData(selectionValueRole, selection.value);
+}
+
+} // namespace
+
+MainWindow::MainWindow(DeviceStore &store, TransferStore &transferStore, DeviceManagementStore &managementStore,
+                       QuickSendCoordinator &quickSend, QWidget *parent)
+    : QMainWindow(parent), m_store(store), m_transferStore(transferStore), m_managementStore(managementStore),
+      m_quickSend(quickSend), m_lastDevices(store.devices()), m_lastPhase(transferStore.phase()),
+      m_lastPairingPayload(transferStore.pairingPayload())
+{
+    if (const auto &snapshot = managementStore.snapshot())
+        m_lastSnapshotModel = snapshot->model;
+    setWindowTitle(sidebarTitle);
+    setMinimumSize(minimumWidth, minimumHeight);
+    resize(defaultWidth, defaultHeight);
+
+    auto *splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setChildrenCollapsible(false);
+
+    auto *sidebarColumn = new QWidget(splitter);
+    sidebarColumn->setMinimumWidth(sidebarMinimumWidth);
+    sidebarColumn->setMaximumWidth(sidebarMaximumWidth);
+    auto *sidebarLayout = new QVBoxLayout(sidebarColumn);
+    sidebarLayout->setContentsMargins(10, 8, 6, 6);
+    sidebarLayout->setSpacing(6);
+    auto *header = new QHBoxLayout;
+    auto *title = new QLabel(sidebarTitle, sidebarColumn);
+    title->setFont(ViewFonts::title3());
+    header->addWidget(title, 1);
+    m_refreshButton = new QToolButton(sidebarColumn);
+    m_refreshButton->setAutoRaise(true);
+    m_refreshButton->setIcon(SymbolIcon::icon(Symbol::arrowClockwise, palette().color(QPalette::WindowText)));
+    m_refreshButton->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_refreshButton->setText(refreshTitle);
+    m_refreshButton->setToolTip(refreshHelp);
+    m_refreshButton->setAccessibleName(refreshTitle);
+    QObject::connect(m_refreshButton, &QToolButton::clicked, this, &MainWindow::refreshUSB);
+    header->addWidget(m_refreshButton);
+    sidebarLayout->addLayout(header);
+
+    m_sidebar = new QListWidget(sidebarColumn);
+    m_sidebar->setFrameShape(QFrame::NoFrame);
+    m_sidebar->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_sidebar->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_sidebar->viewport()->setAutoFillBackground(false);
+    m_sidebar->setAutoFillBackground(false);
+    QObject::connect(m_sidebar, &QListWidget::itemSelectionChanged, this, [this] {
+        if (m_isRenderingSidebar)
+            return;
+        const auto items = m_sidebar->selectedItems();
+        if (items.isEmpty() || !items.first()->data(selectionKindRole).isValid())
+            return; // untagged rows cannot be selected; keep the selection as it was
+        const auto *item = items.first();
+        setSidebarSelection(SidebarSelection{SidebarSelection::Kind(item->data(selectionKindRole).toInt()),
+                                             item->data(selectionValueRole).toString()});
+    });
+    sidebarLayout->addWidget(m_sidebar, 1);
+
+    MainWindowDetailPane::Actions actions{
+        [this] { connectPhone(); },
+        [this] { refreshUSB(); },
+        [this] { chooseAPK(); },
+        [this] { chooseManagedFiles(); },
+        [this] { chooseManagedFolders(); },
+        [this] { chooseTransferFiles(); },
+        [this] { beginTransfer(); },
+        [this](const QString &serial) { installCompanion(serial); },
+        [this] { showPairing(); },
+    };
+    m_detailPane = new MainWindowDetailPane(store, transferStore, managementStore, std::move(actions), splitter);
+    splitter->addWidget(sidebarColumn);
+    splitter->addWidget(m_detailPane);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({sidebarIdealWidth, defaultWidth - sidebarIdealWidth});
+    setCentralWidget(splitter);
+
+    m_usbPoll.setInterval(usbPollInterval);
+    QObject::connect(&m_usbPoll, &QTimer::timeout, this, &MainWindow::pollUSBDevices);
+
+    // The watched values; each handler runs on a change only.
+    QObject::connect(&m_store, &DeviceStore::devicesChanged, this, [this] {
+        if (m_store.devices() == m_lastDevices)
+            return;
+        m_lastDevices = m_store.devices();
+        devicesChanged();
+    });
+    QObject::connect(&m_transferStore, &TransferStore::phaseChanged, this, [this] {
+        if (m_transferStore.phase() == m_lastPhase)
+            return;
+        m_lastPhase = m_transferStore.phase();
+        phaseChanged();
+    });
+    QObject::connect(&m_transferStore, &TransferStore::trustedDevicesChanged, this, &MainWindow::reconcileSelection);
+    QObject::connect(&m_managementStore, &DeviceManagementStore::snapshotChanged, this, [this] {
+        const auto &snapshot = m_managementStore.snapshot();
+        const std::optional<QString> model = snapshot ? std::optional(snapshot->model) : std::nullopt;
+        if (model == m_lastSnapshotModel)
+            return;
+        m_lastSnapshotModel = model;
+        snapshotModelChanged();
+    });
+    QObject::connect(&m_transferStore, &TransferStore::pairingPayloadChanged, this, [this] {
+        if (m_transferStore.pairingPayload() == m_lastPairingPayload)
+            return;
+        m_lastPairingPayload = m_transferStore.pairingPayload();
+        startUSBAssistedPairing();
+    });
+    // What the rows show.
+    for (const auto signal : {&TransferStore::trustedDevicesChanged, &TransferStore::phaseChanged,
+                              &TransferStore::selectedTrustedDeviceIDChanged})
+        QObject::connect(&m_transferStore, signal, this, &MainWindow::renderSidebar);
+    for (const auto signal : {&DeviceStore::devicesChanged, &DeviceStore::connectedUSBPhonesChanged})
+        QObject::connect(&m_store, signal, this, &MainWindow::renderSidebar);
+    QObject::connect(&m_store, &DeviceStore::isRefreshingChanged, this,
+                     [this] { m_refreshButton->setEnabled(!m_store.isRefreshing()); });
+    m_refreshButton->setEnabled(!m_store.isRefreshing());
+    renderSidebar();
+}
+
+MainWindow::~MainWindow() = default;
+
+MainWindowState MainWindow::state() const
+{
+    return MainWindowState::of(m_store, m_transferStore);
+}
+
+void MainWindow::setSidebarSelection(const std::optional<SidebarSelection> &selection)
+{
+    if (m_sidebarSelection == selection)
+        return;
+    m_sidebarSelection = selection;
+    m_detailPane->setSidebarSelection(selection);
+    renderSidebar();
+    emit sidebarSelectionChanged();
+    selectionChanged();
+}
+
+void MainWindow::renderSidebar()
+{
+    m_isRenderingSidebar = true;
+    m_sidebar->clear();
+    const SidebarContent content = sidebarContent(state());
+    const QColor secondary = ViewColors::secondary();
+
+    auto *header = new QLabel(availableDevicesHeader);
+    header->setFont(ViewFonts::caption(QFont::DemiBold));
+    CardStyle::setSecondary(header);
+    header->setContentsMargins(0, 6, 0, 2);
+    addRow(m_sidebar, header);
+    for (const auto &row : content.trustedRows) {
+        auto *widget =
+            new TrustedDeviceRow(row.record.name, row.isSelected, row.isConnected, row.isUSBConnected, m_sidebar);
+        tagRow(addRow(m_sidebar, widget, Qt::ItemIsEnabled | Qt::ItemIsSelectable),
+               SidebarSelection::trustedDevice(row.record.id));
+    }
+    for (const auto &device : content.usbRows) {
+        tagRow(addRow(m_sidebar, new DeviceRow(device, m_sidebar), Qt::ItemIsEnabled | Qt::ItemIsSelectable),
+               SidebarSelection::usbDevice(device.serial));
+    }
+    if (content.waitingPhone) {
+        addRow(m_sidebar, new USBWaitingRow(*content.waitingPhone, m_sidebar));
+    } else if (content.showsNoDevices) {
+        auto *label = symbolLabel(noDevicesSymbol, noDevicesText, ViewFonts::body(), secondary, m_sidebar);
+        label->setContentsMargins(0, 8, 0, 8);
+        addRow(m_sidebar, label);
+    }
+
+    if (content.trustedDeviceCount > 0) {
+        auto *button = new QPushButton(m_sidebar);
+        button->setFlat(true);
+        button->setAccessibleName(manageTrustedDevicesText);
+        auto *layout = new QHBoxLayout(button);
+        layout->setContentsMargins(0, 4, 4, 4);
+        layout->addWidget(symbolLabel(manageTrustedDevicesSymbol, manageTrustedDevicesText, ViewFonts::body(),
+                                      palette().color(QPalette::WindowText), button));
+        layout->addStretch(1);
+        auto *count = new QLabel(QString::number(content.trustedDeviceCount), button);
+        CardStyle::setTextColor(count, ViewColors::tertiary());
+        layout->addWidget(count);
+        button->setMinimumHeight(layout->sizeHint().height());
+        QObject::connect(button, &QPushButton::clicked, this, &MainWindow::showTrustedDeviceManager);
+        addRow(m_sidebar, button)->setSizeHint(layout->sizeHint() + QSize(0, 6));
+    }
+    addRow(m_sidebar, symbolLabel(privacySymbol, privacyText, ViewFonts::caption(), secondary, m_sidebar))
+        ->setSizeHint(QSize(0, 30));
+
+    if (m_sidebarSelection) {
+        for (int row = 0; row < m_sidebar->count(); ++row) {
+            auto *item = m_sidebar->item(row);
+            if (item->data(selectionKindRole).isValid() &&
+                SidebarSelection::Kind(item->data(selectionKindRole).toInt()) == m_sidebarSelection->kind &&
+                item->data(selectionValueRole).toString() == m_sidebarSelection->value)
+                item->setSelected(true);
+        }
+    }
+    m_isRenderingSidebar = false;
+}
+
+void MainWindow::reconcileSelection()
+{
+    const Reconciliation outcome = reconciledSelection(m_sidebarSelection, state());
+    if (outcome.serialToSelect)
+        m_store.setSelectedSerial(outcome.serialToSelect);
+    setSidebarSelection(outcome.selection);
+}
+
+void MainWindow::selectionChanged()
+{
+    if (m_sidebarSelection && m_sidebarSelection->kind == SidebarSelection::Kind::usbDevice)
+        m_store.setSelectedSerial(m_sidebarSelection->value);
+}
+
+void MainWindow::devicesChanged()
+{
+    if (const auto serial = serialOfSelectedTrustedDevice(state()))
+        m_store.setSelectedSerial(serial);
+    reconcileSelection();
+}
+
+void MainWindow::phaseChanged()
+{
+    reconcileSelection();
+    if (m_transferStore.phase().kind == TransferStore::Phase::Kind::failed)
+        m_pendingCompanionInstallSerial.reset();
+    else if (m_transferStore.phase().kind == TransferStore::Phase::Kind::connected)
+        m_store.markCompanionConnected();
+}
+
+void MainWindow::snapshotModelChanged()
+{
+    const auto serial = serialToBind(m_lastSnapshotModel, state());
+    if (!serial)
+        return;
+    m_store.setSelectedSerial(serial);
+    m_transferStore.bindUSBSerial(*serial, *m_transferStore.selectedTrustedDeviceID());
+}
+
+void MainWindow::startUSBAssistedPairing()
+{
+    const auto payload = m_transferStore.pairingPayload();
+    const auto handOff =
+        usbPairingHandOff(payload, m_lastUSBPairingPayload, m_store.selectedDevice(), m_pendingCompanionInstallSerial);
+    if (handOff == USBPairingHandOff::none)
+        return;
+    m_lastUSBPairingPayload = payload;
+    if (handOff == USBPairingHandOff::installAndConnect) {
+        m_pendingCompanionInstallSerial.reset();
+        m_store.installCompanionAndConnect(*payload);
+    } else {
+        m_store.openCompanion(*payload);
+    }
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_usbPoll.isActive() || isUnderTestConfiguration())
+        return;
+    pollUSBDevices();
+    m_usbPoll.start();
+}
+
+void MainWindow::hideEvent(QHideEvent *event)
+{
+    QMainWindow::hideEvent(event);
+    // A minimised window is still shown; only a window taken off the screen stops scanning.
+    if (!isVisible())
+        m_usbPoll.stop();
+}
+
+void MainWindow::pollUSBDevices()
+{
+    m_store.refresh();
+}
+
+void MainWindow::connectPhone()
+{
+    m_transferStore.beginNewPairing();
+    setShowingPairing(true);
+}
+
+void MainWindow::refreshUSB()
+{
+    m_store.refresh();
+}
+
+void MainWindow::chooseAPK()
+{
+    presentImporter(Importer::apk);
+}
+
+void MainWindow::beginTransfer()
+{
+    if (m_transferStore.phase().kind == TransferStore::Phase::Kind::connected)
+        chooseTransferFiles();
+    else
+        connectPhone();
+}
+
+void MainWindow::chooseTransferFiles()
+{
+    presentImporter(Importer::transferFiles);
+}
+
+void MainWindow::installCompanion(const QString &serial)
+{
+    m_pendingCompanionInstallSerial = serial;
+    connectPhone();
+}
+
+void MainWindow::showPairing()
+{
+    setShowingPairing(true);
+}
+
+void MainWindow::chooseManagedFiles()
+{
+    NativeFilePanels::presentManagedFilesPanel(uploadChoice());
+}
+
+void MainWindow::chooseManagedFolders()
+{
+    NativeFilePanels::presentManagedFoldersPanel(uploadChoice());
+}
+
+std::function<void(const QList<QUrl> &)> MainWindow::uploadChoice()
+{
+    return [guard = QPointer(this)](const QList<QUrl> &urls) {
+        if (!guard)
+            return;
+        QStringList paths;
+        for (const auto &url : urls)
+            paths.append(url.toLocalFile());
+        guard->uploadToPhone(paths);
+    };
+}
+
+void MainWindow::uploadToPhone(const QStringList &paths)
+{
+    // The management store reports the outcome itself.
+    m_managementStore.upload(paths);
+}
+
+void MainWindow::showTrustedDeviceManager()
+{
+    setShowingTrustedDeviceManager(true);
+}
+
+void MainWindow::addDeviceFromManager()
+{
+    m_shouldPairAfterClosingDeviceManager = true;
+    setShowingTrustedDeviceManager(false);
+}
+
+void MainWindow::continueAfterPairing()
+{
+    setShowingPairing(false);
+    if (m_transferStore.phase().kind == TransferStore::Phase::Kind::connected)
+        chooseTransferFiles();
+}
+
+void MainWindow::showQuickSendPanel()
+{
+    m_quickSend.showPanel();
+}
+
+void MainWindow::setShowingTrustedDeviceManager(bool isShowing)
+{
+    if (m_isShowingTrustedDeviceManager == isShowing)
+        return;
+    m_isShowingTrustedDeviceManager = isShowing;
+    if (isShowing) {
+        m_managerSheet = new TrustedDeviceManagerSheet(
+            &m_transferStore, [this] { addDeviceFromManager(); }, this);
+        m_managerSheet->setAttribute(Qt::WA_DeleteOnClose);
+        QObject::connect(m_managerSheet, &QDialog::finished, this, [this] { setShowingTrustedDeviceManager(false); });
+        m_managerSheet->open();
+        return;
+    }
+    if (m_managerSheet)
+        m_managerSheet->close();
+    // The pairing sheet opens only once the manager sheet has gone.
+    if (m_shouldPairAfterClosingDeviceManager) {
+        m_shouldPairAfterClosingDeviceManager = false;
+        connectPhone();
+    }
+}
+
+void MainWindow::setShowingPairing(bool isShowing)
+{
+    if (m_isShowingPairing == isShowing)
+        return;
+    m_isShowingPairing = isShowing;
+    if (isShowing) {
+        m_pairingSheet = new PairingSheet(
+            &m_transferStore, &m_store, [this] { continueAfterPairing(); }, this);
+        m_pairingSheet->setAttribute(Qt::WA_DeleteOnClose);
+        QObject::connect(m_pairingSheet, &QDialog::finished, this, [this] { setShowingPairing(false); });
+        m_pairingSheet->open();
+        return;
+    }
+    if (m_pairingSheet)
+        m_pairingSheet->close();
+}
+
+void MainWindow::presentImporter(Importer importer)
+{
+    bool &flag = importer == Importer::apk ? m_isImportingAPK : m_isImportingTransferFiles;
+    if (flag)
+        return;
+    flag = true;
+    auto completion = [this, importer, guard = QPointer(this)](const QStringList &paths) {
+        if (!guard)
+            return;
+        (importer == Importer::apk ? m_isImportingAPK : m_isImportingTransferFiles) = false;
+        if (paths.isEmpty())
+            return;
+        if (importer == Importer::apk)
+            m_store.prepareInstall(paths);
+        else
+            m_transferStore.sendFiles(paths);
+    };
+    if (m_importerPresenter) {
+        m_importerPresenter(importer, std::move(completion));
+        return;
+    }
+    auto *dialog = new QFileDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    if (importer == Importer::apk)
+        dialog->setNameFilter(QStringLiteral("Android 应用 (*.apk *.aab)"));
+    QObject::connect(dialog, &QFileDialog::finished, this, [dialog, completion](int result) {
+        completion(result == QDialog::Accepted ? dialog->selectedFiles() : QStringList());
+    });
+    dialog->open();
+}

@@ -1,0 +1,108 @@
+#include "MainWindowDetailPane.h"
+
+#include "DeviceDashboard.h"
+#include "DeviceManagementDashboard.h"
+#include "DeviceStore.h"
+#include "FirstRunConnectionView.h"
+#include "TransferStore.h"
+#include "USBApprovalView.h"
+
+#include <QTimer>
+#include <QVBoxLayout>
+
+using namespace MainWindowPresentation;
+using Kind = DetailScreen::Kind;
+
+MainWindowDetailPane::MainWindowDetailPane(DeviceStore &store, TransferStore &transferStore,
+                                           DeviceManagementStore &managementStore, Actions actions, QWidget *parent)
+    : QWidget(parent), m_store(store), m_transferStore(transferStore), m_managementStore(managementStore),
+      m_actions(std::move(actions))
+{
+    m_layout = new QVBoxLayout(this);
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(0);
+
+    for (const auto signal : {&TransferStore::trustedDevicesChanged, &TransferStore::phaseChanged,
+                              &TransferStore::selectedTrustedDeviceIDChanged})
+        QObject::connect(&m_transferStore, signal, this, &MainWindowDetailPane::render);
+    for (const auto signal :
+         {&DeviceStore::devicesChanged, &DeviceStore::connectedUSBPhonesChanged, &DeviceStore::setupMessageChanged})
+        QObject::connect(&m_store, signal, this, &MainWindowDetailPane::render);
+    render();
+}
+
+void MainWindowDetailPane::setSidebarSelection(const std::optional<SidebarSelection> &selection)
+{
+    if (m_selection == selection)
+        return;
+    m_selection = selection;
+    render();
+}
+
+void MainWindowDetailPane::render()
+{
+    const DetailScreen screen = detailScreen(m_selection, MainWindowState::of(m_store, m_transferStore));
+    if (screen.kind == Kind::trustedDashboard) {
+        if (m_selectTaskID != screen.record->id) {
+            m_selectTaskID = screen.record->id;
+            selectTrustedDeviceLater(screen.record->id);
+        }
+    } else if (m_selectTaskID) {
+        m_selectTaskID.reset();
+        ++m_selectTaskGeneration;
+    }
+
+    if (m_hasScreen && screen == m_screen) {
+        if (auto *firstRun = qobject_cast<FirstRunConnectionView *>(m_screenWidget.data()))
+            firstRun->setMessage(m_store.setupMessage());
+        return;
+    }
+    // A trusted dashboard keeps its section while only its record's other fields change (a new last-seen date).
+    const bool keepsDashboard = m_hasScreen && screen.kind == m_screen.kind && screen.record && m_screen.record &&
+                                screen.record->id == m_screen.record->id &&
+                                screen.record->name == m_screen.record->name;
+    m_screen = screen;
+    m_hasScreen = true;
+    if (keepsDashboard)
+        return;
+    if (m_screenWidget)
+        delete m_screenWidget.data();
+    m_screenWidget = makeScreen(screen);
+    m_layout->addWidget(m_screenWidget);
+}
+
+QWidget *MainWindowDetailPane::makeScreen(const DetailScreen &screen)
+{
+    switch (screen.kind) {
+    case Kind::trustedDashboard:
+    case Kind::connectedTrustedDashboard:
+        return new DeviceManagementDashboard(
+            screen.record->name, &m_transferStore, &m_managementStore, &m_store,
+            {m_actions.chooseAPK, m_actions.chooseManagedFiles, m_actions.chooseManagedFolders,
+             m_actions.trustedTransferAction, m_actions.showPairing},
+            DeviceManagementDashboard::Section::home, ManagedContentCategory::allFiles, this);
+    case Kind::usbDashboard: {
+        const QString serial = screen.device->serial;
+        const auto installCompanion = m_actions.installCompanion;
+        return new DeviceDashboard(*screen.device, &m_store, &m_transferStore, screen.showsTransfer,
+                                   {m_actions.chooseAPK, m_actions.usbTransferAction,
+                                    [installCompanion, serial] { installCompanion(serial); }, m_actions.showPairing},
+                                   this);
+    }
+    case Kind::usbApproval:
+        return new USBApprovalView(*screen.waitingPhone, this);
+    case Kind::firstRun:
+        break;
+    }
+    return new FirstRunConnectionView(m_store.setupMessage(), m_actions.connect, m_actions.refreshUSB, this);
+}
+
+void MainWindowDetailPane::selectTrustedDeviceLater(const QString &id)
+{
+    // Runs once the dashboard is on screen, and only while it still shows that id: a newer selection cancels it.
+    const quint64 generation = ++m_selectTaskGeneration;
+    QTimer::singleShot(0, this, [this, id, generation] {
+        if (generation == m_selectTaskGeneration && m_selectTaskID == id)
+            m_transferStore.selectTrustedDevice(id);
+    });
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "MainWindowPresentation.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class DeviceManagementStore;
+class DeviceStore;
+class QVBoxLayout;
+class TransferStore;
+
+// The detail column of the main window: exactly one screen, chosen from the sidebar selection and the stores'
+// live values, and built anew whenever the choice changes. While the selected trusted phone's dashboard is on
+// screen, the transfer store is switched to that phone once per selected id. The pane keeps no state of its own;
+// its actions are the main window's.
+class MainWindowDetailPane : public QWidget
+{
+    Q_OBJECT
+
+public:
+    struct Actions
+    {
+        std::function<void()> connect;
+        std::function<void()> refreshUSB;
+        std::function<void()> chooseAPK;
+        std::function<void()> chooseManagedFiles;
+        std::function<void()> chooseManagedFolders;
+        std::function<void()> trustedTransferAction; // the trusted dashboard's: the send importer, whatever the phase
+        std::function<void()> usbTransferAction;     // the USB dashboard's: send when connected, else pair
+        std::function<void(const QString &serial)> installCompanion;
+        std::function<void()> showPairing;
+    };
+
+    MainWindowDetailPane(DeviceStore &store, TransferStore &transferStore, DeviceManagementStore &managementStore,
+                         Actions actions, QWidget *parent = nullptr);
+
+    void setSidebarSelection(const std::optional<SidebarSelection> &selection);
+
+    const MainWindowPresentation::DetailScreen &screen() const { return m_screen; }
+    // The widget of the screen shown: a DeviceManagementDashboard, DeviceDashboard, USBApprovalView or
+    // FirstRunConnectionView.
+    QWidget *screenWidget() const { return m_screenWidget; }
+
+private:
+    void render();
+    QWidget *makeScreen(const MainWindowPresentation::DetailScreen &screen);
+    void selectTrustedDeviceLater(const QString &id);
+
+    DeviceStore &m_store;
+    TransferStore &m_transferStore;
+    DeviceManagementStore &m_managementStore;
+    const Actions m_actions;
+    std::optional<SidebarSelection> m_selection;
+
+    MainWindowPresentation::DetailScreen m_screen;
+    bool m_hasScreen = false;
+    // The id the selected trusted phone's dashboard last switched the transfer store to; none while that
+    // dashboard is not on screen.
+    std::optional<QString> m_selectTaskID;
+    quint64 m_selectTaskGeneration = 0;
+    QVBoxLayout *m_layout = nullptr;
+    QPointer<QWidget> m_screenWidget;
+};

@@ -1,0 +1,193 @@
+#include "MainWindowPresentation.h"
+
+size_t qHash(const SidebarSelection &selection, size_t seed) noexcept
+{
+    return qHashMulti(seed, int(selection.kind), selection.value);
+}
+
+MainWindowState MainWindowState::of(const DeviceStore &store, const TransferStore &transferStore)
+{
+    return {transferStore.trustedDevices(),         transferStore.phase(), transferStore.selectedTrustedDeviceID(),
+            transferStore.currentPeerDisplayName(), store.devices(),       store.waitingUSBPhone()};
+}
+
+namespace MainWindowPresentation {
+
+namespace {
+
+const TrustedDeviceRecord *recordWithID(const QList<TrustedDeviceRecord> &records, const QString &id)
+{
+    for (const auto &record : records) {
+        if (record.id == id)
+            return &record;
+    }
+    return nullptr;
+}
+
+const AndroidDevice *deviceWithSerial(const QList<AndroidDevice> &devices, const QString &serial)
+{
+    for (const auto &device : devices) {
+        if (device.serial == serial)
+            return &device;
+    }
+    return nullptr;
+}
+
+// The trusted record connected right now, when the transfer store has one selected.
+const TrustedDeviceRecord *connectedRecord(const QList<TrustedDeviceRecord> &records, const MainWindowState &state)
+{
+    if (!state.isConnected() || !state.selectedTrustedDeviceID)
+        return nullptr;
+    return recordWithID(records, *state.selectedTrustedDeviceID);
+}
+
+} // namespace
+
+std::optional<AndroidDevice> matchedUSBDevice(const TrustedDeviceRecord &record, const QList<AndroidDevice> &devices)
+{
+    if (record.usbSerial) {
+        if (const auto *device = deviceWithSerial(devices, *record.usbSerial))
+            return *device;
+        return std::nullopt;
+    }
+    std::optional<AndroidDevice> match;
+    for (const auto &device : devices) {
+        if (device.displayName().compare(record.name, Qt::CaseInsensitive) != 0)
+            continue;
+        if (match)
+            return std::nullopt; // two phones of that name: neither is known to be this one
+        match = device;
+    }
+    return match;
+}
+
+bool isAvailable(const TrustedDeviceRecord &record, const MainWindowState &state)
+{
+    return matchedUSBDevice(record, state.devices) ||
+           (state.isConnected() && state.selectedTrustedDeviceID == record.id);
+}
+
+QList<TrustedDeviceRecord> availableTrustedDevices(const MainWindowState &state)
+{
+    QList<TrustedDeviceRecord> available;
+    for (const auto &record : state.trustedDevices) {
+        if (isAvailable(record, state))
+            available.append(record);
+    }
+    return available;
+}
+
+QList<AndroidDevice> unmatchedUSBDevices(const MainWindowState &state)
+{
+    QStringList matchedSerials;
+    for (const auto &record : availableTrustedDevices(state)) {
+        if (const auto match = matchedUSBDevice(record, state.devices))
+            matchedSerials.append(match->serial);
+    }
+    QList<AndroidDevice> unmatched;
+    for (const auto &device : state.devices) {
+        if (!matchedSerials.contains(device.serial))
+            unmatched.append(device);
+    }
+    return unmatched;
+}
+
+bool isListed(const SidebarSelection &selection, const MainWindowState &state)
+{
+    if (selection.kind == SidebarSelection::Kind::usbDevice)
+        return deviceWithSerial(unmatchedUSBDevices(state), selection.value) != nullptr;
+    return recordWithID(availableTrustedDevices(state), selection.value) != nullptr;
+}
+
+SidebarContent sidebarContent(const MainWindowState &state)
+{
+    SidebarContent content;
+    for (const auto &record : availableTrustedDevices(state)) {
+        const bool isSelected = state.selectedTrustedDeviceID == record.id;
+        content.trustedRows.append({record, isSelected, state.isConnected() && isSelected,
+                                    matchedUSBDevice(record, state.devices).has_value()});
+    }
+    content.usbRows = unmatchedUSBDevices(state);
+    content.waitingPhone = state.waitingUSBPhone;
+    content.showsNoDevices = !content.waitingPhone && content.trustedRows.isEmpty() && content.usbRows.isEmpty();
+    content.trustedDeviceCount = state.trustedDevices.size();
+    return content;
+}
+
+Reconciliation reconciledSelection(const std::optional<SidebarSelection> &selection, const MainWindowState &state)
+{
+    if (selection && isListed(*selection, state))
+        return {selection, std::nullopt};
+    const auto available = availableTrustedDevices(state);
+    if (const auto *connected = connectedRecord(available, state))
+        return {SidebarSelection::trustedDevice(connected->id), std::nullopt};
+    if (!available.isEmpty())
+        return {SidebarSelection::trustedDevice(available.first().id), std::nullopt};
+    const auto unmatched = unmatchedUSBDevices(state);
+    if (!unmatched.isEmpty())
+        return {SidebarSelection::usbDevice(unmatched.first().serial), unmatched.first().serial};
+    return {};
+}
+
+std::optional<QString> serialOfSelectedTrustedDevice(const MainWindowState &state)
+{
+    if (!state.selectedTrustedDeviceID)
+        return std::nullopt;
+    const auto *record = recordWithID(state.trustedDevices, *state.selectedTrustedDeviceID);
+    if (!record)
+        return std::nullopt;
+    if (const auto match = matchedUSBDevice(*record, state.devices))
+        return match->serial;
+    return std::nullopt;
+}
+
+std::optional<QString> serialToBind(const std::optional<QString> &snapshotModel, const MainWindowState &state)
+{
+    if (!snapshotModel || !state.selectedTrustedDeviceID)
+        return std::nullopt;
+    std::optional<QString> serial;
+    for (const auto &device : state.devices) {
+        if (device.state != AndroidDevice::State::authorized || !device.model ||
+            device.model->compare(*snapshotModel, Qt::CaseInsensitive) != 0)
+            continue;
+        if (serial)
+            return std::nullopt;
+        serial = device.serial;
+    }
+    return serial;
+}
+
+USBPairingHandOff usbPairingHandOff(const std::optional<QString> &payload,
+                                    const std::optional<QString> &lastUSBPairingPayload,
+                                    const std::optional<AndroidDevice> &selectedDevice,
+                                    const std::optional<QString> &pendingCompanionInstallSerial)
+{
+    if (!payload || payload == lastUSBPairingPayload || !selectedDevice ||
+        selectedDevice->state != AndroidDevice::State::authorized)
+        return USBPairingHandOff::none;
+    return pendingCompanionInstallSerial == selectedDevice->serial ? USBPairingHandOff::installAndConnect
+                                                                   : USBPairingHandOff::openCompanion;
+}
+
+DetailScreen detailScreen(const std::optional<SidebarSelection> &selection, const MainWindowState &state)
+{
+    using Kind = DetailScreen::Kind;
+    if (selection && selection->kind == SidebarSelection::Kind::trustedDevice) {
+        if (const auto *record = recordWithID(state.trustedDevices, selection->value))
+            return {Kind::trustedDashboard, *record, std::nullopt, false, std::nullopt};
+    }
+    if (selection && selection->kind == SidebarSelection::Kind::usbDevice) {
+        if (const auto *device = deviceWithSerial(state.devices, selection->value)) {
+            const bool showsTransfer =
+                !state.currentPeerDisplayName || *state.currentPeerDisplayName == device->displayName();
+            return {Kind::usbDashboard, std::nullopt, *device, showsTransfer, std::nullopt};
+        }
+    }
+    if (const auto *record = connectedRecord(state.trustedDevices, state))
+        return {Kind::connectedTrustedDashboard, *record, std::nullopt, false, std::nullopt};
+    if (state.waitingUSBPhone)
+        return {Kind::usbApproval, std::nullopt, std::nullopt, false, state.waitingUSBPhone};
+    return {};
+}
+
+} // namespace MainWindowPresentation

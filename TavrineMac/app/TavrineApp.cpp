@@ -1,1 +1,0 @@
-// The application shell of TavrineMac.

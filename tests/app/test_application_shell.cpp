@@ -1,0 +1,255 @@
+// The application shell: one instance per session bus, the start-up arguments, the window-size migration, the
+// menu commands, and the clean-up that the quit command and SIGINT/SIGTERM share.
+#include "ADBServerController.h"
+#include "ApplicationDelegate.h"
+#include "MainScene.h"
+#include "QuickSendCoordinator.h"
+#include "QuickSendPanel.h"
+#include "SingleInstance.h"
+#include "TavrineMacApp.h"
+#include "UpdateController.h"
+#include "transfers/StoreTestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWidget>
+
+#include <csignal>
+
+namespace {
+
+struct FakeUpdateDriver : AppUpdateDriving
+{
+    bool canCheck = false;
+    int checks = 0;
+    std::function<void(bool)> handler;
+
+    bool canCheckForUpdates() const override { return canCheck; }
+    void observeCanCheckForUpdates(std::function<void(bool)> observer) override { handler = std::move(observer); }
+    void checkForUpdates() override { ++checks; }
+};
+
+// The application over a fake core host, with a recording adb server and a fake updater.
+struct Shell
+{
+    StoreFixture fixture;
+    QStringList events; // what the clean-up did, in order
+    std::shared_ptr<ADBServerController> adbServer =
+        std::make_shared<ADBServerController>([this](const QString &, const QStringList &arguments) {
+            events.append(QStringLiteral("adb %1 (quick send started: %2)")
+                              .arg(arguments.join(u' '))
+                              .arg(delegate.quickSendCoordinator()->didStart()));
+        });
+    TavrineApplicationDelegate delegate{QProcessEnvironment(), adbServer};
+    FakeUpdateDriver *driver = nullptr;
+    TavrineMacApp app{delegate, builders()};
+
+    TavrineMacApp::Builders builders()
+    {
+        return {[this] {
+                    fixture.make();
+                    return std::move(fixture.store);
+                },
+                nullptr,
+                [this] {
+                    auto fake = std::make_unique<FakeUpdateDriver>();
+                    driver = fake.get();
+                    return std::make_unique<AppUpdateController>(AppUpdateController::Availability::ready(),
+                                                                 std::move(fake));
+                }};
+    }
+};
+
+} // namespace
+
+class TestApplicationShell : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void secondInstanceReachesTheFirst_data()
+    {
+        TestTable<LaunchRequest, QString, std::optional<QString>> rows;
+        rows("activate", {LaunchRequest::Kind::activate, {}}, "activate", std::nullopt);
+        rows("open", {LaunchRequest::Kind::open, {"/tmp/a b.txt", "/tmp/c"}}, "open /tmp/a b.txt,/tmp/c", std::nullopt);
+        rows("send", {LaunchRequest::Kind::send, {"/tmp/a.txt"}}, "send /tmp/a.txt", std::nullopt);
+        rows("send refused by the first", {LaunchRequest::Kind::send, {"/tmp/refused"}}, "send /tmp/refused",
+             "没有找到可发送的文件");
+    }
+    void secondInstanceReachesTheFirst()
+    {
+        const auto [request, expected, error] = TestTable<LaunchRequest, QString, std::optional<QString>>::fetch();
+        QStringList received;
+        const auto paths = [](const QList<QUrl> &urls) {
+            QStringList list;
+            for (const QUrl &url : urls) {
+                list.append(url.toLocalFile());
+            }
+            return list.join(u',');
+        };
+        SingleInstance first(QDBusConnection::sessionBus());
+        QVERIFY(first.claim());
+        first.setHandlers({[&] { received.append(QStringLiteral("activate")); },
+                           [&](const QList<QUrl> &urls) { received.append(QStringLiteral("open ") + paths(urls)); },
+                           [&](const QList<QUrl> &urls) -> std::optional<QString> {
+                               received.append(QStringLiteral("send ") + paths(urls));
+                               return paths(urls).endsWith(u"refused")
+                                          ? std::optional(
+                                                QString::fromUtf8(TavrineApplicationDelegate::noFilesFoundMessage))
+                                          : std::nullopt;
+                           }});
+        {
+            QDBusConnection secondBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "second");
+            SingleInstance second(secondBus);
+            QVERIFY(!second.claim());
+            QCOMPARE(SingleInstance::forward(request, secondBus), error);
+
+            // A caller that is not a second start of ours gets no further than the checks.
+            QDBusMessage web = QDBusMessage::createMethodCall(SingleInstance::serviceName, SingleInstance::objectPath,
+                                                              SingleInstance::applicationInterface, "Open");
+            web << QStringList{QStringLiteral("https://example.com/a")} << QVariantMap();
+            QCOMPARE(secondBus.call(web, QDBus::BlockWithGui).errorName(),
+                     QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+        }
+        QDBusConnection::disconnectFromBus("second");
+        QCOMPARE(received, QStringList{expected});
+    }
+
+    void launchArguments_data()
+    {
+        TestTable<QStringList, std::variant<LaunchRequest, QString>> rows;
+        const QString noFiles = QString::fromUtf8(TavrineApplicationDelegate::noFilesFoundMessage);
+        rows("no arguments", {}, LaunchRequest{});
+        rows("send without files", {"--send"}, noFiles);
+        rows("send of missing files", {"--send", "/nonexistent/a", "file:///nonexistent/b"}, noFiles);
+        rows("send keeps the existing", {"--send", "/nonexistent/a", "file:///etc/hostname", "/etc/"},
+             LaunchRequest{LaunchRequest::Kind::send, {"/etc/hostname", "/etc"}});
+        rows("opened items go on as given", {"/nonexistent/a", "-platform"},
+             LaunchRequest{LaunchRequest::Kind::open, {"/nonexistent/a"}});
+    }
+    void launchArguments()
+    {
+        const auto [arguments, expected] = TestTable<QStringList, std::variant<LaunchRequest, QString>>::fetch();
+        QCOMPARE(LaunchRequest::parse(arguments), expected);
+    }
+
+    void sendWithoutFilesReportsAndShowsNothing()
+    {
+        Shell shell;
+        QCOMPARE(shell.delegate.sendFiles({}), QString::fromUtf8(TavrineApplicationDelegate::noFilesFoundMessage));
+        QVERIFY(!shell.delegate.quickSendCoordinator()->panel());
+    }
+
+    void windowSizeMigrationFrame_data()
+    {
+        TestTable<std::optional<QRect>, QRect, QRect> rows;
+        rows("centred on a large screen", QRect(0, 0, 1920, 1080), {}, QRect(470, 215, 980, 650));
+        rows("a short screen keeps the title bar on it", QRect(0, 25, 1280, 600), {}, QRect(150, 25, 980, 650));
+        rows("a narrow screen starts at its left", QRect(100, 0, 800, 900), {}, QRect(100, 125, 980, 650));
+        rows("a second screen", QRect(1920, 0, 1000, 700), {}, QRect(1930, 25, 980, 650));
+        rows("no screen: centred on the window", std::nullopt, QRect(100, 100, 600, 400), QRect(-90, -25, 980, 650));
+    }
+    void windowSizeMigrationFrame()
+    {
+        const auto [visible, current, expected] = TestTable<std::optional<QRect>, QRect, QRect>::fetch();
+        QCOMPARE(MainWindowSizeMigration::migratedFrame(visible, current), expected);
+    }
+
+    void windowSizeMigrationRunsOnce_data()
+    {
+        TestTable<QVariant, bool, bool> rows;
+        rows("never migrated", {}, false, true);
+        rows("revision 4", 4, false, true);
+        rows("revision 5", 5, false, false);
+        rows("a later revision", 9, false, false);
+        rows("a test run", {}, true, false);
+    }
+    void windowSizeMigrationRunsOnce()
+    {
+        const auto [stored, isTestRun, migrates] = TestTable<QVariant, bool, bool>::fetch();
+        QTemporaryDir folder;
+        QSettings settings(folder.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        if (stored.isValid()) {
+            settings.setValue(MainWindowSizeMigration::revisionKey, stored);
+        }
+        QProcessEnvironment environment;
+        if (isTestRun) {
+            environment.insert(QStringLiteral("XCTestConfigurationFilePath"), QString());
+        }
+        QWidget window;
+        window.resize(600, 400);
+        QCOMPARE(MainWindowSizeMigration::migrateWindowSizeIfNeeded(window, settings, environment), migrates);
+        QCOMPARE(window.size(), migrates ? QSize(980, 650) : QSize(600, 400));
+        QCOMPARE(settings.value(MainWindowSizeMigration::revisionKey), migrates ? QVariant(5) : stored);
+        // A second pass never changes a migrated window.
+        window.resize(700, 500);
+        QVERIFY(!MainWindowSizeMigration::migrateWindowSizeIfNeeded(window, settings, environment) || !migrates);
+    }
+
+    void startUpAndMenuCommands()
+    {
+        Shell shell;
+        TavrineApplicationDelegate &delegate = shell.delegate;
+        QuickSendCoordinator *coordinator = delegate.quickSendCoordinator();
+        QVERIFY(coordinator);
+        // Building the application again keeps the delegate's coordinator.
+        TavrineMacApp again(delegate, shell.builders());
+        QCOMPARE(delegate.quickSendCoordinator(), coordinator);
+        QVERIFY(!shell.app.hasDeviceStore() && !shell.app.hasManagementStore() && !shell.app.hasUpdateController());
+
+        MainScene scene(shell.app);
+        QAction *checkForUpdates = scene.checkForUpdatesAction();
+        QVERIFY(!checkForUpdates->isEnabled());
+        shell.driver->handler(true);
+        QVERIFY(checkForUpdates->isEnabled());
+        checkForUpdates->trigger();
+        QCOMPARE(shell.driver->checks, 1);
+        shell.driver->handler(false);
+        QVERIFY(!checkForUpdates->isEnabled());
+
+        QVERIFY(scene.quickSendAction()->isEnabled());
+        scene.quickSendAction()->trigger();
+        QVERIFY(coordinator->panel() && coordinator->panel()->isVisible());
+        QVERIFY(!shell.app.hasDeviceStore() && !shell.app.hasManagementStore());
+    }
+
+    void quitAndTerminationSignalsCleanUp_data()
+    {
+        TestTable<int> rows;
+        rows("quit command", 0);
+        rows("SIGTERM", SIGTERM);
+        rows("SIGINT", SIGINT);
+    }
+    void quitAndTerminationSignalsCleanUp()
+    {
+        const auto [signalNumber] = TestTable<int>::fetch();
+        Shell shell;
+        MainScene scene(shell.app);
+        TerminationSignals terminationSignals;
+        QVERIFY(terminationSignals.isInstalled());
+        connect(&terminationSignals, &TerminationSignals::received, &shell.delegate, &TavrineApplicationDelegate::quit);
+        shell.delegate.applicationDidFinishLaunching();
+        QVERIFY(shell.delegate.quickSendCoordinator()->didStart());
+        shell.adbServer->arguments({QStringLiteral("devices")}, QStringLiteral("/usr/bin/adb"));
+
+        if (signalNumber == 0) {
+            scene.quitAction()->trigger();
+        } else {
+            QSignalSpy received(&terminationSignals, &TerminationSignals::received);
+            QCOMPARE(std::raise(signalNumber), 0);
+            QVERIFY(received.wait(5000));
+        }
+        // Quick send stops before the adb server on its private port; the clean-up runs once.
+        QCOMPARE(shell.events, QStringList{QStringLiteral("adb -P 45037 kill-server (quick send started: 0)")});
+        shell.delegate.applicationWillTerminate();
+        QCOMPARE(shell.events.size(), 1);
+        QVERIFY(!shell.delegate.quickSendCoordinator()->hotKeyRegistrar().isRegistered());
+    }
+};
+
+QTEST_MAIN(TestApplicationShell)
+#include "test_application_shell.moc"

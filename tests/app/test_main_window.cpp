@@ -1,0 +1,327 @@
+#include "../android_usb_views/UsbViewsTestSupport.h"
+#include "DefaultADBClient.h"
+#include "DeviceDashboard.h"
+#include "DeviceManagementDashboard.h"
+#include "DeviceManagementStore.h"
+#include "FirstRunConnectionView.h"
+#include "MainWindow.h"
+#include "MainWindowDetailPane.h"
+#include "QuickSendCoordinator.h"
+#include "QuickSendPanel.h"
+#include "SidebarRows.h"
+#include "USBApprovalView.h"
+
+#include <QListWidget>
+
+using namespace MainWindowPresentation;
+using namespace UsbViewsTestSupport;
+using Phase = TransferStore::Phase;
+using Screen = DetailScreen::Kind;
+using State = AndroidDevice::State;
+
+// selection, connected, selected trusted index (-1 none), adb serials, waiting phone → screen, its record index
+// or serial
+using Screens = TestTable<std::optional<SidebarSelection>, bool, int, QStringList, bool, Screen, QString>;
+// trusted names (with "#serial" for a bound serial), connected index (-1 none), adb devices "serial:name", waiting
+// → trusted rows "name/status flags", USB rows, shows the no-devices label
+using Sidebars = TestTable<QStringList, int, QStringList, bool, QStringList, QStringList, bool>;
+// payload, last payload, selected device state (none when unknown), pending serial → hand-off
+using HandOffs = TestTable<std::optional<QString>, std::optional<QString>, std::optional<State>, std::optional<QString>,
+                           USBPairingHandOff>;
+
+Q_DECLARE_METATYPE(std::optional<SidebarSelection>)
+Q_DECLARE_METATYPE(std::optional<State>)
+Q_DECLARE_METATYPE(std::optional<QString>)
+
+namespace {
+
+AndroidDevice device(const QString &serial, const QString &name, State state = State::authorized)
+{
+    AndroidDevice device = phone(serial, state);
+    device.marketingName = name;
+    return device;
+}
+
+// Records "A", "B", … named by `names`; "Name#serial" binds a USB serial.
+QList<TrustedDeviceRecord> records(const QStringList &names)
+{
+    QList<TrustedDeviceRecord> records;
+    for (const auto &name : names) {
+        TrustedDeviceRecord record = trustedPhone(name.section('#', 0, 0), int(records.size()) + 1);
+        if (name.contains('#'))
+            record.usbSerial = name.section('#', 1);
+        records.append(record);
+    }
+    return records;
+}
+
+MainWindowState stateOf(const QStringList &trusted, int connected, const QStringList &devices, bool waiting)
+{
+    MainWindowState state;
+    state.trustedDevices = records(trusted);
+    if (connected >= 0) {
+        state.phase = Phase::connected(state.trustedDevices[connected].name);
+        state.selectedTrustedDeviceID = state.trustedDevices[connected].id;
+    }
+    for (const auto &entry : devices)
+        state.devices.append(device(entry.section(':', 0, 0), entry.section(':', 1)));
+    if (waiting)
+        state.waitingUSBPhone = USBAndroidDevice{0x18d1, 0x4ee7, QStringLiteral("Pixel 8"), {}, {}};
+    return state;
+}
+
+void saveScreenshot(QWidget *widget, const QString &name)
+{
+    const QDir folder(QDir::tempPath() + "/tavrine-screens");
+    QVERIFY(folder.mkpath(".") && widget->grab().save(folder.filePath(name)));
+    qInfo("screenshot: %s", qPrintable(folder.filePath(name)));
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("TAVRINE_ADB_PATH", QFINDTESTDATA("../android_usb/fake-adb").toUtf8());
+        qputenv("TAVRINE_FAKE_ADB_STATE", m_adbState.path().toUtf8());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
+    void detailPaneChoosesOneScreen_data()
+    {
+        const auto trusted = [](const QString &id) {
+            return std::optional(SidebarSelection::trustedDevice(id));
+        };
+        const auto usb = [](const QString &serial) {
+            return std::optional(SidebarSelection::usbDevice(serial));
+        };
+        const QString first = records({"A"}).first().id;
+        const QString second = records({"A", "B"}).last().id;
+        Screens rows;
+        rows("nothing at all", std::nullopt, false, -1, {}, false, Screen::firstRun, "");
+        rows("nothing selected, a phone waits", std::nullopt, false, -1, {"S1"}, true, Screen::usbApproval, "");
+        rows("nothing selected, connected", std::nullopt, true, 1, {}, false, Screen::connectedTrustedDashboard,
+             second);
+        rows("trusted phone, even unlisted", trusted(first), false, -1, {}, false, Screen::trustedDashboard, first);
+        rows("forgotten record, connected", trusted("gone"), true, 0, {}, false, Screen::connectedTrustedDashboard,
+             first);
+        rows("forgotten record, waiting phone", trusted("gone"), false, -1, {}, true, Screen::usbApproval, "");
+        rows("USB phone listed", usb("S1"), true, 0, {"S1"}, false, Screen::usbDashboard, "S1");
+        rows("USB phone gone, connected", usb("S9"), true, 1, {"S1"}, false, Screen::connectedTrustedDashboard, second);
+        rows("USB phone gone, others listed", usb("S9"), false, -1, {"S1"}, false, Screen::firstRun, "");
+        rows("USB serial is not a trusted id", trusted("S1"), false, -1, {"S1"}, false, Screen::firstRun, "");
+    }
+
+    void detailPaneChoosesOneScreen()
+    {
+        const auto [selection, connected, selectedIndex, serials, waiting, expected, target] = Screens::fetch();
+        MainWindowState state = stateOf({"A", "B"}, connected ? selectedIndex : -1, {}, waiting);
+        for (const auto &serial : serials)
+            state.devices.append(device(serial, "Galaxy", serial == "S1" ? State::unauthorized : State::authorized));
+        if (waiting)
+            state.devices.clear(); // adb lists nothing while a phone waits
+        const DetailScreen screen = detailScreen(selection, state);
+        QCOMPARE(screen.kind, expected);
+        if (screen.record)
+            QCOMPARE(screen.record->id, target);
+        if (screen.device)
+            QCOMPARE(screen.device->serial, target);
+        QCOMPARE(screen.waitingPhone.has_value(), expected == Screen::usbApproval);
+    }
+
+    void usbDashboardShowsTransferOnlyForItsPeer()
+    {
+        MainWindowState state = stateOf({}, -1, {"S1:Pixel 8"}, false);
+        const auto selection = std::optional(SidebarSelection::usbDevice("S1"));
+        QVERIFY(detailScreen(selection, state).showsTransfer);
+        state.currentPeerDisplayName = "Pixel 8";
+        QVERIFY(detailScreen(selection, state).showsTransfer);
+        state.currentPeerDisplayName = "pixel 8";
+        QVERIFY(!detailScreen(selection, state).showsTransfer);
+    }
+
+    void sidebarListsUsablePhones_data()
+    {
+        Sidebars rows;
+        rows("nothing", {}, -1, {}, false, {}, {}, true);
+        rows("a waiting phone replaces the label", {}, -1, {}, true, {}, {}, false);
+        rows("trusted but absent", {"Pixel", "Mate"}, -1, {}, false, {}, {}, true);
+        rows("connected and plugged in", {"Pixel", "Mate"}, 0, {"S1:pixel", "S2:Galaxy"}, false,
+             {"Pixel/selected connected usb"}, {"S2"}, false);
+        rows("plugged in only", {"Pixel"}, -1, {"S1:Pixel"}, false, {"Pixel/usb"}, {}, false);
+        rows("two phones of the name match none", {"Pixel"}, -1, {"S1:Pixel", "S2:PIXEL"}, false, {}, {"S1", "S2"},
+             false);
+        rows("a bound serial beats the name", {"Pixel#S2"}, -1, {"S1:Pixel", "S2:Galaxy"}, false, {"Pixel/usb"}, {"S1"},
+             false);
+        rows("an empty bound serial matches no phone", {"Pixel#"}, -1, {"S1:Pixel"}, false, {}, {"S1"}, false);
+    }
+
+    void sidebarListsUsablePhones()
+    {
+        const auto [trusted, connected, devices, waiting, trustedRows, usbRows, showsNoDevices] = Sidebars::fetch();
+        const SidebarContent content = sidebarContent(stateOf(trusted, connected, devices, waiting));
+        QStringList shownTrusted;
+        for (const auto &row : content.trustedRows) {
+            QStringList flags;
+            if (row.isSelected)
+                flags << "selected";
+            if (row.isConnected)
+                flags << "connected";
+            if (row.isUSBConnected)
+                flags << "usb";
+            shownTrusted << row.record.name + "/" + flags.join(' ');
+        }
+        QStringList shownUSB;
+        for (const auto &device : content.usbRows)
+            shownUSB << device.serial;
+        QCOMPARE(shownTrusted, trustedRows);
+        QCOMPARE(shownUSB, usbRows);
+        QCOMPARE(content.waitingPhone.has_value(), waiting);
+        QCOMPARE(content.showsNoDevices, showsNoDevices);
+        QCOMPARE(content.trustedDeviceCount, trusted.size());
+    }
+
+    void selectionFollowsThePhones()
+    {
+        MainWindowState state = stateOf({"Pixel", "Mate"}, -1, {"S2:Galaxy"}, false);
+        QCOMPARE(reconciledSelection(std::nullopt, state), (Reconciliation{SidebarSelection::usbDevice("S2"), "S2"}));
+        state = stateOf({"Pixel", "Mate"}, 1, {"S1:Pixel", "S2:Galaxy"}, false);
+        const auto usbRow = std::optional(SidebarSelection::usbDevice("S2"));
+        QCOMPARE(reconciledSelection(usbRow, state), (Reconciliation{usbRow, std::nullopt}));
+        QCOMPARE(reconciledSelection(SidebarSelection::usbDevice("S1"), state),
+                 (Reconciliation{SidebarSelection::trustedDevice(state.trustedDevices[1].id), std::nullopt}));
+        state.phase = Phase::idle();
+        QCOMPARE(reconciledSelection(std::nullopt, state),
+                 (Reconciliation{SidebarSelection::trustedDevice(state.trustedDevices[0].id), std::nullopt}));
+        QCOMPARE(reconciledSelection(usbRow, stateOf({}, -1, {}, false)), Reconciliation{});
+    }
+
+    void serialIsBoundOnlyToOneAuthorisedModel()
+    {
+        MainWindowState state = stateOf({"Pixel"}, 0, {}, false);
+        state.devices = {phone("S1"), phone("S2", State::unauthorized)};
+        QCOMPARE(serialToBind(QString("sm_s911b"), state), QString("S1"));
+        QCOMPARE(serialToBind(std::nullopt, state), std::nullopt);
+        state.devices[1].state = State::authorized;
+        QCOMPARE(serialToBind(QString("SM_S911B"), state), std::nullopt);
+    }
+
+    void pairingPayloadReachesAuthorisedPhoneOnce_data()
+    {
+        using H = USBPairingHandOff;
+        HandOffs rows;
+        rows("new payload opens the companion", "p1", std::nullopt, State::authorized, std::nullopt, H::openCompanion);
+        rows("pending install on this phone", "p1", "p0", State::authorized, "R5CT80ABCDE", H::installAndConnect);
+        rows("pending install on another phone", "p1", "p0", State::authorized, "OTHER", H::openCompanion);
+        rows("same payload again", "p1", "p1", State::authorized, "R5CT80ABCDE", H::none);
+        rows("no payload", std::nullopt, "p1", State::authorized, std::nullopt, H::none);
+        rows("unauthorised phone", "p1", std::nullopt, State::unauthorized, "R5CT80ABCDE", H::none);
+        rows("no phone", "p1", std::nullopt, std::nullopt, std::nullopt, H::none);
+    }
+
+    void pairingPayloadReachesAuthorisedPhoneOnce()
+    {
+        const auto [payload, last, selectedState, pending, expected] = HandOffs::fetch();
+        const auto selected = selectedState ? std::optional(phone("R5CT80ABCDE", *selectedState)) : std::nullopt;
+        QCOMPARE(usbPairingHandOff(payload, last, selected, pending), expected);
+    }
+
+    // A connected trusted phone that is also plugged in, and a second USB phone: the window polls adb, lists both
+    // and shows the connected phone's dashboard; picking the USB row shows its dashboard and selects its serial.
+    void windowListsPhonesAndShowsTheirScreens()
+    {
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"),
+                          R"([{"serial": "PX1", "model": "Pixel"}, {"serial": "R58N", "model": "Galaxy_S23"}])"));
+        StoreFixture transfers;
+        transfers.makePaired();
+        QTemporaryDir folder;
+        DeviceStore devices(makeDefaultADBClient(), InstallHistoryStore(folder.filePath("history.json")),
+                            {std::make_shared<NoUSBDevices>(), folder.filePath("no-companion")});
+        DeviceManagementStore management(*transfers.store);
+        QuickSendCoordinator quickSend(*transfers.store);
+        MainWindow window(devices, *transfers.store, management, quickSend);
+        QCOMPARE(window.detailPane()->screen().kind, Screen::connectedTrustedDashboard);
+        QVERIFY(!window.sidebarSelection());
+
+        window.show();
+        QVERIFY(window.isPollingUSB());
+        QTRY_COMPARE_WITH_TIMEOUT(devices.devices().size(), 2, 10000);
+        const QString pixelID = transfers.store->trustedDevices().first().id;
+        QCOMPARE(window.sidebarSelection(), SidebarSelection::trustedDevice(pixelID));
+        QVERIFY(qobject_cast<DeviceManagementDashboard *>(window.detailPane()->screenWidget()));
+        QCOMPARE(devices.selectedSerial(), QString("PX1"));
+
+        QStringList rows;
+        for (int row = 0; row < window.sidebar()->count(); ++row) {
+            auto *widget = window.sidebar()->itemWidget(window.sidebar()->item(row));
+            if (auto *phoneRow = qobject_cast<SidebarPhoneRow *>(widget))
+                rows << phoneRow->titleLabel()->text() + " · " + phoneRow->statusLabel()->text();
+        }
+        QCOMPARE(rows, QStringList({"Pixel · 无线 + USB 已连接", "Galaxy S23 · USB 已连接"}));
+        for (const QSize size : {QSize(MainWindow::defaultWidth, MainWindow::defaultHeight),
+                                 QSize(MainWindow::minimumWidth, MainWindow::minimumHeight)}) {
+            window.resize(size);
+            QTRY_COMPARE(window.size(), size);
+            QVERIFY(window.sidebar()->width() >= MainWindow::sidebarMinimumWidth - 16);
+            QVERIFY(window.detailPane()->width() > 300);
+        }
+        window.resize(MainWindow::defaultWidth, MainWindow::defaultHeight);
+        QTRY_COMPARE(window.width(), MainWindow::defaultWidth);
+        saveScreenshot(&window, "main-window.png");
+
+        window.sidebar()->item(2)->setSelected(true);
+        QCOMPARE(window.sidebarSelection(), SidebarSelection::usbDevice("R58N"));
+        QCOMPARE(devices.selectedSerial(), QString("R58N"));
+        auto *dashboard = qobject_cast<DeviceDashboard *>(window.detailPane()->screenWidget());
+        QVERIFY(dashboard);
+
+        // The USB dashboard's send while connected opens the importer; its files go to the phone.
+        QStringList sent;
+        window.setImporterPresenter([&](MainWindow::Importer importer, std::function<void(QStringList)> done) {
+            QCOMPARE(importer, MainWindow::Importer::transferFiles);
+            QVERIFY(window.isImportingTransferFiles());
+            done({});
+        });
+        window.beginTransfer();
+        QVERIFY(!window.isImportingTransferFiles());
+        QVERIFY(!window.isShowingPairing());
+
+        window.hide();
+        QVERIFY(!window.isPollingUSB());
+        // The dashboard's snapshot request ends before the stores go.
+        transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
+    // The manager sheet's "添加另一台手机" closes it first; the pairing sheet opens after it.
+    void addingFromTheManagerPairsAfterItCloses()
+    {
+        StoreFixture transfers;
+        transfers.makePaired();
+        DeviceStoreFixture devices;
+        devices.make();
+        DeviceManagementStore management(*transfers.store);
+        QuickSendCoordinator quickSend(*transfers.store);
+        MainWindow window(*devices.store, *transfers.store, management, quickSend);
+        window.showTrustedDeviceManager();
+        QVERIFY(window.trustedDeviceManagerSheet());
+        window.addDeviceFromManager();
+        QVERIFY(!window.isShowingTrustedDeviceManager());
+        QVERIFY(window.isShowingPairing());
+        QCOMPARE(transfers.store->phase().kind, Phase::Kind::pairing);
+        window.continueAfterPairing();
+        QVERIFY(!window.isShowingPairing());
+        QVERIFY(!window.isImportingTransferFiles());
+    }
+
+private:
+    QTemporaryDir m_adbState;
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"
