@@ -1,5 +1,7 @@
 #include "PhoneOptions.h"
 
+#include "PairingWebLink.h"
+
 #include "PairingPayload.h"
 
 #include <QCommandLineOption>
@@ -76,6 +78,10 @@ PhoneOptionsParseResult PhoneOptions::parse(const QStringList &arguments)
     }
 
     options.pairingUrl = parser.value(urlOption);
+    // The QR code shows the web pairing link; the pairing URL rides in it.
+    if (const std::optional<QString> carried = pairingPayloadFromWebLink(options.pairingUrl)) {
+        options.pairingUrl = *carried;
+    }
     if (options.pairingUrl.isEmpty()) {
         return badUsage(QStringLiteral("pair needs --url URL"));
     }

@@ -4,6 +4,7 @@
 #include "FuzzCheck.h"
 #include "Identity.h"
 #include "PairingPayload.h"
+#include "PairingWebLink.h"
 
 #include <QString>
 
@@ -22,6 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     try {
         PairingPayload::parse(QString::fromUtf8(bytes));
     } catch (const PairingPayloadError &) {
+    }
+    // The web link the code shows, as a phone reads the pairing URL back from it.
+    if (const std::optional<QString> carried = pairingPayloadFromWebLink(QString::fromUtf8(bytes))) {
+        PairingPayload::parse(*carried); // accepted links carry a valid pairing URL: this must not throw
     }
 
     std::optional<PairingOffer> offer;

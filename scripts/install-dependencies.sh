@@ -9,7 +9,7 @@ build_packages=(
     libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libudev-dev libx11-dev
 )
 test_packages=(
-    dbus-bin dbus-x11 xvfb xauth zbar-tools libzbar-dev gnome-keyring adb umockdev xdotool
+    dbus-bin dbus-x11 xvfb xauth zbar-tools libzbar-dev gnome-keyring adb umockdev xdotool imagemagick
 )
 
 wanted=("${build_packages[@]}")

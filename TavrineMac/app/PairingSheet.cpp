@@ -18,6 +18,8 @@
 #include <QUuid>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using namespace SidebarAndPairingPresentation;
 
 namespace {
@@ -176,6 +178,7 @@ PairingSheet::PairingSheet(TransferStore *store, DeviceStore *deviceStore, std::
         for (const auto signal : {&DeviceStore::companionInstallStateChanged, &DeviceStore::pairingLaunchMessageChanged})
             connect(m_deviceStore, signal, this, &PairingSheet::render);
     }
+    connect(this, &QDialog::finished, this, &PairingSheet::restoreTrustedHost);
     render();
 }
 
@@ -191,6 +194,38 @@ void PairingSheet::retryPairing()
     m_store->stopHost();
     m_store->setPendingPairingDeviceID(QUuid::createUuid().toString(QUuid::WithoutBraces).toLower());
     m_store->startHost(false, QString());
+}
+
+void PairingSheet::restoreTrustedHost()
+{
+    if (!m_store)
+        return;
+    // The pairing host replaced the trusted phone's host when the sheet opened; left running after the sheet
+    // closes with no phone confirming, it would keep that phone unreachable and its paused transfers waiting.
+    switch (m_store->phase().kind) {
+    case TransferStore::Phase::Kind::awaitingConfirmation:
+    case TransferStore::Phase::Kind::connected:
+        return;
+    case TransferStore::Phase::Kind::reconnecting:
+        if (m_store->hasHost())
+            return; // the trusted phone's host runs already
+        break;
+    default:
+        break;
+    }
+    const std::optional<QString> &selectedID = m_store->selectedTrustedDeviceID();
+    if (!selectedID)
+        return;
+    const QList<TrustedDeviceRecord> &devices = m_store->trustedDevices();
+    const auto selected = std::find_if(devices.begin(), devices.end(),
+                                       [&](const TrustedDeviceRecord &record) { return record.id == *selectedID; });
+    if (selected == devices.end())
+        return;
+    const QString secret = selected->secret;
+    // As choosing a trusted phone does: synchronous, so the sheet may be deleted right after closing, and a
+    // start failure is published as the failed phase.
+    m_store->stopHost();
+    m_store->startHost(true, secret);
 }
 
 void PairingSheet::showEvent(QShowEvent *event)

@@ -30,7 +30,8 @@ public:
     PairingSheet(TransferStore *store, DeviceStore *deviceStore, std::function<void()> continueAction,
                  QWidget *parent = nullptr);
 
-    // "取消" and Escape: closes the sheet only; the pairing host keeps running.
+    // "取消" and Escape: closes the sheet. A pairing host keeps running once a phone has begun confirming, or
+    // while no trusted phone is selected; otherwise closing hands the link back to the selected trusted phone.
     void cancel();
     // "重新尝试": a fresh pairing host under a new pending device id, whatever the phase.
     void retryPairing();
@@ -43,6 +44,7 @@ protected:
 
 private:
     void render();
+    void restoreTrustedHost();
 
     QPointer<TransferStore> m_store;
     QPointer<DeviceStore> m_deviceStore;

@@ -9,6 +9,17 @@
 #include <QMainWindow>
 #include <QScreen>
 
+namespace {
+
+// Said instead of the queued promise when the store cannot start: `reason` is the store's failure.
+QString startFailureMessage(const QString &reason)
+{
+    const QString message = QStringLiteral("无法启动手机连接，文件未发送");
+    return reason.isEmpty() ? message : message + QStringLiteral("：") + reason;
+}
+
+} // namespace
+
 QuickSendCoordinator::QuickSendCoordinator(TransferStore &transferStore, QObject *parent)
     : QObject(parent), m_transferStore(transferStore)
 {}
@@ -42,6 +53,9 @@ void QuickSendCoordinator::handle(const QList<QUrl> &urls, Source source)
         presentPanel();
         return;
     }
+    if (m_isTransferStoreReady && storeFailedToStart()) {
+        m_isTransferStoreReady = false; // the next bootstrap starts the store up again
+    }
     if (m_isTransferStoreReady) {
         send(selection, source);
         return;
@@ -60,12 +74,22 @@ void QuickSendCoordinator::send(const QuickSendSelection &selection, Source sour
         presentPanel();
         return;
     }
+    if (storeFailedToStart()) {
+        setMessage(startFailureMessage(m_transferStore.phase().text));
+        presentPanel();
+        return;
+    }
     m_transferStore.sendFiles(selection.filePaths());
     setMessage(QuickSendRules::handOverMessage(m_transferStore.phase().kind, int(selection.files.size()),
                                                selection.rejectedCount));
     if (source != Source::quickPanel) {
         presentPanel();
     }
+}
+
+bool QuickSendCoordinator::storeFailedToStart() const
+{
+    return m_transferStore.phase().kind == TransferStore::Phase::Kind::failed && !m_transferStore.hasHost();
 }
 
 void QuickSendCoordinator::bootstrap()
@@ -85,7 +109,8 @@ QCoro::Task<void> QuickSendCoordinator::runBootstrap(quint64 generation)
     if (!self || m_bootstrapGeneration != generation || !m_isBootstrapping) {
         co_return;
     }
-    m_isTransferStoreReady = true;
+    // A failed start leaves the store unready, so the next hand-over tries again.
+    m_isTransferStoreReady = !storeFailedToStart();
     m_isBootstrapping = false;
     // Each send sets the message, so the last hand-over's outcome stays visible.
     const QList<PendingSend> pending = std::exchange(m_pendingSends, {});

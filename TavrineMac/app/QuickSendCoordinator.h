@@ -19,8 +19,9 @@ class TransferStore;
 
 // Quick send: files from the desktop (opened with the application, handed over by the session bus's
 // SendFiles, or dropped on or chosen in the floating panel) go to the selected phone without the main
-// window. Owns the floating panel and the global hot key, readies the transfer store once, and holds back
-// hand-overs until it is ready. One per process; lives on the GUI thread and needs the store to outlive it.
+// window. Owns the floating panel and the global hot key, readies the transfer store once (again after it
+// failed to start), and holds back hand-overs until it is ready. One per process; lives on the GUI thread and
+// needs the store to outlive it.
 class QuickSendCoordinator : public QObject
 {
     Q_OBJECT
@@ -83,6 +84,8 @@ signals:
 private:
     void setMessage(const QString &message);
     void presentPanel();
+    // The store failed to start and runs no host: nothing would go out until it is started up again.
+    bool storeFailedToStart() const;
     QCoro::Task<void> runBootstrap(quint64 generation);
 
     QString m_message = QuickSendRules::readyMessage;

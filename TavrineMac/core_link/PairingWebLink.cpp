@@ -39,3 +39,24 @@ QString makePairingWebLink(const QString &payload)
     return QStringLiteral("https://") + QLatin1String(webPairingHost) + QStringLiteral("/connect/#payload=") +
            QLatin1String(packed);
 }
+
+std::optional<QString> pairingPayloadFromWebLink(const QString &link)
+{
+    const QString prefix =
+        QStringLiteral("https://") + QLatin1String(webPairingHost) + QStringLiteral("/connect/#payload=");
+    if (!link.startsWith(prefix) || link.size() - prefix.size() > maximumPackedPayloadLength)
+        return std::nullopt;
+    const QByteArray packed = link.mid(prefix.size()).toLatin1();
+    const QByteArray::FromBase64Result decoded =
+        QByteArray::fromBase64Encoding(packed, QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals |
+                                                   QByteArray::AbortOnBase64DecodingErrors);
+    const QString payload = QString::fromUtf8(decoded.decoded);
+    if (!decoded || payload.toUtf8() != decoded.decoded)
+        return std::nullopt;
+    try {
+        PairingPayload::parse(payload);
+    } catch (const PairingPayloadError &) {
+        return std::nullopt;
+    }
+    return payload;
+}

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <exception>
+#include <optional>
 
 class PairingWebLinkError : public std::exception
 {
@@ -28,3 +29,7 @@ private:
 
 // Returns "https://<web pairing host>/connect/#payload=<base64url of payload>"; throws PairingWebLinkError.
 QString makePairingWebLink(const QString &payload);
+
+// The pairing URL a web pairing link carries, as a phone that scans the code reads it back; nothing when `link` is
+// not such a link or what it carries is not a valid pairing URL.
+std::optional<QString> pairingPayloadFromWebLink(const QString &link);

@@ -148,6 +148,41 @@ private slots:
         QCOMPARE(store.activeTasks().size(), 2);
     }
 
+    void aFailedStartIsRetriedBeforeQueuing()
+    {
+        const Files files;
+        StoreFixture fixture;
+        fixture.saveRegistry({trustedPhone(QStringLiteral("Pixel"), 1)});
+        TransferStore &store = fixture.make();
+        QuickSendCoordinator coordinator(store);
+        const QString failure = QStringLiteral("无法启动手机连接，文件未发送：");
+        const auto failStart = [&] {
+            fixture.host->failNextStart = TavrineCoreError::ServiceStart(u"port busy"_qs);
+        };
+
+        failStart();
+        coordinator.handle(files.urls({"a.txt"}), Source::dock);
+        QTRY_VERIFY(!coordinator.isBootstrapping());
+        QCOMPARE(coordinator.message(), failure + store.phase().text);
+        QVERIFY(store.tasks().isEmpty() && !coordinator.isTransferStoreReady());
+
+        coordinator.handle(files.urls({"a.txt"}), Source::quickPanel);
+        QTRY_VERIFY(coordinator.isTransferStoreReady());
+        QCOMPARE(coordinator.message(), QStringLiteral("已加入队列，手机连接后自动发送"));
+        QCOMPARE(store.tasks().size(), 1);
+
+        // A ready store whose host later failed to start is started up again, and says so when it fails again.
+        failStart();
+        store.beginNewPairing();
+        QCOMPARE(store.phase().kind, Kind::failed);
+        failStart();
+        coordinator.handle(files.urls({"b.txt"}), Source::finderService);
+        QTRY_VERIFY(!coordinator.isBootstrapping());
+        QVERIFY(!fixture.host->failNextStart); // the store was started up again
+        QCOMPARE(coordinator.message(), failure + store.phase().text);
+        QCOMPARE(store.tasks().size(), 1);
+    }
+
     void nothingIsSentWithoutATrustedPhone()
     {
         const Files files;

@@ -25,6 +25,8 @@ using TrustedRows = TestTable<bool, bool, bool, QString>;
 using PhaseTexts = TestTable<Phase, QString, QString, FooterAction>;
 using Codes = TestTable<QString, QString>;
 using CompanionLines = TestTable<CompanionState, std::optional<QString>, std::optional<CompanionStatus>>;
+// trusted phone selected, pairing start fails, a phone is confirming → phase once the sheet closed
+using ClosingRows = TestTable<bool, bool, bool, Phase::Kind>;
 
 namespace {
 
@@ -258,6 +260,41 @@ private slots:
         QTest::keyClick(&sheet, Qt::Key_Escape);
         QVERIFY(!sheet.isVisible());
         QCOMPARE(fixture.transfers.store->phase().kind, Phase::Kind::pairing);
+    }
+
+    void closingHandsTheLinkBackToTheTrustedPhone_data()
+    {
+        const ClosingRows rows;
+        rows("pairing", true, false, false, Phase::Kind::reconnecting);
+        rows("pairing failed to start", true, true, false, Phase::Kind::reconnecting);
+        rows("a phone is confirming", true, false, true, Phase::Kind::awaitingConfirmation);
+        rows("no trusted phone", false, false, false, Phase::Kind::pairing);
+    }
+
+    void closingHandsTheLinkBackToTheTrustedPhone()
+    {
+        const auto [trusted, startFails, confirming, phaseAfterClosing] = ClosingRows::fetch();
+        SheetFixture fixture;
+        const TrustedDeviceRecord phone = trustedPhone(u"Pixel"_qs, 1);
+        if (trusted)
+            fixture.transfers.saveRegistry({phone});
+        TransferStore &store = fixture.transfers.make();
+        awaitTask(store.startUp());
+        if (startFails)
+            fixture.transfers.host->failNextStart = TavrineCoreError::ServiceStart(u"port busy"_qs);
+        PairingSheet &sheet = fixture.make();
+        sheet.show();
+        if (confirming)
+            fixture.transfers.deliver({linkEvent(TransferEventKind::awaitingConfirmation, "Nokia")});
+        const int starts = fixture.transfers.host->startCount;
+
+        QTest::keyClick(&sheet, Qt::Key_Escape);
+        QCOMPARE(store.phase().kind, phaseAfterClosing);
+        QVERIFY(store.hasHost());
+        const bool restarted = phaseAfterClosing == Phase::Kind::reconnecting;
+        QCOMPARE(fixture.transfers.host->startCount, starts + (restarted ? 1 : 0));
+        if (restarted)
+            QCOMPARE(fixture.transfers.host->startArguments.last().last(), phone.secret);
     }
 
     void openingWhileConnectedStartsAFreshPairing()

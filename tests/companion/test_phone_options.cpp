@@ -1,3 +1,4 @@
+#include "PairingWebLink.h"
 #include "PhoneOptions.h"
 #include "TestSupport.h"
 
@@ -38,6 +39,9 @@ private slots:
         rows("pair, options first, with = and confirm",
              {u"--confirm"_s, u"--name=Pixel 8"_s, u"--storage=phone/./x/.."_s, u"pair"_s, u"--url"_s, url},
              Outcome::run, {pair, url, storage, u"Pixel 8"_s, true});
+        rows("pair from the web link the code shows",
+             {u"pair"_s, u"--url"_s, makePairingWebLink(url), u"--storage"_s, u"phone"_s}, Outcome::run,
+             {pair, url, storage, u"tavrine-phone"_s});
         rows("serve with an absolute folder", words(u"serve --storage /srv/phone/"_s), Outcome::run,
              {PhoneOptions::Command::serve, {}, u"/srv/phone"_s, u"tavrine-phone"_s});
         rows("help", words(u"--help"_s), Outcome::help, {});
