@@ -1,8 +1,11 @@
 // The real TavrineMac program under the test session's X server and session bus, with a companion phone:
-// first run, pairing by the QR code on the screen, sending from a second start, quitting and reconnecting.
+// first run, pairing by the QR code on the screen, sending from a second start, the quick-send hot key, quitting
+// and reconnecting.
+#include "GlobalHotKey.h"
 #include "TestSupport.h"
 
 #include <QCryptographicHash>
+#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -200,6 +203,16 @@ private slots:
         QCOMPARE(m_app.state(), QProcess::Running);
     }
 
+    void theHotKeyShowsTheQuickSendPanel()
+    {
+        // Held by the application, so this process cannot have it.
+        GlobalHotKeyRegistrar registrar;
+        QVERIFY(!registrar.registerHotKey([] {}));
+        QVERIFY(runTool(u"xdotool"_s, {u"key"_s, u"ctrl+alt+space"_s}));
+        QVERIFY(runTool(u"xdotool"_s, {u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--name"_s, u"快速发送"_s}));
+        QVERIFY(!screenshot(u"app-quick-send"_s).isEmpty());
+    }
+
     void terminationStopsThePrivateADBServer()
     {
         QVERIFY(adbCommands().contains(R"(["-P", "45037", "devices")"));
@@ -209,6 +222,11 @@ private slots:
         QCOMPARE(m_app.exitCode(), 0);
         QVERIFY(adbCommands().contains(R"(["-P", "45037", "kill-server"])"));
         QVERIFY(!QFile::exists(path(u"adb/server-running"_s)));
+        // The application let go of the hot key.
+        GlobalHotKeyRegistrar registrar;
+        QVERIFY(registrar.registerHotKey([] {}));
+        registrar.unregister();
+        QVERIFY(!registrar.isRegistered());
     }
 
     void aRestartReconnectsThePairedPhone()
@@ -229,5 +247,14 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(ApplicationJourneyTest)
+// The hot-key checks grab keys on the same X server as the application, so this process runs on xcb too.
+int main(int argc, char *argv[])
+{
+    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QGuiApplication application(argc, argv);
+    ApplicationJourneyTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_application_journey.moc"
