@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QLabel>
+#include <QLibrary>
 #include <QPainter>
 #include <QPixmap>
 #include <QVBoxLayout>
@@ -20,6 +21,34 @@ namespace {
 constexpr int modulePixels = 12;
 constexpr int quietZoneModules = 4;
 constexpr int noticeIconPixels = 48;
+
+// The encoder library is loaded on the first code drawn rather than with the program, which then starts faster;
+// its header is included for its types only. Without it no code is drawn and the view says so.
+struct QRencodeLibrary
+{
+    decltype(&QRcode_encodeData) encodeData = nullptr;
+    decltype(&QRcode_free) free = nullptr;
+};
+
+const QRencodeLibrary &qrencode()
+{
+    static const QRencodeLibrary library = [] {
+        QLibrary file(QStringLiteral("qrencode"), 4);
+        QRencodeLibrary loaded;
+        if (!file.load()) {
+            qWarning("Cannot draw pairing codes: %s", qUtf8Printable(file.errorString()));
+            return loaded;
+        }
+        loaded.encodeData = reinterpret_cast<decltype(&QRcode_encodeData)>(file.resolve("QRcode_encodeData"));
+        loaded.free = reinterpret_cast<decltype(&QRcode_free)>(file.resolve("QRcode_free"));
+        if (!loaded.encodeData || !loaded.free) {
+            qWarning("Cannot draw pairing codes: %s", qUtf8Printable(file.errorString()));
+            return QRencodeLibrary{};
+        }
+        return loaded;
+    }();
+    return library;
+}
 
 QPixmap unavailableCodeSymbol()
 {
@@ -120,12 +149,13 @@ void PairingQRCodeView::paintEvent(QPaintEvent *)
 QImage PairingQRCodeView::makeImage(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    if (bytes.size() > std::numeric_limits<int>::max())
+    const QRencodeLibrary &library = qrencode();
+    if (!library.encodeData || bytes.size() > std::numeric_limits<int>::max())
         return QImage();
     const std::unique_ptr<QRcode, decltype(&QRcode_free)> code(
-        QRcode_encodeData(static_cast<int>(bytes.size()), reinterpret_cast<const unsigned char *>(bytes.constData()), 0,
-                          QR_ECLEVEL_L),
-        &QRcode_free);
+        library.encodeData(static_cast<int>(bytes.size()), reinterpret_cast<const unsigned char *>(bytes.constData()),
+                           0, QR_ECLEVEL_L),
+        library.free);
     if (!code)
         return QImage();
 

@@ -7,33 +7,104 @@
 #include <libsecret/secret.h>
 #pragma pop_macro("signals")
 
+#include <QLibrary>
+
 #include <memory>
 #include <optional>
 #include <utility>
 
 namespace {
 
+// libsecret and the GIO stack under it are loaded on first use rather than with the program, which then starts
+// faster; the headers are included for their types only. Functions of GLib, GObject and GIO resolve through
+// libsecret's own dependencies.
+#define TAVRINE_SECRET_FUNCTIONS(X)                                                                                    \
+    X(g_dbus_error_strip_remote_error)                                                                                 \
+    X(g_dbus_proxy_call_sync)                                                                                          \
+    X(g_error_free)                                                                                                    \
+    X(g_error_matches)                                                                                                 \
+    X(g_free)                                                                                                          \
+    X(g_hash_table_unref)                                                                                              \
+    X(g_object_unref)                                                                                                  \
+    X(g_variant_builder_add)                                                                                           \
+    X(g_variant_builder_init)                                                                                          \
+    X(g_variant_get)                                                                                                   \
+    X(g_variant_is_object_path)                                                                                        \
+    X(g_variant_new)                                                                                                   \
+    X(g_variant_unref)                                                                                                 \
+    X(secret_attributes_build)                                                                                         \
+    X(secret_collection_get_locked)                                                                                    \
+    X(secret_collection_new_for_dbus_path_sync)                                                                        \
+    X(secret_error_get_quark)                                                                                          \
+    X(secret_item_create_sync)                                                                                         \
+    X(secret_item_get_locked)                                                                                          \
+    X(secret_item_get_secret)                                                                                          \
+    X(secret_item_load_secret_sync)                                                                                    \
+    X(secret_item_new_for_dbus_path_sync)                                                                              \
+    X(secret_item_set_secret_sync)                                                                                     \
+    X(secret_service_get_sync)                                                                                         \
+    X(secret_service_read_alias_dbus_path_sync)                                                                        \
+    X(secret_value_get)                                                                                                \
+    X(secret_value_new)                                                                                                \
+    X(secret_value_unref)
+
+struct SecretLibrary
+{
+#define TAVRINE_SECRET_MEMBER(name) decltype(&::name) name = nullptr;
+    TAVRINE_SECRET_FUNCTIONS(TAVRINE_SECRET_MEMBER)
+#undef TAVRINE_SECRET_MEMBER
+    QString loadError;
+};
+
+// Loaded once and kept for the life of the process; every function is resolved or none is used. Every operation
+// starts by opening the collection, which reports a failed load, so the functions are only called once loaded.
+const SecretLibrary &secret()
+{
+    static const SecretLibrary library = [] {
+        SecretLibrary loaded;
+        QLibrary file(QStringLiteral("secret-1"), 0);
+        if (!file.load()) {
+            loaded.loadError = QStringLiteral("The Secret Service library could not be loaded: ") + file.errorString();
+            return loaded;
+        }
+#define TAVRINE_SECRET_RESOLVE(name)                                                                                   \
+    loaded.name = reinterpret_cast<decltype(&::name)>(file.resolve(#name));                                            \
+    if (!loaded.name && loaded.loadError.isEmpty())                                                                    \
+        loaded.loadError = QStringLiteral("The Secret Service library lacks ") + QLatin1String(#name);
+        TAVRINE_SECRET_FUNCTIONS(TAVRINE_SECRET_RESOLVE)
+#undef TAVRINE_SECRET_RESOLVE
+        // Registers the Secret Service error names, so that a remote "is locked" error arrives as
+        // SECRET_ERROR_IS_LOCKED.
+        if (loaded.loadError.isEmpty())
+            (void)loaded.secret_error_get_quark();
+        return loaded;
+    }();
+    return library;
+}
+
+#undef TAVRINE_SECRET_FUNCTIONS
+
 struct GObjectUnref
 {
-    void operator()(gpointer object) const { g_object_unref(object); }
+    void operator()(gpointer object) const { secret().g_object_unref(object); }
 };
 template <typename T> using GObjectPointer = std::unique_ptr<T, GObjectUnref>;
 
 struct GErrorFree
 {
-    void operator()(GError *error) const { g_error_free(error); }
+    void operator()(GError *error) const { secret().g_error_free(error); }
 };
 using ErrorPointer = std::unique_ptr<GError, GErrorFree>;
 
 struct HashTableUnref
 {
-    void operator()(GHashTable *table) const { g_hash_table_unref(table); }
+    void operator()(GHashTable *table) const { secret().g_hash_table_unref(table); }
 };
 using AttributesPointer = std::unique_ptr<GHashTable, HashTableUnref>;
 
 struct SecretValueUnref
 {
-    void operator()(SecretValue *value) const { secret_value_unref(value); }
+    void operator()(SecretValue *value) const { secret().secret_value_unref(value); }
 };
 using SecretValuePointer = std::unique_ptr<SecretValue, SecretValueUnref>;
 
@@ -56,13 +127,13 @@ AttributesPointer credentialAttributes(const QString &service, const QString &ac
 {
     const QByteArray serviceBytes = service.toUtf8();
     const QByteArray accountBytes = account.toUtf8();
-    return AttributesPointer(secret_attributes_build(credentialSchema(), "service", serviceBytes.constData(), "account",
-                                                     accountBytes.constData(), nullptr));
+    return AttributesPointer(secret().secret_attributes_build(credentialSchema(), "service", serviceBytes.constData(),
+                                                              "account", accountBytes.constData(), nullptr));
 }
 
 SecretValuePointer secretValue(const QByteArray &data)
 {
-    return SecretValuePointer(secret_value_new(data.constData(), data.size(), contentType));
+    return SecretValuePointer(secret().secret_value_new(data.constData(), data.size(), contentType));
 }
 
 struct Failure
@@ -73,7 +144,7 @@ struct Failure
 
 Failure failureFromError(ErrorPointer error)
 {
-    if (g_error_matches(error.get(), SECRET_ERROR, SECRET_ERROR_IS_LOCKED))
+    if (secret().g_error_matches(error.get(), secret().secret_error_get_quark(), SECRET_ERROR_IS_LOCKED))
         return {Keychain::interactionNotAllowed, {}};
     return {SecretServiceKeychain::serviceFailure, QString::fromUtf8(error->message)};
 }
@@ -88,37 +159,42 @@ struct OpenedCollection
 
 std::optional<Failure> openUnlockedCollection(const QString &collectionPath, OpenedCollection &opened)
 {
+    const SecretLibrary &library = secret();
+    if (!library.loadError.isEmpty())
+        return Failure{SecretServiceKeychain::serviceFailure, library.loadError};
+
     GError *error = nullptr;
-    opened.service.reset(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error));
+    opened.service.reset(library.secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error));
     if (!opened.service)
         return failureFromError(ErrorPointer(error));
 
     QByteArray path = collectionPath.toUtf8();
     if (path.isEmpty()) {
-        gchar *defaultPath = secret_service_read_alias_dbus_path_sync(opened.service.get(), "default", nullptr, &error);
+        gchar *defaultPath =
+            library.secret_service_read_alias_dbus_path_sync(opened.service.get(), "default", nullptr, &error);
         if (error)
             return failureFromError(ErrorPointer(error));
         if (!defaultPath)
             return Failure{SecretServiceKeychain::noDefaultCollection, {}};
         path = defaultPath;
-        g_free(defaultPath);
+        library.g_free(defaultPath);
     }
-    if (!g_variant_is_object_path(path.constData()))
+    if (!library.g_variant_is_object_path(path.constData()))
         return Failure{SecretServiceKeychain::serviceFailure,
                        QStringLiteral("Not a D-Bus object path: ") + QString::fromUtf8(path)};
 
-    opened.collection.reset(secret_collection_new_for_dbus_path_sync(opened.service.get(), path.constData(),
-                                                                     SECRET_COLLECTION_NONE, nullptr, &error));
+    opened.collection.reset(library.secret_collection_new_for_dbus_path_sync(opened.service.get(), path.constData(),
+                                                                             SECRET_COLLECTION_NONE, nullptr, &error));
     if (!opened.collection)
         return failureFromError(ErrorPointer(error));
-    if (secret_collection_get_locked(opened.collection.get()))
+    if (library.secret_collection_get_locked(opened.collection.get()))
         return Failure{Keychain::interactionNotAllowed, {}};
     return std::nullopt;
 }
 
 struct VariantUnref
 {
-    void operator()(GVariant *variant) const { g_variant_unref(variant); }
+    void operator()(GVariant *variant) const { secret().g_variant_unref(variant); }
 };
 using VariantPointer = std::unique_ptr<GVariant, VariantUnref>;
 
@@ -129,41 +205,40 @@ std::optional<Failure> findItem(SecretService *service, SecretCollection *collec
 {
     const QByteArray serviceBytes = serviceName.toUtf8();
     const QByteArray accountBytes = account.toUtf8();
+    const SecretLibrary &library = secret();
     GVariantBuilder attributes;
-    g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
-    g_variant_builder_add(&attributes, "{ss}", "service", serviceBytes.constData());
-    g_variant_builder_add(&attributes, "{ss}", "account", accountBytes.constData());
-    g_variant_builder_add(&attributes, "{ss}", "xdg:schema", credentialSchema()->name);
+    // The unchecked forms of G_VARIANT_TYPE and G_DBUS_PROXY, whose checks would call into GLib directly;
+    // a collection is a D-Bus proxy.
+    library.g_variant_builder_init(&attributes, reinterpret_cast<const GVariantType *>("a{ss}"));
+    library.g_variant_builder_add(&attributes, "{ss}", "service", serviceBytes.constData());
+    library.g_variant_builder_add(&attributes, "{ss}", "account", accountBytes.constData());
+    library.g_variant_builder_add(&attributes, "{ss}", "xdg:schema", credentialSchema()->name);
 
     GError *error = nullptr;
-    const VariantPointer reply(g_dbus_proxy_call_sync(G_DBUS_PROXY(collection), "SearchItems",
-                                                      g_variant_new("(a{ss})", &attributes), G_DBUS_CALL_FLAGS_NONE, -1,
-                                                      nullptr, &error));
+    const VariantPointer reply(library.g_dbus_proxy_call_sync(reinterpret_cast<GDBusProxy *>(collection), "SearchItems",
+                                                              library.g_variant_new("(a{ss})", &attributes),
+                                                              G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error));
     if (!reply) {
-        g_dbus_error_strip_remote_error(error);
+        library.g_dbus_error_strip_remote_error(error);
         return failureFromError(ErrorPointer(error));
     }
     const gchar **paths = nullptr;
-    g_variant_get(reply.get(), "(^a&o)", &paths);
-    const std::unique_ptr<const gchar *, decltype(&g_free)> pathsOwner(paths, &g_free);
+    library.g_variant_get(reply.get(), "(^a&o)", &paths);
+    const std::unique_ptr<const gchar *, decltype(&g_free)> pathsOwner(paths, library.g_free);
     if (!paths[0])
         return Failure{Keychain::itemNotFound, {}};
 
-    item.reset(secret_item_new_for_dbus_path_sync(service, paths[0], SECRET_ITEM_NONE, nullptr, &error));
+    item.reset(library.secret_item_new_for_dbus_path_sync(service, paths[0], SECRET_ITEM_NONE, nullptr, &error));
     if (!item)
         return failureFromError(ErrorPointer(error));
-    if (secret_item_get_locked(item.get()))
+    if (library.secret_item_get_locked(item.get()))
         return Failure{Keychain::interactionNotAllowed, {}};
     return std::nullopt;
 }
 
 } // namespace
 
-SecretServiceKeychain::SecretServiceKeychain(QString collectionPath) : m_collectionPath(std::move(collectionPath))
-{
-    // Registers the Secret Service error names, so that a remote "is locked" error arrives as SECRET_ERROR_IS_LOCKED.
-    (void)SECRET_ERROR;
-}
+SecretServiceKeychain::SecretServiceKeychain(QString collectionPath) : m_collectionPath(std::move(collectionPath)) {}
 
 int32_t SecretServiceKeychain::statusOf(int32_t status, const QString &message)
 {
@@ -188,15 +263,15 @@ Keychain::CopyResult SecretServiceKeychain::copyMatching(const QString &service,
         return answer(*reason);
 
     GError *error = nullptr;
-    if (!secret_item_load_secret_sync(item.get(), nullptr, &error))
+    if (!secret().secret_item_load_secret_sync(item.get(), nullptr, &error))
         return answer(failureFromError(ErrorPointer(error)));
 
     // A missing value reads as empty data, which the credential store refuses as a damaged item.
-    const SecretValuePointer value(secret_item_get_secret(item.get()));
+    const SecretValuePointer value(secret().secret_item_get_secret(item.get()));
     if (!value)
         return CopyResult{success, {}};
     gsize length = 0;
-    const gchar *bytes = secret_value_get(value.get(), &length);
+    const gchar *bytes = secret().secret_value_get(value.get(), &length);
     return CopyResult{success, QByteArray(bytes, static_cast<qsizetype>(length))};
 }
 
@@ -215,7 +290,7 @@ int32_t SecretServiceKeychain::update(const QString &service, const QString &acc
 
     GError *error = nullptr;
     const SecretValuePointer value = secretValue(data);
-    if (!secret_item_set_secret_sync(item.get(), value.get(), nullptr, &error))
+    if (!secret().secret_item_set_secret_sync(item.get(), value.get(), nullptr, &error))
         return answer(failureFromError(ErrorPointer(error)));
     return success;
 }
@@ -235,9 +310,9 @@ int32_t SecretServiceKeychain::add(const QString &service, const QString &accoun
     const QByteArray label = (service + QStringLiteral(" (") + account + u')').toUtf8();
     const SecretValuePointer value = secretValue(data);
     // Replacing keeps a single item per service and account when another writer added one meanwhile.
-    const GObjectPointer<SecretItem> item(secret_item_create_sync(opened.collection.get(), credentialSchema(),
-                                                                  attributes.get(), label.constData(), value.get(),
-                                                                  SECRET_ITEM_CREATE_REPLACE, nullptr, &error));
+    const GObjectPointer<SecretItem> item(
+        secret().secret_item_create_sync(opened.collection.get(), credentialSchema(), attributes.get(),
+                                         label.constData(), value.get(), SECRET_ITEM_CREATE_REPLACE, nullptr, &error));
     if (!item)
         return answer(failureFromError(ErrorPointer(error)));
     return success;

@@ -7,7 +7,7 @@
 
 using namespace Qt::StringLiterals;
 
-// This folder's tests link GLib through core_link but get no include path for it: the few GIO calls used here,
+// This folder's tests link libsecret's GLib stack but get no include path for it: the few GIO calls used here,
 // declared as GLib 2 declares them (enumerations as int, types opaque but for GError's public fields).
 namespace gio {
 struct Connection;
