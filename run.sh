@@ -5,5 +5,6 @@ cd "$(dirname "$0")"
 
 ./scripts/install-dependencies.sh
 ./scripts/configure.sh build/release -DCMAKE_BUILD_TYPE=Release
-cmake --build build/release --target TavrineMac
+# tavrine-phone, the phone side, is built beside it to pair with.
+cmake --build build/release --target TavrineMac tavrine-phone
 exec build/release/bin/TavrineMac "$@"
