@@ -21,19 +21,12 @@ constexpr int horizontalPadding = 8;
 
 } // namespace
 
-void paintNamedSymbol(QPainter *painter, const QRect &rect, const QString &symbolName, const QColor &color,
-                      int pixels, bool documentFallback)
+void paintNamedSymbol(QPainter *painter, const QRect &rect, const QString &symbolName, const QColor &color, int pixels,
+                      bool documentFallback)
 {
-    std::optional<Symbol> symbol = SymbolIcon::named(symbolName);
-    if (!symbol && documentFallback) {
-        symbol = SymbolIcon::named(u"doc");
-    }
-    if (!symbol) {
-        return;
-    }
-    const QPixmap pixmap = SymbolIcon::pixmap(*symbol, color, pixels, painter->device()->devicePixelRatioF());
-    const QRect target(rect.center().x() - pixels / 2, rect.center().y() - pixels / 2, pixels, pixels);
-    painter->drawPixmap(target, pixmap);
+    const bool drawn = SymbolIcon::named(symbolName).has_value();
+    SymbolIcon::paint(*painter, drawn || !documentFallback ? QStringView(symbolName) : QStringView(u"doc"),
+                      QRectF(rect).center(), pixels, color);
 }
 
 void FileListRow::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
@@ -53,8 +46,8 @@ void FileListRow::paint(QPainter *painter, const QStyleOptionViewItem &option, c
     background.icon = {};
     style->drawPrimitive(QStyle::PE_PanelItemViewItem, &background, painter, widget);
 
-    const QRect content = option.rect.adjusted(horizontalPadding, verticalPadding, -horizontalPadding,
-                                               -verticalPadding);
+    const QRect content =
+        option.rect.adjusted(horizontalPadding, verticalPadding, -horizontalPadding, -verticalPadding);
     const QRect iconBox(content.left(), content.center().y() - iconBoxSide / 2, iconBoxSide, iconBoxSide);
     QPainterPath box;
     box.addRoundedRect(iconBox, 9, 9);
@@ -64,12 +57,12 @@ void FileListRow::paint(QPainter *painter, const QStyleOptionViewItem &option, c
     paintNamedSymbol(painter, iconBox, fileEntrySymbolName(*entry), iconColor, 22);
 
     const QRect trailing(content.right() - trailingWidth + 1, content.top(), trailingWidth, content.height());
-    paintNamedSymbol(painter, trailing, entry->directory ? QStringLiteral("chevron.right") : QStringLiteral("arrow.down"),
+    paintNamedSymbol(painter, trailing,
+                     entry->directory ? QStringLiteral("chevron.right") : QStringLiteral("arrow.down"),
                      ViewColors::tertiary(), 12, false);
 
     const bool selected = option.state.testFlag(QStyle::State_Selected);
-    const QColor primaryText =
-        option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+    const QColor primaryText = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
     const QColor secondaryText = selected ? primaryText : ViewColors::secondary();
     int textRight = trailing.left() - spacing;
     const QFont caption = ViewFonts::caption();
@@ -103,7 +96,7 @@ void FileListRow::paint(QPainter *painter, const QStyleOptionViewItem &option, c
 
 QSize FileListRow::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
 {
-    const int textHeight = QFontMetrics(ViewFonts::body(QFont::Medium)).height() + 3 +
-                           QFontMetrics(ViewFonts::caption()).height();
+    const int textHeight =
+        QFontMetrics(ViewFonts::body(QFont::Medium)).height() + 3 + QFontMetrics(ViewFonts::caption()).height();
     return {option.rect.width(), std::max(iconBoxSide, textHeight) + 2 * verticalPadding + 4};
 }

@@ -20,8 +20,7 @@ namespace {
 
 QIcon symbolIcon(const QString &name, const QColor &color = QColor(0x6e, 0x6e, 0x73))
 {
-    const std::optional<Symbol> symbol = SymbolIcon::named(name);
-    return symbol ? SymbolIcon::icon(*symbol, color) : QIcon();
+    return SymbolIcon::icon(name, color);
 }
 
 // A button shown as its symbol alone, which still carries its title for tooltips and accessibility.
@@ -41,9 +40,7 @@ constexpr int narrowTitleRowWidth = 560;
 
 } // namespace
 
-FilesPaneToolbar::FilesPaneToolbar(ManagedFilesPane *pane, QWidget *parent)
-    : QWidget(parent)
-    , m_pane(pane)
+FilesPaneToolbar::FilesPaneToolbar(ManagedFilesPane *pane, QWidget *parent) : QWidget(parent), m_pane(pane)
 {
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -194,9 +191,8 @@ void FilesPaneToolbar::buildFolderToolbar(QBoxLayout *column)
     }
     m_sortMenu->addSeparator();
     m_sortDirectionAction = m_sortMenu->addAction(QString());
-    connect(m_sortDirectionAction, &QAction::triggered, this, [this] {
-        m_pane->preferences().setFileSortAscending(!m_pane->preferences().fileSortAscending());
-    });
+    connect(m_sortDirectionAction, &QAction::triggered, this,
+            [this] { m_pane->preferences().setFileSortAscending(!m_pane->preferences().fileSortAscending()); });
     m_sortButton->setMenu(m_sortMenu);
     row->addWidget(m_sortButton);
 
@@ -232,7 +228,8 @@ void FilesPaneToolbar::buildFolderToolbar(QBoxLayout *column)
     m_pasteButton->setMenu(pasteMenu);
     row->addWidget(m_pasteButton);
 
-    m_newFolderButton = symbolButton(QStringLiteral("新建文件夹"), QStringLiteral("folder.badge.plus"), m_folderToolbar);
+    m_newFolderButton =
+        symbolButton(QStringLiteral("新建文件夹"), QStringLiteral("folder.badge.plus"), m_folderToolbar);
     connect(m_newFolderButton, &QToolButton::clicked, this, [this] { m_pane->setIsCreatingFolder(true); });
     row->addWidget(m_newFolderButton);
     column->addWidget(m_folderToolbar);
@@ -314,8 +311,8 @@ void FilesPaneToolbar::writeSearchText(const QString &text)
 void FilesPaneToolbar::render()
 {
     const bool ascending = m_pane->preferences().fileSortAscending();
-    const FilesPaneToolbarState state = filesPaneToolbarState(m_pane->selection(), m_pane->isManagementConnected(),
-                                                              m_pane->storeValues(), ascending);
+    const FilesPaneToolbarState state =
+        filesPaneToolbarState(m_pane->selection(), m_pane->isManagementConnected(), m_pane->storeValues(), ascending);
     m_homeButton->setText(m_pane->peerName());
     m_searchField->setPlaceholderText(state.searchPrompt);
     if (m_searchField->text() != state.searchText) {
@@ -352,9 +349,10 @@ void FilesPaneToolbar::render()
         const bool selected = chip.key() == m_pane->selection();
         QFont font = ViewFonts::callout(selected ? QFont::DemiBold : QFont::Normal);
         chip.value()->setFont(font);
-        chip.value()->setStyleSheet(selected ? QStringLiteral("QToolButton { color: #0a84ff; padding: 8px 13px;"
-                                                              " background: rgba(10,132,255,23); border-radius: 14px; }")
-                                             : QStringLiteral("QToolButton { padding: 8px 13px; }"));
+        chip.value()->setStyleSheet(selected
+                                        ? QStringLiteral("QToolButton { color: #0a84ff; padding: 8px 13px;"
+                                                         " background: rgba(10,132,255,23); border-radius: 14px; }")
+                                        : QStringLiteral("QToolButton { padding: 8px 13px; }"));
     }
     // The strip scrolls sideways only; it is as tall as the chips with their padding.
     m_chipStrip->setFixedHeight(m_chipStrip->widget()->sizeHint().height());

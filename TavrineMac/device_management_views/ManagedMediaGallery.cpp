@@ -28,8 +28,7 @@ constexpr qreal gridPadding = 24;
 
 QIcon menuIcon(QStringView symbolName, const QPalette &palette)
 {
-    const std::optional<Symbol> symbol = SymbolIcon::named(symbolName);
-    return symbol ? SymbolIcon::icon(*symbol, palette.color(QPalette::Text)) : QIcon();
+    return SymbolIcon::icon(symbolName, palette.color(QPalette::Text));
 }
 
 } // namespace

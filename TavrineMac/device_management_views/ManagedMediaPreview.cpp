@@ -24,12 +24,6 @@ constexpr int badgeInset = 16;
 constexpr int edgeInset = 18;
 constexpr int placeholderPixels = 44;
 
-QIcon symbolIcon(QStringView name, const QColor &color, int pixels = 16)
-{
-    const std::optional<Symbol> symbol = SymbolIcon::named(name);
-    return symbol ? SymbolIcon::icon(*symbol, color, pixels) : QIcon();
-}
-
 // A centred column of a symbol, a title and a description, as an empty or unavailable state shows them.
 QWidget *unavailableView(const QString &title, const QString &description, QLabel *&symbol, QWidget *parent)
 {
@@ -91,7 +85,7 @@ public:
         badge->setFont(ViewFonts::caption(QFont::Medium));
         badge->setContentsMargins(10, 7, 10, 7);
         badge->setAutoFillBackground(true);
-        reloadButton = plainButton(symbolIcon(u"arrow.clockwise", palette().color(QPalette::ButtonText)),
+        reloadButton = plainButton(SymbolIcon::icon(u"arrow.clockwise", palette().color(QPalette::ButtonText)),
                                    QStringLiteral("重新加载高清预览"), this);
         previousButton = steppingButton(u"chevron.left", QStringLiteral("上一张"));
         nextButton = steppingButton(u"chevron.right", QStringLiteral("下一张"));
@@ -149,7 +143,7 @@ private:
         button->setText(text);
         button->setToolTip(text);
         button->setAccessibleName(text);
-        button->setIcon(symbolIcon(symbol, palette().color(QPalette::ButtonText), 22));
+        button->setIcon(SymbolIcon::icon(symbol, palette().color(QPalette::ButtonText), 22));
         button->setIconSize(QSize(22, 22));
         button->setToolButtonStyle(Qt::ToolButtonIconOnly);
         button->setFocusPolicy(Qt::NoFocus);
@@ -190,10 +184,11 @@ ManagedMediaPreview::ManagedMediaPreview(DeviceManagementStore &store, std::opti
     titles->addWidget(m_nameLabel);
     titles->addWidget(m_detailLabel);
     header->addLayout(titles, 1);
-    QPushButton *download = plainButton(symbolIcon(u"arrow.down.circle", palette().color(QPalette::ButtonText)),
+    QPushButton *download = plainButton(SymbolIcon::icon(u"arrow.down.circle", palette().color(QPalette::ButtonText)),
                                         QStringLiteral("下载到 Mac"), content);
     download->setDefault(true); // the prominent button of the header
-    QPushButton *close = plainButton(symbolIcon(u"xmark", palette().color(QPalette::ButtonText)), QString(), content);
+    QPushButton *close =
+        plainButton(SymbolIcon::icon(u"xmark", palette().color(QPalette::ButtonText)), QString(), content);
     close->setToolTip(QStringLiteral("关闭"));
     close->setAccessibleName(QStringLiteral("关闭"));
     header->addWidget(download);

@@ -17,18 +17,6 @@ constexpr int placeholderPixels = 30;
 constexpr int playSymbolPixels = 34;
 constexpr qreal spinnerRadius = 8;
 
-// The symbol of a system name, centred on `centre`; nothing when it is not drawn by the symbol table.
-void drawSymbol(QPainter &painter, QStringView name, const QPointF &centre, int pixels, const QColor &color)
-{
-    const std::optional<Symbol> symbol = SymbolIcon::named(name);
-    if (!symbol) {
-        return;
-    }
-    const QPixmap pixmap = SymbolIcon::pixmap(*symbol, color, pixels, painter.device()->devicePixelRatioF());
-    painter.drawPixmap(QRectF(centre.x() - pixels / 2.0, centre.y() - pixels / 2.0, pixels, pixels), pixmap,
-                       QRectF(pixmap.rect()));
-}
-
 void drawSpinner(QPainter &painter, const QPointF &centre, int angle, const QColor &color)
 {
     painter.save();
@@ -107,7 +95,7 @@ void ManagedMediaTile::paint(QPainter &painter, const QRectF &rect, const QPalet
         drawSpinner(painter, cell.center(), spinnerAngle, palette.color(QPalette::PlaceholderText));
         break;
     case MediaTileAppearance::Content::placeholder:
-        drawSymbol(painter, mediaPlaceholderSymbol(item.kind), cell.center(), placeholderPixels, tertiary);
+        SymbolIcon::paint(painter, mediaPlaceholderSymbol(item.kind), cell.center(), placeholderPixels, tertiary);
         break;
     }
     if (look.showsPlaySymbol) {

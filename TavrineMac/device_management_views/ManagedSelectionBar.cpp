@@ -15,12 +15,6 @@
 
 namespace {
 
-QIcon namedIcon(const QString &name, const QColor &color)
-{
-    const std::optional<Symbol> symbol = SymbolIcon::named(name);
-    return symbol ? SymbolIcon::icon(*symbol, color) : QIcon();
-}
-
 void runBarCommand(ManagedFileBrowser *browser, FileCommand command)
 {
     if (!browser) {
@@ -53,7 +47,7 @@ ManagedSelectionBar::ManagedSelectionBar(ManagedFileBrowser *browser, QWidget *p
 
     m_clearButton = new QToolButton(this);
     m_clearButton->setAutoRaise(true);
-    m_clearButton->setIcon(namedIcon(QStringLiteral("xmark.circle.fill"), ViewColors::secondary()));
+    m_clearButton->setIcon(SymbolIcon::icon(QStringLiteral("xmark.circle.fill"), ViewColors::secondary()));
     m_clearButton->setToolTip(QStringLiteral("取消选择"));
     m_clearButton->setAccessibleName(QStringLiteral("取消选择"));
     connect(m_clearButton, &QToolButton::clicked, this, [this] {
@@ -75,23 +69,21 @@ ManagedSelectionBar::ManagedSelectionBar(ManagedFileBrowser *browser, QWidget *p
     auto *menu = new QMenu(this);
     for (const FileCommandItem &item : selectionBarItems()) {
         const QColor tint = item.destructive ? ViewColors::red() : ViewColors::blue();
-        auto *button = new QPushButton(namedIcon(item.symbolName, tint), item.title, this);
-        connect(button, &QPushButton::clicked, this, [this, command = item.command] {
-            runBarCommand(m_browser, command);
-        });
+        auto *button = new QPushButton(SymbolIcon::icon(item.symbolName, tint), item.title, this);
+        connect(button, &QPushButton::clicked, this,
+                [this, command = item.command] { runBarCommand(m_browser, command); });
         m_actionButtons.append(button);
         layout->addWidget(button);
         if (item.dividerBefore) {
             menu->addSeparator();
         }
-        QAction *action = menu->addAction(namedIcon(item.symbolName, tint), item.title);
-        connect(action, &QAction::triggered, this, [this, command = item.command] {
-            runBarCommand(m_browser, command);
-        });
+        QAction *action = menu->addAction(SymbolIcon::icon(item.symbolName, tint), item.title);
+        connect(action, &QAction::triggered, this,
+                [this, command = item.command] { runBarCommand(m_browser, command); });
     }
     m_menuButton = new QToolButton(this);
     m_menuButton->setText(QStringLiteral("所选项目操作"));
-    m_menuButton->setIcon(namedIcon(QStringLiteral("ellipsis.circle"), ViewColors::blue()));
+    m_menuButton->setIcon(SymbolIcon::icon(QStringLiteral("ellipsis.circle"), ViewColors::blue()));
     m_menuButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_menuButton->setPopupMode(QToolButton::InstantPopup);
     m_menuButton->setMenu(menu);

@@ -1,5 +1,6 @@
 #include "DeviceManagementStore.h"
 #include "LinkedStoreFixture.h"
+#include "StorageIds.h"
 #include "TestVideo.h"
 
 #include <QDirIterator>
@@ -12,12 +13,6 @@ using Phase = TransferStore::Phase;
 using Policy = ManagedConflictPolicy;
 
 namespace {
-
-QString storageId(const QString &relativePath)
-{
-    return QString::fromLatin1(
-        relativePath.toUtf8().toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-}
 
 // Every file below `folder` by its path relative to it, with its SHA-256.
 QMap<QString, QByteArray> treeDigests(const QString &folder)
@@ -51,7 +46,8 @@ class DeviceManagementJourneyTest : public QObject
     // Lists the phone folder at `relativePath` into the store's current page.
     bool open(const QString &relativePath)
     {
-        awaitTask(m_store->listFolder(relativePath.isEmpty() ? u"root"_s : storageId(relativePath)));
+        awaitTask(
+            m_store->listFolder(relativePath.isEmpty() ? u"root"_s : StorageIds::idForRelativePath(relativePath)));
         return m_store->currentPage() && !m_store->errorMessage();
     }
 
@@ -225,8 +221,10 @@ private slots:
         QVERIFY(QFile::link(m_link->folder.filePath(u"outside.txt"_s), storagePath(u"link.txt"_s)));
         const QJsonObject common{
             {u"maxDimension"_s, 64}, {u"pageToken"_s, 0}, {u"pageSize"_s, 10}, {u"query"_s, u""_s}};
-        for (const QString &id : {storageId(u"../outside.txt"_s), storageId(u"/etc/passwd"_s),
-                                  storageId(u".tavrine/state.json"_s), storageId(u"link.txt"_s), u"..%2F"_s}) {
+        for (const QString &id :
+             {StorageIds::idForRelativePath(u"../outside.txt"_s), StorageIds::idForRelativePath(u"/etc/passwd"_s),
+              StorageIds::idForRelativePath(u".tavrine/state.json"_s), StorageIds::idForRelativePath(u"link.txt"_s),
+              u"..%2F"_s}) {
             for (const QString &use :
                  {u"files.delete id"_s, u"files.list parentId"_s, u"media.thumbnail id"_s, u"files.download id"_s}) {
                 QJsonObject payload = common;

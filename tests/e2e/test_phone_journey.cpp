@@ -1,4 +1,5 @@
 #include "LinkedStoreFixture.h"
+#include "StorageIds.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -6,17 +7,6 @@
 using namespace Qt::StringLiterals;
 using Phase = TransferStore::Phase;
 using Status = TransferTaskRecord::Status;
-
-namespace {
-
-// The phone's id of an item of its storage folder.
-QString storageId(const QString &relativePath)
-{
-    return QString::fromLatin1(
-        relativePath.toUtf8().toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-}
-
-} // namespace
 
 // The desktop side and the companion program, each a real process of its own side, over 127.0.0.1.
 class PhoneJourneyTest : public QObject
@@ -47,14 +37,15 @@ private slots:
         // A file of the phone, downloaded into a folder of the computer.
         const QString chosen = link.makeFolder(u"chosen"_s);
         PreparedManagedDownloadFile download = preparedDownload(u"e2e-download"_s, u"report.pdf"_s, 300'001);
-        download.remoteFileID = storageId(u"Docs/report.pdf"_s);
+        download.remoteFileID = StorageIds::idForRelativePath(u"Docs/report.pdf"_s);
         store.enqueueManagedDownloads({download}, chosen);
         QVERIFY(link.waitForStatus(u"e2e-download"_s, Status::completed));
         QCOMPARE(fileSha256(QDir(chosen).filePath(u"report.pdf"_s)), fileSha256(report));
 
         // A file of the computer, uploaded into a folder of the phone.
         const QString song = link.makeFile(u"source/song.mp3"_s, 200'000, 2);
-        store.enqueueManagedUploads({{song, storageId(u"Music"_s), u"song.mp3"_s, u"batch"_s, u"Music"_s}});
+        store.enqueueManagedUploads(
+            {{song, StorageIds::idForRelativePath(u"Music"_s), u"song.mp3"_s, u"batch"_s, u"Music"_s}});
         const QString uploadID = store.tasks().first().id;
         QVERIFY(link.waitForStatus(uploadID, Status::completed));
         const QString uploaded = QDir(storage).filePath(u"Music/song.mp3"_s);

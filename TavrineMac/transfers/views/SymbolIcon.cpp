@@ -549,8 +549,8 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         painter.setPen(strokePen(color, 1.6));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(2.5, 4.5, 19, 15), 2.5, 2.5);
-        painter.drawPolyline(QPolygonF({QPointF(5, 17), QPointF(10, 11), QPointF(13.5, 14.5), QPointF(15.5, 12.5),
-                                        QPointF(19, 17)}));
+        painter.drawPolyline(
+            QPolygonF({QPointF(5, 17), QPointF(10, 11), QPointF(13.5, 14.5), QPointF(15.5, 12.5), QPointF(19, 17)}));
         painter.setPen(Qt::NoPen);
         painter.setBrush(color);
         painter.drawEllipse(QPointF(16, 8.5), 1.5, 1.5);
@@ -561,8 +561,8 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(5.5, 7.5, 16, 13), 2.2, 2.2);
         painter.drawPolyline(QPolygonF({QPointF(2.5, 17), QPointF(2.5, 5.5), QPointF(3.5, 4.5), QPointF(18, 4.5)}));
-        painter.drawPolyline(QPolygonF({QPointF(8, 18), QPointF(12, 13), QPointF(15, 16), QPointF(16.5, 14.5),
-                                        QPointF(19, 18)}));
+        painter.drawPolyline(
+            QPolygonF({QPointF(8, 18), QPointF(12, 13), QPointF(15, 16), QPointF(16.5, 14.5), QPointF(19, 18)}));
         break;
     }
     case Symbol::film: {
@@ -601,7 +601,8 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
     case Symbol::photoBadgeExclamationmark: {
         painter.setPen(strokePen(color, 1.6));
         painter.setBrush(Qt::NoBrush);
-        painter.drawPolyline(QPolygonF({QPointF(13, 19), QPointF(3, 19), QPointF(3, 5), QPointF(19, 5), QPointF(19, 11)}));
+        painter.drawPolyline(
+            QPolygonF({QPointF(13, 19), QPointF(3, 19), QPointF(3, 5), QPointF(19, 5), QPointF(19, 11)}));
         painter.drawPolyline(QPolygonF({QPointF(3, 16), QPointF(8, 11), QPointF(12, 15)}));
         painter.drawLine(QPointF(19.5, 13.5), QPointF(19.5, 18.5));
         painter.setPen(Qt::NoPen);
@@ -634,8 +635,8 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
     case Symbol::squareAndArrowDown: {
         painter.setPen(strokePen(color, 1.7));
         painter.setBrush(Qt::NoBrush);
-        painter.drawPolyline(QPolygonF({QPointF(8, 9), QPointF(5, 9), QPointF(5, 21), QPointF(19, 21), QPointF(19, 9),
-                                        QPointF(16, 9)}));
+        painter.drawPolyline(
+            QPolygonF({QPointF(8, 9), QPointF(5, 9), QPointF(5, 21), QPointF(19, 21), QPointF(19, 9), QPointF(16, 9)}));
         painter.drawLine(QPointF(12, 2.5), QPointF(12, 15));
         painter.drawPolyline(QPolygonF({QPointF(8.5, 11.5), QPointF(12, 15), QPointF(15.5, 11.5)}));
         break;
@@ -686,8 +687,8 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
     case Symbol::docOnDoc:
         painter.setPen(strokePen(color, 1.6));
         painter.setBrush(Qt::NoBrush);
-        painter.drawPolyline(QPolygonF({QPointF(5, 17.5), QPointF(3.5, 17.5), QPointF(3.5, 2.5), QPointF(14, 2.5),
-                                        QPointF(14, 4.5)}));
+        painter.drawPolyline(
+            QPolygonF({QPointF(5, 17.5), QPointF(3.5, 17.5), QPointF(3.5, 2.5), QPointF(14, 2.5), QPointF(14, 4.5)}));
         painter.drawRoundedRect(QRectF(8.5, 6.5, 12, 15), 1.5, 1.5);
         break;
     case Symbol::docOnClipboard:
@@ -996,6 +997,23 @@ QIcon icon(Symbol symbol, const QColor &color, int pixels)
         result.addPixmap(pixmap(symbol, faded, pixels, ratio), QIcon::Disabled);
     }
     return result;
+}
+
+QIcon icon(QStringView name, const QColor &color, int pixels)
+{
+    const std::optional<Symbol> symbol = named(name);
+    return symbol ? icon(*symbol, color, pixels) : QIcon();
+}
+
+void paint(QPainter &painter, QStringView name, const QPointF &centre, int pixels, const QColor &color)
+{
+    const std::optional<Symbol> symbol = named(name);
+    if (!symbol) {
+        return;
+    }
+    const QPixmap drawn = pixmap(*symbol, color, pixels, painter.device()->devicePixelRatioF());
+    painter.drawPixmap(QRectF(centre.x() - pixels / 2.0, centre.y() - pixels / 2.0, pixels, pixels), drawn,
+                       QRectF(drawn.rect()));
 }
 
 } // namespace SymbolIcon

@@ -85,6 +85,8 @@ enum class Symbol
     person2,
 };
 
+class QPainter;
+
 namespace SymbolIcon {
 
 // The symbol drawn in `color` on a transparent square of `pixels` device-independent pixels.
@@ -96,5 +98,9 @@ QIcon icon(Symbol symbol, const QColor &color, int pixels = 16);
 QString name(Symbol symbol);
 // The symbol of that system name, when it is one drawn here.
 std::optional<Symbol> named(QStringView name);
+// The icon of a system name; an empty icon when the name is not one drawn here.
+QIcon icon(QStringView name, const QColor &color, int pixels = 16);
+// Paints the symbol of a system name centred on `centre`; nothing when the name is not one drawn here.
+void paint(QPainter &painter, QStringView name, const QPointF &centre, int pixels, const QColor &color);
 
 } // namespace SymbolIcon
