@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QEventLoop>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <qcorotask.h>
@@ -54,4 +57,24 @@ template <typename T> T awaitTask(QCoro::Task<T> &task)
 template <typename T> T awaitTask(QCoro::Task<T> &&task)
 {
     return awaitTask(task);
+}
+
+// Lets work running on the thread pool, and the coroutines that wait for it, run to their end (at most 30 s): for a
+// test that ends while a task it started and did not await is still under way, whose frame would otherwise outlive
+// the test. Settled means the pool is idle and two passes of the event loop in a row found nothing to do; false when
+// that did not happen in time.
+[[nodiscard]] inline bool settleBackgroundWork()
+{
+    const QDeadlineTimer deadline(30'000);
+    QThreadPool *pool = QThreadPool::globalInstance();
+    for (int idlePasses = 0; idlePasses < 2;) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        pool->waitForDone(int(deadline.remainingTime()));
+        const bool handled = QCoreApplication::eventDispatcher()->processEvents(QEventLoop::AllEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        idlePasses = handled || pool->activeThreadCount() > 0 ? 0 : idlePasses + 1;
+    }
+    return true;
 }

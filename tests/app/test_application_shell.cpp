@@ -48,6 +48,14 @@ struct Shell
     FakeUpdateDriver *driver = nullptr;
     TavrineMacApp app{delegate, builders()};
 
+    // Quick send's start-up of the store may still be reading the registry when a test ends.
+    ~Shell()
+    {
+        if (!settleBackgroundWork()) {
+            qCritical("the store's start-up did not end within 30 s");
+        }
+    }
+
     TavrineMacApp::Builders builders()
     {
         return {[this] {
