@@ -147,3 +147,21 @@ void GlobalHotKeyRegistrar::ungrab(unsigned int keyCode)
     }
     XFlush(display);
 }
+
+bool isPointerButtonHeldOnDesktop()
+{
+    Display *display = x11Display();
+    if (!display) {
+        return false;
+    }
+    Window root = 0;
+    Window child = 0;
+    int rootX = 0;
+    int rootY = 0;
+    int windowX = 0;
+    int windowY = 0;
+    unsigned int mask = 0;
+    const bool onScreen = XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &windowX,
+                                        &windowY, &mask);
+    return onScreen && (mask & (Button1Mask | Button2Mask | Button3Mask)) != 0;
+}

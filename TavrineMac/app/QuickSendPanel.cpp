@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -208,6 +209,7 @@ QuickSendPanel::QuickSendPanel(QuickSendCoordinator *coordinator, TransferStore 
     zoneLayout->addWidget(chooseButton, 0, Qt::AlignHCenter);
     zoneLayout->addStretch();
     m_dropZone->dropped = [this](const QList<QUrl> &urls) {
+        m_droppedWhileInactive = !m_isApplicationActive;
         if (m_coordinator) {
             m_coordinator->handle(urls, QuickSendCoordinator::Source::quickPanel);
         }
@@ -292,16 +294,50 @@ QuickSendPanel::QuickSendPanel(QuickSendCoordinator *coordinator, TransferStore 
         connect(m_transferStore, &TransferStore::tasksChanged, this, &QuickSendPanel::refreshStatusRow);
     }
     // Like a floating panel, it leaves the screen when the user turns to another application.
-    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-        if (state != Qt::ApplicationActive) {
-            hide();
-        }
-    });
+    m_isApplicationActive = QGuiApplication::applicationState() == Qt::ApplicationActive;
+    m_heldButtonWatch = new QTimer(this);
+    m_heldButtonWatch->setObjectName(QStringLiteral("quickSendHeldButtonWatch"));
+    m_heldButtonWatch->setInterval(100);
+    connect(m_heldButtonWatch, &QTimer::timeout, this, &QuickSendPanel::followHeldButton);
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, &QuickSendPanel::applicationStateChanged);
 
     refreshHeader();
     refreshDropZone();
     refreshStatusRow();
     refreshFooter();
+}
+
+void QuickSendPanel::applicationStateChanged(Qt::ApplicationState state)
+{
+    m_isApplicationActive = state == Qt::ApplicationActive;
+    if (m_isApplicationActive) {
+        m_heldButtonWatch->stop();
+        return;
+    }
+    if (!isVisible() || m_heldButtonWatch->isActive()) {
+        return;
+    }
+    // A window manager hands the focus to the window a press lands in, before the press can start dragging files
+    // out of it: while that press lasts the panel stays to take the drop.
+    if (isPointerButtonHeld && isPointerButtonHeld()) {
+        m_droppedWhileInactive = false;
+        m_heldButtonWatch->start();
+        return;
+    }
+    hide();
+}
+
+void QuickSendPanel::followHeldButton()
+{
+    // The drop that letting go over the drop zone starts arrives a moment after the release.
+    if ((isPointerButtonHeld && isPointerButtonHeld()) || isTargeted()) {
+        return;
+    }
+    m_heldButtonWatch->stop();
+    // Files dropped on the panel keep it, with their outcome, until the user closes it.
+    if (!m_droppedWhileInactive && !m_isApplicationActive) {
+        hide();
+    }
 }
 
 bool QuickSendPanel::isTargeted() const

@@ -11,6 +11,8 @@
 #include "UpdateConfiguration.h"
 #include "UpdateController.h"
 
+#include <QCoreApplication>
+
 TavrineMacApp::TavrineMacApp(TavrineApplicationDelegate &delegate, Builders builders)
     : m_delegate(delegate), m_builders(std::move(builders))
 {
@@ -38,6 +40,12 @@ TavrineMacApp::~TavrineMacApp()
 {
     // Everything here refers to the transfer store, which goes last.
     m_updateController.reset();
+    if (m_managementStore) {
+        // Requests still waiting for the phone end while the store that made them is here to hear of it: their
+        // callers are resumed by posted events, which are delivered now, as the event loop has ended.
+        m_transferStore->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QCoreApplication::sendPostedEvents();
+    }
     m_managementStore.reset();
     m_store.reset();
     if (m_madeQuickSendCoordinator) {

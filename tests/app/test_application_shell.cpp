@@ -2,6 +2,7 @@
 // menu commands, and the clean-up that the quit command and SIGINT/SIGTERM share.
 #include "ADBServerController.h"
 #include "ApplicationDelegate.h"
+#include "DeviceManagementStore.h"
 #include "MainScene.h"
 #include "QuickSendCoordinator.h"
 #include "QuickSendPanel.h"
@@ -36,6 +37,9 @@ struct FakeUpdateDriver : AppUpdateDriving
 // The application over a fake core host, with a recording adb server and a fake updater.
 struct Shell
 {
+    explicit Shell(bool paired = false) : paired(paired) {}
+
+    bool paired;
     StoreFixture fixture;
     QStringList events; // what the clean-up did, in order
     std::shared_ptr<ADBServerController> adbServer =
@@ -59,7 +63,7 @@ struct Shell
     TavrineMacApp::Builders builders()
     {
         return {[this] {
-                    fixture.make();
+                    paired ? fixture.makePaired() : fixture.make();
                     return std::move(fixture.store);
                 },
                 nullptr,
@@ -223,6 +227,18 @@ private slots:
         scene.quickSendAction()->trigger();
         QVERIFY(coordinator->panel() && coordinator->panel()->isVisible());
         QVERIFY(!shell.app.hasDeviceStore() && !shell.app.hasManagementStore());
+    }
+
+    // A request still waiting for the phone when the application ends is over before its store goes: the
+    // sanitizers find its work resumed on a store that is gone, or left waiting for ever.
+    void managementRequestsEndWithTheApplication()
+    {
+        auto shell = std::make_unique<Shell>(true);
+        DeviceManagementStore &management = shell->app.managementStore();
+        management.refreshOverview();
+        QVERIFY(management.isLoadingOverview());
+        QCOMPARE(shell->fixture.host->requestIds.size(), 1);
+        shell.reset();
     }
 
     void quitAndTerminationSignalsCleanUp_data()

@@ -13,6 +13,7 @@
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 using Kind = TransferStore::Phase::Kind;
@@ -294,6 +295,49 @@ private slots:
         QVERIFY(!panel->isTargeted());
         QCOMPARE(textOf(panel, "quickSendMessage"),
                  QStringLiteral("这里只支持普通文件；文件夹请在 Tavrine 主窗口中发送"));
+    }
+
+    void turningToAnotherApplication_data()
+    {
+        TestTable<bool, bool, bool, bool> rows; // button held there, files dropped, came back, panel stays
+        rows("by the keyboard", false, false, false, false);
+        rows("a press there that drags nothing", true, false, false, false);
+        rows("a press there that drops files on the panel", true, true, false, true);
+        rows("a press there, then back here", true, false, true, true);
+    }
+    void turningToAnotherApplication()
+    {
+        const auto [held, drops, comesBack, stays] = TestTable<bool, bool, bool, bool>::fetch();
+        const Files files;
+        StoreFixture fixture;
+        QuickSendCoordinator coordinator(fixture.makePaired());
+        coordinator.showPanel();
+        QuickSendPanel *panel = coordinator.panel();
+        // The window system's own word on the application comes first.
+        panel->activateWindow();
+        QTRY_COMPARE(QGuiApplication::applicationState(), Qt::ApplicationActive);
+        bool buttonHeld = held;
+        panel->isPointerButtonHeld = [&buttonHeld] { return buttonHeld; };
+
+        emit qGuiApp->applicationStateChanged(Qt::ApplicationInactive);
+        QCOMPARE(panel->isVisible(), held);
+        if (drops) {
+            QMimeData file;
+            file.setUrls(files.urls({"a.txt"}));
+            auto *zone = panel->findChild<QWidget *>(QStringLiteral("quickSendDropZone"));
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &file, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(zone, &enter);
+            QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &file, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(zone, &drop);
+            QVERIFY(drop.isAccepted());
+        }
+        if (comesBack) {
+            emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+        }
+        buttonHeld = false;
+        auto *watch = panel->findChild<QTimer *>(QStringLiteral("quickSendHeldButtonWatch"));
+        QTRY_VERIFY(!watch->isActive());
+        QCOMPARE(panel->isVisible(), stays);
     }
 
     void closingOnlyHidesThePanel()

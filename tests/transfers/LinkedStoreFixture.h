@@ -152,7 +152,11 @@ struct LinkedStoreFixture
             url = withPairingItem(url, QStringLiteral("endpoint"), QStringLiteral("127.0.0.1:%1").arg(relayPort));
         }
         phone = TransferClient::connect(url, {}, QStringLiteral("Test phone"), phoneInbox());
-        if (!waitUntil([&] { return store->phase().kind == TransferStore::Phase::Kind::awaitingConfirmation; })) {
+        // Both sides show the code before the phone confirms it.
+        if (!waitUntil([&] {
+                return store->phase().kind == TransferStore::Phase::Kind::awaitingConfirmation &&
+                       phoneSaw(TransferEventKind::awaitingConfirmation);
+            })) {
             return false;
         }
         phone->confirmPairing();
