@@ -1,9 +1,34 @@
 #include "UpdateController.h"
 
 #include "UpdateConfiguration.h"
-#include "UpdateDriver.h"
+#include "UpdateDriverModule.h"
+#include "ViewMessageBox.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QLibrary>
 #include <QPointer>
+
+#include <variant>
+
+namespace {
+
+// The driver from the module beside the executable, or why there is none.
+std::variant<std::unique_ptr<AppUpdateDriving>, QString> loadUpdateDriver(const AppUpdateConfiguration &configuration,
+                                                                         const QString &currentVersion)
+{
+    // Loaded once and kept: drivers made from it live as long as the application.
+    static QLibrary module(
+        QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(UpdateDriverModule::fileName)));
+    const auto factory = reinterpret_cast<UpdateDriverModule::Factory>(module.resolve(UpdateDriverModule::factoryName));
+    if (!factory) {
+        return module.errorString();
+    }
+    return std::unique_ptr<AppUpdateDriving>(factory(configuration, currentVersion, showUpdateCheckOutcome));
+}
+
+} // namespace
+
 
 AppUpdateController::AppUpdateController(const QJsonObject &applicationInfo, const QProcessEnvironment &environment,
                                          QObject *parent)
@@ -40,11 +65,14 @@ AppUpdateController::Decision AppUpdateController::decide(const QJsonObject &app
     }
     const AppUpdateResolution resolution = AppUpdateConfiguration::resolve(applicationInfo);
     switch (resolution.kind) {
-    case AppUpdateResolution::Case::ready:
-        return {Availability::ready(),
-                std::make_unique<FeedUpdateDriver>(resolution.configuration,
-                                                   applicationInfo.value(u"CFBundleShortVersionString").toString(),
-                                                   showUpdateCheckOutcome)};
+    case AppUpdateResolution::Case::ready: {
+        auto driver = loadUpdateDriver(resolution.configuration,
+                                       applicationInfo.value(u"CFBundleShortVersionString").toString());
+        if (auto *failure = std::get_if<QString>(&driver)) {
+            return {Availability::invalid(*failure), nullptr};
+        }
+        return {Availability::ready(), std::get<std::unique_ptr<AppUpdateDriving>>(std::move(driver))};
+    }
     case AppUpdateResolution::Case::invalid:
         return {Availability::invalid(AppUpdateConfiguration::description(resolution.error)), nullptr};
     case AppUpdateResolution::Case::disabled:
@@ -66,4 +94,11 @@ void AppUpdateController::setCanCheckForUpdates(bool canCheck)
         m_canCheckForUpdates = canCheck;
         emit canCheckForUpdatesChanged(canCheck);
     }
+}
+
+void showUpdateCheckOutcome(const UpdateCheckOutcome &outcome)
+{
+    const auto icon =
+        outcome.kind == UpdateCheckOutcome::Case::failed ? QMessageBox::Warning : QMessageBox::Information;
+    ViewMessageBox::open(nullptr, icon, outcome.text, outcome.informativeText, QStringLiteral("好"));
 }

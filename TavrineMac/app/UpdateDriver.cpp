@@ -1,7 +1,5 @@
 #include "UpdateDriver.h"
 
-#include "ViewMessageBox.h"
-
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
@@ -43,13 +41,6 @@ UpdateCheckOutcome UpdateCheckOutcome::of(const std::variant<UpdateFeed, UpdateF
 UpdateCheckOutcome UpdateCheckOutcome::fetchFailed()
 {
     return {Case::failed, QStringLiteral("无法获取更新信息，请稍后再试。"), {}, {}};
-}
-
-void showUpdateCheckOutcome(const UpdateCheckOutcome &outcome)
-{
-    const auto icon =
-        outcome.kind == UpdateCheckOutcome::Case::failed ? QMessageBox::Warning : QMessageBox::Information;
-    ViewMessageBox::open(nullptr, icon, outcome.text, outcome.informativeText, QStringLiteral("好"));
 }
 
 FeedUpdateDriver::FeedUpdateDriver(AppUpdateConfiguration configuration, QString currentVersion, Reporter reporter,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "UpdateCheckOutcome.h"
 #include "UpdateConfiguration.h"
 #include "UpdateController.h"
 #include "UpdateFeed.h"
@@ -15,31 +16,6 @@
 #include <chrono>
 #include <functional>
 #include <optional>
-
-// What one check found, with the texts the user is shown.
-struct UpdateCheckOutcome
-{
-    enum class Case
-    {
-        newerVersion,
-        upToDate,
-        failed,
-    };
-
-    Case kind = Case::failed;
-    QString text;
-    QString informativeText;
-    // Set for a newer version: where the user gets it.
-    QUrl downloadURL;
-
-    bool operator==(const UpdateCheckOutcome &) const = default;
-
-    static UpdateCheckOutcome of(const std::variant<UpdateFeed, UpdateFeedError> &feed, const QString &currentVersion);
-    static UpdateCheckOutcome fetchFailed();
-};
-
-// Shows the outcome in a message box that does not wait for the user.
-void showUpdateCheckOutcome(const UpdateCheckOutcome &outcome);
 
 // Our updater: fetches the signed feed over HTTPS, checks its signature and version, and tells the user
 // where a newer version is. Installing it is left to the system's package manager.

@@ -65,7 +65,6 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    loadCoreLibrary();
     TavrineApplicationDelegate delegate;
     TavrineMacApp app(delegate);
     MainScene scene(app);
@@ -80,6 +79,8 @@ int main(int argc, char *argv[])
                      &TavrineApplicationDelegate::applicationWillTerminate);
 
     scene.showWindow();
+    // Nothing before the first window talks to a phone: the core library, with its TLS library, comes after it.
+    loadCoreLibrary();
     scene.showTrayIcon();
     QTimer::singleShot(0, &delegate, [&delegate, request] {
         delegate.applicationDidFinishLaunching();
