@@ -8,6 +8,9 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
+#include <QFontDatabase>
+#include <QImageReader>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <cstdio>
@@ -64,6 +67,13 @@ int main(int argc, char *argv[])
         }
         return 0;
     }
+
+    // This is the running instance. The fonts and the image readers are set up on a worker while the window is
+    // built, which then finds them ready (both are safe to use from any thread).
+    QThreadPool::globalInstance()->start([] {
+        QFontDatabase::families();
+        QImageReader::supportedImageFormats();
+    });
 
     TavrineApplicationDelegate delegate;
     TavrineMacApp app(delegate);

@@ -377,12 +377,19 @@ private slots:
     void theQuitCommandEndsTheApplicationCleanly()
     {
         const QString window = QString::fromLatin1(waitForWindow());
-        QVERIFY(runTool(u"xdotool"_s, {u"windowfocus"_s, u"--sync"_s, window}));
-        QVERIFY(runTool(u"xdotool"_s, {u"key"_s, u"--clearmodifiers"_s, u"ctrl+q"_s}));
-        QVERIFY(m_app.waitForFinished(commandTimeoutMilliseconds));
+        // The shortcut counts once the window has taken the focus, which a busy machine can hand over late.
+        bool finished = false;
+        for (int attempt = 0; attempt < 6 && !finished; ++attempt) {
+            QVERIFY(runTool(u"xdotool"_s, {u"windowfocus"_s, u"--sync"_s, window}));
+            QVERIFY(runTool(u"xdotool"_s, {u"key"_s, u"--clearmodifiers"_s, u"ctrl+q"_s}));
+            finished = m_app.waitForFinished(5'000);
+        }
+        QVERIFY(finished);
         QCOMPARE(m_app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_app.exitCode(), 0);
         QVERIFY(!QFile::exists(path(u"adb/server-running"_s)));
+        GlobalHotKeyRegistrar registrar;
+        QVERIFY(registrar.registerHotKey([] {}));
     }
 
     void cleanupTestCase()

@@ -54,7 +54,17 @@ bool AdaptiveGridLayout::hasHeightForWidth() const
 
 int AdaptiveGridLayout::heightForWidth(int width) const
 {
-    return arrange(QRect(0, 0, width, 0), false);
+    if (width != m_heightCacheWidth) {
+        m_heightCacheHeight = arrange(QRect(0, 0, width, 0), false);
+        m_heightCacheWidth = width;
+    }
+    return m_heightCacheHeight;
+}
+
+void AdaptiveGridLayout::invalidate()
+{
+    m_heightCacheWidth = -1;
+    QLayout::invalidate();
 }
 
 QSize AdaptiveGridLayout::minimumSize() const

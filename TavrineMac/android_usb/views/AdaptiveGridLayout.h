@@ -24,6 +24,7 @@ public:
     Qt::Orientations expandingDirections() const override;
     bool hasHeightForWidth() const override;
     int heightForWidth(int width) const override;
+    void invalidate() override;
     QSize minimumSize() const override;
     QSize sizeHint() const override;
     void setGeometry(const QRect &rect) override;
@@ -37,4 +38,7 @@ private:
     int m_minimumColumnWidth;
     int m_horizontalSpacing;
     int m_verticalSpacing;
+    // The layout asks for the same width's height many times in one pass; a change of any item clears it.
+    mutable int m_heightCacheWidth = -1;
+    mutable int m_heightCacheHeight = 0;
 };
