@@ -3,6 +3,8 @@
 // quick-send hot key shows, quitting by signal and by the menu, and reconnecting.
 #include "GlobalHotKey.h"
 #include "TestSupport.h"
+#include "TransferCredentialStore.h"
+#include "TrustedDeviceRegistryStore.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -258,6 +260,8 @@ private slots:
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             QSKIP("no X server: run the tests through scripts/run-in-test-session.sh");
         QVERIFY(m_folder.isValid());
+        // Trust is kept in the session's keyring, which the tests share: the journey starts with no phone.
+        TrustedDeviceRegistryStore(TransferCredentialStore(u"com.drovan.tavrine.transfer"_s)).save(TrustedDeviceRegistry{});
         for (const QString &folder : {u"home"_s, u"config"_s, u"data"_s, u"cache"_s, u"state"_s, u"adb"_s, u"phone"_s})
             QVERIFY(QDir(m_folder.path()).mkpath(folder));
         m_environment.insert(u"HOME"_s, path(u"home"_s));
