@@ -29,7 +29,6 @@ std::variant<std::unique_ptr<AppUpdateDriving>, QString> loadUpdateDriver(const 
 
 } // namespace
 
-
 AppUpdateController::AppUpdateController(const QJsonObject &applicationInfo, const QProcessEnvironment &environment,
                                          QObject *parent)
     : AppUpdateController(decide(applicationInfo, environment), parent)
