@@ -4,6 +4,7 @@
 #include <QPainterPath>
 
 #include <array>
+#include <initializer_list>
 
 namespace {
 
@@ -46,6 +47,20 @@ void fillCircle(QPainter &painter, const QColor &color)
     painter.drawEllipse(QRectF(2, 2, 20, 20));
 }
 
+// Starts a subpath of `path` at the first of `points` and draws straight lines through the rest; closes it when
+// `closed`.
+void addLines(QPainterPath &path, std::initializer_list<QPointF> points, bool closed = false)
+{
+    auto point = points.begin();
+    path.moveTo(*point);
+    while (++point != points.end()) {
+        path.lineTo(*point);
+    }
+    if (closed) {
+        path.closeSubpath();
+    }
+}
+
 QPainterPath verticalArrow(bool up)
 {
     QPainterPath path;
@@ -54,18 +69,14 @@ QPainterPath verticalArrow(bool up)
     const qreal wing = up ? 11.5 : 12.5;
     path.moveTo(12, tail);
     path.lineTo(12, tip);
-    path.moveTo(7.5, wing);
-    path.lineTo(12, tip);
-    path.lineTo(16.5, wing);
+    addLines(path, {{7.5, wing}, {12, tip}, {16.5, wing}});
     return path;
 }
 
 QPainterPath shieldOutline()
 {
     QPainterPath shield;
-    shield.moveTo(12, 2);
-    shield.lineTo(20, 5);
-    shield.lineTo(20, 11);
+    addLines(shield, {{12, 2}, {20, 5}, {20, 11}});
     shield.cubicTo(20, 16.5, 16.5, 20.3, 12, 22);
     shield.cubicTo(7.5, 20.3, 4, 16.5, 4, 11);
     shield.lineTo(4, 5);
@@ -98,14 +109,10 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         QPainterPath arrows;
         arrows.moveTo(9, 17);
         arrows.lineTo(9, 7);
-        arrows.moveTo(6, 10);
-        arrows.lineTo(9, 7);
-        arrows.lineTo(12, 10);
+        addLines(arrows, {{6, 10}, {9, 7}, {12, 10}});
         arrows.moveTo(15, 7);
         arrows.lineTo(15, 17);
-        arrows.moveTo(12, 14);
-        arrows.lineTo(15, 17);
-        arrows.lineTo(18, 14);
+        addLines(arrows, {{12, 14}, {15, 17}, {18, 14}});
         punch(painter, arrows, 2.0);
         break;
     }
@@ -120,18 +127,13 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
     case Symbol::checkmarkCircleFill: {
         fillCircle(painter, color);
         QPainterPath check;
-        check.moveTo(7.5, 12.5);
-        check.lineTo(10.7, 15.6);
-        check.lineTo(16.5, 8.8);
+        addLines(check, {{7.5, 12.5}, {10.7, 15.6}, {16.5, 8.8}});
         punch(painter, check, 2.4);
         break;
     }
     case Symbol::exclamationmarkTriangleFill: {
         QPainterPath triangle;
-        triangle.moveTo(12, 2.5);
-        triangle.lineTo(22.5, 20.5);
-        triangle.lineTo(1.5, 20.5);
-        triangle.closeSubpath();
+        addLines(triangle, {{12, 2.5}, {22.5, 20.5}, {1.5, 20.5}}, true);
         painter.setPen(strokePen(color, 1.5));
         painter.setBrush(color);
         painter.drawPath(triangle);
@@ -167,10 +169,7 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         break;
     case Symbol::playFill: {
         QPainterPath triangle;
-        triangle.moveTo(7, 4.5);
-        triangle.lineTo(19, 12);
-        triangle.lineTo(7, 19.5);
-        triangle.closeSubpath();
+        addLines(triangle, {{7, 4.5}, {19, 12}, {7, 19.5}}, true);
         painter.setPen(strokePen(color, 1.5));
         painter.setBrush(color);
         painter.drawPath(triangle);
@@ -182,9 +181,7 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         // An open ring from the top, clockwise, with the arrow head at its start.
         painter.drawArc(QRectF(5, 5, 14, 14), 60 * 16, 300 * 16);
         QPainterPath head;
-        head.moveTo(10.5, 2.2);
-        head.lineTo(15.6, 5.0);
-        head.lineTo(12.2, 9.6);
+        addLines(head, {{10.5, 2.2}, {15.6, 5.0}, {12.2, 9.6}});
         painter.drawPath(head);
         break;
     }
@@ -198,16 +195,10 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         painter.setBrush(Qt::NoBrush);
         painter.drawLine(QPointF(4, 6.5), QPointF(20, 6.5));
         QPainterPath handle;
-        handle.moveTo(9, 6.5);
-        handle.lineTo(9.5, 3.5);
-        handle.lineTo(14.5, 3.5);
-        handle.lineTo(15, 6.5);
+        addLines(handle, {{9, 6.5}, {9.5, 3.5}, {14.5, 3.5}, {15, 6.5}});
         painter.drawPath(handle);
         QPainterPath can;
-        can.moveTo(6, 6.5);
-        can.lineTo(7.2, 20.5);
-        can.lineTo(16.8, 20.5);
-        can.lineTo(18, 6.5);
+        addLines(can, {{6, 6.5}, {7.2, 20.5}, {16.8, 20.5}, {18, 6.5}});
         painter.drawPath(can);
         painter.drawLine(QPointF(10, 10), QPointF(10.4, 17));
         painter.drawLine(QPointF(14, 10), QPointF(13.6, 17));
@@ -240,9 +231,7 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
     }
     case Symbol::chevronLeft: {
         QPainterPath chevron;
-        chevron.moveTo(15, 5);
-        chevron.lineTo(8, 12);
-        chevron.lineTo(15, 19);
+        addLines(chevron, {{15, 5}, {8, 12}, {15, 19}});
         painter.setPen(strokePen(color, 2.4));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(chevron);
@@ -250,9 +239,7 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
     }
     case Symbol::chevronUp: {
         QPainterPath chevron;
-        chevron.moveTo(5, 15.5);
-        chevron.lineTo(12, 8.5);
-        chevron.lineTo(19, 15.5);
+        addLines(chevron, {{5, 15.5}, {12, 8.5}, {19, 15.5}});
         painter.setPen(strokePen(color, 2.6));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(chevron);
@@ -273,19 +260,13 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         QPainterPath arrow;
         arrow.moveTo(15, 12);
         arrow.lineTo(22, 12);
-        arrow.moveTo(19, 9);
-        arrow.lineTo(22, 12);
-        arrow.lineTo(19, 15);
+        addLines(arrow, {{19, 9}, {22, 12}, {19, 15}});
         painter.drawPath(arrow);
         break;
     }
     case Symbol::shippingboxFill: {
         QPainterPath lid;
-        lid.moveTo(4.5, 3.5);
-        lid.lineTo(19.5, 3.5);
-        lid.lineTo(21.5, 7.8);
-        lid.lineTo(2.5, 7.8);
-        lid.closeSubpath();
+        addLines(lid, {{4.5, 3.5}, {19.5, 3.5}, {21.5, 7.8}, {2.5, 7.8}}, true);
         painter.setPen(strokePen(color, 1.0));
         painter.setBrush(color);
         painter.drawPath(lid);
@@ -300,14 +281,10 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         QPainterPath arrows;
         arrows.moveTo(4, 8);
         arrows.lineTo(20, 8);
-        arrows.moveTo(16, 4);
-        arrows.lineTo(20, 8);
-        arrows.lineTo(16, 12);
+        addLines(arrows, {{16, 4}, {20, 8}, {16, 12}});
         arrows.moveTo(20, 16);
         arrows.lineTo(4, 16);
-        arrows.moveTo(8, 12);
-        arrows.lineTo(4, 16);
-        arrows.lineTo(8, 20);
+        addLines(arrows, {{8, 12}, {4, 16}, {8, 20}});
         painter.setPen(strokePen(color, 2.0));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(arrows);
@@ -318,23 +295,17 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         QPainterPath arrows;
         arrows.moveTo(7, 9.5);
         arrows.lineTo(17, 9.5);
-        arrows.moveTo(14.5, 7);
-        arrows.lineTo(17, 9.5);
-        arrows.lineTo(14.5, 12);
+        addLines(arrows, {{14.5, 7}, {17, 9.5}, {14.5, 12}});
         arrows.moveTo(17, 14.5);
         arrows.lineTo(7, 14.5);
-        arrows.moveTo(9.5, 12);
-        arrows.lineTo(7, 14.5);
-        arrows.lineTo(9.5, 17);
+        addLines(arrows, {{9.5, 12}, {7, 14.5}, {9.5, 17}});
         punch(painter, arrows, 1.9);
         break;
     }
     case Symbol::clockFill: {
         fillCircle(painter, color);
         QPainterPath hands;
-        hands.moveTo(12, 6.5);
-        hands.lineTo(12, 12);
-        hands.lineTo(16, 14.5);
+        addLines(hands, {{12, 6.5}, {12, 12}, {16, 14.5}});
         punch(painter, hands, 2.2);
         break;
     }
@@ -343,9 +314,7 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         painter.setBrush(color);
         painter.drawPath(shieldOutline());
         QPainterPath check;
-        check.moveTo(8.3, 12);
-        check.lineTo(11, 14.7);
-        check.lineTo(15.8, 9.3);
+        addLines(check, {{8.3, 12}, {11, 14.7}, {15.8, 9.3}});
         punch(painter, check, 2.2);
         break;
     }
@@ -379,11 +348,7 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         back.lineTo(17.5, 20.5);
         painter.drawPath(back);
         QPainterPath hills;
-        hills.moveTo(8, 14.5);
-        hills.lineTo(12, 10);
-        hills.lineTo(15, 13);
-        hills.lineTo(17, 11);
-        hills.lineTo(20.5, 14.5);
+        addLines(hills, {{8, 14.5}, {12, 10}, {15, 13}, {17, 11}, {20.5, 14.5}});
         painter.drawPath(hills);
         painter.setBrush(color);
         painter.drawEllipse(QPointF(17.5, 6.8), 1.2, 1.2);
@@ -391,15 +356,10 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
     }
     case Symbol::map: {
         QPainterPath folds;
-        folds.moveTo(2.5, 5.5);
-        folds.lineTo(8.5, 3.5);
-        folds.lineTo(15.5, 5.5);
-        folds.lineTo(21.5, 3.5);
-        folds.lineTo(21.5, 18.5);
-        folds.lineTo(15.5, 20.5);
-        folds.lineTo(8.5, 18.5);
-        folds.lineTo(2.5, 20.5);
-        folds.closeSubpath();
+        addLines(
+            folds,
+            {{2.5, 5.5}, {8.5, 3.5}, {15.5, 5.5}, {21.5, 3.5}, {21.5, 18.5}, {15.5, 20.5}, {8.5, 18.5}, {2.5, 20.5}},
+            true);
         folds.moveTo(8.5, 3.5);
         folds.lineTo(8.5, 18.5);
         folds.moveTo(15.5, 5.5);
@@ -491,15 +451,8 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
         break;
     case Symbol::doc: {
         QPainterPath page;
-        page.moveTo(6, 2.5);
-        page.lineTo(14, 2.5);
-        page.lineTo(19, 7.5);
-        page.lineTo(19, 21.5);
-        page.lineTo(6, 21.5);
-        page.closeSubpath();
-        page.moveTo(14, 2.5);
-        page.lineTo(14, 7.5);
-        page.lineTo(19, 7.5);
+        addLines(page, {{6, 2.5}, {14, 2.5}, {19, 7.5}, {19, 21.5}, {6, 21.5}}, true);
+        addLines(page, {{14, 2.5}, {14, 7.5}, {19, 7.5}});
         painter.setPen(strokePen(color, 1.6));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(page);
@@ -507,15 +460,8 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
     }
     case Symbol::docRichtext: {
         QPainterPath page;
-        page.moveTo(6, 2.5);
-        page.lineTo(14, 2.5);
-        page.lineTo(19, 7.5);
-        page.lineTo(19, 21.5);
-        page.lineTo(6, 21.5);
-        page.closeSubpath();
-        page.moveTo(14, 2.5);
-        page.lineTo(14, 7.5);
-        page.lineTo(19, 7.5);
+        addLines(page, {{6, 2.5}, {14, 2.5}, {19, 7.5}, {19, 21.5}, {6, 21.5}}, true);
+        addLines(page, {{14, 2.5}, {14, 7.5}, {19, 7.5}});
         for (const qreal line : {12.0, 15.0, 18.0}) {
             page.moveTo(9, line);
             page.lineTo(16, line);
@@ -527,21 +473,14 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
     }
     case Symbol::arrowDownDocFill: {
         QPainterPath page;
-        page.moveTo(6, 2.5);
-        page.lineTo(14, 2.5);
-        page.lineTo(19, 7.5);
-        page.lineTo(19, 21.5);
-        page.lineTo(6, 21.5);
-        page.closeSubpath();
+        addLines(page, {{6, 2.5}, {14, 2.5}, {19, 7.5}, {19, 21.5}, {6, 21.5}}, true);
         painter.setPen(Qt::NoPen);
         painter.setBrush(color);
         painter.drawPath(page);
         QPainterPath arrow;
         arrow.moveTo(12.5, 9);
         arrow.lineTo(12.5, 17);
-        arrow.moveTo(9.5, 14);
-        arrow.lineTo(12.5, 17);
-        arrow.lineTo(15.5, 14);
+        addLines(arrow, {{9.5, 14}, {12.5, 17}, {15.5, 14}});
         punch(painter, arrow, 1.9);
         break;
     }
@@ -739,9 +678,7 @@ void draw(QPainter &painter, Symbol symbol, const QColor &color)
             const qreal wing = up ? 8 : 16;
             arrows.moveTo(x, up ? 20 : 4);
             arrows.lineTo(x, tip);
-            arrows.moveTo(x - 3.5, wing);
-            arrows.lineTo(x, tip);
-            arrows.lineTo(x + 3.5, wing);
+            addLines(arrows, {{x - 3.5, wing}, {x, tip}, {x + 3.5, wing}});
         };
         arrow(8, upFirst);
         arrow(16, !upFirst);
