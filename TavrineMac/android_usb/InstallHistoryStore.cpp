@@ -1,5 +1,7 @@
 #include "InstallHistoryStore.h"
 
+#include "RegularFileReader.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,7 +19,6 @@
 #include <system_error>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -93,54 +94,23 @@ struct HistoryFile
     QByteArray contents;
 };
 
-// The bytes of the file, or none when it is not a regular file of a sane size that can be read whole. The
-// file is opened without following a symbolic link and without waiting on a pipe.
-std::optional<QByteArray> readRegularFile(int descriptor)
-{
-    struct stat status = {};
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > maximumFileBytes)
-        return std::nullopt;
-    QByteArray contents;
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0 || contents.size() + count > maximumFileBytes)
-            return std::nullopt;
-        if (count == 0)
-            return contents;
-        contents.append(buffer, count);
-    }
-}
-
 HistoryFile readHistoryFile(const QString &path)
 {
-    const QByteArray nativePath = QFile::encodeName(path);
-    const int descriptor = ::open(nativePath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return {};
-        qCWarning(installHistoryLog) << "cannot open the install history:" << qt_error_string(errno);
-        return {{}, HistoryFile::Damage::unreadable, {}};
-    }
-    struct stat status = {};
     // A folder in the file's place is left alone; the write reports it.
-    const bool isFolder = fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode);
-    const std::optional<QByteArray> contents = isFolder ? std::nullopt : readRegularFile(descriptor);
-    ::close(descriptor);
-    if (isFolder)
+    const RegularFileRead read = readRegularFile(path, maximumFileBytes);
+    if (read.outcome == RegularFileRead::Outcome::missing || read.outcome == RegularFileRead::Outcome::folder)
         return {};
-    if (!contents) {
-        qCWarning(installHistoryLog) << "the install history is no regular file that can be read whole";
+    if (read.outcome == RegularFileRead::Outcome::unreadable) {
+        qCWarning(installHistoryLog) << "cannot read the install history whole:" << read.problem;
         return {{}, HistoryFile::Damage::unreadable, {}};
     }
+    const QByteArray &contents = read.contents;
 
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(*contents, &parseError);
+    const QJsonDocument document = QJsonDocument::fromJson(contents, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isArray()) {
         qCWarning(installHistoryLog) << "the install history is not a JSON array";
-        return {{}, HistoryFile::Damage::unparsable, *contents};
+        return {{}, HistoryFile::Damage::unparsable, contents};
     }
     // One damaged record costs that record, not the history.
     HistoryFile file;

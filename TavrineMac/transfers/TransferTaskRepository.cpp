@@ -1,5 +1,7 @@
 #include "TransferTaskRepository.h"
 
+#include "RegularFileReader.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -21,6 +23,8 @@ Q_LOGGING_CATEGORY(taskFileLog, "tavrine.transfers.taskfile")
 
 constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 constexpr int maximumKeptNameAttempts = 1000;
+// Thousands of tasks take a few megabytes; a larger file is not one this program wrote.
+constexpr qint64 maximumFileBytes = 64 * 1024 * 1024;
 
 QString defaultFilePath()
 {
@@ -112,26 +116,16 @@ TransferTaskRepository::TransferTaskRepository(std::optional<QString> filePath)
 
 QList<TransferTaskRecord> TransferTaskRepository::load() const
 {
-    const QFileInfo info(m_filePath);
-    if (!info.exists())
-        return {};
     // A folder in the file's place is left alone; the next save reports it.
-    if (!info.isFile())
+    const RegularFileRead read = readRegularFile(m_filePath, maximumFileBytes);
+    if (read.outcome == RegularFileRead::Outcome::missing || read.outcome == RegularFileRead::Outcome::folder)
         return {};
-
-    QFile file(m_filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(taskFileLog) << "cannot read the task file:" << file.errorString();
+    if (read.outcome == RegularFileRead::Outcome::unreadable) {
+        qCWarning(taskFileLog) << "cannot read the task file whole:" << read.problem;
         keepDamagedFile(m_filePath, std::nullopt);
         return {};
     }
-    const QByteArray contents = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        qCWarning(taskFileLog) << "cannot read the task file:" << file.errorString();
-        file.close();
-        keepDamagedFile(m_filePath, std::nullopt);
-        return {};
-    }
+    const QByteArray &contents = read.contents;
 
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(contents, &parseError);

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -112,17 +113,35 @@ private slots:
         QVERIFY(kept.size() == 2 && kept.contains(contents) && kept.contains("[1]"));
     }
 
+    void unreadableFileIsMovedAside_data()
+    {
+        const TestTable<QString> rows; // what stands at the file's place
+        rows("no permission to read", u"locked"_s);
+        rows("symbolic link", u"link"_s);
+        rows("pipe", u"pipe"_s);
+    }
     void unreadableFileIsMovedAside()
     {
-        if (geteuid() == 0)
+        const auto [kind] = TestTable<QString>::fetch();
+        if (kind == u"locked" && geteuid() == 0)
             QSKIP("the superuser reads every file");
         QTemporaryDir folder;
         const QString path = folder.filePath(taskFileName);
-        QVERIFY(writeFile(path, "[" + taskText(u"a"_s) + "]"));
-        QVERIFY(QFile::setPermissions(path, {}));
+        const QString elsewhere = folder.filePath(u"elsewhere.json"_s);
+        const QByteArray tasks = "[" + taskText(u"a"_s) + "]";
+        QVERIFY(writeFile(kind == u"locked" ? path : elsewhere, tasks));
+        if (kind == u"locked")
+            QVERIFY(QFile::setPermissions(path, {}));
+        if (kind == u"link")
+            QVERIFY(QFile::link(elsewhere, path));
+        if (kind == u"pipe")
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         QCOMPARE(TransferTaskRepository(path).load(), QList<TransferTaskRecord>());
-        QVERIFY(!QFile::exists(path));
-        QCOMPARE(keptCopies(folder).size(), 1);
+        QVERIFY(!QFileInfo(path).exists() && !QFileInfo(path).isSymLink());
+        // The kept pipe is no file to list; the file a link named stays as it was.
+        QCOMPARE(keptCopies(folder).size(), kind == u"pipe" ? 0 : 1);
+        if (kind != u"locked")
+            QCOMPARE(contentsOf(elsewhere), tasks);
     }
 
     void failedSaveThrowsAndKeepsTheOldFile()
