@@ -1,7 +1,7 @@
 #include "GlobalHotKey.h"
+#include "X11Desktop.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 
 // After Qt: the X11 headers define macros such as None and Bool.
 #include <X11/Xlib.h>
@@ -16,16 +16,6 @@ constexpr unsigned int comparedModifiers = ShiftMask | ControlMask | Mod1Mask | 
 // The X server matches grabs on the exact modifier state, and Caps Lock and Num Lock are modifiers to it:
 // the key is grabbed under each of their combinations so that it works whatever lock is on.
 constexpr unsigned int lockModifierCombinations[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
-
-// The X connection of the application, when it runs on the X11 platform.
-Display *x11Display()
-{
-    if (!qGuiApp || QGuiApplication::platformName() != QLatin1String("xcb")) {
-        return nullptr;
-    }
-    const auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->display() : nullptr;
-}
 
 // The X server refuses a grab of a combination that another client holds with an error that arrives
 // later; it is caught here while a grab is synchronised.
@@ -146,22 +136,4 @@ void GlobalHotKeyRegistrar::ungrab(unsigned int keyCode)
         XUngrabKey(display, int(keyCode), hotKeyModifiers | locks, m_rootWindow);
     }
     XFlush(display);
-}
-
-bool isPointerButtonHeldOnDesktop()
-{
-    Display *display = x11Display();
-    if (!display) {
-        return false;
-    }
-    Window root = 0;
-    Window child = 0;
-    int rootX = 0;
-    int rootY = 0;
-    int windowX = 0;
-    int windowY = 0;
-    unsigned int mask = 0;
-    const bool onScreen = XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &windowX,
-                                        &windowY, &mask);
-    return onScreen && (mask & (Button1Mask | Button2Mask | Button3Mask)) != 0;
 }

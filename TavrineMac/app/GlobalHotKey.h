@@ -38,6 +38,3 @@ private:
     bool m_isFiltering = false;
     Action m_action;
 };
-
-// Whether a mouse button is held anywhere on the X display, in whichever application; false without X11.
-bool isPointerButtonHeldOnDesktop();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "GlobalHotKey.h"
+#include "X11Desktop.h"
 
 #include <QPointer>
 #include <QWidget>
