@@ -27,7 +27,7 @@ bool isPointerButtonHeldOnDesktop()
     int windowX = 0;
     int windowY = 0;
     unsigned int mask = 0;
-    const bool onScreen = XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &windowX,
-                                        &windowY, &mask);
+    const bool onScreen =
+        XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &windowX, &windowY, &mask);
     return onScreen && (mask & (Button1Mask | Button2Mask | Button3Mask)) != 0;
 }
