@@ -66,7 +66,7 @@ QString ADBClientError::errorDescription() const
     case Case::serverStopping:
         return QStringLiteral("Tavrine 正在退出，手机连接操作已取消。");
     case Case::deviceNotAuthorized:
-        return QStringLiteral("请解锁手机，并允许这台 Mac 连接。");
+        return QStringLiteral("请解锁手机，并允许这台电脑连接。");
     case Case::installNeedsPhoneApproval:
         return QStringLiteral(
             "手机系统暂时取消了本次安装。请保持手机解锁和 USB 连接稳定后重试；若出现安全确认，请允许安装。");

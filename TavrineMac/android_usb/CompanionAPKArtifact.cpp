@@ -82,11 +82,11 @@ QString CompanionAPKArtifactError::errorDescription() const
     case Case::wrongPackage:
         return QStringLiteral("手机端安装包标识不正确（") + m_packageName + QStringLiteral("），Tavrine 已停止安装。");
     case Case::unavailable:
-        return QStringLiteral("当前 Mac 版本未包含 Tavrine 手机端安装包，请使用扫码连接。");
+        return QStringLiteral("当前电脑版本未包含 Tavrine 手机端安装包，请使用扫码连接。");
     case Case::metadataMissing:
-        return QStringLiteral("Tavrine 手机端安装信息不完整，请重新安装 Mac 版 Tavrine。");
+        return QStringLiteral("Tavrine 手机端安装信息不完整，请重新安装电脑版 Tavrine。");
     case Case::invalidMetadata:
-        return QStringLiteral("Tavrine 手机端安装信息无效，请重新安装 Mac 版 Tavrine。");
+        return QStringLiteral("Tavrine 手机端安装信息无效，请重新安装电脑版 Tavrine。");
     case Case::invalidVersion:
         return QStringLiteral("手机端安装包版本信息无效，Tavrine 已停止安装。");
     case Case::invalidSigningCertificate:
@@ -94,7 +94,7 @@ QString CompanionAPKArtifactError::errorDescription() const
     case Case::checksumMismatch:
         return QStringLiteral("手机端安装包校验失败，Tavrine 已停止安装。");
     case Case::invalidAPK:
-        return QStringLiteral("内置的手机端安装包已损坏，请重新安装 Mac 版 Tavrine。");
+        return QStringLiteral("内置的手机端安装包已损坏，请重新安装电脑版 Tavrine。");
     }
     return {};
 }

@@ -32,9 +32,9 @@ namespace QuickSendRules {
 inline const QString readyMessage = QStringLiteral("拖入文件，立即发送到手机");
 inline const QString preparingMessage = QStringLiteral("正在准备手机连接…");
 inline const QString noTrustedPhoneMessage = QStringLiteral("先在 Tavrine 中添加一台手机，之后无需重复配对");
-inline const QString privacyNote = QStringLiteral("文件只在这台 Mac 和所选手机之间传输");
+inline const QString privacyNote = QStringLiteral("文件只在这台电脑和所选手机之间传输");
 inline const QString droppingMessage = QStringLiteral("松开发送");
-inline const QString hotKeyHint = QStringLiteral("快捷键 ⌃⌥Space");
+inline const QString hotKeyHint = QStringLiteral("快捷键 Ctrl+Alt+Space");
 
 // The message of a hand-over without a single file to send.
 QString emptySelectionMessage(int rejectedCount);

@@ -143,7 +143,7 @@ QString footerActionTitle(FooterAction action)
 QList<MethodCard> firstRunMethodCards()
 {
     return {{QStringLiteral("qrcode.viewfinder"), QStringLiteral("扫码连接"), QStringLiteral("推荐"),
-             QStringLiteral("打开手机 Tavrine，扫描 Mac 上的配对码。"), QStringLiteral("显示配对码"), true},
+             QStringLiteral("打开手机 Tavrine，扫描电脑上的配对码。"), QStringLiteral("显示配对码"), true},
             {usbSymbol, QStringLiteral("USB 连接"), std::nullopt,
              QStringLiteral("连接并解锁手机，Tavrine 会自动检查连接状态。"), QStringLiteral("检查 USB 连接"), false}};
 }
@@ -152,7 +152,7 @@ QList<SetupStepText> usbApprovalSteps()
 {
     return {{1, QStringLiteral("解锁手机"), QStringLiteral("USB 用途选择“文件传输”。")},
             {2, QStringLiteral("允许连接"), QStringLiteral("在开发者选项中打开“USB 调试”。")},
-            {3, QStringLiteral("信任这台 Mac"), QStringLiteral("手机弹出提示时点击“允许”。")}};
+            {3, QStringLiteral("信任这台电脑"), QStringLiteral("手机弹出提示时点击“允许”。")}};
 }
 
 QString usbApprovalTitle(const QString &productName)

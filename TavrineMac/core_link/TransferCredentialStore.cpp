@@ -40,14 +40,14 @@ QString TransferCredentialError::errorDescription() const
     switch (m_case) {
     case Case::keychain:
         if (m_status == Keychain::interactionNotAllowed)
-            return QStringLiteral("无法读取 Tavrine 安全身份，请先解锁“登录”钥匙串后重试。");
+            return QStringLiteral("无法读取 Tavrine 安全身份，请先解锁“登录”密钥环后重试。");
         if (!m_platformMessage.isEmpty())
             return m_platformMessage;
-        return QStringLiteral("钥匙串错误（") + QString::number(m_status) + QStringLiteral("）");
+        return QStringLiteral("密钥环错误（") + QString::number(m_status) + QStringLiteral("）");
     case Case::encoding:
         return QStringLiteral("无法安全保存设备身份。");
     case Case::invalidRecord:
-        return QStringLiteral("钥匙串中的 Tavrine 安全身份已损坏，请重新配对。");
+        return QStringLiteral("密钥环中的 Tavrine 安全身份已损坏，请重新配对。");
     }
     Q_UNREACHABLE();
     return {};

@@ -170,7 +170,7 @@ Unavailable disconnectedContent(bool isUSBConnected)
 {
     if (isUSBConnected) {
         return {QStringLiteral("手机端 Tavrine 未连接"),
-                QStringLiteral("请在手机上打开 Tavrine，并让手机与 Mac 保持在同一个 Wi-Fi。")};
+                QStringLiteral("请在手机上打开 Tavrine，并让手机与电脑保持在同一个 Wi-Fi。")};
     }
     return {QStringLiteral("手机未连接"), QStringLiteral("请确认手机已联网并打开 Tavrine。上线后会自动连接。")};
 }

@@ -67,7 +67,7 @@ FilesPaneContent filesPaneStateContent(ManagedContentCategory category, bool isM
 {
     if (!isManagementConnected) {
         return isUSBConnected ? placeholder(QStringLiteral("手机端 Tavrine 未连接"), QStringLiteral("wifi.slash"),
-                                            QStringLiteral("请在手机上打开 Tavrine，并让手机与 Mac 保持在同一个 Wi-Fi。"))
+                                            QStringLiteral("请在手机上打开 Tavrine，并让手机与电脑保持在同一个 Wi-Fi。"))
                               : placeholder(QStringLiteral("手机未连接"), QStringLiteral("wifi.slash"),
                                             QStringLiteral("请确认手机已联网并打开 Tavrine。上线后会自动连接。"));
     }

@@ -120,7 +120,7 @@ QMenu *ManagedMediaGallery::makeContextMenu(qsizetype index, QWidget *parent)
 {
     auto *menu = new QMenu(parent);
     menu->addAction(menuIcon(u"eye", palette()), QStringLiteral("预览"), this, [this, index] { preview(index); });
-    menu->addAction(menuIcon(u"arrow.down.circle", palette()), QStringLiteral("下载到 Mac"), this,
+    menu->addAction(menuIcon(u"arrow.down.circle", palette()), QStringLiteral("下载到电脑"), this,
                     [this, index] { download(index); });
     return menu;
 }

@@ -78,7 +78,7 @@ public:
         loadingColumn->addWidget(indicator, 0, Qt::AlignHCenter);
         loadingColumn->addWidget(new QLabel(QStringLiteral("正在加载高清预览…"), loading), 0, Qt::AlignHCenter);
         loadingColumn->addStretch();
-        unavailable = unavailableView(QStringLiteral("无法显示预览"), QStringLiteral("你仍然可以将原文件下载到 Mac。"),
+        unavailable = unavailableView(QStringLiteral("无法显示预览"), QStringLiteral("你仍然可以将原文件下载到电脑。"),
                                       unavailableSymbol, this);
 
         badge = new QLabel(QStringLiteral("正在加载高清预览"), this);
@@ -185,7 +185,7 @@ ManagedMediaPreview::ManagedMediaPreview(DeviceManagementStore &store, std::opti
     titles->addWidget(m_detailLabel);
     header->addLayout(titles, 1);
     QPushButton *download = plainButton(SymbolIcon::icon(u"arrow.down.circle", palette().color(QPalette::ButtonText)),
-                                        QStringLiteral("下载到 Mac"), content);
+                                        QStringLiteral("下载到电脑"), content);
     download->setDefault(true); // the prominent button of the header
     QPushButton *close =
         plainButton(SymbolIcon::icon(u"xmark", palette().color(QPalette::ButtonText)), QString(), content);

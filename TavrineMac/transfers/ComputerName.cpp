@@ -38,5 +38,5 @@ QString computerDisplayName(const ComputerNameProvider &names)
         return pretty;
     }
     const QString hostName = names.hostName().trimmed();
-    return hostName.isEmpty() ? QStringLiteral("这台 Mac") : hostName;
+    return hostName.isEmpty() ? QStringLiteral("这台电脑") : hostName;
 }

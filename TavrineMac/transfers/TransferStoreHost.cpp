@@ -15,7 +15,7 @@ using transferStorePrivate::newLowerCaseUuid;
 
 namespace {
 
-const QString noLocalNetworkMessage = QStringLiteral("请先让 Mac 连接到局域网，然后重试。");
+const QString noLocalNetworkMessage = QStringLiteral("请先让电脑连接到局域网，然后重试。");
 const QString waitingForDeviceMessage = QStringLiteral("等待原设备重新连接");
 
 } // namespace

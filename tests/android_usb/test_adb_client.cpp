@@ -372,7 +372,7 @@ private slots:
         QCOMPARE(failureOf(m_client->install({u"/nowhere/notes.txt"_s}, locked)), notAuthorized);
         QCOMPARE(failureOf(m_client->launchCompanion(u"nonsense"_s, locked)), notAuthorized);
         QCOMPARE(failureOf(m_client->clearData(u"bad id"_s, locked)), notAuthorized);
-        QCOMPARE(notAuthorized.errorDescription(), u"请解锁手机，并允许这台 Mac 连接。"_s);
+        QCOMPARE(notAuthorized.errorDescription(), u"请解锁手机，并允许这台电脑连接。"_s);
 
         QVERIFY_THROWS_EXCEPTION(APKValidationError, awaitTask(m_client->install({u"/nowhere/notes.txt"_s}, phone())));
         QVERIFY_THROWS_EXCEPTION(PairingPayloadError, awaitTask(m_client->launchCompanion(u"nonsense"_s, phone())));

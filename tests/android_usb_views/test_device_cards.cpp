@@ -102,7 +102,7 @@ private slots:
         rows("package failed its check", {}, "手机端安装包校验失败。", false, CompanionState::idle(),
              "在手机上设置 Tavrine | 手机端安装包校验失败。 | [安装 Tavrine 并连接]✗ | [手机已安装，直接连接]");
         rows("no package, no message", {}, {}, false, CompanionState::idle(),
-             "在手机上设置 Tavrine | 当前 Mac 版本未包含手机端安装包，请使用已安装的手机端连接。 | "
+             "在手机上设置 Tavrine | 当前电脑版本未包含手机端安装包，请使用已安装的手机端连接。 | "
              "[安装 Tavrine 并连接]✗ | [手机已安装，直接连接]");
     }
 
@@ -177,7 +177,7 @@ private slots:
         rows("completed send", transferOf(TransferEventKind::completed), "checkmark.circle.fill", green,
              "传输完成 | 旅行视频.mp4 | 等待手机");
         rows("completed receive", transferOf(TransferEventKind::completed, TransferDirection::receiving, 3, 3),
-             "checkmark.circle.fill", green, "传输完成 | 旅行视频.mp4 | 等待手机 | [在访达中查看]");
+             "checkmark.circle.fill", green, "传输完成 | 旅行视频.mp4 | 等待手机 | [在文件管理器中查看]");
         rows("paused", transferOf(TransferEventKind::paused, TransferDirection::sending, 1, 3), "pause.circle.fill",
              blue, "传输已暂停 | 旅行视频.mp4 | 等待手机");
         rows("cancelled", transferOf(TransferEventKind::cancelled), "xmark.circle.fill", ViewColors::secondary(),

@@ -227,7 +227,7 @@ private slots:
 
         QCOMPARE(transcript(dashboard.hero()), "Galaxy S23 | 已连接 | · | Android 14 | 安全连接");
         QCOMPARE(shownCards(dashboard), "companionSetupCard, installActionCard, transferActionCard");
-        QCOMPARE(dashboard.companionCard()->subtitle(), "当前 Mac 版本未包含 Tavrine 手机端安装包，请使用扫码连接。");
+        QCOMPARE(dashboard.companionCard()->subtitle(), "当前电脑版本未包含 Tavrine 手机端安装包，请使用扫码连接。");
         QCOMPARE(transcript(dashboard.planCard()),
                  "准备安装到 Galaxy S23 | Split APK（3 个文件） | 48.3 MB · APK Signature Scheme v2 + v3 | "
                  "[查看 3 个安装包] | base.apk | split_config.arm64_v8a.apk | split_config.zh.apk | "

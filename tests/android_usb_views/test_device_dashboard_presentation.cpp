@@ -54,7 +54,7 @@ private slots:
     {
         // A version without a size is not enough for the version line.
         QCOMPARE(companionSubtitle({"Tavrine 1.4.0", {}, {}, true, false}),
-                 "当前 Mac 版本未包含手机端安装包，请使用已安装的手机端连接。");
+                 "当前电脑版本未包含手机端安装包，请使用已安装的手机端连接。");
         QCOMPARE(companionSubtitle({"Tavrine 1.4.0", {}, "缺少元数据", true, false}), "缺少元数据");
 
         QCOMPARE(companionConfirmationMessage("Pixel 8", std::nullopt),

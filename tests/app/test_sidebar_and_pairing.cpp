@@ -340,7 +340,7 @@ private slots:
         view.show();
         const QString withoutMessage = texts(&view);
         QCOMPARE(withoutMessage, "连接你的手机 | 扫码最快，也可以直接使用 USB。连接一次，以后会自动找到这台手机。 | 扫码连接 | "
-                                 "推荐 | 打开手机 Tavrine，扫描 Mac 上的配对码。 | [显示配对码] | USB 连接 | "
+                                 "推荐 | 打开手机 Tavrine，扫描电脑上的配对码。 | [显示配对码] | USB 连接 | "
                                  "连接并解锁手机，Tavrine 会自动检查连接状态。 | [检查 USB 连接] | "
                                  "首次连接需要在手机上确认一次；连接成功后即可选择文件。 | 文件只在你的设备之间传输");
         QVERIFY(view.qrCard()->isProminent() && view.qrCard()->badge());
@@ -383,7 +383,7 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         QCOMPARE(texts(&view), "已找到 Pixel 8 Pro | 只需在手机上确认一次，之后连接会自动完成。 | 1 | 解锁手机 | "
                                     "USB 用途选择“文件传输”。 | 2 | 允许连接 | 在开发者选项中打开“USB 调试”。 | 3 | "
-                                    "信任这台 Mac | 手机弹出提示时点击“允许”。 | 正在等待手机确认…");
+                                    "信任这台电脑 | 手机弹出提示时点击“允许”。 | 正在等待手机确认…");
         QCOMPARE(view.stepsCard()->width(), USBApprovalView::maximumStepsWidth);
         QVERIFY(view.findChildren<QAbstractButton *>().isEmpty());
         saveScreenshot(&view, "usb-approval.png");

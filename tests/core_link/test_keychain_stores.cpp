@@ -26,7 +26,7 @@ const QString service = u"com.drovan.tavrine.transfer"_s;
 const QString registryAccount = u"trusted-device-registry-v1"_s;
 const QString hostAccount = u"host-identity-v1"_s;
 const QString invalidRecord = u"保存的可信设备记录无效，请重新配对。"_s;
-const QString unlockText = u"无法读取 Tavrine 安全身份，请先解锁“登录”钥匙串后重试。"_s;
+const QString unlockText = u"无法读取 Tavrine 安全身份，请先解锁“登录”密钥环后重试。"_s;
 const QDateTime created(QDate(2026, 3, 1), QTime(8, 15, 30), Qt::UTC);
 const QString secret32(32, u'S');
 
@@ -129,7 +129,7 @@ private slots:
     {
         const FailedCalls rows;
         const QByteArray previous = "previous";
-        const QString damaged = u"钥匙串中的 Tavrine 安全身份已损坏，请重新配对。"_s;
+        const QString damaged = u"密钥环中的 Tavrine 安全身份已损坏，请重新配对。"_s;
         rows("invalid UTF-8 byte", QByteArray("abc\xff"), QString(), QList{0}, QString(), damaged);
         rows("encoded surrogate", QByteArray("\xed\xa0\x80"), QString(), QList{0}, QString(), damaged);
         rows("empty item", QByteArray(""), QString(), QList{0}, QString(), damaged);
@@ -140,7 +140,7 @@ private slots:
         rows("locked add", QByteArray(), u"new"_s, QList{-25300, -25308}, QString(), unlockText);
         rows("read, platform message", previous, QString(), QList{-26000}, u"No such interface"_s,
              u"No such interface"_s);
-        rows("add, no message", QByteArray(), u"new"_s, QList{-25300, -4}, QString(), u"钥匙串错误（-4）"_s);
+        rows("add, no message", QByteArray(), u"new"_s, QList{-25300, -4}, QString(), u"密钥环错误（-4）"_s);
     }
 
     void failedCallsChangeNothing()

@@ -49,7 +49,7 @@ private slots:
         const int placeholder = int(Kind::placeholder), loading = int(Kind::loading);
         QTest::newRow("USB only") << C::allFiles << false << none << "" << placeholder
                                   << "手机端 Tavrine 未连接"
-                                  << "请在手机上打开 Tavrine，并让手机与 Mac 保持在同一个 Wi-Fi。";
+                                  << "请在手机上打开 Tavrine，并让手机与电脑保持在同一个 Wi-Fi。";
         QTest::newRow("permission hides trash") << C::trash << true << denied << "" << placeholder
                                                 << "需要在手机上允许文件管理"
                                                 << "打开手机上的 Tavrine，点击“允许管理文件”。只需设置一次。";

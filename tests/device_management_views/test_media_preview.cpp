@@ -195,7 +195,7 @@ private slots:
         ManagedMediaPreview sheet(*fixture.store, u"a"_s);
         sheet.show(); // the default answer is no image
         QTRY_VERIFY(shows(sheet, u"重新加载高清预览"_s));
-        QVERIFY(shows(sheet, u"无法显示预览"_s) && shows(sheet, u"你仍然可以将原文件下载到 Mac。"_s));
+        QVERIFY(shows(sheet, u"无法显示预览"_s) && shows(sheet, u"你仍然可以将原文件下载到电脑。"_s));
 
         // Reopening does not ask again; only the reload button does.
         sheet.hide();

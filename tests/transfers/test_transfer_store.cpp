@@ -11,7 +11,7 @@ using Account = TransferCredentialStore::Account;
 
 namespace {
 
-const QString noNetwork = u"请先让 Mac 连接到局域网，然后重试。"_s;
+const QString noNetwork = u"请先让电脑连接到局域网，然后重试。"_s;
 const QString newSecret = u"0123456789abcdef0123456789abcdef-new"_s;
 
 // A store started with phones "Pixel" (1) and "Galaxy" (2), the one numbered `selected` selected.
@@ -108,7 +108,7 @@ private slots:
         rows("pretty host name", {}, u" Study Mac "_s, u"study"_s, u"Study Mac"_s);
         rows("blank pretty host name", {}, u" "_s, u"study"_s, u"study"_s);
         rows("host name", {}, {}, u"study"_s, u"study"_s);
-        rows("no name at all", {}, {}, u""_s, u"这台 Mac"_s);
+        rows("no name at all", {}, {}, u""_s, u"这台电脑"_s);
     }
 
     // The phone shows the name the user gave the computer.

@@ -238,9 +238,9 @@ private slots:
                  wrongKind);
         const QUrl remote(QStringLiteral("https://example.com/file.txt"));
         QCOMPARE(FilePanelChecks::validateChosenURL(remote, true, true)->localizedDescription,
-                 QStringLiteral("请选择 Mac 上的本地文件或文件夹。"));
+                 QStringLiteral("请选择电脑上的本地文件或文件夹。"));
         QCOMPARE(std::get<FilePanelError>(FilePanelChecks::validatedSaveDestination(remote)).localizedDescription,
-                 QStringLiteral("请选择 Mac 上的本地保存位置。"));
+                 QStringLiteral("请选择电脑上的本地保存位置。"));
         QCOMPARE(std::get<FilePanelError>(FilePanelChecks::validatedSaveDestination(QUrl::fromLocalFile("/")))
                      .localizedDescription,
                  QStringLiteral("请输入有效的名称。"));

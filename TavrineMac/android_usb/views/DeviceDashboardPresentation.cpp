@@ -59,7 +59,7 @@ QString companionSubtitle(const CompanionCardValues &values)
                fileByteCount(*values.sizeBytes) + QStringLiteral("），然后自动继续配对。");
     }
     return values.unavailableMessage.value_or(
-        QStringLiteral("当前 Mac 版本未包含手机端安装包，请使用已安装的手机端连接。"));
+        QStringLiteral("当前电脑版本未包含手机端安装包，请使用已安装的手机端连接。"));
 }
 
 QString companionInstallTitle(bool isBusy)

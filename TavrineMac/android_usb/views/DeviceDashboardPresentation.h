@@ -153,7 +153,7 @@ bool showsTransferBanner(const std::optional<TransferEvent> &event);
 std::optional<double> transferProgress(const TransferEvent &event);
 // Only a file received completely can be shown in the receive folder.
 bool showsRevealButton(const TransferEvent &event);
-inline const QString revealTitle = QStringLiteral("在访达中查看");
+inline const QString revealTitle = QStringLiteral("在文件管理器中查看");
 
 // The facts of the "设备信息" group.
 struct DeviceInfoRow

@@ -73,7 +73,7 @@ FilePanelResult<ItemValues> readItemValues(const QString &path)
 std::optional<FilePanelError> validateChosenURL(const QUrl &url, bool canChooseFiles, bool canChooseFolders)
 {
     if (!url.isLocalFile()) {
-        return FilePanelError::refusal(QStringLiteral("请选择 Mac 上的本地文件或文件夹。"));
+        return FilePanelError::refusal(QStringLiteral("请选择电脑上的本地文件或文件夹。"));
     }
     const FilePanelResult<ItemValues> read = readItemValues(cleanLocalPath(url));
     if (const FilePanelError *error = std::get_if<FilePanelError>(&read)) {
@@ -92,7 +92,7 @@ std::optional<FilePanelError> validateChosenURL(const QUrl &url, bool canChooseF
 FilePanelResult<NativeDownloadDestination> validatedSaveDestination(const QUrl &url)
 {
     if (!url.isLocalFile()) {
-        return FilePanelError::refusal(QStringLiteral("请选择 Mac 上的本地保存位置。"));
+        return FilePanelError::refusal(QStringLiteral("请选择电脑上的本地保存位置。"));
     }
     const QString path = cleanLocalPath(url);
     const QFileInfo location(path);

@@ -66,7 +66,7 @@ NativeFolderPanelSession::NativeFolderPanelSession(Completion completion, std::o
 
 void NativeFolderPanelSession::buildInterface()
 {
-    setWindowTitle(QStringLiteral("下载到 Mac"));
+    setWindowTitle(QStringLiteral("下载到电脑"));
     setSizeGripEnabled(false);
 
     m_backButton = new QToolButton(this);

@@ -14,7 +14,7 @@ NativeSavePanel::NativeSavePanel(const QString &suggestedName, const QMimeType &
     setFileMode(QFileDialog::AnyFile);
     // The question about replacing is asked by accept(), where tests can answer it.
     setOption(QFileDialog::DontConfirmOverwrite, true);
-    FileDialogSupport::prepare(this, QStringLiteral("下载到 Mac"), QStringLiteral("选择保存位置和名称"),
+    FileDialogSupport::prepare(this, QStringLiteral("下载到电脑"), QStringLiteral("选择保存位置和名称"),
                                QStringLiteral("下载"));
     const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
     if (!downloads.isEmpty()) {
