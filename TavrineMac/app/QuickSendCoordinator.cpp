@@ -9,17 +9,6 @@
 #include <QMainWindow>
 #include <QScreen>
 
-namespace {
-
-// Said instead of the queued promise when the store cannot start: `reason` is the store's failure.
-QString startFailureMessage(const QString &reason)
-{
-    const QString message = QStringLiteral("无法启动手机连接，文件未发送");
-    return reason.isEmpty() ? message : message + QStringLiteral("：") + reason;
-}
-
-} // namespace
-
 QuickSendCoordinator::QuickSendCoordinator(TransferStore &transferStore, QObject *parent)
     : QObject(parent), m_transferStore(transferStore)
 {}
@@ -74,11 +63,7 @@ void QuickSendCoordinator::send(const QuickSendSelection &selection, Source sour
         presentPanel();
         return;
     }
-    if (storeFailedToStart()) {
-        setMessage(startFailureMessage(m_transferStore.phase().text));
-        presentPanel();
-        return;
-    }
+    // Also when the store could not start: the files wait as tasks until the phone is back.
     m_transferStore.sendFiles(selection.filePaths());
     setMessage(QuickSendRules::handOverMessage(m_transferStore.phase().kind, int(selection.files.size()),
                                                selection.rejectedCount));

@@ -149,39 +149,50 @@ private slots:
         QCOMPARE(store.activeTasks().size(), 2);
     }
 
-    void aFailedStartIsRetriedBeforeQueuing()
+    void aFailedStartIsRetriedAndTheFilesWait()
     {
         const Files files;
         StoreFixture fixture;
         fixture.saveRegistry({trustedPhone(QStringLiteral("Pixel"), 1)});
         TransferStore &store = fixture.make();
         QuickSendCoordinator coordinator(store);
-        const QString failure = QStringLiteral("无法启动手机连接，文件未发送：");
+        const QString queued = QStringLiteral("已加入队列，手机连接后自动发送");
         const auto failStart = [&] {
             fixture.host->failNextStart = TavrineCoreError::ServiceStart(u"port busy"_qs);
         };
+        const auto waitingFiles = [&] {
+            QStringList names;
+            for (const TransferTaskRecord &task : store.tasks()) {
+                if (task.status == TransferTaskRecord::Status::waitingForConnection)
+                    names.append(task.fileName);
+            }
+            return names;
+        };
 
+        // The user's files are never dropped: a store that cannot start keeps them as waiting tasks.
         failStart();
         coordinator.handle(files.urls({"a.txt"}), Source::dock);
         QTRY_VERIFY(!coordinator.isBootstrapping());
-        QCOMPARE(coordinator.message(), failure + store.phase().text);
-        QVERIFY(store.tasks().isEmpty() && !coordinator.isTransferStoreReady());
+        QCOMPARE(store.phase().kind, Kind::failed);
+        QCOMPARE(coordinator.message(), queued);
+        QCOMPARE(waitingFiles(), QStringList({"a.txt"}));
+        QVERIFY(!coordinator.isTransferStoreReady());
 
-        coordinator.handle(files.urls({"a.txt"}), Source::quickPanel);
+        coordinator.handle(files.urls({"b.txt"}), Source::quickPanel);
         QTRY_VERIFY(coordinator.isTransferStoreReady());
-        QCOMPARE(coordinator.message(), QStringLiteral("已加入队列，手机连接后自动发送"));
-        QCOMPARE(store.tasks().size(), 1);
+        QCOMPARE(coordinator.message(), queued);
+        QCOMPARE(waitingFiles(), QStringList({"b.txt", "a.txt"}));
 
-        // A ready store whose host later failed to start is started up again, and says so when it fails again.
+        // A ready store whose host later failed to start is started up again; failing again, it still queues.
         failStart();
         store.beginNewPairing();
         QCOMPARE(store.phase().kind, Kind::failed);
         failStart();
-        coordinator.handle(files.urls({"b.txt"}), Source::finderService);
+        coordinator.handle(files.urls({"c.txt", "a.txt"}), Source::finderService);
         QTRY_VERIFY(!coordinator.isBootstrapping());
         QVERIFY(!fixture.host->failNextStart); // the store was started up again
-        QCOMPARE(coordinator.message(), failure + store.phase().text);
-        QCOMPARE(store.tasks().size(), 1);
+        QCOMPARE(coordinator.message(), QStringLiteral("2 个文件已加入队列，手机连接后自动发送"));
+        QCOMPARE(waitingFiles(), QStringList({"a.txt", "c.txt", "b.txt", "a.txt"}));
     }
 
     void nothingIsSentWithoutATrustedPhone()
@@ -252,7 +263,7 @@ private slots:
         QCOMPARE(textOf(panel, "quickSendMessage"), QStringLiteral("拖入文件，立即发送到手机"));
         QVERIFY(!panel->findChild<QLabel *>(QStringLiteral("quickSendHotKeyHint"))->isVisibleTo(panel));
         coordinator.setHotKeyAvailable(true);
-        QCOMPARE(textOf(panel, "quickSendHotKeyHint"), QStringLiteral("快捷键 ⌃⌥Space"));
+        QCOMPARE(textOf(panel, "quickSendHotKeyHint"), QStringLiteral("快捷键 Ctrl+Alt+Space"));
         QVERIFY(panel->findChild<QLabel *>(QStringLiteral("quickSendHotKeyHint"))->isVisibleTo(panel));
 
         auto *taskRow = panel->findChild<QWidget *>(QStringLiteral("quickSendTaskRow"));
