@@ -128,6 +128,8 @@ QString PhoneOptions::usage()
         "  confirm                  confirm the pairing\n"
         "  quit                     disconnect and exit, as the end of input does\n"
         "\n"
-        "Standard output carries one JSON object a line for every event and every answered request;\n"
-        "errors go to standard error. Exit status: 0 after quit, 1 on a fatal error, 2 on bad usage.\n");
+        "Standard output carries one JSON object a line for every event and every answered request, and once,\n"
+        "when the computer awaits confirmation, the line \"Confirmation code: 123  456\" to compare with the\n"
+        "code the computer shows; errors go to standard error. Exit status: 0 after quit, 1 on a fatal error or\n"
+        "a failed pairing (such as a refused one), 2 on bad usage.\n");
 }

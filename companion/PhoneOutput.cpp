@@ -1,6 +1,7 @@
 #include "PhoneOutput.h"
 
 #include <QJsonDocument>
+#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <cstdint>
@@ -93,9 +94,27 @@ QJsonObject requestLine(const ManagementRequest &request, const ManagementAnswer
     };
 }
 
+QString confirmationCodeLine(const QString &code)
+{
+    // Split after the third character as a reader sees it, so digits of any script are grouped alike.
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, code);
+    qsizetype middle = 0;
+    for (int count = 0; count < 3 && middle >= 0; ++count) {
+        middle = finder.toNextBoundary();
+    }
+    const QString grouped =
+        middle > 0 && middle < code.size() ? code.left(middle) + QStringLiteral("  ") + code.mid(middle) : code;
+    return QStringLiteral("Confirmation code: %1").arg(grouped);
+}
+
 void writeLine(const QJsonObject &line)
 {
     writeAndFlush(stdout, QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+}
+
+void writeLine(const QString &line)
+{
+    writeAndFlush(stdout, line.toUtf8() + '\n');
 }
 
 void writeError(const QString &message)

@@ -1,6 +1,7 @@
 #include "PhoneSession.h"
 
 #include "FileDescriptor.h"
+#include "PairingPayload.h"
 #include "PhoneCommand.h"
 #include "PhoneOutput.h"
 #include "StorageLayout.h"
@@ -48,13 +49,27 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+// The code that the computer shows while it awaits confirmation, as its pairing URL carries it.
+std::optional<QString> confirmationCode(const PhoneOptions &options)
+{
+    if (options.command != PhoneOptions::Command::pair) {
+        return std::nullopt;
+    }
+    try {
+        return PairingPayload::parse(options.pairingUrl).confirmationCode;
+    } catch (const PairingPayloadError &) {
+        return std::nullopt;
+    }
+}
+
 } // namespace
 
 PhoneSession::PhoneSession(std::unique_ptr<TransferClientProtocol> client, const PhoneOptions &options,
                            ManagementHandlers handlers, std::optional<PhoneState> storedState, QObject *parent)
     : QObject(parent), m_client(std::move(client)), m_options(options),
       m_transferActions(*m_client, options.storageDirectory), m_handlers(std::move(handlers)),
-      m_state(std::move(storedState)), m_delivery(StorageLayout::inboxPath(options.storageDirectory))
+      m_state(std::move(storedState)), m_unshownConfirmationCode(confirmationCode(options)),
+      m_delivery(StorageLayout::inboxPath(options.storageDirectory))
 {
     m_transferActions.addTo(m_handlers);
     m_pollTimer.setInterval(pollInterval);
@@ -101,6 +116,11 @@ void PhoneSession::handleEvent(const TransferEvent &event)
     switch (event.kind) {
     case TransferEventKind::awaitingConfirmation:
         PhoneOutput::writeLine(line);
+        // Once: the link may drop and come back while the same pairing waits.
+        if (m_unshownConfirmationCode) {
+            PhoneOutput::writeLine(PhoneOutput::confirmationCodeLine(*m_unshownConfirmationCode));
+            m_unshownConfirmationCode.reset();
+        }
         if (m_options.confirmAutomatically) {
             confirmPairing();
         }
@@ -109,6 +129,16 @@ void PhoneSession::handleEvent(const TransferEvent &event)
         // Stored before the line is written, so that a reader of the line finds the state file.
         if (!storePairing(event)) {
             PhoneOutput::writeLine(line);
+            finish(1);
+            return;
+        }
+        break;
+    case TransferEventKind::failed:
+        // The link failed, not a transfer: a refused pairing is not tried again, and a host with another key than
+        // the pairing URL's stays so; there is nothing to wait for.
+        if (isPairing() && event.transferId.isEmpty()) {
+            PhoneOutput::writeLine(line);
+            PhoneOutput::writeError(QStringLiteral("The pairing failed: %1").arg(event.message));
             finish(1);
             return;
         }
@@ -213,6 +243,11 @@ void PhoneSession::sendFile(const QString &path, const QString &transferId)
 void PhoneSession::confirmPairing()
 {
     reportingFailure(QStringLiteral("Could not confirm the pairing"), [this] { m_client->confirmPairing(); });
+}
+
+bool PhoneSession::isPairing() const
+{
+    return m_options.command == PhoneOptions::Command::pair && !m_state;
 }
 
 void PhoneSession::handleLine(const QString &line)

@@ -46,6 +46,7 @@ private:
     void deliverReceivedFile(const TransferEvent &event, QJsonObject &line);
     void sendFile(const QString &path, const QString &transferId);
     void confirmPairing();
+    bool isPairing() const;
     void finish(int exitCode);
 
     std::unique_ptr<TransferClientProtocol> m_client;
@@ -53,6 +54,8 @@ private:
     ManagedTransferActions m_transferActions;
     ManagementHandlers m_handlers;
     std::optional<PhoneState> m_state;
+    // The code of the pairing URL, until it is shown once.
+    std::optional<QString> m_unshownConfirmationCode;
     ReceivedFileDelivery m_delivery;
     QTimer m_pollTimer;
     QDeadlineTimer m_busyUntil;

@@ -25,6 +25,7 @@ public:
     QList<SentFile> sentFiles;
     QStringList acknowledgedTransferIds;
     std::optional<TavrineCoreError> sendError; // thrown by every send instead of sending
+    std::optional<QString> connectionMaterial; // what a completed pairing leaves to store
 
     uint64_t cloneHandle() const override { return 0; }
     bool acknowledgeReceivedTransfer(const QString &transferId) override
@@ -54,7 +55,7 @@ public:
         contents.resize(std::max<ssize_t>(::pread(fileDescriptor, contents.data(), size_t(contents.size()), 0), 0));
         sentFiles.append({fileName, fileSize, transferId, contents, fileDescriptor});
     }
-    std::optional<QString> trustedConnectionMaterial() override { return std::nullopt; }
+    std::optional<QString> trustedConnectionMaterial() override { return connectionMaterial; }
 
 private:
     template <typename T> static std::optional<T> takeFirst(QQueue<T> &queue)
