@@ -171,6 +171,10 @@ public:
     QCoro::Task<void> openCompanion(QString pairingURL);
     // The trusted phone connected: a companion awaiting confirmation is now connected.
     void markCompanionConnected();
+    // The pairing the companion was started for was withdrawn on this computer: a companion set-up under way
+    // ends with a failure instead of opening the phone's application with a link that no longer pairs, and a
+    // companion that was opened with it no longer awaits a confirmation.
+    void withdrawCompanionPairing();
 
     // Runs `operation` on the selected phone, or on the listed phone `serial` when given, showing `message`
     // while it runs.
@@ -226,4 +230,6 @@ private:
 
     // Counts prepareInstall calls, so that only the latest one publishes its outcome.
     quint64 m_installPreparation = 0;
+    // Counts withdrawn pairings, so that a companion set-up started for one of them does not go on with it.
+    quint64 m_companionPairingGeneration = 0;
 };

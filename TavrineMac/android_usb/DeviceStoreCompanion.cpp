@@ -7,6 +7,7 @@
 namespace {
 
 const QString confirmationText = QStringLiteral("请在手机上确认相同号码");
+const QString withdrawnText = QStringLiteral("配对已取消，未在手机上打开 Tavrine");
 
 } // namespace
 
@@ -28,6 +29,7 @@ QCoro::Task<void> DeviceStore::installCompanionAndConnect(QString pairingURL)
     const std::shared_ptr<ADBClient> client = m_client;
     const AndroidDevice device = *selected;
     const CompanionAPKArtifact artifact = *m_companionArtifact;
+    const quint64 generation = m_companionPairingGeneration;
     setCompanionInstallState(CompanionInstallState::installing(
         QStringLiteral("正在安装 Tavrine ") + artifact.metadata.versionName + QStringLiteral("，完成后会自动打开…")));
     setPairingLaunchMessage(QStringLiteral("正在安装 Tavrine 手机端…"));
@@ -37,11 +39,18 @@ QCoro::Task<void> DeviceStore::installCompanionAndConnect(QString pairingURL)
         // A URL the phone could not pair with is refused before anything is installed.
         PairingPayload::parse(pairingURL);
         co_await client->install({artifact.apkURL}, device);
-        co_await client->launchCompanion(pairingURL, device);
+        if (self && m_companionPairingGeneration == generation) {
+            co_await client->launchCompanion(pairingURL, device);
+        }
     } catch (...) {
         failure = errorText(std::current_exception());
     }
     if (!self) {
+        co_return;
+    }
+    if (m_companionPairingGeneration != generation) {
+        setCompanionInstallState(CompanionInstallState::failed(withdrawnText));
+        setPairingLaunchMessage(std::nullopt);
         co_return;
     }
     if (failure) {
@@ -63,6 +72,7 @@ QCoro::Task<void> DeviceStore::openCompanion(QString pairingURL)
     const QPointer<DeviceStore> self(this);
     const std::shared_ptr<ADBClient> client = m_client;
     const AndroidDevice device = *selected;
+    const quint64 generation = m_companionPairingGeneration;
     setPairingLaunchMessage(QStringLiteral("正在手机上打开 Tavrine…"));
 
     bool launched = true;
@@ -71,8 +81,20 @@ QCoro::Task<void> DeviceStore::openCompanion(QString pairingURL)
     } catch (...) {
         launched = false; // the fixed text below points to the QR code instead of the error
     }
-    if (self) {
+    if (self && m_companionPairingGeneration == generation) {
         setPairingLaunchMessage(launched ? confirmationText
                                          : QStringLiteral("未能自动打开手机应用，请使用二维码连接。"));
+    }
+}
+
+void DeviceStore::withdrawCompanionPairing()
+{
+    ++m_companionPairingGeneration;
+    // An installation cannot be stopped half-way; it ends (and says so) once adb is done with it.
+    if (m_companionInstallState.kind == CompanionInstallState::Kind::awaitingConfirmation) {
+        setCompanionInstallState(CompanionInstallState::failed(withdrawnText));
+    }
+    if (m_companionInstallState.kind != CompanionInstallState::Kind::installing) {
+        setPairingLaunchMessage(std::nullopt);
     }
 }

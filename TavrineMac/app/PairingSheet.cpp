@@ -178,7 +178,7 @@ PairingSheet::PairingSheet(TransferStore *store, DeviceStore *deviceStore, std::
         for (const auto signal : {&DeviceStore::companionInstallStateChanged, &DeviceStore::pairingLaunchMessageChanged})
             connect(m_deviceStore, signal, this, &PairingSheet::render);
     }
-    connect(this, &QDialog::finished, this, &PairingSheet::restoreTrustedHost);
+    connect(this, &QDialog::finished, this, &PairingSheet::endUnfinishedPairing);
     render();
 }
 
@@ -196,16 +196,13 @@ void PairingSheet::retryPairing()
     m_store->startHost(false, QString());
 }
 
-void PairingSheet::restoreTrustedHost()
+void PairingSheet::endUnfinishedPairing()
 {
     if (!m_store)
         return;
-    // The pairing host replaced the trusted phone's host when the sheet opened; left running after the sheet
-    // closes with no phone confirming, it would keep that phone unreachable and its paused transfers waiting.
     switch (m_store->phase().kind) {
-    case TransferStore::Phase::Kind::awaitingConfirmation:
     case TransferStore::Phase::Kind::connected:
-        return;
+        return; // the pairing completed
     case TransferStore::Phase::Kind::reconnecting:
         if (m_store->hasHost())
             return; // the trusted phone's host runs already
@@ -213,6 +210,13 @@ void PairingSheet::restoreTrustedHost()
     default:
         break;
     }
+    // The code this sheet showed is withdrawn: no phone may pair through it once the sheet is gone, also one that
+    // had begun confirming, and a USB set-up under way must not open the phone's application with it.
+    if (m_deviceStore)
+        m_deviceStore->withdrawCompanionPairing();
+    if (m_store->hasHost())
+        m_store->stopHost();
+    // The pairing host had replaced the selected trusted phone's host; that phone gets its link back.
     const std::optional<QString> &selectedID = m_store->selectedTrustedDeviceID();
     if (!selectedID)
         return;
@@ -224,7 +228,6 @@ void PairingSheet::restoreTrustedHost()
     const QString secret = selected->secret;
     // As choosing a trusted phone does: synchronous, so the sheet may be deleted right after closing, and a
     // start failure is published as the failed phase.
-    m_store->stopHost();
     m_store->startHost(true, secret);
 }
 

@@ -30,8 +30,9 @@ public:
     PairingSheet(TransferStore *store, DeviceStore *deviceStore, std::function<void()> continueAction,
                  QWidget *parent = nullptr);
 
-    // "取消" and Escape: closes the sheet. A pairing host keeps running once a phone has begun confirming, or
-    // while no trusted phone is selected; otherwise closing hands the link back to the selected trusted phone.
+    // "取消" and Escape: closes the sheet. Closing it before a pairing completed withdraws the code it showed: the
+    // pairing host stops (showing the sheet again starts a fresh one, with a new code) and the selected trusted
+    // phone, if any, gets its link back.
     void cancel();
     // "重新尝试": a fresh pairing host under a new pending device id, whatever the phase.
     void retryPairing();
@@ -44,7 +45,7 @@ protected:
 
 private:
     void render();
-    void restoreTrustedHost();
+    void endUnfinishedPairing();
 
     QPointer<TransferStore> m_store;
     QPointer<DeviceStore> m_deviceStore;

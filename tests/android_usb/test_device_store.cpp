@@ -292,6 +292,43 @@ private slots:
         QCOMPARE(listings(), 1); // no listing follows an operation
     }
 
+    // Once the pairing it was started for is withdrawn, the companion is never opened with that link.
+    void aWithdrawnPairingNeverReachesThePhone()
+    {
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "R58N", "model": "Pixel_7"}])"));
+        QVERIFY(writeFile(state(u"installed/R58N"_s), "com.drovan.tavrine\n"));
+        QVERIFY(writeCompanionResources(m_folder->filePath(u"Android"_s)));
+        DeviceStore &store = makeStore(m_folder->filePath(u"Android"_s));
+        awaitTask(store.refresh());
+        const auto launches = [&] {
+            return std::ranges::count_if(commands(), [](const QStringList &line) { return line.contains(u"am"_s); });
+        };
+        const QString withdrawn = u"配对已取消，未在手机上打开 Tavrine"_s;
+
+        // Withdrawn while installing: the installation ends, the phone's application is not opened.
+        QCoro::Task<void> installing = store.installCompanionAndConnect(pairingURL);
+        QCOMPARE(store.companionInstallState().kind, CompanionState::Kind::installing);
+        store.withdrawCompanionPairing();
+        QVERIFY(!store.canInstallCompanion()); // adb is still busy with it
+        awaitTask(installing);
+        QCOMPARE(store.companionInstallState(), CompanionState::failed(withdrawn));
+        QCOMPARE(store.pairingLaunchMessage(), std::nullopt);
+        QCOMPARE(launches(), 0);
+
+        // Withdrawn once the phone was asked to confirm: nothing is left to confirm.
+        awaitTask(store.installCompanionAndConnect(pairingURL));
+        QCOMPARE(store.companionInstallState().kind, CompanionState::Kind::awaitingConfirmation);
+        store.withdrawCompanionPairing();
+        QCOMPARE(store.companionInstallState(), CompanionState::failed(withdrawn));
+        QCOMPARE(store.pairingLaunchMessage(), std::nullopt);
+
+        // Withdrawn while the companion is being opened: it does not claim the phone awaits a confirmation.
+        QCoro::Task<void> opening = store.openCompanion(pairingURL);
+        store.withdrawCompanionPairing();
+        awaitTask(opening);
+        QCOMPARE(store.pairingLaunchMessage(), std::nullopt);
+    }
+
     // Every field's round trip is proven by the store's install records.
     void historyFileIsMadeWithItsFolder()
     {

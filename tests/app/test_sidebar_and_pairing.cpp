@@ -243,35 +243,42 @@ private slots:
         QCOMPARE(fixture.continued, 1);
     }
 
-    void reopeningKeepsAPairingUnderWay()
+    void cancellingWithdrawsTheCodeAndReopeningStartsAFreshOne()
     {
         SheetFixture fixture;
+        TransferStore &store = fixture.transfers.make();
+        // A pairing already under way when the sheet appears is kept.
+        store.beginNewPairing();
+        const std::optional<QString> pendingID = store.pendingPairingDeviceID();
         PairingSheet &sheet = fixture.make();
         sheet.show();
-        const std::optional<QString> pendingID = fixture.transfers.store->pendingPairingDeviceID();
+        QCOMPARE(fixture.transfers.host->startCount, 1);
+        QCOMPARE(store.pendingPairingDeviceID(), pendingID);
+
         sheet.cancel();
         QVERIFY(!sheet.isVisible());
-        QVERIFY(fixture.transfers.store->hasHost());
+        QVERIFY(!store.hasHost());
+        QCOMPARE(store.phase().kind, Phase::Kind::idle);
+        QVERIFY(!store.pairingPayload() && !store.confirmationCode());
 
         sheet.show();
-        QCOMPARE(fixture.transfers.host->startCount, 1);
-        QCOMPARE(fixture.transfers.store->pendingPairingDeviceID(), pendingID);
-
+        QCOMPARE(fixture.transfers.host->startCount, 2);
+        QVERIFY(store.pendingPairingDeviceID() != pendingID);
         QTest::keyClick(&sheet, Qt::Key_Escape);
-        QVERIFY(!sheet.isVisible());
-        QCOMPARE(fixture.transfers.store->phase().kind, Phase::Kind::pairing);
+        QVERIFY(!sheet.isVisible() && !store.hasHost());
     }
 
-    void closingHandsTheLinkBackToTheTrustedPhone_data()
+    void closingEndsThePairingAndHandsTheLinkBack_data()
     {
         const ClosingRows rows;
         rows("pairing", true, false, false, Phase::Kind::reconnecting);
         rows("pairing failed to start", true, true, false, Phase::Kind::reconnecting);
-        rows("a phone is confirming", true, false, true, Phase::Kind::awaitingConfirmation);
-        rows("no trusted phone", false, false, false, Phase::Kind::pairing);
+        rows("a phone is confirming", true, false, true, Phase::Kind::reconnecting);
+        rows("no trusted phone", false, false, false, Phase::Kind::idle);
+        rows("no trusted phone, a phone is confirming", false, false, true, Phase::Kind::idle);
     }
 
-    void closingHandsTheLinkBackToTheTrustedPhone()
+    void closingEndsThePairingAndHandsTheLinkBack()
     {
         const auto [trusted, startFails, confirming, phaseAfterClosing] = ClosingRows::fetch();
         SheetFixture fixture;
@@ -290,8 +297,8 @@ private slots:
 
         QTest::keyClick(&sheet, Qt::Key_Escape);
         QCOMPARE(store.phase().kind, phaseAfterClosing);
-        QVERIFY(store.hasHost());
         const bool restarted = phaseAfterClosing == Phase::Kind::reconnecting;
+        QCOMPARE(store.hasHost(), restarted);
         QCOMPARE(fixture.transfers.host->startCount, starts + (restarted ? 1 : 0));
         if (restarted)
             QCOMPARE(fixture.transfers.host->startArguments.last().last(), phone.secret);
