@@ -6,10 +6,10 @@ set -euo pipefail
 build_packages=(
     build-essential clang libclang-rt-14-dev cmake ninja-build ccache pkg-config libssl-dev
     qt6-base-dev qcoro-qt6-dev libqrencode-dev libicu-dev libsecret-1-dev fonts-droid-fallback
-    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libudev-dev libx11-dev
+    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libudev-dev libx11-dev qt6-translations-l10n
 )
 test_packages=(
-    dbus-bin dbus-x11 xvfb xauth zbar-tools libzbar-dev gnome-keyring adb umockdev xdotool imagemagick
+    dbus-bin dbus-x11 xvfb xauth zbar-tools libzbar-dev gnome-keyring adb umockdev xdotool imagemagick openbox
 )
 
 wanted=("${build_packages[@]}")
