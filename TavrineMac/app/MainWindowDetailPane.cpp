@@ -57,18 +57,51 @@ void MainWindowDetailPane::render()
             firstRun->setMessage(m_store.setupMessage());
         return;
     }
-    // A trusted dashboard keeps its section while only its record's other fields change (a new last-seen date).
-    const bool keepsDashboard = m_hasScreen && screen.kind == m_screen.kind && screen.record && m_screen.record &&
-                                screen.record->id == m_screen.record->id &&
-                                screen.record->name == m_screen.record->name;
+    // Within one rule the screen of the same phone is kept and brought up to date, so that its section, its open
+    // details and its dialogs stay: a rename, or new facts of the USB device, are not a new screen.
+    const bool keepsScreen = m_hasScreen && m_screenWidget && showsSamePhone(screen, m_screen);
     m_screen = screen;
     m_hasScreen = true;
-    if (keepsDashboard)
+    if (keepsScreen) {
+        updateScreen();
         return;
-    if (m_screenWidget)
-        delete m_screenWidget.data();
+    }
+    if (QWidget *old = m_screenWidget.data()) {
+        // The old screen may be the one whose action led here, still on the stack: it goes once that returns.
+        m_layout->removeWidget(old);
+        old->hide();
+        old->deleteLater();
+    }
     m_screenWidget = makeScreen(screen);
     m_layout->addWidget(m_screenWidget);
+}
+
+bool MainWindowDetailPane::showsSamePhone(const DetailScreen &screen, const DetailScreen &shown)
+{
+    if (screen.kind != shown.kind)
+        return false;
+    switch (screen.kind) {
+    case Kind::trustedDashboard:
+    case Kind::connectedTrustedDashboard:
+        return screen.record->id == shown.record->id;
+    case Kind::usbDashboard:
+        return screen.device->serial == shown.device->serial;
+    case Kind::usbApproval:
+        return false; // it keeps nothing of its own
+    case Kind::firstRun:
+        return true;
+    }
+    return false;
+}
+
+void MainWindowDetailPane::updateScreen()
+{
+    if (auto *dashboard = qobject_cast<DeviceManagementDashboard *>(m_screenWidget.data()))
+        dashboard->setPeerName(m_screen.record->name);
+    else if (auto *usbDashboard = qobject_cast<DeviceDashboard *>(m_screenWidget.data()))
+        usbDashboard->setDevice(*m_screen.device, m_screen.showsTransfer);
+    else if (auto *firstRun = qobject_cast<FirstRunConnectionView *>(m_screenWidget.data()))
+        firstRun->setMessage(m_store.setupMessage());
 }
 
 QWidget *MainWindowDetailPane::makeScreen(const DetailScreen &screen)

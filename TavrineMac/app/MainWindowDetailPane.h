@@ -14,9 +14,10 @@ class QVBoxLayout;
 class TransferStore;
 
 // The detail column of the main window: exactly one screen, chosen from the sidebar selection and the stores'
-// live values, and built anew whenever the choice changes. While the selected trusted phone's dashboard is on
-// screen, the transfer store is switched to that phone once per selected id. The pane keeps no state of its own;
-// its actions are the main window's.
+// live values. A screen is built anew when the choice moves to another kind of screen or another phone, and
+// brought up to date otherwise. While the selected trusted phone's dashboard is on screen, the transfer store is
+// switched to that phone once per selected id. The pane keeps no state of its own; its actions are the main
+// window's.
 class MainWindowDetailPane : public QWidget
 {
     Q_OBJECT
@@ -47,6 +48,10 @@ public:
 
 private:
     void render();
+    // Whether `screen` is `shown` brought up to date: the same rule for the same phone.
+    static bool showsSamePhone(const MainWindowPresentation::DetailScreen &screen,
+                               const MainWindowPresentation::DetailScreen &shown);
+    void updateScreen();
     QWidget *makeScreen(const MainWindowPresentation::DetailScreen &screen);
     void selectTrustedDeviceLater(const QString &id);
 

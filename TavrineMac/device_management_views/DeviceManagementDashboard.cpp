@@ -257,6 +257,20 @@ void DeviceManagementDashboard::renderMessageBar()
     m_messageBar->setVisible(content.has_value());
 }
 
+void DeviceManagementDashboard::setPeerName(const QString &peerName)
+{
+    if (m_peerName == peerName)
+        return;
+    m_peerName = peerName;
+    setWindowTitle(peerName);
+    if (auto *overview = qobject_cast<DeviceOverviewPane *>(m_sectionPane))
+        overview->setPeerName(peerName);
+    else if (auto *files = qobject_cast<ManagedFilesPane *>(m_sectionPane))
+        files->setPeerName(peerName);
+    else if (auto *applications = qobject_cast<ManagedApplicationsPane *>(m_sectionPane))
+        applications->setPeerName(peerName);
+}
+
 void DeviceManagementDashboard::renderDock()
 {
     m_dockBar->setVisible(m_transferStore && !m_transferStore->tasks().isEmpty());

@@ -51,6 +51,8 @@ public:
     ~DeviceManagementDashboard() override;
 
     const QString &peerName() const { return m_peerName; }
+    // The phone shown was renamed: the section on screen keeps its state.
+    void setPeerName(const QString &peerName);
     Section section() const { return m_section; }
     // Changing the section while on screen loads the new one when the phone is connected.
     void setSection(Section section);

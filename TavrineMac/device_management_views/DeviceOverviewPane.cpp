@@ -167,6 +167,7 @@ QWidget *DeviceOverviewPane::buildHeader()
     name->setFont(ViewFonts::title());
     name->setText(m_peerName);
     stack->addWidget(name);
+    m_peerNameLabel = name;
 
     auto *line = new QHBoxLayout;
     line->setSpacing(7);
@@ -420,6 +421,12 @@ void DeviceOverviewPane::renderConnection()
     m_connectionLabel->setText(connectionSummaryText(managementConnected, m_isUSBConnected, battery));
     const QColor dot = managementConnected || m_isUSBConnected ? ViewColors::green() : ViewColors::secondary();
     m_connectionDot->setStyleSheet(QStringLiteral("border-radius: 4px; background: %1;").arg(dot.name()));
+}
+
+void DeviceOverviewPane::setPeerName(const QString &peerName)
+{
+    m_peerName = peerName;
+    m_peerNameLabel->setText(peerName);
 }
 
 void DeviceOverviewPane::renderRecent()

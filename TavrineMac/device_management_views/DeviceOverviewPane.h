@@ -45,6 +45,7 @@ public:
                        bool isUSBConnected, Actions actions, QWidget *parent = nullptr);
 
     void setUSBConnected(bool connected);
+    void setPeerName(const QString &peerName);
     bool isShowingDetails() const { return m_isShowingDetails; }
     void toggleDetails();
     bool isDropTargeted() const { return m_isDropTargeted; }
@@ -77,6 +78,7 @@ private:
     void renderStatus();
 
     QString m_peerName;
+    QLabel *m_peerNameLabel = nullptr;
     QPointer<TransferStore> m_transferStore;
     QPointer<DeviceManagementStore> m_managementStore;
     bool m_isUSBConnected;

@@ -1,8 +1,10 @@
 #include "../android_usb_views/UsbViewsTestSupport.h"
+#include "AwaitTask.h"
 #include "DefaultADBClient.h"
 #include "DeviceDashboard.h"
 #include "DeviceManagementDashboard.h"
 #include "DeviceManagementStore.h"
+#include "DisclosureGroup.h"
 #include "FirstRunConnectionView.h"
 #include "MainWindow.h"
 #include "MainWindowDetailPane.h"
@@ -12,6 +14,7 @@
 #include "USBApprovalView.h"
 
 #include <QListWidget>
+#include <QPushButton>
 
 using namespace MainWindowPresentation;
 using namespace UsbViewsTestSupport;
@@ -69,6 +72,18 @@ MainWindowState stateOf(const QStringList &trusted, int connected, const QString
         state.waitingUSBPhone = USBAndroidDevice{0x18d1, 0x4ee7, QStringLiteral("Pixel 8"), {}, {}};
     return state;
 }
+
+// The window over a phone paired and connected, adb through the fake adb, no USB devices and no companion package.
+struct PairedWindow
+{
+    StoreFixture transfers;
+    QTemporaryDir folder;
+    DeviceStore devices{makeDefaultADBClient(), InstallHistoryStore(folder.filePath("history.json")),
+                        {std::make_shared<NoUSBDevices>(), folder.filePath("no-companion")}};
+    DeviceManagementStore management{(transfers.makePaired(), *transfers.store)};
+    QuickSendCoordinator quickSend{*transfers.store};
+    MainWindow window{devices, *transfers.store, management, quickSend};
+};
 
 void saveScreenshot(QWidget *widget, const QString &name)
 {
@@ -236,14 +251,11 @@ private slots:
     {
         QVERIFY(writeFile(m_adbState.filePath("devices.json"),
                           R"([{"serial": "PX1", "model": "Pixel"}, {"serial": "R58N", "model": "Galaxy_S23"}])"));
-        StoreFixture transfers;
-        transfers.makePaired();
-        QTemporaryDir folder;
-        DeviceStore devices(makeDefaultADBClient(), InstallHistoryStore(folder.filePath("history.json")),
-                            {std::make_shared<NoUSBDevices>(), folder.filePath("no-companion")});
-        DeviceManagementStore management(*transfers.store);
-        QuickSendCoordinator quickSend(*transfers.store);
-        MainWindow window(devices, *transfers.store, management, quickSend);
+        PairedWindow paired;
+        StoreFixture &transfers = paired.transfers;
+        DeviceStore &devices = paired.devices;
+        DeviceManagementStore &management = paired.management;
+        MainWindow &window = paired.window;
         QCOMPARE(window.detailPane()->screen().kind, Screen::connectedTrustedDashboard);
         QVERIFY(!window.sidebarSelection());
 
@@ -295,6 +307,55 @@ private slots:
         // The dashboard's snapshot request ends before the stores go.
         transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
         QTRY_VERIFY(!management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
+    // A screen whose own action leads to another screen is still there when that action goes on; within one
+    // kind of screen, the same phone's screen is brought up to date instead of built anew.
+    void screensOutliveTheirActionsAndKeepTheirState()
+    {
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), R"([{"serial": "R58N", "model": "Galaxy_S23"}])"));
+        PairedWindow paired;
+        StoreFixture &transfers = paired.transfers;
+        DeviceStore &devices = paired.devices;
+        MainWindow &window = paired.window;
+        const QString id = transfers.store->trustedDevices().first().id;
+        window.setSidebarSelection(SidebarSelection::trustedDevice(id));
+        auto *dashboard = qobject_cast<DeviceManagementDashboard *>(window.detailPane()->screenWidget());
+        QVERIFY(dashboard);
+
+        // Renaming the phone keeps the dashboard and its section.
+        dashboard->setSection(DeviceManagementDashboard::Section::applications);
+        transfers.store->renameTrustedDevice(id, "Study phone");
+        QCOMPARE(window.detailPane()->screenWidget(), dashboard);
+        QCOMPARE(dashboard->peerName(), QString("Study phone"));
+        QCOMPARE(dashboard->section(), DeviceManagementDashboard::Section::applications);
+
+        // The overview's "添加另一台手机" starts a pairing, which ends the connected phone's screen while the
+        // overview's own handler still runs (the screen goes on a later turn).
+        dashboard->setSection(DeviceManagementDashboard::Section::home);
+        auto *add = dashboard->findChild<QPushButton *>("addDeviceButton");
+        QVERIFY(add);
+        QPointer<DeviceManagementDashboard> guard(dashboard);
+        add->click();
+        QCOMPARE(window.detailPane()->screen().kind, Screen::firstRun);
+        QVERIFY(window.isShowingPairing());
+        QTRY_VERIFY(!guard);
+        window.continueAfterPairing();
+
+        // A USB phone whose facts change keeps its page, with the facts group left open.
+        awaitTask(devices.refresh());
+        window.setSidebarSelection(SidebarSelection::usbDevice("R58N"));
+        auto *usbDashboard = qobject_cast<DeviceDashboard *>(window.detailPane()->screenWidget());
+        QVERIFY(usbDashboard);
+        usbDashboard->deviceInfo()->setExpanded(true);
+        QVERIFY(writeFile(
+            m_adbState.filePath("devices.json"),
+            R"([{"serial": "R58N", "model": "Galaxy_S23", "properties": {"ro.build.version.release": "15"}}])"));
+        awaitTask(devices.refresh());
+        QCOMPARE(window.detailPane()->screenWidget(), usbDashboard);
+        QCOMPARE(usbDashboard->device(), devices.devices().first());
+        QVERIFY(usbDashboard->deviceInfo()->isExpanded());
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
     }
 

@@ -96,23 +96,17 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
             }
         },
         column);
-    if (m_showsTransfer && m_transferStore) {
-        m_taskCenter = new TransferTaskCenter(m_transferStore, column);
-    }
     m_deviceInfo = makeDeviceInfo(column);
 
-    auto *columnLayout = new QVBoxLayout(column);
-    columnLayout->setContentsMargins(0, 0, 0, 0);
-    columnLayout->setSpacing(sectionSpacing);
+    m_columnLayout = new QVBoxLayout(column);
+    m_columnLayout->setContentsMargins(0, 0, 0, 0);
+    m_columnLayout->setSpacing(sectionSpacing);
     for (QWidget *section : std::initializer_list<QWidget *>{m_hero, heading, m_grid, m_planCard, m_installBanner,
-                                                             m_historyCard, m_transferBanner}) {
-        columnLayout->addWidget(section);
+                                                             m_historyCard, m_transferBanner, m_deviceInfo}) {
+        m_columnLayout->addWidget(section);
     }
-    if (m_taskCenter) {
-        columnLayout->addWidget(m_taskCenter);
-    }
-    columnLayout->addWidget(m_deviceInfo);
-    columnLayout->addStretch(1);
+    m_columnLayout->addStretch(1);
+    placeTaskCenter();
 
     // The column keeps to the leading edge; beyond its widest the page's extra width stays empty.
     auto *page = new QWidget;
@@ -155,8 +149,18 @@ DisclosureGroup *DeviceDashboard::makeDeviceInfo(QWidget *parent)
     auto *group = new DisclosureGroup(QStringLiteral("设备信息"), 12, parent);
     group->setObjectName(QStringLiteral("deviceInfo"));
     CardStyle::setSecondary(group->toggle());
+    m_deviceInfo = group;
+    fillDeviceInfo();
+    return group;
+}
 
-    auto *facts = new QWidget(group->content());
+void DeviceDashboard::fillDeviceInfo()
+{
+    if (m_deviceFacts) {
+        m_deviceInfo->contentLayout()->removeWidget(m_deviceFacts);
+        m_deviceFacts->deleteLater();
+    }
+    auto *facts = new QWidget(m_deviceInfo->content());
     auto *grid = new QGridLayout(facts);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(18);
@@ -176,8 +180,37 @@ DisclosureGroup *DeviceDashboard::makeDeviceInfo(QWidget *parent)
         ++row;
     }
     grid->setColumnStretch(1, 1);
-    group->contentLayout()->addWidget(facts);
-    return group;
+    m_deviceInfo->contentLayout()->addWidget(facts);
+    m_deviceFacts = facts;
+}
+
+// The task list belongs here only while the transfer store's phone is this one; it stands above the facts.
+void DeviceDashboard::placeTaskCenter()
+{
+    const bool shows = m_showsTransfer && m_transferStore;
+    if (shows && !m_taskCenter) {
+        m_taskCenter = new TransferTaskCenter(m_transferStore, m_deviceInfo->parentWidget());
+        m_columnLayout->insertWidget(m_columnLayout->indexOf(m_deviceInfo), m_taskCenter);
+    } else if (!shows && m_taskCenter) {
+        m_columnLayout->removeWidget(m_taskCenter);
+        m_taskCenter->hide();
+        m_taskCenter->deleteLater();
+        m_taskCenter = nullptr;
+    }
+}
+
+void DeviceDashboard::setDevice(const AndroidDevice &device, bool showsTransfer)
+{
+    const bool factsChanged = device != m_device;
+    m_device = device;
+    m_showsTransfer = showsTransfer;
+    setWindowTitle(m_device.displayName());
+    m_hero->setDevice(m_device);
+    if (factsChanged) {
+        fillDeviceInfo();
+    }
+    placeTaskCenter();
+    render();
 }
 
 void DeviceDashboard::render()

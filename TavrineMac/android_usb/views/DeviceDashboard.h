@@ -16,6 +16,7 @@ class InstallHistoryCard;
 class InstallPlanCard;
 class InstallStatusBanner;
 class QScrollArea;
+class QVBoxLayout;
 class TransferActionCard;
 class TransferStatusBanner;
 class TransferStore;
@@ -46,6 +47,10 @@ public:
                     Actions actions, QWidget *parent = nullptr);
 
     const AndroidDevice &device() const { return m_device; }
+    bool showsTransfer() const { return m_showsTransfer; }
+    // The same phone with new facts, or the transfer store's phone changed: the page is brought up to date in
+    // place, keeping its scroll position, the open groups and a question being asked.
+    void setDevice(const AndroidDevice &device, bool showsTransfer);
     bool isConfirmingCompanionInstall() const { return m_isConfirmingCompanionInstall; }
 
     QScrollArea *scrollArea() const { return m_scrollArea; }
@@ -72,11 +77,13 @@ private:
     // Asks before the companion is installed; on "安装并连接" hands over to the host.
     void confirmCompanionInstall();
     DisclosureGroup *makeDeviceInfo(QWidget *parent);
+    void fillDeviceInfo();
+    void placeTaskCenter();
 
-    const AndroidDevice m_device;
+    AndroidDevice m_device;
     QPointer<DeviceStore> m_store;
     QPointer<TransferStore> m_transferStore;
-    const bool m_showsTransfer;
+    bool m_showsTransfer;
     const Actions m_actions;
     bool m_isConfirmingCompanionInstall = false;
 
@@ -92,4 +99,6 @@ private:
     TransferStatusBanner *m_transferBanner = nullptr;
     TransferTaskCenter *m_taskCenter = nullptr;
     DisclosureGroup *m_deviceInfo = nullptr;
+    QWidget *m_deviceFacts = nullptr;
+    QVBoxLayout *m_columnLayout = nullptr;
 };
