@@ -1,6 +1,7 @@
 #include "LinkedStoreFixture.h"
 #include "PairingSheet.h"
 
+#include <QProcess>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -51,6 +52,15 @@ private slots:
             }));
             QCOMPARE(store.phase().kind, PhaseKind::pairing);
         }
+        // The phone program says so and ends.
+        QProcess phone;
+        phone.start(QCoreApplication::applicationDirPath() + u"/tavrine-phone"_s,
+                    {u"pair"_s, u"--url"_s, withdrawn.first(), u"--storage"_s, link.folder.filePath(u"storage"_s),
+                     u"--name"_s, u"Stranger"_s, u"--confirm"_s});
+        QVERIFY(phone.waitForStarted());
+        QVERIFY(QTest::qWaitFor([&] { return phone.state() == QProcess::NotRunning; }, 20'000));
+        QCOMPARE(phone.exitCode(), 1);
+        QVERIFY(phone.readAllStandardError().contains("pairing refused"));
         QVERIFY(store.trustedDevices().isEmpty());
 
         // The code on screen pairs.
