@@ -309,6 +309,10 @@ void MainWindow::snapshotModelChanged()
 
 void MainWindow::startUSBAssistedPairing()
 {
+    // Only a new pairing's link is handed to the phone: a trusted phone's host takes no new phone, so opening the
+    // companion with its link would only ask the user to confirm a code that nothing shows.
+    if (!m_transferStore.pendingPairingDeviceID())
+        return;
     const auto payload = m_transferStore.pairingPayload();
     const auto handOff =
         usbPairingHandOff(payload, m_lastUSBPairingPayload, m_store.selectedDevice(), m_pendingCompanionInstallSerial);

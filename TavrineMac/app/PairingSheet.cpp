@@ -216,6 +216,7 @@ void PairingSheet::endUnfinishedPairing()
         m_deviceStore->withdrawCompanionPairing();
     if (m_store->hasHost())
         m_store->stopHost();
+    m_store->setPendingPairingDeviceID(std::nullopt);
     // The pairing host had replaced the selected trusted phone's host; that phone gets its link back.
     const std::optional<QString> &selectedID = m_store->selectedTrustedDeviceID();
     if (!selectedID)

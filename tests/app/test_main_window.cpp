@@ -359,6 +359,29 @@ private slots:
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
     }
 
+    // A new pairing's link opens the companion on the selected USB phone; withdrawing it hands the link back to
+    // the trusted phone, whose host takes no new phone, so that link is not handed to the USB phone.
+    void onlyANewPairingsLinkReachesTheUSBPhone()
+    {
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), R"([{"serial": "R58N", "model": "Galaxy_S23"}])"));
+        QVERIFY(writeFile(m_adbState.filePath("installed/R58N"), "com.drovan.tavrine\n"));
+        PairedWindow paired;
+        DeviceStore &devices = paired.devices;
+        awaitTask(devices.refresh());
+        devices.setSelectedSerial("R58N");
+
+        paired.window.connectPhone();
+        QVERIFY(paired.window.pairingSheet());
+        QCOMPARE(devices.pairingLaunchMessage(), QString("正在手机上打开 Tavrine…"));
+        QTRY_COMPARE(devices.pairingLaunchMessage(), QString("请在手机上确认相同号码"));
+
+        paired.window.pairingSheet()->cancel();
+        QCOMPARE(paired.transfers.store->phase().kind, Phase::Kind::reconnecting);
+        QVERIFY(paired.transfers.store->pairingPayload());
+        QCOMPARE(devices.pairingLaunchMessage(), std::nullopt);
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
     // The manager sheet's "添加另一台手机" closes it first; the pairing sheet opens after it.
     void addingFromTheManagerPairsAfterItCloses()
     {

@@ -29,7 +29,9 @@ public:
         std::optional<TavrineCoreError> failNextStart;
     };
 
-    explicit FakeTransferHost(std::shared_ptr<Script> script) : m_script(std::move(script)) {}
+    explicit FakeTransferHost(std::shared_ptr<Script> script)
+        : m_script(std::move(script)), m_startNumber(m_script->startCount)
+    {}
 
     // A starter for TransferStoreEnvironment::startHost that builds fake hosts over one shared script.
     static auto starter(std::shared_ptr<Script> script)
@@ -57,10 +59,12 @@ public:
     QString confirmationCode() override { return QStringLiteral("123456"); }
     QString identityMaterial() override { return m_script->identityMaterial; }
     bool isConnected() override { return true; }
+    // Each host started shows a link of its own, as real hosts do.
     QString pairingPayload() override
     {
-        return QStringLiteral(
-            "tavrine://pair/v1?device=D&key=0123456789abcdef&token=0123456789abcdef&endpoint=E&code=123456");
+        return QStringLiteral("tavrine://pair/v1?device=D%1&key=0123456789abcdef&token=0123456789abcdef&endpoint=E"
+                              "&code=123456")
+            .arg(m_startNumber);
     }
     std::optional<TransferEvent> pollEvent() override { return take(m_script->events); }
     std::optional<ManagementResponse> pollManagementResponse() override { return take(m_script->responses); }
@@ -96,4 +100,5 @@ private:
     }
 
     std::shared_ptr<Script> m_script;
+    int m_startNumber;
 };
