@@ -1,6 +1,7 @@
 // TavrineMac: one running instance per session, which owns the stores, quick send and the main window.
 #include "ApplicationDelegate.h"
 #include "MainScene.h"
+#include "QtTranslations.h"
 #include "SingleInstance.h"
 #include "TavrineCoreFunctions.h"
 #include "TavrineMacApp.h"
@@ -45,6 +46,7 @@ int main(int argc, char *argv[])
     }
 
     QApplication application(argc, argv);
+    QtTranslations::install();
     QApplication::setApplicationName(QStringLiteral("TavrineMac"));
     QApplication::setOrganizationName(QStringLiteral("Tavrine"));
     QApplication::setDesktopFileName(QString::fromLatin1(SingleInstance::serviceName));
