@@ -57,12 +57,17 @@ void TavrineApplicationDelegate::applicationDidFinishLaunching()
     startQuickSend();
 }
 
-void TavrineApplicationDelegate::applyDockIcon()
+QIcon TavrineApplicationDelegate::applicationIcon()
 {
     QImageReader reader(QString::fromLatin1(applicationIconResource));
     const QImage image = reader.read();
-    if (!image.isNull()) {
-        QApplication::setWindowIcon(QIcon(QPixmap::fromImage(image)));
+    return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
+}
+
+void TavrineApplicationDelegate::applyDockIcon()
+{
+    if (const QIcon icon = applicationIcon(); !icon.isNull()) {
+        QApplication::setWindowIcon(icon);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 
 class ADBServerController;
+class QIcon;
 class QuickSendCoordinator;
 
 // Ties the application's life to quick send and to the private adb server: at launch it sets the application
@@ -52,7 +53,9 @@ public:
     std::optional<QString> sendFiles(const QList<QUrl> &urls);
 
     void startQuickSend();
-    // The application's icon from its resources; a missing or unreadable image changes nothing.
+    // The application's icon image from its resources; a null icon when it is missing or unreadable.
+    static QIcon applicationIcon();
+    // Makes that image the application's icon; a missing or unreadable image changes nothing.
     static void applyDockIcon();
 
 private:

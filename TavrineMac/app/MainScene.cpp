@@ -45,8 +45,12 @@ bool migrateWindowSizeIfNeeded(QWidget &window, QSettings &settings, const QProc
         return false;
     }
     const QScreen *screen = window.screen();
-    window.setGeometry(
-        migratedFrame(screen ? std::optional(screen->availableGeometry()) : std::nullopt, window.geometry()));
+    const QRect frame =
+        migratedFrame(screen ? std::optional(screen->availableGeometry()) : std::nullopt, window.frameGeometry());
+    // The origin is the frame's, title bar included: move() places the frame, also on a window not yet shown,
+    // whose frame the window manager then puts there; the size is the window's own area.
+    window.move(frame.topLeft());
+    window.resize(frame.size());
     settings.setValue(QLatin1String(revisionKey), currentRevision);
     return true;
 }
@@ -153,7 +157,8 @@ void MainScene::showTrayIcon()
     m_trayMenu->addAction(m_quickSendAction);
     m_trayMenu->addSeparator();
     m_trayMenu->addAction(m_quitAction);
-    m_trayIcon = new QSystemTrayIcon(QApplication::windowIcon(), this);
+    // Launching, which gives the application its icon, may not have finished yet.
+    m_trayIcon = new QSystemTrayIcon(TavrineApplicationDelegate::applicationIcon(), this);
     m_trayIcon->setToolTip(QStringLiteral("TavrineMac"));
     m_trayIcon->setContextMenu(m_trayMenu);
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

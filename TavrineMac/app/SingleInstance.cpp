@@ -68,10 +68,17 @@ std::variant<LaunchRequest, QString> LaunchRequest::parse(const QStringList &arg
 {
     LaunchRequest request;
     const bool isSend = !arguments.isEmpty() && arguments.first() == QLatin1String("--send");
+    // After "--send" every argument names a file, also one that starts with "-"; elsewhere that takes a "--".
+    bool namesFilesOnly = isSend;
+    bool endedOptions = false;
     for (qsizetype index = isSend ? 1 : 0; index < arguments.size(); ++index) {
         const QString &argument = arguments[index];
-        if (argument.startsWith(QLatin1Char('-'))) {
-            continue; // options of the toolkit and "--"
+        if (argument == QLatin1String("--") && !endedOptions) {
+            endedOptions = namesFilesOnly = true;
+            continue;
+        }
+        if (!namesFilesOnly && argument.startsWith(QLatin1Char('-'))) {
+            continue; // an option of the toolkit
         }
         const QString path = absolutePathOf(argument);
         const QFileInfo info(path);

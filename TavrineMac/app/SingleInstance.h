@@ -28,7 +28,8 @@ struct LaunchRequest
     QList<QUrl> urls() const;
 
     // Reads the program's arguments (without the program name). The text of the Services entry when "--send"
-    // names nothing that exists; options Qt already consumed are not seen here.
+    // names nothing that exists. Every argument after "--send" or a first "--" is a file; elsewhere an argument
+    // that starts with "-" is one of Qt's options, which Qt has already consumed when it knows it.
     static std::variant<LaunchRequest, QString> parse(const QStringList &arguments);
 };
 

@@ -9,20 +9,18 @@
 #include <QLibrary>
 #include <QPointer>
 
-#include <variant>
-
 namespace {
 
-// The driver from the module beside the executable, or why there is none.
-std::variant<std::unique_ptr<AppUpdateDriving>, QString> loadUpdateDriver(const AppUpdateConfiguration &configuration,
-                                                                         const QString &currentVersion)
+// The driver from the update module at `modulePath`; none when the module cannot be loaded or has no entry point.
+std::unique_ptr<AppUpdateDriving>
+loadUpdateDriver(const QString &modulePath, const AppUpdateConfiguration &configuration, const QString &currentVersion)
 {
-    // Loaded once and kept: drivers made from it live as long as the application.
-    static QLibrary module(
-        QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(UpdateDriverModule::fileName)));
+    // The module stays loaded when its QLibrary goes, so drivers made from it may live as long as the application.
+    QLibrary module(modulePath);
     const auto factory = reinterpret_cast<UpdateDriverModule::Factory>(module.resolve(UpdateDriverModule::factoryName));
     if (!factory) {
-        return module.errorString();
+        qWarning("TavrineMac: the update module is unavailable: %s", qPrintable(module.errorString()));
+        return nullptr;
     }
     return std::unique_ptr<AppUpdateDriving>(factory(configuration, currentVersion, showUpdateCheckOutcome));
 }
@@ -30,8 +28,8 @@ std::variant<std::unique_ptr<AppUpdateDriving>, QString> loadUpdateDriver(const 
 } // namespace
 
 AppUpdateController::AppUpdateController(const QJsonObject &applicationInfo, const QProcessEnvironment &environment,
-                                         QObject *parent)
-    : AppUpdateController(decide(applicationInfo, environment), parent)
+                                         const QString &modulePath, QObject *parent)
+    : AppUpdateController(decide(applicationInfo, environment, modulePath), parent)
 {}
 
 AppUpdateController::AppUpdateController(Decision decision, QObject *parent)
@@ -56,8 +54,14 @@ AppUpdateController::AppUpdateController(Availability availability, std::unique_
 
 AppUpdateController::~AppUpdateController() = default;
 
+QString AppUpdateController::bundledDriverModulePath()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(UpdateDriverModule::fileName));
+}
+
 AppUpdateController::Decision AppUpdateController::decide(const QJsonObject &applicationInfo,
-                                                          const QProcessEnvironment &environment)
+                                                          const QProcessEnvironment &environment,
+                                                          const QString &modulePath)
 {
     if (environment.contains(QStringLiteral("XCTestConfigurationFilePath"))) {
         return {Availability::disabled(), nullptr};
@@ -65,12 +69,16 @@ AppUpdateController::Decision AppUpdateController::decide(const QJsonObject &app
     const AppUpdateResolution resolution = AppUpdateConfiguration::resolve(applicationInfo);
     switch (resolution.kind) {
     case AppUpdateResolution::Case::ready: {
-        auto driver = loadUpdateDriver(resolution.configuration,
+        auto driver = loadUpdateDriver(modulePath, resolution.configuration,
                                        applicationInfo.value(u"CFBundleShortVersionString").toString());
-        if (auto *failure = std::get_if<QString>(&driver)) {
-            return {Availability::invalid(*failure), nullptr};
+        if (!driver) {
+            // A sound configuration, but nothing here can read its feed: to the user that is a feed not set up,
+            // the same answer as for a feed address that cannot be used at all.
+            return {Availability::invalid(AppUpdateConfiguration::description(
+                        AppUpdateConfiguration::ConfigurationError::missingFeedURL)),
+                    nullptr};
         }
-        return {Availability::ready(), std::get<std::unique_ptr<AppUpdateDriving>>(std::move(driver))};
+        return {Availability::ready(), std::move(driver)};
     }
     case AppUpdateResolution::Case::invalid:
         return {Availability::invalid(AppUpdateConfiguration::description(resolution.error)), nullptr};

@@ -45,11 +45,15 @@ public:
         bool operator==(const Availability &) const = default;
     };
 
-    // The application's controller: reads the application info unless the environment marks a test run.
+    // The application's controller: reads the application info unless the environment marks a test run, and makes
+    // its driver from the update module at `modulePath`.
     AppUpdateController(const QJsonObject &applicationInfo, const QProcessEnvironment &environment,
-                        QObject *parent = nullptr);
+                        const QString &modulePath = bundledDriverModulePath(), QObject *parent = nullptr);
     AppUpdateController(Availability availability, std::unique_ptr<AppUpdateDriving> driver, QObject *parent = nullptr);
     ~AppUpdateController() override;
+
+    // The update module installed beside the executable.
+    static QString bundledDriverModulePath();
 
     bool canCheckForUpdates() const { return m_canCheckForUpdates; }
     const Availability &availability() const { return m_availability; }
@@ -63,7 +67,8 @@ signals:
 private:
     using Decision = std::pair<Availability, std::unique_ptr<AppUpdateDriving>>;
     AppUpdateController(Decision decision, QObject *parent);
-    static Decision decide(const QJsonObject &applicationInfo, const QProcessEnvironment &environment);
+    static Decision decide(const QJsonObject &applicationInfo, const QProcessEnvironment &environment,
+                           const QString &modulePath);
     void setCanCheckForUpdates(bool canCheck);
 
     bool m_canCheckForUpdates = false;

@@ -2,6 +2,7 @@
 // menu commands, and the clean-up that the quit command and SIGINT/SIGTERM share.
 #include "ADBServerController.h"
 #include "ApplicationDelegate.h"
+#include "ApplicationShellFixture.h"
 #include "DeviceManagementStore.h"
 #include "MainScene.h"
 #include "QuickSendCoordinator.h"
@@ -21,66 +22,11 @@
 
 #include <csignal>
 
-namespace {
-
-struct FakeUpdateDriver : AppUpdateDriving
-{
-    bool canCheck = false;
-    int checks = 0;
-    std::function<void(bool)> handler;
-
-    bool canCheckForUpdates() const override { return canCheck; }
-    void observeCanCheckForUpdates(std::function<void(bool)> observer) override { handler = std::move(observer); }
-    void checkForUpdates() override { ++checks; }
-};
-
-// The application over a fake core host, with a recording adb server and a fake updater.
-struct Shell
-{
-    explicit Shell(bool paired = false) : paired(paired) {}
-
-    bool paired;
-    StoreFixture fixture;
-    QStringList events; // what the clean-up did, in order
-    std::shared_ptr<ADBServerController> adbServer =
-        std::make_shared<ADBServerController>([this](const QString &, const QStringList &arguments) {
-            events.append(QStringLiteral("adb %1 (quick send started: %2)")
-                              .arg(arguments.join(u' '))
-                              .arg(delegate.quickSendCoordinator()->didStart()));
-        });
-    TavrineApplicationDelegate delegate{QProcessEnvironment(), adbServer};
-    FakeUpdateDriver *driver = nullptr;
-    TavrineMacApp app{delegate, builders()};
-
-    // Quick send's start-up of the store may still be reading the registry when a test ends.
-    ~Shell()
-    {
-        if (!settleBackgroundWork()) {
-            qCritical("the store's start-up did not end within 30 s");
-        }
-    }
-
-    TavrineMacApp::Builders builders()
-    {
-        return {[this] {
-                    paired ? fixture.makePaired() : fixture.make();
-                    return std::move(fixture.store);
-                },
-                nullptr,
-                [this] {
-                    auto fake = std::make_unique<FakeUpdateDriver>();
-                    driver = fake.get();
-                    return std::make_unique<AppUpdateController>(AppUpdateController::Availability::ready(),
-                                                                 std::move(fake));
-                }};
-    }
-};
-
-} // namespace
-
 class TestApplicationShell : public QObject
 {
     Q_OBJECT
+
+    QTemporaryDir m_folder;
 
 private slots:
     void secondInstanceReachesTheFirst_data()
@@ -142,11 +88,29 @@ private slots:
              LaunchRequest{LaunchRequest::Kind::send, {"/etc/hostname", "/etc"}});
         rows("opened items go on as given", {"/nonexistent/a", "-platform"},
              LaunchRequest{LaunchRequest::Kind::open, {"/nonexistent/a"}});
+
+        // Relative names are found in the current folder, which holds "-x.txt" and "--".
+        QVERIFY(writeFile(m_folder.filePath("-x.txt"), "x") && writeFile(m_folder.filePath("--"), "x"));
+        const QString dashed = QDir(m_folder.path()).canonicalPath() + "/-x.txt";
+        const QString doubleDash = QDir(m_folder.path()).canonicalPath() + "/--";
+        rows("send takes a name with a leading dash", {"--send", "-x.txt"},
+             LaunchRequest{LaunchRequest::Kind::send, {dashed}});
+        rows("send drops the end of options", {"--send", "--", "-x.txt"},
+             LaunchRequest{LaunchRequest::Kind::send, {dashed}});
+        rows("send takes a second -- as a file", {"--send", "--", "-x.txt", "--"},
+             LaunchRequest{LaunchRequest::Kind::send, {dashed, doubleDash}});
+        rows("send of a missing dashed name", {"--send", "--", "-missing"}, noFiles);
+        rows("opened items after the end of options", {"-reverse", "--", "-x.txt", "-missing"},
+             LaunchRequest{LaunchRequest::Kind::open, {dashed, QDir(m_folder.path()).canonicalPath() + "/-missing"}});
     }
     void launchArguments()
     {
         const auto [arguments, expected] = TestTable<QStringList, std::variant<LaunchRequest, QString>>::fetch();
-        QCOMPARE(LaunchRequest::parse(arguments), expected);
+        const QString previousFolder = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_folder.path()));
+        const auto parsed = LaunchRequest::parse(arguments);
+        QVERIFY(QDir::setCurrent(previousFolder));
+        QCOMPARE(parsed, expected);
     }
 
     void sendWithoutFilesReportsAndShowsNothing()

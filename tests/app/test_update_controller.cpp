@@ -1,3 +1,4 @@
+#include "FakeUpdateDriver.h"
 #include "TestSupport.h"
 #include "UpdateConfiguration.h"
 #include "UpdateController.h"
@@ -5,6 +6,7 @@
 #include "UpdateFeed.h"
 
 #include <QJsonObject>
+#include <QLibraryInfo>
 #include <QSignalSpy>
 #include <QSslKey>
 #include <QSslSocket>
@@ -34,18 +36,6 @@ QJsonObject switchedOn(const QJsonValue &feed, const QJsonValue &key = soundKey)
     }
     return info;
 }
-
-class FakeDriver : public AppUpdateDriving
-{
-public:
-    bool canCheck = false;
-    int checks = 0;
-    std::function<void(bool)> handler;
-
-    bool canCheckForUpdates() const override { return canCheck; }
-    void observeCanCheckForUpdates(std::function<void(bool)> observer) override { handler = std::move(observer); }
-    void checkForUpdates() override { ++checks; }
-};
 
 using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 
@@ -152,6 +142,8 @@ class UpdateControllerTest : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_folder;
+
 private slots:
     void switchValue()
     {
@@ -217,10 +209,29 @@ private slots:
         QCOMPARE(controller.canCheckForUpdates(), ready);
     }
 
+    void controllerWithoutUpdateModule_data()
+    {
+        const TestTable<QString> rows;
+        QVERIFY(writeFile(m_folder.filePath("libtavrine_update_driver.so"), "not a library"));
+        rows("module missing", "/nonexistent/libtavrine_update_driver.so");
+        rows("not a library", m_folder.filePath("libtavrine_update_driver.so"));
+        rows("a library without the entry point",
+             QLibraryInfo::path(QLibraryInfo::LibrariesPath) + "/libQt6Test.so." + QString::number(QT_VERSION_MAJOR));
+    }
+    void controllerWithoutUpdateModule()
+    {
+        const auto [modulePath] = TestTable<QString>::fetch();
+        const AppUpdateController controller(switchedOn(soundFeed), QProcessEnvironment(), modulePath);
+        // The user is told what the configuration would say, never what the library loader said.
+        QVERIFY(controller.availability() == Availability::invalid("更新地址尚未配置。"));
+        QVERIFY(!controller.driver());
+        QVERIFY(!controller.canCheckForUpdates());
+    }
+
     void controllerFollowsDriver()
     {
-        auto owned = std::make_unique<FakeDriver>();
-        FakeDriver *driver = owned.get();
+        auto owned = std::make_unique<FakeUpdateDriver>();
+        FakeUpdateDriver *driver = owned.get();
         driver->canCheck = true;
         AppUpdateController controller(Availability::ready(), std::move(owned));
         QVERIFY(controller.canCheckForUpdates());
