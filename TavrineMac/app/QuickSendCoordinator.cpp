@@ -189,7 +189,9 @@ void QuickSendCoordinator::showMainWindow()
 
 QDialog *QuickSendCoordinator::chooseFiles()
 {
-    auto *chooser = new NativeOpenPanel({QStringLiteral("发送到手机"), QString(), QStringLiteral("发送"), true, false});
+    // Over the panel, which floats above other windows: a chooser of its own would open beneath it.
+    auto *chooser = new NativeOpenPanel({QStringLiteral("发送到手机"), QString(), QStringLiteral("发送"), true, false},
+                                        m_panel.data());
     const QPointer<QuickSendCoordinator> self(this);
     connect(chooser, &QDialog::finished, chooser, [self, chooser](int result) {
         const QList<QUrl> urls = chooser->selectedUrls();

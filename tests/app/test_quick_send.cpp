@@ -7,6 +7,7 @@
 #include "transfers/StoreTestSupport.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDragEnterEvent>
 #include <QLabel>
 #include <QMainWindow>
@@ -15,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 
 using Kind = TransferStore::Phase::Kind;
 using Source = QuickSendCoordinator::Source;
@@ -363,6 +365,19 @@ private slots:
         QCOMPARE(coordinator.panel(), panel);
         panel->findChild<QToolButton *>(QStringLiteral("quickSendClose"))->click();
         QVERIFY(!panel->isVisible());
+    }
+
+    // The panel floats above other windows; its chooser belongs to it, so the desktop keeps it above the panel.
+    void theChooserStandsOverThePanel()
+    {
+        StoreFixture fixture;
+        QuickSendCoordinator coordinator(fixture.make());
+        coordinator.showPanel();
+        QPointer<QDialog> chooser = coordinator.chooseFiles();
+        QVERIFY(chooser && chooser->isVisible());
+        QCOMPARE(chooser->windowHandle()->transientParent(), coordinator.panel()->windowHandle());
+        chooser->reject();
+        QTRY_VERIFY(!chooser);
     }
 };
 
