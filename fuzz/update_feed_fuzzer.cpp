@@ -12,13 +12,17 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const QByteArray publicKey = QByteArray::fromBase64("rKCKLQQQGu8xoBPm0l0wjk9VXmIasWKoFUzenim+IhM=");
+    static const QByteArray publicKey = QByteArray::fromBase64("74dGag4P28EYwKAlk3/oOciUYhYT9rFnHgCL7/F4ivQ=");
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
 
     const auto feed = UpdateFeed::read(bytes, publicKey);
     if (const auto *read = std::get_if<UpdateFeed>(&feed)) {
         requirePromise(UpdateFeed::parseDocument(bytes.mid(UpdateFeed::signatureLineLength + 1)) == *read,
                        "a verified feed holds the document that was signed");
+        requirePromise(std::holds_alternative<UpdateFeed>(UpdateFeed::refuseOutdated(feed, read->published)) &&
+                           std::get<UpdateFeedError>(UpdateFeed::refuseOutdated(feed, read->published.addSecs(1))) ==
+                               UpdateFeedError::outdated,
+                       "a feed is refused only when published before the newest one verified");
     }
 
     const auto document = UpdateFeed::parseDocument(bytes);

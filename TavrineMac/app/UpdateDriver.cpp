@@ -14,6 +14,8 @@ UpdateCheckOutcome UpdateCheckOutcome::of(const std::variant<UpdateFeed, UpdateF
             return {Case::failed, QStringLiteral("更新信息过大，已拒绝。"), {}, {}};
         case UpdateFeedError::badSignature:
             return {Case::failed, QStringLiteral("更新信息的签名无效，已拒绝。"), {}, {}};
+        case UpdateFeedError::outdated:
+            return {Case::failed, QStringLiteral("收到的更新信息比之前检查到的旧，可能已被替换，已拒绝。"), {}, {}};
         case UpdateFeedError::malformed:
             break;
         }
@@ -44,10 +46,11 @@ UpdateCheckOutcome UpdateCheckOutcome::fetchFailed()
 }
 
 FeedUpdateDriver::FeedUpdateDriver(AppUpdateConfiguration configuration, QString currentVersion, Reporter reporter,
-                                   QObject *parent)
+                                   std::unique_ptr<QSettings> settings, QObject *parent)
     : QObject(parent), m_configuration(std::move(configuration)),
       m_publicKey(QByteArray::fromBase64(m_configuration.publicKey.toLatin1())),
-      m_currentVersion(std::move(currentVersion)), m_reporter(std::move(reporter))
+      m_currentVersion(std::move(currentVersion)), m_reporter(std::move(reporter)),
+      m_settings(settings ? std::move(settings) : std::make_unique<QSettings>())
 {
     m_deadline.setSingleShot(true);
     m_deadline.setInterval(checkTimeout);
@@ -66,6 +69,12 @@ FeedUpdateDriver::~FeedUpdateDriver()
         m_reply->abort();
         m_reply->deleteLater();
     }
+}
+
+std::optional<QDateTime> FeedUpdateDriver::newestVerifiedFeed() const
+{
+    const QDateTime time = QDateTime::fromString(m_settings->value(newestFeedKey).toString(), Qt::ISODate);
+    return time.isValid() ? std::optional(time) : std::nullopt;
 }
 
 void FeedUpdateDriver::observeCanCheckForUpdates(std::function<void(bool)> handler)
@@ -146,7 +155,11 @@ void FeedUpdateDriver::finish()
                reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
         outcome = UpdateCheckOutcome::fetchFailed();
     } else {
-        outcome = UpdateCheckOutcome::of(UpdateFeed::read(m_body, m_publicKey), m_currentVersion);
+        const auto feed = UpdateFeed::refuseOutdated(UpdateFeed::read(m_body, m_publicKey), newestVerifiedFeed());
+        if (const auto *verified = std::get_if<UpdateFeed>(&feed)) {
+            m_settings->setValue(newestFeedKey, verified->published.toString(Qt::ISODate));
+        }
+        outcome = UpdateCheckOutcome::of(feed, m_currentVersion);
     }
     m_body.clear();
     publish(true);

@@ -23,6 +23,16 @@ struct DigestContextDeleter
     void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
 };
 
+// "YYYY-MM-DDTHH:MM:SSZ" and nothing else: one spelling of one time, so that times compare as signed.
+std::optional<QDateTime> parseTime(const QString &text)
+{
+    const QDateTime time = QDateTime::fromString(text, Qt::ISODate);
+    if (!time.isValid() || time.timeSpec() != Qt::UTC || time.toString(Qt::ISODate) != text) {
+        return std::nullopt;
+    }
+    return time;
+}
+
 } // namespace
 
 std::optional<UpdateVersion> UpdateVersion::parse(QStringView text)
@@ -96,7 +106,9 @@ std::optional<UpdateFeed> UpdateFeed::parseDocument(const QByteArray &document)
     const QJsonValue version = object.value(u"version");
     const QJsonValue url = object.value(u"url");
     const QJsonValue notes = object.value(u"notes");
-    if (!version.isString() || !UpdateVersion::parse(version.toString()) || !url.isString() ||
+    const QJsonValue published = object.value(u"published");
+    const std::optional<QDateTime> publishedAt = published.isString() ? parseTime(published.toString()) : std::nullopt;
+    if (!version.isString() || !UpdateVersion::parse(version.toString()) || !url.isString() || !publishedAt ||
         !(notes.isUndefined() || notes.isString()) || notes.toString().size() > maximumNotesLength) {
         return std::nullopt;
     }
@@ -105,7 +117,17 @@ std::optional<UpdateFeed> UpdateFeed::parseDocument(const QByteArray &document)
     if (!downloadURL.isValid() || downloadURL.scheme() != u"https" || downloadURL.host().isEmpty()) {
         return std::nullopt;
     }
-    return UpdateFeed{version.toString(), downloadURL, notes.toString()};
+    return UpdateFeed{version.toString(), downloadURL, *publishedAt, notes.toString()};
+}
+
+std::variant<UpdateFeed, UpdateFeedError> UpdateFeed::refuseOutdated(std::variant<UpdateFeed, UpdateFeedError> feed,
+                                                                     const std::optional<QDateTime> &newestVerified)
+{
+    const auto *read = std::get_if<UpdateFeed>(&feed);
+    if (read && newestVerified && read->published < *newestVerified) {
+        return UpdateFeedError::outdated;
+    }
+    return feed;
 }
 
 bool UpdateFeed::verifySignature(const QByteArray &document, const QByteArray &signature, const QByteArray &publicKey)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -24,12 +25,15 @@ enum class UpdateFeedError
     tooLarge,
     badSignature,
     malformed,
+    // Published before a feed already verified here: an old feed served again could hide every later version.
+    outdated,
 };
 
 // The update feed as served:
 //   <standard Base64 of the Ed25519 signature of the document bytes>\n
-//   {"version": "1.2.0", "url": "https://…", "notes": "…"}
-// "notes" is optional; other keys are ignored so that later feeds stay readable.
+//   {"version": "1.2.0", "url": "https://…", "published": "2026-12-01T08:00:00Z", "notes": "…"}
+// "published" is the feed's publication time in UTC, to whole seconds; "notes" is optional; other keys are ignored
+// so that later feeds stay readable.
 struct UpdateFeed
 {
     static constexpr qsizetype maximumBytes = 64 * 1024;
@@ -39,6 +43,7 @@ struct UpdateFeed
 
     QString version;
     QUrl downloadURL;
+    QDateTime published;
     QString notes;
 
     bool operator==(const UpdateFeed &) const = default;
@@ -48,4 +53,8 @@ struct UpdateFeed
     // The signed document alone; nullopt when it is not exactly what the feed promises.
     static std::optional<UpdateFeed> parseDocument(const QByteArray &document);
     static bool verifySignature(const QByteArray &document, const QByteArray &signature, const QByteArray &publicKey);
+    // `feed` unless it was published before `newestVerified`, the publication time of the newest feed verified
+    // here before; an equal time is the same feed served again.
+    static std::variant<UpdateFeed, UpdateFeedError> refuseOutdated(std::variant<UpdateFeed, UpdateFeedError> feed,
+                                                                     const std::optional<QDateTime> &newestVerified);
 };

@@ -9,8 +9,10 @@
 #include <QLibraryInfo>
 #include <QSignalSpy>
 #include <QSslKey>
+#include <QSettings>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <QTemporaryDir>
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -249,37 +251,58 @@ private slots:
 
     void checkOverHttps_data()
     {
-        using Rows = TestTable<QByteArray, bool, bool, UpdateCheckOutcome::Case, QString>;
+        // document, signed by the feed's key, declares its length, newest publication time verified before (empty:
+        // none) → outcome, text
+        using Rows = TestTable<QByteArray, bool, bool, QString, UpdateCheckOutcome::Case, QString>;
         const Rows rows;
-        const QByteArray newer = R"({"version":"0.1.10","url":"https://example.com/get","notes":"快"})";
-        rows("newer version", newer, true, true, UpdateCheckOutcome::Case::newerVersion, "发现新版本 0.1.10。");
-        rows("same version", R"({"version":"0.1.9.0","url":"https://example.com/get"})", true, true,
-             UpdateCheckOutcome::Case::upToDate, "当前已是最新版本。");
-        rows("older version", R"({"version":"0.1.8","url":"https://example.com/get"})", true, true,
-             UpdateCheckOutcome::Case::upToDate, "当前已是最新版本。");
-        rows("signed by another key", newer, false, true, UpdateCheckOutcome::Case::failed,
-             "更新信息的签名无效，已拒绝。");
-        rows("download address not secure", R"({"version":"0.2.0","url":"http://example.com/get"})", true, true,
+        const QString before = "2026-11-30T23:59:59Z";
+        const QByteArray newer =
+            R"({"version":"0.1.10","url":"https://example.com/get","published":"2026-12-01T08:00:00Z","notes":"快"})";
+        rows("newer version", newer, true, true, "", UpdateCheckOutcome::Case::newerVersion, "发现新版本 0.1.10。");
+        rows("same version", R"({"version":"0.1.9.0","url":"https://example.com/get","published":"2026-12-01T08:00:00Z"})",
+             true, true, before, UpdateCheckOutcome::Case::upToDate, "当前已是最新版本。");
+        rows("older version", R"({"version":"0.1.8","url":"https://example.com/get","published":"2026-12-01T08:00:00Z"})",
+             true, true, "", UpdateCheckOutcome::Case::upToDate, "当前已是最新版本。");
+        rows("the same feed again", newer, true, true, "2026-12-01T08:00:00Z", UpdateCheckOutcome::Case::newerVersion,
+             "发现新版本 0.1.10。");
+        const QString outdated = "收到的更新信息比之前检查到的旧，可能已被替换，已拒绝。";
+        rows("an older feed served again", newer, true, true, "2026-12-01T08:00:01Z", UpdateCheckOutcome::Case::failed,
+             outdated);
+        rows("no publication time", R"({"version":"0.1.8","url":"https://example.com/get"})", true, true, "",
              UpdateCheckOutcome::Case::failed, "更新信息格式无效。");
-        const QByteArray huge = R"({"version":"0.1.10","url":"https://example.com/get","notes":")" +
-                                QByteArray(UpdateFeed::maximumBytes, 'x') + "\"}";
-        rows("oversize, declared", huge, true, true, UpdateCheckOutcome::Case::failed, "更新信息过大，已拒绝。");
-        rows("oversize, streamed", huge, true, false, UpdateCheckOutcome::Case::failed, "更新信息过大，已拒绝。");
+        rows("publication time with an offset",
+             R"({"version":"0.1.8","url":"https://example.com/get","published":"2026-12-01T08:00:00+08:00"})", true,
+             true, "", UpdateCheckOutcome::Case::failed, "更新信息格式无效。");
+        rows("signed by another key", newer, false, true, "", UpdateCheckOutcome::Case::failed,
+             "更新信息的签名无效，已拒绝。");
+        rows("download address not secure",
+             R"({"version":"0.2.0","url":"http://example.com/get","published":"2026-12-01T08:00:00Z"})", true, true, "",
+             UpdateCheckOutcome::Case::failed, "更新信息格式无效。");
+        const QByteArray huge =
+            R"({"version":"0.1.10","url":"https://example.com/get","published":"2026-12-01T08:00:00Z","notes":")" +
+            QByteArray(UpdateFeed::maximumBytes, 'x') + "\"}";
+        rows("oversize, declared", huge, true, true, "", UpdateCheckOutcome::Case::failed, "更新信息过大，已拒绝。");
+        rows("oversize, streamed", huge, true, false, "", UpdateCheckOutcome::Case::failed, "更新信息过大，已拒绝。");
     }
     void checkOverHttps()
     {
-        const auto [document, signedByFeedKey, declaresLength, kind, text] =
-            TestTable<QByteArray, bool, bool, UpdateCheckOutcome::Case, QString>::fetch();
+        const auto [document, signedByFeedKey, declaresLength, newestBefore, kind, text] =
+            TestTable<QByteArray, bool, bool, QString, UpdateCheckOutcome::Case, QString>::fetch();
         const Key feedKey = newKey("ED25519");
         const Key otherKey = newKey("ED25519");
         FeedServer server;
         QVERIFY(server.isListening());
         server.body = signedFeed(signedByFeedKey ? feedKey.get() : otherKey.get(), document);
         server.declaresLength = declaresLength;
+        QTemporaryDir folder;
+        const QString settingsFile = folder.filePath("settings.ini");
+        if (!newestBefore.isEmpty())
+            QSettings(settingsFile, QSettings::IniFormat).setValue(FeedUpdateDriver::newestFeedKey, newestBefore);
 
         std::optional<UpdateCheckOutcome> outcome;
         FeedUpdateDriver driver({server.url(), publicKeyText(feedKey.get())}, "0.1.9",
-                                [&outcome](const UpdateCheckOutcome &reported) { outcome = reported; });
+                                [&outcome](const UpdateCheckOutcome &reported) { outcome = reported; },
+                                std::make_unique<QSettings>(settingsFile, QSettings::IniFormat));
         driver.setSslConfigurationForTesting(server.trustingClient());
         QList<bool> published;
         driver.observeCanCheckForUpdates([&published](bool canCheck) { published.append(canCheck); });
@@ -290,6 +313,11 @@ private slots:
         QCOMPARE(outcome->text, text);
         QCOMPARE(outcome->downloadURL.isValid(), kind == UpdateCheckOutcome::Case::newerVersion);
         QTRY_COMPARE(published, (QList<bool>{true, false, true}));
+        // A verified feed's time is remembered; a refused one leaves what was there.
+        const QString remembered =
+            kind == UpdateCheckOutcome::Case::failed ? newestBefore : QStringLiteral("2026-12-01T08:00:00Z");
+        QCOMPARE(QSettings(settingsFile, QSettings::IniFormat).value(FeedUpdateDriver::newestFeedKey).toString(),
+                 remembered);
     }
 };
 
