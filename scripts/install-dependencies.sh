@@ -10,6 +10,7 @@ build_packages=(
 )
 test_packages=(
     dbus-bin dbus-x11 xvfb xauth zbar-tools libzbar-dev gnome-keyring adb umockdev xdotool imagemagick openbox
+    at-spi2-core python3-gi gir1.2-atspi-2.0
 )
 
 wanted=("${build_packages[@]}")

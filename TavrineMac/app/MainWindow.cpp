@@ -62,6 +62,9 @@ QListWidgetItem *addRow(QListWidget *list, QWidget *widget, Qt::ItemFlags flags 
     widget->setAttribute(Qt::WA_TransparentForMouseEvents, flags.testFlag(Qt::ItemIsSelectable));
     list->setItemWidget(item, widget);
     item->setSizeHint(widget->sizeHint());
+    // The accessibility tree holds the list's items, not the widgets drawn in them.
+    if (!widget->accessibleName().isEmpty())
+        item->setData(Qt::AccessibleTextRole, widget->accessibleName());
     return item;
 }
 

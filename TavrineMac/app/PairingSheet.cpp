@@ -247,6 +247,8 @@ void PairingSheet::render()
     const std::optional<QString> code = m_store ? m_store->confirmationCode() : std::nullopt;
 
     m_title->setText(pairingTitle(phase));
+    // A screen reader names the sheet by the title it shows.
+    setAccessibleName(m_title->text());
     m_subtitle->setText(pairingSubtitle(phase));
 
     const CodeArea area = codeArea(payload, phase);

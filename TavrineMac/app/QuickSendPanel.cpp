@@ -9,6 +9,7 @@
 #include "ViewColors.h"
 #include "ViewFonts.h"
 
+#include <QAccessibleWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
@@ -59,6 +60,15 @@ QWidget *horizontalRow(const QList<QWidget *> &widgets, int spacing, bool stretc
         layout->addStretch();
     }
     return row;
+}
+
+// The toolkit gives a plain top-level widget the role of a client area, which screen readers take for a filler; the
+// panel is a window of its own that asks for files, a dialog, named by its title.
+QAccessibleInterface *panelAccessible(const QString &className, QObject *object)
+{
+    if (className != QLatin1String(QuickSendPanel::staticMetaObject.className()))
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Dialog);
 }
 
 } // namespace
@@ -145,6 +155,8 @@ QuickSendPanel::QuickSendPanel(QuickSendCoordinator *coordinator, TransferStore 
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_coordinator(coordinator),
       m_transferStore(transferStore)
 {
+    static const bool accessibleInstalled = (QAccessible::installFactory(panelAccessible), true);
+    Q_UNUSED(accessibleInstalled)
     setObjectName(QStringLiteral("quickSendPanel"));
     setWindowTitle(QStringLiteral("快速发送"));
     setFixedSize(panelWidth, panelHeight);
@@ -245,13 +257,11 @@ QuickSendPanel::QuickSendPanel(QuickSendCoordinator *coordinator, TransferStore 
     taskRowLayout->addWidget(m_taskIcon, 0, Qt::AlignVCenter);
     taskRowLayout->addLayout(taskColumn, 1);
 
-    // The shield that stands for the lock-and-shield symbol, the closest drawn here.
     auto *privacyText = new QLabel(QuickSendRules::privacyNote, this);
     privacyText->setFont(ViewFonts::caption());
     privacyText->setStyleSheet(QStringLiteral("color: %1;").arg(ViewColors::secondary().name()));
     m_privacyRow = horizontalRow(
-        {symbolLabel(Symbol::checkmarkShieldFill, ViewColors::secondary(), captionSymbolPixels, this), privacyText}, 8,
-        true);
+        {symbolLabel(Symbol::lockShield, ViewColors::secondary(), captionSymbolPixels, this), privacyText}, 8, true);
     m_privacyRow->setObjectName(QStringLiteral("quickSendPrivacyRow"));
 
     // Footer.

@@ -19,7 +19,8 @@ constexpr int rowSpacing = 11;
 constexpr int rowPadding = 5;
 constexpr int textSpacing = 2;
 
-// The row frame both kinds share: `icon` at the left, then the title over the status line.
+// The row frame both kinds share: `icon` at the left, then the title over the status line. A screen reader reads
+// the row as one, by its title and its status.
 QLabel *addTextColumn(QWidget *row, QWidget *icon, const QString &title, const QFont &titleFont,
                       QLabel **status, const QString &statusText)
 {
@@ -41,6 +42,7 @@ QLabel *addTextColumn(QWidget *row, QWidget *icon, const QString &title, const Q
     CardStyle::setSecondary(*status);
     column->addWidget(*status);
     layout->addLayout(column, 1);
+    row->setAccessibleName(title + QStringLiteral("，") + statusText);
     return titleLabel;
 }
 

@@ -9,7 +9,8 @@ class QLabel;
 class SymbolTile;
 
 // The rows of the main window's sidebar. They have no actions of their own: the list that holds them selects.
-// Each is built anew from the stores' current values.
+// Each is built anew from the stores' current values. A phone row's accessible name is its title and its status,
+// joined by a full-width comma ("Pixel 8，无线已连接").
 
 // The shared layout of the phone rows: a tinted icon tile, a one-line title and a status line.
 class SidebarPhoneRow : public QWidget

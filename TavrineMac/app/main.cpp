@@ -1,4 +1,5 @@
 // TavrineMac: one running instance per session, which owns the stores, quick send and the main window.
+#include "ApplicationAccessible.h"
 #include "ApplicationDelegate.h"
 #include "MainScene.h"
 #include "QtTranslations.h"
@@ -45,6 +46,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    ApplicationAccessible::install();
     QApplication application(argc, argv);
     QtTranslations::install();
     QApplication::setApplicationName(QStringLiteral("TavrineMac"));

@@ -1,6 +1,7 @@
 #include "FilesPaneToolbar.h"
 
 #include "ManagedFilesPane.h"
+#include "MenuButton.h"
 #include "SymbolIcon.h"
 #include "ViewFonts.h"
 
@@ -79,11 +80,10 @@ void FilesPaneToolbar::buildHeader(QBoxLayout *column)
     m_headerButtons = new QWidget(m_titleRow);
     auto *buttons = new QHBoxLayout(m_headerButtons);
     buttons->setContentsMargins(0, 0, 0, 0);
-    m_addButton = new QToolButton(m_headerButtons);
+    m_addButton = new MenuButton(m_headerButtons);
     m_addButton->setText(QStringLiteral("添加到手机"));
     m_addButton->setIcon(symbolIcon(QStringLiteral("plus"), Qt::white));
     m_addButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_addButton->setPopupMode(QToolButton::InstantPopup);
     auto *addMenu = new QMenu(m_addButton);
     addMenu->addAction(symbolIcon(QStringLiteral("doc.badge.plus")), QStringLiteral("选择文件…"), this, [this] {
         if (m_pane->actions().chooseFiles) {
@@ -161,10 +161,9 @@ void FilesPaneToolbar::buildFolderToolbar(QBoxLayout *column)
         }
     });
     row->addWidget(m_backButton);
-    m_folderButton = new QToolButton(m_folderToolbar);
+    m_folderButton = new MenuButton(m_folderToolbar);
     m_folderButton->setIcon(symbolIcon(QStringLiteral("folder")));
     m_folderButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_folderButton->setPopupMode(QToolButton::InstantPopup);
     m_folderButton->setAutoRaise(true);
     m_folderButton->setFont(ViewFonts::callout(QFont::Medium));
     m_rootsMenu = new QMenu(m_folderButton);
@@ -172,10 +171,9 @@ void FilesPaneToolbar::buildFolderToolbar(QBoxLayout *column)
     row->addWidget(m_folderButton);
     row->addStretch();
 
-    m_sortButton = new QToolButton(m_folderToolbar);
+    m_sortButton = new MenuButton(m_folderToolbar);
     m_sortButton->setText(QStringLiteral("排序"));
     m_sortButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_sortButton->setPopupMode(QToolButton::InstantPopup);
     m_sortButton->setAutoRaise(true);
     m_sortMenu = new QMenu(m_sortButton);
     m_sortMenu->addSection(QStringLiteral("排序依据"));
@@ -214,10 +212,9 @@ void FilesPaneToolbar::buildFolderToolbar(QBoxLayout *column)
     }
     row->addWidget(viewStyles);
 
-    m_pasteButton = new QToolButton(m_folderToolbar);
+    m_pasteButton = new MenuButton(m_folderToolbar);
     m_pasteButton->setIcon(symbolIcon(QStringLiteral("doc.on.clipboard")));
     m_pasteButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_pasteButton->setPopupMode(QToolButton::InstantPopup);
     auto *pasteMenu = new QMenu(m_pasteButton);
     pasteMenu->addAction(QStringLiteral("粘贴，同名时保留两个"), this, [this] {
         if (m_pane->store()) {

@@ -23,6 +23,7 @@ constexpr int picturePadding = 28;
 constexpr int badgeInset = 16;
 constexpr int edgeInset = 18;
 constexpr int placeholderPixels = 44;
+const QString unavailableTitle = QStringLiteral("照片已不可用");
 
 // A centred column of a symbol, a title and a description, as an empty or unavailable state shows them.
 QWidget *unavailableView(const QString &title, const QString &description, QLabel *&symbol, QWidget *parent)
@@ -163,8 +164,7 @@ ManagedMediaPreview::ManagedMediaPreview(DeviceManagementStore &store, std::opti
     m_pages = new QStackedLayout(this);
 
     QLabel *gone = nullptr;
-    m_pages->addWidget(
-        unavailableView(QStringLiteral("照片已不可用"), QStringLiteral("照片列表可能已经刷新。"), gone, this));
+    m_pages->addWidget(unavailableView(unavailableTitle, QStringLiteral("照片列表可能已经刷新。"), gone, this));
     setSymbol(gone, u"photo.badge.exclamationmark", palette().color(QPalette::PlaceholderText));
 
     auto *content = new QWidget(this);
@@ -271,11 +271,14 @@ void ManagedMediaPreview::refresh()
         m_store ? mediaPreviewIndex(m_store->mediaItems(), m_selectedMediaID) : std::nullopt;
     if (!index) {
         m_pages->setCurrentIndex(0);
+        // A screen reader names the sheet by the title it shows.
+        setAccessibleName(unavailableTitle);
         return;
     }
     m_pages->setCurrentIndex(1);
     const ManagedMediaItem item = m_store->mediaItems().at(*index);
     m_nameLabel->setText(item.name);
+    setAccessibleName(item.name);
     m_detailLabel->setText(mediaPreviewDetailLine(item));
 
     const QString key = m_store->mediaCacheKey(item);

@@ -3,6 +3,7 @@
 #include "CardStyle.h"
 #include "FileSelectionRules.h"
 #include "ManagedFileBrowser.h"
+#include "MenuButton.h"
 #include "SymbolIcon.h"
 #include "ViewColors.h"
 #include "ViewFonts.h"
@@ -81,11 +82,10 @@ ManagedSelectionBar::ManagedSelectionBar(ManagedFileBrowser *browser, QWidget *p
         connect(action, &QAction::triggered, this,
                 [this, command = item.command] { runBarCommand(m_browser, command); });
     }
-    m_menuButton = new QToolButton(this);
+    m_menuButton = new MenuButton(this);
     m_menuButton->setText(QStringLiteral("所选项目操作"));
     m_menuButton->setIcon(SymbolIcon::icon(QStringLiteral("ellipsis.circle"), ViewColors::blue()));
     m_menuButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_menuButton->setPopupMode(QToolButton::InstantPopup);
     m_menuButton->setMenu(menu);
     layout->addWidget(m_menuButton);
 

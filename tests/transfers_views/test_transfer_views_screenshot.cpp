@@ -98,10 +98,10 @@ private slots:
         sheet.show();
         QVERIFY(QTest::qWaitForWindowExposed(&sheet));
         QCOMPARE(sheet.size(), QSize(560, 380));
-        // The circles that choose the phone served are buttons without a name.
+        // The circles that choose the phone served are buttons named by what they do for their phone.
         QCOMPARE(transcript(&sheet, &sheet),
-                 QString("已信任设备 | [完成] | [添加另一台手机] | "
-                         "[] | ⟦Pixel 8⟧ | 5 分钟前 | [移除] | [] | ⟦我的 Galaxy⟧ | 3 天前 | [移除]"));
+                 QString("已信任设备 | [完成] | [添加另一台手机] | [选择 Pixel 8] | ⟦Pixel 8⟧ | 5 分钟前 | [移除] | "
+                         "[选择 我的 Galaxy] | ⟦我的 Galaxy⟧ | 3 天前 | [移除]"));
         // The phone served shows the blue check, the other an empty circle.
         for (const TrustedDeviceManagementRow *row : sheet.manager()->rows()) {
             const auto *select = row->findChild<QToolButton *>(QStringLiteral("selectButton"));

@@ -77,7 +77,7 @@ private slots:
                                  index == selected ? ViewColors::blue() : ViewColors::secondary()),
                      qPrintable(names[index]));
             QCOMPARE(transcript(rows[index]),
-                     QStringLiteral("[] | ⟦%1⟧ | %2 | [移除]").arg(names[index], lastSeen[names[index]]));
+                     QStringLiteral("[选择 %1] | ⟦%1⟧ | %2 | [移除]").arg(names[index], lastSeen[names[index]]));
         }
 
         QCOMPARE(sheet.manager()->addDeviceButton()->text(), QStringLiteral("添加另一台手机"));
@@ -106,7 +106,7 @@ private slots:
         TrustedDeviceManagementRow *row = sheet.manager()->rows().first();
         auto *field = row->findChild<QLineEdit *>(QStringLiteral("nameField"));
         QCOMPARE(field->placeholderText(), QStringLiteral("设备名称"));
-        QCOMPARE(transcript(row), QStringLiteral("[] | ⟦Pixel⟧ | 1 小时前 | [移除]"));
+        QCOMPARE(transcript(row), QStringLiteral("[选择 Pixel] | ⟦Pixel⟧ | 1 小时前 | [移除]"));
 
         field->setFocus();
         field->selectAll();

@@ -140,6 +140,7 @@ void TransferActivityDock::buildPopover()
     }
     m_popover = new QFrame(this, Qt::Popup);
     m_popover->setObjectName(QStringLiteral("transferActivityPopover"));
+    m_popover->setAccessibleName(QStringLiteral("活动"));
     m_popover->setFrameShape(QFrame::StyledPanel);
     // A click on the dock that closes the popover must not reach the dock again and reopen it.
     m_popover->setAttribute(Qt::WA_NoMouseReplay);

@@ -39,6 +39,8 @@ TrustedDeviceManagementRow::TrustedDeviceManagementRow(const TrustedDeviceRecord
         }
     });
 
+    renderName();
+
     m_nameField = new QLineEdit(device.name, this);
     m_nameField->setObjectName(QStringLiteral("nameField"));
     m_nameField->setPlaceholderText(QStringLiteral("设备名称"));
@@ -80,6 +82,7 @@ void TrustedDeviceManagementRow::setDevice(const TrustedDeviceRecord &device, bo
     const bool selectionChanged = isSelected != m_isSelected;
     m_device = device;
     m_isSelected = isSelected;
+    renderName();
     if (selectionChanged) {
         renderSelection();
     }
@@ -90,6 +93,12 @@ void TrustedDeviceManagementRow::refreshLastSeen(const QDateTime &now)
 {
     m_lastSeenLabel->setText(TrustedDeviceManagementPresentation::relativeLastSeen(m_device.lastSeenAt, now));
     m_lastSeenLabel->setToolTip(QLocale().toString(m_device.lastSeenAt.toLocalTime(), QLocale::ShortFormat));
+}
+
+void TrustedDeviceManagementRow::renderName()
+{
+    // The circle shows no text: a screen reader names it by what it does for this phone.
+    m_selectButton->setAccessibleName(QStringLiteral("选择 ") + m_device.name);
 }
 
 void TrustedDeviceManagementRow::renderSelection()

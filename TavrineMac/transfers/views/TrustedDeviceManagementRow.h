@@ -34,6 +34,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void renderName();
     void renderSelection();
     void confirmRevocation();
 

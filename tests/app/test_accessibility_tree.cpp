@@ -1,0 +1,405 @@
+#include "../android_usb_views/UsbViewsTestSupport.h"
+#include "ApplicationAccessible.h"
+#include "DefaultADBClient.h"
+#include "DeviceManagementStore.h"
+#include "FileSelectionRules.h"
+#include "FilesPaneToolbar.h"
+#include "MainWindow.h"
+#include "ManagedFileBrowser.h"
+#include "ManagedFilesPane.h"
+#include "ManagedMediaPreview.h"
+#include "ManagementStoreFixture.h"
+#include "QuickLookWindow.h"
+#include "QuickSendCoordinator.h"
+#include "QuickSendPanel.h"
+#include "SymbolIcon.h"
+#include "TransferActivityDock.h"
+#include "ViewColors.h"
+
+#include <QAccessible>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QListView>
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QToolButton>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
+using namespace UsbViewsTestSupport;
+
+namespace {
+
+// One element of the accessibility tree as an assistive tool reads it over AT-SPI.
+struct Element
+{
+    QString role;
+    QString name;
+    QList<Element> children;
+
+    static Element fromJson(const QJsonObject &object)
+    {
+        Element element{object.value("role"_L1).toString(), object.value("name"_L1).toString(), {}};
+        for (const QJsonValue child : object.value("children"_L1).toArray())
+            element.children.append(fromJson(child.toObject()));
+        return element;
+    }
+
+    // The names of this element and those below it with `wantedRole` (any role when empty), depth first.
+    QStringList names(const QString &wantedRole) const
+    {
+        QStringList found;
+        if (wantedRole.isEmpty() || role == wantedRole)
+            found.append(name);
+        for (const Element &child : children)
+            found += child.names(wantedRole);
+        return found;
+    }
+};
+
+// Runs the reading script against this process; its exit code and output. The event loop keeps turning meanwhile:
+// the script's questions come back to this process over the accessibility bus.
+std::pair<int, QByteArray> runReader(const QStringList &arguments)
+{
+    QProcess reader;
+    reader.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QSignalSpy finished(&reader, &QProcess::finished);
+    reader.start(u"/usr/bin/python3"_s, QStringList{QFINDTESTDATA("accessibility_tree.py"),
+                                                    QString::number(QCoreApplication::applicationPid())} +
+                                            arguments);
+    if (!reader.waitForStarted() || !finished.wait(60'000)) {
+        reader.kill();
+        reader.waitForFinished();
+        return {-1, {}};
+    }
+    return {reader.exitStatus() == QProcess::NormalExit ? reader.exitCode() : -1, reader.readAllStandardOutput()};
+}
+
+// This process's tree, from the application down to what is on screen; nothing when it could not be read.
+std::optional<Element> readTree()
+{
+    const auto [exitCode, output] = runReader({});
+    if (exitCode != 0)
+        return std::nullopt;
+    return Element::fromJson(QJsonDocument::fromJson(output).object());
+}
+
+// Performs `action` on the element with `role` and `name` over AT-SPI, as an assistive tool does.
+bool performAction(const QString &role, const QString &name, const QString &action)
+{
+    return runReader({role, name, action}).first == 0;
+}
+
+// What a check looks for: a window of the application or an open popup, with `windowName` and `windowRole` (any when
+// empty), holding elements of `itemRole` named by each of `itemNames`.
+struct Sought
+{
+    QString windowName;
+    QString windowRole;
+    QString itemRole;
+    QStringList itemNames;
+
+    bool isIn(const Element &tree) const
+    {
+        return std::any_of(tree.children.begin(), tree.children.end(), [this](const Element &window) {
+            const QStringList names = window.names(itemRole);
+            return (windowName.isEmpty() || window.name == windowName) &&
+                   (windowRole.isEmpty() || window.role == windowRole) &&
+                   std::all_of(itemNames.begin(), itemNames.end(),
+                               [&](const QString &name) { return names.contains(name); });
+        });
+    }
+};
+
+// Reads the tree until it shows `sought`, within a bound. Otherwise false, with the windows last read in `report`.
+bool treeShows(const Sought &sought, QString *report)
+{
+    std::optional<Element> tree;
+    if (QTest::qWaitFor([&] { return (tree = readTree()) && sought.isIn(*tree); }, 30'000))
+        return true;
+    QStringList windows;
+    for (const Element &window : tree ? tree->children : QList<Element>())
+        windows.append(window.role + u" \""_s + window.name + u"\": "_s + window.names({}).join(u" | "_s));
+    *report = tree ? windows.join(u"\n"_s) : u"(no tree)"_s;
+    return false;
+}
+
+// Looks for `sought` in the tree while the next popup window is open, and closes the popup then: a menu opened by
+// its button keeps the caller in a loop of its own until it closes.
+class PopupReader : public QObject
+{
+public:
+    explicit PopupReader(Sought sought) : m_sought(std::move(sought)) { qApp->installEventFilter(this); }
+    ~PopupReader() override { qApp->removeEventFilter(this); }
+
+    bool hasRead() const { return m_hasRead; }
+    bool found() const { return m_found; }
+    const QString &report() const { return m_report; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *popup = qobject_cast<QWidget *>(watched);
+        if (event->type() == QEvent::Show && popup && popup->windowType() == Qt::Popup && !m_isReading) {
+            m_isReading = true;
+            QTimer::singleShot(0, this, [this, popup = QPointer<QWidget>(popup)] {
+                m_found = treeShows(m_sought, &m_report);
+                if (popup)
+                    popup->close();
+                m_hasRead = true;
+            });
+        }
+        return false;
+    }
+
+private:
+    Sought m_sought;
+    bool m_isReading = false;
+    bool m_hasRead = false;
+    bool m_found = false;
+    QString m_report;
+};
+
+enum class Opening
+{
+    showMenuAction,
+    rightClick,
+    pressAction,
+};
+
+// The world of the main window: a connected "Pixel", a trusted "Galaxy" out of reach, and a "Galaxy S23" that the
+// fake adb lists on USB.
+struct MainWindowWorld
+{
+    StoreFixture transfers;
+    QTemporaryDir folder;
+    std::unique_ptr<DeviceStore> devices;
+    std::unique_ptr<DeviceManagementStore> management;
+    std::unique_ptr<QuickSendCoordinator> quickSend;
+    std::unique_ptr<MainWindow> window;
+
+    MainWindowWorld()
+    {
+        transfers.saveRegistry({trustedPhone(u"Galaxy"_s, 2)});
+        transfers.makePaired();
+        ::writeFile(folder.filePath(u"adb/devices.json"_s), R"([{"serial": "R58N", "model": "Galaxy_S23"}])");
+        qputenv("TAVRINE_FAKE_ADB_STATE", folder.filePath(u"adb"_s).toUtf8());
+        devices = std::make_unique<DeviceStore>(
+            makeDefaultADBClient(), InstallHistoryStore(folder.filePath(u"history.json"_s)),
+            DeviceStoreEnvironment{std::make_shared<NoUSBDevices>(), folder.filePath(u"no-companion"_s)});
+        management = std::make_unique<DeviceManagementStore>(*transfers.store);
+        quickSend = std::make_unique<QuickSendCoordinator>(*transfers.store);
+        window = std::make_unique<MainWindow>(*devices, *transfers.store, *management, *quickSend);
+        window->show();
+    }
+    ~MainWindowWorld()
+    {
+        // The dashboard's overview request ends before the stores go.
+        transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        static_cast<void>(QTest::qWaitFor([this] { return !management->isLoadingOverview(); }));
+        window.reset();
+    }
+};
+
+// A files pane on the phone's storage root, which lists "a.txt".
+struct FilesPaneWorld
+{
+    ManagementStoreFixture fixture;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<ManagedFilesPane> pane;
+
+    static ManagedFileEntry entry() { return fileEntry(u"a"_s, u"a.txt"_s); }
+
+    FilesPaneWorld()
+    {
+        fixture.channel->answer = [](const FakeManagementChannel::Request &request) {
+            return request.action == "files.list"_L1
+                       ? FakeManagementChannel::Reply::json(filePageJson(u"root"_s, {entry()}))
+                       : FakeManagementChannel::Reply{};
+        };
+        QCoro::waitFor(fixture.store->openRoot({u"root"_s, u"内部存储"_s, false, 0}));
+        settings = std::make_unique<QSettings>(fixture.folder.filePath(u"settings.ini"_s), QSettings::IniFormat);
+        pane = std::make_unique<ManagedFilesPane>(u"Pixel"_s, fixture.store.get(), ManagedContentCategory::allFiles,
+                                                  true, false, ManagedFilesPane::Actions{}, settings.get());
+        pane->resize(900, 600);
+        pane->show();
+    }
+    QListView *fileView() const { return pane->findChild<ManagedFileBrowser *>()->view(); }
+};
+
+} // namespace
+
+// The application as a person with a screen reader meets it: its windows under the real X server, read over AT-SPI
+// by a script (accessibility_tree.py) that walks this process's tree and performs actions as assistive tools do.
+class TestAccessibilityTree : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != "xcb"_L1)
+            QSKIP("the accessibility bus is read under an X server");
+        qputenv("TAVRINE_ADB_PATH", QFINDTESTDATA("../android_usb/fake-adb").toUtf8());
+        // The process serves its tree once it has found the session's accessibility bus, which the first reader
+        // starts.
+        QVERIFY2(QTest::qWaitFor([] { return readTree().has_value(); }, 60'000),
+                 "this process never appeared among the desktop's accessible applications");
+    }
+
+    // Each phone row of the sidebar is read as the phone's name and its state.
+    void sidebarRowsAreNamedByPhoneAndState()
+    {
+        MainWindowWorld world;
+        QString report;
+        QVERIFY2(
+            treeShows({{}, u"frame"_s, u"list item"_s, {u"Pixel，无线已连接"_s, u"Galaxy S23，USB 已连接"_s}}, &report),
+            qPrintable(report));
+    }
+
+    // The pairing sheet is named by the title it shows, also once the title changes.
+    void pairingSheetIsNamedByItsTitle()
+    {
+        MainWindowWorld world;
+        world.window->showPairing();
+        QString report;
+        QCOMPARE(world.transfers.store->phase().kind, TransferStore::Phase::Kind::pairing);
+        QVERIFY2(treeShows({u"用手机扫描配对码"_s, u"dialog"_s, {}, {}}, &report), qPrintable(report));
+        world.transfers.deliver({linkEvent(TransferEventKind::connecting, {}, {}),
+                                 linkEvent(TransferEventKind::awaitingConfirmation, u"Nokia"_s, u"peer-2"_s)});
+        QCOMPARE(world.transfers.store->phase().kind, TransferStore::Phase::Kind::awaitingConfirmation);
+        QVERIFY2(treeShows({u"确认是同一台设备"_s, u"dialog"_s, {}, {}}, &report), qPrintable(report));
+    }
+
+    // The trusted-device sheet's circles say which phone they select.
+    void trustedDeviceSheetNamesItsSelectionButtons()
+    {
+        MainWindowWorld world;
+        world.window->showTrustedDeviceManager();
+        QString report;
+        QVERIFY2(
+            treeShows({u"已信任设备"_s, u"dialog"_s, u"push button"_s, {u"选择 Pixel"_s, u"选择 Galaxy"_s}}, &report),
+            qPrintable(report));
+    }
+
+    // Quick send's floating panel is a dialog named by its title, whose privacy note shows the lock and shield.
+    void quickSendPanelIsANamedDialog()
+    {
+        StoreFixture transfers;
+        transfers.make();
+        QuickSendCoordinator coordinator(*transfers.store);
+        QuickSendPanel panel(&coordinator, transfers.store.get());
+        panel.show();
+        QString report;
+        QVERIFY2(treeShows({u"快速发送"_s, u"dialog"_s, {}, {}}, &report), qPrintable(report));
+
+        const auto *symbol = panel.findChild<QWidget *>(u"quickSendPrivacyRow"_s)->findChild<QLabel *>();
+        QCOMPARE(
+            symbol->pixmap().toImage(),
+            SymbolIcon::pixmap(Symbol::lockShield, ViewColors::secondary(), 12, panel.devicePixelRatioF()).toImage());
+    }
+
+    void previewsAreNamedByTheirTitles_data()
+    {
+        QTest::addColumn<bool>("media");
+        QTest::newRow("photo of the phone") << true;
+        QTest::newRow("local copy of a phone file") << false;
+    }
+
+    // The large photo preview and the quick look at a file are dialogs named by the title they show.
+    void previewsAreNamedByTheirTitles()
+    {
+        QFETCH(bool, media);
+        ManagementStoreFixture fixture;
+        std::unique_ptr<QWidget> preview;
+        if (media) {
+            fixture.store->setMediaItems(
+                {{u"m1"_s, u"beach.jpg"_s, ManagedMediaKind::photo, 2'000'000, 1'700'000'000'000, u"image/jpeg"_s, 400,
+                  300, 0, u"DCIM/beach.jpg"_s, std::nullopt}});
+            preview = std::make_unique<ManagedMediaPreview>(*fixture.store, u"m1"_s);
+            preview->show();
+        } else {
+            const QString path = fixture.folder.filePath(u"beach.jpg"_s);
+            QVERIFY(writeFile(path, "not a picture"));
+            preview.reset(QuickLookWindow::show(path, nullptr));
+            QVERIFY(preview);
+            preview->setAttribute(Qt::WA_DeleteOnClose, false);
+        }
+        QString report;
+        QVERIFY2(treeShows({u"beach.jpg"_s, u"dialog"_s, {}, {}}, &report), qPrintable(report));
+    }
+
+    void openMenusAreInTheTree_data()
+    {
+        QTest::addColumn<Opening>("opening");
+        QTest::addColumn<Sought>("sought");
+        QStringList fileCommands;
+        for (const FileCommandItem &item : entryContextMenuItems(FilesPaneWorld::entry(), 1))
+            fileCommands.append(item.title);
+        QTest::newRow("the add button's menu, by its show-menu action")
+            << Opening::showMenuAction
+            << Sought{{}, u"popup menu"_s, u"menu item"_s, {u"选择文件…"_s, u"选择文件夹…"_s}};
+        QTest::newRow("a file's context menu")
+            << Opening::rightClick << Sought{{}, u"popup menu"_s, u"menu item"_s, fileCommands};
+        QTest::newRow("the activity popover, by the dock's press action")
+            << Opening::pressAction << Sought{u"活动"_s, {}, u"label"_s, {u"t1.jpg"_s}};
+    }
+
+    // An open menu or popover is a window of the application with its items named; a button's show-menu action
+    // opens its menu.
+    void openMenusAreInTheTree()
+    {
+        QFETCH(Opening, opening);
+        QFETCH(Sought, sought);
+        FilesPaneWorld files;
+        StoreFixture transfers;
+        transfers.saveTasks(
+            {taskRecord(u"t1"_s, TransferTaskRecord::Direction::sending, TransferTaskRecord::Status::completed)});
+        transfers.make();
+        TransferActivityDock dock(transfers.store.get());
+        dock.show();
+
+        PopupReader reader(sought);
+        switch (opening) {
+        case Opening::showMenuAction:
+            QTRY_VERIFY(files.pane->toolbar()->addMenuButton()->isEnabled());
+            QVERIFY(performAction(u"push button"_s, u"添加到手机"_s, u"ShowMenu"_s));
+            break;
+        case Opening::rightClick: {
+            QTRY_COMPARE(files.fileView()->model()->rowCount(), 1);
+            QVERIFY(QTest::qWaitForWindowExposed(files.pane.get()));
+            // Through the window, as the X server delivers a click: the toolkit makes a context menu of it.
+            const QRect row = files.fileView()->visualRect(files.fileView()->model()->index(0, 0));
+            QTest::mouseClick(files.pane->windowHandle(), Qt::RightButton, {},
+                              files.fileView()->viewport()->mapTo(files.pane.get(), row.center()));
+            break;
+        }
+        case Opening::pressAction:
+            QVERIFY(performAction(u"push button"_s, u"活动"_s, u"Press"_s));
+            break;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(reader.hasRead(), 60'000);
+        QVERIFY2(reader.found(), qPrintable(reader.report()));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    // The tree is read from the X server's session, where assistive tools find it.
+    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    ApplicationAccessible::install();
+    QApplication application(argc, argv);
+    // As the application's event loop does when it starts; the tests turn loops of their own.
+    QAccessible::setRootObject(&application);
+    TestAccessibilityTree test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_accessibility_tree.moc"
