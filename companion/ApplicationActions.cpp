@@ -16,6 +16,12 @@ const QString packageNameKey = QStringLiteral("packageName");
 const QString unknownApplicationMessage = QStringLiteral("找不到这个应用。");
 const QString notLaunchableMessage = QStringLiteral("这个应用无法打开。");
 
+// Why the applications file was refused, as the answer gives it.
+struct RefusedInventory
+{
+    QString message;
+};
+
 // The application that a payload's "packageName" names, with all applications; or the answer to give.
 struct NamedApplication
 {
@@ -68,25 +74,33 @@ ManagementAnswer ApplicationActions::list(const QJsonObject &payload)
         throw ActionPayload::refusal(QStringLiteral("filter"), QStringLiteral("\"user\", \"system\" or \"all\""));
     }
 
-    QString errorMessage;
-    const std::optional<QList<ManagedApplication>> applications = m_inventory.load(&errorMessage);
-    if (!applications) {
-        return ManagementAnswer::failed(errorMessage);
-    }
-    QList<ManagedApplication> matching;
-    for (const ManagedApplication &application : *applications) {
-        const bool kept = filter == u"all" || application.system == (filter == u"system");
-        if (kept && (application.name.contains(query, Qt::CaseInsensitive) ||
-                     application.packageName.contains(query, Qt::CaseInsensitive))) {
-            matching.append(application);
+    const auto listMatching = [this, &filter, &query] {
+        QString errorMessage;
+        const std::optional<QList<ManagedApplication>> applications = m_inventory.load(&errorMessage);
+        if (!applications) {
+            throw RefusedInventory{errorMessage};
         }
+        QList<ManagedApplication> matching;
+        for (const ManagedApplication &application : *applications) {
+            const bool kept = filter == u"all" || application.system == (filter == u"system");
+            if (kept && (application.name.contains(query, Qt::CaseInsensitive) ||
+                         application.packageName.contains(query, Qt::CaseInsensitive))) {
+                matching.append(application);
+            }
+        }
+        std::sort(matching.begin(), matching.end(),
+                  [](const ManagedApplication &left, const ManagedApplication &right) {
+                      const int byName = QString::compare(left.name, right.name, Qt::CaseInsensitive);
+                      return byName != 0 ? byName < 0 : left.packageName < right.packageName;
+                  });
+        return matching;
+    };
+    ActionPayload::Page<ManagedApplication> page;
+    try {
+        page = m_listings.page(payload, {filter, query}, listMatching);
+    } catch (const RefusedInventory &refused) {
+        return ManagementAnswer::failed(refused.message);
     }
-    std::sort(matching.begin(), matching.end(), [](const ManagedApplication &left, const ManagedApplication &right) {
-        const int byName = QString::compare(left.name, right.name, Qt::CaseInsensitive);
-        return byName != 0 ? byName < 0 : left.packageName < right.packageName;
-    });
-
-    const auto page = ActionPayload::page(payload, matching);
     return ManagementAnswer::succeeded(encodeManaged(ManagedApplicationPage{1, page.items, page.nextPageToken}));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ApplicationInventory.h"
+#include "ListingSnapshots.h"
 #include "ManagementHandlers.h"
 
 #include <QJsonObject>
@@ -29,4 +30,6 @@ private:
     ManagementAnswer details(const QJsonObject &payload);
 
     ApplicationInventory m_inventory;
+    // The pages of each listing come from what its first page found.
+    ListingSnapshots<ManagedApplication> m_listings;
 };

@@ -17,10 +17,9 @@ using namespace fileActionsPrivate;
 
 namespace {
 
-// The computer refuses a folder download of more than 10000 items or 64 levels; a walk stops just beyond.
-constexpr FileOperations::WalkLimits treeLimits{10001, 64};
-// How long the later pages of a listing may come from what its first page found.
-constexpr auto listingSnapshotLifetime = std::chrono::seconds(30);
+// The computer refuses a folder download of more than 10000 items or 64 levels. A walk stops just beyond the items,
+// so that the computer sees more than it takes and says so; a folder deeper than that is refused.
+constexpr FileOperations::WalkLimits treeLimits{10001, 64, true};
 
 const QString folderNotFoundMessage = QStringLiteral("找不到目标文件夹。");
 
@@ -78,12 +77,18 @@ QJsonObject FileActions::list(const QJsonObject &payload) const
 {
     const Item parent = folder(payload, QStringLiteral("parentId"));
     const QString query = ActionPayload::optionalText(payload, queryKey);
-    const bool firstPage = ActionPayload::optionalInteger(payload, QStringLiteral("pageToken"), 0, 0) == 0;
-    const QFileInfoList children = listedChildren(parent.path, query, parent.relativePath.isEmpty(), firstPage);
-
-    const auto page = ActionPayload::page(payload, children, [&parent](const QFileInfo &child) {
-        return fileEntry(StorageRoot::childPath(parent.relativePath, child.fileName()), child);
-    });
+    const auto listChildren = [&parent, &query] {
+        QFileInfoList children = FileOperations::children(parent.path, parent.relativePath.isEmpty());
+        if (!query.isEmpty()) {
+            children.removeIf(
+                [&query](const QFileInfo &child) { return !child.fileName().contains(query, Qt::CaseInsensitive); });
+        }
+        return children;
+    };
+    const auto page =
+        m_folderListings.page(payload, {parent.path, query}, listChildren, [&parent](const QFileInfo &child) {
+            return fileEntry(StorageRoot::childPath(parent.relativePath, child.fileName()), child);
+        });
     const std::optional<QString> parentParentId =
         parent.relativePath.isEmpty()
             ? std::nullopt
@@ -93,29 +98,13 @@ QJsonObject FileActions::list(const QJsonObject &payload) const
                                          page.nextPageToken});
 }
 
-QFileInfoList FileActions::listedChildren(const QString &folderPath, const QString &query, bool isStorageFolder,
-                                          bool firstPage) const
-{
-    if (!firstPage && m_listing && m_listing->folderPath == folderPath && m_listing->query == query &&
-        !m_listing->expiry.hasExpired()) {
-        return m_listing->children;
-    }
-    QFileInfoList children = FileOperations::children(folderPath, isStorageFolder);
-    if (!query.isEmpty()) {
-        children.removeIf(
-            [&query](const QFileInfo &child) { return !child.fileName().contains(query, Qt::CaseInsensitive); });
-    }
-    m_listing = ListingSnapshot{folderPath, query, children, QDeadlineTimer(listingSnapshotLifetime)};
-    return children;
-}
-
 QJsonObject FileActions::tree(const QJsonObject &payload) const
 {
     const Item root = folder(payload, idKey);
-    const QList<FileOperations::WalkedItem> items =
-        FileOperations::walk(root.path, root.relativePath.isEmpty(), treeLimits);
-
-    const auto page = ActionPayload::page(payload, items, [&root](const FileOperations::WalkedItem &item) {
+    const auto walk = [&root] {
+        return FileOperations::walk(root.path, root.relativePath.isEmpty(), treeLimits);
+    };
+    const auto page = m_treeListings.page(payload, {root.path}, walk, [&root](const FileOperations::WalkedItem &item) {
         return ManagedFileTreeEntry{
             StorageIds::idForRelativePath(StorageRoot::childPath(root.relativePath, item.relativePath)),
             item.relativePath, item.info.isDir(), item.info.isDir() ? std::nullopt : std::optional(item.info.size()),

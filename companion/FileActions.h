@@ -1,10 +1,11 @@
 #pragma once
 
+#include "FileOperations.h"
+#include "ListingSnapshots.h"
 #include "ManagementHandlers.h"
 #include "PhoneTrash.h"
 #include "StorageIds.h"
 
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QString>
@@ -47,11 +48,6 @@ private:
 
     QJsonObject roots() const;
     QJsonObject list(const QJsonObject &payload) const;
-    // The children of a folder as the first page of a listing found them: the following pages of the same
-    // listing come from it, so that paging through a large folder lists it once and no entry moves between
-    // pages when the folder changes meanwhile. A first page always lists afresh.
-    QFileInfoList listedChildren(const QString &folderPath, const QString &query, bool isStorageFolder,
-                                 bool firstPage) const;
     QJsonObject tree(const QJsonObject &payload) const;
     QJsonObject makeFolder(const QJsonObject &payload);
     QJsonObject rename(const QJsonObject &payload);
@@ -79,13 +75,8 @@ private:
     QString m_storageDirectory;
     StorageIds m_ids;
     PhoneTrash m_trash;
-
-    struct ListingSnapshot
-    {
-        QString folderPath;
-        QString query;
-        QFileInfoList children;
-        QDeadlineTimer expiry;
-    };
-    mutable std::optional<ListingSnapshot> m_listing;
+    // The pages of each listing come from what its first page found.
+    mutable ListingSnapshots<QFileInfo> m_folderListings;
+    mutable ListingSnapshots<FileOperations::WalkedItem> m_treeListings;
+    mutable ListingSnapshots<PhoneTrashEntry> m_trashListings;
 };

@@ -10,15 +10,18 @@ using namespace fileActionsPrivate;
 QJsonObject FileActions::listTrash(const QJsonObject &payload) const
 {
     const QString query = ActionPayload::optionalText(payload, queryKey);
-    QList<PhoneTrashEntry> entries = m_trash.entries();
-    if (!query.isEmpty()) {
-        entries.removeIf([&query](const PhoneTrashEntry &entry) {
-            return !entry.originalName.contains(query, Qt::CaseInsensitive);
-        });
-    }
+    const auto listEntries = [this, &query] {
+        QList<PhoneTrashEntry> entries = m_trash.entries();
+        if (!query.isEmpty()) {
+            entries.removeIf([&query](const PhoneTrashEntry &entry) {
+                return !entry.originalName.contains(query, Qt::CaseInsensitive);
+            });
+        }
+        return entries;
+    };
     // The computer gets each entry without its original path, which stays on the phone.
-    const auto page =
-        ActionPayload::page(payload, entries, [](const PhoneTrashEntry &entry) { return ManagedTrashEntry(entry); });
+    const auto page = m_trashListings.page(payload, {query}, listEntries,
+                                           [](const PhoneTrashEntry &entry) { return ManagedTrashEntry(entry); });
     return encodeManaged(ManagedTrashPage{answerVersion, page.items, page.nextPageToken});
 }
 

@@ -50,14 +50,25 @@ bool listedBefore(const Listed &first, const Listed &second)
     return order != 0 ? order < 0 : first.name < second.name;
 }
 
+bool stopsHere(WalkLimits limits, const QList<WalkedItem> &items)
+{
+    return limits.stopsAtMaximumEntries && items.size() >= limits.maximumEntries;
+}
+
 void walkInto(const QString &folder, const QString &prefix, int depth, bool isStorageFolder, WalkLimits limits,
               QList<WalkedItem> &items)
 {
+    if (stopsHere(limits, items)) {
+        return;
+    }
     const QFileInfo folderInfo(folder);
     if (!folderInfo.isReadable() || !folderInfo.isExecutable()) {
         throw FileActionError(QStringLiteral("无法读取文件夹：%1").arg(folderInfo.fileName()));
     }
     for (const QFileInfo &child : children(folder, isStorageFolder)) {
+        if (stopsHere(limits, items)) {
+            return;
+        }
         if (depth > limits.maximumDepth) {
             throw FileActionError(QStringLiteral("文件夹层级超过 %1 层。").arg(limits.maximumDepth));
         }

@@ -15,11 +15,12 @@ struct WalkedItem
     QFileInfo info;
 };
 
-// How far a folder walk goes before it gives up.
+// How far a folder walk goes: beyond either limit it fails, unless it stops at `maximumEntries`.
 struct WalkLimits
 {
     qsizetype maximumEntries = 0;
     int maximumDepth = 0; // components of a relative path
+    bool stopsAtMaximumEntries = false;
 };
 
 // Whether anything, a dangling symbolic link included, exists at `path`.

@@ -45,8 +45,9 @@ std::optional<QString> existingFolder(const StorageIdResult &resolved)
 
 } // namespace
 
-ManagedTransferActions::ManagedTransferActions(TransferClientProtocol &client, const QString &storageDirectory)
-    : m_client(client), m_storageDirectory(storageDirectory), m_ids(storageDirectory)
+ManagedTransferActions::ManagedTransferActions(TransferClientProtocol &client, const QString &storageDirectory,
+                                               MonotonicClock clock)
+    : m_client(client), m_storageDirectory(storageDirectory), m_ids(storageDirectory), m_clock(std::move(clock))
 {}
 
 void ManagedTransferActions::addTo(ManagementHandlers &handlers)
@@ -58,12 +59,13 @@ void ManagedTransferActions::addTo(ManagementHandlers &handlers)
 
 std::optional<QString> ManagedTransferActions::takeDeliveryFolder(const QString &transferId, QString *errorMessage)
 {
-    const auto prepared = m_uploadFolderIds.constFind(transferId);
-    if (prepared == m_uploadFolderIds.cend()) {
+    forgetStalePreparations();
+    const auto prepared = m_preparations.find(transferId);
+    if (prepared == m_preparations.end()) {
         return m_storageDirectory;
     }
-    const QString folderId = *prepared;
-    m_uploadFolderIds.erase(prepared);
+    const QString folderId = prepared->folderId;
+    forget(prepared);
     // Resolved again: the folder may have been renamed, removed or replaced since it was prepared.
     const std::optional<QString> folder = existingFolder(m_ids.resolve(folderId));
     if (!folder && errorMessage) {
@@ -81,8 +83,46 @@ ManagementAnswer ManagedTransferActions::prepareUpload(const QJsonObject &payloa
     if (!existingFolder(m_ids.resolve(directoryId))) {
         return ManagementAnswer::failed(folderNotFoundMessage);
     }
-    m_uploadFolderIds.insert(transferId, directoryId);
+    if (const auto earlier = m_preparations.find(transferId); earlier != m_preparations.end()) {
+        forget(earlier);
+    }
+    const auto deadline = m_deadlines.emplace(m_clock() + preparationLifetime, transferId);
+    m_preparations.insert(transferId, {directoryId, deadline});
+    forgetStalePreparations();
     return ManagementAnswer::succeeded({});
+}
+
+void ManagedTransferActions::followReceivedTransfer(const TransferEvent &event)
+{
+    if (event.direction != TransferDirection::receiving) {
+        return;
+    }
+    forgetStalePreparations();
+    const auto preparation = m_preparations.find(event.transferId);
+    if (preparation == m_preparations.end()) {
+        return;
+    }
+    if (event.kind == TransferEventKind::failed || event.kind == TransferEventKind::cancelled) {
+        forget(preparation);
+    } else if (event.kind == TransferEventKind::receiving &&
+               preparation->deadline->first != Deadlines::key_type::max()) {
+        m_deadlines.erase(preparation->deadline);
+        preparation->deadline = m_deadlines.emplace(Deadlines::key_type::max(), event.transferId);
+    }
+}
+
+void ManagedTransferActions::forget(QHash<QString, Preparation>::iterator preparation)
+{
+    m_deadlines.erase(preparation->deadline);
+    m_preparations.erase(preparation);
+}
+
+void ManagedTransferActions::forgetStalePreparations()
+{
+    const auto now = m_clock();
+    while (!m_deadlines.empty() && (m_deadlines.begin()->first <= now || m_preparations.size() > maximumPreparations)) {
+        forget(m_preparations.find(m_deadlines.begin()->second));
+    }
 }
 
 ManagementAnswer ManagedTransferActions::download(const QJsonObject &payload, bool mediaOnly)

@@ -70,7 +70,8 @@ ManagementAnswer MediaActions::list(const QJsonObject &payload)
         throw ActionPayload::refusal(QStringLiteral("kind"), QStringLiteral("\"photo\" or \"video\""));
     }
     const QString query = ActionPayload::optionalText(payload, QStringLiteral("query"));
-    const auto page = ActionPayload::page(payload, m_library.items(*kind, query));
+    const auto page = m_listings.page(payload, {rawValue(*kind), query},
+                                      [this, &kind, &query] { return m_library.items(*kind, query); });
     return ManagementAnswer::succeeded(encodeManaged(ManagedMediaPage{1, page.items, page.nextPageToken}));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ListingSnapshots.h"
 #include "ManagementHandlers.h"
 #include "MediaLibrary.h"
 #include "StorageIds.h"
@@ -35,4 +36,6 @@ private:
 
     StorageIds m_ids;
     MediaLibrary m_library;
+    // The pages of each listing come from what its first page found.
+    ListingSnapshots<ManagedMediaItem> m_listings;
 };

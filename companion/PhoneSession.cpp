@@ -112,6 +112,7 @@ void PhoneSession::poll()
 
 void PhoneSession::handleEvent(const TransferEvent &event)
 {
+    m_transferActions.followReceivedTransfer(event);
     QJsonObject line = PhoneOutput::eventLine(event);
     switch (event.kind) {
     case TransferEventKind::awaitingConfirmation:

@@ -14,6 +14,8 @@
 
 using namespace Qt::StringLiterals;
 
+using Deliveries = TestTable<QString, bool, QString, QList<TransferEventKind>>;
+
 // A file the computer uploads arrives in the inbox and is delivered by the running session.
 class PhoneSessionDeliveryTest : public QObject
 {
@@ -30,18 +32,20 @@ private slots:
     void receivedFileLandsInItsPreparedFolder_data()
     {
         // The prepared folder (empty: nothing prepared), whether it goes before the file arrives, and where the
-        // file is stored (empty: it stays in the inbox).
-        const TestTable<QString, bool, QString> rows;
-        rows("prepared folder, name taken", u"Music"_s, false, u"Music/song (1).mp3"_s);
-        rows("nothing prepared", QString(), false, u"song.mp3"_s);
-        rows("prepared folder removed before the file arrives", u"Docs"_s, true, QString());
+        // file is stored (empty: it stays in the inbox); the events of its transfer before it is complete.
+        const Deliveries rows;
+        rows("prepared folder, name taken", u"Music"_s, false, u"Music/song (1).mp3"_s, {});
+        rows("nothing prepared", QString(), false, u"song.mp3"_s, {});
+        rows("prepared folder removed before the file arrives", u"Docs"_s, true, QString(), {});
+        // The computer prepares a transfer again before it sends a failed one anew.
+        rows("transfer failed after it was prepared", u"Music"_s, false, u"song.mp3"_s,
+             {TransferEventKind::receiving, TransferEventKind::failed});
     }
 
     // Delivered files are acknowledged; one that cannot be delivered stays in the inbox, unacknowledged.
     void receivedFileLandsInItsPreparedFolder()
     {
-        const auto [preparedFolder, folderRemovedBeforeArrival, storedPath] =
-            TestTable<QString, bool, QString>::fetch();
+        const auto [preparedFolder, folderRemovedBeforeArrival, storedPath, eventsBefore] = Deliveries::fetch();
 
         int input[2];
         QCOMPARE(::pipe(input), 0);
@@ -65,6 +69,9 @@ private slots:
         if (folderRemovedBeforeArrival)
             QVERIFY(QDir(m_storage + u'/' + preparedFolder).removeRecursively());
 
+        for (const TransferEventKind kind : eventsBefore)
+            client.events.enqueue(
+                {.kind = kind, .direction = TransferDirection::receiving, .transferId = u"upload-1"_s});
         const QString inboxFile = StorageLayout::inboxPath(m_storage) + u"/song.mp3"_s;
         QVERIFY(writeFile(inboxFile, "new"));
         client.events.enqueue({.kind = TransferEventKind::completed,
