@@ -34,6 +34,9 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
     m_managementResponseTimer.setTimerType(Qt::PreciseTimer);
     m_managementResponseTimer.setInterval(managementResponsePollInterval);
     connect(&m_managementResponseTimer, &QTimer::timeout, this, &TransferStore::drainManagementResponses);
+    m_persistenceTimer.setSingleShot(true);
+    m_persistenceTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_persistenceTimer, &QTimer::timeout, this, &TransferStore::saveTasks);
     m_pollingTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pollingTimer, &QTimer::timeout, this, [this] {
         if (m_pollingTimer.intervalAsDuration() != pollInterval) {

@@ -85,6 +85,8 @@ public:
     static constexpr int maximumCompletedTransfers = 20;
     static constexpr int maximumTrustedDevices = 20;
     static constexpr int maximumFinishedTasks = 200;
+    // Events the pump takes in one turn of the event loop; a fuller queue is taken over the next turns.
+    static constexpr int maximumEventsPerDrain = 500;
 
     explicit TransferStore(TransferTaskRepository taskRepository, TransferStoreEnvironment environment = {},
                            QObject *parent = nullptr);
@@ -186,6 +188,7 @@ private:
     void setConfirmationCode(const std::optional<QString> &code);
     void setLatestEvent(const std::optional<TransferEvent> &event);
     void tasksDidChange();
+    void saveTasks();
     void publishTrustedRegistry();
     // Saves `candidate` and only then makes it the registry in memory; false (phase failed with the
     // prefix and the description) when it cannot be saved.
@@ -224,8 +227,8 @@ private:
 
     std::unique_ptr<TransferHostProtocol> m_host;
     QTimer m_pollingTimer;
-    QTimer *m_persistenceTimer = nullptr;
-    QList<TransferTaskRecord> m_persistenceSnapshot;
+    // The one pending debounced save; it writes the tasks as they are when it fires.
+    QTimer m_persistenceTimer;
     QHash<QString, QString> m_scopedURLs;
     std::optional<QString> m_activeOutgoingTaskID;
     std::optional<QString> m_activeManagedDownloadID;
@@ -242,6 +245,8 @@ private:
     std::optional<QString> m_preparingManagedUploadID;
     QSet<QString> m_finalizingDeliveryIDs;
 
+    // Inside a drain, task signals and immediate saves wait for its end, so that a batch publishes and writes once.
     int m_deferTaskSignals = 0;
     bool m_tasksDirty = false;
+    bool m_immediateSaveDue = false;
 };

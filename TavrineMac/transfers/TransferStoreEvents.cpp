@@ -25,20 +25,32 @@ void TransferStore::drainEvents()
     if (!m_host) {
         return;
     }
-    // One drain publishes the task list once, however many events it handles.
+    // One drain publishes the task list and writes the task file at most once, however many events it handles. It
+    // takes a batch at most: a phone that floods the queue must not hold the event loop, so the rest waits for the
+    // next turn, which comes at once.
     ++m_deferTaskSignals;
-    while (m_host) {
+    int handled = 0;
+    while (m_host && handled < maximumEventsPerDrain) {
         const std::optional<TransferEvent> event = m_host->pollEvent();
         if (!event) {
             break;
         }
         handleTransferEvent(*event);
+        ++handled;
     }
     drainManagementResponses();
     --m_deferTaskSignals;
-    if (m_deferTaskSignals == 0 && m_tasksDirty) {
-        m_tasksDirty = false;
-        emit tasksChanged();
+    if (m_deferTaskSignals == 0) {
+        if (m_immediateSaveDue) {
+            saveTasks();
+        }
+        if (m_tasksDirty) {
+            m_tasksDirty = false;
+            emit tasksChanged();
+        }
+    }
+    if (handled == maximumEventsPerDrain && m_host && m_pollingTimer.isActive()) {
+        m_pollingTimer.start(0);
     }
 }
 

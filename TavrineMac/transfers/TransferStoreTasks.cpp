@@ -31,45 +31,33 @@ QString resolvedBookmark(const QByteArray &bookmark)
 
 void TransferStore::persistTasks(bool immediately)
 {
-    if (m_persistenceTimer) {
-        m_persistenceTimer->stop();
-        m_persistenceTimer->deleteLater();
-        m_persistenceTimer = nullptr;
+    if (!immediately) {
+        m_persistenceTimer.start(persistenceDelay);
+    } else if (m_deferTaskSignals > 0) {
+        m_immediateSaveDue = true;
+    } else {
+        saveTasks();
     }
-    const auto save = [this](const QList<TransferTaskRecord> &tasks) {
-        try {
-            m_taskRepository.save(tasks);
-        } catch (const std::exception &error) {
-            setPhase(Phase::failed(QStringLiteral("无法保存传输任务：") + describe(error)));
-        }
-    };
-    if (immediately) {
-        save(m_tasks);
-        return;
+}
+
+void TransferStore::saveTasks()
+{
+    m_persistenceTimer.stop();
+    m_immediateSaveDue = false;
+    try {
+        m_taskRepository.save(m_tasks);
+    } catch (const std::exception &error) {
+        setPhase(Phase::failed(QStringLiteral("无法保存传输任务：") + describe(error)));
     }
-    m_persistenceTimer = new QTimer(this);
-    m_persistenceTimer->setSingleShot(true);
-    m_persistenceTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_persistenceTimer, &QTimer::timeout, this, [this, save, snapshot = m_tasks] {
-        m_persistenceTimer->deleteLater();
-        m_persistenceTimer = nullptr;
-        save(snapshot);
-    });
-    m_persistenceTimer->start(persistenceDelay);
 }
 
 void TransferStore::pruneFinishedTasks()
 {
+    // Nothing is copied unless a task goes: a flood of new tasks must not copy the whole list for each.
     int finished = 0;
-    QList<TransferTaskRecord> kept;
-    kept.reserve(m_tasks.size());
-    for (const TransferTaskRecord &task : std::as_const(m_tasks)) {
-        if (TransferTaskRecord::isFinished(task.status) && ++finished > maximumFinishedTasks) {
-            continue;
-        }
-        kept.append(task);
-    }
-    m_tasks = std::move(kept);
+    m_tasks.removeIf([&finished](const TransferTaskRecord &task) {
+        return TransferTaskRecord::isFinished(task.status) && ++finished > maximumFinishedTasks;
+    });
     tasksDidChange();
 }
 

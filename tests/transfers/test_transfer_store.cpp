@@ -2,6 +2,9 @@
 
 #include <QtTest>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using Phase = TransferStore::Phase;
 using Status = TransferTaskRecord::Status;
@@ -33,6 +36,37 @@ using PairedEvents = TestTable<bool, QString, QString>;
 // The events after a pairing with "Pixel"; the task's status and byte counts; the completions (entries in
 // completedTransfers, and notifications); the phase reached.
 using TransferEvents = TestTable<QList<TransferEvent>, Status, qint64, qint64, int, Phase>;
+
+// Counts how often the task file in `folder` is put in place; a save writes aside and then moves the file in.
+class TaskFileWrites
+{
+public:
+    explicit TaskFileWrites(const QString &folder) : m_descriptor(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        ::inotify_add_watch(m_descriptor, QFile::encodeName(folder).constData(), IN_CREATE | IN_MOVED_TO);
+    }
+    ~TaskFileWrites() { ::close(m_descriptor); }
+    TaskFileWrites(const TaskFileWrites &) = delete;
+    TaskFileWrites &operator=(const TaskFileWrites &) = delete;
+
+    // The writes since the last call.
+    int take()
+    {
+        int writes = 0;
+        alignas(inotify_event) char buffer[64 * 1024];
+        for (ssize_t size; (size = ::read(m_descriptor, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t offset = 0; offset < size;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + offset);
+                writes += event->len > 0 && qstrcmp(event->name, "transfer-tasks-v1.json") == 0;
+                offset += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        }
+        return writes;
+    }
+
+private:
+    int m_descriptor;
+};
 
 } // namespace
 
@@ -384,6 +418,51 @@ private slots:
         QCOMPARE(store.tasks().first().id, u"done-259"_s);
         QCOMPARE(store.tasks().last().id, u"q-0"_s);
         QCOMPARE(store.activeTasks().size(), 10);
+    }
+
+    // A phone that offers files and pauses each at once, over and over: the pump takes the events a batch at a
+    // time and lets the event loop run between batches, in the order they came; each batch writes the task file
+    // once, and saving leaves no timer behind.
+    void aFloodOfEventsIsTakenInBatches()
+    {
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        TaskFileWrites writes(fixture.folder.path());
+        constexpr int offers = 1500;
+        for (int number = 0; number < offers; ++number) {
+            const QString id = u"flood-%1"_s.arg(number);
+            fixture.host->events.push_back(transferEvent(Kind::receiving, Direction::receiving, id, 0, 2 << 20));
+            fixture.host->events.push_back(transferEvent(Kind::paused, Direction::receiving, id, 0, 2 << 20));
+        }
+        store.drainEvents();
+        QCOMPARE(qsizetype(fixture.host->events.size()), 2 * offers - TransferStore::maximumEventsPerDrain);
+        QCOMPARE(writes.take(), 1);
+        QCOMPARE(store.findChildren<QTimer *>(), QList<QTimer *>());
+
+        // What else the event loop holds runs while the flood is still coming in.
+        QObject context;
+        QList<qsizetype> queuedAtOtherWork;
+        int batches = 0;
+        connect(&store, &TransferStore::tasksChanged, &context, [&] {
+            ++batches;
+            QTimer::singleShot(0, &context, [&] { queuedAtOtherWork.append(qsizetype(fixture.host->events.size())); });
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.host->events.empty() && queuedAtOtherWork.size() == batches, 60'000);
+        QVERIFY2(*std::max_element(queuedAtOtherWork.begin(), queuedAtOtherWork.end()) > 0,
+                 qPrintable(QString::number(batches)));
+        const int left = 2 * offers - TransferStore::maximumEventsPerDrain;
+        QCOMPARE(batches, (left + TransferStore::maximumEventsPerDrain - 1) / TransferStore::maximumEventsPerDrain);
+        QVERIFY(writes.take() <= batches);
+        QCOMPARE(store.findChildren<QTimer *>(), QList<QTimer *>());
+        for (const QList<TransferTaskRecord> &tasks :
+             {store.tasks(), TransferTaskRepository(fixture.taskFile()).load()}) {
+            QCOMPARE(tasks.size(), offers);
+            for (int number = 0; number < offers; ++number) {
+                const TransferTaskRecord &task = tasks.at(offers - 1 - number);
+                QCOMPARE(task.id, u"flood-%1"_s.arg(number));
+                QCOMPARE(task.status, Status::paused);
+            }
+        }
     }
 
     // Progress is written once it settles; after a relaunch the tasks wait for the phone, and a file that cannot be
