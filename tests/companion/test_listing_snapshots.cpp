@@ -4,7 +4,6 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
-using namespace std::chrono_literals;
 
 // What happens after listing "a" (the first listing), in order: "+N" N seconds pass, "a" or another key a later page
 // of that listing, "first a" a first page; and whether a later page of "a" then still reads the first listing.
@@ -49,22 +48,6 @@ private slots:
                 page(step.section(u' ', -1), step.startsWith(u"first "_s));
         }
         QCOMPARE(page(u"a"_s, false) == 1, kept);
-    }
-
-    // A later page of a listing not kept lists afresh; a listing that fails keeps nothing.
-    void listingsNotKeptAreListedAfresh()
-    {
-        ListingSnapshots<QString> snapshots;
-        const auto failing = []() -> QList<QString> {
-            throw std::runtime_error("unreadable");
-        };
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, snapshots.items({u"a"_s}, true, failing));
-        QCOMPARE(snapshots.items({u"a"_s}, false, [] { return QList<QString>{u"fresh"_s}; }),
-                 QList<QString>{u"fresh"_s});
-        QCOMPARE(snapshots.items({u"a"_s}, false, [] { return QList<QString>{u"other"_s}; }),
-                 QList<QString>{u"fresh"_s});
-        QCOMPARE(snapshots.items({u"a"_s, u"b"_s}, false, [] { return QList<QString>{u"ab"_s}; }),
-                 QList<QString>{u"ab"_s});
     }
 };
 
