@@ -37,6 +37,8 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
     m_persistenceTimer.setSingleShot(true);
     m_persistenceTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_persistenceTimer, &QTimer::timeout, this, &TransferStore::saveTasks);
+    m_managedDownloadStartTimer.setSingleShot(true);
+    connect(&m_managedDownloadStartTimer, &QTimer::timeout, this, &TransferStore::failUnstartedManagedDownload);
     m_pollingTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pollingTimer, &QTimer::timeout, this, [this] {
         if (m_pollingTimer.intervalAsDuration() != pollInterval) {

@@ -43,6 +43,8 @@ struct TransferStoreEnvironment
     std::optional<QString> deviceName;                          // default: from computerName
     std::shared_ptr<ComputerNameProvider> computerName;         // default: hostnamed and the kernel
     std::chrono::milliseconds managementTimeout = std::chrono::seconds(20);
+    // How long a download that the phone has agreed to send may wait for its first bytes.
+    std::chrono::milliseconds managedDownloadStartTimeout = std::chrono::seconds(30);
 };
 
 // The store of the link with the phone: owns the core host, publishes the connection phase, the pairing
@@ -208,6 +210,7 @@ private:
                      const QString &waitingMessage);
     QCoro::Task<void> prepareManagedUpload(TransferTaskRecord task, QString directoryID);
     QCoro::Task<void> requestManagedDownload(TransferTaskRecord task, QString remoteFileID);
+    void failUnstartedManagedDownload();
     QCoro::Task<void> runDelivery(TransferTaskRecord task, TransferEvent event);
     void finishDelivery(const TransferEvent &event,
                         const std::variant<ManagedDownloadDelivery::Result, QString> &outcome);
@@ -232,6 +235,8 @@ private:
     QHash<QString, QString> m_scopedURLs;
     std::optional<QString> m_activeOutgoingTaskID;
     std::optional<QString> m_activeManagedDownloadID;
+    // Runs from the phone's yes to a download until its first bytes; the active download fails when it ends.
+    QTimer m_managedDownloadStartTimer;
     TransferCredentialStore m_credentials;
     TransferTaskRepository m_taskRepository;
     std::shared_ptr<TransferNotificationService> m_notifications;

@@ -1,5 +1,5 @@
-#include "TransferStore.h"
 #include "BackgroundTask.h"
+#include "TransferStore.h"
 #include "TransferStorePrivate.h"
 
 #include "TransferTaskError.h"
@@ -21,6 +21,12 @@ using transferStorePrivate::defaultPhoneName;
 using transferStorePrivate::describe;
 using transferStorePrivate::newLowerCaseUuid;
 using transferStorePrivate::noSuchFileDescription;
+
+namespace {
+
+const QString managedDownloadNotStartedMessage = QStringLiteral("手机同意了下载，但没有开始发送文件，请重试");
+
+} // namespace
 
 // MARK: - Managed uploads and downloads
 
@@ -140,6 +146,7 @@ void TransferStore::startNextManagedDownload()
         }
         const TransferTaskRecord task = m_tasks[index];
         m_activeManagedDownloadID = task.id;
+        m_managedDownloadStartTimer.stop();
         const bool preview = task.deliveryPurpose == TransferTaskRecord::DeliveryPurpose::preview;
         updateTaskStatus(index, TransferTaskRecord::Status::queued,
                          preview ? QStringLiteral("正在准备预览") : QStringLiteral("正在准备下载"));
@@ -157,6 +164,12 @@ QCoro::Task<void> TransferStore::requestManagedDownload(TransferTaskRecord task,
     QString failure;
     try {
         co_await requestManagement(QStringLiteral("files.download"), text);
+        // A phone that says yes and then sends nothing must not hold the download slot, and every preview
+        // waiting behind it, until the link drops.
+        const qsizetype index = self && m_activeManagedDownloadID == task.id ? taskIndex(task.id) : -1;
+        if (index >= 0 && m_tasks[index].status == TransferTaskRecord::Status::queued) {
+            m_managedDownloadStartTimer.start(m_environment.managedDownloadStartTimeout);
+        }
         co_return;
     } catch (const std::exception &error) {
         failure = describe(error);
@@ -173,6 +186,19 @@ QCoro::Task<void> TransferStore::requestManagedDownload(TransferTaskRecord task,
                              QStringLiteral("连接后将自动继续"));
         }
     }
+    m_activeManagedDownloadID.reset();
+    persistTasks(true);
+    startNextManagedDownload();
+}
+
+void TransferStore::failUnstartedManagedDownload()
+{
+    const qsizetype index = m_activeManagedDownloadID ? taskIndex(*m_activeManagedDownloadID) : -1;
+    // Any event of the transfer has moved its task on: the phone has started.
+    if (index < 0 || m_tasks[index].status != TransferTaskRecord::Status::queued) {
+        return;
+    }
+    updateTaskStatus(index, TransferTaskRecord::Status::failed, managedDownloadNotStartedMessage);
     m_activeManagedDownloadID.reset();
     persistTasks(true);
     startNextManagedDownload();

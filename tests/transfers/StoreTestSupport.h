@@ -143,6 +143,7 @@ struct StoreFixture
     std::optional<QString> address = QStringLiteral("127.0.0.1");
     std::optional<QString> deviceName = QStringLiteral("Test computer");
     std::chrono::milliseconds managementTimeout = std::chrono::seconds(20);
+    std::chrono::milliseconds managedDownloadStartTimeout = std::chrono::seconds(30);
     std::unique_ptr<TransferStore> store;
 
     QString taskFile() const { return folder.filePath(QStringLiteral("transfer-tasks-v1.json")); }
@@ -163,6 +164,7 @@ struct StoreFixture
         environment.deviceName = deviceName;
         environment.computerName = computerNames;
         environment.managementTimeout = managementTimeout;
+        environment.managedDownloadStartTimeout = managedDownloadStartTimeout;
         store.reset();
         store = std::make_unique<TransferStore>(TransferTaskRepository(taskFile()), environment);
         return *store;

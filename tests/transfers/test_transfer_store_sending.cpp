@@ -229,6 +229,37 @@ private slots:
         }
     }
 
+    void downloadsThePhoneAgreesTo_data()
+    {
+        const TestTable<bool, Status, int> rows; // whether the phone starts sending; the status, the requests made
+        rows("never sent", false, Status::failed, 2);
+        rows("started", true, Status::receiving, 1);
+    }
+
+    // A phone that agrees to a download and sends nothing: once the wait for the first bytes is over the download
+    // fails, its waiting caller hears why, and the next download starts. Bytes that come in time end the wait.
+    void downloadsThePhoneAgreesTo()
+    {
+        const auto [sends, status, requests] = TestTable<bool, Status, int>::fetch();
+        StoreFixture fixture;
+        fixture.managedDownloadStartTimeout = std::chrono::milliseconds(100);
+        TransferStore &store = fixture.makePaired();
+        store.enqueueManagedDownloads({preparedDownload(u"d2"_s, u"b.jpg"_s), preparedDownload(u"d1"_s, u"a.jpg"_s)},
+                                      fixture.folder.path());
+        fixture.answer(1, true);
+        QCoreApplication::processEvents(); // the requester hears the yes
+        if (sends) {
+            fixture.deliver({transferEvent(Kind::receiving, Direction::receiving, u"d1"_s, 0, 5)});
+            QSignalSpy changes(&store, &TransferStore::tasksChanged);
+            QVERIFY(!changes.wait(500));
+        } else {
+            QCOMPARE(outcomeOf(store.waitForManagedDownload(u"d1"_s)), u"手机同意了下载，但没有开始发送文件，请重试"_s);
+        }
+        QCOMPARE(statusOf(store, u"d1"_s), status);
+        QCOMPARE(fixture.calls(u"request:files.download"_s).size(), requests);
+        QCOMPARE(taskWithId(store, u"d2"_s)->message, sends ? u"等待下载"_s : u"正在准备下载"_s);
+    }
+
     void receivedDownloads_data()
     {
         const ReceivedDownloads row;
