@@ -1,15 +1,43 @@
 // The phone's answers to management actions, as the desktop decodes them: the first byte picks the record,
-// the rest is the answer text. A damaged answer must fail with the decoder's error, and whatever decodes must
-// survive being encoded and decoded again unchanged.
+// the rest is the answer text. A damaged answer must fail with the decoder's error, whatever decodes must
+// survive being encoded and decoded again unchanged, and no item it lists has a name longer than a file system
+// allows.
 #include "FuzzCheck.h"
 #include "ManagedContentModel.h"
 
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
 namespace {
+
+bool fits(const QString &name)
+{
+    return name.toUtf8().size() <= maximumFileNameBytes;
+}
+
+template <typename Record> bool namesFit(const Record &)
+{
+    return true;
+}
+
+bool namesFit(const ManagedFilePage &page)
+{
+    return std::all_of(page.entries.cbegin(), page.entries.cend(), [](const auto &entry) { return fits(entry.name); });
+}
+
+bool namesFit(const ManagedTrashPage &page)
+{
+    return std::all_of(page.entries.cbegin(), page.entries.cend(),
+                       [](const auto &entry) { return fits(entry.originalName); });
+}
+
+bool namesFit(const ManagedMediaPage &page)
+{
+    return std::all_of(page.items.cbegin(), page.items.cend(), [](const auto &item) { return fits(item.name); });
+}
 
 template <typename Record> void decode(const QString &answer)
 {
@@ -19,6 +47,7 @@ template <typename Record> void decode(const QString &answer)
     } catch (const ManagedDecodingError &) {
         return;
     }
+    requirePromise(namesFit(record), "a decoded item's name fits a file system");
     const QString encoded = QString::fromUtf8(QJsonDocument(encodeManaged(record)).toJson(QJsonDocument::Compact));
     requirePromise(decodeManagedAnswer<Record>(encoded) == record, "an answer survives encoding");
 }

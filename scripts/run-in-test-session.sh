@@ -8,6 +8,9 @@ trap 'rm -rf "$data_home"' EXIT
 export XDG_DATA_HOME="$data_home"
 export XDG_RUNTIME_DIR="$data_home/runtime"
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+# What the session bus starts on demand, such as the accessibility bus, keeps its sockets in this session's runtime
+# folder too: one shared by sessions side by side would be taken over by the last one started.
+dbus-update-activation-environment XDG_RUNTIME_DIR
 
 eval "$(printf 'tavrine-test' | gnome-keyring-daemon --unlock --components=secrets)"
 export GNOME_KEYRING_CONTROL

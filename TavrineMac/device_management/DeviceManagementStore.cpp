@@ -1,6 +1,7 @@
 #include "DeviceManagementStore.h"
 
 #include "DeviceManagementRequestError.h"
+#include "ManagedPaging.h"
 
 #include <QJsonDocument>
 #include <QStorageInfo>
@@ -431,23 +432,23 @@ QCoro::Task<void> DeviceManagementStore::listFolder(QString parentID)
     const auto isNewest = [this, generation, listing] { return isCurrent(generation) && listing == m_listingGeneration; };
     setIsLoadingFiles(true);
     QList<ManagedFileEntry> gathered;
-    qint64 pageToken = 0;
+    ManagedPaging paging(ManagedPaging::Listing::folder);
     ManagedFilePage page;
     try {
         while (true) {
             const QJsonObject payload{{QStringLiteral("parentId"), parentID},
                                       {QStringLiteral("query"), m_fileQuery},
-                                      {QStringLiteral("pageToken"), pageToken},
+                                      {QStringLiteral("pageToken"), paging.pageToken()},
                                       {QStringLiteral("pageSize"), pageSize}};
-            page = co_await request<ManagedFilePage>(listAction, payload);
+            const QString answer = co_await requestText(listAction, payload);
+            page = paging.read<ManagedFilePage>(answer);
             if (!isNewest()) {
                 co_return;
             }
             gathered.append(page.entries);
-            if (!page.nextPageToken || gathered.size() >= maximumListedEntries) {
+            if (gathered.size() >= maximumListedEntries || !paging.advance(page.nextPageToken)) {
                 break;
             }
-            pageToken = *page.nextPageToken;
         }
     } catch (...) {
         if (!isNewest()) {

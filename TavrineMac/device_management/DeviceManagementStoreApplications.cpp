@@ -1,13 +1,13 @@
 #include "DeviceManagementStore.h"
 
+#include "ManagedPaging.h"
+
 namespace {
 
 const QString applicationListAction = QStringLiteral("apps.list");
 const QString uninstallAction = QStringLiteral("apps.uninstall");
 const QString launchAction = QStringLiteral("apps.launch");
 const QString detailsAction = QStringLiteral("apps.details");
-// A phone that keeps answering pages with a token, however few applications they bring, is not followed further.
-constexpr int maximumApplicationPages = 1000;
 
 } // namespace
 
@@ -23,24 +23,22 @@ QCoro::Task<void> DeviceManagementStore::loadApplications()
     const QString query = m_applicationQuery;
     const QString filter = rawValue(m_applicationFilter);
     QList<ManagedApplication> gathered;
-    qint64 pageToken = 0;
+    ManagedPaging paging(ManagedPaging::Listing::applications);
     try {
-        for (int pages = 1;; ++pages) {
+        while (true) {
             const QJsonObject payload{{QStringLiteral("query"), query},
                                       {QStringLiteral("filter"), filter},
-                                      {QStringLiteral("pageToken"), pageToken},
+                                      {QStringLiteral("pageToken"), paging.pageToken()},
                                       {QStringLiteral("pageSize"), pageSize}};
-            const ManagedApplicationPage page =
-                co_await request<ManagedApplicationPage>(applicationListAction, payload);
+            const QString answer = co_await requestText(applicationListAction, payload);
+            const auto page = paging.read<ManagedApplicationPage>(answer);
             if (!isCurrent(generation)) {
                 co_return;
             }
             gathered.append(page.applications);
-            if (!page.nextPageToken || gathered.size() >= maximumListedApplications ||
-                pages >= maximumApplicationPages) {
+            if (gathered.size() >= maximumListedApplications || !paging.advance(page.nextPageToken)) {
                 break;
             }
-            pageToken = *page.nextPageToken;
         }
     } catch (...) {
         if (isCurrent(generation)) {

@@ -3,6 +3,7 @@
 #include "DeviceManagementRequestError.h"
 #include "LocalNames.h"
 #include "ManagedDownloadDelivery.h"
+#include "ManagedPaging.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,14 +27,13 @@ const QString invalidSaveNameMessage = QStringLiteral("保存名称无效");
 const QString folderTooLargeMessage = QStringLiteral("单个文件夹最多下载 10000 个项目");
 const QString runTooLargeMessage = QStringLiteral("单次最多下载 10000 个项目");
 const QString totalOverflowMessage = QStringLiteral("所选内容过大，无法创建下载任务");
-const QString invalidPagingMessage = QStringLiteral("手机返回了无效的文件夹分页");
 const QString folderSavedMessage = QStringLiteral("文件夹已保存");
 
 constexpr qsizetype maximumTreeEntries = 10000;
 constexpr qint64 maximumPlannedItems = 10000;
 constexpr qsizetype maximumRelativePathBytes = 16384;
 constexpr qsizetype maximumPathComponents = 64;
-constexpr qsizetype maximumComponentBytes = 255;
+constexpr qsizetype maximumComponentBytes = maximumFileNameBytes;
 constexpr int highestNameNumber = 10000;
 
 [[noreturn]] void reject(const QString &text)
@@ -205,12 +205,13 @@ QCoro::Task<QList<ManagedFileTreeEntry>> DeviceManagementStore::collectTree(QStr
 {
     const quint64 generation = m_sessionGeneration;
     QList<ManagedFileTreeEntry> entries;
-    qint64 pageToken = 0;
+    ManagedPaging paging(ManagedPaging::Listing::folder);
     while (true) {
         const QJsonObject payload{{QStringLiteral("id"), folderID},
-                                  {QStringLiteral("pageToken"), pageToken},
+                                  {QStringLiteral("pageToken"), paging.pageToken()},
                                   {QStringLiteral("pageSize"), pageSize}};
-        const ManagedFileTreePage page = co_await request<ManagedFileTreePage>(treeAction, payload);
+        const QString answer = co_await requestText(treeAction, payload);
+        const auto page = paging.read<ManagedFileTreePage>(answer);
         // Another phone is shown now: asking on would send this folder's id to it. The caller drops the run.
         if (!isCurrent(generation)) {
             co_return entries;
@@ -219,13 +220,9 @@ QCoro::Task<QList<ManagedFileTreeEntry>> DeviceManagementStore::collectTree(QStr
         if (entries.size() > maximumTreeEntries) {
             reject(folderTooLargeMessage);
         }
-        if (!page.nextPageToken) {
+        if (!paging.advance(page.nextPageToken)) {
             co_return entries;
         }
-        if (*page.nextPageToken <= pageToken) {
-            reject(invalidPagingMessage);
-        }
-        pageToken = *page.nextPageToken;
     }
 }
 

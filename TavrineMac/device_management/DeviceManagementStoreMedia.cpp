@@ -1,6 +1,7 @@
 #include "DeviceManagementStore.h"
 
 #include "DeviceManagementRequestError.h"
+#include "ManagedPaging.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -90,22 +91,22 @@ QCoro::Task<void> DeviceManagementStore::loadMedia(ManagedMediaKind kind)
     // Every page answers the same search, even when the search text changes while the pages arrive.
     const QString query = m_mediaQuery;
     QList<ManagedMediaItem> gathered;
-    qint64 pageToken = 0;
+    ManagedPaging paging(ManagedPaging::Listing::media);
     try {
         while (true) {
             const QJsonObject payload{{QStringLiteral("kind"), ::rawValue(kind)},
                                       {QStringLiteral("query"), query},
-                                      {QStringLiteral("pageToken"), pageToken},
+                                      {QStringLiteral("pageToken"), paging.pageToken()},
                                       {QStringLiteral("pageSize"), pageSize}};
-            const ManagedMediaPage page = co_await request<ManagedMediaPage>(mediaListAction, payload);
+            const QString answer = co_await requestText(mediaListAction, payload);
+            const auto page = paging.read<ManagedMediaPage>(answer);
             if (!isNewest()) {
                 co_return;
             }
             gathered.append(page.items);
-            if (!page.nextPageToken || gathered.size() >= maximumListedEntries) {
+            if (gathered.size() >= maximumListedEntries || !paging.advance(page.nextPageToken)) {
                 break;
             }
-            pageToken = *page.nextPageToken;
         }
     } catch (...) {
         if (isNewest()) {

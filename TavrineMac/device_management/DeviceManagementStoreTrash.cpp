@@ -1,14 +1,13 @@
 #include "DeviceManagementStore.h"
 
 #include "LocalNames.h"
+#include "ManagedPaging.h"
 
 namespace {
 
 const QString trashListAction = QStringLiteral("files.trash.list");
 const QString trashRestoreAction = QStringLiteral("files.trash.restore");
 const QString trashEmptyAction = QStringLiteral("files.trash.empty");
-// A phone that keeps answering pages with a token, however few entries they bring, is not followed further.
-constexpr int maximumTrashPages = 1000;
 
 } // namespace
 
@@ -23,21 +22,21 @@ QCoro::Task<void> DeviceManagementStore::loadTrash()
     // Every page answers the search the load began with, so one list never mixes two searches.
     const QString query = m_trashQuery;
     QList<ManagedTrashEntry> gathered;
-    qint64 pageToken = 0;
+    ManagedPaging paging(ManagedPaging::Listing::trash);
     try {
-        for (int pages = 1;; ++pages) {
+        while (true) {
             const QJsonObject payload{{QStringLiteral("query"), query},
-                                      {QStringLiteral("pageToken"), pageToken},
+                                      {QStringLiteral("pageToken"), paging.pageToken()},
                                       {QStringLiteral("pageSize"), pageSize}};
-            const ManagedTrashPage page = co_await request<ManagedTrashPage>(trashListAction, payload);
+            const QString answer = co_await requestText(trashListAction, payload);
+            const auto page = paging.read<ManagedTrashPage>(answer);
             if (!isCurrent(generation)) {
                 co_return;
             }
             gathered.append(page.entries);
-            if (!page.nextPageToken || gathered.size() >= maximumListedEntries || pages >= maximumTrashPages) {
+            if (gathered.size() >= maximumListedEntries || !paging.advance(page.nextPageToken)) {
                 break;
             }
-            pageToken = *page.nextPageToken;
         }
     } catch (...) {
         if (isCurrent(generation)) {

@@ -63,11 +63,17 @@ template <typename Record, typename Member> struct Field
 {
     const char *key;
     Member Record::*member;
+    bool fileName = false; // the name of an item on the phone, bound by maximumFileNameBytes
 };
 
 template <typename Record, typename Member> constexpr Field<Record, Member> field(const char *key, Member Record::*member)
 {
     return {key, member};
+}
+
+template <typename Record> constexpr Field<Record, QString> fileNameField(const char *key, QString Record::*member)
+{
+    return {key, member, true};
 }
 
 // The declared keys of each record, in declaration order.
@@ -103,8 +109,9 @@ TAVRINE_FIELDS(ManagedStorageRoots::Root, field("id", &R::id), field("name", &R:
                field("removable", &R::removable), field("availableBytes", &R::availableBytes),
                field("totalBytes", &R::totalBytes));
 TAVRINE_FIELDS(ManagedStorageRoots, field("version", &R::version), field("roots", &R::roots));
-TAVRINE_FIELDS(ManagedFileEntry, field("id", &R::id), field("name", &R::name), field("directory", &R::directory),
-               field("size", &R::size), field("modifiedAtMillis", &R::modifiedAtMillis), field("hidden", &R::hidden),
+TAVRINE_FIELDS(ManagedFileEntry, field("id", &R::id), fileNameField("name", &R::name),
+               field("directory", &R::directory), field("size", &R::size),
+               field("modifiedAtMillis", &R::modifiedAtMillis), field("hidden", &R::hidden),
                field("writable", &R::writable));
 TAVRINE_FIELDS(ManagedFilePage, field("version", &R::version), field("parentId", &R::parentId),
                field("parentName", &R::parentName), field("parentParentId", &R::parentParentId),
@@ -115,7 +122,7 @@ TAVRINE_FIELDS(ManagedFileTreeEntry, field("id", &R::id), field("relativePath", 
 TAVRINE_FIELDS(ManagedFileTreePage, field("version", &R::version), field("rootId", &R::rootId),
                field("rootName", &R::rootName), field("entries", &R::entries),
                field("nextPageToken", &R::nextPageToken));
-TAVRINE_FIELDS(ManagedTrashEntry, field("id", &R::id), field("originalName", &R::originalName),
+TAVRINE_FIELDS(ManagedTrashEntry, field("id", &R::id), fileNameField("originalName", &R::originalName),
                field("originalParentId", &R::originalParentId), field("originalLocation", &R::originalLocation),
                field("rootId", &R::rootId), field("directory", &R::directory), field("size", &R::size),
                field("deletedAtMillis", &R::deletedAtMillis));
@@ -123,7 +130,7 @@ TAVRINE_FIELDS(ManagedTrashPage, field("version", &R::version), field("entries",
                field("nextPageToken", &R::nextPageToken));
 TAVRINE_FIELDS(ManagedTrashEmptyResult, field("version", &R::version), field("deletedCount", &R::deletedCount),
                field("reclaimedBytes", &R::reclaimedBytes));
-TAVRINE_FIELDS(ManagedMediaItem, field("id", &R::id), field("name", &R::name), field("kind", &R::kind),
+TAVRINE_FIELDS(ManagedMediaItem, field("id", &R::id), fileNameField("name", &R::name), field("kind", &R::kind),
                field("size", &R::size), field("modifiedAtMillis", &R::modifiedAtMillis),
                field("mimeType", &R::mimeType), field("width", &R::width), field("height", &R::height),
                field("orientationDegrees", &R::orientationDegrees), field("relativePath", &R::relativePath),
@@ -157,6 +164,20 @@ template <typename T> struct IsList<QList<T>> : std::true_type
     throw ManagedDecodingError(ManagedDecodingError::Case::wrongType, {}, expected);
 }
 
+void checkFileName(const QString &name)
+{
+    // A UTF-16 unit takes one to three bytes in UTF-8, so only names of middle length need counting.
+    if (name.size() * 3 <= maximumFileNameBytes) {
+        return;
+    }
+    const qsizetype bytes = name.size() > maximumFileNameBytes ? name.size() : name.toUtf8().size();
+    if (bytes > maximumFileNameBytes) {
+        throw ManagedDecodingError(
+            ManagedDecodingError::Case::corruptedData, {},
+            QStringLiteral("a name longer than %1 bytes, which no file system allows").arg(maximumFileNameBytes));
+    }
+}
+
 template <typename T> T decodeValue(const QJsonValue &value);
 
 template <typename Record> Record decodeRecord(const QJsonValue &value)
@@ -184,6 +205,11 @@ template <typename Record> Record decodeRecord(const QJsonValue &value)
                             throw ManagedDecodingError(ManagedDecodingError::Case::missingValue, {});
                         }
                         record.*(field.member) = decodeValue<Member>(member);
+                        if constexpr (std::is_same_v<Member, QString>) {
+                            if (field.fileName) {
+                                checkFileName(record.*(field.member));
+                            }
+                        }
                     }
                 } catch (const ManagedDecodingError &error) {
                     throw error.inside(key);

@@ -290,6 +290,10 @@ struct ManagedApplicationPage
     bool operator==(const ManagedApplicationPage &) const = default;
 };
 
+// The longest name a file system takes for one item, in UTF-8 bytes. Decoding refuses the name of a file, folder,
+// trashed item or media item that is longer, as corrupted data.
+constexpr qsizetype maximumFileNameBytes = 255;
+
 // Decoding and encoding of every record. decodeManaged<T> throws ManagedDecodingError.
 template <typename Record> Record decodeManaged(const QJsonValue &value);
 // The answer text as the phone sent it (UTF-8 JSON).

@@ -30,10 +30,22 @@ template <typename Answer> QString failurePath(const QString &text)
     }
 }
 
+// The coding path of a corrupted-data failure, "other failure" for any other failure, empty when the answer decodes.
+template <typename Answer> QString corruptedPath(const QString &text)
+{
+    try {
+        decodeManagedAnswer<Answer>(text);
+        return {};
+    } catch (const ManagedDecodingError &error) {
+        return error.errorCase() == ManagedDecodingError::Case::corruptedData ? error.codingPath() : u"other failure"_s;
+    }
+}
+
 } // namespace
 
 using Decodes = TestTable<QString, QString>;
 using Payloads = TestTable<QJsonObject, QString>;
+using Names = TestTable<QString, bool>;
 
 class ManagedContentModelTest : public QObject
 {
@@ -68,6 +80,35 @@ private slots:
     {
         const auto [text, path] = Decodes::fetch();
         QCOMPARE(failurePath<ManagedFilePage>(text), path);
+    }
+
+    void namesLongerThanAFileSystemAllowsAreCorrupted_data()
+    {
+        // The name, and whether it decodes.
+        const Names rows;
+        rows("255 bytes", u"x"_s.repeated(255), true);
+        rows("85 characters of 3 bytes", QString(85, QChar(0x4E2D)), true);
+        rows("256 bytes", u"x"_s.repeated(256), false);
+        rows("86 characters of 3 bytes", QString(86, QChar(0x4E2D)), false);
+        rows("63 characters of 4 bytes and 3 of 1", u"\U0001F600"_s.repeated(63) + u"xxx"_s, true);
+        rows("64 characters of 4 bytes", u"\U0001F600"_s.repeated(64), false);
+        rows("3.9 MB", u"x"_s.repeated(3'900'000), false);
+    }
+
+    // A name no file system allows is corrupted data, named by its path, in every list of the phone's items.
+    void namesLongerThanAFileSystemAllowsAreCorrupted()
+    {
+        const auto [name, decodes] = Names::fetch();
+        const QString value = u'"' + name + u'"';
+        const QString media =
+            uR"({"version":1,"items":[{"id":"m","name":%1,"kind":"photo","size":1,)"
+            uR"("modifiedAtMillis":2,"mimeType":"image/jpeg","width":3,"height":4,"relativePath":"a"}]})"_s;
+        const QString trash = uR"({"version":1,"entries":[{"id":"t","originalName":%1,"originalParentId":"p",)"
+                              uR"("originalLocation":"/p","rootId":"r","directory":false,"deletedAtMillis":5}]})"_s;
+        const QString files = pageJson(QString(entryJson).replace(u"\"a.txt\""_s, value));
+        QCOMPARE(corruptedPath<ManagedFilePage>(files), decodes ? QString() : u"entries[0].name"_s);
+        QCOMPARE(corruptedPath<ManagedTrashPage>(trash.arg(value)), decodes ? QString() : u"entries[0].originalName"_s);
+        QCOMPARE(corruptedPath<ManagedMediaPage>(media.arg(value)), decodes ? QString() : u"items[0].name"_s);
     }
 
     void mediaKindOtherThanPhotoOrVideoFailsThePage()

@@ -34,7 +34,7 @@ Reply listPage(const Request &request, int count, bool continued)
 
 } // namespace
 
-using Paging = TestTable<QString, bool, int, bool, int, int>;
+using Paging = TestTable<QString, bool, int, bool, int, int, Text>;
 using Actions = TestTable<Text, QStringList, QString, QString, Text>;
 
 class StoreTrashAndApplicationsTest : public QObject
@@ -44,23 +44,24 @@ class StoreTrashAndApplicationsTest : public QObject
 private slots:
     void paging_data()
     {
-        // List, connected, entries per page, whether every page has a token, requests, entries published.
+        // List, connected, entries per page, whether every page has a token, requests, entries published, error.
         const Paging rows;
-        rows("trash up to its cap", trashList, true, 100, true, 50, 5000);
-        rows("trash empty", trashList, true, 0, false, 1, 0);
-        rows("trash of empty pages without end", trashList, true, 0, true, 1000, 0);
-        rows("trash while not connected", trashList, false, 100, true, 0, 0);
-        rows("applications up to their cap", appsList, true, 100, true, 20, 2000);
-        rows("applications none", appsList, true, 0, false, 1, 0);
-        rows("applications of empty pages without end", appsList, true, 0, true, 1000, 0);
-        rows("applications while not connected", appsList, false, 100, true, 0, 0);
+        const Text tooManyPages = u"手机返回的分页过多，已停止加载"_s;
+        rows("trash up to its cap", trashList, true, 100, true, 50, 5000, {});
+        rows("trash empty", trashList, true, 0, false, 1, 0, {});
+        rows("trash of empty pages without end", trashList, true, 0, true, 1000, 0, tooManyPages);
+        rows("trash while not connected", trashList, false, 100, true, 0, 0, u"earlier error"_s);
+        rows("applications up to their cap", appsList, true, 100, true, 20, 2000, {});
+        rows("applications none", appsList, true, 0, false, 1, 0, {});
+        rows("applications of empty pages without end", appsList, true, 0, true, 1000, 0, tooManyPages);
+        rows("applications while not connected", appsList, false, 100, true, 0, 0, u"earlier error"_s);
     }
 
-    // Loads follow the page tokens with the search they began with until a page has none, the list is long
-    // enough or the phone keeps answering empty pages, and publish the whole list once.
+    // Loads follow the page tokens with the search they began with until a page has none or the list is long
+    // enough, and publish the whole list once; a phone that keeps answering empty pages is stopped with a message.
     void paging()
     {
-        const auto [list, connected, perPage, continued, requests, entries] = Paging::fetch();
+        const auto [list, connected, perPage, continued, requests, entries, error] = Paging::fetch();
         ManagementStoreFixture fixture;
         fixture.channel->connected = connected;
         DeviceManagementStore &store = *fixture.store;
@@ -86,7 +87,7 @@ private slots:
         }
         QCOMPARE(trash ? store.trashEntries().size() : store.applications().size(), entries);
         QCOMPARE(store.message(), Text(u"earlier message"_s));
-        QCOMPARE(store.errorMessage(), connected ? std::nullopt : Text(u"earlier error"_s));
+        QCOMPARE(store.errorMessage(), error);
         QVERIFY(!store.isLoadingTrash() && !store.isLoadingApplications());
     }
 
