@@ -1,10 +1,12 @@
 #include "DeviceManagementStore.h"
 
+#include "BackgroundTask.h"
 #include "DeviceManagementRequestError.h"
 #include "ManagedPaging.h"
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QPointer>
 #include <QUuid>
 
 namespace {
@@ -175,25 +177,32 @@ QCoro::Task<void> DeviceManagementStore::loadMediaImage(ManagedMediaItem item, i
     loadingKeys.insert(key);
     raiseThumbnailRevision();
 
+    const QPointer<DeviceManagementStore> self(this);
     std::optional<QImage> image;
-    qint64 cost = 0;
     try {
         const QJsonObject payload{{QStringLiteral("id"), item.id}, {QStringLiteral("maxDimension"), maximumDimension}};
         const ManagedMediaThumbnail answer = co_await request<ManagedMediaThumbnail>(mediaThumbnailAction, payload);
-        if (isCurrent(generation)) {
-            image = acceptedImage(answer, item.id, kind.maximumPixels, kind.maximumBytes);
+        if (self && isCurrent(generation)) {
+            // However small its bytes, a JPEG can take seconds to decode (a progressive one of thousands of
+            // scans): it is decoded off the GUI thread.
+            image = co_await runInBackground([answer, id = item.id, kind] {
+                return acceptedImage(answer, id, kind.maximumPixels, kind.maximumBytes);
+            });
             if (!image) {
                 throw DeviceManagementRequestError::rejected(kind.refusal);
             }
-            cost = answer.pixelWidth * answer.pixelHeight * 4;
         }
     } catch (...) {
         // Image failures show nothing: the tile keeps its placeholder and the key is not asked for again.
         image.reset();
     }
+    if (!self) {
+        co_return;
+    }
     if (isCurrent(generation)) {
         if (image) {
-            cache.insert(key, *image, cost);
+            // The answer's own pixel sizes are only what the phone claims: the cache counts what it holds.
+            cache.insert(key, *image, image->sizeInBytes());
         } else {
             failedKeys.insert(key);
         }

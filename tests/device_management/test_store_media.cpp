@@ -3,6 +3,8 @@
 
 #include <QBuffer>
 #include <QTest>
+#include <QThreadPool>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 using Reply = FakeManagementChannel::Reply;
@@ -28,18 +30,45 @@ QString jpeg(int width, int height, qsizetype paddedTo = 0)
     return QString::fromLatin1(bytes.toBase64());
 }
 
+// A grey 1024 x 1024 progressive JPEG of a few bytes a scan: its first scan draws the picture, and each of the
+// `extraScans` after it sends the decoder through all 16,384 blocks again for nothing.
+QString slowProgressiveJpeg(int extraScans)
+{
+    QByteArray bytes("\xFF\xD8", 2);
+    const auto segment = [&bytes](char marker, const QByteArray &body) {
+        const int length = int(body.size()) + 2;
+        bytes.append(char(0xFF)).append(marker).append(char(length >> 8)).append(char(length & 0xFF)).append(body);
+    };
+    segment(char(0xDB), QByteArray(1, 0) + QByteArray(64, 1));                  // one quantisation table of ones
+    segment(char(0xC2), QByteArray("\x08\x04\x00\x04\x00\x01\x01\x11\x00", 9)); // progressive, 1024 x 1024, grey
+    // One code each, "0": a DC difference of nothing, and a run of 2^14 blocks with nothing more to add.
+    segment(char(0xC4), QByteArray("\x00\x01", 2) + QByteArray(15, 0) + QByteArray(1, 0));
+    segment(char(0xC4), QByteArray("\x10\x01", 2) + QByteArray(15, 0) + QByteArray(1, char(0xE0)));
+    segment(char(0xDA), QByteArray("\x01\x01\x00\x00\x00\x00", 6)); // the DC scan: one bit a block
+    bytes.append(QByteArray(1024 * 1024 / 64 / 8, 0));
+    for (int scan = 0; scan < extraScans; ++scan) {
+        segment(char(0xDA), QByteArray("\x01\x01\x00\x01\x3F\x00", 6)); // all AC coefficients
+        bytes.append("\x00\x01", 2);
+    }
+    bytes.append("\xFF\xD9", 2);
+    return QString::fromLatin1(bytes.toBase64());
+}
+
 ManagedMediaThumbnail answer(int width, int height, const QString &data, const QString &id = u"m"_s,
                              const QString &mimeType = u"image/jpeg"_s)
 {
     return {1, id, mimeType, width, height, data};
 }
 
-// Answers every thumbnail request with a JPEG of the given size for the item asked for.
-std::function<Reply(const Request &)> thumbnails(int width, int height)
+// Answers every thumbnail request with a JPEG of the given size for the item asked for, claiming `claimed` when
+// given.
+std::function<Reply(const Request &)> thumbnails(int width, int height, QSize claimed = {})
 {
     const QString data = jpeg(width, height);
+    const QSize said = claimed.isValid() ? claimed : QSize(width, height);
     return [=](const Request &request) {
-        return Reply::json(encodeManaged(answer(width, height, data, request.object().value(u"id"_s).toString())));
+        return Reply::json(
+            encodeManaged(answer(said.width(), said.height(), data, request.object().value(u"id"_s).toString())));
     };
 }
 
@@ -58,6 +87,7 @@ QCoro::Task<void> load(DeviceManagementStore &store, Load kind, const ManagedMed
 
 // load, the phone's answer, whether the image is kept
 using Answers = TestTable<Load, ManagedMediaThumbnail, bool>;
+using SlowDecodes = TestTable<bool>;
 
 class StoreMediaTest : public QObject
 {
@@ -125,6 +155,60 @@ private slots:
         awaitTask(store.loadLargePreview(mediaItem(u"10"_s), 2048));
         QVERIFY(!store.cachedMediaImage(mediaItem(u"1"_s)));
         QCOMPARE(store.cachedMediaImage(mediaItem(u"0"_s))->size(), QSize(2048, 1536));
+    }
+
+    // Twenty thumbnails of 1024 x 1024 fill the 80 MiB also when the phone claims they are 1 x 1: the twenty-first
+    // pushes out the one used longest ago.
+    void cacheCountsTheBytesItHolds()
+    {
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        fixture.channel->answer = thumbnails(1024, 1024, QSize(1, 1));
+        for (int index = 0; index < 20; ++index) {
+            awaitTask(store.loadThumbnail(mediaItem(QString::number(index)), 1024));
+        }
+        QVERIFY(store.cachedMediaImage(mediaItem(u"0"_s)));
+        awaitTask(store.loadThumbnail(mediaItem(u"20"_s), 1024));
+        QVERIFY(!store.cachedMediaImage(mediaItem(u"1"_s)));
+        QCOMPARE(store.cachedMediaImage(mediaItem(u"20"_s))->size(), QSize(1024, 1024));
+    }
+
+    void slowJpegIsDecodedAwayFromTheGuiThread_data()
+    {
+        // Whether the user switches to another phone and back while the JPEG is decoded.
+        const SlowDecodes rows;
+        rows("kept", false);
+        rows("phones switched meanwhile", true);
+    }
+
+    // The GUI thread goes on turning its event loop while the thumbnail is decoded, and a decode that outlived its
+    // phone's visit stores nothing.
+    void slowJpegIsDecodedAwayFromTheGuiThread()
+    {
+        const auto [switched] = SlowDecodes::fetch();
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        fixture.channel->answer = [data = slowProgressiveJpeg(2000)](const Request &) {
+            return Reply::json(encodeManaged(answer(1024, 1024, data)));
+        };
+        const ManagedMediaItem item = mediaItem(u"m"_s);
+        int turnsWhileDecoding = 0;
+        QTimer turns;
+        connect(&turns, &QTimer::timeout, &store, [&turnsWhileDecoding, &store, switched = switched] {
+            if (QThreadPool::globalInstance()->activeThreadCount() > 0 && ++turnsWhileDecoding == 1 && switched) {
+                store.setActivePeer(u"peer-2"_s);
+                store.setActivePeer(u"peer-1"_s);
+            }
+        });
+        turns.start(0);
+        awaitTask(store.loadThumbnail(item, 1024));
+        turns.stop();
+        QVERIFY(turnsWhileDecoding > 0);
+        QCOMPARE(store.cachedMediaImage(item).has_value(), !switched);
+        if (!switched) {
+            QCOMPARE(store.cachedMediaImage(item)->size(), QSize(1024, 1024));
+        }
+        QVERIFY(store.failedThumbnailKeys().isEmpty() && store.loadingThumbnailKeys().isEmpty());
     }
 
     void loadsWhileRunningOrOfTheLastPhoneStoreNothing()
