@@ -3,6 +3,7 @@
 #include "APKArchiveInspector.h"
 #include "BackgroundTask.h"
 #include "PairingPayload.h"
+#include "TextExcerpt.h"
 
 #include <QRegularExpression>
 #include <QSet>
@@ -16,6 +17,37 @@ const QString companionActivity = QStringLiteral("com.drovan.tavrine/.MainActivi
 const QString pairingPayloadExtra = QStringLiteral("tavrine_pairing_payload_b64");
 constexpr qsizetype maximumPackageIdentifierLength = 255;
 
+// How a failure text names each kind of command.
+QString commandName(ADBCommand command)
+{
+    switch (command) {
+    case ADBCommand::listDevices:
+        return QStringLiteral("列出手机");
+    case ADBCommand::readProperties:
+        return QStringLiteral("读取手机信息");
+    case ADBCommand::install:
+        return QStringLiteral("安装应用");
+    case ADBCommand::launchCompanion:
+        return QStringLiteral("在手机上打开 Tavrine");
+    case ADBCommand::uninstall:
+        return QStringLiteral("卸载应用");
+    case ADBCommand::forceStop:
+        return QStringLiteral("停止应用");
+    case ADBCommand::clearData:
+        return QStringLiteral("清除应用数据");
+    }
+    return {};
+}
+
+// "10 分钟" for whole minutes, else whole seconds rounded up: "15 秒".
+QString durationText(std::chrono::milliseconds duration)
+{
+    if (duration >= std::chrono::minutes(1) && duration % std::chrono::minutes(1) == std::chrono::milliseconds(0)) {
+        return QStringLiteral("%1 分钟").arg(std::chrono::duration_cast<std::chrono::minutes>(duration).count());
+    }
+    return QStringLiteral("%1 秒").arg(std::chrono::ceil<std::chrono::seconds>(duration).count());
+}
+
 void requireAuthorized(const AndroidDevice &device)
 {
     if (device.state != AndroidDevice::State::authorized) {
@@ -28,13 +60,30 @@ void requireAuthorized(const AndroidDevice &device)
 ADBClientError::ADBClientError(Case errorCase) : ADBClientError(errorCase, {}, {}, 0) {}
 
 ADBClientError::ADBClientError(Case errorCase, const QStringList &arguments, const QString &message, int status)
-    : m_case(errorCase), m_arguments(arguments), m_message(message), m_status(status),
+    : m_case(errorCase), m_arguments(arguments), m_message(textExcerpt(message)), m_status(status),
       m_what(errorDescription().toUtf8())
 {}
 
 ADBClientError ADBClientError::commandFailed(const QStringList &arguments, const QString &message, int status)
 {
     return ADBClientError(Case::commandFailed, arguments, message, status);
+}
+
+ADBClientError ADBClientError::commandTimedOut(const QStringList &arguments, const QString &commandName,
+                                               std::chrono::milliseconds timeout)
+{
+    return ADBClientError(
+        Case::commandTimedOut, arguments,
+        QStringLiteral("“%1”没有在 %2内完成，Tavrine 已停止这条 adb 命令。请检查 USB 连接并解锁手机后再试。")
+            .arg(commandName, durationText(timeout)),
+        0);
+}
+
+ADBClientError ADBClientError::outputTooLarge(const QStringList &arguments, const QString &commandName)
+{
+    return ADBClientError(
+        Case::outputTooLarge, arguments,
+        QStringLiteral("“%1”的输出过多，Tavrine 已停止这条 adb 命令。请重新连接手机后再试。").arg(commandName), 0);
 }
 
 ADBClientError ADBClientError::classify(const QString &output, const QStringList &arguments, int status)
@@ -80,13 +129,33 @@ QString ADBClientError::errorDescription() const
         return QStringLiteral("应用标识无效，Tavrine 已取消操作。");
     case Case::insufficientStorage:
         return QStringLiteral("手机可用空间不足，清理空间后再试。");
+    case Case::commandTimedOut:
+    case Case::outputTooLarge:
+        return m_message;
     }
     return QString();
 }
 
+std::chrono::milliseconds ADBCommandTimeouts::of(ADBCommand command) const
+{
+    switch (command) {
+    case ADBCommand::install:
+        return install;
+    case ADBCommand::launchCompanion:
+    case ADBCommand::uninstall:
+    case ADBCommand::clearData:
+        return application;
+    case ADBCommand::listDevices:
+    case ADBCommand::readProperties:
+    case ADBCommand::forceStop:
+        break;
+    }
+    return query;
+}
+
 ADBClient::ADBClient(const std::optional<QString> &executableURL, std::shared_ptr<CommandRunning> runner,
-                     std::shared_ptr<ADBServerController> serverController)
-    : m_runner(std::move(runner)), m_serverController(std::move(serverController))
+                     std::shared_ptr<ADBServerController> serverController, ADBCommandTimeouts timeouts)
+    : m_runner(std::move(runner)), m_serverController(std::move(serverController)), m_timeouts(timeouts)
 {
     if (!executableURL) {
         throw ADBClientError(ADBClientError::Case::executableMissing);
@@ -96,7 +165,8 @@ ADBClient::ADBClient(const std::optional<QString> &executableURL, std::shared_pt
 
 QCoro::Task<QList<AndroidDevice>> ADBClient::devices()
 {
-    const CommandResult listing = co_await run({QStringLiteral("devices"), QStringLiteral("-l")});
+    const CommandResult listing =
+        co_await run({QStringLiteral("devices"), QStringLiteral("-l")}, ADBCommand::listDevices);
     QList<AndroidDevice> devices;
     for (const AndroidDevice &device : ADBOutputParser::parseDeviceList(listing.standardOutput)) {
         if (device.isUSBTransport) {
@@ -116,7 +186,8 @@ QCoro::Task<QList<AndroidDevice>> ADBClient::devices()
         }
         try {
             const CommandResult properties =
-                co_await run({QStringLiteral("-s"), serial, QStringLiteral("shell"), QStringLiteral("getprop")});
+                co_await run({QStringLiteral("-s"), serial, QStringLiteral("shell"), QStringLiteral("getprop")},
+                             ADBCommand::readProperties);
             const ADBDeviceProperties parsed = ADBDeviceProperties::fromGetpropOutput(properties.standardOutput);
             m_cachedProperties.insert(serial, parsed);
             parsed.applyTo(devices[index]);
@@ -144,7 +215,7 @@ QCoro::Task<void> ADBClient::install(QStringList files, AndroidDevice device)
     arguments << (plan.kind == APKInstallPlan::Kind::single ? QStringLiteral("install")
                                                             : QStringLiteral("install-multiple"))
               << QStringLiteral("-r") << plan.files;
-    co_await run(arguments);
+    co_await run(arguments, ADBCommand::install);
 }
 
 QCoro::Task<void> ADBClient::launchCompanion(QString pairingURL, AndroidDevice device)
@@ -156,41 +227,62 @@ QCoro::Task<void> ADBClient::launchCompanion(QString pairingURL, AndroidDevice d
         pairingURL.toUtf8().toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
     co_await run({QStringLiteral("-s"), device.serial, QStringLiteral("shell"), QStringLiteral("am"),
                   QStringLiteral("start"), QStringLiteral("-W"), QStringLiteral("-n"), companionActivity,
-                  QStringLiteral("--es"), pairingPayloadExtra, encoded});
+                  QStringLiteral("--es"), pairingPayloadExtra, encoded},
+                 ADBCommand::launchCompanion);
 }
 
 QCoro::Task<void> ADBClient::uninstall(QString packageIdentifier, AndroidDevice device)
 {
-    return runApplicationCommand({QStringLiteral("uninstall")}, std::move(packageIdentifier), std::move(device));
+    return runApplicationCommand({QStringLiteral("uninstall")}, ADBCommand::uninstall, std::move(packageIdentifier),
+                                 std::move(device));
 }
 
 QCoro::Task<void> ADBClient::forceStop(QString packageIdentifier, AndroidDevice device)
 {
     return runApplicationCommand({QStringLiteral("shell"), QStringLiteral("am"), QStringLiteral("force-stop")},
-                                 std::move(packageIdentifier), std::move(device));
+                                 ADBCommand::forceStop, std::move(packageIdentifier), std::move(device));
 }
 
 QCoro::Task<void> ADBClient::clearData(QString packageIdentifier, AndroidDevice device)
 {
     return runApplicationCommand({QStringLiteral("shell"), QStringLiteral("pm"), QStringLiteral("clear")},
-                                 std::move(packageIdentifier), std::move(device));
+                                 ADBCommand::clearData, std::move(packageIdentifier), std::move(device));
 }
 
-QCoro::Task<void> ADBClient::runApplicationCommand(QStringList command, QString packageIdentifier, AndroidDevice device)
+QCoro::Task<void> ADBClient::runApplicationCommand(QStringList command, ADBCommand kind, QString packageIdentifier,
+                                                   AndroidDevice device)
 {
     requireAuthorized(device);
     // The identifier reaches the phone's shell as part of a command line: only a strict identifier gets there.
     const QString identifier = validatePackageIdentifier(packageIdentifier);
-    co_await run(QStringList{QStringLiteral("-s"), device.serial} + command + QStringList{identifier});
+    co_await run(QStringList{QStringLiteral("-s"), device.serial} + command + QStringList{identifier}, kind);
 }
 
-QCoro::Task<CommandResult> ADBClient::run(QStringList arguments)
+QCoro::Task<CommandResult> ADBClient::run(QStringList arguments, ADBCommand command)
 {
     const std::optional<QStringList> fullArguments = m_serverController->arguments(arguments, m_executableURL);
     if (!fullArguments) {
         throw ADBClientError(ADBClientError::Case::serverStopping);
     }
-    CommandResult result = co_await m_runner->run(m_executableURL, *fullArguments);
+    const std::chrono::milliseconds timeout = m_timeouts.of(command);
+    std::optional<CommandResult> finished;
+    try {
+        finished = co_await m_runner->run(m_executableURL, *fullArguments, timeout);
+    } catch (const CommandRunnerError &error) {
+        switch (error.errorCase()) {
+        case CommandRunnerError::Case::timedOut:
+            throw ADBClientError::commandTimedOut(*fullArguments, commandName(command), timeout);
+        case CommandRunnerError::Case::outputTooLarge:
+            throw ADBClientError::outputTooLarge(*fullArguments, commandName(command));
+        case CommandRunnerError::Case::stopped:
+            throw ADBClientError(ADBClientError::Case::serverStopping);
+        case CommandRunnerError::Case::fileSystem:
+        case CommandRunnerError::Case::launch:
+            throw;
+        }
+        throw;
+    }
+    CommandResult &result = *finished;
     if (result.status == 0) {
         co_return result;
     }

@@ -13,6 +13,7 @@
 
 #include <qcorotask.h>
 
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -33,17 +34,26 @@ public:
         invalidPackage,
         invalidPackageIdentifier,
         insufficientStorage,
+        commandTimedOut,
+        outputTooLarge,
     };
 
-    // Every case but commandFailed, which carries its command.
+    // Every case but those that carry their command.
     explicit ADBClientError(Case errorCase);
+    // The message kept is an excerpt of `message` (textExcerpt), however much adb printed.
     static ADBClientError commandFailed(const QStringList &arguments, const QString &message, int status);
+    // The command named `commandName` did not end within `timeout` and was ended.
+    static ADBClientError commandTimedOut(const QStringList &arguments, const QString &commandName,
+                                          std::chrono::milliseconds timeout);
+    // The command named `commandName` printed more than is kept and was ended.
+    static ADBClientError outputTooLarge(const QStringList &arguments, const QString &commandName);
 
     // The error of a command that ended with `status` (not 0) and printed `output` (trimmed, standard error first).
     static ADBClientError classify(const QString &output, const QStringList &arguments, int status);
 
     Case errorCase() const { return m_case; }
-    // The full argument vector ("-P" "45037" first), the message and the exit status of commandFailed.
+    // The full argument vector ("-P" "45037" first), the message and the exit status of commandFailed; the vector
+    // and the description of commandTimedOut and outputTooLarge.
     const QStringList &arguments() const { return m_arguments; }
     const QString &message() const { return m_message; }
     int status() const { return m_status; }
@@ -67,6 +77,29 @@ private:
     QByteArray m_what;
 };
 
+// The kinds of adb command the client runs, each with its own time-out and its name in failure texts.
+enum class ADBCommand
+{
+    listDevices,
+    readProperties,
+    install,
+    launchCompanion,
+    uninstall,
+    forceStop,
+    clearData,
+};
+
+// How long each kind of command may run before it is ended. Installing a large package takes minutes; a listing,
+// a property read or stopping an application answer at once unless something is wrong.
+struct ADBCommandTimeouts
+{
+    std::chrono::milliseconds query = std::chrono::seconds(15);      // listing, reading properties, force-stop
+    std::chrono::milliseconds application = std::chrono::minutes(2); // opening the companion, uninstall, clear data
+    std::chrono::milliseconds install = std::chrono::minutes(10);
+
+    std::chrono::milliseconds of(ADBCommand command) const;
+};
+
 // The one way the application talks to phones over adb. Its operations run on the thread that owns it; while one
 // waits for its command, others may start, and their commands queue at the runner.
 class ADBClient
@@ -74,7 +107,7 @@ class ADBClient
 public:
     // Throws ADBClientError::Case::executableMissing when no adb was located.
     ADBClient(const std::optional<QString> &executableURL, std::shared_ptr<CommandRunning> runner,
-              std::shared_ptr<ADBServerController> serverController);
+              std::shared_ptr<ADBServerController> serverController, ADBCommandTimeouts timeouts = {});
     ADBClient(const ADBClient &) = delete;
     ADBClient &operator=(const ADBClient &) = delete;
 
@@ -97,19 +130,22 @@ public:
     QCoro::Task<void> forceStop(QString packageIdentifier, AndroidDevice device);
     QCoro::Task<void> clearData(QString packageIdentifier, AndroidDevice device);
 
-    // Runs one adb command against the private server port; a non-zero exit status fails with the classified
-    // error.
-    QCoro::Task<CommandResult> run(QStringList arguments);
+    // Runs one adb command of the kind `command` against the private server port; a non-zero exit status fails
+    // with the classified error, a command past its time-out or its output bound with commandTimedOut or
+    // outputTooLarge, one ended as the application quits with serverStopping.
+    QCoro::Task<CommandResult> run(QStringList arguments, ADBCommand command);
 
     // The identifier when it is two or more dot-separated parts of ASCII letters, digits and "_", fewer than 256
     // characters; otherwise throws invalidPackageIdentifier.
     static QString validatePackageIdentifier(const QString &packageIdentifier);
 
 private:
-    QCoro::Task<void> runApplicationCommand(QStringList command, QString packageIdentifier, AndroidDevice device);
+    QCoro::Task<void> runApplicationCommand(QStringList command, ADBCommand kind, QString packageIdentifier,
+                                            AndroidDevice device);
 
     QString m_executableURL;
     std::shared_ptr<CommandRunning> m_runner;
     std::shared_ptr<ADBServerController> m_serverController;
+    ADBCommandTimeouts m_timeouts;
     QHash<QString, ADBDeviceProperties> m_cachedProperties;
 };

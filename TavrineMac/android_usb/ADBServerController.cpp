@@ -5,6 +5,9 @@
 
 #include <chrono>
 
+#include <csignal>
+#include <unistd.h>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -55,12 +58,16 @@ void ADBServerController::defaultShutdown(const QString &executableURL, const QS
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
+    // A group of its own, so that nothing it starts outlives the bound below.
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
     process.start();
     if (!process.waitForStarted(-1)) {
         return; // a launch error changes nothing at quit
     }
     if (!process.waitForFinished(int(std::chrono::milliseconds(killServerBound).count()))) {
-        process.kill();
+        if (::kill(-pid_t(process.processId()), SIGKILL) != 0) {
+            process.kill();
+        }
         process.waitForFinished(int(std::chrono::milliseconds(killedChildBound).count()));
     }
 }

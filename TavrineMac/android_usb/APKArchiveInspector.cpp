@@ -10,7 +10,12 @@
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <optional>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,9 +40,11 @@ constexpr qint64 endRecordLength = 22;
 constexpr qint64 centralEntryFixedLength = 46;
 // The end record may be followed by a comment of up to 65535 bytes.
 constexpr qint64 endRecordSearchLength = 65535 + endRecordLength;
-// Packages up to this size are read into memory; larger ones are mapped, which keeps memory flat but lets a
-// volume that disappears during the read end the process, so it is kept for the rare huge package.
-constexpr qint64 largestReadPackageBytes = qint64(512) * 1024 * 1024;
+// A package is read piece by piece with bounded reads, never mapped: a file cut short while it is checked (on a
+// volume that goes away, or by another program) gives a short read, not a signal that ends the process.
+constexpr qint64 directoryWindowBytes = 256 * 1024;
+constexpr qint64 localHeaderWindowBytes = 4;
+constexpr qint64 signingSearchChunkBytes = 1024 * 1024;
 constexpr QByteArrayView signingBlockMagic("APK Sig Block 42");
 
 [[noreturn]] void fail(APKValidationError::Case errorCase)
@@ -45,13 +52,72 @@ constexpr QByteArrayView signingBlockMagic("APK Sig Block 42");
     throw APKValidationError(errorCase);
 }
 
-// Little-endian fields of a buffer; every read outside the buffer is a corrupt archive.
-class ArchiveReader
+// Reads exactly `count` bytes at `offset`; false on an error or when the file ends before.
+bool readExactly(int descriptor, char *data, qint64 count, qint64 offset)
+{
+    while (count > 0) {
+        const ssize_t got = ::pread(descriptor, data, size_t(count), off_t(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        data += got;
+        count -= got;
+        offset += got;
+    }
+    return true;
+}
+
+// An archive held in memory.
+class MemorySource
 {
 public:
-    explicit ArchiveReader(QByteArrayView bytes) : m_bytes(bytes) {}
-
+    explicit MemorySource(QByteArrayView bytes) : m_bytes(bytes) {}
     qint64 length() const { return m_bytes.size(); }
+    QByteArrayView read(qint64 offset, qint64 count) { return m_bytes.sliced(offset, count); }
+
+private:
+    QByteArrayView m_bytes;
+};
+
+// An archive in an open file of `length` bytes, read through a window of at least `windowBytes`. A view it hands
+// out lasts until its next read.
+class FileSource
+{
+public:
+    FileSource(int descriptor, qint64 length, qint64 windowBytes)
+        : m_descriptor(descriptor), m_length(length), m_windowBytes(windowBytes)
+    {}
+    qint64 length() const { return m_length; }
+
+    QByteArrayView read(qint64 offset, qint64 count)
+    {
+        if (offset < m_windowOffset || offset + count > m_windowOffset + m_window.size()) {
+            m_window.resize(std::min(std::max(count, m_windowBytes), m_length - offset));
+            m_windowOffset = offset;
+            if (!readExactly(m_descriptor, m_window.data(), m_window.size(), offset)) {
+                m_window.clear();
+                fail(APKValidationError::Case::corruptArchive);
+            }
+        }
+        return QByteArrayView(m_window).sliced(offset - m_windowOffset, count);
+    }
+
+private:
+    int m_descriptor;
+    qint64 m_length;
+    qint64 m_windowBytes;
+    QByteArray m_window;
+    qint64 m_windowOffset = 0;
+};
+
+// Little-endian fields of an archive; every read outside it is a corrupt archive.
+template <typename Source> class ArchiveReader
+{
+public:
+    explicit ArchiveReader(Source &source) : m_source(source) {}
+
+    qint64 length() const { return m_source.length(); }
 
     quint16 read16(qint64 offset) const { return quint16(read(offset, 2)); }
     quint32 read32(qint64 offset) const { return quint32(read(offset, 4)); }
@@ -60,7 +126,7 @@ public:
     {
         if (offset < 0 || count < 0 || offset > length() || count > length() - offset)
             fail(APKValidationError::Case::corruptArchive);
-        return m_bytes.sliced(offset, count);
+        return m_source.read(offset, count);
     }
 
 private:
@@ -73,8 +139,142 @@ private:
         return value;
     }
 
-    QByteArrayView m_bytes;
+    Source &m_source;
 };
+
+// The entry names of the central directory, read from `directory` (the end record and the directory) and
+// `localHeaders` (the signature of each entry's local header): two views of the same archive, so that the walk
+// through the directory and the look at each local header each read in order.
+template <typename Source> QStringList readEntryNames(Source &directory, Source &localHeaders)
+{
+    constexpr auto corrupt = APKValidationError::Case::corruptArchive;
+    const qint64 length = directory.length();
+    if (length < endRecordLength)
+        fail(corrupt);
+
+    // The nearest signature to the end wins, even when it lies inside the comment; there is no second try.
+    const qint64 tailOffset = std::max<qint64>(0, length - endRecordSearchLength);
+    const QByteArray tailBytes = directory.read(tailOffset, length - tailOffset).toByteArray();
+    MemorySource tailSource(tailBytes);
+    const ArchiveReader tail(tailSource);
+    qint64 tailEnd = -1;
+    for (qint64 candidate = tail.length() - endRecordLength; candidate >= 0; --candidate) {
+        if (tail.read32(candidate) == endOfCentralDirectorySignature) {
+            tailEnd = candidate;
+            break;
+        }
+    }
+    if (tailEnd < 0)
+        fail(corrupt);
+    const qint64 end = tailOffset + tailEnd;
+
+    const quint16 thisDisk = tail.read16(tailEnd + 4);
+    const quint16 directoryDisk = tail.read16(tailEnd + 6);
+    const quint16 entriesOnDisk = tail.read16(tailEnd + 8);
+    const quint16 entryCount = tail.read16(tailEnd + 10);
+    const quint32 directorySize = tail.read32(tailEnd + 12);
+    const quint32 directoryOffset = tail.read32(tailEnd + 16);
+    const quint16 commentLength = tail.read16(tailEnd + 20);
+
+    if (thisDisk != 0 || directoryDisk != 0 || entriesOnDisk != entryCount)
+        fail(corrupt);
+    // The ZIP64 markers: such archives are refused rather than followed to their second end record.
+    if (directoryOffset == 0xFFFFFFFF || directorySize == 0xFFFFFFFF || entryCount == 0xFFFF)
+        fail(corrupt);
+    if (end + endRecordLength + commentLength != length)
+        fail(corrupt);
+    const qint64 directoryEnd = qint64(directoryOffset) + qint64(directorySize);
+    if (directoryEnd > end)
+        fail(corrupt);
+
+    QStringList names;
+    if (entryCount == 0) {
+        if (directorySize != 0)
+            fail(corrupt);
+        return names;
+    }
+
+    const ArchiveReader reader(directory);
+    const ArchiveReader headers(localHeaders);
+    names.reserve(entryCount);
+    qint64 position = directoryOffset;
+    for (int entry = 0; entry < entryCount; ++entry) {
+        if (reader.read32(position) != centralDirectoryEntrySignature)
+            fail(corrupt);
+        const quint16 nameLength = reader.read16(position + 28);
+        const quint16 extraLength = reader.read16(position + 30);
+        const quint16 entryCommentLength = reader.read16(position + 32);
+        const quint32 localHeaderOffset = reader.read32(position + 42);
+        if (localHeaderOffset == 0xFFFFFFFF || headers.read32(localHeaderOffset) != localHeaderSignature)
+            fail(corrupt);
+        const qint64 next = position + centralEntryFixedLength + nameLength + extraLength + entryCommentLength;
+        if (next > directoryEnd)
+            fail(corrupt);
+
+        // Names are UTF-8 whatever the entry's flags claim; a byte-order mark stays part of the name.
+        QStringDecoder decoder(QStringConverter::Utf8,
+                               QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+        const QString name = decoder.decode(reader.slice(position + centralEntryFixedLength, nameLength));
+        if (decoder.hasError() || name.isEmpty())
+            fail(corrupt);
+        names.append(name);
+        position = next;
+    }
+    if (position != directoryEnd)
+        fail(corrupt);
+    return names;
+}
+
+// The entry names of the archive in the file open at `descriptor`, taken to be `length` bytes long.
+QStringList readEntryNamesOfFile(int descriptor, qint64 length)
+{
+    FileSource directory(descriptor, length, directoryWindowBytes);
+    FileSource localHeaders(descriptor, length, localHeaderWindowBytes);
+    return readEntryNames(directory, localHeaders);
+}
+
+// Whether the magic of an APK Signing Block occurs anywhere in the file, read in chunks that overlap by one byte
+// less than the magic. A file that ends early is a corrupt archive.
+bool containsSigningBlock(int descriptor, qint64 length)
+{
+    const qint64 overlap = signingBlockMagic.size() - 1;
+    QByteArray buffer(signingSearchChunkBytes + overlap, Qt::Uninitialized);
+    qint64 carried = 0;
+    for (qint64 offset = 0; offset < length;) {
+        const qint64 count = std::min(signingSearchChunkBytes, length - offset);
+        if (!readExactly(descriptor, buffer.data() + carried, count, offset))
+            fail(APKValidationError::Case::corruptArchive);
+        const QByteArrayView filled(buffer.constData(), carried + count);
+        if (filled.indexOf(signingBlockMagic) >= 0)
+            return true;
+        carried = std::min(overlap, filled.size());
+        std::memmove(buffer.data(), buffer.constData() + filled.size() - carried, size_t(carried));
+        offset += count;
+    }
+    return false;
+}
+
+// Closes a file descriptor when the inspection of its file ends, whichever way it ends.
+class DescriptorClose
+{
+public:
+    explicit DescriptorClose(int descriptor) : m_descriptor(descriptor) {}
+    ~DescriptorClose() { ::close(m_descriptor); }
+    DescriptorClose(const DescriptorClose &) = delete;
+    DescriptorClose &operator=(const DescriptorClose &) = delete;
+
+private:
+    int m_descriptor;
+};
+
+// The length of the regular file open at `descriptor`; a corrupt archive for anything else.
+qint64 regularFileLength(int descriptor)
+{
+    struct stat status = {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+        fail(APKValidationError::Case::corruptArchive);
+    return status.st_size;
+}
 
 QString lastComponent(const QString &path)
 {
@@ -87,22 +287,6 @@ bool isLegacySignatureFile(const QString &entryName)
     return upper.startsWith(QLatin1String("META-INF/")) &&
            (upper.endsWith(QLatin1String(".RSA")) || upper.endsWith(QLatin1String(".DSA")) ||
             upper.endsWith(QLatin1String(".EC")));
-}
-
-// The whole file; nothing when it cannot be read.
-std::optional<QByteArray> readWholeFile(QFile &file)
-{
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const qint64 size = file.size();
-    if (size > largestReadPackageBytes) {
-        if (uchar *mapped = file.map(0, size))
-            return QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), size);
-    }
-    QByteArray contents = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return contents;
 }
 
 InspectedFile inspect(const QString &path)
@@ -122,17 +306,18 @@ InspectedFile inspect(const QString &path)
     if (size < 1)
         fail(APKValidationError::Case::empty);
 
-    QFile file(info.filePath());
-    const std::optional<QByteArray> contents = readWholeFile(file);
-    if (!contents)
+    // Opened without waiting on a pipe that took the file's place since.
+    const int descriptor = ::open(QFile::encodeName(info.filePath()).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0)
         fail(APKValidationError::Case::corruptArchive);
-
-    const QStringList names = APKArchiveInspector::centralDirectoryEntryNames(*contents);
+    const DescriptorClose closing(descriptor);
+    const qint64 length = regularFileLength(descriptor);
+    const QStringList names = readEntryNamesOfFile(descriptor, length);
     if (!names.contains(QStringLiteral("AndroidManifest.xml")))
         fail(APKValidationError::Case::missingManifest);
 
     Signing signing = Signing::none;
-    if (QByteArrayView(*contents).indexOf(signingBlockMagic) >= 0)
+    if (containsSigningBlock(descriptor, length))
         signing = Signing::modern;
     else if (std::any_of(names.cbegin(), names.cend(), isLegacySignatureFile))
         signing = Signing::legacy;
@@ -184,77 +369,13 @@ QString APKValidationError::errorDescription() const
 
 QStringList APKArchiveInspector::centralDirectoryEntryNames(QByteArrayView archive)
 {
-    constexpr auto corrupt = APKValidationError::Case::corruptArchive;
-    const ArchiveReader reader(archive);
-    const qint64 length = reader.length();
-    if (length < endRecordLength)
-        fail(corrupt);
+    MemorySource source(archive);
+    return readEntryNames(source, source);
+}
 
-    // The nearest signature to the end wins, even when it lies inside the comment; there is no second try.
-    qint64 end = -1;
-    for (qint64 candidate = length - endRecordLength; candidate >= std::max<qint64>(0, length - endRecordSearchLength);
-         --candidate) {
-        if (reader.read32(candidate) == endOfCentralDirectorySignature) {
-            end = candidate;
-            break;
-        }
-    }
-    if (end < 0)
-        fail(corrupt);
-
-    const quint16 thisDisk = reader.read16(end + 4);
-    const quint16 directoryDisk = reader.read16(end + 6);
-    const quint16 entriesOnDisk = reader.read16(end + 8);
-    const quint16 entryCount = reader.read16(end + 10);
-    const quint32 directorySize = reader.read32(end + 12);
-    const quint32 directoryOffset = reader.read32(end + 16);
-    const quint16 commentLength = reader.read16(end + 20);
-
-    if (thisDisk != 0 || directoryDisk != 0 || entriesOnDisk != entryCount)
-        fail(corrupt);
-    // The ZIP64 markers: such archives are refused rather than followed to their second end record.
-    if (directoryOffset == 0xFFFFFFFF || directorySize == 0xFFFFFFFF || entryCount == 0xFFFF)
-        fail(corrupt);
-    if (end + endRecordLength + commentLength != length)
-        fail(corrupt);
-    const qint64 directoryEnd = qint64(directoryOffset) + qint64(directorySize);
-    if (directoryEnd > end)
-        fail(corrupt);
-
-    QStringList names;
-    if (entryCount == 0) {
-        if (directorySize != 0)
-            fail(corrupt);
-        return names;
-    }
-
-    names.reserve(entryCount);
-    qint64 position = directoryOffset;
-    for (int entry = 0; entry < entryCount; ++entry) {
-        if (reader.read32(position) != centralDirectoryEntrySignature)
-            fail(corrupt);
-        const quint16 nameLength = reader.read16(position + 28);
-        const quint16 extraLength = reader.read16(position + 30);
-        const quint16 entryCommentLength = reader.read16(position + 32);
-        const quint32 localHeaderOffset = reader.read32(position + 42);
-        if (localHeaderOffset == 0xFFFFFFFF || reader.read32(localHeaderOffset) != localHeaderSignature)
-            fail(corrupt);
-        const qint64 next = position + centralEntryFixedLength + nameLength + extraLength + entryCommentLength;
-        if (next > directoryEnd)
-            fail(corrupt);
-
-        // Names are UTF-8 whatever the entry's flags claim; a byte-order mark stays part of the name.
-        QStringDecoder decoder(QStringConverter::Utf8,
-                               QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
-        const QString name = decoder.decode(reader.slice(position + centralEntryFixedLength, nameLength));
-        if (decoder.hasError() || name.isEmpty())
-            fail(corrupt);
-        names.append(name);
-        position = next;
-    }
-    if (position != directoryEnd)
-        fail(corrupt);
-    return names;
+QStringList APKArchiveInspector::centralDirectoryEntryNames(int fileDescriptor)
+{
+    return readEntryNamesOfFile(fileDescriptor, regularFileLength(fileDescriptor));
 }
 
 APKInstallPlan APKArchiveInspector::plan(const QStringList &files)

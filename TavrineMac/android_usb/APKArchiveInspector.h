@@ -57,4 +57,7 @@ public:
     // The entry names of the ZIP central directory in `archive` (a whole file), in directory order.
     // Throws APKValidationError::Case::corruptArchive.
     static QStringList centralDirectoryEntryNames(QByteArrayView archive);
+    // The same for the regular file open at `fileDescriptor`, read with bounded reads: a file that ends before what
+    // its directory names, also one cut short meanwhile, is a corrupt archive.
+    static QStringList centralDirectoryEntryNames(int fileDescriptor);
 };

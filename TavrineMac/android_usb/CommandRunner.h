@@ -2,12 +2,16 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
 #include <qcorotask.h>
 
+#include <chrono>
 #include <exception>
+#include <optional>
 
 // The outcome of one finished child process. A non-zero status is an ordinary result here, not a failure.
 struct CommandResult
@@ -20,14 +24,17 @@ struct CommandResult
     bool operator==(const CommandResult &) const = default;
 };
 
-// Why a command could not be run at all: its temporary files, or the launch of the executable.
+// Why a command could not be run, or was stopped before it ended by itself.
 class CommandRunnerError : public std::exception
 {
 public:
     enum class Case
     {
-        fileSystem,
-        launch,
+        fileSystem,     // its temporary files
+        launch,         // the executable could not be started
+        timedOut,       // it ran past its time-out and was ended
+        outputTooLarge, // it wrote more than the runner keeps and was ended
+        stopped,        // the application quits: it was ended, or never started
     };
 
     CommandRunnerError(Case errorCase, const QString &message);
@@ -48,29 +55,50 @@ class CommandRunning
 public:
     virtual ~CommandRunning() = default;
 
-    // Throws CommandRunnerError when the command cannot be run; the child's own failure is in the result.
-    virtual QCoro::Task<CommandResult> run(QString executableURL, QStringList arguments) = 0;
+    // Throws CommandRunnerError when the command cannot be run or is ended before it is done (after `timeout`,
+    // among others); the child's own failure is in the result.
+    virtual QCoro::Task<CommandResult> run(QString executableURL, QStringList arguments,
+                                           std::chrono::milliseconds timeout) = 0;
 };
 
 // Runs one child process at a time, in the order of the calls. The child reads the null device, and its two
 // outputs go to the files "stdout" and "stderr" of a fresh folder "tavrine-command-<UUID>" in the temporary
-// directory, which is removed again on every path. Lives on the thread whose event loop runs its tasks.
+// directory, which is removed again on every path. The child starts a process group of its own, which is ended
+// as a whole when the command runs past its time-out, when either output grows past `maximumOutputBytes`, and when
+// the application quits. Lives on the thread whose event loop runs its tasks.
 class FoundationCommandRunner : public QObject, public CommandRunning
 {
     Q_OBJECT
 
 public:
-    explicit FoundationCommandRunner(QObject *parent = nullptr);
+    static constexpr qint64 defaultMaximumOutputBytes = 16 * 1024 * 1024;
 
-    QCoro::Task<CommandResult> run(QString executableURL, QStringList arguments) override;
+    explicit FoundationCommandRunner(qint64 maximumOutputBytes = defaultMaximumOutputBytes, QObject *parent = nullptr);
+    ~FoundationCommandRunner() override;
+
+    QCoro::Task<CommandResult> run(QString executableURL, QStringList arguments,
+                                   std::chrono::milliseconds timeout) override;
+
+    // Ends the running command's process group, removes its folder and refuses every later command. Called when
+    // the application is about to quit, so that no child of ours outlives it.
+    void stop();
 
 signals:
     // The command holding the turn has ended; the next in line may start.
     void turnPassed();
 
 private:
-    QCoro::Task<CommandResult> runNow(QString executableURL, QStringList arguments);
+    QCoro::Task<CommandResult> runNow(QString executableURL, QStringList arguments, std::chrono::milliseconds timeout);
+    // Kills the running child's process group, remembering why.
+    void endRunningCommand(CommandRunnerError::Case reason);
 
+    const qint64 m_maximumOutputBytes;
     quint64 m_nextTicket = 0;
     quint64 m_servingTicket = 0;
+    bool m_isStopped = false;
+
+    // The command under way, while there is one.
+    QPointer<QProcess> m_runningProcess;
+    QString m_runningFolder;
+    std::optional<CommandRunnerError::Case> m_endReason;
 };

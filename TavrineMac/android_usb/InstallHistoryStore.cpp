@@ -1,6 +1,7 @@
 #include "InstallHistoryStore.h"
 
 #include "RegularFileReader.h"
+#include "TextExcerpt.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,7 +28,8 @@ namespace {
 
 Q_LOGGING_CATEGORY(installHistoryLog, "tavrine.android_usb.installhistory")
 
-// Fifty records take a few kilobytes each at most; a larger file is not one this program wrote.
+// The bound of what is read back. Fifty records take a few kilobytes each; the store drops the oldest records
+// rather than write a file past it, so a larger file is not one this program wrote.
 constexpr qint64 maximumFileBytes = 4 * 1024 * 1024;
 constexpr int maximumKeptNameAttempts = 1000;
 
@@ -86,7 +88,7 @@ struct HistoryFile
     {
         none,
         unreadable, // kept by moving the file itself aside
-        unparsable  // kept by copying `contents` aside
+        undecodable // not a JSON array, or a record that does not decode: kept by copying `contents` aside
     };
 
     QList<InstallHistoryRecord> records;
@@ -110,9 +112,9 @@ HistoryFile readHistoryFile(const QString &path)
     const QJsonDocument document = QJsonDocument::fromJson(contents, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isArray()) {
         qCWarning(installHistoryLog) << "the install history is not a JSON array";
-        return {{}, HistoryFile::Damage::unparsable, contents};
+        return {{}, HistoryFile::Damage::undecodable, contents};
     }
-    // One damaged record costs that record, not the history.
+    // One damaged record costs that record, not the history; the file as it was is kept before it is rewritten.
     HistoryFile file;
     const QJsonArray array = document.array();
     for (qsizetype index = 0; index < array.size(); ++index) {
@@ -122,6 +124,8 @@ HistoryFile readHistoryFile(const QString &path)
             file.records.append(InstallHistoryRecord::fromJson(array.at(index).toObject()));
         } catch (const InstallHistoryRecordDecodingError &error) {
             qCWarning(installHistoryLog) << "install record" << index << "dropped:" << error.what();
+            file.damage = HistoryFile::Damage::undecodable;
+            file.contents = contents;
         }
     }
     return file;
@@ -135,7 +139,8 @@ void sortNewestFirst(QList<InstallHistoryRecord> &records)
 }
 
 // Keeps the damaged file under the first free name "<file>.damaged-<n>": a copy of `contents`, or, when the file
-// could not be read, the file itself moved there. Never replaces anything. Throws InstallHistoryStoreError.
+// could not be read, the file itself moved there. Never replaces anything, and copies the same contents once: a
+// kept copy that holds them already serves. Throws InstallHistoryStoreError.
 void keepDamagedFile(const QString &path, const HistoryFile &file)
 {
     for (int attempt = 1; attempt <= maximumKeptNameAttempts; ++attempt) {
@@ -152,6 +157,9 @@ void keepDamagedFile(const QString &path, const HistoryFile &file)
         } else {
             QFile kept(keptPath);
             if (!kept.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+                const RegularFileRead earlier = readRegularFile(keptPath, maximumFileBytes);
+                if (earlier.outcome == RegularFileRead::Outcome::read && earlier.contents == file.contents)
+                    return;
                 if (QFileInfo(keptPath).exists() || QFileInfo(keptPath).isSymLink())
                     continue;
                 throw InstallHistoryStoreError(kept.errorString());
@@ -166,6 +174,34 @@ void keepDamagedFile(const QString &path, const HistoryFile &file)
         return;
     }
     throw InstallHistoryStoreError(u"No free name to keep the damaged install history beside it."_s);
+}
+
+QByteArray encode(const QList<InstallHistoryRecord> &records, qsizetype count)
+{
+    QJsonArray array;
+    for (qsizetype index = 0; index < count; ++index)
+        array.append(records.at(index).toJson());
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+// The file's bytes for the newest records that fit within the read bound, dropping the oldest others from
+// `records`. Throws InstallHistoryStoreError when not even the newest fits.
+QByteArray encodeWithinBound(QList<InstallHistoryRecord> &records)
+{
+    QByteArray bytes = encode(records, records.size());
+    if (bytes.size() <= maximumFileBytes)
+        return bytes;
+    // The size grows with the count: find the largest count that fits.
+    qsizetype fitting = 0;
+    qsizetype tooMany = records.size();
+    while (tooMany - fitting > 1) {
+        const qsizetype count = fitting + (tooMany - fitting) / 2;
+        (encode(records, count).size() <= maximumFileBytes ? fitting : tooMany) = count;
+    }
+    if (fitting == 0)
+        throw InstallHistoryStoreError(u"The install record is too large to keep."_s);
+    records.resize(fitting);
+    return encode(records, fitting);
 }
 
 } // namespace
@@ -232,9 +268,13 @@ QList<InstallHistoryRecord> InstallHistoryStore::append(const InstallHistoryReco
     HistoryFile file = readHistoryFile(m_fileURL);
     QList<InstallHistoryRecord> records = std::move(file.records);
     sortNewestFirst(records);
-    // The file keeps whole seconds; the list returned is the one a later load gives.
+    // The file keeps whole seconds and excerpts of texts from outside; the list returned is the one a later load
+    // gives.
     InstallHistoryRecord newest = record;
     newest.installedAt = QDateTime::fromSecsSinceEpoch(record.installedAt.toSecsSinceEpoch(), Qt::UTC);
+    newest.deviceSerial = textExcerpt(record.deviceSerial);
+    newest.deviceName = textExcerpt(record.deviceName);
+    newest.message = textExcerpt(record.message);
     records.prepend(std::move(newest));
     if (records.size() > maximumRecordCount)
         records.resize(maximumRecordCount);
@@ -245,10 +285,7 @@ QList<InstallHistoryRecord> InstallHistoryStore::append(const InstallHistoryReco
     if (folderError)
         throw InstallHistoryStoreError(QString::fromLocal8Bit(folderError.message()));
 
-    QJsonArray array;
-    for (const InstallHistoryRecord &kept : records)
-        array.append(kept.toJson());
-    const QByteArray bytes = QJsonDocument(array).toJson(QJsonDocument::Indented);
+    const QByteArray bytes = encodeWithinBound(records);
 
     if (file.damage != HistoryFile::Damage::none)
         keepDamagedFile(m_fileURL, file);

@@ -73,9 +73,12 @@ public:
     QList<InstallHistoryRecord> load() const;
 
     // Puts `record` in front of the loaded history, keeps 50 and writes the file atomically; returns the new
-    // list. A file that could not be read or parsed is first kept beside itself as
-    // "install-history.json.damaged-<n>" under a name not taken before: its bytes copied there, or the file
-    // moved there when it could not be read. Throws InstallHistoryStoreError, leaving the file as it was.
+    // list. The record's serial, device name and message are kept as excerpts (textExcerpt), and the oldest
+    // records are dropped where the file would grow past what load() reads. A file that could not be read or
+    // parsed, or one with a record that does not decode, is first kept beside itself as
+    // "install-history.json.damaged-<n>" under a name not taken before: its bytes copied there (once for the same
+    // bytes), or the file moved there when it could not be read. Throws InstallHistoryStoreError, leaving the file
+    // as it was.
     QList<InstallHistoryRecord> append(const InstallHistoryRecord &record) const;
 
 private:

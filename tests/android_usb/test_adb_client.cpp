@@ -3,11 +3,14 @@
 #include "APKArchiveInspector.h"
 #include "AwaitTask.h"
 #include "PairingPayload.h"
+#include "ProcessProbe.h"
 #include "TestSupport.h"
 #include "ZipBuilder.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <functional>
 
@@ -23,9 +26,12 @@ char *toString(const ADBClientError &error)
 namespace {
 
 using Case = ADBClientError::Case;
+using RunnerCase = CommandRunnerError::Case;
 using Operation = std::function<QCoro::Task<void>(ADBClient &)>;
 
 const QString serial = u"R58N"_s;
+constexpr std::chrono::milliseconds commandTimeout = std::chrono::seconds(20);
+constexpr qsizetype mebibyte = 1024 * 1024;
 const QString pairingURL = u"tavrine://pair/v1?device=p~~~&key=K123456789abcdef&token=T123456789abcdef"
                            u"&endpoint=192.168.1.20:7000&code=123456"_s;
 const QString listingHeader = u"List of devices attached\n"_s;
@@ -42,7 +48,7 @@ public:
     };
     QList<QStringList> commands;
 
-    QCoro::Task<CommandResult> run(QString, QStringList arguments) override
+    QCoro::Task<CommandResult> run(QString, QStringList arguments, std::chrono::milliseconds) override
     {
         commands.append(arguments);
         co_return answer(arguments);
@@ -225,7 +231,7 @@ private slots:
         const auto [script, expected] = TestTable<QString, QString>::fetch();
         FoundationCommandRunner runner;
         const QStringList arguments{u"-c"_s, script};
-        const CommandResult result = awaitTask(runner.run(u"/bin/sh"_s, arguments));
+        const CommandResult result = awaitTask(runner.run(u"/bin/sh"_s, arguments, commandTimeout));
         QCOMPARE(u"%1|%2|%3"_s.arg(result.standardOutput, result.standardError).arg(result.status), expected);
     }
 
@@ -235,18 +241,78 @@ private slots:
         const QString log = m_temporary.filePath(u"order.log"_s);
         const auto logged = [&runner, &log](const QString &name, const QString &pause) {
             const QString script = u"echo start-%1 >> %2; %3 echo end-%1 >> %2"_s.arg(name, log, pause);
-            return runner.run(u"/bin/sh"_s, {u"-c"_s, script});
+            return runner.run(u"/bin/sh"_s, {u"-c"_s, script}, commandTimeout);
         };
         // The first child is the slowest: run side by side, the last would finish first. Between them, one that
         // cannot start fails and passes the turn on.
         QCoro::Task<CommandResult> first = logged(u"one"_s, u"sleep 0.3;"_s);
-        QCoro::Task<CommandResult> unstartable = runner.run(QFINDTESTDATA("test_adb_client.cpp"), {});
+        QCoro::Task<CommandResult> unstartable = runner.run(QFINDTESTDATA("test_adb_client.cpp"), {}, commandTimeout);
         QCoro::Task<CommandResult> last = logged(u"two"_s, QString());
         QCOMPARE(awaitTask(first).status, 0);
         QVERIFY_THROWS_EXCEPTION(CommandRunnerError, awaitTask(unstartable));
         QCOMPARE(awaitTask(last).status, 0);
         QCOMPARE(contentsOf(log), "start-one\nend-one\nstart-two\nend-two\n");
         QFile::remove(log);
+    }
+
+    void runnerEndsCommandsPastTheirBounds_data()
+    {
+        // A shell script (%1: a file for the process ids of its group), its time-out in milliseconds, and why the
+        // runner ends it (-1: it ends by itself). The runner keeps a mebibyte of each output.
+        TestTable<QString, int, int> rows;
+        rows("never answers", u"sleep 600 & echo $$ $! > %1; wait"_s, 300, int(RunnerCase::timedOut));
+        rows("never stops writing", u"sleep 600 & echo $$ $! > %1; yes"_s, 20'000, int(RunnerCase::outputTooLarge));
+        rows("writes past the bound, then ends", u"echo $$ > %1; head -c 1048577 /dev/zero >&2"_s, 20'000,
+             int(RunnerCase::outputTooLarge));
+        rows("writes up to the bound", u"echo $$ > %1; head -c 1048576 /dev/zero"_s, 20'000, -1);
+    }
+    void runnerEndsCommandsPastTheirBounds()
+    {
+        const auto [script, timeout, ending] = TestTable<QString, int, int>::fetch();
+        FoundationCommandRunner runner(mebibyte);
+        const QString processIds = m_folder.filePath(u"bounds.pids"_s);
+        QFile::remove(processIds);
+        int ended = -1;
+        try {
+            const CommandResult result = awaitTask(
+                runner.run(u"/bin/sh"_s, {u"-c"_s, script.arg(processIds)}, std::chrono::milliseconds(timeout)));
+            QCOMPARE(result.standardOutput.size(), mebibyte);
+        } catch (const CommandRunnerError &error) {
+            ended = int(error.errorCase());
+        }
+        QCOMPARE(ended, ending);
+        // The shell's background child went with it.
+        for (const qint64 processId : processIdsIn(processIds))
+            QTRY_VERIFY(!isProcessRunning(processId));
+    }
+
+    // When the application quits, the command under way ends with its whole group and leaves no folder behind; the
+    // commands queued after it never start.
+    void quittingEndsTheRunningCommand()
+    {
+        FoundationCommandRunner runner;
+        const QString processIds = m_folder.filePath(u"quit.pids"_s);
+        const QString started = m_folder.filePath(u"started"_s);
+        QCoro::Task<CommandResult> running =
+            runner.run(u"/bin/sh"_s, {u"-c"_s, u"sleep 600 & echo $$ $! > %1; wait"_s.arg(processIds)}, commandTimeout);
+        QCoro::Task<CommandResult> queued =
+            runner.run(u"/bin/sh"_s, {u"-c"_s, u"touch %1"_s.arg(started)}, commandTimeout);
+        QTRY_COMPARE(processIdsIn(processIds).size(), 2);
+
+        QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+        QCoreApplication::exec(); // ends with aboutToQuit, as the application does
+        for (const qint64 processId : processIdsIn(processIds))
+            QTRY_VERIFY(!isProcessRunning(processId));
+        QCOMPARE(commandFoldersLeft(), QStringList());
+        for (QCoro::Task<CommandResult> *task : {&running, &queued}) {
+            try {
+                awaitTask(*task);
+                QFAIL("a command went on after quitting");
+            } catch (const CommandRunnerError &error) {
+                QCOMPARE(error.errorCase(), RunnerCase::stopped);
+            }
+        }
+        QVERIFY(!QFileInfo::exists(started));
     }
 
     // The port prefix is proven by the client's command lines; this is the stop at quit.
@@ -338,6 +404,28 @@ private slots:
         const ADBClientError failure = failureOf(m_client->uninstall(u"com.x.y"_s, phone()));
         QCOMPARE(failure, error);
         QCOMPARE(failure.errorDescription(), text);
+    }
+
+    void failureTextsAreCutToAnExcerpt_data()
+    {
+        // What adb printed on standard error; the text the failure shows.
+        TestTable<QString, QString> rows;
+        const QString bound(4096, u'a');
+        rows("within the bound", bound, bound);
+        rows("six megabytes", QString(6'000'000, u'a'), bound + u'…');
+        rows("three-byte characters, cut between two", QString(1366, u'中'), QString(1365, u'中') + u'…');
+        rows("a character beyond the basic plane is not split", QString(4093, u'a') + u"😀"_s,
+             QString(4093, u'a') + u'…');
+        rows("a code past the excerpt still decides", QString(5'000'000, u'x') + u" INSTALL_FAILED_VERSION_DOWNGRADE"_s,
+             ADBClientError(Case::versionDowngrade).errorDescription());
+    }
+    void failureTextsAreCutToAnExcerpt()
+    {
+        const auto [standardError, shown] = TestTable<QString, QString>::fetch();
+        m_runner->answer = [errors = standardError](const QStringList &arguments) {
+            return CommandResult{arguments, {}, errors, 1};
+        };
+        QCOMPARE(failureOf(m_client->uninstall(u"com.x.y"_s, phone())).errorDescription(), shown);
     }
 
     void packageIdentifiersAreCheckedBeforeTheyReachTheShell_data()

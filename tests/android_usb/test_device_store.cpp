@@ -2,14 +2,22 @@
 #include "AwaitTask.h"
 #include "DefaultADBClient.h"
 #include "DeviceStore.h"
+#include "ProcessProbe.h"
 #include "TestSupport.h"
 #include "ZipBuilder.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using InstallState = DeviceStore::InstallState;
@@ -96,6 +104,58 @@ QByteArray companionPackage()
     return buildZip(entries, {.beforeDirectory = QByteArray(2 * mebibyte - unpadded, '\0') + apkSigningBlock()}).bytes;
 }
 
+// Cuts the file at a path to nothing the moment this process has read from it or mapped it: a package that goes
+// away while it is being checked.
+class CutOnFirstRead
+{
+public:
+    explicit CutOnFirstRead(const QString &path)
+        : m_path(QFile::encodeName(path)), m_notifier(inotify_init1(IN_CLOEXEC | IN_NONBLOCK))
+    {
+        inotify_add_watch(m_notifier, m_path.constData(), IN_ACCESS);
+        m_watcher = std::thread([this] { watch(); });
+    }
+    ~CutOnFirstRead()
+    {
+        stop();
+        ::close(m_notifier);
+    }
+    CutOnFirstRead(const CutOnFirstRead &) = delete;
+    CutOnFirstRead &operator=(const CutOnFirstRead &) = delete;
+
+    // Stops watching; whether the file was cut.
+    bool stop()
+    {
+        m_stopping = true;
+        if (m_watcher.joinable())
+            m_watcher.join();
+        return m_hasCut;
+    }
+
+private:
+    void watch()
+    {
+        while (!m_stopping && !m_hasCut) {
+            pollfd readable{m_notifier, POLLIN, 0};
+            if (::poll(&readable, 1, 1) > 0 || isMapped())
+                m_hasCut = ::truncate(m_path.constData(), 0) == 0;
+        }
+    }
+
+    // A mapping is read without a read call, so no access is reported for it.
+    bool isMapped() const
+    {
+        QFile mappings(u"/proc/self/maps"_s);
+        return mappings.open(QIODevice::ReadOnly) && mappings.readAll().contains(m_path);
+    }
+
+    const QByteArray m_path;
+    const int m_notifier;
+    std::atomic<bool> m_stopping = false;
+    std::atomic<bool> m_hasCut = false;
+    std::thread m_watcher;
+};
+
 } // namespace
 
 using Plans = TestTable<QStringList, QStringList, QString>;
@@ -110,7 +170,13 @@ class DeviceStoreTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qputenv("TAVRINE_ADB_PATH", QFINDTESTDATA("fake-adb").toUtf8()); }
+    void initTestCase()
+    {
+        qputenv("TAVRINE_ADB_PATH", QFINDTESTDATA("fake-adb").toUtf8());
+        // The runner's folders go to TMPDIR; a private one shows whether any is left behind.
+        QVERIFY(m_temporary.isValid());
+        qputenv("TMPDIR", m_temporary.path().toUtf8());
+    }
 
     void init()
     {
@@ -329,6 +395,69 @@ private slots:
         QCOMPARE(store.pairingLaunchMessage(), std::nullopt);
     }
 
+    // adb's failure text of six megabytes is kept as its first 4 KiB: in the state the banner shows, in the install
+    // record, and in a history file that a restart reads back.
+    void hugeInstallFailureKeepsAnExcerpt()
+    {
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "R58N", "model": "Pixel_7"}])"));
+        const QString text = u"adb: failed to install app.apk: "_s + QString(6'000'000, u'x');
+        const QJsonObject failure{{u"install"_s, QJsonObject{{u"stderr"_s, text}}}};
+        QVERIFY(writeFile(state(u"failures.json"_s), QJsonDocument(failure).toJson()));
+        const QString package = m_folder->filePath(u"app.apk"_s);
+        QVERIFY(writeFile(package, buildZip({manifest}).bytes));
+        DeviceStore &store = makeStore();
+        awaitTask(store.refresh());
+        awaitTask(store.prepareInstall({package}));
+        awaitTask(store.installPendingPlan());
+        const QString excerpt = text.left(4096) + u'…';
+        QCOMPARE(store.installState(), InstallState::failed(excerpt));
+        QCOMPARE(store.installHistory().value(0).message, excerpt);
+        QCOMPARE(history().load(), store.installHistory());
+    }
+
+    void misbehavingAdbIsEnded_data()
+    {
+        // What the fake adb is told, the flow tried ("list" or "install"), and the text shown after it: for a
+        // listing its setup message (none: the phone is listed without its properties).
+        const TestTable<QByteArray, QString, QString> rows;
+        const QString flooded = u"“%1”的输出过多，Tavrine 已停止这条 adb 命令。请重新连接手机后再试。"_s;
+        rows("property read that never answers", R"({"getprop": {"hang": true}})", u"list"_s, QString());
+        rows("listing that never stops writing", R"({"devices": {"flood": true}})", u"list"_s,
+             flooded.arg(u"列出手机"_s));
+        rows("install that never answers", R"({"install": {"hang": true}})", u"install"_s,
+             u"“安装应用”没有在 2 秒内完成，Tavrine 已停止这条 adb 命令。请检查 USB 连接并解锁手机后再试。"_s);
+        rows("install that writes past the bound, then ends", R"({"install": {"flood": 1100000}})", u"install"_s,
+             flooded.arg(u"安装应用"_s));
+    }
+
+    void misbehavingAdbIsEnded()
+    {
+        const auto [failures, flow, shown] = TestTable<QByteArray, QString, QString>::fetch();
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "R58N", "model": "Pixel_7"}])"));
+        const QString package = m_folder->filePath(u"app.apk"_s);
+        QVERIFY(writeFile(package, buildZip({manifest}).bytes));
+        DeviceStore &store = makeBoundedStore();
+        if (flow == u"install") {
+            awaitTask(store.refresh());
+            awaitTask(store.prepareInstall({package}));
+        }
+        QVERIFY(writeFile(state(u"failures.json"_s), failures));
+        if (flow == u"list") {
+            awaitTask(store.refresh());
+            QVERIFY(!store.isRefreshing());
+            QCOMPARE(store.setupMessage(), shown.isEmpty() ? std::nullopt : std::optional<QString>(shown));
+            QCOMPARE(store.devices().size(), shown.isEmpty() ? 1 : 0);
+            QCOMPARE(store.devices().value(0).marketingName, std::nullopt);
+        } else {
+            awaitTask(store.installPendingPlan());
+            QCOMPARE(store.installState(), InstallState::failed(shown));
+        }
+        // Nothing of the command is left: neither its processes nor its folder.
+        for (const qint64 processId : processIdsIn(state(u"hang.pids"_s)))
+            QTRY_VERIFY(!isProcessRunning(processId));
+        QCOMPARE(commandFoldersLeft(), QStringList());
+    }
+
     // Every field's round trip is proven by the store's install records.
     void historyFileIsMadeWithItsFolder()
     {
@@ -354,11 +483,48 @@ private slots:
         const auto [damaged] = TestTable<QByteArray>::fetch();
         const InstallHistoryStore store = history();
         // Equal dates keep their file order; an unknown key is ignored.
-        QVERIFY(writeFile(store.fileURL(), "[" + recordText(u"a"_s, u"\"id\""_s, u"\"extra\": 1, \"id\""_s) + "," +
-                                               damaged + "," + recordText(u"b"_s) + "]"));
+        const QByteArray original = "[" + recordText(u"a"_s, u"\"id\""_s, u"\"extra\": 1, \"id\""_s) + "," + damaged +
+                                    "," + recordText(u"b"_s) + "]";
+        QVERIFY(writeFile(store.fileURL(), original));
         QCOMPARE(idsOf(store.load()), QStringList({u"a"_s, u"b"_s}));
         QCOMPARE(idsOf(store.append(record(u"new"_s, 1))), QStringList({u"new"_s, u"a"_s, u"b"_s}));
-        QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files), QStringList{u"install-history.json"_s});
+        // The file as it was is kept beside the one rewritten without the damaged record.
+        QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files),
+                 QStringList({u"install-history.json"_s, u"install-history.json.damaged-1"_s}));
+        QCOMPARE(contentsOf(store.fileURL() + u".damaged-1"_s), original);
+    }
+
+    void historyWhoseRecordsAllFailIsKeptAsideOnce()
+    {
+        // Every record dated with fractions of a second: the next append holds the new record alone, and the
+        // file's bytes are kept beside it once, however often the same bytes come back.
+        const InstallHistoryStore store = history();
+        const QByteArray fractional = "[" + recordText(u"a"_s, u"00Z"_s, u"00.250Z"_s) + "]";
+        const QByteArray other = "[" + recordText(u"b"_s, u"00Z"_s, u"00.5Z"_s) + "]";
+        for (const QByteArray &damaged : {fractional, fractional, other}) {
+            QVERIFY(writeFile(store.fileURL(), damaged));
+            QCOMPARE(idsOf(store.append(record(u"new"_s, 1))), QStringList{u"new"_s});
+        }
+        QCOMPARE(contentsOf(store.fileURL() + u".damaged-1"_s), fractional);
+        QCOMPARE(contentsOf(store.fileURL() + u".damaged-2"_s), other);
+        QVERIFY(!QFileInfo::exists(store.fileURL() + u".damaged-3"_s));
+    }
+
+    void historyStaysWithinItsReadBound()
+    {
+        // Records of about a megabyte each (a split set of many long names): the oldest go, so that the file
+        // written is always read back whole.
+        const InstallHistoryStore store = history();
+        const QStringList fileNames(4000, QString(250, u'f'));
+        for (int index = 0; index < 6; ++index) {
+            InstallHistoryRecord large = record(QString::number(index), index);
+            large.fileNames = fileNames;
+            const QList<InstallHistoryRecord> written = store.append(large);
+            QVERIFY(QFileInfo(store.fileURL()).size() <= 4 * mebibyte);
+            QCOMPARE(written.first().id, QString::number(index));
+            QCOMPARE(store.load(), written);
+        }
+        QVERIFY(store.load().size() < 6);
     }
 
     void historyUnparsableFilesAreCopiedAsideNeverOverwritten()
@@ -492,6 +658,32 @@ private slots:
         } catch (const APKValidationError &error) {
             QCOMPARE(error.errorDescription(), expected);
         }
+    }
+
+    // A package larger than any read in one piece, cut short while it is being checked: a corrupt archive, and
+    // the process goes on.
+    void packageCutShortWhileCheckedIsCorrupt()
+    {
+        // The archive's entries at the start, its directory after a hole of 600 MiB.
+        constexpr qint64 hole = 600 * mebibyte;
+        ZipArchive zip = buildZip({manifest});
+        const qsizetype directory = zip.centralEntryOffsets.first();
+        zip.put32(zip.endRecordOffset + 16, quint32(directory + hole));
+        const QString path = m_folder->filePath(u"large.apk"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(zip.bytes.first(directory)) == directory &&
+                file.seek(directory + hole) && file.write(zip.bytes.sliced(directory)) > 0);
+        file.close();
+        QCOMPARE(APKArchiveInspector::plan({path}).totalBytes, zip.bytes.size() + hole);
+
+        CutOnFirstRead cut(path);
+        try {
+            APKArchiveInspector::plan({path});
+            QFAIL("a package cut short passed");
+        } catch (const APKValidationError &error) {
+            QCOMPARE(error.errorCase(), APKValidationError::Case::corruptArchive);
+        }
+        QVERIFY(cut.stop());
     }
 
     void packageCentralDirectory_data()
@@ -628,6 +820,18 @@ private:
     QString state(const QString &name) const { return m_folder->filePath(u"fake-state/"_s + name); }
     InstallHistoryStore history() const { return InstallHistoryStore(m_folder->filePath(u"install-history.json"_s)); }
 
+    // A store whose adb commands end after 2 s and keep a mebibyte of output.
+    DeviceStore &makeBoundedStore()
+    {
+        using namespace std::chrono_literals;
+        auto client = std::make_shared<ADBClient>(
+            QFINDTESTDATA("fake-adb"), std::make_shared<FoundationCommandRunner>(mebibyte),
+            std::make_shared<ADBServerController>([](const QString &, const QStringList &) {}),
+            ADBCommandTimeouts{2s, 2s, 2s});
+        m_store = std::make_unique<DeviceStore>(client, history(), DeviceStoreEnvironment{m_usb, u"/none"_s});
+        return *m_store;
+    }
+
     DeviceStore &makeStore(const QString &companionFolder = u"/none"_s)
     {
         m_store = std::make_unique<DeviceStore>(makeDefaultADBClient(), history(),
@@ -653,6 +857,7 @@ private:
         });
     }
 
+    QTemporaryDir m_temporary;
     std::optional<QTemporaryDir> m_folder;
     std::shared_ptr<FakeUSBDeviceRegistry> m_usb;
     std::unique_ptr<DeviceStore> m_store;
