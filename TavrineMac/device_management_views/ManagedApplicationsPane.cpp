@@ -1,4 +1,5 @@
 #include "ManagedApplicationsPane.h"
+#include "MenuButton.h"
 
 #include "AppOperationBanner.h"
 #include "ApplicationListModel.h"
@@ -385,8 +386,8 @@ QWidget *ManagedApplicationsPane::buildDetails()
             showDetails(*application);
         }
     });
-    m_moreActionsButton =
-        wideButton(QStringLiteral("更多操作"), details);
+    m_moreActionsButton = new MenuPushButton(QStringLiteral("更多操作"), details);
+    m_moreActionsButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_moreActionsButton->setIcon(SymbolIcon::icon(Symbol::ellipsisCircle, palette().color(QPalette::ButtonText)));
     m_moreActionsButton->setMenu(new QMenu(m_moreActionsButton));
     connect(m_moreActionsButton->menu(), &QMenu::aboutToShow, this, &ManagedApplicationsPane::fillMoreActions);

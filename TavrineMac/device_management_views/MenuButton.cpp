@@ -8,7 +8,7 @@ namespace {
 class MenuButtonAccessible : public QAccessibleWidget
 {
 public:
-    explicit MenuButtonAccessible(MenuButton *button) : QAccessibleWidget(button, QAccessible::ButtonMenu) {}
+    explicit MenuButtonAccessible(QAbstractButton *button) : QAccessibleWidget(button, QAccessible::ButtonMenu) {}
 
     QString text(QAccessible::Text kind) const override
     {
@@ -43,26 +43,43 @@ public:
         // On the next turn of the event loop: the open menu runs a loop of its own until it closes, and the
         // assistive tool that asked waits for the answer to its call.
         if (opensMenu())
-            QMetaObject::invokeMethod(button(), &QToolButton::showMenu, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(button(), "showMenu", Qt::QueuedConnection);
     }
 
 private:
-    QToolButton *button() const { return static_cast<QToolButton *>(widget()); }
-    bool opensMenu() const { return widget()->isEnabled() && button()->menu(); }
+    QAbstractButton *button() const { return static_cast<QAbstractButton *>(widget()); }
+    QMenu *menu() const
+    {
+        if (auto *toolButton = qobject_cast<QToolButton *>(widget()))
+            return toolButton->menu();
+        return static_cast<QPushButton *>(widget())->menu();
+    }
+    bool opensMenu() const { return widget()->isEnabled() && menu(); }
 };
 
 QAccessibleInterface *menuButtonAccessible(const QString &className, QObject *object)
 {
-    if (className != QLatin1String(MenuButton::staticMetaObject.className()))
+    if (className != QLatin1String(MenuButton::staticMetaObject.className()) &&
+        className != QLatin1String(MenuPushButton::staticMetaObject.className()))
         return nullptr;
-    return new MenuButtonAccessible(static_cast<MenuButton *>(object));
+    return new MenuButtonAccessible(static_cast<QAbstractButton *>(object));
+}
+
+void installMenuButtonAccessible()
+{
+    static const bool installed = (QAccessible::installFactory(menuButtonAccessible), true);
+    Q_UNUSED(installed)
 }
 
 } // namespace
 
 MenuButton::MenuButton(QWidget *parent) : QToolButton(parent)
 {
-    static const bool accessibleInstalled = (QAccessible::installFactory(menuButtonAccessible), true);
-    Q_UNUSED(accessibleInstalled)
+    installMenuButtonAccessible();
     setPopupMode(QToolButton::InstantPopup);
+}
+
+MenuPushButton::MenuPushButton(const QString &text, QWidget *parent) : QPushButton(text, parent)
+{
+    installMenuButtonAccessible();
 }

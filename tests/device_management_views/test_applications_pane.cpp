@@ -10,12 +10,17 @@
 #include "TestSupport.h"
 #include "ViewMessageBox.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 using namespace ManagedApplicationsPresentation;
@@ -222,6 +227,31 @@ private slots:
         QCOMPARE(ViewMessageBox::shown().last().informativeText, u"目标：USB 手机。这个操作无法撤销。"_s);
         QCOMPARE(devices.appOperationState(), DeviceStore::AppOperationState::idle());
         QCOMPARE(adbCommands().size(), commandsBefore);
+    }
+
+    // A screen reader's show-menu action opens "更多操作" without waiting for the menu to close.
+    void moreActionsOpenFromTheShowMenuAction()
+    {
+        ManagementStoreFixture management;
+        DeviceStore &devices = makeDeviceStore();
+        ManagedApplicationsPane pane(u"Pixel"_s, management.store.get(), &devices, true, false, {});
+        answerWith(management, u"X"_s, {application(u"A"_s)});
+        pane.resize(900, 600);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QPushButton *more = pane.moreActionsButton();
+        QVERIFY(more->isVisible() && more->isEnabled());
+        QAccessibleActionInterface *actions = QAccessible::queryAccessibleInterface(more)->actionInterface();
+        QVERIFY(actions && actions->actionNames().contains(QAccessibleActionInterface::showMenuAction()));
+        // A menu still open a moment later is closed, so that a call that waits for it cannot hang the test.
+        QTimer::singleShot(200, [] {
+            if (QWidget *popup = QApplication::activePopupWidget())
+                popup->close();
+        });
+        QSignalSpy opened(more->menu(), &QMenu::aboutToShow);
+        actions->doAction(QAccessibleActionInterface::showMenuAction());
+        QCOMPARE(opened.count(), 0);
+        QTRY_COMPARE(opened.count(), 1);
     }
 
     void selectionAndStates()
