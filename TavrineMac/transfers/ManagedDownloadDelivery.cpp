@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -29,6 +30,12 @@ constexpr qsizetype maximumRelativePathBytes = 16384;
 constexpr qsizetype maximumComponentCount = 65;
 constexpr qsizetype chunkBytes = 1024 * 1024;
 constexpr int highestFreeNameNumber = 10000;
+// Folders are held only to name things inside them, which needs no right to read them where the system allows.
+#ifdef O_PATH
+constexpr int heldFolderAccess = O_PATH;
+#else
+constexpr int heldFolderAccess = O_RDONLY;
+#endif
 // Each attempt that loses a race to another writer takes the next free name; this only bounds a pathological loop.
 constexpr int maximumMoveAttempts = 100;
 
@@ -45,33 +52,6 @@ QByteArray encoded(const QString &path)
 QString childPath(const QString &folder, const QString &name)
 {
     return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
-}
-
-struct ItemValues
-{
-    bool isRegularFile = false;
-    bool isDirectory = false;
-    bool isSymbolicLink = false;
-    qint64 size = -1;
-};
-
-// Values of the item itself, never of what a symbolic link points to; nothing when no item is there.
-std::optional<ItemValues> itemValues(const QString &path)
-{
-    struct stat status = {};
-    if (::lstat(encoded(path).constData(), &status) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return std::nullopt;
-        throwSystemError(errno);
-    }
-    return ItemValues{S_ISREG(status.st_mode), S_ISDIR(status.st_mode), S_ISLNK(status.st_mode),
-                      static_cast<qint64>(status.st_size)};
-}
-
-bool itemExists(const QString &path)
-{
-    struct stat status = {};
-    return ::lstat(encoded(path).constData(), &status) == 0;
 }
 
 bool isValidComponent(const QString &name)
@@ -103,29 +83,13 @@ QString resolvedBookmark(const QByteArray &bookmark)
     return path;
 }
 
-QString resolvedSymbolicLinks(const QString &path)
+QByteArray resolvedSymbolicLinks(const QString &path)
 {
     const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(encoded(path).constData(), nullptr),
                                                                &std::free);
     if (!resolved)
         throwSystemError(errno);
-    return QFile::decodeName(resolved.get());
-}
-
-bool isInside(const QString &folder, const QString &root)
-{
-    const QString prefix = root.endsWith(u'/') ? root : root + u'/';
-    return folder == root || folder.startsWith(prefix);
-}
-
-qint64 regularFileSize(const QString &path)
-{
-    const std::optional<ItemValues> values = itemValues(path);
-    if (!values)
-        throwSystemError(ENOENT);
-    if (!values->isRegularFile || values->isSymbolicLink)
-        throw Error(Error::Case::sizeMismatch);
-    return values->size;
+    return QByteArray(resolved.get());
 }
 
 class FileDescriptor
@@ -137,8 +101,12 @@ public:
         if (m_descriptor >= 0)
             ::close(m_descriptor);
     }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    FileDescriptor(FileDescriptor &&other) noexcept : m_descriptor(std::exchange(other.m_descriptor, -1)) {}
+    FileDescriptor &operator=(FileDescriptor &&other) noexcept
+    {
+        std::swap(m_descriptor, other.m_descriptor);
+        return *this;
+    }
 
     int get() const { return m_descriptor; }
 
@@ -155,12 +123,78 @@ private:
     int m_descriptor;
 };
 
-int openForReading(const QString &path)
+// The values of what an open descriptor refers to.
+struct stat statusOf(const FileDescriptor &file)
 {
-    const int descriptor = ::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (descriptor < 0)
+    struct stat status = {};
+    if (::fstat(file.get(), &status) != 0)
         throwSystemError(errno);
-    return descriptor;
+    return status;
+}
+
+// The folder `name` inside `folder`, never through a link: a link or a file there is `invalidRelativePath`;
+// nothing when nothing is there.
+std::optional<FileDescriptor> openFolderIn(const FileDescriptor &folder, const QByteArray &name)
+{
+    FileDescriptor child(
+        ::openat(folder.get(), name.constData(), heldFolderAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (child.get() >= 0)
+        return child;
+    if (errno == ENOENT)
+        return std::nullopt;
+    if (errno == ELOOP || errno == ENOTDIR)
+        throw Error(Error::Case::invalidRelativePath);
+    throwSystemError(errno);
+}
+
+// The folder `name` inside `folder`, made when missing.
+FileDescriptor openOrMakeFolderIn(const FileDescriptor &folder, const QByteArray &name)
+{
+    if (std::optional<FileDescriptor> child = openFolderIn(folder, name))
+        return std::move(*child);
+    if (::mkdirat(folder.get(), name.constData(), 0777) != 0 && errno != EEXIST)
+        throwSystemError(errno);
+    if (std::optional<FileDescriptor> child = openFolderIn(folder, name))
+        return std::move(*child);
+    // Made and gone again at once: another program is at work in the folder.
+    throwSystemError(ENOENT);
+}
+
+// The destination folder, reached from "/" through each component of its real path without following a link, so
+// that nothing swapped in on the way since the path was resolved can stand in for it.
+FileDescriptor openDestination(const QByteArray &realPath)
+{
+    FileDescriptor folder(::open("/", heldFolderAccess | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
+        throwSystemError(errno);
+    for (const QByteArray &name : realPath.split('/')) {
+        if (name.isEmpty())
+            continue;
+        try {
+            std::optional<FileDescriptor> child = openFolderIn(folder, name);
+            if (!child)
+                throwSystemError(ENOENT);
+            folder = std::move(*child);
+        } catch (const Error &) {
+            throw Error(Error::Case::destinationUnavailable);
+        }
+    }
+    return folder;
+}
+
+// Opens a regular file for reading, never through a link nor waiting on a pipe; nothing when no regular file is
+// there by that name (`folder` is AT_FDCWD for a path).
+std::optional<FileDescriptor> openRegularFile(int folder, const QByteArray &name)
+{
+    FileDescriptor file(::openat(folder, name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (file.get() < 0) {
+        if (errno == ENOENT || errno == ELOOP || errno == ENOTDIR)
+            return std::nullopt;
+        throwSystemError(errno);
+    }
+    if (!S_ISREG(statusOf(file).st_mode))
+        return std::nullopt;
+    return file;
 }
 
 // Fills `buffer` unless the file ends first; returns the bytes read.
@@ -181,6 +215,12 @@ qsizetype readChunk(const FileDescriptor &file, char *buffer)
     return filled;
 }
 
+void readFromStart(const FileDescriptor &file)
+{
+    if (::lseek(file.get(), 0, SEEK_SET) != 0)
+        throwSystemError(errno);
+}
+
 void writeAll(const FileDescriptor &file, const char *data, qsizetype size)
 {
     while (size > 0) {
@@ -195,10 +235,10 @@ void writeAll(const FileDescriptor &file, const char *data, qsizetype size)
     }
 }
 
-bool haveSameContents(const QString &firstPath, const QString &secondPath)
+bool haveSameContents(const FileDescriptor &first, const FileDescriptor &second)
 {
-    const FileDescriptor first(openForReading(firstPath));
-    const FileDescriptor second(openForReading(secondPath));
+    readFromStart(first);
+    readFromStart(second);
     std::vector<char> firstChunk(chunkBytes);
     std::vector<char> secondChunk(chunkBytes);
     for (;;) {
@@ -212,7 +252,13 @@ bool haveSameContents(const QString &firstPath, const QString &secondPath)
     }
 }
 
-QString freeName(const QString &folder, const QString &name)
+bool itemExistsIn(const FileDescriptor &folder, const QString &name)
+{
+    struct stat status = {};
+    return ::fstatat(folder.get(), encoded(name).constData(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+QString freeName(const FileDescriptor &folder, const QString &name)
 {
     const qsizetype dot = name.lastIndexOf(u'.');
     const bool hasExtension = dot > 0 && dot < name.size() - 1;
@@ -221,7 +267,7 @@ QString freeName(const QString &folder, const QString &name)
         QString candidate = base + u' ' + QString::number(number);
         if (hasExtension)
             candidate += name.mid(dot);
-        if (!itemExists(childPath(folder, candidate)))
+        if (!itemExistsIn(folder, candidate))
             return candidate;
     }
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + u'-' + name;
@@ -232,13 +278,13 @@ bool isUnsupportedOperation(int code)
     return code == ENOSYS || code == ENOTSUP || code == EOPNOTSUPP;
 }
 
-// Moves `source` to `target` unless something already lies at `target`: false then, and nothing moved.
-bool moveWithoutReplacing(const QString &source, const QString &target)
+// Moves `source` to `target`, both in `folder`, unless something already lies at `target`: false then, and
+// nothing moved.
+bool moveWithoutReplacing(const FileDescriptor &folder, const QByteArray &source, const QByteArray &target)
 {
-    const QByteArray from = encoded(source);
-    const QByteArray to = encoded(target);
+    const int at = folder.get();
 #ifdef __linux__
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    if (::renameat2(at, source.constData(), at, target.constData(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno == EEXIST)
         return false;
@@ -246,8 +292,8 @@ bool moveWithoutReplacing(const QString &source, const QString &target)
     if (errno != EINVAL && !isUnsupportedOperation(errno))
         throwSystemError(errno);
 #endif
-    if (::link(from.constData(), to.constData()) == 0) {
-        ::unlink(from.constData());
+    if (::linkat(at, source.constData(), at, target.constData(), 0) == 0) {
+        ::unlinkat(at, source.constData(), 0);
         return true;
     }
     if (errno == EEXIST)
@@ -256,92 +302,95 @@ bool moveWithoutReplacing(const QString &source, const QString &target)
     if (errno != EPERM && !isUnsupportedOperation(errno))
         throwSystemError(errno);
     // Without hard links, an empty file of our own claims the name; the rename then replaces only that.
-    const int placeholder = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int placeholder =
+        ::openat(at, target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (placeholder < 0) {
         if (errno == EEXIST)
             return false;
         throwSystemError(errno);
     }
     ::close(placeholder);
-    if (::rename(from.constData(), to.constData()) != 0) {
+    if (::renameat(at, source.constData(), at, target.constData()) != 0) {
         const int code = errno;
-        ::unlink(to.constData());
+        ::unlinkat(at, target.constData(), 0);
         throwSystemError(code);
     }
     return true;
 }
 
-// The hidden file that a delivery writes before the file takes its final name; removed unless it was moved.
+// The hidden file that a delivery writes in the target's folder before the file takes its final name; removed
+// unless it was moved. Every step names it relative to the folder held open, so it never lands elsewhere.
 class PartialFile
 {
 public:
-    explicit PartialFile(const QString &folder)
-        : m_path(childPath(folder, ".tavrine-"_L1 + QUuid::createUuid().toString(QUuid::WithoutBraces).toLower() +
-                                       ".partial"_L1))
+    explicit PartialFile(const FileDescriptor &folder)
+        : m_folder(folder),
+          m_name(".tavrine-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toLower().toLatin1() + ".partial")
     {}
     ~PartialFile()
     {
         if (m_created)
-            ::unlink(encoded(m_path).constData());
+            ::unlinkat(m_folder.get(), m_name.constData(), 0);
     }
     PartialFile(const PartialFile &) = delete;
     PartialFile &operator=(const PartialFile &) = delete;
 
-    const QString &path() const { return m_path; }
-
-    void copyFrom(const QString &source)
+    // Copies `source`; the copy must be a regular file of `expectedSize` bytes, else `sizeMismatch`.
+    void copyFrom(const FileDescriptor &source, qint64 expectedSize)
     {
-        const FileDescriptor input(openForReading(source));
         // O_EXCL: a file that is not ours is never written into, nor through a link planted at this name.
         FileDescriptor output(
-            ::open(encoded(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+            ::openat(m_folder.get(), m_name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
         if (output.get() < 0)
             throwSystemError(errno);
         m_created = true;
+        readFromStart(source);
         std::vector<char> chunk(chunkBytes);
         for (;;) {
-            const qsizetype count = readChunk(input, chunk.data());
+            const qsizetype count = readChunk(source, chunk.data());
             writeAll(output, chunk.data(), count);
             if (count < chunkBytes)
                 break;
         }
+        const struct stat written = statusOf(output);
         output.closeChecked();
+        if (!S_ISREG(written.st_mode) || written.st_size != expectedSize)
+            throw Error(Error::Case::sizeMismatch);
     }
 
     // Replaces a file or link at `target` in one step; a folder there is refused, never removed.
     void replace(const QString &target)
     {
-        if (::rename(encoded(m_path).constData(), encoded(target).constData()) != 0)
+        if (::renameat(m_folder.get(), m_name.constData(), m_folder.get(), encoded(target).constData()) != 0)
             throwSystemError(errno);
         m_created = false;
     }
 
-    // Moves to `target` or, when that name is or becomes taken, to the next free name; returns the path used.
-    QString moveToFreeName(QString target, const QString &folder, const QString &name)
+    // Moves to `target` or, when that name is or becomes taken, to the next free name; returns the name used.
+    QString moveToFreeName(QString target, const QString &name)
     {
         for (int attempt = 0; attempt < maximumMoveAttempts; ++attempt) {
-            if (moveWithoutReplacing(m_path, target)) {
+            if (moveWithoutReplacing(m_folder, m_name, encoded(target))) {
                 m_created = false;
                 return target;
             }
-            target = childPath(folder, freeName(folder, name));
+            target = freeName(m_folder, name);
         }
         throwSystemError(EEXIST);
     }
 
 private:
-    QString m_path;
+    const FileDescriptor &m_folder;
+    QByteArray m_name;
     bool m_created = false;
 };
 
-ManagedDownloadDelivery::Result resultFor(const QString &target, const QString &root)
+// The delivered file below `root`: the folders asked for, then the name used.
+ManagedDownloadDelivery::Result resultFor(const QString &root, QStringList components, const QString &name)
 {
-    QStringView relative = QStringView(target).mid(root.size());
-    while (relative.startsWith(u'/'))
-        relative = relative.mid(1);
-    while (relative.endsWith(u'/'))
-        relative.chop(1);
-    return {target, relative.toString()};
+    components.last() = name;
+    const QString relativePath = components.join(u'/');
+    return {childPath(root, relativePath), relativePath};
 }
 
 } // namespace
@@ -378,56 +427,46 @@ ManagedDownloadDelivery::Result ManagedDownloadDelivery::deliver(const QString &
         throw Error(Error::Case::invalidRelativePath);
     const QStringList components = relativePathComponents(destinationRelativePath);
 
-    const QString receivedFile = childPath(receiveFolder, fileName);
-    const std::optional<ItemValues> received = itemValues(receivedFile);
-    if (!received || !received->isRegularFile || received->isSymbolicLink || received->size != expectedSize)
+    const std::optional<FileDescriptor> received =
+        openRegularFile(AT_FDCWD, encoded(childPath(receiveFolder, fileName)));
+    if (!received || statusOf(*received).st_size != expectedSize)
         throw Error(Error::Case::receivedFileMissing);
 
-    const QString root = resolvedSymbolicLinks(resolvedBookmark(destinationBookmark));
-    const std::optional<ItemValues> rootValues = itemValues(root);
-    if (!rootValues || !rootValues->isDirectory)
-        throw Error(Error::Case::destinationUnavailable);
-
-    QString folder = root;
-    for (qsizetype index = 0; index + 1 < components.size(); ++index) {
-        folder = childPath(folder, components.at(index));
-        if (const std::optional<ItemValues> values = itemValues(folder)) {
-            if (!values->isDirectory || values->isSymbolicLink)
-                throw Error(Error::Case::invalidRelativePath);
-        } else if (::mkdir(encoded(folder).constData(), 0777) != 0) {
-            throwSystemError(errno);
-        }
-    }
-    folder = resolvedSymbolicLinks(folder);
-    if (!isInside(folder, root))
-        throw Error(Error::Case::invalidRelativePath);
+    // From here on every folder is held open and everything is named relative to it: another program that swaps
+    // a folder for a link on the way can only make the delivery fail, never move it elsewhere.
+    const QByteArray root = resolvedSymbolicLinks(resolvedBookmark(destinationBookmark));
+    FileDescriptor folder = openDestination(root);
+    for (qsizetype index = 0; index + 1 < components.size(); ++index)
+        folder = openOrMakeFolderIn(folder, encoded(components.at(index)));
 
     const QString finalName = components.last();
-    QString target = childPath(folder, finalName);
-    if (const std::optional<ItemValues> existing = itemValues(target)) {
-        if (!existing->isSymbolicLink) {
-            if (!existing->isRegularFile)
+    QString target = finalName;
+    struct stat existing = {};
+    if (::fstatat(folder.get(), encoded(target).constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISLNK(existing.st_mode)) {
+            const std::optional<FileDescriptor> file = openRegularFile(folder.get(), encoded(target));
+            if (!file)
                 throw Error(Error::Case::sizeMismatch);
-            if (existing->size == expectedSize && haveSameContents(target, receivedFile))
-                return resultFor(target, root);
+            if (statusOf(*file).st_size == expectedSize && haveSameContents(*file, *received))
+                return resultFor(QFile::decodeName(root), components, target);
         }
         if (purpose == Purpose::preview) {
-            if (::unlink(encoded(target).constData()) != 0)
+            if (::unlinkat(folder.get(), encoded(target).constData(), 0) != 0)
                 throwSystemError(errno);
         } else {
-            target = childPath(folder, freeName(folder, finalName));
+            target = freeName(folder, finalName);
         }
+    } else if (errno != ENOENT) {
+        throwSystemError(errno);
     }
 
     PartialFile partial(folder);
-    partial.copyFrom(receivedFile);
-    if (regularFileSize(partial.path()) != expectedSize)
-        throw Error(Error::Case::sizeMismatch);
+    partial.copyFrom(*received, expectedSize);
     if (purpose == Purpose::preview)
         partial.replace(target);
     else
-        target = partial.moveToFreeName(target, folder, finalName);
-    return resultFor(target, root);
+        target = partial.moveToFreeName(target, finalName);
+    return resultFor(QFile::decodeName(root), components, target);
 }
 
 QString ManagedDownloadDelivery::destinationURL(const TransferTaskRecord &record)

@@ -5,8 +5,11 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <cstdarg>
 #include <functional>
 
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -79,6 +82,36 @@ struct Tree
     }
 };
 
+// Another program at work in the destination: run once, just before the delivery makes an item whose path or
+// name holds `trigger`.
+struct Intruder
+{
+    QByteArray trigger;
+    std::function<void()> act;
+
+    void beforeMaking(const char *path)
+    {
+        if (!trigger.isEmpty() && QByteArrayView(path).contains(trigger)) {
+            trigger.clear();
+            act();
+        }
+    }
+} intruder;
+
+template <typename Function> Function *nextDefinition(const char *name)
+{
+    return reinterpret_cast<Function *>(::dlsym(RTLD_NEXT, name));
+}
+
+// The mode given to a call that opens `path` with `flags`; one that makes a file is seen by the intruder first.
+mode_t creationMode(const char *path, int flags, va_list arguments)
+{
+    if ((flags & O_CREAT) == 0)
+        return 0;
+    intruder.beforeMaking(path);
+    return va_arg(arguments, mode_t);
+}
+
 // The received file's name, the relative path asked for, how many bytes the size given is over the file's, and
 // the text of the refusal (empty when delivered).
 using PathChecks = TestTable<QString, QString, qint64, QString>;
@@ -86,6 +119,44 @@ using PathChecks = TestTable<QString, QString, qint64, QString>;
 using Targets = TestTable<Purpose, QStringList, QString, QString>;
 
 } // namespace
+
+// The calls that make files and folders, seen by the intruder first.
+extern "C" {
+
+int open(const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = creationMode(path, flags, arguments);
+    va_end(arguments);
+    static const auto next = nextDefinition<int(const char *, int, ...)>("open");
+    return next(path, flags, mode);
+}
+
+int openat(int folder, const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = creationMode(path, flags, arguments);
+    va_end(arguments);
+    static const auto next = nextDefinition<int(int, const char *, int, ...)>("openat");
+    return next(folder, path, flags, mode);
+}
+
+int mkdir(const char *path, mode_t mode)
+{
+    intruder.beforeMaking(path);
+    static const auto next = nextDefinition<int(const char *, mode_t)>("mkdir");
+    return next(path, mode);
+}
+
+int mkdirat(int folder, const char *path, mode_t mode)
+{
+    intruder.beforeMaking(path);
+    static const auto next = nextDefinition<int(int, const char *, mode_t)>("mkdirat");
+    return next(folder, path, mode);
+}
+}
 
 class ManagedDownloadDeliveryTest : public QObject
 {
@@ -191,6 +262,37 @@ private slots:
             after.removeIf(isTarget);
         }
         QCOMPARE(after, before);
+    }
+
+    void aFolderSwappedForALinkDuringTheDelivery_data()
+    {
+        const TestTable<QByteArray, QStringList> rows; // when the folder is swapped, and what the folder outside holds
+        rows("as a folder inside it is made", "2024", {});
+        rows("as the file is written", ".partial", {u"2024"_s});
+    }
+
+    // Another program swaps a folder of the path for a link to a folder outside after the delivery has checked it:
+    // nothing lands outside; the file goes on into the folder that was checked, wherever it has been moved.
+    void aFolderSwappedForALinkDuringTheDelivery()
+    {
+        const auto [trigger, outsideItems] = TestTable<QByteArray, QStringList>::fetch();
+        Tree tree;
+        const QString outside = tree.folder.filePath(u"outside"_s);
+        for (const QString &item : outsideItems)
+            QVERIFY(QDir().mkpath(outside + u'/' + item));
+        QVERIFY(QDir().mkpath(outside));
+        intruder = {trigger, [&] {
+                        QDir(tree.destination).rename(u"photos"_s, u"photos moved"_s);
+                        QFile::link(outside, tree.destination + u"/photos"_s);
+                    }};
+        ManagedDownloadDelivery::Result result;
+        QCOMPARE(failureOf([&] { result = tree.deliver(u"photos/2024/a.jpg"_s); }), QString());
+        QVERIFY(intruder.trigger.isEmpty());
+        QCOMPARE(tree.items(outside), outsideItems);
+        QCOMPARE(result.relativePath, u"photos/2024/a.jpg"_s);
+        QCOMPARE(tree.items(),
+                 (QStringList{u"photos"_s, u"photos moved"_s, u"photos moved/2024"_s, u"photos moved/2024/a.jpg"_s}));
+        QCOMPARE(contentsOf(tree.destination + u"/photos moved/2024/a.jpg"_s), receivedContents);
     }
 
     void aFailedCopyLeavesNoPartialFile()
