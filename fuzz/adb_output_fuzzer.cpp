@@ -1,7 +1,9 @@
 // Text printed by adb ("devices -l" or "shell getprop"), as the desktop parses it; the first byte picks the
-// parser. Every device must carry a serial that is one token, and read back from its own line.
+// parser. Every device must carry a serial that is one token, and read back from its own line. Whatever the text,
+// the excerpt kept of it in errors is a bounded prefix that splits no character.
 #include "ADBOutputParser.h"
 #include "FuzzCheck.h"
+#include "TextExcerpt.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +14,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
+    const QString excerpt = textExcerpt(text);
+    if (excerpt != text) {
+        const QStringView kept = QStringView(excerpt).chopped(1);
+        requirePromise(excerpt.endsWith(u'…') && text.startsWith(kept), "an excerpt is a prefix and an ellipsis");
+        requirePromise(kept.toUtf8().size() <= textExcerptBytes && text.size() > kept.size() &&
+                           !(kept.size() > 0 && kept.back().isHighSurrogate() && text.at(kept.size()).isLowSurrogate()),
+                       "an excerpt holds at most its bytes of whole characters");
+        requirePromise(text.first(kept.size() + 1).toUtf8().size() > textExcerptBytes ||
+                           (text.at(kept.size()).isHighSurrogate() &&
+                            text.first(kept.size() + 2).toUtf8().size() > textExcerptBytes),
+                       "an excerpt ends only where the next character would not fit");
+    }
     if (data[0] % 2 == 0) {
         for (const AndroidDevice &device : ADBOutputParser::parseDeviceList(text)) {
             requirePromise(!device.serial.isEmpty() && device.serial.simplified() == device.serial &&
