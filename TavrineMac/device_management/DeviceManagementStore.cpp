@@ -11,8 +11,7 @@ namespace {
 const QString snapshotAction = QStringLiteral("device.snapshot");
 const QString rootsAction = QStringLiteral("files.roots");
 const QString listAction = QStringLiteral("files.list");
-const QString contentFolderMissingMessage =
-    QStringLiteral("这台手机没有找到对应的内容文件夹，可在“所有文件”中浏览。");
+const QString contentFolderMissingMessage = QStringLiteral("这台手机没有找到对应的内容文件夹，可在“所有文件”中浏览。");
 
 std::optional<qint64> fileSystemAvailableBytes(const QString &folder)
 {
@@ -67,9 +66,7 @@ DeviceManagementStore::DeviceManagementStore(TransferStore &transferStore, QObje
 
 DeviceManagementStore::DeviceManagementStore(std::shared_ptr<DeviceManagementChannel> channel,
                                              DeviceManagementStoreEnvironment environment, QObject *parent)
-    : QObject(parent),
-      m_channel(std::move(channel)),
-      m_environment(std::move(environment)),
+    : QObject(parent), m_channel(std::move(channel)), m_environment(std::move(environment)),
       m_filePreviewCache(m_environment.previewDirectory, previewCacheFileLimit, previewCacheByteLimit)
 {
     if (!m_environment.availableBytes) {
@@ -429,7 +426,9 @@ QCoro::Task<void> DeviceManagementStore::listFolder(QString parentID)
     // Listings may overlap (a reload while a folder opens): only the one started last publishes, so the
     // page shown is always the folder the user went to last.
     const quint64 listing = ++m_listingGeneration;
-    const auto isNewest = [this, generation, listing] { return isCurrent(generation) && listing == m_listingGeneration; };
+    const auto isNewest = [this, generation, listing] {
+        return isCurrent(generation) && listing == m_listingGeneration;
+    };
     setIsLoadingFiles(true);
     QList<ManagedFileEntry> gathered;
     ManagedPaging paging(ManagedPaging::Listing::folder);
@@ -464,20 +463,29 @@ QCoro::Task<void> DeviceManagementStore::listFolder(QString parentID)
 
 QCoro::Task<bool> DeviceManagementStore::openContentFolder(QStringList candidateNames)
 {
+    // The search belongs to the phone shown when it began: after a switch it must not open a folder of the new
+    // phone nor tell it that nothing was found.
+    const quint64 generation = m_sessionGeneration;
     if (m_roots.isEmpty()) {
         co_await loadRoots();
+        if (!isCurrent(generation)) {
+            co_return false;
+        }
     }
     if (m_roots.isEmpty()) {
         co_return false;
     }
     co_await openRoot(m_roots.first());
+    if (!isCurrent(generation)) {
+        co_return false;
+    }
     if (m_currentPage) {
         for (const QString &candidate : candidateNames) {
             for (const ManagedFileEntry &entry : m_currentPage->entries) {
                 if (entry.directory && entry.name.compare(candidate, Qt::CaseInsensitive) == 0) {
                     const ManagedFileEntry folder = entry;
                     co_await openFolder(folder);
-                    co_return m_currentPage && m_currentPage->parentId == folder.id;
+                    co_return isCurrent(generation) && m_currentPage && m_currentPage->parentId == folder.id;
                 }
             }
         }

@@ -174,6 +174,46 @@ private slots:
         QCOMPARE(store.message(), u"这台手机没有找到对应的内容文件夹，可在\u201C所有文件\u201D中浏览。"_s);
     }
 
+    void contentFolderOfThePreviousPhoneEndsSilently_data()
+    {
+        QTest::addColumn<int>("answered");
+        QTest::newRow("while the roots load") << 0;
+        QTest::newRow("while the roots open the first root") << 1;
+        QTest::newRow("while the first root lists") << 2;
+        QTest::newRow("while the content folder lists") << 3;
+    }
+
+    // A switch of phone while the search waits leaves the new phone's message bar and folders alone.
+    void contentFolderOfThePreviousPhoneEndsSilently()
+    {
+        QFETCH(int, answered);
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        fixture.channel->answer = [](const Request &request) {
+            const QString parent = request.object().value(u"parentId"_s).toString();
+            return request.action == u"files.roots"
+                       ? folders(0, 1)(request)
+                       : Reply::json(filePageJson(parent, parent == u"r1" ? QList{folderEntry(u"dl"_s, u"Download"_s)}
+                                                                          : QList<ManagedFileEntry>{}));
+        };
+        fixture.channel->hold = true;
+        auto search = store.openContentFolder({u"Download"_s, u"Downloads"_s});
+        for (int step = 0; step < answered; ++step) {
+            const qsizetype sent = fixture.channel->requests.size();
+            fixture.channel->release();
+            QTRY_COMPARE_WITH_TIMEOUT(fixture.channel->requests.size(), sent + 1, 5000);
+        }
+        const qsizetype sent = fixture.channel->requests.size();
+        store.setActivePeer(u"peer-2"_s);
+        fixture.channel->hold = false;
+        fixture.channel->release();
+        QVERIFY(!awaitTask(search));
+        QCOMPARE(store.message(), std::nullopt);
+        QCOMPARE(store.errorMessage(), std::nullopt);
+        QVERIFY(!store.currentPage() && store.roots().isEmpty());
+        QCOMPARE(fixture.channel->requests.size(), sent);
+    }
+
     void pagingStopsAtTheCapWithTheLastPageWhole_data()
     {
         // Entries in the folder, entries per answer, tokens forever; requests, published entries, token kept.
