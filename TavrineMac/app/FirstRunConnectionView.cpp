@@ -3,6 +3,7 @@
 #include "AdaptiveGridLayout.h"
 #include "CardButton.h"
 #include "CardStyle.h"
+#include "PlainLabel.h"
 #include "SidebarAndPairingPresentation.h"
 #include "SymbolTile.h"
 #include "ViewColors.h"
@@ -24,7 +25,7 @@ constexpr int maximumMessageWidth = 520;
 
 QLabel *centredText(const QString &text, const QFont &font, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
+    auto *label = new PlainLabel(text, parent);
     label->setFont(font);
     label->setAlignment(Qt::AlignHCenter);
     label->setWordWrap(true);
@@ -50,7 +51,7 @@ FirstRunMethodCard::FirstRunMethodCard(const QString &icon, const QString &title
                                       CardStyle::withOpacity(ViewColors::blue(), 0.1), 46, 13},
                                      this),
                       0, Qt::AlignVCenter);
-    auto *titleLabel = new QLabel(title, this);
+    auto *titleLabel = new PlainLabel(title, this);
     titleLabel->setFont(ViewFonts::body(QFont::DemiBold));
     header->addWidget(titleLabel, 0, Qt::AlignVCenter);
     header->addStretch();
@@ -58,7 +59,7 @@ FirstRunMethodCard::FirstRunMethodCard(const QString &icon, const QString &title
         auto *capsule = new RoundedPanel(CardStyle::withOpacity(ViewColors::blue(), 0.1), -1, std::nullopt, this);
         auto *capsuleLayout = new QHBoxLayout(capsule);
         capsuleLayout->setContentsMargins(9, 4, 9, 4);
-        m_badge = new QLabel(*badge, capsule);
+        m_badge = new PlainLabel(*badge, capsule);
         m_badge->setFont(ViewFonts::caption(QFont::DemiBold));
         CardStyle::setTextColor(m_badge, ViewColors::blue());
         capsuleLayout->addWidget(m_badge);
@@ -66,7 +67,7 @@ FirstRunMethodCard::FirstRunMethodCard(const QString &icon, const QString &title
     }
     layout->addLayout(header);
 
-    auto *detailLabel = new QLabel(detail, this);
+    auto *detailLabel = new PlainLabel(detail, this);
     detailLabel->setFont(ViewFonts::callout());
     detailLabel->setWordWrap(true);
     CardStyle::setSecondary(detailLabel);
@@ -139,7 +140,7 @@ FirstRunConnectionView::FirstRunConnectionView(std::optional<QString> message, s
     bannerLayout->addWidget(CardStyle::symbolLabel(symbolNamed(firstRunMessageSymbol, Symbol::exclamationmarkTriangleFill),
                                                    ViewColors::red(), 16, m_messageBanner),
                             0, Qt::AlignTop);
-    m_messageText = new QLabel(m_messageBanner);
+    m_messageText = new PlainLabel(m_messageBanner);
     m_messageText->setFont(ViewFonts::callout());
     m_messageText->setWordWrap(true);
     m_messageText->setAlignment(Qt::AlignHCenter);
@@ -159,7 +160,7 @@ FirstRunConnectionView::FirstRunConnectionView(std::optional<QString> message, s
     const QColor secondary = color(Tint::secondary, palette());
     privacyLayout->addWidget(
         CardStyle::symbolLabel(symbolNamed(privacyNoteSymbol, Symbol::checkmarkShieldFill), secondary, 16, privacy));
-    QLabel *privacyText = new QLabel(firstRunPrivacyNote, privacy);
+    QLabel *privacyText = new PlainLabel(firstRunPrivacyNote, privacy);
     privacyText->setFont(ViewFonts::callout());
     CardStyle::setSecondary(privacyText);
     privacyLayout->addWidget(privacyText);

@@ -6,6 +6,7 @@
 #include "MainWindowDetailPane.h"
 #include "NativeFilePanels.h"
 #include "PairingSheet.h"
+#include "PlainLabel.h"
 #include "QuickSendCoordinator.h"
 #include "QuickSendPanel.h"
 #include "SidebarRows.h"
@@ -17,7 +18,6 @@
 
 #include <QFileDialog>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QListWidget>
 #include <QProcessEnvironment>
 #include <QPushButton>
@@ -48,7 +48,7 @@ QWidget *symbolLabel(const QString &symbolName, const QString &text, const QFont
     layout->setSpacing(6);
     const int pixels = QFontMetrics(font).height() - 2;
     layout->addWidget(CardStyle::symbolLabel(symbolNamed(symbolName, Symbol::circle), color, pixels, row));
-    auto *label = new QLabel(text, row);
+    auto *label = new PlainLabel(text, row);
     label->setFont(font);
     CardStyle::setTextColor(label, color);
     layout->addWidget(label, 1);
@@ -98,7 +98,7 @@ MainWindow::MainWindow(DeviceStore &store, TransferStore &transferStore, DeviceM
     sidebarLayout->setContentsMargins(10, 8, 6, 6);
     sidebarLayout->setSpacing(6);
     auto *header = new QHBoxLayout;
-    auto *title = new QLabel(sidebarTitle, sidebarColumn);
+    auto *title = new PlainLabel(sidebarTitle, sidebarColumn);
     title->setFont(ViewFonts::title3());
     header->addWidget(title, 1);
     m_refreshButton = new QToolButton(sidebarColumn);
@@ -217,7 +217,7 @@ void MainWindow::renderSidebar()
     const SidebarContent content = sidebarContent(state());
     const QColor secondary = ViewColors::secondary();
 
-    auto *header = new QLabel(availableDevicesHeader);
+    auto *header = new PlainLabel(availableDevicesHeader);
     header->setFont(ViewFonts::caption(QFont::DemiBold));
     CardStyle::setSecondary(header);
     header->setContentsMargins(0, 6, 0, 2);
@@ -249,7 +249,7 @@ void MainWindow::renderSidebar()
         layout->addWidget(symbolLabel(manageTrustedDevicesSymbol, manageTrustedDevicesText, ViewFonts::body(),
                                       palette().color(QPalette::WindowText), button));
         layout->addStretch(1);
-        auto *count = new QLabel(QString::number(content.trustedDeviceCount), button);
+        auto *count = new PlainLabel(QString::number(content.trustedDeviceCount), button);
         CardStyle::setTextColor(count, ViewColors::tertiary());
         layout->addWidget(count);
         button->setMinimumHeight(layout->sizeHint().height());

@@ -4,6 +4,7 @@
 #include "CardStyle.h"
 #include "DeviceStore.h"
 #include "PairingQRCodeView.h"
+#include "PlainLabel.h"
 #include "SidebarAndPairingPresentation.h"
 #include "SpinningIndicator.h"
 #include "SymbolTile.h"
@@ -32,7 +33,7 @@ constexpr int symbolPixels = 16;
 
 QLabel *textLabel(const QString &text, const QFont &font, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
+    auto *label = new PlainLabel(text, parent);
     label->setFont(font);
     return label;
 }
@@ -136,7 +137,7 @@ PairingSheet::PairingSheet(TransferStore *store, DeviceStore *deviceStore, std::
     statusLayout->setContentsMargins(0, 0, 0, 0);
     statusLayout->setSpacing(9);
     m_companionSpinner = new SpinningIndicator(14, m_companionStatus);
-    m_companionSymbol = new QLabel(m_companionStatus);
+    m_companionSymbol = new PlainLabel(m_companionStatus);
     m_companionSymbol->setFixedSize(symbolPixels, symbolPixels);
     m_companionText = textLabel({}, ViewFonts::callout(), m_companionStatus);
     statusLayout->addWidget(m_companionSpinner);

@@ -1,6 +1,7 @@
 #include "QuickSendPanel.h"
 
 #include "ElidedLabel.h"
+#include "PlainLabel.h"
 #include "QuickSendCoordinator.h"
 #include "QuickSendRules.h"
 #include "SymbolIcon.h"
@@ -42,7 +43,7 @@ QColor withAlpha(QColor color, double alpha)
 
 QLabel *symbolLabel(Symbol symbol, const QColor &color, int pixels, QWidget *parent)
 {
-    auto *label = new QLabel(parent);
+    auto *label = new PlainLabel(parent);
     label->setPixmap(SymbolIcon::pixmap(symbol, color, pixels, parent->devicePixelRatioF()));
     return label;
 }
@@ -167,7 +168,7 @@ QuickSendPanel::QuickSendPanel(QuickSendCoordinator *coordinator, TransferStore 
     phoneIcon->setFixedSize(headerIconFrame, headerIconFrame);
     phoneIcon->setAlignment(Qt::AlignCenter);
     phoneIcon->setStyleSheet(QStringLiteral("background: rgba(10, 132, 255, 26); border-radius: 11px;"));
-    auto *title = new QLabel(QStringLiteral("快速发送"), this);
+    auto *title = new PlainLabel(QStringLiteral("快速发送"), this);
     title->setFont(ViewFonts::body(QFont::DemiBold));
     m_statusLabel = new ElidedLabel(Qt::ElideRight, this);
     m_statusLabel->setObjectName(QStringLiteral("quickSendStatus"));
@@ -192,10 +193,10 @@ QuickSendPanel::QuickSendPanel(QuickSendCoordinator *coordinator, TransferStore 
 
     // Drop zone.
     m_dropZone = new QuickSendDropZone(this);
-    auto *dropSymbol = new QLabel(m_dropZone);
+    auto *dropSymbol = new PlainLabel(m_dropZone);
     dropSymbol->setObjectName(QStringLiteral("quickSendDropSymbol"));
     dropSymbol->setAlignment(Qt::AlignCenter);
-    auto *dropText = new QLabel(m_dropZone);
+    auto *dropText = new PlainLabel(m_dropZone);
     dropText->setObjectName(QStringLiteral("quickSendMessage"));
     dropText->setFont(ViewFonts::body(QFont::Medium));
     dropText->setAlignment(Qt::AlignCenter);
@@ -231,11 +232,11 @@ QuickSendPanel::QuickSendPanel(QuickSendCoordinator *coordinator, TransferStore 
     };
 
     // Status row: the first unfinished transfer, or the privacy note.
-    m_taskIcon = new QLabel(this);
+    m_taskIcon = new PlainLabel(this);
     m_taskNameLabel = new ElidedLabel(Qt::ElideMiddle, this);
     m_taskNameLabel->setObjectName(QStringLiteral("quickSendTaskName"));
     m_taskNameLabel->setFont(ViewFonts::callout(QFont::Medium));
-    m_taskMessageLabel = new QLabel(this);
+    m_taskMessageLabel = new PlainLabel(this);
     m_taskMessageLabel->setObjectName(QStringLiteral("quickSendTaskMessage"));
     m_taskMessageLabel->setFont(ViewFonts::caption());
     m_taskMessageLabel->setStyleSheet(QStringLiteral("color: %1;").arg(ViewColors::secondary().name()));
@@ -257,7 +258,7 @@ QuickSendPanel::QuickSendPanel(QuickSendCoordinator *coordinator, TransferStore 
     taskRowLayout->addWidget(m_taskIcon, 0, Qt::AlignVCenter);
     taskRowLayout->addLayout(taskColumn, 1);
 
-    auto *privacyText = new QLabel(QuickSendRules::privacyNote, this);
+    auto *privacyText = new PlainLabel(QuickSendRules::privacyNote, this);
     privacyText->setFont(ViewFonts::caption());
     privacyText->setStyleSheet(QStringLiteral("color: %1;").arg(ViewColors::secondary().name()));
     m_privacyRow = horizontalRow(
@@ -265,7 +266,7 @@ QuickSendPanel::QuickSendPanel(QuickSendCoordinator *coordinator, TransferStore 
     m_privacyRow->setObjectName(QStringLiteral("quickSendPrivacyRow"));
 
     // Footer.
-    m_hotKeyHint = new QLabel(QuickSendRules::hotKeyHint, this);
+    m_hotKeyHint = new PlainLabel(QuickSendRules::hotKeyHint, this);
     m_hotKeyHint->setObjectName(QStringLiteral("quickSendHotKeyHint"));
     m_hotKeyHint->setFont(ViewFonts::caption());
     m_hotKeyHint->setStyleSheet(QStringLiteral("color: %1;").arg(ViewColors::tertiary().name()));

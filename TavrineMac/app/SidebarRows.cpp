@@ -2,6 +2,7 @@
 
 #include "CardStyle.h"
 #include "ElidedLabel.h"
+#include "PlainLabel.h"
 #include "SidebarAndPairingPresentation.h"
 #include "SymbolTile.h"
 #include "ViewColors.h"
@@ -36,7 +37,7 @@ QLabel *addTextColumn(QWidget *row, QWidget *icon, const QString &title, const Q
     titleLabel->setText(title);
     titleLabel->setFont(titleFont);
     column->addWidget(titleLabel);
-    *status = new QLabel(statusText, row);
+    *status = new PlainLabel(statusText, row);
     (*status)->setFont(ViewFonts::caption());
     (*status)->setWordWrap(true);
     CardStyle::setSecondary(*status);

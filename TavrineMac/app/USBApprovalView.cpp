@@ -1,6 +1,7 @@
 #include "USBApprovalView.h"
 
 #include "CardStyle.h"
+#include "PlainLabel.h"
 #include "SidebarAndPairingPresentation.h"
 #include "SpinningIndicator.h"
 #include "SymbolTile.h"
@@ -25,7 +26,7 @@ constexpr int dividerIndent = 44;
 
 QLabel *wrappedText(const QString &text, const QFont &font, Qt::Alignment alignment, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
+    auto *label = new PlainLabel(text, parent);
     label->setFont(font);
     label->setAlignment(alignment);
     label->setWordWrap(true);
@@ -39,7 +40,7 @@ QWidget *setupStep(const SetupStepText &step, QWidget *parent)
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 10, 0, 10);
     layout->setSpacing(stepSpacing);
-    auto *number = new QLabel(QString::number(step.number), row);
+    auto *number = new PlainLabel(QString::number(step.number), row);
     number->setFixedSize(numberSide, numberSide);
     number->setAlignment(Qt::AlignCenter);
     number->setFont(ViewFonts::callout(QFont::Bold));
@@ -119,7 +120,7 @@ USBApprovalView::USBApprovalView(const USBAndroidDevice &phone, QWidget *parent)
     waiting->setSpacing(9);
     waiting->addStretch();
     waiting->addWidget(new SpinningIndicator(14, content), 0, Qt::AlignVCenter);
-    QLabel *waitingText = new QLabel(usbApprovalWaiting, content);
+    QLabel *waitingText = new PlainLabel(usbApprovalWaiting, content);
     CardStyle::setSecondary(waitingText);
     waiting->addWidget(waitingText, 0, Qt::AlignVCenter);
     waiting->addStretch();

@@ -1,11 +1,11 @@
 #include "AppOperationBanner.h"
 
 #include "CardStyle.h"
+#include "PlainLabel.h"
 #include "SpinningIndicator.h"
 #include "ViewColors.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 
 namespace {
 
@@ -18,11 +18,10 @@ AppOperationBanner::AppOperationBanner(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("appOperationBanner"));
     m_spinner = new SpinningIndicator(symbolPixels, this);
-    m_symbolLabel = new QLabel(this);
+    m_symbolLabel = new PlainLabel(this);
     m_symbolLabel->setFixedSize(symbolPixels, symbolPixels);
-    m_textLabel = new QLabel(this);
+    m_textLabel = new PlainLabel(this);
     m_textLabel->setWordWrap(true);
-    m_textLabel->setTextFormat(Qt::PlainText);
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);

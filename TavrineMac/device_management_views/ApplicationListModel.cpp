@@ -1,5 +1,7 @@
 #include "ApplicationListModel.h"
 
+#include "PlainLabel.h"
+
 void ApplicationListModel::setApplications(const QList<ManagedApplication> &applications)
 {
     if (applications == m_applications) {
@@ -33,8 +35,9 @@ QVariant ApplicationListModel::data(const QModelIndex &index, int role) const
     const ManagedApplication &application = m_applications[index.row()];
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         return application.name;
+    case Qt::ToolTipRole:
+        return plainToolTip(application.name);
     case applicationRole:
         return QVariant::fromValue(application);
     case packageNameRole:

@@ -9,6 +9,7 @@
 #include "HomeQuickAction.h"
 #include "LocalNames.h"
 #include "OverviewInfoRow.h"
+#include "PlainLabel.h"
 #include "RecentContentTile.h"
 #include "SpinningIndicator.h"
 #include "SymbolIcon.h"
@@ -49,7 +50,7 @@ private:
 
 QLabel *heading(const QString &text, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
+    auto *label = new PlainLabel(text, parent);
     label->setFont(ViewFonts::title3());
     return label;
 }
@@ -72,7 +73,7 @@ QWidget *symbolTextRow(Symbol symbol, const QString &text, const QFont &font, co
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
     layout->addWidget(CardStyle::symbolLabel(symbol, color, symbolPixels, row));
-    auto *label = new QLabel(text, row);
+    auto *label = new PlainLabel(text, row);
     label->setFont(font);
     label->setWordWrap(true);
     CardStyle::setTextColor(label, color);
@@ -171,9 +172,9 @@ QWidget *DeviceOverviewPane::buildHeader()
 
     auto *line = new QHBoxLayout;
     line->setSpacing(7);
-    m_connectionDot = new QLabel(header);
+    m_connectionDot = new PlainLabel(header);
     m_connectionDot->setFixedSize(8, 8);
-    m_connectionLabel = new QLabel(header);
+    m_connectionLabel = new PlainLabel(header);
     m_connectionLabel->setObjectName(QStringLiteral("connectionSummary"));
     m_connectionLabel->setFont(ViewFonts::body());
     CardStyle::setSecondary(m_connectionLabel);
@@ -325,7 +326,7 @@ QWidget *DeviceOverviewPane::buildStatus()
     auto *spinner = new SpinningIndicator(16, m_syncingRow);
     spinner->setColor(ViewColors::secondary());
     syncing->addWidget(spinner);
-    auto *syncingText = new QLabel(QStringLiteral("正在同步设备状态…"), m_syncingRow);
+    auto *syncingText = new PlainLabel(QStringLiteral("正在同步设备状态…"), m_syncingRow);
     CardStyle::setSecondary(syncingText);
     syncing->addWidget(syncingText);
     syncing->addStretch(1);

@@ -1,10 +1,10 @@
 #include "DeviceStatusRow.h"
 
 #include "CardStyle.h"
+#include "PlainLabel.h"
 #include "SymbolIcon.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 
 namespace {
 
@@ -16,11 +16,11 @@ constexpr int symbolPixels = 18;
 DeviceStatusRow::DeviceStatusRow(const QString &icon, const QString &title, const QString &value, QWidget *parent)
     : QWidget(parent)
 {
-    m_iconLabel = new QLabel(this);
+    m_iconLabel = new PlainLabel(this);
     m_iconLabel->setAlignment(Qt::AlignCenter);
     m_iconLabel->setFixedWidth(symbolColumnWidth);
-    auto *titleLabel = new QLabel(title, this);
-    m_valueLabel = new QLabel(value, this);
+    auto *titleLabel = new PlainLabel(title, this);
+    m_valueLabel = new PlainLabel(value, this);
     // The value is never cut: it keeps the width of its text, and the stretch before it gives way.
     m_valueLabel->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
     CardStyle::setSecondary(m_valueLabel);

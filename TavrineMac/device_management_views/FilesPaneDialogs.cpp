@@ -1,8 +1,9 @@
 #include "FilesPaneDialogs.h"
 
+#include "PlainLabel.h"
+
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -113,13 +114,13 @@ QPointer<QWidget> present(QWidget *parent, const FilesPaneDialog &dialog, FilesP
     box->setWindowModality(Qt::WindowModal);
     box->setWindowTitle(dialog.title);
     auto *column = new QVBoxLayout(box);
-    auto *title = new QLabel(dialog.title, box);
+    auto *title = new PlainLabel(dialog.title, box);
     QFont titleFont = title->font();
     titleFont.setBold(true);
     title->setFont(titleFont);
     column->addWidget(title);
     if (!dialog.message.isEmpty()) {
-        auto *message = new QLabel(dialog.message, box);
+        auto *message = new PlainLabel(dialog.message, box);
         message->setWordWrap(true);
         column->addWidget(message);
     }

@@ -2,13 +2,13 @@
 
 #include "ManagedFilesPane.h"
 #include "MenuButton.h"
+#include "PlainLabel.h"
 #include "SymbolIcon.h"
 #include "ViewFonts.h"
 
 #include <QActionGroup>
 #include <QButtonGroup>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -70,7 +70,7 @@ void FilesPaneToolbar::buildHeader(QBoxLayout *column)
     column->addWidget(m_homeButton, 0, Qt::AlignLeft);
 
     m_titleRow = new QWidget(this);
-    m_titleLabel = new QLabel(QStringLiteral("内容"), m_titleRow);
+    m_titleLabel = new PlainLabel(QStringLiteral("内容"), m_titleRow);
     m_titleLabel->setFont(ViewFonts::title());
     m_searchField = new QLineEdit(m_titleRow);
     m_searchField->setClearButtonEnabled(true);

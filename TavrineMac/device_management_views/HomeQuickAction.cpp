@@ -1,6 +1,7 @@
 #include "HomeQuickAction.h"
 
 #include "CardStyle.h"
+#include "PlainLabel.h"
 #include "SymbolIcon.h"
 #include "ViewColors.h"
 #include "ViewFonts.h"
@@ -27,12 +28,12 @@ HomeQuickAction::HomeQuickAction(const QString &title, const QString &icon, bool
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
     const QColor symbolColor = isPrimary ? ViewColors::blue() : palette().color(QPalette::WindowText);
-    auto *symbol = new QLabel(this);
+    QLabel *symbol = new PlainLabel(this);
     symbol->setAlignment(Qt::AlignCenter);
     symbol->setFixedWidth(symbolColumnWidth);
     symbol->setPixmap(SymbolIcon::pixmap(SymbolIcon::named(icon).value_or(Symbol::circle), symbolColor,
                                          CardStyle::title3SymbolPixels, devicePixelRatioF()));
-    auto *titleLabel = new QLabel(title, this);
+    QLabel *titleLabel = new PlainLabel(title, this);
     titleLabel->setFont(ViewFonts::body(QFont::Medium));
     auto *chevron = CardStyle::symbolLabel(Symbol::chevronRight, ViewColors::tertiary(), chevronPixels, this);
 

@@ -10,6 +10,7 @@
 #include "DisclosureGroup.h"
 #include "InstallPlanCard.h"
 #include "InstallStatusBanner.h"
+#include "PlainLabel.h"
 #include "SpinningIndicator.h"
 #include "SymbolIcon.h"
 #include "ViewColors.h"
@@ -57,13 +58,13 @@ QWidget *unavailableView(Symbol symbol, QLabel **title, QLabel **description, QW
     layout->addStretch();
     layout->addWidget(CardStyle::symbolLabel(symbol, ViewColors::secondary(), placeholderSymbolPixels, view), 0,
                       Qt::AlignHCenter);
-    *title = new QLabel(view);
+    *title = new PlainLabel(view);
     (*title)->setFont(ViewFonts::title3());
     (*title)->setAlignment(Qt::AlignCenter);
     (*title)->setWordWrap(true);
     layout->addWidget(*title);
     if (description) {
-        *description = new QLabel(view);
+        *description = new PlainLabel(view);
         (*description)->setAlignment(Qt::AlignCenter);
         (*description)->setWordWrap(true);
         CardStyle::setSecondary(*description);
@@ -140,7 +141,7 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
     loadingRow->setSpacing(10);
     loadingRow->addStretch();
     loadingRow->addWidget(new SpinningIndicator(16, loading));
-    auto *loadingLabel = new QLabel(QStringLiteral("正在读取应用…"), loading);
+    auto *loadingLabel = new PlainLabel(QStringLiteral("正在读取应用…"), loading);
     CardStyle::setSecondary(loadingLabel);
     loadingRow->addWidget(loadingLabel);
     loadingRow->addStretch();
@@ -270,7 +271,7 @@ void ManagedApplicationsPane::buildHeader(QVBoxLayout *layout)
     });
     headerLayout->addWidget(m_backButton, 0, Qt::AlignLeft);
 
-    m_titleLabel = new QLabel(QStringLiteral("应用"), header);
+    m_titleLabel = new PlainLabel(QStringLiteral("应用"), header);
     m_titleLabel->setFont(ViewFonts::title());
     m_searchField = new QLineEdit(header);
     m_searchField->setObjectName(QStringLiteral("applicationSearchField"));
@@ -351,23 +352,21 @@ QWidget *ManagedApplicationsPane::buildDetails()
     auto *layout = new QVBoxLayout(details);
     layout->setContentsMargins(18, 18, 18, 18);
     layout->setSpacing(18);
-    auto *headline = new QLabel(QStringLiteral("应用详情"), details);
+    auto *headline = new PlainLabel(QStringLiteral("应用详情"), details);
     headline->setFont(ViewFonts::body(QFont::DemiBold));
     layout->addWidget(headline);
-    m_detailsIcon = new QLabel(details);
+    m_detailsIcon = new PlainLabel(details);
     m_detailsIcon->setFixedSize(76, 76);
     m_detailsIcon->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_detailsIcon);
 
     auto *names = new QVBoxLayout;
     names->setSpacing(4);
-    m_detailsName = new QLabel(details);
+    m_detailsName = new PlainLabel(details);
     m_detailsName->setFont(ViewFonts::title2());
     m_detailsName->setWordWrap(true);
-    m_detailsName->setTextFormat(Qt::PlainText);
     m_detailsName->setMaximumHeight(QFontMetrics(m_detailsName->font()).lineSpacing() * 2);
-    m_detailsVersion = new QLabel(details);
-    m_detailsVersion->setTextFormat(Qt::PlainText);
+    m_detailsVersion = new PlainLabel(details);
     CardStyle::setSecondary(m_detailsVersion);
     names->addWidget(m_detailsName);
     names->addWidget(m_detailsVersion);
@@ -398,13 +397,12 @@ QWidget *ManagedApplicationsPane::buildDetails()
 
     auto *advanced = new DisclosureGroup(QStringLiteral("高级信息"), 8, details);
     advanced->contentLayout()->setSpacing(8);
-    m_packageLabel = new QLabel(advanced->content());
+    m_packageLabel = new PlainLabel(advanced->content());
     m_packageLabel->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_packageLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_packageLabel->setWordWrap(true);
-    m_packageLabel->setTextFormat(Qt::PlainText);
-    m_versionCodeLabel = new QLabel(advanced->content());
-    m_kindLabel = new QLabel(advanced->content());
+    m_versionCodeLabel = new PlainLabel(advanced->content());
+    m_kindLabel = new PlainLabel(advanced->content());
     for (QLabel *label : {m_packageLabel, m_versionCodeLabel, m_kindLabel}) {
         if (label != m_packageLabel) {
             label->setFont(ViewFonts::caption());

@@ -7,6 +7,7 @@
 #include "ManagedFileSort.h"
 #include "NativeFilePanels.h"
 #include "PhoneFileMimeData.h"
+#include "PlainLabel.h"
 #include "SymbolIcon.h"
 #include "ViewColors.h"
 #include "ViewFonts.h"
@@ -14,7 +15,6 @@
 #include <QDrag>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QListView>
 #include <QMenu>
 #include <QMimeDatabase>
@@ -88,11 +88,10 @@ ManagedFileBrowser::ManagedFileBrowser(DeviceManagementStore *store, QWidget *pa
     m_rowDelegate = new FileListRow(this);
     m_tileDelegate = new FileGridTile(this);
 
-    m_emptyOverlay = new QLabel(this);
+    m_emptyOverlay = new PlainLabel(this);
     m_emptyOverlay->setAlignment(Qt::AlignCenter);
     m_emptyOverlay->setFont(ViewFonts::title3());
     m_emptyOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_emptyOverlay->setTextFormat(Qt::PlainText);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -1,5 +1,6 @@
 #include "ManagedFilesPane.h"
 
+#include "PlainLabel.h"
 #include "QuickLookWindow.h"
 
 #include "FilesPaneToolbar.h"
@@ -87,7 +88,7 @@ void ManagedFilesPane::buildContent()
         auto *layout = new QVBoxLayout(m_placeholderPage);
         layout->addStretch();
         for (const char *name : {"placeholderSymbol", "placeholderTitle", "placeholderDescription"}) {
-            auto *label = new QLabel(m_placeholderPage);
+            auto *label = new PlainLabel(m_placeholderPage);
             label->setObjectName(QString::fromLatin1(name));
             label->setAlignment(Qt::AlignCenter);
             label->setWordWrap(true);
@@ -102,7 +103,7 @@ void ManagedFilesPane::buildContent()
         layout->setSpacing(10);
         layout->addStretch();
         layout->addWidget(new SpinningIndicator(16, m_loadingPage));
-        auto *text = new QLabel(m_loadingPage);
+        auto *text = new PlainLabel(m_loadingPage);
         text->setObjectName(QStringLiteral("loadingText"));
         text->setForegroundRole(QPalette::PlaceholderText);
         layout->addWidget(text);
@@ -147,7 +148,7 @@ void ManagedFilesPane::buildContent()
     m_selectionBar->setContentsMargins(24, 10, 24, 10);
     column->addWidget(m_selectionBar);
 
-    auto *dropOverlay = new QLabel(QStringLiteral("松开即可添加到当前文件夹"), this);
+    auto *dropOverlay = new PlainLabel(QStringLiteral("松开即可添加到当前文件夹"), this);
     dropOverlay->setAlignment(Qt::AlignCenter);
     dropOverlay->setFont(ViewFonts::title2());
     m_dropOverlay = dropOverlay;

@@ -4,6 +4,7 @@
 #include "ElidedLabel.h"
 #include "MediaGalleryPresentation.h"
 #include "MediaPreviewPresentation.h"
+#include "PlainLabel.h"
 #include "SpinningIndicator.h"
 #include "SymbolIcon.h"
 #include "ViewFonts.h"
@@ -32,14 +33,14 @@ QWidget *unavailableView(const QString &title, const QString &description, QLabe
     auto *column = new QVBoxLayout(view);
     column->setSpacing(8);
     column->addStretch();
-    symbol = new QLabel(view);
+    symbol = new PlainLabel(view);
     symbol->setAlignment(Qt::AlignCenter);
     column->addWidget(symbol);
-    auto *titleLabel = new QLabel(title, view);
+    auto *titleLabel = new PlainLabel(title, view);
     titleLabel->setFont(ViewFonts::title3());
     titleLabel->setAlignment(Qt::AlignCenter);
     column->addWidget(titleLabel);
-    auto *descriptionLabel = new QLabel(description, view);
+    auto *descriptionLabel = new PlainLabel(description, view);
     descriptionLabel->setAlignment(Qt::AlignCenter);
     descriptionLabel->setForegroundRole(QPalette::PlaceholderText);
     column->addWidget(descriptionLabel);
@@ -77,12 +78,12 @@ public:
         loadingColumn->addStretch();
         auto *indicator = new SpinningIndicator(24, loading);
         loadingColumn->addWidget(indicator, 0, Qt::AlignHCenter);
-        loadingColumn->addWidget(new QLabel(QStringLiteral("正在加载高清预览…"), loading), 0, Qt::AlignHCenter);
+        loadingColumn->addWidget(new PlainLabel(QStringLiteral("正在加载高清预览…"), loading), 0, Qt::AlignHCenter);
         loadingColumn->addStretch();
         unavailable = unavailableView(QStringLiteral("无法显示预览"), QStringLiteral("你仍然可以将原文件下载到电脑。"),
                                       unavailableSymbol, this);
 
-        badge = new QLabel(QStringLiteral("正在加载高清预览"), this);
+        badge = new PlainLabel(QStringLiteral("正在加载高清预览"), this);
         badge->setFont(ViewFonts::caption(QFont::Medium));
         badge->setContentsMargins(10, 7, 10, 7);
         badge->setAutoFillBackground(true);
@@ -178,7 +179,7 @@ ManagedMediaPreview::ManagedMediaPreview(DeviceManagementStore &store, std::opti
     titles->setSpacing(3);
     m_nameLabel = new ElidedLabel(Qt::ElideRight, content);
     m_nameLabel->setFont(ViewFonts::body(QFont::DemiBold));
-    m_detailLabel = new QLabel(content);
+    m_detailLabel = new PlainLabel(content);
     m_detailLabel->setFont(ViewFonts::caption());
     m_detailLabel->setForegroundRole(QPalette::PlaceholderText);
     titles->addWidget(m_nameLabel);

@@ -4,12 +4,12 @@
 #include "FileSelectionRules.h"
 #include "ManagedFileBrowser.h"
 #include "MenuButton.h"
+#include "PlainLabel.h"
 #include "SymbolIcon.h"
 #include "ViewColors.h"
 #include "ViewFonts.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
@@ -58,10 +58,10 @@ ManagedSelectionBar::ManagedSelectionBar(ManagedFileBrowser *browser, QWidget *p
     });
     layout->addWidget(m_clearButton);
 
-    m_countLabel = new QLabel(this);
+    m_countLabel = new PlainLabel(this);
     m_countLabel->setFont(ViewFonts::callout(QFont::DemiBold));
     layout->addWidget(m_countLabel);
-    m_bytesLabel = new QLabel(this);
+    m_bytesLabel = new PlainLabel(this);
     m_bytesLabel->setFont(ViewFonts::caption());
     CardStyle::setSecondary(m_bytesLabel);
     layout->addWidget(m_bytesLabel);

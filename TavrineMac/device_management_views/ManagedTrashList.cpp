@@ -2,6 +2,7 @@
 
 #include "DeviceManagementStore.h"
 #include "FileListRow.h"
+#include "PlainLabel.h"
 #include "SpinningIndicator.h"
 #include "TrashListPresentation.h"
 #include "ViewColors.h"
@@ -10,7 +11,6 @@
 #include <QAbstractListModel>
 #include <QApplication>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QListView>
 #include <QMenu>
 #include <QMouseEvent>
@@ -154,14 +154,14 @@ ManagedTrashList::ManagedTrashList(DeviceManagementStore *store, QWidget *parent
     auto *loadingLayout = new QHBoxLayout(m_loadingView);
     loadingLayout->addStretch(1);
     loadingLayout->addWidget(new SpinningIndicator(16, m_loadingView));
-    loadingLayout->addWidget(new QLabel(trashLoadingText(), m_loadingView));
+    loadingLayout->addWidget(new PlainLabel(trashLoadingText(), m_loadingView));
     loadingLayout->addStretch(1);
     m_stack->addWidget(m_loadingView);
 
     auto *listPage = new QWidget(this);
     auto *listLayout = new QStackedLayout(listPage);
     listLayout->setStackingMode(QStackedLayout::StackAll);
-    m_emptyOverlay = new QLabel(listPage);
+    m_emptyOverlay = new PlainLabel(listPage);
     m_emptyOverlay->setAlignment(Qt::AlignCenter);
     m_emptyOverlay->setFont(ViewFonts::title3());
     m_emptyOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);

@@ -1,12 +1,12 @@
 #include "ManagementMessageBar.h"
 
 #include "CardStyle.h"
+#include "PlainLabel.h"
 #include "ViewColors.h"
 #include "ViewFonts.h"
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPainter>
 #include <QStringList>
 #include <QTextLayout>
@@ -76,13 +76,12 @@ ManagementMessageBar::ManagementMessageBar(const QString &text, bool isError, st
     setObjectName(QStringLiteral("managementMessageBar"));
     setFont(ViewFonts::callout());
 
-    m_symbolLabel = new QLabel(this);
+    m_symbolLabel = new PlainLabel(this);
     m_symbolLabel->setObjectName(QStringLiteral("messageSymbol"));
     m_symbolLabel->setFixedSize(symbolPixels, symbolPixels);
 
-    m_textLabel = new QLabel(this);
+    m_textLabel = new PlainLabel(this);
     m_textLabel->setObjectName(QStringLiteral("messageText"));
-    m_textLabel->setTextFormat(Qt::PlainText);
     m_textLabel->setWordWrap(true);
     m_textLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
@@ -118,7 +117,7 @@ void ManagementMessageBar::setMessage(const QString &text, bool isError)
     CardStyle::setSymbol(m_symbolLabel, symbol(isError), color, symbolPixels);
     CardStyle::setTextColor(m_textLabel, color);
     m_closeButton->setIcon(SymbolIcon::icon(Symbol::xmark, color));
-    m_textLabel->setToolTip(text);
+    m_textLabel->setToolTip(plainToolTip(text));
     updateShownText();
     update();
 }

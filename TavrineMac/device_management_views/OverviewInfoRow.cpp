@@ -1,22 +1,20 @@
 #include "OverviewInfoRow.h"
 
 #include "CardStyle.h"
+#include "PlainLabel.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 
 OverviewInfoRow::OverviewInfoRow(const QString &label, const QString &value, QWidget *parent) : QWidget(parent)
 {
-    m_labelLabel = new QLabel(label, this);
+    m_labelLabel = new PlainLabel(label, this);
     m_labelLabel->setObjectName(QStringLiteral("overviewInfoLabel"));
-    m_labelLabel->setTextFormat(Qt::PlainText);
     m_labelLabel->setFixedWidth(labelColumnWidth);
     m_labelLabel->setAlignment(Qt::AlignLeading | Qt::AlignTop);
     CardStyle::setSecondary(m_labelLabel);
 
-    m_valueLabel = new QLabel(value, this);
+    m_valueLabel = new PlainLabel(value, this);
     m_valueLabel->setObjectName(QStringLiteral("overviewInfoValue"));
-    m_valueLabel->setTextFormat(Qt::PlainText);
     m_valueLabel->setWordWrap(true);
     m_valueLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_valueLabel->setAlignment(Qt::AlignLeading | Qt::AlignTop);

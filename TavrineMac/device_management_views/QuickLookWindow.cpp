@@ -1,15 +1,16 @@
 #include "QuickLookWindow.h"
 
+#include "PlainLabel.h"
+
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QLabel>
 #include <QMimeDatabase>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStringDecoder>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -79,7 +80,7 @@ QuickLookWindow::QuickLookWindow(const QString &path, Kind kind, QWidget *parent
         reader.setAutoTransform(true);
         reader.setAllocationLimit(maximumImageMegapixels * 4);
         QImage image = reader.read();
-        auto *picture = new QLabel(this);
+        auto *picture = new PlainLabel(this);
         picture->setObjectName(QStringLiteral("quickLookImage"));
         picture->setAlignment(Qt::AlignCenter);
         if (image.isNull()) {

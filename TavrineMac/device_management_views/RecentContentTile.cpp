@@ -3,6 +3,7 @@
 #include "CardStyle.h"
 #include "ElidedLabel.h"
 #include "FileTypeSymbol.h"
+#include "PlainLabel.h"
 #include "SymbolIcon.h"
 #include "ViewColors.h"
 #include "ViewFonts.h"
@@ -19,10 +20,10 @@ constexpr int iconPixels = 28;
 constexpr int iconBoxMinimumHeight = 62;
 
 // The icon box: the symbol centred on a light blue tint.
-class IconBox : public QLabel
+class IconBox : public PlainLabel
 {
 public:
-    using QLabel::QLabel;
+    using PlainLabel::PlainLabel;
 
 protected:
     void paintEvent(QPaintEvent *event) override
@@ -53,7 +54,7 @@ RecentContentTile::RecentContentTile(const TransferTaskRecord &task, QWidget *pa
     name->setFont(ViewFonts::callout(QFont::Medium));
     name->setText(task.fileName);
 
-    auto *time = new QLabel(timeText(task.updatedAt), this);
+    auto *time = new PlainLabel(timeText(task.updatedAt), this);
     time->setFont(ViewFonts::caption());
     CardStyle::setSecondary(time);
 

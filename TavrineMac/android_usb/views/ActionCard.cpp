@@ -1,10 +1,10 @@
 #include "ActionCard.h"
 
 #include "CardStyle.h"
+#include "PlainLabel.h"
 #include "ViewFonts.h"
 
 #include <QGraphicsDropShadowEffect>
-#include <QLabel>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -49,11 +49,11 @@ ActionCard::ActionCard(const DeviceDashboardPresentation::ActionCardStyle &style
 
     auto *tile = new IconTile(style.icon, DeviceDashboardPresentation::color(style.tint), this);
 
-    m_titleLabel = new QLabel(style.title, this);
+    m_titleLabel = new PlainLabel(style.title, this);
     m_titleLabel->setObjectName(QStringLiteral("titleLabel"));
     m_titleLabel->setFont(ViewFonts::title3());
 
-    m_subtitleLabel = new QLabel(this);
+    m_subtitleLabel = new PlainLabel(this);
     m_subtitleLabel->setObjectName(QStringLiteral("subtitleLabel"));
     m_subtitleLabel->setWordWrap(true);
     CardStyle::setSecondary(m_subtitleLabel);

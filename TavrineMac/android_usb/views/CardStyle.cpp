@@ -1,5 +1,7 @@
 #include "CardStyle.h"
 
+#include "PlainLabel.h"
+
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -56,7 +58,7 @@ void setSecondary(QWidget *widget)
 
 QLabel *symbolLabel(Symbol symbol, const QColor &color, int pixels, QWidget *parent)
 {
-    auto *label = new QLabel(parent);
+    auto *label = new PlainLabel(parent);
     label->setFixedSize(pixels, pixels);
     setSymbol(label, symbol, color, pixels);
     return label;

@@ -10,6 +10,7 @@
 #include "InstallHistoryCard.h"
 #include "InstallPlanCard.h"
 #include "InstallStatusBanner.h"
+#include "PlainLabel.h"
 #include "TransferActionCard.h"
 #include "TransferStatusBanner.h"
 #include "TransferStore.h"
@@ -53,7 +54,7 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
     m_hero = new DeviceHero(column);
     m_hero->setDevice(m_device);
 
-    auto *heading = new QLabel(QStringLiteral("快速操作"), column);
+    auto *heading = new PlainLabel(QStringLiteral("快速操作"), column);
     heading->setObjectName(QStringLiteral("quickActionsHeading"));
     heading->setFont(ViewFonts::title3());
     heading->setContentsMargins(0, 4, 0, 0);
@@ -167,9 +168,9 @@ void DeviceDashboard::fillDeviceInfo()
     grid->setVerticalSpacing(10);
     int row = 0;
     for (const DeviceInfoRow &info : deviceInfoRows(m_device)) {
-        auto *label = new QLabel(info.label, facts);
+        auto *label = new PlainLabel(info.label, facts);
         label->setFixedWidth(infoLabelWidth);
-        auto *value = new QLabel(info.value, facts);
+        auto *value = new PlainLabel(info.value, facts);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         value->setObjectName(QStringLiteral("deviceInfoValue"));
         for (QLabel *cell : {label, value}) {

@@ -3,6 +3,7 @@
 #include "CardStyle.h"
 #include "DeviceDashboardPresentation.h"
 #include "ElidedLabel.h"
+#include "PlainLabel.h"
 #include "ViewFonts.h"
 
 #include <QHBoxLayout>
@@ -56,10 +57,10 @@ protected:
 };
 
 // Green text on a faint green capsule.
-class Badge : public QLabel
+class Badge : public PlainLabel
 {
 public:
-    Badge(const QString &text, QWidget *parent) : QLabel(text, parent)
+    Badge(const QString &text, QWidget *parent) : PlainLabel(text, parent)
     {
         setObjectName(QStringLiteral("secureBadge"));
         setFont(ViewFonts::caption(QFont::DemiBold));
@@ -90,9 +91,9 @@ DeviceHero::DeviceHero(QWidget *parent) : QWidget(parent)
     m_nameLabel->setFont(ViewFonts::title());
 
     auto *dot = new StatusDot(this);
-    auto *connectedLabel = new QLabel(QStringLiteral("已连接"), this);
-    m_separatorLabel = new QLabel(QStringLiteral("·"), this);
-    m_versionLabel = new QLabel(this);
+    QLabel *connectedLabel = new PlainLabel(QStringLiteral("已连接"), this);
+    m_separatorLabel = new PlainLabel(QStringLiteral("·"), this);
+    m_versionLabel = new PlainLabel(this);
     m_versionLabel->setObjectName(QStringLiteral("androidVersionLabel"));
     auto *status = new QHBoxLayout;
     status->setSpacing(10);

@@ -4,12 +4,12 @@
 #include "DeviceDashboardPresentation.h"
 #include "DisclosureGroup.h"
 #include "ElidedLabel.h"
+#include "PlainLabel.h"
 #include "ViewDates.h"
 #include "ViewFonts.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QVBoxLayout>
 
 using namespace DeviceDashboardPresentation;
@@ -31,7 +31,7 @@ QWidget *recordRow(const InstallHistoryRecord &record, QWidget *parent)
     files->setObjectName(QStringLiteral("historyFilesLabel"));
     files->setText(historyFileLine(record));
 
-    auto *time = new QLabel(ViewDates::dateTimeText(record.installedAt), row);
+    auto *time = new PlainLabel(ViewDates::dateTimeText(record.installedAt), row);
     time->setObjectName(QStringLiteral("historyTimeLabel"));
     time->setFont(ViewFonts::caption());
     CardStyle::setSecondary(time);

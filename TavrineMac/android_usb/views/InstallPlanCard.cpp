@@ -5,11 +5,11 @@
 #include "DeviceDashboardPresentation.h"
 #include "DisclosureGroup.h"
 #include "ElidedLabel.h"
+#include "PlainLabel.h"
 #include "ViewFonts.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -31,7 +31,7 @@ InstallPlanCard::InstallPlanCard(std::function<void()> confirm, std::function<vo
         CardStyle::symbolLabel(Symbol::checkmarkShieldFill, color(Tint::blue), CardStyle::title2SymbolPixels, this);
     shield->setObjectName(QStringLiteral("planSymbol"));
 
-    m_headlineLabel = new QLabel(this);
+    m_headlineLabel = new PlainLabel(this);
     m_headlineLabel->setObjectName(QStringLiteral("headlineLabel"));
     m_headlineLabel->setFont(ViewFonts::body(QFont::DemiBold));
     m_headlineLabel->setWordWrap(true);
@@ -40,7 +40,7 @@ InstallPlanCard::InstallPlanCard(std::function<void()> confirm, std::function<vo
     m_nameLabel->setObjectName(QStringLiteral("planNameLabel"));
     m_nameLabel->setFont(ViewFonts::callout(QFont::Medium));
 
-    m_detailLabel = new QLabel(this);
+    m_detailLabel = new PlainLabel(this);
     m_detailLabel->setObjectName(QStringLiteral("planDetailLabel"));
     m_detailLabel->setFont(ViewFonts::caption());
     m_detailLabel->setWordWrap(true);

@@ -2,11 +2,11 @@
 
 #include "CardStyle.h"
 #include "DeviceDashboardPresentation.h"
+#include "PlainLabel.h"
 #include "SpinningIndicator.h"
 #include "ViewFonts.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QVBoxLayout>
 
 using namespace DeviceDashboardPresentation;
@@ -24,14 +24,14 @@ InstallStatusBanner::InstallStatusBanner(QWidget *parent) : QWidget(parent)
 
     m_spinner = new SpinningIndicator(spinnerPixels, this);
     m_spinner->setObjectName(QStringLiteral("installSpinner"));
-    m_symbolLabel = new QLabel(this);
+    m_symbolLabel = new PlainLabel(this);
     m_symbolLabel->setObjectName(QStringLiteral("installSymbol"));
     m_symbolLabel->setFixedSize(CardStyle::title3SymbolPixels, CardStyle::title3SymbolPixels);
 
-    m_titleLabel = new QLabel(this);
+    m_titleLabel = new PlainLabel(this);
     m_titleLabel->setObjectName(QStringLiteral("installTitleLabel"));
     m_titleLabel->setFont(ViewFonts::body(QFont::DemiBold));
-    m_textLabel = new QLabel(this);
+    m_textLabel = new PlainLabel(this);
     m_textLabel->setObjectName(QStringLiteral("installTextLabel"));
     m_textLabel->setWordWrap(true);
     m_textLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);

@@ -4,11 +4,11 @@
 #include "CardStyle.h"
 #include "DeviceDashboardPresentation.h"
 #include "ElidedLabel.h"
+#include "PlainLabel.h"
 #include "TintedProgressBar.h"
 #include "ViewFonts.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -25,11 +25,11 @@ TransferStatusBanner::TransferStatusBanner(std::function<void()> revealInbox, QW
 {
     setObjectName(QStringLiteral("transferStatusBanner"));
 
-    m_symbolLabel = new QLabel(this);
+    m_symbolLabel = new PlainLabel(this);
     m_symbolLabel->setObjectName(QStringLiteral("transferSymbol"));
     m_symbolLabel->setFixedSize(CardStyle::title3SymbolPixels, CardStyle::title3SymbolPixels);
 
-    m_titleLabel = new QLabel(this);
+    m_titleLabel = new PlainLabel(this);
     m_titleLabel->setObjectName(QStringLiteral("transferTitleLabel"));
     m_titleLabel->setFont(ViewFonts::body(QFont::DemiBold));
     m_fileNameLabel = new ElidedLabel(Qt::ElideMiddle, this);
@@ -42,7 +42,7 @@ TransferStatusBanner::TransferStatusBanner(std::function<void()> revealInbox, QW
 
     m_progressBar = new TintedProgressBar(this);
     m_progressBar->setObjectName(QStringLiteral("transferProgressBar"));
-    m_messageLabel = new QLabel(this);
+    m_messageLabel = new PlainLabel(this);
     m_messageLabel->setObjectName(QStringLiteral("transferMessageLabel"));
     m_messageLabel->setFont(ViewFonts::callout());
     m_messageLabel->setWordWrap(true);

@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <QStyle>
 
-ElidedLabel::ElidedLabel(Qt::TextElideMode mode, QWidget *parent) : QLabel(parent), m_mode(mode)
+ElidedLabel::ElidedLabel(Qt::TextElideMode mode, QWidget *parent) : PlainLabel(parent), m_mode(mode)
 {
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 }
@@ -14,7 +14,7 @@ void ElidedLabel::setText(const QString &text)
         return;
     }
     QLabel::setText(text);
-    setToolTip(text);
+    setToolTip(plainToolTip(text));
 }
 
 QSize ElidedLabel::minimumSizeHint() const

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QLabel>
+#include "PlainLabel.h"
 
 // A one-line label that shortens its text with an ellipsis when it is narrower than the text, instead
-// of growing the window. The full text stays available through text() and the tooltip.
-class ElidedLabel : public QLabel
+// of growing the window. The full text stays available through text() and the tooltip, both as it stands.
+class ElidedLabel : public PlainLabel
 {
     Q_OBJECT
 

@@ -1,6 +1,7 @@
 #include "FileDialogSupport.h"
 
 #include "FilePanelChecks.h"
+#include "PlainLabel.h"
 #include "ViewColors.h"
 
 #include <QAbstractItemView>
@@ -8,7 +9,6 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QItemSelectionModel>
-#include <QLabel>
 #include <QLineEdit>
 
 #include <algorithm>
@@ -23,7 +23,7 @@ namespace {
 void addMessageRow(QFileDialog *dialog, const QString &message)
 {
     auto *grid = qobject_cast<QGridLayout *>(dialog->layout());
-    auto *label = new QLabel(message, dialog);
+    auto *label = new PlainLabel(message, dialog);
     label->setObjectName(QStringLiteral("panelMessage"));
     label->setWordWrap(true);
     if (!grid) {

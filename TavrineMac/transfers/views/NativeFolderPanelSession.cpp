@@ -2,6 +2,7 @@
 
 #include "ElidedLabel.h"
 #include "FilePanelChecks.h"
+#include "PlainLabel.h"
 #include "SymbolIcon.h"
 #include "ViewColors.h"
 #include "ViewFonts.h"
@@ -11,7 +12,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMouseEvent>
@@ -102,7 +102,7 @@ void NativeFolderPanelSession::buildInterface()
             [this](const QModelIndex &index) { openDirectory(index.row()); });
     m_tableView->viewport()->installEventFilter(new EmptyAreaDoubleClickFilter(m_tableView, this));
 
-    m_statusLabel = new QLabel(this);
+    m_statusLabel = new PlainLabel(this);
     m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
     m_statusLabel->setFont(ViewFonts::caption());
     QPalette statusPalette = m_statusLabel->palette();
@@ -156,7 +156,7 @@ void NativeFolderPanelSession::reload()
     for (const QString &folder : std::as_const(m_directories)) {
         auto *item = new QListWidgetItem(folderIcon, QFileInfo(folder).fileName(), m_tableView);
         item->setSizeHint(QSize(0, rowHeight));
-        item->setToolTip(folder);
+        item->setToolTip(plainToolTip(folder));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "TransferActivityDock.h"
 
+#include "PlainLabel.h"
 #include "SymbolIcon.h"
 #include "TintedProgressBar.h"
 #include "TransferStore.h"
@@ -13,7 +14,6 @@
 #include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -39,10 +39,10 @@ TransferActivityDock::TransferActivityDock(TransferStore *store, QWidget *parent
     setFixedHeight(dockHeight);
     setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
 
-    m_iconLabel = new QLabel(this);
+    m_iconLabel = new PlainLabel(this);
     m_iconLabel->setObjectName(QStringLiteral("dockIcon"));
 
-    m_summaryLabel = new QLabel(this);
+    m_summaryLabel = new PlainLabel(this);
     m_summaryLabel->setObjectName(QStringLiteral("dockSummary"));
     m_summaryLabel->setFont(ViewFonts::callout(QFont::Medium));
 
@@ -51,7 +51,7 @@ TransferActivityDock::TransferActivityDock(TransferStore *store, QWidget *parent
     m_progressBar->setTint(ViewColors::blue());
     m_progressBar->setFixedWidth(progressWidth);
 
-    auto *chevron = new QLabel(this);
+    auto *chevron = new PlainLabel(this);
     chevron->setPixmap(
         SymbolIcon::pixmap(Symbol::chevronUp, ViewColors::secondary(), chevronPixels, devicePixelRatioF()));
 

@@ -1,5 +1,6 @@
 #include "TransferTaskCenter.h"
 
+#include "PlainLabel.h"
 #include "TintedProgressBar.h"
 #include "TransferStore.h"
 #include "TransferTaskPresentation.h"
@@ -9,7 +10,6 @@
 
 #include <QHBoxLayout>
 #include <QHash>
-#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -17,11 +17,11 @@ TransferTaskCenter::TransferTaskCenter(TransferStore *store, QWidget *parent) : 
 {
     setObjectName(QStringLiteral("transferTaskCenter"));
 
-    auto *titleLabel = new QLabel(QStringLiteral("活动"), this);
+    auto *titleLabel = new PlainLabel(QStringLiteral("活动"), this);
     titleLabel->setObjectName(QStringLiteral("titleLabel"));
     titleLabel->setFont(ViewFonts::title3());
 
-    m_subtitleLabel = new QLabel(this);
+    m_subtitleLabel = new PlainLabel(this);
     m_subtitleLabel->setObjectName(QStringLiteral("subtitleLabel"));
     m_subtitleLabel->setFont(ViewFonts::caption());
     QPalette subtitlePalette = m_subtitleLabel->palette();

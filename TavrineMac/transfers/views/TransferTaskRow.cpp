@@ -1,13 +1,13 @@
 #include "TransferTaskRow.h"
 
 #include "ElidedLabel.h"
+#include "PlainLabel.h"
 #include "TintedProgressBar.h"
 #include "TransferStore.h"
 #include "ViewColors.h"
 #include "ViewFonts.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QToolButton>
@@ -52,7 +52,7 @@ TransferTaskRow::TransferTaskRow(const TransferTaskRecord &task, TransferStore *
     setObjectName(QStringLiteral("transferTaskRow"));
     setAttribute(Qt::WA_OpaquePaintEvent, false);
 
-    m_statusIcon = new QLabel(this);
+    m_statusIcon = new PlainLabel(this);
     m_statusIcon->setObjectName(QStringLiteral("statusIcon"));
     m_statusIcon->setFixedWidth(statusIconColumnWidth);
     m_statusIcon->setAlignment(Qt::AlignCenter);
@@ -61,7 +61,7 @@ TransferTaskRow::TransferTaskRow(const TransferTaskRecord &task, TransferStore *
     m_fileNameLabel->setObjectName(QStringLiteral("fileNameLabel"));
     m_fileNameLabel->setFont(ViewFonts::body(QFont::Medium));
 
-    m_statusLabel = new QLabel(this);
+    m_statusLabel = new PlainLabel(this);
     m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
     m_statusLabel->setFont(ViewFonts::caption(QFont::DemiBold));
 
@@ -78,7 +78,7 @@ TransferTaskRow::TransferTaskRow(const TransferTaskRecord &task, TransferStore *
     m_messageLabel->setFont(ViewFonts::caption());
     setTextColor(m_messageLabel, ViewColors::secondary());
 
-    m_byteCountLabel = new QLabel(this);
+    m_byteCountLabel = new PlainLabel(this);
     m_byteCountLabel->setObjectName(QStringLiteral("byteCountLabel"));
     m_byteCountLabel->setFont(ViewFonts::caption());
     setTextColor(m_byteCountLabel, ViewColors::secondary());

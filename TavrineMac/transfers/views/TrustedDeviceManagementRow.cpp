@@ -1,5 +1,6 @@
 #include "TrustedDeviceManagementRow.h"
 
+#include "PlainLabel.h"
 #include "SymbolIcon.h"
 #include "TrustedDeviceManagementPresentation.h"
 #include "ViewColors.h"
@@ -8,7 +9,6 @@
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QToolButton>
@@ -46,7 +46,7 @@ TrustedDeviceManagementRow::TrustedDeviceManagementRow(const TrustedDeviceRecord
     m_nameField->setPlaceholderText(QStringLiteral("设备名称"));
     m_nameField->installEventFilter(this);
 
-    m_lastSeenLabel = new QLabel(this);
+    m_lastSeenLabel = new PlainLabel(this);
     m_lastSeenLabel->setObjectName(QStringLiteral("lastSeenLabel"));
     m_lastSeenLabel->setFont(ViewFonts::caption());
     QPalette lastSeenPalette = m_lastSeenLabel->palette();

@@ -1,10 +1,10 @@
 #include "TrustedDeviceManagerSheet.h"
 
+#include "PlainLabel.h"
 #include "TrustedDeviceManager.h"
 #include "ViewFonts.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -18,7 +18,7 @@ TrustedDeviceManagerSheet::TrustedDeviceManagerSheet(TransferStore *store, std::
     setWindowModality(Qt::WindowModal);
     setFixedSize(sheetSize);
 
-    auto *titleLabel = new QLabel(QStringLiteral("已信任设备"), this);
+    auto *titleLabel = new PlainLabel(QStringLiteral("已信任设备"), this);
     titleLabel->setObjectName(QStringLiteral("titleLabel"));
     titleLabel->setFont(ViewFonts::body(QFont::DemiBold));
 

@@ -1,5 +1,6 @@
 #include "ViewMessageBox.h"
 
+#include <QLabel>
 #include <QPushButton>
 
 #include <memory>
@@ -44,6 +45,11 @@ QMessageBox *ViewMessageBox::build(QWidget *parent, QMessageBox::Icon icon, cons
     box->setWindowTitle(text);
     box->setText(text);
     box->setInformativeText(informativeText);
+    // The texts often quote a phone's, a file's or an application's name. The box's text format reaches its
+    // main text only, so every label it holds is made plain.
+    for (QLabel *label : box->findChildren<QLabel *>()) {
+        label->setTextFormat(Qt::PlainText);
+    }
     for (qsizetype index = 0; index < buttons.size(); ++index) {
         QPushButton *button = box->addButton(buttons[index].text, buttons[index].role);
         if (index == defaultButton) {
