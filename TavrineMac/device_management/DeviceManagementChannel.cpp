@@ -27,3 +27,11 @@ QCoro::Task<QString> TransferStoreManagementChannel::waitForManagedDownload(QStr
 {
     return m_store.waitForManagedDownload(std::move(transferID));
 }
+
+void TransferStoreManagementChannel::observeTasks(QObject *receiver,
+                                                  std::function<void(const QList<TransferTaskRecord> &tasks)> changed)
+{
+    changed(m_store.tasks());
+    QObject::connect(&m_store, &TransferStore::tasksChanged, receiver,
+                     [store = &m_store, changed = std::move(changed)] { changed(store->tasks()); });
+}

@@ -7,6 +7,9 @@
 
 #include <qcorotask.h>
 
+#include <functional>
+
+class QObject;
 class TransferStore;
 
 // What the device-management store needs of the link with the phone: the management round trip and the
@@ -26,6 +29,13 @@ public:
                                          const QString &destinationFolder) = 0;
     // Resumes with the path of the delivered file, or throws.
     virtual QCoro::Task<QString> waitForManagedDownload(QString transferID) = 0;
+    // Calls `changed` with the transfer tasks now and after each change of them, for as long as `receiver` lives.
+    // A channel that keeps no tasks never calls it.
+    virtual void observeTasks(QObject *receiver, std::function<void(const QList<TransferTaskRecord> &tasks)> changed)
+    {
+        Q_UNUSED(receiver);
+        Q_UNUSED(changed);
+    }
 };
 
 // The channel of the application: its one transfer store, which outlives the channel.
@@ -40,6 +50,7 @@ public:
     void enqueueManagedDownloads(const QList<PreparedManagedDownloadFile> &files,
                                  const QString &destinationFolder) override;
     QCoro::Task<QString> waitForManagedDownload(QString transferID) override;
+    void observeTasks(QObject *receiver, std::function<void(const QList<TransferTaskRecord> &tasks)> changed) override;
 
 private:
     TransferStore &m_store;

@@ -72,6 +72,7 @@ DeviceManagementStore::DeviceManagementStore(std::shared_ptr<DeviceManagementCha
     if (!m_environment.availableBytes) {
         m_environment.availableBytes = fileSystemAvailableBytes;
     }
+    m_channel->observeTasks(this, [this](const QList<TransferTaskRecord> &tasks) { followManagedUploads(tasks); });
 }
 
 DeviceManagementStore::~DeviceManagementStore() = default;

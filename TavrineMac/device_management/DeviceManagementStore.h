@@ -268,6 +268,10 @@ private:
     struct ImageRequest;
     QCoro::Task<void> loadMediaImage(ManagedMediaItem item, int maximumDimension, ImageRequest kind);
     QCoro::Task<void> requestApplicationAction(QString action, ManagedApplication application, QString hint);
+    // Managed uploads that complete into the folder on screen make it list again, once per burst.
+    void followManagedUploads(const QList<TransferTaskRecord> &tasks);
+    void reloadForManagedUploads();
+    QCoro::Task<void> reloadWhileUploadsLand();
 
     std::shared_ptr<DeviceManagementChannel> m_channel;
     DeviceManagementStoreEnvironment m_environment;
@@ -309,6 +313,10 @@ private:
     QSet<QString> m_failedThumbnailKeys;
     QSet<QString> m_loadingPreviewKeys;
     QSet<QString> m_failedPreviewKeys;
+    // Managed uploads seen queued, sending or stopped, whose completion is still to come.
+    QSet<QString> m_pendingUploadIDs;
+    bool m_uploadReloadDue = false;
+    bool m_isReloadingForUploads = false;
 };
 
 template <typename Answer> QCoro::Task<Answer> DeviceManagementStore::request(QString action, QJsonObject payload)

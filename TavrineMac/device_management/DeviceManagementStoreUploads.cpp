@@ -4,6 +4,8 @@
 #include "DeviceManagementRequestError.h"
 
 #include <QHash>
+#include <QPointer>
+#include <QTimer>
 #include <QUuid>
 
 namespace {
@@ -132,4 +134,57 @@ QCoro::Task<void> DeviceManagementStore::upload(QStringList paths)
                                   : QStringLiteral("已加入 %1 个发送任务").arg(prepared.size()));
     setErrorMessage(std::nullopt);
     setIsPerformingFileOperation(false);
+}
+
+// Managed uploads that land in the folder on screen.
+
+void DeviceManagementStore::followManagedUploads(const QList<TransferTaskRecord> &tasks)
+{
+    // Only a completion seen happening counts: tasks that were already complete when first seen (restored from
+    // the task file) changed nothing that is on screen now.
+    QSet<QString> pending;
+    bool landedOnScreen = false;
+    for (const TransferTaskRecord &task : tasks) {
+        if (task.direction != TransferTaskRecord::Direction::sending || !task.remoteDirectoryID) {
+            continue;
+        }
+        if (task.status != TransferTaskRecord::Status::completed) {
+            pending.insert(task.id);
+        } else if (m_pendingUploadIDs.contains(task.id) && m_currentPage && task.trustedDeviceID == m_activePeerID &&
+                   *task.remoteDirectoryID == m_currentPage->parentId) {
+            landedOnScreen = true;
+        }
+    }
+    m_pendingUploadIDs = std::move(pending);
+    if (landedOnScreen) {
+        reloadForManagedUploads();
+    }
+}
+
+void DeviceManagementStore::reloadForManagedUploads()
+{
+    // Completions of one turn of the event loop, or of the time a reload takes, make one more reload together.
+    const bool idle = !m_uploadReloadDue && !m_isReloadingForUploads;
+    m_uploadReloadDue = true;
+    if (idle) {
+        QTimer::singleShot(0, this, [this] { reloadWhileUploadsLand(); });
+    }
+}
+
+QCoro::Task<void> DeviceManagementStore::reloadWhileUploadsLand()
+{
+    const QPointer<DeviceManagementStore> self(this);
+    m_isReloadingForUploads = true;
+    while (m_uploadReloadDue) {
+        m_uploadReloadDue = false;
+        // A switch of phone meanwhile closed the folder: there is nothing of these uploads to show.
+        if (!m_currentPage) {
+            break;
+        }
+        co_await reloadCurrentFolder();
+        if (!self) {
+            co_return;
+        }
+    }
+    m_isReloadingForUploads = false;
 }

@@ -61,3 +61,10 @@ QCoro::Task<QString> FakeManagementChannel::waitForManagedDownload(QString trans
     }
     co_return deliveredPath(transferID);
 }
+
+void FakeManagementChannel::observeTasks(QObject *receiver,
+                                         std::function<void(const QList<TransferTaskRecord> &tasks)> changed)
+{
+    changed(tasks);
+    connect(this, &FakeManagementChannel::tasksChanged, receiver, [this, changed] { changed(tasks); });
+}

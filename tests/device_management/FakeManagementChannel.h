@@ -49,6 +49,14 @@ public:
     // The delivered file of a waited-for download, by transfer id; nothing: the wait throws `waitError`.
     std::function<QString(const QString &transferID)> deliveredPath;
     std::exception_ptr waitError;
+    QList<TransferTaskRecord> tasks;
+
+    // Publishes `changed` as the transfer tasks, as the transfer store does after each change of them.
+    void setTasks(const QList<TransferTaskRecord> &changed)
+    {
+        tasks = changed;
+        emit tasksChanged();
+    }
 
     QStringList actions() const;
     qsizetype count(const QString &action) const { return actions().count(action); }
@@ -61,9 +69,11 @@ public:
     void enqueueManagedDownloads(const QList<PreparedManagedDownloadFile> &files,
                                  const QString &destinationFolder) override;
     QCoro::Task<QString> waitForManagedDownload(QString transferID) override;
+    void observeTasks(QObject *receiver, std::function<void(const QList<TransferTaskRecord> &tasks)> changed) override;
 
 signals:
     void released();
+    void tasksChanged();
 
 private:
     QCoro::Task<void> waitTurn();

@@ -130,8 +130,24 @@ QList<ManagedFileTreePage> treePages(const QStringList &items)
     return pages;
 }
 
+using Status = TransferTaskRecord::Status;
+
+// A managed upload into the phone folder `folder` (none: a plain send), for the phone `device`.
+TransferTaskRecord managedUpload(const QString &id, Status status, const Text &folder = u"dest"_s,
+                                 const QString &device = u"peer-1"_s)
+{
+    TransferTaskRecord task;
+    task.id = id;
+    task.trustedDeviceID = device;
+    task.fileName = id + u".txt"_s;
+    task.remoteDirectoryID = folder;
+    task.status = status;
+    return task;
+}
+
 } // namespace
 
+using Completions = TestTable<QList<QList<TransferTaskRecord>>, int>;
 using Uploads = TestTable<QStringList, QStringList, QString, QStringList>;
 using Switches = TestTable<QString, QString, QStringList, QStringList>;
 using Downloads = TestTable<QList<ManagedFileEntry>, Text, QStringList, QList<ManagedFileTreePage>,
@@ -170,6 +186,77 @@ private slots:
         awaitTask(phone.store->upload(phone.localPaths(chosen)));
         QCOMPARE(phone.lines(), left);
         QVERIFY(!phone.store->isPerformingFileOperation());
+    }
+
+    void uploadsLandingOnScreenReloadTheFolder_data()
+    {
+        // The task lists the transfer store publishes in one turn of the event loop, the reloads that follow.
+        const Completions rows;
+        const TransferTaskRecord a = managedUpload(u"a"_s, Status::sending), b = managedUpload(u"b"_s, Status::queued);
+        const TransferTaskRecord aDone = managedUpload(u"a"_s, Status::completed),
+                                 bDone = managedUpload(u"b"_s, Status::completed);
+        rows("two completing together", {{a, b}, {aDone, bDone}}, 1);
+        rows("two completing one after the other", {{a, b}, {aDone, b}, {aDone, bDone}}, 1);
+        rows("one here, one into another folder",
+             {{a, managedUpload(u"b"_s, Status::sending, u"elsewhere"_s)},
+              {aDone, managedUpload(u"b"_s, Status::completed, u"elsewhere"_s)}},
+             1);
+        rows("into another folder",
+             {{managedUpload(u"a"_s, Status::sending, u"elsewhere"_s)},
+              {managedUpload(u"a"_s, Status::completed, u"elsewhere"_s)}},
+             0);
+        rows("into the same folder id of another phone",
+             {{managedUpload(u"a"_s, Status::sending, u"dest"_s, u"peer-2"_s)},
+              {managedUpload(u"a"_s, Status::completed, u"dest"_s, u"peer-2"_s)}},
+             0);
+        rows("a plain send",
+             {{managedUpload(u"a"_s, Status::sending, {})}, {managedUpload(u"a"_s, Status::completed, {})}}, 0);
+        rows("already complete when first seen", {{aDone, bDone}}, 0);
+        rows("failed", {{a}, {managedUpload(u"a"_s, Status::failed)}}, 0);
+        rows("the same completion published twice", {{a}, {aDone}, {aDone}}, 1);
+    }
+
+    void uploadsLandingOnScreenReloadTheFolder()
+    {
+        const auto [publications, reloads] = Completions::fetch();
+        TransferPhone phone;
+        phone.prepare();
+        for (const QList<TransferTaskRecord> &tasks : publications) {
+            phone.channel->setTasks(tasks);
+        }
+        QTRY_COMPARE(phone.channel->count(u"files.list"_s), reloads);
+        QVERIFY(settleBackgroundWork());
+        QCOMPARE(phone.channel->actions(), QStringList(reloads, u"files.list"_s));
+        QVERIFY(!phone.store->isLoadingFiles());
+    }
+
+    // Completions while the folder lists again make one more listing after it; after a switch of phone, none.
+    void uploadsLandingDuringAReloadMakeOneMore()
+    {
+        TransferPhone phone;
+        phone.prepare();
+        phone.channel->hold = true;
+        QList<TransferTaskRecord> tasks{managedUpload(u"a"_s, Status::sending), managedUpload(u"b"_s, Status::sending),
+                                        managedUpload(u"c"_s, Status::sending), managedUpload(u"d"_s, Status::sending)};
+        phone.channel->setTasks(tasks);
+        for (const QString &id : {u"a"_s, u"b"_s, u"c"_s}) {
+            tasks[tasks.indexOf(managedUpload(id, Status::sending))].status = Status::completed;
+            phone.channel->setTasks(tasks);
+            QTRY_COMPARE(phone.channel->count(u"files.list"_s), 1);
+        }
+        QVERIFY(settleBackgroundWork());
+        QCOMPARE(phone.channel->count(u"files.list"_s), 1);
+        phone.channel->hold = false;
+        phone.channel->release();
+        QTRY_COMPARE(phone.channel->count(u"files.list"_s), 2);
+        QVERIFY(settleBackgroundWork());
+        QCOMPARE(phone.channel->count(u"files.list"_s), 2);
+
+        tasks.last().status = Status::completed;
+        phone.channel->setTasks(tasks);
+        phone.store->setActivePeer(u"peer-2"_s);
+        QVERIFY(settleBackgroundWork());
+        QCOMPARE(phone.channel->actions(), QStringList(2, u"files.list"_s));
     }
 
     void switchingPhones_data()
