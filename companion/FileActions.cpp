@@ -172,7 +172,8 @@ FileActions::ConflictPolicy FileActions::conflictPolicy(const QJsonObject &paylo
 
 QString FileActions::safeName(const QJsonObject &payload, const QString &key)
 {
-    const QString name = ActionPayload::text(payload, key);
+    // The computer sends names as the user typed them: an empty one is the user's slip, told like any bad name.
+    const QString name = ActionPayload::optionalText(payload, key);
     if (!FileNameRules::isSafeFileName(name)) {
         throw FileActionError(QStringLiteral("名称无效。"));
     }

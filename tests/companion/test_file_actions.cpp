@@ -305,6 +305,11 @@ private slots:
         row("path as trash id", "trash.restore", {{u"id"_s, u"../../../../outside/secret.txt"_s}},
             u"回收站中找不到这个项目。"_s);
         row("unsafe name", "rename", {{u"name"_s, u"../x"_s}}, u"名称无效。"_s);
+        // Names come as the user typed them: an empty one gets the same answer as any other bad name.
+        for (const QString &action : {u"mkdir"_s, u"rename"_s}) {
+            row(action + u" empty name"_s, action, {{u"name"_s, u""_s}}, u"名称无效。"_s);
+            row(action + u" null name"_s, action, {{u"name"_s, QJsonValue::Null}}, u"名称无效。"_s);
+        }
         row("name as a number", "rename", {{u"name"_s, 5}});
         row("unknown policy", "rename", {{policy, u"overwrite"_s}});
         row("id as an array", "delete", {{u"id"_s, QJsonArray{idOf(u"notes.txt"_s)}}});
