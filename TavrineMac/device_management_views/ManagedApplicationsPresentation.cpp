@@ -80,7 +80,7 @@ QString tileSymbolName(const ManagedApplication &application)
 
 QString updatedText(const ManagedApplication &application)
 {
-    return QStringLiteral("更新于 ") + ViewDates::dateTimeText(application.updatedAtMillis);
+    return QStringLiteral("更新于 ") + ViewDates::dateText(application.updatedAtMillis);
 }
 
 QString actionTitle(ApplicationAction action)

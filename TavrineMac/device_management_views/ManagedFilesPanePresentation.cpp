@@ -1,5 +1,9 @@
 #include "ManagedFilesPanePresentation.h"
 
+#include "MediaGalleryPresentation.h"
+
+#include <algorithm>
+
 namespace {
 
 FilesPaneContent placeholder(const QString &title, const QString &symbolName, const QString &description)
@@ -48,7 +52,10 @@ FilesPaneStoreValues FilesPaneStoreValues::from(const DeviceManagementStore &sto
     }
     values.errorMessage = store.errorMessage();
     values.hasTrashEntries = !store.trashEntries().isEmpty();
-    values.hasMediaItems = !store.mediaItems().isEmpty();
+    values.hasMediaItems = std::any_of(store.mediaItems().cbegin(), store.mediaItems().cend(),
+                                       [&](const ManagedMediaItem &item) {
+                                           return isShownInGallery(item, store.loadedMediaKind());
+                                       });
     values.loadedMediaKind = store.loadedMediaKind();
     values.fileQuery = store.fileQuery();
     values.trashQuery = store.trashQuery();

@@ -46,14 +46,20 @@ ManagedMediaGallery::ManagedMediaGallery(DeviceManagementStore &store, QWidget *
         m_spinnerAngle = (m_spinnerAngle + 30) % 360;
         viewport()->update();
     });
-    connect(&store, &DeviceManagementStore::mediaItemsChanged, this, [this] {
-        setHoveredIndex(std::nullopt);
-        relayout();
-    });
+    connect(&store, &DeviceManagementStore::mediaItemsChanged, this, &ManagedMediaGallery::takeItems);
+    connect(&store, &DeviceManagementStore::loadedMediaKindChanged, this, &ManagedMediaGallery::takeItems);
     connect(&store, &DeviceManagementStore::thumbnailRevisionChanged, this, [this] {
         updateOnScreenTiles();
         viewport()->update();
     });
+    takeItems();
+}
+
+void ManagedMediaGallery::takeItems()
+{
+    m_items =
+        m_store ? galleryMediaItems(m_store->mediaItems(), m_store->loadedMediaKind()) : QList<ManagedMediaItem>();
+    setHoveredIndex(std::nullopt);
     relayout();
 }
 
@@ -104,10 +110,10 @@ QList<qsizetype> ManagedMediaGallery::onScreenIndices() const
 ManagedMediaTile ManagedMediaGallery::tile(qsizetype index) const
 {
     ManagedMediaTile tile;
-    if (!m_store || index < 0 || index >= m_store->mediaItems().size()) {
+    if (!m_store || index < 0 || index >= m_items.size()) {
         return tile;
     }
-    tile.item = m_store->mediaItems().at(index);
+    tile.item = m_items.at(index);
     tile.image = m_store->cachedMediaImage(tile.item);
     tile.isLoading = m_store->loadingThumbnailKeys().contains(m_store->mediaCacheKey(tile.item));
     tile.style = m_style;
@@ -127,16 +133,16 @@ QMenu *ManagedMediaGallery::makeContextMenu(qsizetype index, QWidget *parent)
 
 void ManagedMediaGallery::preview(qsizetype index)
 {
-    if (m_store && index >= 0 && index < m_store->mediaItems().size()) {
-        emit previewRequested(m_store->mediaItems().at(index).id);
+    if (m_store && index >= 0 && index < m_items.size()) {
+        emit previewRequested(m_items.at(index).id);
     }
 }
 
 void ManagedMediaGallery::download(qsizetype index)
 {
-    if (m_store && index >= 0 && index < m_store->mediaItems().size()) {
+    if (m_store && index >= 0 && index < m_items.size()) {
         // Started, not awaited: the outcome comes back through the store's message.
-        m_store->downloadMedia(m_store->mediaItems().at(index));
+        m_store->downloadMedia(m_items.at(index));
     }
 }
 
@@ -239,7 +245,7 @@ void ManagedMediaGallery::relayout()
 
 void ManagedMediaGallery::layOutRows(qreal width)
 {
-    const QList<ManagedMediaItem> &items = m_store->mediaItems();
+    const QList<ManagedMediaItem> &items = m_items;
     QList<qreal> ratios;
     ratios.reserve(items.size());
     for (const ManagedMediaItem &item : items) {
@@ -266,7 +272,7 @@ void ManagedMediaGallery::layOutRows(qreal width)
 
 void ManagedMediaGallery::layOutGrid(qreal width)
 {
-    const qsizetype count = m_store->mediaItems().size();
+    const qsizetype count = m_items.size();
     const qreal available = std::max<qreal>(width - 2 * gridPadding, 1);
     const int columns = std::max(1, int((available + gridColumnSpacing) / (gridMinimumCell + gridColumnSpacing)));
     const qreal cellWidth =
@@ -291,7 +297,7 @@ void ManagedMediaGallery::updateOnScreenTiles()
     QList<ManagedMediaItem> arrived;
     bool anyLoading = false;
     if (m_store) {
-        const QList<ManagedMediaItem> &items = m_store->mediaItems();
+        const QList<ManagedMediaItem> &items = m_items;
         for (const qsizetype index : onScreenIndices()) {
             const ManagedMediaItem &item = items.at(index);
             const QString key = mediaTaskKey(item);
@@ -310,8 +316,8 @@ void ManagedMediaGallery::updateOnScreenTiles()
     }
     if (!arrived.isEmpty() && m_store) {
         for (const qsizetype index : onScreenIndices()) {
-            anyLoading = anyLoading || m_store->loadingThumbnailKeys().contains(
-                                           m_store->mediaCacheKey(m_store->mediaItems().at(index)));
+            anyLoading =
+                anyLoading || m_store->loadingThumbnailKeys().contains(m_store->mediaCacheKey(m_items.at(index)));
         }
     }
     if (anyLoading && !m_spinnerTimer.isActive()) {

@@ -33,6 +33,9 @@ public:
     void setLayoutRawValue(const QString &rawValue);
     MediaGalleryLayoutStyle style() const { return m_style; }
 
+    // The items drawn, in list order: those of the store's list that are of the kind loaded. Every index of the
+    // gallery counts in this list.
+    const QList<ManagedMediaItem> &items() const { return m_items; }
     // The frame of item `index` in content coordinates (before scrolling); empty for an unknown index.
     QRectF tileRect(qsizetype index) const;
     // The item under a point of the viewport.
@@ -64,6 +67,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    void takeItems();
     void relayout();
     void layOutRows(qreal width);
     void layOutGrid(qreal width);
@@ -73,6 +77,7 @@ private:
 
     QPointer<DeviceManagementStore> m_store;
     MediaGalleryLayoutStyle m_style = MediaGalleryLayoutStyle::original;
+    QList<ManagedMediaItem> m_items;
     QList<QRectF> m_tileRects; // per item, in list order, rows top to bottom
     qreal m_contentHeight = 0;
     QSet<QString> m_onScreenTaskKeys;

@@ -205,10 +205,11 @@ ManagedMediaPreview::ManagedMediaPreview(DeviceManagementStore &store, std::opti
     m_pages->addWidget(content);
 
     connect(download, &QPushButton::clicked, this, [this] {
-        const std::optional<qsizetype> index = mediaPreviewIndex(m_store->mediaItems(), m_selectedMediaID);
+        const QList<ManagedMediaItem> items = shownItems();
+        const std::optional<qsizetype> index = mediaPreviewIndex(items, m_selectedMediaID);
         if (m_store && index) {
             // Started, not awaited: a failure comes back through the store's error message.
-            m_store->downloadMedia(m_store->mediaItems().at(*index));
+            m_store->downloadMedia(items.at(*index));
         }
     });
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
@@ -216,6 +217,7 @@ ManagedMediaPreview::ManagedMediaPreview(DeviceManagementStore &store, std::opti
     connect(m_imageArea->previousButton, &QToolButton::clicked, this, [this] { move(-1); });
     connect(m_imageArea->nextButton, &QToolButton::clicked, this, [this] { move(1); });
     connect(&store, &DeviceManagementStore::mediaItemsChanged, this, &ManagedMediaPreview::refresh);
+    connect(&store, &DeviceManagementStore::loadedMediaKindChanged, this, &ManagedMediaPreview::refresh);
     connect(&store, &DeviceManagementStore::thumbnailRevisionChanged, this, &ManagedMediaPreview::refresh);
     connect(&store, &DeviceManagementStore::activePeerIDChanged, this, &ManagedMediaPreview::refresh);
     refresh();
@@ -236,7 +238,7 @@ bool ManagedMediaPreview::move(qsizetype offset)
     if (!m_store) {
         return false;
     }
-    const std::optional<QString> target = mediaPreviewMoveTarget(m_store->mediaItems(), m_selectedMediaID, offset);
+    const std::optional<QString> target = mediaPreviewMoveTarget(shownItems(), m_selectedMediaID, offset);
     if (!target) {
         return false;
     }
@@ -268,8 +270,8 @@ void ManagedMediaPreview::showEvent(QShowEvent *event)
 
 void ManagedMediaPreview::refresh()
 {
-    const std::optional<qsizetype> index =
-        m_store ? mediaPreviewIndex(m_store->mediaItems(), m_selectedMediaID) : std::nullopt;
+    const QList<ManagedMediaItem> items = shownItems();
+    const std::optional<qsizetype> index = mediaPreviewIndex(items, m_selectedMediaID);
     if (!index) {
         m_pages->setCurrentIndex(0);
         // A screen reader names the sheet by the title it shows.
@@ -277,7 +279,7 @@ void ManagedMediaPreview::refresh()
         return;
     }
     m_pages->setCurrentIndex(1);
-    const ManagedMediaItem item = m_store->mediaItems().at(*index);
+    const ManagedMediaItem item = items.at(*index);
     m_nameLabel->setText(item.name);
     setAccessibleName(item.name);
     m_detailLabel->setText(mediaPreviewDetailLine(item));
@@ -293,7 +295,7 @@ void ManagedMediaPreview::refresh()
               palette().color(QPalette::PlaceholderText));
     m_imageArea->badge->setVisible(look.showsLoadingBadge);
     m_imageArea->reloadButton->setVisible(look.showsReloadButton);
-    const qsizetype count = m_store->mediaItems().size();
+    const qsizetype count = items.size();
     m_imageArea->previousButton->setEnabled(canShowPreviousMedia(*index, count));
     m_imageArea->nextButton->setEnabled(canShowNextMedia(*index, count));
     // Overlays above the picture layers, in the order they are drawn.
@@ -307,6 +309,11 @@ void ManagedMediaPreview::refresh()
     }
 }
 
+QList<ManagedMediaItem> ManagedMediaPreview::shownItems() const
+{
+    return m_store ? galleryMediaItems(m_store->mediaItems(), m_store->loadedMediaKind()) : QList<ManagedMediaItem>();
+}
+
 void ManagedMediaPreview::startLoad(const ManagedMediaItem &item)
 {
     // Recorded first: the load signals a new revision at once, which comes back to refresh().
@@ -316,12 +323,12 @@ void ManagedMediaPreview::startLoad(const ManagedMediaItem &item)
 
 void ManagedMediaPreview::reload()
 {
-    const std::optional<qsizetype> index =
-        m_store ? mediaPreviewIndex(m_store->mediaItems(), m_selectedMediaID) : std::nullopt;
+    const QList<ManagedMediaItem> items = shownItems();
+    const std::optional<qsizetype> index = mediaPreviewIndex(items, m_selectedMediaID);
     if (!index) {
         return;
     }
-    const ManagedMediaItem item = m_store->mediaItems().at(*index);
+    const ManagedMediaItem item = items.at(*index);
     // Forgotten before asking again, or the store would skip the failed key.
     m_store->forgetFailedPreview(m_store->mediaCacheKey(item));
     startLoad(item);

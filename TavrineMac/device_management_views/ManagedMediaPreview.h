@@ -42,6 +42,8 @@ private:
     class ImageArea;
 
     void refresh();
+    // The items the gallery draws, the ones the sheet steps through.
+    QList<ManagedMediaItem> shownItems() const;
     void startLoad(const ManagedMediaItem &item);
     void reload();
 

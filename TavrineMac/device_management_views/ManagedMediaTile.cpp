@@ -1,7 +1,6 @@
 #include "ManagedMediaTile.h"
 
 #include "SymbolIcon.h"
-#include "ViewDates.h"
 #include "ViewFonts.h"
 
 #include <QFontMetricsF>
@@ -116,7 +115,7 @@ void ManagedMediaTile::paint(QPainter &painter, const QRectF &rect, const QPalet
         painter.setFont(dateFont);
         painter.setPen(QColor(255, 255, 255, qRound(255 * 0.82)));
         painter.drawText(QRectF(text.left(), text.bottom() - dateHeight, text.width(), dateHeight),
-                         Qt::AlignLeft | Qt::AlignVCenter, ViewDates::dateTimeText(item.modifiedAtMillis));
+                         Qt::AlignLeft | Qt::AlignVCenter, mediaDateText(item));
         painter.setFont(nameFont);
         painter.setPen(Qt::white);
         const QFontMetricsF nameMetrics(nameFont);
@@ -146,7 +145,7 @@ void ManagedMediaTile::paint(QPainter &painter, const QRectF &rect, const QPalet
         painter.setPen(palette.color(QPalette::PlaceholderText));
         painter.drawText(
             QRectF(rect.left(), nameRect.bottom() + compactSpacing, rect.width(), QFontMetricsF(dateFont).height()),
-            Qt::AlignLeft | Qt::AlignVCenter, ViewDates::dateTimeText(item.modifiedAtMillis));
+            Qt::AlignLeft | Qt::AlignVCenter, mediaDateText(item));
     }
     painter.restore();
 }

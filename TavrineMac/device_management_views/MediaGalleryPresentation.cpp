@@ -1,5 +1,9 @@
 #include "MediaGalleryPresentation.h"
 
+#include "ViewDates.h"
+
+#include <algorithm>
+#include <iterator>
 
 MediaGridState mediaGridState(bool isLoadingMedia, const std::optional<ManagedMediaKind> &loadedMediaKind,
                               ManagedMediaKind requestedKind, bool hasItems)
@@ -9,6 +13,21 @@ MediaGridState mediaGridState(bool isLoadingMedia, const std::optional<ManagedMe
         return isLoadingMedia ? MediaGridState::loading : MediaGridState::empty;
     }
     return hasItems ? MediaGridState::gallery : MediaGridState::empty;
+}
+
+bool isShownInGallery(const ManagedMediaItem &item, const std::optional<ManagedMediaKind> &loadedMediaKind)
+{
+    return !loadedMediaKind || item.kind == *loadedMediaKind;
+}
+
+QList<ManagedMediaItem> galleryMediaItems(const QList<ManagedMediaItem> &items,
+                                          const std::optional<ManagedMediaKind> &loadedMediaKind)
+{
+    QList<ManagedMediaItem> shown;
+    shown.reserve(items.size());
+    std::copy_if(items.cbegin(), items.cend(), std::back_inserter(shown),
+                 [&](const ManagedMediaItem &item) { return isShownInGallery(item, loadedMediaKind); });
+    return shown;
 }
 
 QString mediaEmptyTitle(ManagedMediaKind kind, const QString &mediaQuery)
@@ -69,6 +88,11 @@ QString mediaAccessibilityLabel(const ManagedMediaItem &item)
 QString mediaPlaceholderSymbol(ManagedMediaKind kind)
 {
     return kind == ManagedMediaKind::photo ? QStringLiteral("photo") : QStringLiteral("film");
+}
+
+QString mediaDateText(const ManagedMediaItem &item)
+{
+    return ViewDates::dateText(item.modifiedAtMillis);
 }
 
 MediaTileAppearance mediaTileAppearance(const ManagedMediaItem &item, bool hasImage, bool isLoading)

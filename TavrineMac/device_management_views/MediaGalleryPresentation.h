@@ -2,6 +2,7 @@
 
 #include "ManagedContentModel.h"
 
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -21,6 +22,11 @@ enum class MediaGridState
 // else the empty state.
 MediaGridState mediaGridState(bool isLoadingMedia, const std::optional<ManagedMediaKind> &loadedMediaKind,
                               ManagedMediaKind requestedKind, bool hasItems);
+// A phone's answer may mix photos and videos; the gallery draws, counts and steps through only the items of the kind
+// of the list loaded. A list of no known kind is drawn as it stands.
+bool isShownInGallery(const ManagedMediaItem &item, const std::optional<ManagedMediaKind> &loadedMediaKind);
+QList<ManagedMediaItem> galleryMediaItems(const QList<ManagedMediaItem> &items,
+                                          const std::optional<ManagedMediaKind> &loadedMediaKind);
 // "没有照片" / "没有视频" for an empty search, "没有匹配的内容" otherwise.
 QString mediaEmptyTitle(ManagedMediaKind kind, const QString &mediaQuery);
 // "正在整理照片…" / "正在整理视频…".
@@ -38,7 +44,8 @@ QString mediaTaskKey(const ManagedMediaItem &item);
 QString mediaAccessibilityLabel(const ManagedMediaItem &item);
 // The system name of the placeholder symbol: "photo" or "film".
 QString mediaPlaceholderSymbol(ManagedMediaKind kind);
-// A phone time (milliseconds since 1970) as an abbreviated date, without and with the shortened time.
+// The day an item was last changed, without the time, as its tile shows it.
+QString mediaDateText(const ManagedMediaItem &item);
 
 struct MediaTileAppearance
 {

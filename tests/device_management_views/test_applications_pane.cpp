@@ -128,6 +128,16 @@ private slots:
         QVERIFY(updatedText(application(u"A"_s)).startsWith(u"更新于 "_s));
     }
 
+    // The card shows the day of the last update and no time of day.
+    void updateDateHasNoTime()
+    {
+        ManagedApplication updated = application(u"A"_s);
+        updated.updatedAtMillis = QDateTime(QDate(2023, 11, 14), QTime(23, 59)).toMSecsSinceEpoch();
+        QCOMPARE(updatedText(updated), u"更新于 2023年11月14日"_s);
+        updated.updatedAtMillis = QDateTime(QDate(1970, 1, 2), QTime(0, 0)).toMSecsSinceEpoch();
+        QCOMPARE(updatedText(updated), u"更新于 1970年1月2日"_s);
+    }
+
     void dialogTexts()
     {
         const AndroidDevice named = device(u"S"_s, u"SM_S911B"_s);

@@ -1,3 +1,4 @@
+#include "ManagedFilesPanePresentation.h"
 #include "ManagedMediaGallery.h"
 #include "ManagementStoreFixture.h"
 #include "TestSupport.h"
@@ -119,6 +120,24 @@ private slots:
         QVERIFY(!isCompactMediaLayout(u"Compact"_s) && !isCompactMediaLayout(u"grid"_s));
     }
 
+    // The hover caption and the compact cell show the day alone, as the phone's clock saw it here.
+    void tileDateHasNoTime_data()
+    {
+        const TestTable<QDateTime, QString> rows;
+        rows("evening", QDateTime(QDate(2023, 11, 14), QTime(22, 13)), u"2023年11月14日"_s);
+        rows("midnight", QDateTime(QDate(2024, 2, 29), QTime(0, 0)), u"2024年2月29日"_s);
+    }
+
+    void tileDateHasNoTime()
+    {
+        const auto [modified, text] = TestTable<QDateTime, QString>::fetch();
+        ManagedMediaItem item = media(u"a"_s);
+        item.modifiedAtMillis = modified.toMSecsSinceEpoch();
+        QCOMPARE(mediaDateText(item), text);
+        item.modifiedAtMillis = std::numeric_limits<qint64>::min(); // a broken clock shows as the epoch's day
+        QCOMPARE(mediaDateText(item), QDateTime::fromMSecsSinceEpoch(0).date().toString(u"yyyy年M月d日"_s));
+    }
+
     // Of 5000 photos only the tiles on screen ask for thumbnails; a failed one is not asked for again.
     void thumbnailsAreRequestedForTilesOnScreen()
     {
@@ -177,6 +196,43 @@ private slots:
         QCOMPARE(gallery.tileRect(1).top(), cell.top());
         gallery.setLayoutRawValue(u"square"_s);
         QCOMPARE(gallery.style(), MediaGalleryLayoutStyle::original);
+    }
+
+    // A phone's answer that mixes kinds: the photos section draws, counts, asks for and opens its photos only.
+    void otherKindIsNotDrawn()
+    {
+        ManagementStoreFixture fixture;
+        fixture.channel->hold = true;
+        fixture.store->setLoadedMediaKind(ManagedMediaKind::photo);
+        fixture.store->setMediaItems({media(u"clip"_s, ManagedMediaKind::video), media(u"a"_s), media(u"b"_s),
+                                      media(u"film"_s, ManagedMediaKind::video)});
+        ManagedMediaGallery gallery(*fixture.store);
+        gallery.resize(800, 600);
+        gallery.show();
+        QCOMPARE(gallery.items().size(), 2);
+        QCOMPARE(gallery.tile(0).item.id, u"a"_s);
+        QCOMPARE(gallery.onScreenIndices(), (QList<qsizetype>{0, 1}));
+        QVERIFY(gallery.tileRect(2).isEmpty());
+        QCOMPARE(thumbnailRequests(*fixture.channel), (QStringList{u"a"_s, u"b"_s}));
+        QSignalSpy previews(&gallery, &ManagedMediaGallery::previewRequested);
+        QTest::mouseDClick(gallery.viewport(), Qt::LeftButton, {}, gallery.tileRect(0).center().toPoint());
+        QCOMPARE(previews.size(), 1);
+        QCOMPARE(previews.first().first().toString(), u"a"_s);
+
+        // A section whose list holds only the other kind is empty, not an empty gallery.
+        QVERIFY(FilesPaneStoreValues::from(*fixture.store).hasMediaItems);
+        fixture.store->setMediaItems({media(u"clip"_s, ManagedMediaKind::video)});
+        QVERIFY(!FilesPaneStoreValues::from(*fixture.store).hasMediaItems);
+        QVERIFY(gallery.items().isEmpty());
+        fixture.store->setMediaItems({media(u"clip"_s, ManagedMediaKind::video), media(u"a"_s), media(u"b"_s),
+                                      media(u"film"_s, ManagedMediaKind::video)});
+
+        // The videos section, loaded later from the same answer, draws the other two.
+        fixture.store->setLoadedMediaKind(ManagedMediaKind::video);
+        QCOMPARE(gallery.items().size(), 2);
+        QCOMPARE(gallery.tile(1).item.id, u"film"_s);
+        fixture.channel->release();
+        QTRY_VERIFY(fixture.store->loadingThumbnailKeys().isEmpty());
     }
 
     void tilesOpenThePreviewAndDownload()

@@ -172,6 +172,27 @@ private slots:
         QTRY_VERIFY(fixture.store->loadingPreviewKeys().isEmpty());
     }
 
+    // The sheet steps through what the gallery drew: a video in a list of photos is passed over.
+    void steppingSkipsTheOtherKind()
+    {
+        ManagementStoreFixture fixture;
+        fixture.channel->hold = true;
+        ManagedMediaItem video = media(u"v"_s);
+        video.kind = ManagedMediaKind::video;
+        fixture.store->setLoadedMediaKind(ManagedMediaKind::photo);
+        fixture.store->setMediaItems({media(u"a"_s), video, media(u"b"_s), video});
+        ManagedMediaPreview sheet(*fixture.store, u"a"_s);
+        sheet.show();
+        QTest::keyClick(&sheet, Qt::Key_Right);
+        QCOMPARE(sheet.selectedMediaID(), u"b"_s);
+        QVERIFY(!button(sheet, u"下一张"_s)->isEnabled());
+        QVERIFY(!sheet.move(1));
+        sheet.setSelectedMediaID(u"v"_s);
+        QVERIFY(shows(sheet, u"照片已不可用"_s));
+        fixture.channel->release();
+        QTRY_VERIFY(fixture.store->loadingPreviewKeys().isEmpty());
+    }
+
     void thumbnailStandsInWhileThePreviewLoads()
     {
         ManagementStoreFixture fixture;
