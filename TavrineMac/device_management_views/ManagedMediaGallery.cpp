@@ -2,6 +2,7 @@
 
 #include "DeviceManagementStore.h"
 #include "JustifiedGalleryRows.h"
+#include "ManagedMediaGalleryAccessible.h"
 #include "SymbolIcon.h"
 
 #include <QContextMenuEvent>
@@ -36,6 +37,7 @@ QIcon menuIcon(QStringView symbolName, const QPalette &palette)
 ManagedMediaGallery::ManagedMediaGallery(DeviceManagementStore &store, QWidget *parent)
     : QAbstractScrollArea(parent), m_store(&store)
 {
+    ManagedMediaGalleryAccessible::install();
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

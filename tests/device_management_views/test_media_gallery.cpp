@@ -3,6 +3,7 @@
 #include "ManagementStoreFixture.h"
 #include "TestSupport.h"
 
+#include <QAccessible>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -233,6 +234,50 @@ private slots:
         QCOMPARE(gallery.tile(1).item.id, u"film"_s);
         fixture.channel->release();
         QTRY_VERIFY(fixture.store->loadingThumbnailKeys().isEmpty());
+    }
+
+    // A screen reader finds one button per tile, named by kind and name, that previews and downloads its item.
+    void tilesAreAccessibleButtons()
+    {
+        ManagementStoreFixture fixture;
+        fixture.channel->connected = false;
+        fixture.store->setMediaItems({media(u"a"_s), media(u"clip"_s, ManagedMediaKind::video)});
+        ManagedMediaGallery gallery(*fixture.store);
+        gallery.resize(800, 600);
+        gallery.show();
+        QAccessibleInterface *list = QAccessible::queryAccessibleInterface(gallery.viewport());
+        QVERIFY(list);
+        QCOMPARE(list->childCount(), 2);
+        QAccessibleInterface *video = list->child(1);
+        QVERIFY(video);
+        QCOMPARE(video->role(), QAccessible::Button);
+        QCOMPARE(video->text(QAccessible::Name), u"视频，clip.jpg"_s);
+        QCOMPARE(video->text(QAccessible::Description), u"双击预览"_s);
+        QCOMPARE(video->parent(), list);
+        QCOMPARE(list->indexOfChild(video), 1);
+        const QRect onScreen =
+            gallery.tileRect(1).toAlignedRect().translated(gallery.viewport()->mapToGlobal(QPoint()));
+        QCOMPARE(video->rect(), onScreen);
+        QCOMPARE(list->childAt(onScreen.center().x(), onScreen.center().y()), video);
+
+        QAccessibleActionInterface *actions = video->actionInterface();
+        QVERIFY(actions);
+        QCOMPARE(actions->actionNames(), (QStringList{u"预览"_s, u"下载到电脑"_s}));
+        QSignalSpy previews(&gallery, &ManagedMediaGallery::previewRequested);
+        actions->doAction(u"预览"_s);
+        QCOMPARE(previews.size(), 1);
+        QCOMPARE(previews.first().first().toString(), u"clip"_s);
+
+        // Another item in that place is another element; the old one is gone.
+        fixture.store->setMediaItems({media(u"b"_s)});
+        QCOMPARE(list->childCount(), 1);
+        QCOMPARE(list->child(0)->text(QAccessible::Name), u"照片，b.jpg"_s);
+        QVERIFY(!list->child(1));
+        fixture.channel->connected = true;
+        list->child(0)->actionInterface()->doAction(u"下载到电脑"_s);
+        QTRY_COMPARE(fixture.channel->count(u"media.download"_s), 1);
+        QCOMPARE(fixture.channel->requests.last().object().value(u"id"_s).toString(), u"b"_s);
+        QTRY_VERIFY(fixture.store->message().has_value() || fixture.store->errorMessage().has_value());
     }
 
     void tilesOpenThePreviewAndDownload()
