@@ -3,7 +3,9 @@
 #include "DeviceManagementDashboard.h"
 #include "TestSupport.h"
 
+#include <QAbstractItemView>
 #include <QBuffer>
+#include <QLabel>
 
 using namespace Qt::StringLiterals;
 using Reply = FakeManagementChannel::Reply;
@@ -73,7 +75,25 @@ Reply phone(const Request &request)
 
 } // namespace
 
-using Screens = TestTable<DashboardSection, std::optional<ManagedContentCategory>>;
+// What a person reads on `root`: its labels and the items of its lists.
+QStringList shownTexts(const QWidget *root)
+{
+    QStringList texts;
+    for (const QLabel *label : root->findChildren<QLabel *>()) {
+        if (label->isVisibleTo(root) && !label->text().isEmpty())
+            texts.append(label->text());
+    }
+    for (const QAbstractItemView *view : root->findChildren<QAbstractItemView *>()) {
+        if (!view->isVisibleTo(root) || !view->model())
+            continue;
+        for (int row = 0; row < view->model()->rowCount(); ++row)
+            texts.append(view->model()->index(row, 0).data().toString());
+    }
+    return texts;
+}
+
+// section, category → a text the section shows once its phone's answers are in
+using Screens = TestTable<DashboardSection, std::optional<ManagedContentCategory>, QString>;
 
 // The dashboard of a connected phone as a person sees it, section by section; the pictures stay in
 // tavrine-screens/ of the temporary folder for a person to look at.
@@ -85,15 +105,15 @@ private slots:
     void sections_data()
     {
         const Screens rows;
-        rows("home", DashboardSection::home, std::nullopt);
-        rows("all files", DashboardSection::content, ManagedContentCategory::allFiles);
-        rows("photos", DashboardSection::content, ManagedContentCategory::photos);
-        rows("applications", DashboardSection::applications, std::nullopt);
+        rows("home", DashboardSection::home, std::nullopt, u"无线已连接 · 电量 76%"_s);
+        rows("all files", DashboardSection::content, ManagedContentCategory::allFiles, u"旅行计划.pdf"_s);
+        rows("photos", DashboardSection::content, ManagedContentCategory::photos, u"内容"_s);
+        rows("applications", DashboardSection::applications, std::nullopt, u"地图"_s);
     }
 
     void sections()
     {
-        const auto [section, category] = Screens::fetch();
+        const auto [section, category, read] = Screens::fetch();
         StoreFixture transfers;
         ManagementStoreFixture management;
         UsbViewsTestSupport::DeviceStoreFixture devices;
@@ -107,6 +127,9 @@ private slots:
         const DeviceManagementStore &store = *management.store;
         QTRY_VERIFY(!store.isLoadingOverview() && !store.isLoadingFiles() && !store.isLoadingMedia() &&
                     !store.isLoadingApplications() && store.loadingThumbnailKeys().isEmpty());
+        // The picture is taken once the section reads as a person sees it, every text whole.
+        QTRY_VERIFY2(shownTexts(&dashboard).contains(read), qPrintable(shownTexts(&dashboard).join(u" | "_s)));
+        QTRY_COMPARE(UsbViewsTestSupport::cutTexts(&dashboard), QStringList());
         const QImage picture = dashboard.grab().toImage();
         QCOMPARE(picture.size(), QSize(1100, 760) * picture.devicePixelRatio());
         const QString folder = QDir::temp().filePath(u"tavrine-screens"_s);

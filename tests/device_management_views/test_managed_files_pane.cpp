@@ -172,7 +172,7 @@ private slots:
         pane.cancelNewFolder();
         QVERIFY(pane.newFolderName().isEmpty() && !pane.isCreatingFolder());
         pane.confirmRestoreReplacing(); // nothing pending: nothing happens
-        QCOMPARE(fixture.channel->count("trash.restore"), 0);
+        QCOMPARE(fixture.channel->count("files.trash.restore"), 0);
         QVERIFY(!pane.toolbar()->folderToolbar()->isHidden());
     }
 };
