@@ -1,6 +1,7 @@
 #include "FilesPaneDialogs.h"
 
 #include "PlainLabel.h"
+#include "ViewMessageBox.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -140,18 +141,39 @@ QPointer<QWidget> present(QWidget *parent, const FilesPaneDialog &dialog, FilesP
         *answered = true;
         answer(button, field ? field->text() : QString());
     };
+    QList<QPushButton *> destructive;
+    QPushButton *firstNormal = nullptr;
+    QPushButton *cancelPush = nullptr;
     for (int index = 0; index < dialog.buttons.size(); ++index) {
         const FilesPaneDialogButton &spec = dialog.buttons.at(index);
         const auto role = spec.role == FilesPaneDialogButton::Role::cancel        ? QDialogButtonBox::RejectRole
                           : spec.role == FilesPaneDialogButton::Role::destructive ? QDialogButtonBox::DestructiveRole
                                                                                   : QDialogButtonBox::AcceptRole;
         QPushButton *button = buttons->addButton(spec.text, role);
+        if (spec.role == FilesPaneDialogButton::Role::destructive) {
+            destructive.append(button);
+        } else if (spec.role == FilesPaneDialogButton::Role::cancel) {
+            cancelPush = button;
+        } else if (spec.role == FilesPaneDialogButton::Role::normal && !firstNormal) {
+            firstNormal = button;
+        }
         QObject::connect(button, &QPushButton::clicked, box, [reply, index, box] {
             reply(index);
             box->close();
         });
     }
     column->addWidget(buttons);
+    // Return never chooses a destructive button: a question with a field takes it for its first plain button,
+    // one without for its cancel button.
+    if (!destructive.isEmpty()) {
+        QPushButton *fallback = field && firstNormal ? firstNormal : cancelPush;
+        if (fallback) {
+            ViewMessageBox::protectDestructive(fallback, destructive);
+        }
+        if (field) {
+            field->setFocus();
+        }
+    }
     QObject::connect(box, &QDialog::finished, box, [reply, cancel = dialog.cancelButton()] { reply(cancel); });
     box->open();
     return box;

@@ -249,7 +249,13 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
     renderDetails();
 }
 
-ManagedApplicationsPane::~ManagedApplicationsPane() = default;
+ManagedApplicationsPane::~ManagedApplicationsPane()
+{
+    // Questions still open go first, while the pane is whole.
+    for (const QPointer<QMessageBox> &box : m_openQuestions) {
+        delete box.data();
+    }
+}
 
 void ManagedApplicationsPane::buildHeader(QVBoxLayout *layout)
 {
@@ -510,49 +516,81 @@ void ManagedApplicationsPane::forceStop(const ManagedApplication &application)
 void ManagedApplicationsPane::requestUninstall(const ManagedApplication &application)
 {
     m_pendingUninstall = application;
-    const Confirmation confirmation = uninstallConfirmation(m_pendingUninstall);
-    const QMessageBox::ButtonRole answer = ViewMessageBox::ask(
-        this, QMessageBox::Warning, confirmation.title, confirmation.message,
-        {{confirmation.confirmText, QMessageBox::DestructiveRole}, {QStringLiteral("取消"), QMessageBox::RejectRole}},
-        1);
-    const std::optional<ManagedApplication> pending = std::exchange(m_pendingUninstall, std::nullopt);
-    if (answer == QMessageBox::DestructiveRole && pending && m_managementStore) {
-        m_managementStore->uninstallApplication(*pending);
-    }
+    ask(Question::uninstall, uninstallConfirmation(m_pendingUninstall));
 }
 
 void ManagedApplicationsPane::requestClearData(const ManagedApplication &application)
 {
     m_pendingClearData = application;
-    const Confirmation confirmation = clearDataConfirmation(m_pendingClearData, usbTargetDevice());
-    const QMessageBox::ButtonRole answer = ViewMessageBox::ask(
-        this, QMessageBox::Warning, confirmation.title, confirmation.message,
-        {{confirmation.confirmText, QMessageBox::DestructiveRole}, {QStringLiteral("取消"), QMessageBox::RejectRole}},
-        1);
-    const std::optional<ManagedApplication> pending = std::exchange(m_pendingClearData, std::nullopt);
-    // The target is taken again: the phones may have changed while the dialog was open.
-    const std::optional<QString> serial = targetSerial();
-    if (answer == QMessageBox::DestructiveRole && pending && serial && m_deviceStore) {
-        m_deviceStore->performAppOperation(QStringLiteral("正在清除 ") + pending->name + QStringLiteral(" 的数据"),
-                                           DeviceStore::clearDataOperation(pending->packageName, pending->name),
-                                           serial);
-    }
+    ask(Question::clearData, clearDataConfirmation(m_pendingClearData, usbTargetDevice()));
 }
 
 void ManagedApplicationsPane::requestUSBUninstall(const ManagedApplication &application)
 {
     m_pendingUSBUninstall = application;
-    const Confirmation confirmation = usbUninstallConfirmation(m_pendingUSBUninstall, usbTargetDevice());
-    const QMessageBox::ButtonRole answer = ViewMessageBox::ask(
+    ask(Question::usbUninstall, usbUninstallConfirmation(m_pendingUSBUninstall, usbTargetDevice()));
+}
+
+// The question stays open while the phones, the list or the dashboard change, and the pane may be gone when it
+// is answered: the answer reaches the pane only while it exists and only for the question still asked.
+void ManagedApplicationsPane::ask(Question question, const Confirmation &confirmation)
+{
+    const auto slot = size_t(question);
+    const quint64 generation = ++m_nextQuestionGeneration;
+    m_questionGenerations[slot] = generation;
+    if (const QPointer<QMessageBox> previous = std::exchange(m_openQuestions[slot], nullptr)) {
+        previous->close();
+    }
+    const QPointer<ManagedApplicationsPane> self(this);
+    QMessageBox *box = ViewMessageBox::openQuestion(
         this, QMessageBox::Warning, confirmation.title, confirmation.message,
         {{confirmation.confirmText, QMessageBox::DestructiveRole}, {QStringLiteral("取消"), QMessageBox::RejectRole}},
-        1);
-    const std::optional<ManagedApplication> pending = std::exchange(m_pendingUSBUninstall, std::nullopt);
-    const std::optional<QString> serial = targetSerial();
-    if (answer == QMessageBox::DestructiveRole && pending && serial && m_deviceStore) {
-        m_deviceStore->performAppOperation(QStringLiteral("正在卸载 ") + pending->name,
-                                           DeviceStore::uninstallOperation(pending->packageName, pending->name),
-                                           serial);
+        [self, question, generation](QMessageBox::ButtonRole role) {
+            if (self) {
+                self->answer(question, generation, role == QMessageBox::DestructiveRole);
+            }
+        });
+    if (m_questionGenerations[slot] == generation) {
+        m_openQuestions[slot] = box;
+    }
+}
+
+void ManagedApplicationsPane::answer(Question question, quint64 generation, bool confirmed)
+{
+    const auto slot = size_t(question);
+    if (m_questionGenerations[slot] != generation) {
+        return;
+    }
+    m_openQuestions[slot] = nullptr;
+    switch (question) {
+    case Question::uninstall: {
+        const std::optional<ManagedApplication> pending = std::exchange(m_pendingUninstall, std::nullopt);
+        if (confirmed && pending && m_managementStore) {
+            m_managementStore->uninstallApplication(*pending);
+        }
+        break;
+    }
+    case Question::clearData: {
+        const std::optional<ManagedApplication> pending = std::exchange(m_pendingClearData, std::nullopt);
+        // The target is taken again: the phones may have changed while the question was open.
+        const std::optional<QString> serial = targetSerial();
+        if (confirmed && pending && serial && m_deviceStore) {
+            m_deviceStore->performAppOperation(QStringLiteral("正在清除 ") + pending->name + QStringLiteral(" 的数据"),
+                                               DeviceStore::clearDataOperation(pending->packageName, pending->name),
+                                               serial);
+        }
+        break;
+    }
+    case Question::usbUninstall: {
+        const std::optional<ManagedApplication> pending = std::exchange(m_pendingUSBUninstall, std::nullopt);
+        const std::optional<QString> serial = targetSerial();
+        if (confirmed && pending && serial && m_deviceStore) {
+            m_deviceStore->performAppOperation(QStringLiteral("正在卸载 ") + pending->name,
+                                               DeviceStore::uninstallOperation(pending->packageName, pending->name),
+                                               serial);
+        }
+        break;
+    }
     }
 }
 

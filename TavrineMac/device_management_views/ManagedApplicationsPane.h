@@ -4,9 +4,11 @@
 #include "ManagedApplicationsPresentation.h"
 #include "ManagedContentModel.h"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -64,7 +66,8 @@ public:
     void launch(const ManagedApplication &application);
     void showDetails(const ManagedApplication &application);
     void forceStop(const ManagedApplication &application);
-    // Each sets its pending state and asks; any answer empties the state, only the confirming one acts.
+    // Each sets its pending state and asks without waiting; any answer empties the state, only the confirming one
+    // acts. A question asked again replaces the one still open.
     void requestUninstall(const ManagedApplication &application);
     void requestClearData(const ManagedApplication &application);
     void requestUSBUninstall(const ManagedApplication &application);
@@ -94,6 +97,16 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    enum class Question
+    {
+        uninstall,
+        clearData,
+        usbUninstall,
+    };
+    static constexpr size_t questionCount = 3;
+
+    void ask(Question question, const ManagedApplicationsPresentation::Confirmation &confirmation);
+    void answer(Question question, quint64 generation, bool confirmed);
     void buildHeader(QVBoxLayout *layout);
     QWidget *buildDetails();
     void applicationsChanged();
@@ -120,6 +133,10 @@ private:
     std::optional<ManagedApplication> m_pendingClearData;
     std::optional<ManagedApplication> m_pendingUSBUninstall;
     std::optional<QString> m_selectedApplicationID;
+    // The question of each kind on show and the number it was asked under; only its own answer counts.
+    std::array<QPointer<QMessageBox>, questionCount> m_openQuestions;
+    std::array<quint64, questionCount> m_questionGenerations{};
+    quint64 m_nextQuestionGeneration = 0;
     bool m_isWideHeader = true;
 
     ApplicationListModel *m_model = nullptr;

@@ -50,11 +50,23 @@ QMessageBox *ViewMessageBox::build(QWidget *parent, QMessageBox::Icon icon, cons
     for (QLabel *label : box->findChildren<QLabel *>()) {
         label->setTextFormat(Qt::PlainText);
     }
+    QPushButton *cancel = nullptr;
+    QList<QPushButton *> destructive;
     for (qsizetype index = 0; index < buttons.size(); ++index) {
         QPushButton *button = box->addButton(buttons[index].text, buttons[index].role);
         if (index == defaultButton) {
             box->setDefaultButton(button);
         }
+        if (buttons[index].role == QMessageBox::RejectRole && !cancel) {
+            cancel = button;
+        } else if (buttons[index].role == QMessageBox::DestructiveRole) {
+            destructive.append(button);
+        }
+    }
+    if (cancel && !destructive.isEmpty()) {
+        box->setDefaultButton(cancel);
+        box->setEscapeButton(cancel);
+        protectDestructive(cancel, destructive);
     }
     return box;
 }
@@ -85,6 +97,34 @@ QMessageBox *ViewMessageBox::open(QWidget *parent, QMessageBox::Icon icon, const
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
     return box;
+}
+
+QMessageBox *ViewMessageBox::openQuestion(QWidget *parent, QMessageBox::Icon icon, const QString &text,
+                                          const QString &informativeText, const QList<Button> &buttons, Answer answer)
+{
+    remember(text, informativeText, buttons);
+    if (const std::optional<QMessageBox::ButtonRole> next = takeNextAnswer()) {
+        answer(*next);
+        return nullptr;
+    }
+    QMessageBox *box = build(parent, icon, text, informativeText, buttons, 0);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QMessageBox::finished, box, [box, answer = std::move(answer)] {
+        QAbstractButton *pressed = box->clickedButton();
+        answer(pressed ? box->buttonRole(pressed) : QMessageBox::RejectRole);
+    });
+    box->open();
+    return box;
+}
+
+void ViewMessageBox::protectDestructive(QPushButton *safe, const QList<QPushButton *> &destructive)
+{
+    for (QPushButton *button : destructive) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    safe->setDefault(true);
+    safe->setFocus();
 }
 
 void ViewMessageBox::setNextAnswer(QMessageBox::ButtonRole role)
