@@ -121,6 +121,8 @@ ManagedFileBrowser::ManagedFileBrowser(DeviceManagementStore *store, QWidget *pa
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(m_view->viewport()->mapToGlobal(position));
     });
+    connect(this, &ManagedFileBrowser::selectionChanged, m_model,
+            [this] { m_model->setSelectedIDs(m_selection.selectedFileIDs); });
     if (m_store) {
         connect(m_store, &DeviceManagementStore::fileQueryChanged, this, &ManagedFileBrowser::updateEmptyOverlay);
     }

@@ -32,6 +32,21 @@ int ManagedFileListModel::rowOf(const QString &id) const
     return -1;
 }
 
+void ManagedFileListModel::setSelectedIDs(const QSet<QString> &ids)
+{
+    if (ids == m_selectedIDs) {
+        return;
+    }
+    const QSet<QString> changed = (ids - m_selectedIDs) + (m_selectedIDs - ids);
+    m_selectedIDs = ids;
+    for (qsizetype row = 0; row < m_entries.size(); ++row) {
+        if (changed.contains(m_entries.at(row).id)) {
+            const QModelIndex changedIndex = index(int(row));
+            emit dataChanged(changedIndex, changedIndex, {Qt::AccessibleDescriptionRole});
+        }
+    }
+}
+
 int ManagedFileListModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_entries.size());
@@ -47,6 +62,8 @@ QVariant ManagedFileListModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
         return entry->name;
+    case Qt::AccessibleDescriptionRole:
+        return m_selectedIDs.contains(entry->id) ? QStringLiteral("已选择") : QStringLiteral("未选择");
     case Qt::ToolTipRole:
         return fileHoverHint(*entry);
     case EntryIDRole:

@@ -4,6 +4,7 @@
 
 #include <QAbstractListModel>
 #include <QList>
+#include <QSet>
 
 // The shown entries of the open phone folder as one row each, for the list and the grid of the files pane. The
 // views paint rows and tiles with their delegates (FileListRow, FileGridTile), so a folder of thousands of entries
@@ -27,6 +28,8 @@ public:
     const ManagedFileEntry *entryAt(const QModelIndex &index) const;
     // The row of the first entry with this id; -1 when none.
     int rowOf(const QString &id) const;
+    // The selected entries, which a screen reader hears as "已选择" / "未选择" on each row and tile.
+    void setSelectedIDs(const QSet<QString> &ids);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -35,4 +38,5 @@ public:
 
 private:
     QList<ManagedFileEntry> m_entries;
+    QSet<QString> m_selectedIDs;
 };

@@ -6,6 +6,7 @@
 #include "PhoneFileMimeData.h"
 #include "TestSupport.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -105,6 +106,46 @@ private slots:
         QCOMPARE(browser.view()->selectionModel()->selectedIndexes().size(), 3);
         QTest::mouseClick(viewport, Qt::LeftButton, {}, centre(7));
         QCOMPARE(browser.selection(), (FileSelection{{u"7"_s}, u"3"_s}));
+    }
+
+    // Rows and tiles tell a screen reader whether they are selected, whichever way the selection was made.
+    void selectionIsHeardOnEachEntry_data()
+    {
+        QTest::addColumn<bool>("grid");
+        QTest::newRow("grid") << true;
+        QTest::newRow("list") << false;
+    }
+
+    void selectionIsHeardOnEachEntry()
+    {
+        QFETCH(bool, grid);
+        ManagementStoreFixture fixture;
+        ManagedFileBrowser browser(fixture.store.get());
+        browser.setGridPresentation(grid);
+        browser.resize(800, 600);
+        browser.setEntries(manyEntries(4));
+        browser.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&browser));
+        QAccessibleInterface *view = QAccessible::queryAccessibleInterface(browser.view());
+        QVERIFY(view && view->tableInterface());
+        const auto heard = [&](int row) {
+            QAccessibleInterface *cell = view->tableInterface()->cellAt(row, 0);
+            return cell ? cell->text(QAccessible::Description) : u"no cell"_s;
+        };
+        QCOMPARE(heard(1), u"未选择"_s);
+        const auto centre = [&](int row) {
+            return browser.view()->visualRect(browser.model()->index(row)).center();
+        };
+        QTest::mouseClick(browser.view()->viewport(), Qt::LeftButton, {}, centre(1));
+        QCOMPARE(heard(1), u"已选择"_s);
+        QCOMPARE(heard(2), u"未选择"_s);
+        QVERIFY(view->tableInterface()->cellAt(1, 0)->state().selected);
+        browser.setSelection({{u"2"_s, u"3"_s}, u"2"_s});
+        QCOMPARE(heard(1), u"未选择"_s);
+        QCOMPARE(heard(3), u"已选择"_s);
+        QCOMPARE(heard(2), u"已选择"_s);
+        browser.clearSelection();
+        QCOMPARE(heard(3), u"未选择"_s);
     }
 
     // Return opens the one selected folder, Space previews the one selected file once its copy is here, Delete asks
