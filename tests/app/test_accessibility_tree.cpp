@@ -7,6 +7,7 @@
 #include "MainWindow.h"
 #include "ManagedFileBrowser.h"
 #include "ManagedFilesPane.h"
+#include "ManagedMediaGallery.h"
 #include "ManagedMediaPreview.h"
 #include "ManagementStoreFixture.h"
 #include "QuickLookWindow.h"
@@ -331,6 +332,29 @@ private slots:
         }
         QString report;
         QVERIFY2(treeShows({u"beach.jpg"_s, u"dialog"_s, {}, {}}, &report), qPrintable(report));
+    }
+
+    // Each tile of the photo gallery, which paints its tiles, is a button named by kind and name whose action
+    // "预览" opens the item's preview.
+    void galleryTilesAreNamedButtons()
+    {
+        ManagementStoreFixture fixture;
+        fixture.channel->connected = false;
+        fixture.store->setMediaItems(
+            {{u"m1"_s, u"beach.jpg"_s, ManagedMediaKind::photo, 2'000'000, 1'700'000'000'000, u"image/jpeg"_s, 400, 300,
+              0, u"DCIM/beach.jpg"_s, std::nullopt},
+             {u"m2"_s, u"clip.mp4"_s, ManagedMediaKind::video, 9'000'000, 1'700'000'000'000, u"video/mp4"_s, 1920,
+              1080, 0, u"DCIM/clip.mp4"_s, 65'000}});
+        ManagedMediaGallery gallery(*fixture.store);
+        gallery.resize(800, 600);
+        gallery.show();
+        QString report;
+        QVERIFY2(treeShows({{}, {}, u"push button"_s, {u"照片，beach.jpg"_s, u"视频，clip.mp4"_s}}, &report),
+                 qPrintable(report));
+        QSignalSpy previews(&gallery, &ManagedMediaGallery::previewRequested);
+        QVERIFY(performAction(u"push button"_s, u"视频，clip.mp4"_s, u"预览"_s));
+        QTRY_COMPARE(previews.size(), 1);
+        QCOMPARE(previews.first().first().toString(), u"m2"_s);
     }
 
     void openMenusAreInTheTree_data()
