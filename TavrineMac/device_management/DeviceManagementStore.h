@@ -132,6 +132,8 @@ public:
     void setIsPerformingFileOperation(bool performing);
     void setMessage(const std::optional<QString> &message);
     void setErrorMessage(const std::optional<QString> &message);
+    // The folder search: the text sent as "query" with every folder listing; typing alone lists nothing.
+    void setFileQuery(const QString &query);
     void setTrashQuery(const QString &query);
     void setMediaQuery(const QString &query);
     void setApplicationQuery(const QString &query);
@@ -259,7 +261,6 @@ private:
     void setApplications(const QList<ManagedApplication> &applications);
     void setIsLoadingOverview(bool loading);
     void setIsLoadingApplications(bool loading);
-    void setFileQuery(const QString &query);
     void setActivePeerID(const std::optional<QString> &peerID);
     void setPreviewLoadingFileID(const std::optional<QString> &fileID);
     void raiseThumbnailRevision();

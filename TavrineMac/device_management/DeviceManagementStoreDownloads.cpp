@@ -193,6 +193,8 @@ QCoro::Task<void> DeviceManagementStore::downloadToMac(QList<ManagedFileEntry> e
         setErrorMessage(std::nullopt);
     } catch (...) {
         if (isCurrent(generation)) {
+            // The run is over: what it was preparing is not coming, only the reason why.
+            setMessage(std::nullopt);
             present(std::current_exception());
         }
     }

@@ -4,6 +4,7 @@
 #include "MenuButton.h"
 #include "PlainLabel.h"
 #include "SymbolIcon.h"
+#include "ViewColors.h"
 #include "ViewFonts.h"
 
 #include <QActionGroup>
@@ -84,6 +85,13 @@ void FilesPaneToolbar::buildHeader(QBoxLayout *column)
     m_addButton->setText(QStringLiteral("添加到手机"));
     m_addButton->setIcon(symbolIcon(QStringLiteral("plus"), Qt::white));
     m_addButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // Prominent: filled with the accent colour, its title and symbol in white; disabled, the style's grey.
+    QPalette prominent = m_addButton->palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        prominent.setColor(group, QPalette::Button, ViewColors::blue());
+        prominent.setColor(group, QPalette::ButtonText, Qt::white);
+    }
+    m_addButton->setPalette(prominent);
     auto *addMenu = new QMenu(m_addButton);
     addMenu->addAction(symbolIcon(QStringLiteral("doc.badge.plus")), QStringLiteral("选择文件…"), this, [this] {
         if (m_pane->actions().chooseFiles) {
@@ -300,7 +308,8 @@ void FilesPaneToolbar::writeSearchText(const QString &text)
         store->setTrashQuery(text);
         break;
     case ManagedContentGroup::files:
-        // The store keeps its file query's setter private so far; the folder search cannot be typed yet.
+        // The phone filters the folder by this text when it lists the folder again.
+        store->setFileQuery(text);
         break;
     }
 }

@@ -3,6 +3,7 @@
 #include "PlainLabel.h"
 #include "QuickLookWindow.h"
 
+#include "CardStyle.h"
 #include "FilesPaneToolbar.h"
 #include "ManagedFileBrowser.h"
 #include "ManagedFileSort.h"
@@ -12,10 +13,12 @@
 #include "ManagedTrashList.h"
 #include "SpinningIndicator.h"
 #include "SymbolIcon.h"
+#include "ViewColors.h"
 #include "ViewFonts.h"
 
 #include <QDragEnterEvent>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
@@ -148,14 +151,35 @@ void ManagedFilesPane::buildContent()
     m_selectionBar->setContentsMargins(24, 10, 24, 10);
     column->addWidget(m_selectionBar);
 
-    auto *dropOverlay = new PlainLabel(QStringLiteral("松开即可添加到当前文件夹"), this);
-    dropOverlay->setAlignment(Qt::AlignCenter);
-    dropOverlay->setFont(ViewFonts::title2());
-    m_dropOverlay = dropOverlay;
+    // A dashed blue frame over the pane with, centred on it, the hint on a capsule of the window's colour.
+    m_dropOverlay = new QFrame(this);
     m_dropOverlay->setObjectName(QStringLiteral("dropOverlay"));
     m_dropOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_dropOverlay->setStyleSheet(QStringLiteral("QLabel#dropOverlay { color: #0a84ff; background: rgba(10,132,255,23);"
+    m_dropOverlay->setStyleSheet(QStringLiteral("QFrame#dropOverlay { background: rgba(10,132,255,23);"
                                                 " border: 2px dashed #0a84ff; border-radius: 18px; }"));
+    auto *capsule = new QFrame(m_dropOverlay);
+    capsule->setObjectName(QStringLiteral("dropOverlayCapsule"));
+    auto *capsuleRow = new QHBoxLayout(capsule);
+    capsuleRow->setContentsMargins(18, 12, 18, 12);
+    capsuleRow->setSpacing(8);
+    capsuleRow->addWidget(
+        CardStyle::symbolLabel(Symbol::folderBadgePlus, ViewColors::blue(), CardStyle::title2SymbolPixels, capsule));
+    auto *hint = new PlainLabel(QStringLiteral("松开即可添加到当前文件夹"), capsule);
+    QFont hintFont = ViewFonts::title2();
+    hintFont.setWeight(QFont::DemiBold);
+    hint->setFont(hintFont);
+    CardStyle::setTextColor(hint, ViewColors::blue());
+    capsuleRow->addWidget(hint);
+    const QColor material = CardStyle::withOpacity(palette().color(QPalette::Window), 0.85);
+    capsule->setStyleSheet(
+        QStringLiteral("QFrame#dropOverlayCapsule { background: rgba(%1,%2,%3,%4); border-radius: %5px; }")
+            .arg(material.red())
+            .arg(material.green())
+            .arg(material.blue())
+            .arg(material.alpha())
+            .arg(capsule->sizeHint().height() / 2));
+    auto *overlayLayout = new QVBoxLayout(m_dropOverlay);
+    overlayLayout->addWidget(capsule, 0, Qt::AlignCenter);
     m_dropOverlay->hide();
 }
 
@@ -289,10 +313,29 @@ void ManagedFilesPane::setPreviewedMediaID(const std::optional<QString> &mediaID
 
 void ManagedFilesPane::setPreviewedFileURL(const std::optional<QString> &path)
 {
-    // The local copy is shown at once: a window of ours for images and text, the usual program for the rest.
     m_previewedFileURL = path;
-    if (path) {
-        QuickLookWindow::show(*path, this, m_openExternally);
+    if (!path) {
+        if (QuickLookWindow *window = m_quickLook) {
+            m_quickLook = nullptr;
+            window->close();
+        }
+        emit viewStateChanged();
+        return;
+    }
+    // The local copy is shown at once: in the one window of ours for images and text, by the usual program for
+    // the rest, which this pane cannot close; nothing of the pane shows it then.
+    QuickLookWindow *window = QuickLookWindow::show(*path, this, m_openExternally, m_quickLook);
+    if (!window) {
+        m_previewedFileURL.reset();
+    } else if (window != m_quickLook) {
+        m_quickLook = window;
+        connect(window, &QDialog::finished, this, [this, window] {
+            if (m_quickLook == window) {
+                m_quickLook = nullptr;
+                m_previewedFileURL.reset();
+                emit viewStateChanged();
+            }
+        });
     }
     emit viewStateChanged();
 }
@@ -772,7 +815,7 @@ void ManagedFilesPane::activePeerChanged()
     // Another phone: what was loaded belonged to the previous one.
     m_loadTaskID.clear();
     m_previewedMediaID.reset();
-    m_previewedFileURL.reset();
+    setPreviewedFileURL(std::nullopt);
     m_renamingEntry.reset();
     m_replacingTrashEntry.reset();
     m_deletingEntries.clear();
@@ -788,7 +831,7 @@ void ManagedFilesPane::activePeerChanged()
 void ManagedFilesPane::categoryChanged()
 {
     setPreviewedMediaID(std::nullopt);
-    m_previewedFileURL.reset();
+    setPreviewedFileURL(std::nullopt);
     m_fileSelection = {};
 }
 

@@ -17,6 +17,7 @@
 #include <optional>
 
 class FilesPaneToolbar;
+class QuickLookWindow;
 class QSettings;
 class QStackedWidget;
 class QVBoxLayout;
@@ -85,6 +86,7 @@ public:
     void setReplacingTrashEntry(const std::optional<ManagedTrashEntry> &entry);
     void setIsEmptyingTrash(bool emptying);
     void setPreviewedMediaID(const std::optional<QString> &mediaID);
+    // Shows the local copy in the one quick-look window (a new file replaces what it shows), or closes it.
     void setPreviewedFileURL(const std::optional<QString> &path);
     // What opens a previewed file that is neither an image nor text; default: the desktop's program.
     void setExternalOpener(std::function<void(const QString &path)> opener) { m_openExternally = std::move(opener); }
@@ -192,6 +194,7 @@ private:
     std::optional<QString> m_previewedMediaID;
     std::optional<QString> m_previewedFileURL;
     std::function<void(const QString &path)> m_openExternally;
+    QPointer<QuickLookWindow> m_quickLook;
     bool m_isFileDropTargeted = false;
 
     // Watched values of the change reactions, compared on every store change.

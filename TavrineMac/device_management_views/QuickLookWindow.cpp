@@ -54,16 +54,26 @@ QuickLookWindow::Kind QuickLookWindow::kindOf(const QString &path)
 }
 
 QuickLookWindow *QuickLookWindow::show(const QString &path, QWidget *parent,
-                                       const std::function<void(const QString &)> &openExternally)
+                                       const std::function<void(const QString &)> &openExternally,
+                                       QuickLookWindow *shown)
 {
     const Kind kind = kindOf(path);
     if (kind == Kind::external) {
+        if (shown) {
+            shown->close();
+        }
         if (openExternally) {
             openExternally(path);
         } else {
             QDesktopServices::openUrl(QUrl::fromLocalFile(path));
         }
         return nullptr;
+    }
+    if (shown) {
+        shown->display(path, kind);
+        shown->raise();
+        shown->activateWindow();
+        return shown;
     }
     auto *window = new QuickLookWindow(path, kind, parent);
     window->setAttribute(Qt::WA_DeleteOnClose);
@@ -73,8 +83,17 @@ QuickLookWindow *QuickLookWindow::show(const QString &path, QWidget *parent,
 
 QuickLookWindow::QuickLookWindow(const QString &path, Kind kind, QWidget *parent) : QDialog(parent)
 {
-    setWindowTitle(QFileInfo(path).fileName());
     auto *layout = new QVBoxLayout(this);
+    auto *close = new QPushButton(QStringLiteral("关闭"), this);
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    layout->addWidget(close, 0, Qt::AlignRight);
+    display(path, kind);
+}
+
+void QuickLookWindow::display(const QString &path, Kind kind)
+{
+    setWindowTitle(QFileInfo(path).fileName());
+    delete m_content;
     if (kind == Kind::image) {
         QImageReader reader(path);
         reader.setAutoTransform(true);
@@ -91,15 +110,16 @@ QuickLookWindow::QuickLookWindow(const QString &path, Kind kind, QWidget *parent
                     ? image
                     : image.scaled(largestWindow, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
         }
-        layout->addWidget(picture, 1);
+        m_content = picture;
+        if (isVisible()) {
+            adjustSize(); // the window takes the size of the new picture
+        }
     } else {
         auto *text = new QPlainTextEdit(readText(path), this);
         text->setObjectName(QStringLiteral("quickLookText"));
         text->setReadOnly(true);
-        layout->addWidget(text, 1);
+        m_content = text;
         resize(720, 560);
     }
-    auto *close = new QPushButton(QStringLiteral("关闭"), this);
-    connect(close, &QPushButton::clicked, this, &QDialog::close);
-    layout->addWidget(close, 0, Qt::AlignRight);
+    static_cast<QVBoxLayout *>(layout())->insertWidget(0, m_content, 1);
 }

@@ -23,12 +23,20 @@ public:
     static Kind kindOf(const QString &path);
 
     // Opens `path`: a window of ours for images and text, else `openExternally` (default: the desktop's program).
-    // Gives the window it opened, or nothing.
+    // With `shown`, that window shows the file in place of what it showed, or is closed when the file goes to
+    // another program. Gives the window showing the file, or nothing.
     static QuickLookWindow *show(const QString &path, QWidget *parent,
-                                 const std::function<void(const QString &)> &openExternally = {});
+                                 const std::function<void(const QString &)> &openExternally = {},
+                                 QuickLookWindow *shown = nullptr);
 
     QuickLookWindow(const QString &path, Kind kind, QWidget *parent = nullptr);
 
+    // Replaces what the window shows with `path`, an image or a text.
+    void display(const QString &path, Kind kind);
+
     static constexpr qint64 maximumTextBytes = 1 << 20;
     static constexpr int maximumImageMegapixels = 100;
+
+private:
+    QWidget *m_content = nullptr;
 };

@@ -365,6 +365,9 @@ private slots:
         awaitTask(phone.store->downloadToMac(selection, {QUrl::fromLocalFile(phone.downloads()), saveName}));
         QCOMPARE(phone.lines(), left);
         QVERIFY(!phone.store->isPerformingFileOperation());
+        if (phone.store->errorMessage()) {
+            QCOMPARE(phone.store->message(), Text{}); // no "preparing" beside the reason it stopped
+        }
     }
 };
 
