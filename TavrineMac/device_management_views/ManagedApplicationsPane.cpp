@@ -4,6 +4,7 @@
 #include "AppOperationBanner.h"
 #include "ApplicationListModel.h"
 #include "ApplicationTile.h"
+#include "CardButton.h"
 #include "CardStyle.h"
 #include "DeviceManagementStore.h"
 #include "DeviceStore.h"
@@ -288,9 +289,11 @@ void ManagedApplicationsPane::buildHeader(QVBoxLayout *layout)
     m_scopePicker->setToolTip(QStringLiteral("范围"));
     m_scopePicker->setFixedWidth(120);
     m_scopePicker->addItems({QStringLiteral("用户应用"), QStringLiteral("系统应用"), QStringLiteral("全部")});
-    m_installButton = new QPushButton(SymbolIcon::icon(Symbol::plus, Qt::white), QStringLiteral("安装 APK"), header);
+    // Prominent: filled with the accent colour, its title and symbol in white.
+    m_installButton = new CardButton(CardButton::Kind::prominent, CardButton::Size::regular, ViewColors::blue(),
+                                     QStringLiteral("安装 APK"), header);
+    m_installButton->setIcon(SymbolIcon::icon(Symbol::plus, Qt::white));
     m_installButton->setObjectName(QStringLiteral("installAPKButton"));
-    m_installButton->setDefault(true);
     connect(m_installButton, &QPushButton::clicked, this, [this] {
         if (m_actions.chooseAPK) {
             m_actions.chooseAPK();

@@ -1,5 +1,6 @@
 #include "ManagedFileBrowser.h"
 
+#include "CardStyle.h"
 #include "DeviceManagementStore.h"
 #include "FileGridTile.h"
 #include "FileListRow.h"
@@ -88,10 +89,18 @@ ManagedFileBrowser::ManagedFileBrowser(DeviceManagementStore *store, QWidget *pa
     m_rowDelegate = new FileListRow(this);
     m_tileDelegate = new FileGridTile(this);
 
-    m_emptyOverlay = new PlainLabel(this);
+    m_emptyState = new QWidget(this);
+    m_emptyState->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto *emptyColumn = new QVBoxLayout(m_emptyState);
+    emptyColumn->addStretch();
+    m_emptySymbol = CardStyle::symbolLabel(Symbol::folder, ViewColors::secondary(), 40, m_emptyState);
+    m_emptySymbol->hide();
+    emptyColumn->addWidget(m_emptySymbol, 0, Qt::AlignHCenter);
+    m_emptyOverlay = new PlainLabel(m_emptyState);
     m_emptyOverlay->setAlignment(Qt::AlignCenter);
     m_emptyOverlay->setFont(ViewFonts::title3());
-    m_emptyOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+    emptyColumn->addWidget(m_emptyOverlay);
+    emptyColumn->addStretch();
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -203,18 +212,19 @@ void ManagedFileBrowser::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     updateGridSize();
-    m_emptyOverlay->setGeometry(rect());
+    m_emptyState->setGeometry(rect());
 }
 
 void ManagedFileBrowser::updateEmptyOverlay()
 {
     const std::optional<QString> title =
         emptyFolderTitle(!m_model->entries().isEmpty(), m_store ? m_store->fileQuery() : QString());
+    m_emptySymbol->setVisible(title.has_value());
     m_emptyOverlay->setVisible(title.has_value());
     m_emptyOverlay->setText(title.value_or(QString()));
     if (title) {
-        m_emptyOverlay->setGeometry(rect());
-        m_emptyOverlay->raise();
+        m_emptyState->setGeometry(rect());
+        m_emptyState->raise();
     }
 }
 

@@ -100,6 +100,8 @@ private:
     QListView *m_view = nullptr;
     FileListRow *m_rowDelegate = nullptr;
     FileGridTile *m_tileDelegate = nullptr;
+    QWidget *m_emptyState = nullptr; // the symbol over the title, laid over the view
+    QLabel *m_emptySymbol = nullptr;
     QLabel *m_emptyOverlay = nullptr;
     FileSelection m_selection;
     bool m_grid = false;

@@ -1,5 +1,6 @@
 #include "ManagedTrashList.h"
 
+#include "CardStyle.h"
 #include "DeviceManagementStore.h"
 #include "FileListRow.h"
 #include "PlainLabel.h"
@@ -17,6 +18,7 @@
 #include <QPainter>
 #include <QStackedLayout>
 #include <QStyledItemDelegate>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -99,8 +101,8 @@ public:
         }
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
-        const QRect content = option.rect.adjusted(horizontalPadding, verticalPadding, -horizontalPadding,
-                                                   -verticalPadding);
+        const QRect content =
+            option.rect.adjusted(horizontalPadding, verticalPadding, -horizontalPadding, -verticalPadding);
         paintNamedSymbol(painter, QRect(content.left(), content.top(), iconWidth, content.height()),
                          trashRowSymbolName(*entry), entry->directory ? ViewColors::blue() : ViewColors::secondary(),
                          20);
@@ -161,10 +163,17 @@ ManagedTrashList::ManagedTrashList(DeviceManagementStore *store, QWidget *parent
     auto *listPage = new QWidget(this);
     auto *listLayout = new QStackedLayout(listPage);
     listLayout->setStackingMode(QStackedLayout::StackAll);
-    m_emptyOverlay = new PlainLabel(listPage);
+    m_emptyState = new QWidget(listPage);
+    m_emptyState->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto *emptyColumn = new QVBoxLayout(m_emptyState);
+    emptyColumn->addStretch();
+    m_emptySymbol = CardStyle::symbolLabel(Symbol::trash, ViewColors::secondary(), 40, m_emptyState);
+    emptyColumn->addWidget(m_emptySymbol, 0, Qt::AlignHCenter);
+    m_emptyOverlay = new PlainLabel(m_emptyState);
     m_emptyOverlay->setAlignment(Qt::AlignCenter);
     m_emptyOverlay->setFont(ViewFonts::title3());
-    m_emptyOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+    emptyColumn->addWidget(m_emptyOverlay);
+    emptyColumn->addStretch();
     m_view = new QListView(listPage);
     m_view->setModel(m_model);
     m_view->setItemDelegate(new TrashRowDelegate(m_view));
@@ -172,9 +181,9 @@ ManagedTrashList::ManagedTrashList(DeviceManagementStore *store, QWidget *parent
     m_view->setSelectionMode(QAbstractItemView::NoSelection);
     m_view->setContextMenuPolicy(Qt::CustomContextMenu);
     m_view->viewport()->installEventFilter(this);
-    listLayout->addWidget(m_emptyOverlay);
+    listLayout->addWidget(m_emptyState);
     listLayout->addWidget(m_view);
-    m_emptyOverlay->raise();
+    m_emptyState->raise();
     m_stack->addWidget(listPage);
 
     connect(m_view, &QListView::customContextMenuRequested, this, [this](const QPoint &position) {
@@ -196,15 +205,15 @@ void ManagedTrashList::refresh()
 {
     const QList<ManagedTrashEntry> entries = m_store ? m_store->trashEntries() : QList<ManagedTrashEntry>();
     const bool loading = m_store && m_store->isLoadingTrash();
-    m_stack->setCurrentWidget(trashListState(loading, !entries.isEmpty()) == TrashListState::loading
-                                  ? m_loadingView
-                                  : m_stack->widget(1));
+    m_stack->setCurrentWidget(
+        trashListState(loading, !entries.isEmpty()) == TrashListState::loading ? m_loadingView : m_stack->widget(1));
     m_model->setEntries(entries);
     const std::optional<QString> title =
         trashEmptyTitle(!entries.isEmpty(), m_store ? m_store->trashQuery() : QString());
     m_emptyOverlay->setText(title.value_or(QString()));
     m_emptyOverlay->setVisible(title.has_value());
-    m_emptyOverlay->raise();
+    m_emptySymbol->setVisible(title.has_value());
+    m_emptyState->raise();
 }
 
 bool ManagedTrashList::showsLoading() const

@@ -53,5 +53,7 @@ private:
     QStackedLayout *m_stack = nullptr;
     QWidget *m_loadingView = nullptr;
     QListView *m_view = nullptr;
+    QWidget *m_emptyState = nullptr; // the symbol over the title, laid over the list
+    QLabel *m_emptySymbol = nullptr;
     QLabel *m_emptyOverlay = nullptr;
 };
