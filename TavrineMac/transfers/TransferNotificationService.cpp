@@ -2,6 +2,8 @@
 
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QStringList>
 #include <QUuid>
 #include <QVariantMap>
@@ -24,7 +26,17 @@ QDBusMessage notificationsCall(const QString &method)
 
 } // namespace
 
-DBusNotificationSink::DBusNotificationSink(const QDBusConnection &connection) : m_connection(connection) {}
+DBusNotificationSink::DBusNotificationSink(const QDBusConnection &connection) : m_connection(connection)
+{
+    auto *watcher = new QDBusPendingCallWatcher(m_connection.asyncCall(notificationsCall(u"GetCapabilities"_s)));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [watcher, readsBodyMarkup = m_readsBodyMarkup] {
+                         const QDBusPendingReply<QStringList> reply = *watcher;
+                         if (!reply.isError())
+                             *readsBodyMarkup = reply.value().contains(u"body-markup"_s);
+                         watcher->deleteLater();
+                     });
+}
 
 void DBusNotificationSink::requestAuthorization()
 {
@@ -33,13 +45,15 @@ void DBusNotificationSink::requestAuthorization()
 
 void DBusNotificationSink::post(const TransferNotification &notification)
 {
+    // The body is a file name from the phone or the disk: shown as it stands, never as markup.
+    const QString body = m_readsBodyMarkup->value_or(false) ? notification.body.toHtmlEscaped() : notification.body;
     const QVariantMap hints{
         {u"sound-name"_s, u"message-new-instant"_s},
         {u"x-tavrine-identifier"_s, notification.identifier},
     };
     QDBusMessage call = notificationsCall(u"Notify"_s);
-    call << applicationName << noNotificationToReplace << QString() << notification.title << notification.body
-         << QStringList() << hints << serverDefaultExpiration;
+    call << applicationName << noNotificationToReplace << QString() << notification.title << body << QStringList()
+         << hints << serverDefaultExpiration;
     m_connection.asyncCall(call);
 }
 

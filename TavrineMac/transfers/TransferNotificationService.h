@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "TransferTaskRecord.h"
 
 #include <QDBusConnection>
@@ -40,9 +42,13 @@ public:
 
     void requestAuthorization() override;
     void post(const TransferNotification &notification) override;
+    const std::optional<bool> &readsBodyMarkup() const { return *m_readsBodyMarkup; }
 
 private:
     QDBusConnection m_connection;
+    // Whether the desktop's notification server reads markup in a body: asked once when the sink is made, and
+    // known long before the first transfer ends; none until the server answers.
+    std::shared_ptr<std::optional<bool>> m_readsBodyMarkup = std::make_shared<std::optional<bool>>();
 };
 
 // Tells the user that a transfer has finished.

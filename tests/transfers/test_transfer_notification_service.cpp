@@ -26,13 +26,14 @@ class FakeNotificationServer : public QObject
 
 public:
     int capabilityRequests = 0;
+    QStringList capabilities{u"body"_s, u"sound"_s};
     QList<QVariantList> notifications; // the arguments of each Notify call
 
 public slots:
     QStringList GetCapabilities()
     {
         ++capabilityRequests;
-        return {u"body"_s, u"sound"_s};
+        return capabilities;
     }
 
     uint Notify(const QString &appName, uint replacesID, const QString &icon, const QString &summary,
@@ -74,7 +75,7 @@ private slots:
     }
 
     // Each with an identifier of its own, so that none replaces another. Posting never asks for authorization;
-    // asking twice asks the desktop once.
+    // asking twice asks the desktop once (the service asked once, when it was made, what the server reads).
     void postsEachFinishedTransferAndAsksForAuthorizationOnce()
     {
         const auto [direction, title] = TestTable<Direction, QString>::fetch();
@@ -90,7 +91,7 @@ private slots:
             QCOMPARE(m_server->notifications.last(),
                      QVariantList({u"TavrineMac"_s, 0u, QString(), title, fileName, QStringList(), hints, -1}));
             // Calls arrive in the order they were made, so the notification is the barrier.
-            QCOMPARE(m_server->capabilityRequests, count - 1);
+            QCOMPARE(m_server->capabilityRequests, count);
             service.requestAuthorizationIfNeeded();
             service.requestAuthorizationIfNeeded();
         }
@@ -101,6 +102,26 @@ private slots:
             QVERIFY(!QUuid::fromString(uuidText).isNull());
         }
         QVERIFY(identifiers.first() != identifiers.last());
+    }
+
+    void fileNamesReadAsTheyStand_data()
+    {
+        const TestTable<bool, QString> rows; // the server reads markup in a body, the body sent
+        rows("markup read", true, u"报告 &lt;第2版&gt; &amp; 附件.pdf"_s);
+        rows("plain text", false, u"报告 <第2版> & 附件.pdf"_s);
+    }
+
+    // A file name that looks like markup is not drawn as markup by a server that reads it.
+    void fileNamesReadAsTheyStand()
+    {
+        const auto [readsMarkup, body] = TestTable<bool, QString>::fetch();
+        if (readsMarkup)
+            m_server->capabilities.append(u"body-markup"_s);
+        DBusNotificationSink sink;
+        QTRY_COMPARE_WITH_TIMEOUT(sink.readsBodyMarkup(), std::optional(readsMarkup), deliveryTimeoutMilliseconds);
+        sink.post({u"id"_s, u"文件已接收"_s, u"报告 <第2版> & 附件.pdf"_s});
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->notifications.size(), 1, deliveryTimeoutMilliseconds);
+        QCOMPARE(m_server->notifications.last().at(4).toString(), body);
     }
 
 private:
