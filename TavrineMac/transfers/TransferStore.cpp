@@ -45,6 +45,13 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
             m_pollingTimer.setInterval(pollInterval);
         }
         drainEvents();
+        // A drain that left events for the next turn has asked for it at once; otherwise the pace follows the link.
+        const auto interval =
+            m_activeOutgoingTaskID || m_activeManagedDownloadID ? activeTransferPollInterval : pollInterval;
+        if (m_pollingTimer.isActive() && m_pollingTimer.intervalAsDuration() == pollInterval &&
+            interval != pollInterval) {
+            m_pollingTimer.setInterval(interval);
+        }
     });
 
     m_tasks = m_taskRepository.load();

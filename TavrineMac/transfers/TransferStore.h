@@ -80,6 +80,8 @@ public:
     };
 
     static constexpr auto pollInterval = std::chrono::milliseconds(100);
+    // How often events are looked for while a file is on its way, so that the next one starts as soon as it ends.
+    static constexpr auto activeTransferPollInterval = std::chrono::milliseconds(2);
     static constexpr auto persistenceDelay = std::chrono::milliseconds(300);
     static constexpr auto managedDownloadPollInterval = std::chrono::milliseconds(100);
     // How often answers to management requests are looked for while one is awaited.
@@ -92,6 +94,8 @@ public:
 
     explicit TransferStore(TransferTaskRepository taskRepository, TransferStoreEnvironment environment = {},
                            QObject *parent = nullptr);
+    // The event pump's present period, for tests.
+    std::chrono::milliseconds eventPumpInterval() const { return m_pollingTimer.intervalAsDuration(); }
     ~TransferStore() override;
 
     // Published state.

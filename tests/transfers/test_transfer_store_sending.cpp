@@ -62,6 +62,19 @@ private slots:
         QCOMPARE(fixture.calls(u"send:"_s), (QStringList{u"send:"_s + first, u"send:"_s + store.tasks()[1].id}));
     }
 
+    // While a file is on its way the pump looks for its end as often as for answers; idle it keeps its pace.
+    void thePumpKeepsPaceWithAFileOnItsWay()
+    {
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        QTRY_COMPARE(store.eventPumpInterval(), TransferStore::pollInterval);
+        store.sendFiles({fixture.writeFile(u"a.txt"_s)});
+        QTRY_COMPARE(store.eventPumpInterval(), TransferStore::activeTransferPollInterval);
+        fixture.host->events.push_back(transferEvent(Kind::completed, Direction::sending, store.tasks()[0].id));
+        QTRY_COMPARE(store.tasks()[0].status, Status::completed);
+        QTRY_COMPARE(store.eventPumpInterval(), TransferStore::pollInterval);
+    }
+
     // A task made for one phone is never sent to another.
     void tasksStayWithTheirPhone()
     {
