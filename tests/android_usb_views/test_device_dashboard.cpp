@@ -181,6 +181,16 @@ private slots:
         dashboard.transferCard()->primaryButton()->click();
         QCOMPARE(fixture.calls,
                  QStringList({"installCompanionAction", "transferAction", "chooseAPK", "transferAction"}));
+
+        // The page may go while the question is open (the phone unplugged): the question goes with it.
+        install->setEnabled(true);
+        install->click();
+        QVERIFY(dashboard.isConfirmingCompanionInstall());
+        const QPointer<QMessageBox> question = dashboard.findChild<QMessageBox *>();
+        QVERIFY(question && question->isVisible());
+        fixture.view.reset();
+        QVERIFY(!question);
+        QCOMPARE(fixture.calls.count("installCompanionAction"), 1);
     }
 
     void planCardActsOnTheStore()

@@ -250,10 +250,19 @@ void DeviceDashboard::confirmCompanionInstall()
     m_isConfirmingCompanionInstall = true;
     const QString message =
         companionConfirmationMessage(m_device.displayName(), m_store ? m_store->companionArtifact() : std::nullopt);
-    const QMessageBox::ButtonRole answer =
-        ViewMessageBox::ask(this, QMessageBox::Question, companionConfirmationTitle, message,
-                            {{companionConfirmationAccept, QMessageBox::AcceptRole},
-                             {companionConfirmationCancel, QMessageBox::RejectRole}});
+    // Asked without waiting: the page may be replaced while the question is open (the phone unplugged).
+    ViewMessageBox::openQuestion(this, QMessageBox::Question, companionConfirmationTitle, message,
+                                 {{companionConfirmationAccept, QMessageBox::AcceptRole},
+                                  {companionConfirmationCancel, QMessageBox::RejectRole}},
+                                 [guard = QPointer(this)](QMessageBox::ButtonRole answer) {
+                                     if (guard) {
+                                         guard->companionInstallAnswered(answer);
+                                     }
+                                 });
+}
+
+void DeviceDashboard::companionInstallAnswered(QMessageBox::ButtonRole answer)
+{
     m_isConfirmingCompanionInstall = false;
     if (answer != QMessageBox::AcceptRole) {
         return;

@@ -2,6 +2,7 @@
 
 #include "AndroidDevice.h"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
@@ -76,6 +77,7 @@ private:
     void render();
     // Asks before the companion is installed; on "安装并连接" hands over to the host.
     void confirmCompanionInstall();
+    void companionInstallAnswered(QMessageBox::ButtonRole answer);
     DisclosureGroup *makeDeviceInfo(QWidget *parent);
     void fillDeviceInfo();
     void placeTaskCenter();
