@@ -2,6 +2,8 @@
 #include "TransferNotificationService.h"
 
 #include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
 #include <QTest>
 #include <QUuid>
 
@@ -18,8 +20,9 @@ constexpr int deliveryTimeoutMilliseconds = 5000;
 
 } // namespace
 
-// Stands in for the desktop's notification daemon on the test's private session bus.
-class FakeNotificationServer : public QObject
+// Stands in for the desktop's notification daemon on the test's private session bus. The bus is shared with
+// other tests running beside this one, whose applications notify too: only this process's calls are counted.
+class FakeNotificationServer : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -32,16 +35,21 @@ public:
 public slots:
     QStringList GetCapabilities()
     {
-        ++capabilityRequests;
+        if (isOurs())
+            ++capabilityRequests;
         return capabilities;
     }
 
     uint Notify(const QString &appName, uint replacesID, const QString &icon, const QString &summary,
                 const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout)
     {
-        notifications.append({appName, replacesID, icon, summary, body, actions, hints, expireTimeout});
+        if (isOurs())
+            notifications.append({appName, replacesID, icon, summary, body, actions, hints, expireTimeout});
         return uint(notifications.size());
     }
+
+private:
+    bool isOurs() const { return message().service() == QDBusConnection::sessionBus().baseService(); }
 };
 
 class TransferNotificationServiceTest : public QObject
