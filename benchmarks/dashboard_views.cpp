@@ -2,7 +2,8 @@
 // entries handed to the file list and to the grid the way the pane hands it over (filtered and sorted by the
 // stored preferences) until the first painted frame; the justified rows of 5000 photos, and the gallery of 5000
 // photos published by the store until its first painted frame; and each view scrolled to its end and painted.
-// A frame is one turn of the event loop (the views' posted layouts) and a grab of the widget.
+// A frame is one turn of the event loop (the views' posted layouts) and a grab of the widget. Last, which
+// thumbnails a fast scroll through 2000 photos asks the phone for.
 #include "FileBrowserPreferences.h"
 #include "JustifiedGalleryRows.h"
 #include "ManagedFileBrowser.h"
@@ -17,6 +18,7 @@
 #include <QListView>
 #include <QPixmap>
 #include <QScrollBar>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -191,8 +193,11 @@ bool measureGallery(ManagementStoreFixture &fixture)
     int round = 0;
     bool shown = true;
     const auto answerThumbnails = [&] {
+        // Those waiting for a place go out too, and are answered at once.
+        fixture.channel->hold = false;
         fixture.channel->release();
         shown = QTest::qWaitFor([&] { return fixture.store->loadingThumbnailKeys().isEmpty(); }, 10'000) && shown;
+        fixture.channel->hold = true;
     };
     const double showing = timed(
         widgetRounds,
@@ -227,6 +232,80 @@ bool measureGallery(ManagementStoreFixture &fixture)
     return true;
 }
 
+// The scroll bar dragged from the top of 2000 photos to the bottom in half a second: 30 frames, each after four
+// moves of the pointer. The phone answers (with no image) what went out by the end of each frame. Every tile that
+// came within the gallery's margin on any move is what a gallery asking at once would ask for; the goal is that
+// only tiles on screen when a frame was painted are asked for.
+bool measureFastScroll(ManagementStoreFixture &fixture)
+{
+    constexpr int photoCount = 2000;
+    constexpr int frames = 30;
+    constexpr int movesPerFrame = 4;
+    QList<double> asked;
+    QList<double> onScreenAtFrames;
+    QList<double> passedOver;
+    int strays = 0;
+    for (int round = 0; round < 3; ++round) {
+        fixture.channel->hold = true;
+        fixture.channel->requests.clear();
+        fixture.store->setMediaItems(galleryItems(1000 + round).first(photoCount));
+        ManagedMediaGallery gallery(*fixture.store);
+        gallery.resize(1000, 700);
+        gallery.show();
+        QScrollBar *scrollBar = gallery.verticalScrollBar();
+        QSet<qsizetype> atFrames;
+        QSet<qsizetype> passed;
+        const auto note = [&gallery](QSet<qsizetype> &into) {
+            for (const qsizetype index : gallery.onScreenIndices()) {
+                into.insert(index);
+            }
+        };
+        paintFrame(gallery);
+        note(atFrames);
+        note(passed);
+        const int moves = frames * movesPerFrame;
+        for (int move = 1; move <= moves; ++move) {
+            scrollBar->setValue(int(qint64(scrollBar->maximum()) * move / moves));
+            note(passed);
+            if (move % movesPerFrame == 0) {
+                paintFrame(gallery);
+                note(atFrames);
+                fixture.channel->release();
+            }
+        }
+        // The fake phone must not be released twice in one turn: the requests that went out in the last frame
+        // are answered after it.
+        fixture.channel->hold = false;
+        QCoreApplication::processEvents();
+        fixture.channel->release();
+        if (!QTest::qWaitFor([&] { return fixture.store->loadingThumbnailKeys().isEmpty(); }, 10'000) ||
+            !gallery.onScreenIndices().contains(photoCount - 1)) {
+            std::fprintf(stderr, "the fast scroll did not reach the end\n");
+            return false;
+        }
+        QSet<QString> atFrameIDs;
+        for (const qsizetype index : atFrames) {
+            atFrameIDs.insert(gallery.items().at(index).id);
+        }
+        QSet<QString> askedIDs;
+        for (const FakeManagementChannel::Request &request : fixture.channel->requests) {
+            if (request.action == u"media.thumbnail"_s) {
+                askedIDs.insert(request.object().value(u"id"_s).toString());
+            }
+        }
+        strays += int((askedIDs - atFrameIDs).size());
+        asked.append(double(askedIDs.size()));
+        onScreenAtFrames.append(double(atFrames.size()));
+        passedOver.append(double(passed.size()));
+    }
+    std::printf("2000 photos, scroll bar dragged to the end in %d frames (median of 3):\n", frames);
+    std::printf("  %-50s %6.0f\n", "tiles within the margin on any move", median(passedOver));
+    std::printf("  %-50s %6.0f\n", "tiles on screen when a frame was painted", median(onScreenAtFrames));
+    std::printf("  %-50s %6.0f\n", "thumbnails asked for", median(asked));
+    std::printf("  %-50s %6d (goal 0)\n", "asked for, never on screen at a frame", strays);
+    return strays == 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -239,6 +318,7 @@ int main(int argc, char *argv[])
 
     std::printf("window 1000 x 700 on the %s platform\n", qPrintable(QGuiApplication::platformName()));
     const bool measured = measureFileBrowser(fixture, preferences, false) &&
-                          measureFileBrowser(fixture, preferences, true) && measureGallery(fixture);
+                          measureFileBrowser(fixture, preferences, true) && measureGallery(fixture) &&
+                          measureFastScroll(fixture);
     return measured ? 0 : 1;
 }

@@ -243,6 +243,8 @@ void DeviceManagementStore::setActivePeer(const std::optional<QString> &peerID)
     m_failedThumbnailKeys.clear();
     m_loadingPreviewKeys.clear();
     m_failedPreviewKeys.clear();
+    m_thumbnailRequests.reset();
+    m_previewRequests.reset();
     setPreviewLoadingFileID(std::nullopt);
     raiseThumbnailRevision();
 }

@@ -5,6 +5,7 @@
 #include "LocalManagedUploadPlan.h"
 #include "ManagedContentModel.h"
 #include "ManagedPreviewCache.h"
+#include "MediaRequestQueue.h"
 #include "NativeDownloadDestination.h"
 
 #include <QImage>
@@ -87,6 +88,8 @@ public:
     static constexpr qint64 thumbnailCostLimit = 83'886'080;
     static constexpr int mediaPreviewCountLimit = 12;
     static constexpr qint64 mediaPreviewCostLimit = 134'217'728;
+    // Thumbnail requests out at a time; large previews go one at a time.
+    static constexpr int thumbnailRequestPlaces = 8;
     static constexpr int previewCacheFileLimit = 32;
     static constexpr qint64 previewCacheByteLimit = 536'870'912;
 
@@ -180,6 +183,9 @@ public:
     std::optional<QImage> cachedMediaImage(const ManagedMediaItem &item);
     QCoro::Task<void> loadThumbnail(ManagedMediaItem item, int maximumDimension);
     QCoro::Task<void> loadLargePreview(ManagedMediaItem item, int maximumDimension);
+    // Nobody waits for the image of `item` any more: a request of it that has not gone out yet never does.
+    void withdrawThumbnail(const ManagedMediaItem &item);
+    void withdrawLargePreview(const ManagedMediaItem &item);
     QCoro::Task<void> downloadMedia(ManagedMediaItem item);
 
     // Local files and folders sent into the open phone folder; `paths` are absolute local paths.
@@ -268,6 +274,7 @@ private:
     // Shared by the thumbnail and the large preview.
     struct ImageRequest;
     QCoro::Task<void> loadMediaImage(ManagedMediaItem item, int maximumDimension, ImageRequest kind);
+    void withdrawMediaImage(const QString &key, MediaRequestQueue &queue, QSet<QString> &loadingKeys);
     QCoro::Task<void> requestApplicationAction(QString action, ManagedApplication application, QString hint);
     // Managed uploads that complete into the folder on screen make it list again, once per burst.
     void followManagedUploads(const QList<TransferTaskRecord> &tasks);
@@ -314,6 +321,8 @@ private:
     QSet<QString> m_failedThumbnailKeys;
     QSet<QString> m_loadingPreviewKeys;
     QSet<QString> m_failedPreviewKeys;
+    MediaRequestQueue m_thumbnailRequests{thumbnailRequestPlaces};
+    MediaRequestQueue m_previewRequests{1};
     // Managed uploads seen queued, sending or stopped, whose completion is still to come.
     QSet<QString> m_pendingUploadIDs;
     bool m_uploadReloadDue = false;

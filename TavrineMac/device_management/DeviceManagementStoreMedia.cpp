@@ -70,6 +70,7 @@ std::optional<QImage> acceptedImage(const ManagedMediaThumbnail &answer, const Q
 struct DeviceManagementStore::ImageRequest
 {
     ImageMemoryCache DeviceManagementStore::*cache;
+    MediaRequestQueue DeviceManagementStore::*queue;
     QSet<QString> DeviceManagementStore::*loadingKeys;
     QSet<QString> DeviceManagementStore::*failedKeys;
     qint64 maximumPixels;
@@ -140,6 +141,7 @@ std::optional<QImage> DeviceManagementStore::cachedMediaImage(const ManagedMedia
 QCoro::Task<void> DeviceManagementStore::loadThumbnail(ManagedMediaItem item, int maximumDimension)
 {
     const ImageRequest thumbnail{&DeviceManagementStore::m_thumbnailCache,
+                                 &DeviceManagementStore::m_thumbnailRequests,
                                  &DeviceManagementStore::m_loadingThumbnailKeys,
                                  &DeviceManagementStore::m_failedThumbnailKeys,
                                  1024,
@@ -151,6 +153,7 @@ QCoro::Task<void> DeviceManagementStore::loadThumbnail(ManagedMediaItem item, in
 QCoro::Task<void> DeviceManagementStore::loadLargePreview(ManagedMediaItem item, int maximumDimension)
 {
     const ImageRequest preview{&DeviceManagementStore::m_mediaPreviewCache,
+                               &DeviceManagementStore::m_previewRequests,
                                &DeviceManagementStore::m_loadingPreviewKeys,
                                &DeviceManagementStore::m_failedPreviewKeys,
                                2048,
@@ -177,11 +180,19 @@ QCoro::Task<void> DeviceManagementStore::loadMediaImage(ManagedMediaItem item, i
     loadingKeys.insert(key);
     raiseThumbnailRevision();
 
+    // Only a few requests are out at a time; one withdrawn while it waits (its tile left the screen, the preview
+    // moved on) is never sent, and `withdrawMediaImage` has already taken its key out of the loading keys.
+    MediaRequestQueue::Admission admission = co_await (this->*kind.queue).admit(key);
+    if (admission.turn != MediaRequestQueue::Turn::granted) {
+        co_return;
+    }
     const QPointer<DeviceManagementStore> self(this);
     std::optional<QImage> image;
     try {
         const QJsonObject payload{{QStringLiteral("id"), item.id}, {QStringLiteral("maxDimension"), maximumDimension}};
         const ManagedMediaThumbnail answer = co_await request<ManagedMediaThumbnail>(mediaThumbnailAction, payload);
+        // The phone is done with it: the next request may go while this answer is decoded.
+        admission.place = {};
         if (self && isCurrent(generation)) {
             // However small its bytes, a JPEG can take seconds to decode (a progressive one of thousands of
             // scans): it is decoded off the GUI thread.
@@ -209,6 +220,25 @@ QCoro::Task<void> DeviceManagementStore::loadMediaImage(ManagedMediaItem item, i
     }
     loadingKeys.remove(key);
     raiseThumbnailRevision();
+}
+
+void DeviceManagementStore::withdrawThumbnail(const ManagedMediaItem &item)
+{
+    withdrawMediaImage(mediaCacheKey(item), m_thumbnailRequests, m_loadingThumbnailKeys);
+}
+
+void DeviceManagementStore::withdrawLargePreview(const ManagedMediaItem &item)
+{
+    withdrawMediaImage(mediaCacheKey(item), m_previewRequests, m_loadingPreviewKeys);
+}
+
+void DeviceManagementStore::withdrawMediaImage(const QString &key, MediaRequestQueue &queue, QSet<QString> &loadingKeys)
+{
+    // Taken out of the loading keys at once, so the same item asked for again in this turn makes a new request.
+    if (queue.withdraw(key)) {
+        loadingKeys.remove(key);
+        raiseThumbnailRevision();
+    }
 }
 
 QCoro::Task<void> DeviceManagementStore::downloadMedia(ManagedMediaItem item)

@@ -295,7 +295,7 @@ void ManagedMediaGallery::layOutGrid(qreal width)
 
 void ManagedMediaGallery::updateOnScreenTiles()
 {
-    QSet<QString> keys;
+    QHash<QString, ManagedMediaItem> onScreen;
     QList<ManagedMediaItem> arrived;
     bool anyLoading = false;
     if (m_store) {
@@ -303,15 +303,22 @@ void ManagedMediaGallery::updateOnScreenTiles()
         for (const qsizetype index : onScreenIndices()) {
             const ManagedMediaItem &item = items.at(index);
             const QString key = mediaTaskKey(item);
-            keys.insert(key);
-            if (!m_onScreenTaskKeys.contains(key)) {
+            onScreen.insert(key, item);
+            if (!m_onScreenTiles.contains(key)) {
                 arrived.append(item);
             }
             anyLoading = anyLoading || m_store->loadingThumbnailKeys().contains(m_store->mediaCacheKey(item));
         }
     }
-    // Recorded before the requests go out: each request signals a new thumbnail revision, which comes back here.
-    m_onScreenTaskKeys = keys;
+    // Recorded before the requests go out or are withdrawn: each signals a new thumbnail revision, which comes
+    // back here.
+    const QHash<QString, ManagedMediaItem> before = std::exchange(m_onScreenTiles, onScreen);
+    for (auto tile = before.cbegin(); m_store && tile != before.cend(); ++tile) {
+        if (!onScreen.contains(tile.key())) {
+            // A tile that left the screen before its thumbnail request went out no longer asks for it.
+            m_store->withdrawThumbnail(tile.value());
+        }
+    }
     for (const ManagedMediaItem &item : arrived) {
         // A tile that came on screen asks for its thumbnail; the store skips what it has, is loading or failed.
         m_store->loadThumbnail(item, thumbnailDimension);

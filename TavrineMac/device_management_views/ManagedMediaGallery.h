@@ -3,10 +3,10 @@
 #include "ManagedMediaTile.h"
 
 #include <QAbstractScrollArea>
+#include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QRectF>
-#include <QSet>
 #include <QTimer>
 
 #include <optional>
@@ -80,7 +80,7 @@ private:
     QList<ManagedMediaItem> m_items;
     QList<QRectF> m_tileRects; // per item, in list order, rows top to bottom
     qreal m_contentHeight = 0;
-    QSet<QString> m_onScreenTaskKeys;
+    QHash<QString, ManagedMediaItem> m_onScreenTiles; // by mediaTaskKey
     std::optional<qsizetype> m_hoveredIndex;
     QTimer m_spinnerTimer;
     int m_spinnerAngle = 0;

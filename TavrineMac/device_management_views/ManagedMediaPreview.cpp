@@ -264,8 +264,14 @@ void ManagedMediaPreview::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     setFocus(Qt::OtherFocusReason);
     // The item's large preview is asked for each time the sheet comes on screen.
-    m_loadTaskKey.clear();
+    m_loadItem.reset();
     refresh();
+}
+
+void ManagedMediaPreview::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    withdrawLoad(std::nullopt);
 }
 
 void ManagedMediaPreview::refresh()
@@ -304,7 +310,7 @@ void ManagedMediaPreview::refresh()
     m_imageArea->previousButton->raise();
     m_imageArea->nextButton->raise();
 
-    if (isVisible() && mediaTaskKey(item) != m_loadTaskKey) {
+    if (isVisible() && (!m_loadItem || mediaTaskKey(item) != mediaTaskKey(*m_loadItem))) {
         startLoad(item);
     }
 }
@@ -317,8 +323,18 @@ QList<ManagedMediaItem> ManagedMediaPreview::shownItems() const
 void ManagedMediaPreview::startLoad(const ManagedMediaItem &item)
 {
     // Recorded first: the load signals a new revision at once, which comes back to refresh().
-    m_loadTaskKey = mediaTaskKey(item);
+    withdrawLoad(item);
     m_store->loadLargePreview(item, previewDimension);
+}
+
+void ManagedMediaPreview::withdrawLoad(const std::optional<ManagedMediaItem> &next)
+{
+    // The item stepped over, or shown when the sheet closed, no longer needs its large preview: a request of it
+    // that has not gone out yet never does.
+    const std::optional<ManagedMediaItem> previous = std::exchange(m_loadItem, next);
+    if (previous && m_store && (!next || mediaTaskKey(*previous) != mediaTaskKey(*next))) {
+        m_store->withdrawLargePreview(*previous);
+    }
 }
 
 void ManagedMediaPreview::reload()

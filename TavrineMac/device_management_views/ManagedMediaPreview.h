@@ -37,6 +37,7 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     class ImageArea;
@@ -45,11 +46,13 @@ private:
     // The items the gallery draws, the ones the sheet steps through.
     QList<ManagedMediaItem> shownItems() const;
     void startLoad(const ManagedMediaItem &item);
+    // Records `next` as the item loading and withdraws the request of the one before.
+    void withdrawLoad(const std::optional<ManagedMediaItem> &next);
     void reload();
 
     QPointer<DeviceManagementStore> m_store;
     std::optional<QString> m_selectedMediaID;
-    QString m_loadTaskKey; // the identity of the last started load, id "|" modification time
+    std::optional<ManagedMediaItem> m_loadItem; // the item of the last started load
     QStackedLayout *m_pages = nullptr;
     ElidedLabel *m_nameLabel = nullptr;
     QLabel *m_detailLabel = nullptr;

@@ -72,6 +72,15 @@ std::function<Reply(const Request &)> thumbnails(int width, int height, QSize cl
     };
 }
 
+QStringList requestedIDs(const FakeManagementChannel &channel)
+{
+    QStringList ids;
+    for (const Request &request : channel.requests) {
+        ids.append(request.object().value(u"id"_s).toString());
+    }
+    return ids;
+}
+
 ManagedMediaItem mediaItem(const QString &id)
 {
     return {id,   id + u".jpg"_s, ManagedMediaKind::photo, 100,         1'700'000'000'123, u"image/jpeg"_s, 4000,
@@ -220,6 +229,7 @@ private slots:
         const ManagedMediaItem item = mediaItem(u"m"_s);
         auto first = store.loadThumbnail(item, 1024);
         awaitTask(store.loadThumbnail(item, 1024));
+        QTRY_COMPARE(fixture.channel->requests.size(), 1);
         // Away and back: the key is the same again, but the answer belongs to the earlier visit.
         store.setActivePeer(u"peer-2"_s);
         store.setActivePeer(u"peer-1"_s);
@@ -230,6 +240,108 @@ private slots:
         fixture.channel->connected = false;
         awaitTask(store.loadThumbnail(item, 1024));
         QCOMPARE(fixture.channel->requests.size(), 1);
+    }
+
+    // A few thumbnail requests are out at a time, the rest go in the order asked as answers come back; one
+    // withdrawn while it waits never goes out, and asked for again it does.
+    void thumbnailRequestsWaitForAPlace()
+    {
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        fixture.channel->answer = thumbnails(16, 16);
+        fixture.channel->hold = true;
+        const int places = DeviceManagementStore::thumbnailRequestPlaces;
+        QStringList asked;
+        for (int index = 0; index < places + 3; ++index) {
+            asked.append(QString::number(index));
+            store.loadThumbnail(mediaItem(asked.last()), 1024);
+        }
+        // Asked for and left within one turn: never sent, not loading.
+        store.loadThumbnail(mediaItem(u"passed"_s), 1024);
+        store.withdrawThumbnail(mediaItem(u"passed"_s));
+        QVERIFY(!store.loadingThumbnailKeys().contains(store.mediaCacheKey(mediaItem(u"passed"_s))));
+        QCOMPARE(store.loadingThumbnailKeys().size(), places + 3);
+        QTRY_COMPARE(requestedIDs(*fixture.channel), asked.first(places));
+        QTest::qWait(20);
+        QCOMPARE(fixture.channel->requests.size(), places);
+
+        // The waiting "9" leaves the screen and comes back within one turn: one request, in its new place.
+        const ManagedMediaItem nine = mediaItem(asked.at(places + 1));
+        store.withdrawThumbnail(nine);
+        store.withdrawThumbnail(mediaItem(asked.first())); // out already: not touched
+        store.loadThumbnail(nine, 1024);
+        fixture.channel->hold = false;
+        fixture.channel->release();
+        QTRY_VERIFY(store.loadingThumbnailKeys().isEmpty());
+        asked.move(places + 1, asked.size() - 1);
+        QCOMPARE(requestedIDs(*fixture.channel), asked);
+        for (const QString &id : asked) {
+            QVERIFY(store.cachedMediaImage(mediaItem(id)));
+        }
+        QVERIFY(!store.cachedMediaImage(mediaItem(u"passed"_s)));
+    }
+
+    // Large previews go one at a time: of the items stepped over while one loads only the last is asked for.
+    // Another phone's requests neither go out nor hold back those of the phone shown now.
+    void previewsAndSwitchedPhonesWaitNoLonger()
+    {
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        fixture.channel->answer = thumbnails(64, 48);
+        fixture.channel->hold = true;
+        store.loadLargePreview(mediaItem(u"a"_s), 2048);
+        QTRY_COMPARE(requestedIDs(*fixture.channel), QStringList{u"a"_s});
+        for (const QString &id : {u"b"_s, u"c"_s, u"d"_s}) {
+            store.loadLargePreview(mediaItem(id), 2048);
+            if (id != u"d"_s) {
+                store.withdrawLargePreview(mediaItem(id));
+            }
+        }
+        fixture.channel->release();
+        QTRY_COMPARE(requestedIDs(*fixture.channel), (QStringList{u"a"_s, u"d"_s}));
+        QTRY_VERIFY(store.cachedMediaImage(mediaItem(u"a"_s)));
+
+        // "d" is out for the first phone; "e" waits behind it. On the next phone "f" goes at once.
+        store.loadLargePreview(mediaItem(u"e"_s), 2048);
+        for (int index = 0; index < DeviceManagementStore::thumbnailRequestPlaces + 1; ++index) {
+            store.loadThumbnail(mediaItem(u"t%1"_s.arg(index)), 1024);
+        }
+        store.setActivePeer(u"peer-2"_s);
+        QVERIFY(store.loadingPreviewKeys().isEmpty() && store.loadingThumbnailKeys().isEmpty());
+        store.loadLargePreview(mediaItem(u"f"_s), 2048);
+        QTRY_VERIFY(requestedIDs(*fixture.channel).contains(u"f"_s));
+        QTest::qWait(20);
+        const QStringList sent = requestedIDs(*fixture.channel);
+        QVERIFY(!sent.contains(u"e"_s) && !sent.contains(u"t%1"_s.arg(DeviceManagementStore::thumbnailRequestPlaces)));
+        fixture.channel->hold = false;
+        fixture.channel->release();
+        QTRY_VERIFY(store.loadingPreviewKeys().isEmpty());
+        QVERIFY(store.cachedMediaImage(mediaItem(u"f"_s)) && !store.cachedMediaImage(mediaItem(u"e"_s)));
+    }
+
+    // A store that goes while requests wait ends them; nothing is left suspended or used after it is freed.
+    void waitingRequestsEndWithTheStore()
+    {
+        ManagementStoreFixture fixture;
+        fixture.channel->hold = true;
+        std::vector<QCoro::Task<void>> loads;
+        for (int index = 0; index < DeviceManagementStore::thumbnailRequestPlaces + 2; ++index) {
+            loads.push_back(fixture.store->loadThumbnail(mediaItem(QString::number(index)), 1024));
+        }
+        loads.push_back(fixture.store->loadLargePreview(mediaItem(u"p"_s), 2048));
+        loads.push_back(fixture.store->loadLargePreview(mediaItem(u"q"_s), 2048));
+        QTRY_COMPARE(fixture.channel->requests.size(), DeviceManagementStore::thumbnailRequestPlaces + 1);
+        fixture.store.reset();
+        for (int index = 0; index < DeviceManagementStore::thumbnailRequestPlaces; ++index) {
+            QVERIFY(!loads.at(index).isReady());
+        }
+        QVERIFY(loads.at(DeviceManagementStore::thumbnailRequestPlaces).isReady());
+        QVERIFY(loads.back().isReady());
+        fixture.channel->release();
+        for (QCoro::Task<void> &load : loads) {
+            awaitTask(std::move(load));
+        }
+        QCOMPARE(fixture.channel->requests.size(), DeviceManagementStore::thumbnailRequestPlaces + 1);
     }
 
     // Only the newest load publishes, and each reads the search text once: its pages never mix two searches.
