@@ -72,7 +72,7 @@ DeviceManagementStore::DeviceManagementStore(std::shared_ptr<DeviceManagementCha
     if (!m_environment.availableBytes) {
         m_environment.availableBytes = fileSystemAvailableBytes;
     }
-    m_channel->observeTasks(this, [this](const QList<TransferTaskRecord> &tasks) { followManagedUploads(tasks); });
+    m_channel->observeTasks(this, [this](const QList<TransferTaskRecord> &tasks) { followSentFiles(tasks); });
 }
 
 DeviceManagementStore::~DeviceManagementStore() = default;

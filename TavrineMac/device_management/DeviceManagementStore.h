@@ -276,9 +276,10 @@ private:
     QCoro::Task<void> loadMediaImage(ManagedMediaItem item, int maximumDimension, ImageRequest kind);
     void withdrawMediaImage(const QString &key, MediaRequestQueue &queue, QSet<QString> &loadingKeys);
     QCoro::Task<void> requestApplicationAction(QString action, ManagedApplication application, QString hint);
-    // Managed uploads that complete into the folder on screen make it list again, once per burst.
-    void followManagedUploads(const QList<TransferTaskRecord> &tasks);
-    void reloadForManagedUploads();
+    // Files sent to the phone shown that complete into the folder on screen (or into the phone's own place for
+    // received files, which may be that folder) make it list again, once per burst.
+    void followSentFiles(const QList<TransferTaskRecord> &tasks);
+    void reloadForSentFiles();
     QCoro::Task<void> reloadWhileUploadsLand();
 
     std::shared_ptr<DeviceManagementChannel> m_channel;
@@ -323,7 +324,7 @@ private:
     QSet<QString> m_failedPreviewKeys;
     MediaRequestQueue m_thumbnailRequests{thumbnailRequestPlaces};
     MediaRequestQueue m_previewRequests{1};
-    // Managed uploads seen queued, sending or stopped, whose completion is still to come.
+    // Sends seen queued, sending or stopped, whose completion is still to come.
     QSet<QString> m_pendingUploadIDs;
     bool m_uploadReloadDue = false;
     bool m_isReloadingForUploads = false;

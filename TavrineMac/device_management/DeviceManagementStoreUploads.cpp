@@ -136,32 +136,33 @@ QCoro::Task<void> DeviceManagementStore::upload(QStringList paths)
     setIsPerformingFileOperation(false);
 }
 
-// Managed uploads that land in the folder on screen.
+// Files sent to the phone that land in the folder on screen.
 
-void DeviceManagementStore::followManagedUploads(const QList<TransferTaskRecord> &tasks)
+void DeviceManagementStore::followSentFiles(const QList<TransferTaskRecord> &tasks)
 {
     // Only a completion seen happening counts: tasks that were already complete when first seen (restored from
-    // the task file) changed nothing that is on screen now.
+    // the task file) changed nothing that is on screen now. A managed upload names its folder; a file sent
+    // without one (quick send) lands where the phone puts received files, which may be the folder on screen.
     QSet<QString> pending;
     bool landedOnScreen = false;
     for (const TransferTaskRecord &task : tasks) {
-        if (task.direction != TransferTaskRecord::Direction::sending || !task.remoteDirectoryID) {
+        if (task.direction != TransferTaskRecord::Direction::sending) {
             continue;
         }
         if (task.status != TransferTaskRecord::Status::completed) {
             pending.insert(task.id);
         } else if (m_pendingUploadIDs.contains(task.id) && m_currentPage && task.trustedDeviceID == m_activePeerID &&
-                   *task.remoteDirectoryID == m_currentPage->parentId) {
+                   (!task.remoteDirectoryID || *task.remoteDirectoryID == m_currentPage->parentId)) {
             landedOnScreen = true;
         }
     }
     m_pendingUploadIDs = std::move(pending);
     if (landedOnScreen) {
-        reloadForManagedUploads();
+        reloadForSentFiles();
     }
 }
 
-void DeviceManagementStore::reloadForManagedUploads()
+void DeviceManagementStore::reloadForSentFiles()
 {
     // Completions of one turn of the event loop, or of the time a reload takes, make one more reload together.
     const bool idle = !m_uploadReloadDue && !m_isReloadingForUploads;

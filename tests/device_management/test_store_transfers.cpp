@@ -209,8 +209,13 @@ private slots:
              {{managedUpload(u"a"_s, Status::sending, u"dest"_s, u"peer-2"_s)},
               {managedUpload(u"a"_s, Status::completed, u"dest"_s, u"peer-2"_s)}},
              0);
+        // A quick send names no folder: it may have landed in the one on screen.
         rows("a plain send",
-             {{managedUpload(u"a"_s, Status::sending, {})}, {managedUpload(u"a"_s, Status::completed, {})}}, 0);
+             {{managedUpload(u"a"_s, Status::sending, {})}, {managedUpload(u"a"_s, Status::completed, {})}}, 1);
+        rows("a plain send to another phone",
+             {{managedUpload(u"a"_s, Status::sending, {}, u"peer-2"_s)},
+              {managedUpload(u"a"_s, Status::completed, {}, u"peer-2"_s)}},
+             0);
         rows("already complete when first seen", {{aDone, bDone}}, 0);
         rows("failed", {{a}, {managedUpload(u"a"_s, Status::failed)}}, 0);
         rows("the same completion published twice", {{a}, {aDone}, {aDone}}, 1);
