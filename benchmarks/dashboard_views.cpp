@@ -14,6 +14,7 @@
 #include "MediaGalleryPresentation.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QListView>
 #include <QPixmap>
@@ -109,8 +110,57 @@ QList<ManagedMediaItem> galleryItems(int round)
     return items;
 }
 
+// Answers every thumbnail request with the same 1024 x 768 JPEG, as a phone answers for a camera photo.
+std::function<FakeManagementChannel::Reply(const FakeManagementChannel::Request &)> photoThumbnails()
+{
+    QImage picture(1024, 768, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            line[x] = qRgb(x / 4, y / 3, (x ^ y) & 0xff);
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "JPEG", 60);
+    const QString data = QString::fromLatin1(bytes.toBase64());
+    return [data](const FakeManagementChannel::Request &request) {
+        if (request.action != u"media.thumbnail"_s) {
+            return FakeManagementChannel::Reply{};
+        }
+        const QString id = request.object().value(u"id"_s).toString();
+        return FakeManagementChannel::Reply::json(
+            encodeManaged(ManagedMediaThumbnail{1, id, u"image/jpeg"_s, 1024, 768, data}));
+    };
+}
+
+// Scroll steps of 120 pixels, each followed by a frame, in the middle of a long view: the median step. The steps
+// are taken once untimed first, `settle` after each, so that what they show is loaded (a gallery's thumbnails in
+// its store's cache) but drawn anew; `settle` also runs untimed before each timed step.
+double scrollStep(QWidget &view, QScrollBar *scrollBar, const std::function<void()> &settle)
+{
+    constexpr int steps = 41;
+    const int start = scrollBar->maximum() / 3;
+    const auto step = [&] {
+        scrollBar->setValue(scrollBar->value() + 120);
+        paintFrame(view);
+    };
+    scrollBar->setValue(start);
+    paintFrame(view);
+    for (int index = 0; index < steps; ++index) {
+        step();
+        settle();
+    }
+    scrollBar->setValue(start);
+    paintFrame(view);
+    settle();
+    return timed(steps, settle, step);
+}
+
 // The folder handed to the browser in list or grid presentation, then scrolled to its end.
-bool measureFileBrowser(ManagementStoreFixture &fixture, FileBrowserPreferences &preferences, bool grid)
+bool measureFileBrowser(ManagementStoreFixture &fixture, FileBrowserPreferences &preferences, bool grid,
+                        double &stepMilliseconds)
 {
     const QList<ManagedFileEntry> pageEntries = folderEntries();
     ManagedFileBrowser browser(fixture.store.get());
@@ -161,10 +211,13 @@ bool measureFileBrowser(ManagementStoreFixture &fixture, FileBrowserPreferences 
     report("  of which filtering and sorting", sorting, layoutRounds);
     report(grid ? "5000 entries, grid: scroll to the end and paint" : "5000 entries, list: scroll to the end and paint",
            scrolling, widgetRounds);
+    stepMilliseconds = scrollStep(browser, scrollBar, [] {});
+    report(grid ? "5000 entries, grid: one 120 px scroll step" : "5000 entries, list: one 120 px scroll step",
+           stepMilliseconds, 41);
     return true;
 }
 
-bool measureGallery(ManagementStoreFixture &fixture)
+bool measureGallery(ManagementStoreFixture &fixture, double listStepMilliseconds)
 {
     // The rows alone, as the gallery asks for them at this width.
     const QList<ManagedMediaItem> firstItems = galleryItems(0);
@@ -229,13 +282,20 @@ bool measureGallery(ManagementStoreFixture &fixture)
     }
     report("5000 photos: gallery published to first frame", showing, widgetRounds);
     report("5000 photos: gallery scroll to the end and paint", scrolling, widgetRounds);
+
+    // Steps over tiles that show their thumbnails, the phone's answers taken in between.
+    fixture.channel->answer = photoThumbnails();
+    const double step = scrollStep(gallery, scrollBar, answerThumbnails);
+    fixture.channel->answer = nullptr;
+    report("5000 photos: gallery, one 120 px scroll step", step, 41);
+    std::printf("  %-50s %8.2f (goal <= 1.3)\n", "gallery step / list step", step / listStepMilliseconds);
     return true;
 }
 
 // The scroll bar dragged from the top of 2000 photos to the bottom in half a second: 30 frames, each after four
-// moves of the pointer. The phone answers (with no image) what went out by the end of each frame. Every tile that
-// came within the gallery's margin on any move is what a gallery asking at once would ask for; the goal is that
-// only tiles on screen when a frame was painted are asked for.
+// moves of the pointer. The phone answers what went out by the end of each frame. Every tile that came within the
+// gallery's margin on any move is what a gallery asking at once would ask for; the goal is that only tiles on
+// screen when a frame was painted are asked for.
 bool measureFastScroll(ManagementStoreFixture &fixture)
 {
     constexpr int photoCount = 2000;
@@ -306,6 +366,53 @@ bool measureFastScroll(ManagementStoreFixture &fixture)
     return strays == 0;
 }
 
+// Down 60 scroll steps of 120 pixels through 2000 photos and back up, a frame after each, the phone answering
+// every request with a 1024 x 768 picture before the next step, so that every tile shows its thumbnail: the
+// thumbnails asked for again on the way back, of those loaded on the way down.
+bool measureDownAndBack(ManagementStoreFixture &fixture)
+{
+    constexpr int photoCount = 2000;
+    constexpr int steps = 60;
+    QList<double> loaded;
+    QList<double> again;
+    fixture.channel->answer = photoThumbnails();
+    fixture.channel->hold = false;
+    for (int round = 0; round < 3; ++round) {
+        fixture.channel->requests.clear();
+        fixture.store->setMediaItems(galleryItems(2000 + round).first(photoCount));
+        ManagedMediaGallery gallery(*fixture.store);
+        gallery.resize(1000, 700);
+        gallery.show();
+        QScrollBar *scrollBar = gallery.verticalScrollBar();
+        const auto frame = [&] {
+            paintFrame(gallery);
+            return QTest::qWaitFor([&] { return fixture.store->loadingThumbnailKeys().isEmpty(); }, 10'000);
+        };
+        bool answered = frame();
+        for (int step = 0; step < steps; ++step) {
+            scrollBar->setValue(scrollBar->value() + 120);
+            answered = frame() && answered;
+        }
+        const qsizetype down = fixture.channel->count(u"media.thumbnail"_s);
+        for (int step = 0; step < steps; ++step) {
+            scrollBar->setValue(scrollBar->value() - 120);
+            answered = frame() && answered;
+        }
+        if (!answered || scrollBar->value() != 0) {
+            std::fprintf(stderr, "the scroll down and back did not load\n");
+            return false;
+        }
+        loaded.append(double(down));
+        again.append(double(fixture.channel->count(u"media.thumbnail"_s) - down));
+    }
+    fixture.channel->answer = nullptr;
+    std::printf("2000 photos, %d steps of 120 px down and back, every thumbnail loaded (median of 3):\n", steps);
+    std::printf("  %-50s %6.0f\n", "thumbnails asked for on the way down", median(loaded));
+    std::printf("  %-50s %6.0f = %.3f of them (goal <= 0.10)\n", "asked for again on the way back", median(again),
+                median(again) / median(loaded));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -317,8 +424,11 @@ int main(int argc, char *argv[])
     FileBrowserPreferences preferences(&settings);
 
     std::printf("window 1000 x 700 on the %s platform\n", qPrintable(QGuiApplication::platformName()));
-    const bool measured = measureFileBrowser(fixture, preferences, false) &&
-                          measureFileBrowser(fixture, preferences, true) && measureGallery(fixture) &&
-                          measureFastScroll(fixture);
+    double listStep = 0;
+    double gridStep = 0;
+    const bool measured = measureFileBrowser(fixture, preferences, false, listStep) &&
+                          measureFileBrowser(fixture, preferences, true, gridStep) &&
+                          measureGallery(fixture, listStep) && measureFastScroll(fixture) &&
+                          measureDownAndBack(fixture);
     return measured ? 0 : 1;
 }

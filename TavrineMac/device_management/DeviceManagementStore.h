@@ -90,6 +90,10 @@ public:
     static constexpr qint64 mediaPreviewCostLimit = 134'217'728;
     // Thumbnail requests out at a time; large previews go one at a time.
     static constexpr int thumbnailRequestPlaces = 8;
+    // The largest side of a gallery tile (a grid cell; justified rows are at most 205 tall): thumbnails are kept
+    // with their shorter side at this many pixels times the screen's pixel ratio.
+    static constexpr int thumbnailTileSide = 220;
+    static int keptThumbnailSide();
     static constexpr int previewCacheFileLimit = 32;
     static constexpr qint64 previewCacheByteLimit = 536'870'912;
 
@@ -148,6 +152,7 @@ public:
     quint64 sessionGeneration() const { return m_sessionGeneration; }
     quint64 mediaRequestGeneration() const { return m_mediaRequestGeneration; }
     const ManagedPreviewCache &filePreviewCache() const { return m_filePreviewCache; }
+    const ImageMemoryCache &thumbnailCache() const { return m_thumbnailCache; }
     const QSet<QString> &loadingThumbnailKeys() const { return m_loadingThumbnailKeys; }
     const QSet<QString> &failedThumbnailKeys() const { return m_failedThumbnailKeys; }
     const QSet<QString> &loadingPreviewKeys() const { return m_loadingPreviewKeys; }

@@ -5,9 +5,13 @@
 #include "ManagedPaging.h"
 
 #include <QBuffer>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QPointer>
 #include <QUuid>
+#include <QtMath>
+
+#include <algorithm>
 
 namespace {
 
@@ -17,9 +21,10 @@ const QString mediaDownloadAction = QStringLiteral("media.download");
 const QString jpegMimeType = QStringLiteral("image/jpeg");
 
 // The image of a thumbnail answer, or nothing when the answer is not the JPEG of `itemID` within the bounds.
-// Every check that needs no decoding comes first, so oversized data is never decoded.
+// Every check that needs no decoding comes first, so oversized data is never decoded. With `shorterSide`, a
+// larger picture is decoded straight to the size whose shorter side is that many pixels.
 std::optional<QImage> acceptedImage(const ManagedMediaThumbnail &answer, const QString &itemID, qint64 maximumPixels,
-                                    qsizetype maximumBytes)
+                                    qsizetype maximumBytes, int shorterSide)
 {
     if (answer.id != itemID || answer.mimeType != jpegMimeType) {
         return std::nullopt;
@@ -57,6 +62,14 @@ std::optional<QImage> acceptedImage(const ManagedMediaThumbnail &answer, const Q
     if (!size.isValid() || !withinPixels(size.width()) || !withinPixels(size.height())) {
         return std::nullopt;
     }
+    const int shorter = std::min(size.width(), size.height());
+    if (shorterSide > 0 && shorter > shorterSide) {
+        // The decoder skips the detail the smaller size cannot show, which is most of its work.
+        const auto scaled = [shorter, shorterSide](int side) {
+            return std::max(1, int((qint64(side) * shorterSide + shorter / 2) / shorter));
+        };
+        reader.setScaledSize(QSize(scaled(size.width()), scaled(size.height())));
+    }
     QImage image;
     if (!reader.read(&image) || image.isNull()) {
         return std::nullopt;
@@ -76,6 +89,7 @@ struct DeviceManagementStore::ImageRequest
     qint64 maximumPixels;
     qsizetype maximumBytes;
     QString refusal; // the error of an answer that fails the checks
+    int keptShorterSide; // the image is kept at this shorter side when it is larger; 0: as it came
 };
 
 QCoro::Task<void> DeviceManagementStore::loadMedia(ManagedMediaKind kind)
@@ -123,6 +137,15 @@ QCoro::Task<void> DeviceManagementStore::loadMedia(ManagedMediaKind kind)
     setIsLoadingMedia(false);
 }
 
+int DeviceManagementStore::keptThumbnailSide()
+{
+    // Kept at what the sharpest screen shows of a tile, not at the size asked of the phone: scaled once, and
+    // hundreds fit in the cache.
+    const auto *application = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    const qreal pixelRatio = application ? std::max<qreal>(application->devicePixelRatio(), 1) : 1;
+    return qCeil(thumbnailTileSide * pixelRatio);
+}
+
 QString DeviceManagementStore::mediaCacheKey(const ManagedMediaItem &item) const
 {
     return m_activePeerID.value_or(QStringLiteral("none")) + u'|' + item.id + u'|' +
@@ -146,7 +169,8 @@ QCoro::Task<void> DeviceManagementStore::loadThumbnail(ManagedMediaItem item, in
                                  &DeviceManagementStore::m_failedThumbnailKeys,
                                  1024,
                                  143'360,
-                                 QStringLiteral("媒体预览响应无效")};
+                                 QStringLiteral("媒体预览响应无效"),
+                                 keptThumbnailSide()};
     co_await loadMediaImage(std::move(item), maximumDimension, thumbnail);
 }
 
@@ -158,7 +182,8 @@ QCoro::Task<void> DeviceManagementStore::loadLargePreview(ManagedMediaItem item,
                                &DeviceManagementStore::m_failedPreviewKeys,
                                2048,
                                184'320,
-                               QStringLiteral("高清媒体预览响应无效")};
+                               QStringLiteral("高清媒体预览响应无效"),
+                               0};
     co_await loadMediaImage(std::move(item), maximumDimension, preview);
 }
 
@@ -197,7 +222,7 @@ QCoro::Task<void> DeviceManagementStore::loadMediaImage(ManagedMediaItem item, i
             // However small its bytes, a JPEG can take seconds to decode (a progressive one of thousands of
             // scans): it is decoded off the GUI thread.
             image = co_await runInBackground([answer, id = item.id, kind] {
-                return acceptedImage(answer, id, kind.maximumPixels, kind.maximumBytes);
+                return acceptedImage(answer, id, kind.maximumPixels, kind.maximumBytes, kind.keptShorterSide);
             });
             if (!image) {
                 throw DeviceManagementRequestError::rejected(kind.refusal);

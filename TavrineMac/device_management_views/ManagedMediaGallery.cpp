@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -152,13 +153,45 @@ void ManagedMediaGallery::paintEvent(QPaintEvent *)
 {
     QPainter painter(viewport());
     const qreal offset = verticalScrollBar()->value();
+    const qreal pixelRatio = viewport()->devicePixelRatioF();
     const QRectF visible(0, offset, viewport()->width(), viewport()->height());
     for (const qsizetype index : onScreenIndices()) {
         const QRectF rect = m_tileRects.at(index);
-        if (rect.intersects(visible)) {
-            tile(index).paint(painter, rect.translated(0, -offset), palette());
+        if (!rect.intersects(visible)) {
+            continue;
         }
+        const ManagedMediaTile shown = tile(index);
+        const QRectF target = rect.translated(0, -offset);
+        if (shown.isLoading || shown.isHovering) {
+            // Both change from frame to frame: the turning indicator, the caption over the hovered tile.
+            shown.paint(painter, target, palette());
+            continue;
+        }
+        // Whole device pixels, so the tile is copied rather than resampled.
+        const QPointF corner(std::round(target.left() * pixelRatio) / pixelRatio,
+                             std::round(target.top() * pixelRatio) / pixelRatio);
+        painter.drawImage(corner, renderedTile(shown, rect.size(), pixelRatio));
     }
+}
+
+const QImage &ManagedMediaGallery::renderedTile(const ManagedMediaTile &tile, const QSizeF &size, qreal pixelRatio)
+{
+    const MediaTileAppearance look = tile.appearance();
+    const QString signature = QString::number(int(look.content)) + u'|' + QString::number(size.width()) + u'x' +
+                              QString::number(size.height()) + u'@' + QString::number(pixelRatio);
+    RenderedTile &rendered = m_renderedTiles[mediaTaskKey(tile.item)];
+    if (rendered.signature != signature || rendered.image.isNull()) {
+        // Drawn once at the tile's size: the thumbnail fitted to its cell, the rounded corners and the symbols.
+        QImage image(QSize(qCeil(size.width() * pixelRatio), qCeil(size.height() * pixelRatio)),
+                     QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(pixelRatio);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        tile.paint(painter, QRectF(QPointF(0, 0), size), palette());
+        painter.end();
+        rendered = {signature, std::move(image)};
+    }
+    return rendered.image;
 }
 
 void ManagedMediaGallery::resizeEvent(QResizeEvent *event)
@@ -184,6 +217,16 @@ void ManagedMediaGallery::hideEvent(QHideEvent *event)
 {
     QAbstractScrollArea::hideEvent(event);
     updateOnScreenTiles();
+}
+
+void ManagedMediaGallery::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange ||
+        event->type() == QEvent::StyleChange) {
+        m_renderedTiles.clear();
+        viewport()->update();
+    }
 }
 
 bool ManagedMediaGallery::viewportEvent(QEvent *event)
@@ -234,6 +277,7 @@ void ManagedMediaGallery::contextMenuEvent(QContextMenuEvent *event)
 void ManagedMediaGallery::relayout()
 {
     m_tileRects.clear();
+    m_renderedTiles.clear();
     const qreal width = viewport()->width();
     if (m_store) {
         m_style == MediaGalleryLayoutStyle::compact ? layOutGrid(width) : layOutRows(width);
@@ -313,10 +357,13 @@ void ManagedMediaGallery::updateOnScreenTiles()
     // Recorded before the requests go out or are withdrawn: each signals a new thumbnail revision, which comes
     // back here.
     const QHash<QString, ManagedMediaItem> before = std::exchange(m_onScreenTiles, onScreen);
-    for (auto tile = before.cbegin(); m_store && tile != before.cend(); ++tile) {
+    for (auto tile = before.cbegin(); tile != before.cend(); ++tile) {
         if (!onScreen.contains(tile.key())) {
+            m_renderedTiles.remove(tile.key());
             // A tile that left the screen before its thumbnail request went out no longer asks for it.
-            m_store->withdrawThumbnail(tile.value());
+            if (m_store) {
+                m_store->withdrawThumbnail(tile.value());
+            }
         }
     }
     for (const ManagedMediaItem &item : arrived) {

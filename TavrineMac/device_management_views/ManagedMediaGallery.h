@@ -61,6 +61,7 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void changeEvent(QEvent *event) override;
     bool viewportEvent(QEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -74,6 +75,14 @@ private:
     // Starts the thumbnail task of every tile that came on screen and forgets those that left.
     void updateOnScreenTiles();
     void setHoveredIndex(std::optional<qsizetype> index);
+    // The tile as drawn at `size`, kept while it stays on screen and looks the same.
+    const QImage &renderedTile(const ManagedMediaTile &tile, const QSizeF &size, qreal pixelRatio);
+
+    struct RenderedTile
+    {
+        QString signature; // the content shown and the size drawn at
+        QImage image;
+    };
 
     QPointer<DeviceManagementStore> m_store;
     MediaGalleryLayoutStyle m_style = MediaGalleryLayoutStyle::original;
@@ -81,6 +90,7 @@ private:
     QList<QRectF> m_tileRects; // per item, in list order, rows top to bottom
     qreal m_contentHeight = 0;
     QHash<QString, ManagedMediaItem> m_onScreenTiles; // by mediaTaskKey
+    QHash<QString, RenderedTile> m_renderedTiles;     // by mediaTaskKey, for tiles on screen only
     std::optional<qsizetype> m_hoveredIndex;
     QTimer m_spinnerTimer;
     int m_spinnerAngle = 0;

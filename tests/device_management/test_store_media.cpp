@@ -166,20 +166,37 @@ private slots:
         QCOMPARE(store.cachedMediaImage(mediaItem(u"0"_s))->size(), QSize(2048, 1536));
     }
 
-    // Twenty thumbnails of 1024 x 1024 fill the 80 MiB also when the phone claims they are 1 x 1: the twenty-first
-    // pushes out the one used longest ago.
-    void cacheCountsTheBytesItHolds()
+    void thumbnailsAreKeptAtTileSize_data()
     {
+        // The picture the phone sends, what the cache keeps (at a pixel ratio of 1).
+        const TestTable<QSize, QSize> rows;
+        rows("landscape 1024 x 768", QSize(1024, 768), QSize(293, 220));
+        rows("portrait 768 x 1024", QSize(768, 1024), QSize(220, 293));
+        rows("panorama 1024 x 100", QSize(1024, 100), QSize(1024, 100));
+        rows("small 200 x 150, never enlarged", QSize(200, 150), QSize(200, 150));
+    }
+
+    // A thumbnail is kept at what a tile draws, scaled once; the cache counts the bytes it holds, whatever the
+    // phone claims (here 1 x 1), so a few hundred fit where twenty 1024-pixel pictures filled it.
+    void thumbnailsAreKeptAtTileSize()
+    {
+        const auto [sent, kept] = TestTable<QSize, QSize>::fetch();
+        QCOMPARE(DeviceManagementStore::keptThumbnailSide(), 220);
         ManagementStoreFixture fixture;
         DeviceManagementStore &store = *fixture.store;
-        fixture.channel->answer = thumbnails(1024, 1024, QSize(1, 1));
-        for (int index = 0; index < 20; ++index) {
+        fixture.channel->answer = thumbnails(sent.width(), sent.height(), QSize(1, 1));
+        for (int index = 0; index < 3; ++index) {
             awaitTask(store.loadThumbnail(mediaItem(QString::number(index)), 1024));
         }
-        QVERIFY(store.cachedMediaImage(mediaItem(u"0"_s)));
-        awaitTask(store.loadThumbnail(mediaItem(u"20"_s), 1024));
-        QVERIFY(!store.cachedMediaImage(mediaItem(u"1"_s)));
-        QCOMPARE(store.cachedMediaImage(mediaItem(u"20"_s))->size(), QSize(1024, 1024));
+        const std::optional<QImage> image = store.cachedMediaImage(mediaItem(u"1"_s));
+        QVERIFY(image);
+        QCOMPARE(image->size(), kept);
+        QCOMPARE(store.thumbnailCache().count(), 3);
+        QCOMPARE(store.thumbnailCache().totalCost(), 3 * image->sizeInBytes());
+        // A large preview stays as it came.
+        fixture.channel->answer = thumbnails(1024, 768);
+        awaitTask(store.loadLargePreview(mediaItem(u"p"_s), 2048));
+        QCOMPARE(store.cachedMediaImage(mediaItem(u"p"_s))->size(), QSize(1024, 768));
     }
 
     void slowJpegIsDecodedAwayFromTheGuiThread_data()
@@ -215,7 +232,7 @@ private slots:
         QVERIFY(turnsWhileDecoding > 0);
         QCOMPARE(store.cachedMediaImage(item).has_value(), !switched);
         if (!switched) {
-            QCOMPARE(store.cachedMediaImage(item)->size(), QSize(1024, 1024));
+            QCOMPARE(store.cachedMediaImage(item)->size(), QSize(220, 220));
         }
         QVERIFY(store.failedThumbnailKeys().isEmpty() && store.loadingThumbnailKeys().isEmpty());
     }

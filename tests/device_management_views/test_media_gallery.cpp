@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <QAccessible>
+#include <QBuffer>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -189,6 +190,63 @@ private slots:
         scrollBar->setValue(0);
         QTest::qWait(20);
         QCOMPARE(thumbnailRequests(*fixture.channel), expected);
+    }
+
+    // What a person sees: each tile's own picture once it arrived, also after the layout, the palette and the
+    // scroll position changed; a tile that scrolled away and back shows it again without asking the phone.
+    void tilesShowTheirThumbnails()
+    {
+        ManagementStoreFixture fixture;
+        const QList<QColor> colours{Qt::red, Qt::blue};
+        fixture.channel->answer = [&colours](const FakeManagementChannel::Request &request) {
+            const QString id = request.object().value(u"id"_s).toString();
+            QImage picture(1024, 768, QImage::Format_RGB32);
+            picture.fill(colours.at(id.toInt() % 2));
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            picture.save(&buffer, "JPEG");
+            return FakeManagementChannel::Reply::json(encodeManaged(
+                ManagedMediaThumbnail{1, id, u"image/jpeg"_s, 1024, 768, QString::fromLatin1(bytes.toBase64())}));
+        };
+        QList<ManagedMediaItem> items;
+        for (int index = 0; index < 300; ++index) {
+            items.append(media(QString::number(index)));
+        }
+        fixture.store->setMediaItems(items);
+        ManagedMediaGallery gallery(*fixture.store);
+        gallery.resize(800, 600);
+        gallery.show();
+        const auto centreColour = [&gallery](qsizetype index) {
+            const QPoint centre = gallery.tileRect(index).center().toPoint() -
+                                  QPoint(0, gallery.verticalScrollBar()->value()) +
+                                  gallery.viewport()->geometry().topLeft();
+            return gallery.grab().toImage().pixelColor(centre);
+        };
+        const auto isColour = [](const QColor &seen, const QColor &expected) {
+            return qAbs(seen.red() - expected.red()) < 40 && qAbs(seen.blue() - expected.blue()) < 40 &&
+                   seen.green() < 40;
+        };
+        QTRY_VERIFY(isColour(centreColour(0), Qt::red));
+        QVERIFY(isColour(centreColour(1), Qt::blue));
+
+        gallery.setLayoutRawValue(u"compact"_s);
+        QTRY_VERIFY(isColour(centreColour(1), Qt::blue));
+        QTRY_VERIFY(fixture.store->loadingThumbnailKeys().isEmpty());
+        QPalette dark = gallery.palette();
+        dark.setColor(QPalette::Base, Qt::black);
+        gallery.setPalette(dark);
+        QVERIFY(isColour(centreColour(0), Qt::red));
+
+        QScrollBar *scrollBar = gallery.verticalScrollBar();
+        scrollBar->setValue(scrollBar->maximum());
+        QTRY_VERIFY(isColour(centreColour(299), Qt::blue));
+        QTRY_VERIFY(fixture.store->loadingThumbnailKeys().isEmpty());
+        const qsizetype asked = thumbnailRequests(*fixture.channel).size();
+        scrollBar->setValue(0);
+        QVERIFY(isColour(centreColour(0), Qt::red) && isColour(centreColour(1), Qt::blue));
+        QTest::qWait(20);
+        QCOMPARE(thumbnailRequests(*fixture.channel).size(), asked);
     }
 
     void layoutsPlaceTiles()
