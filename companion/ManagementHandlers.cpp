@@ -19,6 +19,13 @@ ManagementAnswer ManagementAnswer::failed(const QString &message)
 void ManagementHandlers::add(const QString &action, Handler handler)
 {
     m_handlers.insert(action, std::move(handler));
+    m_concurrentActions.remove(action);
+}
+
+void ManagementHandlers::addConcurrent(const QString &action, Handler handler)
+{
+    m_handlers.insert(action, std::move(handler));
+    m_concurrentActions.insert(action);
 }
 
 ManagementAnswer ManagementHandlers::answer(const QString &action, const QString &payload) const

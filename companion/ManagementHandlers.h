@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -28,9 +29,14 @@ public:
 
     // Replaces an earlier handler of the same action.
     void add(const QString &action, Handler handler);
+    // A handler that may run on a worker thread, beside any other: it changes nothing that another handler reads.
+    void addConcurrent(const QString &action, Handler handler);
 
-    // Answers one request: an unknown action, a payload that is not a JSON object and a handler that
-    // throws all give a failed answer.
+    // Whether the handler of `action` may run on a worker thread.
+    bool isConcurrent(const QString &action) const { return m_concurrentActions.contains(action); }
+
+    // Answers one request (from any thread for a concurrent action): an unknown action, a payload that is not a JSON
+    // object and a handler that throws all give a failed answer.
     ManagementAnswer answer(const QString &action, const QString &payload) const;
 
     // The names of the actions that have a handler, sorted.
@@ -38,4 +44,5 @@ public:
 
 private:
     QHash<QString, Handler> m_handlers;
+    QSet<QString> m_concurrentActions;
 };

@@ -59,7 +59,7 @@ MediaActions::MediaActions(const QString &storageDirectory) : m_ids(storageDirec
 void MediaActions::addTo(ManagementHandlers &handlers)
 {
     handlers.add(listAction, [this](const QJsonObject &payload) { return list(payload); });
-    handlers.add(thumbnailAction, [this](const QJsonObject &payload) { return thumbnail(payload); });
+    handlers.addConcurrent(thumbnailAction, [this](const QJsonObject &payload) { return thumbnail(payload); });
 }
 
 ManagementAnswer MediaActions::list(const QJsonObject &payload)
@@ -75,7 +75,7 @@ ManagementAnswer MediaActions::list(const QJsonObject &payload)
     return ManagementAnswer::succeeded(encodeManaged(ManagedMediaPage{1, page.items, page.nextPageToken}));
 }
 
-ManagementAnswer MediaActions::thumbnail(const QJsonObject &payload)
+ManagementAnswer MediaActions::thumbnail(const QJsonObject &payload) const
 {
     const QString id = ActionPayload::text(payload, QStringLiteral("id"), ActionPayload::maximumIdLength);
     const qint64 asked = ActionPayload::optionalInteger(payload, QStringLiteral("maxDimension"),

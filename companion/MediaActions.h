@@ -32,7 +32,8 @@ public:
 
 private:
     ManagementAnswer list(const QJsonObject &payload);
-    ManagementAnswer thumbnail(const QJsonObject &payload);
+    // Runs on worker threads, beside the other actions: it reads nothing but what the constructor set.
+    ManagementAnswer thumbnail(const QJsonObject &payload) const;
 
     StorageIds m_ids;
     MediaLibrary m_library;

@@ -9,8 +9,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -74,9 +76,16 @@ PhoneSession::PhoneSession(std::unique_ptr<TransferClientProtocol> client, const
     m_transferActions.addTo(m_handlers);
     m_pollTimer.setInterval(pollInterval);
     connect(&m_pollTimer, &QTimer::timeout, this, &PhoneSession::poll);
+    // Two at least, so that a large preview does not hold up the tiles.
+    m_workers.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
 }
 
-PhoneSession::~PhoneSession() = default;
+PhoneSession::~PhoneSession()
+{
+    // No work outlives the handlers it uses; answers it posted go with this object, unsent.
+    m_workers.clear();
+    m_workers.waitForDone();
+}
 
 void PhoneSession::start(int inputFileDescriptor)
 {
@@ -96,7 +105,7 @@ void PhoneSession::poll()
         }
         handleEvent(*event);
     }
-    while (!m_finished) {
+    while (!m_finished && m_answersBeingMade < maximumAnswersBeingMade) {
         const std::optional<ManagementRequest> request = m_client->pollManagementRequest();
         if (!request) {
             break;
@@ -157,7 +166,28 @@ void PhoneSession::handleEvent(const TransferEvent &event)
 
 void PhoneSession::handleRequest(const ManagementRequest &request)
 {
-    const ManagementAnswer answer = m_handlers.answer(request.action, request.payload);
+    if (!m_handlers.isConcurrent(request.action)) {
+        sendAnswer(request, m_handlers.answer(request.action, request.payload));
+        return;
+    }
+    ++m_answersBeingMade;
+    // The destructor waits for the workers, so `this` outlives the work.
+    m_workers.start([this, request] {
+        ManagementAnswer answer = m_handlers.answer(request.action, request.payload);
+        QMetaObject::invokeMethod(
+            this,
+            [this, request, answer = std::move(answer)] {
+                --m_answersBeingMade;
+                if (!m_finished) {
+                    sendAnswer(request, answer);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void PhoneSession::sendAnswer(const ManagementRequest &request, const ManagementAnswer &answer)
+{
     if (!m_client->respondManagement(request.requestId, answer.success, answer.payload, answer.message)) {
         PhoneOutput::writeError(
             QStringLiteral("The answer to request %1 (%2) could not be sent").arg(request.requestId, request.action));
@@ -292,6 +322,7 @@ void PhoneSession::finish(int exitCode)
     }
     m_finished = true;
     m_pollTimer.stop();
+    m_workers.clear();
     if (m_input) {
         m_input->stop();
     }

@@ -10,6 +10,7 @@
 
 #include <QDeadlineTimer>
 #include <QObject>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <memory>
@@ -17,12 +18,17 @@
 
 // One running phone: polls the core client for events and management requests, keeps the stored
 // pairing current, delivers received files into the storage folder and follows the commands on its input.
-// It answers the managed transfer actions itself, besides the handlers it is given.
+// It answers the managed transfer actions itself, besides the handlers it is given. Requests for concurrent actions
+// (thumbnails) are answered on a pool of workers, each when it is done; the answers are sent from the session's
+// thread, and none after the session finished.
 class PhoneSession : public QObject
 {
     Q_OBJECT
 
 public:
+    // While this many answers are being made by the workers, the session takes no further request.
+    static constexpr int maximumAnswersBeingMade = 32;
+
     // `storedState` is the pairing the client reconnects with; nothing for a new pairing.
     PhoneSession(std::unique_ptr<TransferClientProtocol> client, const PhoneOptions &options,
                  ManagementHandlers handlers, std::optional<PhoneState> storedState, QObject *parent = nullptr);
@@ -41,6 +47,7 @@ private:
     void poll();
     void handleEvent(const TransferEvent &event);
     void handleRequest(const ManagementRequest &request);
+    void sendAnswer(const ManagementRequest &request, const ManagementAnswer &answer);
     void handleLine(const QString &line);
     bool storePairing(const TransferEvent &event);
     void deliverReceivedFile(const TransferEvent &event, QJsonObject &line);
@@ -61,4 +68,6 @@ private:
     QDeadlineTimer m_busyUntil;
     std::unique_ptr<InputLineReader> m_input;
     bool m_finished = false;
+    QThreadPool m_workers;
+    int m_answersBeingMade = 0;
 };

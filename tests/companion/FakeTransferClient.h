@@ -26,6 +26,7 @@ public:
     QStringList acknowledgedTransferIds;
     std::optional<TavrineCoreError> sendError; // thrown by every send instead of sending
     std::optional<QString> connectionMaterial; // what a completed pairing leaves to store
+    QList<ManagementResponse> *responseLog = nullptr; // also records the responses, and may outlive the client
 
     uint64_t cloneHandle() const override { return 0; }
     bool acknowledgeReceivedTransfer(const QString &transferId) override
@@ -43,6 +44,8 @@ public:
     bool respondManagement(const QString &id, bool success, const QString &payload, const QString &message) override
     {
         responses.append({id, {}, success, payload, message});
+        if (responseLog)
+            responseLog->append(responses.constLast());
         return true;
     }
     QString sendFileDescriptor(int32_t, const QString &, uint64_t) override { return {}; }
