@@ -6,8 +6,11 @@
 #include <openssl/evp.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -135,56 +138,153 @@ DigestPointer newDigest()
     return digest;
 }
 
-void sendFile(SSL *ssl, int file)
+// Chunks between a side's TLS thread and its file thread, at most as many as the link queues for sending.
+// Buffers go back the other way through a second channel, so the two threads never allocate.
+class Channel
 {
-    struct stat status
+public:
+    void push(std::string chunk)
     {
-    };
-    if (::fstat(file, &status) != 0) {
-        throw std::runtime_error("the pipe's source cannot be read");
+        {
+            std::lock_guard lock(m_mutex);
+            m_chunks.push_back(std::move(chunk));
+        }
+        m_changed.notify_one();
     }
-    const auto size = uint64_t(status.st_size);
-    writeAll(ssl, &size, sizeof size);
+    // Gives nothing once the channel was closed (the other thread failed).
+    std::optional<std::string> pop()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_closed || !m_chunks.empty(); });
+        if (m_closed) {
+            return std::nullopt;
+        }
+        std::string chunk = std::move(m_chunks.front());
+        m_chunks.pop_front();
+        return chunk;
+    }
+    void close()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_closed = true;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::string> m_chunks;
+    bool m_closed = false;
+};
+
+constexpr size_t chunksInFlight = 8;
+
+// A side's two channels: full chunks towards the consumer, empty buffers back to the producer.
+struct Channels
+{
+    // Gives the producer its buffers.
+    void fill()
+    {
+        for (size_t index = 0; index < chunksInFlight; ++index) {
+            empty.push(std::string(core::wire::chunkBytes, '\0'));
+        }
+    }
+    void close()
+    {
+        full.close();
+        empty.close();
+    }
+    Channel full;
+    Channel empty;
+};
+
+std::string takeBuffer(Channel &channel)
+{
+    std::optional<std::string> buffer = channel.pop();
+    if (!buffer) {
+        throw std::runtime_error("the pipe's other thread failed");
+    }
+    return std::move(*buffer);
+}
+
+// The sender's file thread: reads and hashes each chunk, then hands it to the TLS thread. The digest goes last.
+void readAndHash(int file, uint64_t size, Channels &channels)
+{
     const DigestPointer digest = newDigest();
-    std::string chunk(core::wire::chunkBytes, '\0');
     for (uint64_t position = 0; position < size;) {
+        std::string chunk = takeBuffer(channels.empty);
+        chunk.resize(core::wire::chunkBytes);
         const ssize_t count = ::pread(file, chunk.data(), chunk.size(), off_t(position));
         if (count <= 0) {
             throw std::runtime_error("the pipe's source cannot be read");
         }
-        EVP_DigestUpdate(digest.get(), chunk.data(), size_t(count));
-        writeAll(ssl, chunk.data(), size_t(count));
+        chunk.resize(size_t(count));
+        EVP_DigestUpdate(digest.get(), chunk.data(), chunk.size());
         position += uint64_t(count);
+        channels.full.push(std::move(chunk));
     }
     unsigned char sum[EVP_MAX_MD_SIZE];
     EVP_DigestFinal_ex(digest.get(), sum, nullptr);
-    writeAll(ssl, sum, digestBytes);
+    channels.full.push(std::string(reinterpret_cast<const char *>(sum), digestBytes));
 }
 
-void receiveFile(SSL *ssl, int file)
+void sendFile(SSL *ssl, uint64_t size, Channels &channels)
+{
+    writeAll(ssl, &size, sizeof size);
+    for (uint64_t position = 0; position < size;) {
+        std::string chunk = takeBuffer(channels.full);
+        writeAll(ssl, chunk.data(), chunk.size());
+        position += chunk.size();
+        channels.empty.push(std::move(chunk));
+    }
+    const std::string sum = takeBuffer(channels.full);
+    writeAll(ssl, sum.data(), sum.size());
+}
+
+// The receiver's TLS thread: reads each chunk and hands it to the file thread, the digest last.
+void receiveFile(SSL *ssl, Channels &channels)
 {
     uint64_t size = 0;
     readAll(ssl, &size, sizeof size);
-    const DigestPointer digest = newDigest();
-    std::string chunk(core::wire::chunkBytes, '\0');
+    channels.full.push(std::string(reinterpret_cast<const char *>(&size), sizeof size));
     for (uint64_t position = 0; position < size;) {
-        const size_t count = size_t(std::min<uint64_t>(chunk.size(), size - position));
-        readAll(ssl, chunk.data(), count);
-        for (size_t written = 0; written < count;) {
-            const ssize_t step = ::write(file, chunk.data() + written, count - written);
+        std::string chunk = takeBuffer(channels.empty);
+        chunk.resize(size_t(std::min<uint64_t>(core::wire::chunkBytes, size - position)));
+        readAll(ssl, chunk.data(), chunk.size());
+        position += chunk.size();
+        channels.full.push(std::move(chunk));
+    }
+    std::string expected(digestBytes, '\0');
+    readAll(ssl, expected.data(), expected.size());
+    channels.full.push(std::move(expected));
+}
+
+// The receiver's file thread: writes and hashes each chunk, then checks the digest.
+void writeAndHash(int file, Channels &channels)
+{
+    uint64_t size = 0;
+    const std::string announced = takeBuffer(channels.full);
+    std::memcpy(&size, announced.data(), sizeof size);
+    const DigestPointer digest = newDigest();
+    for (uint64_t position = 0; position < size;) {
+        std::string chunk = takeBuffer(channels.full);
+        for (size_t written = 0; written < chunk.size();) {
+            const ssize_t step = ::write(file, chunk.data() + written, chunk.size() - written);
             if (step <= 0) {
                 throw std::runtime_error(std::string("the pipe's copy cannot be written: ") + std::strerror(errno));
             }
             written += size_t(step);
         }
-        EVP_DigestUpdate(digest.get(), chunk.data(), count);
-        position += count;
+        EVP_DigestUpdate(digest.get(), chunk.data(), chunk.size());
+        position += chunk.size();
+        channels.empty.push(std::move(chunk));
     }
-    unsigned char expected[digestBytes];
+    const std::string expected = takeBuffer(channels.full);
     unsigned char actual[EVP_MAX_MD_SIZE];
-    readAll(ssl, expected, digestBytes);
     EVP_DigestFinal_ex(digest.get(), actual, nullptr);
-    if (std::memcmp(expected, actual, digestBytes) != 0) {
+    if (std::memcmp(expected.data(), actual, digestBytes) != 0) {
         throw std::runtime_error("the pipe's copy arrived damaged");
     }
 }
@@ -198,38 +298,68 @@ double timeTlsPipe(const std::filesystem::path &source, const std::filesystem::p
     if (file.get() < 0 || copy.get() < 0) {
         throw std::runtime_error(std::string("the pipe's files cannot be opened: ") + std::strerror(errno));
     }
+    struct stat status
+    {
+    };
+    if (::fstat(file.get(), &status) != 0) {
+        throw std::runtime_error("the pipe's source cannot be read");
+    }
+    const auto size = uint64_t(status.st_size);
     const auto sockets = connectedSockets();
     const ContextPointer serverContext = core::HostIdentity::generate().makeServerContext();
     const ContextPointer clientContext = makeClientContext();
 
     Clock::time_point started;
     Clock::time_point verified;
-    // The first failure tells what happened; the side that fails shuts its socket down, so that the other
-    // side's blocking call returns too (and only reports that its peer went away).
+    // The first failure tells what happened; the side that fails shuts its socket down and closes its
+    // channels, so that its other thread and the other side's blocking calls return too (and only report
+    // that their peer went away).
     std::once_flag failed;
     std::exception_ptr failure;
-    const auto fail = [&](int socket) {
+    Channels sending;
+    Channels receiving;
+    const auto fail = [&](int socket, Channels &channels) {
         std::call_once(failed, [&] { failure = std::current_exception(); });
+        channels.close();
         ::shutdown(socket, SHUT_RDWR);
     };
+    std::thread writing([&] {
+        try {
+            writeAndHash(copy.get(), receiving);
+            verified = Clock::now();
+        } catch (...) {
+            fail(sockets.second.get(), receiving);
+        }
+    });
     std::thread receiver([&] {
         try {
             const SslPointer ssl = startTls(serverContext.get(), sockets.second.get(), true);
-            receiveFile(ssl.get(), copy.get());
-            verified = Clock::now();
+            receiving.fill();
+            receiveFile(ssl.get(), receiving);
         } catch (...) {
-            fail(sockets.second.get());
+            fail(sockets.second.get(), receiving);
+        }
+    });
+    // Starts reading once the sender has its buffers, after the handshake.
+    std::thread reading([&] {
+        try {
+            readAndHash(file.get(), size, sending);
+        } catch (...) {
+            fail(sockets.first.get(), sending);
         }
     });
     std::thread sender([&] {
         try {
             const SslPointer ssl = startTls(clientContext.get(), sockets.first.get(), false);
             started = Clock::now();
-            sendFile(ssl.get(), file.get());
+            sending.fill();
+            sendFile(ssl.get(), size, sending);
         } catch (...) {
-            fail(sockets.first.get());
+            fail(sockets.first.get(), sending);
         }
     });
+    reading.join();
+    writing.join();
     sender.join();
     receiver.join();
     if (failure) {

@@ -235,7 +235,11 @@ bool Link::sendData(const std::string &transferId, std::string frame, const std:
         }
         m_data.push_back({transferId, std::move(frame)});
     }
-    wake();
+    // A link thread at work takes the frame on its next turn; only one that waits needs the system call and the
+    // wake-up, so a steady stream of chunks costs neither side one per chunk.
+    if (m_waiting) {
+        wake();
+    }
     return true;
 }
 
@@ -283,7 +287,10 @@ bool Link::takeNextFrame()
     } else if (!m_data.empty()) {
         m_writing = std::move(m_data.front().frame);
         m_data.pop_front();
-        m_roomForData.notify_all();
+        // A waiting sender is woken once half the queue is free, and then queues several chunks in a row.
+        if (m_data.size() <= maximumQueuedDataFrames / 2) {
+            m_roomForData.notify_all();
+        }
     }
     return !m_writing.empty();
 }
@@ -478,8 +485,18 @@ void Link::run(std::shared_ptr<Link> self)
                 {m_wakeDescriptor, POLLIN, 0},
             };
             const auto untilPing = std::chrono::duration_cast<std::chrono::milliseconds>(pingInterval()).count();
-            const int timeout = busy ? 0 : int(std::clamp<long long>(untilPing, 10, 1000));
-            if (::poll(descriptors, 2, timeout) < 0 && errno != EINTR) {
+            int timeout = busy ? 0 : int(std::clamp<long long>(untilPing, 10, 1000));
+            if (timeout > 0 && m_written == m_writing.size()) {
+                // Senders of data wake the link only while it waits for a frame; one queued before this was set
+                // is found here.
+                m_waiting = true;
+                if (takeNextFrame()) {
+                    timeout = 0;
+                }
+            }
+            const int ready = ::poll(descriptors, 2, timeout);
+            m_waiting = false;
+            if (ready < 0 && errno != EINTR) {
                 reason = "the connection failed";
                 break;
             }

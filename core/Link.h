@@ -119,6 +119,7 @@ private:
     std::string m_closeReason;
     std::atomic<bool> m_closeRequested = false;
     std::atomic<bool> m_closed = false;
+    std::atomic<bool> m_waiting = false; // the link's thread waits in poll (or is about to)
 
     // Owned by the link's thread.
     std::string m_writing;

@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include "ChunkReader.h"
 #include "FileNames.h"
 #include "Identity.h"
 #include "InboxManifest.h"
@@ -9,7 +10,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <future>
 #include <thread>
 
 #include <fcntl.h>
@@ -33,6 +33,9 @@ constexpr size_t maximumOpenRequestBytes = 16 * 1024 * 1024;
 // Files up to this size go out with their offer, without waiting for the receiver to say where to start: a
 // round trip costs more than sending them again whole.
 constexpr uint64_t eagerTransferBytes = 1024 * 1024;
+// Files with more than this left to send are read ahead on a thread of their own; smaller ones are read by the
+// sender, sparing a hand-over per file.
+constexpr uint64_t readAheadMinimumBytes = 2 * wire::chunkBytes;
 // Received data this small, with nothing queued before it, is written and hashed on the link's own thread.
 constexpr size_t inlineReceiveBytes = 64 * 1024;
 
@@ -160,7 +163,8 @@ Session::~Session()
         m_sendersDone.wait(lock, [this] { return m_runningSenders == 0; });
         m_stopping = true;
     }
-    m_receiveJobsChanged.notify_all();
+    m_writerWake.notify_all();
+    m_hasherWake.notify_all();
     m_receiveWriter.join();
     m_receiveHasher.join();
     m_senders.reset();
@@ -173,7 +177,7 @@ Session::~Session()
 bool Session::readyForFrames() const
 {
     std::lock_guard lock(m_mutex);
-    return m_receiveBytes < maximumQueuedReceiveBytes;
+    return !m_receiveHeld;
 }
 
 void Session::pushEvent(Event event)
@@ -309,14 +313,6 @@ void Session::emitProgress(Outgoing &transfer, uint64_t transferred, bool force)
     }
 }
 
-std::future<void> Session::hashAside(EVP_MD_CTX *digest, const char *bytes, size_t count)
-{
-    auto task = std::make_shared<std::packaged_task<void()>>([=] { EVP_DigestUpdate(digest, bytes, count); });
-    std::future<void> done = task->get_future();
-    m_senders->run([task] { (*task)(); });
-    return done;
-}
-
 void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
 {
     // Runs last, once everything below is gone.
@@ -338,58 +334,42 @@ void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
             return;
         }
         emitProgress(*transfer, offset, true);
-        // A chunk is hashed aside while the next one is read; it is queued once both are done. The frame's bytes
-        // stay where they are when the frame moves, and the hash is waited for on every way out.
-        std::string hashedFrame;
-        uint64_t hashedUpTo = offset;
-        std::future<void> hashing;
-        const auto waitForHash = std::shared_ptr<void>(nullptr, [&hashing](void *) {
-            if (hashing.valid()) {
-                hashing.wait();
+        // Each chunk is hashed here while the link encrypts the ones queued before it. A large file is read ahead
+        // on a thread of its own, so reading and hashing overlap; frames change hands in batches.
+        const std::string header = wire::FieldWriter().text(transfer->id).take();
+        std::shared_ptr<ChunkReader> reader;
+        if (transfer->size - offset > readAheadMinimumBytes) {
+            reader = std::make_shared<ChunkReader>(transfer->descriptor, offset, transfer->size, header);
+            try {
+                m_senders->run([reader] { reader->run(); });
+            } catch (...) {
+                reader->cancelRun();
+                throw;
+            }
+        }
+        // The reader is done with the descriptor before the transfer can close it.
+        const auto stopReader = std::shared_ptr<void>(nullptr, [&reader](void *) {
+            if (reader) {
+                reader->stopAndWait();
             }
         });
-        const auto queueHashed = [&] {
-            if (!hashing.valid()) {
-                return true;
-            }
-            hashing.get();
-            if (!transfer->link->sendData(transfer->id, std::move(hashedFrame), transfer->stopped)) {
-                return false;
-            }
-            emitProgress(*transfer, hashedUpTo, false);
-            return true;
-        };
-
         uint64_t position = offset;
-        const std::string header = wire::FieldWriter().text(transfer->id).take();
         while (position < transfer->size) {
             const size_t count = size_t(std::min<uint64_t>(wire::chunkBytes, transfer->size - position));
-            std::string frame = wire::preparedFrame(wire::FrameType::data, header.size() + count);
-            char *chunk = frame.data() + wire::frameHeaderBytes + header.size();
-            std::memcpy(frame.data() + wire::frameHeaderBytes, header.data(), header.size());
-            ssize_t read = -1;
-            do {
-                read = ::pread(transfer->descriptor, chunk, count, off_t(position));
-            } while (read < 0 && errno == EINTR);
-            if (read != ssize_t(count)) {
+            std::optional<std::string> frame =
+                reader ? reader->next() : ChunkReader::readFrame(transfer->descriptor, header, position, count);
+            if (!frame) {
                 // Shorter than announced: the file changed (or vanished) while it was being sent.
                 fail("the file changed while it was being sent");
                 return;
             }
-            if (!queueHashed()) {
+            EVP_DigestUpdate(digest.get(), frame->data() + wire::frameHeaderBytes + header.size(), count);
+            if (!transfer->link->sendData(transfer->id, std::move(*frame), transfer->stopped)) {
                 return;
             }
             position += count;
             if (position < transfer->size) {
-                hashing = hashAside(digest.get(), chunk, count);
-                hashedFrame = std::move(frame);
-                hashedUpTo = position;
-                continue;
-            }
-            // The last chunk: nothing left to read beside it.
-            EVP_DigestUpdate(digest.get(), chunk, count);
-            if (!transfer->link->sendData(transfer->id, std::move(frame), transfer->stopped)) {
-                return;
+                emitProgress(*transfer, position, false);
             }
         }
         emitProgress(*transfer, transfer->size, true);
@@ -636,6 +616,7 @@ void Session::handleEnd(wire::FieldReader &reader)
 void Session::queueReceiveJob(const std::string &transferId, std::string payload, size_t offset, bool end)
 {
     std::shared_ptr<Incoming> transfer;
+    StagesToWake stages;
     {
         std::lock_guard lock(m_mutex);
         const auto found = m_incoming.find(transferId);
@@ -647,12 +628,17 @@ void Session::queueReceiveJob(const std::string &transferId, std::string payload
         // up. Only the link's thread queues jobs, so an empty queue stays empty while the job is done here.
         if (!m_receiveJobs.empty() || payload.size() > inlineReceiveBytes) {
             m_receiveBytes += payload.size();
+            m_receiveHeld = m_receiveHeld || m_receiveBytes >= maximumQueuedReceiveBytes;
             m_receiveJobs.push_back(
                 std::make_shared<ReceiveJob>(ReceiveJob{found->second, std::move(payload), offset, end}));
-            m_receiveJobsChanged.notify_all();
-            return;
+            stages = receiveStagesToWake();
+        } else {
+            transfer = found->second;
         }
-        transfer = found->second;
+    }
+    if (!transfer) {
+        wakeReceiveStages(stages);
+        return;
     }
     // Small and with nothing before it: done at once, sparing two threads a wake-up, which is what small files
     // one after another mostly cost.
@@ -670,7 +656,6 @@ void Session::queueReceiveJob(const std::string &transferId, std::string payload
 
 void Session::retireReceiveJobs()
 {
-    const bool wasFull = m_receiveBytes >= maximumQueuedReceiveBytes;
     while (!m_receiveJobs.empty() && m_receiveJobs.front()->written && m_receiveJobs.front()->hashed) {
         m_receiveBytes -= m_receiveJobs.front()->payload.size();
         wire::recycleBuffer(std::move(m_receiveJobs.front()->payload));
@@ -678,8 +663,46 @@ void Session::retireReceiveJobs()
         --m_nextToWrite;
         --m_nextToHash;
     }
-    if (wasFull && m_receiveBytes < maximumQueuedReceiveBytes && m_link) {
-        m_link->resumeReading();
+    if (m_receiveHeld && m_receiveBytes <= maximumQueuedReceiveBytes / 2) {
+        m_receiveHeld = false;
+        if (m_link) {
+            m_link->resumeReading();
+        }
+    }
+}
+
+bool Session::receiveStageHasWork(bool writer) const
+{
+    const size_t next = writer ? m_nextToWrite : m_nextToHash;
+    if (m_stopping) {
+        return true;
+    }
+    if (next >= m_receiveJobs.size()) {
+        return false;
+    }
+    // The hasher goes in order: once it is past a file's end, the digest holds the whole file and the writer may
+    // end it.
+    return !writer || !m_receiveJobs[next]->end || m_receiveJobs[next]->hashed;
+}
+
+Session::StagesToWake Session::receiveStagesToWake()
+{
+    StagesToWake stages;
+    stages.writer = m_writerSleeping && receiveStageHasWork(true);
+    stages.hasher = m_hasherSleeping && receiveStageHasWork(false);
+    // Asked once: a stage that was told stays awake until it has nothing left.
+    m_writerSleeping = m_writerSleeping && !stages.writer;
+    m_hasherSleeping = m_hasherSleeping && !stages.hasher;
+    return stages;
+}
+
+void Session::wakeReceiveStages(StagesToWake stages)
+{
+    if (stages.writer) {
+        m_writerWake.notify_one();
+    }
+    if (stages.hasher) {
+        m_hasherWake.notify_one();
     }
 }
 
@@ -688,17 +711,19 @@ void Session::runReceiveStage(bool writer)
     ::pthread_setname_np(::pthread_self(), writer ? "tavrine-write" : "tavrine-hash");
     size_t Session::*const next = writer ? &Session::m_nextToWrite : &Session::m_nextToHash;
     bool ReceiveJob::*const done = writer ? &ReceiveJob::written : &ReceiveJob::hashed;
+    bool Session::*const sleeping = writer ? &Session::m_writerSleeping : &Session::m_hasherSleeping;
+    std::condition_variable &wake = writer ? m_writerWake : m_hasherWake;
     std::unique_lock lock(m_mutex);
     while (true) {
-        m_receiveJobsChanged.wait(lock, [&] { return m_stopping || this->*next < m_receiveJobs.size(); });
-        const std::shared_ptr<ReceiveJob> job = m_stopping ? nullptr : m_receiveJobs[this->*next];
-        if (job && writer && job->end) {
-            // The hasher goes in order: once it is past a file's end, the digest holds the whole file.
-            m_receiveJobsChanged.wait(lock, [&] { return m_stopping || job->hashed; });
+        while (!receiveStageHasWork(writer)) {
+            this->*sleeping = true;
+            wake.wait(lock);
+            this->*sleeping = false;
         }
         if (m_stopping) {
             return;
         }
+        const std::shared_ptr<ReceiveJob> job = m_receiveJobs[this->*next];
         lock.unlock();
         if (!job->transfer->closed) {
             const std::string_view bytes = std::string_view(job->payload).substr(job->offset);
@@ -716,7 +741,12 @@ void Session::runReceiveStage(bool writer)
         (*job).*done = true;
         ++(this->*next);
         retireReceiveJobs();
-        m_receiveJobsChanged.notify_all();
+        const StagesToWake stages = receiveStagesToWake();
+        if (stages.writer || stages.hasher) {
+            lock.unlock();
+            wakeReceiveStages(stages);
+            lock.lock();
+        }
     }
 }
 

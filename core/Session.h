@@ -8,7 +8,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
-#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -62,8 +61,6 @@ private:
     struct Incoming;
 
     void runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset);
-    // Hashes `count` bytes on a pooled thread; the bytes and the digest must stay until it is done.
-    std::future<void> hashAside(EVP_MD_CTX *digest, const char *bytes, size_t count);
     void emitProgress(Outgoing &transfer, uint64_t transferred, bool force);
     void closeOutgoing(const std::string &transferId, EventKind kind, const std::string &message);
     void closeIncoming(const std::string &transferId, EventKind kind, const std::string &message, bool removePartial);
@@ -74,6 +71,16 @@ private:
     // One of the two threads that go through received data in order: the writer, which also ends each file, or
     // the hasher.
     void runReceiveStage(bool writer);
+    // Whether the writer or the hasher has a job it can do now. Under the lock.
+    bool receiveStageHasWork(bool writer) const;
+    // Wakes the stages that sleep and now have work. Under the lock; the notification itself follows the unlock.
+    struct StagesToWake
+    {
+        bool writer = false;
+        bool hasher = false;
+    };
+    StagesToWake receiveStagesToWake();
+    void wakeReceiveStages(StagesToWake stages);
     // Drops the jobs at the front that both threads are done with. Under the lock.
     void retireReceiveJobs();
     void writeChunk(const std::shared_ptr<Incoming> &transfer, std::string_view bytes);
@@ -118,7 +125,14 @@ private:
     size_t m_nextToWrite = 0; // indices into m_receiveJobs
     size_t m_nextToHash = 0;
     size_t m_receiveBytes = 0;
-    std::condition_variable m_receiveJobsChanged;
+    // Set when the queue reaches its limit: the link reads nothing more until half of it has been written, so it
+    // is woken once per several chunks instead of once per chunk.
+    bool m_receiveHeld = false;
+    // Each stage has its own wake-up and is woken only when it sleeps and has work, never by the other's progress.
+    std::condition_variable m_writerWake;
+    std::condition_variable m_hasherWake;
+    bool m_writerSleeping = false;
+    bool m_hasherSleeping = false;
     std::thread m_receiveWriter;
     std::thread m_receiveHasher;
     bool m_stopping = false;
