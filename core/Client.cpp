@@ -96,6 +96,7 @@ struct Client::Private : Link::Handler
     void onFrame(const std::shared_ptr<Link> &link, wire::Frame &&frame) override;
     void onLinkClosed(const std::shared_ptr<Link> &link, const std::string &reason) override;
     bool readyForFrames() override { return session->readyForFrames(); }
+    void beforeWaiting() override { session->flushReceived(); }
     std::string peerName() const { return material ? material->hostName : std::string(); }
     std::string hostId() const { return material ? material->hostId : offer ? offer->hostId : std::string(); }
 };

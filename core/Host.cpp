@@ -115,6 +115,7 @@ struct Host::Private : Link::Handler
     void onFrame(const std::shared_ptr<Link> &link, wire::Frame &&frame) override;
     void onLinkClosed(const std::shared_ptr<Link> &link, const std::string &reason) override;
     bool readyForFrames() override { return session->readyForFrames(); }
+    void beforeWaiting() override { session->flushReceived(); }
     void adoptPairedLink(const std::shared_ptr<Link> &link, const std::string &name, const std::string &id);
 };
 

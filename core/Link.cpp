@@ -486,6 +486,9 @@ void Link::run(std::shared_ptr<Link> self)
             };
             const auto untilPing = std::chrono::duration_cast<std::chrono::milliseconds>(pingInterval()).count();
             int timeout = busy ? 0 : int(std::clamp<long long>(untilPing, 10, 1000));
+            if (timeout > 0) {
+                m_handler.beforeWaiting();
+            }
             if (timeout > 0 && m_written == m_writing.size()) {
                 // Senders of data wake the link only while it waits for a frame; one queued before this was set
                 // is found here.

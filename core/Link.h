@@ -54,6 +54,9 @@ public:
         virtual void onLinkClosed(const std::shared_ptr<Link> &link, const std::string &reason) = 0;
         // False while the handler cannot take more frames; it calls resumeReading() when it can again.
         virtual bool readyForFrames() { return true; }
+        // Called on the link's thread before it waits: work the handler hands on in batches must not wait for more
+        // frames to come.
+        virtual void beforeWaiting() {}
     };
 
     // Takes over the socket and the TLS session; `decoder` holds bytes already read after the greeting.

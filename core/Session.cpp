@@ -33,6 +33,9 @@ constexpr size_t maximumOpenRequestBytes = 16 * 1024 * 1024;
 // Files up to this size go out with their offer, without waiting for the receiver to say where to start: a
 // round trip costs more than sending them again whole.
 constexpr uint64_t eagerTransferBytes = 1024 * 1024;
+// Received chunks are handed to the writer and the hasher in batches of this many, or fewer when the link has
+// nothing more for the moment, so that neither is woken for every chunk.
+constexpr size_t receiveBatchJobs = 4;
 // Files with more than this left to send are read ahead on a thread of their own; smaller ones are read by the
 // sender, sparing a hand-over per file.
 constexpr uint64_t readAheadMinimumBytes = 2 * wire::chunkBytes;
@@ -631,7 +634,7 @@ void Session::queueReceiveJob(const std::string &transferId, std::string payload
             m_receiveHeld = m_receiveHeld || m_receiveBytes >= maximumQueuedReceiveBytes;
             m_receiveJobs.push_back(
                 std::make_shared<ReceiveJob>(ReceiveJob{found->second, std::move(payload), offset, end}));
-            stages = receiveStagesToWake();
+            stages = receiveStagesToWake(m_receiveHeld);
         } else {
             transfer = found->second;
         }
@@ -652,6 +655,14 @@ void Session::queueReceiveJob(const std::string &transferId, std::string payload
     const std::string_view bytes = std::string_view(payload).substr(offset);
     EVP_DigestUpdate(transfer->digest.get(), bytes.data(), bytes.size());
     writeChunk(transfer, bytes);
+}
+
+void Session::flushReceived()
+{
+    std::unique_lock lock(m_mutex);
+    const StagesToWake stages = receiveStagesToWake(true);
+    lock.unlock();
+    wakeReceiveStages(stages);
 }
 
 void Session::retireReceiveJobs()
@@ -685,11 +696,19 @@ bool Session::receiveStageHasWork(bool writer) const
     return !writer || !m_receiveJobs[next]->end || m_receiveJobs[next]->hashed;
 }
 
-Session::StagesToWake Session::receiveStagesToWake()
+Session::StagesToWake Session::receiveStagesToWake(bool whole)
 {
+    const auto due = [&](bool writer, bool sleeping) {
+        if (!sleeping || !receiveStageHasWork(writer)) {
+            return false;
+        }
+        // A file's end goes through at once, so that the file completes without waiting for the next one's data.
+        const size_t next = writer ? m_nextToWrite : m_nextToHash;
+        return whole || m_stopping || m_receiveJobs.back()->end || m_receiveJobs.size() - next >= receiveBatchJobs;
+    };
     StagesToWake stages;
-    stages.writer = m_writerSleeping && receiveStageHasWork(true);
-    stages.hasher = m_hasherSleeping && receiveStageHasWork(false);
+    stages.writer = due(true, m_writerSleeping);
+    stages.hasher = due(false, m_hasherSleeping);
     // Asked once: a stage that was told stays awake until it has nothing left.
     m_writerSleeping = m_writerSleeping && !stages.writer;
     m_hasherSleeping = m_hasherSleeping && !stages.hasher;
@@ -741,7 +760,8 @@ void Session::runReceiveStage(bool writer)
         (*job).*done = true;
         ++(this->*next);
         retireReceiveJobs();
-        const StagesToWake stages = receiveStagesToWake();
+        // The hasher past a file's end lets the writer finish that file.
+        const StagesToWake stages = receiveStagesToWake(job->end);
         if (stages.writer || stages.hasher) {
             lock.unlock();
             wakeReceiveStages(stages);

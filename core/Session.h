@@ -55,6 +55,9 @@ public:
     bool handleFrame(const std::shared_ptr<Link> &link, wire::Frame &frame);
     // False while received data waits to be written; the attached link is woken when there is room again.
     bool readyForFrames() const;
+    // Received data goes to the threads that write and hash it in batches; this hands on what waits, as the link
+    // does before it waits for more.
+    void flushReceived();
 
 private:
     struct Outgoing;
@@ -73,13 +76,14 @@ private:
     void runReceiveStage(bool writer);
     // Whether the writer or the hasher has a job it can do now. Under the lock.
     bool receiveStageHasWork(bool writer) const;
-    // Wakes the stages that sleep and now have work. Under the lock; the notification itself follows the unlock.
+    // The stages that sleep and have a batch of work, or any work at all when `whole`; they count as awake from
+    // here on. Under the lock; the notification itself follows the unlock.
     struct StagesToWake
     {
         bool writer = false;
         bool hasher = false;
     };
-    StagesToWake receiveStagesToWake();
+    StagesToWake receiveStagesToWake(bool whole);
     void wakeReceiveStages(StagesToWake stages);
     // Drops the jobs at the front that both threads are done with. Under the lock.
     void retireReceiveJobs();
