@@ -11,7 +11,6 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -178,7 +177,5 @@ void FirstRunConnectionView::setMessage(const std::optional<QString> &message)
 
 void FirstRunConnectionView::paintEvent(QPaintEvent *)
 {
-    QPainter painter(this);
-    painter.fillRect(rect(), CardStyle::windowBackground(this));
-    painter.fillRect(rect(), CardStyle::withOpacity(CardStyle::controlBackground(this), 0.24));
+    CardStyle::paintScreenBackground(this, 0.24);
 }

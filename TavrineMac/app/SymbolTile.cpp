@@ -27,18 +27,24 @@ Symbol SymbolTile::drawnSymbol() const
 
 void SymbolTile::paintEvent(QPaintEvent *)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shape;
-    if (m_style.cornerRadius < 0)
-        shape.addEllipse(QRectF(rect()));
-    else
-        shape.addRoundedRect(QRectF(rect()), m_style.cornerRadius, m_style.cornerRadius);
-    painter.fillPath(shape, m_style.fill);
-    const QPixmap symbol =
-        SymbolIcon::pixmap(drawnSymbol(), m_style.symbolColor, m_style.symbolPixels, devicePixelRatioF());
-    const QSizeF size = QSizeF(symbol.size()) / symbol.devicePixelRatio();
-    painter.drawPixmap(QPointF((width() - size.width()) / 2, (height() - size.height()) / 2), symbol);
+    const qreal ratio = devicePixelRatioF();
+    if (m_drawn.isNull() || m_drawn.size() != size() * ratio || m_drawn.devicePixelRatio() != ratio) {
+        m_drawn = QPixmap(size() * ratio);
+        m_drawn.setDevicePixelRatio(ratio);
+        m_drawn.fill(Qt::transparent);
+        QPainter painter(&m_drawn);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath shape;
+        if (m_style.cornerRadius < 0)
+            shape.addEllipse(QRectF(rect()));
+        else
+            shape.addRoundedRect(QRectF(rect()), m_style.cornerRadius, m_style.cornerRadius);
+        painter.fillPath(shape, m_style.fill);
+        const QPixmap symbol = SymbolIcon::pixmap(drawnSymbol(), m_style.symbolColor, m_style.symbolPixels, ratio);
+        const QSizeF symbolSize = QSizeF(symbol.size()) / symbol.devicePixelRatio();
+        painter.drawPixmap(QPointF((width() - symbolSize.width()) / 2, (height() - symbolSize.height()) / 2), symbol);
+    }
+    QPainter(this).drawPixmap(0, 0, m_drawn);
 }
 
 RoundedPanel::RoundedPanel(const QColor &fill, qreal cornerRadius, std::optional<QColor> outline, QWidget *parent)

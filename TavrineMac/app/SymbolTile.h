@@ -3,6 +3,7 @@
 #include "SymbolIcon.h"
 
 #include <QColor>
+#include <QPixmap>
 #include <QWidget>
 
 #include <optional>
@@ -36,6 +37,8 @@ protected:
 
 private:
     Style m_style;
+    // The tile as last drawn: a repaint of the screen around it draws it again without redrawing its shape.
+    QPixmap m_drawn;
 };
 
 // A plain panel: its rectangle rounded and filled, outlined 1 pixel wide when an outline is given; a capsule

@@ -11,7 +11,6 @@
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -131,7 +130,5 @@ USBApprovalView::USBApprovalView(const USBAndroidDevice &phone, QWidget *parent)
 
 void USBApprovalView::paintEvent(QPaintEvent *)
 {
-    QPainter painter(this);
-    painter.fillRect(rect(), CardStyle::windowBackground(this));
-    painter.fillRect(rect(), CardStyle::withOpacity(CardStyle::controlBackground(this), 0.35));
+    CardStyle::paintScreenBackground(this, 0.35);
 }

@@ -19,17 +19,16 @@
 
 namespace {
 
-void loadCoreLibrary()
+std::optional<TavrineCoreFunctions> loadCoreLibrary()
 {
     // The core library is installed beside the executable.
     QString loadError;
-    const auto coreFunctions = loadTavrineCoreFunctions(
+    auto coreFunctions = loadTavrineCoreFunctions(
         QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("libtavrine_core.so")), &loadError);
-    if (coreFunctions) {
-        installTavrineCoreFunctions(*coreFunctions);
-    } else {
+    if (!coreFunctions) {
         std::fprintf(stderr, "TavrineMac: the core library is unavailable: %s\n", qPrintable(loadError));
     }
+    return coreFunctions;
 }
 
 } // namespace
@@ -92,9 +91,10 @@ int main(int argc, char *argv[])
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      &TavrineApplicationDelegate::applicationWillTerminate);
 
+    // The core library, with its TLS library, is loaded when something first talks to a phone: the host of a
+    // trusted phone once the keyring has been read, or a new pairing.
+    installTavrineCoreLoader(loadCoreLibrary);
     scene.showWindow();
-    // Nothing before the first window talks to a phone: the core library, with its TLS library, comes after it.
-    loadCoreLibrary();
     scene.showTrayIcon();
     QTimer::singleShot(0, &delegate, [&delegate, request] {
         delegate.applicationDidFinishLaunching();

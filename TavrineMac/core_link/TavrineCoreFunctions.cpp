@@ -4,10 +4,15 @@
 
 #include <QLibrary>
 
+#include <atomic>
+#include <mutex>
+
 namespace {
 
 TavrineCoreFunctions installedFunctions;
-bool functionsInstalled = false;
+std::atomic<bool> functionsInstalled = false;
+std::function<std::optional<TavrineCoreFunctions>()> functionsLoader;
+std::once_flag loaderRan;
 
 } // namespace
 
@@ -17,8 +22,21 @@ void installTavrineCoreFunctions(const TavrineCoreFunctions &functions)
     functionsInstalled = true;
 }
 
+void installTavrineCoreLoader(std::function<std::optional<TavrineCoreFunctions>()> loader)
+{
+    functionsLoader = std::move(loader);
+}
+
 const TavrineCoreFunctions &tavrineCoreFunctions()
 {
+    if (!functionsInstalled && functionsLoader) {
+        // Core calls may come from more than one thread; the first one loads, the others wait for it.
+        std::call_once(loaderRan, [] {
+            if (const std::optional<TavrineCoreFunctions> loaded = functionsLoader()) {
+                installTavrineCoreFunctions(*loaded);
+            }
+        });
+    }
     if (!functionsInstalled) {
         uniffi::fatalError(QStringLiteral("The core library is not loaded"));
     }

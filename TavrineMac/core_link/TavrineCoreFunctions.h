@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // Every C function of the core library in lists, so the function table, the loader and test fakes
@@ -65,7 +66,11 @@ struct TavrineCoreFunctions
 // Installs the table that every later core call goes through. Install it before the first call.
 void installTavrineCoreFunctions(const TavrineCoreFunctions &functions);
 
-// The installed table; stops the process when none was installed.
+// Installs what gives the table on the first core call, once, unless a table was installed by then: the library
+// is loaded only when something needs it. Install it before the first call.
+void installTavrineCoreLoader(std::function<std::optional<TavrineCoreFunctions>()> loader);
+
+// The installed table, or the loader's; stops the process when there is none.
 const TavrineCoreFunctions &tavrineCoreFunctions();
 
 // Resolves every function from the shared library at `libraryPath` (a path or a name that the

@@ -2,6 +2,7 @@
 
 #include "PlainLabel.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -40,6 +41,48 @@ void paintPanel(QWidget *widget, qreal radius, const QColor &fill, const std::op
         painter.setPen(QPen(*outline, 1));
         painter.drawPath(shape);
     }
+}
+
+namespace {
+
+// `top` drawn over the opaque `bottom`, by the raster engine itself on one pixel, so that filling with it gives the
+// very pixels that drawing the two layers gives; none when `bottom` lets what lies beneath show through.
+std::optional<QColor> layered(const QColor &bottom, const QColor &top)
+{
+    if (bottom.alpha() != 255)
+        return std::nullopt;
+    // Screens repaint with the colours of one palette: the last pair is kept.
+    static QRgb lastBottom = 0;
+    static QRgb lastTop = 0;
+    static QRgb lastResult = 0;
+    if (lastResult == 0 || lastBottom != bottom.rgba() || lastTop != top.rgba()) {
+        QImage pixel(1, 1, QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&pixel);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(pixel.rect(), bottom);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.fillRect(pixel.rect(), top);
+        painter.end();
+        lastBottom = bottom.rgba();
+        lastTop = top.rgba();
+        lastResult = pixel.pixel(0, 0);
+    }
+    return QColor::fromRgba(lastResult);
+}
+
+} // namespace
+
+void paintScreenBackground(QWidget *widget, qreal opacity)
+{
+    QPainter painter(widget);
+    const QColor bottom = windowBackground(widget);
+    const QColor top = withOpacity(controlBackground(widget), opacity);
+    if (const std::optional<QColor> colour = layered(bottom, top)) {
+        painter.fillRect(widget->rect(), *colour);
+        return;
+    }
+    painter.fillRect(widget->rect(), bottom);
+    painter.fillRect(widget->rect(), top);
 }
 
 void setTextColor(QWidget *widget, const QColor &color)

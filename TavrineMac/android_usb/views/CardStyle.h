@@ -20,6 +20,9 @@ QColor separator(const QWidget *widget);
 
 // Fills the widget's rectangle rounded by `radius` and strokes its outline 1 pixel wide when given.
 void paintPanel(QWidget *widget, qreal radius, const QColor &fill, const std::optional<QColor> &outline = {});
+// Fills the widget's rectangle with its window background washed with the control background at `opacity`: one
+// opaque fill of the colour that the two layers give, which costs a repaint of a whole screen much less.
+void paintScreenBackground(QWidget *widget, qreal opacity);
 
 void setTextColor(QWidget *widget, const QColor &color);
 void setSecondary(QWidget *widget);

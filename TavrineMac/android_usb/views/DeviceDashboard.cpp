@@ -22,7 +22,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -278,7 +277,5 @@ void DeviceDashboard::companionInstallAnswered(QMessageBox::ButtonRole answer)
 
 void DeviceDashboard::paintEvent(QPaintEvent *)
 {
-    QPainter painter(this);
-    painter.fillRect(rect(), CardStyle::windowBackground(this));
-    painter.fillRect(rect(), CardStyle::withOpacity(CardStyle::controlBackground(this), 0.24));
+    CardStyle::paintScreenBackground(this, 0.24);
 }
