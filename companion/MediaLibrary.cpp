@@ -26,6 +26,13 @@ qint64 nanosecondsOf(const struct timespec &time)
 
 } // namespace
 
+struct MediaLibrary::PendingFolder
+{
+    QString relativePath;
+    int depth = 0;
+    bool certain = false; // its parent's names did not change, so it is the folder its record was made of
+};
+
 struct MediaLibrary::Walk
 {
     ManagedMediaKind kind;
@@ -34,10 +41,12 @@ struct MediaLibrary::Walk
     quint64 number;
     int entries = 0;
     QList<ManagedMediaItem> found;
+    QList<PendingFolder> pending;
 };
 
-MediaLibrary::MediaLibrary(const QString &storageDirectory, WallClock clock)
-    : m_storageDirectory(QDir::cleanPath(storageDirectory)), m_clock(std::move(clock))
+MediaLibrary::MediaLibrary(const QString &storageDirectory, WallClock clock, Watching watching)
+    : m_storageDirectory(QDir::cleanPath(storageDirectory)), m_clock(std::move(clock)),
+      m_watch(watching == Watching::folders)
 {}
 
 MediaLibrary::Stamp MediaLibrary::stampOf(const struct stat &status)
@@ -47,50 +56,26 @@ MediaLibrary::Stamp MediaLibrary::stampOf(const struct stat &status)
 
 QList<ManagedMediaItem> MediaLibrary::items(ManagedMediaKind kind, const QString &query)
 {
+    takeChanges();
     Walk walk{kind,
               query,
               std::chrono::duration_cast<std::chrono::nanoseconds>(m_clock().time_since_epoch()).count(),
               ++m_walkCount,
               0,
-              {}};
-    struct Folder
-    {
-        QString relativePath;
-        int depth;
-    };
-    QList<Folder> pending = {{QString(), 0}};
-    while (!pending.isEmpty() && walk.entries < maximumWalkEntries) {
-        const Folder folder = pending.takeLast();
-        const QByteArray path = QFile::encodeName(
-            folder.relativePath.isEmpty() ? m_storageDirectory : m_storageDirectory + u'/' + folder.relativePath);
-        // The storage folder itself may be reached through a link; nothing below it is.
-        const int descriptor =
-            ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (folder.depth > 0 ? O_NOFOLLOW : 0));
-        if (descriptor < 0) {
-            continue;
-        }
-        const std::unique_ptr<DIR, int (*)(DIR *)> stream(::fdopendir(descriptor), &::closedir);
-        struct stat status = {};
-        if (!stream) {
-            ::close(descriptor);
-            continue;
-        }
-        if (::fstat(descriptor, &status) != 0) {
-            continue;
-        }
-        FolderRecord &record = folderRecord(walk, folder.relativePath, stream.get(), stampOf(status));
-        const QString prefix = folder.relativePath.isEmpty() ? QString() : folder.relativePath + u'/';
-        for (const QByteArray &name : std::as_const(record.folders)) {
-            if (folder.depth + 1 < maximumWalkDepth && !(folder.depth == 0 && name == privateFolderName)) {
-                pending.append({prefix + QFile::decodeName(name), folder.depth + 1});
-            }
-        }
-        for (FileRecord &file : record.files) {
-            visitFile(walk, descriptor, prefix, file);
-        }
+              {},
+              {{QString(), 0, false}}};
+    while (!walk.pending.isEmpty() && walk.entries < maximumWalkEntries) {
+        visitFolder(walk, walk.pending.takeLast());
     }
     // Only what this walk found stays in the index, so removed folders do not pile up.
-    m_folders.removeIf([&walk](const auto &folder) { return folder.value().walk != walk.number; });
+    for (auto folder = m_folders.begin(); folder != m_folders.end();) {
+        if (folder->walk != walk.number) {
+            forgetWatch(folder.key(), *folder);
+            folder = m_folders.erase(folder);
+        } else {
+            ++folder;
+        }
+    }
 
     std::sort(walk.found.begin(), walk.found.end(), [](const ManagedMediaItem &left, const ManagedMediaItem &right) {
         if (left.modifiedAtMillis != right.modifiedAtMillis) {
@@ -101,29 +86,145 @@ QList<ManagedMediaItem> MediaLibrary::items(ManagedMediaKind kind, const QString
     return walk.found;
 }
 
-MediaLibrary::FolderRecord &MediaLibrary::folderRecord(Walk &walk, const QString &relativePath, DIR *stream,
-                                                       const Stamp &stamp)
+void MediaLibrary::takeChanges()
 {
-    FolderRecord &known = m_folders[relativePath];
-    if (known.walk != 0 && known.settled && known.stamp == stamp &&
-        walk.entries + known.entryCount <= maximumWalkEntries) {
-        walk.entries += known.entryCount;
-        known.walk = walk.number;
-        return known;
+    const FolderWatch::Changes changes = m_watch.take();
+    if (changes.lost) {
+        for (FolderRecord &folder : m_folders) {
+            folder.changed = true;
+        }
+    }
+    for (const int watch : changes.changed) {
+        const auto folder = m_folders.find(m_watchedFolders.value(watch));
+        if (folder != m_folders.end() && folder->watch == watch) {
+            folder->changed = true;
+        }
+    }
+    for (const int watch : changes.ended) {
+        const auto folder = m_folders.find(m_watchedFolders.value(watch));
+        if (folder != m_folders.end() && folder->watch == watch) {
+            folder->changed = true;
+            forgetWatch(folder.key(), *folder);
+        }
+    }
+}
+
+void MediaLibrary::forgetWatch(const QString &relativePath, FolderRecord &record)
+{
+    // A folder moved within the storage keeps its watch, which its new path may have taken over.
+    const auto watched = m_watchedFolders.constFind(record.watch);
+    if (record.watch >= 0 && watched != m_watchedFolders.cend() && *watched == relativePath) {
+        m_watch.unwatch(record.watch);
+        m_watchedFolders.erase(watched);
+    }
+    record.watch = -1;
+}
+
+bool MediaLibrary::reuseWatched(Walk &walk, const PendingFolder &folder, FolderRecord &record)
+{
+    if (record.watch < 0 || record.changed || !record.complete ||
+        walk.entries + record.entryCount > maximumWalkEntries) {
+        return false;
+    }
+    const auto matches = [&walk](const FileRecord &file) {
+        return walk.query.isEmpty() || file.fileName.contains(walk.query, Qt::CaseInsensitive);
+    };
+    // A file not probed yet, since no listing asked for its name, is probed now.
+    if (std::any_of(record.files.cbegin(), record.files.cend(),
+                    [&matches](const FileRecord &file) { return !file.probed && matches(file); })) {
+        return false;
+    }
+    walk.entries += record.entryCount;
+    record.walk = walk.number;
+    pendSubfolders(walk, folder, record, true);
+    for (const FileRecord &file : std::as_const(record.files)) {
+        if (file.item && file.item->kind == walk.kind && matches(file)) {
+            walk.found.append(*file.item);
+        }
+    }
+    return true;
+}
+
+void MediaLibrary::pendSubfolders(Walk &walk, const PendingFolder &folder, const FolderRecord &record, bool certain)
+{
+    const QString prefix = folder.relativePath.isEmpty() ? QString() : folder.relativePath + u'/';
+    for (const QByteArray &name : record.folders) {
+        if (folder.depth + 1 < maximumWalkDepth && !(folder.depth == 0 && name == privateFolderName)) {
+            walk.pending.append({prefix + QFile::decodeName(name), folder.depth + 1, certain});
+        }
+    }
+}
+
+void MediaLibrary::visitFolder(Walk &walk, const PendingFolder &folder)
+{
+    const auto known = m_folders.find(folder.relativePath);
+    // Under a parent whose names did not change, a folder is the one its record was made of.
+    if (folder.certain && known != m_folders.end() && reuseWatched(walk, folder, *known)) {
+        return;
+    }
+    const QByteArray path = QFile::encodeName(
+        folder.relativePath.isEmpty() ? m_storageDirectory : m_storageDirectory + u'/' + folder.relativePath);
+    // The storage folder itself may be reached through a link; nothing below it is.
+    const int descriptor =
+        ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (folder.depth > 0 ? O_NOFOLLOW : 0));
+    if (descriptor < 0) {
+        return;
+    }
+    const std::unique_ptr<DIR, int (*)(DIR *)> stream(::fdopendir(descriptor), &::closedir);
+    struct stat status = {};
+    if (!stream) {
+        ::close(descriptor);
+        return;
+    }
+    if (::fstat(descriptor, &status) != 0) {
+        return;
+    }
+    const bool sameFolder =
+        known != m_folders.end() && known->stamp.device == status.st_dev && known->stamp.inode == status.st_ino;
+    if (!folder.certain && sameFolder && reuseWatched(walk, folder, *known)) {
+        return;
+    }
+
+    FolderRecord &record = m_folders[folder.relativePath];
+    if (!sameFolder || record.watch < 0) {
+        forgetWatch(folder.relativePath, record);
+        record.watch = m_watch.watch(path, folder.depth == 0);
+        if (record.watch >= 0) {
+            m_watchedFolders.insert(record.watch, folder.relativePath);
+            // Looked at again now that changes are watched: what changed before shows in these times.
+            if (::fstat(descriptor, &status) != 0) {
+                return;
+            }
+        }
+    }
+    record.changed = false;
+    readNames(walk, record, stream.get(), stampOf(status));
+    pendSubfolders(walk, folder, record, false);
+    const QString prefix = folder.relativePath.isEmpty() ? QString() : folder.relativePath + u'/';
+    for (FileRecord &file : record.files) {
+        visitFile(walk, descriptor, prefix, file);
+    }
+}
+
+void MediaLibrary::readNames(Walk &walk, FolderRecord &record, DIR *stream, const Stamp &stamp)
+{
+    record.walk = walk.number;
+    if (record.settled && record.complete && record.stamp == stamp &&
+        walk.entries + record.entryCount <= maximumWalkEntries) {
+        walk.entries += record.entryCount;
+        return;
     }
 
     ++m_folderReadCount;
     const qint64 settleNanoseconds = std::chrono::nanoseconds(settleTime).count();
-    FolderRecord record;
-    record.stamp = stamp;
-    record.settled =
-        std::max(stamp.modifiedNanoseconds, stamp.changedNanoseconds) + settleNanoseconds < walk.startedNanoseconds;
-    record.walk = walk.number;
     // What is known of the files that were there before.
     QHash<QByteArray, qsizetype> earlier;
-    for (qsizetype index = 0; index < known.files.size(); ++index) {
-        earlier.insert(known.files.at(index).name, index);
+    for (qsizetype index = 0; index < record.files.size(); ++index) {
+        earlier.insert(record.files.at(index).name, index);
     }
+    QList<QByteArray> folders;
+    QList<FileRecord> files;
+    int entryCount = 0;
     const int descriptor = ::dirfd(stream);
     bool complete = false;
     // An entry at a time, so that a folder of millions of entries stops at the bound.
@@ -139,31 +240,39 @@ MediaLibrary::FolderRecord &MediaLibrary::folderRecord(Walk &walk, const QString
             continue;
         }
         ++walk.entries;
-        ++record.entryCount;
+        ++entryCount;
         unsigned char type = entry->d_type;
         struct stat status = {};
         if (type == DT_UNKNOWN && ::fstatat(descriptor, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
             type = S_ISDIR(status.st_mode) ? DT_DIR : S_ISREG(status.st_mode) ? DT_REG : DT_UNKNOWN;
         }
         if (type == DT_DIR) {
-            record.folders.append(name);
+            folders.append(name);
         } else if (type == DT_REG) {
             const auto found = earlier.constFind(name);
-            record.files.append(found != earlier.cend() ? known.files.at(*found)
-                                                        : FileRecord{name, QFile::decodeName(name), {}, false, {}});
+            files.append(found != earlier.cend() ? record.files.at(*found)
+                                                 : FileRecord{name, QFile::decodeName(name), {}, false, {}});
         }
     }
+    record.stamp = stamp;
+    record.settled =
+        std::max(stamp.modifiedNanoseconds, stamp.changedNanoseconds) + settleNanoseconds < walk.startedNanoseconds;
     // A folder read only in part is read again next time.
-    record.settled = record.settled && complete;
-    known = std::move(record);
-    return known;
+    record.complete = complete;
+    record.entryCount = entryCount;
+    record.folders = std::move(folders);
+    record.files = std::move(files);
 }
 
 void MediaLibrary::visitFile(Walk &walk, int folderDescriptor, const QString &prefix, FileRecord &record)
 {
+    ++m_fileLookCount;
     struct stat status = {};
     if (::fstatat(folderDescriptor, record.name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(status.st_mode)) {
+        // Not listed from the record until it is a regular file again.
+        record.probed = false;
+        record.item.reset();
         return;
     }
     const Stamp stamp = stampOf(status);

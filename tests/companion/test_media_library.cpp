@@ -11,9 +11,9 @@
 
 using namespace Qt::StringLiterals;
 
-// A change made to the storage folder, what the next listing gives ("path width" of each photo, newest first),
-// how many folders it reads again and how many files it probes.
-using Changes = TestTable<std::function<bool(const QString &storage)>, QStringList, int, int>;
+// Whether folders are watched, a change made to the storage folder, what the next listing gives ("path width" of
+// each photo, newest first), how many folders it reads again and how many files it probes.
+using Changes = TestTable<MediaLibrary::Watching, std::function<bool(const QString &storage)>, QStringList, int, int>;
 
 namespace {
 
@@ -65,7 +65,15 @@ private slots:
 
     void changesShowInTheNextListing_data()
     {
-        const Changes rows;
+        const Changes table;
+        // Every change, with folders watched and without.
+        const auto rows = [&table](const char *name, const std::function<bool(const QString &)> &change,
+                                   const QStringList &listed, int foldersRead, int probed) {
+            table(qPrintable(u"watched: "_s + QString::fromLatin1(name)), MediaLibrary::Watching::folders, change,
+                  listed, foldersRead, probed);
+            table(qPrintable(u"unwatched: "_s + QString::fromLatin1(name)), MediaLibrary::Watching::none, change,
+                  listed, foldersRead, probed);
+        };
         const QStringList before = {u"Pictures/c.jpg 40"_s, u"DCIM/Camera/b.jpg 40"_s, u"DCIM/Camera/a.jpg 40"_s,
                                     u"Documents/Old/d.jpg 40"_s};
         const auto withRow = [&before](qsizetype index, const QString &row) {
@@ -121,12 +129,19 @@ private slots:
         rows(
             "folder removed", [](const QString &storage) { return QDir(storage + u"/DCIM"_s).removeRecursively(); },
             QStringList{before[0], before[3]}, 1, 0);
+        rows(
+            "folder put in the place of another",
+            [](const QString &storage) {
+                return rename(storage, u"Pictures"_s, u"Elsewhere"_s) &&
+                       writePhoto(storage + u"/Pictures/f.jpg"_s, {40, 30}, dayAgo.addSecs(-6));
+            },
+            withRow(0, u"Elsewhere/c.jpg 40"_s) + QStringList{u"Pictures/f.jpg 40"_s}, 3, 2);
     }
 
     void changesShowInTheNextListing()
     {
-        const auto [change, listed, foldersRead, probed] = Changes::fetch();
-        MediaLibrary library(m_storage, clock());
+        const auto [watching, change, listed, foldersRead, probed] = Changes::fetch();
+        MediaLibrary library(m_storage, clock(), watching);
         QCOMPARE(listing(library).size(), 4);
         const int readBefore = library.folderReadCount();
         const int probedBefore = library.probeCount();
@@ -141,12 +156,26 @@ private slots:
         QCOMPARE(library.probeCount() - probedBefore, probed);
     }
 
-    // Times on disk are coarse: a folder is trusted to hold what it held only once its last change is some
-    // time past.
+    // A watched folder is looked at again only when it changed, and then only its own files.
+    void watchedFoldersAreLookedAtOnlyWhenChanged()
+    {
+        MediaLibrary library(m_storage, clock());
+        listing(library);
+        QCOMPARE(library.fileLookCount(), 6);
+        listing(library);
+        QCOMPARE(library.fileLookCount(), 6);
+        QVERIFY(writePhoto(m_storage + u"/Documents/x.txt"_s, {20, 10}, dayAgo));
+        QCOMPARE(listing(library).constFirst(), u"Documents/x.txt 20"_s);
+        QCOMPARE(library.fileLookCount(), 8);
+        QCOMPARE(library.folderReadCount(), 6);
+    }
+
+    // Times on disk are coarse: an unwatched folder is trusted to hold what it held only once its last change is
+    // some time past.
     void recentlyChangedFoldersAreReadAgain()
     {
         m_clockAhead = {};
-        MediaLibrary library(m_storage, clock());
+        MediaLibrary library(m_storage, clock(), MediaLibrary::Watching::none);
         listing(library);
         const int folders = library.folderReadCount();
         QCOMPARE(folders, 6); // the storage folder, DCIM, Camera, Pictures, Documents, Old
