@@ -113,23 +113,23 @@ struct RoundFigures
 class Load
 {
 public:
-    // False when stress-ng cannot be found on the PATH.
-    static bool available()
+    // Where stress-ng is on the PATH; empty when it is not installed.
+    static std::string executable()
     {
         const char *path = std::getenv("PATH");
-        std::string directories = path ? path : "/usr/bin:/bin";
+        const std::string directories = path ? path : "/usr/bin:/bin";
         for (size_t start = 0; start <= directories.size();) {
             const size_t end = std::min(directories.find(':', start), directories.size());
             const std::string candidate = directories.substr(start, end - start) + "/stress-ng";
             if (end > start && ::access(candidate.c_str(), X_OK) == 0) {
-                return true;
+                return candidate;
             }
             start = end + 1;
         }
-        return false;
+        return {};
     }
 
-    explicit Load(unsigned processes)
+    Load(const std::string &executable, unsigned processes)
     {
         const std::string count = std::to_string(processes);
         const std::string timeout = std::to_string(loadLimit.count()) + "s";
@@ -140,7 +140,11 @@ public:
         if (m_process == 0) {
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             ::setpgid(0, 0);
-            ::execvp(arguments[0], const_cast<char *const *>(arguments));
+            // Its workers complain when they are stopped before their time, which is every time here.
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            ::dup2(quiet, STDOUT_FILENO);
+            ::dup2(quiet, STDERR_FILENO);
+            ::execv(executable.c_str(), const_cast<char *const *>(arguments));
             ::_exit(127);
         }
         if (m_process < 0) {
@@ -474,7 +478,9 @@ LargeFigures measureLarge(Devices &devices, const Files &files, const std::strin
     return result;
 }
 
-RoundFigures measureRound(Devices &devices, const Files &files, int round, int rounds, unsigned busyProcessors)
+// `busyProcessors` processes of `loadExecutable` spin while the loaded figures are taken; none when it is 0.
+RoundFigures measureRound(Devices &devices, const Files &files, int round, int rounds,
+                          const std::string &loadExecutable, unsigned busyProcessors)
 {
     const std::string prefix = "round" + std::to_string(round) + "-";
     RoundFigures result;
@@ -493,7 +499,7 @@ RoundFigures measureRound(Devices &devices, const Files &files, int round, int r
     result.managementP99 = percentile(roundTrips, 0.99);
     result.managementMax = roundTrips.back();
     if (busyProcessors > 0) {
-        const Load load(busyProcessors);
+        const Load load(loadExecutable, busyProcessors);
         const LargeFigures loaded = measureLarge(devices, files, prefix + "loaded-");
         result.loadedPipe = loaded.pipe;
         result.loadedToPhone = loaded.toPhone;
@@ -554,7 +560,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     unsigned busyProcessors = unsigned(busyArgument);
-    if (busyProcessors > 0 && !Load::available()) {
+    const std::string loadExecutable = Load::executable();
+    if (busyProcessors > 0 && loadExecutable.empty()) {
         std::printf("stress-ng is not installed (apt-get install stress-ng): the figures under load are left out\n");
         busyProcessors = 0;
     }
@@ -587,7 +594,7 @@ int main(int argc, char *argv[])
         }
         std::vector<RoundFigures> results;
         for (int round = 1; round <= rounds; ++round) {
-            results.push_back(measureRound(devices, files, round, rounds, busyProcessors));
+            results.push_back(measureRound(devices, files, round, rounds, loadExecutable, busyProcessors));
         }
         printSummary(results);
     } catch (const std::exception &error) {
