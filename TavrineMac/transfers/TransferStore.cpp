@@ -110,6 +110,20 @@ void TransferStore::setLatestEvent(const std::optional<TransferEvent> &event)
     }
 }
 
+void TransferStore::endDeferringTaskSignals()
+{
+    if (--m_deferTaskSignals > 0) {
+        return;
+    }
+    if (m_immediateSaveDue) {
+        saveTasks();
+    }
+    if (m_tasksDirty) {
+        m_tasksDirty = false;
+        emit tasksChanged();
+    }
+}
+
 void TransferStore::tasksDidChange()
 {
     if (m_deferTaskSignals > 0) {

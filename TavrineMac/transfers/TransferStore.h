@@ -194,6 +194,8 @@ private:
     void setConfirmationCode(const std::optional<QString> &code);
     void setLatestEvent(const std::optional<TransferEvent> &event);
     void tasksDidChange();
+    // Ends one level of deferring; the last publishes the task list and writes the file when either is due.
+    void endDeferringTaskSignals();
     void saveTasks();
     void publishTrustedRegistry();
     // Saves `candidate` and only then makes it the registry in memory; false (phase failed with the
@@ -254,7 +256,8 @@ private:
     std::optional<QString> m_preparingManagedUploadID;
     QSet<QString> m_finalizingDeliveryIDs;
 
-    // Inside a drain, task signals and immediate saves wait for its end, so that a batch publishes and writes once.
+    // Inside a drain or a hand-over of files, task signals and immediate saves wait for its end, so that a batch
+    // publishes and writes once.
     int m_deferTaskSignals = 0;
     bool m_tasksDirty = false;
     bool m_immediateSaveDue = false;

@@ -39,16 +39,7 @@ void TransferStore::drainEvents()
         ++handled;
     }
     drainManagementResponses();
-    --m_deferTaskSignals;
-    if (m_deferTaskSignals == 0) {
-        if (m_immediateSaveDue) {
-            saveTasks();
-        }
-        if (m_tasksDirty) {
-            m_tasksDirty = false;
-            emit tasksChanged();
-        }
-    }
+    endDeferringTaskSignals();
     if (handled == maximumEventsPerDrain && m_host && m_pollingTimer.isActive()) {
         m_pollingTimer.start(0);
     }

@@ -116,6 +116,8 @@ void TransferStore::sendFiles(const QStringList &filePaths)
     }
     m_notifications->requestAuthorizationIfNeeded();
     const QDateTime now = QDateTime::currentDateTimeUtc();
+    // Two hundred files handed over at once are one change of the list, published and written once.
+    ++m_deferTaskSignals;
     for (const QString &path : filePaths) {
         const QFileInfo info(path);
         if (!info.exists() && !info.isSymLink()) {
@@ -147,6 +149,7 @@ void TransferStore::sendFiles(const QStringList &filePaths)
     pruneFinishedTasks();
     persistTasks(true);
     startNextOutgoing();
+    endDeferringTaskSignals();
 }
 
 bool TransferStore::isEligibleForOutgoing(const TransferTaskRecord &task) const

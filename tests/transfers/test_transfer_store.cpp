@@ -420,6 +420,33 @@ private slots:
         QCOMPARE(store.activeTasks().size(), 10);
     }
 
+    // Two hundred files handed over at once are one change: the list is published and the task file written once,
+    // with every file queued and the oldest already on its way.
+    void aHandOverOfManyFilesIsOneChange()
+    {
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        QStringList paths;
+        for (int number = 0; number < 200; ++number) {
+            paths.append(fixture.writeFile(u"f%1.txt"_s.arg(number)));
+        }
+        TaskFileWrites writes(fixture.folder.path());
+        QSignalSpy changes(&store, &TransferStore::tasksChanged);
+        store.sendFiles(paths);
+        QCOMPARE(changes.size(), 1);
+        QCOMPARE(writes.take(), 1);
+        const QList<TransferTaskRecord> written = TransferTaskRepository(fixture.taskFile()).load();
+        QCOMPARE(written.size(), 200);
+        for (qsizetype index = 0; index < written.size(); ++index) {
+            QCOMPARE(written.at(index).id, store.tasks().at(index).id);
+            QCOMPARE(written.at(index).status, store.tasks().at(index).status);
+        }
+        QCOMPARE(written.last().fileName, u"f0.txt"_s);
+        QCOMPARE(written.last().status, Status::sending);
+        QCOMPARE(written.first().status, Status::queued);
+        QCOMPARE(fixture.calls(u"send:"_s), QStringList{u"send:"_s + written.last().id});
+    }
+
     // A phone that offers files and pauses each at once, over and over: the pump takes the events a batch at a
     // time and lets the event loop run between batches, in the order they came; each batch writes the task file
     // once, and saving leaves no timer behind.
