@@ -126,6 +126,18 @@ std::optional<MediaFacts> MediaFile::probe(const QString &path)
     return facts;
 }
 
+bool MediaFile::mayBePhoto(const QString &path)
+{
+    QFile file;
+    if (!openRegularFile(file, path)) {
+        return false;
+    }
+    // As probe() reads a photo's size.
+    QImageReader reader(&file);
+    reader.setDecideFormatFromContent(true);
+    return reader.canRead();
+}
+
 QSize MediaFile::boundedSize(QSize stored, int maxDimension)
 {
     const int longer = std::max(stored.width(), stored.height());

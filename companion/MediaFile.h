@@ -44,6 +44,10 @@ std::optional<ManagedMediaKind> kindOfContent(const QByteArray &head, QString *m
 // The facts of the photo or video at `path`; nothing for any other file or one that does not decode.
 std::optional<MediaFacts> probe(const QString &path);
 
+// False for a file at `path` that is surely no photo: Qt's image reader knows no picture format by its first bytes,
+// so probe() would not read its size. Much cheaper than probe() for most files; a video may be either.
+bool mayBePhoto(const QString &path);
+
 // `stored` scaled so that its longer side is at most `maxDimension`, keeping its aspect ratio.
 QSize boundedSize(QSize stored, int maxDimension);
 

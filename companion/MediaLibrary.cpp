@@ -131,7 +131,7 @@ bool MediaLibrary::reuseWatched(Walk &walk, const PendingFolder &folder, FolderR
     };
     // A file not probed yet, since no listing asked for its name, is probed now.
     if (std::any_of(record.files.cbegin(), record.files.cend(),
-                    [&matches](const FileRecord &file) { return !file.probed && matches(file); })) {
+                    [&](const FileRecord &file) { return !file.knows(walk.kind) && matches(file); })) {
         return false;
     }
     walk.entries += record.entryCount;
@@ -251,7 +251,7 @@ void MediaLibrary::readNames(Walk &walk, FolderRecord &record, DIR *stream, cons
         } else if (type == DT_REG) {
             const auto found = earlier.constFind(name);
             files.append(found != earlier.cend() ? record.files.at(*found)
-                                                 : FileRecord{name, QFile::decodeName(name), {}, false, {}});
+                                                 : FileRecord{name, QFile::decodeName(name), {}, {}, {}});
         }
     }
     record.stamp = stamp;
@@ -271,24 +271,29 @@ void MediaLibrary::visitFile(Walk &walk, int folderDescriptor, const QString &pr
     if (::fstatat(folderDescriptor, record.name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(status.st_mode)) {
         // Not listed from the record until it is a regular file again.
-        record.probed = false;
+        record.known = FileRecord::Known::nothing;
         record.item.reset();
         return;
     }
     const Stamp stamp = stampOf(status);
+    if (record.stamp != stamp) {
+        record = {record.name, record.fileName, stamp, FileRecord::Known::nothing, {}};
+    }
     const bool matches = walk.query.isEmpty() || record.fileName.contains(walk.query, Qt::CaseInsensitive);
-    if (!record.probed || record.stamp != stamp) {
+    if (!record.knows(walk.kind)) {
         if (!matches) {
             // Left to be probed when a listing asks for its name.
-            record.probed = false;
+            return;
+        }
+        const QString relativePath = prefix + record.fileName;
+        const QString path = m_storageDirectory + u'/' + relativePath;
+        if (walk.kind == ManagedMediaKind::photo && !MediaFile::mayBePhoto(path)) {
+            record.known = FileRecord::Known::noPhoto;
             return;
         }
         ++m_probeCount;
-        record.stamp = stamp;
-        record.probed = true;
-        record.item.reset();
-        const QString relativePath = prefix + record.fileName;
-        if (const std::optional<MediaFacts> facts = MediaFile::probe(m_storageDirectory + u'/' + relativePath)) {
+        record.known = FileRecord::Known::everything;
+        if (const std::optional<MediaFacts> facts = MediaFile::probe(path)) {
             const qint64 modifiedAtMillis = qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1'000'000;
             record.item = ManagedMediaItem{StorageIds::idForRelativePath(relativePath),
                                            record.fileName,

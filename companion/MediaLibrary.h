@@ -72,8 +72,21 @@ private:
         QByteArray name; // as the file system has it
         QString fileName;
         Stamp stamp;
-        bool probed = false;                  // files whose names do not match a search are not probed
+        // Files whose names do not match a search are not probed; a photo listing passes over files that cannot be
+        // photos without telling whether they are videos.
+        enum class Known
+        {
+            nothing,
+            noPhoto,
+            everything,
+        } known = Known::nothing;
         std::optional<ManagedMediaItem> item; // nothing for a file that is no photo or video
+
+        // Whether the file is known to be of `kind` or not.
+        bool knows(ManagedMediaKind kind) const
+        {
+            return known == Known::everything || (known == Known::noPhoto && kind == ManagedMediaKind::photo);
+        }
     };
     struct FolderRecord
     {

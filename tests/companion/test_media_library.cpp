@@ -1,5 +1,6 @@
 #include "MediaLibrary.h"
 #include "StorageTree.h"
+#include "TestVideo.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -115,7 +116,7 @@ private slots:
         rows(
             "photo rewritten as text",
             [](const QString &storage) { return writeFile(storage + u"/Pictures/c.jpg"_s, "no longer a picture"); },
-            before.mid(1), 0, 1);
+            before.mid(1), 0, 0);
         rows(
             "folder renamed",
             [](const QString &storage) { return rename(storage, u"Documents/Old"_s, u"Documents/Older"_s); },
@@ -187,7 +188,22 @@ private slots:
         QCOMPARE(library.folderReadCount(), 3 * folders);
         listing(library);
         QCOMPARE(library.folderReadCount(), 3 * folders);
-        QCOMPARE(library.probeCount(), 6);
+        QCOMPARE(library.probeCount(), 4);
+    }
+
+    // A photo listing passes over files that cannot be photos without probing them; a video listing then does.
+    void videosAreFoundAfterPhotosWereListed()
+    {
+        QVERIFY(writeTestVideo(m_storage + u"/Movies/clip.mkv"_s, {32, 24}, 2, 10));
+        MediaLibrary library(m_storage, clock());
+        QCOMPARE(listing(library).size(), 4);
+        QCOMPARE(library.probeCount(), 4);
+        const QList<ManagedMediaItem> videos = library.items(ManagedMediaKind::video, {});
+        QCOMPARE(videos.size(), 1);
+        QCOMPARE(videos.constFirst().relativePath, u"Movies/clip.mkv"_s);
+        QCOMPARE(library.probeCount(), 7);
+        QCOMPARE(listing(library).size(), 4);
+        QCOMPARE(library.probeCount(), 7);
     }
 
 private:
