@@ -189,6 +189,13 @@ void MediaLibrary::visitFolder(Walk &walk, const PendingFolder &folder)
     if (!sameFolder || record.watch < 0) {
         forgetWatch(folder.relativePath, record);
         record.watch = m_watch.watch(path, folder.depth == 0);
+        // The same folder under another path (a bind mount) would share the watch, which tells only one of them:
+        // this one is looked at by its stamp instead.
+        const auto owner = m_folders.constFind(m_watchedFolders.value(record.watch));
+        if (record.watch >= 0 && owner != m_folders.cend() && owner.key() != folder.relativePath &&
+            owner->watch == record.watch) {
+            record.watch = -1;
+        }
         if (record.watch >= 0) {
             m_watchedFolders.insert(record.watch, folder.relativePath);
             // Looked at again now that changes are watched: what changed before shows in these times.
