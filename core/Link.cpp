@@ -16,7 +16,9 @@ namespace tavrine::core {
 
 namespace {
 
-constexpr size_t maximumQueuedDataFrames = 8;
+// Four mebibytes of file data: enough to carry the link through a few milliseconds in which the senders get no
+// processor, as happens when other work keeps every core busy. Control frames go before it all the same.
+constexpr size_t maximumQueuedDataFrames = 16;
 constexpr size_t readBufferBytes = 64 * 1024;
 // Ciphertext waiting to go out, and arrived but not yet decrypted: what one system call may move at most.
 constexpr size_t cipherBufferBytes = 512 * 1024;

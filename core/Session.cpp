@@ -24,8 +24,9 @@ namespace {
 constexpr auto progressInterval = std::chrono::milliseconds(100);
 constexpr size_t maximumTransferIdBytes = 256;
 constexpr size_t hashBufferBytes = 1024 * 1024;
-// Received data waiting to be written; beyond it the link stops reading, which in turn holds the sender back.
-constexpr size_t maximumQueuedReceiveBytes = 8 * wire::chunkBytes;
+// Received data waiting to be written; beyond it the link stops reading, which in turn holds the sender back. Four
+// mebibytes ride out a few milliseconds in which the writer or the hasher gets no processor.
+constexpr size_t maximumQueuedReceiveBytes = 16 * wire::chunkBytes;
 // What one peer may keep open on this side at once.
 constexpr size_t maximumIncomingTransfers = 64;
 constexpr size_t maximumOpenRequests = 1024;
