@@ -2,6 +2,7 @@
 
 #include "VideoFile.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QHash>
 #include <QImageIOHandler>
@@ -51,7 +52,7 @@ std::optional<ManagedMediaKind> kindOfFile(QFile &file, QString *mimeType)
 
 } // namespace
 
-bool MediaFile::openRegularFile(QFile &file, const QString &path)
+bool MediaFile::openRegularFile(QFile &file, const QString &path, struct stat *status)
 {
     // O_NONBLOCK: a named pipe must not stall the phone until a writer comes; O_NOFOLLOW: a link put in the
     // file's place must not lead elsewhere.
@@ -59,8 +60,9 @@ bool MediaFile::openRegularFile(QFile &file, const QString &path)
     if (descriptor < 0) {
         return false;
     }
-    struct stat status = {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+    struct stat ownStatus = {};
+    struct stat &fileStatus = status ? *status : ownStatus;
+    if (::fstat(descriptor, &fileStatus) != 0 || !S_ISREG(fileStatus.st_mode) ||
         !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(descriptor);
         return false;
@@ -92,10 +94,9 @@ std::optional<ManagedMediaKind> MediaFile::kindOfContent(const QByteArray &head,
     return kind;
 }
 
-std::optional<MediaFacts> MediaFile::probe(const QString &path)
+std::optional<MediaFacts> MediaFile::probe(QFile &file)
 {
-    QFile file;
-    if (!openRegularFile(file, path)) {
+    if (file.pos() != 0 && !file.seek(0)) {
         return std::nullopt;
     }
     MediaFacts facts;
@@ -126,14 +127,18 @@ std::optional<MediaFacts> MediaFile::probe(const QString &path)
     return facts;
 }
 
-bool MediaFile::mayBePhoto(const QString &path)
+bool MediaFile::mayBePhoto(QFile &file)
 {
-    QFile file;
-    if (!openRegularFile(file, path)) {
-        return false;
+    // A file that its first bytes hold whole is read from them, which spares the calls to the system that the
+    // reader's looks at a file make.
+    const QByteArray head = file.peek(contentSniffBytes);
+    QBuffer whole;
+    if (head.size() < contentSniffBytes) {
+        whole.setData(head);
+        whole.open(QIODevice::ReadOnly);
     }
     // As probe() reads a photo's size.
-    QImageReader reader(&file);
+    QImageReader reader(whole.isOpen() ? static_cast<QIODevice *>(&whole) : &file);
     reader.setDecideFormatFromContent(true);
     return reader.canRead();
 }

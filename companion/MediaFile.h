@@ -10,6 +10,7 @@
 #include <optional>
 
 class QFile;
+struct stat;
 
 // What probing a photo or video finds out.
 struct MediaFacts
@@ -35,18 +36,21 @@ constexpr qint64 maximumPhotoBytes = qint64(256) << 20;
 // How much of a file its content type is told from.
 constexpr qint64 contentSniffBytes = 16 * 1024;
 
-// Opens the regular file at `path` for reading: false for a symbolic link, a pipe, a device or a folder.
-bool openRegularFile(QFile &file, const QString &path);
+// Opens the regular file at `path` for reading: false for a symbolic link, a pipe, a device or a folder. The file's
+// status goes to `status` when one is given.
+bool openRegularFile(QFile &file, const QString &path, struct stat *status = nullptr);
 
 // The kind of media that the first bytes of a file show, with its MIME type.
 std::optional<ManagedMediaKind> kindOfContent(const QByteArray &head, QString *mimeType = nullptr);
 
-// The facts of the photo or video at `path`; nothing for any other file or one that does not decode.
-std::optional<MediaFacts> probe(const QString &path);
+// The facts of the photo or video open as `file` (by openRegularFile, not read from yet); nothing for any other file
+// or one that does not decode.
+std::optional<MediaFacts> probe(QFile &file);
 
-// False for a file at `path` that is surely no photo: Qt's image reader knows no picture format by its first bytes,
-// so probe() would not read its size. Much cheaper than probe() for most files; a video may be either.
-bool mayBePhoto(const QString &path);
+// False for the file open as `file` (by openRegularFile, not read from yet) that is surely no photo: Qt's image
+// reader knows no picture format by its first bytes, so probe() would not read its size. Much cheaper than probe()
+// for most files; a video may be either.
+bool mayBePhoto(QFile &file);
 
 // `stored` scaled so that its longer side is at most `maxDimension`, keeping its aspect ratio.
 QSize boundedSize(QSize stored, int maxDimension);

@@ -188,7 +188,7 @@ void MediaLibrary::visitFolder(Walk &walk, const PendingFolder &folder)
     FolderRecord &record = m_folders[folder.relativePath];
     if (!sameFolder || record.watch < 0) {
         forgetWatch(folder.relativePath, record);
-        record.watch = m_watch.watch(path, folder.depth == 0);
+        record.watch = m_watchedFolders.size() < maximumWatchedFolders ? m_watch.watch(path, folder.depth == 0) : -1;
         // The same folder under another path (a bind mount) would share the watch, which tells only one of them:
         // this one is looked at by its stamp instead.
         const auto owner = m_folders.constFind(m_watchedFolders.value(record.watch));
@@ -274,33 +274,49 @@ void MediaLibrary::readNames(Walk &walk, FolderRecord &record, DIR *stream, cons
 void MediaLibrary::visitFile(Walk &walk, int folderDescriptor, const QString &prefix, FileRecord &record)
 {
     ++m_fileLookCount;
-    struct stat status = {};
-    if (::fstatat(folderDescriptor, record.name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(status.st_mode)) {
+    const auto forget = [&record] {
         // Not listed from the record until it is a regular file again.
-        record.known = FileRecord::Known::nothing;
-        record.item.reset();
+        record = {record.name, record.fileName, {}, FileRecord::Known::nothing, {}};
+    };
+    const bool matches = walk.query.isEmpty() || record.fileName.contains(walk.query, Qt::CaseInsensitive);
+    struct stat status = {};
+    if (record.known != FileRecord::Known::nothing) {
+        if (::fstatat(folderDescriptor, record.name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(status.st_mode)) {
+            forget();
+            return;
+        }
+        if (stampOf(status) == record.stamp && record.knows(walk.kind)) {
+            if (record.item && record.item->kind == walk.kind && matches) {
+                walk.found.append(*record.item);
+            }
+            return;
+        }
+    }
+    if (!matches) {
+        // Left to be probed when a listing asks for its name.
+        forget();
+        return;
+    }
+    // Opened once, for its stamp and its contents.
+    const QString relativePath = prefix + record.fileName;
+    QFile file;
+    if (!MediaFile::openRegularFile(file, m_storageDirectory + u'/' + relativePath, &status)) {
+        forget();
         return;
     }
     const Stamp stamp = stampOf(status);
     if (record.stamp != stamp) {
         record = {record.name, record.fileName, stamp, FileRecord::Known::nothing, {}};
     }
-    const bool matches = walk.query.isEmpty() || record.fileName.contains(walk.query, Qt::CaseInsensitive);
     if (!record.knows(walk.kind)) {
-        if (!matches) {
-            // Left to be probed when a listing asks for its name.
-            return;
-        }
-        const QString relativePath = prefix + record.fileName;
-        const QString path = m_storageDirectory + u'/' + relativePath;
-        if (walk.kind == ManagedMediaKind::photo && !MediaFile::mayBePhoto(path)) {
+        if (walk.kind == ManagedMediaKind::photo && !MediaFile::mayBePhoto(file)) {
             record.known = FileRecord::Known::noPhoto;
             return;
         }
         ++m_probeCount;
         record.known = FileRecord::Known::everything;
-        if (const std::optional<MediaFacts> facts = MediaFile::probe(path)) {
+        if (const std::optional<MediaFacts> facts = MediaFile::probe(file)) {
             const qint64 modifiedAtMillis = qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1'000'000;
             record.item = ManagedMediaItem{StorageIds::idForRelativePath(relativePath),
                                            record.fileName,

@@ -31,6 +31,8 @@ class MediaLibrary
 public:
     static constexpr int maximumWalkEntries = 100'000;
     static constexpr int maximumWalkDepth = 64;
+    // Watches are a resource of the whole system; folders beyond these are looked at by their stamps.
+    static constexpr int maximumWatchedFolders = 8192;
     // Longer than the coarsest modification time of the file systems a phone uses (two seconds).
     static constexpr std::chrono::seconds settleTime{3};
 
