@@ -10,6 +10,7 @@
 #include <QMimeDatabase>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #include <fcntl.h>
@@ -54,9 +55,14 @@ std::optional<ManagedMediaKind> kindOfFile(QFile &file, QString *mimeType)
 
 bool MediaFile::openRegularFile(QFile &file, const QString &path, struct stat *status)
 {
+    return openRegularFileAt(file, AT_FDCWD, QFile::encodeName(path), status);
+}
+
+bool MediaFile::openRegularFileAt(QFile &file, int folderDescriptor, const QByteArray &name, struct stat *status)
+{
     // O_NONBLOCK: a named pipe must not stall the phone until a writer comes; O_NOFOLLOW: a link put in the
     // file's place must not lead elsewhere.
-    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    const int descriptor = ::openat(folderDescriptor, name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (descriptor < 0) {
         return false;
     }
@@ -127,18 +133,24 @@ std::optional<MediaFacts> MediaFile::probe(QFile &file)
     return facts;
 }
 
-bool MediaFile::mayBePhoto(QFile &file)
+bool MediaFile::mayBePhoto(QFile &file, qint64 size)
 {
-    // A file that its first bytes hold whole is read from them, which spares the calls to the system that the
-    // reader's looks at a file make.
-    const QByteArray head = file.peek(contentSniffBytes);
-    QBuffer whole;
-    if (head.size() < contentSniffBytes) {
-        whole.setData(head);
-        whole.open(QIODevice::ReadOnly);
+    // A small file is read whole in one call and looked at in memory, which spares the many calls to the system
+    // that looking at the file itself makes.
+    QBuffer contents;
+    if (size < contentSniffBytes) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        ssize_t read = 0;
+        do {
+            read = ::pread(file.handle(), bytes.data(), size_t(bytes.size()), 0);
+        } while (read < 0 && errno == EINTR);
+        if (read == size) {
+            contents.setData(bytes);
+            contents.open(QIODevice::ReadOnly);
+        }
     }
     // As probe() reads a photo's size.
-    QImageReader reader(whole.isOpen() ? static_cast<QIODevice *>(&whole) : &file);
+    QImageReader reader(contents.isOpen() ? static_cast<QIODevice *>(&contents) : &file);
     reader.setDecideFormatFromContent(true);
     return reader.canRead();
 }

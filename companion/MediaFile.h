@@ -39,6 +39,8 @@ constexpr qint64 contentSniffBytes = 16 * 1024;
 // Opens the regular file at `path` for reading: false for a symbolic link, a pipe, a device or a folder. The file's
 // status goes to `status` when one is given.
 bool openRegularFile(QFile &file, const QString &path, struct stat *status = nullptr);
+// The same for the file `name` in the folder open as `folderDescriptor`.
+bool openRegularFileAt(QFile &file, int folderDescriptor, const QByteArray &name, struct stat *status);
 
 // The kind of media that the first bytes of a file show, with its MIME type.
 std::optional<ManagedMediaKind> kindOfContent(const QByteArray &head, QString *mimeType = nullptr);
@@ -47,10 +49,10 @@ std::optional<ManagedMediaKind> kindOfContent(const QByteArray &head, QString *m
 // or one that does not decode.
 std::optional<MediaFacts> probe(QFile &file);
 
-// False for the file open as `file` (by openRegularFile, not read from yet) that is surely no photo: Qt's image
-// reader knows no picture format by its first bytes, so probe() would not read its size. Much cheaper than probe()
-// for most files; a video may be either.
-bool mayBePhoto(QFile &file);
+// False for the file of `size` bytes open as `file` (by openRegularFile, not read from yet) that is surely no photo:
+// Qt's image reader knows no picture format by its first bytes, so probe() would not read its size. Much cheaper than
+// probe() for most files; a video may be either.
+bool mayBePhoto(QFile &file, qint64 size);
 
 // `stored` scaled so that its longer side is at most `maxDimension`, keeping its aspect ratio.
 QSize boundedSize(QSize stored, int maxDimension);

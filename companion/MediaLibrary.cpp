@@ -301,7 +301,7 @@ void MediaLibrary::visitFile(Walk &walk, int folderDescriptor, const QString &pr
     // Opened once, for its stamp and its contents.
     const QString relativePath = prefix + record.fileName;
     QFile file;
-    if (!MediaFile::openRegularFile(file, m_storageDirectory + u'/' + relativePath, &status)) {
+    if (!MediaFile::openRegularFileAt(file, folderDescriptor, record.name, &status)) {
         forget();
         return;
     }
@@ -310,7 +310,7 @@ void MediaLibrary::visitFile(Walk &walk, int folderDescriptor, const QString &pr
         record = {record.name, record.fileName, stamp, FileRecord::Known::nothing, {}};
     }
     if (!record.knows(walk.kind)) {
-        if (walk.kind == ManagedMediaKind::photo && !MediaFile::mayBePhoto(file)) {
+        if (walk.kind == ManagedMediaKind::photo && !MediaFile::mayBePhoto(file, stamp.size)) {
             record.known = FileRecord::Known::noPhoto;
             return;
         }
