@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 
 namespace CardStyle {
 
@@ -30,17 +31,55 @@ QColor separator(const QWidget *widget)
     return withOpacity(widget->palette().color(QPalette::WindowText), 0.25);
 }
 
-void paintPanel(QWidget *widget, qreal radius, const QColor &fill, const std::optional<QColor> &outline)
+namespace {
+
+// Larger panels are drawn afresh each time rather than kept.
+constexpr qint64 largestKeptPanelPixels = 640 * 480;
+
+void drawPanel(QPainter &painter, const QRectF &rect, qreal radius, const QColor &fill,
+               const std::optional<QColor> &outline)
 {
-    QPainter painter(widget);
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath shape;
-    shape.addRoundedRect(QRectF(widget->rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+    shape.addRoundedRect(rect.adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
     painter.fillPath(shape, fill);
     if (outline) {
         painter.setPen(QPen(*outline, 1));
         painter.drawPath(shape);
     }
+}
+
+} // namespace
+
+void paintPanel(QWidget *widget, qreal radius, const QColor &fill, const std::optional<QColor> &outline)
+{
+    QPainter painter(widget);
+    const qreal ratio = widget->devicePixelRatioF();
+    const QSize pixels = widget->size() * ratio;
+    if (pixels.isEmpty() || qint64(pixels.width()) * pixels.height() > largestKeptPanelPixels) {
+        drawPanel(painter, QRectF(widget->rect()), radius, fill, outline);
+        return;
+    }
+    // A screen repaints its panels whenever something on it moves: each look is drawn once and kept, as the
+    // toolkit's rasteriser spreads a large rounded shape over worker threads every time it draws one.
+    const QString key = QStringLiteral("tavrine-panel:%1x%2@%3:%4:%5:%6")
+                            .arg(pixels.width())
+                            .arg(pixels.height())
+                            .arg(ratio)
+                            .arg(radius)
+                            .arg(quint64(fill.rgba64()), 0, 16)
+                            .arg(outline ? QString::number(quint64(outline->rgba64()), 16) : QStringLiteral("none"));
+    QPixmap drawn;
+    if (!QPixmapCache::find(key, &drawn)) {
+        drawn = QPixmap(pixels);
+        drawn.setDevicePixelRatio(ratio);
+        drawn.fill(Qt::transparent);
+        QPainter panelPainter(&drawn);
+        drawPanel(panelPainter, QRectF(widget->rect()), radius, fill, outline);
+        panelPainter.end();
+        QPixmapCache::insert(key, drawn);
+    }
+    painter.drawPixmap(0, 0, drawn);
 }
 
 namespace {
