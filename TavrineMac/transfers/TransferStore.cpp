@@ -54,6 +54,9 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
         }
     });
 
+    m_taskWriter = std::make_unique<TaskFileWriter>(m_taskRepository, this, [this](const QString &description) {
+        setPhase(Phase::failed(QStringLiteral("无法保存传输任务：") + description));
+    });
     m_tasks = m_taskRepository.load();
     for (TransferTaskRecord &task : m_tasks) {
         restoreTaskAfterRelaunch(task);

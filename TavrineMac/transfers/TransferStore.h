@@ -4,6 +4,7 @@
 #include "DeviceManagementRequestError.h"
 #include "LocalIPv4Address.h"
 #include "ManagedDownloadDelivery.h"
+#include "TaskFileWriter.h"
 #include "TransferCredentialStore.h"
 #include "TransferEvent.h"
 #include "TransferHost.h"
@@ -152,6 +153,8 @@ public:
 
     // Tasks and their file.
     void persistTasks(bool immediately);
+    // Returns once the task file holds every state written so far: the file is written on a thread of its own.
+    void waitForTaskFile();
     void pruneFinishedTasks();
     static void restoreTaskAfterRelaunch(TransferTaskRecord &task);
     QList<TransferTaskRecord> activeTasks() const;
@@ -245,6 +248,7 @@ private:
     QTimer m_managedDownloadStartTimer;
     TransferCredentialStore m_credentials;
     TransferTaskRepository m_taskRepository;
+    std::unique_ptr<TaskFileWriter> m_taskWriter;
     std::shared_ptr<TransferNotificationService> m_notifications;
     TrustedDeviceRegistryStore m_trustedRegistryStore;
     TrustedDeviceRegistry m_trustedRegistry;

@@ -44,11 +44,12 @@ void TransferStore::saveTasks()
 {
     m_persistenceTimer.stop();
     m_immediateSaveDue = false;
-    try {
-        m_taskRepository.save(m_tasks);
-    } catch (const std::exception &error) {
-        setPhase(Phase::failed(QStringLiteral("无法保存传输任务：") + describe(error)));
-    }
+    m_taskWriter->write(m_tasks);
+}
+
+void TransferStore::waitForTaskFile()
+{
+    m_taskWriter->waitUntilWritten();
 }
 
 void TransferStore::pruneFinishedTasks()

@@ -434,6 +434,7 @@ private slots:
         QSignalSpy changes(&store, &TransferStore::tasksChanged);
         store.sendFiles(paths);
         QCOMPARE(changes.size(), 1);
+        store.waitForTaskFile();
         QCOMPARE(writes.take(), 1);
         const QList<TransferTaskRecord> written = TransferTaskRepository(fixture.taskFile()).load();
         QCOMPARE(written.size(), 200);
@@ -463,6 +464,7 @@ private slots:
         }
         store.drainEvents();
         QCOMPARE(qsizetype(fixture.host->events.size()), 2 * offers - TransferStore::maximumEventsPerDrain);
+        store.waitForTaskFile();
         QCOMPARE(writes.take(), 1);
         QCOMPARE(store.findChildren<QTimer *>(), QList<QTimer *>());
 
@@ -477,6 +479,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(fixture.host->events.empty() && queuedAtOtherWork.size() == batches, 60'000);
         QVERIFY2(*std::max_element(queuedAtOtherWork.begin(), queuedAtOtherWork.end()) > 0,
                  qPrintable(QString::number(batches)));
+        store.waitForTaskFile();
         const int left = 2 * offers - TransferStore::maximumEventsPerDrain;
         QCOMPARE(batches, (left + TransferStore::maximumEventsPerDrain - 1) / TransferStore::maximumEventsPerDrain);
         QVERIFY(writes.take() <= batches);
@@ -517,7 +520,7 @@ private slots:
         QCOMPARE(tasks[2].message, u"等待发送设备继续"_s);
         QVERIFY(QFile::remove(fixture.taskFile()) && QDir().mkpath(fixture.taskFile())); // a folder in its place
         fixture.store->persistTasks(true);
-        QVERIFY(fixture.store->phase().text.startsWith(u"无法保存传输任务："_s));
+        QTRY_VERIFY(fixture.store->phase().text.startsWith(u"无法保存传输任务："_s));
     }
 };
 

@@ -360,6 +360,7 @@ private slots:
         } else {
             fixture.deliver({linkEvent(Kind::disconnected)});
         }
+        store.waitForTaskFile();
         const QList<TransferTaskRecord> written = TransferTaskRepository(fixture.taskFile()).load();
         QCOMPARE(outcomeOf(listing), u"手机连接已中断，请等待自动恢复后重试。"_s);
         for (const QString &id : {send, u"d1"_s}) {

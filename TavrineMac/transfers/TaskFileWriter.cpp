@@ -1,0 +1,64 @@
+#include "TaskFileWriter.h"
+
+#include <QMetaObject>
+
+#include <utility>
+
+TaskFileWriter::TaskFileWriter(TransferTaskRepository repository, QObject *context,
+                               std::function<void(const QString &description)> failed)
+    : m_repository(std::move(repository)), m_context(context), m_failed(std::move(failed)), m_thread([this] { run(); })
+{}
+
+TaskFileWriter::~TaskFileWriter()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+}
+
+void TaskFileWriter::write(QList<TransferTaskRecord> tasks)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_waiting = std::move(tasks);
+    }
+    m_changed.notify_all();
+}
+
+void TaskFileWriter::waitUntilWritten()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_waiting && !m_writing; });
+}
+
+void TaskFileWriter::run()
+{
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        m_changed.wait(lock, [this] { return m_waiting || m_stopping; });
+        if (!m_waiting) {
+            return; // stopping, with nothing left to write
+        }
+        const QList<TransferTaskRecord> tasks = *std::exchange(m_waiting, std::nullopt);
+        m_writing = true;
+        lock.unlock();
+        std::optional<QString> failure;
+        try {
+            m_repository.save(tasks);
+        } catch (const std::exception &error) {
+            failure = QString::fromUtf8(error.what());
+        }
+        if (failure) {
+            // The context outlives this thread (its owner joins it first); a call still queued when the context
+            // goes is dropped with it.
+            QMetaObject::invokeMethod(
+                m_context, [failed = m_failed, description = *failure] { failed(description); }, Qt::QueuedConnection);
+        }
+        lock.lock();
+        m_writing = false;
+        m_changed.notify_all();
+    }
+}

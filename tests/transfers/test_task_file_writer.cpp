@@ -1,0 +1,105 @@
+#include "TaskFileWriter.h"
+#include "TestSupport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QList<TransferTaskRecord> tasks(int count)
+{
+    QList<TransferTaskRecord> records;
+    for (int number = 0; number < count; ++number) {
+        TransferTaskRecord task;
+        task.id = u"task-%1"_s.arg(number);
+        task.peerName = u"Pixel"_s;
+        task.fileName = u"f%1.txt"_s.arg(number);
+        task.status = TransferTaskRecord::Status::queued;
+        task.createdAt = task.updatedAt = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, Qt::UTC);
+        records.append(task);
+    }
+    return records;
+}
+
+} // namespace
+
+class TaskFileWriterTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Writes asked for in a burst end with the newest on disk, never an older one after it; what is still waiting
+    // when the writer goes is written before it is gone.
+    void theNewestStateIsWrittenLast()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(u"transfer-tasks-v1.json"_s);
+        QObject context;
+        QStringList failures;
+        {
+            TaskFileWriter writer(TransferTaskRepository(path), &context,
+                                  [&failures](const QString &description) { failures.append(description); });
+            for (int count = 1; count <= 300; ++count) {
+                writer.write(tasks(count));
+            }
+            writer.waitUntilWritten();
+            QCOMPARE(TransferTaskRepository(path).load().size(), 300);
+            writer.write(tasks(2));
+        }
+        QCOMPARE(TransferTaskRepository(path).load(), tasks(2));
+        QCoreApplication::processEvents();
+        QVERIFY(failures.isEmpty());
+    }
+
+    // A write that fails is told on the context's thread, and the writer goes on with the next.
+    void failuresReachTheContextsThread()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(u"transfer-tasks-v1.json"_s);
+        QVERIFY(QDir().mkpath(path)); // a folder where the file belongs
+        QObject context;
+        QList<QThread *> threads;
+        QStringList failures;
+        TaskFileWriter writer(TransferTaskRepository(path), &context, [&](const QString &description) {
+            threads.append(QThread::currentThread());
+            failures.append(description);
+        });
+        writer.write(tasks(1));
+        writer.waitUntilWritten();
+        QTRY_COMPARE(failures.size(), 1);
+        QVERIFY(!failures.first().isEmpty());
+        QCOMPARE(threads.first(), QThread::currentThread());
+
+        QVERIFY(QDir(path).removeRecursively());
+        writer.write(tasks(3));
+        writer.waitUntilWritten();
+        QCOMPARE(TransferTaskRepository(path).load(), tasks(3));
+    }
+
+    // A failure still queued when the context goes is dropped with it.
+    void aFailureOutlivingItsContextIsDropped()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(u"transfer-tasks-v1.json"_s);
+        QVERIFY(QDir().mkpath(path));
+        int heard = 0;
+        {
+            auto context = std::make_unique<QObject>();
+            TaskFileWriter writer(TransferTaskRepository(path), context.get(), [&heard](const QString &) { ++heard; });
+            writer.write(tasks(1));
+            writer.waitUntilWritten();
+            context.reset();
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(heard, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TaskFileWriterTest)
+#include "test_task_file_writer.moc"
