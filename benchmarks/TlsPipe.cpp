@@ -138,8 +138,8 @@ DigestPointer newDigest()
     return digest;
 }
 
-// Chunks between a side's TLS thread and its file thread, at most as many as the link queues for sending.
-// Buffers go back the other way through a second channel, so the two threads never allocate.
+// Chunks between a side's TLS thread and its file thread, at most as many as the link queues for sending and the
+// session for writing. Buffers go back the other way through a second channel, so the two threads never allocate.
 class Channel
 {
 public:
@@ -179,7 +179,7 @@ private:
     bool m_closed = false;
 };
 
-constexpr size_t chunksInFlight = 8;
+constexpr size_t chunksInFlight = 16;
 
 // A side's two channels: full chunks towards the consumer, empty buffers back to the producer.
 struct Channels
