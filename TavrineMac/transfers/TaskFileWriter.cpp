@@ -6,7 +6,7 @@
 
 TaskFileWriter::TaskFileWriter(TransferTaskRepository repository, QObject *context,
                                std::function<void(const QString &description)> failed)
-    : m_repository(std::move(repository)), m_context(context), m_failed(std::move(failed)), m_thread([this] { run(); })
+    : m_repository(std::move(repository)), m_context(context), m_failed(std::move(failed))
 {}
 
 TaskFileWriter::~TaskFileWriter()
@@ -16,7 +16,8 @@ TaskFileWriter::~TaskFileWriter()
         m_stopping = true;
     }
     m_changed.notify_all();
-    m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void TaskFileWriter::write(QList<TransferTaskRecord> tasks)
@@ -26,6 +27,9 @@ void TaskFileWriter::write(QList<TransferTaskRecord> tasks)
         m_waiting = std::move(tasks);
     }
     m_changed.notify_all();
+    // The thread starts with the first write: a start that changes no task leaves the disk and the thread alone.
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { run(); });
 }
 
 void TaskFileWriter::waitUntilWritten()

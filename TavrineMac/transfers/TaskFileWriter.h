@@ -12,9 +12,10 @@
 #include <optional>
 #include <thread>
 
-// Writes the task file on a thread of its own, so that the event loop never waits for the disk (each write is
-// flushed to the device before it replaces the file). Writes come out in the order they were asked for; when
-// several are asked for while one is under way, only the newest of them is written, as it holds the others.
+// Writes the task file on a thread of its own, started by the first write, so that the event loop never waits for
+// the disk (each write is flushed to the device before it replaces the file). Writes come out in the order they were
+// asked for; when several are asked for while one is under way, only the newest of them is written, as it holds the
+// others.
 class TaskFileWriter
 {
 public:
@@ -27,6 +28,7 @@ public:
     TaskFileWriter(const TaskFileWriter &) = delete;
     TaskFileWriter &operator=(const TaskFileWriter &) = delete;
 
+    // Called on the thread that owns the writer.
     void write(QList<TransferTaskRecord> tasks);
     // Returns once every write asked for so far is on disk (or failed).
     void waitUntilWritten();

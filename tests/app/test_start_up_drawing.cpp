@@ -1,15 +1,21 @@
-// What start-up leaves for later or draws once: the core library is loaded by the first core call, once, whichever
-// thread makes it; a screen's washed background is one fill that gives the pixels of its two layers; panels and
-// symbol tiles drawn again from what was kept look as they did when drawn afresh.
+// What start-up leaves for later or draws once: the task file's writer starts its thread with the first write; the
+// core library is loaded by the first core call, once, whichever thread makes it; a screen's washed background is one
+// fill that gives the pixels of its two layers; panels and symbol tiles drawn again from what was kept look as they did
+// when drawn afresh.
 #include "CardStyle.h"
 #include "FakeTavrineCore.h"
 #include "SymbolTile.h"
+#include "TaskFileWriter.h"
 #include "TavrineCoreFunctions.h"
 #include "TestSupport.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QWidget>
@@ -124,6 +130,12 @@ private:
     std::optional<QColor> m_outline;
 };
 
+// The threads of this process.
+int threadCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
 // The widget drawn over an opaque backdrop, as it appears on a screen.
 QImage drawn(QWidget &widget, const QColor &backdrop = Qt::white)
 {
@@ -155,6 +167,34 @@ class TestStartUpDrawing : public QObject
     Q_OBJECT
 
 private slots:
+    // First, while nothing else of this test has started a thread.
+    void taskFileWriterStartsItsThreadWithTheFirstWrite()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("tasks.json"));
+        const int before = threadCount();
+        {
+            TaskFileWriter idle(TransferTaskRepository(path), this, [](const QString &) {});
+            QCOMPARE(threadCount(), before);
+        }
+        QVERIFY(!QFile::exists(path));
+
+        TaskFileWriter writer(TransferTaskRepository(path), this, [](const QString &) {});
+        QCOMPARE(threadCount(), before);
+        TransferTaskRecord task;
+        task.id = QStringLiteral("task-1");
+        task.peerName = QStringLiteral("Pixel");
+        task.fileName = QStringLiteral("a.txt");
+        task.status = TransferTaskRecord::Status::queued;
+        task.createdAt = task.updatedAt = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, Qt::UTC);
+        writer.write({task});
+        QCOMPARE(threadCount(), before + 1);
+        writer.write({task, task});
+        QCOMPARE(threadCount(), before + 1);
+        writer.waitUntilWritten();
+        QCOMPARE(TransferTaskRepository(path).load().size(), 2);
+    }
+
     void coreLibraryLoadsOnFirstCall()
     {
         std::atomic<int> loads = 0;
