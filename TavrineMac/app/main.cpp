@@ -16,8 +16,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <dlfcn.h>
-#include <future>
 
 namespace {
 
@@ -31,19 +29,6 @@ std::optional<TavrineCoreFunctions> loadCoreLibrary()
         std::fprintf(stderr, "TavrineMac: the core library is unavailable: %s\n", qPrintable(loadError));
     }
     return coreFunctions;
-}
-
-// fontconfig reading its configuration, the slowest part of setting up the fonts, on a thread of its own while the
-// toolkit connects to the display. The toolkit's library brings fontconfig, so it is looked up among the loaded
-// libraries; nothing is read ahead without it.
-std::shared_future<int> readFontConfiguration()
-{
-    using Initialise = int (*)();
-    const auto initialise = reinterpret_cast<Initialise>(dlsym(RTLD_DEFAULT, "FcInit"));
-    if (!initialise) {
-        return {};
-    }
-    return std::async(std::launch::async, initialise).share();
 }
 
 } // namespace
@@ -60,7 +45,6 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    const std::shared_future<int> fontConfiguration = readFontConfiguration();
     ApplicationAccessible::install();
     QApplication application(argc, argv);
     QtTranslations::install();
@@ -88,12 +72,8 @@ int main(int argc, char *argv[])
     }
 
     // This is the running instance. The fonts and the image readers are set up on a worker while the window is
-    // built, which then finds them ready (both are safe to use from any thread). The font database lists the fonts
-    // once fontconfig has read its configuration, which it would otherwise read a second time.
-    QThreadPool::globalInstance()->start([fontConfiguration] {
-        if (fontConfiguration.valid()) {
-            fontConfiguration.wait();
-        }
+    // built, which then finds them ready (both are safe to use from any thread).
+    QThreadPool::globalInstance()->start([] {
         QFontDatabase::families();
         QImageReader::supportedImageFormats();
     });
