@@ -5,6 +5,7 @@
 #include "QuickSendCoordinator.h"
 #include "QuickSendRules.h"
 #include "SymbolIcon.h"
+#include "TaskListFollower.h"
 #include "TintedProgressBar.h"
 #include "TransferStore.h"
 #include "ViewColors.h"
@@ -302,7 +303,7 @@ QuickSendPanel::QuickSendPanel(QuickSendCoordinator *coordinator, TransferStore 
                                   &TransferStore::selectedTrustedDeviceIDChanged}) {
             connect(m_transferStore, signal, this, &QuickSendPanel::refreshHeader);
         }
-        connect(m_transferStore, &TransferStore::tasksChanged, this, &QuickSendPanel::refreshStatusRow);
+        new TaskListFollower(*m_transferStore, this, [this] { refreshStatusRow(); });
     }
     // Like a floating panel, it leaves the screen when the user turns to another application.
     m_isApplicationActive = QGuiApplication::applicationState() == Qt::ApplicationActive;

@@ -6,6 +6,7 @@
 #include "ManagedApplicationsPane.h"
 #include "ManagedFilesPane.h"
 #include "ManagementMessageBar.h"
+#include "TaskListFollower.h"
 #include "TransferActivityDock.h"
 #include "TransferStore.h"
 
@@ -59,7 +60,7 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
         connect(m_transferStore, &TransferStore::phaseChanged, this, &DeviceManagementDashboard::phaseChanged);
         connect(m_transferStore, &TransferStore::selectedTrustedDeviceIDChanged, this,
                 &DeviceManagementDashboard::phaseChanged);
-        connect(m_transferStore, &TransferStore::tasksChanged, this, &DeviceManagementDashboard::renderDock);
+        new TaskListFollower(*m_transferStore, this, [this] { renderDock(); });
     }
     if (m_managementStore) {
         connect(m_managementStore, &DeviceManagementStore::messageChanged, this,

@@ -13,6 +13,7 @@
 #include "RecentContentTile.h"
 #include "SpinningIndicator.h"
 #include "SymbolIcon.h"
+#include "TaskListFollower.h"
 #include "TransferStore.h"
 #include "TrustedDeviceManager.h"
 #include "ViewColors.h"
@@ -131,7 +132,7 @@ DeviceOverviewPane::DeviceOverviewPane(const QString &peerName, TransferStore *t
 
     if (m_transferStore) {
         connect(m_transferStore, &TransferStore::phaseChanged, this, &DeviceOverviewPane::renderConnection);
-        connect(m_transferStore, &TransferStore::tasksChanged, this, &DeviceOverviewPane::renderRecent);
+        new TaskListFollower(*m_transferStore, this, [this] { renderRecent(); });
     }
     if (m_managementStore) {
         connect(m_managementStore, &DeviceManagementStore::snapshotChanged, this, [this] {

@@ -1,3 +1,4 @@
+#include "TaskListFollower.h"
 #include "TestSupport.h"
 #include "TintedProgressBar.h"
 #include "TransferActivityDock.h"
@@ -176,12 +177,45 @@ private slots:
         QCOMPARE(transcript(newRow), QStringLiteral("video.mp4 | 正在接收 | ━ | 250 字节 / 1 KB | [暂停] | [取消]"));
         QCOMPARE(dock.summaryText(), QStringLiteral("1 项传输进行中"));
 
+        // A change right after another is drawn once the views' pace allows.
         event.transferredBytes = 750;
         fixture.deliver({event});
+        QTRY_COMPARE(newRow->findChild<TintedProgressBar *>(QStringLiteral("progressBar"))->fraction(), 0.75);
         QCOMPARE(center.rows().first(), newRow);
-        QCOMPARE(newRow->findChild<TintedProgressBar *>(QStringLiteral("progressBar"))->fraction(), 0.75);
-        QCOMPARE(center.findChild<TintedProgressBar *>(QStringLiteral("overallProgressBar"))->fraction(), 0.75);
-        QCOMPARE(dock.findChild<TintedProgressBar *>(QStringLiteral("dockProgressBar"))->fraction(), 0.75);
+        QTRY_COMPARE(center.findChild<TintedProgressBar *>(QStringLiteral("overallProgressBar"))->fraction(), 0.75);
+        QTRY_COMPARE(dock.findChild<TintedProgressBar *>(QStringLiteral("dockProgressBar"))->fraction(), 0.75);
+    }
+
+    // Files finishing one after another redraw a view at its pace, not once a file: the first change at once, the
+    // burst after it once a spell, and the last state always.
+    void aBurstOfChangesRedrawsAtAPace()
+    {
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        QObject view;
+        int redraws = 0;
+        qint64 drawnBytes = -1;
+        new TaskListFollower(store, &view, [&] {
+            ++redraws;
+            drawnBytes = store.tasks().isEmpty() ? -1 : store.tasks().first().transferredBytes;
+        });
+        TransferEvent event = progress(TransferEventKind::receiving, "incoming", "video.mp4", 0, 1000);
+        fixture.deliver({event});
+        QCOMPARE(redraws, 1);
+        QCOMPARE(drawnBytes, 0);
+        for (int bytes = 10; bytes <= 500; bytes += 10) {
+            event.transferredBytes = bytes;
+            fixture.deliver({event});
+        }
+        QCOMPARE(redraws, 1);
+        QTRY_COMPARE(drawnBytes, 500);
+        QCOMPARE(redraws, 2);
+        QTest::qWait(2 * int(TaskListFollower::interval.count()));
+        QCOMPARE(redraws, 2);
+        // After a quiet spell the next change is drawn at once again.
+        event.transferredBytes = 600;
+        fixture.deliver({event});
+        QCOMPARE(drawnBytes, 600);
     }
 };
 

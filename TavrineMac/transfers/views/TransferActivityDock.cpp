@@ -2,6 +2,7 @@
 
 #include "PlainLabel.h"
 #include "SymbolIcon.h"
+#include "TaskListFollower.h"
 #include "TintedProgressBar.h"
 #include "TransferStore.h"
 #include "TransferTaskCenter.h"
@@ -77,7 +78,7 @@ TransferActivityDock::TransferActivityDock(TransferStore *store, QWidget *parent
 
     connect(this, &QAbstractButton::clicked, this, [this] { setShowingActivity(!m_isShowingActivity); });
     if (m_store) {
-        connect(m_store, &TransferStore::tasksChanged, this, &TransferActivityDock::refresh);
+        new TaskListFollower(*m_store, this, [this] { refresh(); });
     }
     refresh();
 }

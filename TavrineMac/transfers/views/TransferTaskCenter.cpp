@@ -1,6 +1,7 @@
 #include "TransferTaskCenter.h"
 
 #include "PlainLabel.h"
+#include "TaskListFollower.h"
 #include "TintedProgressBar.h"
 #include "TransferStore.h"
 #include "TransferTaskPresentation.h"
@@ -68,7 +69,7 @@ TransferTaskCenter::TransferTaskCenter(TransferStore *store, QWidget *parent) : 
     layout->addStretch(1);
 
     if (m_store) {
-        connect(m_store, &TransferStore::tasksChanged, this, &TransferTaskCenter::refresh);
+        new TaskListFollower(*m_store, this, [this] { refresh(); });
     }
     refresh();
 }
