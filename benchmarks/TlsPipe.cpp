@@ -1,6 +1,7 @@
 #include "TlsPipe.h"
 
 #include "Identity.h"
+#include "LoopbackSockets.h"
 #include "Wire.h"
 
 #include <openssl/evp.h>
@@ -34,52 +35,6 @@ using Clock = std::chrono::steady_clock;
 using DigestPointer = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
 
 constexpr size_t digestBytes = 32;
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int value) : m_value(value) {}
-    Descriptor(Descriptor &&other) noexcept : m_value(std::exchange(other.m_value, -1)) {}
-    ~Descriptor()
-    {
-        if (m_value >= 0) {
-            ::close(m_value);
-        }
-    }
-    int get() const { return m_value; }
-
-private:
-    int m_value;
-};
-
-// The client and the server end of a loopback TCP connection. The connect completes through the listen
-// backlog before the accept, so no thread has to wait for the other.
-std::pair<Descriptor, Descriptor> connectedSockets()
-{
-    const Descriptor listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    auto *generic = reinterpret_cast<sockaddr *>(&address);
-    if (::bind(listener.get(), generic, sizeof address) != 0 || ::listen(listener.get(), 1) != 0 ||
-        ::getsockname(listener.get(), generic, &length) != 0) {
-        throw std::runtime_error(std::string("the pipe cannot listen: ") + std::strerror(errno));
-    }
-    Descriptor client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (::connect(client.get(), generic, sizeof address) != 0) {
-        throw std::runtime_error(std::string("the pipe cannot connect: ") + std::strerror(errno));
-    }
-    Descriptor server(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (server.get() < 0) {
-        throw std::runtime_error(std::string("the pipe cannot accept: ") + std::strerror(errno));
-    }
-    // The same socket settings as the link's.
-    const int enabled = 1;
-    ::setsockopt(client.get(), IPPROTO_TCP, TCP_NODELAY, &enabled, sizeof enabled);
-    ::setsockopt(server.get(), IPPROTO_TCP, TCP_NODELAY, &enabled, sizeof enabled);
-    return {std::move(client), std::move(server)};
-}
 
 ContextPointer makeClientContext()
 {
@@ -305,7 +260,7 @@ double timeTlsPipe(const std::filesystem::path &source, const std::filesystem::p
         throw std::runtime_error("the pipe's source cannot be read");
     }
     const auto size = uint64_t(status.st_size);
-    const auto sockets = connectedSockets();
+    const auto sockets = loopbackConnection();
     const ContextPointer serverContext = core::HostIdentity::generate().makeServerContext();
     const ContextPointer clientContext = makeClientContext();
 

@@ -8,6 +8,7 @@
 // and gives its link to tavrine-phone. So it needs an X server and a private session bus with a keyring of its own,
 // and it gives the application a home and XDG folders of its own, so that nothing of the user's is read or touched.
 #include "Identity.h"
+#include "LoopbackSockets.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -147,60 +148,12 @@ bool sameFilesIn(const QStringList &sources, const QString &folder)
 
 // MARK: - The anchor: tar over TLS 1.3
 
-class Descriptor
-{
-public:
-    explicit Descriptor(int value = -1) : m_value(value) {}
-    Descriptor(Descriptor &&other) noexcept : m_value(std::exchange(other.m_value, -1)) {}
-    Descriptor &operator=(Descriptor &&other) noexcept
-    {
-        std::swap(m_value, other.m_value);
-        return *this;
-    }
-    ~Descriptor() { reset(); }
-    int get() const { return m_value; }
-    void reset()
-    {
-        if (m_value >= 0) {
-            ::close(m_value);
-        }
-        m_value = -1;
-    }
-
-private:
-    int m_value;
-};
+using tavrine::benchmarks::Descriptor;
+using tavrine::benchmarks::loopbackConnection;
 
 [[noreturn]] void throwSystemError(const std::string &what)
 {
     throw std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-// Both ends of a TCP connection on loopback, with the link's socket settings.
-std::pair<Descriptor, Descriptor> loopbackConnection()
-{
-    const Descriptor listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    auto *generic = reinterpret_cast<sockaddr *>(&address);
-    if (::bind(listener.get(), generic, sizeof address) != 0 || ::listen(listener.get(), 1) != 0 ||
-        ::getsockname(listener.get(), generic, &length) != 0) {
-        throwSystemError("cannot listen on loopback");
-    }
-    Descriptor client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (::connect(client.get(), generic, sizeof address) != 0) {
-        throwSystemError("cannot connect on loopback");
-    }
-    Descriptor server(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (server.get() < 0) {
-        throwSystemError("cannot accept on loopback");
-    }
-    const int enabled = 1;
-    ::setsockopt(client.get(), IPPROTO_TCP, TCP_NODELAY, &enabled, sizeof enabled);
-    ::setsockopt(server.get(), IPPROTO_TCP, TCP_NODELAY, &enabled, sizeof enabled);
-    return {std::move(client), std::move(server)};
 }
 
 // A child running `tar` with `arguments`, one end of a pipe as its standard input or output; `pipeEnd` is the
