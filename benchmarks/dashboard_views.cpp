@@ -12,6 +12,7 @@
 #include "ManagedMediaGallery.h"
 #include "ManagementStoreFixture.h"
 #include "MediaGalleryPresentation.h"
+#include "Median.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -37,11 +38,7 @@ constexpr int widgetRounds = 9;
 constexpr int layoutRounds = 51;
 constexpr double pumpPeriodMilliseconds = 100.0;
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
+using tavrine::benchmarks::median;
 
 // Runs `prepare` untimed, then times `work`; the median of `rounds` rounds in milliseconds.
 double timed(int rounds, const std::function<void()> &prepare, const std::function<void()> &work)

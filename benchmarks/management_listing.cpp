@@ -6,6 +6,7 @@
 #include "FileActions.h"
 #include "LinkedStoreFixture.h"
 #include "ManagementHandlers.h"
+#include "Median.h"
 #include "StorageIds.h"
 
 #include <QCoreApplication>
@@ -55,11 +56,7 @@ QList<QString> folderPages()
     return pages;
 }
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
+using tavrine::benchmarks::median;
 
 // Runs `task` to its end, letting `pump` work between turns of the event loop.
 template <typename Pump> bool finish(QCoro::Task<void> &task, Pump pump)

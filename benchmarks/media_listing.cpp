@@ -4,6 +4,7 @@
 // medians; the figures that matter are the ratios between the folders, measured in the same run.
 #include "ManagementHandlers.h"
 #include "MediaActions.h"
+#include "Median.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -28,11 +29,7 @@ namespace {
 
 constexpr int rounds = 3;
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
+using tavrine::benchmarks::median;
 
 // A small real JPEG, different for every index.
 QByteArray photo(int index)

@@ -5,6 +5,7 @@
 #include "FakeTransferClient.h"
 #include "ManagementHandlers.h"
 #include "MediaActions.h"
+#include "Median.h"
 #include "PhoneSession.h"
 #include "StorageIds.h"
 
@@ -34,11 +35,7 @@ constexpr int rounds = 3;
 // The computer keeps at most this many thumbnail requests out at a time.
 constexpr int requestsOut = 8;
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
+using tavrine::benchmarks::median;
 
 // A 4000 × 3000 picture of coloured patches with grain, so that it compresses as a photo does (about 4 MB).
 QImage texturedPicture(quint32 seed)

@@ -9,6 +9,7 @@
 // and it gives the application a home and XDG folders of its own, so that nothing of the user's is read or touched.
 #include "Identity.h"
 #include "LoopbackSockets.h"
+#include "Median.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -81,11 +82,7 @@ void printUsage()
                  defaultFileCount, defaultRounds);
 }
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
+using tavrine::benchmarks::median;
 
 QString binary(const QString &name)
 {

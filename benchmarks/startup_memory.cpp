@@ -4,6 +4,8 @@
 // when the start-up work has settled. Each round starts each program afresh with a private home and XDG folders
 // and an adb that fails every command, so that nothing outside is read or touched, then stops it with SIGTERM. The
 // window is found on the X server itself: a viewable window whose _NET_WM_PID is the process's.
+#include "Median.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -78,11 +80,7 @@ struct Samples
     }
 };
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
+using tavrine::benchmarks::median;
 
 int ignoreXError(Display *, XErrorEvent *)
 {
