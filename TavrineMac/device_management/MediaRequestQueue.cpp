@@ -126,13 +126,3 @@ void MediaRequestQueue::reset()
         m_state->scheduleTurn();
     }
 }
-
-qsizetype MediaRequestQueue::waitingCount() const
-{
-    return qsizetype(m_state->waiting.size());
-}
-
-int MediaRequestQueue::placesInUse() const
-{
-    return m_state->inUse;
-}

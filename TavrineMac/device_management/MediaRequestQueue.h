@@ -81,9 +81,6 @@ public:
     // and no longer hold back the new one's.
     void reset();
 
-    qsizetype waitingCount() const;
-    int placesInUse() const;
-
 private:
     std::shared_ptr<State> m_state;
 };
