@@ -27,8 +27,8 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr auto pollInterval = 50ms;
-// After a request the computer often sends the next at once (the pages of a listing): for a while the phone
-// looks for requests this often.
+// After a request the computer often sends the next at once (the pages of a listing), and after a file the next
+// file: for a while the phone looks for requests and events this often.
 constexpr auto busyPollInterval = 2ms;
 constexpr auto busySpell = 1s;
 
@@ -104,6 +104,7 @@ void PhoneSession::poll()
             break;
         }
         handleEvent(*event);
+        m_busyUntil = QDeadlineTimer(busySpell);
     }
     while (!m_finished && m_answersBeingMade < maximumAnswersBeingMade) {
         const std::optional<ManagementRequest> request = m_client->pollManagementRequest();

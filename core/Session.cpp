@@ -192,13 +192,11 @@ void Session::pushEvent(Event event)
 
 std::optional<Event> Session::pollEvent()
 {
-    std::lock_guard lock(m_mutex);
-    if (m_events.empty()) {
+    if (m_events.looksEmpty()) {
         return std::nullopt;
     }
-    Event event = std::move(m_events.front());
-    m_events.pop_front();
-    return event;
+    std::lock_guard lock(m_mutex);
+    return m_events.takeFront();
 }
 
 void Session::attachLink(const std::shared_ptr<Link> &link)
@@ -490,24 +488,20 @@ std::string Session::requestManagement(const std::string &action, const std::str
 
 std::optional<ManagementResponse> Session::pollManagementResponse()
 {
-    std::lock_guard lock(m_mutex);
-    if (m_responses.empty()) {
+    if (m_responses.looksEmpty()) {
         return std::nullopt;
     }
-    ManagementResponse response = std::move(m_responses.front());
-    m_responses.pop_front();
-    return response;
+    std::lock_guard lock(m_mutex);
+    return m_responses.takeFront();
 }
 
 std::optional<ManagementRequest> Session::pollManagementRequest()
 {
-    std::lock_guard lock(m_mutex);
-    if (m_requests.empty()) {
+    if (m_requests.looksEmpty()) {
         return std::nullopt;
     }
-    ManagementRequest request = std::move(m_requests.front());
-    m_requests.pop_front();
-    return request;
+    std::lock_guard lock(m_mutex);
+    return m_requests.takeFront();
 }
 
 bool Session::respondManagement(const std::string &requestId, bool success, const std::string &payload,

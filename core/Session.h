@@ -2,6 +2,7 @@
 
 #include "CoreTypes.h"
 #include "Link.h"
+#include "PollQueue.h"
 
 #include <openssl/evp.h>
 
@@ -100,9 +101,9 @@ private:
 
     mutable std::mutex m_mutex;
     std::shared_ptr<Link> m_link;
-    std::deque<Event> m_events;
-    std::deque<ManagementResponse> m_responses;
-    std::deque<ManagementRequest> m_requests;
+    PollQueue<Event> m_events;
+    PollQueue<ManagementResponse> m_responses;
+    PollQueue<ManagementRequest> m_requests;
     struct OpenRequest
     {
         std::string action;

@@ -5,6 +5,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QStringList>
+#include <QTimer>
 #include <QUuid>
 #include <QVariantMap>
 
@@ -45,16 +46,20 @@ void DBusNotificationSink::requestAuthorization()
 
 void DBusNotificationSink::post(const TransferNotification &notification)
 {
-    // The body is a file name from the phone or the disk: shown as it stands, never as markup.
-    const QString body = m_readsBodyMarkup->value_or(false) ? notification.body.toHtmlEscaped() : notification.body;
-    const QVariantMap hints{
-        {u"sound-name"_s, u"message-new-instant"_s},
-        {u"x-tavrine-identifier"_s, notification.identifier},
-    };
-    QDBusMessage call = notificationsCall(u"Notify"_s);
-    call << applicationName << noNotificationToReplace << QString() << notification.title << body << QStringList()
-         << hints << serverDefaultExpiration;
-    m_connection.asyncCall(call);
+    // Sent on the next turn of the event loop: the caller is often the event pump, whose next file starts sooner
+    // without waiting for the message to be put together.
+    QTimer::singleShot(0, m_context.get(), [this, notification] {
+        // The body is a file name from the phone or the disk: shown as it stands, never as markup.
+        const QString body = m_readsBodyMarkup->value_or(false) ? notification.body.toHtmlEscaped() : notification.body;
+        const QVariantMap hints{
+            {u"sound-name"_s, u"message-new-instant"_s},
+            {u"x-tavrine-identifier"_s, notification.identifier},
+        };
+        QDBusMessage call = notificationsCall(u"Notify"_s);
+        call << applicationName << noNotificationToReplace << QString() << notification.title << body << QStringList()
+             << hints << serverDefaultExpiration;
+        m_connection.asyncCall(call);
+    });
 }
 
 TransferNotificationService::TransferNotificationService()

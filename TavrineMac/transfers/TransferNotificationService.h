@@ -5,6 +5,7 @@
 #include "TransferTaskRecord.h"
 
 #include <QDBusConnection>
+#include <QObject>
 #include <QString>
 
 #include <memory>
@@ -49,6 +50,8 @@ private:
     // Whether the desktop's notification server reads markup in a body: asked once when the sink is made, and
     // known long before the first transfer ends; none until the server answers.
     std::shared_ptr<std::optional<bool>> m_readsBodyMarkup = std::make_shared<std::optional<bool>>();
+    // Posts waiting for the next turn of the event loop go with the sink.
+    std::unique_ptr<QObject> m_context = std::make_unique<QObject>();
 };
 
 // Tells the user that a transfer has finished.

@@ -40,19 +40,7 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
     m_managedDownloadStartTimer.setSingleShot(true);
     connect(&m_managedDownloadStartTimer, &QTimer::timeout, this, &TransferStore::failUnstartedManagedDownload);
     m_pollingTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_pollingTimer, &QTimer::timeout, this, [this] {
-        if (m_pollingTimer.intervalAsDuration() != pollInterval) {
-            m_pollingTimer.setInterval(pollInterval);
-        }
-        drainEvents();
-        // A drain that left events for the next turn has asked for it at once; otherwise the pace follows the link.
-        const auto interval =
-            m_activeOutgoingTaskID || m_activeManagedDownloadID ? activeTransferPollInterval : pollInterval;
-        if (m_pollingTimer.isActive() && m_pollingTimer.intervalAsDuration() == pollInterval &&
-            interval != pollInterval) {
-            m_pollingTimer.setInterval(interval);
-        }
-    });
+    connect(&m_pollingTimer, &QTimer::timeout, this, &TransferStore::drainEvents);
 
     m_taskWriter = std::make_unique<TaskFileWriter>(m_taskRepository, this, [this](const QString &description) {
         setPhase(Phase::failed(QStringLiteral("无法保存传输任务：") + description));

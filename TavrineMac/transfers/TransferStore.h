@@ -14,6 +14,7 @@
 #include "TrustedDeviceRegistry.h"
 #include "TrustedDeviceRegistryStore.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QObject>
 #include <QSet>
@@ -83,6 +84,9 @@ public:
     static constexpr auto pollInterval = std::chrono::milliseconds(100);
     // How often events are looked for while a file is on its way, so that the next one starts as soon as it ends.
     static constexpr auto activeTransferPollInterval = std::chrono::milliseconds(2);
+    // For this long after a file starts on its way the pump looks again on every turn of the event loop, so that
+    // a small file's end is seen at once and the next one follows it without waiting for a period.
+    static constexpr auto eagerPollingSpell = std::chrono::milliseconds(5);
     static constexpr auto persistenceDelay = std::chrono::milliseconds(300);
     static constexpr auto managedDownloadPollInterval = std::chrono::milliseconds(100);
     // How often answers to management requests are looked for while one is awaited.
@@ -139,6 +143,9 @@ public:
 
     // Event pump and handling.
     void drainEvents();
+    // Sets the pump's period from what is on its way; looks on every turn for a spell after a file starts.
+    void paceEventPump();
+    void beginEagerPolling();
     void handleTransferEvent(const TransferEvent &event);
     void upsertTask(const TransferEvent &event, TransferTaskRecord::Status status);
     void assignTrustedDevice(qsizetype taskIndex, const QString &deviceID);
@@ -239,6 +246,7 @@ private:
 
     std::unique_ptr<TransferHostProtocol> m_host;
     QTimer m_pollingTimer;
+    QDeadlineTimer m_eagerPollingUntil;
     // The one pending debounced save; it writes the tasks as they are when it fires.
     QTimer m_persistenceTimer;
     QHash<QString, QString> m_scopedURLs;

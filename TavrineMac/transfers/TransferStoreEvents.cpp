@@ -42,7 +42,29 @@ void TransferStore::drainEvents()
     endDeferringTaskSignals();
     if (handled == maximumEventsPerDrain && m_host && m_pollingTimer.isActive()) {
         m_pollingTimer.start(0);
+    } else {
+        paceEventPump();
     }
+}
+
+void TransferStore::paceEventPump()
+{
+    if (!m_pollingTimer.isActive()) {
+        return;
+    }
+    auto interval = pollInterval;
+    if (m_activeOutgoingTaskID || m_activeManagedDownloadID) {
+        interval = m_eagerPollingUntil.hasExpired() ? activeTransferPollInterval : std::chrono::milliseconds(0);
+    }
+    if (m_pollingTimer.intervalAsDuration() != interval) {
+        m_pollingTimer.start(interval);
+    }
+}
+
+void TransferStore::beginEagerPolling()
+{
+    m_eagerPollingUntil = QDeadlineTimer(eagerPollingSpell, Qt::PreciseTimer);
+    paceEventPump();
 }
 
 void TransferStore::drainManagementResponses()

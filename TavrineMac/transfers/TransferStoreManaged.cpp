@@ -169,6 +169,7 @@ QCoro::Task<void> TransferStore::requestManagedDownload(TransferTaskRecord task,
         const qsizetype index = self && m_activeManagedDownloadID == task.id ? taskIndex(task.id) : -1;
         if (index >= 0 && m_tasks[index].status == TransferTaskRecord::Status::queued) {
             m_managedDownloadStartTimer.start(m_environment.managedDownloadStartTimeout);
+            beginEagerPolling();
         }
         co_return;
     } catch (const std::exception &error) {

@@ -227,6 +227,7 @@ void TransferStore::startNextOutgoing()
         return;
     }
     persistTasks(false);
+    beginEagerPolling();
 }
 
 void TransferStore::pauseTask(const QString &id)

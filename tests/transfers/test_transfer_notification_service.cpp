@@ -132,6 +132,25 @@ private slots:
         QCOMPARE(m_server->notifications.last().at(4).toString(), body);
     }
 
+    // Posts leave on the next turn of the event loop, in the order they were made; those of a sink that is gone
+    // by then are dropped with it.
+    void postsLeaveInOrderOnTheNextTurn()
+    {
+        {
+            DBusNotificationSink sink;
+            sink.post({u"gone"_s, u"文件已发送"_s, u"never.txt"_s});
+        }
+        DBusNotificationSink sink;
+        sink.post({u"first"_s, u"文件已发送"_s, u"a.txt"_s});
+        sink.post({u"second"_s, u"文件已发送"_s, u"b.txt"_s});
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->notifications.size(), 2, deliveryTimeoutMilliseconds);
+        QCOMPARE(m_server->notifications.at(0).at(4).toString(), u"a.txt"_s);
+        QCOMPARE(m_server->notifications.at(1).at(4).toString(), u"b.txt"_s);
+        // Nothing more trails behind.
+        QTest::qWait(50);
+        QCOMPARE(m_server->notifications.size(), 2);
+    }
+
 private:
     std::unique_ptr<FakeNotificationServer> m_server;
 };
