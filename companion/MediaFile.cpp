@@ -1,5 +1,6 @@
 #include "MediaFile.h"
 
+#include "ImageSignatures.h"
 #include "VideoFile.h"
 
 #include <QBuffer>
@@ -44,44 +45,6 @@ bool isDecodableSize(QSize size)
 {
     return size.width() > 0 && size.height() > 0 &&
            static_cast<qint64>(size.width()) * size.height() <= MediaFile::maximumPixels;
-}
-
-// What the image readers present here need at the start of a file: X bitmaps, a "#define" line within their first
-// 4 KiB (of lines under 300 bytes); every other format, its signature. With only these readers, bytes that show none
-// of it are no picture, and the readers need not look, which for a text file costs the X bitmap reader a parse of
-// every line. Any other reader installed makes every file go to the readers.
-constexpr qint64 imageHeadBytes = 8 * 1024;
-
-bool hasOnlyKnownImageReaders()
-{
-    static const bool onlyKnown = [] {
-        static const QList<QByteArray> known = {"bmp", "cur", "gif", "ico", "jfif", "jpeg", "jpg",
-                                                "pbm", "pgm", "png", "ppm", "xbm",  "xpm"};
-        const QList<QByteArray> formats = QImageReader::supportedImageFormats();
-        return std::all_of(formats.begin(), formats.end(),
-                           [](const QByteArray &format) { return known.contains(format.toLower()); });
-    }();
-    return onlyKnown;
-}
-
-bool showsKnownImageStart(QByteArrayView head)
-{
-    const auto startsWith = [&head](QByteArrayView prefix) {
-        return head.startsWith(prefix);
-    };
-    if (startsWith("\xFF\xD8") || startsWith("\x89PNG") || startsWith("GIF8") || startsWith("BM") ||
-        startsWith("/* XPM")) {
-        return true;
-    }
-    // Netpbm: "P1" to "P6".
-    if (head.size() >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6') {
-        return true;
-    }
-    // Icons and cursors: a reserved zero and the type 1 or 2, little-endian.
-    if (head.size() >= 4 && head[0] == 0 && head[1] == 0 && (head[2] == 1 || head[2] == 2) && head[3] == 0) {
-        return true;
-    }
-    return head.contains("#define");
 }
 
 std::optional<ManagedMediaKind> kindOfFile(QFile &file, QString *mimeType)
@@ -187,8 +150,8 @@ bool MediaFile::mayBePhoto(QFile &file, qint64 size)
             contents.open(QIODevice::ReadOnly);
         }
     }
-    if (hasOnlyKnownImageReaders() &&
-        !showsKnownImageStart(contents.isOpen() ? QByteArrayView(contents.data()) : file.peek(imageHeadBytes))) {
+    if (!ImageSignatures::mayBeImage(contents.isOpen() ? QByteArrayView(contents.data())
+                                                       : file.peek(ImageSignatures::headBytes))) {
         return false;
     }
     // As probe() reads a photo's size.
