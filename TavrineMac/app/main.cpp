@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QFontDatabase>
 #include <QImageReader>
@@ -31,6 +32,36 @@ std::optional<TavrineCoreFunctions> loadCoreLibrary()
     return coreFunctions;
 }
 
+// Hands `request` to the running instance over `bus`; the exit status of this start.
+int handOver(const LaunchRequest &request, const QDBusConnection &bus)
+{
+    if (const std::optional<QString> error = SingleInstance::forward(request, bus)) {
+        std::fprintf(stderr, "%s\n", qPrintable(*error));
+        return 1;
+    }
+    return 0;
+}
+
+// A send to the instance that runs already needs no display: a start without the toolkit's connection to the screen
+// hands it over. Nothing when no instance answers on the session bus; this start then goes on to become it.
+std::optional<int> handOverWithoutDisplay(int &argc, char **argv, const LaunchRequest &request)
+{
+    const QString connectionName = QStringLiteral("tavrine-hand-over");
+    std::optional<int> status;
+    {
+        const QCoreApplication application(argc, argv);
+        {
+            const QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName);
+            if (bus.isConnected() &&
+                bus.interface()->isServiceRegistered(QString::fromLatin1(SingleInstance::serviceName))) {
+                status = handOver(request, bus);
+            }
+        }
+        QDBusConnection::disconnectFromBus(connectionName);
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -40,9 +71,15 @@ int main(int argc, char *argv[])
     for (int index = 1; index < argc; ++index) {
         arguments.append(QString::fromLocal8Bit(argv[index]));
     }
-    if (const auto parsed = LaunchRequest::parse(arguments); std::holds_alternative<QString>(parsed)) {
-        std::fprintf(stderr, "%s\n", qPrintable(std::get<QString>(parsed)));
+    const auto early = LaunchRequest::parse(arguments);
+    if (const QString *error = std::get_if<QString>(&early)) {
+        std::fprintf(stderr, "%s\n", qPrintable(*error));
         return 1;
+    }
+    if (const LaunchRequest &request = std::get<LaunchRequest>(early); request.kind == LaunchRequest::Kind::send) {
+        if (const std::optional<int> status = handOverWithoutDisplay(argc, argv, request)) {
+            return *status;
+        }
     }
 
     ApplicationAccessible::install();
@@ -64,11 +101,7 @@ int main(int argc, char *argv[])
     // Without a session bus this start simply runs on its own.
     SingleInstance instance(QDBusConnection::sessionBus());
     if (QDBusConnection::sessionBus().isConnected() && !instance.claim()) {
-        if (const std::optional<QString> error = SingleInstance::forward(request, QDBusConnection::sessionBus())) {
-            std::fprintf(stderr, "%s\n", qPrintable(*error));
-            return 1;
-        }
-        return 0;
+        return handOver(request, QDBusConnection::sessionBus());
     }
 
     // This is the running instance. The fonts and the image readers are set up on a worker while the window is

@@ -211,11 +211,11 @@ class ApplicationJourneyTest : public QObject
 
     QString path(const QString &relative) const { return m_folder.filePath(relative); }
 
-    void startApp()
+    void startApp(const QStringList &arguments = {})
     {
         m_app.setProcessEnvironment(m_environment);
         m_app.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_app.start(binary(u"TavrineMac"_s));
+        m_app.start(binary(u"TavrineMac"_s), arguments);
         QVERIFY(m_app.waitForStarted());
     }
 
@@ -394,6 +394,20 @@ private slots:
         QVERIFY(!QFile::exists(path(u"adb/server-running"_s)));
         GlobalHotKeyRegistrar registrar;
         QVERIFY(registrar.registerHotKey([] {}));
+    }
+
+    // A send hands its files to a running instance without a display of its own; with none running it becomes the
+    // instance itself: its window shows, the file reaches the phone, and a later start hands over to it.
+    void aSendWithNothingRunningStartsTheApplication()
+    {
+        QCOMPARE(m_app.state(), QProcess::NotRunning);
+        const QString file = writeFile(u"first.txt"_s, QByteArray(50'000, 'f') + "first");
+        QVERIFY(!file.isEmpty());
+        startApp({u"--send"_s, file});
+        QVERIFY(!waitForWindow().isEmpty());
+        expectReceived(file);
+        QVERIFY(runTool(binary(u"TavrineMac"_s), {}, m_environment));
+        QCOMPARE(m_app.state(), QProcess::Running);
     }
 
     void cleanupTestCase()
