@@ -23,6 +23,9 @@ constexpr size_t readBufferBytes = 64 * 1024;
 // Ciphertext waiting to go out, and arrived but not yet decrypted: what one system call may move at most.
 constexpr size_t cipherBufferBytes = 512 * 1024;
 constexpr int readsPerTurn = 32;
+// For this long after bytes came or went the link looks at the socket again at once instead of sleeping: the peer's
+// answer to a small file, or the next file, mostly comes within it, and a thread that slept first has to be woken.
+constexpr auto activeSpell = std::chrono::microseconds(300);
 constexpr size_t writeBytesPerTurn = 1024 * 1024;
 // While more than this waits to go out, the link reads nothing more from the peer.
 constexpr size_t readPauseBacklogBytes = 4 * 1024 * 1024;
@@ -490,6 +493,9 @@ void Link::run(std::shared_ptr<Link> self)
             int timeout = busy ? 0 : int(std::clamp<long long>(untilPing, 10, 1000));
             if (timeout > 0) {
                 m_handler.beforeWaiting();
+            }
+            if (timeout > 0 && now - std::max(lastReceived, lastSent) < activeSpell) {
+                timeout = 0;
             }
             if (timeout > 0 && m_written == m_writing.size()) {
                 // Senders of data wake the link only while it waits for a frame; one queued before this was set

@@ -6,6 +6,10 @@
 
 namespace tavrine::core {
 
+namespace {
+constexpr auto spinSpell = std::chrono::microseconds(300);
+}
+
 WorkerPool::~WorkerPool()
 {
     {
@@ -22,6 +26,7 @@ void WorkerPool::run(std::function<void()> job)
 {
     std::lock_guard lock(m_mutex);
     m_jobs.push_back(std::move(job));
+    m_queued = m_jobs.size();
     // Every job starts at once: a sender waiting for room on the link must not hold up the next one.
     if (m_idle < m_jobs.size()) {
         m_threads.emplace_back(&WorkerPool::work, this);
@@ -42,11 +47,20 @@ void WorkerPool::work()
         }
         std::function<void()> job = std::move(m_jobs.front());
         m_jobs.pop_front();
+        m_queued = m_jobs.size();
         --m_idle;
         lock.unlock();
         job();
+        job = nullptr;
         lock.lock();
         ++m_idle;
+        // Jobs tend to come in runs: the next one is looked for a moment before the thread goes to sleep.
+        lock.unlock();
+        const auto until = std::chrono::steady_clock::now() + spinSpell;
+        while (m_queued.load(std::memory_order_relaxed) == 0 && std::chrono::steady_clock::now() < until) {
+            std::this_thread::yield();
+        }
+        lock.lock();
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -30,6 +31,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::function<void()>> m_jobs;
+    std::atomic<size_t> m_queued = 0; // m_jobs.size(), for a look without the lock
     std::vector<std::thread> m_threads;
     size_t m_idle = 0;
     bool m_stopping = false;
