@@ -143,20 +143,33 @@ void DeviceManagementStore::followSentFiles(const QList<TransferTaskRecord> &tas
     // Only a completion seen happening counts: tasks that were already complete when first seen (restored from
     // the task file) changed nothing that is on screen now. A managed upload names its folder; a file sent
     // without one (quick send) lands where the phone puts received files, which may be the folder on screen.
-    QSet<QString> pending;
+    // Called on every change of the tasks, while many files go out one after another: the set is brought up to
+    // date in place rather than made anew each time.
     bool landedOnScreen = false;
+    qsizetype pendingCount = 0;
     for (const TransferTaskRecord &task : tasks) {
         if (task.direction != TransferTaskRecord::Direction::sending) {
             continue;
         }
         if (task.status != TransferTaskRecord::Status::completed) {
-            pending.insert(task.id);
-        } else if (m_pendingUploadIDs.contains(task.id) && m_currentPage && task.trustedDeviceID == m_activePeerID &&
+            ++pendingCount;
+            m_pendingUploadIDs.insert(task.id);
+        } else if (m_pendingUploadIDs.remove(task.id) && m_currentPage && task.trustedDeviceID == m_activePeerID &&
                    (!task.remoteDirectoryID || *task.remoteDirectoryID == m_currentPage->parentId)) {
             landedOnScreen = true;
         }
     }
-    m_pendingUploadIDs = std::move(pending);
+    if (m_pendingUploadIDs.size() > pendingCount) {
+        // Tasks that left the list leave the set too.
+        QSet<QString> pending;
+        for (const TransferTaskRecord &task : tasks) {
+            if (task.direction == TransferTaskRecord::Direction::sending &&
+                task.status != TransferTaskRecord::Status::completed) {
+                pending.insert(task.id);
+            }
+        }
+        m_pendingUploadIDs = std::move(pending);
+    }
     if (landedOnScreen) {
         reloadForSentFiles();
     }

@@ -24,6 +24,10 @@ void TaskFileWriter::write(QList<TransferTaskRecord> tasks)
 {
     {
         const std::lock_guard lock(m_mutex);
+        // The list this one replaces is the caller's own copy by now, made when the caller changed its tasks: it
+        // goes on the writer's thread rather than the caller's.
+        if (m_waiting)
+            m_replaced.push_back(std::move(*m_waiting));
         m_waiting = std::move(tasks);
     }
     m_changed.notify_all();
@@ -48,7 +52,9 @@ void TaskFileWriter::run()
         }
         const QList<TransferTaskRecord> tasks = *std::exchange(m_waiting, std::nullopt);
         m_writing = true;
+        std::vector<QList<TransferTaskRecord>> replaced = std::exchange(m_replaced, {});
         lock.unlock();
+        replaced.clear();
         std::optional<QString> failure;
         try {
             m_repository.save(tasks);

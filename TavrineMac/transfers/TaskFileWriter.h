@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 // Writes the task file on a thread of its own, started by the first write, so that the event loop never waits for
 // the disk (each write is flushed to the device before it replaces the file). Writes come out in the order they were
@@ -42,6 +43,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::optional<QList<TransferTaskRecord>> m_waiting;
+    std::vector<QList<TransferTaskRecord>> m_replaced; // freed by the thread
     bool m_writing = false;
     bool m_stopping = false;
     std::thread m_thread;

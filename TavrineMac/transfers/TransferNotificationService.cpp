@@ -58,7 +58,8 @@ void DBusNotificationSink::post(const TransferNotification &notification)
         QDBusMessage call = notificationsCall(u"Notify"_s);
         call << applicationName << noNotificationToReplace << QString() << notification.title << body << QStringList()
              << hints << serverDefaultExpiration;
-        m_connection.asyncCall(call);
+        // Nothing is done with the notification's number: no answer is waited for.
+        m_connection.send(call);
     });
 }
 

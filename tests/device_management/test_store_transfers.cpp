@@ -219,6 +219,8 @@ private slots:
         rows("already complete when first seen", {{aDone, bDone}}, 0);
         rows("failed", {{a}, {managedUpload(u"a"_s, Status::failed)}}, 0);
         rows("the same completion published twice", {{a}, {aDone}, {aDone}}, 1);
+        rows("gone from the list before it completed", {{a, b}, {b}, {aDone, bDone}}, 1);
+        rows("failed, then sent again", {{a}, {managedUpload(u"a"_s, Status::failed)}, {a}, {aDone}}, 1);
     }
 
     void uploadsLandingOnScreenReloadTheFolder()
