@@ -111,8 +111,7 @@ QMainWindow *MainScene::makeWindow()
     // Closing the window hides it; the application goes on in the tray, the hot key and the bus.
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     installMenus(*window);
-    QSettings settings;
-    MainWindowSizeMigration::migrateWindowSizeIfNeeded(*window, settings, m_environment);
+    MainWindowSizeMigration::migrateWindowSizeIfNeeded(*window, m_settings, m_environment);
     return window;
 }
 

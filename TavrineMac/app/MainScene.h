@@ -69,6 +69,8 @@ private:
 
     TavrineMacApp &m_application;
     const QProcessEnvironment m_environment;
+    // Written back by the event loop once the window is up, not while the first window waits for it.
+    QSettings m_settings;
     QAction *m_checkForUpdatesAction = nullptr;
     QAction *m_quickSendAction = nullptr;
     QAction *m_quitAction = nullptr;
