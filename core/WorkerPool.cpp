@@ -7,7 +7,7 @@
 namespace tavrine::core {
 
 namespace {
-constexpr auto spinSpell = std::chrono::microseconds(300);
+constexpr auto spinSpell = std::chrono::microseconds(1000);
 }
 
 WorkerPool::~WorkerPool()
