@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstdio>
+
 namespace {
 
 constexpr int forwardTimeoutMilliseconds = 25'000;
@@ -125,6 +127,15 @@ bool SingleInstance::claim()
     }
     m_isRegistered = true;
     return true;
+}
+
+int SingleInstance::handOver(const LaunchRequest &request, const QDBusConnection &connection)
+{
+    if (const std::optional<QString> error = forward(request, connection)) {
+        std::fprintf(stderr, "%s\n", qPrintable(*error));
+        return 1;
+    }
+    return 0;
 }
 
 std::optional<QString> SingleInstance::forward(const LaunchRequest &request, QDBusConnection connection)

@@ -67,6 +67,8 @@ public:
 
     // Hands `request` to the instance that owns the name: nothing on success, else the error text to show.
     static std::optional<QString> forward(const LaunchRequest &request, QDBusConnection connection);
+    // The same for a start of the program: says on standard error why it could not; the start's exit status.
+    static int handOver(const LaunchRequest &request, const QDBusConnection &connection);
 
     QString introspect(const QString &path) const override;
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;

@@ -1,46 +1,20 @@
-// TavrineMac: one running instance per session, which owns the stores, quick send and the main window.
-#include "ApplicationAccessible.h"
-#include "ApplicationDelegate.h"
-#include "MainScene.h"
-#include "QtTranslations.h"
+// TavrineMac: one running instance per session, which owns the stores, quick send and the main window. This start
+// hands its request to the running instance when there is one; only otherwise does it load the application's
+// library, with the toolkit's windows and everything else an instance needs.
+#include "ApplicationMain.h"
 #include "SingleInstance.h"
-#include "TavrineCoreFunctions.h"
-#include "TavrineMacApp.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDir>
-#include <QFontDatabase>
-#include <QImageReader>
-#include <QThreadPool>
-#include <QTimer>
 
 #include <cstdio>
+#include <string>
+
+#include <dlfcn.h>
+#include <unistd.h>
 
 namespace {
-
-std::optional<TavrineCoreFunctions> loadCoreLibrary()
-{
-    // The core library is installed beside the executable.
-    QString loadError;
-    auto coreFunctions = loadTavrineCoreFunctions(
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("libtavrine_core.so")), &loadError);
-    if (!coreFunctions) {
-        std::fprintf(stderr, "TavrineMac: the core library is unavailable: %s\n", qPrintable(loadError));
-    }
-    return coreFunctions;
-}
-
-// Hands `request` to the running instance over `bus`; the exit status of this start.
-int handOver(const LaunchRequest &request, const QDBusConnection &bus)
-{
-    if (const std::optional<QString> error = SingleInstance::forward(request, bus)) {
-        std::fprintf(stderr, "%s\n", qPrintable(*error));
-        return 1;
-    }
-    return 0;
-}
 
 // A send to the instance that runs already needs no display: a start without the toolkit's connection to the screen
 // hands it over. Nothing when no instance answers on the session bus; this start then goes on to become it.
@@ -54,12 +28,38 @@ std::optional<int> handOverWithoutDisplay(int &argc, char **argv, const LaunchRe
             const QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName);
             if (bus.isConnected() &&
                 bus.interface()->isServiceRegistered(QString::fromLatin1(SingleInstance::serviceName))) {
-                status = handOver(request, bus);
+                status = SingleInstance::handOver(request, bus);
             }
         }
         QDBusConnection::disconnectFromBus(connectionName);
     }
     return status;
+}
+
+// The folder this executable was started from, where its libraries are installed beside it.
+std::string executableFolder()
+{
+    std::string path(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || size_t(length) >= path.size()) {
+        return {};
+    }
+    path.resize(size_t(length));
+    return path.substr(0, path.rfind('/'));
+}
+
+int runApplication(int &argc, char **argv)
+{
+    const std::string library = executableFolder() + "/libtavrine_desktop.so";
+    void *handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const auto run =
+        handle ? reinterpret_cast<TavrineRunApplication>(::dlsym(handle, "tavrine_run_application")) : nullptr;
+    if (!run) {
+        std::fprintf(stderr, "TavrineMac: the application library is unavailable: %s\n", ::dlerror());
+        return 1;
+    }
+    // Never unloaded: the toolkit's objects live until the process ends.
+    return run(&argc, argv);
 }
 
 } // namespace
@@ -82,61 +82,5 @@ int main(int argc, char *argv[])
         }
     }
 
-    ApplicationAccessible::install();
-    QApplication application(argc, argv);
-    QtTranslations::install();
-    QApplication::setApplicationName(QStringLiteral("TavrineMac"));
-    QApplication::setOrganizationName(QStringLiteral("Tavrine"));
-    QApplication::setDesktopFileName(QString::fromLatin1(SingleInstance::serviceName));
-    QApplication::setQuitOnLastWindowClosed(
-        TavrineApplicationDelegate::applicationShouldTerminateAfterLastWindowClosed());
-
-    const auto parsed = LaunchRequest::parse(QApplication::arguments().mid(1));
-    if (const QString *error = std::get_if<QString>(&parsed)) {
-        std::fprintf(stderr, "%s\n", qPrintable(*error));
-        return 1;
-    }
-    const LaunchRequest request = std::get<LaunchRequest>(parsed);
-
-    // Without a session bus this start simply runs on its own.
-    SingleInstance instance(QDBusConnection::sessionBus());
-    if (QDBusConnection::sessionBus().isConnected() && !instance.claim()) {
-        return handOver(request, QDBusConnection::sessionBus());
-    }
-
-    // This is the running instance. The fonts and the image readers are set up on a worker while the window is
-    // built, which then finds them ready (both are safe to use from any thread).
-    QThreadPool::globalInstance()->start([] {
-        QFontDatabase::families();
-        QImageReader::supportedImageFormats();
-    });
-
-    TavrineApplicationDelegate delegate;
-    TavrineMacApp app(delegate);
-    MainScene scene(app);
-    instance.setHandlers({[&scene] { scene.activate(); },
-                          [&delegate](const QList<QUrl> &urls) { delegate.openFiles(urls); },
-                          [&delegate](const QList<QUrl> &urls) -> std::optional<QString> {
-                              return delegate.isServicesProvider() ? delegate.sendFiles(urls) : std::nullopt;
-                          }});
-    TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::received, &delegate, &TavrineApplicationDelegate::quit);
-    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
-                     &TavrineApplicationDelegate::applicationWillTerminate);
-
-    // The core library, with its TLS library, is loaded when something first talks to a phone: the host of a
-    // trusted phone once the keyring has been read, or a new pairing.
-    installTavrineCoreLoader(loadCoreLibrary);
-    scene.showWindow();
-    scene.showTrayIcon();
-    QTimer::singleShot(0, &delegate, [&delegate, request] {
-        delegate.applicationDidFinishLaunching();
-        if (request.kind == LaunchRequest::Kind::open) {
-            delegate.openFiles(request.urls());
-        } else if (request.kind == LaunchRequest::Kind::send) {
-            delegate.sendFiles(request.urls());
-        }
-    });
-    application.exec();
-    return 0;
+    return runApplication(argc, argv);
 }
