@@ -50,10 +50,14 @@ void TaskFileWriter::run()
         if (!m_waiting) {
             return; // stopping, with nothing left to write
         }
-        const QList<TransferTaskRecord> tasks = *std::exchange(m_waiting, std::nullopt);
+        QList<TransferTaskRecord> shared = *std::exchange(m_waiting, std::nullopt);
         m_writing = true;
         std::vector<QList<TransferTaskRecord>> replaced = std::exchange(m_replaced, {});
         lock.unlock();
+        // The caller's list is copied here and let go of at once, before the long part: a list still shared
+        // when the caller next changes a task is copied whole on the caller's thread, which runs the transfers.
+        const QList<TransferTaskRecord> tasks(shared.cbegin(), shared.cend());
+        shared = {};
         replaced.clear();
         std::optional<QString> failure;
         try {
