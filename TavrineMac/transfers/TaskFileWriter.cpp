@@ -5,14 +5,21 @@
 #include <utility>
 
 TaskFileWriter::TaskFileWriter(TransferTaskRepository repository, QObject *context,
-                               std::function<void(const QString &description)> failed)
-    : m_repository(std::move(repository)), m_context(context), m_failed(std::move(failed))
+                               std::function<void(const QString &description)> failed,
+                               std::function<QList<TransferTaskRecord>()> current)
+    : m_repository(std::move(repository)), m_context(context), m_failed(std::move(failed)),
+      m_current(std::move(current)), m_receiver(std::make_unique<QObject>())
 {}
 
 TaskFileWriter::~TaskFileWriter()
 {
     {
         const std::lock_guard lock(m_mutex);
+        // The newest state goes out even when it waited for a write under way.
+        if (m_due) {
+            m_waiting = m_current();
+            m_due = false;
+        }
         m_stopping = true;
     }
     m_changed.notify_all();
@@ -24,11 +31,18 @@ void TaskFileWriter::write(QList<TransferTaskRecord> tasks)
 {
     {
         const std::lock_guard lock(m_mutex);
+        if (m_current && (m_writing || m_waiting)) {
+            // Taken from `current` once the writer is free: held here, the caller's list would be shared, and the
+            // caller's next change would copy it whole.
+            m_due = true;
+            return;
+        }
         // The list this one replaces is the caller's own copy by now, made when the caller changed its tasks: it
         // goes on the writer's thread rather than the caller's.
         if (m_waiting)
             m_replaced.push_back(std::move(*m_waiting));
         m_waiting = std::move(tasks);
+        m_due = false;
     }
     m_changed.notify_all();
     // The thread starts with the first write: a start that changes no task leaves the disk and the thread alone.
@@ -36,10 +50,24 @@ void TaskFileWriter::write(QList<TransferTaskRecord> tasks)
         m_thread = std::thread([this] { run(); });
 }
 
+void TaskFileWriter::handOverDueWrite()
+{
+    if (!m_due || m_writing || m_waiting)
+        return;
+    m_waiting = m_current();
+    m_due = false;
+    m_changed.notify_all();
+}
+
 void TaskFileWriter::waitUntilWritten()
 {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_waiting && !m_writing; });
+    while (true) {
+        handOverDueWrite();
+        if (!m_due && !m_waiting && !m_writing)
+            return;
+        m_changed.wait(lock);
+    }
 }
 
 void TaskFileWriter::run()
@@ -74,5 +102,16 @@ void TaskFileWriter::run()
         lock.lock();
         m_writing = false;
         m_changed.notify_all();
+        if (m_due) {
+            // The receiver outlives this thread (the destructor joins it first); a call still queued when the
+            // receiver goes is dropped with it.
+            QMetaObject::invokeMethod(
+                m_receiver.get(),
+                [this] {
+                    const std::lock_guard lock(m_mutex);
+                    handOverDueWrite();
+                },
+                Qt::QueuedConnection);
+        }
     }
 }

@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -16,14 +17,17 @@
 // Writes the task file on a thread of its own, started by the first write, so that the event loop never waits for
 // the disk (each write is flushed to the device before it replaces the file). Writes come out in the order they were
 // asked for; when several are asked for while one is under way, only the newest of them is written, as it holds the
-// others.
+// others. A writer given the tasks' current state (`current`) does not even take the lists asked for while it is at
+// work: it takes the newest state from `current` once it is free, so a caller that changes its tasks again and
+// again copies them once a write and not once a change.
 class TaskFileWriter
 {
 public:
     // `failed` hears the description of each write that failed, on the thread of `context`, which must outlive
-    // the writer.
+    // the writer. `current`, when given, is called on the owner's thread, also while the writer is destroyed.
     TaskFileWriter(TransferTaskRepository repository, QObject *context,
-                   std::function<void(const QString &description)> failed);
+                   std::function<void(const QString &description)> failed,
+                   std::function<QList<TransferTaskRecord>()> current = {});
     // Writes what is still waiting, then ends the thread.
     ~TaskFileWriter();
     TaskFileWriter(const TaskFileWriter &) = delete;
@@ -36,14 +40,21 @@ public:
 
 private:
     void run();
+    // On the owner's thread: hands the current state over when a write is due and the writer is free. Called
+    // with m_mutex held.
+    void handOverDueWrite();
 
     TransferTaskRepository m_repository;
     QObject *m_context;
     std::function<void(const QString &)> m_failed;
+    std::function<QList<TransferTaskRecord>()> m_current;
+    // Lives on the owner's thread; the writer's thread asks it for the current state when a write is due.
+    std::unique_ptr<QObject> m_receiver;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::optional<QList<TransferTaskRecord>> m_waiting;
     std::vector<QList<TransferTaskRecord>> m_replaced; // freed by the thread
+    bool m_due = false; // a write was asked for while the writer was at work; `current` has what to write
     bool m_writing = false;
     bool m_stopping = false;
     std::thread m_thread;

@@ -42,9 +42,12 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
     m_pollingTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pollingTimer, &QTimer::timeout, this, &TransferStore::drainEvents);
 
-    m_taskWriter = std::make_unique<TaskFileWriter>(m_taskRepository, this, [this](const QString &description) {
-        setPhase(Phase::failed(QStringLiteral("无法保存传输任务：") + description));
-    });
+    m_taskWriter = std::make_unique<TaskFileWriter>(
+        m_taskRepository, this,
+        [this](const QString &description) {
+            setPhase(Phase::failed(QStringLiteral("无法保存传输任务：") + description));
+        },
+        [this] { return m_tasks; });
     m_tasks = m_taskRepository.load();
     for (TransferTaskRecord &task : m_tasks) {
         restoreTaskAfterRelaunch(task);

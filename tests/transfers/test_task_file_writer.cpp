@@ -57,6 +57,42 @@ private slots:
         QVERIFY(failures.isEmpty());
     }
 
+    // A writer that takes the current state itself when it is free: asked again and again while it writes, the
+    // newest state still reaches the disk, whether the owner waits for it, lets the event loop hand it over, or
+    // destroys the writer at once.
+    void aWriterWithTheCurrentStateLosesNoChange_data()
+    {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("waiting") << u"wait"_s;
+        QTest::newRow("event loop") << u"loop"_s;
+        QTest::newRow("destroyed") << u"destroy"_s;
+    }
+
+    void aWriterWithTheCurrentStateLosesNoChange()
+    {
+        QFETCH(QString, ending);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(u"transfer-tasks-v1.json"_s);
+        QObject context;
+        QList<TransferTaskRecord> state;
+        {
+            TaskFileWriter writer(
+                TransferTaskRepository(path), &context, [](const QString &) {}, [&state] { return state; });
+            writer.write(state = tasks(1));
+            for (int count = 2; count <= 300; ++count) {
+                state = tasks(count);
+                writer.write(state);
+            }
+            if (ending == u"wait") {
+                writer.waitUntilWritten();
+                QCOMPARE(TransferTaskRepository(path).load(), tasks(300));
+            } else if (ending == u"loop") {
+                QTRY_COMPARE(TransferTaskRepository(path).load(), tasks(300));
+            }
+        }
+        QCOMPARE(TransferTaskRepository(path).load(), tasks(300));
+    }
+
     // A write that fails is told on the context's thread, and the writer goes on with the next.
     void failuresReachTheContextsThread()
     {
