@@ -44,22 +44,45 @@ void DBusNotificationSink::requestAuthorization()
     m_connection.asyncCall(notificationsCall(u"GetCapabilities"_s));
 }
 
+DBusNotificationSink::~DBusNotificationSink()
+{
+    if (m_senderThread) {
+        // What was handed to the thread is sent before it ends: the end comes behind it.
+        QMetaObject::invokeMethod(
+            m_sender.get(), [thread = m_senderThread.get()] { thread->quit(); }, Qt::QueuedConnection);
+        m_senderThread->wait();
+    }
+}
+
 void DBusNotificationSink::post(const TransferNotification &notification)
 {
-    // Sent on the next turn of the event loop: the caller is often the event pump, whose next file starts sooner
-    // without waiting for the message to be put together.
+    // Handed on on the next turn of the event loop: the caller is often the event pump, whose next file starts
+    // sooner without waiting for it.
     QTimer::singleShot(0, m_context.get(), [this, notification] {
-        // The body is a file name from the phone or the disk: shown as it stands, never as markup.
-        const QString body = m_readsBodyMarkup->value_or(false) ? notification.body.toHtmlEscaped() : notification.body;
-        const QVariantMap hints{
-            {u"sound-name"_s, u"message-new-instant"_s},
-            {u"x-tavrine-identifier"_s, notification.identifier},
-        };
-        QDBusMessage call = notificationsCall(u"Notify"_s);
-        call << applicationName << noNotificationToReplace << QString() << notification.title << body << QStringList()
-             << hints << serverDefaultExpiration;
-        // Nothing is done with the notification's number: no answer is waited for.
-        m_connection.send(call);
+        if (!m_senderThread) {
+            m_senderThread = std::make_unique<QThread>();
+            m_senderThread->setObjectName(u"tavrine-notify"_s);
+            m_sender = std::make_unique<QObject>();
+            m_sender->moveToThread(m_senderThread.get());
+            m_senderThread->start();
+        }
+        const bool escapesBody = m_readsBodyMarkup->value_or(false);
+        QMetaObject::invokeMethod(
+            m_sender.get(),
+            [connection = m_connection, notification, escapesBody] {
+                // The body is a file name from the phone or the disk: shown as it stands, never as markup.
+                const QString body = escapesBody ? notification.body.toHtmlEscaped() : notification.body;
+                const QVariantMap hints{
+                    {u"sound-name"_s, u"message-new-instant"_s},
+                    {u"x-tavrine-identifier"_s, notification.identifier},
+                };
+                QDBusMessage call = notificationsCall(u"Notify"_s);
+                call << applicationName << noNotificationToReplace << QString() << notification.title << body
+                     << QStringList() << hints << serverDefaultExpiration;
+                // Nothing is done with the notification's number: no answer is waited for.
+                QDBusConnection(connection).send(call);
+            },
+            Qt::QueuedConnection);
     });
 }
 

@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
+#include <QThread>
 
 #include <memory>
 
@@ -40,6 +41,7 @@ class DBusNotificationSink final : public NotificationSink
 {
 public:
     explicit DBusNotificationSink(const QDBusConnection &connection = QDBusConnection::sessionBus());
+    ~DBusNotificationSink() override;
 
     void requestAuthorization() override;
     void post(const TransferNotification &notification) override;
@@ -52,6 +54,10 @@ private:
     std::shared_ptr<std::optional<bool>> m_readsBodyMarkup = std::make_shared<std::optional<bool>>();
     // Posts waiting for the next turn of the event loop go with the sink.
     std::unique_ptr<QObject> m_context = std::make_unique<QObject>();
+    // Puts the messages together and sends them, one after another, on a thread of its own started by the first
+    // post: many files finishing one after another leave the event loop free for the next.
+    std::unique_ptr<QThread> m_senderThread;
+    std::unique_ptr<QObject> m_sender;
 };
 
 // Tells the user that a transfer has finished.
