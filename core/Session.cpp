@@ -463,7 +463,7 @@ bool Session::cancelTransfer(const std::string &transferId)
 
 bool Session::acknowledgeReceivedTransfer(const std::string &transferId)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_manifestMutex);
     return m_manifest->acknowledge(transferId);
 }
 
@@ -847,7 +847,10 @@ void Session::finishIncoming(const std::shared_ptr<Incoming> &transfer, const st
         return;
     }
     transfer->closed = true;
-    m_manifest->recordReceived(transfer->id, *placedName);
+    {
+        std::lock_guard manifestLock(m_manifestMutex);
+        m_manifest->recordReceived(transfer->id, *placedName);
+    }
     if (m_link) {
         m_link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transfer->id).u8(1).text({}).take());
     }

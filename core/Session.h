@@ -98,6 +98,9 @@ private:
     // Files of the inbox are reached through this descriptor, never through a path that could lead elsewhere.
     const int m_inbox;
     std::unique_ptr<InboxManifest> m_manifest;
+    // Guards the manifest alone, taken after m_mutex where both are: an acknowledgement, made while the next files
+    // arrive, does not hold up the link's thread for its disk work.
+    std::mutex m_manifestMutex;
 
     mutable std::mutex m_mutex;
     std::shared_ptr<Link> m_link;
