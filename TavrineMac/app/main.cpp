@@ -51,7 +51,7 @@ std::string executableFolder()
 int runApplication(int &argc, char **argv)
 {
     const std::string library = executableFolder() + "/libtavrine_desktop.so";
-    void *handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void *handle = ::dlopen(library.c_str(), RTLD_LAZY | RTLD_LOCAL);
     const auto run =
         handle ? reinterpret_cast<TavrineRunApplication>(::dlsym(handle, "tavrine_run_application")) : nullptr;
     if (!run) {
