@@ -8,6 +8,7 @@ QuickSendSelection QuickSendSelection::fromURLs(const QList<QUrl> &urls)
 {
     QuickSendSelection selection;
     QSet<QString> seenPaths;
+    const QDir current = QDir::current();
     for (const QUrl &url : urls) {
         if (!url.isLocalFile()) {
             ++selection.rejectedCount;
@@ -15,7 +16,7 @@ QuickSendSelection QuickSendSelection::fromURLs(const QList<QUrl> &urls)
         }
         const QString localPath = url.toLocalFile();
         const QString path =
-            localPath.isEmpty() ? QString() : QDir::cleanPath(QDir::current().absoluteFilePath(localPath));
+            localPath.isEmpty() ? QString() : QDir::cleanPath(current.absoluteFilePath(localPath));
         // Recorded before the checks, so that a repeat of a rejected input is not counted twice.
         if (seenPaths.contains(path)) {
             continue;
