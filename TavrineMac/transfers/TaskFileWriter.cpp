@@ -37,10 +37,6 @@ void TaskFileWriter::write(QList<TransferTaskRecord> tasks)
             m_due = true;
             return;
         }
-        // The list this one replaces is the caller's own copy by now, made when the caller changed its tasks: it
-        // goes on the writer's thread rather than the caller's.
-        if (m_waiting)
-            m_replaced.push_back(std::move(*m_waiting));
         m_waiting = std::move(tasks);
         m_due = false;
     }
@@ -80,13 +76,11 @@ void TaskFileWriter::run()
         }
         QList<TransferTaskRecord> shared = *std::exchange(m_waiting, std::nullopt);
         m_writing = true;
-        std::vector<QList<TransferTaskRecord>> replaced = std::exchange(m_replaced, {});
         lock.unlock();
         // The caller's list is copied here and let go of at once, before the long part: a list still shared
         // when the caller next changes a task is copied whole on the caller's thread, which runs the transfers.
         const QList<TransferTaskRecord> tasks(shared.cbegin(), shared.cend());
         shared = {};
-        replaced.clear();
         std::optional<QString> failure;
         try {
             m_repository.save(tasks);

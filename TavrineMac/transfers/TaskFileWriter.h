@@ -12,7 +12,6 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <vector>
 
 // Writes the task file on a thread of its own, started by the first write, so that the event loop never waits for
 // the disk (each write is flushed to the device before it replaces the file). Writes come out in the order they were
@@ -53,7 +52,6 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::optional<QList<TransferTaskRecord>> m_waiting;
-    std::vector<QList<TransferTaskRecord>> m_replaced; // freed by the thread
     bool m_due = false; // a write was asked for while the writer was at work; `current` has what to write
     bool m_writing = false;
     bool m_stopping = false;
