@@ -3,7 +3,9 @@
 // 3 s, all threads together, and the threads it has then; and the resident memory (VmRSS) 3 s after the window,
 // when the start-up work has settled. Each round starts each program afresh with a private home and XDG folders
 // and an adb that fails every command, so that nothing outside is read or touched, then stops it with SIGTERM. The
-// window is found on the X server itself: a viewable window whose _NET_WM_PID is the process's.
+// window is found on the X server itself: a viewable window whose _NET_WM_PID is the process's. For TavrineMac it
+// also reports when the window first holds more than one colour, its first frame with content: a window may be put
+// on the screen in its background colour before its content is drawn.
 #include "Median.h"
 
 #include <QCoreApplication>
@@ -17,6 +19,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <chrono>
@@ -52,6 +55,7 @@ void printUsage()
 struct Sample
 {
     double startMilliseconds = 0;
+    std::optional<double> drawnMilliseconds;
     qint64 residentKiB = 0;
     qint64 anonymousKiB = 0;
     qint64 fileKiB = 0;
@@ -63,6 +67,7 @@ struct Sample
 struct Samples
 {
     QList<double> startMilliseconds;
+    QList<double> drawnMilliseconds;
     QList<double> residentKiB;
     QList<double> anonymousKiB;
     QList<double> fileKiB;
@@ -72,6 +77,9 @@ struct Samples
     void append(const Sample &sample)
     {
         startMilliseconds.append(sample.startMilliseconds);
+        if (sample.drawnMilliseconds) {
+            drawnMilliseconds.append(*sample.drawnMilliseconds);
+        }
         firstCpuMilliseconds.append(sample.firstCpuMilliseconds);
         firstThreads.append(double(sample.firstThreads));
         residentKiB.append(double(sample.residentKiB));
@@ -91,20 +99,41 @@ int ignoreXError(Display *, XErrorEvent *)
 class WindowWatcher
 {
 public:
-    explicit WindowWatcher(Display *display)
-        : m_display(display), m_pidAtom(XInternAtom(display, "_NET_WM_PID", False))
+    explicit WindowWatcher(Display *display) : m_display(display), m_pidAtom(XInternAtom(display, "_NET_WM_PID", False))
+    {}
+
+    std::optional<Window> viewableWindow(qint64 pid) { return viewableWindow(DefaultRootWindow(m_display), pid); }
+
+    // Whether `window` shows more than one colour.
+    bool hasContent(Window window)
     {
+        XWindowAttributes attributes;
+        if (!XGetWindowAttributes(m_display, window, &attributes) || attributes.map_state != IsViewable) {
+            return false;
+        }
+        XImage *image = XGetImage(m_display, window, 0, 0, unsigned(attributes.width), unsigned(attributes.height),
+                                  AllPlanes, ZPixmap);
+        if (!image) {
+            return false;
+        }
+        const unsigned long first = XGetPixel(image, 0, 0);
+        bool differs = false;
+        for (int y = 0; y < image->height && !differs; ++y) {
+            for (int x = 0; x < image->width && !differs; ++x) {
+                differs = XGetPixel(image, x, y) != first;
+            }
+        }
+        XDestroyImage(image);
+        return differs;
     }
 
-    bool hasViewableWindow(qint64 pid) { return hasViewableWindow(DefaultRootWindow(m_display), pid); }
-
 private:
-    bool hasViewableWindow(Window window, qint64 pid)
+    std::optional<Window> viewableWindow(Window window, qint64 pid)
     {
         if (ownedBy(window, pid)) {
             XWindowAttributes attributes;
             if (XGetWindowAttributes(m_display, window, &attributes) && attributes.map_state == IsViewable) {
-                return true;
+                return window;
             }
         }
         Window root = 0;
@@ -114,9 +143,9 @@ private:
         if (!XQueryTree(m_display, window, &root, &parent, &children, &childCount)) {
             return false;
         }
-        bool found = false;
+        std::optional<Window> found;
         for (unsigned int index = 0; index < childCount && !found; ++index) {
-            found = hasViewableWindow(children[index], pid);
+            found = viewableWindow(children[index], pid);
         }
         if (children) {
             XFree(children);
@@ -213,7 +242,7 @@ QString outputTail(const QString &path)
 
 // One start of `program`: the time to its first viewable window, its processor time and threads at the end of
 // its first 3 s, and its memory after the rest period.
-std::optional<Sample> measureStart(WindowWatcher &watcher, const QString &program)
+std::optional<Sample> measureStart(WindowWatcher &watcher, const QString &program, bool watchContent)
 {
     QTemporaryDir home;
     if (!home.isValid()) {
@@ -261,9 +290,16 @@ std::optional<Sample> measureStart(WindowWatcher &watcher, const QString &progra
     const qint64 pid = process.processId();
 
     std::optional<double> shownMilliseconds;
+    std::optional<double> drawnMilliseconds;
+    std::optional<Window> window;
     while (!timer.hasExpired(std::chrono::milliseconds(windowTimeout).count())) {
-        if (watcher.hasViewableWindow(pid)) {
+        if (!window && (window = watcher.viewableWindow(pid))) {
             shownMilliseconds = double(timer.nsecsElapsed()) / 1e6;
+        }
+        if (window && (!watchContent || watcher.hasContent(*window))) {
+            if (watchContent) {
+                drawnMilliseconds = double(timer.nsecsElapsed()) / 1e6;
+            }
             break;
         }
         // Waiting for the end doubles as the pause between looks.
@@ -280,9 +316,10 @@ std::optional<Sample> measureStart(WindowWatcher &watcher, const QString &progra
         return !process.waitForFinished(std::max(0, int(left)));
     };
     const double firstPeriodMilliseconds = double(std::chrono::milliseconds(firstPeriod).count());
-    if (!shownMilliseconds) {
+    if (!shownMilliseconds || (watchContent && !drawnMilliseconds)) {
         std::fprintf(stderr, "%s %s\n%s\n", qPrintable(QFileInfo(program).fileName()),
                      process.state() == QProcess::NotRunning ? "ended before it showed a window"
+                     : shownMilliseconds                     ? "drew nothing in its window in time"
                                                              : "showed no window in time",
                      qPrintable(outputTail(outputPath)));
     } else if (!waitUntil(firstPeriodMilliseconds) || !(firstCpu = cpuMilliseconds(pid)) ||
@@ -292,6 +329,7 @@ std::optional<Sample> measureStart(WindowWatcher &watcher, const QString &progra
                      qPrintable(outputTail(outputPath)));
     } else if ((sample = residentMemory(pid))) {
         sample->startMilliseconds = *shownMilliseconds;
+        sample->drawnMilliseconds = drawnMilliseconds;
         sample->firstCpuMilliseconds = *firstCpu;
         sample->firstThreads = int(firstThreadNames.size());
         sample->threadNames = firstThreadNames;
@@ -357,8 +395,8 @@ int main(int argc, char *argv[])
     QStringList lastThreadNames;
     // The two programs take turns, so that whatever else the machine does falls on both alike.
     for (int round = 0; round < rounds; ++round) {
-        const auto minimal = measureStart(watcher, minimalProgram);
-        const auto started = measureStart(watcher, applicationProgram);
+        const auto minimal = measureStart(watcher, minimalProgram, false);
+        const auto started = measureStart(watcher, applicationProgram, true);
         if (!minimal || !started) {
             XCloseDisplay(display);
             return 1;
@@ -366,11 +404,11 @@ int main(int argc, char *argv[])
         minimalSamples.append(*minimal);
         applicationSamples.append(*started);
         lastThreadNames = started->threadNames;
-        std::printf("round %d: TavrineMac %7.1f ms %7lld KiB %6.1f ms CPU %2d threads   "
+        std::printf("round %d: TavrineMac %7.1f ms (drawn %7.1f ms) %7lld KiB %6.1f ms CPU %2d threads   "
                     "minimal %7.1f ms %7lld KiB %6.1f ms CPU %2d threads\n",
-                    round + 1, started->startMilliseconds, started->residentKiB, started->firstCpuMilliseconds,
-                    started->firstThreads, minimal->startMilliseconds, minimal->residentKiB,
-                    minimal->firstCpuMilliseconds, minimal->firstThreads);
+                    round + 1, started->startMilliseconds, started->drawnMilliseconds.value_or(0), started->residentKiB,
+                    started->firstCpuMilliseconds, started->firstThreads, minimal->startMilliseconds,
+                    minimal->residentKiB, minimal->firstCpuMilliseconds, minimal->firstThreads);
         std::fflush(stdout);
     }
     XCloseDisplay(display);
@@ -378,6 +416,8 @@ int main(int argc, char *argv[])
     std::printf("\nmedians of %d rounds\n", rounds);
     reportFigure("start to first window", median(applicationSamples.startMilliseconds),
                  median(minimalSamples.startMilliseconds), "ms ", windowGoalRatio);
+    std::printf("%-30s TavrineMac %8.1f ms\n", "start to first drawn content",
+                median(applicationSamples.drawnMilliseconds));
     reportFigure("CPU in the first 3 s", median(applicationSamples.firstCpuMilliseconds),
                  median(minimalSamples.firstCpuMilliseconds), "ms ", goalRatio);
     reportFigure("threads 3 s after the start", median(applicationSamples.firstThreads),

@@ -6,6 +6,7 @@
 #include "QuickSendPanel.h"
 #include "TavrineMacApp.h"
 #include "UpdateController.h"
+#include "X11Desktop.h"
 
 #include <QAction>
 #include <QApplication>
@@ -98,21 +99,29 @@ MainScene::~MainScene()
 QMainWindow *MainScene::window()
 {
     if (!m_window) {
-        m_window = makeWindow();
+        MainWindow *window = makeWindow();
+        buildContent(*window);
+        m_window = window;
     }
     return m_window;
 }
 
-QMainWindow *MainScene::makeWindow()
+MainWindow *MainScene::makeWindow()
 {
     TavrineApplicationDelegate &delegate = m_application.delegate();
-    auto *window = new MainWindow(m_application.deviceStore(), m_application.transferStore(),
-                                  m_application.managementStore(), *delegate.quickSendCoordinator());
+    auto *window =
+        new MainWindow(m_application.deviceStore(), m_application.transferStore(), m_application.managementStore(),
+                       *delegate.quickSendCoordinator(), MainWindow::ContentLater{});
     // Closing the window hides it; the application goes on in the tray, the hot key and the bus.
     window->setAttribute(Qt::WA_DeleteOnClose, false);
-    installMenus(*window);
     MainWindowSizeMigration::migrateWindowSizeIfNeeded(*window, m_settings, m_environment);
     return window;
+}
+
+void MainScene::buildContent(MainWindow &window)
+{
+    installMenus(window);
+    window.buildContent();
 }
 
 void MainScene::installMenus(QMainWindow &window)
@@ -128,6 +137,22 @@ void MainScene::installMenus(QMainWindow &window)
 
 void MainScene::showWindow()
 {
+    if (!m_window) {
+        // The first window is put on the screen, in its background colour, before its texts are laid out and
+        // drawn: their fonts take longer than the window itself. The content is built at once, before the
+        // window's first frame. The X server fills the window as it maps it; after that the window is left as the
+        // toolkit draws it.
+        MainWindow *window = makeWindow();
+        m_window = window;
+        setX11WindowBackground(*window, window->palette().color(QPalette::Window));
+        window->show();
+        window->raise();
+        window->activateWindow();
+        setX11WindowBackground(*window, std::nullopt);
+        flushX11Requests();
+        buildContent(*window);
+        return;
+    }
     QMainWindow *mainWindow = window();
     if (mainWindow->isMinimized()) {
         mainWindow->showNormal();

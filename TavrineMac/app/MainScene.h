@@ -65,7 +65,8 @@ public:
 
 private:
     void installMenus(QMainWindow &window);
-    QMainWindow *makeWindow();
+    MainWindow *makeWindow();
+    void buildContent(MainWindow &window);
 
     TavrineMacApp &m_application;
     const QProcessEnvironment m_environment;

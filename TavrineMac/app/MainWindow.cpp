@@ -78,6 +78,13 @@ void tagRow(QListWidgetItem *item, const SidebarSelection &selection)
 
 MainWindow::MainWindow(DeviceStore &store, TransferStore &transferStore, DeviceManagementStore &managementStore,
                        QuickSendCoordinator &quickSend, QWidget *parent)
+    : MainWindow(store, transferStore, managementStore, quickSend, ContentLater{}, parent)
+{
+    buildContent();
+}
+
+MainWindow::MainWindow(DeviceStore &store, TransferStore &transferStore, DeviceManagementStore &managementStore,
+                       QuickSendCoordinator &quickSend, ContentLater, QWidget *parent)
     : QMainWindow(parent), m_store(store), m_transferStore(transferStore), m_managementStore(managementStore),
       m_quickSend(quickSend), m_lastDevices(store.devices()), m_lastPhase(transferStore.phase()),
       m_lastPairingPayload(transferStore.pairingPayload())
@@ -87,7 +94,14 @@ MainWindow::MainWindow(DeviceStore &store, TransferStore &transferStore, DeviceM
     setWindowTitle(sidebarTitle);
     setMinimumSize(minimumWidth, minimumHeight);
     resize(defaultWidth, defaultHeight);
+    m_usbPoll.setInterval(usbPollInterval);
+    QObject::connect(&m_usbPoll, &QTimer::timeout, this, &MainWindow::pollUSBDevices);
+}
 
+void MainWindow::buildContent()
+{
+    if (m_sidebar)
+        return;
     auto *splitter = new QSplitter(Qt::Horizontal, this);
     splitter->setChildrenCollapsible(false);
 
@@ -141,16 +155,13 @@ MainWindow::MainWindow(DeviceStore &store, TransferStore &transferStore, DeviceM
         [this](const QString &serial) { installCompanion(serial); },
         [this] { showPairing(); },
     };
-    m_detailPane = new MainWindowDetailPane(store, transferStore, managementStore, std::move(actions), splitter);
+    m_detailPane = new MainWindowDetailPane(m_store, m_transferStore, m_managementStore, std::move(actions), splitter);
     splitter->addWidget(sidebarColumn);
     splitter->addWidget(m_detailPane);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({sidebarIdealWidth, defaultWidth - sidebarIdealWidth});
     setCentralWidget(splitter);
-
-    m_usbPoll.setInterval(usbPollInterval);
-    QObject::connect(&m_usbPoll, &QTimer::timeout, this, &MainWindow::pollUSBDevices);
 
     // The watched values; each handler runs on a change only.
     QObject::connect(&m_store, &DeviceStore::devicesChanged, this, [this] {
@@ -190,6 +201,14 @@ MainWindow::MainWindow(DeviceStore &store, TransferStore &transferStore, DeviceM
                      [this] { m_refreshButton->setEnabled(!m_store.isRefreshing()); });
     m_refreshButton->setEnabled(!m_store.isRefreshing());
     renderSidebar();
+    if (isVisible()) {
+        // On a window already shown, the layout would show the new parts on a later turn, after a first frame
+        // without them.
+        splitter->show();
+        if (QWidget *menu = menuWidget())
+            menu->show();
+        layout()->activate();
+    }
 }
 
 MainWindow::~MainWindow() = default;

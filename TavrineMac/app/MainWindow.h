@@ -54,7 +54,17 @@ public:
 
     MainWindow(DeviceStore &store, TransferStore &transferStore, DeviceManagementStore &managementStore,
                QuickSendCoordinator &quickSend, QWidget *parent = nullptr);
+    // A window without its content yet, which buildContent() then builds: it can be put on the screen first.
+    struct ContentLater
+    {
+    };
+    MainWindow(DeviceStore &store, TransferStore &transferStore, DeviceManagementStore &managementStore,
+               QuickSendCoordinator &quickSend, ContentLater, QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Builds the sidebar and the detail pane of a window made with ContentLater, once; on a window already shown
+    // they and its menu bar are laid out and shown at once.
+    void buildContent();
 
     DeviceStore &deviceStore() const { return m_store; }
     TransferStore &transferStore() const { return m_transferStore; }

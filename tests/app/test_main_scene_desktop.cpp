@@ -1,16 +1,19 @@
-// The main scene on an X server of its own with a short screen and a real window manager: the migrated window
-// keeps its title bar on the screen, and the tray icon carries the application's icon.
+// The main scene on an X server of its own with a short screen and a real window manager: the first window reaches
+// the screen in its background colour before the event loop runs and is then drawn whole at once, the migrated
+// window keeps its title bar on the screen, and the tray icon carries the application's icon.
 #include "ApplicationShellFixture.h"
 #include "MainScene.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QThread>
 
 #include <cstdio>
 #include <optional>
@@ -25,6 +28,7 @@
 // After Qt: the X11 headers define macros such as None and Bool.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -129,6 +133,29 @@ class TestMainSceneDesktop : public QObject
                                                                     : QSize();
     }
 
+    // The colours the top of `window` shows on the X server (a window taller than this screen has its bottom off
+    // it), each once; none while it is not viewable.
+    QSet<unsigned long> colours(Window window) const
+    {
+        XWindowAttributes attributes;
+        if (!XGetWindowAttributes(m_display, window, &attributes) || attributes.map_state != IsViewable) {
+            return {};
+        }
+        XImage *image = XGetImage(m_display, window, 0, 0, unsigned(attributes.width),
+                                  unsigned(std::min(attributes.height, 300)), AllPlanes, ZPixmap);
+        if (!image) {
+            return {};
+        }
+        QSet<unsigned long> found;
+        for (int y = 0; y < image->height; ++y) {
+            for (int x = 0; x < image->width; ++x) {
+                found.insert(XGetPixel(image, x, y));
+            }
+        }
+        XDestroyImage(image);
+        return found;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -193,6 +220,40 @@ private slots:
         if (m_display) {
             XCloseDisplay(m_display);
         }
+    }
+
+    void firstWindowReachesTheScreenBeforeItsContentIsDrawn()
+    {
+        Shell shell;
+        MainScene scene(shell.app);
+        scene.showWindow();
+
+        // Its parts are shown and laid out already: nothing waits for a later turn of the event loop, which
+        // would draw a first frame without them.
+        QMainWindow *window = scene.window();
+        QVERIFY(window->centralWidget()->isVisible() && window->menuBar()->isVisible());
+        QCOMPARE(window->centralWidget()->geometry().bottom(), window->rect().bottom());
+        QVERIFY(window->centralWidget()->geometry().top() >= window->menuBar()->geometry().bottom());
+        QVERIFY(!window->menuBar()->geometry().isEmpty());
+
+        // The X server has the window before the event loop runs, filled with the background colour.
+        const Window client = window->winId();
+        const QColor background = window->palette().color(QPalette::Window);
+        const unsigned long backgroundPixel = (unsigned long)(background.rgb() & 0xffffff);
+        QElapsedTimer waited;
+        waited.start();
+        QSet<unsigned long> shown;
+        while ((shown = colours(client)).isEmpty() && !waited.hasExpired(10'000)) {
+            QThread::msleep(5);
+        }
+        QCOMPARE(shown, QSet<unsigned long>{backgroundPixel});
+
+        // Its first frame has the content; the server no longer paints over what the application drew.
+        QTRY_VERIFY_WITH_TIMEOUT(colours(client).size() > 1, 10'000);
+        XClearArea(m_display, client, 0, 0, 0, 0, False);
+        XSync(m_display, False);
+        QVERIFY(colours(client).size() > 1);
+        window->hide();
     }
 
     void migratedWindowKeepsItsTitleBarOnTheScreen()
