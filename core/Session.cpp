@@ -195,7 +195,6 @@ std::optional<Event> Session::pollEvent()
     if (m_events.looksEmpty()) {
         return std::nullopt;
     }
-    std::lock_guard lock(m_mutex);
     return m_events.takeFront();
 }
 
@@ -491,7 +490,6 @@ std::optional<ManagementResponse> Session::pollManagementResponse()
     if (m_responses.looksEmpty()) {
         return std::nullopt;
     }
-    std::lock_guard lock(m_mutex);
     return m_responses.takeFront();
 }
 
@@ -500,7 +498,6 @@ std::optional<ManagementRequest> Session::pollManagementRequest()
     if (m_requests.looksEmpty()) {
         return std::nullopt;
     }
-    std::lock_guard lock(m_mutex);
     return m_requests.takeFront();
 }
 

@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -48,6 +50,57 @@ private slots:
         queue.clear();
         QVERIFY(queue.looksEmpty());
         QCOMPARE(queue.takeFront(), std::nullopt);
+    }
+
+    // The application takes what the link's threads pushed while one of them still holds the owner's lock for
+    // its work, and items pushed from two threads come out whole, each thread's in its order.
+    void takingNeverWaitsForTheOwnersLock()
+    {
+        PollQueue<int> queue;
+        std::mutex owner;
+        std::atomic<bool> taken = false;
+        std::thread worker([&] {
+            const std::lock_guard lock(owner);
+            queue.push_back(7);
+            // Still at work under the lock until the application has the item, for at most 10 s.
+            for (int waited = 0; !taken && waited < 10000; ++waited) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        while (queue.looksEmpty()) {
+            std::this_thread::yield();
+        }
+        QCOMPARE(queue.takeFront(), std::optional(7));
+        taken = true;
+        QVERIFY(!owner.try_lock());
+        worker.join();
+
+        constexpr int perThread = 20000;
+        const auto push = [&](int first) {
+            for (int item = first; item < first + perThread; ++item) {
+                const std::lock_guard lock(owner);
+                queue.push_back(item);
+            }
+        };
+        std::thread one(push, 0);
+        std::thread two(push, perThread);
+        int nextOfOne = 0;
+        int nextOfTwo = perThread;
+        bool inOrder = true;
+        QDeadlineTimer deadline(std::chrono::seconds(30));
+        while (nextOfOne + nextOfTwo - perThread < 2 * perThread && !deadline.hasExpired()) {
+            if (const std::optional<int> item = queue.takeFront()) {
+                int &next = *item < perThread ? nextOfOne : nextOfTwo;
+                inOrder = inOrder && *item == next;
+                ++next;
+            }
+        }
+        one.join();
+        two.join();
+        QCOMPARE(nextOfOne, perThread);
+        QCOMPARE(nextOfTwo, 2 * perThread);
+        QVERIFY(inOrder);
+        QVERIFY(queue.looksEmpty());
     }
 };
 
