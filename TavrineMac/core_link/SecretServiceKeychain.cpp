@@ -164,7 +164,9 @@ std::optional<Failure> openUnlockedCollection(const QString &collectionPath, Ope
         return Failure{SecretServiceKeychain::serviceFailure, library.loadError};
 
     GError *error = nullptr;
-    opened.service.reset(library.secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error));
+    // The encrypted session that secrets travel in is opened when a secret is first read or written: a search that
+    // finds nothing (no phone trusted yet) spares its key exchange.
+    opened.service.reset(library.secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error));
     if (!opened.service)
         return failureFromError(ErrorPointer(error));
 
