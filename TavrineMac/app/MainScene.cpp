@@ -150,6 +150,9 @@ void MainScene::showWindow()
         window->activateWindow();
         setX11WindowBackground(*window, std::nullopt);
         flushX11Requests();
+        // The look for USB phones that the window queued as it was shown starts now, so that adb runs while the
+        // content is built.
+        QCoreApplication::sendPostedEvents(window, QEvent::MetaCall);
         buildContent(*window);
         return;
     }

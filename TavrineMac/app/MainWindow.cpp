@@ -354,7 +354,9 @@ void MainWindow::showEvent(QShowEvent *event)
     QMainWindow::showEvent(event);
     if (m_usbPoll.isActive() || isUnderTestConfiguration())
         return;
-    pollUSBDevices();
+    // On the next turn of the event loop: starting adb takes milliseconds, which the window does not wait for
+    // before it reaches the screen.
+    QMetaObject::invokeMethod(this, &MainWindow::pollUSBDevices, Qt::QueuedConnection);
     m_usbPoll.start();
 }
 
