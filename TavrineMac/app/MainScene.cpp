@@ -137,32 +137,28 @@ void MainScene::installMenus(QMainWindow &window)
 
 void MainScene::showWindow()
 {
-    if (!m_window) {
-        // The first window is put on the screen, in its background colour, before its texts are laid out and
-        // drawn: their fonts take longer than the window itself. The content is built at once, before the
-        // window's first frame. The X server fills the window as it maps it; after that the window is left as the
-        // toolkit draws it.
-        MainWindow *window = makeWindow();
-        m_window = window;
-        setX11WindowBackground(*window, window->palette().color(QPalette::Window));
-        window->show();
-        window->raise();
-        window->activateWindow();
-        setX11WindowBackground(*window, std::nullopt);
+    // The first window is put on the screen, in its background colour, before its texts are laid out and drawn:
+    // their fonts take longer than the window itself. The content is built at once, before the window's first
+    // frame. The X server fills the window as it maps it; after that the window is left as the toolkit draws it.
+    MainWindow *first = m_window ? nullptr : makeWindow();
+    if (first) {
+        m_window = first;
+        setX11WindowBackground(*first, first->palette().color(QPalette::Window));
+    }
+    if (m_window->isMinimized()) {
+        m_window->showNormal();
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+    if (first) {
+        setX11WindowBackground(*first, std::nullopt);
         flushX11Requests();
         // The look for USB phones that the window queued as it was shown starts now, so that adb runs while the
         // content is built.
-        QCoreApplication::sendPostedEvents(window, QEvent::MetaCall);
-        buildContent(*window);
-        return;
+        QCoreApplication::sendPostedEvents(first, QEvent::MetaCall);
+        buildContent(*first);
     }
-    QMainWindow *mainWindow = window();
-    if (mainWindow->isMinimized()) {
-        mainWindow->showNormal();
-    }
-    mainWindow->show();
-    mainWindow->raise();
-    mainWindow->activateWindow();
 }
 
 void MainScene::activate()
