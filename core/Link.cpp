@@ -20,8 +20,9 @@ namespace {
 // processor, as happens when other work keeps every core busy. Control frames go before it all the same.
 constexpr size_t maximumQueuedDataFrames = 16;
 constexpr size_t readBufferBytes = 64 * 1024;
-// Ciphertext waiting to go out, and arrived but not yet decrypted: what one system call may move at most.
-constexpr size_t cipherBufferBytes = 512 * 1024;
+// Plenty for a local network, and it keeps what is in flight behind a management request to a few milliseconds;
+// left to itself the system grows these to several mebibytes on a fast link.
+constexpr int socketBufferBytes = 1024 * 1024;
 constexpr int readsPerTurn = 32;
 // For this long after bytes came or went the link looks at the socket again at once instead of sleeping: the peer's
 // answer to a small file, or the next file, mostly comes within it, and a thread that slept first has to be woken.
@@ -158,18 +159,14 @@ void writeAll(SSL *ssl, int socket, std::string_view bytes, Clock::time_point de
 
 Link::Link(int socket, SslPointer ssl, wire::FrameDecoder decoder, Handler &handler)
     : m_socket(socket), m_wakeDescriptor(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), m_ssl(std::move(ssl)),
-      m_decoder(std::move(decoder)), m_handler(handler)
+      m_porter(socket, &Link::wakeFromPorter, this), m_decoder(std::move(decoder)), m_handler(handler)
 {
     SSL_set_mode(m_ssl.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    // From here on the TLS layer talks to a pair of buffers and the link moves the ciphertext: one system call then
-    // carries many records each way, where the socket itself would take one call per record. Records the
-    // greeting already read stay in the TLS layer and come first.
-    BIO *inside = nullptr;
-    BIO_new_bio_pair(&inside, cipherBufferBytes, &m_network, cipherBufferBytes);
-    SSL_set_bio(m_ssl.get(), inside, inside);
-    // Plenty for a local network, and it keeps what is in flight behind a management request to a few milliseconds;
-    // left to itself the system grows these to several mebibytes on a fast link.
-    const int socketBufferBytes = int(2 * cipherBufferBytes);
+    // From here on the TLS layer reads and writes through the porter, which moves many records in one system call
+    // each way, where the socket itself would take one call per record. Records the greeting already read stay in
+    // the TLS layer and come first.
+    BIO *porter = m_porter.makeBio();
+    SSL_set_bio(m_ssl.get(), porter, porter);
     ::setsockopt(m_socket, SOL_SOCKET, SO_SNDBUF, &socketBufferBytes, sizeof socketBufferBytes);
     ::setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &socketBufferBytes, sizeof socketBufferBytes);
 }
@@ -184,7 +181,6 @@ Link::~Link()
             m_thread.join();
         }
     }
-    BIO_free(m_network);
     if (m_socket >= 0) {
         ::close(m_socket);
     }
@@ -318,49 +314,9 @@ bool Link::mayRead() const
     return m_controlBytes < readPauseBacklogBytes && m_handler.readyForFrames();
 }
 
-std::string Link::receiveCiphertext()
+void Link::wakeFromPorter(void *link)
 {
-    while (true) {
-        char *room = nullptr;
-        const int space = BIO_nwrite0(m_network, &room);
-        if (space <= 0) {
-            return {};
-        }
-        const ssize_t count = ::read(m_socket, room, size_t(space));
-        if (count > 0) {
-            BIO_nwrite(m_network, &room, int(count));
-            continue;
-        }
-        if (count == 0) {
-            return "the peer closed the link";
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        return errno == EAGAIN || errno == EWOULDBLOCK ? std::string() : "the connection was lost";
-    }
-}
-
-std::string Link::sendCiphertext(bool &progress)
-{
-    while (BIO_ctrl_pending(m_network) > 0) {
-        char *bytes = nullptr;
-        const int available = BIO_nread0(m_network, &bytes);
-        if (available <= 0) {
-            return {};
-        }
-        const ssize_t count = ::send(m_socket, bytes, size_t(available), MSG_NOSIGNAL);
-        if (count > 0) {
-            BIO_nread(m_network, &bytes, int(count));
-            progress = true;
-            continue;
-        }
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        return count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? std::string() : "the connection was lost";
-    }
-    return {};
+    static_cast<Link *>(link)->wake();
 }
 
 std::string Link::readTurn(const std::shared_ptr<Link> &self, std::string &buffer, Clock::time_point &lastReceived,
@@ -407,9 +363,10 @@ std::string Link::readTurn(const std::shared_ptr<Link> &self, std::string &buffe
 std::string Link::encryptTurn()
 {
     SSL *ssl = m_ssl.get();
-    // Bounded, so that a peer that takes data as fast as it comes still gets its frames read in between.
+    // Bounded, so that a peer that takes data as fast as it comes still gets its frames read in between, and only
+    // while the porter has room: what waits to go out stays what it holds at most.
     size_t encrypted = 0;
-    while (m_written < m_writing.size() && encrypted < writeBytesPerTurn) {
+    while (m_written < m_writing.size() && encrypted < writeBytesPerTurn && m_porter.roomToWrite()) {
         ERR_clear_error();
         const int count = SSL_write(ssl, m_writing.data() + m_written, int(m_writing.size() - m_written));
         if (count > 0) {
@@ -421,8 +378,17 @@ std::string Link::encryptTurn()
             continue;
         }
         const int error = SSL_get_error(ssl, count);
-        if (error == SSL_ERROR_WANT_WRITE || error == SSL_ERROR_WANT_READ) {
-            // The outgoing buffer is full; the socket takes it below.
+        if (error == SSL_ERROR_WANT_WRITE) {
+            // A batch of records is ready: it goes on its way, and the next follows while the porter has room.
+            if (std::string failure = m_porter.flush(); !failure.empty()) {
+                return failure;
+            }
+            if (m_porter.roomToWrite()) {
+                continue;
+            }
+            break;
+        }
+        if (error == SSL_ERROR_WANT_READ) {
             break;
         }
         return "the connection was lost";
@@ -437,10 +403,12 @@ void Link::run(std::shared_ptr<Link> self)
     std::string reason;
     std::string readBuffer(readBufferBytes, '\0');
     auto lastReceived = Clock::now();
-    auto lastSent = Clock::now();
+    // When this thread last sent or handed on bytes (the porter's thread may send long after).
+    auto lastActive = Clock::now();
     bool wasReading = true;
     bool moreToRead = false;
     bool stalled = false;
+    uint64_t arrivalsRead = 0;
     SSL *ssl = m_ssl.get();
 
     try {
@@ -448,6 +416,9 @@ void Link::run(std::shared_ptr<Link> self)
             if (m_closeRequested) {
                 std::lock_guard lock(m_mutex);
                 reason = m_closeReason;
+                break;
+            }
+            if (reason = m_porter.failure(); !reason.empty()) {
                 break;
             }
             // Frames read together with the greeting come first.
@@ -465,8 +436,8 @@ void Link::run(std::shared_ptr<Link> self)
                 lastReceived = now;
             }
             wasReading = reading;
-            const bool outgoing = BIO_ctrl_pending(m_network) > 0;
-            const bool writing = m_written < m_writing.size() || outgoing;
+            const auto lastSent = m_porter.lastSent();
+            const bool writing = m_written < m_writing.size() || m_porter.outgoing();
             if (reading && now - lastReceived > idleTimeout()) {
                 reason = "the peer stopped answering";
                 break;
@@ -481,12 +452,15 @@ void Link::run(std::shared_ptr<Link> self)
                 m_written = 0;
             }
 
-            // With frames to encrypt and the outgoing buffer empty, or records left from the last turn, there is no
-            // reason to wait.
-            const bool busy = moreToRead || (m_written < m_writing.size() && !outgoing);
-            // The socket is left out while there is nothing to do with it, so a hang-up does not wake us in a loop.
+            // With frames to encrypt and room for them, or records left from the last turn, there is no reason to
+            // wait.
+            const bool encrypting = m_written < m_writing.size();
+            const bool busy = moreToRead || (encrypting && m_porter.roomToWrite());
+            // The socket is left out while there is nothing to do with it, so a hang-up does not wake us in a loop,
+            // and while the porter's thread reads it.
+            const bool watchSocket = reading && m_porter.ownerReads();
             pollfd descriptors[2] = {
-                {reading || outgoing ? m_socket : -1, short((reading ? POLLIN : 0) | (outgoing ? POLLOUT : 0)), 0},
+                {watchSocket ? m_socket : -1, POLLIN, 0},
                 {m_wakeDescriptor, POLLIN, 0},
             };
             const auto untilPing = std::chrono::duration_cast<std::chrono::milliseconds>(pingInterval()).count();
@@ -494,7 +468,7 @@ void Link::run(std::shared_ptr<Link> self)
             if (timeout > 0) {
                 m_handler.beforeWaiting();
             }
-            if (timeout > 0 && now - std::max(lastReceived, lastSent) < activeSpell) {
+            if (timeout > 0 && now - std::max(lastReceived, lastActive) < activeSpell) {
                 timeout = 0;
             }
             if (timeout > 0 && m_written == m_writing.size()) {
@@ -505,8 +479,19 @@ void Link::run(std::shared_ptr<Link> self)
                     timeout = 0;
                 }
             }
+            if (timeout > 0) {
+                // The porter wakes us only from here on: what it did before is found here.
+                m_porter.setOwnerWaiting(true);
+                if ((reading && m_porter.arrivals() != arrivalsRead) ||
+                    (reading && !watchSocket && m_porter.ownerReads()) ||
+                    (m_written < m_writing.size() && m_porter.roomToWrite()) || m_porter.peerClosed() ||
+                    !m_porter.failure().empty()) {
+                    timeout = 0;
+                }
+            }
             const int ready = ::poll(descriptors, 2, timeout);
             m_waiting = false;
+            m_porter.setOwnerWaiting(false);
             if (ready < 0 && errno != EINTR) {
                 reason = "the connection failed";
                 break;
@@ -516,22 +501,25 @@ void Link::run(std::shared_ptr<Link> self)
                 [[maybe_unused]] const ssize_t ignored = ::read(m_wakeDescriptor, &count, sizeof count);
             }
 
-            if (reading && (descriptors[0].revents & (POLLIN | POLLHUP | POLLERR))) {
-                reason = receiveCiphertext();
+            if (watchSocket && (descriptors[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+                reason = m_porter.readSocket();
             }
             moreToRead = false;
             if (reason.empty() && reading) {
+                // Everything that came before the end of the connection has arrived once the end is seen.
+                const bool closed = m_porter.peerClosed();
+                arrivalsRead = m_porter.arrivals();
                 reason = readTurn(self, readBuffer, lastReceived, moreToRead);
+                if (reason.empty() && closed && !moreToRead) {
+                    reason = "the peer closed the link";
+                }
             }
             if (reason.empty()) {
                 reason = encryptTurn();
             }
-            bool progress = false;
-            if (reason.empty()) {
-                reason = sendCiphertext(progress);
-            }
-            if (progress) {
-                lastSent = Clock::now();
+            if (reason.empty() && m_porter.outgoing()) {
+                lastActive = Clock::now();
+                reason = m_porter.flush();
             }
         }
     } catch (const wire::ProtocolError &error) {
@@ -540,10 +528,9 @@ void Link::run(std::shared_ptr<Link> self)
         reason = error.what();
     }
 
-    // A parting word for the peer, as far as the socket takes it at once.
+    // A parting word for the peer, as far as the socket takes it at once; nothing for a peer that reads nothing.
     SSL_shutdown(ssl);
-    bool ignored = false;
-    sendCiphertext(ignored);
+    m_porter.finish(stalled);
     if (stalled) {
         // The peer reads nothing, so a closing handshake would wait behind what it never took: reset at once.
         const linger abortive{1, 0};

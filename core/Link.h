@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Identity.h"
+#include "SocketPorter.h"
 #include "Wire.h"
 
 #include <atomic>
@@ -95,11 +96,8 @@ private:
     bool takeNextFrame();
     void dispatch(const std::shared_ptr<Link> &self, wire::Frame &&frame);
     bool mayRead() const;
+    static void wakeFromPorter(void *link);
     // Each step below gives why the link ended, or nothing.
-    // Moves what the socket has into the incoming ciphertext buffer.
-    std::string receiveCiphertext();
-    // Moves outgoing ciphertext to the socket; `progress` becomes true when some left.
-    std::string sendCiphertext(bool &progress);
     // Decrypts and dispatches one turn's frames; `moreWaiting` tells that the turn ended before the data did.
     std::string readTurn(const std::shared_ptr<Link> &self, std::string &buffer, Clock::time_point &lastReceived,
                          bool &moreWaiting);
@@ -109,7 +107,7 @@ private:
     int m_socket; // closed by the link's thread as it ends, so the peer learns of it at once
     const int m_wakeDescriptor;
     SslPointer m_ssl;
-    BIO *m_network = nullptr; // our side of the buffer pair the TLS layer reads from and writes to
+    SocketPorter m_porter; // moves the TLS layer's records to and from the socket
     wire::FrameDecoder m_decoder;
     Handler &m_handler;
     std::thread m_thread;

@@ -30,7 +30,7 @@ namespace {
 
 // Buffers smaller than this are cheap to make; larger ones are kept for reuse, a few at a time.
 constexpr size_t recycledBufferBytes = 64 * 1024;
-constexpr size_t maximumRecycledBuffers = 48;
+constexpr size_t maximumRecycledBuffers = 64;
 
 struct BufferCache
 {
@@ -51,12 +51,13 @@ std::string takeBuffer(size_t bytes)
     if (bytes >= recycledBufferBytes) {
         BufferCache &cache = bufferCache();
         std::lock_guard lock(cache.mutex);
-        // The most recently returned first: its bytes are likely still in the cache.
-        const auto fits = std::find_if(cache.buffers.rbegin(), cache.buffers.rend(),
+        // The longest returned first: a buffer is filled on one thread after another thread read it, and
+        // writing over lines still held in that thread's cache costs several times a write to lines it let go.
+        const auto fits = std::find_if(cache.buffers.begin(), cache.buffers.end(),
                                        [&](const std::string &buffer) { return buffer.size() >= bytes; });
-        if (fits != cache.buffers.rend()) {
+        if (fits != cache.buffers.end()) {
             std::string buffer = std::move(*fits);
-            cache.buffers.erase(std::next(fits).base());
+            cache.buffers.erase(fits);
             // Shrinking keeps the old bytes: nothing is written.
             buffer.resize(bytes);
             return buffer;
