@@ -63,8 +63,10 @@ public:
     void finish(bool discard);
 
 private:
-    // What the porter's thread holds each way at most (each a few milliseconds at full speed).
-    static constexpr size_t queueBytes = 512 * 1024;
+    // What the porter's thread holds each way at most: a little over a millisecond at full speed, enough to carry
+    // the transfer through the few milliseconds one of the two threads waits for a processor while other work keeps
+    // every core busy.
+    static constexpr size_t queueBytes = 2 * 1024 * 1024;
 
     static int writeBio(BIO *bio, const char *bytes, int count);
     static int readBio(BIO *bio, char *bytes, int count);
