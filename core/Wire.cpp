@@ -28,9 +28,12 @@ std::string encodeFrame(FrameType type, std::string_view payload)
 
 namespace {
 
-// Buffers smaller than this are cheap to make; larger ones are kept for reuse, a few at a time.
+// Buffers smaller than this are cheap to make; larger ones are kept for reuse. A transfer keeps about 40 chunks'
+// buffers on their way at each end (the queues of the link, of its porter and of the receiving stages): the cache
+// holds enough for both ends of a link in one process, since a new buffer costs the zeroing of all its bytes, and
+// never more than what was once in use at the same time.
 constexpr size_t recycledBufferBytes = 64 * 1024;
-constexpr size_t maximumRecycledBuffers = 64;
+constexpr size_t maximumRecycledBuffers = 128;
 
 struct BufferCache
 {
