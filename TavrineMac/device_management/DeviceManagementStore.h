@@ -331,6 +331,14 @@ private:
     MediaRequestQueue m_previewRequests{1};
     // Sends seen queued, sending or stopped, whose completion is still to come.
     QSet<QString> m_pendingUploadIDs;
+    // What followSentFiles() saw at each place of the task list last time.
+    struct FollowedTask
+    {
+        QString id; // held, so that its characters cannot stand at the same address as another task's id
+        TransferTaskRecord::Direction direction = TransferTaskRecord::Direction::sending;
+        TransferTaskRecord::Status status = TransferTaskRecord::Status::completed;
+    };
+    QList<FollowedTask> m_followedTasks;
     bool m_uploadReloadDue = false;
     bool m_isReloadingForUploads = false;
 };

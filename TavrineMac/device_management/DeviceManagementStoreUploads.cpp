@@ -143,16 +143,34 @@ void DeviceManagementStore::followSentFiles(const QList<TransferTaskRecord> &tas
     // Only a completion seen happening counts: tasks that were already complete when first seen (restored from
     // the task file) changed nothing that is on screen now. A managed upload names its folder; a file sent
     // without one (quick send) lands where the phone puts received files, which may be the folder on screen.
-    // Called on every change of the tasks, while many files go out one after another: the set is brought up to
-    // date in place rather than made anew each time.
+    // Called on every change of the tasks, while many files go out one after another, each changing the list once
+    // or twice: the set is brought up to date in place rather than made anew each time, and a task that keeps its
+    // place, its id and its state since the last call is passed over, its part of the set being as it was.
     bool landedOnScreen = false;
     qsizetype pendingCount = 0;
-    for (const TransferTaskRecord &task : tasks) {
-        if (task.direction != TransferTaskRecord::Direction::sending) {
+    if (m_followedTasks.size() > tasks.size()) {
+        m_followedTasks.resize(tasks.size());
+    }
+    for (qsizetype index = 0; index < tasks.size(); ++index) {
+        const TransferTaskRecord &task = tasks[index];
+        const bool sending = task.direction == TransferTaskRecord::Direction::sending;
+        const bool pending = sending && task.status != TransferTaskRecord::Status::completed;
+        pendingCount += pending ? 1 : 0;
+        if (index < m_followedTasks.size()) {
+            FollowedTask &seen = m_followedTasks[index];
+            // The same string, not only the same characters: the held id cannot have given its address to another.
+            if (!task.id.isEmpty() && seen.id.constData() == task.id.constData() && seen.direction == task.direction &&
+                seen.status == task.status) {
+                continue;
+            }
+            seen = {task.id, task.direction, task.status};
+        } else {
+            m_followedTasks.append({task.id, task.direction, task.status});
+        }
+        if (!sending) {
             continue;
         }
-        if (task.status != TransferTaskRecord::Status::completed) {
-            ++pendingCount;
+        if (pending) {
             m_pendingUploadIDs.insert(task.id);
         } else if (m_pendingUploadIDs.remove(task.id) && m_currentPage && task.trustedDeviceID == m_activePeerID &&
                    (!task.remoteDirectoryID || *task.remoteDirectoryID == m_currentPage->parentId)) {

@@ -221,6 +221,12 @@ private slots:
         rows("the same completion published twice", {{a}, {aDone}, {aDone}}, 1);
         rows("gone from the list before it completed", {{a, b}, {b}, {aDone, bDone}}, 1);
         rows("failed, then sent again", {{a}, {managedUpload(u"a"_s, Status::failed)}, {a}, {aDone}}, 1);
+        // Tasks move to other places of the list as others come and go before them.
+        rows("completing after another came before it", {{a}, {b, a}, {b, aDone}}, 1);
+        rows("completing after the one before it left", {{b, a}, {a}, {aDone}}, 1);
+        rows("completing where another completed before", {{aDone, b}, {b}, {bDone}}, 1);
+        rows("in the place of another that left, in the same state",
+             {{a}, {managedUpload(u"b"_s, Status::sending)}, {bDone}}, 1);
     }
 
     void uploadsLandingOnScreenReloadTheFolder()
