@@ -303,28 +303,41 @@ void SocketPorter::runPorter()
     bool wasReading = false;
     auto lastInput = Clock::now();
 
+    // Takes the next batch once the one being sent is done; false when none waits.
+    const auto haveBatch = [&] {
+        if (sendOffset < sending.size()) {
+            return true;
+        }
+        wire::recycleBuffer(std::move(sending));
+        sending = std::string();
+        sendOffset = 0;
+        const std::lock_guard lock(m_mutex);
+        if (m_outgoing.empty()) {
+            return false;
+        }
+        sending = std::move(m_outgoing.front());
+        m_outgoing.pop_front();
+        return true;
+    };
+    // Sends what the socket takes of the batch at once; gives how much, or -1 with errno.
+    const auto sendSome = [&] {
+        const ssize_t count =
+            ::send(m_socket, sending.data() + sendOffset, sending.size() - sendOffset, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (count > 0) {
+            sendOffset += size_t(count);
+            m_outgoingBytes -= size_t(count);
+            markSent();
+        }
+        return count;
+    };
+
     while (!m_stop) {
         bool progress = false;
-        if (sending.empty()) {
-            const std::lock_guard lock(m_mutex);
-            if (!m_outgoing.empty()) {
-                sending = std::move(m_outgoing.front());
-                m_outgoing.pop_front();
-                sendOffset = 0;
-            }
-        }
-        if (!sending.empty() && !m_failed) {
-            const ssize_t count =
-                ::send(m_socket, sending.data() + sendOffset, sending.size() - sendOffset, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (!m_failed && haveBatch()) {
+            const ssize_t count = sendSome();
             if (count > 0) {
-                sendOffset += size_t(count);
-                m_outgoingBytes -= size_t(count);
-                markSent();
                 progress = true;
                 if (sendOffset == sending.size()) {
-                    wire::recycleBuffer(std::move(sending));
-                    sending = std::string();
-                    sendOffset = 0;
                     wakeOwnerIfWaiting();
                 }
             } else if (count == 0 || (errno != EINTR && !wouldBlock())) {
@@ -369,7 +382,7 @@ void SocketPorter::runPorter()
             continue;
         }
 
-        const bool sendPending = !sending.empty() && !m_failed;
+        const bool sendPending = sendOffset < sending.size() && !m_failed;
         const bool watchInput = reading && roomToRead;
         pollfd descriptors[2] = {
             {watchInput || sendPending ? m_socket : -1, short((watchInput ? POLLIN : 0) | (sendPending ? POLLOUT : 0)),
@@ -385,7 +398,7 @@ void SocketPorter::runPorter()
         m_porterWaiting = true;
         // What the owner did before it could see that we wait is found here: it wakes us only from now on.
         bool again = m_stop.load();
-        if (sending.empty()) {
+        if (sendOffset == sending.size()) {
             const std::lock_guard lock(m_mutex);
             again = again || !m_outgoing.empty();
         }
@@ -406,23 +419,7 @@ void SocketPorter::runPorter()
         return;
     }
     // A parting word as far as the socket takes it at once.
-    while (!m_failed) {
-        if (sendOffset == sending.size()) {
-            const std::lock_guard lock(m_mutex);
-            if (m_outgoing.empty()) {
-                return;
-            }
-            sending = std::move(m_outgoing.front());
-            m_outgoing.pop_front();
-            sendOffset = 0;
-        }
-        const ssize_t count =
-            ::send(m_socket, sending.data() + sendOffset, sending.size() - sendOffset, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (count <= 0) {
-            return;
-        }
-        sendOffset += size_t(count);
-        m_outgoingBytes -= size_t(count);
+    while (!m_failed && haveBatch() && sendSome() > 0) {
     }
 }
 
