@@ -155,7 +155,7 @@ std::string SocketPorter::flush()
             if (count < 0 && wouldBlock()) {
                 break;
             }
-            fail(lostConnection);
+            fail();
             return lostConnection;
         }
         if (sent == m_batch.size()) {
@@ -213,7 +213,7 @@ std::string SocketPorter::readSocket()
         if (wouldBlock()) {
             return {};
         }
-        fail(lostConnection);
+        fail();
         return lostConnection;
     }
     return {};
@@ -221,11 +221,7 @@ std::string SocketPorter::readSocket()
 
 std::string SocketPorter::failure() const
 {
-    if (!m_failed.load()) {
-        return {};
-    }
-    const std::lock_guard lock(m_mutex);
-    return m_failure;
+    return m_failed.load() ? lostConnection : std::string();
 }
 
 void SocketPorter::setOwnerWaiting(bool waiting)
@@ -267,14 +263,8 @@ void SocketPorter::wakeOwnerIfWaiting()
     }
 }
 
-void SocketPorter::fail(const std::string &reason)
+void SocketPorter::fail()
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_failure.empty()) {
-            m_failure = reason;
-        }
-    }
     m_failed = true;
     wakeOwnerIfWaiting();
 }
@@ -341,7 +331,7 @@ void SocketPorter::runPorter()
                     wakeOwnerIfWaiting();
                 }
             } else if (count == 0 || (errno != EINTR && !wouldBlock())) {
-                fail(lostConnection);
+                fail();
             }
         }
 
@@ -374,7 +364,7 @@ void SocketPorter::runPorter()
                         continue;
                     }
                 } else if (errno != EINTR) {
-                    fail(lostConnection);
+                    fail();
                 }
             }
         }

@@ -75,7 +75,8 @@ private:
     void startPorter();
     void wakePorter();
     void wakeOwnerIfWaiting();
-    void fail(const std::string &reason);
+    // The socket failed: nothing more is sent or read.
+    void fail();
     void markSent();
     // Queues input read from the socket (by the owner or the porter's thread).
     void pushIncoming(std::string &&block);
@@ -86,11 +87,10 @@ private:
     void *const m_context;
     std::thread m_thread;
 
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::deque<std::string> m_outgoing; // handed to the porter's thread
     std::deque<std::string> m_incoming; // read from the socket, not yet taken by the TLS layer
     size_t m_incomingOffset = 0;        // of what the TLS layer took from the first incoming block
-    std::string m_failure;
 
     std::atomic<size_t> m_outgoingBytes = 0;
     std::atomic<size_t> m_incomingBytes = 0;
