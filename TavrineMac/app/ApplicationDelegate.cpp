@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QImageReader>
+#include <QPixmapCache>
 #include <QPointer>
 #include <QSocketNotifier>
 
@@ -59,9 +60,19 @@ void TavrineApplicationDelegate::applicationDidFinishLaunching()
 
 QIcon TavrineApplicationDelegate::applicationIcon()
 {
-    QImageReader reader(QString::fromLatin1(applicationIconResource));
-    const QImage image = reader.read();
-    return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
+    // The tray and the windows take the icon one after the other at start: it is decoded once.
+    const QString key = QStringLiteral("tavrine-application-icon");
+    QPixmap decoded;
+    if (!QPixmapCache::find(key, &decoded)) {
+        QImageReader reader(QString::fromLatin1(applicationIconResource));
+        const QImage image = reader.read();
+        if (image.isNull()) {
+            return QIcon();
+        }
+        decoded = QPixmap::fromImage(image);
+        QPixmapCache::insert(key, decoded);
+    }
+    return QIcon(decoded);
 }
 
 void TavrineApplicationDelegate::applyDockIcon()

@@ -435,12 +435,22 @@ void DeviceOverviewPane::renderRecent()
 {
     const QList<TransferTaskRecord> tasks =
         m_transferStore ? recentTasks(m_transferStore->tasks()) : QList<TransferTaskRecord>();
-    while (QLayoutItem *item = m_recentLayout->takeAt(0)) {
-        delete item->widget();
-        delete item;
+    // The list changes with every step of every task, mostly not in what the tiles show: the tiles there are
+    // take the new tasks in place, so that only what changed is drawn again.
+    if (m_recentLayout->count() > tasks.size()) {
+        while (m_recentLayout->count() > tasks.size()) {
+            QLayoutItem *item = m_recentLayout->takeAt(m_recentLayout->count() - 1);
+            delete item->widget();
+            delete item;
+        }
+        m_recentLayout->invalidate();
     }
-    for (const TransferTaskRecord &task : tasks) {
-        m_recentLayout->addWidget(new RecentContentTile(task, m_recentGrid));
+    for (qsizetype index = 0; index < tasks.size(); ++index) {
+        if (index < m_recentLayout->count()) {
+            static_cast<RecentContentTile *>(m_recentLayout->itemAt(int(index))->widget())->setTask(tasks[index]);
+        } else {
+            m_recentLayout->addWidget(new RecentContentTile(tasks[index], m_recentGrid));
+        }
     }
     m_browseButton->setVisible(!tasks.isEmpty());
     m_recentEmpty->setVisible(tasks.isEmpty());

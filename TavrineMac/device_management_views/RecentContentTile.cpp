@@ -43,27 +43,44 @@ protected:
 
 RecentContentTile::RecentContentTile(const TransferTaskRecord &task, QWidget *parent) : QWidget(parent), m_task(task)
 {
-    auto *icon = new IconBox(this);
-    icon->setObjectName(QStringLiteral("recentIcon"));
-    icon->setAlignment(Qt::AlignCenter);
-    icon->setMinimumHeight(iconBoxMinimumHeight);
-    icon->setPixmap(SymbolIcon::pixmap(SymbolIcon::named(iconName()).value_or(Symbol::doc), ViewColors::blue(),
-                                       iconPixels, devicePixelRatioF()));
+    m_icon = new IconBox(this);
+    m_icon->setObjectName(QStringLiteral("recentIcon"));
+    m_icon->setAlignment(Qt::AlignCenter);
+    m_icon->setMinimumHeight(iconBoxMinimumHeight);
+    showIcon();
 
-    auto *name = new ElidedLabel(Qt::ElideMiddle, this);
-    name->setFont(ViewFonts::callout(QFont::Medium));
-    name->setText(task.fileName);
+    m_name = new ElidedLabel(Qt::ElideMiddle, this);
+    m_name->setFont(ViewFonts::callout(QFont::Medium));
+    m_name->setText(task.fileName);
 
-    auto *time = new PlainLabel(timeText(task.updatedAt), this);
-    time->setFont(ViewFonts::caption());
-    CardStyle::setSecondary(time);
+    m_time = new PlainLabel(timeText(task.updatedAt), this);
+    m_time->setFont(ViewFonts::caption());
+    CardStyle::setSecondary(m_time);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(10, 10, 10, 10);
     column->setSpacing(10);
-    column->addWidget(icon);
-    column->addWidget(name);
-    column->addWidget(time);
+    column->addWidget(m_icon);
+    column->addWidget(m_name);
+    column->addWidget(m_time);
+}
+
+void RecentContentTile::setTask(const TransferTaskRecord &task)
+{
+    const QString shownIcon = iconName();
+    m_task = task;
+    if (iconName() != shownIcon) {
+        showIcon();
+    }
+    // Labels given the text they show change nothing.
+    m_name->setText(task.fileName);
+    m_time->setText(timeText(task.updatedAt));
+}
+
+void RecentContentTile::showIcon()
+{
+    m_icon->setPixmap(SymbolIcon::pixmap(SymbolIcon::named(iconName()).value_or(Symbol::doc), ViewColors::blue(),
+                                         iconPixels, devicePixelRatioF()));
 }
 
 QString RecentContentTile::iconName() const

@@ -1,9 +1,10 @@
 // What start-up leaves for later or draws once: the task file's writer starts its thread with the first write; the
 // core library is loaded by the first core call, once, whichever thread makes it; a screen's washed background is one
 // fill that gives the pixels of its two layers; panels and symbol tiles drawn again from what was kept look as they did
-// when drawn afresh.
+// when drawn afresh, and a symbol is drawn once for each look on the window's thread.
 #include "CardStyle.h"
 #include "FakeTavrineCore.h"
+#include "SymbolIcon.h"
 #include "SymbolTile.h"
 #include "TaskFileWriter.h"
 #include "TavrineCoreFunctions.h"
@@ -280,6 +281,43 @@ private slots:
                 difference <= 2,
                 qPrintable(QStringLiteral("%1x%2 differs by %3").arg(size.width()).arg(size.height()).arg(difference)));
         }
+    }
+
+    void symbolsAreDrawnOncePerLook()
+    {
+        const QColor blue(0, 122, 255);
+        const QPixmap first = SymbolIcon::pixmap(Symbol::checkmarkCircleFill, blue, 20, 2.0);
+        const QImage image = first.toImage();
+        QCOMPARE(first.size(), QSize(40, 40));
+        QCOMPARE(first.devicePixelRatio(), 2.0);
+        // Asked again: what was kept.
+        QCOMPARE(SymbolIcon::pixmap(Symbol::checkmarkCircleFill, blue, 20, 2.0).cacheKey(), first.cacheKey());
+
+        // Any difference of look is another drawing: colour (its opacity too), size, ratio and symbol.
+        const auto differs = [&](const QPixmap &other) {
+            return other.cacheKey() != first.cacheKey() && other.toImage() != image;
+        };
+        QVERIFY(differs(SymbolIcon::pixmap(Symbol::checkmarkCircleFill, QColor(52, 199, 89), 20, 2.0)));
+        QVERIFY(differs(SymbolIcon::pixmap(Symbol::checkmarkCircleFill, QColor(0, 122, 255, 128), 20, 2.0)));
+        QVERIFY(differs(SymbolIcon::pixmap(Symbol::checkmarkCircleFill, blue, 21, 2.0)));
+        QVERIFY(differs(SymbolIcon::pixmap(Symbol::checkmarkCircleFill, blue, 20, 1.0)));
+        QVERIFY(differs(SymbolIcon::pixmap(Symbol::doc, blue, 20, 2.0)));
+
+        // A caller drawing on its copy leaves the kept one as it was.
+        QPixmap copy = SymbolIcon::pixmap(Symbol::checkmarkCircleFill, blue, 20, 2.0);
+        {
+            QPainter painter(&copy);
+            painter.fillRect(QRect(0, 0, 40, 40), Qt::red);
+        }
+        QCOMPARE(SymbolIcon::pixmap(Symbol::checkmarkCircleFill, blue, 20, 2.0).toImage(), image);
+
+        // Drawn on another thread, nothing is kept, and the symbol looks the same.
+        QImage elsewhere;
+        std::unique_ptr<QThread> thread(QThread::create(
+            [&] { elsewhere = SymbolIcon::pixmap(Symbol::checkmarkCircleFill, blue, 20, 2.0).toImage(); }));
+        thread->start();
+        QVERIFY(thread->wait(10000));
+        QCOMPARE(elsewhere, image);
     }
 
     void symbolTileDrawsAsWhenDrawnAfresh_data()

@@ -3,6 +3,7 @@
 #include "DeviceManagementDashboard.h"
 #include "DeviceOverviewPane.h"
 #include "DeviceStatusRow.h"
+#include "ElidedLabel.h"
 #include "FileTypeSymbol.h"
 #include "HomeQuickAction.h"
 #include "ManagedApplicationsPane.h"
@@ -10,8 +11,10 @@
 #include "ManagementMessageBar.h"
 #include "OverviewInfoRow.h"
 #include "RecentContentTile.h"
+#include "SymbolIcon.h"
 #include "TestSupport.h"
 #include "TransferActivityDock.h"
+#include "ViewColors.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
@@ -296,6 +299,57 @@ private slots:
             QCOMPARE(dashboard->activityDock()->isVisible(), count > 0);
             QCOMPARE(dashboard->findChild<QPushButton *>("browsePhoneButton")->isVisible(), count > 0);
         }
+    }
+
+    void recentTilesTakeNewTasksInPlace()
+    {
+        DashboardFixture fixture(true, tasks(7));
+        auto dashboard = fixture.dashboard();
+        dashboard->show();
+        const QList<RecentContentTile *> before = dashboard->findChildren<RecentContentTile *>();
+        QCOMPARE(before.size(), 6);
+        const auto shown = [&] {
+            QStringList ids;
+            for (RecentContentTile *tile : dashboard->findChildren<RecentContentTile *>())
+                ids.append(tile->task().id);
+            return ids;
+        };
+        const auto nameOf = [](RecentContentTile *tile) {
+            return tile->findChild<ElidedLabel *>()->text();
+        };
+
+        // A new task comes first: every tile shows the task now in its place, and the tiles stay.
+        const QString document = fixture.transfers.writeFile(QStringLiteral("report.pdf"));
+        fixture.transferStore->sendFiles({document});
+        const QString newID = fixture.transferStore->tasks().first().id;
+        QTRY_COMPARE(shown().first(), newID);
+        QCOMPARE(shown(), QStringList({newID, "task-0", "task-1", "task-2", "task-3", "task-4"}));
+        QCOMPARE(dashboard->findChildren<RecentContentTile *>(), before);
+        // What each tile shows is its new task's: name, time and file-type symbol (a document where a photo was).
+        const auto iconOf = [](RecentContentTile *tile) {
+            return tile->findChild<QLabel *>("recentIcon")->pixmap().toImage();
+        };
+        const auto symbolOf = [&](const QString &fileName) {
+            return SymbolIcon::pixmap(SymbolIcon::named(fileTypeSymbolName(fileName)).value_or(Symbol::doc),
+                                      ViewColors::blue(), 28, dashboard->devicePixelRatioF())
+                .toImage();
+        };
+        const QList<TransferTaskRecord> now = fixture.transferStore->tasks();
+        for (qsizetype index = 0; index < before.size(); ++index) {
+            QCOMPARE(nameOf(before[index]), now[index].fileName);
+            QCOMPARE(before[index]->findChildren<QLabel *>().last()->text(),
+                     RecentContentTile::timeText(now[index].updatedAt));
+            QCOMPARE(iconOf(before[index]), symbolOf(now[index].fileName));
+        }
+        QCOMPARE(nameOf(before[0]), "report.pdf");
+        QVERIFY(symbolOf("report.pdf") != symbolOf("task-0.jpg"));
+
+        // Fewer tasks than tiles: the tiles past the list go, the rest stay.
+        fixture.transferStore->clearFinishedTasks();
+        QTRY_COMPARE(dashboard->findChildren<RecentContentTile *>().size(), 1);
+        QCOMPARE(dashboard->findChildren<RecentContentTile *>().first(), before.first());
+        QCOMPARE(shown(), QStringList{newID});
+        QVERIFY(dashboard->findChild<QPushButton *>("browsePhoneButton")->isVisible());
     }
 
     void dropsInstallPackagesOrSendFiles()
