@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace tavrine::core {
 
@@ -108,14 +109,14 @@ int SocketPorter::readBio(BIO *bio, char *bytes, int count)
     {
         const std::lock_guard lock(porter->m_mutex);
         while (copied < size_t(count) && !porter->m_incoming.empty()) {
-            std::string &front = porter->m_incoming.front();
-            const size_t taken = std::min(size_t(count) - copied, front.size() - porter->m_incomingOffset);
-            std::memcpy(bytes + copied, front.data() + porter->m_incomingOffset, taken);
+            Input &front = porter->m_incoming.front();
+            const size_t taken = std::min(size_t(count) - copied, front.length - porter->m_incomingOffset);
+            std::memcpy(bytes + copied, front.block.data() + porter->m_incomingOffset, taken);
             copied += taken;
             porter->m_incomingOffset += taken;
-            if (porter->m_incomingOffset == front.size()) {
+            if (porter->m_incomingOffset == front.length) {
                 wire::recycleBuffer(std::move(used));
-                used = std::move(front);
+                used = std::move(front.block);
                 porter->m_incoming.pop_front();
                 porter->m_incomingOffset = 0;
             }
@@ -187,12 +188,9 @@ std::string SocketPorter::readSocket()
         const ssize_t count = ::read(m_socket, m_readBuffer.data(), blockBytes);
         if (count > 0) {
             if (size_t(count) < smallReadBytes) {
-                pushIncoming(std::string(m_readBuffer.data(), size_t(count)));
+                pushIncoming(std::string(m_readBuffer.data(), size_t(count)), size_t(count));
             } else {
-                std::string block = std::move(m_readBuffer);
-                m_readBuffer = std::string();
-                block.resize(size_t(count));
-                pushIncoming(std::move(block));
+                pushIncoming(std::exchange(m_readBuffer, std::string()), size_t(count));
             }
             if (size_t(count) == blockBytes) {
                 // More waits than one call moves: the porter's thread reads from here on.
@@ -274,12 +272,12 @@ void SocketPorter::markSent()
     m_lastSent.store(Clock::now().time_since_epoch().count());
 }
 
-void SocketPorter::pushIncoming(std::string &&block)
+void SocketPorter::pushIncoming(std::string &&block, size_t length)
 {
-    m_incomingBytes += block.size();
+    m_incomingBytes += length;
     {
         const std::lock_guard lock(m_mutex);
-        m_incoming.push_back(std::move(block));
+        m_incoming.push_back({std::move(block), length});
     }
     ++m_arrivals;
 }
@@ -345,8 +343,7 @@ void SocketPorter::runPorter()
             std::string block = wire::takeBuffer(blockBytes);
             const ssize_t count = ::read(m_socket, block.data(), block.size());
             if (count > 0) {
-                block.resize(size_t(count));
-                pushIncoming(std::move(block));
+                pushIncoming(std::move(block), size_t(count));
                 lastInput = Clock::now();
                 progress = true;
                 wakeOwnerIfWaiting();

@@ -78,8 +78,9 @@ private:
     // The socket failed: nothing more is sent or read.
     void fail();
     void markSent();
-    // Queues input read from the socket (by the owner or the porter's thread).
-    void pushIncoming(std::string &&block);
+    // Queues the first `length` bytes of `block`, input read from the socket (by the owner or the porter's thread).
+    // The block keeps its whole size, so that it goes back to the buffers as it came, with nothing to clear.
+    void pushIncoming(std::string &&block, size_t length);
 
     const int m_socket;
     const int m_porterWake;
@@ -89,7 +90,12 @@ private:
 
     std::mutex m_mutex;
     std::deque<std::string> m_outgoing; // handed to the porter's thread
-    std::deque<std::string> m_incoming; // read from the socket, not yet taken by the TLS layer
+    struct Input
+    {
+        std::string block;
+        size_t length = 0; // of the block, what was read into it
+    };
+    std::deque<Input> m_incoming;       // read from the socket, not yet taken by the TLS layer
     size_t m_incomingOffset = 0;        // of what the TLS layer took from the first incoming block
 
     std::atomic<size_t> m_outgoingBytes = 0;
