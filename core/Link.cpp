@@ -26,7 +26,9 @@ constexpr int socketBufferBytes = 1024 * 1024;
 constexpr int readsPerTurn = 32;
 // For this long after bytes came or went the link looks at the socket again at once instead of sleeping: the peer's
 // answer to a small file, or the next file, mostly comes within it, and a thread that slept first has to be woken.
-constexpr auto activeSpell = std::chrono::microseconds(1000);
+// Files one after another pause now and then for a few milliseconds (a redraw of the window, a thread kept off the
+// processor); a link that slept through such a pause woke late for each of the next files.
+constexpr auto activeSpell = std::chrono::milliseconds(5);
 constexpr size_t writeBytesPerTurn = 1024 * 1024;
 // While more than this waits to go out, the link reads nothing more from the peer.
 constexpr size_t readPauseBacklogBytes = 4 * 1024 * 1024;

@@ -7,7 +7,9 @@
 namespace tavrine::core {
 
 namespace {
-constexpr auto spinSpell = std::chrono::microseconds(1000);
+// As long as the link looks again after its last work: a sender that slept through a pause between files would be
+// woken for each of the next ones.
+constexpr auto spinSpell = std::chrono::milliseconds(5);
 }
 
 WorkerPool::~WorkerPool()
