@@ -146,6 +146,11 @@ void TransferStore::sendFiles(const QStringList &filePaths)
         task.updatedAt = now;
         m_tasks.prepend(task);
         tasksDidChange();
+        // The first file goes on its way at once, while the rest are queued behind it (the list is published
+        // once, at the end, all the same).
+        if (!m_activeOutgoingTaskID) {
+            startNextOutgoing();
+        }
     }
     pruneFinishedTasks();
     persistTasks(true);

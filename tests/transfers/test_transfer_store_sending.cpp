@@ -62,6 +62,24 @@ private slots:
         QCOMPARE(fixture.calls(u"send:"_s), (QStringList{u"send:"_s + first, u"send:"_s + store.tasks()[1].id}));
     }
 
+    // A hand-over of several files starts the oldest one it takes at once, the rest wait behind it, and the list is
+    // published once for the whole hand-over.
+    void aHandOverStartsItsFirstFileAndPublishesOnce()
+    {
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        QSignalSpy published(&store, &TransferStore::tasksChanged);
+        store.sendFiles({fixture.writeFile(u"a.txt"_s), fixture.writeFile(u"b.txt"_s), fixture.writeFile(u"c.txt"_s)});
+        QCOMPARE(published.size(), 1);
+        QCOMPARE(store.tasks().size(), 3);
+        const QString a = store.tasks()[2].id;
+        QCOMPARE(store.tasks()[2].fileName, u"a.txt"_s);
+        QCOMPARE(store.tasks()[2].status, Status::sending);
+        QCOMPARE(store.tasks()[1].status, Status::queued);
+        QCOMPARE(store.tasks()[0].status, Status::queued);
+        QCOMPARE(fixture.calls(u"send:"_s), QStringList{u"send:"_s + a});
+    }
+
     // While a file is on its way the pump looks for its end as often as for answers, and at first on every turn;
     // idle it keeps its pace.
     void thePumpKeepsPaceWithAFileOnItsWay()
