@@ -435,7 +435,7 @@ void DeviceOverviewPane::renderRecent()
 {
     const QList<TransferTaskRecord> tasks =
         m_transferStore ? recentTasks(m_transferStore->tasks()) : QList<TransferTaskRecord>();
-    // The list changes with every step of every task, mostly not in what the tiles show: the tiles there are
+    // The list changes with every step of every task, mostly not in what the tiles show: the tiles already there
     // take the new tasks in place, so that only what changed is drawn again.
     if (m_recentLayout->count() > tasks.size()) {
         while (m_recentLayout->count() > tasks.size()) {
