@@ -74,7 +74,9 @@ void recycleBuffer(std::string &&buffer)
     if (buffer.capacity() < recycledBufferBytes) {
         return;
     }
-    // Back to its full length, which only moves the end marker within what the buffer already holds.
+    // Back to its full length. For a buffer handed back at its full length this changes nothing; one that was
+    // shortened has the part past its length cleared here, so callers that fill a buffer only in part keep its
+    // length and count what they filled.
     buffer.resize(buffer.capacity());
     BufferCache &cache = bufferCache();
     std::lock_guard lock(cache.mutex);

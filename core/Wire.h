@@ -67,6 +67,7 @@ bool isKnownFrameType(uint8_t type);
 // Large buffers are handed back once used and taken again for the next frame, so that the data path neither
 // allocates nor clears a quarter of a mebibyte per chunk. A buffer taken holds `bytes` bytes of no particular value.
 std::string takeBuffer(size_t bytes);
+// Hand a buffer back at the length it was taken with: what lies past a shorter length is cleared.
 void recycleBuffer(std::string &&buffer);
 
 // The header and payload of a frame, ready to be written.
