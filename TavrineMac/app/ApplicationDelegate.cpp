@@ -1,13 +1,13 @@
 #include "ApplicationDelegate.h"
 
 #include "ADBServerController.h"
+#include "KeptPixmap.h"
 #include "QuickSendCoordinator.h"
 #include "QuickSendPanel.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QImageReader>
-#include <QPixmapCache>
 #include <QPointer>
 #include <QSocketNotifier>
 
@@ -61,18 +61,11 @@ void TavrineApplicationDelegate::applicationDidFinishLaunching()
 QIcon TavrineApplicationDelegate::applicationIcon()
 {
     // The tray and the windows take the icon one after the other at start: it is decoded once.
-    const QString key = QStringLiteral("tavrine-application-icon");
-    QPixmap decoded;
-    if (!QPixmapCache::find(key, &decoded)) {
+    const QPixmap decoded = keptPixmap(QStringLiteral("tavrine-application-icon"), [] {
         QImageReader reader(QString::fromLatin1(applicationIconResource));
-        const QImage image = reader.read();
-        if (image.isNull()) {
-            return QIcon();
-        }
-        decoded = QPixmap::fromImage(image);
-        QPixmapCache::insert(key, decoded);
-    }
-    return QIcon(decoded);
+        return QPixmap::fromImage(reader.read());
+    });
+    return decoded.isNull() ? QIcon() : QIcon(decoded);
 }
 
 void TavrineApplicationDelegate::applyDockIcon()

@@ -334,7 +334,7 @@ private:
     // What followSentFiles() saw at each place of the task list last time.
     struct FollowedTask
     {
-        QString id; // held, so that its characters cannot stand at the same address as another task's id
+        QString id;
         TransferTaskRecord::Direction direction = TransferTaskRecord::Direction::sending;
         TransferTaskRecord::Status status = TransferTaskRecord::Status::completed;
     };

@@ -158,8 +158,7 @@ void DeviceManagementStore::followSentFiles(const QList<TransferTaskRecord> &tas
         pendingCount += pending ? 1 : 0;
         if (index < m_followedTasks.size()) {
             FollowedTask &seen = m_followedTasks[index];
-            // The same string, not only the same characters: the held id cannot have given its address to another.
-            if (!task.id.isEmpty() && seen.id.constData() == task.id.constData() && seen.direction == task.direction &&
+            if (!task.id.isEmpty() && seen.id == task.id && seen.direction == task.direction &&
                 seen.status == task.status) {
                 continue;
             }

@@ -437,13 +437,10 @@ void DeviceOverviewPane::renderRecent()
         m_transferStore ? recentTasks(m_transferStore->tasks()) : QList<TransferTaskRecord>();
     // The list changes with every step of every task, mostly not in what the tiles show: the tiles already there
     // take the new tasks in place, so that only what changed is drawn again.
-    if (m_recentLayout->count() > tasks.size()) {
-        while (m_recentLayout->count() > tasks.size()) {
-            QLayoutItem *item = m_recentLayout->takeAt(m_recentLayout->count() - 1);
-            delete item->widget();
-            delete item;
-        }
-        m_recentLayout->invalidate();
+    while (m_recentLayout->count() > tasks.size()) {
+        QLayoutItem *item = m_recentLayout->takeAt(m_recentLayout->count() - 1);
+        delete item->widget();
+        delete item;
     }
     for (qsizetype index = 0; index < tasks.size(); ++index) {
         if (index < m_recentLayout->count()) {

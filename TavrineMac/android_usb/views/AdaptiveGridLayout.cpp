@@ -39,7 +39,12 @@ QLayoutItem *AdaptiveGridLayout::itemAt(int index) const
 
 QLayoutItem *AdaptiveGridLayout::takeAt(int index)
 {
-    return index >= 0 && index < m_items.size() ? m_items.takeAt(index) : nullptr;
+    if (index < 0 || index >= m_items.size()) {
+        return nullptr;
+    }
+    QLayoutItem *item = m_items.takeAt(index);
+    invalidate(); // as the toolkit's own layouts do: what is left is arranged anew
+    return item;
 }
 
 Qt::Orientations AdaptiveGridLayout::expandingDirections() const

@@ -1,12 +1,12 @@
 #include "CardStyle.h"
 
+#include "KeptPixmap.h"
 #include "PlainLabel.h"
 
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmapCache>
 
 namespace CardStyle {
 
@@ -69,16 +69,15 @@ void paintPanel(QWidget *widget, qreal radius, const QColor &fill, const std::op
                             .arg(radius)
                             .arg(quint64(fill.rgba64()), 0, 16)
                             .arg(outline ? QString::number(quint64(outline->rgba64()), 16) : QStringLiteral("none"));
-    QPixmap drawn;
-    if (!QPixmapCache::find(key, &drawn)) {
-        drawn = QPixmap(pixels);
-        drawn.setDevicePixelRatio(ratio);
-        drawn.fill(Qt::transparent);
-        QPainter panelPainter(&drawn);
+    const QPixmap drawn = keptPixmap(key, [&] {
+        QPixmap image(pixels);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        QPainter panelPainter(&image);
         drawPanel(panelPainter, QRectF(widget->rect()), radius, fill, outline);
         panelPainter.end();
-        QPixmapCache::insert(key, drawn);
-    }
+        return image;
+    });
     painter.drawPixmap(0, 0, drawn);
 }
 

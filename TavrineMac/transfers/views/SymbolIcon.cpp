@@ -1,10 +1,9 @@
 #include "SymbolIcon.h"
 
-#include <QCoreApplication>
+#include "KeptPixmap.h"
+
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmapCache>
-#include <QThread>
 
 #include <array>
 #include <initializer_list>
@@ -901,33 +900,23 @@ namespace SymbolIcon {
 QPixmap pixmap(Symbol symbol, const QColor &color, int pixels, qreal devicePixelRatio)
 {
     // Views ask for the same few symbols whenever they refresh (a row or a tile for each task, the dock at each
-    // change of the list): on the window's thread each look is drawn once and kept.
-    const QCoreApplication *application = QCoreApplication::instance();
-    const bool keeps = application && QThread::currentThread() == application->thread();
-    QString key;
-    if (keeps) {
-        key = QStringLiteral("tavrine-symbol:%1:%2:%3@%4")
-                  .arg(int(symbol))
-                  .arg(quint64(color.rgba64()), 0, 16)
-                  .arg(pixels)
-                  .arg(devicePixelRatio);
-        QPixmap kept;
-        if (QPixmapCache::find(key, &kept)) {
-            return kept;
-        }
-    }
-    QPixmap image(QSize(pixels, pixels) * devicePixelRatio);
-    image.setDevicePixelRatio(devicePixelRatio);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(pixels / gridSize, pixels / gridSize);
-    draw(painter, symbol, color);
-    painter.end();
-    if (keeps) {
-        QPixmapCache::insert(key, image);
-    }
-    return image;
+    // change of the list): each look is drawn once and kept.
+    const QString key = QStringLiteral("tavrine-symbol:%1:%2:%3@%4")
+                            .arg(int(symbol))
+                            .arg(quint64(color.rgba64()), 0, 16)
+                            .arg(pixels)
+                            .arg(devicePixelRatio);
+    return keptPixmap(key, [&] {
+        QPixmap image(QSize(pixels, pixels) * devicePixelRatio);
+        image.setDevicePixelRatio(devicePixelRatio);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(pixels / gridSize, pixels / gridSize);
+        draw(painter, symbol, color);
+        painter.end();
+        return image;
+    });
 }
 
 QString name(Symbol symbol)
