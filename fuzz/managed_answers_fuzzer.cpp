@@ -1,7 +1,7 @@
 // The phone's answers to management actions, as the desktop decodes them: the first byte picks the record,
 // the rest is the answer text. A damaged answer must fail with the decoder's error, whatever decodes must
-// survive being encoded and decoded again unchanged, and no item it lists has a name longer than a file system
-// allows.
+// survive being encoded and decoded again unchanged, no item it lists has a name longer than a file system
+// allows, and no application a text longer than its bound.
 #include "FuzzCheck.h"
 #include "ManagedContentModel.h"
 
@@ -13,9 +13,9 @@
 
 namespace {
 
-bool fits(const QString &name)
+bool fits(const QString &text, qsizetype maximumBytes = maximumFileNameBytes)
 {
-    return name.toUtf8().size() <= maximumFileNameBytes;
+    return text.toUtf8().size() <= maximumBytes;
 }
 
 template <typename Record> bool namesFit(const Record &)
@@ -39,6 +39,15 @@ bool namesFit(const ManagedMediaPage &page)
     return std::all_of(page.items.cbegin(), page.items.cend(), [](const auto &item) { return fits(item.name); });
 }
 
+bool namesFit(const ManagedApplicationPage &page)
+{
+    return std::all_of(page.applications.cbegin(), page.applications.cend(), [](const auto &application) {
+        return fits(application.packageName, maximumPackageNameBytes) &&
+               fits(application.name, maximumApplicationTextBytes) &&
+               fits(application.versionName, maximumApplicationTextBytes);
+    });
+}
+
 template <typename Record> void decode(const QString &answer)
 {
     Record record;
@@ -47,7 +56,7 @@ template <typename Record> void decode(const QString &answer)
     } catch (const ManagedDecodingError &) {
         return;
     }
-    requirePromise(namesFit(record), "a decoded item's name fits a file system");
+    requirePromise(namesFit(record), "a decoded item's texts keep to their bounds");
     const QString encoded = QString::fromUtf8(QJsonDocument(encodeManaged(record)).toJson(QJsonDocument::Compact));
     requirePromise(decodeManagedAnswer<Record>(encoded) == record, "an answer survives encoding");
 }

@@ -63,7 +63,8 @@ template <typename Record, typename Member> struct Field
 {
     const char *key;
     Member Record::*member;
-    bool fileName = false; // the name of an item on the phone, bound by maximumFileNameBytes
+    qsizetype maximumBytes = 0; // a text of at most this many UTF-8 bytes; 0: any length
+    bool isFileName = false;    // the name of an item on the phone
 };
 
 template <typename Record, typename Member> constexpr Field<Record, Member> field(const char *key, Member Record::*member)
@@ -71,9 +72,15 @@ template <typename Record, typename Member> constexpr Field<Record, Member> fiel
     return {key, member};
 }
 
+template <typename Record>
+constexpr Field<Record, QString> boundedField(const char *key, QString Record::*member, qsizetype maximumBytes)
+{
+    return {key, member, maximumBytes};
+}
+
 template <typename Record> constexpr Field<Record, QString> fileNameField(const char *key, QString Record::*member)
 {
-    return {key, member, true};
+    return {key, member, maximumFileNameBytes, true};
 }
 
 // The declared keys of each record, in declaration order.
@@ -140,9 +147,10 @@ TAVRINE_FIELDS(ManagedMediaPage, field("version", &R::version), field("items", &
 TAVRINE_FIELDS(ManagedMediaThumbnail, field("version", &R::version), field("id", &R::id),
                field("mimeType", &R::mimeType), field("pixelWidth", &R::pixelWidth),
                field("pixelHeight", &R::pixelHeight), field("dataBase64", &R::dataBase64));
-TAVRINE_FIELDS(ManagedApplication, field("packageName", &R::packageName), field("name", &R::name),
-               field("versionName", &R::versionName), field("versionCode", &R::versionCode),
-               field("firstInstalledAtMillis", &R::firstInstalledAtMillis),
+TAVRINE_FIELDS(ManagedApplication, boundedField("packageName", &R::packageName, maximumPackageNameBytes),
+               boundedField("name", &R::name, maximumApplicationTextBytes),
+               boundedField("versionName", &R::versionName, maximumApplicationTextBytes),
+               field("versionCode", &R::versionCode), field("firstInstalledAtMillis", &R::firstInstalledAtMillis),
                field("updatedAtMillis", &R::updatedAtMillis), field("system", &R::system),
                field("enabled", &R::enabled), field("launchable", &R::launchable));
 TAVRINE_FIELDS(ManagedApplicationPage, field("version", &R::version), field("applications", &R::applications),
@@ -164,18 +172,20 @@ template <typename T> struct IsList<QList<T>> : std::true_type
     throw ManagedDecodingError(ManagedDecodingError::Case::wrongType, {}, expected);
 }
 
-void checkFileName(const QString &name)
+void checkTextBytes(const QString &text, qsizetype maximumBytes, bool isFileName)
 {
-    // A UTF-16 unit takes one to three bytes in UTF-8, so only names of middle length need counting.
-    if (name.size() * 3 <= maximumFileNameBytes) {
+    // A UTF-16 unit takes one to three bytes in UTF-8, so only texts of middle length need counting.
+    if (text.size() * 3 <= maximumBytes) {
         return;
     }
-    const qsizetype bytes = name.size() > maximumFileNameBytes ? name.size() : name.toUtf8().size();
-    if (bytes > maximumFileNameBytes) {
-        throw ManagedDecodingError(
-            ManagedDecodingError::Case::corruptedData, {},
-            QStringLiteral("a name longer than %1 bytes, which no file system allows").arg(maximumFileNameBytes));
+    const qsizetype bytes = text.size() > maximumBytes ? text.size() : text.toUtf8().size();
+    if (bytes <= maximumBytes) {
+        return;
     }
+    throw ManagedDecodingError(
+        ManagedDecodingError::Case::corruptedData, {},
+        isFileName ? QStringLiteral("a name longer than %1 bytes, which no file system allows").arg(maximumBytes)
+                   : QStringLiteral("a text longer than %1 bytes").arg(maximumBytes));
 }
 
 template <typename T> T decodeValue(const QJsonValue &value);
@@ -206,8 +216,8 @@ template <typename Record> Record decodeRecord(const QJsonValue &value)
                         }
                         record.*(field.member) = decodeValue<Member>(member);
                         if constexpr (std::is_same_v<Member, QString>) {
-                            if (field.fileName) {
-                                checkFileName(record.*(field.member));
+                            if (field.maximumBytes > 0) {
+                                checkTextBytes(record.*(field.member), field.maximumBytes, field.isFileName);
                             }
                         }
                     }

@@ -293,6 +293,10 @@ struct ManagedApplicationPage
 // The longest name a file system takes for one item, in UTF-8 bytes. Decoding refuses the name of a file, folder,
 // trashed item or media item that is longer, as corrupted data.
 constexpr qsizetype maximumFileNameBytes = 255;
+// An application's package name is at most as long as Android allows; its name and version name are a few lines
+// of text at most. Decoding refuses longer ones as corrupted data.
+constexpr qsizetype maximumPackageNameBytes = 255;
+constexpr qsizetype maximumApplicationTextBytes = 4096;
 
 // Decoding and encoding of every record. decodeManaged<T> throws ManagedDecodingError.
 template <typename Record> Record decodeManaged(const QJsonValue &value);

@@ -2,6 +2,8 @@
 #include "ManagedContentModel.h"
 #include "TestSupport.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -46,6 +48,7 @@ template <typename Answer> QString corruptedPath(const QString &text)
 using Decodes = TestTable<QString, QString>;
 using Payloads = TestTable<QJsonObject, QString>;
 using Names = TestTable<QString, bool>;
+using ApplicationTexts = TestTable<QString, QString, bool>;
 
 class ManagedContentModelTest : public QObject
 {
@@ -109,6 +112,31 @@ private slots:
         QCOMPARE(corruptedPath<ManagedFilePage>(files), decodes ? QString() : u"entries[0].name"_s);
         QCOMPARE(corruptedPath<ManagedTrashPage>(trash.arg(value)), decodes ? QString() : u"entries[0].originalName"_s);
         QCOMPARE(corruptedPath<ManagedMediaPage>(media.arg(value)), decodes ? QString() : u"items[0].name"_s);
+    }
+
+    void applicationTextsAreBounded_data()
+    {
+        // The field, its text, and whether it decodes.
+        const ApplicationTexts rows;
+        rows("package name of 255 bytes", u"packageName"_s, u"a"_s.repeated(255), true);
+        rows("package name of 256 bytes", u"packageName"_s, u"a"_s.repeated(256), false);
+        rows("name of 4096 bytes", u"name"_s, QString(1365, QChar(0x5E94)) + u"x"_s, true);
+        rows("name of 4097 bytes", u"name"_s, QString(1365, QChar(0x5E94)) + u"xx"_s, false);
+        rows("name of 3.9 MB", u"name"_s, u"x"_s.repeated(3'900'000), false);
+        rows("version name of 4097 bytes", u"versionName"_s, u"1"_s.repeated(4097), false);
+    }
+
+    // The applications listing keeps each text within a bound, as Android does for package names; a longer one is
+    // corrupted data named by its path.
+    void applicationTextsAreBounded()
+    {
+        const auto [key, text, decodes] = ApplicationTexts::fetch();
+        QJsonObject application =
+            encodeManaged(ManagedApplication{u"com.example.app"_s, u"示例"_s, u"1.0"_s, 1, 2, 3, false, true, true});
+        application.insert(key, text);
+        const QJsonObject page{{u"version"_s, 1}, {u"applications"_s, QJsonArray{application}}};
+        const QString answer = QString::fromUtf8(QJsonDocument(page).toJson(QJsonDocument::Compact));
+        QCOMPARE(corruptedPath<ManagedApplicationPage>(answer), decodes ? QString() : u"applications[0]."_s + key);
     }
 
     void mediaKindOtherThanPhotoOrVideoFailsThePage()
