@@ -23,6 +23,7 @@ const QString interruptedMessage = QStringLiteral("连接中断，恢复后将�
 void TransferStore::drainEvents()
 {
     if (!m_host) {
+        m_managementResponseTimer.stop();
         return;
     }
     // One drain publishes the task list and writes the task file at most once, however many events it handles. It
@@ -38,9 +39,23 @@ void TransferStore::drainEvents()
         handleTransferEvent(*event);
         ++handled;
     }
-    drainManagementResponses();
+    // Answers come after every event that was queued before them: a drain cut short leaves them for the turn that
+    // takes the rest of the events.
+    const bool cutShort = handled == maximumEventsPerDrain;
+    if (!cutShort) {
+        while (m_host) {
+            const std::optional<ManagementResponse> response = m_host->pollManagementResponse();
+            if (!response) {
+                break;
+            }
+            routeManagementResponse(*response);
+        }
+        if (m_managementContinuations.isEmpty()) {
+            m_managementResponseTimer.stop();
+        }
+    }
     endDeferringTaskSignals();
-    if (handled == maximumEventsPerDrain && m_host && m_pollingTimer.isActive()) {
+    if (cutShort && m_host && m_pollingTimer.isActive()) {
         m_pollingTimer.start(0);
     } else {
         paceEventPump();
@@ -69,16 +84,9 @@ void TransferStore::beginEagerPolling()
 
 void TransferStore::drainManagementResponses()
 {
-    while (m_host) {
-        const std::optional<ManagementResponse> response = m_host->pollManagementResponse();
-        if (!response) {
-            break;
-        }
-        routeManagementResponse(*response);
-    }
-    if (m_managementContinuations.isEmpty()) {
-        m_managementResponseTimer.stop();
-    }
+    // While an answer is awaited it is looked for more often than the pump's period, but always by a whole drain,
+    // so that no answer overtakes an event queued before it.
+    drainEvents();
 }
 
 void TransferStore::handleTransferEvent(const TransferEvent &event)

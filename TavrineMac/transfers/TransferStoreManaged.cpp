@@ -199,7 +199,11 @@ void TransferStore::failUnstartedManagedDownload()
     if (index < 0 || m_tasks[index].status != TransferTaskRecord::Status::queued) {
         return;
     }
-    updateTaskStatus(index, TransferTaskRecord::Status::failed, managedDownloadNotStartedMessage);
+    // The transfer is called off on the host too, so that a late start cannot run beside the next download.
+    if (m_host) {
+        m_host->cancelTransfer(*m_activeManagedDownloadID);
+    }
+    updateTaskStatus(index, TransferTaskRecord::Status::needsAttention, managedDownloadNotStartedMessage);
     m_activeManagedDownloadID.reset();
     persistTasks(true);
     startNextManagedDownload();

@@ -117,19 +117,30 @@ void TransferStore::sendFiles(const QStringList &filePaths)
     }
     m_notifications->requestAuthorizationIfNeeded();
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    // Two hundred files handed over at once are one change of the list, published and written once.
-    ++m_deferTaskSignals;
-    for (const QString &path : filePaths) {
+    // Why a path cannot be sent; nothing when it can.
+    const auto refusal = [](const QString &path) -> std::optional<QString> {
         const QFileInfo info(path);
         if (!info.exists() && !info.isSymLink()) {
-            setPhase(Phase::failed(noSuchFileDescription(path)));
-            continue;
+            return noSuchFileDescription(path);
         }
         // A link is not sent through: only a regular file of its own counts.
         if (info.isSymLink() || !info.isFile()) {
-            setPhase(Phase::failed(TransferTaskError(TransferTaskError::Case::notAFile).errorDescription()));
+            return TransferTaskError(TransferTaskError::Case::notAFile).errorDescription();
+        }
+        return std::nullopt;
+    };
+    // A refused path fails the phase, which holds back every file of the hand-over: none may be on its way before
+    // all of them were checked.
+    const bool everyPathPasses =
+        std::none_of(filePaths.begin(), filePaths.end(), [&](const QString &path) { return refusal(path); });
+    // Two hundred files handed over at once are one change of the list, published and written once.
+    ++m_deferTaskSignals;
+    for (const QString &path : filePaths) {
+        if (const std::optional<QString> reason = refusal(path)) {
+            setPhase(Phase::failed(*reason));
             continue;
         }
+        const QFileInfo info(path);
         const bool connected = m_phase.kind == Phase::Kind::connected;
         TransferTaskRecord task;
         task.id = newLowerCaseUuid();
@@ -148,7 +159,7 @@ void TransferStore::sendFiles(const QStringList &filePaths)
         tasksDidChange();
         // The first file goes on its way at once, while the rest are queued behind it (the list is published
         // once, at the end, all the same).
-        if (!m_activeOutgoingTaskID) {
+        if (everyPathPasses && !m_activeOutgoingTaskID) {
             startNextOutgoing();
         }
     }

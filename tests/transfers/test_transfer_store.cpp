@@ -404,6 +404,22 @@ private slots:
         QCOMPARE(store.pendingManagementRequestCount(), 0);
     }
 
+    // A drain cut short takes no answer: an answer that came after the link dropped is not taken ahead of the drop.
+    void answersWaitForTheEventsQueuedBeforeThem()
+    {
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        auto request = store.requestManagement(u"files.list"_s, u"{}"_s);
+        for (int number = 0; number < TransferStore::maximumEventsPerDrain; ++number) {
+            fixture.host->events.push_back(transferEvent(Kind::receiving, Direction::receiving, u"r"_s, number, 1000));
+        }
+        fixture.host->events.push_back(linkEvent(Kind::disconnected));
+        fixture.answer(1, true, u"[]"_s);
+        QCOMPARE(store.pendingManagementRequestCount(), 1);
+        QCOMPARE(outcomeOf(request), DeviceManagementRequestError::disconnected().errorDescription());
+        QCOMPARE(store.phase(), Phase::reconnecting(u"Pixel"_s));
+    }
+
     void finishedTasksArePruned()
     {
         StoreFixture fixture;

@@ -80,6 +80,37 @@ private slots:
         QCOMPARE(fixture.calls(u"send:"_s), QStringList{u"send:"_s + a});
     }
 
+    void aRefusedPathHoldsBackTheWholeHandOver_data()
+    {
+        // What is handed over ("file", "folder", "missing"), in order; the messages of the tasks made, oldest first.
+        const TestTable<QStringList, QStringList> rows;
+        rows("file, folder, file", {u"file"_s, u"folder"_s, u"file"_s}, {u"等待发送"_s, u"连接后将自动发送"_s});
+        rows("file, file, missing", {u"file"_s, u"file"_s, u"missing"_s}, {u"等待发送"_s, u"等待发送"_s});
+    }
+
+    // Every path of a hand-over is checked before its first file may go: a refused one fails the phase, and no file
+    // of the hand-over is on its way while the phase shows why.
+    void aRefusedPathHoldsBackTheWholeHandOver()
+    {
+        const auto [items, messages] = TestTable<QStringList, QStringList>::fetch();
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        QDir(fixture.folder.path()).mkdir(u"folder"_s);
+        QStringList paths;
+        for (qsizetype index = 0; index < items.size(); ++index) {
+            paths.append(items[index] == u"file"_s ? fixture.writeFile(u"%1.txt"_s.arg(index))
+                                                   : fixture.folder.filePath(items[index]));
+        }
+        store.sendFiles(paths);
+        QCOMPARE(store.phase().kind, Phase::Kind::failed);
+        QVERIFY(fixture.calls(u"send:"_s).isEmpty());
+        QStringList made;
+        for (const TransferTaskRecord &task : store.tasks()) {
+            made.prepend(task.message);
+        }
+        QCOMPARE(made, messages);
+    }
+
     // While a file is on its way the pump looks for its end as often as for answers, and at first on every turn;
     // idle it keeps its pace.
     void thePumpKeepsPaceWithAFileOnItsWay()
@@ -267,12 +298,13 @@ private slots:
     void downloadsThePhoneAgreesTo_data()
     {
         const TestTable<bool, Status, int> rows; // whether the phone starts sending; the status, the requests made
-        rows("never sent", false, Status::failed, 2);
+        rows("never sent", false, Status::needsAttention, 2);
         rows("started", true, Status::receiving, 1);
     }
 
     // A phone that agrees to a download and sends nothing: once the wait for the first bytes is over the download
-    // fails, its waiting caller hears why, and the next download starts. Bytes that come in time end the wait.
+    // needs attention, is called off on the host (a late start must not run beside the next download), its waiting
+    // caller hears why, and the next download starts. Bytes that come in time end the wait.
     void downloadsThePhoneAgreesTo()
     {
         const auto [sends, status, requests] = TestTable<bool, Status, int>::fetch();
@@ -291,6 +323,7 @@ private slots:
             QCOMPARE(outcomeOf(store.waitForManagedDownload(u"d1"_s)), u"手机同意了下载，但没有开始发送文件，请重试"_s);
         }
         QCOMPARE(statusOf(store, u"d1"_s), status);
+        QCOMPARE(fixture.calls(u"cancel:"_s), sends ? QStringList() : QStringList{u"cancel:d1"_s});
         QCOMPARE(fixture.calls(u"request:files.download"_s).size(), requests);
         QCOMPARE(taskWithId(store, u"d2"_s)->message, sends ? u"等待下载"_s : u"正在准备下载"_s);
     }
