@@ -12,8 +12,11 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -175,11 +178,23 @@ void TransferTaskRepository::save(const QList<TransferTaskRecord> &records) cons
     // sequence contains the byte, so this changes how string contents are written and nothing else.
     bytes.replace('/', "\\/");
 
+    // The old file is replaced only once every byte of the new one is on the disk. Each step is checked here:
+    // QSaveFile::commit() alone can report success after its last flush failed, and a full disk would then
+    // leave an empty or cut file in place of the tasks.
     QSaveFile file(m_filePath);
     if (!file.open(QIODevice::WriteOnly))
         throw TransferTaskRepositoryError(file.errorString());
-    file.setPermissions(ownerOnly);
-    file.write(bytes);
+    const auto abandon = [&file](const QString &description) {
+        file.cancelWriting();
+        throw TransferTaskRepositoryError(description);
+    };
+    if (!file.setPermissions(ownerOnly))
+        abandon(file.errorString());
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        abandon(file.errorString());
+    // Some file systems report a full disk only when the data is forced out.
+    if (::fsync(file.handle()) != 0)
+        abandon(qt_error_string(errno));
     if (!file.commit())
         throw TransferTaskRepositoryError(file.errorString());
 }

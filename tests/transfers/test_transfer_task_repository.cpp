@@ -1,3 +1,4 @@
+#include "FullDisk.h"
 #include "TestSupport.h"
 #include "TransferTaskRepository.h"
 
@@ -7,6 +8,8 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -163,6 +166,45 @@ private slots:
                                  TransferTaskRepository(readOnly + u'/' + taskFileName).save({task(u"a"_s)}));
         QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QCOMPARE(contentsOf(readOnly + u'/' + taskFileName), "[]");
+    }
+
+    void saveThatCannotReachTheDiskKeepsTheOldFile_data()
+    {
+        const TestTable<QString> rows; // how the disk refuses the new file
+        rows("full file system", u"full"_s);
+        rows("file size limit", u"limit"_s);
+    }
+    // The new file is larger than the room left: the save fails, and the old file stays whole, with no stray
+    // temporary file beside it.
+    void saveThatCannotReachTheDiskKeepsTheOldFile()
+    {
+        const auto [refusal] = TestTable<QString>::fetch();
+        QTemporaryDir folder;
+        const QString path = folder.filePath(taskFileName);
+        std::optional<SmallFileSystem> small;
+        if (refusal == u"full") {
+            small.emplace(folder.path(), 64);
+            if (!small->isMounted())
+                QSKIP("this process may not mount a file system");
+        }
+        const TransferTaskRepository repository(path);
+        const QList<TransferTaskRecord> old{task(u"a"_s), task(u"b"_s)};
+        repository.save(old);
+        QList<TransferTaskRecord> more;
+        for (int number = 0; number < 40; ++number)
+            more.append(task(u"task-%1"_s.arg(number)));
+
+        if (refusal == u"full") {
+            QVERIFY(small->fill());
+            QVERIFY_THROWS_EXCEPTION(TransferTaskRepositoryError, repository.save(more));
+        } else {
+            const FileSizeLimit limit(4096);
+            QVERIFY(limit.isActive());
+            QVERIFY_THROWS_EXCEPTION(TransferTaskRepositoryError, repository.save(more));
+        }
+        QCOMPARE(repository.load(), old);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).filter(taskFileName),
+                 QStringList{taskFileName});
     }
 };
 
