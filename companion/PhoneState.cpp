@@ -111,7 +111,14 @@ bool PhoneState::save(const QString &storageDirectory, QString *errorMessage) co
         return fail(QStringLiteral("Could not restrict the permissions of %1: %2")
                         .arg(QDir::toNativeSeparators(path), file.errorString()));
     }
-    file.write(QJsonDocument(toJson()).toJson(QJsonDocument::Compact));
+    // Every write and the final flush are checked here: commit() can report success although the flush it makes
+    // failed (a full disk), and would then put a cut file in place of the whole one.
+    const QByteArray bytes = QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return fail(QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(path), reason));
+    }
     if (!file.commit()) {
         return fail(QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
     }

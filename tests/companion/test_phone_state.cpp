@@ -6,6 +6,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -15,6 +19,31 @@ bool isOwnerOnly(const QString &path)
     const auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
     return QFileInfo(path).permissions() == ownerOnly;
 }
+
+// Lets the process write files only up to `bytes` long while it lives, as a full disk does: a write past it fails
+// (EFBIG) instead of raising SIGXFSZ.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_previous);
+        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limited{bytes, m_previous.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_previous);
+        std::signal(SIGXFSZ, m_previousHandler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit m_previous{};
+    void (*m_previousHandler)(int) = nullptr;
+};
 
 } // namespace
 
@@ -77,6 +106,47 @@ private slots:
         const PhoneState state{u"m"_s, u"p"_s};
         QCOMPARE(state.save(storage.path(), &error), !entry.endsWith(u'/'));
         QCOMPARE(error.isEmpty(), !entry.endsWith(u'/'));
+    }
+
+    void fullDiskKeepsTheOldStateWhole_data()
+    {
+        // The size of the new state, and how much of it the disk takes.
+        const TestTable<qsizetype, rlim_t> rows;
+        rows("the last flush fails", 200, 16);
+        rows("nothing fits", 200, 0);
+        rows("a write fails midway", 200'000, 4096);
+    }
+
+    // Saving onto a full disk fails and says so; the pairing stored before stays as it was, and no stray file is
+    // left beside it.
+    void fullDiskKeepsTheOldStateWhole()
+    {
+        const auto [stateBytes, diskBytes] = TestTable<qsizetype, rlim_t>::fetch();
+        QTemporaryDir storage;
+        QString error;
+        const PhoneState stored{u"stored material"_s, u"Computer"_s};
+        QVERIFY2(stored.save(storage.path(), &error), qPrintable(error));
+        const QByteArray storedBytes = [&] {
+            QFile file(StorageLayout::stateFilePath(storage.path()));
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }();
+
+        const PhoneState replacement{QString(stateBytes, u'm'), u"Computer"_s};
+        bool saved = true;
+        {
+            const FileSizeLimit fullDisk(diskBytes);
+            saved = replacement.save(storage.path(), &error);
+        }
+        QVERIFY(!saved);
+        QVERIFY2(error.contains(StorageLayout::stateFilePath(storage.path())), qPrintable(error));
+        const PhoneStateLoadResult loaded = PhoneState::load(storage.path());
+        QCOMPARE(loaded.status, PhoneStateLoadResult::Status::loaded);
+        QCOMPARE(loaded.state, stored);
+        QFile file(StorageLayout::stateFilePath(storage.path()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), storedBytes);
+        QCOMPARE(QDir(StorageLayout::stateFolderPath(storage.path())).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{u"state.json"_s});
     }
 };
 
