@@ -322,12 +322,12 @@ void Link::wakeFromPorter(void *link)
 }
 
 std::string Link::readTurn(const std::shared_ptr<Link> &self, std::string &buffer, Clock::time_point &lastReceived,
-                           bool &moreWaiting)
+                           bool &moreWaiting, bool evenWhenHeld)
 {
     SSL *ssl = m_ssl.get();
     moreWaiting = false;
     // Checked once a turn: the handler may take one turn's frames past its limit.
-    if (!mayRead()) {
+    if (!evenWhenHeld && !mayRead()) {
         return {};
     }
     for (int turn = 0; !m_closeRequested; ++turn) {
@@ -360,6 +360,18 @@ std::string Link::readTurn(const std::shared_ptr<Link> &self, std::string &buffe
         return error == SSL_ERROR_ZERO_RETURN ? "the peer closed the link" : "the connection was lost";
     }
     return {};
+}
+
+void Link::readWhatArrived(const std::shared_ptr<Link> &self, std::string &buffer, Clock::time_point &lastReceived)
+{
+    // Nothing more comes from the socket: this ends once what the porter holds has been read. The handler takes it
+    // even while it said it was full, as these are the last frames it will ever get from this link.
+    bool moreWaiting = true;
+    while (moreWaiting && !m_closeRequested) {
+        if (!readTurn(self, buffer, lastReceived, moreWaiting, true).empty()) {
+            return;
+        }
+    }
 }
 
 std::string Link::encryptTurn()
@@ -523,6 +535,9 @@ void Link::run(std::shared_ptr<Link> self)
                 lastActive = Clock::now();
                 reason = m_porter.flush();
             }
+        }
+        if (!m_closeRequested && !m_porter.failure().empty()) {
+            readWhatArrived(self, readBuffer, lastReceived);
         }
     } catch (const wire::ProtocolError &error) {
         reason = std::string("the peer sent a malformed frame: ") + error.what();

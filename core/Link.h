@@ -99,8 +99,12 @@ private:
     static void wakeFromPorter(void *link);
     // Each step below gives why the link ended, or nothing.
     // Decrypts and dispatches one turn's frames; `moreWaiting` tells that the turn ended before the data did.
+    // `evenWhenHeld` reads although the handler said it was not ready.
     std::string readTurn(const std::shared_ptr<Link> &self, std::string &buffer, Clock::time_point &lastReceived,
-                         bool &moreWaiting);
+                         bool &moreWaiting, bool evenWhenHeld = false);
+    // After the connection failed (a reset often comes right behind the peer's last bytes, in the same read), hands
+    // on the frames that arrived before it, as a clean close does.
+    void readWhatArrived(const std::shared_ptr<Link> &self, std::string &buffer, Clock::time_point &lastReceived);
     // Encrypts one turn's worth of the frames waiting to go out.
     std::string encryptTurn();
 
