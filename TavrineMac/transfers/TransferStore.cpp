@@ -58,6 +58,11 @@ TransferStore::~TransferStore()
 {
     // Waiting callers hear of the end instead of waiting forever.
     failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+    // A delayed save still pending goes to the writer, which writes it before it finishes: quitting right after a
+    // change must not lose it.
+    if (m_persistenceTimer.isActive() || m_immediateSaveDue) {
+        saveTasks();
+    }
 }
 
 // MARK: - Published state

@@ -88,6 +88,8 @@ public:
     // a small file's end is seen at once and the next one follows it without waiting for a period.
     static constexpr auto eagerPollingSpell = std::chrono::milliseconds(5);
     static constexpr auto persistenceDelay = std::chrono::milliseconds(300);
+    // While changes keep coming, the task file is written at least this often all the same.
+    static constexpr auto longestPersistenceDelay = std::chrono::seconds(2);
     static constexpr auto managedDownloadPollInterval = std::chrono::milliseconds(100);
     // How often answers to management requests are looked for while one is awaited.
     static constexpr auto managementResponsePollInterval = std::chrono::milliseconds(2);
@@ -249,6 +251,8 @@ private:
     QDeadlineTimer m_eagerPollingUntil;
     // The one pending debounced save; it writes the tasks as they are when it fires.
     QTimer m_persistenceTimer;
+    // When the pending debounced save must be written at the latest.
+    QDeadlineTimer m_persistenceDeadline;
     QHash<QString, QString> m_scopedURLs;
     std::optional<QString> m_activeOutgoingTaskID;
     std::optional<QString> m_activeManagedDownloadID;

@@ -312,7 +312,9 @@ void TransferStore::upsertTask(const TransferEvent &event, TransferTaskRecord::S
     m_tasks.prepend(task);
     tasksDidChange();
     pruneFinishedTasks();
-    persistTasks(false);
+    // A task the file does not hold yet is written at once: after a crash its transfer would be lost, or offered
+    // again as new.
+    persistTasks(true);
 }
 
 void TransferStore::assignTrustedDevice(qsizetype taskIndex, const QString &deviceID)

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <chrono>
 
 using transferStorePrivate::bookmarkFor;
 using transferStorePrivate::defaultPhoneName;
@@ -32,7 +33,14 @@ QString resolvedBookmark(const QByteArray &bookmark)
 void TransferStore::persistTasks(bool immediately)
 {
     if (!immediately) {
-        m_persistenceTimer.start(persistenceDelay);
+        // Progress comes every 100 ms while a file moves: re-armed by each, the save would wait for the end of the
+        // transfer, and a crash would lose what the file never showed.
+        if (!m_persistenceTimer.isActive()) {
+            m_persistenceDeadline = QDeadlineTimer(longestPersistenceDelay, Qt::PreciseTimer);
+        }
+        const auto untilDeadline =
+            std::chrono::ceil<std::chrono::milliseconds>(m_persistenceDeadline.remainingTimeAsDuration());
+        m_persistenceTimer.start(std::min<std::chrono::milliseconds>(persistenceDelay, untilDeadline));
     } else if (m_deferTaskSignals > 0) {
         m_immediateSaveDue = true;
     } else {

@@ -1,0 +1,129 @@
+#include "FullDisk.h"
+#include "StoreTestSupport.h"
+
+#include <QtTest>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
+using Status = TransferTaskRecord::Status;
+using Kind = TransferEventKind;
+using Direction = TransferDirection;
+
+namespace {
+
+QList<TransferTaskRecord> written(const StoreFixture &fixture)
+{
+    return TransferTaskRepository(fixture.taskFile()).load();
+}
+
+qint64 writtenBytes(const StoreFixture &fixture, const QString &id)
+{
+    for (const TransferTaskRecord &task : written(fixture)) {
+        if (task.id == id) {
+            return task.transferredBytes;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+// When the store writes its task file, and that a file it cannot write is shown and left whole.
+class TransferStoreSavingTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A task the phone starts is on disk as soon as its first event is handled, not after the transfer settles.
+    void aNewTaskIsWrittenAtOnce()
+    {
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        fixture.deliver({transferEvent(Kind::receiving, Direction::receiving, u"incoming"_s, 10, 100)});
+        store.waitForTaskFile();
+        QCOMPARE(writtenBytes(fixture, u"incoming"_s), 10);
+    }
+
+    // Progress every 100 ms re-arms the short delay each time; the file follows it all the same, while the events
+    // are still coming.
+    void progressThatKeepsComingIsWritten()
+    {
+        StoreFixture fixture;
+        fixture.makePaired();
+        uint64_t bytes = 1;
+        fixture.deliver({transferEvent(Kind::receiving, Direction::receiving, u"long"_s, bytes, 1'000'000)});
+        QTimer progress;
+        connect(&progress, &QTimer::timeout, [&] {
+            fixture.deliver({transferEvent(Kind::receiving, Direction::receiving, u"long"_s, ++bytes, 1'000'000)});
+        });
+        progress.start(std::chrono::milliseconds(100));
+        QTRY_VERIFY_WITH_TIMEOUT(writtenBytes(fixture, u"long"_s) > 1, 4000);
+        QVERIFY(progress.isActive());
+    }
+
+    // Quitting right after a change that waits for the short delay still writes it.
+    void aPendingSaveIsWrittenWhenTheStoreGoes_data()
+    {
+        const TestTable<TransferDirection> rows;
+        rows("progress of a receive", Direction::receiving);
+        rows("progress of a send", Direction::sending);
+    }
+    void aPendingSaveIsWrittenWhenTheStoreGoes()
+    {
+        const auto [direction] = TestTable<TransferDirection>::fetch();
+        const Kind kind = direction == Direction::sending ? Kind::sending : Kind::receiving;
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        fixture.deliver({transferEvent(kind, direction, u"moving"_s, 10, 100)});
+        store.waitForTaskFile();
+        fixture.deliver({transferEvent(kind, direction, u"moving"_s, 60, 100)});
+        fixture.store.reset();
+        QCOMPARE(writtenBytes(fixture, u"moving"_s), 60);
+    }
+
+    void aFileThatCannotBeWrittenIsShownAndKeptWhole_data()
+    {
+        const TestTable<QString> rows; // how the disk refuses the new file
+        rows("full file system", u"full"_s);
+        rows("file size limit", u"limit"_s);
+    }
+    void aFileThatCannotBeWrittenIsShownAndKeptWhole()
+    {
+        const auto [refusal] = TestTable<QString>::fetch();
+        StoreFixture fixture;
+        std::optional<SmallFileSystem> small;
+        if (refusal == u"full") {
+            small.emplace(fixture.folder.path(), 64);
+            if (!small->isMounted()) {
+                QSKIP("this process may not mount a file system");
+            }
+        }
+        const QList<TransferTaskRecord> old{
+            taskRecord(u"a"_s, TransferTaskRecord::Direction::sending, Status::paused),
+            taskRecord(u"b"_s, TransferTaskRecord::Direction::receiving, Status::paused)};
+        fixture.saveTasks(old);
+        TransferStore &store = fixture.makePaired();
+        QList<TransferEvent> offers;
+        for (int number = 0; number < 40; ++number) {
+            offers.append(transferEvent(Kind::queued, Direction::receiving, u"offer-%1"_s.arg(number)));
+        }
+        {
+            std::optional<FileSizeLimit> limit;
+            if (small) {
+                QVERIFY(small->fill());
+            } else {
+                limit.emplace(4096);
+                QVERIFY(limit->isActive());
+            }
+            fixture.deliver(offers);
+            store.waitForTaskFile();
+        }
+        QTRY_VERIFY(store.phase().text.startsWith(u"无法保存传输任务："_s));
+        QCOMPARE(store.tasks().size(), 42);
+        QCOMPARE(written(fixture), old);
+    }
+};
+
+QTEST_GUILESS_MAIN(TransferStoreSavingTest)
+#include "test_transfer_store_saving.moc"
