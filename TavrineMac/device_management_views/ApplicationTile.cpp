@@ -3,6 +3,7 @@
 #include "ApplicationListModel.h"
 #include "CardStyle.h"
 #include "ManagedApplicationsPresentation.h"
+#include "PaintedTextLine.h"
 #include "SymbolIcon.h"
 #include "ViewColors.h"
 #include "ViewFonts.h"
@@ -62,19 +63,18 @@ void ApplicationTile::paint(QPainter *painter, const QStyleOptionViewItem &optio
     const qreal textWidth = std::max<qreal>(0, tile.right() - padding - 4 - textLeft);
     const QFont nameFont = ViewFonts::body(QFont::Medium);
     const QFont dateFont = ViewFonts::caption();
-    const QFontMetricsF nameMetrics(nameFont);
-    const QFontMetricsF dateMetrics(dateFont);
-    const qreal textHeight = nameMetrics.height() + 4 + dateMetrics.height();
-    const qreal top = tile.center().y() - textHeight / 2;
+    const QString name = QFontMetricsF(nameFont).elidedText(application.name, Qt::ElideRight, textWidth);
+    const QString date = QFontMetricsF(dateFont).elidedText(ManagedApplicationsPresentation::updatedText(application),
+                                                            Qt::ElideRight, textWidth);
+    const qreal nameHeight = PaintedTextLine::height(nameFont, name);
+    const qreal dateHeight = PaintedTextLine::height(dateFont, date);
+    const qreal top = tile.center().y() - (nameHeight + 4 + dateHeight) / 2;
     painter->setFont(nameFont);
     painter->setPen(option.palette.color(QPalette::WindowText));
-    painter->drawText(QRectF(textLeft, top, textWidth, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                      nameMetrics.elidedText(application.name, Qt::ElideRight, textWidth));
+    PaintedTextLine::draw(*painter, QRectF(textLeft, top, textWidth, nameHeight), Qt::AlignLeft, name);
     painter->setFont(dateFont);
     painter->setPen(CardStyle::withOpacity(option.palette.color(QPalette::WindowText), 0.6));
-    const QString date = ManagedApplicationsPresentation::updatedText(application);
-    painter->drawText(QRectF(textLeft, top + nameMetrics.height() + 4, textWidth, dateMetrics.height()),
-                      Qt::AlignLeft | Qt::AlignVCenter, dateMetrics.elidedText(date, Qt::ElideRight, textWidth));
+    PaintedTextLine::draw(*painter, QRectF(textLeft, top + nameHeight + 4, textWidth, dateHeight), Qt::AlignLeft, date);
     painter->restore();
 }
 

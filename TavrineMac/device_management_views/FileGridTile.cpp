@@ -4,6 +4,7 @@
 #include "FileListRow.h"
 #include "FileSelectionRules.h"
 #include "ManagedFileListModel.h"
+#include "PaintedTextLine.h"
 #include "ViewColors.h"
 #include "ViewFonts.h"
 
@@ -63,7 +64,7 @@ void FileGridTile::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     }
     // The grid cell holds the tile and half the spacing on each side.
     const QRect tile(option.rect.center().x() - (option.rect.width() - columnSpacing) / 2,
-                     option.rect.top() + rowSpacing / 2, option.rect.width() - columnSpacing, tileHeight);
+                     option.rect.top() + rowSpacing / 2, option.rect.width() - columnSpacing, tileHeight());
     const bool selected = option.state.testFlag(QStyle::State_Selected);
     const QColor accent = option.palette.color(QPalette::Highlight);
     painter->save();
@@ -88,23 +89,33 @@ void FileGridTile::paint(QPainter *painter, const QStyleOptionViewItem &option, 
 
     const QFont nameFont = ViewFonts::callout(QFont::Medium);
     const QFont caption = ViewFonts::caption();
-    const QFontMetrics nameMetrics(nameFont);
-    int top = iconBox.bottom() + 1 + stackSpacing;
+    qreal top = iconBox.bottom() + 1 + stackSpacing;
     painter->setFont(nameFont);
     painter->setPen(option.palette.color(QPalette::Text));
     for (const QString &line : wrappedLines(entry->name, nameFont, inner.width(), 2)) {
-        painter->drawText(QRect(inner.left(), top, inner.width(), nameMetrics.height()), Qt::AlignCenter, line);
-        top += nameMetrics.height();
+        const qreal height = PaintedTextLine::height(nameFont, line);
+        PaintedTextLine::draw(*painter, QRectF(inner.left(), top, inner.width(), height), Qt::AlignHCenter, line);
+        top += height;
     }
+    const QString subtitle = fileTileSubtitle(*entry);
     painter->setFont(caption);
     painter->setPen(ViewColors::secondary());
-    painter->drawText(QRect(inner.left(), top + textSpacing, inner.width(), QFontMetrics(caption).height()),
-                      Qt::AlignCenter, fileTileSubtitle(*entry));
+    PaintedTextLine::draw(
+        *painter, QRectF(inner.left(), top + textSpacing, inner.width(), PaintedTextLine::height(caption, subtitle)),
+        Qt::AlignHCenter, subtitle);
     painter->restore();
 }
 
 QSize FileGridTile::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
 {
     const int width = option.widget ? tileWidth(option.widget->width()) : minimumWidth;
-    return {width + columnSpacing, tileHeight + rowSpacing};
+    return {width + columnSpacing, tileHeight() + rowSpacing};
+}
+
+int FileGridTile::tileHeight()
+{
+    // The icon box, two lines of the name and the subtitle, tall enough for names of either font.
+    return qCeil(2 * tilePadding + iconBoxHeight + stackSpacing +
+                 2 * PaintedTextLine::nameHeight(ViewFonts::callout(QFont::Medium)) + textSpacing +
+                 PaintedTextLine::nameHeight(ViewFonts::caption()));
 }

@@ -14,12 +14,13 @@ public:
     static constexpr int columnSpacing = 14;
     static constexpr int rowSpacing = 16;
     static constexpr int gridPadding = 22;
-    static constexpr int tileHeight = 145;
 
     using QStyledItemDelegate::QStyledItemDelegate;
 
     // The tile width that fills `viewportWidth` with as many columns of 132 to 180 as fit.
     static int tileWidth(int viewportWidth);
+    // The height of a tile, from the fonts of its texts.
+    static int tileHeight();
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;

@@ -3,6 +3,7 @@
 #include "CardStyle.h"
 #include "FileSelectionRules.h"
 #include "ManagedFileListModel.h"
+#include "PaintedTextLine.h"
 #include "SymbolIcon.h"
 #include "ViewColors.h"
 #include "ViewFonts.h"
@@ -77,26 +78,26 @@ void FileListRow::paint(QPainter *painter, const QStyleOptionViewItem &option, c
 
     const int textLeft = iconBox.right() + 1 + spacing;
     const QFont nameFont = ViewFonts::body(QFont::Medium);
-    const QFontMetrics nameMetrics(nameFont);
-    const QFontMetrics captionMetrics(caption);
-    const int textHeight = nameMetrics.height() + 3 + captionMetrics.height();
-    const int top = content.center().y() - textHeight / 2;
     const int width = std::max(0, textRight - textLeft);
+    const QString name = QFontMetrics(nameFont).elidedText(entry->name, Qt::ElideMiddle, width);
+    const QString subtitle = QFontMetrics(caption).elidedText(fileRowSubtitle(*entry), Qt::ElideRight, width);
+    const qreal nameHeight = PaintedTextLine::height(nameFont, name);
+    const qreal subtitleHeight = PaintedTextLine::height(caption, subtitle);
+    const qreal top = QRectF(content).center().y() - (nameHeight + 3 + subtitleHeight) / 2;
     painter->setFont(nameFont);
     painter->setPen(primaryText);
-    painter->drawText(QRect(textLeft, top, width, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                      nameMetrics.elidedText(entry->name, Qt::ElideMiddle, width));
+    PaintedTextLine::draw(*painter, QRectF(textLeft, top, width, nameHeight), Qt::AlignLeft, name);
     painter->setFont(caption);
     painter->setPen(secondaryText);
-    painter->drawText(QRect(textLeft, top + nameMetrics.height() + 3, width, captionMetrics.height()),
-                      Qt::AlignLeft | Qt::AlignVCenter,
-                      captionMetrics.elidedText(fileRowSubtitle(*entry), Qt::ElideRight, width));
+    PaintedTextLine::draw(*painter, QRectF(textLeft, top + nameHeight + 3, width, subtitleHeight), Qt::AlignLeft,
+                          subtitle);
     painter->restore();
 }
 
 QSize FileListRow::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
 {
-    const int textHeight =
-        QFontMetrics(ViewFonts::body(QFont::Medium)).height() + 3 + QFontMetrics(ViewFonts::caption()).height();
+    // Every row is as tall as the first (the list's rows are uniform): tall enough for names of either font.
+    const int textHeight = qCeil(PaintedTextLine::nameHeight(ViewFonts::body(QFont::Medium)) + 3 +
+                                 PaintedTextLine::nameHeight(ViewFonts::caption()));
     return {option.rect.width(), std::max(iconBoxSide, textHeight) + 2 * verticalPadding + 4};
 }

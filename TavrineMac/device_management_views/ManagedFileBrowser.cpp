@@ -205,7 +205,7 @@ void ManagedFileBrowser::updateGridSize()
     }
     const int viewportWidth = m_view->width() - m_view->verticalScrollBar()->sizeHint().width();
     m_view->setGridSize({FileGridTile::tileWidth(viewportWidth) + FileGridTile::columnSpacing,
-                         FileGridTile::tileHeight + FileGridTile::rowSpacing});
+                         FileGridTile::tileHeight() + FileGridTile::rowSpacing});
 }
 
 void ManagedFileBrowser::resizeEvent(QResizeEvent *event)

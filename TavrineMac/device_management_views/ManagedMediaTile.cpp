@@ -1,5 +1,6 @@
 #include "ManagedMediaTile.h"
 
+#include "PaintedTextLine.h"
 #include "SymbolIcon.h"
 #include "ViewFonts.h"
 
@@ -111,18 +112,19 @@ void ManagedMediaTile::paint(QPainter &painter, const QRectF &rect, const QPalet
         const QRectF text = cell.adjusted(10, 10, -10, -10);
         const QFont nameFont = ViewFonts::caption(QFont::DemiBold);
         const QFont dateFont = ViewFonts::caption2();
-        const qreal dateHeight = QFontMetricsF(dateFont).height();
+        const QString name = QFontMetricsF(nameFont).elidedText(item.name, Qt::ElideRight, text.width());
+        const QString date = mediaDateText(item);
+        const qreal dateHeight = PaintedTextLine::height(dateFont, date);
+        const qreal nameHeight = PaintedTextLine::height(nameFont, name);
         painter.setFont(dateFont);
         painter.setPen(QColor(255, 255, 255, qRound(255 * 0.82)));
-        painter.drawText(QRectF(text.left(), text.bottom() - dateHeight, text.width(), dateHeight),
-                         Qt::AlignLeft | Qt::AlignVCenter, mediaDateText(item));
+        PaintedTextLine::draw(painter, QRectF(text.left(), text.bottom() - dateHeight, text.width(), dateHeight),
+                              Qt::AlignLeft, date);
         painter.setFont(nameFont);
         painter.setPen(Qt::white);
-        const QFontMetricsF nameMetrics(nameFont);
-        painter.drawText(QRectF(text.left(), text.bottom() - dateHeight - 2 - nameMetrics.height(), text.width(),
-                                nameMetrics.height()),
-                         Qt::AlignLeft | Qt::AlignVCenter,
-                         nameMetrics.elidedText(item.name, Qt::ElideRight, text.width()));
+        PaintedTextLine::draw(
+            painter, QRectF(text.left(), text.bottom() - dateHeight - 2 - nameHeight, text.width(), nameHeight),
+            Qt::AlignLeft, name);
     }
     painter.restore();
 
@@ -135,23 +137,26 @@ void ManagedMediaTile::paint(QPainter &painter, const QRectF &rect, const QPalet
     if (compact) {
         const QFont nameFont = ViewFonts::callout(QFont::Medium);
         const QFont dateFont = ViewFonts::caption();
-        const QFontMetricsF nameMetrics(nameFont);
-        const QRectF nameRect(rect.left(), cell.bottom() + compactSpacing, rect.width(), nameMetrics.height());
+        const QString name = QFontMetricsF(nameFont).elidedText(item.name, Qt::ElideRight, rect.width());
+        const QString date = mediaDateText(item);
+        const QRectF nameRect(rect.left(), cell.bottom() + compactSpacing, rect.width(),
+                              PaintedTextLine::height(nameFont, name));
         painter.setFont(nameFont);
         painter.setPen(palette.color(QPalette::Text));
-        painter.drawText(nameRect, Qt::AlignLeft | Qt::AlignVCenter,
-                         nameMetrics.elidedText(item.name, Qt::ElideRight, rect.width()));
+        PaintedTextLine::draw(painter, nameRect, Qt::AlignLeft, name);
         painter.setFont(dateFont);
         painter.setPen(palette.color(QPalette::PlaceholderText));
-        painter.drawText(
-            QRectF(rect.left(), nameRect.bottom() + compactSpacing, rect.width(), QFontMetricsF(dateFont).height()),
-            Qt::AlignLeft | Qt::AlignVCenter, mediaDateText(item));
+        PaintedTextLine::draw(painter,
+                              QRectF(rect.left(), nameRect.bottom() + compactSpacing, rect.width(),
+                                     PaintedTextLine::height(dateFont, date)),
+                              Qt::AlignLeft, date);
     }
     painter.restore();
 }
 
 qreal ManagedMediaTile::compactHeight(qreal width)
 {
-    return width + compactSpacing + QFontMetricsF(ViewFonts::callout(QFont::Medium)).height() + compactSpacing +
-           QFontMetricsF(ViewFonts::caption()).height();
+    // Tall enough for names of either font.
+    return width + compactSpacing + PaintedTextLine::nameHeight(ViewFonts::callout(QFont::Medium)) + compactSpacing +
+           PaintedTextLine::nameHeight(ViewFonts::caption());
 }

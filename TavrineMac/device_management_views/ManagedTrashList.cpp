@@ -3,6 +3,7 @@
 #include "CardStyle.h"
 #include "DeviceManagementStore.h"
 #include "FileListRow.h"
+#include "PaintedTextLine.h"
 #include "PlainLabel.h"
 #include "SpinningIndicator.h"
 #include "TrashListPresentation.h"
@@ -125,21 +126,23 @@ public:
         }
         const int left = content.left() + iconWidth + rowSpacing;
         const int width = std::max(0, right - left);
-        const QFontMetrics nameMetrics(nameFont());
-        const int top = content.center().y() - (nameMetrics.height() + 3 + captionMetrics.height()) / 2;
-        painter->drawText(QRect(left, top + nameMetrics.height() + 3, width, captionMetrics.height()),
-                          Qt::AlignLeft | Qt::AlignVCenter,
-                          captionMetrics.elidedText(trashRowDetail(*entry), Qt::ElideMiddle, width));
+        const QString name = QFontMetrics(nameFont()).elidedText(entry->originalName, Qt::ElideMiddle, width);
+        const QString detail = captionMetrics.elidedText(trashRowDetail(*entry), Qt::ElideMiddle, width);
+        const qreal nameHeight = PaintedTextLine::height(nameFont(), name);
+        const qreal detailHeight = PaintedTextLine::height(caption, detail);
+        const qreal top = QRectF(content).center().y() - (nameHeight + 3 + detailHeight) / 2;
+        PaintedTextLine::draw(*painter, QRectF(left, top + nameHeight + 3, width, detailHeight), Qt::AlignLeft, detail);
         painter->setFont(nameFont());
         painter->setPen(option.palette.color(QPalette::Text));
-        painter->drawText(QRect(left, top, width, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                          nameMetrics.elidedText(entry->originalName, Qt::ElideMiddle, width));
+        PaintedTextLine::draw(*painter, QRectF(left, top, width, nameHeight), Qt::AlignLeft, name);
         painter->restore();
     }
 
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const override
     {
-        const int height = QFontMetrics(nameFont()).height() + 3 + QFontMetrics(ViewFonts::caption()).height();
+        // Every row is as tall as the first (the list's rows are uniform): tall enough for names of either font.
+        const int height =
+            qCeil(PaintedTextLine::nameHeight(nameFont()) + 3 + PaintedTextLine::nameHeight(ViewFonts::caption()));
         return {option.rect.width(), height + 2 * verticalPadding + 4};
     }
 };
