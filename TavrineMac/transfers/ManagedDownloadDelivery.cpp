@@ -318,15 +318,31 @@ bool moveWithoutReplacing(const FileDescriptor &folder, const QByteArray &source
     return true;
 }
 
+// The name of the hidden file in which the delivery of transfer `transferId` is made: the id itself where it is a
+// lower-case UUID, as the application's ids are, else a UUID made from it. The same task always gets the same name, so
+// that a delivery cut short by a crash leaves nothing that its next attempt does not replace.
+QByteArray partialNameFor(const QString &transferId)
+{
+    QString id = QUuid::fromString(transferId).toString(QUuid::WithoutBraces);
+    if (id != transferId || QUuid::fromString(transferId).isNull()) {
+        static const QUuid space = QUuid::fromString(u"7f2b9f0e-3c4d-4b8a-9d35-6a1c2e8f4b70"_s);
+        id = QUuid::createUuidV5(space, transferId).toString(QUuid::WithoutBraces);
+    }
+    return ".tavrine-" + id.toLatin1() + ".partial";
+}
+
 // The hidden file that a delivery writes in the target's folder before the file takes its final name; removed
 // unless it was moved. Every step names it relative to the folder held open, so it never lands elsewhere.
 class PartialFile
 {
 public:
-    explicit PartialFile(const FileDescriptor &folder)
-        : m_folder(folder),
-          m_name(".tavrine-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toLower().toLatin1() + ".partial")
-    {}
+    PartialFile(const FileDescriptor &folder, const QString &transferId)
+        : m_folder(folder), m_name(partialNameFor(transferId))
+    {
+        // Left by an attempt that was cut short: a file (or a link planted under the name) goes; a folder stays and
+        // makes the delivery fail below.
+        ::unlinkat(m_folder.get(), m_name.constData(), 0);
+    }
     ~PartialFile()
     {
         if (m_created)
@@ -334,6 +350,26 @@ public:
     }
     PartialFile(const PartialFile &) = delete;
     PartialFile &operator=(const PartialFile &) = delete;
+
+    // Gives `source` (the open received file itself, never what its name may stand for by now) the partial name as
+    // a second name, without a copy; false when the folder lies on another file system, or on one without hard links.
+    bool linkTo(const FileDescriptor &source)
+    {
+        const QByteArray opened = "/proc/self/fd/" + QByteArray::number(source.get());
+        if (::linkat(AT_FDCWD, opened.constData(), m_folder.get(), m_name.constData(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EXDEV || errno == EPERM || errno == EMLINK || errno == ENOENT || isUnsupportedOperation(errno))
+                return false;
+            throwSystemError(errno);
+        }
+        m_created = true;
+        struct stat linked = {};
+        if (::fstatat(m_folder.get(), m_name.constData(), &linked, AT_SYMLINK_NOFOLLOW) != 0)
+            throwSystemError(errno);
+        const struct stat received = statusOf(source);
+        if (linked.st_dev != received.st_dev || linked.st_ino != received.st_ino)
+            throw Error(Error::Case::sizeMismatch);
+        return true;
+    }
 
     // Copies `source`; the copy must be a regular file of `expectedSize` bytes, else `sizeMismatch`.
     void copyFrom(const FileDescriptor &source, qint64 expectedSize)
@@ -418,7 +454,8 @@ FileOperationError::FileOperationError(const QString &description)
     : m_description(description), m_what(description.toUtf8())
 {}
 
-ManagedDownloadDelivery::Result ManagedDownloadDelivery::deliver(const QString &receiveFolder, const QString &fileName,
+ManagedDownloadDelivery::Result ManagedDownloadDelivery::deliver(const QString &transferId,
+                                                                 const QString &receiveFolder, const QString &fileName,
                                                                  const QByteArray &destinationBookmark,
                                                                  const QString &destinationRelativePath,
                                                                  qint64 expectedSize, Purpose purpose)
@@ -438,6 +475,8 @@ ManagedDownloadDelivery::Result ManagedDownloadDelivery::deliver(const QString &
     FileDescriptor folder = openDestination(root);
     for (qsizetype index = 0; index + 1 < components.size(); ++index)
         folder = openOrMakeFolderIn(folder, encoded(components.at(index)));
+    // Made now, so that whatever an earlier attempt left under this task's partial name goes, whatever comes next.
+    PartialFile partial(folder, transferId);
 
     const QString finalName = components.last();
     QString target = finalName;
@@ -460,8 +499,10 @@ ManagedDownloadDelivery::Result ManagedDownloadDelivery::deliver(const QString &
         throwSystemError(errno);
     }
 
-    PartialFile partial(folder);
-    partial.copyFrom(*received, expectedSize);
+    // On the inbox's own file system the received file takes its place under a second name: no copy, so a download
+    // needs its size once on the disk, not twice. The inbox name goes when the host is told the file was delivered.
+    if (!partial.linkTo(*received))
+        partial.copyFrom(*received, expectedSize);
     if (purpose == Purpose::preview)
         partial.replace(target);
     else

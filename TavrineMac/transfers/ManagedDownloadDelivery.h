@@ -44,7 +44,7 @@ private:
     QByteArray m_what;
 };
 
-// Copies a downloaded file from the receive folder into the folder chosen for it. Pure file-system
+// Puts a downloaded file from the receive folder into the folder chosen for it. Pure file-system
 // work without state: safe on any thread. A bookmark is the folder's absolute path in UTF-8.
 class ManagedDownloadDelivery
 {
@@ -57,10 +57,11 @@ public:
         bool operator==(const Result &) const = default;
     };
 
-    // Throws ManagedDownloadDeliveryError or FileOperationError.
-    static Result deliver(const QString &receiveFolder, const QString &fileName, const QByteArray &destinationBookmark,
-                          const QString &destinationRelativePath, qint64 expectedSize,
-                          TransferTaskRecord::DeliveryPurpose purpose);
+    // The delivery is written under a hidden name of transfer `transferId`'s own, so that an attempt cut short leaves
+    // nothing the next does not replace. Throws ManagedDownloadDeliveryError or FileOperationError.
+    static Result deliver(const QString &transferId, const QString &receiveFolder, const QString &fileName,
+                          const QByteArray &destinationBookmark, const QString &destinationRelativePath,
+                          qint64 expectedSize, TransferTaskRecord::DeliveryPurpose purpose);
 
     // Where the delivered file of `record` lies. Throws ManagedDownloadDeliveryError or FileOperationError.
     static QString destinationURL(const TransferTaskRecord &record);

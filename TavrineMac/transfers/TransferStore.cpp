@@ -1,10 +1,52 @@
 #include "TransferStore.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <chrono>
+
 // The store's state and life cycle; its other operations live in the TransferStore*.cpp files beside this one.
 
 namespace {
 
 const QString transferService = QStringLiteral("com.drovan.tavrine.transfer");
+// A partly received file whose task is gone waits this long for the phone to resume it.
+constexpr auto unclaimedPartialLifetime = std::chrono::hours(24);
+
+// The name under which the core keeps the part received so far of transfer `id` in the inbox.
+QString incomingPartialName(const QString &id)
+{
+    const QByteArray digest = QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Sha256);
+    return QStringLiteral(".tavrine-incoming-") + QString::fromLatin1(digest.left(16).toHex()) +
+           QStringLiteral(".part");
+}
+
+// Removes the parts of receives that no unfinished task refers to, once they have not grown for a day. A part whose
+// task the file lost in a crash is kept until then, since the phone resumes the same transfer id from it.
+void removeUnclaimedPartials(const QString &inbox, const QList<TransferTaskRecord> &tasks)
+{
+    QSet<QString> claimed;
+    for (const TransferTaskRecord &task : tasks) {
+        if (task.direction == TransferTaskRecord::Direction::receiving &&
+            !TransferTaskRecord::isFinished(task.status)) {
+            claimed.insert(incomingPartialName(task.id));
+        }
+    }
+    const QDateTime oldest = QDateTime::currentDateTimeUtc().addSecs(
+        -std::chrono::duration_cast<std::chrono::seconds>(unclaimedPartialLifetime).count());
+    const QDir folder(inbox);
+    const QFileInfoList partials =
+        folder.entryInfoList({QStringLiteral(".tavrine-incoming-*.part")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &partial : partials) {
+        if (partial.isFile() && !partial.isSymLink() && !claimed.contains(partial.fileName()) &&
+            partial.lastModified().toUTC() < oldest) {
+            QFile::remove(partial.filePath());
+        }
+    }
+}
 
 } // namespace
 
@@ -52,6 +94,7 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
     for (TransferTaskRecord &task : m_tasks) {
         restoreTaskAfterRelaunch(task);
     }
+    removeUnclaimedPartials(receiveFolder(), m_tasks);
 }
 
 TransferStore::~TransferStore()

@@ -323,6 +323,7 @@ void TransferStore::deliverDownloadedFile(const TransferEvent &event)
 QCoro::Task<void> TransferStore::runDelivery(TransferTaskRecord task, TransferEvent event)
 {
     QPointer<TransferStore> self(this);
+    const QString transferID = task.id;
     const QString folder = receiveFolder();
     const QString fileName = event.fileName;
     const QByteArray bookmark = *task.destinationBookmark;
@@ -332,7 +333,8 @@ QCoro::Task<void> TransferStore::runDelivery(TransferTaskRecord task, TransferEv
     std::variant<ManagedDownloadDelivery::Result, QString> outcome;
     try {
         outcome = co_await runInBackground([=] {
-            return ManagedDownloadDelivery::deliver(folder, fileName, bookmark, relativePath, expectedSize, purpose);
+            return ManagedDownloadDelivery::deliver(transferID, folder, fileName, bookmark, relativePath, expectedSize,
+                                                    purpose);
         });
     } catch (const std::exception &error) {
         outcome = describe(error);

@@ -1,3 +1,4 @@
+#include "FullDisk.h"
 #include "ManagedDownloadDelivery.h"
 #include "TestSupport.h"
 
@@ -42,6 +43,12 @@ QString failureOf(const std::function<void()> &body)
     return {};
 }
 
+const QString transferID = u"0b4c6f5e-1a2b-4c3d-8e9f-0123456789ab"_s;
+const QString partialName = u".tavrine-"_s + transferID + u".partial"_s;
+
+// As a destination on another file system than the inbox: a hard link from one to the other fails with EXDEV.
+bool linksCrossFileSystems = false;
+
 // A receive folder holding "a.jpg" and an empty destination folder, side by side.
 struct Tree
 {
@@ -59,7 +66,7 @@ struct Tree
     ManagedDownloadDelivery::Result deliver(const QString &relativePath, Purpose purpose = Purpose::export_,
                                             const QString &fileName = u"a.jpg"_s, qint64 sizeError = 0) const
     {
-        return ManagedDownloadDelivery::deliver(inbox, fileName, destination.toUtf8(), relativePath,
+        return ManagedDownloadDelivery::deliver(transferID, inbox, fileName, destination.toUtf8(), relativePath,
                                                 QFileInfo(inbox + u'/' + fileName).size() + sizeError, purpose);
     }
 
@@ -141,6 +148,17 @@ int openat(int folder, const char *path, int flags, ...)
     va_end(arguments);
     static const auto next = nextDefinition<int(int, const char *, int, ...)>("openat");
     return next(folder, path, flags, mode);
+}
+
+int linkat(int folder, const char *path, int newFolder, const char *newPath, int flags)
+{
+    intruder.beforeMaking(newPath);
+    if (linksCrossFileSystems) {
+        errno = EXDEV;
+        return -1;
+    }
+    static const auto next = nextDefinition<int(int, const char *, int, const char *, int)>("linkat");
+    return next(folder, path, newFolder, newPath, flags);
 }
 
 int mkdir(const char *path, mode_t mode)
@@ -266,16 +284,20 @@ private slots:
 
     void aFolderSwappedForALinkDuringTheDelivery_data()
     {
-        const TestTable<QByteArray, QStringList> rows; // when the folder is swapped, and what the folder outside holds
-        rows("as a folder inside it is made", "2024", {});
-        rows("as the file is written", ".partial", {u"2024"_s});
+        // When the folder is swapped, what the folder outside holds, and whether the destination lies on another file
+        // system than the inbox.
+        const TestTable<QByteArray, QStringList, bool> rows;
+        rows("as a folder inside it is made", "2024", {}, false);
+        rows("as the file is linked", ".partial", {u"2024"_s}, false);
+        rows("as the file is written", ".partial", {u"2024"_s}, true);
     }
 
     // Another program swaps a folder of the path for a link to a folder outside after the delivery has checked it:
     // nothing lands outside; the file goes on into the folder that was checked, wherever it has been moved.
     void aFolderSwappedForALinkDuringTheDelivery()
     {
-        const auto [trigger, outsideItems] = TestTable<QByteArray, QStringList>::fetch();
+        const auto [trigger, outsideItems, otherFileSystem] = TestTable<QByteArray, QStringList, bool>::fetch();
+        linksCrossFileSystems = otherFileSystem;
         Tree tree;
         const QString outside = tree.folder.filePath(u"outside"_s);
         for (const QString &item : outsideItems)
@@ -287,6 +309,7 @@ private slots:
                     }};
         ManagedDownloadDelivery::Result result;
         QCOMPARE(failureOf([&] { result = tree.deliver(u"photos/2024/a.jpg"_s); }), QString());
+        linksCrossFileSystems = false;
         QVERIFY(intruder.trigger.isEmpty());
         QCOMPARE(tree.items(outside), outsideItems);
         QCOMPARE(result.relativePath, u"photos/2024/a.jpg"_s);
@@ -306,12 +329,87 @@ private slots:
         limited.rlim_cur = 64 * 1024;
         const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        linksCrossFileSystems = true;
         const QString failure = failureOf([&] { tree.deliver(u"sub/big.bin"_s, Purpose::export_, u"big.bin"_s); });
+        linksCrossFileSystems = false;
         ::setrlimit(RLIMIT_FSIZE, &original);
         std::signal(SIGXFSZ, previousHandler);
         QVERIFY(!failure.isEmpty());
         QCOMPARE(tree.items(), QStringList(u"sub"_s));
         QCOMPARE(QFileInfo(tree.inbox + u"/big.bin"_s).size(), 256 * 1024);
+    }
+
+    // On the inbox's file system the delivered file is the received one under a second name, with no copy; the inbox
+    // keeps its name until the host is told of the delivery. Elsewhere it is a copy.
+    void aDeliveryOnTheInboxFileSystemIsNoCopy_data()
+    {
+        const TestTable<Purpose, bool> rows; // the purpose, and whether the destination lies on another file system
+        rows("export", Purpose::export_, false);
+        rows("preview", Purpose::preview, false);
+        rows("export elsewhere", Purpose::export_, true);
+    }
+    void aDeliveryOnTheInboxFileSystemIsNoCopy()
+    {
+        const auto [purpose, otherFileSystem] = TestTable<Purpose, bool>::fetch();
+        Tree tree;
+        linksCrossFileSystems = otherFileSystem;
+        ManagedDownloadDelivery::Result result;
+        QCOMPARE(failureOf([&, p = purpose] { result = tree.deliver(u"photos/a.jpg"_s, p); }), QString());
+        linksCrossFileSystems = false;
+        QCOMPARE(contentsOf(result.url), receivedContents);
+        QCOMPARE(contentsOf(tree.inbox + u"/a.jpg"_s), receivedContents);
+        QCOMPARE(inodeOf(result.url) == inodeOf(tree.inbox + u"/a.jpg"_s), !otherFileSystem);
+        QCOMPARE(tree.items(), (QStringList{u"photos"_s, u"photos/a.jpg"_s}));
+    }
+
+    // A download of 160 KiB into a file system with 256 KiB: received into the inbox, it fits once but not twice.
+    void aDownloadNeedsItsSizeOnceOnOneFileSystem()
+    {
+        QTemporaryDir folder;
+        SmallFileSystem small(folder.path(), 256);
+        if (!small.isMounted())
+            QSKIP("this process may not mount a file system");
+        const QString inbox = folder.filePath(u"inbox"_s);
+        const QString destination = folder.filePath(u"chosen"_s);
+        QVERIFY(QDir().mkpath(destination));
+        const QByteArray contents(160 * 1024, 'd');
+        QVERIFY(writeFile(inbox + u"/big.bin"_s, contents));
+        ManagedDownloadDelivery::Result result;
+        QCOMPARE(failureOf([&] {
+                     result = ManagedDownloadDelivery::deliver(transferID, inbox, u"big.bin"_s, destination.toUtf8(),
+                                                               u"big.bin"_s, contents.size(), Purpose::export_);
+                 }),
+                 QString());
+        QCOMPARE(contentsOf(result.url), contents);
+    }
+
+    // A delivery cut short (the application killed while it wrote) left the task's hidden file behind: the next
+    // attempt of the same task replaces it, and one that fails takes it away as well.
+    void aPartialFileLeftBeforeGoesWithTheNextAttempt_data()
+    {
+        // Whether the destination lies on another file system, the purpose, what lies at the target ("folder" or
+        // nothing), and the outcome.
+        const TestTable<bool, Purpose, QString, QString> rows;
+        rows("linked", false, Purpose::export_, {}, u"sub/a.jpg"_s);
+        rows("copied", true, Purpose::export_, {}, u"sub/a.jpg"_s);
+        rows("delivered before", false, Purpose::export_, u"copy"_s, u"sub/a.jpg"_s);
+        rows("failed", true, Purpose::preview, u"folder"_s, sizeMismatch);
+    }
+    void aPartialFileLeftBeforeGoesWithTheNextAttempt()
+    {
+        const auto [otherFileSystem, purpose, atTarget, outcome] = TestTable<bool, Purpose, QString, QString>::fetch();
+        Tree tree;
+        QVERIFY(writeFile(tree.destination + u"/sub/"_s + partialName, "half a file"));
+        if (atTarget == u"folder")
+            QVERIFY(QDir().mkpath(tree.destination + u"/sub/a.jpg"_s));
+        if (atTarget == u"copy")
+            QVERIFY(writeFile(tree.destination + u"/sub/a.jpg"_s, receivedContents));
+        linksCrossFileSystems = otherFileSystem;
+        ManagedDownloadDelivery::Result result;
+        const QString failure = failureOf([&, p = purpose] { result = tree.deliver(u"sub/a.jpg"_s, p); });
+        linksCrossFileSystems = false;
+        QCOMPARE(failure.isEmpty() ? result.relativePath : failure, outcome);
+        QVERIFY(!QFileInfo::exists(tree.destination + u"/sub/"_s + partialName));
     }
 
     void destinationOfARecord()

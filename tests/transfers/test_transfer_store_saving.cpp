@@ -82,6 +82,37 @@ private slots:
         QCOMPARE(writtenBytes(fixture, u"moving"_s), 60);
     }
 
+    // At start, the part of a receive that no unfinished task refers to is removed once it has not grown for a day;
+    // a younger one waits for the phone to resume its transfer, and the part of a waiting task stays however old.
+    void unclaimedPartialsGoOnceADayOld()
+    {
+        StoreFixture fixture;
+        fixture.saveTasks(
+            {taskRecord(u"waiting"_s, TransferTaskRecord::Direction::receiving, Status::waitingForConnection),
+             taskRecord(u"done"_s, TransferTaskRecord::Direction::receiving, Status::completed)});
+        const auto partial = [&](const QString &id, int hoursOld) {
+            // The core's name for the part received so far: the first 16 bytes of the id's SHA-256, in hex.
+            const QString name = u".tavrine-incoming-%1.part"_s.arg(QString::fromLatin1(
+                QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Sha256).left(16).toHex()));
+            QFile file(fixture.writeFile(u"inbox/"_s + name));
+            file.open(QIODevice::ReadWrite);
+            file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600 * hoursOld),
+                             QFileDevice::FileModificationTime);
+            return name;
+        };
+        const QString waiting = partial(u"waiting"_s, 48);
+        partial(u"done"_s, 48);
+        partial(u"lost-long-ago"_s, 25);
+        const QString recent = partial(u"lost-recently"_s, 23);
+        fixture.writeFile(u"inbox/photo.jpg"_s);
+        QVERIFY(QFile::link(fixture.folder.filePath(u"inbox/photo.jpg"_s),
+                            fixture.folder.filePath(u"inbox/.tavrine-incoming-0.part"_s)));
+        fixture.make();
+        QStringList kept{u".tavrine-incoming-0.part"_s, waiting, recent, u"photo.jpg"_s};
+        kept.sort();
+        QCOMPARE(QDir(fixture.inbox()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name), kept);
+    }
+
     void aFileThatCannotBeWrittenIsShownAndKeptWhole_data()
     {
         const TestTable<QString> rows; // how the disk refuses the new file
