@@ -2,9 +2,11 @@
 
 #include "DeviceManagementStore.h"
 #include "JustifiedGalleryRows.h"
+#include "ManagedContentCategory.h"
 #include "ManagedMediaGalleryAccessible.h"
 #include "SymbolIcon.h"
 
+#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -27,6 +29,7 @@ constexpr qreal gridMaximumCell = 220;
 constexpr qreal gridColumnSpacing = 14;
 constexpr qreal gridRowSpacing = 18;
 constexpr qreal gridPadding = 24;
+constexpr qreal focusRingWidth = 3;
 
 QIcon menuIcon(QStringView symbolName, const QPalette &palette)
 {
@@ -42,6 +45,7 @@ ManagedMediaGallery::ManagedMediaGallery(DeviceManagementStore &store, QWidget *
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setFocusPolicy(Qt::StrongFocus);
     verticalScrollBar()->setSingleStep(40);
     viewport()->setMouseTracking(true);
     m_spinnerTimer.setInterval(spinnerInterval);
@@ -60,8 +64,20 @@ ManagedMediaGallery::ManagedMediaGallery(DeviceManagementStore &store, QWidget *
 
 void ManagedMediaGallery::takeItems()
 {
+    const std::optional<qsizetype> previous = std::exchange(m_currentIndex, std::nullopt);
+    const QString currentID = previous ? m_items.at(*previous).id : QString();
     m_items =
         m_store ? galleryMediaItems(m_store->mediaItems(), m_store->loadedMediaKind()) : QList<ManagedMediaItem>();
+    // The keyboard stays on its item, or near where it was when the item is gone.
+    if (previous && !m_items.isEmpty()) {
+        const auto same = std::find_if(m_items.cbegin(), m_items.cend(),
+                                       [&currentID](const ManagedMediaItem &item) { return item.id == currentID; });
+        m_currentIndex = same != m_items.cend() ? same - m_items.cbegin() : std::min(*previous, m_items.size() - 1);
+    }
+    // A screen reader names the list by what it holds: "照片" or "视频".
+    viewport()->setAccessibleName(rawValue(m_store && m_store->loadedMediaKind() == ManagedMediaKind::video
+                                               ? ManagedContentCategory::videos
+                                               : ManagedContentCategory::photos));
     setHoveredIndex(std::nullopt);
     relayout();
 }
@@ -149,6 +165,156 @@ void ManagedMediaGallery::download(qsizetype index)
     }
 }
 
+void ManagedMediaGallery::setCurrentIndex(std::optional<qsizetype> index)
+{
+    if (index && (*index < 0 || *index >= m_items.size())) {
+        return;
+    }
+    if (index == m_currentIndex) {
+        return;
+    }
+    m_currentIndex = index;
+    if (index) {
+        scrollToTile(*index);
+    }
+    viewport()->update();
+    announceCurrentTile();
+}
+
+std::optional<qsizetype> ManagedMediaGallery::neighbour(int key) const
+{
+    if (!m_currentIndex || *m_currentIndex >= m_tileRects.size()) {
+        return std::nullopt;
+    }
+    const qsizetype current = *m_currentIndex;
+    const QRectF from = m_tileRects.at(current);
+    // Tiles are laid out row by row: a row is the run of tiles that share its top edge.
+    const auto sameRow = [](const QRectF &a, const QRectF &b) {
+        return std::abs(a.top() - b.top()) < 0.5;
+    };
+    qsizetype first = -1;
+    qsizetype step = 0;
+    switch (key) {
+    case Qt::Key_Left:
+        return current > 0 ? std::optional(current - 1) : std::nullopt;
+    case Qt::Key_Right:
+        return current + 1 < m_tileRects.size() ? std::optional(current + 1) : std::nullopt;
+    case Qt::Key_Down:
+        first = current;
+        while (first < m_tileRects.size() && sameRow(m_tileRects.at(first), from)) {
+            ++first;
+        }
+        step = 1;
+        break;
+    case Qt::Key_Up:
+        first = current;
+        while (first >= 0 && sameRow(m_tileRects.at(first), from)) {
+            --first;
+        }
+        step = -1;
+        break;
+    default:
+        return std::nullopt;
+    }
+    if (first < 0 || first >= m_tileRects.size()) {
+        return std::nullopt;
+    }
+    qsizetype nearest = first;
+    for (qsizetype index = first;
+         index >= 0 && index < m_tileRects.size() && sameRow(m_tileRects.at(index), m_tileRects.at(first));
+         index += step) {
+        if (std::abs(m_tileRects.at(index).center().x() - from.center().x()) <
+            std::abs(m_tileRects.at(nearest).center().x() - from.center().x())) {
+            nearest = index;
+        }
+    }
+    return nearest;
+}
+
+void ManagedMediaGallery::scrollToTile(qsizetype index)
+{
+    const QRectF rect = tileRect(index);
+    QScrollBar *scroll = verticalScrollBar();
+    if (rect.top() - verticalPadding < scroll->value()) {
+        scroll->setValue(qFloor(rect.top() - verticalPadding));
+    } else if (rect.bottom() + verticalPadding > scroll->value() + viewport()->height()) {
+        scroll->setValue(qCeil(rect.bottom() + verticalPadding - viewport()->height()));
+    }
+}
+
+void ManagedMediaGallery::announceCurrentTile()
+{
+    if (!QAccessible::isActive() || !m_currentIndex || !hasFocus() ||
+        *m_currentIndex > std::numeric_limits<int>::max()) {
+        return;
+    }
+    QAccessibleEvent event(viewport(), QAccessible::Focus);
+    event.setChild(int(*m_currentIndex));
+    QAccessible::updateAccessibility(&event);
+}
+
+void ManagedMediaGallery::keyPressEvent(QKeyEvent *event)
+{
+    if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            // At an edge the key does nothing rather than scroll away from the current tile.
+            if (const std::optional<qsizetype> next = neighbour(event->key())) {
+                setCurrentIndex(next);
+            }
+            event->accept();
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            if (m_currentIndex) {
+                preview(*m_currentIndex);
+                event->accept();
+                return;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void ManagedMediaGallery::focusInEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    if (!m_currentIndex && !m_items.isEmpty()) {
+        const QList<qsizetype> onScreen = onScreenIndices();
+        const QRectF shown(0, verticalScrollBar()->value(), viewport()->width(), viewport()->height());
+        const auto visible = std::find_if(onScreen.cbegin(), onScreen.cend(),
+                                          [&](qsizetype index) { return m_tileRects.at(index).intersects(shown); });
+        m_currentIndex = visible != onScreen.cend() ? *visible : 0;
+    }
+    viewport()->update();
+    // The toolkit tells assistive tools of the gallery's own focus once this returns; the tile's focus comes after.
+    QMetaObject::invokeMethod(
+        this, [this] { announceCurrentTile(); }, Qt::QueuedConnection);
+}
+
+void ManagedMediaGallery::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
+void ManagedMediaGallery::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        if (const std::optional<qsizetype> index = indexAt(event->position().toPoint())) {
+            setCurrentIndex(index);
+        }
+    }
+    QAbstractScrollArea::mousePressEvent(event);
+}
+
 void ManagedMediaGallery::paintEvent(QPaintEvent *)
 {
     QPainter painter(viewport());
@@ -171,6 +337,19 @@ void ManagedMediaGallery::paintEvent(QPaintEvent *)
         const QPointF corner(std::round(target.left() * pixelRatio) / pixelRatio,
                              std::round(target.top() * pixelRatio) / pixelRatio);
         painter.drawImage(corner, renderedTile(shown, rect.size(), pixelRatio));
+    }
+    if (hasFocus() && m_currentIndex && *m_currentIndex < m_tileRects.size()) {
+        // The focus ring follows the rounded frame of the tile's picture.
+        const QRectF rect = m_tileRects.at(*m_currentIndex).translated(0, -offset);
+        const QRectF cell = m_style == MediaGalleryLayoutStyle::compact
+                                ? QRectF(rect.topLeft(), QSizeF(rect.width(), rect.width()))
+                                : rect;
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), focusRingWidth));
+        painter.setBrush(Qt::NoBrush);
+        const qreal inset = focusRingWidth / 2;
+        painter.drawRoundedRect(cell.adjusted(inset, inset, -inset, -inset), ManagedMediaTile::cornerRadius - inset,
+                                ManagedMediaTile::cornerRadius - inset);
     }
 }
 

@@ -51,6 +51,14 @@ public:
     void preview(qsizetype index);
     void download(qsizetype index);
 
+    // The tile that the keyboard acts on, drawn with a focus ring while the gallery has the focus: the arrow keys
+    // move it, Return and Space open its preview. It follows its item when the list changes.
+    std::optional<qsizetype> currentIndex() const { return m_currentIndex; }
+    void setCurrentIndex(std::optional<qsizetype> index);
+    // The tile that the arrow key `key` leads to from the current one: the next or previous item, or the item of
+    // the row above or below whose centre is nearest across.
+    std::optional<qsizetype> neighbour(int key) const;
+
 signals:
     // A tile asked for its large preview (double click, menu or accessibility action).
     void previewRequested(const QString &mediaID);
@@ -63,6 +71,10 @@ protected:
     void hideEvent(QHideEvent *event) override;
     void changeEvent(QEvent *event) override;
     bool viewportEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -75,6 +87,10 @@ private:
     // Starts the thumbnail task of every tile that came on screen and forgets those that left.
     void updateOnScreenTiles();
     void setHoveredIndex(std::optional<qsizetype> index);
+    // Scrolls the least that shows tile `index` whole.
+    void scrollToTile(qsizetype index);
+    // Tells assistive tools that the current tile has the focus.
+    void announceCurrentTile();
     // The tile as drawn at `size`, kept while it stays on screen and looks the same.
     const QImage &renderedTile(const ManagedMediaTile &tile, const QSizeF &size, qreal pixelRatio);
 
@@ -92,6 +108,7 @@ private:
     QHash<QString, ManagedMediaItem> m_onScreenTiles; // by mediaTaskKey
     QHash<QString, RenderedTile> m_renderedTiles;     // by mediaTaskKey, for tiles on screen only
     std::optional<qsizetype> m_hoveredIndex;
+    std::optional<qsizetype> m_currentIndex;
     QTimer m_spinnerTimer;
     int m_spinnerAngle = 0;
 };

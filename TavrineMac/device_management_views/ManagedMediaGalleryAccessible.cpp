@@ -13,6 +13,12 @@ const QString previewAction = QStringLiteral("预览");
 const QString downloadAction = QStringLiteral("下载到电脑");
 const QString doubleClickHint = QStringLiteral("双击预览");
 
+// Whether the keyboard is on the tile of item `index`: the gallery has the focus and that tile is its current one.
+bool isFocused(const ManagedMediaGallery *gallery, qsizetype index)
+{
+    return gallery->hasFocus() && gallery->currentIndex() == index;
+}
+
 // One tile: the item at `index` of the gallery's drawn items, as long as that item keeps its id there.
 class MediaTileAccessible : public QAccessibleInterface, public QAccessibleActionInterface
 {
@@ -84,6 +90,8 @@ public:
             state.invisible = true;
             state.offscreen = true;
         }
+        state.focusable = true;
+        state.focused = isFocused(m_gallery, m_index);
         return state;
     }
 
@@ -161,6 +169,15 @@ public:
             }
         }
         return -1;
+    }
+
+    QAccessibleInterface *focusChild() const override
+    {
+        const ManagedMediaGallery *shown = gallery();
+        const std::optional<qsizetype> current = shown ? shown->currentIndex() : std::nullopt;
+        return current && isFocused(shown, *current) && *current <= std::numeric_limits<int>::max()
+                   ? child(int(*current))
+                   : nullptr;
     }
 
     QAccessibleInterface *childAt(int x, int y) const override

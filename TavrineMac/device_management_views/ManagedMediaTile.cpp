@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr qreal cornerRadius = 12;
 constexpr qreal compactSpacing = 8;
 constexpr int placeholderPixels = 30;
 constexpr int playSymbolPixels = 34;

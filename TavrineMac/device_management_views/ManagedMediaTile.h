@@ -15,6 +15,7 @@ class QPainter;
 // that paints into the rectangle the gallery's layout gives it rather than a widget of its own.
 struct ManagedMediaTile
 {
+    static constexpr qreal cornerRadius = 12; // of the picture's frame
     ManagedMediaItem item;
     std::optional<QImage> image; // the thumbnail, or none yet
     bool isLoading = false;      // a thumbnail request for this item is in flight

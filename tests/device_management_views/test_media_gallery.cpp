@@ -5,10 +5,12 @@
 
 #include <QAccessible>
 #include <QBuffer>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 using Content = MediaTileAppearance::Content;
@@ -350,6 +352,82 @@ private slots:
         QTRY_COMPARE(fixture.channel->count(u"media.download"_s), 1);
         QCOMPARE(fixture.channel->requests.last().object().value(u"id"_s).toString(), u"b"_s);
         QTRY_VERIFY(fixture.store->message().has_value() || fixture.store->errorMessage().has_value());
+    }
+
+    // Tab reaches the gallery, which puts the keyboard on the first tile; the arrow keys move between tiles, the
+    // one under the keyboard is ringed and is the focused element for a screen reader; Return and Space preview it.
+    void keyboardMovesBetweenTilesAndPreviews()
+    {
+        ManagementStoreFixture fixture;
+        fixture.channel->connected = false;
+        QList<ManagedMediaItem> items;
+        for (int index = 0; index < 30; ++index) {
+            items.append(media(QString::number(index)));
+        }
+        fixture.store->setMediaItems(items);
+        QWidget window;
+        auto *field = new QLineEdit(&window);
+        auto *gallery = new ManagedMediaGallery(*fixture.store, &window);
+        gallery->setLayoutRawValue(u"compact"_s);
+        auto *column = new QVBoxLayout(&window);
+        column->addWidget(field);
+        column->addWidget(gallery);
+        window.resize(800, 500);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_Tab);
+        QVERIFY(gallery->hasFocus());
+        QCOMPARE(gallery->currentIndex(), 0);
+
+        const auto press = [gallery](Qt::Key key) {
+            QTest::keyClick(gallery, key);
+            return gallery->currentIndex().value_or(-1);
+        };
+        QCOMPARE(press(Qt::Key_Right), 1);
+        QCOMPARE(press(Qt::Key_Left), 0);
+        QCOMPARE(press(Qt::Key_Left), 0);
+        const qsizetype below = press(Qt::Key_Down);
+        QCOMPARE(gallery->tileRect(below).left(), gallery->tileRect(0).left());
+        QVERIFY(gallery->tileRect(below).top() > gallery->tileRect(0).bottom());
+        QCOMPARE(press(Qt::Key_Up), 0);
+        QCOMPARE(press(Qt::Key_Up), 0);
+
+        // The ring is drawn along the current tile's frame only.
+        const auto ringed = [gallery](qsizetype index) {
+            const QImage image = gallery->viewport()->grab().toImage();
+            const QRectF tile = gallery->tileRect(index).translated(0, -gallery->verticalScrollBar()->value());
+            return image.pixelColor(QPointF(tile.center().x(), tile.top() + 1).toPoint()) ==
+                   gallery->palette().color(QPalette::Highlight);
+        };
+        QVERIFY(ringed(0));
+        QVERIFY(!ringed(1));
+
+        QAccessibleInterface *list = QAccessible::queryAccessibleInterface(gallery->viewport());
+        QCOMPARE(list->text(QAccessible::Name), u"照片"_s);
+        QCOMPARE(press(Qt::Key_Right), 1);
+        QCOMPARE(list->focusChild(), list->child(1));
+        QVERIFY(list->child(1)->state().focused);
+        QVERIFY(!list->child(0)->state().focused);
+
+        QSignalSpy previews(gallery, &ManagedMediaGallery::previewRequested);
+        QTest::keyClick(gallery, Qt::Key_Return);
+        QTest::keyClick(gallery, Qt::Key_Space);
+        QCOMPARE(previews.size(), 2);
+        QCOMPARE(previews.at(1).first().toString(), u"1"_s);
+
+        // Down to the last row scrolls the current tile into view.
+        for (int step = 0; step < 15; ++step) {
+            press(Qt::Key_Down);
+        }
+        const QRectF last = gallery->tileRect(*gallery->currentIndex());
+        QCOMPARE(last.top(), gallery->tileRect(items.size() - 1).top());
+        QVERIFY(last.top() >= gallery->verticalScrollBar()->value());
+        QVERIFY(last.bottom() <= gallery->verticalScrollBar()->value() + gallery->viewport()->height());
+
+        field->setFocus();
+        QVERIFY(!list->child(int(*gallery->currentIndex()))->state().focused);
+        QVERIFY(!ringed(*gallery->currentIndex()));
     }
 
     void tilesOpenThePreviewAndDownload()
