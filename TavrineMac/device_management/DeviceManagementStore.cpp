@@ -89,9 +89,9 @@ void DeviceManagementStore::setRoots(const QList<ManagedStorageRoots::Root> &roo
     publish(m_roots, roots, &DeviceManagementStore::rootsChanged);
 }
 
-void DeviceManagementStore::setCurrentPage(const std::optional<ManagedFilePage> &page)
+void DeviceManagementStore::setCurrentPage(const std::optional<ManagedFilePage> &page, const QString &listedQuery)
 {
-    publish(m_currentPage, page, &DeviceManagementStore::currentPageChanged);
+    publishListing(m_currentPage, page, m_listedFileQuery, listedQuery, &DeviceManagementStore::currentPageChanged);
 }
 
 void DeviceManagementStore::setTrashEntries(const QList<ManagedTrashEntry> &entries)
@@ -217,8 +217,8 @@ void DeviceManagementStore::setActivePeer(const std::optional<QString> &peerID)
     setSnapshot(std::nullopt);
     setRoots({});
     setCurrentPage(std::nullopt);
-    setTrashEntries({});
-    setMediaItems({});
+    publishListing(m_trashEntries, {}, m_listedTrashQuery, {}, &DeviceManagementStore::trashEntriesChanged);
+    publishListing(m_mediaItems, {}, m_listedMediaQuery, {}, &DeviceManagementStore::mediaItemsChanged);
     setLoadedMediaKind(std::nullopt);
     setApplications({});
     m_directoryHistory.clear();
@@ -356,12 +356,12 @@ QCoro::Task<void> DeviceManagementStore::loadRoots()
 
 // Folder navigation.
 
-QCoro::Task<void> DeviceManagementStore::openRoot(ManagedStorageRoots::Root root)
+QCoro::Task<void> DeviceManagementStore::openRoot(ManagedStorageRoots::Root root, std::optional<QString> query)
 {
     const quint64 generation = m_sessionGeneration;
     m_directoryHistory.clear();
     try {
-        co_await listFolder(root.id);
+        co_await listFolder(root.id, std::move(query));
     } catch (...) {
         if (isCurrent(generation)) {
             present(std::current_exception());
@@ -423,7 +423,7 @@ QCoro::Task<void> DeviceManagementStore::reloadCurrentFolder()
     }
 }
 
-QCoro::Task<void> DeviceManagementStore::listFolder(QString parentID)
+QCoro::Task<void> DeviceManagementStore::listFolder(QString parentID, std::optional<QString> query)
 {
     const quint64 generation = m_sessionGeneration;
     // Listings may overlap (a reload while a folder opens): only the one started last publishes, so the
@@ -436,10 +436,12 @@ QCoro::Task<void> DeviceManagementStore::listFolder(QString parentID)
     QList<ManagedFileEntry> gathered;
     ManagedPaging paging(ManagedPaging::Listing::folder);
     ManagedFilePage page;
+    QString listedQuery;
     try {
         while (true) {
+            listedQuery = query.value_or(m_fileQuery);
             const QJsonObject payload{{QStringLiteral("parentId"), parentID},
-                                      {QStringLiteral("query"), m_fileQuery},
+                                      {QStringLiteral("query"), listedQuery},
                                       {QStringLiteral("pageToken"), paging.pageToken()},
                                       {QStringLiteral("pageSize"), pageSize}};
             const QString answer = co_await requestText(listAction, payload);
@@ -460,7 +462,7 @@ QCoro::Task<void> DeviceManagementStore::listFolder(QString parentID)
         throw;
     }
     page.entries = std::move(gathered);
-    setCurrentPage(page);
+    setCurrentPage(page, listedQuery);
     setIsLoadingFiles(false);
 }
 
@@ -478,7 +480,8 @@ QCoro::Task<bool> DeviceManagementStore::openContentFolder(QStringList candidate
     if (m_roots.isEmpty()) {
         co_return false;
     }
-    co_await openRoot(m_roots.first());
+    // The content folder is looked for among all the root's folders; the search filters the folder it opens.
+    co_await openRoot(m_roots.first(), QString());
     if (!isCurrent(generation)) {
         co_return false;
     }

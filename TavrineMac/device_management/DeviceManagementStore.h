@@ -128,6 +128,11 @@ public:
     const std::optional<QString> &activePeerID() const { return m_activePeerID; }
     quint64 thumbnailRevision() const { return m_thumbnailRevision; }
     const std::optional<QString> &previewLoadingFileID() const { return m_previewLoadingFileID; }
+    // The search texts the phone filtered the shown lists by, published with currentPage, mediaItems and
+    // trashEntries: an empty list is "no match" only when its own listing searched, whatever the field holds now.
+    const QString &listedFileQuery() const { return m_listedFileQuery; }
+    const QString &listedMediaQuery() const { return m_listedMediaQuery; }
+    const QString &listedTrashQuery() const { return m_listedTrashQuery; }
 
     // What the views may write (two-way bindings). Each emits its signal on a real change only.
     void setTrashEntries(const QList<ManagedTrashEntry> &entries);
@@ -164,7 +169,8 @@ public:
     void setActivePeer(const std::optional<QString> &peerID);
     QCoro::Task<void> refreshOverview();
     QCoro::Task<void> loadRoots();
-    QCoro::Task<void> openRoot(ManagedStorageRoots::Root root);
+    // `query`: the search to list with; nothing: the fileQuery of the moment (see listFolder).
+    QCoro::Task<void> openRoot(ManagedStorageRoots::Root root, std::optional<QString> query = std::nullopt);
     QCoro::Task<void> openFolder(ManagedFileEntry entry);
     QCoro::Task<void> goBack();
     QCoro::Task<void> reloadCurrentFolder();
@@ -219,8 +225,9 @@ public:
     // The error sink: a dropped link clears errorMessage, any other error shows its description.
     void present(const std::exception_ptr &error);
     static QString describe(const std::exception_ptr &error);
-    // Lists a folder into currentPage; throws the first failure.
-    QCoro::Task<void> listFolder(QString parentID);
+    // Lists a folder into currentPage; throws the first failure. Without a `query`, each page sends the fileQuery
+    // of its moment.
+    QCoro::Task<void> listFolder(QString parentID, std::optional<QString> query = std::nullopt);
     QCoro::Task<QList<ManagedFileTreeEntry>> collectTree(QString folderID);
 
     // Path checks and list helpers.
@@ -268,7 +275,19 @@ private:
     }
     void setSnapshot(const std::optional<ManagedDeviceSnapshot> &snapshot);
     void setRoots(const QList<ManagedStorageRoots::Root> &roots);
-    void setCurrentPage(const std::optional<ManagedFilePage> &page);
+    void setCurrentPage(const std::optional<ManagedFilePage> &page, const QString &listedQuery = {});
+    // Publishes a list with the search it was listed by; `changed` fires when either differs.
+    template <typename T>
+    void publishListing(T &field, const T &value, QString &listedQueryField, const QString &listedQuery,
+                        void (DeviceManagementStore::*changed)())
+    {
+        if (field == value && listedQueryField == listedQuery) {
+            return;
+        }
+        field = value;
+        listedQueryField = listedQuery;
+        (this->*changed)();
+    }
     void setApplications(const QList<ManagedApplication> &applications);
     void setIsLoadingOverview(bool loading);
     void setIsLoadingApplications(bool loading);
@@ -314,6 +333,9 @@ private:
     std::optional<QString> m_activePeerID;
     quint64 m_thumbnailRevision = 0;
     std::optional<QString> m_previewLoadingFileID;
+    QString m_listedFileQuery;
+    QString m_listedMediaQuery;
+    QString m_listedTrashQuery;
 
     QList<HistoryItem> m_directoryHistory;
     quint64 m_sessionGeneration = 0;

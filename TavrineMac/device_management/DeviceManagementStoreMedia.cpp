@@ -132,7 +132,7 @@ QCoro::Task<void> DeviceManagementStore::loadMedia(ManagedMediaKind kind)
         }
         co_return;
     }
-    setMediaItems(gathered);
+    publishListing(m_mediaItems, gathered, m_listedMediaQuery, query, &DeviceManagementStore::mediaItemsChanged);
     setLoadedMediaKind(kind);
     setIsLoadingMedia(false);
 }

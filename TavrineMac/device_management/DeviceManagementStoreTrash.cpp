@@ -45,7 +45,7 @@ QCoro::Task<void> DeviceManagementStore::loadTrash()
         }
         co_return;
     }
-    setTrashEntries(gathered);
+    publishListing(m_trashEntries, gathered, m_listedTrashQuery, query, &DeviceManagementStore::trashEntriesChanged);
     setIsLoadingTrash(false);
 }
 
@@ -90,7 +90,8 @@ QCoro::Task<bool> DeviceManagementStore::emptyTrash()
     if (!isCurrent(generation)) {
         co_return false;
     }
-    setTrashEntries({});
+    // An emptied trash is empty whatever was searched.
+    publishListing(m_trashEntries, {}, m_listedTrashQuery, {}, &DeviceManagementStore::trashEntriesChanged);
     setMessage(result.deletedCount > 0 ? QStringLiteral("已永久删除 ") + QString::number(result.deletedCount) +
                                              QStringLiteral(" 项，释放 ") + fileByteCount(result.reclaimedBytes)
                                        : QStringLiteral("回收站已经是空的"));

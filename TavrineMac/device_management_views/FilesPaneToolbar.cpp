@@ -312,6 +312,11 @@ void FilesPaneToolbar::writeSearchText(const QString &text)
         store->setFileQuery(text);
         break;
     }
+    // Emptying the field (its clear button, or deleting the text) lists what is shown again without a search, so
+    // the list never stays filtered under an empty field.
+    if (text.isEmpty()) {
+        m_pane->refreshCurrentCategory();
+    }
 }
 
 void FilesPaneToolbar::render()

@@ -54,9 +54,9 @@ namespace {
 QCoro::Task<void> previewInto(QPointer<ManagedFileBrowser> browser, DeviceManagementStore *store,
                               ManagedFileEntry entry)
 {
-    const std::optional<QString> path = co_await store->previewFile(std::move(entry));
+    const std::optional<QString> path = co_await store->previewFile(entry);
     if (browser && path) {
-        emit browser->previewedFileReady(*path);
+        emit browser->previewedFileReady(*path, entry.name);
     }
 }
 
@@ -133,7 +133,8 @@ ManagedFileBrowser::ManagedFileBrowser(DeviceManagementStore *store, QWidget *pa
     connect(this, &ManagedFileBrowser::selectionChanged, m_model,
             [this] { m_model->setSelectedIDs(m_selection.selectedFileIDs); });
     if (m_store) {
-        connect(m_store, &DeviceManagementStore::fileQueryChanged, this, &ManagedFileBrowser::updateEmptyOverlay);
+        // The empty folder's title follows the search the folder was listed with, not the text being typed.
+        connect(m_store, &DeviceManagementStore::currentPageChanged, this, &ManagedFileBrowser::updateEmptyOverlay);
     }
     applyPresentation();
 }
@@ -218,7 +219,7 @@ void ManagedFileBrowser::resizeEvent(QResizeEvent *event)
 void ManagedFileBrowser::updateEmptyOverlay()
 {
     const std::optional<QString> title =
-        emptyFolderTitle(!m_model->entries().isEmpty(), m_store ? m_store->fileQuery() : QString());
+        emptyFolderTitle(!m_model->entries().isEmpty(), m_store ? m_store->listedFileQuery() : QString());
     m_emptySymbol->setVisible(title.has_value());
     m_emptyOverlay->setVisible(title.has_value());
     m_emptyOverlay->setText(title.value_or(QString()));

@@ -77,7 +77,7 @@ signals:
     // The pane opens its rename dialog for this entry, its field holding `renamedValue`.
     void renamingEntryRequested(const ManagedFileEntry &entry, const QString &renamedValue);
     // A local copy of a phone file is ready to be shown (the pane's previewed file).
-    void previewedFileReady(const QString &path);
+    void previewedFileReady(const QString &path, const QString &name); // `name`: the file's name on the phone
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

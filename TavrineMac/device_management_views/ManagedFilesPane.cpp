@@ -136,7 +136,7 @@ void ManagedFilesPane::buildContent()
                 m_renamedValue = value;
             });
     connect(browser, &ManagedFileBrowser::previewedFileReady, this,
-            [this](const QString &path) { setPreviewedFileURL(path); });
+            [this](const QString &path, const QString &name) { setPreviewedFileURL(path, name); });
     // The pane, not the browser, answers the keys of the file browser.
     browser->view()->installEventFilter(this);
     m_fileBrowserPage = browser;
@@ -311,7 +311,7 @@ void ManagedFilesPane::setPreviewedMediaID(const std::optional<QString> &mediaID
     emit viewStateChanged();
 }
 
-void ManagedFilesPane::setPreviewedFileURL(const std::optional<QString> &path)
+void ManagedFilesPane::setPreviewedFileURL(const std::optional<QString> &path, const QString &name)
 {
     m_previewedFileURL = path;
     if (!path) {
@@ -324,7 +324,7 @@ void ManagedFilesPane::setPreviewedFileURL(const std::optional<QString> &path)
     }
     // The local copy is shown at once: in the one window of ours for images and text, by the usual program for
     // the rest, which this pane cannot close; nothing of the pane shows it then.
-    QuickLookWindow *window = QuickLookWindow::show(*path, this, m_openExternally, m_quickLook);
+    QuickLookWindow *window = QuickLookWindow::show(*path, this, m_openExternally, m_quickLook, name);
     if (!window) {
         m_previewedFileURL.reset();
     } else if (window != m_quickLook) {
@@ -675,7 +675,7 @@ QCoro::Task<void> ManagedFilesPane::runPreview(ManagedFileEntry entry)
     QPointer<ManagedFilesPane> self(this);
     const std::optional<QString> path = co_await m_store->previewFile(entry);
     if (self && path) {
-        self->setPreviewedFileURL(path);
+        self->setPreviewedFileURL(path, entry.name);
     }
 }
 

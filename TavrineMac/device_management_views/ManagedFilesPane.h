@@ -86,8 +86,9 @@ public:
     void setReplacingTrashEntry(const std::optional<ManagedTrashEntry> &entry);
     void setIsEmptyingTrash(bool emptying);
     void setPreviewedMediaID(const std::optional<QString> &mediaID);
-    // Shows the local copy in the one quick-look window (a new file replaces what it shows), or closes it.
-    void setPreviewedFileURL(const std::optional<QString> &path);
+    // Shows the local copy in the one quick-look window (a new file replaces what it shows), titled with `name`, the
+    // file's name on the phone (empty: the copy's own name); or closes it.
+    void setPreviewedFileURL(const std::optional<QString> &path, const QString &name = {});
     // What opens a previewed file that is neither an image nor text; default: the desktop's program.
     void setExternalOpener(std::function<void(const QString &path)> opener) { m_openExternally = std::move(opener); }
     void setFileSelection(const FileSelection &selection);

@@ -26,9 +26,8 @@ FilesPaneContent mediaContent(ManagedMediaKind kind, const FilesPaneStoreValues 
         return loadingRow(isPhoto ? QStringLiteral("正在整理照片…") : QStringLiteral("正在整理视频…"));
     }
     if (!listIsOfKind || !store.hasMediaItems) {
-        const QString title = !store.mediaQuery.isEmpty() ? QStringLiteral("没有匹配的内容")
-                              : isPhoto                   ? QStringLiteral("没有照片")
-                                                          : QStringLiteral("没有视频");
+        // "No match" belongs to a list that was searched, not to text typed since.
+        const QString title = mediaEmptyTitle(kind, listIsOfKind ? store.listedMediaQuery : QString());
         return placeholder(title, isPhoto ? QStringLiteral("photo.on.rectangle.angled") : QStringLiteral("film.stack"),
                            {});
     }
@@ -60,6 +59,7 @@ FilesPaneStoreValues FilesPaneStoreValues::from(const DeviceManagementStore &sto
     values.fileQuery = store.fileQuery();
     values.trashQuery = store.trashQuery();
     values.mediaQuery = store.mediaQuery();
+    values.listedMediaQuery = store.listedMediaQuery();
     values.hasDirectoryHistory = !store.directoryHistory().isEmpty();
     if (store.clipboard()) {
         values.clipboardCount = store.clipboard()->entries.size();

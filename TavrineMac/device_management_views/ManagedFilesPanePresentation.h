@@ -32,6 +32,7 @@ struct FilesPaneStoreValues
     QString fileQuery;
     QString trashQuery;
     QString mediaQuery;
+    QString listedMediaQuery; // the search the shown media were listed with
     bool hasDirectoryHistory = false;
     std::optional<qsizetype> clipboardCount; // nothing: no clipboard
     bool hasRoots = false;

@@ -55,7 +55,7 @@ QuickLookWindow::Kind QuickLookWindow::kindOf(const QString &path)
 
 QuickLookWindow *QuickLookWindow::show(const QString &path, QWidget *parent,
                                        const std::function<void(const QString &)> &openExternally,
-                                       QuickLookWindow *shown)
+                                       QuickLookWindow *shown, const QString &title)
 {
     const Kind kind = kindOf(path);
     if (kind == Kind::external) {
@@ -70,29 +70,30 @@ QuickLookWindow *QuickLookWindow::show(const QString &path, QWidget *parent,
         return nullptr;
     }
     if (shown) {
-        shown->display(path, kind);
+        shown->display(path, kind, title);
         shown->raise();
         shown->activateWindow();
         return shown;
     }
-    auto *window = new QuickLookWindow(path, kind, parent);
+    auto *window = new QuickLookWindow(path, kind, title, parent);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->QDialog::show();
     return window;
 }
 
-QuickLookWindow::QuickLookWindow(const QString &path, Kind kind, QWidget *parent) : QDialog(parent)
+QuickLookWindow::QuickLookWindow(const QString &path, Kind kind, const QString &title, QWidget *parent)
+    : QDialog(parent)
 {
     auto *layout = new QVBoxLayout(this);
     auto *close = new QPushButton(QStringLiteral("关闭"), this);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     layout->addWidget(close, 0, Qt::AlignRight);
-    display(path, kind);
+    display(path, kind, title);
 }
 
-void QuickLookWindow::display(const QString &path, Kind kind)
+void QuickLookWindow::display(const QString &path, Kind kind, const QString &title)
 {
-    setWindowTitle(QFileInfo(path).fileName());
+    setWindowTitle(title.isEmpty() ? QFileInfo(path).fileName() : title);
     delete m_content;
     if (kind == Kind::image) {
         QImageReader reader(path);

@@ -24,15 +24,16 @@ public:
 
     // Opens `path`: a window of ours for images and text, else `openExternally` (default: the desktop's program).
     // With `shown`, that window shows the file in place of what it showed, or is closed when the file goes to
-    // another program. Gives the window showing the file, or nothing.
+    // another program. The window is titled `title` (the file's name on the phone, as the local copy has a name of
+    // its own), or the local file's name when it is empty. Gives the window showing the file, or nothing.
     static QuickLookWindow *show(const QString &path, QWidget *parent,
                                  const std::function<void(const QString &)> &openExternally = {},
-                                 QuickLookWindow *shown = nullptr);
+                                 QuickLookWindow *shown = nullptr, const QString &title = {});
 
-    QuickLookWindow(const QString &path, Kind kind, QWidget *parent = nullptr);
+    QuickLookWindow(const QString &path, Kind kind, const QString &title = {}, QWidget *parent = nullptr);
 
-    // Replaces what the window shows with `path`, an image or a text.
-    void display(const QString &path, Kind kind);
+    // Replaces what the window shows with `path`, an image or a text, under `title` (empty: the file's name).
+    void display(const QString &path, Kind kind, const QString &title = {});
 
     static constexpr qint64 maximumTextBytes = 1 << 20;
     static constexpr int maximumImageMegapixels = 100;

@@ -36,6 +36,7 @@ std::function<Reply(const Request &)> folders(int count, int perPage, bool endle
 
 using Paging = TestTable<int, int, bool, int, int, bool>;
 using Errors = TestTable<Reply, std::optional<QString>>;
+using ContentSearches = TestTable<QString, QStringList>;
 
 class StoreCoreTest : public QObject
 {
@@ -172,6 +173,112 @@ private slots:
         top = {top.first()};
         QVERIFY(!awaitTask(store.openContentFolder({u"Download"_s, u"Downloads"_s})));
         QCOMPARE(store.message(), u"这台手机没有找到对应的内容文件夹，可在\u201C所有文件\u201D中浏览。"_s);
+    }
+
+    void contentFolderIsFoundWhateverTheSearch_data()
+    {
+        // The search text, and the names the opened content folder shows.
+        const ContentSearches rows;
+        rows("no search", QString(), {u"IMG_1.jpg"_s, u"notes.txt"_s});
+        rows("a search of the folder", u"IMG"_s, {u"IMG_1.jpg"_s});
+        rows("a search that matches no name", u"zzz"_s, {});
+    }
+
+    // The root is searched for the content folder without the search text; the folder found is listed with it.
+    void contentFolderIsFoundWhateverTheSearch()
+    {
+        const auto [query, shown] = ContentSearches::fetch();
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        fixture.channel->answer = [](const Request &request) {
+            if (request.action == u"files.roots") {
+                return folders(0, 1)(request);
+            }
+            const QString parent = request.object().value(u"parentId"_s).toString();
+            const QList<ManagedFileEntry> entries =
+                parent == u"r1" ? QList{folderEntry(u"dl"_s, u"Download"_s), fileEntry(u"n"_s, u"notes.txt"_s)}
+                                : QList{fileEntry(u"i"_s, u"IMG_1.jpg"_s), fileEntry(u"n"_s, u"notes.txt"_s)};
+            QList<ManagedFileEntry> matching;
+            for (const ManagedFileEntry &entry : entries) {
+                if (entry.name.contains(request.object().value(u"query"_s).toString())) {
+                    matching.append(entry);
+                }
+            }
+            return Reply::json(filePageJson(parent, matching));
+        };
+        store.setFileQuery(query);
+        QVERIFY(awaitTask(store.openContentFolder({u"Download"_s, u"Downloads"_s})));
+        QStringList names;
+        for (const ManagedFileEntry &entry : store.currentPage()->entries) {
+            names.append(entry.name);
+        }
+        QCOMPARE(names, shown);
+        QCOMPARE(store.listedFileQuery(), query);
+        QCOMPARE(store.message(), std::nullopt);
+        QStringList sentQueries;
+        for (const Request &request : std::as_const(fixture.channel->requests)) {
+            if (request.action == u"files.list") {
+                sentQueries.append(request.object().value(u"query"_s).toString());
+            }
+        }
+        // The roots' own listing of the first root comes first; the search for the folder lists the root again.
+        QCOMPARE(sentQueries.mid(1), (QStringList{QString(), query}));
+    }
+
+    void listsKeepTheSearchTheyWereListedWith_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::newRow("folder") << u"files.list"_s;
+        QTest::newRow("media") << u"media.list"_s;
+        QTest::newRow("trash") << u"files.trash.list"_s;
+    }
+
+    // An empty list tells "nothing here" from "nothing matches" by the search it was listed with: listing the same
+    // empty list without the search is a change the views hear of.
+    void listsKeepTheSearchTheyWereListedWith()
+    {
+        QFETCH(QString, list);
+        ManagementStoreFixture fixture;
+        DeviceManagementStore &store = *fixture.store;
+        fixture.channel->answer = [](const Request &request) {
+            return Reply::json(
+                request.action == u"media.list"   ? QJsonObject{{u"version"_s, 1}, {u"items"_s, QJsonArray()}}
+                : request.action == u"files.list" ? filePageJson(u"r1"_s, {})
+                                                  : QJsonObject{{u"version"_s, 1}, {u"entries"_s, QJsonArray()}});
+        };
+        const auto setQuery = [&](const QString &query) {
+            list == u"files.list"   ? store.setFileQuery(query)
+            : list == u"media.list" ? store.setMediaQuery(query)
+                                    : store.setTrashQuery(query);
+        };
+        const auto load = [&] {
+            awaitTask(list == u"files.list"   ? store.openRoot({u"r1"_s, u"内部存储"_s, false, 1, 2})
+                      : list == u"media.list" ? store.loadMedia(ManagedMediaKind::video)
+                                              : store.loadTrash());
+        };
+        const auto listedQuery = [&] {
+            return list == u"files.list"   ? store.listedFileQuery()
+                   : list == u"media.list" ? store.listedMediaQuery()
+                                           : store.listedTrashQuery();
+        };
+        QSignalSpy changes(&store, list == u"files.list"   ? &DeviceManagementStore::currentPageChanged
+                                   : list == u"media.list" ? &DeviceManagementStore::mediaItemsChanged
+                                                           : &DeviceManagementStore::trashEntriesChanged);
+        setQuery(u"zzz"_s);
+        load();
+        QCOMPARE(listedQuery(), u"zzz"_s);
+        const qsizetype searched = changes.count();
+
+        setQuery(QString());
+        QCOMPARE(listedQuery(), u"zzz"_s); // typing alone lists nothing
+        load();
+        QCOMPARE(listedQuery(), QString());
+        QCOMPARE(changes.count(), searched + 1);
+
+        setQuery(u"zzz"_s);
+        load();
+        store.setActivePeer(u"peer-2"_s);
+        QCOMPARE(listedQuery(), QString());
     }
 
     void contentFolderOfThePreviousPhoneEndsSilently_data()

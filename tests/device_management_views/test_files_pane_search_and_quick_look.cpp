@@ -1,6 +1,7 @@
 #include "FilesPaneToolbar.h"
 #include "ManagedFileBrowser.h"
 #include "ManagedFilesPane.h"
+#include "ManagedTrashList.h"
 #include "ManagementStoreFixture.h"
 #include "QuickLookWindow.h"
 #include "TestSupport.h"
@@ -12,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QTest>
+#include <QToolButton>
 
 using namespace Qt::StringLiterals;
 using Reply = FakeManagementChannel::Reply;
@@ -19,12 +21,36 @@ using Request = FakeManagementChannel::Request;
 
 namespace {
 
+bool matches(const QString &name, const Request &request)
+{
+    return name.contains(request.object().value(u"query"_s).toString(), Qt::CaseInsensitive);
+}
+
+// Two videos, and two items in the trash.
+Reply filteringMediaAndTrash(const Request &request)
+{
+    QJsonArray listed;
+    for (const QString &name : {u"clip.mp4"_s, u"holiday.mp4"_s}) {
+        if (!matches(name, request)) {
+            continue;
+        }
+        listed.append(request.action == u"media.list"_s
+                          ? encodeManaged(ManagedMediaItem{name, name, ManagedMediaKind::video, 1, 2, u"video/mp4"_s, 4,
+                                                           3, std::nullopt, u"DCIM/"_s + name, 1000})
+                          : encodeManaged(ManagedTrashEntry{name, name, u"d"_s, u"/d"_s, u"root"_s, false, 1, 5}));
+    }
+    return Reply::json({{u"version"_s, 1}, {request.action == u"media.list"_s ? u"items"_s : u"entries"_s, listed}});
+}
+
 // A phone with one storage root holding the download and documents folders; every listing keeps only the
 // entries whose name contains the "query" of its payload, as the phone does.
 Reply filteringPhone(const Request &request)
 {
     if (request.action == u"files.roots"_s) {
         return Reply::json(encodeManaged(ManagedStorageRoots{1, {{u"root"_s, u"内部存储"_s, false, 1, 2}}}));
+    }
+    if (request.action == u"media.list"_s || request.action == u"files.trash.list"_s) {
+        return filteringMediaAndTrash(request);
     }
     if (request.action != u"files.list"_s) {
         return Reply{};
@@ -45,6 +71,22 @@ Reply filteringPhone(const Request &request)
     }
     return Reply::json(filePageJson(parent, matching));
 }
+
+// A shown files pane of `category` over the filtering phone, its preferences in a file of its own.
+struct FilteringPane
+{
+    ManagementStoreFixture fixture;
+    QSettings settings{fixture.folder.filePath(u"settings.ini"_s), QSettings::IniFormat};
+    ManagedFilesPane pane;
+
+    explicit FilteringPane(ManagedContentCategory category)
+        : pane(u"Pixel"_s, fixture.store.get(), category, true, false, {}, &settings)
+    {
+        // The first listing is answered on the next turn of the event loop, after this.
+        fixture.channel->answer = filteringPhone;
+        pane.show();
+    }
+};
 
 QStringList shownNames(const ManagedFilesPane &pane)
 {
@@ -78,6 +120,7 @@ enum class Closing
 
 using Searches = TestTable<ManagedContentCategory, QString, QStringList>;
 using Closings = TestTable<Closing>;
+using Clearings = TestTable<ManagedContentCategory, qsizetype, QString>;
 
 class FilesPaneSearchAndQuickLookTest : public QObject
 {
@@ -98,11 +141,9 @@ private slots:
     void folderSearch()
     {
         const auto [category, folder, everything] = Searches::fetch();
-        ManagementStoreFixture fixture;
-        fixture.channel->answer = filteringPhone;
-        QSettings settings(fixture.folder.filePath(u"settings.ini"_s), QSettings::IniFormat);
-        ManagedFilesPane pane(u"Pixel"_s, fixture.store.get(), category, true, false, {}, &settings);
-        pane.show();
+        FilteringPane shown(category);
+        ManagementStoreFixture &fixture = shown.fixture;
+        ManagedFilesPane &pane = shown.pane;
         QTRY_COMPARE(shownNames(pane), everything);
         pane.setFileSelection({{folder + u"-n"_s}, folder + u"-n"_s});
 
@@ -128,6 +169,100 @@ private slots:
         QVERIFY(!overlay->isHidden());
         QCOMPARE(overlay->text(), u"没有匹配的文件"_s);
         QCOMPARE(fixture.store->currentPage()->parentId, folder);
+    }
+
+    void clearingTheSearchListsAgain_data()
+    {
+        // The category, how many items it shows unsearched, and its title for a search that matches nothing.
+        const Clearings rows;
+        rows("folder", ManagedContentCategory::allFiles, 4, u"没有匹配的文件"_s);
+        rows("videos", ManagedContentCategory::videos, 2, u"没有匹配的内容"_s);
+        rows("trash", ManagedContentCategory::trash, 2, u"没有匹配的项目"_s);
+    }
+
+    // Emptying the search field with its clear button lists what is shown again without the search; until the new
+    // list arrives, the empty list keeps the title of the search that produced it.
+    void clearingTheSearchListsAgain()
+    {
+        const auto [category, everything, noMatch] = Clearings::fetch();
+        FilteringPane shown(category);
+        ManagementStoreFixture &fixture = shown.fixture;
+        ManagedFilesPane &pane = shown.pane;
+        const ManagedContentGroup kind = group(category);
+        const auto shownCount = [&] {
+            switch (kind) {
+            case ManagedContentGroup::files:
+                return shownNames(pane).size();
+            case ManagedContentGroup::media:
+                return fixture.store->mediaItems().size();
+            case ManagedContentGroup::trash:
+                break;
+            }
+            return fixture.store->trashEntries().size();
+        };
+        const auto emptyTitle = [&]() -> QString {
+            switch (kind) {
+            case ManagedContentGroup::files:
+                return static_cast<ManagedFileBrowser *>(pane.fileBrowserPage())->emptyOverlay()->text();
+            case ManagedContentGroup::media:
+                return pane.stateContent().title;
+            case ManagedContentGroup::trash:
+                break;
+            }
+            return pane.findChild<ManagedTrashList *>()->emptyOverlay()->text();
+        };
+        QTRY_COMPARE(shownCount(), everything);
+
+        QLineEdit *field = pane.toolbar()->searchField();
+        QTest::keyClicks(field, u"zzz"_s);
+        QTest::keyClick(field, Qt::Key_Return);
+        QTRY_COMPARE(shownCount(), 0);
+        QTRY_COMPARE(emptyTitle(), noMatch);
+
+        fixture.channel->hold = true;
+        const qsizetype sent = fixture.channel->requests.size();
+        auto *clear = field->findChild<QToolButton *>(); // the field's clear button
+        QVERIFY(clear && clear->isVisible());
+        QTest::mouseClick(clear, Qt::LeftButton); // the field clears itself on the next turn of the event loop
+        QTRY_COMPARE(field->text(), QString());
+        QCOMPARE(fixture.channel->requests.size(), sent + 1);
+        QCOMPARE(fixture.channel->requests.last().object().value(u"query"_s).toString(), QString());
+        if (kind != ManagedContentGroup::trash) {
+            QCOMPARE(emptyTitle(), noMatch);
+        }
+        fixture.channel->hold = false;
+        fixture.channel->release();
+        QTRY_COMPARE(shownCount(), everything);
+    }
+
+    void previewIsTitledWithThePhoneFileName_data()
+    {
+        QTest::addColumn<bool>("fromBrowser");
+        QTest::newRow("opened by the pane") << false;
+        QTest::newRow("quick look of the browser") << true;
+    }
+
+    // The local copy lies in the cache under a name of its own; the window shows the name the file has on the phone.
+    void previewIsTitledWithThePhoneFileName()
+    {
+        QFETCH(bool, fromBrowser);
+        FilteringPane shown(ManagedContentCategory::allFiles);
+        ManagedFilesPane &pane = shown.pane;
+        const QString copy = shown.fixture.folder.filePath(u"8314cad8a5144e.txt"_s);
+        QVERIFY(writeFile(copy, "周报\n"));
+        shown.fixture.channel->deliveredPath = [copy](const QString &) { return copy; };
+        QTRY_VERIFY(shownNames(pane).contains(u"notes.txt"_s));
+        const ManagedFileEntry notes = fileEntry(u"root-n"_s, u"notes.txt"_s);
+        if (fromBrowser) {
+            auto *browser = static_cast<ManagedFileBrowser *>(pane.fileBrowserPage());
+            browser->setSelection({{notes.id}, notes.id});
+            QVERIFY(browser->previewSelectedFile());
+        } else {
+            pane.preview(notes);
+        }
+        QTRY_COMPARE(shownQuickLooks(pane).size(), 1);
+        QCOMPARE(shownQuickLooks(pane).first()->windowTitle(), u"notes.txt"_s);
+        QCOMPARE(pane.previewedFileURL(), copy);
     }
 
     // One quick-look window at a time: a new file replaces what it shows, and it goes when the previewed file

@@ -44,6 +44,11 @@ private slots:
         FilesPaneStoreValues emptySearch;
         emptySearch.loadedMediaKind = ManagedMediaKind::photo;
         emptySearch.mediaQuery = QStringLiteral("cat");
+        emptySearch.listedMediaQuery = QStringLiteral("cat");
+        FilesPaneStoreValues searchTypedSince = emptySearch;
+        searchTypedSince.listedMediaQuery.clear();
+        FilesPaneStoreValues searchCleared = emptySearch;
+        searchCleared.mediaQuery.clear();
         FilesPaneStoreValues trashLoading;
         trashLoading.isLoadingTrash = true;
         const int placeholder = int(Kind::placeholder), loading = int(Kind::loading);
@@ -67,6 +72,13 @@ private slots:
                                                    << "没有视频" << "";
         QTest::newRow("empty search") << C::photos << true << emptySearch << "" << placeholder << "没有匹配的内容"
                                       << "";
+        // The empty title belongs to the search the list was made with, not to the field's text.
+        QTest::newRow("search typed, not yet sent")
+            << C::photos << true << searchTypedSince << "" << placeholder << "没有照片"
+            << "";
+        QTest::newRow("search cleared, not yet listed again")
+            << C::photos << true << searchCleared << "" << placeholder << "没有匹配的内容"
+            << "";
         QTest::newRow("photos shown") << C::photos << true << photosLoaded << "grid" << int(Kind::mediaGallery) << ""
                                       << "";
         QTest::newRow("trash loading") << C::trash << true << trashLoading << "" << loading << "正在读取回收站…" << "";

@@ -48,6 +48,11 @@ private slots:
         rows("receiving, path is the batch name",
              inBatch(task("a", Status::receiving, Direction::receiving), album, album), down, blue,
              "a.jpg | 正在接收 | 相册 | [暂停] | [取消]");
+        TransferTaskRecord preview = inBatch(task("a", Status::receiving, Direction::receiving), QStringLiteral("预览"),
+                                             QStringLiteral("8314cad8a5144e.jpg"));
+        preview.deliveryPurpose = TransferTaskRecord::DeliveryPurpose::preview;
+        rows("preview, path is its copy in the cache", preview, down, blue,
+             "a.jpg | 正在接收 | 预览 | [暂停] | [取消]");
         rows("paused, largest size",
              task("a", Status::paused, Direction::sending, 1'250'000'000, std::numeric_limits<qint64>::max()),
              Symbol::pauseCircleFill, blue, "a.jpg | 已暂停 | ━ | 1.25 GB / 9.22 EB | [继续] | [取消]");

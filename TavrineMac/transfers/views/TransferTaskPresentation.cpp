@@ -115,7 +115,10 @@ std::optional<QString> batchLine(const TransferTaskRecord &task)
     if (!task.batchName) {
         return std::nullopt;
     }
-    if (task.relativePath && *task.relativePath != task.fileName && *task.relativePath != *task.batchName) {
+    // A preview's path is only the name of its copy in the cache, which tells the user nothing.
+    const bool isPreview = task.deliveryPurpose == TransferTaskRecord::DeliveryPurpose::preview;
+    if (task.relativePath && !isPreview && *task.relativePath != task.fileName &&
+        *task.relativePath != *task.batchName) {
         return *task.batchName + QStringLiteral(" / ") + *task.relativePath;
     }
     return *task.batchName;
