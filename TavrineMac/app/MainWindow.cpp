@@ -5,10 +5,12 @@
 #include "DeviceStore.h"
 #include "MainWindowDetailPane.h"
 #include "NativeFilePanels.h"
+#include "NativeOpenPanel.h"
 #include "PairingSheet.h"
 #include "PlainLabel.h"
 #include "QuickSendCoordinator.h"
 #include "QuickSendPanel.h"
+#include "SidebarList.h"
 #include "SidebarRows.h"
 #include "SymbolTile.h"
 #include "TransferStore.h"
@@ -16,7 +18,6 @@
 #include "ViewColors.h"
 #include "ViewFonts.h"
 
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QProcessEnvironment>
@@ -25,6 +26,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 using namespace MainWindowPresentation;
 
 namespace {
@@ -32,13 +35,20 @@ namespace {
 constexpr int selectionKindRole = Qt::UserRole;
 constexpr int selectionValueRole = Qt::UserRole + 1;
 
+// The importers are set up as the application's other choosers of local files.
+const NativeOpenPanel::Settings apkImporterSettings{QStringLiteral("选择安装包"),
+                                                    QStringLiteral("选择要安装到手机的 APK 或 AAB 文件"),
+                                                    QStringLiteral("选择"), true, false};
+const NativeOpenPanel::Settings transferImporterSettings{
+    QStringLiteral("选择文件"), QStringLiteral("选择要发送到手机的文件"), QStringLiteral("发送"), true, false};
+
 // Set by the test runner of the original platform; our tests name it to keep the window from polling.
 bool isUnderTestConfiguration()
 {
     return QProcessEnvironment::systemEnvironment().contains(QStringLiteral("XCTestConfigurationFilePath"));
 }
 
-// A symbol followed by a text, in `font` and `color`.
+// A symbol followed by a text, in `font` and `color`, read by a screen reader as the text.
 QWidget *symbolLabel(const QString &symbolName, const QString &text, const QFont &font, const QColor &color,
                      QWidget *parent)
 {
@@ -52,6 +62,7 @@ QWidget *symbolLabel(const QString &symbolName, const QString &text, const QFont
     label->setFont(font);
     CardStyle::setTextColor(label, color);
     layout->addWidget(label, 1);
+    row->setAccessibleName(text);
     return row;
 }
 
@@ -126,7 +137,8 @@ void MainWindow::buildContent()
     header->addWidget(m_refreshButton);
     sidebarLayout->addLayout(header);
 
-    m_sidebar = new QListWidget(sidebarColumn);
+    m_sidebar = new SidebarList(sidebarColumn);
+    m_sidebar->setAccessibleName(sidebarListName);
     m_sidebar->setFrameShape(QFrame::NoFrame);
     m_sidebar->setSelectionMode(QAbstractItemView::SingleSelection);
     m_sidebar->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -136,8 +148,11 @@ void MainWindow::buildContent()
         if (m_isRenderingSidebar)
             return;
         const auto items = m_sidebar->selectedItems();
-        if (items.isEmpty() || !items.first()->data(selectionKindRole).isValid())
-            return; // untagged rows cannot be selected; keep the selection as it was
+        if (items.isEmpty() || !items.first()->data(selectionKindRole).isValid()) {
+            // A click on a row that cannot be selected takes the highlight away; the selection stays as it was.
+            showSelectedRow();
+            return;
+        }
         const auto *item = items.first();
         setSidebarSelection(SidebarSelection{SidebarSelection::Kind(item->data(selectionKindRole).toInt()),
                                              item->data(selectionValueRole).toString()});
@@ -237,6 +252,7 @@ void MainWindow::renderSidebar()
     const QColor secondary = ViewColors::secondary();
 
     auto *header = new PlainLabel(availableDevicesHeader);
+    header->setAccessibleName(availableDevicesHeader);
     header->setFont(ViewFonts::caption(QFont::DemiBold));
     CardStyle::setSecondary(header);
     header->setContentsMargins(0, 6, 0, 2);
@@ -262,6 +278,8 @@ void MainWindow::renderSidebar()
     if (content.trustedDeviceCount > 0) {
         auto *button = new QPushButton(m_sidebar);
         button->setFlat(true);
+        // Return opens the manager as Space does.
+        button->setAutoDefault(true);
         button->setAccessibleName(manageTrustedDevicesText);
         auto *layout = new QHBoxLayout(button);
         layout->setContentsMargins(0, 4, 4, 4);
@@ -278,16 +296,30 @@ void MainWindow::renderSidebar()
     addRow(m_sidebar, symbolLabel(privacySymbol, privacyText, ViewFonts::caption(), secondary, m_sidebar))
         ->setSizeHint(QSize(0, 30));
 
-    if (m_sidebarSelection) {
-        for (int row = 0; row < m_sidebar->count(); ++row) {
-            auto *item = m_sidebar->item(row);
-            if (item->data(selectionKindRole).isValid() &&
-                SidebarSelection::Kind(item->data(selectionKindRole).toInt()) == m_sidebarSelection->kind &&
-                item->data(selectionValueRole).toString() == m_sidebarSelection->value)
-                item->setSelected(true);
-        }
-    }
     m_isRenderingSidebar = false;
+    showSelectedRow();
+}
+
+void MainWindow::showSelectedRow()
+{
+    const bool wasRendering = std::exchange(m_isRenderingSidebar, true);
+    QListWidgetItem *selected = nullptr;
+    for (int row = 0; m_sidebarSelection && row < m_sidebar->count() && !selected; ++row) {
+        auto *item = m_sidebar->item(row);
+        if (item->data(selectionKindRole).isValid() &&
+            SidebarSelection::Kind(item->data(selectionKindRole).toInt()) == m_sidebarSelection->kind &&
+            item->data(selectionValueRole).toString() == m_sidebarSelection->value)
+            selected = item;
+    }
+    // The keyboard goes on from the selected phone; with none, the list's focus finds the first phone.
+    if (selected) {
+        m_sidebar->setCurrentItem(selected, QItemSelectionModel::ClearAndSelect);
+    } else {
+        m_sidebar->clearSelection();
+        if (!SidebarList::isSelectableRow(m_sidebar->currentItem()))
+            m_sidebar->setCurrentItem(nullptr);
+    }
+    m_isRenderingSidebar = wasRendering;
 }
 
 void MainWindow::reconcileSelection()
@@ -524,9 +556,9 @@ void MainWindow::presentImporter(Importer importer)
         m_importerPresenter(importer, std::move(completion));
         return;
     }
-    auto *dialog = new QFileDialog(this);
+    auto *dialog =
+        new NativeOpenPanel(importer == Importer::apk ? apkImporterSettings : transferImporterSettings, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setFileMode(QFileDialog::ExistingFiles);
     if (importer == Importer::apk)
         dialog->setNameFilter(QStringLiteral("Android 应用 (*.apk *.aab)"));
     QObject::connect(dialog, &QFileDialog::finished, this, [dialog, completion](int result) {

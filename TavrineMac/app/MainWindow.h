@@ -123,6 +123,8 @@ protected:
 private:
     MainWindowState state() const;
     void renderSidebar();
+    // Highlights the selected phone's row, and nothing else, without changing the selection.
+    void showSelectedRow();
     void sidebarRowActivated(QListWidgetItem *item);
     void reconcileSelection();
     void pollUSBDevices();

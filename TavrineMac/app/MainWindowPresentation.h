@@ -88,6 +88,7 @@ SidebarContent sidebarContent(const MainWindowState &state);
 
 inline const QString sidebarTitle = QStringLiteral("Tavrine");
 inline const QString availableDevicesHeader = QStringLiteral("可用设备");
+inline const QString sidebarListName = QStringLiteral("设备列表");
 inline const QString noDevicesText = QStringLiteral("未发现可用设备");
 inline const QString noDevicesSymbol = QStringLiteral("wifi.slash");
 inline const QString manageTrustedDevicesText = QStringLiteral("管理已信任设备");

@@ -262,6 +262,18 @@ private slots:
             qPrintable(report));
     }
 
+    // The sidebar is a named list whose header, manager row and note are read by their texts.
+    void sidebarIsANamedListWithItsTexts()
+    {
+        MainWindowWorld world;
+        QString report;
+        QVERIFY2(treeShows({{}, u"frame"_s, u"list"_s, {u"设备列表"_s}}, &report), qPrintable(report));
+        QVERIFY2(
+            treeShows({{}, u"frame"_s, u"list item"_s, {u"可用设备"_s, u"管理已信任设备"_s, u"文件仅在设备之间传输"_s}},
+                      &report),
+            qPrintable(report));
+    }
+
     // The pairing sheet is named by the title it shows, also once the title changes.
     void pairingSheetIsNamedByItsTitle()
     {
@@ -340,11 +352,10 @@ private slots:
     {
         ManagementStoreFixture fixture;
         fixture.channel->connected = false;
-        fixture.store->setMediaItems(
-            {{u"m1"_s, u"beach.jpg"_s, ManagedMediaKind::photo, 2'000'000, 1'700'000'000'000, u"image/jpeg"_s, 400, 300,
-              0, u"DCIM/beach.jpg"_s, std::nullopt},
-             {u"m2"_s, u"clip.mp4"_s, ManagedMediaKind::video, 9'000'000, 1'700'000'000'000, u"video/mp4"_s, 1920,
-              1080, 0, u"DCIM/clip.mp4"_s, 65'000}});
+        fixture.store->setMediaItems({{u"m1"_s, u"beach.jpg"_s, ManagedMediaKind::photo, 2'000'000, 1'700'000'000'000,
+                                       u"image/jpeg"_s, 400, 300, 0, u"DCIM/beach.jpg"_s, std::nullopt},
+                                      {u"m2"_s, u"clip.mp4"_s, ManagedMediaKind::video, 9'000'000, 1'700'000'000'000,
+                                       u"video/mp4"_s, 1920, 1080, 0, u"DCIM/clip.mp4"_s, 65'000}});
         ManagedMediaGallery gallery(*fixture.store);
         gallery.resize(800, 600);
         gallery.show();

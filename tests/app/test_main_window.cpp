@@ -8,6 +8,7 @@
 #include "FirstRunConnectionView.h"
 #include "MainWindow.h"
 #include "MainWindowDetailPane.h"
+#include "NativeOpenPanel.h"
 #include "QuickSendCoordinator.h"
 #include "QuickSendPanel.h"
 #include "SidebarRows.h"
@@ -35,6 +36,7 @@ using HandOffs = TestTable<std::optional<QString>, std::optional<QString>, std::
 Q_DECLARE_METATYPE(std::optional<SidebarSelection>)
 Q_DECLARE_METATYPE(std::optional<State>)
 Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(MainWindow::Importer)
 
 namespace {
 
@@ -78,7 +80,8 @@ struct PairedWindow
 {
     StoreFixture transfers;
     QTemporaryDir folder;
-    DeviceStore devices{makeDefaultADBClient(), InstallHistoryStore(folder.filePath("history.json")),
+    DeviceStore devices{makeDefaultADBClient(),
+                        InstallHistoryStore(folder.filePath("history.json")),
                         {std::make_shared<NoUSBDevices>(), folder.filePath("no-companion")}};
     DeviceManagementStore management{(transfers.makePaired(), *transfers.store)};
     QuickSendCoordinator quickSend{*transfers.store};
@@ -401,6 +404,116 @@ private slots:
         window.continueAfterPairing();
         QVERIFY(!window.isShowingPairing());
         QVERIFY(!window.isImportingTransferFiles());
+    }
+
+    void sidebarKeysMoveBetweenPhonesOnly_data()
+    {
+        // keys pressed on the sidebar with the connected "Pixel" selected → the phone selected then
+        using Keys = TestTable<QList<int>, QString>;
+        Keys rows;
+        rows("down to the USB phone", {Qt::Key_Down}, "R58N");
+        rows("down stops at the last phone, not on the manager", {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down}, "R58N");
+        rows("up stops at the first phone, not on the header", {Qt::Key_Up, Qt::Key_Up}, "Pixel");
+        rows("down and up again", {Qt::Key_Down, Qt::Key_Up}, "Pixel");
+        rows("end", {Qt::Key_End}, "R58N");
+        rows("end and home", {Qt::Key_End, Qt::Key_Home}, "Pixel");
+        rows("page down", {Qt::Key_PageDown}, "R58N");
+        rows("page up", {Qt::Key_Down, Qt::Key_PageUp}, "Pixel");
+    }
+
+    // The arrow keys go from phone to phone, the highlighted row and the keyboard's place always on the selected one.
+    void sidebarKeysMoveBetweenPhonesOnly()
+    {
+        const auto [keys, expected] = TestTable<QList<int>, QString>::fetch();
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), R"([{"serial": "R58N", "model": "Galaxy_S23"}])"));
+        PairedWindow paired;
+        awaitTask(paired.devices.refresh());
+        const QString pixelID = paired.transfers.store->trustedDevices().first().id;
+        QCOMPARE(paired.window.sidebarSelection(), SidebarSelection::trustedDevice(pixelID));
+        QListWidget *sidebar = paired.window.sidebar();
+        for (const int key : keys)
+            QTest::keyClick(sidebar, Qt::Key(key));
+        QCOMPARE(paired.window.sidebarSelection(), expected == "Pixel" ? SidebarSelection::trustedDevice(pixelID)
+                                                                       : SidebarSelection::usbDevice(expected));
+        const auto highlighted = sidebar->selectedItems();
+        QCOMPARE(highlighted.size(), 1);
+        QCOMPARE(highlighted.first(), sidebar->currentItem());
+        QCOMPARE(highlighted.first()->data(Qt::UserRole + 1).toString(), paired.window.sidebarSelection()->value);
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
+    // A click on the header or the note below keeps the phone highlighted while its dashboard shows; the keyboard
+    // starts on the first phone, never on the header; the manager row opens on Return as on Space.
+    void sidebarRowsThatAreNoPhoneKeepTheSelection()
+    {
+        PairedWindow paired;
+        QListWidget *sidebar = paired.window.sidebar();
+        // Nothing selected yet: the keyboard's first place is the connected phone's row.
+        QFocusEvent focusIn(QEvent::FocusIn, Qt::TabFocusReason);
+        QApplication::sendEvent(sidebar, &focusIn);
+        QVERIFY(sidebar->currentItem());
+        QCOMPARE(sidebar->currentItem()->data(Qt::UserRole + 1).toString(),
+                 paired.transfers.store->trustedDevices().first().id);
+
+        paired.window.setSidebarSelection(
+            SidebarSelection::trustedDevice(paired.transfers.store->trustedDevices().first().id));
+        const QListWidgetItem *phoneRow = sidebar->currentItem();
+        paired.window.resize(MainWindow::defaultWidth, MainWindow::defaultHeight);
+        paired.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&paired.window));
+        for (const int row : {0, sidebar->count() - 1}) {
+            QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {},
+                              sidebar->visualItemRect(sidebar->item(row)).center());
+            QCOMPARE(sidebar->selectedItems(), QList<QListWidgetItem *>{const_cast<QListWidgetItem *>(phoneRow)});
+            QCOMPARE(sidebar->currentItem(), phoneRow);
+        }
+
+        QPushButton *manage = nullptr;
+        for (auto *button : sidebar->findChildren<QPushButton *>())
+            if (button->accessibleName() == "管理已信任设备")
+                manage = button;
+        QVERIFY(manage);
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+            QTest::keyClick(manage, key);
+            QVERIFY2(paired.window.isShowingTrustedDeviceManager(), qPrintable(QKeySequence(key).toString()));
+            paired.window.trustedDeviceManagerSheet()->close();
+            QVERIFY(!paired.window.isShowingTrustedDeviceManager());
+        }
+        paired.window.hide();
+        QTRY_VERIFY(!paired.devices.isRefreshing());
+        paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+    }
+
+    void importersAreTheApplicationsChoosers_data()
+    {
+        TestTable<MainWindow::Importer, QString, QString> rows;
+        rows("files to send, as the pairing sheet's 选择文件 opens it", MainWindow::Importer::transferFiles, "选择文件",
+             "选择要发送到手机的文件");
+        rows("packages to install", MainWindow::Importer::apk, "选择安装包", "选择要安装到手机的 APK 或 AAB 文件");
+    }
+
+    // The importers are titled and set up as the other choosers, and start in the home folder rather than in the
+    // folder the application was started from.
+    void importersAreTheApplicationsChoosers()
+    {
+        const auto [importer, title, message] = TestTable<MainWindow::Importer, QString, QString>::fetch();
+        const QString started = QDir::currentPath();
+        QTemporaryDir elsewhere;
+        QVERIFY(QDir::setCurrent(elsewhere.path()));
+        PairedWindow paired;
+        if (importer == MainWindow::Importer::apk)
+            paired.window.chooseAPK();
+        else
+            paired.window.chooseTransferFiles();
+        auto *panel = paired.window.findChild<NativeOpenPanel *>();
+        QVERIFY(QDir::setCurrent(started));
+        QVERIFY(panel);
+        QCOMPARE(panel->windowTitle(), title);
+        QCOMPARE(panel->findChild<QLabel *>("panelMessage")->text(), message);
+        QCOMPARE(QDir(panel->directory()), QDir::home());
+        panel->reject();
+        QVERIFY(!paired.window.isImportingAPK() && !paired.window.isImportingTransferFiles());
     }
 
 private:

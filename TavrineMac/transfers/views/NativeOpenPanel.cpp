@@ -12,6 +12,7 @@ NativeOpenPanel::NativeOpenPanel(const Settings &settings, QWidget *parent) : QF
     setOption(QFileDialog::ReadOnly, true); // no folders are created from here
     FileDialogSupport::prepare(this, settings.title, settings.message, settings.prompt);
     FileDialogSupport::allowMultipleSelection(this);
+    FileDialogSupport::startInUsualFolder(this);
 }
 
 void NativeOpenPanel::accept()

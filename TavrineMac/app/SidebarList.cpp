@@ -1,0 +1,57 @@
+#include "SidebarList.h"
+
+SidebarList::SidebarList(QWidget *parent) : QListWidget(parent) {}
+
+bool SidebarList::isSelectableRow(const QListWidgetItem *item)
+{
+    return item && item->flags().testFlag(Qt::ItemIsSelectable) && item->flags().testFlag(Qt::ItemIsEnabled);
+}
+
+int SidebarList::selectableRowFrom(int row, int step) const
+{
+    for (; row >= 0 && row < count(); row += step) {
+        if (isSelectableRow(item(row)))
+            return row;
+    }
+    return -1;
+}
+
+QModelIndex SidebarList::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    const int current = currentRow();
+    int row = -1;
+    switch (cursorAction) {
+    case MoveUp:
+    case MovePrevious:
+        row = current < 0 ? selectableRowFrom(0, 1) : selectableRowFrom(current - 1, -1);
+        break;
+    case MoveDown:
+    case MoveNext:
+        row = selectableRowFrom(current < 0 ? 0 : current + 1, 1);
+        break;
+    case MoveHome:
+        row = selectableRowFrom(0, 1);
+        break;
+    case MoveEnd:
+        row = selectableRowFrom(count() - 1, -1);
+        break;
+    case MovePageUp:
+    case MovePageDown: {
+        // A page's step lands on the nearest phone in its direction, else on the nearest one back.
+        const QModelIndex paged = QListWidget::moveCursor(cursorAction, modifiers);
+        const int target = paged.isValid() ? paged.row() : current;
+        const int step = cursorAction == MovePageUp ? -1 : 1;
+        row = selectableRowFrom(target, step);
+        if (row < 0)
+            row = selectableRowFrom(target, -step);
+        break;
+    }
+    case MoveLeft:
+    case MoveRight:
+        break;
+    }
+    // With no phone in the direction asked for, the cursor stays where it is.
+    if (row < 0)
+        return isSelectableRow(currentItem()) ? currentIndex() : QModelIndex();
+    return indexFromItem(item(row));
+}
