@@ -5,8 +5,8 @@
 
 #include "ApplicationAccessible.h"
 #include "ApplicationDelegate.h"
+#include "ApplicationIdentity.h"
 #include "MainScene.h"
-#include "QtTranslations.h"
 #include "SingleInstance.h"
 #include "TavrineCoreFunctions.h"
 #include "TavrineMacApp.h"
@@ -43,10 +43,7 @@ extern "C" int tavrine_run_application(int *argumentCount, char **arguments)
     char **argv = arguments;
     ApplicationAccessible::install();
     QApplication application(argc, argv);
-    QtTranslations::install();
-    QApplication::setApplicationName(QStringLiteral("TavrineMac"));
-    QApplication::setOrganizationName(QStringLiteral("Tavrine"));
-    QApplication::setDesktopFileName(QString::fromLatin1(SingleInstance::serviceName));
+    ApplicationIdentity::apply(QString::fromLatin1(SingleInstance::serviceName));
     QApplication::setQuitOnLastWindowClosed(
         TavrineApplicationDelegate::applicationShouldTerminateAfterLastWindowClosed());
 

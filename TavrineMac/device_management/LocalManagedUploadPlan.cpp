@@ -2,6 +2,7 @@
 
 #include "LocalNames.h"
 #include "ManagedDownloadDelivery.h"
+#include "SystemErrorText.h"
 
 #include <QDir>
 #include <QFile>
@@ -156,7 +157,7 @@ private:
     [[noreturn]] static void throwListingError(const QString &relativePath, int code)
     {
         throw FileOperationError(
-            QStringLiteral("无法读取文件夹“%1”：%2").arg(relativePath, qt_error_string(code)));
+            QStringLiteral("无法读取文件夹“%1”：%2").arg(relativePath, SystemErrorText::describe(code)));
     }
 
     // The names in `folder`, without the desktop's bookkeeping files, in the name order.

@@ -1,6 +1,7 @@
 #include "ManagedPreviewCache.h"
 
 #include "ManagedDownloadDelivery.h"
+#include "SystemErrorText.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -22,7 +23,7 @@ namespace {
 
 [[noreturn]] void throwSystemError(int code)
 {
-    throw FileOperationError(qt_error_string(code));
+    throw FileOperationError(SystemErrorText::describe(code));
 }
 
 QByteArray encoded(const QString &path)

@@ -114,6 +114,7 @@ QPointer<QWidget> present(QWidget *parent, const FilesPaneDialog &dialog, FilesP
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     box->setWindowTitle(dialog.title);
+    ViewMessageBox::makeRoomForTitle(box);
     auto *column = new QVBoxLayout(box);
     auto *title = new PlainLabel(dialog.title, box);
     QFont titleFont = title->font();

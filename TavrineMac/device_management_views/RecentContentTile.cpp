@@ -6,10 +6,10 @@
 #include "PlainLabel.h"
 #include "SymbolIcon.h"
 #include "ViewColors.h"
+#include "ViewDates.h"
 #include "ViewFonts.h"
 
 #include <QLabel>
-#include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
@@ -90,7 +90,7 @@ QString RecentContentTile::iconName() const
 
 QString RecentContentTile::timeText(const QDateTime &updatedAt)
 {
-    return QLocale().toString(updatedAt.toLocalTime().time(), QLocale::ShortFormat);
+    return ViewDates::timeText(updatedAt);
 }
 
 void RecentContentTile::paintEvent(QPaintEvent *)

@@ -1,6 +1,7 @@
 #include "ManagedDownloadDelivery.h"
 
 #include "LocalNames.h"
+#include "SystemErrorText.h"
 
 #include <QFile>
 #include <QStringList>
@@ -41,7 +42,7 @@ constexpr int maximumMoveAttempts = 100;
 
 [[noreturn]] void throwSystemError(int code)
 {
-    throw FileOperationError(qt_error_string(code));
+    throw FileOperationError(SystemErrorText::describe(code));
 }
 
 QByteArray encoded(const QString &path)

@@ -59,7 +59,7 @@ struct FolderTree
 
     static QString unreadable(const QString &name)
     {
-        return QStringLiteral("无法读取“%1”：%2").arg(name, QString::fromLocal8Bit(std::strerror(ENOENT)));
+        return QStringLiteral("无法读取“%1”：文件或文件夹不存在").arg(name);
     }
 };
 

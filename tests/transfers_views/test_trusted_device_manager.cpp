@@ -119,6 +119,20 @@ private slots:
         QCOMPARE(sheet.manager()->rows().first(), row);
         QCOMPARE(field->text(), typed);
     }
+
+    // The exact time behind "1 小时前" reads as every time of the interface does, whatever the desktop's language.
+    void lastSeenTooltipFollowsTheInterfacesDates()
+    {
+        const QLocale previous;
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        StoreFixture fixture;
+        const TrustedDeviceRecord pixel = phone("Pixel", 1);
+        TrustedDeviceManagerSheet sheet(&storeWithPhones(fixture, {pixel}), {});
+        const QString tooltip =
+            sheet.manager()->rows().first()->findChild<QLabel *>(QStringLiteral("lastSeenLabel"))->toolTip();
+        QLocale::setDefault(previous);
+        QCOMPARE(tooltip, pixel.lastSeenAt.toLocalTime().toString(QStringLiteral("yyyy年M月d日 HH:mm")));
+    }
 };
 
 QTEST_MAIN(TrustedDeviceManagerTest)

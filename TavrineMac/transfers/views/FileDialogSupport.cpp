@@ -1,13 +1,17 @@
 #include "FileDialogSupport.h"
 
 #include "FilePanelChecks.h"
+#include "LocalNames.h"
 #include "PlainLabel.h"
 #include "ViewColors.h"
+#include "ViewDates.h"
 
 #include <QAbstractItemView>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGridLayout>
+#include <QIdentityProxyModel>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 
@@ -45,6 +49,38 @@ void addMessageRow(QFileDialog *dialog, const QString &message)
     grid->addWidget(label, 0, 0, 1, columns);
 }
 
+// Qt's file list writes sizes and times in the system's language, whatever the application's, and calls a folder
+// "Folder": those columns are written as the rest of the interface writes them.
+class FileColumns : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const auto *files = qobject_cast<const QFileSystemModel *>(sourceModel());
+        if (role != Qt::DisplayRole || !files || !index.isValid()) {
+            return QIdentityProxyModel::data(index, role);
+        }
+        const QModelIndex source = mapToSource(index);
+        switch (index.column()) {
+        case sizeColumn:
+            return files->isDir(source) ? QString() : fileByteCount(files->size(source));
+        case typeColumn:
+            return files->isDir(source) ? QStringLiteral("文件夹") : QIdentityProxyModel::data(index, role);
+        case dateColumn:
+            return ViewDates::dateTimeText(files->lastModified(source));
+        default:
+            return QIdentityProxyModel::data(index, role);
+        }
+    }
+
+private:
+    static constexpr int sizeColumn = 1;
+    static constexpr int typeColumn = 2;
+    static constexpr int dateColumn = 3;
+};
+
 } // namespace
 
 void prepare(QFileDialog *dialog, const QString &title, const QString &message, const QString &prompt)
@@ -58,6 +94,16 @@ void prepare(QFileDialog *dialog, const QString &title, const QString &message, 
     dialog->setLabelText(QFileDialog::FileName, QStringLiteral("名称："));
     dialog->setLabelText(QFileDialog::FileType, QStringLiteral("类型："));
     addMessageRow(dialog, message);
+    dialog->setProxyModel(new FileColumns(dialog));
+}
+
+void startInUsualFolder(QFileDialog *dialog)
+{
+    // Without a folder shown before, Qt's dialog starts in the folder the process was started from, which means
+    // nothing to the user.
+    if (QDir(dialog->directory()) == QDir::current()) {
+        dialog->setDirectory(QDir::homePath());
+    }
 }
 
 void allowMultipleSelection(QFileDialog *dialog)

@@ -1,6 +1,7 @@
 #include "FilePanelChecks.h"
 
 #include "LocalNames.h"
+#include "SystemErrorText.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <memory>
 
 #include <dirent.h>
@@ -27,7 +27,7 @@ FilePanelError FilePanelError::fileSystem(int errnoValue, const QString &path)
 {
     const QString name = QFileInfo(path).fileName().isEmpty() ? path : QFileInfo(path).fileName();
     return {fileSystemDomain, errnoValue,
-            QStringLiteral("无法读取“%1”：%2").arg(name, QString::fromLocal8Bit(std::strerror(errnoValue)))};
+            QStringLiteral("无法读取“%1”：%2").arg(name, SystemErrorText::describe(errnoValue))};
 }
 
 namespace FilePanelChecks {

@@ -4,6 +4,7 @@
 #include "SymbolIcon.h"
 #include "TrustedDeviceManagementPresentation.h"
 #include "ViewColors.h"
+#include "ViewDates.h"
 #include "ViewFonts.h"
 #include "ViewMessageBox.h"
 
@@ -92,7 +93,7 @@ void TrustedDeviceManagementRow::setDevice(const TrustedDeviceRecord &device, bo
 void TrustedDeviceManagementRow::refreshLastSeen(const QDateTime &now)
 {
     m_lastSeenLabel->setText(TrustedDeviceManagementPresentation::relativeLastSeen(m_device.lastSeenAt, now));
-    m_lastSeenLabel->setToolTip(QLocale().toString(m_device.lastSeenAt.toLocalTime(), QLocale::ShortFormat));
+    m_lastSeenLabel->setToolTip(ViewDates::dateTimeText(m_device.lastSeenAt));
 }
 
 void TrustedDeviceManagementRow::renderName()

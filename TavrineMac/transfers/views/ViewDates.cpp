@@ -26,6 +26,11 @@ QString dateTimeText(const QDateTime &moment)
     return viewLocale().toString(moment.toLocalTime(), QStringLiteral("yyyy年M月d日 HH:mm"));
 }
 
+QString timeText(const QDateTime &moment)
+{
+    return viewLocale().toString(moment.toLocalTime().time(), QStringLiteral("HH:mm"));
+}
+
 QString dateTimeText(qint64 millisSinceEpoch)
 {
     return dateTimeText(showableMoment(millisSinceEpoch));

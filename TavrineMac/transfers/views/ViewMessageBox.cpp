@@ -1,8 +1,12 @@
 #include "ViewMessageBox.h"
 
+#include <QGridLayout>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -33,6 +37,13 @@ void remember(const QString &text, const QString &informativeText, const QList<V
     if (log.size() > keptEntries) {
         log.removeFirst();
     }
+}
+
+// A window never asks for more width than most of its screen.
+int maximumTitleRoom(const QWidget *box)
+{
+    const QScreen *screen = box->screen() ? box->screen() : QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry().width() * 3 / 4 : 1000;
 }
 
 } // namespace
@@ -68,6 +79,7 @@ QMessageBox *ViewMessageBox::build(QWidget *parent, QMessageBox::Icon icon, cons
         box->setEscapeButton(cancel);
         protectDestructive(cancel, destructive);
     }
+    makeRoomForTitle(box);
     return box;
 }
 
@@ -125,6 +137,35 @@ void ViewMessageBox::protectDestructive(QPushButton *safe, const QList<QPushButt
     }
     safe->setDefault(true);
     safe->setFocus();
+}
+
+int ViewMessageBox::titleBarWidth(const QWidget *box)
+{
+    // Title bars commonly draw their title a fifth larger than the text and bold, after an icon and before three
+    // buttons; the toolkit adds the application's name after a title that does not end with it.
+    constexpr double titleFontScale = 1.2;
+    constexpr int iconAndButtonsWidth = 160;
+    QString title = box->windowTitle();
+    const QString applicationName = QGuiApplication::applicationDisplayName();
+    if (!applicationName.isEmpty() && !title.endsWith(applicationName)) {
+        title += (title.isEmpty() ? QString() : QStringLiteral(" \u2014 ")) + applicationName;
+    }
+    QFont titleFont = box->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * titleFontScale);
+    return QFontMetrics(titleFont).horizontalAdvance(title) + iconAndButtonsWidth;
+}
+
+void ViewMessageBox::makeRoomForTitle(QDialog *box)
+{
+    const int width = titleBarWidth(box);
+    // A message box sets its own size from its layout when shown, bounded by the screen.
+    if (auto *grid = qobject_cast<QGridLayout *>(box->layout()); grid && qobject_cast<QMessageBox *>(box)) {
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+        return;
+    }
+    box->setMinimumWidth(std::min(width, maximumTitleRoom(box)));
 }
 
 void ViewMessageBox::setNextAnswer(QMessageBox::ButtonRole role)

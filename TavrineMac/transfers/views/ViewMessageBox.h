@@ -52,6 +52,13 @@ public:
     // take Return, not even when focused.
     static void protectDestructive(QPushButton *safe, const QList<QPushButton *> &destructive);
 
+    // A question is its box's title too, and a title cut short in the title bar ("移到 Ta… 收站？") reads as
+    // another question: the box is made wide enough for its title as the title bar shows it, after the
+    // application's name, in the window manager's larger, bold font, beside its buttons.
+    static void makeRoomForTitle(QDialog *box);
+    // The width that takes.
+    static int titleBarWidth(const QWidget *box);
+
     // The answer the next box takes instead of asking the user.
     static void setNextAnswer(QMessageBox::ButtonRole role);
     static bool hasNextAnswer();
