@@ -3,6 +3,7 @@
 #include "CardStyle.h"
 #include "DeviceManagementStore.h"
 #include "FileListRow.h"
+#include "PaintedListAccessible.h"
 #include "PaintedTextLine.h"
 #include "PlainLabel.h"
 #include "SpinningIndicator.h"
@@ -11,6 +12,7 @@
 #include "ViewFonts.h"
 
 #include <QAbstractListModel>
+#include <QAccessible>
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QListView>
@@ -147,6 +149,79 @@ public:
     }
 };
 
+// The list of the trash rows: one widget for every row, told apart from other lists by its type.
+class TrashListView : public QListView
+{
+public:
+    TrashListView(ManagedTrashList *list, QWidget *parent) : QListView(parent), m_list(list) {}
+
+    ManagedTrashList *list() const { return m_list; }
+
+private:
+    ManagedTrashList *m_list;
+};
+
+// The rows are painted: a screen reader finds each as an element named by the entry's name, where it came from and
+// when it was deleted, whose actions restore it as the row's button and menu do.
+class TrashListAccessible : public PaintedListAccessible
+{
+public:
+    explicit TrashListAccessible(TrashListView *view) : PaintedListAccessible(view, QAccessible::ListItem) {}
+
+    qsizetype itemCount() const override { return model()->rowCount(); }
+    QString itemKey(qsizetype index) const override { return entry(index).id; }
+    QString itemText(qsizetype index, QAccessible::Text type) const override
+    {
+        switch (type) {
+        case QAccessible::Name:
+            return entry(index).originalName + QStringLiteral("，") + trashRowDetail(entry(index));
+        case QAccessible::Description:
+            return trashRowSizeText(entry(index)).value_or(QString());
+        default:
+            return {};
+        }
+    }
+    QRect itemScreenRect(qsizetype index) const override
+    {
+        const QRect row = view()->visualRect(model()->index(int(index)));
+        return QRect(view()->viewport()->mapToGlobal(row.topLeft()), row.size());
+    }
+    std::optional<qsizetype> itemAtScreenPoint(const QPoint &point) const override
+    {
+        const QModelIndex index = view()->indexAt(view()->viewport()->mapFromGlobal(point));
+        return index.isValid() ? std::optional<qsizetype>(index.row()) : std::nullopt;
+    }
+    QStringList itemActionNames(qsizetype) const override { return {restoreTitle(), trashRowMenuItems().at(1).title}; }
+    void doItemAction(qsizetype index, const QString &name) override
+    {
+        const ManagedTrashEntry chosen = entry(index);
+        if (name == restoreTitle()) {
+            view()->list()->restoreKeepingBoth(chosen);
+        } else {
+            emit view()->list()->replacingTrashEntryRequested(chosen);
+        }
+    }
+    std::optional<qsizetype> focusedItem() const override
+    {
+        const QModelIndex current = view()->currentIndex();
+        return view()->hasFocus() && current.isValid() ? std::optional<qsizetype>(current.row()) : std::nullopt;
+    }
+
+private:
+    TrashListView *view() const { return static_cast<TrashListView *>(widget()); }
+    const ManagedTrashList::Model *model() const
+    {
+        return static_cast<const ManagedTrashList::Model *>(view()->model());
+    }
+    const ManagedTrashEntry &entry(qsizetype index) const { return *model()->entryAt(model()->index(int(index))); }
+};
+
+QAccessibleInterface *trashListAccessible(const QString &, QObject *object)
+{
+    auto *view = dynamic_cast<TrashListView *>(object);
+    return view ? new TrashListAccessible(view) : nullptr;
+}
+
 } // namespace
 
 ManagedTrashList::ManagedTrashList(DeviceManagementStore *store, QWidget *parent)
@@ -177,7 +252,10 @@ ManagedTrashList::ManagedTrashList(DeviceManagementStore *store, QWidget *parent
     m_emptyOverlay->setFont(ViewFonts::title3());
     emptyColumn->addWidget(m_emptyOverlay);
     emptyColumn->addStretch();
-    m_view = new QListView(listPage);
+    static const bool accessibleRows = (QAccessible::installFactory(trashListAccessible), true);
+    Q_UNUSED(accessibleRows);
+    m_view = new TrashListView(this, listPage);
+    m_view->setAccessibleName(QStringLiteral("回收站"));
     m_view->setModel(m_model);
     m_view->setItemDelegate(new TrashRowDelegate(m_view));
     m_view->setUniformItemSizes(true);

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 #include "TrashListPresentation.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -104,6 +105,46 @@ private slots:
                 QCOMPARE(request.object().value(u"id"_s).toString(), u"t1"_s);
             }
         }
+    }
+
+    // A screen reader finds the named list with one element per row, named by where the entry came from and when
+    // it was deleted, whose "恢复" restores keeping both and whose other action asks before replacing.
+    void rowsAreAccessibleWithTheirRestore()
+    {
+        ManagementStoreFixture fixture;
+        fixture.channel->answer = [](const FakeManagementChannel::Request &request) {
+            return Reply::json(request.action == u"files.trash.list"_s ? encodeManaged(ManagedTrashPage{1, {}, {}})
+                                                                        : QJsonObject());
+        };
+        const ManagedTrashEntry entry = trashed(u"t1"_s, u"a.txt"_s, false, 3);
+        fixture.store->setTrashEntries({trashed(u"t0"_s, u"b"_s, true, std::nullopt), entry});
+        ManagedTrashList list(fixture.store.get());
+        list.resize(600, 300);
+        list.show();
+        QAccessibleInterface *rows = QAccessible::queryAccessibleInterface(list.view());
+        QCOMPARE(rows->role(), QAccessible::List);
+        QCOMPARE(rows->text(QAccessible::Name), u"回收站"_s);
+        QCOMPARE(rows->childCount(), 2);
+        QAccessibleInterface *row = rows->child(1);
+        QCOMPARE(row->role(), QAccessible::ListItem);
+        QCOMPARE(row->text(QAccessible::Name), u"a.txt，"_s + trashRowDetail(entry));
+        QVERIFY(row->text(QAccessible::Name).contains(u"原位置：/Download · "_s));
+        QCOMPARE(rows->indexOfChild(row), 1);
+        const QRect shown = row->rect();
+        QCOMPARE(rows->childAt(shown.center().x(), shown.center().y()), row);
+        QCOMPARE(row->actionInterface()->actionNames(), (QStringList{u"恢复"_s, u"恢复并替换同名项目"_s}));
+
+        QSignalSpy replacing(&list, &ManagedTrashList::replacingTrashEntryRequested);
+        row->actionInterface()->doAction(u"恢复并替换同名项目"_s);
+        QCOMPARE(replacing.size(), 1);
+        QCOMPARE(replacing.first().first().value<ManagedTrashEntry>().id, u"t1"_s);
+        row->actionInterface()->doAction(u"恢复"_s);
+        QTRY_COMPARE(fixture.channel->count(u"files.trash.restore"_s), 1);
+        QCOMPARE(fixture.channel->requests.last().action, u"files.trash.restore"_s);
+        QCOMPARE(fixture.channel->requests.last().object().value(u"id"_s).toString(), u"t1"_s);
+        QCOMPARE(fixture.channel->requests.last().object().value(u"conflictPolicy"_s).toString(), u"keep_both"_s);
+        // The restore ends by reading the trash again, empty now.
+        QTRY_VERIFY(!fixture.store->isLoadingTrash() && fixture.store->trashEntries().isEmpty());
     }
 };
 
