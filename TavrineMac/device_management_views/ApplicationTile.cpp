@@ -8,6 +8,7 @@
 #include "ViewColors.h"
 #include "ViewFonts.h"
 
+#include <QListView>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -78,7 +79,12 @@ void ApplicationTile::paint(QPainter *painter, const QStyleOptionViewItem &optio
     painter->restore();
 }
 
-QSize ApplicationTile::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const
+QSize ApplicationTile::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
 {
-    return {200 + gridSpacing, height + gridSpacing};
+    // The tile fills its cell of the view's grid, whose columns share the whole width, rather than keeping to the
+    // narrowest column and leaving the rest of the cell empty.
+    if (const auto *view = qobject_cast<const QListView *>(option.widget); view && view->gridSize().isValid()) {
+        return view->gridSize();
+    }
+    return {minimumWidth + gridSpacing, height + gridSpacing};
 }

@@ -11,6 +11,7 @@ class ApplicationTile : public QStyledItemDelegate
 
 public:
     static constexpr int height = 72;
+    static constexpr int minimumWidth = 200;
 
     using QStyledItemDelegate::QStyledItemDelegate;
 

@@ -37,7 +37,6 @@ using namespace ManagedApplicationsPresentation;
 namespace {
 
 constexpr int detailsWidth = 240;
-constexpr int minimumTileWidth = 200;
 constexpr int tileSpacing = 12;
 constexpr int gridPadding = 16;
 constexpr int detailsSymbolPixels = 38;
@@ -153,6 +152,7 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
 
     m_model = new ApplicationListModel(this);
     m_listView = new QListView(m_listStack);
+    m_listView->setAccessibleName(QStringLiteral("应用"));
     m_listView->setObjectName(QStringLiteral("applicationList"));
     m_listView->setModel(m_model);
     m_listView->setItemDelegate(new ApplicationTile(m_listView));
@@ -750,7 +750,7 @@ bool ManagedApplicationsPane::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_listView->viewport() && event->type() == QEvent::Resize) {
         const int available = m_listView->viewport()->width();
-        const int columns = std::max(1, available / (minimumTileWidth + tileSpacing));
+        const int columns = std::max(1, available / (ApplicationTile::minimumWidth + tileSpacing));
         const QSize cell(available / columns, ApplicationTile::height + tileSpacing);
         if (m_listView->gridSize() != cell) {
             m_listView->setGridSize(cell);

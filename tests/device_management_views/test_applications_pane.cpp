@@ -289,6 +289,45 @@ private slots:
         QVERIFY(!pane.searchField()->isEnabled());
     }
 
+    void tilesTakeTheColumnWidth_data()
+    {
+        QTest::addColumn<int>("paneWidth");
+        QTest::newRow("one column") << 560;
+        QTest::newRow("the default window") << 900;
+        QTest::newRow("wide") << 1400;
+    }
+
+    // The grid has as many columns of at least 200 as fit, and each tile is as wide as its column: no cell keeps
+    // space its tile leaves unused.
+    void tilesTakeTheColumnWidth()
+    {
+        QFETCH(int, paneWidth);
+        ManagementStoreFixture management;
+        DeviceStore &devices = makeDeviceStore();
+        QList<ManagedApplication> applications;
+        for (const QString &name : {u"A"_s, u"B"_s, u"C"_s, u"D"_s, u"E"_s, u"F"_s, u"G"_s}) {
+            applications.append(application(name));
+        }
+        answerWith(management, u"X"_s, applications);
+        ManagedApplicationsPane pane(u"Pixel"_s, management.store.get(), &devices, true, false, {});
+        pane.resize(paneWidth, 600);
+        pane.show();
+        QListView *list = pane.applicationList();
+        QTRY_VERIFY(list->isVisible() && list->gridSize().isValid());
+        const int viewport = list->viewport()->width();
+        const int columns = viewport / (200 + 12);
+        QVERIFY(columns >= 1);
+        QTRY_COMPARE(list->visualRect(list->model()->index(0, 0)).width(), viewport / columns);
+        int rightmost = 0;
+        for (int row = 0; row < list->model()->rowCount(); ++row) {
+            const QRect tile = list->visualRect(list->model()->index(row, 0));
+            QCOMPARE(tile.width(), viewport / columns);
+            rightmost = std::max(rightmost, tile.right() + 1);
+        }
+        QCOMPARE(rightmost, columns * (viewport / columns));
+        QVERIFY(viewport - rightmost < columns);
+    }
+
 private:
     DeviceStore &makeDeviceStore()
     {
