@@ -162,12 +162,16 @@ TrustedDeviceRegistry TrustedDeviceRegistryStore::load() const
     return registry;
 }
 
-void TrustedDeviceRegistryStore::save(const TrustedDeviceRegistry &registry) const
+QString TrustedDeviceRegistryStore::encode(const TrustedDeviceRegistry &registry)
 {
     if (!isValidRegistry(registry))
         throw TrustedDeviceRegistryError::invalidRecord();
-    const QByteArray json = QJsonDocument(registry.toJson()).toJson(QJsonDocument::Compact);
-    m_credentials.write(QString::fromUtf8(json), Account::trustedDeviceRegistry);
+    return QString::fromUtf8(QJsonDocument(registry.toJson()).toJson(QJsonDocument::Compact));
+}
+
+void TrustedDeviceRegistryStore::save(const TrustedDeviceRegistry &registry) const
+{
+    m_credentials.write(encode(registry), Account::trustedDeviceRegistry);
 }
 
 TrustedDeviceRegistry TrustedDeviceRegistryStore::migrateLegacyItems() const

@@ -48,6 +48,9 @@ public:
     // Refuses, before writing anything, every registry that load would refuse.
     // Throws TrustedDeviceRegistryError or TransferCredentialError.
     void save(const TrustedDeviceRegistry &registry) const;
+    // The text that save writes to the registry item; throws TrustedDeviceRegistryError for a registry that load
+    // would refuse.
+    static QString encode(const TrustedDeviceRegistry &registry);
 
 private:
     TrustedDeviceRegistry migrateLegacyItems() const;

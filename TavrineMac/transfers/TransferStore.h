@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ComputerName.h"
+#include "CredentialWriter.h"
 #include "DeviceManagementRequestError.h"
 #include "LocalIPv4Address.h"
 #include "ManagedDownloadDelivery.h"
@@ -117,6 +118,9 @@ public:
 
     bool hasHost() const { return m_host != nullptr; }
     const std::optional<QString> &pendingPairingDeviceID() const { return m_pendingPairingDeviceID; }
+    // Returns once the trust of the last paired phone is in the keychain (or failed to go there), with the pairing
+    // handled; true when a pairing was waiting for it.
+    bool waitForCredentialWrites();
     void setPendingPairingDeviceID(const std::optional<QString> &id) { m_pendingPairingDeviceID = id; }
 
     // Start-up and host lifecycle.
@@ -216,6 +220,12 @@ private:
     // A transfer stopped running: its task takes `status` and its send or download slot is freed.
     void endTransfer(const TransferEvent &event, TransferTaskRecord::Status status);
     void handlePaired(const TransferEvent &event);
+    // The rest of a pairing, once its trust is in the keychain; the pump holds the events behind it until then.
+    bool applyPendingTrust();
+    void finishPaired(const TransferEvent &event);
+    CredentialWriter &credentialWriter();
+    // The registry in memory is what the keychain holds: writing it again would change nothing.
+    void noteStoredRegistry();
     void handleCompleted(const TransferEvent &event);
     void handleDisconnected(const TransferEvent &event);
     void routeManagementResponse(const ManagementResponse &response);
@@ -259,6 +269,13 @@ private:
     // Runs from the phone's yes to a download until its first bytes; the active download fails when it ends.
     QTimer m_managedDownloadStartTimer;
     TransferCredentialStore m_credentials;
+    // Keychain writes go through it, off the event loop; made on first use.
+    std::unique_ptr<CredentialWriter> m_credentialWriter;
+    struct PendingTrust;
+    // A pairing whose trust is on its way to the keychain.
+    std::shared_ptr<PendingTrust> m_pendingTrust;
+    // Counts host starts and stops, so that a pairing finished late knows whether its host is still the one running.
+    quint64 m_hostGeneration = 0;
     TransferTaskRepository m_taskRepository;
     std::unique_ptr<TaskFileWriter> m_taskWriter;
     std::shared_ptr<TransferNotificationService> m_notifications;

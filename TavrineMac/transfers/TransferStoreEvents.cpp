@@ -1,7 +1,10 @@
 #include "TransferStore.h"
 #include "TransferStorePrivate.h"
 
+#include <QPointer>
+
 #include <algorithm>
+#include <chrono>
 #include <coroutine>
 #include <exception>
 #include <utility>
@@ -15,6 +18,7 @@ using transferStorePrivate::newLowerCaseUuid;
 namespace {
 
 const QString interruptedMessage = QStringLiteral("连接中断，恢复后将继续");
+const QString trustFailurePrefix = QStringLiteral("连接已建立，但无法安全保存设备信任：");
 
 } // namespace
 
@@ -22,7 +26,7 @@ const QString interruptedMessage = QStringLiteral("连接中断，恢复后将�
 
 void TransferStore::drainEvents()
 {
-    if (!m_host) {
+    if (!m_host || m_pendingTrust) {
         m_managementResponseTimer.stop();
         return;
     }
@@ -31,7 +35,7 @@ void TransferStore::drainEvents()
     // next turn, which comes at once.
     ++m_deferTaskSignals;
     int handled = 0;
-    while (m_host && handled < maximumEventsPerDrain) {
+    while (m_host && !m_pendingTrust && handled < maximumEventsPerDrain) {
         const std::optional<TransferEvent> event = m_host->pollEvent();
         if (!event) {
             break;
@@ -39,10 +43,10 @@ void TransferStore::drainEvents()
         handleTransferEvent(*event);
         ++handled;
     }
-    // Answers come after every event that was queued before them: a drain cut short leaves them for the turn that
-    // takes the rest of the events.
+    // Answers come after every event that was queued before them: a drain cut short, or held by a pairing whose trust
+    // is on its way to the keychain, leaves them for the turn that takes the rest of the events.
     const bool cutShort = handled == maximumEventsPerDrain;
-    if (!cutShort) {
+    if (!cutShort && !m_pendingTrust) {
         while (m_host) {
             const std::optional<ManagementResponse> response = m_host->pollManagementResponse();
             if (!response) {
@@ -154,68 +158,145 @@ void TransferStore::endTransfer(const TransferEvent &event, TransferTaskRecord::
     }
 }
 
+struct TransferStore::PendingTrust
+{
+    TransferEvent event;
+    // The registry with the paired phone, when the host handed over its secret.
+    std::optional<TrustedDeviceRegistry> registry;
+    quint64 hostGeneration = 0;
+    std::shared_future<CredentialWriter::Outcome> outcome;
+};
+
+CredentialWriter &TransferStore::credentialWriter()
+{
+    if (!m_credentialWriter) {
+        m_credentialWriter = std::make_unique<CredentialWriter>(m_credentials);
+    }
+    return *m_credentialWriter;
+}
+
 void TransferStore::handlePaired(const TransferEvent &event)
 {
-    const QString failurePrefix = QStringLiteral("连接已建立，但无法安全保存设备信任：");
-    try {
-        const std::optional<QString> secret = m_host ? m_host->trustedPeerSecret() : std::nullopt;
-        if (secret) {
-            m_credentials.write(*secret, TransferCredentialStore::Account::trustedPeerSecret);
+    using Account = TransferCredentialStore::Account;
+    auto pending = std::make_shared<PendingTrust>();
+    pending->event = event;
+    pending->hostGeneration = m_hostGeneration;
+    QList<CredentialWriter::Item> writes;
+    const std::optional<QString> secret = m_host ? m_host->trustedPeerSecret() : std::nullopt;
+    if (secret) {
+        // A peer id that breaks the record rules is not kept: the phone is matched by its name instead.
+        std::optional<QString> peerID = event.peerId.trimmed();
+        if (!TrustedDeviceRecord::isValidPeerID(*peerID)) {
+            peerID.reset();
+        }
+        const std::optional<TrustedDeviceRecord> matched = m_trustedRegistry.device(peerID, event.peerName);
+        const QString recordID = matched                              ? matched->id
+                                 : m_pendingPairingDeviceID           ? *m_pendingPairingDeviceID
+                                 : m_trustedRegistry.selectedDeviceID ? *m_trustedRegistry.selectedDeviceID
+                                                                      : newLowerCaseUuid();
+        TrustedDeviceRegistry candidate = m_trustedRegistry;
+        auto existing = std::find_if(candidate.devices.begin(), candidate.devices.end(),
+                                     [&](const TrustedDeviceRecord &record) { return record.id == recordID; });
+        // The registry keeps whole seconds; the copy in memory matches what is stored.
+        const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+        TrustedDeviceRecord record;
+        record.id = recordID;
+        record.name = !event.peerName.isEmpty()             ? event.peerName
+                      : existing != candidate.devices.end() ? existing->name
+                                                            : defaultPhoneName;
+        record.secret = *secret;
+        record.peerID = peerID ? peerID : existing != candidate.devices.end() ? existing->peerID : std::nullopt;
+        record.usbSerial = existing != candidate.devices.end() ? existing->usbSerial : std::nullopt;
+        record.createdAt = existing != candidate.devices.end() ? existing->createdAt : now;
+        record.lastSeenAt = now;
+        if (existing != candidate.devices.end()) {
+            *existing = record;
+        } else {
+            candidate.devices.prepend(record);
+            while (candidate.devices.size() > maximumTrustedDevices) {
+                candidate.devices.removeLast();
+            }
+        }
+        candidate.selectedDeviceID = recordID;
+        QString registryText;
+        try {
+            registryText = TrustedDeviceRegistryStore::encode(candidate);
+        } catch (const std::exception &error) {
+            setPhase(Phase::failed(trustFailurePrefix + describe(error)));
+            return;
+        }
+        writes = {{Account::trustedPeerSecret, *secret}, {Account::trustedDeviceRegistry, registryText}};
+        pending->registry = std::move(candidate);
+    }
+    if (!event.peerName.isEmpty()) {
+        writes.append({Account::trustedPeerName, event.peerName});
+    }
+    if (writes.isEmpty()) {
+        finishPaired(event);
+        return;
+    }
+    // The keychain may keep a call waiting for long: the writes go off the event loop, and the events after this one
+    // wait for them, so that nothing is handled as connected before the phone's trust is kept.
+    m_pendingTrust = pending;
+    m_managementResponseTimer.stop();
+    QPointer<TransferStore> self(this);
+    pending->outcome = credentialWriter().write(writes, this, [self] {
+        if (self) {
+            self->applyPendingTrust();
+        }
+    });
+}
 
-            // A peer id that breaks the record rules is not kept: the phone is matched by its name instead.
-            std::optional<QString> peerID = event.peerId.trimmed();
-            if (!TrustedDeviceRecord::isValidPeerID(*peerID)) {
-                peerID.reset();
-            }
-            const std::optional<TrustedDeviceRecord> matched = m_trustedRegistry.device(peerID, event.peerName);
-            const QString recordID = matched                              ? matched->id
-                                     : m_pendingPairingDeviceID           ? *m_pendingPairingDeviceID
-                                     : m_trustedRegistry.selectedDeviceID ? *m_trustedRegistry.selectedDeviceID
-                                                                          : newLowerCaseUuid();
-            TrustedDeviceRegistry candidate = m_trustedRegistry;
-            auto existing = std::find_if(candidate.devices.begin(), candidate.devices.end(),
-                                         [&](const TrustedDeviceRecord &record) { return record.id == recordID; });
-            // The registry keeps whole seconds; the copy in memory matches what is stored.
-            const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
-            TrustedDeviceRecord record;
-            record.id = recordID;
-            record.name = !event.peerName.isEmpty()             ? event.peerName
-                          : existing != candidate.devices.end() ? existing->name
-                                                                : defaultPhoneName;
-            record.secret = *secret;
-            record.peerID = peerID ? peerID : existing != candidate.devices.end() ? existing->peerID : std::nullopt;
-            record.usbSerial = existing != candidate.devices.end() ? existing->usbSerial : std::nullopt;
-            record.createdAt = existing != candidate.devices.end() ? existing->createdAt : now;
-            record.lastSeenAt = now;
-            if (existing != candidate.devices.end()) {
-                *existing = record;
-            } else {
-                candidate.devices.prepend(record);
-                while (candidate.devices.size() > maximumTrustedDevices) {
-                    candidate.devices.removeLast();
-                }
-            }
-            candidate.selectedDeviceID = recordID;
-            m_trustedRegistryStore.save(candidate);
-            m_trustedRegistry = candidate;
+bool TransferStore::waitForCredentialWrites()
+{
+    if (m_credentialWriter) {
+        m_credentialWriter->waitUntilWritten();
+    }
+    return applyPendingTrust();
+}
+
+bool TransferStore::applyPendingTrust()
+{
+    if (!m_pendingTrust || m_pendingTrust->outcome.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        return false;
+    }
+    const std::shared_ptr<PendingTrust> pending = std::exchange(m_pendingTrust, nullptr);
+    const bool sameHost = m_host && pending->hostGeneration == m_hostGeneration;
+    if (const CredentialWriter::Outcome failure = pending->outcome.get()) {
+        if (sameHost) {
+            setPhase(Phase::failed(trustFailurePrefix + *failure));
+        }
+    } else {
+        // The trust is kept whatever became of the host meanwhile; the registry in memory is what is stored.
+        if (pending->registry) {
+            m_trustedRegistry = *pending->registry;
             publishTrustedRegistry();
             m_pendingPairingDeviceID.reset();
             if (m_trustedRegistry.devices.size() == 1) {
                 for (qsizetype index = 0; index < m_tasks.size(); ++index) {
                     if (m_tasks[index].direction == TransferTaskRecord::Direction::sending &&
                         !m_tasks[index].trustedDeviceID) {
-                        assignTrustedDevice(index, recordID);
+                        assignTrustedDevice(index, *m_trustedRegistry.selectedDeviceID);
                     }
                 }
             }
         }
-        if (!event.peerName.isEmpty()) {
-            m_credentials.write(event.peerName, TransferCredentialStore::Account::trustedPeerName);
+        if (sameHost) {
+            finishPaired(pending->event);
         }
-    } catch (const std::exception &error) {
-        setPhase(Phase::failed(failurePrefix + describe(error)));
-        return;
     }
+    // The events held behind the pairing come next.
+    if (m_pollingTimer.isActive()) {
+        m_pollingTimer.start(0);
+    }
+    if (!m_managementContinuations.isEmpty()) {
+        m_managementResponseTimer.start();
+    }
+    return true;
+}
+
+void TransferStore::finishPaired(const TransferEvent &event)
+{
     setPhase(Phase::connected(event.peerName));
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (TransferTaskRecord &task : m_tasks) {

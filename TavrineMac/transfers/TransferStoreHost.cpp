@@ -1,5 +1,5 @@
-#include "TransferStore.h"
 #include "BackgroundTask.h"
+#include "TransferStore.h"
 #include "TransferStorePrivate.h"
 
 #include <QDBusConnection>
@@ -48,6 +48,7 @@ QCoro::Task<void> TransferStore::startUp()
         co_return;
     }
     m_trustedRegistry = std::get<TrustedDeviceRegistry>(loaded);
+    noteStoredRegistry();
     publishTrustedRegistry();
     const std::optional<TrustedDeviceRecord> selected = m_trustedRegistry.selectedDevice();
     if (!selected) {
@@ -95,6 +96,7 @@ QCoro::Task<void> TransferStore::restartHost(TrustedDeviceRecord record)
 void TransferStore::adoptHost(std::unique_ptr<TransferHostProtocol> host)
 {
     m_host = std::move(host);
+    ++m_hostGeneration;
     setPairingPayload(m_host->pairingPayload());
     setConfirmationCode(m_host->confirmationCode());
 }
@@ -151,6 +153,7 @@ void TransferStore::stopHost()
     releaseScopedAccess();
     m_pollingTimer.stop();
     m_host.reset();
+    ++m_hostGeneration;
     setPairingPayload(std::nullopt);
     setConfirmationCode(std::nullopt);
     setLatestEvent(std::nullopt);

@@ -31,10 +31,16 @@ QString leadingCharacters(const QString &text, qsizetype count)
 
 bool TransferStore::commitTrustedRegistry(const TrustedDeviceRegistry &candidate, const QString &failurePrefix)
 {
+    // Through the writer, after whatever it still has to write: an earlier registry never lands over this one.
+    CredentialWriter::Outcome failure;
     try {
-        m_trustedRegistryStore.save(candidate);
+        failure = credentialWriter().writeAndWait(
+            {{TransferCredentialStore::Account::trustedDeviceRegistry, TrustedDeviceRegistryStore::encode(candidate)}});
     } catch (const std::exception &error) {
-        setPhase(Phase::failed(failurePrefix + describe(error)));
+        failure = describe(error);
+    }
+    if (failure) {
+        setPhase(Phase::failed(failurePrefix + *failure));
         return false;
     }
     m_trustedRegistry = candidate;
@@ -44,11 +50,14 @@ bool TransferStore::commitTrustedRegistry(const TrustedDeviceRegistry &candidate
 
 bool TransferStore::saveTrustedRegistry()
 {
+    waitForCredentialWrites();
     return commitTrustedRegistry(m_trustedRegistry, QStringLiteral("无法保存可信设备："));
 }
 
 void TransferStore::selectTrustedDevice(const QString &id)
 {
+    // A change starts from the registry with the phone whose pairing is still being saved.
+    waitForCredentialWrites();
     if (m_selectedTrustedDeviceID == id) {
         return;
     }
@@ -70,6 +79,7 @@ void TransferStore::selectTrustedDevice(const QString &id)
 
 void TransferStore::renameTrustedDevice(const QString &id, const QString &name)
 {
+    waitForCredentialWrites();
     const QString trimmed = leadingCharacters(name.trimmed(), maximumDeviceNameCharacters);
     if (trimmed.isEmpty()) {
         return;
@@ -86,6 +96,7 @@ void TransferStore::renameTrustedDevice(const QString &id, const QString &name)
 
 void TransferStore::forgetTrustedDevice(const QString &id)
 {
+    waitForCredentialWrites();
     const bool wasSelected = m_trustedRegistry.selectedDeviceID == id;
     TrustedDeviceRegistry candidate = m_trustedRegistry;
     candidate.removeDevice(id);
@@ -102,6 +113,7 @@ void TransferStore::forgetTrustedDevice(const QString &id)
 
 void TransferStore::bindUSBSerial(const QString &serial, const QString &deviceID)
 {
+    waitForCredentialWrites();
     if (!TrustedDeviceRecord::isValidUSBSerial(serial)) {
         return;
     }
@@ -134,8 +146,20 @@ void TransferStore::reloadTrustedRegistryIfEmpty()
 
 void TransferStore::reloadTrustedRegistry()
 {
+    waitForCredentialWrites();
     m_trustedRegistry = m_trustedRegistryStore.load();
+    noteStoredRegistry();
     publishTrustedRegistry();
+}
+
+void TransferStore::noteStoredRegistry()
+{
+    try {
+        credentialWriter().noteStored({TransferCredentialStore::Account::trustedDeviceRegistry,
+                                       TrustedDeviceRegistryStore::encode(m_trustedRegistry)});
+    } catch (const std::exception &) {
+        // A registry that could not be written back is simply written again by the next change.
+    }
 }
 
 std::optional<QString> TransferStore::currentPeerDisplayName() const

@@ -137,6 +137,8 @@ struct StoreFixture
 {
     QTemporaryDir folder;
     std::shared_ptr<InMemoryKeychain> keychain = std::make_shared<InMemoryKeychain>();
+    // The keychain the store is given, when it is not `keychain` itself (one that wraps it, say).
+    std::shared_ptr<Keychain> environmentKeychain;
     std::shared_ptr<FakeTransferHost::Script> host = std::make_shared<FakeTransferHost::Script>();
     std::shared_ptr<RecordingNotificationSink::Log> notifications = std::make_shared<RecordingNotificationSink::Log>();
     std::shared_ptr<FixedComputerNames> computerNames = std::make_shared<FixedComputerNames>();
@@ -155,7 +157,7 @@ struct StoreFixture
     TransferStore &make()
     {
         TransferStoreEnvironment environment;
-        environment.keychain = keychain;
+        environment.keychain = environmentKeychain ? environmentKeychain : keychain;
         environment.localAddress = std::make_shared<FixedLocalAddressProvider>(address);
         environment.notifications =
             std::make_shared<TransferNotificationService>(std::make_unique<RecordingNotificationSink>(notifications));
@@ -207,6 +209,10 @@ struct StoreFixture
     {
         host->events.insert(host->events.end(), events.begin(), events.end());
         store->drainEvents();
+        // A pairing holds the events behind it until the phone's trust is in the keychain.
+        while (store->waitForCredentialWrites()) {
+            store->drainEvents();
+        }
     }
 
     // The phone's answer to the `number`th management request, routed at once.

@@ -1,0 +1,171 @@
+#include "StoreTestSupport.h"
+
+#include <QtTest>
+
+#include <condition_variable>
+#include <mutex>
+
+using namespace Qt::StringLiterals;
+using Phase = TransferStore::Phase;
+using Kind = TransferEventKind;
+using Direction = TransferDirection;
+using Account = TransferCredentialStore::Account;
+
+namespace {
+
+const QString secret = u"0123456789abcdef0123456789abcdef-secret"_s;
+
+// The keyring of a session whose Secret Service answers writes late (it may keep a call waiting up to its 25 s
+// time-out): while stalled, each write waits until released, or for 10 s at most. Calls go one at a time to the
+// keychain in memory underneath.
+class StallingKeychain : public Keychain
+{
+public:
+    explicit StallingKeychain(std::shared_ptr<InMemoryKeychain> keychain) : m_keychain(std::move(keychain)) {}
+
+    CopyResult copyMatching(const QString &service, const QString &account) override
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_keychain->copyMatching(service, account);
+    }
+    int32_t update(const QString &service, const QString &account, const QByteArray &data) override
+    {
+        std::unique_lock lock(m_mutex);
+        waitWhileStalled(lock);
+        return m_keychain->update(service, account, data);
+    }
+    int32_t add(const QString &service, const QString &account, const QByteArray &data) override
+    {
+        std::unique_lock lock(m_mutex);
+        waitWhileStalled(lock);
+        return m_keychain->add(service, account, data);
+    }
+    QString messageForStatus(int32_t status) const override { return m_keychain->messageForStatus(status); }
+
+    void stall()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stalled = true;
+    }
+    void release()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stalled = false;
+        }
+        m_changed.notify_all();
+    }
+    bool hasWaitingWrite()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_waiting > 0;
+    }
+    // The keychain's calls so far, e.g. "update trusted-device-registry-v1".
+    QStringList calls()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_keychain->calls();
+    }
+
+private:
+    void waitWhileStalled(std::unique_lock<std::mutex> &lock)
+    {
+        ++m_waiting;
+        m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return !m_stalled; });
+        --m_waiting;
+    }
+
+    std::shared_ptr<InMemoryKeychain> m_keychain;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_stalled = false;
+    int m_waiting = 0;
+};
+
+// The writes among `calls` ("update <account>" or "add <account>"), as account names.
+QStringList writtenAccounts(const QStringList &calls)
+{
+    QStringList accounts;
+    for (const QString &call : calls) {
+        if (call.startsWith(u"update ") || call.startsWith(u"add ")) {
+            accounts.append(call.section(u' ', 1));
+        }
+    }
+    accounts.removeDuplicates();
+    return accounts;
+}
+
+} // namespace
+
+class TransferStoreKeyringTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A keyring that keeps its writes waiting does not hold the window: the phone's trust goes to it off the event
+    // loop, in order, and the events after the pairing wait until it is kept. A reconnection writes only what
+    // changed.
+    void trustIsWrittenOffTheEventLoop()
+    {
+        StoreFixture fixture;
+        auto keychain = std::make_shared<StallingKeychain>(fixture.keychain);
+        fixture.environmentKeychain = keychain;
+        TransferStore &store = fixture.make();
+        store.beginNewPairing();
+        fixture.host->trustedPeerSecret = secret;
+        fixture.host->events = {linkEvent(Kind::connecting, {}, {}), linkEvent(Kind::awaitingConfirmation),
+                                linkEvent(Kind::paired),
+                                transferEvent(Kind::receiving, Direction::receiving, u"r1"_s, 1, 10)};
+        const qsizetype callsBefore = keychain->calls().size();
+        keychain->stall();
+        store.drainEvents();
+        QTRY_VERIFY(keychain->hasWaitingWrite());
+        QCOMPARE(store.phase(), Phase::awaitingConfirmation(u"Pixel"_s));
+        QVERIFY(store.trustedDevices().isEmpty());
+        QCOMPARE(fixture.host->events.size(), size_t(1));
+
+        keychain->release();
+        QTRY_COMPARE(store.phase(), Phase::connected(u"Pixel"_s));
+        QTRY_VERIFY(taskWithId(store, u"r1"_s));
+        QCOMPARE(store.trustedDevices().size(), 1);
+        QCOMPARE(
+            writtenAccounts(keychain->calls().mid(callsBefore)),
+            (QStringList{u"trusted-peer-secret-v1"_s, u"trusted-device-registry-v1"_s, u"trusted-peer-name-v1"_s}));
+        QCOMPARE(fixture.keychainText(Account::trustedPeerSecret), secret);
+        QCOMPARE(fixture.registryStore().load().devices, store.trustedDevices());
+
+        // The same phone again, with the same secret and name: only its registry record (when it was last seen)
+        // may change.
+        const qsizetype callsAtReconnection = keychain->calls().size();
+        fixture.deliver({linkEvent(Kind::disconnected), linkEvent(Kind::paired)});
+        QCOMPARE(store.phase(), Phase::connected(u"Pixel"_s));
+        QVERIFY(writtenAccounts(keychain->calls().mid(callsAtReconnection)).size() <= 1);
+        QVERIFY(!writtenAccounts(keychain->calls().mid(callsAtReconnection)).contains(u"trusted-peer-secret-v1"_s));
+        QVERIFY(!writtenAccounts(keychain->calls().mid(callsAtReconnection)).contains(u"trusted-peer-name-v1"_s));
+    }
+
+    // A change of the registry made while a pairing's trust is still on its way lands after it, and keeps it.
+    void aLaterChangeIsNeverOvertaken()
+    {
+        StoreFixture fixture;
+        auto keychain = std::make_shared<StallingKeychain>(fixture.keychain);
+        fixture.environmentKeychain = keychain;
+        fixture.saveRegistry({trustedPhone(u"Pixel"_s, 1)});
+        TransferStore &store = fixture.make();
+        awaitTask(store.startUp());
+        store.beginNewPairing();
+        fixture.host->trustedPeerSecret = secret;
+        fixture.host->events = {linkEvent(Kind::paired, u"Newcomer"_s, u"peer-new"_s)};
+        keychain->stall();
+        store.drainEvents();
+        QTRY_VERIFY(keychain->hasWaitingWrite());
+        keychain->release();
+        store.renameTrustedDevice(trustedPhone({}, 1).id, u"Renamed"_s);
+        QCOMPARE(store.trustedDevices().size(), 2);
+        QCOMPARE(fixture.registryStore().load().devices, store.trustedDevices());
+        QCOMPARE(store.trustedDevices().last().name, u"Renamed"_s);
+    }
+};
+
+QTEST_GUILESS_MAIN(TransferStoreKeyringTest)
+#include "test_transfer_store_keyring.moc"
