@@ -289,8 +289,9 @@ void ManagedTrashList::refresh()
     m_stack->setCurrentWidget(
         trashListState(loading, !entries.isEmpty()) == TrashListState::loading ? m_loadingView : m_stack->widget(1));
     m_model->setEntries(entries);
+    // "No match" belongs to a list that was searched, not to text typed since.
     const std::optional<QString> title =
-        trashEmptyTitle(!entries.isEmpty(), m_store ? m_store->trashQuery() : QString());
+        trashEmptyTitle(!entries.isEmpty(), m_store ? m_store->listedTrashQuery() : QString());
     m_emptyOverlay->setText(title.value_or(QString()));
     m_emptyOverlay->setVisible(title.has_value());
     m_emptySymbol->setVisible(title.has_value());

@@ -227,9 +227,7 @@ private slots:
         QTRY_COMPARE(field->text(), QString());
         QCOMPARE(fixture.channel->requests.size(), sent + 1);
         QCOMPARE(fixture.channel->requests.last().object().value(u"query"_s).toString(), QString());
-        if (kind != ManagedContentGroup::trash) {
-            QCOMPARE(emptyTitle(), noMatch);
-        }
+        QCOMPARE(emptyTitle(), noMatch);
         fixture.channel->hold = false;
         fixture.channel->release();
         QTRY_COMPARE(shownCount(), everything);

@@ -47,9 +47,14 @@ private slots:
     {
         const auto [loading, entries, query, showsLoading, title] = States::fetch();
         ManagementStoreFixture fixture;
-        fixture.store->setIsLoadingTrash(loading);
-        fixture.store->setTrashEntries(entries);
+        // The entries as the phone listed them for the search.
+        const ManagedTrashPage page{1, entries, std::nullopt};
+        fixture.channel->answer = [page](const FakeManagementChannel::Request &) {
+            return Reply::json(encodeManaged(page));
+        };
         fixture.store->setTrashQuery(query);
+        awaitTask(fixture.store->loadTrash());
+        fixture.store->setIsLoadingTrash(loading);
         ManagedTrashList list(fixture.store.get());
         QCOMPARE(list.showsLoading(), showsLoading);
         QCOMPARE(list.view()->model()->rowCount(), entries.size());
