@@ -291,6 +291,8 @@ void MainWindow::renderSidebar()
         layout->addWidget(count);
         button->setMinimumHeight(layout->sizeHint().height());
         QObject::connect(button, &QPushButton::clicked, this, &MainWindow::showTrustedDeviceManager);
+        // The arrow keys pass it by: Tab leads from the list's phones to it.
+        QWidget::setTabOrder(m_sidebar, button);
         addRow(m_sidebar, button)->setSizeHint(layout->sizeHint() + QSize(0, 6));
     }
     addRow(m_sidebar, symbolLabel(privacySymbol, privacyText, ViewFonts::caption(), secondary, m_sidebar))

@@ -473,6 +473,11 @@ private slots:
             if (button->accessibleName() == "管理已信任设备")
                 manage = button;
         QVERIFY(manage);
+        // Tab leads from the list to it.
+        QWidget *next = sidebar->nextInFocusChain();
+        while (next && !(next->focusPolicy() & Qt::TabFocus))
+            next = next->nextInFocusChain();
+        QCOMPARE(next, manage);
         for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
             QTest::keyClick(manage, key);
             QVERIFY2(paired.window.isShowingTrustedDeviceManager(), qPrintable(QKeySequence(key).toString()));
