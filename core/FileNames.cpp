@@ -1,5 +1,6 @@
 #include "FileNames.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -98,6 +99,53 @@ bool writeFully(int descriptor, std::string_view bytes)
             return false;
         }
         bytes.remove_prefix(size_t(written));
+    }
+    return true;
+}
+
+bool copyFileContents(int from, int to, uint64_t size)
+{
+    off_t read = 0;
+    off_t written = 0;
+    // Within the kernel, and as a shared extent where the file system offers it.
+    while (uint64_t(read) < size) {
+        const ssize_t copied = ::copy_file_range(from, &read, to, &written, size_t(size - uint64_t(read)), 0);
+        if (copied < 0 && errno == EINTR) {
+            continue;
+        }
+        if (copied == 0) {
+            errno = EIO;
+            return false;
+        }
+        if (copied < 0) {
+            break;
+        }
+    }
+    // Where the two files cannot be copied between that way: through a buffer.
+    std::string buffer(std::min<uint64_t>(size - uint64_t(read), 1024 * 1024), '\0');
+    while (uint64_t(read) < size) {
+        const ssize_t count =
+            ::pread(from, buffer.data(), size_t(std::min<uint64_t>(buffer.size(), size - uint64_t(read))), read);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            errno = count == 0 ? EIO : errno;
+            return false;
+        }
+        for (ssize_t done = 0; done < count;) {
+            const ssize_t put = ::pwrite(to, buffer.data() + done, size_t(count - done), written);
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put <= 0) {
+                errno = put == 0 ? EIO : errno;
+                return false;
+            }
+            done += put;
+            written += put;
+        }
+        read += count;
     }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "Utf8Repair.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,10 @@ std::string sanitizedFileName(const std::string &name);
 
 // Writes all of `bytes` to `descriptor`, going on after interruptions; false when the file takes no more.
 bool writeFully(int descriptor, std::string_view bytes);
+
+// Copies the first `size` bytes of `from` to the start of `to`; false when fewer could be read or a write failed
+// (errno tells why).
+bool copyFileContents(int from, int to, uint64_t size);
 
 // Opens the partial file `name` in the folder `directory` (a descriptor) for reading and writing, creating it
 // when absent. Whatever else stands under that name (a link, a folder, a file linked elsewhere or owned by

@@ -19,7 +19,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <set>
 #include <mutex>
 #include <thread>
@@ -351,13 +350,6 @@ std::shared_ptr<Host> Host::start(const std::string &advertisedHost, const std::
     if (inet_pton(AF_INET, advertisedHost.c_str(), &address) != 1) {
         throw CoreError(CoreError::Kind::ServiceStart, "not an IPv4 address: " + advertisedHost);
     }
-    std::error_code error;
-    std::filesystem::create_directories(inboxDirectory, error);
-    if (inboxDirectory.empty() || !std::filesystem::is_directory(inboxDirectory, error) ||
-        ::access(inboxDirectory.c_str(), W_OK) != 0) {
-        throw CoreError(CoreError::Kind::ServiceStart, "the inbox folder cannot be used: " + inboxDirectory);
-    }
-
     auto d = std::make_unique<Private>();
     d->deviceName = deviceName;
     d->inboxDirectory = inboxDirectory;

@@ -17,7 +17,9 @@ class Session;
 class Host
 {
 public:
-    // Throws CoreError::ServiceStart when it cannot listen, read the identity material or use the inbox.
+    // Throws CoreError::ServiceStart when it cannot listen or read the identity material. An inbox folder that cannot
+    // be used does not keep the host from starting: sending works, and each file offered meanwhile fails with the
+    // reason until the folder can be used again.
     static std::shared_ptr<Host> start(const std::string &advertisedHost, const std::string &inboxDirectory,
                                        const std::string &deviceName, const std::string &identityMaterial,
                                        const std::string &trustedPeerSecret);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <vector>
 
@@ -50,12 +51,39 @@ std::string fromHex(std::string_view text)
     return bytes;
 }
 
-std::string line(const std::string &transferId, const InboxManifest::Entry &entry)
+// The fields of a journal line, split at single blanks; a line with more than six is cut after the seventh.
+std::vector<std::string_view> fields(std::string_view text)
 {
-    return std::string(entry.acknowledged ? "A " : "R ") + hexText(transferId) + ' ' + hexText(entry.fileName) + '\n';
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    while (parts.size() <= 6) {
+        const size_t blank = text.find(' ', start);
+        parts.push_back(text.substr(start, blank == std::string_view::npos ? blank : blank - start));
+        if (blank == std::string_view::npos) {
+            break;
+        }
+        start = blank + 1;
+    }
+    return parts;
+}
+
+template <typename Number> std::optional<Number> number(std::string_view text)
+{
+    Number value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 } // namespace
+
+FileIdentity FileIdentity::of(const struct stat &status)
+{
+    return {uint64_t(status.st_size), uint64_t(status.st_ino),
+            int64_t(status.st_mtim.tv_sec) * 1'000'000'000 + int64_t(status.st_mtim.tv_nsec)};
+}
 
 InboxManifest::InboxManifest(int directory) : m_directory(directory)
 {
@@ -70,6 +98,17 @@ InboxManifest::~InboxManifest()
     }
 }
 
+std::string InboxManifest::line(const std::string &transferId, const Entry &entry)
+{
+    std::string text =
+        std::string(entry.acknowledged ? "A " : "R ") + hexText(transferId) + ' ' + hexText(entry.fileName);
+    if (entry.identity) {
+        text += ' ' + std::to_string(entry.identity->size) + ' ' + std::to_string(entry.identity->inode) + ' ' +
+                std::to_string(entry.identity->modifiedNanoseconds);
+    }
+    return text + '\n';
+}
+
 std::map<std::string, InboxManifest::Entry> InboxManifest::parse(const std::string &journal)
 {
     std::map<std::string, Entry> entries;
@@ -80,20 +119,28 @@ std::map<std::string, InboxManifest::Entry> InboxManifest::parse(const std::stri
         if (end == std::string::npos) {
             end = journal.size();
         }
-        const std::string_view text = std::string_view(journal).substr(start, end - start);
+        const std::vector<std::string_view> parts = fields(std::string_view(journal).substr(start, end - start));
         start = end + 1;
-        const size_t firstSpace = text.find(' ');
-        const size_t secondSpace = firstSpace == std::string_view::npos ? firstSpace : text.find(' ', firstSpace + 1);
-        if (secondSpace == std::string_view::npos || (text.substr(0, firstSpace) != "R" && text.substr(0, firstSpace) != "A")) {
+        if ((parts.size() != 3 && parts.size() != 6) || (parts[0] != "R" && parts[0] != "A")) {
             continue;
         }
-        const std::string transferId = fromHex(text.substr(firstSpace + 1, secondSpace - firstSpace - 1));
-        const std::string fileName = fromHex(text.substr(secondSpace + 1));
+        const std::string transferId = fromHex(parts[1]);
+        const std::string fileName = fromHex(parts[2]);
         if (transferId.empty() || fileName.empty() || fileName.find('/') != std::string::npos || fileName == "." ||
             fileName == "..") {
             continue;
         }
-        entries[transferId] = Entry{fileName, text[0] == 'A', order++};
+        std::optional<FileIdentity> identity;
+        if (parts.size() == 6) {
+            const auto size = number<uint64_t>(parts[3]);
+            const auto inode = number<uint64_t>(parts[4]);
+            const auto modified = number<int64_t>(parts[5]);
+            if (!size || !inode || !modified) {
+                continue;
+            }
+            identity = FileIdentity{*size, *inode, *modified};
+        }
+        entries[transferId] = Entry{fileName, parts[0] == "A", order++, identity};
     }
     return entries;
 }
@@ -157,8 +204,7 @@ void InboxManifest::compact()
     }
 
     ::unlinkat(m_directory, compactingName, 0);
-    const int file =
-        ::openat(m_directory, compactingName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int file = ::openat(m_directory, compactingName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (file < 0) {
         return;
     }
@@ -188,13 +234,70 @@ bool InboxManifest::append(const std::string &transferId, const Entry &entry)
     return true;
 }
 
-void InboxManifest::recordReceived(const std::string &transferId, const std::string &fileName)
+void InboxManifest::moveTo(int directory)
+{
+    std::map<std::string, Entry> known = std::move(m_entries);
+    m_entries.clear();
+    if (m_journal >= 0) {
+        ::close(m_journal);
+        m_journal = -1;
+    }
+    m_directory = directory;
+    load();
+    // What this side learned meanwhile goes on after what the folder's journal held.
+    std::vector<std::pair<uint64_t, std::string>> ordered;
+    for (const auto &[id, entry] : known) {
+        ordered.emplace_back(entry.order, id);
+    }
+    std::sort(ordered.begin(), ordered.end());
+    for (const auto &[order, id] : ordered) {
+        if (m_entries.count(id) == 0) {
+            Entry &entry = m_entries[id] = std::move(known[id]);
+            entry.order = m_nextOrder++;
+        }
+    }
+    compact();
+}
+
+bool InboxManifest::stillPlaced(const Entry &entry) const
+{
+    struct stat status
+    {
+    };
+    return entry.identity && ::fstatat(m_directory, entry.fileName.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(status.st_mode) && FileIdentity::of(status) == *entry.identity;
+}
+
+void InboxManifest::recordReceived(const std::string &transferId, const std::string &fileName,
+                                   const FileIdentity &identity)
 {
     Entry &entry = m_entries[transferId];
-    entry = Entry{fileName, false, m_nextOrder++};
+    // An earlier copy of the same transfer would stay in the inbox for good: nothing acknowledges it any more. A
+    // file that has taken its name since (the user's own) is left alone.
+    if (!entry.fileName.empty() && !entry.acknowledged && entry.fileName != fileName && stillPlaced(entry)) {
+        ::unlinkat(m_directory, entry.fileName.c_str(), 0);
+    }
+    entry = Entry{fileName, false, m_nextOrder++, identity};
     // When the line cannot be written the file itself still arrived; only a later acknowledgement after a
     // restart would miss it.
     append(transferId, entry);
+}
+
+InboxManifest::Receipt InboxManifest::receivedBefore(const std::string &transferId, uint64_t size,
+                                                     std::string &fileName) const
+{
+    const auto found = m_entries.find(transferId);
+    if (found == m_entries.end() || !found->second.identity || found->second.identity->size != size) {
+        return Receipt::toTake;
+    }
+    if (found->second.acknowledged) {
+        return Receipt::acknowledged;
+    }
+    if (!stillPlaced(found->second)) {
+        return Receipt::toTake;
+    }
+    fileName = found->second.fileName;
+    return Receipt::waiting;
 }
 
 bool InboxManifest::acknowledge(const std::string &transferId)
@@ -206,7 +309,9 @@ bool InboxManifest::acknowledge(const std::string &transferId)
     if (found->second.acknowledged) {
         return true;
     }
-    if (::unlinkat(m_directory, found->second.fileName.c_str(), 0) != 0 && errno != ENOENT) {
+    // Entries of older journals name their file alone; the others are removed only while still the file placed.
+    const bool ours = !found->second.identity || stillPlaced(found->second);
+    if (ours && ::unlinkat(m_directory, found->second.fileName.c_str(), 0) != 0 && errno != ENOENT) {
         throw CoreError(CoreError::Kind::TransferCleanup,
                         "could not remove " + found->second.fileName + ": " + std::strerror(errno));
     }

@@ -9,7 +9,9 @@
 #include <openssl/evp.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include <fcntl.h>
@@ -66,15 +68,33 @@ std::string finishDigest(EVP_MD_CTX *digest)
     return std::string(reinterpret_cast<const char *>(bytes), length);
 }
 
-// Hashes the first `count` bytes of a file; false when they cannot all be read or `stopped` became true.
-bool hashPrefix(int descriptor, uint64_t count, EVP_MD_CTX *digest, const std::atomic<bool> *stopped)
+// Tests stand a slow disk in for the part a resumed file holds: TAVRINE_CORE_HELD_PART_BYTES_PER_SECOND caps how
+// fast it is read back (unset: as fast as the disk gives it).
+uint64_t heldPartReadPace()
+{
+    static const uint64_t pace = [] {
+        const char *value = std::getenv("TAVRINE_CORE_HELD_PART_BYTES_PER_SECOND");
+        return value ? uint64_t(std::strtoull(value, nullptr, 10)) : uint64_t(0);
+    }();
+    return pace;
+}
+
+// Hashes the first `count` bytes of a file, reading at most `bytesPerSecond` (0: no limit); false when they cannot
+// all be read or `stopped` became true.
+bool hashPrefix(int descriptor, uint64_t count, EVP_MD_CTX *digest, const std::atomic<bool> *stopped,
+                uint64_t bytesPerSecond = 0)
 {
     if (count == 0) {
         return true;
     }
-    std::string buffer(size_t(std::min<uint64_t>(hashBufferBytes, count)), '\0');
+    const uint64_t step = bytesPerSecond ? std::max<uint64_t>(bytesPerSecond / 20, 4096) : hashBufferBytes;
+    std::string buffer(size_t(std::min<uint64_t>(std::min<uint64_t>(hashBufferBytes, step), count)), '\0');
+    const auto started = Clock::now();
     uint64_t position = 0;
     while (position < count) {
+        if (bytesPerSecond) {
+            std::this_thread::sleep_until(started + std::chrono::microseconds(position * 1'000'000 / bytesPerSecond));
+        }
         if (stopped && *stopped) {
             return false;
         }
@@ -127,11 +147,23 @@ struct Session::Outgoing
     }
 };
 
+struct Session::InboxFolder
+{
+    explicit InboxFolder(int descriptor) : descriptor(descriptor) {}
+    ~InboxFolder() { ::close(descriptor); }
+    InboxFolder(const InboxFolder &) = delete;
+    InboxFolder &operator=(const InboxFolder &) = delete;
+
+    const int descriptor;
+};
+
 struct Session::Incoming
 {
     std::string id;
     std::string fileName;
     std::string partialName;
+    // Where the partial file lies; under the session's lock once the transfer is known.
+    std::shared_ptr<InboxFolder> inbox;
     int descriptor = -1;
     uint64_t size = 0;
     uint64_t received = 0;             // what events report, under the session's lock
@@ -139,6 +171,9 @@ struct Session::Incoming
     DigestPointer digest;
     Clock::time_point lastProgress{};
     std::atomic<bool> closed = false; // paused, cancelled, failed or finished: queued data is dropped
+    // False while what a resumed transfer holds is being checked: the peer sends data only once accepted. Under the
+    // session's lock.
+    bool accepted = true;
 
     ~Incoming()
     {
@@ -149,10 +184,12 @@ struct Session::Incoming
 };
 
 Session::Session(const std::string &inboxDirectory)
-    : m_inboxDirectory(inboxDirectory),
-      m_inbox(::open(inboxDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-      m_manifest(std::make_unique<InboxManifest>(m_inbox)), m_senders(std::make_unique<WorkerPool>("tavrine-send"))
+    : m_inboxDirectory(inboxDirectory), m_manifest(std::make_unique<InboxManifest>(-1)),
+      m_senders(std::make_unique<WorkerPool>("tavrine-send"))
 {
+    // A folder that cannot be used now is tried again at each offer: sending works meanwhile.
+    std::string failure;
+    usableInbox(failure);
     m_receiveWriter = std::thread(&Session::runReceiveStage, this, true);
     m_receiveHasher = std::thread(&Session::runReceiveStage, this, false);
 }
@@ -164,6 +201,9 @@ Session::~Session()
         for (auto &[id, transfer] : m_outgoing) {
             transfer->stopped = true;
         }
+        for (auto &[id, transfer] : m_incoming) {
+            transfer->closed = true;
+        }
         m_sendersDone.wait(lock, [this] { return m_runningSenders == 0; });
         m_stopping = true;
     }
@@ -173,9 +213,42 @@ Session::~Session()
     m_receiveHasher.join();
     m_senders.reset();
     m_manifest.reset();
-    if (m_inbox >= 0) {
-        ::close(m_inbox);
+}
+
+std::shared_ptr<Session::InboxFolder> Session::usableInbox(std::string &failure)
+{
+    std::lock_guard lock(m_inboxMutex);
+    struct stat named
+    {
+    };
+    struct stat opened
+    {
+    };
+    if (m_inbox && ::stat(m_inboxDirectory.c_str(), &named) == 0 && ::fstat(m_inbox->descriptor, &opened) == 0 &&
+        named.st_dev == opened.st_dev && named.st_ino == opened.st_ino && opened.st_nlink > 0) {
+        return m_inbox;
     }
+    // The folder went away, another came in its place, or it could not be used before: it is made where the
+    // application wants it, as at the start.
+    std::error_code ignored;
+    std::filesystem::create_directories(m_inboxDirectory, ignored);
+    const int descriptor =
+        m_inboxDirectory.empty() ? -1 : ::open(m_inboxDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) {
+        const std::string reason = m_inboxDirectory.empty() ? "no folder was given" : std::strerror(errno);
+        failure = "the inbox folder " + m_inboxDirectory + " cannot be used: " + reason;
+        return nullptr;
+    }
+    auto folder = std::make_shared<InboxFolder>(descriptor);
+    m_manifest->moveTo(descriptor);
+    m_inbox = folder;
+    return folder;
+}
+
+std::shared_ptr<Session::InboxFolder> Session::currentInbox()
+{
+    std::lock_guard lock(m_inboxMutex);
+    return m_inbox;
 }
 
 bool Session::readyForFrames() const
@@ -409,7 +482,7 @@ void Session::closeIncoming(const std::string &transferId, EventKind kind, const
     }
     found->second->closed = true;
     if (removePartial) {
-        ::unlinkat(m_inbox, found->second->partialName.c_str(), 0);
+        ::unlinkat(found->second->inbox->descriptor, found->second->partialName.c_str(), 0);
     }
     m_events.push_back({kind,
                         Direction::receiving,
@@ -456,13 +529,17 @@ bool Session::cancelTransfer(const std::string &transferId)
     }
     closeOutgoing(transferId, EventKind::cancelled, {});
     closeIncoming(transferId, EventKind::cancelled, {}, true);
-    const bool removedPartial = ::unlinkat(m_inbox, partialName(transferId).c_str(), 0) == 0;
+    const std::shared_ptr<InboxFolder> inbox = currentInbox();
+    const bool removedPartial = inbox && ::unlinkat(inbox->descriptor, partialName(transferId).c_str(), 0) == 0;
     return known || removedPartial || link != nullptr;
 }
 
 bool Session::acknowledgeReceivedTransfer(const std::string &transferId)
 {
-    std::lock_guard lock(m_manifestMutex);
+    // The copy to remove lies in the inbox as it stands now, also when the folder was made again meanwhile.
+    std::string failure;
+    usableInbox(failure);
+    std::lock_guard lock(m_inboxMutex);
     return m_manifest->acknowledge(transferId);
 }
 
@@ -557,40 +634,112 @@ void Session::handleOffer(const std::shared_ptr<Link> &link, wire::FieldReader &
             return;
         }
     }
-    transfer->descriptor = openPartialFile(m_inbox, transfer->partialName);
+    std::string failure;
+    transfer->inbox = usableInbox(failure);
+    if (!transfer->inbox) {
+        refuse(failure);
+        return;
+    }
+    // A transfer that arrived whole before is offered again when the sender never heard that it did (its "done" was
+    // lost, or the sender's record of it): it is done, and a file still waiting is delivered from where it is,
+    // instead of a second copy.
+    std::string waitingName;
+    InboxManifest::Receipt receipt = InboxManifest::Receipt::toTake;
+    {
+        std::lock_guard lock(m_inboxMutex);
+        receipt = m_manifest->receivedBefore(transferId, size, waitingName);
+    }
+    if (receipt != InboxManifest::Receipt::toTake) {
+        link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transferId).u8(1).text({}).take());
+        if (receipt == InboxManifest::Receipt::waiting) {
+            std::lock_guard lock(m_mutex);
+            m_events.push_back(
+                {EventKind::completed, Direction::receiving, transferId, waitingName, size, size, {}, {}, {}});
+        }
+        return;
+    }
+    transfer->descriptor = openPartialFile(transfer->inbox->descriptor, transfer->partialName);
     struct stat status
     {
     };
     if (transfer->descriptor < 0 || ::fstat(transfer->descriptor, &status) != 0) {
-        refuse(std::string("the inbox cannot be written: ") + std::strerror(errno));
+        refuse("the inbox folder " + m_inboxDirectory + " cannot be written: " + std::strerror(errno));
         return;
     }
-    uint64_t offset = uint64_t(status.st_size);
+    uint64_t held = uint64_t(status.st_size);
     // What is already here is kept only when it can be the start of this file.
-    if (eager || offset > size || !hashPrefix(transfer->descriptor, offset, transfer->digest.get(), nullptr)) {
+    if (eager || held > size) {
         if (::ftruncate(transfer->descriptor, 0) != 0) {
-            refuse(std::string("the inbox cannot be written: ") + std::strerror(errno));
+            refuse("the inbox folder " + m_inboxDirectory + " cannot be written: " + std::strerror(errno));
             return;
         }
-        offset = 0;
-        transfer->digest = newDigest();
+        held = 0;
     }
-    ::lseek(transfer->descriptor, off_t(offset), SEEK_SET);
-    transfer->received = offset;
-    transfer->written = offset;
+    transfer->received = held;
+    transfer->written = held;
+    transfer->accepted = held == 0;
     {
         std::lock_guard lock(m_mutex);
         transfer->lastProgress = Clock::now();
-        m_events.push_back(
-            {EventKind::receiving, Direction::receiving, transferId, fileName, offset, size, {}, {}, {}});
+        m_events.push_back({EventKind::receiving, Direction::receiving, transferId, fileName, held, size, {}, {}, {}});
         if (const auto previous = m_incoming.find(transferId); previous != m_incoming.end()) {
             previous->second->closed = true;
         }
-        m_incoming[transferId] = std::move(transfer);
+        m_incoming[transferId] = transfer;
+        if (held > 0) {
+            ++m_runningSenders;
+        }
     }
-    if (!eager) {
-        link->sendControl(wire::FrameType::accept, wire::FieldWriter().text(transferId).u64(offset).take());
+    if (held > 0) {
+        try {
+            m_senders->run([this, transfer, link, held] { checkHeldPart(transfer, link, held); });
+        } catch (...) {
+            std::lock_guard lock(m_mutex);
+            --m_runningSenders;
+            m_sendersDone.notify_all();
+            throw;
+        }
+    } else if (!eager) {
+        link->sendControl(wire::FrameType::accept, wire::FieldWriter().text(transferId).u64(0).take());
     }
+}
+
+void Session::checkHeldPart(const std::shared_ptr<Incoming> &transfer, const std::shared_ptr<Link> &link, uint64_t held)
+{
+    const auto finished = std::shared_ptr<void>(nullptr, [this](void *) {
+        std::lock_guard lock(m_mutex);
+        --m_runningSenders;
+        m_sendersDone.notify_all();
+    });
+    // Only this thread touches the transfer's file and digest until it is accepted: the peer sends nothing before.
+    const bool readable =
+        hashPrefix(transfer->descriptor, held, transfer->digest.get(), &transfer->closed, heldPartReadPace());
+    std::lock_guard lock(m_mutex);
+    const auto found = m_incoming.find(transfer->id);
+    if (transfer->closed || found == m_incoming.end() || found->second != transfer) {
+        return;
+    }
+    uint64_t offset = held;
+    if (!readable) {
+        // What is held cannot be read back: the file comes again from its first byte.
+        try {
+            transfer->digest = newDigest();
+        } catch (const std::exception &error) {
+            failIncoming(transfer, error.what());
+            return;
+        }
+        if (::ftruncate(transfer->descriptor, 0) != 0) {
+            failIncoming(transfer,
+                         "the inbox folder " + m_inboxDirectory + " cannot be written: " + std::strerror(errno));
+            return;
+        }
+        offset = 0;
+        transfer->received = 0;
+        transfer->written = 0;
+    }
+    ::lseek(transfer->descriptor, off_t(offset), SEEK_SET);
+    transfer->accepted = true;
+    link->sendControl(wire::FrameType::accept, wire::FieldWriter().text(transfer->id).u64(offset).take());
 }
 
 void Session::handleData(wire::Frame &frame)
@@ -612,16 +761,19 @@ void Session::queueReceiveJob(const std::string &transferId, std::string payload
 {
     std::shared_ptr<Incoming> transfer;
     StagesToWake stages;
+    std::string inboxFailure;
     {
         std::lock_guard lock(m_mutex);
         const auto found = m_incoming.find(transferId);
-        if (found == m_incoming.end()) {
-            // Data of a transfer paused or cancelled a moment ago.
+        if (found == m_incoming.end() || !found->second->accepted) {
+            // Data of a transfer paused or cancelled a moment ago, or sent before it was accepted.
             return;
         }
         // Never waits: the link asks readyForFrames() before it reads, so it keeps sending while the disk catches
-        // up. Only the link's thread queues jobs, so an empty queue stays empty while the job is done here.
-        if (!m_receiveJobs.empty() || payload.size() > inlineReceiveBytes) {
+        // up. Only the link's thread queues jobs, so an empty queue stays empty while the job is done here. A file
+        // whose folder is no longer the inbox is carried over as it ends, which is no work for the link's thread.
+        if (!m_receiveJobs.empty() || payload.size() > inlineReceiveBytes ||
+            (end && found->second->inbox != usableInbox(inboxFailure))) {
             m_receiveBytes += payload.size();
             m_receiveHeld = m_receiveHeld || m_receiveBytes >= maximumQueuedReceiveBytes;
             m_receiveJobs.push_back(
@@ -769,7 +921,7 @@ void Session::failIncoming(const std::shared_ptr<Incoming> &transfer, const std:
         return;
     }
     transfer->closed = true;
-    ::unlinkat(m_inbox, transfer->partialName.c_str(), 0);
+    ::unlinkat(transfer->inbox->descriptor, transfer->partialName.c_str(), 0);
     if (m_link) {
         m_link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transfer->id).u8(0).text(failure).take());
     }
@@ -820,8 +972,47 @@ void Session::writeChunk(const std::shared_ptr<Incoming> &transfer, std::string_
     }
 }
 
+bool Session::moveIntoInbox(const std::shared_ptr<Incoming> &transfer, const std::shared_ptr<InboxFolder> &folder,
+                            std::string &failure)
+{
+    const int moved = openPartialFile(folder->descriptor, transfer->partialName);
+    if (moved < 0 || ::ftruncate(moved, 0) != 0 || !copyFileContents(transfer->descriptor, moved, transfer->written)) {
+        failure = "the inbox folder " + m_inboxDirectory + " cannot be written: " + std::strerror(errno);
+        if (moved >= 0) {
+            ::close(moved);
+            ::unlinkat(folder->descriptor, transfer->partialName.c_str(), 0);
+        }
+        return false;
+    }
+    std::lock_guard lock(m_mutex);
+    // Where the folder was only moved away, the part left in it is ours to remove.
+    struct stat left
+    {
+    };
+    struct stat opened
+    {
+    };
+    if (::fstatat(transfer->inbox->descriptor, transfer->partialName.c_str(), &left, AT_SYMLINK_NOFOLLOW) == 0 &&
+        ::fstat(transfer->descriptor, &opened) == 0 && left.st_dev == opened.st_dev && left.st_ino == opened.st_ino) {
+        ::unlinkat(transfer->inbox->descriptor, transfer->partialName.c_str(), 0);
+    }
+    ::close(transfer->descriptor);
+    transfer->descriptor = moved;
+    transfer->inbox = folder;
+    return true;
+}
+
 void Session::finishIncoming(const std::shared_ptr<Incoming> &transfer, const std::string &expectedDigest)
 {
+    // The inbox was removed (or replaced) while the file arrived: it is made again, and the bytes go there, so that
+    // the file lands where the application looks for it.
+    std::string failure;
+    const std::shared_ptr<InboxFolder> inbox = usableInbox(failure);
+    if (inbox != transfer->inbox && !transfer->closed && (!inbox || !moveIntoInbox(transfer, inbox, failure))) {
+        std::lock_guard lock(m_mutex);
+        failIncoming(transfer, failure);
+        return;
+    }
     std::lock_guard lock(m_mutex);
     const auto found = m_incoming.find(transfer->id);
     if (found == m_incoming.end() || found->second != transfer) {
@@ -835,8 +1026,12 @@ void Session::finishIncoming(const std::shared_ptr<Incoming> &transfer, const st
         failIncoming(transfer, "the file arrived damaged");
         return;
     }
-    const std::optional<std::string> placedName =
-        placeWithoutOverwriting(m_inbox, transfer->descriptor, transfer->partialName, transfer->fileName);
+    const std::optional<std::string> placedName = placeWithoutOverwriting(
+        transfer->inbox->descriptor, transfer->descriptor, transfer->partialName, transfer->fileName);
+    struct stat placed
+    {
+    };
+    const bool known = placedName && ::fstat(transfer->descriptor, &placed) == 0;
     ::close(transfer->descriptor);
     transfer->descriptor = -1;
     if (!placedName) {
@@ -845,8 +1040,11 @@ void Session::finishIncoming(const std::shared_ptr<Incoming> &transfer, const st
     }
     transfer->closed = true;
     {
-        std::lock_guard manifestLock(m_manifestMutex);
-        m_manifest->recordReceived(transfer->id, *placedName);
+        std::lock_guard inboxLock(m_inboxMutex);
+        // Recorded only where it was placed: a folder replaced since knows nothing of it.
+        if (transfer->inbox == m_inbox) {
+            m_manifest->recordReceived(transfer->id, *placedName, known ? FileIdentity::of(placed) : FileIdentity{});
+        }
     }
     if (m_link) {
         m_link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transfer->id).u8(1).text({}).take());
@@ -932,7 +1130,9 @@ bool Session::handleFrame(const std::shared_ptr<Link> &link, wire::Frame &frame)
             closeOutgoing(transferId, EventKind::cancelled, {});
         }
         closeIncoming(transferId, EventKind::cancelled, {}, true);
-        ::unlinkat(m_inbox, partialName(transferId).c_str(), 0);
+        if (const std::shared_ptr<InboxFolder> inbox = currentInbox()) {
+            ::unlinkat(inbox->descriptor, partialName(transferId).c_str(), 0);
+        }
         break;
     }
     case FrameType::managementRequest: {

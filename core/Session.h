@@ -63,12 +63,23 @@ public:
 private:
     struct Outgoing;
     struct Incoming;
+    struct InboxFolder;
 
     void runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset);
     void emitProgress(Outgoing &transfer, uint64_t transferred, bool force);
     void closeOutgoing(const std::string &transferId, EventKind kind, const std::string &message);
     void closeIncoming(const std::string &transferId, EventKind kind, const std::string &message, bool removePartial);
     void handleOffer(const std::shared_ptr<Link> &link, wire::FieldReader &reader);
+    // Hashes what a resumed transfer already holds, off the link's thread (a large part on a slow disk takes longer
+    // than the peer waits for a silent link), then lets the peer go on from there.
+    void checkHeldPart(const std::shared_ptr<Incoming> &transfer, const std::shared_ptr<Link> &link, uint64_t held);
+    // The inbox folder as it stands now under its path: made again when it went away, taken anew when another came
+    // in its place. Nothing, with the reason in `failure`, while it cannot be used.
+    std::shared_ptr<InboxFolder> usableInbox(std::string &failure);
+    std::shared_ptr<InboxFolder> currentInbox();
+    // Carries the bytes of a transfer whose folder is no longer the inbox into a partial file of `folder`.
+    bool moveIntoInbox(const std::shared_ptr<Incoming> &transfer, const std::shared_ptr<InboxFolder> &folder,
+                       std::string &failure);
     void handleData(wire::Frame &frame);
     void handleEnd(wire::FieldReader &reader);
     void queueReceiveJob(const std::string &transferId, std::string payload, size_t offset, bool end);
@@ -95,12 +106,14 @@ private:
     static std::string partialName(const std::string &transferId);
 
     const std::string m_inboxDirectory;
-    // Files of the inbox are reached through this descriptor, never through a path that could lead elsewhere.
-    const int m_inbox;
+    // Guards the inbox folder and the manifest alone, taken after m_mutex where both are: an acknowledgement, made
+    // while the next files arrive, does not hold up the link's thread for its disk work.
+    std::mutex m_inboxMutex;
+    // Files of the inbox are reached through its descriptor, never through a path that could lead elsewhere. None
+    // while the folder cannot be used (a disk not mounted): receiving is refused until it can again.
+    std::shared_ptr<InboxFolder> m_inbox;
+    // Kept in the folder m_inbox names, or nowhere while there is none.
     std::unique_ptr<InboxManifest> m_manifest;
-    // Guards the manifest alone, taken after m_mutex where both are: an acknowledgement, made while the next files
-    // arrive, does not hold up the link's thread for its disk work.
-    std::mutex m_manifestMutex;
 
     mutable std::mutex m_mutex;
     std::shared_ptr<Link> m_link;
@@ -145,7 +158,8 @@ private:
     std::thread m_receiveHasher;
     bool m_stopping = false;
 
-    // Senders run on threads kept for the next transfer; the session waits for them before it goes away.
+    // Senders, and the checks of what resumed transfers hold, run on threads kept for the next one; the session waits
+    // for them before it goes away.
     std::condition_variable m_sendersDone;
     int m_runningSenders = 0;
     std::unique_ptr<WorkerPool> m_senders;

@@ -135,6 +135,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         requirePromise(!transferId.empty() && !entry.fileName.empty() && entry.fileName != "." &&
                            entry.fileName != ".." && entry.fileName.find('/') == std::string::npos,
                        "a journal entry names a file of the inbox");
+        const auto again = InboxManifest::parse(InboxManifest::line(transferId, entry));
+        requirePromise(again.size() == 1 && again.begin()->first == transferId &&
+                           again.begin()->second.fileName == entry.fileName &&
+                           again.begin()->second.acknowledged == entry.acknowledged &&
+                           again.begin()->second.identity == entry.identity,
+                       "a journal entry written back reads as itself");
     }
     readRegistry(bytes);
     readTaskFile(bytes);

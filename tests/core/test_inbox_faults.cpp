@@ -1,0 +1,251 @@
+#include "LinkFixture.h"
+#include "LinkedCoreFunctions.h"
+#include "TavrineCoreError.h"
+
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Short, so that a link held up shows well within a test's bounds; the library reads it once, at the first link of
+// the process.
+constexpr auto idleTimeout = 1500ms;
+// How fast the receiver reads a held part back, as a slow disk would: a mebibyte takes several idle times.
+constexpr qint64 heldPartBytesPerSecond = 256 * 1024;
+
+// What stands between a transfer that arrived whole and the same transfer offered again.
+enum class Since
+{
+    nothing,           // its file still waits in the inbox
+    acknowledged,      // its file was delivered and acknowledged
+    fileChanged,       // the sender's file has another size now
+    usersFileTookName, // the user put a file of their own, of the same size, in the received file's place
+};
+
+// What stands where the inbox folder belongs.
+enum class InPlace
+{
+    danglingLink, // the folder it leads to is on a disk not mounted
+    plainFile,
+};
+
+QStringList inboxFiles(const LinkSide &side)
+{
+    return QDir(side.inbox()).entryList(QDir::Files);
+}
+
+bool acknowledge(LinkFixture &link, Way way, const QString &transferId)
+{
+    return way == Way::phoneToHost ? link.host->acknowledgeReceivedTransfer(transferId)
+                                   : link.phone->acknowledgeReceivedTransfer(transferId);
+}
+
+} // namespace
+
+class InboxFaultsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("TAVRINE_CORE_IDLE_TIMEOUT_MS", QByteArray::number(qint64(idleTimeout.count())));
+        qputenv("TAVRINE_CORE_HELD_PART_BYTES_PER_SECOND", QByteArray::number(heldPartBytesPerSecond));
+        installTavrineCoreFunctions(linkedCoreFunctions());
+    }
+
+    void slowlyReadHeldPartResumesAtTheFirstAttempt_data()
+    {
+        const TestTable<Way> rows;
+        rows("phone to host", Way::phoneToHost);
+        rows("host to phone", Way::hostToPhone);
+    }
+
+    // Checking what the receiver kept takes longer than the peer waits for a silent link: the link answers meanwhile,
+    // and the file goes on from there at the first attempt.
+    void slowlyReadHeldPartResumesAtTheFirstAttempt()
+    {
+        const auto [sendingWay] = TestTable<Way>::fetch();
+        const Way way = sendingWay; // for the lambdas of WAIT_FOR
+        LinkFixture link;
+        const QString id = u"held"_s;
+        const QString name = u"film.mp4"_s;
+        const QString path = link.startThrottledTransfer(way, name, id);
+        VERIFY_LINK(link, !path.isEmpty());
+        QVERIFY(way == Way::phoneToHost ? link.phone->pauseTransfer(id) : link.host->pauseTransfer(id));
+        WAIT_FOR(link, link.bothEndsReported(way, Kind::paused, id));
+        VERIFY_LINK(link, link.roundTrip());
+        // The part is cut to a mebibyte, a start of the file all the same, so that reading it back takes a known
+        // time: several idle times.
+        const qint64 held = mebibyte;
+        QVERIFY(QFileInfo(link.receiver(way).onePartialFile()).size() >= held);
+        QVERIFY(QFile::resize(link.receiver(way).onePartialFile(), held));
+        QVERIFY(held * 1000 / heldPartBytesPerSecond > 2 * idleTimeout.count());
+
+        VERIFY_NO_PROBLEM(link, link.resumeProblem(way, path, name, id, uint64_t(held)));
+        QCOMPARE(countEvents(link.host.events, Kind::disconnected), 0);
+        QCOMPARE(countEvents(link.phone.events, Kind::disconnected), 0);
+    }
+
+    void transferOfferedAgainIsNotTakenTwice_data()
+    {
+        const TestTable<Way, Since> rows;
+        for (const Way way : {Way::phoneToHost, Way::hostToPhone}) {
+            const auto row = [&](const char *name, Since since) {
+                rows(qPrintable(wayName(way) + u", "_s + QLatin1StringView(name)), way, since);
+            };
+            row("its file still waits", Since::nothing);
+            row("its file was acknowledged", Since::acknowledged);
+            row("the file changed", Since::fileChanged);
+            row("the user's own file took its name", Since::usersFileTookName);
+        }
+    }
+
+    // The sender never heard that a file arrived (it quit before the receiver's word came) and offers it again: the
+    // receiver says it is done instead of keeping a second copy. Another file under that id is taken, and replaces
+    // the copy it left; a file of the user's own is never touched.
+    void transferOfferedAgainIsNotTakenTwice()
+    {
+        const auto [sendingWay, since] = TestTable<Way, Since>::fetch();
+        const Way way = sendingWay; // for the lambdas of WAIT_FOR
+        LinkFixture link;
+        VERIFY_LINK(link, link.pair());
+        LinkSide &receiver = link.receiver(way);
+        const QString id = u"again"_s;
+        const QString name = u"photo.jpg"_s;
+        QString path = link.transferFile(way, name, 300'000, id);
+        VERIFY_LINK(link, !path.isEmpty());
+        QCOMPARE(inboxFiles(receiver), QStringList{name});
+        if (since == Since::acknowledged) {
+            QVERIFY(acknowledge(link, way, id));
+        } else if (since == Since::fileChanged) {
+            path = link.writeSourceFile(u"photo-2.jpg"_s, 400'000);
+        } else if (since == Since::usersFileTookName) {
+            QVERIFY(QFile::remove(receiver.inboxFile(name)));
+            QVERIFY(writeFile(receiver.inboxFile(name), QByteArray(300'000, 'u')));
+        }
+
+        link.newRound();
+        link.sendFile(way, path, name, id);
+        WAIT_FOR(link, link.sender(way).roundOutcome(id));
+        VERIFY_LINK(link, link.roundTrip());
+        VERIFY_ROUND(link, link.sender(way).round(id), TransferDirection::sending, Kind::completed,
+                     QFileInfo(path).size());
+        const std::optional<TransferEvent> outcome = receiver.roundOutcome(id);
+        switch (since) {
+        case Since::nothing:
+            // Delivered from the copy that waits.
+            VERIFY_LINK(link, outcome && outcome->kind == Kind::completed && outcome->fileName == name);
+            QCOMPARE(inboxFiles(receiver), QStringList{name});
+            break;
+        case Since::acknowledged:
+            VERIFY_LINK(link, receiver.round(id).isEmpty());
+            QCOMPARE(inboxFiles(receiver), QStringList());
+            break;
+        case Since::fileChanged:
+            VERIFY_LINK(link, outcome && outcome->kind == Kind::completed);
+            QCOMPARE(inboxFiles(receiver), QStringList{outcome->fileName});
+            QCOMPARE(fileSha256(receiver.inboxFile(outcome->fileName)), fileSha256(path));
+            break;
+        case Since::usersFileTookName:
+            VERIFY_LINK(link, outcome && outcome->kind == Kind::completed && outcome->fileName != name);
+            QCOMPARE(fileBytes(receiver.inboxFile(name)), QByteArray(300'000, 'u'));
+            QCOMPARE(fileSha256(receiver.inboxFile(outcome->fileName)), fileSha256(path));
+            break;
+        }
+        // The id stays known: acknowledging it removes the copy the receiver holds, and nothing else.
+        QVERIFY(acknowledge(link, way, id));
+        QCOMPARE(inboxFiles(receiver), since == Since::usersFileTookName ? QStringList{name} : QStringList());
+    }
+
+    void removedInboxIsMadeAgain_data()
+    {
+        const TestTable<Way, bool> rows; // the way, and whether the folder goes while a file arrives
+        for (const Way way : {Way::phoneToHost, Way::hostToPhone}) {
+            rows(qPrintable(wayName(way) + u", between files"_s), way, false);
+            rows(qPrintable(wayName(way) + u", while a file arrives"_s), way, true);
+        }
+    }
+
+    // Someone removes the inbox folder while the link runs: the file on its way and the next one land in the folder
+    // made again, and stay known to the receiver.
+    void removedInboxIsMadeAgain()
+    {
+        const auto [sendingWay, midway] = TestTable<Way, bool>::fetch();
+        const Way way = sendingWay; // for the lambdas of WAIT_FOR
+        LinkFixture link;
+        LinkSide &receiver = link.receiver(way);
+        QStringList ids{u"first"_s};
+        QStringList paths;
+        if (midway) {
+            paths.append(link.startThrottledTransfer(way, u"first.mp4"_s, ids[0]));
+            VERIFY_LINK(link, !paths[0].isEmpty());
+            QVERIFY(QDir(receiver.inbox()).removeRecursively());
+            link.relay->setBytesPerSecond(0);
+            WAIT_FOR(link, link.bothEndsReported(way, Kind::completed, ids[0]));
+        } else {
+            VERIFY_LINK(link, link.pair());
+            paths.append(link.transferFile(way, u"first.mp4"_s, 300'000, ids[0]));
+            VERIFY_LINK(link, !paths[0].isEmpty());
+            QVERIFY(QDir(receiver.inbox()).removeRecursively());
+        }
+        ids.append(u"second"_s);
+        paths.append(link.transferFile(way, u"second.mp4"_s, 300'000, ids[1]));
+        VERIFY_LINK(link, !paths[1].isEmpty());
+
+        // Each file arrived whole, also the one under way when the folder went.
+        const QStringList names = midway ? QStringList{u"first.mp4"_s, u"second.mp4"_s} : QStringList{u"second.mp4"_s};
+        QCOMPARE(inboxFiles(receiver), names);
+        for (const QString &name : names) {
+            QCOMPARE(fileSha256(receiver.inboxFile(name)), fileSha256(paths[ids.indexOf(name.section(u'.', 0, 0))]));
+        }
+        QCOMPARE(partialFiles(receiver.inbox()), QStringList());
+        QVERIFY(acknowledge(link, way, ids[1]));
+        QVERIFY(!QFile::exists(receiver.inboxFile(u"second.mp4"_s)));
+    }
+
+    void unusableInboxRefusesFilesUntilItComesBack_data()
+    {
+        const TestTable<InPlace> rows;
+        rows("a dangling link", InPlace::danglingLink);
+        rows("a file", InPlace::plainFile);
+    }
+
+    // The host's inbox cannot be used when it starts: it starts all the same, sends, and refuses each file offered
+    // with the reason, until the folder can be used again.
+    void unusableInboxRefusesFilesUntilItComesBack()
+    {
+        const auto [inPlace] = TestTable<InPlace>::fetch();
+        LinkFixture link;
+        const QString inbox = link.host.inbox();
+        const QString target = link.host.root.path() + u"/unmounted/Tavrine"_s;
+        QVERIFY(QDir(inbox).removeRecursively());
+        QVERIFY(inPlace == InPlace::danglingLink ? QFile::link(target, inbox) : writeFile(inbox, "not a folder"));
+        VERIFY_LINK(link, link.pair());
+
+        const QString id = u"refused"_s;
+        const QString path = link.writeSourceFile(u"notes.txt"_s, 5000);
+        link.sendFile(Way::phoneToHost, path, u"notes.txt"_s, id);
+        WAIT_FOR(link, link.bothEndsReported(Way::phoneToHost, Kind::failed, id));
+        const TransferEvent refused = *link.host.roundOutcome(id);
+        QVERIFY2(refused.message.contains(u"the inbox folder "_s + inbox + u" cannot be used"_s),
+                 qPrintable(refused.message));
+        VERIFY_LINK(link, !link.transferFile(Way::hostToPhone, u"out.txt"_s, 5000, u"out"_s).isEmpty());
+
+        if (inPlace == InPlace::danglingLink) {
+            QVERIFY(QDir().mkpath(target));
+        } else {
+            QVERIFY(QFile::remove(inbox));
+        }
+        link.newRound();
+        link.sendFile(Way::phoneToHost, path, u"notes.txt"_s, id);
+        WAIT_FOR(link, link.bothEndsReported(Way::phoneToHost, Kind::completed, id));
+        QCOMPARE(fileSha256(link.host.inboxFile(u"notes.txt"_s)), fileSha256(path));
+    }
+};
+
+QTEST_GUILESS_MAIN(InboxFaultsTest)
+#include "test_inbox_faults.moc"
