@@ -1,6 +1,6 @@
 // Text printed by adb ("devices -l" or "shell getprop"), as the desktop parses it; the first byte picks the
-// parser. Every device must carry a serial that is one token, and read back from its own line. Whatever the text,
-// the excerpt kept of it in errors is a bounded prefix that splits no character.
+// parser. Every device must carry a serial that is one token (or none), and read back from its own line. Whatever the
+// text, the excerpt kept of it in errors is a bounded prefix that splits no character.
 #include "ADBOutputParser.h"
 #include "FuzzCheck.h"
 #include "TextExcerpt.h"
@@ -28,13 +28,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (data[0] % 2 == 0) {
         for (const AndroidDevice &device : ADBOutputParser::parseDeviceList(text)) {
-            requirePromise(!device.serial.isEmpty() && device.serial.simplified() == device.serial &&
-                               !device.serial.contains(QLatin1Char(' ')),
-                           "a serial is one token");
-            const auto again =
-                ADBOutputParser::parseDeviceLine(device.serial + u' ' + AndroidDevice::rawValue(device.state));
+            requirePromise(device.serial.simplified() == device.serial && !device.serial.contains(QLatin1Char(' ')),
+                           "a serial is one token, or empty for a phone without one");
+            const QString serial = device.serial.isEmpty() ? QString(ADBOutputParser::noSerialNumber) : device.serial;
+            const auto again = ADBOutputParser::parseDeviceLine(serial + u' ' + AndroidDevice::rawValue(device.state));
             requirePromise(again && again->serial == device.serial && again->state == device.state,
                            "a serial and state read back");
+            // A phone's own model always matches its device's copy as adb writes it.
+            AndroidDevice copy;
+            copy.model = device.model;
+            requirePromise(!device.model || device.model->trimmed().isEmpty() || copy.matchesPhoneModel(*device.model),
+                           "a model matches itself");
         }
     } else {
         const ADBDeviceProperties properties = ADBDeviceProperties::fromGetpropOutput(text);

@@ -1,6 +1,7 @@
 #include "ADBOutputParser.h"
 
 #include <QHash>
+#include <QRegularExpression>
 
 #include <initializer_list>
 #include <limits>
@@ -21,6 +22,14 @@ bool isLineBreak(QChar character)
     default:
         return false;
     }
+}
+
+// A USB device path as adb's libusb back end writes it: bus, "-", then the port numbers joined by ".".
+bool isBareDevicePath(QStringView token)
+{
+    static const QRegularExpression path(
+        QRegularExpression::anchoredPattern(QStringLiteral("[0-9]+-[0-9]+(\\.[0-9]+)*")));
+    return path.match(token.toString()).hasMatch();
 }
 
 QList<QStringView> whiteSpaceTokens(QStringView line)
@@ -97,22 +106,41 @@ std::optional<AndroidDevice> ADBOutputParser::parseDeviceLine(const QString &lin
         return std::nullopt;
 
     const QList<QStringView> tokens = whiteSpaceTokens(trimmed);
-    if (tokens.size() < 2)
+    AndroidDevice device;
+    qsizetype next = 1;
+    // adb writes this in place of an empty serial.
+    if (tokens.size() >= 3 && tokens.at(0) == u"(no" && tokens.at(1) == u"serial" && tokens.at(2) == u"number)")
+        next = 3;
+    else
+        device.serial = tokens.at(0).toString();
+    if (tokens.size() <= next)
         return std::nullopt;
 
-    AndroidDevice device;
-    device.serial = tokens.at(0).toString();
-    device.state = AndroidDevice::stateFromRawValue(tokens.at(1)).value_or(AndroidDevice::State::unknown);
+    // A phone adb may not open has a state of two words, followed by a help text: "no permissions (user in
+    // plugdev group; are your udev rules wrong?); see […]".
+    if (tokens.at(next) == u"no" && next + 1 < tokens.size() && tokens.at(next + 1).startsWith(u"permissions")) {
+        device.state = AndroidDevice::State::noPermissions;
+        next += 2;
+    } else {
+        device.state = AndroidDevice::stateFromRawValue(tokens.at(next)).value_or(AndroidDevice::State::unknown);
+        next += 1;
+    }
 
     QHash<QString, QString> values;
-    for (qsizetype index = 2; index < tokens.size(); ++index) {
+    bool hasDevicePath = false;
+    for (qsizetype index = next; index < tokens.size(); ++index) {
         const QStringView token = tokens.at(index);
+        // The native USB back end writes the device path as "usb:1-1", the libusb one as "1-1".
         if (token.startsWith(QLatin1String("usb:")))
             device.isUSBTransport = true;
+        else if (isBareDevicePath(token))
+            hasDevicePath = true;
         const qsizetype colon = token.indexOf(QLatin1Char(':'));
         if (colon >= 0)
             values.insert(token.left(colon).toString(), token.mid(colon + 1).toString());
     }
+    if (hasDevicePath && !isNetworkSerial(device.serial))
+        device.isUSBTransport = true;
     const auto valueOf = [&values](const char *key) -> std::optional<QString> {
         const auto found = values.constFind(QString::fromLatin1(key));
         return found == values.cend() ? std::nullopt : std::optional<QString>(*found);
@@ -121,6 +149,13 @@ std::optional<AndroidDevice> ADBOutputParser::parseDeviceLine(const QString &lin
     device.product = valueOf("product");
     device.transportID = valueOf("transport_id");
     return device;
+}
+
+bool ADBOutputParser::isNetworkSerial(QStringView serial)
+{
+    static const QRegularExpression emulator(QRegularExpression::anchoredPattern(QStringLiteral("emulator-[0-9]+")));
+    return serial.contains(u':') || serial.endsWith(QLatin1String("._tcp")) ||
+           serial.endsWith(QLatin1String("._tcp.")) || emulator.match(serial.toString()).hasMatch();
 }
 
 QList<AndroidDevice> ADBOutputParser::parseDeviceList(const QString &output)
@@ -154,6 +189,7 @@ ADBDeviceProperties ADBDeviceProperties::fromGetpropOutput(const QString &output
         firstNonEmpty(table, {"ro.product.marketname", "ro.product.vendor.marketname", "ro.product.model"});
     properties.manufacturer = firstNonEmpty(table, {"ro.product.manufacturer", "ro.product.vendor.manufacturer"});
     properties.androidVersion = firstNonEmpty(table, {"ro.build.version.release"});
+    properties.productModel = firstNonEmpty(table, {"ro.product.model"});
     if (const auto sdk = firstNonEmpty(table, {"ro.build.version.sdk"}))
         properties.sdkLevel = decimalInteger(*sdk);
     return properties;
@@ -165,4 +201,5 @@ void ADBDeviceProperties::applyTo(AndroidDevice &device) const
     device.manufacturer = manufacturer;
     device.androidVersion = androidVersion;
     device.sdkLevel = sdkLevel;
+    device.productModel = productModel;
 }

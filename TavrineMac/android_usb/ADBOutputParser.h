@@ -8,20 +8,21 @@
 
 #include <optional>
 
-// The four facts read from a phone's system properties ("adb shell getprop").
+// The facts read from a phone's system properties ("adb shell getprop").
 struct ADBDeviceProperties
 {
     std::optional<QString> marketingName;
     std::optional<QString> manufacturer;
     std::optional<QString> androidVersion;
     std::optional<qint64> sdkLevel;
+    std::optional<QString> productModel; // "ro.product.model" alone, when not empty
 
     bool operator==(const ADBDeviceProperties &) const = default;
 
     // Reads the "[key]: [value]" lines of getprop's output; never fails: missing keys give absent fields.
     static ADBDeviceProperties fromGetpropOutput(const QString &output);
 
-    // Copies the four fields into the device record.
+    // Copies the fields into the device record.
     void applyTo(AndroidDevice &device) const;
 };
 
@@ -33,6 +34,13 @@ QList<AndroidDevice> parseDeviceList(const QString &output);
 
 // One line of that output: a device, or nothing for headers, daemon notices and lines without a state.
 std::optional<AndroidDevice> parseDeviceLine(const QString &line);
+
+// Whether adb reaches the phone of this serial over the network: "host:port", a wireless-debugging service
+// name ("adb-….._adb-tls-connect._tcp") or an emulator ("emulator-5554").
+bool isNetworkSerial(QStringView serial);
+
+// What adb prints in place of an empty serial.
+inline constexpr QLatin1String noSerialNumber("(no serial number)");
 
 // `text` cut at every kind of line break (LF, VT, FF, CR, CR LF, U+0085, U+2028, U+2029), empty pieces dropped.
 QStringList splitLines(const QString &text);

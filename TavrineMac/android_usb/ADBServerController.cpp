@@ -50,6 +50,13 @@ void ADBServerController::stop()
     }
 }
 
+QProcessEnvironment ADBServerController::childEnvironment(QProcessEnvironment environment)
+{
+    environment.remove(QStringLiteral("ANDROID_ADB_SERVER_ADDRESS"));
+    environment.remove(QStringLiteral("ADB_SERVER_SOCKET"));
+    return environment;
+}
+
 void ADBServerController::defaultShutdown(const QString &executableURL, const QStringList &arguments)
 {
     QProcess process;
@@ -58,6 +65,7 @@ void ADBServerController::defaultShutdown(const QString &executableURL, const QS
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
+    process.setProcessEnvironment(childEnvironment());
     // A group of its own, so that nothing it starts outlives the bound below.
     process.setChildProcessModifier([] { ::setpgid(0, 0); });
     process.start();

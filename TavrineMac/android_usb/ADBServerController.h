@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMutex>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -35,6 +36,11 @@ public:
 
     // Runs the executable with both outputs sent to the null device and waits for it, at most a few seconds.
     static void defaultShutdown(const QString &executableURL, const QStringList &arguments);
+
+    // The environment every adb child runs in: the process's own, without the variables that would send adb's
+    // commands to another server than the private one ("ANDROID_ADB_SERVER_ADDRESS", "ADB_SERVER_SOCKET").
+    static QProcessEnvironment
+    childEnvironment(QProcessEnvironment environment = QProcessEnvironment::systemEnvironment());
 
 private:
     const quint16 m_port = privatePort;

@@ -1,18 +1,36 @@
 #include "AndroidDevice.h"
 
+#include <QByteArray>
+
 #include <array>
 #include <utility>
 
 namespace {
 
-constexpr std::array<std::pair<AndroidDevice::State, const char *>, 6> stateWords{{
+constexpr std::array<std::pair<AndroidDevice::State, const char *>, 9> stateWords{{
     {AndroidDevice::State::authorized, "device"},
     {AndroidDevice::State::unauthorized, "unauthorized"},
     {AndroidDevice::State::offline, "offline"},
     {AndroidDevice::State::recovery, "recovery"},
     {AndroidDevice::State::bootloader, "bootloader"},
     {AndroidDevice::State::unknown, "unknown"},
+    {AndroidDevice::State::noPermissions, "no permissions"},
+    {AndroidDevice::State::authorizing, "authorizing"},
+    {AndroidDevice::State::connecting, "connecting"},
 }};
+
+// adb's copy of a model: each byte of its UTF-8 that is not an ASCII letter or digit becomes "_".
+QByteArray adbModelForm(const QString &model)
+{
+    QByteArray form = model.toUtf8();
+    for (char &byte : form) {
+        const bool isAlphanumeric =
+            (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z');
+        if (!isAlphanumeric)
+            byte = '_';
+    }
+    return form.toLower();
+}
 
 } // namespace
 
@@ -50,6 +68,21 @@ QString AndroidDevice::displayName() const
     return QStringLiteral("Android 手机");
 }
 
+bool AndroidDevice::isWaitingForApproval() const
+{
+    return state == State::unauthorized || state == State::authorizing || state == State::connecting;
+}
+
+bool AndroidDevice::matchesPhoneModel(const QString &phoneModel) const
+{
+    const QString wanted = phoneModel.trimmed();
+    if (wanted.isEmpty())
+        return false;
+    if (productModel && !productModel->trimmed().isEmpty())
+        return productModel->trimmed().compare(wanted, Qt::CaseInsensitive) == 0;
+    return model && adbModelForm(model->trimmed()) == adbModelForm(wanted);
+}
+
 size_t qHash(const AndroidDevice &device, size_t seed) noexcept
 {
     const auto hashOptional = [](const auto &value, size_t seed) {
@@ -63,5 +96,6 @@ size_t qHash(const AndroidDevice &device, size_t seed) noexcept
     seed = hashOptional(device.marketingName, seed);
     seed = hashOptional(device.manufacturer, seed);
     seed = hashOptional(device.androidVersion, seed);
-    return hashOptional(device.sdkLevel, seed);
+    seed = hashOptional(device.sdkLevel, seed);
+    return hashOptional(device.productModel, seed);
 }

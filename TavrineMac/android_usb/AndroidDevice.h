@@ -18,6 +18,12 @@ struct AndroidDevice
         recovery,
         bootloader,
         unknown,
+        // adb may not open the phone's USB device: the system's udev rules or groups do not allow it.
+        noPermissions,
+        // adb is still exchanging keys with the phone, or still opening its connection: both wait, as an
+        // unauthorised phone does.
+        authorizing,
+        connecting,
     };
 
     // The state whose word is exactly `rawValue` (case-sensitive), or nothing.
@@ -34,8 +40,20 @@ struct AndroidDevice
     std::optional<QString> manufacturer;
     std::optional<QString> androidVersion;
     std::optional<qint64> sdkLevel;
+    // The phone's own model ("ro.product.model"), as its system has it; `model` is adb's copy of it, with every
+    // character other than an ASCII letter or digit written as "_".
+    std::optional<QString> productModel;
 
     const QString &id() const { return serial; }
+
+    // Whether the phone waits for the user: unauthorised, or adb still exchanging keys or connecting.
+    bool isWaitingForApproval() const;
+
+    // Whether this is the phone whose system calls its model `phoneModel` (as the phone reports it to the
+    // companion): its own model when it is known, compared ignoring case and surrounding blanks; otherwise adb's
+    // copy, compared with every character of `phoneModel` other than an ASCII letter or digit read as "_", as adb
+    // writes it.
+    bool matchesPhoneModel(const QString &phoneModel) const;
 
     // "Android " and the version, when the version is known and not empty.
     std::optional<QString> androidVersionLabel() const;

@@ -210,6 +210,9 @@ QCoro::Task<CommandResult> FoundationCommandRunner::runNow(QString executableURL
     process.setProgram(executableURL);
     process.setArguments(arguments);
     process.setStandardInputFile(QProcess::nullDevice());
+    if (m_environment) {
+        process.setProcessEnvironment(*m_environment);
+    }
     process.setStandardOutputFile(standardOutputPath);
     process.setStandardErrorFile(standardErrorPath);
     // A group of its own, so that what the child starts is ended with it.

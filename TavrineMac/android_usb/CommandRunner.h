@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -79,6 +80,9 @@ public:
     QCoro::Task<CommandResult> run(QString executableURL, QStringList arguments,
                                    std::chrono::milliseconds timeout) override;
 
+    // The environment of every later child; without it, the application's own.
+    void setEnvironment(const QProcessEnvironment &environment) { m_environment = environment; }
+
     // Ends the running command's process group, removes its folder and refuses every later command. Called when
     // the application is about to quit, so that no child of ours outlives it.
     void stop();
@@ -96,6 +100,7 @@ private:
     quint64 m_nextTicket = 0;
     quint64 m_servingTicket = 0;
     bool m_isStopped = false;
+    std::optional<QProcessEnvironment> m_environment;
 
     // The command under way, while there is one.
     QPointer<QProcess> m_runningProcess;

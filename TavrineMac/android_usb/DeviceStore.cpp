@@ -1,6 +1,9 @@
 #include "DeviceStore.h"
 
+#include "ADBServerProbe.h"
+
 #include <QPointer>
+#include <QSet>
 
 #include <algorithm>
 
@@ -8,7 +11,9 @@ DeviceStore::DeviceStore(std::shared_ptr<ADBClient> client, InstallHistoryStore 
                          DeviceStoreEnvironment environment, QObject *parent)
     : QObject(parent), m_client(std::move(client)), m_historyStore(std::move(historyStore)),
       m_usbRegistry(environment.usbRegistry ? std::move(environment.usbRegistry)
-                                            : std::make_shared<const UdevUSBDeviceRegistry>())
+                                            : std::make_shared<const UdevUSBDeviceRegistry>()),
+      m_otherADBServerRunning(environment.otherADBServerRunning ? std::move(environment.otherADBServerRunning)
+                                                                : [] { return isOtherADBServerRunning(); })
 {
     try {
         m_companionArtifact = CompanionAPKArtifact::load(
@@ -81,6 +86,7 @@ bool DeviceStore::canInstallCompanion() const
 QCoro::Task<void> DeviceStore::refresh()
 {
     setConnectedUSBPhones(USBAndroidDevice::connectedPhones(*m_usbRegistry));
+    updateUSBPhoneProblem(false);
     if (!m_client || m_isRefreshing) {
         co_return; // a listing already running is not queued behind
     }
@@ -111,10 +117,33 @@ QCoro::Task<void> DeviceStore::listDevices(std::shared_ptr<ADBClient> client)
         if (!selectionListed) {
             setSelectedSerial(listed->isEmpty() ? std::nullopt : std::optional<QString>(listed->first().serial));
         }
+        updateUSBPhoneProblem(true);
     } else {
         setSetupMessage(failure);
     }
     setIsRefreshing(false);
+}
+
+void DeviceStore::updateUSBPhoneProblem(bool mayProbe)
+{
+    // adb names a USB phone by its USB serial number; a phone without one is listed with an empty serial.
+    QSet<QString> listedSerials;
+    for (const AndroidDevice &device : std::as_const(m_devices)) {
+        listedSerials.insert(device.serial);
+    }
+    const bool anyUnlisted = std::ranges::any_of(m_connectedUSBPhones, [&listedSerials](const USBAndroidDevice &phone) {
+        return !listedSerials.contains(phone.serialNumber.value_or(QString()));
+    });
+    if (!anyUnlisted) {
+        setUSBPhoneProblem(std::nullopt);
+    } else if (mayProbe) {
+        setUSBPhoneProblem(
+            m_otherADBServerRunning()
+                ? std::optional<QString>(QStringLiteral(
+                      "另一个 adb 程序正在使用这部手机，Tavrine 无法连接它。请关闭正在使用手机的开发工具或"
+                      "投屏软件（或在终端运行“adb kill-server”），然后重新插拔手机。"))
+                : std::nullopt);
+    }
 }
 
 void DeviceStore::markCompanionConnected()
@@ -201,6 +230,14 @@ void DeviceStore::setAppOperationState(const AppOperationState &state)
     if (m_appOperationState != state) {
         m_appOperationState = state;
         emit appOperationStateChanged();
+    }
+}
+
+void DeviceStore::setUSBPhoneProblem(const std::optional<QString> &problem)
+{
+    if (m_usbPhoneProblem != problem) {
+        m_usbPhoneProblem = problem;
+        emit usbPhoneProblemChanged();
     }
 }
 

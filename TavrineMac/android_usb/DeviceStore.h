@@ -24,6 +24,7 @@ struct DeviceStoreEnvironment
 {
     std::shared_ptr<const USBDeviceRegistry> usbRegistry; // default: the system's registry through libudev
     std::optional<QString> companionResourceFolder;       // default: CompanionAPKArtifact::defaultResourceFolder()
+    std::function<bool()> otherADBServerRunning = {};     // default: isOtherADBServerRunning()
 };
 
 // The one store between the USB views and adb: the phones adb lists and those plugged in by USB, the selection,
@@ -131,6 +132,8 @@ public:
     const std::optional<QString> &pairingLaunchMessage() const { return m_pairingLaunchMessage; }
     const AppOperationState &appOperationState() const { return m_appOperationState; }
     const CompanionInstallState &companionInstallState() const { return m_companionInstallState; }
+    // Why a phone plugged in by USB is not listed, when the reason is known: another adb program holds it.
+    const std::optional<QString> &usbPhoneProblem() const { return m_usbPhoneProblem; }
 
     // What views write: the device list's selection, the plan card's cancel (none), the companion install
     // confirmation (idle).
@@ -196,6 +199,7 @@ signals:
     void pairingLaunchMessageChanged();
     void appOperationStateChanged();
     void companionInstallStateChanged();
+    void usbPhoneProblemChanged();
 
 private:
     void setDevices(const QList<AndroidDevice> &devices);
@@ -206,6 +210,10 @@ private:
     void setSetupMessage(const std::optional<QString> &message);
     void setPairingLaunchMessage(const std::optional<QString> &message);
     void setAppOperationState(const AppOperationState &state);
+    // After a listing (`mayProbe`) or a USB scan: says so when a phone on the bus is not listed while another adb
+    // server runs; a scan alone only withdraws the message once every phone on the bus is listed.
+    void updateUSBPhoneProblem(bool mayProbe);
+    void setUSBPhoneProblem(const std::optional<QString> &problem);
 
     QCoro::Task<void> listDevices(std::shared_ptr<ADBClient> client);
     void recordInstall(const AndroidDevice &device, const APKInstallPlan &plan, bool succeeded, const QString &message);
@@ -213,6 +221,7 @@ private:
     const std::shared_ptr<ADBClient> m_client;
     const InstallHistoryStore m_historyStore;
     const std::shared_ptr<const USBDeviceRegistry> m_usbRegistry;
+    const std::function<bool()> m_otherADBServerRunning;
     std::optional<CompanionAPKArtifact> m_companionArtifact;
     std::optional<QString> m_companionArtifactErrorMessage;
 
@@ -227,6 +236,7 @@ private:
     std::optional<QString> m_pairingLaunchMessage;
     AppOperationState m_appOperationState;
     CompanionInstallState m_companionInstallState;
+    std::optional<QString> m_usbPhoneProblem;
 
     // Counts prepareInstall calls, so that only the latest one publishes its outcome.
     quint64 m_installPreparation = 0;

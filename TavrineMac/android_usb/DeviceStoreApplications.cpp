@@ -68,8 +68,7 @@ QCoro::Task<void> DeviceStore::performAppOperation(QString message, AppOperation
         co_return;
     }
     if (selected->state != AndroidDevice::State::authorized) {
-        setAppOperationState(
-            AppOperationState::failed(ADBClientError(ADBClientError::Case::deviceNotAuthorized).errorDescription()));
+        setAppOperationState(AppOperationState::failed(ADBClientError::notReady(*selected).errorDescription()));
         co_return;
     }
     const QPointer<DeviceStore> self(this);

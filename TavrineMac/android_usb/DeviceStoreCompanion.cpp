@@ -15,8 +15,9 @@ QCoro::Task<void> DeviceStore::installCompanionAndConnect(QString pairingURL)
 {
     const std::optional<AndroidDevice> selected = selectedDevice();
     if (!m_client || !selected || selected->state != AndroidDevice::State::authorized) {
-        setCompanionInstallState(CompanionInstallState::failed(
-            ADBClientError(ADBClientError::Case::deviceNotAuthorized).errorDescription()));
+        const ADBClientError reason =
+            selected ? ADBClientError::notReady(*selected) : ADBClientError(ADBClientError::Case::deviceNotAuthorized);
+        setCompanionInstallState(CompanionInstallState::failed(reason.errorDescription()));
         co_return;
     }
     if (!m_companionArtifact) {

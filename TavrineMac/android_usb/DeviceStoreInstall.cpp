@@ -40,8 +40,7 @@ QCoro::Task<void> DeviceStore::installPendingPlan(std::optional<QString> serial)
         co_return;
     }
     if (selected->state != AndroidDevice::State::authorized) {
-        setInstallState(
-            InstallState::failed(ADBClientError(ADBClientError::Case::deviceNotAuthorized).errorDescription()));
+        setInstallState(InstallState::failed(ADBClientError::notReady(*selected).errorDescription()));
         co_return;
     }
 

@@ -292,7 +292,13 @@ QList<InstallHistoryRecord> InstallHistoryStore::append(const InstallHistoryReco
     QSaveFile saveFile(m_fileURL);
     if (!saveFile.open(QIODevice::WriteOnly))
         throw InstallHistoryStoreError(saveFile.errorString());
-    saveFile.write(bytes);
+    // commit() can report success after its last flush failed (a full disk), and would then put a cut file in the
+    // old one's place: the writes and the flush are checked first, and on failure the old file stays as it was.
+    if (saveFile.write(bytes) != bytes.size() || !saveFile.flush()) {
+        const QString description = saveFile.errorString();
+        saveFile.cancelWriting();
+        throw InstallHistoryStoreError(description);
+    }
     if (!saveFile.commit())
         throw InstallHistoryStoreError(saveFile.errorString());
     return records;

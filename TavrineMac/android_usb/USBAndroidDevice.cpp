@@ -95,8 +95,9 @@ QString USBAndroidDevice::id() const
 
 const QSet<int> &USBAndroidDevice::phoneVendorIDs()
 {
-    static const QSet<int> vendorIDs{0x18D1, 0x04E8, 0x2717, 0x2D95, 0x22D9, 0x12D1,
-                                     0x0FCE, 0x1004, 0x17EF, 0x0BB4, 0x2A70};
+    // The last three are Motorola, ASUS and ZTE.
+    static const QSet<int> vendorIDs{0x18D1, 0x04E8, 0x2717, 0x2D95, 0x22D9, 0x12D1, 0x0FCE,
+                                     0x1004, 0x17EF, 0x0BB4, 0x2A70, 0x22B8, 0x0B05, 0x19D2};
     return vendorIDs;
 }
 

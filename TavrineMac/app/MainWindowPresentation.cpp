@@ -147,8 +147,7 @@ std::optional<QString> serialToBind(const std::optional<QString> &snapshotModel,
         return std::nullopt;
     std::optional<QString> serial;
     for (const auto &device : state.devices) {
-        if (device.state != AndroidDevice::State::authorized || !device.model ||
-            device.model->compare(*snapshotModel, Qt::CaseInsensitive) != 0)
+        if (device.state != AndroidDevice::State::authorized || !device.matchesPhoneModel(*snapshotModel))
             continue;
         if (serial)
             return std::nullopt;

@@ -14,7 +14,11 @@ QString deviceRowStatus(AndroidDevice::State state)
     case AndroidDevice::State::authorized:
         return QStringLiteral("USB 已连接");
     case AndroidDevice::State::unauthorized:
+    case AndroidDevice::State::authorizing:
+    case AndroidDevice::State::connecting:
         return QStringLiteral("等待手机确认");
+    case AndroidDevice::State::noPermissions:
+        return QStringLiteral("没有 USB 权限");
     case AndroidDevice::State::offline:
         return QStringLiteral("设备暂时离线");
     case AndroidDevice::State::recovery:

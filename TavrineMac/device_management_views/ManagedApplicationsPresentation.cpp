@@ -48,8 +48,7 @@ std::optional<AndroidDevice> usbTargetDevice(const std::optional<ManagedDeviceSn
     }
     std::optional<AndroidDevice> target;
     for (const AndroidDevice &device : devices) {
-        if (device.state != AndroidDevice::State::authorized || !device.model ||
-            device.model->trimmed().compare(model, Qt::CaseInsensitive) != 0) {
+        if (device.state != AndroidDevice::State::authorized || !device.matchesPhoneModel(model)) {
             continue;
         }
         if (target) {

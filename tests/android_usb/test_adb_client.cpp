@@ -13,6 +13,9 @@
 #include <QTimer>
 
 #include <functional>
+#include <map>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -39,13 +42,24 @@ const QString phoneLine = u"R58N                   device usb:1-1 product:panthe
 const QString otherLines = u"U1                     unauthorized usb:1-2 transport_id:4\n"
                            u"10.0.0.2:5555          device product:p model:M device:d transport_id:5\n"_s;
 
+// What a phone answers a command that succeeds: the activity manager's report of a started activity, the package
+// manager's "Success", nothing for the rest.
+CommandResult succeeded(const QStringList &arguments)
+{
+    QString output;
+    if (arguments.contains(u"start"_s))
+        output = u"Starting: Intent { cmp=com.drovan.tavrine/.MainActivity (has extras) }\nStatus: ok\nComplete\n"_s;
+    else if (arguments.contains(u"install"_s) || arguments.contains(u"install-multiple"_s) ||
+             arguments.contains(u"uninstall"_s) || arguments.contains(u"clear"_s))
+        output = u"Success\n"_s;
+    return CommandResult{arguments, output, {}, 0};
+}
+
 // Answers each command at once from `answer` and records it.
 class ScriptedRunner : public CommandRunning
 {
 public:
-    std::function<CommandResult(const QStringList &)> answer = [](const QStringList &arguments) {
-        return CommandResult{arguments, {}, {}, 0};
-    };
+    std::function<CommandResult(const QStringList &)> answer = succeeded;
     QList<QStringList> commands;
 
     QCoro::Task<CommandResult> run(QString, QStringList arguments, std::chrono::milliseconds) override
@@ -54,6 +68,13 @@ public:
         co_return answer(arguments);
     }
 };
+
+// The file system's number of the file a path leads to, through a symbolic link.
+ino_t fileNumber(const QString &path)
+{
+    struct stat status = {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
+}
 
 AndroidDevice phone(AndroidDevice::State state = AndroidDevice::State::authorized)
 {
@@ -149,7 +170,8 @@ private slots:
         rows("unauthorised, after the server start notices", recorded(u"devices-unauthorised.txt"_s),
              {u"8B2X1Q4KZ unauthorized usb transport=2"_s});
         rows("offline", recorded(u"devices-offline.txt"_s), {u"8B2X1Q4KZ offline usb transport=3"_s});
-        rows("no permissions", recorded(u"devices-no-permissions.txt"_s), {u"8B2X1Q4KZ unknown usb transport=4"_s});
+        rows("no permissions", recorded(u"devices-no-permissions.txt"_s),
+             {u"8B2X1Q4KZ no permissions usb transport=4"_s});
         rows("emulator", recorded(u"devices-emulator.txt"_s),
              {u"emulator-5554 device model=sdk_gphone64_x86_64 product=sdk_gphone64_x86_64 transport=5"_s});
         rows("network connection", recorded(u"devices-tcp.txt"_s),
@@ -163,6 +185,25 @@ private slots:
         rows("empty model, colon in a value, later key wins, usb token late",
              u"A device model: transport_id:x:y product:p product:q weird usb:2"_s,
              {u"A device usb model= product=q transport=x:y"_s});
+        // adb's libusb back end writes the device path without "usb:"; a path never makes a network phone USB.
+        rows("libusb device paths",
+             u"R58N   device 1-4.2 product:p model:Pixel_7 transport_id:7\n"
+             u"U1     unauthorized 3-1 transport_id:8\n"
+             u"10.0.0.2:5555 device 1-1 transport_id:9\n"
+             u"adb-R58N-x1y2._adb-tls-connect._tcp device 2-1 transport_id:10\n"
+             u"emulator-5554 device 1-2 transport_id:11\n"_s,
+             {u"R58N device usb model=Pixel_7 product=p transport=7"_s, u"U1 unauthorized usb transport=8"_s,
+              u"10.0.0.2:5555 device transport=9"_s, u"adb-R58N-x1y2._adb-tls-connect._tcp device transport=10"_s,
+              u"emulator-5554 device transport=11"_s});
+        rows("no serial number, the states adb waits in",
+             u"(no serial number)     device usb:1-1 product:p model:M transport_id:1\n"
+             u"A                      authorizing usb:1-2 transport_id:2\n"
+             u"B                      connecting usb:1-3 transport_id:3\n"
+             u"(no serial number)     no permissions (user in plugdev group; are your udev rules wrong?); see "
+             u"[http://developer.android.com/tools/device.html] usb:1-4 transport_id:4\n"
+             u"C                      no permissions; see [http://developer.android.com/tools/device.html]\n"_s,
+             {u" device usb model=M product=p transport=1"_s, u"A authorizing usb transport=2"_s,
+              u"B connecting usb transport=3"_s, u" no permissions usb transport=4"_s, u"C no permissions"_s});
     }
 
     void deviceList()
@@ -340,15 +381,22 @@ private slots:
         rows("install one APK", [single](ADBClient &client) { return client.install({single}, phone()); },
              {u"-s"_s, serial, u"install"_s, u"-r"_s, single});
         const QStringList picked{xxhdpi, base, arm};
+        // The set reaches adb under plain names in a private folder ("<private>" here), in the plan's order.
         rows("split set", [picked](ADBClient &client) { return client.install(picked, phone()); },
-             {u"-s"_s, serial, u"install-multiple"_s, u"-r"_s, base, arm, xxhdpi});
+             {u"-s"_s, serial, u"install-multiple"_s, u"-r"_s, u"<private>/base.apk"_s, u"<private>/split1.apk"_s,
+              u"<private>/split2.apk"_s});
         rows("launch the companion", [](ADBClient &client) { return client.launchCompanion(pairingURL, phone()); },
              {u"-s"_s, serial, u"shell"_s, u"am"_s, u"start"_s, u"-W"_s, u"-n"_s, u"com.drovan.tavrine/.MainActivity"_s,
               u"--es"_s, u"tavrine_pairing_payload_b64"_s,
               u"dGF2cmluZTovL3BhaXIvdjE_ZGV2aWNlPXB-fn4ma2V5PUsxMjM0NTY3ODlhYmNkZWYmdG9rZW49VDEyMzQ1Njc4OWFiY2RlZiZl"
               u"bmRwb2ludD0xOTIuMTY4LjEuMjA6NzAwMCZjb2RlPTEyMzQ1Ng"_s});
         rows("uninstall", [](ADBClient &client) { return client.uninstall(u"com.example.app_1"_s, phone()); },
-             {u"-s"_s, serial, u"uninstall"_s, u"com.example.app_1"_s});
+             {u"-s"_s, serial, u"shell"_s, u"pm"_s, u"uninstall"_s, u"com.example.app_1"_s});
+        AndroidDevice listed = phone();
+        listed.transportID = u"7"_s;
+        rows("a listed phone by its transport id",
+             [listed](ADBClient &client) { return client.forceStop(u"com.example.app_1"_s, listed); },
+             {u"-t"_s, u"7"_s, u"shell"_s, u"am"_s, u"force-stop"_s, u"com.example.app_1"_s});
         rows("force-stop", [](ADBClient &client) { return client.forceStop(u"com.example.app_1"_s, phone()); },
              {u"-s"_s, serial, u"shell"_s, u"am"_s, u"force-stop"_s, u"com.example.app_1"_s});
         rows("clear data", [](ADBClient &client) { return client.clearData(u"com.example.app_1"_s, phone()); },
@@ -357,14 +405,35 @@ private slots:
     void operationsRunTheirCommandLines()
     {
         const auto [operation, arguments] = TestTable<Operation, QStringList>::fetch();
+        // A package under its plain name is the file picked, linked: the same file, named anew.
+        QList<ino_t> linked;
+        m_runner->answer = [&linked](const QStringList &line) {
+            for (const QString &argument : line) {
+                if (argument.startsWith(QDir::tempPath()))
+                    linked.append(fileNumber(argument));
+            }
+            return succeeded(line);
+        };
         awaitTask(operation(*m_client));
-        QCOMPARE(m_runner->commands, QList<QStringList>{adbLine(arguments)});
+        QList<QStringList> commands = m_runner->commands;
+        for (QStringList &command : commands) {
+            for (QString &argument : command) {
+                if (argument.startsWith(QDir::tempPath()))
+                    argument = u"<private>/"_s + QFileInfo(argument).fileName();
+            }
+        }
+        QCOMPARE(commands, QList<QStringList>{adbLine(arguments)});
+        if (!linked.isEmpty()) {
+            QCOMPARE(linked, (QList<ino_t>{fileNumber(m_folder.filePath(u"base.apk"_s)),
+                                           fileNumber(m_folder.filePath(u"split_config.arm64_v8a.apk"_s)),
+                                           fileNumber(m_folder.filePath(u"split_config.xxhdpi.apk"_s))}));
+        }
     }
 
     void failuresAreClassifiedFromTheirMessage_data()
     {
         TestTable<QString, QString, ADBClientError, QString> rows;
-        const QStringList line = adbLine({u"-s"_s, serial, u"uninstall"_s, u"com.x.y"_s});
+        const QStringList line = adbLine({u"-s"_s, serial, u"shell"_s, u"pm"_s, u"uninstall"_s, u"com.x.y"_s});
         const auto coded = [&rows](const char *name, const QString &code, Case errorCase, const QString &text) {
             rows(name, u"adb: failed to install a.apk: Failure [%1: reason]\n"_s.arg(code), QString(),
                  ADBClientError(errorCase), text);
@@ -384,9 +453,9 @@ private slots:
         coded("the earlier code of the table wins",
               u"INSTALL_FAILED_INSUFFICIENT_STORAGE INSTALL_FAILED_USER_RESTRICTED"_s, Case::installNeedsPhoneApproval,
               u"手机系统暂时取消了本次安装。请保持手机解锁和 USB 连接稳定后重试；若出现安全确认，请允许安装。"_s);
-        rows("a code on standard output loses to standard error", u"adb: device offline\n"_s,
-             u"INSTALL_FAILED_VERSION_DOWNGRADE"_s, ADBClientError::commandFailed(line, u"adb: device offline"_s, 1),
-             u"adb: device offline"_s);
+        const QString fault = u"adb: protocol fault (couldn't read status): Connection reset by peer"_s;
+        rows("a code on standard output loses to standard error", fault + u"\n"_s,
+             u"INSTALL_FAILED_VERSION_DOWNGRADE"_s, ADBClientError::commandFailed(line, fault, 1), fault);
         rows("blank standard error gives standard output, codes are case-sensitive", u" \n\t"_s,
              u"  install_failed_version_downgrade\n"_s,
              ADBClientError::commandFailed(line, u"install_failed_version_downgrade"_s, 1),
@@ -404,6 +473,160 @@ private slots:
         const ADBClientError failure = failureOf(m_client->uninstall(u"com.x.y"_s, phone()));
         QCOMPARE(failure, error);
         QCOMPARE(failure.errorDescription(), text);
+    }
+
+    void phoneAnswersDecideTheOutcome_data()
+    {
+        // The operation ("launch", "uninstall", "clear", "force-stop", "install", "split"), what adb printed on
+        // standard output and standard error, its status, and the outcome: the error's case (none: it succeeded).
+        TestTable<QString, QString, QString, int, std::optional<Case>> rows;
+        const QString starting = u"Starting: Intent { cmp=com.drovan.tavrine/.MainActivity (has extras) }\n"_s;
+        // The activity manager of Android up to 15 ends with status 0 when the activity does not exist.
+        rows("launch of a missing activity", u"launch"_s,
+             starting + u"Error type 3\nError: Activity class "
+                        u"{com.drovan.tavrine/com.drovan.tavrine.MainActivity} does "
+                        u"not exist.\n"_s,
+             QString(), 0, Case::companionMissing);
+        rows("launch that timed out", u"launch"_s, starting + u"Status: timeout\nActivity: x\nComplete\n"_s, QString(),
+             0, Case::companionNotStarted);
+        rows("launch with an error line", u"launch"_s,
+             starting + u"Status: ok\nError: Activity not started, unknown error\n"_s, QString(), 0,
+             Case::companionNotStarted);
+        rows("launch", u"launch"_s, starting + u"Status: ok\nLaunchState: COLD\nComplete\n"_s, QString(), 0,
+             std::nullopt);
+        // Android 5 and 6 pass no exit status through adb: the answer alone tells.
+        rows("uninstall, Android 6", u"uninstall"_s, u"Failure [DELETE_FAILED_INTERNAL_ERROR]\n"_s, QString(), 0,
+             Case::uninstallFailed);
+        rows("uninstall", u"uninstall"_s, u"Failure [DELETE_FAILED_INTERNAL_ERROR]\n"_s, QString(), 1,
+             Case::uninstallFailed);
+        rows("uninstall without an answer", u"uninstall"_s, QString(), QString(), 0, Case::commandFailed);
+        rows("clear", u"clear"_s, QString(), u"Failed\n"_s, 1, Case::operationFailed);
+        rows("clear, Android 6", u"clear"_s, u"Failed\n"_s, QString(), 0, Case::operationFailed);
+        rows("clear refused with a Java stack", u"clear"_s, QString(),
+             u"Exception occurred while executing 'clear':\njava.lang.SecurityException: PID 8123 does not have "
+             u"permission android.permission.CLEAR_APP_USER_DATA to clear data of package com.x.y\n"_s +
+                 QString(u"\tat com.android.server.am.ActivityManagerService.clearApplicationUserData(x.java:1)\n"_s)
+                     .repeated(50),
+             255, Case::operationNotAllowed);
+        rows("force-stop, Android 6", u"force-stop"_s, u"java.lang.SecurityException: Permission Denial\n"_s, QString(),
+             0, Case::operationNotAllowed);
+        rows("force-stop", u"force-stop"_s, QString(), QString(), 0, std::nullopt);
+        const auto refused = [&rows](const char *name, const QString &code, Case errorCase) {
+            rows(name, u"install"_s, u"Performing Streamed Install\n"_s,
+                 u"adb: failed to install /a/app.apk: Failure [%1]\n"_s.arg(code), 1, errorCase);
+        };
+        refused("debug build", u"INSTALL_FAILED_TEST_ONLY: installPackageLI"_s, Case::installTestOnly);
+        refused("prompt declined", u"INSTALL_FAILED_ABORTED: User rejected permissions"_s,
+                Case::installRejectedOnPhone);
+        refused("newer Android needed", u"INSTALL_FAILED_OLDER_SDK: Failed parse during installPackageLI"_s,
+                Case::installNeedsNewerAndroid);
+        refused("other processor", u"INSTALL_FAILED_NO_MATCHING_ABIS: Failed to extract native libraries, res=-113"_s,
+                Case::installWrongProcessor);
+        refused("too old a target",
+                u"INSTALL_FAILED_DEPRECATED_SDK_VERSION: App package must target at least SDK "
+                u"version 23"_s,
+                Case::installNeedsOlderAndroid);
+        rows("install, Android 6", u"install"_s,
+             u"Performing Push Install\n\tpkg: /data/local/tmp/app.apk\n"
+             u"Failure [INSTALL_FAILED_OLDER_SDK]\n"_s,
+             QString(), 0, Case::installNeedsNewerAndroid);
+        rows("install", u"install"_s, u"Performing Streamed Install\nSuccess\n"_s, QString(), 0, std::nullopt);
+        rows("split set refused", u"split"_s, QString(),
+             u"adb: failed to finalize session\nFailure [INSTALL_FAILED_ABORTED]\n"_s, 1, Case::installRejectedOnPhone);
+        // adb's own failures.
+        rows("phone gone", u"force-stop"_s, QString(), u"error: device 'R58N' not found\n"_s, 1, Case::deviceNotFound);
+        rows("transport gone", u"force-stop"_s, QString(), u"error: no device with transport id '3'\n"_s, 1,
+             Case::deviceNotFound);
+        rows("offline", u"force-stop"_s, QString(), u"error: device offline\n"_s, 1, Case::deviceOffline);
+        rows("unauthorised", u"force-stop"_s, QString(),
+             u"error: device unauthorized.\nThis adb server's $ADB_VENDOR_KEYS is not set\nTry 'adb kill-server' if "
+             u"that seems wrong.\nOtherwise check for a confirmation dialog on your device.\n"_s,
+             1, Case::deviceNotAuthorized);
+        rows("no permissions", u"force-stop"_s, QString(),
+             u"error: insufficient permissions for device: user in plugdev group; are your udev rules wrong?\n"_s, 1,
+             Case::usbPermissionDenied);
+        rows("server that would not start", u"force-stop"_s, QString(),
+             u"* daemon not running; starting now at tcp:45037\nADB server didn't ACK\nFull server startup log: "
+             u"/tmp/adb.1000.log\n* failed to start daemon\nerror: cannot connect to daemon\n"_s,
+             1, Case::serverUnavailable);
+    }
+    void phoneAnswersDecideTheOutcome()
+    {
+        const auto [operation, standardOutput, standardError, status, outcome] =
+            TestTable<QString, QString, QString, int, std::optional<Case>>::fetch();
+        m_runner->answer = [output = standardOutput, errors = standardError,
+                            code = status](const QStringList &arguments) {
+            return CommandResult{arguments, output, errors, code};
+        };
+        const QString id = u"com.x.y"_s;
+        const std::map<QString, std::function<QCoro::Task<void>()>> operations{
+            {u"launch"_s,
+             [&] {
+                 return m_client->launchCompanion(pairingURL, phone());
+             }},
+            {u"uninstall"_s,
+             [&] {
+                 return m_client->uninstall(id, phone());
+             }},
+            {u"clear"_s,
+             [&] {
+                 return m_client->clearData(id, phone());
+             }},
+            {u"force-stop"_s,
+             [&] {
+                 return m_client->forceStop(id, phone());
+             }},
+            {u"install"_s,
+             [&] {
+                 return m_client->install({m_folder.filePath(u"com.example.app.apk"_s)}, phone());
+             }},
+            {u"split"_s,
+             [&] {
+                 return m_client->install(
+                     {m_folder.filePath(u"base.apk"_s), m_folder.filePath(u"split_config.xxhdpi.apk"_s)}, phone());
+             }},
+        };
+        const ADBClientError failure = failureOf(operations.at(operation)());
+        const bool succeeded = failure.arguments() == QStringList{u"<succeeded>"_s};
+        QCOMPARE(succeeded ? std::nullopt : std::optional(failure.errorCase()), outcome);
+        // A failure the table knows shows a text of its own, never adb's English.
+        if (!succeeded && failure.errorCase() != Case::commandFailed)
+            QVERIFY(!failure.errorDescription().contains(u"Fail"_s) && !failure.errorDescription().contains(u"rror"_s));
+    }
+
+    void serverNoticesAreNeverPartOfAMessage()
+    {
+        m_runner->answer = [](const QStringList &arguments) {
+            return CommandResult{arguments, u"adb: usage: unknown command\n"_s,
+                                 u"* daemon not running; starting now at tcp:45037\n* daemon started successfully\n"_s,
+                                 1};
+        };
+        QCOMPARE(failureOf(m_client->forceStop(u"com.x.y"_s, phone())).errorDescription(),
+                 u"adb: usage: unknown command"_s);
+    }
+
+    void phonesMatchTheModelTheyReport_data()
+    {
+        // adb's copy of the model (none: not listed with one), the phone's own model (none: not read), the model the
+        // phone reports to the companion, whether they match.
+        TestTable<std::optional<QString>, std::optional<QString>, QString, bool> rows;
+        rows("own model, letter case and blanks", u"SM_S9180"_s, u"SM-S9180"_s, u" sm-s9180\n"_s, true);
+        rows("own model decides over adb's copy", u"SM_S9180"_s, u"SM-S9180"_s, u"SM_S9180"_s, false);
+        rows("adb's copy: a blank read as _", u"Redmi_Note_12"_s, std::nullopt, u"Redmi Note 12"_s, true);
+        rows("adb's copy: a dash read as _", u"SM_S9180"_s, std::nullopt, u"SM-S9180"_s, true);
+        rows("adb's copy: each byte of a Chinese character as _", u"_______13"_s, std::nullopt, u"小米 13"_s, true);
+        rows("adb's copy: another model", u"SM_S9180"_s, std::nullopt, u"SM-S918B"_s, false);
+        rows("no model at all", std::nullopt, std::nullopt, u"Pixel 7"_s, false);
+        rows("blank report", u"_"_s, std::nullopt, u" "_s, false);
+    }
+    void phonesMatchTheModelTheyReport()
+    {
+        const auto [model, productModel, reported, matches] =
+            TestTable<std::optional<QString>, std::optional<QString>, QString, bool>::fetch();
+        AndroidDevice device = phone();
+        device.model = model;
+        device.productModel = productModel;
+        QCOMPARE(device.matchesPhoneModel(reported), matches);
     }
 
     void failureTextsAreCutToAnExcerpt_data()
@@ -488,7 +711,8 @@ private slots:
                                   : CommandResult{arguments, properties, {}, 0};
         };
         const QStringList listDevices = adbLine({u"devices"_s, u"-l"_s});
-        const QList<QStringList> listAndRead{listDevices, adbLine({u"-s"_s, serial, u"shell"_s, u"getprop"_s})};
+        // The phone is named by the transport id it is listed with.
+        const QList<QStringList> listAndRead{listDevices, adbLine({u"-t"_s, u"3"_s, u"shell"_s, u"getprop"_s})};
         QList<AndroidDevice> devices;
         const auto commandsOfListing = [&] {
             m_runner->commands.clear();

@@ -1,14 +1,10 @@
 #include "ADBClient.h"
+#include "ADBServerProbe.h"
 #include "AwaitTask.h"
 
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -16,18 +12,6 @@ namespace {
 
 // A server started by someone else on another port, which stopping ours must leave alone.
 constexpr quint16 otherPort = 45039;
-
-bool accepting(quint16 port)
-{
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = ::connect(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-    ::close(socket);
-    return connected;
-}
 
 int runADB(const QString &adb, quint16 port, const QString &command)
 {
@@ -52,7 +36,7 @@ private slots:
             QSKIP("adb is not installed (scripts/install-dependencies.sh --test installs it)");
         }
         QCOMPARE(runADB(m_adb, ADBServerController::privatePort, u"kill-server"_s), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!accepting(ADBServerController::privatePort), 10'000);
+        QTRY_VERIFY_WITH_TIMEOUT(!isAcceptingOnLoopback(ADBServerController::privatePort), 10'000);
     }
 
     void cleanupTestCase()
@@ -66,21 +50,21 @@ private slots:
     void stoppingEndsOnlyThePrivateServer()
     {
         QCOMPARE(runADB(m_adb, otherPort, u"start-server"_s), 0);
-        QVERIFY(accepting(otherPort));
+        QVERIFY(isAcceptingOnLoopback(otherPort));
 
         const auto controller = std::make_shared<ADBServerController>();
         ADBClient client(m_adb, std::make_shared<FoundationCommandRunner>(), controller);
         awaitTask(client.devices()); // no phone needs to be attached
-        QVERIFY(accepting(ADBServerController::privatePort));
+        QVERIFY(isAcceptingOnLoopback(ADBServerController::privatePort));
 
         controller->stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!accepting(ADBServerController::privatePort), 10'000);
-        QVERIFY(accepting(otherPort));
+        QTRY_VERIFY_WITH_TIMEOUT(!isAcceptingOnLoopback(ADBServerController::privatePort), 10'000);
+        QVERIFY(isAcceptingOnLoopback(otherPort));
         QVERIFY_THROWS_EXCEPTION(ADBClientError, awaitTask(client.devices()));
-        QVERIFY(!accepting(ADBServerController::privatePort));
+        QVERIFY(!isAcceptingOnLoopback(ADBServerController::privatePort));
 
         QCOMPARE(runADB(m_adb, otherPort, u"kill-server"_s), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!accepting(otherPort), 10'000);
+        QTRY_VERIFY_WITH_TIMEOUT(!isAcceptingOnLoopback(otherPort), 10'000);
     }
 
 private:

@@ -347,14 +347,16 @@ private slots:
               DeviceStore::uninstallOperation(id, u"Example"_s), DeviceStore::uninstallOperation(id, u"Example"_s)})
             awaitTask(store.performAppOperation(u"正在处理 Example"_s, operation));
         const AppOperationState running = AppOperationState::running(u"正在处理 Example"_s);
-        QCOMPARE(shown, (QList<AppOperationState>{
-                            running, AppOperationState::succeeded(u"已在 SM S911B 停止 Example"_s), running,
-                            AppOperationState::succeeded(u"已清除 SM S911B 上 Example 的本地数据"_s), running,
-                            AppOperationState::succeeded(u"已从 SM S911B 卸载 Example"_s), running,
-                            AppOperationState::failed(u"Failure [DELETE_FAILED_INTERNAL_ERROR]"_s)}));
-        // Clearing and uninstalling succeed only on the phone that has the package.
+        QCOMPARE(
+            shown,
+            (QList<AppOperationState>{
+                running, AppOperationState::succeeded(u"已在 SM S911B 停止 Example"_s), running,
+                AppOperationState::succeeded(u"已清除 SM S911B 上 Example 的本地数据"_s), running,
+                AppOperationState::succeeded(u"已从 SM S911B 卸载 Example"_s), running,
+                AppOperationState::failed(ADBClientError(ADBClientError::Case::uninstallFailed).errorDescription())}));
+        // Clearing and uninstalling succeed only on the phone that has the package, named by its transport id.
         QCOMPARE(commands().at(commands().size() - 4),
-                 (QStringList{u"-s"_s, u"E5"_s, u"shell"_s, u"am"_s, u"force-stop"_s, id}));
+                 (QStringList{u"-t"_s, u"2"_s, u"shell"_s, u"am"_s, u"force-stop"_s, id}));
         QCOMPARE(listings(), 1); // no listing follows an operation
     }
 

@@ -172,7 +172,8 @@ private slots:
         DeviceStore &devices = makeDeviceStore();
         awaitTask(devices.refresh());
         devices.setSelectedSerial(u"OTHER"_s);
-        answerWith(management, u"Pixel_7"_s, {application(u"Maps"_s), application(u"Settings"_s, true)});
+        // The phone reports its own model; adb lists it as "Pixel_7".
+        answerWith(management, u"Pixel 7"_s, {application(u"Maps"_s), application(u"Settings"_s, true)});
 
         ManagedApplicationsPane pane(u"Pixel"_s, management.store.get(), &devices, true, true, {});
         pane.resize(900, 600);
@@ -208,13 +209,14 @@ private slots:
 
         const QList<QStringList> sent = adbCommands();
         QVERIFY(!sent.isEmpty());
+        // Commands name a phone by its transport id: OTHER is listed first, MINE second.
         for (const QStringList &command : sent) {
             const bool listing = command.mid(2) == QStringList{u"shell"_s, u"getprop"_s};
-            QVERIFY2(listing || command.value(1) != u"OTHER", qPrintable(command.join(u' ')));
+            QVERIFY2(listing || command.value(1) != u"1", qPrintable(command.join(u' ')));
         }
-        QVERIFY(sent.contains(QStringList{u"-s"_s, u"MINE"_s, u"shell"_s, u"am"_s, u"force-stop"_s, u"pkg.Maps"_s}));
-        QVERIFY(sent.contains(QStringList{u"-s"_s, u"MINE"_s, u"shell"_s, u"pm"_s, u"clear"_s, u"pkg.Maps"_s}));
-        QVERIFY(sent.contains(QStringList{u"-s"_s, u"MINE"_s, u"uninstall"_s, u"pkg.Maps"_s}));
+        QVERIFY(sent.contains(QStringList{u"-t"_s, u"2"_s, u"shell"_s, u"am"_s, u"force-stop"_s, u"pkg.Maps"_s}));
+        QVERIFY(sent.contains(QStringList{u"-t"_s, u"2"_s, u"shell"_s, u"pm"_s, u"clear"_s, u"pkg.Maps"_s}));
+        QVERIFY(sent.contains(QStringList{u"-t"_s, u"2"_s, u"shell"_s, u"pm"_s, u"uninstall"_s, u"pkg.Maps"_s}));
     }
 
     // With both phones of the same model there is no target: nothing is offered and nothing starts.
@@ -225,7 +227,7 @@ private slots:
         ManagementStoreFixture management;
         DeviceStore &devices = makeDeviceStore();
         awaitTask(devices.refresh());
-        answerWith(management, u"Pixel_7"_s, {application(u"Maps"_s)});
+        answerWith(management, u"Pixel 7"_s, {application(u"Maps"_s)});
         ManagedApplicationsPane pane(u"Pixel"_s, management.store.get(), &devices, true, true, {});
 
         QVERIFY(!pane.installButton()->isEnabled());

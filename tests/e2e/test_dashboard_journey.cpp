@@ -398,7 +398,8 @@ private slots:
         QTRY_VERIFY(m_devices->appOperationState().kind != DeviceStore::AppOperationState::Kind::running);
         QVERIFY2(m_devices->appOperationState().kind == DeviceStore::AppOperationState::Kind::succeeded,
                  qPrintable(m_devices->appOperationState().text + contentsOf(adbState(u"commands.log"_s))));
-        const QStringList clear{u"-s"_s, phoneSerial, u"shell"_s, u"pm"_s, u"clear"_s, u"com.example.Maps"_s};
+        // The phone is named by the transport id adb lists it with.
+        const QStringList clear{u"-t"_s, u"1"_s, u"shell"_s, u"pm"_s, u"clear"_s, u"com.example.Maps"_s};
         QVERIFY2(
             std::ranges::any_of(adbCommands(),
                                 [&](const QStringList &line) { return line.join(u' ').endsWith(clear.join(u' ')); }),
