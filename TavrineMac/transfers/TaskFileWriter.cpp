@@ -6,9 +6,10 @@
 
 TaskFileWriter::TaskFileWriter(TransferTaskRepository repository, QObject *context,
                                std::function<void(const QString &description)> failed,
-                               std::function<QList<TransferTaskRecord>()> current)
+                               std::function<QList<TransferTaskRecord>()> current,
+                               std::function<void(quint64 request)> written)
     : m_repository(std::move(repository)), m_context(context), m_failed(std::move(failed)),
-      m_current(std::move(current)), m_receiver(std::make_unique<QObject>())
+      m_current(std::move(current)), m_written(std::move(written)), m_receiver(std::make_unique<QObject>())
 {}
 
 TaskFileWriter::~TaskFileWriter()
@@ -18,6 +19,7 @@ TaskFileWriter::~TaskFileWriter()
         // The newest state goes out even when it waited for a write under way.
         if (m_due) {
             m_waiting = m_current();
+            m_waitingRequest = m_requests;
             m_due = false;
         }
         m_stopping = true;
@@ -27,30 +29,36 @@ TaskFileWriter::~TaskFileWriter()
         m_thread.join();
 }
 
-void TaskFileWriter::write(QList<TransferTaskRecord> tasks)
+quint64 TaskFileWriter::write(QList<TransferTaskRecord> tasks)
 {
+    quint64 request = 0;
     {
         const std::lock_guard lock(m_mutex);
+        request = ++m_requests;
         if (m_current && (m_writing || m_waiting)) {
             // Taken from `current` once the writer is free: held here, the caller's list would be shared, and the
             // caller's next change would copy it whole.
             m_due = true;
-            return;
+            return request;
         }
         m_waiting = std::move(tasks);
+        m_waitingRequest = request;
         m_due = false;
     }
     m_changed.notify_all();
     // The thread starts with the first write: a start that changes no task leaves the disk and the thread alone.
     if (!m_thread.joinable())
         m_thread = std::thread([this] { run(); });
+    return request;
 }
 
 void TaskFileWriter::handOverDueWrite()
 {
     if (!m_due || m_writing || m_waiting)
         return;
+    // The state now holds every change asked to be written so far.
     m_waiting = m_current();
+    m_waitingRequest = m_requests;
     m_due = false;
     m_changed.notify_all();
 }
@@ -75,6 +83,7 @@ void TaskFileWriter::run()
             return; // stopping, with nothing left to write
         }
         QList<TransferTaskRecord> shared = *std::exchange(m_waiting, std::nullopt);
+        const quint64 request = m_waitingRequest;
         m_writing = true;
         lock.unlock();
         // The caller's list is copied here and let go of at once, before the long part: a list still shared
@@ -87,11 +96,14 @@ void TaskFileWriter::run()
         } catch (const std::exception &error) {
             failure = QString::fromUtf8(error.what());
         }
+        // The context outlives this thread (its owner joins it first); a call still queued when the context goes is
+        // dropped with it.
         if (failure) {
-            // The context outlives this thread (its owner joins it first); a call still queued when the context
-            // goes is dropped with it.
             QMetaObject::invokeMethod(
                 m_context, [failed = m_failed, description = *failure] { failed(description); }, Qt::QueuedConnection);
+        } else if (m_written) {
+            QMetaObject::invokeMethod(
+                m_context, [written = m_written, request] { written(request); }, Qt::QueuedConnection);
         }
         lock.lock();
         m_writing = false;

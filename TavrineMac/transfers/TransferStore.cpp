@@ -89,7 +89,7 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
         [this](const QString &description) {
             setPhase(Phase::failed(QStringLiteral("无法保存传输任务：") + description));
         },
-        [this] { return m_tasks; });
+        [this] { return m_tasks; }, [this](quint64 request) { acknowledgeWrittenDeliveries(request); });
     m_tasks = m_taskRepository.load();
     for (TransferTaskRecord &task : m_tasks) {
         restoreTaskAfterRelaunch(task);

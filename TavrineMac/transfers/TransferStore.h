@@ -213,6 +213,12 @@ private:
     // Ends one level of deferring; the last publishes the task list and writes the file when either is due.
     void endDeferringTaskSignals();
     void saveTasks();
+    // Tells the host it may let go of its inbox copy of a delivered transfer; a failure leaves it for the next start.
+    void acknowledgeDelivery(const QString &transferID);
+    // A delivery is acknowledged only once the task file records it: until then, a restart must still find the
+    // inbox copy to deliver from.
+    void acknowledgeOnceWritten(const QString &transferID);
+    void acknowledgeWrittenDeliveries(quint64 writeRequest);
     void publishTrustedRegistry();
     // Saves `candidate` and only then makes it the registry in memory; false (phase failed with the
     // prefix and the description) when it cannot be saved.
@@ -278,6 +284,9 @@ private:
     quint64 m_hostGeneration = 0;
     TransferTaskRepository m_taskRepository;
     std::unique_ptr<TaskFileWriter> m_taskWriter;
+    quint64 m_lastTaskWriteRequest = 0;
+    // Delivered transfers whose inbox copy waits for the task file: each with the first write that records it.
+    QHash<QString, quint64> m_deliveriesToAcknowledge;
     std::shared_ptr<TransferNotificationService> m_notifications;
     TrustedDeviceRegistryStore m_trustedRegistryStore;
     TrustedDeviceRegistry m_trustedRegistry;

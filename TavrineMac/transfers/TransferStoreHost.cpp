@@ -179,12 +179,8 @@ void TransferStore::reconcileReceivedDownloads()
             continue;
         }
         if (task.deliveryCompletedAt) {
-            if (m_host) {
-                try {
-                    m_host->acknowledgeReceivedTransfer(task.id);
-                } catch (const std::exception &) {
-                    // The inbox copy stays; it is acknowledged again after the next start.
-                }
+            if (!m_deliveriesToAcknowledge.contains(task.id)) {
+                acknowledgeDelivery(task.id);
             }
             continue;
         }

@@ -362,13 +362,7 @@ void TransferStore::finishDelivery(const TransferEvent &event,
         const bool preview = task.deliveryPurpose == TransferTaskRecord::DeliveryPurpose::preview;
         updateTaskStatus(index, TransferTaskRecord::Status::completed,
                          preview ? QStringLiteral("预览已就绪") : QStringLiteral("已保存到所选位置"));
-        if (m_host) {
-            try {
-                m_host->acknowledgeReceivedTransfer(event.transferId);
-            } catch (const std::exception &) {
-                // The inbox copy is acknowledged again after the next start.
-            }
-        }
+        acknowledgeOnceWritten(event.transferId);
         recordCompletion(event);
     }
     if (m_activeManagedDownloadID == event.transferId) {

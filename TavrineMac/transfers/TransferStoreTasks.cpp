@@ -52,7 +52,37 @@ void TransferStore::saveTasks()
 {
     m_persistenceTimer.stop();
     m_immediateSaveDue = false;
-    m_taskWriter->write(m_tasks);
+    m_lastTaskWriteRequest = m_taskWriter->write(m_tasks);
+}
+
+void TransferStore::acknowledgeDelivery(const QString &transferID)
+{
+    if (!m_host) {
+        return;
+    }
+    try {
+        m_host->acknowledgeReceivedTransfer(transferID);
+    } catch (const std::exception &) {
+        // The inbox copy stays; it is acknowledged again after the next start.
+    }
+}
+
+void TransferStore::acknowledgeOnceWritten(const QString &transferID)
+{
+    m_deliveriesToAcknowledge.insert(transferID, m_lastTaskWriteRequest + 1);
+}
+
+void TransferStore::acknowledgeWrittenDeliveries(quint64 writeRequest)
+{
+    for (auto delivery = m_deliveriesToAcknowledge.begin(); delivery != m_deliveriesToAcknowledge.end();) {
+        if (delivery.value() > writeRequest) {
+            ++delivery;
+            continue;
+        }
+        const QString transferID = delivery.key();
+        delivery = m_deliveriesToAcknowledge.erase(delivery);
+        acknowledgeDelivery(transferID);
+    }
 }
 
 void TransferStore::waitForTaskFile()

@@ -120,6 +120,21 @@ private slots:
         QVERIFY(!shell.delegate.quickSendCoordinator()->panel());
     }
 
+    // The desktop entry built beside the executable offers it for every file a file manager opens with it (opened
+    // files go to quick send), and its action "发送到手机" sends them.
+    void desktopEntryTakesEveryFile()
+    {
+        QFile entry(QCoreApplication::applicationDirPath() + QStringLiteral("/com.drovan.tavrine.TavrineMac.desktop"));
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(entry.readAll()).split(u'\n');
+        QVERIFY(lines.contains(QStringLiteral("MimeType=application/octet-stream;")));
+        const qsizetype action = lines.indexOf(QStringLiteral("[Desktop Action send]"));
+        QVERIFY(action > 0);
+        QCOMPARE(lines.value(action + 1), QStringLiteral("Name=发送到手机"));
+        QVERIFY(lines.value(action + 2).startsWith(QStringLiteral("Exec=")));
+        QVERIFY(lines.value(action + 2).endsWith(QStringLiteral(" --send %F")));
+    }
+
     void windowSizeMigrationFrame_data()
     {
         TestTable<std::optional<QRect>, QRect, QRect> rows;

@@ -8,6 +8,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -91,6 +93,37 @@ private slots:
             }
         }
         QCOMPARE(TransferTaskRepository(path).load(), tasks(300));
+    }
+
+    // Each write that reached the disk tells, on the context's thread, the newest request it holds: never one the
+    // disk does not hold yet, and after a burst the last one; a write that failed tells none.
+    void writtenRequestsAreTold()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(u"transfer-tasks-v1.json"_s);
+        QObject context;
+        QList<TransferTaskRecord> state;
+        QList<quint64> heard;
+        TaskFileWriter writer(
+            TransferTaskRepository(path), &context, [](const QString &) {}, [&state] { return state; },
+            [&](quint64 request) {
+                QCOMPARE(QThread::currentThread(), context.thread());
+                // The file holds at least the tasks of that request: request n wrote n tasks.
+                QVERIFY(TransferTaskRepository(path).load().size() >= qsizetype(request));
+                heard.append(request);
+            });
+        for (int count = 1; count <= 300; ++count) {
+            state = tasks(count);
+            QCOMPARE(writer.write(state), quint64(count));
+        }
+        QTRY_COMPARE(heard.value(heard.size() - 1), quint64(300));
+        QVERIFY(std::is_sorted(heard.begin(), heard.end()));
+
+        QVERIFY(QFile::remove(path) && QDir().mkpath(path));
+        QCOMPARE(writer.write(state = tasks(1)), quint64(301));
+        writer.waitUntilWritten();
+        QCoreApplication::processEvents();
+        QCOMPARE(heard.last(), quint64(300));
     }
 
     // A write that fails is told on the context's thread, and the writer goes on with the next.

@@ -113,6 +113,29 @@ private slots:
         QCOMPARE(QDir(fixture.inbox()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name), kept);
     }
 
+    // The host lets go of its inbox copy of a delivered download only once the task file records the delivery: until
+    // then a restart must still find the copy to deliver from.
+    void aDeliveryIsAcknowledgedOnceTheFileRecordsIt()
+    {
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        const QString destination = fixture.folder.filePath(u"chosen"_s);
+        QVERIFY(QDir().mkpath(destination));
+        store.enqueueManagedDownloads({preparedDownload(u"d1"_s, u"a.jpg"_s)}, destination);
+        store.waitForTaskFile();
+        QVERIFY(QFile::remove(fixture.taskFile()) && QDir().mkpath(fixture.taskFile())); // no save succeeds now
+        fixture.writeFile(u"inbox/a.jpg"_s, "fresh");
+        fixture.deliver({transferEvent(Kind::completed, Direction::receiving, u"d1"_s, 5, 5)});
+        QCOMPARE(outcomeOf(store.waitForManagedDownload(u"d1"_s)), destination + u"/a.jpg"_s);
+        QTRY_VERIFY(store.phase().text.startsWith(u"无法保存传输任务："_s));
+        QVERIFY(!fixture.host->calls.contains(u"acknowledge:d1"_s));
+
+        QVERIFY(QDir(fixture.taskFile()).removeRecursively());
+        store.persistTasks(true);
+        QTRY_VERIFY(fixture.host->calls.contains(u"acknowledge:d1"_s));
+        QVERIFY(written(fixture).value(0).deliveryCompletedAt);
+    }
+
     void aFileThatCannotBeWrittenIsShownAndKeptWhole_data()
     {
         const TestTable<QString> rows; // how the disk refuses the new file
