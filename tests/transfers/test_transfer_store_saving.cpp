@@ -1,4 +1,5 @@
 #include "FullDisk.h"
+#include "LinkedStoreFixture.h"
 #include "StoreTestSupport.h"
 
 #include <QtTest>
@@ -134,6 +135,44 @@ private slots:
         store.persistTasks(true);
         QTRY_VERIFY(fixture.host->calls.contains(u"acknowledge:d1"_s));
         QVERIFY(written(fixture).value(0).deliveryCompletedAt);
+    }
+
+    // Over the real core: a download arrived whole in the inbox, but the application went before its task file
+    // followed (the file still shows the bytes of an earlier moment). After the restart the download is asked for
+    // again under its own id, and the inbox copy the host holds for that id is delivered; no second copy is taken.
+    void aDownloadTheInboxHoldsIsDeliveredFromItAfterARestart()
+    {
+        LinkedStoreFixture link;
+        link.makeStore();
+        QVERIFY(link.pair());
+        const QString source = link.makeFile(u"phone-storage/clip.mov"_s, 300'000, 3);
+        const QString chosen = link.makeFolder(u"chosen"_s);
+        int offers = 0;
+        link.handlers.insert(u"files.download"_s, [&](const ManagementRequest &request, TransferClient &client) {
+            ++offers;
+            return LinkedStoreFixture::sendFileOnDownload(source)(request, client);
+        });
+        link.store->enqueueManagedDownloads({preparedDownload(u"dl"_s, u"clip.mov"_s, 300'000)}, chosen);
+        // The chosen folder is gone when the file arrives: nothing is delivered, and the inbox keeps its copy.
+        QVERIFY(QDir(chosen).removeRecursively());
+        QVERIFY(link.waitForStatus(u"dl"_s, Status::needsAttention));
+        QCOMPARE(QDir(link.receiveFolder()).entryList(QDir::Files), QStringList{u"clip.mov"_s});
+        link.store.reset();
+        TransferTaskRecord lagging =
+            TransferTaskRepository(link.folder.filePath(u"transfer-tasks-v1.json"_s)).load().value(0);
+        lagging.status = Status::receiving;
+        lagging.transferredBytes = 30'000;
+        lagging.deliveryCompletedAt.reset();
+        TransferTaskRepository(link.folder.filePath(u"transfer-tasks-v1.json"_s)).save({lagging});
+        QVERIFY(!link.makeFolder(u"chosen"_s).isEmpty());
+
+        TransferStore &store = link.makeStore();
+        awaitTask(store.startUp());
+        QVERIFY(link.waitForStatus(u"dl"_s, Status::completed));
+        QCOMPARE(offers, 2);
+        QCOMPARE(fileSha256(chosen + u"/clip.mov"_s), fileSha256(source));
+        QCOMPARE(QDir(chosen).entryList(QDir::Files | QDir::Hidden), QStringList{u"clip.mov"_s});
+        QVERIFY(link.waitUntil([&] { return QDir(link.receiveFolder()).entryList(QDir::Files).isEmpty(); }));
     }
 
     void aFileThatCannotBeWrittenIsShownAndKeptWhole_data()
