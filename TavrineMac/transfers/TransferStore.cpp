@@ -1,5 +1,7 @@
 #include "TransferStore.h"
 
+#include "SystemErrorText.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -87,7 +89,7 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
     m_taskWriter = std::make_unique<TaskFileWriter>(
         m_taskRepository, this,
         [this](const QString &description) {
-            setPhase(Phase::failed(QStringLiteral("无法保存传输任务：") + description));
+            setPhase(Phase::failed(QStringLiteral("无法保存传输任务：") + SystemErrorText::describe(description)));
         },
         [this] { return m_tasks; }, [this](quint64 request) { acknowledgeWrittenDeliveries(request); });
     m_tasks = m_taskRepository.load();
