@@ -6,7 +6,9 @@
 #include "FirstRunConnectionView.h"
 #include "TransferStore.h"
 #include "USBApprovalView.h"
+#include "USBPhoneProblemBanner.h"
 
+#include <QBoxLayout>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -122,8 +124,13 @@ QWidget *MainWindowDetailPane::makeScreen(const DetailScreen &screen)
                                     [installCompanion, serial] { installCompanion(serial); }, m_actions.showPairing},
                                    this);
     }
-    case Kind::usbApproval:
-        return new USBApprovalView(*screen.waitingPhone, this);
+    case Kind::usbApproval: {
+        auto *approval = new USBApprovalView(*screen.waitingPhone, this);
+        // Approving on the phone cannot help while another adb program holds it: that is said above the steps.
+        if (auto *column = qobject_cast<QBoxLayout *>(approval->layout()))
+            column->insertWidget(0, new USBPhoneProblemBanner(&m_store, approval));
+        return approval;
+    }
     case Kind::firstRun:
         break;
     }

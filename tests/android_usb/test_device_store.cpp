@@ -1,3 +1,4 @@
+#include "ADBServerProbe.h"
 #include "APKArchiveInspector.h"
 #include "AwaitTask.h"
 #include "DefaultADBClient.h"
@@ -8,14 +9,20 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -183,6 +190,7 @@ private slots:
         m_folder.emplace();
         qputenv("TAVRINE_FAKE_ADB_STATE", state(QString()).toUtf8());
         m_usb = std::make_shared<FakeUSBDeviceRegistry>();
+        m_otherADBServer = false;
     }
 
     void cleanup() { m_store.reset(); }
@@ -247,6 +255,60 @@ private slots:
         QCOMPARE(store.selectedDevice()->serial, u"A"_s);
     }
 
+    void aPhoneHeldByAnotherAdbIsSaid_data()
+    {
+        // The serial of the phone on the USB bus (none: it has none), the phones adb lists, whether another adb
+        // server runs, and whether the store says another adb program uses the phone.
+        TestTable<std::optional<QString>, QByteArray, bool, bool> rows;
+        rows("held by another server", u"HELD"_s, "[]", true, true);
+        rows("no other server", u"HELD"_s, "[]", false, false);
+        rows("listed by ours", u"R58N"_s, R"([{"serial": "R58N"}])", true, false);
+        rows("listed, without a serial", std::nullopt, R"([{"serial": ""}])", true, false);
+        rows("another phone listed", u"HELD"_s, R"([{"serial": "R58N"}])", true, true);
+    }
+    void aPhoneHeldByAnotherAdbIsSaid()
+    {
+        const auto [serial, phones, otherServer, said] =
+            TestTable<std::optional<QString>, QByteArray, bool, bool>::fetch();
+        m_usb->entries = {{u"18d1"_s, u"4ee7"_s, u"Pixel 7"_s, u"Google"_s, serial}};
+        QVERIFY(writeFile(state(u"devices.json"_s), phones));
+        m_otherADBServer = otherServer;
+        DeviceStore &store = makeStore();
+        QSignalSpy changes(&store, &DeviceStore::usbPhoneProblemChanged);
+        awaitTask(store.refresh());
+        QCOMPARE(store.usbPhoneProblem().has_value(), said);
+        QCOMPARE(changes.size(), said ? 1 : 0);
+        if (said)
+            QVERIFY(store.usbPhoneProblem()->contains(u"另一个 adb 程序正在使用这部手机"_s));
+        // Unplugged: nothing is said any more, at once.
+        m_usb->entries.clear();
+        m_otherADBServer = false;
+        QCoro::Task<void> refresh = store.refresh();
+        QCOMPARE(store.usbPhoneProblem(), std::nullopt);
+        awaitTask(refresh);
+    }
+
+    // Another server is one that accepts connections on adb's usual port, or on the port the environment names.
+    void anotherAdbServerIsFoundByItsPort()
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        QVERIFY(::listen(listener, 1) == 0 &&
+                ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+        QProcessEnvironment environment;
+        environment.insert(u"ANDROID_ADB_SERVER_PORT"_s, QString::number(ntohs(address.sin_port)));
+        const bool usualPortTaken = isAcceptingOnLoopback(5037);
+        QVERIFY(isOtherADBServerRunning(environment));
+        ::close(listener);
+        QCOMPARE(isOtherADBServerRunning(environment), usualPortTaken);
+        environment.insert(u"ANDROID_ADB_SERVER_PORT"_s, u"45037"_s); // our own server is never another
+        QCOMPARE(isOtherADBServerRunning(environment), usualPortTaken);
+    }
+
     void installRecordsHistory()
     {
         QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "R58N", "model": "Pixel_7"}])"));
@@ -291,20 +353,26 @@ private slots:
     {
         DeviceStore &store = makeStore();
         const APKInstallPlan plan{APKInstallPlan::Kind::single, {u"/a/app.apk"_s}, 1, {}};
-        for (const QByteArray &phones :
-             {QByteArray("[]"), QByteArray(R"([{"serial": "U1", "state": "unauthorized"}])")}) {
-            const bool none = phones == "[]";
+        // A phone this computer may not open is told apart from one that waits for the user's approval.
+        const QString noPermission = ADBClientError(ADBClientError::Case::usbPermissionDenied).errorDescription();
+        for (const auto &[phones, reason] : std::initializer_list<std::pair<QByteArray, QString>>{
+                 {"[]", QString()},
+                 {R"([{"serial": "U1", "state": "unauthorized"}])", notAuthorized},
+                 {R"([{"serial": "A1", "state": "authorizing"}])", notAuthorized},
+                 {R"([{"serial": "N1", "state": "no permissions"}])", noPermission}}) {
+            const bool none = reason.isEmpty();
             QVERIFY(writeFile(state(u"devices.json"_s), phones));
             awaitTask(store.refresh());
+            QCOMPARE(store.devices().size(), none ? 0 : 1);
             store.setPendingInstallPlan(plan);
             awaitTask(store.installPendingPlan());
-            QCOMPARE(store.installState().text, none ? u"请先连接并选择一台 Android 手机。"_s : notAuthorized);
+            QCOMPARE(store.installState().text, none ? u"请先连接并选择一台 Android 手机。"_s : reason);
             QCOMPARE(store.pendingInstallPlan(), plan);
             awaitTask(store.performAppOperation(u"…"_s, DeviceStore::uninstallOperation(u"a.b"_s, u"B"_s)));
-            QCOMPARE(store.appOperationState().text, none ? u"请先连接并明确选择一台 USB 手机。"_s : notAuthorized);
+            QCOMPARE(store.appOperationState().text, none ? u"请先连接并明确选择一台 USB 手机。"_s : reason);
             store.setCompanionInstallState(CompanionState::connected(u"earlier"_s));
             awaitTask(store.installCompanionAndConnect(pairingURL));
-            QCOMPARE(store.companionInstallState().text, notAuthorized);
+            QCOMPARE(store.companionInstallState().text, none ? notAuthorized : reason);
             awaitTask(store.openCompanion(pairingURL));
             QCOMPARE(store.pairingLaunchMessage(), std::nullopt);
         }
@@ -585,6 +653,35 @@ private slots:
                  QStringList({u"install-history.json"_s, u"Tavrine"_s}));
     }
 
+    // A full disk fails the save, and the file keeps every record it had: no file cut short takes its place.
+    void historyOnAFullDiskKeepsItsFile()
+    {
+        const InstallHistoryStore store = history();
+        for (int index = 0; index < 20; ++index)
+            store.append(record(QString::number(index), index));
+        const QByteArray before = contentsOf(store.fileURL());
+        // Writing past this size fails as on a full disk (EFBIG in place of ENOSPC).
+        const auto previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit previous = {};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &previous) == 0);
+        rlimit full = previous;
+        full.rlim_cur = rlim_t(before.size());
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &full) == 0);
+        bool failed = false;
+        try {
+            store.append(record(u"new"_s, 30));
+        } catch (const InstallHistoryStoreError &) {
+            failed = true;
+        }
+        ::setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousSignal);
+        QVERIFY(failed);
+        QCOMPARE(contentsOf(store.fileURL()), before);
+        QCOMPARE(QDir(QFileInfo(store.fileURL()).path()).entryList({u"install-history*"_s}, QDir::Files | QDir::Hidden),
+                 QStringList{u"install-history.json"_s});
+        QCOMPARE(store.load().size(), 20);
+    }
+
     void historyKeepsTheFiftyNewest()
     {
         const InstallHistoryStore store = history();
@@ -837,7 +934,9 @@ private:
     DeviceStore &makeStore(const QString &companionFolder = u"/none"_s)
     {
         m_store = std::make_unique<DeviceStore>(makeDefaultADBClient(), history(),
-                                                DeviceStoreEnvironment{m_usb, companionFolder});
+                                                DeviceStoreEnvironment{m_usb, companionFolder, [this] {
+                                                                           return m_otherADBServer;
+                                                                       }});
         return *m_store;
     }
 
@@ -862,6 +961,7 @@ private:
     QTemporaryDir m_temporary;
     std::optional<QTemporaryDir> m_folder;
     std::shared_ptr<FakeUSBDeviceRegistry> m_usb;
+    bool m_otherADBServer = false;
     std::unique_ptr<DeviceStore> m_store;
 };
 

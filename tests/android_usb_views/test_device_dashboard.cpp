@@ -1,3 +1,4 @@
+#include "AwaitTask.h"
 #include "DeviceDashboard.h"
 #include "DeviceHero.h"
 #include "DisclosureGroup.h"
@@ -5,10 +6,12 @@
 #include "InstallHistoryCard.h"
 #include "InstallPlanCard.h"
 #include "InstallStatusBanner.h"
+#include "StatusBanner.h"
 #include "TransferActionCard.h"
 #include "TransferStatusBanner.h"
 #include "TransferTaskCenter.h"
 #include "USBCompanionSetupCard.h"
+#include "USBPhoneProblemBanner.h"
 #include "UsbViewsTestSupport.h"
 #include "ViewMessageBox.h"
 
@@ -210,6 +213,78 @@ private slots:
         dashboard.planCard()->confirmButton()->click();
         QVERIFY(dashboard.installBanner()->isVisibleTo(&dashboard));
         QCOMPARE(transcript(dashboard.installBanner()), "安装未完成 | 请先连接并选择一台 Android 手机。");
+    }
+
+    void stateBannerSaysWhyThePhoneCannotTakeCommands_data()
+    {
+        // The phone's state, and the banner over the quick actions (empty: none).
+        QTest::addColumn<AndroidDevice::State>("state");
+        QTest::addColumn<QString>("banner");
+        const QString waiting = "等待手机确认 | 请解锁手机，在“允许 USB 调试吗？”的提示中点按“允许”。";
+        QTest::newRow("authorised") << AndroidDevice::State::authorized << QString();
+        QTest::newRow("unauthorised") << AndroidDevice::State::unauthorized << waiting;
+        QTest::newRow("authorizing") << AndroidDevice::State::authorizing << waiting;
+        QTest::newRow("connecting") << AndroidDevice::State::connecting
+                                    << QString("正在连接手机 | 请保持 USB 线连接，稍等片刻。");
+        QTest::newRow("no permissions")
+            << AndroidDevice::State::noPermissions
+            << "无法打开手机的 USB 接口 | " +
+                   ADBClientError(ADBClientError::Case::usbPermissionDenied).errorDescription();
+    }
+    void stateBannerSaysWhyThePhoneCannotTakeCommands()
+    {
+        QFETCH(AndroidDevice::State, state);
+        QFETCH(QString, banner);
+        DashboardFixture fixture;
+        fixture.devices.make();
+        fixture.transfers.make();
+        DeviceDashboard &dashboard = fixture.make(phone("R5CT", state), false);
+        QCOMPARE(dashboard.stateBanner()->isVisibleTo(&dashboard), !banner.isEmpty());
+        if (!banner.isEmpty())
+            QCOMPARE(transcript(dashboard.stateBanner()), banner);
+        QVERIFY(!transcript(&dashboard).contains("请解锁手机，并允许这台电脑连接") ||
+                state != AndroidDevice::State::noPermissions);
+        // Once the phone is approved the banner goes, in place.
+        dashboard.setDevice(phone("R5CT"), false);
+        QVERIFY(!dashboard.stateBanner()->isVisibleTo(&dashboard));
+    }
+
+    // The banner the approval screen shows follows the store: while another adb program holds the phone on the
+    // bus, and no longer once it does not.
+    void phoneHeldByAnotherAdbIsSaid()
+    {
+        struct ListingNothing : CommandRunning
+        {
+            QCoro::Task<CommandResult> run(QString, QStringList arguments, std::chrono::milliseconds) override
+            {
+                co_return CommandResult{arguments, "List of devices attached\n\n", {}, 0};
+            }
+        };
+        struct OnePhone : USBDeviceRegistry
+        {
+            QList<USBRegistryEntry> attachedDevices() const override
+            {
+                return {{"18d1", "4ee7", "Pixel 7", "Google", "HELD"}};
+            }
+        };
+        QTemporaryDir folder;
+        bool otherServer = true;
+        auto client = std::make_shared<ADBClient>(
+            "/fake/adb", std::make_shared<ListingNothing>(),
+            std::make_shared<ADBServerController>([](const QString &, const QStringList &) {}));
+        DeviceStore store(client, InstallHistoryStore(folder.filePath("history.json")),
+                          {std::make_shared<OnePhone>(), folder.filePath("none"), [&otherServer] {
+                               return otherServer;
+                           }});
+        USBPhoneProblemBanner banner(&store);
+        QVERIFY(banner.isHidden());
+        awaitTask(store.refresh());
+        QVERIFY(!banner.isHidden());
+        QCOMPARE(banner.titleLabel()->text(), "手机正被其他 adb 程序使用");
+        QCOMPARE(banner.textLabel()->text(), store.usbPhoneProblem().value_or(QString()));
+        otherServer = false;
+        awaitTask(store.refresh());
+        QVERIFY(banner.isHidden());
     }
 
     void screenshot()

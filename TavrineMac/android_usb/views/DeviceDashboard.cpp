@@ -11,6 +11,7 @@
 #include "InstallPlanCard.h"
 #include "InstallStatusBanner.h"
 #include "PlainLabel.h"
+#include "StatusBanner.h"
 #include "TransferActionCard.h"
 #include "TransferStatusBanner.h"
 #include "TransferStore.h"
@@ -52,6 +53,8 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
 
     m_hero = new DeviceHero(column);
     m_hero->setDevice(m_device);
+    m_stateBanner = new StatusBanner(column);
+    m_stateBanner->setObjectName(QStringLiteral("deviceStateBanner"));
 
     auto *heading = new PlainLabel(QStringLiteral("快速操作"), column);
     heading->setObjectName(QStringLiteral("quickActionsHeading"));
@@ -101,8 +104,9 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
     m_columnLayout = new QVBoxLayout(column);
     m_columnLayout->setContentsMargins(0, 0, 0, 0);
     m_columnLayout->setSpacing(sectionSpacing);
-    for (QWidget *section : std::initializer_list<QWidget *>{m_hero, heading, m_grid, m_planCard, m_installBanner,
-                                                             m_historyCard, m_transferBanner, m_deviceInfo}) {
+    for (QWidget *section :
+         std::initializer_list<QWidget *>{m_hero, m_stateBanner, heading, m_grid, m_planCard, m_installBanner,
+                                          m_historyCard, m_transferBanner, m_deviceInfo}) {
         m_columnLayout->addWidget(section);
     }
     m_columnLayout->addStretch(1);
@@ -223,6 +227,7 @@ void DeviceDashboard::render()
     m_transferCard->setVisible(shown.contains(QuickAction::transfer));
 
     const QString deviceName = m_device.displayName();
+    m_stateBanner->setStyle(deviceStateBanner(m_device));
     m_installCard->setValues(m_device.state == AndroidDevice::State::authorized,
                              m_store && m_store->installState().kind == DeviceStore::InstallState::Kind::installing);
     m_transferCard->setValues(phase, deviceName);

@@ -18,6 +18,7 @@ class InstallPlanCard;
 class InstallStatusBanner;
 class QScrollArea;
 class QVBoxLayout;
+class StatusBanner;
 class TransferActionCard;
 class TransferStatusBanner;
 class TransferStore;
@@ -56,6 +57,8 @@ public:
 
     QScrollArea *scrollArea() const { return m_scrollArea; }
     DeviceHero *hero() const { return m_hero; }
+    // Why the phone cannot take commands yet; hidden for a phone that can.
+    StatusBanner *stateBanner() const { return m_stateBanner; }
     QWidget *quickActionGrid() const { return m_grid; }
     USBCompanionSetupCard *companionCard() const { return m_companionCard; }
     InstallActionCard *installCard() const { return m_installCard; }
@@ -91,6 +94,7 @@ private:
 
     QScrollArea *m_scrollArea = nullptr;
     DeviceHero *m_hero = nullptr;
+    StatusBanner *m_stateBanner = nullptr;
     QWidget *m_grid = nullptr;
     USBCompanionSetupCard *m_companionCard = nullptr;
     InstallActionCard *m_installCard = nullptr;

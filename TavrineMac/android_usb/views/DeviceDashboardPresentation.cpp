@@ -184,6 +184,32 @@ std::optional<BannerStyle> installBanner(const DeviceStore::InstallState &state)
     Q_UNREACHABLE();
 }
 
+std::optional<BannerStyle> deviceStateBanner(const AndroidDevice &device)
+{
+    if (device.state == AndroidDevice::State::noPermissions) {
+        return BannerStyle{Symbol::exclamationmarkTriangleFill, Tint::orange, QStringLiteral("无法打开手机的 USB 接口"),
+                           ADBClientError::notReady(device).errorDescription()};
+    }
+    if (device.state == AndroidDevice::State::connecting) {
+        return BannerStyle{std::nullopt, Tint::blue, QStringLiteral("正在连接手机"),
+                           QStringLiteral("请保持 USB 线连接，稍等片刻。")};
+    }
+    if (device.isWaitingForApproval()) {
+        return BannerStyle{std::nullopt, Tint::blue, QStringLiteral("等待手机确认"),
+                           QStringLiteral("请解锁手机，在“允许 USB 调试吗？”的提示中点按“允许”。")};
+    }
+    return std::nullopt;
+}
+
+std::optional<BannerStyle> usbPhoneProblemBanner(const std::optional<QString> &problem)
+{
+    if (!problem) {
+        return std::nullopt;
+    }
+    return BannerStyle{Symbol::exclamationmarkTriangleFill, Tint::orange, QStringLiteral("手机正被其他 adb 程序使用"),
+                       *problem};
+}
+
 TransferEventStyle transferEventStyle(TransferEventKind kind)
 {
     switch (kind) {

@@ -26,7 +26,6 @@ namespace DeviceDashboardPresentation {
 using Tint = ViewColors::Tint;
 using ViewColors::color;
 
-
 // The quick actions of the dashboard's grid, in the order they are shown.
 enum class QuickAction
 {
@@ -136,6 +135,13 @@ struct BannerStyle
 };
 
 std::optional<BannerStyle> installBanner(const DeviceStore::InstallState &state);
+
+// Why the phone shown cannot take commands yet: it waits for the user's approval (a spinner), or this computer may
+// not open its USB device; none for a phone that can.
+std::optional<BannerStyle> deviceStateBanner(const AndroidDevice &device);
+
+// Another adb program holds a phone on the USB bus; none while the store knows no such problem.
+std::optional<BannerStyle> usbPhoneProblemBanner(const std::optional<QString> &problem);
 
 // The latest transfer event banner.
 struct TransferEventStyle

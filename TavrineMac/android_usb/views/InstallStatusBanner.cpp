@@ -1,78 +1,19 @@
 #include "InstallStatusBanner.h"
 
-#include "CardStyle.h"
-#include "DeviceDashboardPresentation.h"
-#include "PlainLabel.h"
 #include "SpinningIndicator.h"
-#include "ViewFonts.h"
 
-#include <QHBoxLayout>
-#include <QVBoxLayout>
+#include <QLabel>
 
-using namespace DeviceDashboardPresentation;
-
-namespace {
-
-constexpr qreal bannerRadius = 16;
-constexpr int spinnerPixels = 16;
-
-} // namespace
-
-InstallStatusBanner::InstallStatusBanner(QWidget *parent) : QWidget(parent)
+InstallStatusBanner::InstallStatusBanner(QWidget *parent) : StatusBanner(parent)
 {
     setObjectName(QStringLiteral("installStatusBanner"));
-
-    m_spinner = new SpinningIndicator(spinnerPixels, this);
-    m_spinner->setObjectName(QStringLiteral("installSpinner"));
-    m_symbolLabel = new PlainLabel(this);
-    m_symbolLabel->setObjectName(QStringLiteral("installSymbol"));
-    m_symbolLabel->setFixedSize(CardStyle::title3SymbolPixels, CardStyle::title3SymbolPixels);
-
-    m_titleLabel = new PlainLabel(this);
-    m_titleLabel->setObjectName(QStringLiteral("installTitleLabel"));
-    m_titleLabel->setFont(ViewFonts::body(QFont::DemiBold));
-    m_textLabel = new PlainLabel(this);
-    m_textLabel->setObjectName(QStringLiteral("installTextLabel"));
-    m_textLabel->setWordWrap(true);
-    m_textLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    CardStyle::setSecondary(m_textLabel);
-
-    auto *texts = new QVBoxLayout;
-    texts->setSpacing(3);
-    texts->addWidget(m_titleLabel);
-    texts->addWidget(m_textLabel);
-
-    auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(16, 16, 16, 16);
-    layout->setSpacing(14);
-    layout->addWidget(m_spinner, 0, Qt::AlignVCenter);
-    layout->addWidget(m_symbolLabel, 0, Qt::AlignVCenter);
-    layout->addLayout(texts, 1);
-
-    setState(DeviceStore::InstallState::idle());
+    spinner()->setObjectName(QStringLiteral("installSpinner"));
+    symbolLabel()->setObjectName(QStringLiteral("installSymbol"));
+    titleLabel()->setObjectName(QStringLiteral("installTitleLabel"));
+    textLabel()->setObjectName(QStringLiteral("installTextLabel"));
 }
 
 void InstallStatusBanner::setState(const DeviceStore::InstallState &state)
 {
-    m_state = state;
-    const std::optional<BannerStyle> style = installBanner(state);
-    setVisible(style.has_value());
-    if (!style) {
-        return;
-    }
-    m_tint = color(style->tint);
-    m_spinner->setVisible(!style->symbol);
-    m_spinner->setColor(m_tint);
-    m_symbolLabel->setVisible(style->symbol.has_value());
-    if (style->symbol) {
-        CardStyle::setSymbol(m_symbolLabel, *style->symbol, m_tint, CardStyle::title3SymbolPixels);
-    }
-    m_titleLabel->setText(style->title);
-    m_textLabel->setText(style->text);
-    update();
-}
-
-void InstallStatusBanner::paintEvent(QPaintEvent *)
-{
-    CardStyle::paintPanel(this, bannerRadius, CardStyle::withOpacity(m_tint, 0.09));
+    setStyle(DeviceDashboardPresentation::installBanner(state));
 }
