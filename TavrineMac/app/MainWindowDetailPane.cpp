@@ -1,12 +1,16 @@
 #include "MainWindowDetailPane.h"
 
+#include "CardStyle.h"
 #include "DeviceDashboard.h"
 #include "DeviceManagementDashboard.h"
 #include "DeviceStore.h"
 #include "FirstRunConnectionView.h"
+#include "PlainLabel.h"
 #include "TransferStore.h"
 #include "USBApprovalView.h"
 #include "USBPhoneProblemBanner.h"
+#include "ViewColors.h"
+#include "ViewFonts.h"
 
 #include <QBoxLayout>
 #include <QTimer>
@@ -23,6 +27,19 @@ MainWindowDetailPane::MainWindowDetailPane(DeviceStore &store, TransferStore &tr
     m_layout = new QVBoxLayout(this);
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(0);
+    // Above every screen: why the phone's files cannot be received now.
+    m_receiveFolderNotice = new PlainLabel(this);
+    m_receiveFolderNotice->setFont(ViewFonts::callout());
+    m_receiveFolderNotice->setWordWrap(true);
+    m_receiveFolderNotice->setContentsMargins(16, 8, 16, 8);
+    CardStyle::setTextColor(m_receiveFolderNotice, ViewColors::red());
+    m_layout->addWidget(m_receiveFolderNotice);
+    const auto showReceiveFolderProblem = [this] {
+        m_receiveFolderNotice->setText(m_transferStore.receiveFolderProblem().value_or(QString()));
+        m_receiveFolderNotice->setVisible(m_transferStore.receiveFolderProblem().has_value());
+    };
+    QObject::connect(&m_transferStore, &TransferStore::receiveFolderProblemChanged, this, showReceiveFolderProblem);
+    showReceiveFolderProblem();
 
     for (const auto signal : {&TransferStore::trustedDevicesChanged, &TransferStore::phaseChanged,
                               &TransferStore::selectedTrustedDeviceIDChanged})
@@ -56,7 +73,7 @@ void MainWindowDetailPane::render()
 
     if (m_hasScreen && screen == m_screen) {
         if (auto *firstRun = qobject_cast<FirstRunConnectionView *>(m_screenWidget.data()))
-            firstRun->setMessage(m_store.setupMessage());
+            firstRun->setMessage(firstRunMessage());
         return;
     }
     // Within one rule the screen of the same phone is kept and brought up to date, so that its section, its open
@@ -103,7 +120,7 @@ void MainWindowDetailPane::updateScreen()
     else if (auto *usbDashboard = qobject_cast<DeviceDashboard *>(m_screenWidget.data()))
         usbDashboard->setDevice(*m_screen.device, m_screen.showsTransfer);
     else if (auto *firstRun = qobject_cast<FirstRunConnectionView *>(m_screenWidget.data()))
-        firstRun->setMessage(m_store.setupMessage());
+        firstRun->setMessage(firstRunMessage());
 }
 
 QWidget *MainWindowDetailPane::makeScreen(const DetailScreen &screen)
@@ -134,7 +151,20 @@ QWidget *MainWindowDetailPane::makeScreen(const DetailScreen &screen)
     case Kind::firstRun:
         break;
     }
-    return new FirstRunConnectionView(m_store.setupMessage(), m_actions.connect, m_actions.refreshUSB, this);
+    return new FirstRunConnectionView(firstRunMessage(), m_actions.connect, m_actions.refreshUSB, this);
+}
+
+std::optional<QString> MainWindowDetailPane::firstRunMessage() const
+{
+    // A link that could not start (a locked keyring, say) leaves no phone listed: the reason shows here.
+    QStringList messages;
+    if (const auto &setup = m_store.setupMessage())
+        messages.append(*setup);
+    if (m_transferStore.phase().kind == TransferStore::Phase::Kind::failed && !m_transferStore.hasHost())
+        messages.append(m_transferStore.phase().text);
+    if (messages.isEmpty())
+        return std::nullopt;
+    return messages.join(u'\n');
 }
 
 void MainWindowDetailPane::selectTrustedDeviceLater(const QString &id)

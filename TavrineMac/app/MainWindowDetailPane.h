@@ -10,6 +10,7 @@
 
 class DeviceManagementStore;
 class DeviceStore;
+class QLabel;
 class QVBoxLayout;
 class TransferStore;
 
@@ -45,6 +46,8 @@ public:
     // The widget of the screen shown: a DeviceManagementDashboard, DeviceDashboard, USBApprovalView or
     // FirstRunConnectionView.
     QWidget *screenWidget() const { return m_screenWidget; }
+    // The line above every screen that says why the phone's files cannot be received; hidden while they can.
+    QLabel *receiveFolderNotice() const { return m_receiveFolderNotice; }
 
 private:
     void render();
@@ -53,6 +56,8 @@ private:
                                const MainWindowPresentation::DetailScreen &shown);
     void updateScreen();
     QWidget *makeScreen(const MainWindowPresentation::DetailScreen &screen);
+    // The device store's set-up message and the reason the link could not start, when there are any.
+    std::optional<QString> firstRunMessage() const;
     void selectTrustedDeviceLater(const QString &id);
 
     DeviceStore &m_store;
@@ -69,4 +74,5 @@ private:
     quint64 m_selectTaskGeneration = 0;
     QVBoxLayout *m_layout = nullptr;
     QPointer<QWidget> m_screenWidget;
+    QLabel *m_receiveFolderNotice = nullptr;
 };

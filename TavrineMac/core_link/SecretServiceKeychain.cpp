@@ -322,8 +322,11 @@ int32_t SecretServiceKeychain::add(const QString &service, const QString &accoun
 
 QString SecretServiceKeychain::messageForStatus(int32_t status) const
 {
+    // The service's own words are technical English; the user is told in the interface's language what to do.
+    if (status == noDefaultCollection)
+        return QStringLiteral("没有默认的密钥环，请在密钥环管理程序中创建“登录”密钥环后重试。");
     if (status != serviceFailure)
         return {};
     const std::lock_guard lock(m_messageMutex);
-    return m_lastFailureMessage;
+    return QStringLiteral("无法使用系统密钥环，请确认它已启动后重试。（") + m_lastFailureMessage + QStringLiteral("）");
 }

@@ -48,6 +48,10 @@ struct TransferStoreEnvironment
     std::chrono::milliseconds managementTimeout = std::chrono::seconds(20);
     // How long a download that the phone has agreed to send may wait for its first bytes.
     std::chrono::milliseconds managedDownloadStartTimeout = std::chrono::seconds(30);
+    // How often a receive folder that cannot be used, and a keyring that could not be read at start-up, are tried
+    // again.
+    std::chrono::milliseconds receiveFolderRetryInterval = std::chrono::seconds(5);
+    std::chrono::milliseconds keyringRetryInterval = std::chrono::seconds(5);
 };
 
 // The store of the link with the phone: owns the core host, publishes the connection phase, the pairing
@@ -115,6 +119,8 @@ public:
     const QList<TransferTaskRecord> &tasks() const { return m_tasks; }
     const QList<TrustedDeviceRecord> &trustedDevices() const { return m_trustedDevices; }
     const std::optional<QString> &selectedTrustedDeviceID() const { return m_selectedTrustedDeviceID; }
+    // Why the phone's files cannot be received now (the receive folder cannot be used); nothing while they can.
+    const std::optional<QString> &receiveFolderProblem() const { return m_receiveFolderProblem; }
 
     bool hasHost() const { return m_host != nullptr; }
     const std::optional<QString> &pendingPairingDeviceID() const { return m_pendingPairingDeviceID; }
@@ -203,6 +209,7 @@ signals:
     void tasksChanged();
     void trustedDevicesChanged();
     void selectedTrustedDeviceIDChanged();
+    void receiveFolderProblemChanged();
 
 private:
     void setPhase(const Phase &phase);
@@ -238,6 +245,11 @@ private:
     void drainManagementResponses();
     qsizetype taskIndex(const QString &id) const;
     QString deviceName() const;
+    // Makes the receive folder when it is missing and publishes why it cannot be used; while it cannot, it is looked
+    // at again now and then, for as long as a host runs.
+    void checkReceiveFolder();
+    // Start-up failed on the keychain: it is tried again a while later, unless something else happened meanwhile.
+    void retryStartUpLater();
     void adoptHost(std::unique_ptr<TransferHostProtocol> host);
     void releaseTaskSlot(const QString &id);
     void requeueTask(const QString &id, bool (TransferTaskRecord::*allowed)() const, const QString &queuedMessage,
@@ -297,6 +309,10 @@ private:
     QSet<QString> m_preparedManagedUploadIDs;
     std::optional<QString> m_preparingManagedUploadID;
     QSet<QString> m_finalizingDeliveryIDs;
+    std::optional<QString> m_receiveFolderProblem;
+    // Each check of the receive folder, and each stop, makes the look again that an earlier check planned void.
+    quint64 m_receiveFolderCheck = 0;
+    quint64 m_startUpRetry = 0;
 
     // Inside a drain or a hand-over of files, task signals and immediate saves wait for its end, so that a batch
     // publishes and writes once.

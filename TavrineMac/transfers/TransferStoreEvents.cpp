@@ -93,9 +93,17 @@ void TransferStore::drainManagementResponses()
     drainEvents();
 }
 
-void TransferStore::handleTransferEvent(const TransferEvent &event)
+void TransferStore::handleTransferEvent(const TransferEvent &received)
 {
     using Status = TransferTaskRecord::Status;
+    TransferEvent event = received;
+    if (event.kind == TransferEventKind::failed && event.direction == TransferDirection::receiving) {
+        // The core refuses a file it has no folder for; the user is told why in the words of the receive folder.
+        checkReceiveFolder();
+        if (m_receiveFolderProblem) {
+            event.message = *m_receiveFolderProblem;
+        }
+    }
     setLatestEvent(event);
     switch (event.kind) {
     case TransferEventKind::queued:

@@ -6,9 +6,14 @@
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
+
+#include <unistd.h>
 
 using transferStorePrivate::describe;
 using transferStorePrivate::newLowerCaseUuid;
@@ -17,6 +22,25 @@ namespace {
 
 const QString noLocalNetworkMessage = QStringLiteral("请先让电脑连接到局域网，然后重试。");
 const QString waitingForDeviceMessage = QStringLiteral("等待原设备重新连接");
+
+// Why files cannot be received into `folder`, which is made when it is missing; nothing when they can.
+std::optional<QString> receiveFolderProblemOf(const QString &folder)
+{
+    QString reason;
+    if (!QDir().mkpath(folder)) {
+        // The folder above it is missing, or is a link to a disk that is not mounted.
+        reason = QFileInfo(folder).isFile() || QFileInfo(QFileInfo(folder).path()).isFile()
+                     ? QStringLiteral("路径上有一个同名的文件")
+                     : QStringLiteral("文件夹不存在，它所在的磁盘可能没有连接");
+    } else if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
+        reason = QStringLiteral("没有写入权限");
+    } else {
+        return std::nullopt;
+    }
+    return QStringLiteral(
+               "无法使用接收文件夹“%1”：%2。暂时不能接收手机发来的文件，发送不受影响；文件夹恢复后会自动重试。")
+        .arg(QDir::toNativeSeparators(folder), reason);
+}
 
 } // namespace
 
@@ -35,8 +59,12 @@ QCoro::Task<void> TransferStore::startUp()
     QPointer<TransferStore> self(this);
     const TrustedDeviceRegistryStore registryStore = m_trustedRegistryStore;
     std::variant<TrustedDeviceRegistry, QString> loaded;
+    bool keychainFailed = false;
     try {
         loaded = co_await runInBackground([registryStore] { return registryStore.load(); });
+    } catch (const TransferCredentialError &error) {
+        loaded = describe(error);
+        keychainFailed = true;
     } catch (const std::exception &error) {
         loaded = describe(error);
     }
@@ -45,6 +73,9 @@ QCoro::Task<void> TransferStore::startUp()
     }
     if (const auto *failure = std::get_if<QString>(&loaded)) {
         setPhase(Phase::failed(*failure));
+        if (keychainFailed) {
+            retryStartUpLater();
+        }
         co_return;
     }
     m_trustedRegistry = std::get<TrustedDeviceRegistry>(loaded);
@@ -56,10 +87,49 @@ QCoro::Task<void> TransferStore::startUp()
     }
     try {
         co_await restartHost(*selected);
+    } catch (const TransferCredentialError &error) {
+        if (self) {
+            setPhase(Phase::failed(describe(error)));
+            retryStartUpLater();
+        }
     } catch (const std::exception &error) {
         if (self) {
             setPhase(Phase::failed(describe(error)));
         }
+    }
+}
+
+void TransferStore::retryStartUpLater()
+{
+    // A locked keyring, or one whose service is not running yet, is usable again once the user unlocks it or the
+    // service starts: nothing tells us when, so start-up is simply tried again while its failure is what shows.
+    const quint64 attempt = ++m_startUpRetry;
+    const Phase shown = m_phase;
+    QTimer::singleShot(m_environment.keyringRetryInterval, this, [this, attempt, shown] {
+        if (attempt == m_startUpRetry && !m_host && m_phase == shown) {
+            startUp();
+        }
+    });
+}
+
+void TransferStore::checkReceiveFolder()
+{
+    const quint64 check = ++m_receiveFolderCheck;
+    const std::optional<QString> problem = receiveFolderProblemOf(receiveFolder());
+    const bool cameBack = m_receiveFolderProblem && !problem;
+    if (m_receiveFolderProblem != problem) {
+        m_receiveFolderProblem = problem;
+        emit receiveFolderProblemChanged();
+    }
+    if (problem && m_host) {
+        QTimer::singleShot(m_environment.receiveFolderRetryInterval, this, [this, check] {
+            if (check == m_receiveFolderCheck && m_host) {
+                checkReceiveFolder();
+            }
+        });
+    } else if (cameBack && m_host) {
+        // Downloads received before the folder went away are delivered now.
+        reconcileReceivedDownloads();
     }
 }
 
@@ -90,6 +160,7 @@ QCoro::Task<void> TransferStore::restartHost(TrustedDeviceRecord record)
     adoptHost(std::move(host));
     setPhase(Phase::reconnecting(record.name));
     startEventPump();
+    checkReceiveFolder();
     reconcileReceivedDownloads();
 }
 
@@ -123,6 +194,7 @@ void TransferStore::startHost(bool withTrustedPeer, const QString &secret)
     const std::optional<TrustedDeviceRecord> selected = m_trustedRegistry.selectedDevice();
     setPhase(withTrustedPeer && selected ? Phase::reconnecting(selected->name) : Phase::pairing());
     startEventPump();
+    checkReceiveFolder();
     reconcileReceivedDownloads();
 }
 
@@ -154,6 +226,11 @@ void TransferStore::stopHost()
     m_pollingTimer.stop();
     m_host.reset();
     ++m_hostGeneration;
+    ++m_receiveFolderCheck;
+    if (m_receiveFolderProblem) {
+        m_receiveFolderProblem.reset();
+        emit receiveFolderProblemChanged();
+    }
     setPairingPayload(std::nullopt);
     setConfirmationCode(std::nullopt);
     setLatestEvent(std::nullopt);

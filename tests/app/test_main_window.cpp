@@ -406,6 +406,36 @@ private slots:
         QVERIFY(!window.isImportingTransferFiles());
     }
 
+    // A link that cannot start, or cannot receive, says why on the screen shown: a locked keyring on the first-run
+    // screen (no phone can be listed), a receive folder that cannot be used above every screen.
+    void theLinksTroublesShowOnTheScreenShown()
+    {
+        StoreFixture transfers;
+        transfers.retryInterval = std::chrono::hours(1);
+        transfers.inboxPath = transfers.writeFile("Downloads") + "/Tavrine";
+        transfers.saveRegistry({trustedPhone("Pixel", 1)});
+        transfers.keychain->answerNextCall(Keychain::interactionNotAllowed);
+        transfers.make();
+        DeviceStoreFixture devices;
+        devices.make();
+        DeviceManagementStore management(*transfers.store);
+        QuickSendCoordinator quickSend(*transfers.store);
+        MainWindow window(*devices.store, *transfers.store, management, quickSend);
+        awaitTask(transfers.store->startUp());
+        const auto *firstRun = qobject_cast<FirstRunConnectionView *>(window.detailPane()->screenWidget());
+        QVERIFY(firstRun);
+        QVERIFY(!firstRun->messageBanner()->isHidden());
+        const auto texts = firstRun->messageBanner()->findChildren<QLabel *>();
+        QVERIFY(std::any_of(texts.begin(), texts.end(),
+                            [](const QLabel *label) { return label->text().contains("请先解锁“登录”密钥环后重试"); }));
+        QVERIFY(window.detailPane()->receiveFolderNotice()->isHidden());
+
+        transfers.store->beginNewPairing();
+        QVERIFY(transfers.store->hasHost());
+        QVERIFY(!window.detailPane()->receiveFolderNotice()->isHidden());
+        QCOMPARE(window.detailPane()->receiveFolderNotice()->text(), *transfers.store->receiveFolderProblem());
+    }
+
     void sidebarKeysMoveBetweenPhonesOnly_data()
     {
         // keys pressed on the sidebar with the connected "Pixel" selected → the phone selected then

@@ -146,10 +146,12 @@ struct StoreFixture
     std::optional<QString> deviceName = QStringLiteral("Test computer");
     std::chrono::milliseconds managementTimeout = std::chrono::seconds(20);
     std::chrono::milliseconds managedDownloadStartTimeout = std::chrono::seconds(30);
+    std::chrono::milliseconds retryInterval = std::chrono::seconds(5); // of the receive folder and the keyring
+    QString inboxPath;                                                 // empty: "inbox" in the fixture's folder
     std::unique_ptr<TransferStore> store;
 
     QString taskFile() const { return folder.filePath(QStringLiteral("transfer-tasks-v1.json")); }
-    QString inbox() const { return folder.filePath(QStringLiteral("inbox")); }
+    QString inbox() const { return inboxPath.isEmpty() ? folder.filePath(QStringLiteral("inbox")) : inboxPath; }
     // The host calls that start with `prefix`, such as "send:" or "request:files.download".
     QStringList calls(const QString &prefix) const { return host->calls.filter(prefix); }
     void saveTasks(const QList<TransferTaskRecord> &tasks) const { TransferTaskRepository(taskFile()).save(tasks); }
@@ -167,6 +169,8 @@ struct StoreFixture
         environment.computerName = computerNames;
         environment.managementTimeout = managementTimeout;
         environment.managedDownloadStartTimeout = managedDownloadStartTimeout;
+        environment.receiveFolderRetryInterval = retryInterval;
+        environment.keyringRetryInterval = retryInterval;
         store.reset();
         store = std::make_unique<TransferStore>(TransferTaskRepository(taskFile()), environment);
         return *store;

@@ -144,6 +144,33 @@ private slots:
         QVERIFY(!writtenAccounts(keychain->calls().mid(callsAtReconnection)).contains(u"trusted-peer-name-v1"_s));
     }
 
+    void startUpWaitsForTheKeyring_data()
+    {
+        const TestTable<int32_t, QString> rows; // the keychain's answer, and the failure shown meanwhile
+        rows("locked", Keychain::interactionNotAllowed, u"无法读取 Tavrine 安全身份，请先解锁“登录”密钥环后重试。"_s);
+        rows("no service", -26000, u"The name org.freedesktop.secrets was not provided by any .service files"_s);
+    }
+
+    // A keyring locked, or not running, at start-up: the failure shows, and start-up is tried again until the
+    // keyring answers, so the phone connects without a restart.
+    void startUpWaitsForTheKeyring()
+    {
+        const auto [status, shown] = TestTable<int32_t, QString>::fetch();
+        StoreFixture fixture;
+        fixture.retryInterval = std::chrono::milliseconds(20);
+        fixture.saveRegistry({trustedPhone(u"Pixel"_s, 1)});
+        fixture.keychain->setMessage(status, status == Keychain::interactionNotAllowed ? QString() : shown);
+        fixture.keychain->answerNextCall(status);
+        fixture.keychain->answerNextCall(status);
+        TransferStore &store = fixture.make();
+        awaitTask(store.startUp());
+        QCOMPARE(store.phase(), Phase::failed(shown));
+        QVERIFY(!store.hasHost());
+        QTRY_COMPARE(store.phase(), Phase::reconnecting(u"Pixel"_s));
+        QCOMPARE(store.trustedDevices().size(), 1);
+        QCOMPARE(fixture.host->startCount, 1);
+    }
+
     // A change of the registry made while a pairing's trust is still on its way lands after it, and keeps it.
     void aLaterChangeIsNeverOvertaken()
     {
