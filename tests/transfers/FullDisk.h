@@ -1,11 +1,14 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
 
 #include <cerrno>
 #include <csignal>
+#include <optional>
 
 #include <fcntl.h>
 #include <sched.h>
@@ -112,4 +115,46 @@ private:
 
     QByteArray m_mountPoint;
     bool m_mounted = false;
+};
+
+// A disk that refuses writes as a test table's row says: "full", a small file system mounted over `folder` and filled
+// (only where the process may mount one), or "limit", the file size limit of 4 KiB.
+class RefusingDisk
+{
+public:
+    // The rows of a table whose one column says how the disk refuses.
+    static void addRows()
+    {
+        const TestTable<QString> rows;
+        rows("full file system", QStringLiteral("full"));
+        rows("file size limit", QStringLiteral("limit"));
+    }
+    static QString fetch() { return std::get<0>(TestTable<QString>::fetch()); }
+
+    RefusingDisk(const QString &refusal, const QString &folder) : m_refusal(refusal)
+    {
+        if (isFull()) {
+            m_small.emplace(folder, 64);
+        }
+    }
+
+    bool isFull() const { return m_refusal == QStringLiteral("full"); }
+    // False where the process may not mount a file system: the test skips then.
+    bool isAvailable() const { return !isFull() || m_small->isMounted(); }
+    // Until `allow()`, a write of more than what is on disk now fails.
+    bool refuse()
+    {
+        if (isFull()) {
+            return m_small->fill();
+        }
+        m_limit.emplace(4096);
+        return m_limit->isActive();
+    }
+    // Lifts the file size limit; a full file system stays full.
+    void allow() { m_limit.reset(); }
+
+private:
+    QString m_refusal;
+    std::optional<SmallFileSystem> m_small;
+    std::optional<FileSizeLimit> m_limit;
 };

@@ -4,8 +4,6 @@
 
 #include <QtTest>
 
-#include <optional>
-
 using namespace Qt::StringLiterals;
 using Status = TransferTaskRecord::Status;
 using Kind = TransferEventKind;
@@ -175,22 +173,13 @@ private slots:
         QVERIFY(link.waitUntil([&] { return QDir(link.receiveFolder()).entryList(QDir::Files).isEmpty(); }));
     }
 
-    void aFileThatCannotBeWrittenIsShownAndKeptWhole_data()
-    {
-        const TestTable<QString> rows; // how the disk refuses the new file
-        rows("full file system", u"full"_s);
-        rows("file size limit", u"limit"_s);
-    }
+    void aFileThatCannotBeWrittenIsShownAndKeptWhole_data() { RefusingDisk::addRows(); }
     void aFileThatCannotBeWrittenIsShownAndKeptWhole()
     {
-        const auto [refusal] = TestTable<QString>::fetch();
         StoreFixture fixture;
-        std::optional<SmallFileSystem> small;
-        if (refusal == u"full") {
-            small.emplace(fixture.folder.path(), 64);
-            if (!small->isMounted()) {
-                QSKIP("this process may not mount a file system");
-            }
+        RefusingDisk disk(RefusingDisk::fetch(), fixture.folder.path());
+        if (!disk.isAvailable()) {
+            QSKIP("this process may not mount a file system");
         }
         const QList<TransferTaskRecord> old{
             taskRecord(u"a"_s, TransferTaskRecord::Direction::sending, Status::paused),
@@ -201,19 +190,12 @@ private slots:
         for (int number = 0; number < 40; ++number) {
             offers.append(transferEvent(Kind::queued, Direction::receiving, u"offer-%1"_s.arg(number)));
         }
-        {
-            std::optional<FileSizeLimit> limit;
-            if (small) {
-                QVERIFY(small->fill());
-            } else {
-                limit.emplace(4096);
-                QVERIFY(limit->isActive());
-            }
-            fixture.deliver(offers);
-            store.waitForTaskFile();
-        }
+        QVERIFY(disk.refuse());
+        fixture.deliver(offers);
+        store.waitForTaskFile();
+        disk.allow();
         QTRY_VERIFY(store.phase().text.startsWith(u"无法保存传输任务："_s));
-        if (small) // the reason a user meets most, in the interface's words
+        if (disk.isFull()) // the reason a user meets most, in the interface's words
             QCOMPARE(store.phase().text, u"无法保存传输任务：磁盘空间不足"_s);
         QCOMPARE(store.tasks().size(), 42);
         QCOMPARE(written(fixture), old);

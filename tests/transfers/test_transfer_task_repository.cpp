@@ -9,8 +9,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <optional>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,25 +166,16 @@ private slots:
         QCOMPARE(contentsOf(readOnly + u'/' + taskFileName), "[]");
     }
 
-    void saveThatCannotReachTheDiskKeepsTheOldFile_data()
-    {
-        const TestTable<QString> rows; // how the disk refuses the new file
-        rows("full file system", u"full"_s);
-        rows("file size limit", u"limit"_s);
-    }
+    void saveThatCannotReachTheDiskKeepsTheOldFile_data() { RefusingDisk::addRows(); }
     // The new file is larger than the room left: the save fails, and the old file stays whole, with no stray
     // temporary file beside it.
     void saveThatCannotReachTheDiskKeepsTheOldFile()
     {
-        const auto [refusal] = TestTable<QString>::fetch();
         QTemporaryDir folder;
         const QString path = folder.filePath(taskFileName);
-        std::optional<SmallFileSystem> small;
-        if (refusal == u"full") {
-            small.emplace(folder.path(), 64);
-            if (!small->isMounted())
-                QSKIP("this process may not mount a file system");
-        }
+        RefusingDisk disk(RefusingDisk::fetch(), folder.path());
+        if (!disk.isAvailable())
+            QSKIP("this process may not mount a file system");
         const TransferTaskRepository repository(path);
         const QList<TransferTaskRecord> old{task(u"a"_s), task(u"b"_s)};
         repository.save(old);
@@ -194,14 +183,9 @@ private slots:
         for (int number = 0; number < 40; ++number)
             more.append(task(u"task-%1"_s.arg(number)));
 
-        if (refusal == u"full") {
-            QVERIFY(small->fill());
-            QVERIFY_THROWS_EXCEPTION(TransferTaskRepositoryError, repository.save(more));
-        } else {
-            const FileSizeLimit limit(4096);
-            QVERIFY(limit.isActive());
-            QVERIFY_THROWS_EXCEPTION(TransferTaskRepositoryError, repository.save(more));
-        }
+        QVERIFY(disk.refuse());
+        QVERIFY_THROWS_EXCEPTION(TransferTaskRepositoryError, repository.save(more));
+        disk.allow();
         QCOMPARE(repository.load(), old);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).filter(taskFileName),
                  QStringList{taskFileName});
