@@ -4,6 +4,10 @@
 
 #include <QtTest>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -30,7 +34,22 @@ enum class InPlace
 {
     danglingLink, // the folder it leads to is on a disk not mounted
     plainFile,
+    readOnlyFolder,
 };
+
+// Makes the folder at `path` read-only, or writable again: for the superuser, whom permissions do not stop, a file
+// system of its own is mounted there and mounted again read-only. False when that cannot be done here.
+bool setReadOnly(const QString &path, bool readOnly)
+{
+    const QByteArray folder = QFile::encodeName(path);
+    if (::geteuid() != 0) {
+        return ::chmod(folder.constData(), readOnly ? 0555 : 0755) == 0;
+    }
+    if (readOnly && ::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=4m") != 0) {
+        return false;
+    }
+    return ::mount(nullptr, folder.constData(), nullptr, MS_REMOUNT | (readOnly ? MS_RDONLY : 0), "size=4m") == 0;
+}
 
 QStringList inboxFiles(const LinkSide &side)
 {
@@ -212,18 +231,31 @@ private slots:
         const TestTable<InPlace> rows;
         rows("a dangling link", InPlace::danglingLink);
         rows("a file", InPlace::plainFile);
+        rows("a read-only folder", InPlace::readOnlyFolder);
     }
 
     // The host's inbox cannot be used when it starts: it starts all the same, sends, and refuses each file offered
     // with the reason, until the folder can be used again.
     void unusableInboxRefusesFilesUntilItComesBack()
     {
-        const auto [inPlace] = TestTable<InPlace>::fetch();
+        const auto [standing] = TestTable<InPlace>::fetch();
+        const InPlace inPlace = standing; // for the lambdas
         LinkFixture link;
         const QString inbox = link.host.inbox();
         const QString target = link.host.root.path() + u"/unmounted/Tavrine"_s;
-        QVERIFY(QDir(inbox).removeRecursively());
-        QVERIFY(inPlace == InPlace::danglingLink ? QFile::link(target, inbox) : writeFile(inbox, "not a folder"));
+        if (inPlace == InPlace::readOnlyFolder) {
+            if (!setReadOnly(inbox, true)) {
+                QSKIP("the inbox cannot be made read-only here");
+            }
+        } else {
+            QVERIFY(QDir(inbox).removeRecursively());
+            QVERIFY(inPlace == InPlace::danglingLink ? QFile::link(target, inbox) : writeFile(inbox, "not a folder"));
+        }
+        const auto unmount = qScopeGuard([&] {
+            if (inPlace == InPlace::readOnlyFolder && ::geteuid() == 0) {
+                ::umount2(QFile::encodeName(inbox).constData(), MNT_DETACH);
+            }
+        });
         VERIFY_LINK(link, link.pair());
 
         const QString id = u"refused"_s;
@@ -231,14 +263,16 @@ private slots:
         link.sendFile(Way::phoneToHost, path, u"notes.txt"_s, id);
         WAIT_FOR(link, link.bothEndsReported(Way::phoneToHost, Kind::failed, id));
         const TransferEvent refused = *link.host.roundOutcome(id);
-        QVERIFY2(refused.message.contains(u"the inbox folder "_s + inbox + u" cannot be used"_s),
-                 qPrintable(refused.message));
+        const QString reason = inPlace == InPlace::readOnlyFolder ? u" cannot be written"_s : u" cannot be used"_s;
+        QVERIFY2(refused.message.contains(u"the inbox folder "_s + inbox + reason), qPrintable(refused.message));
         VERIFY_LINK(link, !link.transferFile(Way::hostToPhone, u"out.txt"_s, 5000, u"out"_s).isEmpty());
 
         if (inPlace == InPlace::danglingLink) {
             QVERIFY(QDir().mkpath(target));
-        } else {
+        } else if (inPlace == InPlace::plainFile) {
             QVERIFY(QFile::remove(inbox));
+        } else {
+            QVERIFY(setReadOnly(inbox, false));
         }
         link.newRound();
         link.sendFile(Way::phoneToHost, path, u"notes.txt"_s, id);
