@@ -126,13 +126,14 @@ QCoro::Task<void> DeviceStore::listDevices(std::shared_ptr<ADBClient> client)
 
 void DeviceStore::updateUSBPhoneProblem(bool mayProbe)
 {
-    // adb names a USB phone by its USB serial number; a phone without one is listed with an empty serial.
+    // adb names a USB phone by its USB serial number; a phone without one is listed with an empty serial. Only a
+    // phone with USB debugging on can be held by an adb server.
     QSet<QString> listedSerials;
     for (const AndroidDevice &device : std::as_const(m_devices)) {
         listedSerials.insert(device.serial);
     }
     const bool anyUnlisted = std::ranges::any_of(m_connectedUSBPhones, [&listedSerials](const USBAndroidDevice &phone) {
-        return !listedSerials.contains(phone.serialNumber.value_or(QString()));
+        return phone.hasADBInterface && !listedSerials.contains(phone.serialNumber.value_or(QString()));
     });
     if (!anyUnlisted) {
         setUSBPhoneProblem(std::nullopt);

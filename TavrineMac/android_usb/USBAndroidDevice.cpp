@@ -44,6 +44,16 @@ std::optional<int> identifier(const std::optional<QString> &text)
     return isHexadecimal ? std::optional<int>(text->toInt(nullptr, 16)) : std::nullopt;
 }
 
+// The interface adb talks to: vendor-specific class ff, subclass 42, protocol 01.
+bool isADBInterface(udev_device *interface)
+{
+    const auto hexadecimal = [interface](const char *name) {
+        return identifier(attribute(interface, name)).value_or(-1);
+    };
+    return hexadecimal("bInterfaceClass") == 0xff && hexadecimal("bInterfaceSubClass") == 0x42 &&
+           hexadecimal("bInterfaceProtocol") == 0x01;
+}
+
 // The order sortByStandardName gives names: the interface's language (Chinese under the C locale), letter
 // case ignored, runs of digits by their value; stable.
 void sortByProductName(QList<USBAndroidDevice> &devices)
@@ -70,6 +80,8 @@ QList<USBRegistryEntry> UdevUSBDeviceRegistry::attachedDevices() const
         return {};
 
     QList<USBRegistryEntry> entries;
+    QStringList entryPaths;
+    QSet<QString> withADBInterface;
     udev_list_entry *listEntry = nullptr;
     udev_list_entry_foreach(listEntry, udev_enumerate_get_list_entry(enumeration.get()))
     {
@@ -77,12 +89,23 @@ QList<USBRegistryEntry> UdevUSBDeviceRegistry::attachedDevices() const
             udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(listEntry)));
         // The subsystem also holds every interface of every device.
         const char *deviceType = device ? udev_device_get_devtype(device.get()) : nullptr;
+        if (deviceType && qstrcmp(deviceType, "usb_interface") == 0) {
+            if (isADBInterface(device.get())) {
+                udev_device *owner = udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device");
+                if (owner)
+                    withADBInterface.insert(QString::fromUtf8(udev_device_get_syspath(owner)));
+            }
+            continue;
+        }
         if (!deviceType || qstrcmp(deviceType, "usb_device") != 0)
             continue;
         entries.append({attribute(device.get(), "idVendor"), attribute(device.get(), "idProduct"),
                         attribute(device.get(), "product"), attribute(device.get(), "manufacturer"),
                         attribute(device.get(), "serial")});
+        entryPaths.append(QString::fromUtf8(udev_device_get_syspath(device.get())));
     }
+    for (qsizetype index = 0; index < entries.size(); ++index)
+        entries[index].hasADBInterface = withADBInterface.contains(entryPaths.at(index));
     return entries;
 }
 
@@ -117,7 +140,7 @@ QList<USBAndroidDevice> USBAndroidDevice::connectedPhones(const USBDeviceRegistr
         if (!productID)
             continue;
         phones.append({*vendorID, *productID, entry.productName.value_or(u"Android phone"_s), entry.vendorName,
-                       entry.serialNumber});
+                       entry.serialNumber, entry.hasADBInterface});
     }
     sortByProductName(phones);
     return phones;
@@ -128,5 +151,5 @@ size_t qHash(const USBAndroidDevice &device, size_t seed)
     // Absent and empty texts hash apart, as they compare apart.
     return qHashMulti(seed, device.vendorID, device.productID, device.productName, device.vendorName.has_value(),
                       device.vendorName.value_or(QString()), device.serialNumber.has_value(),
-                      device.serialNumber.value_or(QString()));
+                      device.serialNumber.value_or(QString()), device.hasADBInterface);
 }

@@ -16,6 +16,9 @@ struct USBRegistryEntry
     std::optional<QString> productName;  // the device's product string
     std::optional<QString> vendorName;   // its manufacturer string
     std::optional<QString> serialNumber; // its serial number string
+    // Whether one of its interfaces is the one adb talks to (class ff, subclass 42, protocol 01): a phone shows it
+    // only while USB debugging is on, whoever has claimed it.
+    bool hasADBInterface = false;
 };
 
 // The system's registry of attached USB devices; tests give a list of their own.
@@ -42,6 +45,7 @@ struct USBAndroidDevice
     QString productName;
     std::optional<QString> vendorName;
     std::optional<QString> serialNumber;
+    bool hasADBInterface = false; // USB debugging is on
 
     // The serial number whenever there is one (even an empty one), else "vendor:product:name" in decimal.
     QString id() const;

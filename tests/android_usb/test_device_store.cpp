@@ -257,20 +257,21 @@ private slots:
 
     void aPhoneHeldByAnotherAdbIsSaid_data()
     {
-        // The serial of the phone on the USB bus (none: it has none), the phones adb lists, whether another adb
-        // server runs, and whether the store says another adb program uses the phone.
-        TestTable<std::optional<QString>, QByteArray, bool, bool> rows;
-        rows("held by another server", u"HELD"_s, "[]", true, true);
-        rows("no other server", u"HELD"_s, "[]", false, false);
-        rows("listed by ours", u"R58N"_s, R"([{"serial": "R58N"}])", true, false);
-        rows("listed, without a serial", std::nullopt, R"([{"serial": ""}])", true, false);
-        rows("another phone listed", u"HELD"_s, R"([{"serial": "R58N"}])", true, true);
+        // The serial of the phone on the USB bus (none: it has none), whether its USB debugging is on, the phones
+        // adb lists, whether another adb server runs, and whether the store says another adb program uses the phone.
+        TestTable<std::optional<QString>, bool, QByteArray, bool, bool> rows;
+        rows("held by another server", u"HELD"_s, true, "[]", true, true);
+        rows("no other server", u"HELD"_s, true, "[]", false, false);
+        rows("USB debugging off", u"HELD"_s, false, "[]", true, false);
+        rows("listed by ours", u"R58N"_s, true, R"([{"serial": "R58N"}])", true, false);
+        rows("listed, without a serial", std::nullopt, true, R"([{"serial": ""}])", true, false);
+        rows("another phone listed", u"HELD"_s, true, R"([{"serial": "R58N"}])", true, true);
     }
     void aPhoneHeldByAnotherAdbIsSaid()
     {
-        const auto [serial, phones, otherServer, said] =
-            TestTable<std::optional<QString>, QByteArray, bool, bool>::fetch();
-        m_usb->entries = {{u"18d1"_s, u"4ee7"_s, u"Pixel 7"_s, u"Google"_s, serial}};
+        const auto [serial, debugging, phones, otherServer, said] =
+            TestTable<std::optional<QString>, bool, QByteArray, bool, bool>::fetch();
+        m_usb->entries = {{u"18d1"_s, u"4ee7"_s, u"Pixel 7"_s, u"Google"_s, serial, debugging}};
         QVERIFY(writeFile(state(u"devices.json"_s), phones));
         m_otherADBServer = otherServer;
         DeviceStore &store = makeStore();

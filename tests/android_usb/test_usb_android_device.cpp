@@ -84,7 +84,8 @@ private slots:
         std::ranges::sort(vendors);
         // The keyboard's interface is no device of its own.
         QCOMPARE(vendors, QStringList({u"046d"_s, u"18d1"_s, u"1d6b"_s}));
-        const QList<USBAndroidDevice> phones{{0x18d1, 0x4ee7, u"Pixel 7"_s, u"Google"_s, u"28011FDH2000KN"_s}};
+        // The phone's USB debugging is on: one of its interfaces is adb's.
+        const QList<USBAndroidDevice> phones{{0x18d1, 0x4ee7, u"Pixel 7"_s, u"Google"_s, u"28011FDH2000KN"_s, true}};
         QCOMPARE(USBAndroidDevice::connectedPhones(), phones);
     }
 };

@@ -264,7 +264,7 @@ private slots:
         {
             QList<USBRegistryEntry> attachedDevices() const override
             {
-                return {{"18d1", "4ee7", "Pixel 7", "Google", "HELD"}};
+                return {{"18d1", "4ee7", "Pixel 7", "Google", "HELD", true}};
             }
         };
         QTemporaryDir folder;
