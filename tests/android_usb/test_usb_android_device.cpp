@@ -46,6 +46,11 @@ private slots:
               {u"+4e8"_s, u"6860"_s, u"D"_s, {}, {}},
               {u"18d1"_s, u""_s, u"F"_s, {}, {}}},
              {});
+        rows("Motorola, ASUS and ZTE",
+             {entry(u"22b8"_s, u"2e81"_s, u"moto g"_s, u"m"_s), entry(u"0b05"_s, u"7770"_s, u"ASUS_AI2302"_s, u"a"_s),
+              entry(u"19d2"_s, u"1351"_s, u"ZTE Blade"_s, u"z"_s)},
+             {phone(0x0b05, 0x7770, u"ASUS_AI2302"_s, u"a"_s), phone(0x22b8, 0x2e81, u"moto g"_s, u"m"_s),
+              phone(0x19d2, 0x1351, u"ZTE Blade"_s, u"z"_s)});
         rows("missing texts", {{u"04E8"_s, u"6860"_s, std::nullopt, std::nullopt, std::nullopt}},
              {{0x04E8, 0x6860, u"Android phone"_s, std::nullopt, std::nullopt}});
         rows("numbers by value, equal names in registry order, case ignored",
