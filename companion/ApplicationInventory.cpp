@@ -2,6 +2,7 @@
 
 #include "FileDescriptor.h"
 #include "StorageLayout.h"
+#include "WholeFileCommit.h"
 
 #include <QDir>
 #include <QFile>
@@ -118,9 +119,13 @@ bool ApplicationInventory::save(const QList<ManagedApplication> &applications, Q
         entries.append(encodeManaged(application));
     }
     QSaveFile file(m_filePath);
-    if (!QDir().mkpath(QFileInfo(m_filePath).path()) || !file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(entries).toJson(QJsonDocument::Indented)) < 0 || !file.commit()) {
+    if (!QDir().mkpath(QFileInfo(m_filePath).path()) || !file.open(QIODevice::WriteOnly)) {
         setError(errorMessage, QStringLiteral("Cannot write the applications file: %1").arg(file.errorString()));
+        return false;
+    }
+    QString reason;
+    if (!commitWholeFile(file, QJsonDocument(entries).toJson(QJsonDocument::Indented), &reason)) {
+        setError(errorMessage, QStringLiteral("Cannot write the applications file: %1").arg(reason));
         return false;
     }
     return true;

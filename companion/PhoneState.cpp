@@ -1,6 +1,7 @@
 #include "PhoneState.h"
 
 #include "StorageLayout.h"
+#include "WholeFileCommit.h"
 
 #include <QDir>
 #include <QFile>
@@ -111,16 +112,9 @@ bool PhoneState::save(const QString &storageDirectory, QString *errorMessage) co
         return fail(QStringLiteral("Could not restrict the permissions of %1: %2")
                         .arg(QDir::toNativeSeparators(path), file.errorString()));
     }
-    // Every write and the final flush are checked here: commit() can report success although the flush it makes
-    // failed (a full disk), and would then put a cut file in place of the whole one.
-    const QByteArray bytes = QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
+    QString reason;
+    if (!commitWholeFile(file, QJsonDocument(toJson()).toJson(QJsonDocument::Compact), &reason)) {
         return fail(QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(path), reason));
-    }
-    if (!file.commit()) {
-        return fail(QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
     }
     return true;
 }

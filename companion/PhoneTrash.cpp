@@ -6,6 +6,7 @@
 #include "StorageIds.h"
 #include "StorageLayout.h"
 #include "StorageRoot.h"
+#include "WholeFileCommit.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -263,8 +264,8 @@ void PhoneTrash::save(const QList<PhoneTrashEntry> &entries) const
     if (!file.open(QIODevice::WriteOnly)) {
         throw FileActionError(trashUnavailableMessage);
     }
-    file.write(QJsonDocument(QJsonObject{{versionKey, indexVersion}, {entriesKey, stored}}).toJson());
-    if (!file.commit()) {
+    if (!commitWholeFile(file, QJsonDocument(QJsonObject{{versionKey, indexVersion}, {entriesKey, stored}}).toJson(),
+                         nullptr)) {
         throw FileActionError(trashUnavailableMessage);
     }
 }

@@ -1,6 +1,7 @@
 #include "ApplicationActions.h"
 #include "DeviceSnapshotAction.h"
 #include "TestSupport.h"
+#include "transfers/FullDisk.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -113,6 +114,20 @@ private slots:
     {
         QVERIFY(writeFile(m_file, std::get<0>(Files::fetch())));
         QVERIFY(!ask(u"apps.list"_s, {}).success);
+    }
+
+    // On a full disk an uninstall fails and says so, and the applications file stays whole.
+    void fullDiskKeepsTheApplicationsFile()
+    {
+        ManagementAnswer answer;
+        {
+            const FileSizeLimit fullDisk(64);
+            QVERIFY(fullDisk.isActive());
+            answer = ask(u"apps.uninstall"_s, {{u"packageName"_s, camera}});
+        }
+        QVERIFY2(!answer.success && answer.message.startsWith(u"Cannot write the applications file"_s),
+                 qPrintable(answer.message));
+        QCOMPARE(contentsOf(m_file), jsonText(applications));
     }
 
     // No file means no applications; a link in its place is not followed.

@@ -2,6 +2,7 @@
 #include "FileActions.h"
 #include "FileOperations.h"
 #include "StorageTree.h"
+#include "transfers/FullDisk.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -213,6 +214,21 @@ private slots:
                  QJsonObject(
                      {{u"version"_s, 1}, {u"deletedCount"_s, 4}, {u"reclaimedBytes"_s, 13 + binaryContents.size()}}));
         QCOMPARE(pages(u"files.trash.list"_s, {}, 100), QJsonArray());
+    }
+
+    // On a full disk a move to the trash is refused whole: the item stays in place, and the trash keeps what it held.
+    void fullDiskLeavesTheTrashAsItWas()
+    {
+        QCOMPARE(ask(u"files.delete"_s, {{u"id"_s, idOf(u"notes.txt"_s)}}), QJsonObject());
+        QJsonObject refused;
+        {
+            const FileSizeLimit fullDisk(64);
+            QVERIFY(fullDisk.isActive());
+            refused = ask(u"files.delete"_s, {{u"id"_s, idOf(u"Docs/a.txt"_s)}});
+        }
+        QCOMPARE(refused, QJsonObject({{u"failed"_s, u"回收站不可用。"_s}}));
+        QVERIFY(QFile::exists(m_storage + u"/Docs/a.txt"_s));
+        QCOMPARE(names(pages(u"files.trash.list"_s, {}, 100), u"originalName"_s), QStringList({u"notes.txt"_s}));
     }
 
     // The index is a file on disk: entries whose original place is outside the storage are never listed or

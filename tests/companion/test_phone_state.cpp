@@ -1,14 +1,11 @@
 #include "PhoneState.h"
 #include "StorageLayout.h"
 #include "StorageTree.h"
+#include "transfers/FullDisk.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
-
-#include <sys/resource.h>
 
 using namespace Qt::StringLiterals;
 
@@ -19,31 +16,6 @@ bool isOwnerOnly(const QString &path)
     const auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
     return QFileInfo(path).permissions() == ownerOnly;
 }
-
-// Lets the process write files only up to `bytes` long while it lives, as a full disk does: a write past it fails
-// (EFBIG) instead of raising SIGXFSZ.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_previous);
-        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limited{bytes, m_previous.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_previous);
-        std::signal(SIGXFSZ, m_previousHandler);
-    }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-    rlimit m_previous{};
-    void (*m_previousHandler)(int) = nullptr;
-};
 
 } // namespace
 
@@ -135,6 +107,7 @@ private slots:
         bool saved = true;
         {
             const FileSizeLimit fullDisk(diskBytes);
+            QVERIFY(fullDisk.isActive());
             saved = replacement.save(storage.path(), &error);
         }
         QVERIFY(!saved);
