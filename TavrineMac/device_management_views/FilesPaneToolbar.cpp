@@ -258,6 +258,9 @@ void FilesPaneToolbar::buildCategoryRow(QBoxLayout *column)
         auto *chip = new QToolButton(chips);
         chip->setText(rawValue(category));
         chip->setAutoRaise(true);
+        // Checked is the current category, which a screen reader says of the chip.
+        chip->setCheckable(true);
+        chip->setAutoExclusive(true);
         chip->setFont(ViewFonts::callout());
         connect(chip, &QToolButton::clicked, this, [this, category] { m_pane->setSelection(category); });
         chipRow->addWidget(chip);
@@ -360,6 +363,7 @@ void FilesPaneToolbar::render()
         const bool selected = chip.key() == m_pane->selection();
         QFont font = ViewFonts::callout(selected ? QFont::DemiBold : QFont::Normal);
         chip.value()->setFont(font);
+        chip.value()->setChecked(selected);
         chip.value()->setStyleSheet(selected
                                         ? QStringLiteral("QToolButton { color: #0a84ff; padding: 8px 13px;"
                                                          " background: rgba(10,132,255,23); border-radius: 14px; }")

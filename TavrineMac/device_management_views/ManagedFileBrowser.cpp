@@ -80,6 +80,7 @@ ManagedFileBrowser::ManagedFileBrowser(DeviceManagementStore *store, QWidget *pa
     m_view = view;
     m_view->setModel(m_model);
     m_view->setUniformItemSizes(true);
+    m_view->setAccessibleName(QStringLiteral("文件"));
     m_view->setDragEnabled(true);
     m_view->setDragDropMode(QAbstractItemView::DragOnly);
     m_view->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Reads one process's accessibility tree over AT-SPI, as assistive tools do, or performs an action in it.
 
-    accessibility_tree.py PID                     prints the elements on screen as JSON: role, name, actions, children
+    accessibility_tree.py PID                     prints the elements on screen as JSON: role, name, description,
+                                                  states, actions, children
     accessibility_tree.py PID ROLE NAME ACTION    performs ACTION on the first element on screen with ROLE and NAME
 
 Exits with 2 while the process is not among the desktop's applications, with 3 when no element matches.
@@ -50,7 +51,9 @@ def children(element):
 
 def describe(element, depth, budget):
     budget[0] -= 1
-    node = {"role": element.get_role_name(), "name": element.get_name(), "actions": action_names(element)}
+    node = {"role": element.get_role_name(), "name": element.get_name(), "description": element.get_description(),
+            "states": [state.value_nick for state in element.get_state_set().get_states()],
+            "actions": action_names(element)}
     if depth < MAX_DEPTH and budget[0] > 0:
         node["children"] = [describe(child, depth + 1, budget) for child in children(element)]
     return node

@@ -5,16 +5,19 @@
 #include "FileSelectionRules.h"
 #include "FilesPaneToolbar.h"
 #include "MainWindow.h"
+#include "ManagedApplicationsPane.h"
 #include "ManagedFileBrowser.h"
 #include "ManagedFilesPane.h"
 #include "ManagedMediaGallery.h"
 #include "ManagedMediaPreview.h"
+#include "ManagedTrashList.h"
 #include "ManagementStoreFixture.h"
 #include "QuickLookWindow.h"
 #include "QuickSendCoordinator.h"
 #include "QuickSendPanel.h"
 #include "SymbolIcon.h"
 #include "TransferActivityDock.h"
+#include "TrashListPresentation.h"
 #include "ViewColors.h"
 
 #include <QAccessible>
@@ -28,6 +31,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <functional>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -40,14 +44,34 @@ struct Element
 {
     QString role;
     QString name;
+    QString description;
+    QStringList states; // as AT-SPI names them: "focused", "checked", …
     QList<Element> children;
 
     static Element fromJson(const QJsonObject &object)
     {
-        Element element{object.value("role"_L1).toString(), object.value("name"_L1).toString(), {}};
+        Element element{object.value("role"_L1).toString(),
+                        object.value("name"_L1).toString(),
+                        object.value("description"_L1).toString(),
+                        {},
+                        {}};
+        for (const QJsonValue state : object.value("states"_L1).toArray())
+            element.states.append(state.toString());
         for (const QJsonValue child : object.value("children"_L1).toArray())
             element.children.append(fromJson(child.toObject()));
         return element;
+    }
+
+    // The first element at or below this one with `wantedRole` (any role when empty) and `wantedName`, depth first.
+    std::optional<Element> find(const QString &wantedRole, const QString &wantedName) const
+    {
+        if ((wantedRole.isEmpty() || role == wantedRole) && name == wantedName)
+            return *this;
+        for (const Element &child : children) {
+            if (std::optional<Element> found = child.find(wantedRole, wantedName))
+                return found;
+        }
+        return std::nullopt;
     }
 
     // The names of this element and those below it with `wantedRole` (any role when empty), depth first.
@@ -129,6 +153,25 @@ bool treeShows(const Sought &sought, QString *report)
     return false;
 }
 
+// Reads the tree until its element with `role` (any when empty) and `name` passes `check`, within a bound. Otherwise
+// false, with that element's states and description as last read in `report`.
+bool elementShows(const QString &role, const QString &name, const std::function<bool(const Element &)> &check,
+                  QString *report)
+{
+    std::optional<Element> element;
+    if (QTest::qWaitFor(
+            [&] {
+                const std::optional<Element> tree = readTree();
+                element = tree ? tree->find(role, name) : std::nullopt;
+                return element && check(*element);
+            },
+            30'000))
+        return true;
+    *report = element ? name + u": "_s + element->states.join(u' ') + u" | "_s + element->description
+                      : name + u" not found"_s;
+    return false;
+}
+
 // Looks for `sought` in the tree while the next popup window is open, and closes the popup then: a menu opened by
 // its button keeps the caller in a loop of its own until it closes.
 class PopupReader : public QObject
@@ -163,6 +206,21 @@ private:
     bool m_hasRead = false;
     bool m_found = false;
     QString m_report;
+};
+
+// A photo of the phone, 400 by 300.
+ManagedMediaItem photo(const QString &id, const QString &name)
+{
+    return {id,  name, ManagedMediaKind::photo, 2'000'000,   1'700'000'000'000, u"image/jpeg"_s, 400,
+            300, 0,    u"DCIM/"_s + name,       std::nullopt};
+}
+
+enum class ListShown
+{
+    files,
+    photos,
+    trash,
+    applications,
 };
 
 enum class Opening
@@ -419,6 +477,161 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(reader.hasRead(), 60'000);
         QVERIFY2(reader.found(), qPrintable(reader.report()));
+    }
+
+    // With the keyboard in the photo gallery, the tile under it is the focused element, and only it of the tiles.
+    void galleryTileUnderTheKeyboardIsFocused()
+    {
+        ManagementStoreFixture fixture;
+        fixture.channel->connected = false;
+        fixture.store->setMediaItems({photo(u"m1"_s, u"beach.jpg"_s), photo(u"m2"_s, u"dunes.jpg"_s)});
+        ManagedMediaGallery gallery(*fixture.store);
+        gallery.resize(800, 600);
+        gallery.show();
+        gallery.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&gallery));
+        gallery.setFocus();
+        QTest::keyClick(&gallery, Qt::Key_Right);
+        const auto focused = [](const Element &element) {
+            return element.states.contains(u"focused"_s);
+        };
+        QString report;
+        QVERIFY2(elementShows(u"push button"_s, u"照片，dunes.jpg"_s, focused, &report), qPrintable(report));
+        QVERIFY2(elementShows(u"push button"_s, u"照片，beach.jpg"_s, std::not_fn(focused), &report),
+                 qPrintable(report));
+    }
+
+    // The category chips say which one is shown: it is checked, the others are not.
+    void categoryChipsSayWhichIsCurrent()
+    {
+        FilesPaneWorld files;
+        const auto checked = [](const Element &element) {
+            return element.states.contains(u"checked"_s);
+        };
+        QString report;
+        QVERIFY2(elementShows({}, u"所有文件"_s, checked, &report), qPrintable(report));
+        QVERIFY2(elementShows({}, u"照片"_s, std::not_fn(checked), &report), qPrintable(report));
+        files.pane->toolbar()->chip(ManagedContentCategory::photos)->click();
+        QVERIFY2(elementShows({}, u"照片"_s, checked, &report), qPrintable(report));
+        QVERIFY2(elementShows({}, u"所有文件"_s, std::not_fn(checked), &report), qPrintable(report));
+    }
+
+    void listsAreNamed_data()
+    {
+        QTest::addColumn<ListShown>("shown");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("files") << ListShown::files << u"文件"_s;
+        QTest::newRow("photos") << ListShown::photos << u"照片"_s;
+        QTest::newRow("trash") << ListShown::trash << u"回收站"_s;
+        QTest::newRow("applications") << ListShown::applications << u"应用"_s;
+    }
+
+    // Every list of the phone's content is named by what it holds.
+    void listsAreNamed()
+    {
+        QFETCH(ListShown, shown);
+        QFETCH(QString, name);
+        ManagementStoreFixture fixture;
+        fixture.channel->connected = false;
+        std::unique_ptr<DeviceStore> devices;
+        std::unique_ptr<QWidget> list;
+        switch (shown) {
+        case ListShown::files: {
+            auto browser = std::make_unique<ManagedFileBrowser>(fixture.store.get());
+            browser->setEntries({FilesPaneWorld::entry()});
+            list = std::move(browser);
+            break;
+        }
+        case ListShown::photos:
+            fixture.store->setMediaItems({photo(u"m1"_s, u"beach.jpg"_s)});
+            list = std::make_unique<ManagedMediaGallery>(*fixture.store);
+            break;
+        case ListShown::trash:
+            list = std::make_unique<ManagedTrashList>(fixture.store.get());
+            break;
+        case ListShown::applications:
+            devices = std::make_unique<DeviceStore>(
+                makeDefaultADBClient(), InstallHistoryStore(fixture.folder.filePath(u"history.json"_s)),
+                DeviceStoreEnvironment{std::make_shared<NoUSBDevices>(), fixture.folder.filePath(u"no-companion"_s)});
+            fixture.channel->connected = true;
+            fixture.channel->answer = [](const FakeManagementChannel::Request &) {
+                return FakeManagementChannel::Reply::json(encodeManaged(
+                    ManagedApplicationPage{1, {{u"pkg.maps"_s, u"Maps"_s, u"1.0"_s, 1, 0, 0, false, true, true}}, {}}));
+            };
+            QCoro::waitFor(fixture.store->loadApplications());
+            list = std::make_unique<ManagedApplicationsPane>(u"Pixel"_s, fixture.store.get(), devices.get(), true,
+                                                             false, ManagedApplicationsPane::Actions{});
+            break;
+        }
+        list->resize(800, 500);
+        list->show();
+        QString report;
+        QVERIFY2(treeShows({{}, {}, u"list"_s, {name}}, &report), qPrintable(report));
+    }
+
+    // A trash row is read with where its item came from and when it was deleted, and its "恢复" restores it.
+    void trashRowIsRestoredByItsAction()
+    {
+        ManagementStoreFixture fixture;
+        fixture.channel->answer = [](const FakeManagementChannel::Request &request) {
+            return FakeManagementChannel::Reply::json(
+                request.action == u"files.trash.list"_s ? encodeManaged(ManagedTrashPage{1, {}, {}}) : QJsonObject());
+        };
+        const ManagedTrashEntry entry{u"t1"_s, u"周报_第01周.txt"_s, u"parent"_s, u"/Documents"_s, u"root"_s, false,
+                                      3,       1'700'000'000'000};
+        fixture.store->setTrashEntries({entry});
+        ManagedTrashList list(fixture.store.get());
+        list.resize(700, 400);
+        list.show();
+        const QString name = entry.originalName + u"，"_s + trashRowDetail(entry);
+        QVERIFY(name.contains(u"原位置：/Documents · "_s));
+        QString report;
+        QVERIFY2(treeShows({{}, {}, u"list item"_s, {name}}, &report), qPrintable(report));
+        QVERIFY(performAction(u"list item"_s, name, u"恢复"_s));
+        QTRY_COMPARE(fixture.channel->count(u"files.trash.restore"_s), 1);
+        QTRY_VERIFY(!fixture.store->isLoadingTrash() && fixture.store->trashEntries().isEmpty());
+    }
+
+    // The activity popover lists its tasks in the order it shows them, the newest first also for a task that
+    // arrives while it is open, and a name is described as it stands, whatever markup it looks like.
+    void activityPopoverReadsInTheOrderShown()
+    {
+        StoreFixture transfers;
+        transfers.saveTasks(
+            {taskRecord(u"t1"_s, TransferTaskRecord::Direction::sending, TransferTaskRecord::Status::completed)});
+        transfers.makePaired();
+        TransferActivityDock dock(transfers.store.get());
+        dock.show();
+        dock.setShowingActivity(true);
+        const QString marked = u"<b>周报</b>.txt"_s;
+        transfers.deliver({{TransferEventKind::receiving,
+                            TransferDirection::receiving,
+                            u"incoming"_s,
+                            marked,
+                            250,
+                            1000,
+                            {},
+                            {},
+                            {}}});
+        QTRY_COMPARE(transfers.store->tasks().size(), 2);
+        QCOMPARE(transfers.store->tasks().first().fileName, marked);
+
+        QString report;
+        QVERIFY2(
+            elementShows(
+                u"label"_s, marked, [&](const Element &element) { return element.description == marked; }, &report),
+            qPrintable(report));
+        const std::optional<Element> tree = readTree();
+        QVERIFY(tree);
+        // The dock, named "活动" too, is a window of its own here.
+        const auto popover = std::find_if(tree->children.cbegin(), tree->children.cend(), [](const Element &window) {
+            return window.name == u"活动"_s && window.names(u"label"_s).contains(u"t1.jpg"_s);
+        });
+        QVERIFY(popover != tree->children.cend());
+        const QStringList labels = popover->names(u"label"_s);
+        QVERIFY2(labels.indexOf(marked) >= 0 && labels.indexOf(marked) < labels.indexOf(u"t1.jpg"_s),
+                 qPrintable(labels.join(u" | "_s)));
+        dock.setShowingActivity(false);
     }
 };
 

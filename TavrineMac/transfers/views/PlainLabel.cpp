@@ -1,5 +1,6 @@
 #include "PlainLabel.h"
 
+#include <QEvent>
 #include <QTextDocument>
 
 PlainLabel::PlainLabel(QWidget *parent) : QLabel(parent)
@@ -10,6 +11,20 @@ PlainLabel::PlainLabel(QWidget *parent) : QLabel(parent)
 PlainLabel::PlainLabel(const QString &text, QWidget *parent) : PlainLabel(parent)
 {
     setText(text);
+}
+
+bool PlainLabel::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTipChange) {
+        QString description = toolTip();
+        if (Qt::mightBeRichText(description)) {
+            QTextDocument document;
+            document.setHtml(description);
+            description = document.toPlainText();
+        }
+        setAccessibleDescription(description);
+    }
+    return QLabel::event(event);
 }
 
 QString plainToolTip(const QString &text)

@@ -10,6 +10,11 @@ class PlainLabel : public QLabel
 public:
     explicit PlainLabel(QWidget *parent = nullptr);
     explicit PlainLabel(const QString &text, QWidget *parent = nullptr);
+
+protected:
+    // A screen reader describes a label by its tool tip, which may be markup around the text (plainToolTip): the
+    // description is kept as the tool tip's plain text.
+    bool event(QEvent *event) override;
 };
 
 // `text` as a tool tip that shows it as it stands. Qt draws a tool tip (of a widget or of an item view's row) as

@@ -124,6 +124,8 @@ void TransferTaskCenter::reconcileRows()
         }
         for (TransferTaskRow *row : std::as_const(ordered)) {
             m_rowsLayout->addWidget(row);
+            // Screen readers take the rows in the order of the center's children: the order shown.
+            row->raise();
             row->show();
         }
         m_rows = ordered;
