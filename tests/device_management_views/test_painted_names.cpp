@@ -59,8 +59,9 @@ int inkHeight(const QString &name, const QFont &font)
     return top < 0 ? 0 : bottom - top + 1;
 }
 
-// A painted view drawn with a name, in two colours of the name (the palette's text colour, which nothing else of
-// the view uses, or the whole name left out): the rows between the drawings differ are the name's.
+// A painted view drawn with a name in black and again in another colour (the palette's text colour, which nothing
+// else of the view uses, or the name left out where the view draws it in a colour of its own): the rows where the
+// two drawings differ are the name's.
 using Drawing = std::function<QImage(const QString &name, const QColor &text)>;
 
 QPalette withText(const QColor &text)
@@ -117,17 +118,11 @@ QImage mediaTileDrawing(const QString &name, const QColor &text, MediaGalleryLay
     ManagedMediaTile tile;
     // The caption over a hovered tile is white whatever the palette, and the placeholder symbol takes the text
     // colour: here the name is left out instead.
-    tile.item = {u"m"_s,
-                 text == Qt::black ? name : QString(),
-                 ManagedMediaKind::photo,
-                 1,
-                 1'700'000'000'000,
-                 u"image/jpeg"_s,
-                 400,
-                 300,
-                 0,
-                 u"DCIM/a.jpg"_s,
-                 std::nullopt};
+    tile.item.id = u"m"_s;
+    tile.item.name = text == Qt::black ? name : QString();
+    tile.item.modifiedAtMillis = 1'700'000'000'000;
+    tile.item.width = 400;
+    tile.item.height = 300;
     tile.style = style;
     tile.isHovering = true;
     const QSizeF size(220, style == MediaGalleryLayoutStyle::original ? 165 : ManagedMediaTile::compactHeight(220));
