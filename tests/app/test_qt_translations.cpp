@@ -79,6 +79,10 @@ private slots:
                  (QStringList{QStringLiteral("3 字节"), QStringLiteral("纯文本文档"),
                               QStringLiteral("2026年12月7日 18:57")}));
         QCOMPARE(rows.value(QStringLiteral("相册")).mid(0, 2), (QStringList{QString(), QStringLiteral("文件夹")}));
+        // The date column shows its dates whole.
+        const auto *details = panel.findChild<QTreeView *>();
+        QVERIFY(details->header()->sectionSize(3) >
+                details->fontMetrics().horizontalAdvance(rows.value(QStringLiteral("a.txt")).at(2)));
     }
 };
 

@@ -11,9 +11,12 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QStyle>
+#include <QTreeView>
 
 #include <algorithm>
 #include <tuple>
@@ -75,11 +78,17 @@ public:
         }
     }
 
-private:
     static constexpr int sizeColumn = 1;
     static constexpr int typeColumn = 2;
     static constexpr int dateColumn = 3;
 };
+
+constexpr QSize dialogSize(780, 460);
+
+QDateTime longestDate()
+{
+    return QDateTime(QDate(2000, 12, 28), QTime(23, 58));
+}
 
 } // namespace
 
@@ -95,6 +104,14 @@ void prepare(QFileDialog *dialog, const QString &title, const QString &message, 
     dialog->setLabelText(QFileDialog::FileType, QStringLiteral("类型："));
     addMessageRow(dialog, message);
     dialog->setProxyModel(new FileColumns(dialog));
+    if (auto *details = dialog->findChild<QTreeView *>(QStringLiteral("treeView"))) {
+        // Wide enough for the longest date, which would otherwise lose its month to an ellipsis.
+        const int dateWidth = details->fontMetrics().horizontalAdvance(ViewDates::dateTimeText(longestDate()));
+        details->header()->resizeSection(FileColumns::dateColumn,
+                                         dateWidth + 2 * details->style()->pixelMetric(QStyle::PM_HeaderMargin));
+        // And the dialog wide enough for the columns beside the places.
+        dialog->resize(dialog->size().expandedTo(dialogSize));
+    }
 }
 
 void startInUsualFolder(QFileDialog *dialog)
