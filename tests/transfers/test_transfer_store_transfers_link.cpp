@@ -37,6 +37,40 @@ private slots:
         QVERIFY(link.waitUntil([&] { return QDir(link.receiveFolder()).entryList(QDir::Files).isEmpty(); }));
     }
 
+    // Downloads on a disk that is not mounted: the link starts and sends all the same; a file from the phone is
+    // refused with the reason the window shows, and once the disk is back the next one arrives without a restart.
+    void aReceiveFolderThatComesBack()
+    {
+        LinkedStoreFixture link;
+        const QString disk = link.folder.filePath(u"disk"_s);
+        QVERIFY(QFile::link(disk + u"/Tavrine"_s, link.receiveFolder()));
+        TransferStore &store = link.makeStore();
+        QVERIFY(link.pair());
+        QVERIFY(store.receiveFolderProblem());
+        const auto phoneSends = [&](const QString &name, int seed) {
+            QFile file(link.makeFile(u"phone-storage/"_s + name, 1000, seed));
+            return file.open(QIODevice::ReadOnly)
+                       ? link.phone->sendFileDescriptor(file.handle(), name, uint64_t(file.size()))
+                       : QString();
+        };
+
+        store.sendFiles({link.makeFile(u"outgoing.bin"_s, 1000, 1)});
+        const QString sent = store.tasks().first().id;
+        QVERIFY(link.waitForStatus(sent, Status::completed));
+        const QString refused = phoneSends(u"first.bin"_s, 2);
+        QVERIFY(link.waitUntil([&] {
+            const TransferTaskRecord *task = taskWithId(store, refused);
+            return task && task->status == Status::failed;
+        }));
+        QCOMPARE(taskWithId(store, refused)->message, *store.receiveFolderProblem());
+
+        QVERIFY(QDir().mkpath(disk + u"/Tavrine"_s));
+        const QString accepted = phoneSends(u"second.bin"_s, 3);
+        QVERIFY(link.waitForStatus(accepted, Status::completed));
+        QVERIFY(QFile::exists(link.receiveFolder() + u"/second.bin"_s));
+        QVERIFY(link.waitUntil([&] { return !store.receiveFolderProblem(); }));
+    }
+
     // The store goes away in the middle of a download; the next one, on the trust kept in the session's keyring,
     // reconnects without a pairing. Then the link drops in the middle of that download and of a send; the phone
     // comes back by itself, and both transfers finish, each file once.
@@ -69,7 +103,8 @@ private slots:
         QCOMPARE(statusOf(store, u"dl"_s), Status::waitingForConnection);
         awaitTask(store.startUp());
         // Back to the trusted phone, not to a new pairing; the phone may already be back.
-        QVERIFY2(store.phase() == Phase::reconnecting(u"Test phone"_s) || store.phase() == Phase::connected(u"Test phone"_s),
+        QVERIFY2(store.phase() == Phase::reconnecting(u"Test phone"_s) ||
+                     store.phase() == Phase::connected(u"Test phone"_s),
                  qPrintable(u"%1 %2"_s.arg(int(store.phase().kind)).arg(store.phase().text)));
         QVERIFY(link.waitUntil([&] { return store.phase() == Phase::connected(u"Test phone"_s); }));
         store.sendFiles({outgoing});
