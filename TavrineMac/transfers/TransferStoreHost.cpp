@@ -64,7 +64,7 @@ QCoro::Task<void> TransferStore::startUp()
         loaded = co_await runInBackground([registryStore] { return registryStore.load(); });
     } catch (const TransferCredentialError &error) {
         loaded = describe(error);
-        keychainFailed = true;
+        keychainFailed = error.errorCase() == TransferCredentialError::Case::keychain;
     } catch (const std::exception &error) {
         loaded = describe(error);
     }
@@ -90,7 +90,9 @@ QCoro::Task<void> TransferStore::startUp()
     } catch (const TransferCredentialError &error) {
         if (self) {
             setPhase(Phase::failed(describe(error)));
-            retryStartUpLater();
+            if (error.errorCase() == TransferCredentialError::Case::keychain) {
+                retryStartUpLater();
+            }
         }
     } catch (const std::exception &error) {
         if (self) {
@@ -102,7 +104,8 @@ QCoro::Task<void> TransferStore::startUp()
 void TransferStore::retryStartUpLater()
 {
     // A locked keyring, or one whose service is not running yet, is usable again once the user unlocks it or the
-    // service starts: nothing tells us when, so start-up is simply tried again while its failure is what shows.
+    // service starts: nothing tells us when, so start-up is simply tried again while its failure is what shows. A
+    // damaged item is not: it waits for a new pairing.
     const quint64 attempt = ++m_startUpRetry;
     const Phase shown = m_phase;
     QTimer::singleShot(m_environment.keyringRetryInterval, this, [this, attempt, shown] {
