@@ -1,4 +1,5 @@
 #include "BackgroundTask.h"
+#include "SystemErrorText.h"
 #include "TransferStore.h"
 #include "TransferStorePrivate.h"
 
@@ -12,6 +13,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
+
+#include <cerrno>
 
 #include <unistd.h>
 
@@ -33,7 +36,7 @@ std::optional<QString> receiveFolderProblemOf(const QString &folder)
                      ? QStringLiteral("路径上有一个同名的文件")
                      : QStringLiteral("文件夹不存在，它所在的磁盘可能没有连接");
     } else if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
-        reason = QStringLiteral("没有写入权限");
+        reason = SystemErrorText::describe(errno);
     } else {
         return std::nullopt;
     }

@@ -20,7 +20,7 @@ private slots:
         const TestTable<QString, QString> rows; // how Downloads is broken; the reason shown
         rows("link to a disk not mounted", u"dangling"_s, u"文件夹不存在，它所在的磁盘可能没有连接"_s);
         rows("a file in its place", u"file"_s, u"路径上有一个同名的文件"_s);
-        rows("read-only", u"readOnly"_s, u"没有写入权限"_s);
+        rows("read-only", u"readOnly"_s, u"没有权限"_s);
     }
 
     // With Downloads a link to a disk that is not mounted, or not writable, the link to the phone starts all the same
