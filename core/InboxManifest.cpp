@@ -51,7 +51,7 @@ std::string fromHex(std::string_view text)
     return bytes;
 }
 
-// The fields of a journal line, split at single blanks; a line with more than six is cut after the seventh.
+// The fields of a journal line, split at single blanks: seven at most, so that a longer line reads as one too long.
 std::vector<std::string_view> fields(std::string_view text)
 {
     std::vector<std::string_view> parts;
