@@ -71,6 +71,19 @@ private slots:
         QVERIFY(link.waitUntil([&] { return !store.receiveFolderProblem(); }));
     }
 
+    // The session's keyring takes the trust of a pairing from the writer's own thread, and a rename waits for it
+    // there while the event loop is held.
+    void trustReachesTheSessionsKeyring()
+    {
+        LinkedStoreFixture link(true);
+        TransferStore &store = link.makeStore();
+        QVERIFY(link.pair());
+        QCOMPARE(link.registryStore().load().devices, store.trustedDevices());
+        store.renameTrustedDevice(store.trustedDevices().value(0).id, u"Renamed phone"_s);
+        QCOMPARE(store.phase(), Phase::connected(u"Test phone"_s));
+        QCOMPARE(link.registryStore().load().devices.value(0).name, u"Renamed phone"_s);
+    }
+
     // The store goes away in the middle of a download; the next one, on the trust kept in the session's keyring,
     // reconnects without a pairing. Then the link drops in the middle of that download and of a send; the phone
     // comes back by itself, and both transfers finish, each file once.
