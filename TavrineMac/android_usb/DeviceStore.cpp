@@ -1,6 +1,7 @@
 #include "DeviceStore.h"
 
 #include "ADBServerProbe.h"
+#include "TextExcerpt.h"
 
 #include <QPointer>
 #include <QSet>
@@ -132,17 +133,19 @@ void DeviceStore::updateUSBPhoneProblem(bool mayProbe)
     for (const AndroidDevice &device : std::as_const(m_devices)) {
         listedSerials.insert(device.serial);
     }
-    const bool anyUnlisted = std::ranges::any_of(m_connectedUSBPhones, [&listedSerials](const USBAndroidDevice &phone) {
+    const auto unlisted = std::ranges::find_if(m_connectedUSBPhones, [&listedSerials](const USBAndroidDevice &phone) {
         return phone.hasADBInterface && !listedSerials.contains(phone.serialNumber.value_or(QString()));
     });
-    if (!anyUnlisted) {
+    if (unlisted == m_connectedUSBPhones.cend()) {
         setUSBPhoneProblem(std::nullopt);
     } else if (mayProbe) {
         setUSBPhoneProblem(
             m_otherADBServerRunning()
-                ? std::optional<QString>(QStringLiteral(
-                      "另一个 adb 程序正在使用这部手机，Tavrine 无法连接它。请关闭正在使用手机的开发工具或"
-                      "投屏软件（或在终端运行“adb kill-server”），然后重新插拔手机。"))
+                ? std::optional<QString>(
+                      QStringLiteral("另一个 adb 程序正在使用手机“%1”，Tavrine 无法连接它。请关闭正在使用"
+                                     "手机的开发工具或投屏软件（或在终端运行“adb kill-server”），然后"
+                                     "重新插拔手机。")
+                          .arg(textExcerpt(unlisted->productName)))
                 : std::nullopt);
     }
 }

@@ -92,6 +92,28 @@ private slots:
             QFAIL("the phone program did not quit");
         }
     }
+
+    // A phone without the companion: its activity manager says so and ends with status 0, as real phones do. The
+    // desktop does not ask the user to confirm a number that nothing shows.
+    void aPhoneWithoutTheCompanionIsNotAskedToConfirm()
+    {
+        LinkedStoreFixture link;
+        const QDir folder(link.folder.path());
+        const QString state = folder.filePath(u"fake-adb"_s);
+        QVERIFY(writeFile(state + u"/devices.json"_s, R"([{"serial": "R58N", "model": "Pixel 7"}])"));
+        qputenv("TAVRINE_ADB_PATH", QFINDTESTDATA("../android_usb/fake-adb").toUtf8());
+        qputenv("TAVRINE_FAKE_ADB_STATE", state.toUtf8());
+
+        TransferStore &transfers = link.makeStore();
+        DeviceStore devices(makeDefaultADBClient(), InstallHistoryStore(folder.filePath(u"history.json"_s)),
+                            {nullptr, folder.filePath(u"no-companion"_s)});
+        awaitTask(devices.refresh());
+        transfers.beginNewPairing();
+        QVERIFY(transfers.pairingPayload());
+        awaitTask(devices.openCompanion(*transfers.pairingPayload()));
+        QCOMPARE(devices.pairingLaunchMessage(), u"未能自动打开手机应用，请使用二维码连接。"_s);
+        QCOMPARE(devices.companionInstallState(), CompanionState::idle());
+    }
 };
 
 QTEST_GUILESS_MAIN(USBCompanionJourneyTest)

@@ -17,6 +17,7 @@
 #include "TransferStore.h"
 #include "TransferTaskCenter.h"
 #include "USBCompanionSetupCard.h"
+#include "USBPhoneProblemBanner.h"
 #include "ViewFonts.h"
 #include "ViewMessageBox.h"
 
@@ -55,6 +56,8 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
     m_hero->setDevice(m_device);
     m_stateBanner = new StatusBanner(column);
     m_stateBanner->setObjectName(QStringLiteral("deviceStateBanner"));
+    // Another phone on the bus may be held by another adb program: said here too, where the user looks.
+    m_usbProblemBanner = new USBPhoneProblemBanner(m_store, column);
 
     auto *heading = new PlainLabel(QStringLiteral("快速操作"), column);
     heading->setObjectName(QStringLiteral("quickActionsHeading"));
@@ -105,8 +108,8 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
     m_columnLayout->setContentsMargins(0, 0, 0, 0);
     m_columnLayout->setSpacing(sectionSpacing);
     for (QWidget *section :
-         std::initializer_list<QWidget *>{m_hero, m_stateBanner, heading, m_grid, m_planCard, m_installBanner,
-                                          m_historyCard, m_transferBanner, m_deviceInfo}) {
+         std::initializer_list<QWidget *>{m_hero, m_stateBanner, m_usbProblemBanner, heading, m_grid, m_planCard,
+                                          m_installBanner, m_historyCard, m_transferBanner, m_deviceInfo}) {
         m_columnLayout->addWidget(section);
     }
     m_columnLayout->addStretch(1);

@@ -24,6 +24,7 @@ class TransferStatusBanner;
 class TransferStore;
 class TransferTaskCenter;
 class USBCompanionSetupCard;
+class USBPhoneProblemBanner;
 
 // The page of one phone that adb lists as authorised on USB: its header, the quick actions (set up the
 // companion, install an APK, send files), the pending install plan, the last install's outcome, the recent
@@ -59,6 +60,8 @@ public:
     DeviceHero *hero() const { return m_hero; }
     // Why the phone cannot take commands yet; hidden for a phone that can.
     StatusBanner *stateBanner() const { return m_stateBanner; }
+    // Another adb program holds a phone on the bus; hidden while none does.
+    USBPhoneProblemBanner *usbProblemBanner() const { return m_usbProblemBanner; }
     QWidget *quickActionGrid() const { return m_grid; }
     USBCompanionSetupCard *companionCard() const { return m_companionCard; }
     InstallActionCard *installCard() const { return m_installCard; }
@@ -95,6 +98,7 @@ private:
     QScrollArea *m_scrollArea = nullptr;
     DeviceHero *m_hero = nullptr;
     StatusBanner *m_stateBanner = nullptr;
+    USBPhoneProblemBanner *m_usbProblemBanner = nullptr;
     QWidget *m_grid = nullptr;
     USBCompanionSetupCard *m_companionCard = nullptr;
     InstallActionCard *m_installCard = nullptr;
