@@ -153,7 +153,6 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
     m_model = new ApplicationListModel(this);
     m_listView = new QListView(m_listStack);
     m_listView->setAccessibleName(QStringLiteral("应用"));
-    m_listView->setAccessibleName(QStringLiteral("应用"));
     m_listView->setObjectName(QStringLiteral("applicationList"));
     m_listView->setModel(m_model);
     m_listView->setItemDelegate(new ApplicationTile(m_listView));
