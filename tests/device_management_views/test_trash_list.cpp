@@ -119,7 +119,7 @@ private slots:
         ManagementStoreFixture fixture;
         fixture.channel->answer = [](const FakeManagementChannel::Request &request) {
             return Reply::json(request.action == u"files.trash.list"_s ? encodeManaged(ManagedTrashPage{1, {}, {}})
-                                                                        : QJsonObject());
+                                                                       : QJsonObject());
         };
         const ManagedTrashEntry entry = trashed(u"t1"_s, u"a.txt"_s, false, 3);
         fixture.store->setTrashEntries({trashed(u"t0"_s, u"b"_s, true, std::nullopt), entry});
