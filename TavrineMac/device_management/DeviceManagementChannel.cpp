@@ -28,6 +28,11 @@ QCoro::Task<QString> TransferStoreManagementChannel::waitForManagedDownload(QStr
     return m_store.waitForManagedDownload(std::move(transferID));
 }
 
+std::optional<QString> TransferStoreManagementChannel::receiveFolder() const
+{
+    return m_store.receiveFolder();
+}
+
 void TransferStoreManagementChannel::observeTasks(QObject *receiver,
                                                   std::function<void(const QList<TransferTaskRecord> &tasks)> changed)
 {

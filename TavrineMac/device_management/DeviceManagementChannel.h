@@ -8,6 +8,7 @@
 #include <qcorotask.h>
 
 #include <functional>
+#include <optional>
 
 class QObject;
 class TransferStore;
@@ -29,6 +30,8 @@ public:
                                          const QString &destinationFolder) = 0;
     // Resumes with the path of the delivered file, or throws.
     virtual QCoro::Task<QString> waitForManagedDownload(QString transferID) = 0;
+    // The folder a download is received into before it is delivered; nothing when the channel does not say.
+    virtual std::optional<QString> receiveFolder() const { return std::nullopt; }
     // Calls `changed` with the transfer tasks now and after each change of them, for as long as `receiver` lives.
     // A channel that keeps no tasks never calls it.
     virtual void observeTasks(QObject *receiver, std::function<void(const QList<TransferTaskRecord> &tasks)> changed)
@@ -50,6 +53,7 @@ public:
     void enqueueManagedDownloads(const QList<PreparedManagedDownloadFile> &files,
                                  const QString &destinationFolder) override;
     QCoro::Task<QString> waitForManagedDownload(QString transferID) override;
+    std::optional<QString> receiveFolder() const override;
     void observeTasks(QObject *receiver, std::function<void(const QList<TransferTaskRecord> &tasks)> changed) override;
 
 private:

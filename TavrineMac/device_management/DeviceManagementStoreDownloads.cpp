@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QUuid>
 #include <QtNumeric>
 
@@ -71,11 +72,39 @@ qint64 plannedBytes(const std::optional<qint64> &size)
     return std::max<qint64>(size.value_or(0), 0);
 }
 
-void addToTotal(qint64 &total, const std::optional<qint64> &size)
+// The bytes of a run: every file lands in the chosen folder, and passes through the receive folder on its way.
+struct RunBytes
 {
-    if (qAddOverflow(total, plannedBytes(size), &total)) {
-        reject(totalOverflowMessage);
+    qint64 total = 0;
+    qint64 largestFile = 0;
+
+    void add(const std::optional<qint64> &size)
+    {
+        if (qAddOverflow(total, plannedBytes(size), &total)) {
+            reject(totalOverflowMessage);
+        }
+        largestFile = std::max(largestFile, plannedBytes(size));
     }
+};
+
+// Free bytes in the folder the phone's files are received into or, while it is gone, in the nearest folder above it,
+// where it is made again; nothing when unknown.
+std::optional<qint64> receiveFolderAvailableBytes(const DeviceManagementChannel &channel,
+                                                  const DeviceManagementStoreEnvironment &environment)
+{
+    const std::optional<QString> receiveFolder = channel.receiveFolder();
+    if (!receiveFolder || receiveFolder->isEmpty()) {
+        return std::nullopt;
+    }
+    QString existing = QDir::cleanPath(QDir(*receiveFolder).absolutePath());
+    while (!QFileInfo(existing).isDir()) {
+        const QString parent = QFileInfo(existing).path();
+        if (parent == existing) {
+            return std::nullopt;
+        }
+        existing = parent;
+    }
+    return environment.availableBytes(existing);
 }
 
 // A name given as one path component: refused when it would reach outside its folder.
@@ -128,7 +157,7 @@ QCoro::Task<void> DeviceManagementStore::downloadToMac(QList<ManagedFileEntry> e
         QSet<QString> reservedNames;
         QStringList foldersToCreate;
         qint64 plannedItems = 0;
-        qint64 totalBytes = 0;
+        RunBytes bytes;
         for (const ManagedFileEntry &entry : selection) {
             if (!isCurrent(generation)) {
                 co_return;
@@ -139,7 +168,7 @@ QCoro::Task<void> DeviceManagementStore::downloadToMac(QList<ManagedFileEntry> e
             const QString localName = uniqueLocalName(targetName, folder, reservedNames);
             const QString batchID = newUUID();
             if (!entry.directory) {
-                addToTotal(totalBytes, entry.size);
+                bytes.add(entry.size);
                 items.append({newUUID(), entry.id, entry.name, plannedBytes(entry.size), localName,
                               TransferTaskRecord::DeliveryPurpose::export_, batchID, localName});
                 if (++plannedItems > maximumPlannedItems) {
@@ -168,7 +197,7 @@ QCoro::Task<void> DeviceManagementStore::downloadToMac(QList<ManagedFileEntry> e
                     continue;
                 }
                 validateRelativePath(file.relativePath);
-                addToTotal(totalBytes, file.size);
+                bytes.add(file.size);
                 items.append({newUUID(), file.id, lastPathComponent(file.relativePath), plannedBytes(file.size),
                               localName + u'/' + file.relativePath, TransferTaskRecord::DeliveryPurpose::export_,
                               batchID, localName});
@@ -181,9 +210,17 @@ QCoro::Task<void> DeviceManagementStore::downloadToMac(QList<ManagedFileEntry> e
         }
 
         if (const std::optional<qint64> available = m_environment.availableBytes(folder);
-            available && *available < totalBytes) {
+            available && *available < bytes.total) {
             reject(QStringLiteral("所选位置空间不足，需要 %1，当前可用 %2")
-                       .arg(fileByteCount(totalBytes), fileByteCount(*available)));
+                       .arg(fileByteCount(bytes.total), fileByteCount(*available)));
+        }
+        // On the receive folder's own file system a received file becomes the delivered one, so the check above
+        // counted it. On another one, files come one at a time and each leaves the receive folder once it is copied
+        // into place: there the largest must fit.
+        if (const std::optional<qint64> available = receiveFolderAvailableBytes(*m_channel, m_environment);
+            available && *available < bytes.largestFile) {
+            reject(QStringLiteral("接收文件夹空间不足，需要 %1，当前可用 %2")
+                       .arg(fileByteCount(bytes.largestFile), fileByteCount(*available)));
         }
         for (const QString &path : std::as_const(foldersToCreate)) {
             makeFolder(path);

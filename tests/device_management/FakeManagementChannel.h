@@ -50,6 +50,7 @@ public:
     std::function<QString(const QString &transferID)> deliveredPath;
     std::exception_ptr waitError;
     QList<TransferTaskRecord> tasks;
+    std::optional<QString> receiveFolderPath; // what receiveFolder() says
 
     // Publishes `changed` as the transfer tasks, as the transfer store does after each change of them.
     void setTasks(const QList<TransferTaskRecord> &changed)
@@ -69,6 +70,7 @@ public:
     void enqueueManagedDownloads(const QList<PreparedManagedDownloadFile> &files,
                                  const QString &destinationFolder) override;
     QCoro::Task<QString> waitForManagedDownload(QString transferID) override;
+    std::optional<QString> receiveFolder() const override { return receiveFolderPath; }
     void observeTasks(QObject *receiver, std::function<void(const QList<TransferTaskRecord> &tasks)> changed) override;
 
 signals:

@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -23,13 +24,18 @@ struct ManagementStoreFixture
     QTemporaryDir folder;
     std::shared_ptr<FakeManagementChannel> channel = std::make_shared<FakeManagementChannel>();
     std::optional<qint64> availableBytes; // what the store is told of free local space; nothing: unknown
+    // Folders on a disk of their own, with what the store is told of their free space; availableBytes for all others.
+    std::map<QString, std::optional<qint64>> availableBytesByFolder;
     std::unique_ptr<DeviceManagementStore> store;
 
     ManagementStoreFixture()
     {
         DeviceManagementStoreEnvironment environment;
         environment.previewDirectory = folder.filePath(QStringLiteral("previews"));
-        environment.availableBytes = [this](const QString &) { return availableBytes; };
+        environment.availableBytes = [this](const QString &path) {
+            const auto disk = availableBytesByFolder.find(path);
+            return disk == availableBytesByFolder.end() ? availableBytes : disk->second;
+        };
         store = std::make_unique<DeviceManagementStore>(channel, environment);
         store->setActivePeer(QStringLiteral("peer-1"));
     }

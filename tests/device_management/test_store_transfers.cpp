@@ -152,6 +152,7 @@ using Uploads = TestTable<QStringList, QStringList, QString, QStringList>;
 using Switches = TestTable<QString, QString, QStringList, QStringList>;
 using Downloads = TestTable<QList<ManagedFileEntry>, Text, QStringList, QList<ManagedFileTreePage>,
                             std::optional<qint64>, QStringList>;
+using Room = TestTable<std::optional<qint64>, QString, std::optional<qint64>, QString>;
 
 class StoreTransfersTest : public QObject
 {
@@ -381,6 +382,50 @@ private slots:
         if (phone.store->errorMessage()) {
             QCOMPARE(phone.store->message(), Text{}); // no "preparing" beside the reason it stopped
         }
+    }
+
+    // A run of a 10-byte file and a folder of 20 and 5 bytes lands 35 bytes in the chosen folder and passes each file
+    // through the receive folder, which is let go of the file once it is delivered.
+    void downloadRoom_data()
+    {
+        // Free bytes in the chosen folder, where the receive folder is, its free bytes, what the run left.
+        const Room rows;
+        const QString queued = u"已加入 3 个下载任务"_s,
+                      chosenShort = u"error: 所选位置空间不足，需要 35 字节，当前可用 34 字节"_s;
+        rows("one disk with room for the run", 35, {}, {}, queued);
+        rows("one disk one byte short", 34, {}, {}, chosenShort);
+        rows("another disk with room for the largest file", 35, u"own disk"_s, 20, queued);
+        rows("another disk short of the largest file", 35, u"own disk"_s, 19,
+             u"error: 接收文件夹空间不足，需要 20 字节，当前可用 19 字节"_s);
+        rows("another disk, the chosen folder short", 34, u"own disk"_s, 1000, chosenShort);
+        rows("another disk, both short", 34, u"own disk"_s, 0, chosenShort);
+        rows("another disk of unknown room", 35, u"own disk"_s, {}, queued);
+        rows("receive folder gone, the disk it is made on short", 35, u"gone"_s, 19,
+             u"error: 接收文件夹空间不足，需要 20 字节，当前可用 19 字节"_s);
+    }
+
+    void downloadRoom()
+    {
+        const auto [chosenFree, receiveDisk, receiveFree, left] = Room::fetch();
+        TransferPhone phone;
+        const QString receiveFolder = phone.folder.filePath(u"Downloads/Tavrine"_s);
+        phone.channel->receiveFolderPath = receiveFolder;
+        phone.availableBytes = chosenFree;
+        if (receiveDisk == u"own disk"_s) {
+            QVERIFY(QDir().mkpath(receiveFolder));
+            phone.availableBytesByFolder[receiveFolder] = receiveFree;
+        } else if (receiveDisk == u"gone"_s) {
+            // Neither it nor the folder above it is there: it is made again on the disk of the nearest one that is.
+            phone.availableBytesByFolder[phone.folder.path()] = receiveFree;
+        } else {
+            QVERIFY(QDir().mkpath(receiveFolder));
+        }
+        phone.treePages = treePages({u"a=20"_s, u"b=5"_s});
+        phone.prepare();
+        const QList<ManagedFileEntry> selection{fileEntry(u"f1"_s, u"c.txt"_s), folderEntry(u"d1"_s, u"Album"_s)};
+        awaitTask(phone.store->downloadToMac(selection, {QUrl::fromLocalFile(phone.local()), std::nullopt}));
+        QCOMPARE(phone.lines().last(), left);
+        QCOMPARE(phone.channel->downloads.size(), left.startsWith(u"error: "_s) ? 0 : 1);
     }
 };
 
