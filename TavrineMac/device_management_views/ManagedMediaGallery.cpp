@@ -231,6 +231,18 @@ std::optional<qsizetype> ManagedMediaGallery::neighbour(int key) const
     return nearest;
 }
 
+std::optional<qsizetype> ManagedMediaGallery::firstShownIndex() const
+{
+    if (m_items.isEmpty()) {
+        return std::nullopt;
+    }
+    const QList<qsizetype> onScreen = onScreenIndices();
+    const QRectF shown(0, verticalScrollBar()->value(), viewport()->width(), viewport()->height());
+    const auto visible = std::find_if(onScreen.cbegin(), onScreen.cend(),
+                                      [&](qsizetype index) { return m_tileRects.at(index).intersects(shown); });
+    return visible != onScreen.cend() ? *visible : 0;
+}
+
 void ManagedMediaGallery::scrollToTile(qsizetype index)
 {
     const QRectF rect = tileRect(index);
@@ -262,7 +274,8 @@ void ManagedMediaGallery::keyPressEvent(QKeyEvent *event)
         case Qt::Key_Up:
         case Qt::Key_Down:
             // At an edge the key does nothing rather than scroll away from the current tile.
-            if (const std::optional<qsizetype> next = neighbour(event->key())) {
+            // Items that arrived while the gallery had the focus have no current tile yet: a key starts at the first.
+            if (const std::optional<qsizetype> next = m_currentIndex ? neighbour(event->key()) : firstShownIndex()) {
                 setCurrentIndex(next);
             }
             event->accept();
@@ -286,12 +299,8 @@ void ManagedMediaGallery::keyPressEvent(QKeyEvent *event)
 void ManagedMediaGallery::focusInEvent(QFocusEvent *event)
 {
     QAbstractScrollArea::focusInEvent(event);
-    if (!m_currentIndex && !m_items.isEmpty()) {
-        const QList<qsizetype> onScreen = onScreenIndices();
-        const QRectF shown(0, verticalScrollBar()->value(), viewport()->width(), viewport()->height());
-        const auto visible = std::find_if(onScreen.cbegin(), onScreen.cend(),
-                                          [&](qsizetype index) { return m_tileRects.at(index).intersects(shown); });
-        m_currentIndex = visible != onScreen.cend() ? *visible : 0;
+    if (!m_currentIndex) {
+        m_currentIndex = firstShownIndex();
     }
     viewport()->update();
     // The toolkit tells assistive tools of the gallery's own focus once this returns; the tile's focus comes after.

@@ -87,6 +87,8 @@ private:
     // Starts the thumbnail task of every tile that came on screen and forgets those that left.
     void updateOnScreenTiles();
     void setHoveredIndex(std::optional<qsizetype> index);
+    // The first tile in view, where the keyboard starts.
+    std::optional<qsizetype> firstShownIndex() const;
     // Scrolls the least that shows tile `index` whole.
     void scrollToTile(qsizetype index);
     // Tells assistive tools that the current tile has the focus.

@@ -428,6 +428,13 @@ private slots:
         field->setFocus();
         QVERIFY(!list->child(int(*gallery->currentIndex()))->state().focused);
         QVERIFY(!ringed(*gallery->currentIndex()));
+
+        // Items that arrive while the gallery has the focus: the first key starts on the first tile in view.
+        fixture.store->setMediaItems({});
+        gallery->setFocus();
+        fixture.store->setMediaItems(items);
+        QCOMPARE(gallery->currentIndex(), std::nullopt);
+        QCOMPARE(press(Qt::Key_Down), 0);
     }
 
     void tilesOpenThePreviewAndDownload()
