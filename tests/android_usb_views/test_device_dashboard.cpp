@@ -244,6 +244,13 @@ private slots:
             QCOMPARE(transcript(dashboard.stateBanner()), banner);
         QVERIFY(!transcript(&dashboard).contains("请解锁手机，并允许这台电脑连接") ||
                 state != AndroidDevice::State::noPermissions);
+        // Shown at the window's usual size, the banner's texts are whole.
+        dashboard.resize(960, 900);
+        dashboard.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dashboard));
+        QCOMPARE(cutTexts(dashboard.stateBanner()), QStringList());
+        if (state == AndroidDevice::State::noPermissions)
+            saveScreenshot(&dashboard, "usb-device-dashboard-no-permissions.png");
         // Once the phone is approved the banner goes, in place.
         dashboard.setDevice(phone("R5CT"), false);
         QVERIFY(!dashboard.stateBanner()->isVisibleTo(&dashboard));
