@@ -1,5 +1,6 @@
 #include "ApplicationListModel.h"
 #include "ApplicationTile.h"
+#include "ElidedLabel.h"
 #include "ManagedFileBrowser.h"
 #include "ManagedMediaTile.h"
 #include "ManagedTrashList.h"
@@ -68,6 +69,7 @@ QPalette withText(const QColor &text)
 {
     QPalette palette = QApplication::palette();
     palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::WindowText, text);
     return palette;
 }
 
@@ -86,6 +88,15 @@ QImage fileBrowserDrawing(const QString &name, const QColor &text, bool grid)
     browser.resize(640, 300);
     browser.setEntries({fileEntry(u"f"_s, name)});
     return grabbed(browser, text);
+}
+
+QImage labelDrawing(const QString &name, const QColor &text)
+{
+    ElidedLabel label(Qt::ElideMiddle);
+    label.setFont(ViewFonts::body(QFont::Medium));
+    label.setText(name);
+    label.resize(label.sizeHint());
+    return grabbed(label, text);
 }
 
 QImage trashDrawing(const QString &name, const QColor &text)
@@ -154,6 +165,10 @@ private slots:
              [](const QString &name, const QColor &text) { return fileBrowserDrawing(name, text, true); },
              [] {
                  return ViewFonts::callout(QFont::Medium);
+             }},
+            {"task row's or recent tile's name", labelDrawing,
+             [] {
+                 return ViewFonts::body(QFont::Medium);
              }},
             {"trash row", trashDrawing,
              [] {

@@ -12,11 +12,15 @@ public:
     explicit ElidedLabel(Qt::TextElideMode mode = Qt::ElideRight, QWidget *parent = nullptr);
 
     void setText(const QString &text);
+    // As tall as the text as laid out, the fallback fonts that draw some of its characters included.
+    QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    int lineHeight() const;
+
     Qt::TextElideMode m_mode;
 };
