@@ -1,8 +1,9 @@
-// Text printed by adb ("devices -l" or "shell getprop"), as the desktop parses it; the first byte picks the
-// parser. Every device must carry a serial that is one token (or none), and read back from its own line. Whatever the
-// text, the excerpt kept of it in errors is a bounded prefix that splits no character.
+// Text printed by adb ("devices -l", "shell getprop" or a command's answer), as the desktop parses it; the first
+// byte picks the parser. Every device must carry a serial that is one token (or none), and read back from its own line.
+// Whatever the text, the excerpt kept of it in errors is a bounded prefix that splits no character.
 #include "ADBOutputParser.h"
 #include "FuzzCheck.h"
+#include "PhoneAnswer.h"
 #include "TextExcerpt.h"
 
 #include <cstddef>
@@ -26,7 +27,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                             text.first(kept.size() + 2).toUtf8().size() > textExcerptBytes),
                        "an excerpt ends only where the next character would not fit");
     }
-    if (data[0] % 2 == 0) {
+    if (data[0] % 3 == 2) {
+        // What a phone answered a command, split at its first form feed into standard output and standard error.
+        const qsizetype split = text.indexOf(u'\f');
+        const QString standardOutput = split < 0 ? text : text.first(split);
+        const QString standardError = split < 0 ? QString() : text.mid(split + 1);
+        for (const auto needs :
+             {PhoneAnswer::Needs::nothing, PhoneAnswer::Needs::successLine, PhoneAnswer::Needs::startedActivity}) {
+            const auto failure = PhoneAnswer::failure(standardOutput, standardError, {}, 0, needs);
+            requirePromise(!failure || !failure->errorDescription().isEmpty(), "a failure has a text");
+            requirePromise(!failure || failure->message().toUtf8().size() <= textExcerptBytes + 3,
+                           "a failure keeps an excerpt of what was printed");
+            requirePromise(needs == PhoneAnswer::Needs::nothing || failure || !text.trimmed().isEmpty(),
+                           "an empty answer is not a success where a word of success is needed");
+        }
+        const QString withoutNotices = PhoneAnswer::withoutServerNotices(text);
+        for (const QStringView line : QStringView(withoutNotices).split(u'\n'))
+            requirePromise(!line.trimmed().startsWith(QLatin1String("* daemon")), "server notices are dropped");
+    } else if (data[0] % 2 == 0) {
         for (const AndroidDevice &device : ADBOutputParser::parseDeviceList(text)) {
             requirePromise(device.serial.simplified() == device.serial && !device.serial.contains(QLatin1Char(' ')),
                            "a serial is one token, or empty for a phone without one");

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "ADBClientError.h"
 #include "ADBOutputParser.h"
 #include "ADBServerController.h"
 #include "AndroidDevice.h"
 #include "CommandRunner.h"
+#include "PhoneAnswer.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -17,85 +19,6 @@
 #include <exception>
 #include <memory>
 #include <optional>
-
-// The error of every adb operation; stores show its description.
-class ADBClientError : public std::exception
-{
-public:
-    enum class Case
-    {
-        commandFailed,
-        executableMissing,
-        serverStopping,
-        deviceNotAuthorized,
-        installNeedsPhoneApproval,
-        signatureConflict,
-        versionDowngrade,
-        invalidPackage,
-        invalidPackageIdentifier,
-        insufficientStorage,
-        commandTimedOut,
-        outputTooLarge,
-        usbPermissionDenied,
-        deviceNotFound,
-        deviceOffline,
-        serverUnavailable,
-        installTestOnly,
-        installRejectedOnPhone,
-        installNeedsNewerAndroid,
-        installWrongProcessor,
-        installNeedsOlderAndroid,
-        uninstallFailed,
-        operationNotAllowed,
-        operationFailed,
-        companionMissing,
-        companionNotStarted,
-    };
-
-    // Every case but those that carry their command.
-    explicit ADBClientError(Case errorCase);
-    // The message kept is an excerpt of `message` (textExcerpt), however much adb printed.
-    static ADBClientError commandFailed(const QStringList &arguments, const QString &message, int status);
-    // The command named `commandName` did not end within `timeout` and was ended.
-    static ADBClientError commandTimedOut(const QStringList &arguments, const QString &commandName,
-                                          std::chrono::milliseconds timeout);
-    // The command named `commandName` printed more than is kept and was ended.
-    static ADBClientError outputTooLarge(const QStringList &arguments, const QString &commandName);
-
-    // The error of a command that ended with `status` and printed `output` (trimmed, standard error first), or
-    // whose output tells of a failure: the codes of Android's package manager and adb's own failures each have a
-    // text of their own.
-    static ADBClientError classify(const QString &output, const QStringList &arguments, int status);
-
-    // Why a phone in `device`'s state cannot take a command: not authorised (or still waiting), or not to be
-    // opened by this computer at all.
-    static ADBClientError notReady(const AndroidDevice &device);
-
-    Case errorCase() const { return m_case; }
-    // The full argument vector ("-P" "45037" first), the message and the exit status of commandFailed; the vector
-    // and the description of commandTimedOut and outputTooLarge.
-    const QStringList &arguments() const { return m_arguments; }
-    const QString &message() const { return m_message; }
-    int status() const { return m_status; }
-
-    QString errorDescription() const;
-    const char *what() const noexcept override { return m_what.constData(); }
-
-    friend bool operator==(const ADBClientError &left, const ADBClientError &right)
-    {
-        return left.m_case == right.m_case && left.m_arguments == right.m_arguments &&
-               left.m_message == right.m_message && left.m_status == right.m_status;
-    }
-
-private:
-    ADBClientError(Case errorCase, const QStringList &arguments, const QString &message, int status);
-
-    Case m_case;
-    QStringList m_arguments;
-    QString m_message;
-    int m_status = 0;
-    QByteArray m_what;
-};
 
 // The kinds of adb command the client runs, each with its own time-out and its name in failure texts.
 enum class ADBCommand
@@ -175,18 +98,10 @@ public:
     static QString validatePackageIdentifier(const QString &packageIdentifier);
 
 private:
-    // What the phone's answer must hold for a command to count as done.
-    enum class Answer
-    {
-        quiet,   // anything but a failure line
-        success, // a line "Success", and no failure line
-    };
-
     QCoro::Task<void> runApplicationCommand(QStringList command, ADBCommand kind, QString packageIdentifier,
-                                            AndroidDevice device, Answer answer);
-    // Throws the classified error when the phone's answer on either stream reports a failure or lacks what
-    // `expected` needs: Android before 7 ends every shell command with status 0.
-    static void requireAnswer(const CommandResult &result, Answer expected);
+                                            AndroidDevice device, PhoneAnswer::Needs needs);
+    // Throws the failure the phone's answer reports, or the lack of what `needs` asks for.
+    static void requireAnswer(const CommandResult &result, PhoneAnswer::Needs needs);
 
     QString m_executableURL;
     std::shared_ptr<CommandRunning> m_runner;
