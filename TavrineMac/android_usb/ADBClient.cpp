@@ -3,7 +3,6 @@
 #include "APKArchiveInspector.h"
 #include "BackgroundTask.h"
 #include "PairingPayload.h"
-#include "TextExcerpt.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,8 +11,6 @@
 #include <QSet>
 #include <QTemporaryDir>
 
-#include <array>
-#include <functional>
 #include <utility>
 
 #include <cerrno>
