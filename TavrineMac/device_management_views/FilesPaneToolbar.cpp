@@ -250,6 +250,8 @@ void FilesPaneToolbar::buildCategoryRow(QBoxLayout *column)
     strip->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     strip->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     strip->setWidgetResizable(true);
+    // The chips take the focus themselves; the strip around them would be one more Tab stop that does nothing.
+    strip->setFocusPolicy(Qt::NoFocus);
     auto *chips = new QWidget(strip);
     auto *chipRow = new QHBoxLayout(chips);
     chipRow->setContentsMargins(24, 0, 0, 0);
@@ -329,6 +331,8 @@ void FilesPaneToolbar::render()
         filesPaneToolbarState(m_pane->selection(), m_pane->isManagementConnected(), m_pane->storeValues(), ascending);
     m_homeButton->setText(m_pane->peerName());
     m_searchField->setPlaceholderText(state.searchPrompt);
+    // The prompt is only painted: a screen reader hears the field by its name.
+    m_searchField->setAccessibleName(state.searchPrompt);
     if (m_searchField->text() != state.searchText) {
         m_searchField->setText(state.searchText);
     }

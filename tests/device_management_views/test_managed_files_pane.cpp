@@ -5,6 +5,7 @@
 #include "ManagedFilesPanePresentation.h"
 #include "ManagementStoreFixture.h"
 
+#include <QAccessible>
 #include <QSettings>
 #include <QTest>
 #include <QToolButton>
@@ -52,24 +53,26 @@ private slots:
         FilesPaneStoreValues trashLoading;
         trashLoading.isLoadingTrash = true;
         const int placeholder = int(Kind::placeholder), loading = int(Kind::loading);
-        QTest::newRow("USB only") << C::allFiles << false << none << "" << placeholder
-                                  << "手机端 Tavrine 未连接"
+        QTest::newRow("USB only") << C::allFiles << false << none << "" << placeholder << "手机端 Tavrine 未连接"
                                   << "请在手机上打开 Tavrine，并让手机与电脑保持在同一个 Wi-Fi。";
-        QTest::newRow("permission hides trash") << C::trash << true << denied << "" << placeholder
-                                                << "需要在手机上允许文件管理"
-                                                << "打开手机上的 Tavrine，点击“允许管理文件”。只需设置一次。";
+        QTest::newRow("permission hides trash")
+            << C::trash << true << denied << "" << placeholder << "需要在手机上允许文件管理"
+            << "打开手机上的 Tavrine，点击“允许管理文件”。只需设置一次。";
         QTest::newRow("files loading") << C::downloads << true << loadingFiles << "" << loading << "正在读取手机文件…"
                                        << "";
-        QTest::newRow("older page stays") << C::documents << true << pageWhileLoading << "" << int(Kind::fileBrowser)
-                                          << "" << "";
+        QTest::newRow("older page stays")
+            << C::documents << true << pageWhileLoading << "" << int(Kind::fileBrowser) << ""
+            << "";
         QTest::newRow("no page, no error") << C::allFiles << true << none << "" << placeholder << "无法读取手机文件"
                                            << "请确认手机仍然在线。";
         QTest::newRow("no page, error") << C::allFiles << true << failed << "" << placeholder << "无法读取手机文件"
                                         << "超时";
-        QTest::newRow("videos loading over photos") << C::videos << true << photosLoadedVideosLoading << "" << loading
-                                                    << "正在整理视频…" << "";
-        QTest::newRow("videos over loaded photos") << C::videos << true << photosLoaded << "" << placeholder
-                                                   << "没有视频" << "";
+        QTest::newRow("videos loading over photos")
+            << C::videos << true << photosLoadedVideosLoading << "" << loading << "正在整理视频…"
+            << "";
+        QTest::newRow("videos over loaded photos")
+            << C::videos << true << photosLoaded << "" << placeholder << "没有视频"
+            << "";
         QTest::newRow("empty search") << C::photos << true << emptySearch << "" << placeholder << "没有匹配的内容"
                                       << "";
         // The empty title belongs to the search the list was made with, not to the field's text.
@@ -81,7 +84,8 @@ private slots:
             << "";
         QTest::newRow("photos shown") << C::photos << true << photosLoaded << "grid" << int(Kind::mediaGallery) << ""
                                       << "";
-        QTest::newRow("trash loading") << C::trash << true << trashLoading << "" << loading << "正在读取回收站…" << "";
+        QTest::newRow("trash loading") << C::trash << true << trashLoading << "" << loading << "正在读取回收站…"
+                                       << "";
     }
 
     void stateContent()
@@ -101,14 +105,16 @@ private slots:
 
     void trashConfirmationTexts()
     {
-        const auto file = [](const QString &name) { return fileEntry(name, name); };
+        const auto file = [](const QString &name) {
+            return fileEntry(name, name);
+        };
         QCOMPARE(FilesPaneDialogs::moveToTrash({folderEntry("d", "相册")}).message, QStringLiteral("相册"));
-        QCOMPARE(FilesPaneDialogs::moveToTrash({folderEntry("d", "相册")}).title, QStringLiteral("移到 Tavrine 回收站？"));
+        QCOMPARE(FilesPaneDialogs::moveToTrash({folderEntry("d", "相册")}).title,
+                 QStringLiteral("移到 Tavrine 回收站？"));
         const FilesPaneDialog two = FilesPaneDialogs::moveToTrash({file("a"), file("b")});
         QCOMPARE(two.title, QStringLiteral("将 2 项移到 Tavrine 回收站？"));
         QCOMPARE(two.message, QStringLiteral("2 个文件；之后仍可从 Tavrine 回收站恢复。"));
-        QCOMPARE(FilesPaneDialogs::trashConfirmationMessage(
-                     {file("a"), file("b"), folderEntry("d", "d"), file("c")}),
+        QCOMPARE(FilesPaneDialogs::trashConfirmationMessage({file("a"), file("b"), folderEntry("d", "d"), file("c")}),
                  QStringLiteral("3 个文件、1 个文件夹；之后仍可从 Tavrine 回收站恢复。"));
         QCOMPARE(FilesPaneDialogs::renamePolicy(1), ManagedConflictPolicy::keepBoth);
         QCOMPARE(FilesPaneDialogs::emptyTrash().title, QStringLiteral("永久清空 Tavrine 回收站？"));
@@ -186,6 +192,30 @@ private slots:
         pane.confirmRestoreReplacing(); // nothing pending: nothing happens
         QCOMPARE(fixture.channel->count("files.trash.restore"), 0);
         QVERIFY(!pane.toolbar()->folderToolbar()->isHidden());
+    }
+
+    // A keyboard user tabs through the toolbar: each stop is a control a screen reader can name, never a bare
+    // container around the controls.
+    void everyTabStopOfTheToolbarIsANamedControl()
+    {
+        ManagementStoreFixture fixture;
+        QSettings settings(fixture.folder.filePath("settings.ini"), QSettings::IniFormat);
+        ManagedFilesPane pane("Pixel", fixture.store.get(), ManagedContentCategory::photos, true, false, {}, &settings);
+        pane.resize(900, 600);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        int stops = 0;
+        const QList<QWidget *> children = pane.toolbar()->findChildren<QWidget *>();
+        for (QWidget *widget : children) {
+            if (!widget->isVisibleTo(&pane) || !widget->isEnabled() || !(widget->focusPolicy() & Qt::TabFocus)) {
+                continue;
+            }
+            ++stops;
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY(accessible);
+            QVERIFY2(!accessible->text(QAccessible::Name).isEmpty(), widget->metaObject()->className());
+        }
+        QVERIFY(stops > 0);
     }
 };
 
