@@ -368,6 +368,9 @@ void FilesPaneToolbar::render()
         QFont font = ViewFonts::callout(selected ? QFont::DemiBold : QFont::Normal);
         chip.value()->setFont(font);
         chip.value()->setChecked(selected);
+        // Tab stops on the current chip, the arrow keys move among them: Qt hands the Tab stop on only as the arrow
+        // keys move the focus, so a chip chosen with the mouse would leave it on the one the arrows last reached.
+        chip.value()->setFocusPolicy(selected ? Qt::TabFocus : Qt::NoFocus);
         chip.value()->setStyleSheet(selected
                                         ? QStringLiteral("QToolButton { color: #0a84ff; padding: 8px 13px;"
                                                          " background: rgba(10,132,255,23); border-radius: 14px; }")

@@ -6,6 +6,7 @@
 #include "ManagementStoreFixture.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QSettings>
 #include <QTest>
 #include <QToolButton>
@@ -216,6 +217,31 @@ private slots:
             QVERIFY2(!accessible->text(QAccessible::Name).isEmpty(), widget->metaObject()->className());
         }
         QVERIFY(stops > 0);
+    }
+
+    // Tab enters the category chips on the current one, also when the mouse chose it after the arrow keys had moved
+    // among them; the arrow keys step to the next chip and show it.
+    void tabEntersTheChipsOnTheCurrentOne()
+    {
+        ManagementStoreFixture fixture;
+        fixture.channel->connected = false; // the categories switch without loading
+        QSettings settings(fixture.folder.filePath("settings.ini"), QSettings::IniFormat);
+        ManagedFilesPane pane("Pixel", fixture.store.get(), ManagedContentCategory::photos, true, false, {}, &settings);
+        pane.resize(900, 600);
+        pane.show();
+        QApplication::setActiveWindow(&pane);
+        QVERIFY(QTest::qWaitForWindowActive(&pane));
+        const FilesPaneToolbar *toolbar = pane.toolbar();
+        toolbar->chip(ManagedContentCategory::photos)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+        QCOMPARE(pane.selection(), ManagedContentCategory::videos);
+        QCOMPARE(QApplication::focusWidget(), toolbar->chip(ManagedContentCategory::videos));
+
+        toolbar->chip(ManagedContentCategory::trash)->click();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QVERIFY(!toolbar->chip(ManagedContentCategory::videos)->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), toolbar->chip(ManagedContentCategory::trash));
     }
 };
 
