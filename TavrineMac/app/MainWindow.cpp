@@ -23,6 +23,8 @@
 #include <QProcessEnvironment>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -47,6 +49,27 @@ bool isUnderTestConfiguration()
 {
     return QProcessEnvironment::systemEnvironment().contains(QStringLiteral("XCTestConfigurationFilePath"));
 }
+
+// The flat button of a sidebar row. A flat button draws no focus of its own, so one reached with Tab would not
+// show it has the keyboard: it draws the style's focus frame around the row.
+class SidebarRowButton : public QPushButton
+{
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QPushButton::paintEvent(event);
+        if (!hasFocus())
+            return;
+        QStylePainter painter(this);
+        QStyleOptionFocusRect frame;
+        frame.initFrom(this);
+        frame.rect = rect().adjusted(1, 1, -1, -1);
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, frame);
+    }
+};
 
 // A symbol followed by a text, in `font` and `color`, read by a screen reader as the text.
 QWidget *symbolLabel(const QString &symbolName, const QString &text, const QFont &font, const QColor &color,
@@ -276,7 +299,7 @@ void MainWindow::renderSidebar()
     }
 
     if (content.trustedDeviceCount > 0) {
-        auto *button = new QPushButton(m_sidebar);
+        auto *button = new SidebarRowButton(m_sidebar);
         button->setFlat(true);
         // Return opens the manager as Space does.
         button->setAutoDefault(true);

@@ -508,6 +508,14 @@ private slots:
         while (next && !(next->focusPolicy() & Qt::TabFocus))
             next = next->nextInFocusChain();
         QCOMPARE(next, manage);
+        // Reached with Tab, it shows that it has the keyboard.
+        QApplication::setActiveWindow(&paired.window);
+        QVERIFY(QTest::qWaitForWindowActive(&paired.window));
+        const QImage unfocused = manage->grab().toImage();
+        sidebar->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(sidebar, Qt::Key_Tab);
+        QVERIFY(manage->hasFocus());
+        QVERIFY2(manage->grab().toImage() != unfocused, "the row looks the same with the keyboard's focus");
         for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
             QTest::keyClick(manage, key);
             QVERIFY2(paired.window.isShowingTrustedDeviceManager(), qPrintable(QKeySequence(key).toString()));
