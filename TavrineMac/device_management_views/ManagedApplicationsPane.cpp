@@ -23,6 +23,7 @@
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -171,6 +172,14 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
     m_listView->viewport()->installEventFilter(this);
     m_listView->viewport()->setAutoFillBackground(false);
     m_listStack->addWidget(m_listView);
+    // The arrow keys move the current tile as a click does: the details follow it.
+    connect(m_listView->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &current) {
+                const QString packageName = current.data(ApplicationListModel::packageNameRole).toString();
+                if (current.isValid() && m_selectedApplicationID != packageName) {
+                    setSelectedApplicationID(packageName);
+                }
+            });
     connect(m_listView, &QListView::clicked, this, [this](const QModelIndex &index) {
         setSelectedApplicationID(index.data(ApplicationListModel::packageNameRole).toString());
     });
@@ -326,7 +335,7 @@ void ManagedApplicationsPane::buildHeader(QVBoxLayout *layout)
 void ManagedApplicationsPane::layOutHeader()
 {
     const int wideWidth = 24 * 2 + m_titleLabel->sizeHint().width() + 8 + 200 + 120 +
-        m_installButton->sizeHint().width() + m_refreshButton->sizeHint().width() + 5 * 12;
+                          m_installButton->sizeHint().width() + m_refreshButton->sizeHint().width() + 5 * 12;
     const bool wide = width() >= wideWidth;
     if (wide == m_isWideHeader) {
         return;

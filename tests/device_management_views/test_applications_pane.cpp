@@ -90,8 +90,7 @@ private slots:
     void usbTarget()
     {
         const auto [model, devices, serial] = TargetRows::fetch();
-        const std::optional<ManagedDeviceSnapshot> snapshot =
-            model ? std::optional(snapshotOf(*model)) : std::nullopt;
+        const std::optional<ManagedDeviceSnapshot> snapshot = model ? std::optional(snapshotOf(*model)) : std::nullopt;
         const std::optional<AndroidDevice> target = usbTargetDevice(snapshot, devices);
         QCOMPARE(target ? std::optional(target->serial) : std::nullopt, serial);
     }
@@ -289,6 +288,26 @@ private slots:
         pane.setManagementConnected(false);
         QVERIFY(pane.visibleTitles().contains(u"手机未连接"_s));
         QVERIFY(!pane.searchField()->isEnabled());
+    }
+
+    // The arrow keys choose the application the details column shows, as a click does.
+    void keysChooseTheApplicationShown()
+    {
+        ManagementStoreFixture management;
+        DeviceStore &devices = makeDeviceStore();
+        ManagedApplicationsPane pane(u"Pixel"_s, management.store.get(), &devices, true, false, {});
+        pane.resize(900, 600);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        answerWith(management, u"X"_s, {application(u"A"_s), application(u"B"_s), application(u"C"_s)});
+        QCOMPARE(pane.selectedApplicationID(), u"pkg.A"_s);
+        const QList<std::pair<Qt::Key, QString>> steps{
+            {Qt::Key_Right, u"B"_s}, {Qt::Key_End, u"C"_s}, {Qt::Key_Home, u"A"_s}};
+        for (const auto &[key, name] : steps) {
+            QTest::keyClick(pane.applicationList(), key);
+            QCOMPARE(pane.selectedApplicationID(), u"pkg."_s + name);
+            QVERIFY2(pane.visibleTitles().contains(name), qPrintable(pane.visibleTitles().join(u'|')));
+        }
     }
 
     void tilesTakeTheColumnWidth_data()
