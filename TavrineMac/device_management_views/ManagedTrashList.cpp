@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStackedLayout>
+#include <QStyleOptionFocusRect>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
@@ -137,6 +138,14 @@ public:
         painter->setFont(nameFont());
         painter->setPen(option.palette.color(QPalette::Text));
         PaintedTextLine::draw(*painter, QRectF(left, top, width, nameHeight), Qt::AlignLeft, name);
+        // The rows are never selected, so nothing else shows the row the arrow keys are on.
+        if (option.state.testFlag(QStyle::State_HasFocus)) {
+            QStyleOptionFocusRect frame;
+            frame.QStyleOption::operator=(option);
+            frame.rect = option.rect.adjusted(2, 1, -2, -1);
+            const QStyle *style = option.widget ? option.widget->style() : QApplication::style();
+            style->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, painter, option.widget);
+        }
         painter->restore();
     }
 

@@ -4,6 +4,7 @@
 #include "TrashListPresentation.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -81,7 +82,7 @@ private slots:
         ManagementStoreFixture fixture;
         fixture.channel->answer = [](const FakeManagementChannel::Request &request) {
             return Reply::json(request.action == u"files.trash.list"_s ? encodeManaged(ManagedTrashPage{1, {}, {}})
-                                                                        : QJsonObject());
+                                                                       : QJsonObject());
         };
         const ManagedTrashEntry entry = trashed(u"t1"_s, u"a.txt"_s, false, 3);
         fixture.store->setTrashEntries({entry});
@@ -110,6 +111,33 @@ private slots:
                 QCOMPARE(request.object().value(u"id"_s).toString(), u"t1"_s);
             }
         }
+    }
+
+    // The arrow keys move through the rows: the row the keyboard is on is drawn so, the others not.
+    void theKeyboardsRowIsDrawnSo()
+    {
+        ManagementStoreFixture fixture;
+        fixture.channel->connected = false;
+        fixture.store->setTrashEntries(
+            {trashed(u"t0"_s, u"a.txt"_s, false, 3), trashed(u"t1"_s, u"b.txt"_s, false, 3)});
+        ManagedTrashList list(fixture.store.get());
+        list.resize(600, 300);
+        list.show();
+        QApplication::setActiveWindow(&list);
+        QVERIFY(QTest::qWaitForWindowActive(&list));
+        QListView *view = list.view();
+        view->clearFocus();
+        const auto row = [view](int number) {
+            return view->viewport()->grab(view->visualRect(view->model()->index(number, 0))).toImage();
+        };
+        const QImage first = row(0);
+        const QImage second = row(1);
+        QTest::keyClick(&list, Qt::Key_Tab);
+        QVERIFY(view->hasFocus());
+        QTest::keyClick(view, Qt::Key_Down);
+        QCOMPARE(view->currentIndex().row(), 1);
+        QCOMPARE(row(0), first);
+        QVERIFY2(row(1) != second, "the keyboard's row looks as the others do");
     }
 
     // A screen reader finds the named list with one element per row, named by where the entry came from and when
