@@ -43,6 +43,7 @@ namespace {
     X(secret_item_new_for_dbus_path_sync)                                                                              \
     X(secret_item_set_secret_sync)                                                                                     \
     X(secret_service_get_sync)                                                                                         \
+    X(secret_service_disconnect)                                                                                       \
     X(secret_service_read_alias_dbus_path_sync)                                                                        \
     X(secret_value_get)                                                                                                \
     X(secret_value_new)                                                                                                \
@@ -146,6 +147,10 @@ Failure failureFromError(ErrorPointer error)
 {
     if (secret().g_error_matches(error.get(), secret().secret_error_get_quark(), SECRET_ERROR_IS_LOCKED))
         return {Keychain::interactionNotAllowed, {}};
+    // The shared service connection keeps addressing the daemon it first found: it learns of a new one only through
+    // signals on a worker thread's event loop context, which nothing runs. After a failure the next operation
+    // connects afresh, so a keyring daemon that was restarted serves again.
+    secret().secret_service_disconnect();
     return {SecretServiceKeychain::serviceFailure, QString::fromUtf8(error->message)};
 }
 
