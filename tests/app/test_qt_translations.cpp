@@ -9,6 +9,8 @@
 #include <QHeaderView>
 #include <QMimeDatabase>
 #include <QPushButton>
+#include <QSettings>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -63,6 +65,9 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("hi\n") == 3 && file.flush());
         QVERIFY(file.setFileTime(QDateTime(QDate(2026, 12, 7), QTime(18, 57, 20)), QFileDevice::FileModificationTime));
         file.close();
+        // Qt's dialogs keep their column widths in the user's settings: this one starts as on a first run.
+        QTemporaryDir settings;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
         NativeOpenPanel panel({QStringLiteral("选择文件"), {}, QStringLiteral("添加"), true, false});
         panel.setDirectory(folder.path());
         const QAbstractItemModel *model = panel.findChild<QTreeView *>()->model();
@@ -79,10 +84,15 @@ private slots:
                  (QStringList{QStringLiteral("3 字节"), QStringLiteral("纯文本文档"),
                               QStringLiteral("2026年12月7日 18:57")}));
         QCOMPARE(rows.value(QStringLiteral("相册")).mid(0, 2), (QStringList{QString(), QStringLiteral("文件夹")}));
-        // The date column shows its dates whole.
+        // The type and date columns show their texts whole: a cell draws its text inside the style's text margins.
         const auto *details = panel.findChild<QTreeView *>();
-        QVERIFY(details->header()->sectionSize(3) >
-                details->fontMetrics().horizontalAdvance(rows.value(QStringLiteral("a.txt")).at(2)));
+        const int textMargins = 2 * (details->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, details) + 1);
+        for (const int column : {2, 3}) {
+            const QString text = rows.value(QStringLiteral("a.txt")).at(column - 1);
+            QVERIFY2(details->header()->sectionSize(column) >=
+                         details->fontMetrics().horizontalAdvance(text) + textMargins,
+                     qPrintable(text));
+        }
     }
 };
 

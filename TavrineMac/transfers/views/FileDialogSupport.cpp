@@ -15,6 +15,7 @@
 #include <QIdentityProxyModel>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMimeDatabase>
 #include <QStyle>
 #include <QTreeView>
 
@@ -90,6 +91,30 @@ QDateTime longestDate()
     return QDateTime(QDate(2000, 12, 28), QTime(23, 58));
 }
 
+// The kinds of file most often chosen; the type column is as wide as the longest of their names.
+constexpr const char *usualFileTypes[] = {
+    "text/plain",
+    "image/jpeg",
+    "video/mp4",
+    "audio/mpeg",
+    "application/pdf",
+    "application/zip",
+    "text/markdown",
+    "application/vnd.android.package-archive",
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.document",
+    "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet",
+};
+
+int widestUsualFileType(const QFontMetrics &metrics)
+{
+    const QMimeDatabase types;
+    int widest = 0;
+    for (const char *name : usualFileTypes) {
+        widest = std::max(widest, metrics.horizontalAdvance(types.mimeTypeForName(QLatin1String(name)).comment()));
+    }
+    return widest;
+}
+
 } // namespace
 
 void prepare(QFileDialog *dialog, const QString &title, const QString &message, const QString &prompt)
@@ -107,8 +132,12 @@ void prepare(QFileDialog *dialog, const QString &title, const QString &message, 
     if (auto *details = dialog->findChild<QTreeView *>(QStringLiteral("treeView"))) {
         // Wide enough for the longest date, which would otherwise lose its month to an ellipsis.
         const int dateWidth = details->fontMetrics().horizontalAdvance(ViewDates::dateTimeText(longestDate()));
-        details->header()->resizeSection(FileColumns::dateColumn,
-                                         dateWidth + 2 * details->style()->pixelMetric(QStyle::PM_HeaderMargin));
+        const int margins = 2 * details->style()->pixelMetric(QStyle::PM_HeaderMargin);
+        details->header()->resizeSection(FileColumns::dateColumn, dateWidth + margins);
+        // So is the type column for the usual types, which would otherwise read "纯…档".
+        details->header()->resizeSection(FileColumns::typeColumn,
+                                         std::max(details->header()->sectionSize(FileColumns::typeColumn),
+                                                  widestUsualFileType(details->fontMetrics()) + margins));
         // And the dialog wide enough for the columns beside the places.
         dialog->resize(dialog->size().expandedTo(dialogSize));
     }
