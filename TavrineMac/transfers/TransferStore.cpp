@@ -1,7 +1,5 @@
 #include "TransferStore.h"
 
-#include "SystemErrorText.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -87,11 +85,8 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
     connect(&m_pollingTimer, &QTimer::timeout, this, &TransferStore::drainEvents);
 
     m_taskWriter = std::make_unique<TaskFileWriter>(
-        m_taskRepository, this,
-        [this](const QString &description) {
-            setPhase(Phase::failed(QStringLiteral("无法保存传输任务：") + SystemErrorText::describe(description)));
-        },
-        [this] { return m_tasks; }, [this](quint64 request) { acknowledgeWrittenDeliveries(request); });
+        m_taskRepository, this, [this](const QString &description) { taskFileSaveFailed(description); },
+        [this] { return m_tasks; }, [this](quint64 request) { taskFileWritten(request); });
     m_tasks = m_taskRepository.load();
     for (TransferTaskRecord &task : m_tasks) {
         restoreTaskAfterRelaunch(task);

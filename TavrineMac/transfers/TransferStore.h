@@ -226,6 +226,8 @@ private:
     // inbox copy to deliver from.
     void acknowledgeOnceWritten(const QString &transferID);
     void acknowledgeWrittenDeliveries(quint64 writeRequest);
+    void taskFileSaveFailed(const QString &description);
+    void taskFileWritten(quint64 writeRequest);
     void publishTrustedRegistry();
     // Saves `candidate` and only then makes it the registry in memory; false (phase failed with the
     // prefix and the description) when it cannot be saved.
@@ -299,6 +301,14 @@ private:
     quint64 m_lastTaskWriteRequest = 0;
     // Delivered transfers whose inbox copy waits for the task file: each with the first write that records it.
     QHash<QString, quint64> m_deliveriesToAcknowledge;
+    // The failure a task file that could not be saved shows, and the phase it took the place of: a later save that
+    // reaches the disk gives that phase back while the failure still shows.
+    struct TaskFileSaveFailure
+    {
+        Phase shown;
+        Phase replaced;
+    };
+    std::optional<TaskFileSaveFailure> m_taskFileSaveFailure;
     std::shared_ptr<TransferNotificationService> m_notifications;
     TrustedDeviceRegistryStore m_trustedRegistryStore;
     TrustedDeviceRegistry m_trustedRegistry;

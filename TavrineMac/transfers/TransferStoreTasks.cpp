@@ -1,6 +1,7 @@
 #include "TransferStore.h"
 #include "TransferStorePrivate.h"
 
+#include "SystemErrorText.h"
 #include "TransferTaskError.h"
 
 #include <QDir>
@@ -53,6 +54,26 @@ void TransferStore::saveTasks()
     m_persistenceTimer.stop();
     m_immediateSaveDue = false;
     m_lastTaskWriteRequest = m_taskWriter->write(m_tasks);
+}
+
+void TransferStore::taskFileSaveFailed(const QString &description)
+{
+    const Phase failure = Phase::failed(QStringLiteral("无法保存传输任务：") + SystemErrorText::describe(description));
+    if (!m_taskFileSaveFailure || m_phase != m_taskFileSaveFailure->shown) {
+        m_taskFileSaveFailure = TaskFileSaveFailure{failure, m_phase};
+    }
+    m_taskFileSaveFailure->shown = failure;
+    setPhase(failure);
+}
+
+void TransferStore::taskFileWritten(quint64 writeRequest)
+{
+    // The link went on while the file could not be saved: the phone still connected shows again.
+    if (m_taskFileSaveFailure && m_phase == m_taskFileSaveFailure->shown) {
+        setPhase(m_taskFileSaveFailure->replaced);
+    }
+    m_taskFileSaveFailure.reset();
+    acknowledgeWrittenDeliveries(writeRequest);
 }
 
 void TransferStore::acknowledgeDelivery(const QString &transferID)

@@ -200,6 +200,41 @@ private slots:
         QCOMPARE(store.tasks().size(), 42);
         QCOMPARE(written(fixture), old);
     }
+
+    // A failed save does not end the link: once a later save reaches the disk, the phone that stayed connected shows
+    // again, instead of the failure hiding it until the next connection. A phase that changed meanwhile stays.
+    void aConnectedPhoneShowsAgainOnceTheFileIsWritten()
+    {
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        const TransferStore::Phase connected = store.phase();
+        QCOMPARE(connected.kind, TransferStore::Phase::Kind::connected);
+        const auto failSaving = [&](const QString &id) {
+            const FileSizeLimit limit(64);
+            QVERIFY(limit.isActive());
+            fixture.deliver({transferEvent(Kind::queued, Direction::receiving, id)});
+            store.waitForTaskFile();
+            QTRY_VERIFY(store.phase().text.startsWith(u"无法保存传输任务："_s));
+        };
+        const auto saveAgain = [&](const QString &id) {
+            fixture.deliver({transferEvent(Kind::queued, Direction::receiving, id)});
+            store.waitForTaskFile();
+            QCoreApplication::processEvents();
+        };
+
+        failSaving(u"refused"_s);
+        failSaving(u"refused again"_s);
+        saveAgain(u"written"_s);
+        QTRY_COMPARE(store.phase(), connected);
+        QCOMPARE(written(fixture).size(), 3);
+
+        failSaving(u"refused at last"_s);
+        fixture.deliver({transferEvent(Kind::disconnected, Direction::none, {})});
+        const TransferStore::Phase afterwards = store.phase();
+        QCOMPARE_NE(afterwards, connected);
+        saveAgain(u"written at last"_s);
+        QCOMPARE(store.phase(), afterwards);
+    }
 };
 
 QTEST_GUILESS_MAIN(TransferStoreSavingTest)
