@@ -238,6 +238,8 @@ private:
     // The rest of a pairing, once its trust is in the keychain; the pump holds the events behind it until then.
     bool applyPendingTrust();
     void finishPaired(const TransferEvent &event);
+    // With the phone connected: the files that waited for it are queued, and the next transfers start.
+    void resumeWaitingTransfers();
     CredentialWriter &credentialWriter();
     // The registry in memory is what the keychain holds: writing it again would change nothing.
     void noteStoredRegistry();

@@ -306,6 +306,11 @@ bool TransferStore::applyPendingTrust()
 void TransferStore::finishPaired(const TransferEvent &event)
 {
     setPhase(Phase::connected(event.peerName));
+    resumeWaitingTransfers();
+}
+
+void TransferStore::resumeWaitingTransfers()
+{
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (TransferTaskRecord &task : m_tasks) {
         if (task.status == TransferTaskRecord::Status::waitingForConnection) {

@@ -68,9 +68,13 @@ void TransferStore::taskFileSaveFailed(const QString &description)
 
 void TransferStore::taskFileWritten(quint64 writeRequest)
 {
-    // The link went on while the file could not be saved: the phone still connected shows again.
+    // The link went on while the file could not be saved: the phone still connected shows again, and what waited
+    // for it while the failure showed goes on.
     if (m_taskFileSaveFailure && m_phase == m_taskFileSaveFailure->shown) {
         setPhase(m_taskFileSaveFailure->replaced);
+        if (m_phase.kind == Phase::Kind::connected) {
+            resumeWaitingTransfers();
+        }
     }
     m_taskFileSaveFailure.reset();
     acknowledgeWrittenDeliveries(writeRequest);

@@ -202,7 +202,8 @@ private slots:
     }
 
     // A failed save does not end the link: once a later save reaches the disk, the phone that stayed connected shows
-    // again, instead of the failure hiding it until the next connection. A phase that changed meanwhile stays.
+    // again, and a file handed over meanwhile goes on its way, instead of both waiting for the next connection. A
+    // phase that changed meanwhile stays.
     void aConnectedPhoneShowsAgainOnceTheFileIsWritten()
     {
         StoreFixture fixture;
@@ -224,9 +225,12 @@ private slots:
 
         failSaving(u"refused"_s);
         failSaving(u"refused again"_s);
+        store.sendFiles({fixture.writeFile(u"photo.jpg"_s)});
+        QVERIFY(fixture.calls(u"send:"_s).isEmpty());
         saveAgain(u"written"_s);
         QTRY_COMPARE(store.phase(), connected);
-        QCOMPARE(written(fixture).size(), 3);
+        QCOMPARE(fixture.calls(u"send:"_s).size(), 1);
+        QCOMPARE(written(fixture).size(), 4);
 
         failSaving(u"refused at last"_s);
         fixture.deliver({transferEvent(Kind::disconnected, Direction::none, {})});
