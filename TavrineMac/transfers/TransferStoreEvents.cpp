@@ -1,3 +1,4 @@
+#include "CoreMessageText.h"
 #include "TransferStore.h"
 #include "TransferStorePrivate.h"
 
@@ -97,6 +98,8 @@ void TransferStore::handleTransferEvent(const TransferEvent &received)
 {
     using Status = TransferTaskRecord::Status;
     TransferEvent event = received;
+    // The core's texts are English; the task, the phase and the banner show them in the interface's words.
+    event.message = CoreMessageText::describe(event.message, event.direction);
     if (event.kind == TransferEventKind::failed && event.direction == TransferDirection::receiving) {
         // The core refuses a file it has no folder for; the user is told why in the words of the receive folder.
         checkReceiveFolder();
