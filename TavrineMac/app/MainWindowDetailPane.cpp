@@ -27,22 +27,16 @@ MainWindowDetailPane::MainWindowDetailPane(DeviceStore &store, TransferStore &tr
     m_layout = new QVBoxLayout(this);
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(0);
-    // Above every screen: why the phone's files cannot be received now.
-    m_receiveFolderNotice = new PlainLabel(this);
-    m_receiveFolderNotice->setFont(ViewFonts::callout());
-    m_receiveFolderNotice->setWordWrap(true);
-    m_receiveFolderNotice->setContentsMargins(16, 8, 16, 8);
-    CardStyle::setTextColor(m_receiveFolderNotice, ViewColors::red());
-    m_layout->addWidget(m_receiveFolderNotice);
-    const auto showReceiveFolderProblem = [this] {
-        m_receiveFolderNotice->setText(m_transferStore.receiveFolderProblem().value_or(QString()));
-        m_receiveFolderNotice->setVisible(m_transferStore.receiveFolderProblem().has_value());
-    };
-    QObject::connect(&m_transferStore, &TransferStore::receiveFolderProblemChanged, this, showReceiveFolderProblem);
-    showReceiveFolderProblem();
+    m_linkProblemNotice = new PlainLabel(this);
+    m_linkProblemNotice->setFont(ViewFonts::callout());
+    m_linkProblemNotice->setWordWrap(true);
+    m_linkProblemNotice->setContentsMargins(16, 8, 16, 8);
+    CardStyle::setTextColor(m_linkProblemNotice, ViewColors::red());
+    m_layout->addWidget(m_linkProblemNotice);
 
-    for (const auto signal : {&TransferStore::trustedDevicesChanged, &TransferStore::phaseChanged,
-                              &TransferStore::selectedTrustedDeviceIDChanged})
+    for (const auto signal :
+         {&TransferStore::trustedDevicesChanged, &TransferStore::phaseChanged,
+          &TransferStore::selectedTrustedDeviceIDChanged, &TransferStore::receiveFolderProblemChanged})
         QObject::connect(&m_transferStore, signal, this, &MainWindowDetailPane::render);
     for (const auto signal :
          {&DeviceStore::devicesChanged, &DeviceStore::connectedUSBPhonesChanged, &DeviceStore::setupMessageChanged})
@@ -61,6 +55,7 @@ void MainWindowDetailPane::setSidebarSelection(const std::optional<SidebarSelect
 void MainWindowDetailPane::render()
 {
     const DetailScreen screen = detailScreen(m_selection, MainWindowState::of(m_store, m_transferStore));
+    showLinkProblems(screen.kind);
     if (screen.kind == Kind::trustedDashboard) {
         if (m_selectTaskID != screen.record->id) {
             m_selectTaskID = screen.record->id;
@@ -154,17 +149,40 @@ QWidget *MainWindowDetailPane::makeScreen(const DetailScreen &screen)
     return new FirstRunConnectionView(firstRunMessage(), m_actions.connect, m_actions.refreshUSB, this);
 }
 
+std::optional<QString> MainWindowDetailPane::linkFailure() const
+{
+    if (m_transferStore.phase().kind != TransferStore::Phase::Kind::failed)
+        return std::nullopt;
+    return m_transferStore.phase().text;
+}
+
 std::optional<QString> MainWindowDetailPane::firstRunMessage() const
 {
-    // A link that could not start (a locked keyring, say) leaves no phone listed: the reason shows here.
+    // A failed link lists no phone, whether it could not start (a locked keyring, say) or still runs (a task file
+    // that cannot be saved): the reason shows here.
     QStringList messages;
     if (const auto &setup = m_store.setupMessage())
         messages.append(*setup);
-    if (m_transferStore.phase().kind == TransferStore::Phase::Kind::failed && !m_transferStore.hasHost())
-        messages.append(m_transferStore.phase().text);
+    if (const auto failure = linkFailure())
+        messages.append(*failure);
     if (messages.isEmpty())
         return std::nullopt;
     return messages.join(u'\n');
+}
+
+void MainWindowDetailPane::showLinkProblems(DetailScreen::Kind shownKind)
+{
+    QStringList problems;
+    if (const auto &folder = m_transferStore.receiveFolderProblem())
+        problems.append(*folder);
+    // The first-run screen says why the link failed in its own message; the others have no place for it.
+    if (shownKind != Kind::firstRun) {
+        if (const auto failure = linkFailure())
+            problems.append(*failure);
+    }
+    problems.removeDuplicates();
+    m_linkProblemNotice->setText(problems.join(u'\n'));
+    m_linkProblemNotice->setVisible(!problems.isEmpty());
 }
 
 void MainWindowDetailPane::selectTrustedDeviceLater(const QString &id)

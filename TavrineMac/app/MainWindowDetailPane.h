@@ -46,8 +46,9 @@ public:
     // The widget of the screen shown: a DeviceManagementDashboard, DeviceDashboard, USBApprovalView or
     // FirstRunConnectionView.
     QWidget *screenWidget() const { return m_screenWidget; }
-    // The line above every screen that says why the phone's files cannot be received; hidden while they can.
-    QLabel *receiveFolderNotice() const { return m_receiveFolderNotice; }
+    // The line above every screen that says why the phone's files cannot be received and, on every screen but the
+    // first-run one (which says it in its message), why the link failed; hidden while neither applies.
+    QLabel *linkProblemNotice() const { return m_linkProblemNotice; }
 
 private:
     void render();
@@ -56,8 +57,11 @@ private:
                                const MainWindowPresentation::DetailScreen &shown);
     void updateScreen();
     QWidget *makeScreen(const MainWindowPresentation::DetailScreen &screen);
-    // The device store's set-up message and the reason the link could not start, when there are any.
+    // The text of a failed phase, whether or not the link still runs.
+    std::optional<QString> linkFailure() const;
+    // The device store's set-up message and the reason the link failed, when there are any.
     std::optional<QString> firstRunMessage() const;
+    void showLinkProblems(MainWindowPresentation::DetailScreen::Kind shownKind);
     void selectTrustedDeviceLater(const QString &id);
 
     DeviceStore &m_store;
@@ -74,5 +78,5 @@ private:
     quint64 m_selectTaskGeneration = 0;
     QVBoxLayout *m_layout = nullptr;
     QPointer<QWidget> m_screenWidget;
-    QLabel *m_receiveFolderNotice = nullptr;
+    QLabel *m_linkProblemNotice = nullptr;
 };

@@ -95,6 +95,23 @@ void saveScreenshot(QWidget *widget, const QString &name)
     qInfo("screenshot: %s", qPrintable(folder.filePath(name)));
 }
 
+// Where the pane shows `text`: "notice" for the line above the screen, "first run" for the first-run screen's
+// message.
+QStringList placesShowing(const MainWindowDetailPane &pane, const QString &text)
+{
+    QStringList places;
+    if (!pane.linkProblemNotice()->isHidden() && pane.linkProblemNotice()->text().contains(text))
+        places << "notice";
+    const auto *firstRun = qobject_cast<FirstRunConnectionView *>(pane.screenWidget());
+    if (firstRun && !firstRun->messageBanner()->isHidden()) {
+        const auto labels = firstRun->messageBanner()->findChildren<QLabel *>();
+        if (std::any_of(labels.begin(), labels.end(),
+                        [&](const QLabel *label) { return label->text().contains(text); }))
+            places << "first run";
+    }
+    return places;
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -428,12 +445,60 @@ private slots:
         const auto texts = firstRun->messageBanner()->findChildren<QLabel *>();
         QVERIFY(std::any_of(texts.begin(), texts.end(),
                             [](const QLabel *label) { return label->text().contains("请先解锁“登录”密钥环后重试"); }));
-        QVERIFY(window.detailPane()->receiveFolderNotice()->isHidden());
+        QVERIFY(window.detailPane()->linkProblemNotice()->isHidden());
 
         transfers.store->beginNewPairing();
         QVERIFY(transfers.store->hasHost());
-        QVERIFY(!window.detailPane()->receiveFolderNotice()->isHidden());
-        QCOMPARE(window.detailPane()->receiveFolderNotice()->text(), *transfers.store->receiveFolderProblem());
+        QVERIFY(!window.detailPane()->linkProblemNotice()->isHidden());
+        QCOMPARE(window.detailPane()->linkProblemNotice()->text(), *transfers.store->receiveFolderProblem());
+    }
+
+    // A task file that cannot be saved fails the phase while the link runs on, so the phone leaves the sidebar unless
+    // it is plugged in: whichever screen follows says why, once, until a save reaches the disk again.
+    void aTaskFileThatCannotBeSavedSaysWhyOnTheScreenShown_data()
+    {
+        // adb devices, the selection ("" none, "Pixel" the trusted phone, else a USB serial) → the screen while
+        // saving fails, where it shows the reason
+        const TestTable<QByteArray, QString, Screen, QString> rows;
+        rows("phone on the network only", "[]", "", Screen::firstRun, "first run");
+        rows("phone also on USB", R"([{"serial": "PX1", "model": "Pixel"}])", "Pixel", Screen::trustedDashboard,
+             "notice");
+        rows("another phone's USB dashboard", R"([{"serial": "R58N", "model": "Galaxy_S23"}])", "R58N",
+             Screen::usbDashboard, "notice");
+    }
+    void aTaskFileThatCannotBeSavedSaysWhyOnTheScreenShown()
+    {
+        const auto [adbDevices, selected, screen, place] = TestTable<QByteArray, QString, Screen, QString>::fetch();
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), adbDevices));
+        PairedWindow paired;
+        StoreFixture &transfers = paired.transfers;
+        MainWindowDetailPane &pane = *paired.window.detailPane();
+        awaitTask(paired.devices.refresh());
+        if (selected == "Pixel")
+            paired.window.setSidebarSelection(SidebarSelection::trustedDevice(transfers.store->trustedDevices()[0].id));
+        else if (!selected.isEmpty())
+            paired.window.setSidebarSelection(SidebarSelection::usbDevice(selected));
+
+        QVERIFY(!QFile::exists(transfers.taskFile()) || QFile::remove(transfers.taskFile()));
+        QVERIFY(QDir().mkpath(transfers.taskFile())); // no save succeeds now
+        transfers.deliver({transferEvent(TransferEventKind::queued, TransferDirection::receiving, "offer")});
+        transfers.store->waitForTaskFile();
+        QTRY_VERIFY(transfers.store->phase().text.startsWith("无法保存传输任务："));
+        QVERIFY(transfers.store->hasHost());
+        const QString failure = transfers.store->phase().text;
+        QCOMPARE(pane.screen().kind, screen);
+        QCOMPARE(placesShowing(pane, failure), QStringList{place});
+
+        QVERIFY(QDir(transfers.taskFile()).removeRecursively());
+        transfers.store->persistTasks(true);
+        transfers.store->waitForTaskFile();
+        QTRY_COMPARE(transfers.store->phase().kind, Phase::Kind::connected);
+        QCOMPARE(placesShowing(pane, failure), QStringList());
+        QVERIFY(pane.linkProblemNotice()->isHidden());
+
+        transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
     }
 
     void sidebarKeysMoveBetweenPhonesOnly_data()
