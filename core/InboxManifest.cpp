@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +25,8 @@ constexpr size_t maximumAcknowledgedEntries = 2000;
 // The journal is ours, but it lies in a folder others may write to: read no more than a sane one holds.
 constexpr off_t maximumJournalBytes = 64 * 1024 * 1024;
 constexpr size_t compactionSlackLines = 256;
+// Looking for a file whose placing the program did not live to record reads the inbox's names; no more than these.
+constexpr size_t maximumListedNames = 100'000;
 
 std::string fromHex(std::string_view text)
 {
@@ -100,8 +103,17 @@ InboxManifest::~InboxManifest()
 
 std::string InboxManifest::line(const std::string &transferId, const Entry &entry)
 {
-    std::string text =
-        std::string(entry.acknowledged ? "A " : "R ") + hexText(transferId) + ' ' + hexText(entry.fileName);
+    return journalLine(entry.acknowledged ? 'A' : 'R', transferId, entry);
+}
+
+std::string InboxManifest::placingLine(const std::string &transferId, const Entry &entry)
+{
+    return journalLine('P', transferId, entry);
+}
+
+std::string InboxManifest::journalLine(char kind, const std::string &transferId, const Entry &entry)
+{
+    std::string text = std::string(1, kind) + ' ' + hexText(transferId) + ' ' + hexText(entry.fileName);
     if (entry.identity) {
         text += ' ' + std::to_string(entry.identity->size) + ' ' + std::to_string(entry.identity->inode) + ' ' +
                 std::to_string(entry.identity->modifiedNanoseconds);
@@ -109,7 +121,8 @@ std::string InboxManifest::line(const std::string &transferId, const Entry &entr
     return text + '\n';
 }
 
-std::map<std::string, InboxManifest::Entry> InboxManifest::parse(const std::string &journal)
+std::map<std::string, InboxManifest::Entry> InboxManifest::parse(const std::string &journal,
+                                                                 std::map<std::string, Entry> *placing)
 {
     std::map<std::string, Entry> entries;
     uint64_t order = 0;
@@ -121,7 +134,9 @@ std::map<std::string, InboxManifest::Entry> InboxManifest::parse(const std::stri
         }
         const std::vector<std::string_view> parts = fields(std::string_view(journal).substr(start, end - start));
         start = end + 1;
-        if ((parts.size() != 3 && parts.size() != 6) || (parts[0] != "R" && parts[0] != "A")) {
+        const bool placingLine = parts[0] == "P";
+        if ((parts.size() != 3 && parts.size() != 6) || (parts[0] != "R" && parts[0] != "A" && !placingLine) ||
+            (placingLine && parts.size() != 6)) {
             continue;
         }
         const std::string transferId = fromHex(parts[1]);
@@ -140,7 +155,16 @@ std::map<std::string, InboxManifest::Entry> InboxManifest::parse(const std::stri
             }
             identity = FileIdentity{*size, *inode, *modified};
         }
+        if (placingLine) {
+            if (placing) {
+                (*placing)[transferId] = Entry{fileName, false, 0, identity};
+            }
+            continue;
+        }
         entries[transferId] = Entry{fileName, parts[0] == "A", order++, identity};
+        if (placing) {
+            placing->erase(transferId);
+        }
     }
     return entries;
 }
@@ -171,10 +195,57 @@ void InboxManifest::load()
         journal.resize(filled);
     }
     ::close(file);
-    m_entries = parse(journal);
+    std::map<std::string, Entry> placing;
+    m_entries = parse(journal, &placing);
     m_nextOrder = m_entries.size();
     for (const auto &[id, entry] : m_entries) {
         m_nextOrder = std::max(m_nextOrder, entry.order + 1);
+    }
+    findPlaced(placing);
+}
+
+void InboxManifest::findPlaced(const std::map<std::string, Entry> &placing)
+{
+    std::multimap<uint64_t, const std::string *> byInode;
+    for (const auto &[id, entry] : placing) {
+        byInode.emplace(entry.identity->inode, &id);
+    }
+    if (byInode.empty()) {
+        return;
+    }
+    const int listed = ::openat(m_directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *folder = listed < 0 ? nullptr : ::fdopendir(listed);
+    if (!folder) {
+        if (listed >= 0) {
+            ::close(listed);
+        }
+        return;
+    }
+    // The first name found for each; the file only ever had one unless someone linked it elsewhere since.
+    std::map<std::string, std::string> found;
+    const dirent *item = nullptr;
+    for (size_t names = 0; names < maximumListedNames && (item = ::readdir(folder)) != nullptr; ++names) {
+        const std::string name = item->d_name;
+        // A file still under its partial name was not placed: its transfer goes on from what it holds.
+        if (name == "." || name == ".." || name.starts_with(".tavrine-")) {
+            continue;
+        }
+        struct stat status
+        {
+        };
+        if (::fstatat(m_directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)) {
+            continue;
+        }
+        const auto [first, last] = byInode.equal_range(uint64_t(status.st_ino));
+        for (auto candidate = first; candidate != last; ++candidate) {
+            if (*placing.at(*candidate->second).identity == FileIdentity::of(status)) {
+                found.emplace(*candidate->second, name);
+            }
+        }
+    }
+    ::closedir(folder);
+    for (const auto &[id, name] : found) {
+        take(id, name, *placing.at(id).identity);
     }
 }
 
@@ -221,12 +292,21 @@ void InboxManifest::compact()
     m_journalLines = m_entries.size();
 }
 
+void InboxManifest::recordPlacing(const std::string &transferId, const std::string &fileName,
+                                  const FileIdentity &identity)
+{
+    // Never a rewrite here: that would drop this line before the file it announces is recorded.
+    if (m_journal >= 0 && writeFully(m_journal, placingLine(transferId, Entry{fileName, false, 0, identity}))) {
+        ++m_journalLines;
+    }
+}
+
 bool InboxManifest::append(const std::string &transferId, const Entry &entry)
 {
     if (m_journal < 0 || !writeFully(m_journal, line(transferId, entry))) {
         return false;
     }
-    // Each transfer adds two lines and at most one entry, and acknowledged entries past the limit leave only at a
+    // Each transfer adds three lines and at most one entry, and acknowledged entries past the limit leave only at a
     // rewrite: measured against the entries, the journal is rewritten now and then, in proportion to its use.
     if (++m_journalLines > m_entries.size() + m_entries.size() / 2 + compactionSlackLines) {
         compact();
@@ -271,6 +351,14 @@ bool InboxManifest::stillPlaced(const Entry &entry) const
 void InboxManifest::recordReceived(const std::string &transferId, const std::string &fileName,
                                    const FileIdentity &identity)
 {
+    // When the line cannot be written the file itself still arrived; only a later acknowledgement after a
+    // restart would miss it.
+    append(transferId, take(transferId, fileName, identity));
+}
+
+InboxManifest::Entry &InboxManifest::take(const std::string &transferId, const std::string &fileName,
+                                          const FileIdentity &identity)
+{
     Entry &entry = m_entries[transferId];
     // An earlier copy of the same transfer would stay in the inbox for good: nothing acknowledges it any more. A
     // file that has taken its name since (the user's own) is left alone.
@@ -278,9 +366,7 @@ void InboxManifest::recordReceived(const std::string &transferId, const std::str
         ::unlinkat(m_directory, entry.fileName.c_str(), 0);
     }
     entry = Entry{fileName, false, m_nextOrder++, identity};
-    // When the line cannot be written the file itself still arrived; only a later acknowledgement after a
-    // restart would miss it.
-    append(transferId, entry);
+    return entry;
 }
 
 InboxManifest::Receipt InboxManifest::receivedBefore(const std::string &transferId, uint64_t size,

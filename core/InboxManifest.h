@@ -39,6 +39,10 @@ public:
     // folder's own journal holds. `directory` stays the caller's.
     void moveTo(int directory);
 
+    // Records, before a received file is given its final name, which file is about to be placed for `transferId`:
+    // when the program stops before recordReceived, the next start finds it in the inbox by its identity and
+    // records it then, so that the transfer offered again is not taken twice.
+    void recordPlacing(const std::string &transferId, const std::string &fileName, const FileIdentity &identity);
     // Records the file `fileName` just placed for `transferId`. A file placed earlier for the same transfer and not
     // yet acknowledged is removed, while it is still the file the inbox placed.
     void recordReceived(const std::string &transferId, const std::string &fileName, const FileIdentity &identity);
@@ -56,7 +60,8 @@ public:
     };
     Receipt receivedBefore(const std::string &transferId, uint64_t size, std::string &fileName) const;
 
-    // The entries a journal text describes, later lines winning; lines that do not parse are skipped.
+    // The entries a journal text describes, later lines winning; lines that do not parse are skipped. Into
+    // `placing` go the files that were being placed when the journal ended (named as wanted, not as placed).
     struct Entry
     {
         std::string fileName;
@@ -65,11 +70,18 @@ public:
         // Absent in lines written before files were told apart.
         std::optional<FileIdentity> identity;
     };
-    static std::map<std::string, Entry> parse(const std::string &journal);
+    static std::map<std::string, Entry> parse(const std::string &journal,
+                                              std::map<std::string, Entry> *placing = nullptr);
     static std::string line(const std::string &transferId, const Entry &entry);
+    static std::string placingLine(const std::string &transferId, const Entry &entry);
 
 private:
     void load();
+    static std::string journalLine(char kind, const std::string &transferId, const Entry &entry);
+    // Records the files being placed when the program stopped that stand in the inbox under a name of their own.
+    void findPlaced(const std::map<std::string, Entry> &placing);
+    // Makes `fileName` the file received for `transferId`, removing an earlier copy the inbox placed for it.
+    Entry &take(const std::string &transferId, const std::string &fileName, const FileIdentity &identity);
     // Appends one line; false when it could not be written.
     bool append(const std::string &transferId, const Entry &entry);
     // Rewrites the journal with one line per entry, dropping the oldest acknowledged ones beyond the limit.

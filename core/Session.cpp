@@ -1026,6 +1026,17 @@ void Session::finishIncoming(const std::shared_ptr<Incoming> &transfer, const st
         failIncoming(transfer, "the file arrived damaged");
         return;
     }
+    {
+        // Said before the file takes its name, so that a stop between the two still finds it received at the next
+        // start; placing keeps the file's identity.
+        struct stat complete
+        {
+        };
+        std::lock_guard inboxLock(m_inboxMutex);
+        if (transfer->inbox == m_inbox && ::fstat(transfer->descriptor, &complete) == 0) {
+            m_manifest->recordPlacing(transfer->id, transfer->fileName, FileIdentity::of(complete));
+        }
+    }
     const std::optional<std::string> placedName = placeWithoutOverwriting(
         transfer->inbox->descriptor, transfer->descriptor, transfer->partialName, transfer->fileName);
     struct stat placed

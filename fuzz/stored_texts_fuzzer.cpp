@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -131,7 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     readIdentityMaterial(text);
     readConnectionMaterial(text);
     // The journal lies in a folder others may write to: whatever it holds parses to entries with usable names.
-    for (const auto &[transferId, entry] : InboxManifest::parse(text)) {
+    std::map<std::string, InboxManifest::Entry> placing;
+    for (const auto &[transferId, entry] : InboxManifest::parse(text, &placing)) {
         requirePromise(!transferId.empty() && !entry.fileName.empty() && entry.fileName != "." &&
                            entry.fileName != ".." && entry.fileName.find('/') == std::string::npos,
                        "a journal entry names a file of the inbox");
@@ -141,6 +143,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                            again.begin()->second.acknowledged == entry.acknowledged &&
                            again.begin()->second.identity == entry.identity,
                        "a journal entry written back reads as itself");
+    }
+    // A file being placed is looked for by its identity and recorded under a name of the inbox.
+    for (const auto &[transferId, entry] : placing) {
+        requirePromise(!transferId.empty() && entry.identity && !entry.fileName.empty() && entry.fileName != "." &&
+                           entry.fileName != ".." && entry.fileName.find('/') == std::string::npos,
+                       "a file being placed is known by its identity and names a file of the inbox");
+        std::map<std::string, InboxManifest::Entry> again;
+        requirePromise(InboxManifest::parse(InboxManifest::placingLine(transferId, entry), &again).empty() &&
+                           again.size() == 1 && again.begin()->first == transferId &&
+                           again.begin()->second.fileName == entry.fileName &&
+                           again.begin()->second.identity == entry.identity,
+                       "a file being placed written back reads as itself");
     }
     readRegistry(bytes);
     readTaskFile(bytes);

@@ -56,6 +56,25 @@ QStringList inboxFiles(const LinkSide &side)
     return QDir(side.inbox()).entryList(QDir::Files);
 }
 
+// Cuts the receiver's journal right after the line announcing that `transferId`'s file was about to take its name,
+// as a stop between placing the file and recording it leaves the journal. False when there is no such line ahead of
+// the one recording the file.
+bool cutJournalAfterPlacing(const LinkSide &side, const QString &transferId)
+{
+    QFile journal(side.inboxFile(u".tavrine-received"_s));
+    if (!journal.open(QIODevice::ReadWrite)) {
+        return false;
+    }
+    const QByteArray text = journal.readAll();
+    const QByteArray hexId = transferId.toUtf8().toHex();
+    const qsizetype placing = text.indexOf("P " + hexId + ' ');
+    const qsizetype received = text.indexOf("R " + hexId + ' ');
+    if (placing < 0 || received < placing || (placing > 0 && text[placing - 1] != '\n')) {
+        return false;
+    }
+    return journal.resize(text.indexOf('\n', placing) + 1);
+}
+
 bool acknowledge(LinkFixture &link, Way way, const QString &transferId)
 {
     return way == Way::phoneToHost ? link.host->acknowledgeReceivedTransfer(transferId)
@@ -178,6 +197,66 @@ private slots:
         // The id stays known: acknowledging it removes the copy the receiver holds, and nothing else.
         QVERIFY(acknowledge(link, way, id));
         QCOMPARE(inboxFiles(receiver), since == Since::usersFileTookName ? QStringList{name} : QStringList());
+    }
+
+    void fileReceivedJustBeforeAStopIsNotTakenTwice_data()
+    {
+        const TestTable<Way, bool> rows; // the way, and whether the user's own file took the received file's place
+        for (const Way way : {Way::phoneToHost, Way::hostToPhone}) {
+            rows(qPrintable(wayName(way) + u", its file still waits"_s), way, false);
+            rows(qPrintable(wayName(way) + u", the user's own file took its name"_s), way, true);
+        }
+    }
+
+    // The receiver stopped after the file took its name and before it was recorded: started again and offered the
+    // same transfer, it says it is done instead of keeping a second copy. A file of the user's own is never taken
+    // for it.
+    void fileReceivedJustBeforeAStopIsNotTakenTwice()
+    {
+        const auto [sendingWay, usersFile] = TestTable<Way, bool>::fetch();
+        const Way way = sendingWay; // for the lambdas of WAIT_FOR
+        LinkFixture link;
+        VERIFY_LINK(link, link.pair());
+        LinkSide &receiver = link.receiver(way);
+        const QString id = u"stopped"_s;
+        const QString name = u"photo.jpg"_s;
+        const QString path = link.transferFile(way, name, 300'000, id);
+        VERIFY_LINK(link, !path.isEmpty());
+
+        if (way == Way::phoneToHost) {
+            link.host.stop();
+            QVERIFY(cutJournalAfterPlacing(receiver, id));
+            link.host.startAgain();
+            WAIT_FOR(link, countEvents(link.host.events, Kind::paired) == 1);
+        } else {
+            const QString material = link.phone->trustedConnectionMaterial().value_or(QString());
+            link.phone.stop();
+            QVERIFY(cutJournalAfterPlacing(receiver, id));
+            link.phone.reconnect(material);
+            WAIT_FOR(link, link.host->isConnected() && countEvents(link.phone.events, Kind::paired) == 2);
+        }
+        if (usersFile) {
+            QVERIFY(QFile::remove(receiver.inboxFile(name)));
+            QVERIFY(writeFile(receiver.inboxFile(name), QByteArray(300'000, 'u')));
+        }
+
+        link.newRound();
+        link.sendFile(way, path, name, id);
+        WAIT_FOR(link, link.sender(way).roundOutcome(id) && receiver.roundOutcome(id));
+        VERIFY_ROUND(link, link.sender(way).round(id), TransferDirection::sending, Kind::completed, 300'000);
+        const std::optional<TransferEvent> outcome = receiver.roundOutcome(id);
+        VERIFY_LINK(link, outcome && outcome->kind == Kind::completed && (outcome->fileName == name) != usersFile);
+        if (usersFile) {
+            QCOMPARE(fileBytes(receiver.inboxFile(name)), QByteArray(300'000, 'u'));
+            QStringList both{name, outcome->fileName};
+            both.sort();
+            QCOMPARE(inboxFiles(receiver), both);
+        } else {
+            QCOMPARE(inboxFiles(receiver), QStringList{name});
+        }
+        QCOMPARE(fileSha256(receiver.inboxFile(outcome->fileName)), fileSha256(path));
+        QVERIFY(acknowledge(link, way, id));
+        QCOMPARE(inboxFiles(receiver), usersFile ? QStringList{name} : QStringList());
     }
 
     void removedInboxIsMadeAgain_data()
