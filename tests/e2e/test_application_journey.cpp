@@ -15,8 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <array>
+#include <csignal>
 #include <functional>
 
 #include <poll.h>
@@ -130,7 +130,8 @@ public:
         const Atom uriListType = atom("text/uri-list");
         XSetSelectionOwner(m_display, atom("XdndSelection"), m_window, CurrentTime);
         send(target, "XdndEnter", {long(m_window), 5L << 24, long(uriListType), 0, 0});
-        send(target, "XdndPosition", {long(m_window), 0, (long(x) << 16) | long(y), CurrentTime, long(atom("XdndActionCopy"))});
+        send(target, "XdndPosition",
+             {long(m_window), 0, (long(x) << 16) | long(y), CurrentTime, long(atom("XdndActionCopy"))});
         const auto status = waitFor("XdndStatus", uriList);
         if (!status || !(status->data.l[1] & 1)) {
             send(target, "XdndLeave", {long(m_window), 0, 0, 0, 0});
@@ -261,7 +262,8 @@ private slots:
             QSKIP("no X server: run the tests through scripts/run-in-test-session.sh");
         QVERIFY(m_folder.isValid());
         // Trust is kept in the session's keyring, which the tests share: the journey starts with no phone.
-        TrustedDeviceRegistryStore(TransferCredentialStore(u"com.drovan.tavrine.transfer"_s)).save(TrustedDeviceRegistry{});
+        TrustedDeviceRegistryStore(TransferCredentialStore(u"com.drovan.tavrine.transfer"_s))
+            .save(TrustedDeviceRegistry{});
         for (const QString &folder : {u"home"_s, u"config"_s, u"data"_s, u"cache"_s, u"state"_s, u"adb"_s, u"phone"_s})
             QVERIFY(QDir(m_folder.path()).mkpath(folder));
         m_environment.insert(u"HOME"_s, path(u"home"_s));
@@ -276,7 +278,8 @@ private slots:
         // phone), whose frames go with the process; the stores' own tests check what they free. Other memory
         // errors still end it with a failure.
         const QString sanitizer = m_environment.value(u"ASAN_OPTIONS"_s);
-        m_environment.insert(u"ASAN_OPTIONS"_s, sanitizer + (sanitizer.isEmpty() ? u""_s : u":"_s) + u"detect_leaks=0"_s);
+        m_environment.insert(u"ASAN_OPTIONS"_s,
+                             sanitizer + (sanitizer.isEmpty() ? u""_s : u":"_s) + u"detect_leaks=0"_s);
     }
 
     void firstRunShowsTheWindow()
@@ -309,6 +312,13 @@ private slots:
                                                            u"--name"_s, u"Journey phone"_s, u"--confirm"_s});
         QVERIFY(m_phone.process.waitForStarted());
         QVERIFY(!m_phone.waitForLine([](const QJsonObject &line) { return isEvent(line, u"paired"); }).isEmpty());
+        // The phone is paired before the desktop has kept its trust: the desktop holds the phone once the phone's
+        // dashboard asks it for its facts, and only then has a phone to send to.
+        QVERIFY(!m_phone
+                     .waitForLine([](const QJsonObject &line) {
+                         return line.value(u"request"_s).toString() == u"device.snapshot";
+                     })
+                     .isEmpty());
         QVERIFY(!screenshot(u"app-paired"_s).isEmpty());
     }
 
