@@ -227,7 +227,9 @@ private slots:
             link.host.stop();
             QVERIFY(cutJournalAfterPlacing(receiver, id));
             link.host.startAgain();
-            WAIT_FOR(link, countEvents(link.host.events, Kind::paired) == 1);
+            // The phone sends as soon as it is back: the host hearing of it first is not enough.
+            WAIT_FOR(link, countEvents(link.host.events, Kind::paired) == 1 && link.phone->isConnected() &&
+                               countEvents(link.phone.events, Kind::paired) == 2);
         } else {
             const QString material = link.phone->trustedConnectionMaterial().value_or(QString());
             link.phone.stop();
