@@ -2,6 +2,7 @@
 
 #include "RegularFileReader.h"
 #include "TextExcerpt.h"
+#include "WholeFileCommit.h"
 
 #include <QDir>
 #include <QFile>
@@ -292,14 +293,9 @@ QList<InstallHistoryRecord> InstallHistoryStore::append(const InstallHistoryReco
     QSaveFile saveFile(m_fileURL);
     if (!saveFile.open(QIODevice::WriteOnly))
         throw InstallHistoryStoreError(saveFile.errorString());
-    // commit() can report success after its last flush failed (a full disk), and would then put a cut file in the
-    // old one's place: the writes and the flush are checked first, and on failure the old file stays as it was.
-    if (saveFile.write(bytes) != bytes.size() || !saveFile.flush()) {
-        const QString description = saveFile.errorString();
-        saveFile.cancelWriting();
-        throw InstallHistoryStoreError(description);
-    }
-    if (!saveFile.commit())
-        throw InstallHistoryStoreError(saveFile.errorString());
+    // On a full disk the old file stays as it was.
+    QString reason;
+    if (!commitWholeFile(saveFile, bytes, &reason))
+        throw InstallHistoryStoreError(reason);
     return records;
 }

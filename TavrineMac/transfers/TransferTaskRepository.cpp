@@ -1,6 +1,7 @@
 #include "TransferTaskRepository.h"
 
 #include "RegularFileReader.h"
+#include "WholeFileCommit.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -12,11 +13,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-#include <cerrno>
 #include <filesystem>
 #include <system_error>
-
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -178,23 +176,17 @@ void TransferTaskRepository::save(const QList<TransferTaskRecord> &records) cons
     // sequence contains the byte, so this changes how string contents are written and nothing else.
     bytes.replace('/', "\\/");
 
-    // The old file is replaced only once every byte of the new one is on the disk. Each step is checked here:
-    // QSaveFile::commit() alone can report success after its last flush failed, and a full disk would then
-    // leave an empty or cut file in place of the tasks.
+    // The old file is replaced only once every byte of the new one is on the disk: a full disk must not leave an
+    // empty or cut file in place of the tasks.
     QSaveFile file(m_filePath);
     if (!file.open(QIODevice::WriteOnly))
         throw TransferTaskRepositoryError(file.errorString());
-    const auto abandon = [&file](const QString &description) {
+    if (!file.setPermissions(ownerOnly)) {
+        const QString description = file.errorString();
         file.cancelWriting();
         throw TransferTaskRepositoryError(description);
-    };
-    if (!file.setPermissions(ownerOnly))
-        abandon(file.errorString());
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        abandon(file.errorString());
-    // Some file systems report a full disk only when the data is forced out.
-    if (::fsync(file.handle()) != 0)
-        abandon(qt_error_string(errno));
-    if (!file.commit())
-        throw TransferTaskRepositoryError(file.errorString());
+    }
+    QString reason;
+    if (!commitWholeFile(file, bytes, &reason))
+        throw TransferTaskRepositoryError(reason);
 }
