@@ -8,12 +8,14 @@ build_packages=(
     qt6-base-dev qcoro-qt6-dev libqrencode-dev libicu-dev libsecret-1-dev fonts-droid-fallback
     libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libudev-dev libx11-dev qt6-translations-l10n
 )
+# What README's steps use beside the build: the desktop entry's database, and reading the pairing QR code.
+readme_packages=(desktop-file-utils zbar-tools imagemagick)
 test_packages=(
     dbus-bin dbus-x11 xvfb xauth zbar-tools libzbar-dev gnome-keyring adb umockdev xdotool imagemagick openbox
     at-spi2-core python3-gi gir1.2-atspi-2.0
 )
 
-wanted=("${build_packages[@]}")
+wanted=("${build_packages[@]}" "${readme_packages[@]}")
 if [[ "${1:-}" == "--test" ]]; then
     wanted+=("${test_packages[@]}")
 fi
