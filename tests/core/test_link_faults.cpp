@@ -190,14 +190,15 @@ private slots:
         const QString path = link.startThrottledTransfer(way, u"video.mp4"_s, id);
         VERIFY_LINK(link, !path.isEmpty());
 
-        // The network goes, or the application quits while the file moves: its object goes away without a hang.
+        // The network goes, or the application quits while the file moves: its object goes away without a hang. A
+        // hang waits for a peer that never answers, so a bound far beyond what a busy machine adds tells it apart.
         QElapsedTimer clock;
         clock.start();
         ending == Ending::networkLost     ? link.relay->cutConnections()
         : ending == Ending::networkSilent ? link.relay->setSilent(true)
         : ending == Ending::hostEnds      ? link.host.stop()
                                           : link.phone.stop();
-        QVERIFY2(clock.elapsed() < 2000, qPrintable(u"ending took %1 ms"_s.arg(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 10'000, qPrintable(u"ending took %1 ms"_s.arg(clock.elapsed())));
 
         // Every side still running hears of it (of a silent network within a few idle timeouts), and keeps the
         // transfer waiting for the link. The phone notices a lost network by itself and comes back at once: a host
@@ -295,11 +296,10 @@ private slots:
         QVERIFY2(!droppedAtOnce || gone() || stranger.waitForDisconnected(5000),
                  "the host kept a connection that broke the rules");
 
-        QElapsedTimer clock;
-        clock.start();
+        // A stranger that says nothing holds its place until its time to greet runs out: the phone pairs meanwhile,
+        // not after it.
         VERIFY_LINK(link, link.pair());
-        QVERIFY2(clock.elapsed() < std::chrono::milliseconds(greetingTimeLimit).count() / 2,
-                 qPrintable(u"pairing took %1 ms"_s.arg(clock.elapsed())));
+        QVERIFY2(!bytes.isEmpty() || !gone(), "the phone paired only once the stranger was dropped");
         VERIFY_NO_PROBLEM(link, pairingProblem(link.host.events, link.phone.deviceName));
         VERIFY_LINK(link, link.roundTrip());
         QVERIFY2(!bytes.isEmpty() || link.waitUntil(gone, greetingTimeLimit + 5s),
@@ -316,19 +316,18 @@ private slots:
 
         StrangerCrowd crowd(link.host.port(), 50, 50);
         WAIT_FOR(link, crowd.connected() == 100, 10s);
-        QElapsedTimer clock;
-        clock.start();
         link.phone.events.clear();
         link.phone.reconnect(material);
+        // The crowd comes back as soon as it is dropped, so a phone it kept out would never get in.
         WAIT_FOR(link,
-                 countEvents(link.host.events, Kind::paired) == 2 && countEvents(link.phone.events, Kind::paired) == 1,
-                 2s);
+                 countEvents(link.host.events, Kind::paired) == 2 && countEvents(link.phone.events, Kind::paired) == 1);
         VERIFY_LINK(link, link.roundTrip());
 
-        // Nor do they hold the host up when it stops.
-        clock.restart();
+        // Nor do they hold the host up when it stops: as they come back at once, waiting for them would never end.
+        QElapsedTimer clock;
+        clock.start();
         link.host.stop();
-        QVERIFY2(clock.elapsed() < 2000, qPrintable(u"stopping took %1 ms"_s.arg(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 10'000, qPrintable(u"stopping took %1 ms"_s.arg(clock.elapsed())));
     }
 
     void floodFromOnePeerLeavesTheHostsMemoryBoundedAndThePhoneWorking_data()

@@ -270,7 +270,9 @@ private slots:
         QVERIFY2(accepted < 8 * 1024 * 1024, std::to_string(accepted).c_str());
         const auto started = std::chrono::steady_clock::now();
         porter.finish(true);
-        QVERIFY(std::chrono::steady_clock::now() - started < 1s);
+        // A write that waited for the peer would never end: a bound far beyond a busy machine's delays tells them
+        // apart.
+        QVERIFY(std::chrono::steady_clock::now() - started < 10s);
         BIO_free(bio);
     }
 };

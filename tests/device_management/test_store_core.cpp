@@ -308,7 +308,7 @@ private slots:
         for (int step = 0; step < answered; ++step) {
             const qsizetype sent = fixture.channel->requests.size();
             fixture.channel->release();
-            QTRY_COMPARE_WITH_TIMEOUT(fixture.channel->requests.size(), sent + 1, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(fixture.channel->requests.size(), sent + 1, 20'000);
         }
         const qsizetype sent = fixture.channel->requests.size();
         store.setActivePeer(u"peer-2"_s);

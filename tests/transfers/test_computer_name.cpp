@@ -86,7 +86,8 @@ private slots:
         const qint64 elapsed = clock.elapsed();
         m_server.unregisterService(u"org.freedesktop.hostname1"_s);
         QCOMPARE(name, expected.isNull() ? std::nullopt : std::optional(expected));
-        QVERIFY2(elapsed < 4 * SystemComputerNameProvider::hostnamedTimeout.count(), QByteArray::number(elapsed));
+        // Well short of the bus's own 25 s time-out, which a call without one of its own would wait for.
+        QVERIFY2(elapsed < 20 * SystemComputerNameProvider::hostnamedTimeout.count(), QByteArray::number(elapsed));
     }
 
 private:

@@ -184,7 +184,7 @@ private slots:
             fixture.host->trustedPeerSecret = newSecret;
         }
         fixture.host->events.push_back(linkEvent(Kind::paired, u"Pixel 8"_s, peerId));
-        QTRY_COMPARE_WITH_TIMEOUT(store.phase(), Phase::connected(u"Pixel 8"_s), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(store.phase(), Phase::connected(u"Pixel 8"_s), 20'000);
         QCOMPARE(fixture.keychainText(Account::trustedPeerName), u"Pixel 8"_s);
         QCOMPARE(store.trustedDevices().size(), hostSecret ? 1 : 0);
         QCOMPARE(fixture.registryStore().load().devices, store.trustedDevices());
@@ -525,7 +525,7 @@ private slots:
         };
         fixture.store->waitForTaskFile();
         QCOMPARE(written().value(0).id, u"receive"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(written().value(0).transferredBytes, 30, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(written().value(0).transferredBytes, 30, 20'000);
         fixture.deliver({transferEvent(Kind::sending, Direction::sending, u"send"_s),
                          transferEvent(Kind::paused, Direction::receiving, u"paused"_s)});
         const QList<TransferTaskRecord> tasks = fixture.make().tasks();
