@@ -294,7 +294,7 @@ QWidget *DeviceOverviewPane::buildStatus()
     m_infoRowsLayout->setSpacing(11);
     details->addLayout(m_infoRowsLayout);
     auto *manager = new TrustedDeviceManager(
-        m_transferStore,
+        m_transferStore, true,
         [this] {
             if (m_transferStore) {
                 m_transferStore->beginNewPairing();

@@ -3,6 +3,7 @@
 #include "DeviceManagementDashboard.h"
 #include "DeviceOverviewPane.h"
 #include "DeviceStatusRow.h"
+#include "DisclosureGroup.h"
 #include "ElidedLabel.h"
 #include "FileTypeSymbol.h"
 #include "HomeQuickAction.h"
@@ -14,10 +15,14 @@
 #include "SymbolIcon.h"
 #include "TestSupport.h"
 #include "TransferActivityDock.h"
+#include "TrustedDeviceManagementRow.h"
+#include "TrustedDeviceManager.h"
 #include "ViewColors.h"
 
+#include <QAccessible>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QToolButton>
 
 using namespace DeviceManagementDashboardPresentation;
 using Category = ManagedContentCategory;
@@ -28,6 +33,8 @@ using Drops = TestTable<QStringList, DropDecision::Kind, QStringList>;
 using Symbols = TestTable<QString, QString>;
 using QuickClicks = TestTable<QString, Section, Category, QString>;
 using ContentEntries = TestTable<Section, Category, QString>;
+// How the user presses a control: a key with its modifiers, or no key for a click of the mouse.
+using Presses = TestTable<std::optional<Qt::Key>, Qt::KeyboardModifiers>;
 
 namespace {
 
@@ -50,10 +57,9 @@ struct DashboardFixture
     std::unique_ptr<DeviceManagementDashboard> dashboard(Section section = Section::home,
                                                          Category category = Category::allFiles)
     {
-        auto made = std::make_unique<DeviceManagementDashboard>(QStringLiteral("Pixel"), transferStore,
-                                                                management.store.get(), devices.store.get(),
-                                                                DeviceManagementDashboard::Actions{}, section,
-                                                                category);
+        auto made = std::make_unique<DeviceManagementDashboard>(
+            QStringLiteral("Pixel"), transferStore, management.store.get(), devices.store.get(),
+            DeviceManagementDashboard::Actions{}, section, category);
         made->resize(900, 700);
         return made;
     }
@@ -69,6 +75,28 @@ struct DashboardFixture
     void disconnect() { transfers.deliver({linkEvent(TransferEventKind::disconnected)}); }
     void reconnect() { transfers.deliver({linkEvent(TransferEventKind::paired)}); }
 };
+
+// Answers the phone's snapshot request with a snapshot that has no details of its own.
+void answerSnapshots(DashboardFixture &fixture)
+{
+    fixture.management.channel->answer = [](const FakeManagementChannel::Request &request) {
+        return request.action == "device.snapshot"
+                   ? FakeManagementChannel::Reply::json(encodeManaged(ManagedDeviceSnapshot{}))
+                   : FakeManagementChannel::Reply{};
+    };
+}
+
+// The overview of a dashboard on screen and active, with the phone's snapshot shown.
+DeviceOverviewPane *shownOverview(DashboardFixture &fixture, DeviceManagementDashboard &dashboard)
+{
+    dashboard.show();
+    if (!QTest::qWaitForWindowActive(&dashboard))
+        return nullptr;
+    auto *pane = qobject_cast<DeviceOverviewPane *>(dashboard.sectionPane());
+    if (!pane || !QTest::qWaitFor([&] { return pane->statusCard()->isVisible() && fixture.idle(); }, 30'000))
+        return nullptr;
+    return pane;
+}
 
 QList<TransferTaskRecord> tasks(int count)
 {
@@ -394,6 +422,66 @@ private slots:
         QCOMPARE(pane->findChildren<OverviewInfoRow *>().size(), 5);
         QVERIFY(!pane->findChild<OverviewInfoRow *>()->isVisible());
         QTRY_VERIFY(fixture.idle());
+    }
+
+    // The trusted phones and "添加另一台手机" sit in the group "管理可信设备" of the details, closed at first; the
+    // mouse, Space, Return and Enter open and close it, and a screen reader hears a button that says whether it is
+    // open.
+    void trustedPhonesSitInACollapsibleGroup_data()
+    {
+        const Presses rows;
+        rows("mouse", std::nullopt, Qt::NoModifier);
+        rows("space", Qt::Key_Space, Qt::NoModifier);
+        rows("return", Qt::Key_Return, Qt::NoModifier);
+        rows("keypad enter", Qt::Key_Enter, Qt::KeypadModifier);
+    }
+
+    void trustedPhonesSitInACollapsibleGroup()
+    {
+        const auto [pressedKey, pressedModifiers] = Presses::fetch();
+        const std::optional<Qt::Key> key = pressedKey;
+        const Qt::KeyboardModifiers modifiers = pressedModifiers;
+        DashboardFixture fixture;
+        answerSnapshots(fixture);
+        auto dashboard = fixture.dashboard();
+        DeviceOverviewPane *pane = shownOverview(fixture, *dashboard);
+        QVERIFY(pane);
+        QTest::mouseClick(pane->detailsButton(), Qt::LeftButton);
+        auto *manager = pane->findChild<TrustedDeviceManager *>();
+        QVERIFY(manager && manager->isVisible());
+        DisclosureGroup *group = manager->disclosure();
+        QVERIFY(group);
+        QToolButton *toggle = group->toggle();
+        QTRY_VERIFY(toggle->isVisible() && !toggle->rect().isEmpty());
+        QCOMPARE(toggle->text(), "管理可信设备");
+        QCOMPARE(manager->rows().size(), 1);
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(toggle);
+        QVERIFY(accessible);
+        QCOMPARE(accessible->role(), QAccessible::Button);
+        QCOMPARE(accessible->text(QAccessible::Name), "管理可信设备");
+        const auto shows = [&](bool expanded) {
+            const QAccessible::State state = accessible->state();
+            return group->isExpanded() == expanded && manager->addDeviceButton()->isVisible() == expanded &&
+                   manager->rows().first()->isVisible() == expanded && state.expandable &&
+                   bool(state.expanded) == expanded && bool(state.collapsed) == !expanded;
+        };
+        QVERIFY(shows(false));
+
+        const auto press = [&] {
+            if (key) {
+                toggle->setFocus(Qt::TabFocusReason);
+                QTest::keyClick(toggle, *key, modifiers);
+            } else {
+                QTest::mouseClick(toggle, Qt::LeftButton);
+            }
+        };
+        press();
+        QVERIFY(shows(true));
+        QCOMPARE(manager->addDeviceButton()->text(), "添加另一台手机");
+        press();
+        QVERIFY(shows(false));
+        // The sheet of trusted phones has no such group.
+        QVERIFY(!TrustedDeviceManager(fixture.transferStore, false, {}).disclosure());
     }
 
     void detailsButtonTogglesTheDetails()
