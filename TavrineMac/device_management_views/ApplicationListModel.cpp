@@ -1,5 +1,6 @@
 #include "ApplicationListModel.h"
 
+#include "ManagedApplicationsPresentation.h"
 #include "PlainLabel.h"
 
 void ApplicationListModel::setApplications(const QList<ManagedApplication> &applications)
@@ -37,7 +38,8 @@ QVariant ApplicationListModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return application.name;
     case Qt::ToolTipRole:
-        return plainToolTip(application.name);
+        // What a narrow tile shortens, whole.
+        return plainToolTip(application.name + u'\n' + ManagedApplicationsPresentation::updatedText(application));
     case applicationRole:
         return QVariant::fromValue(application);
     case packageNameRole:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ManagedContentModel.h"
+
 #include <QStyledItemDelegate>
 
 // The card of one phone application in the pane's grid: its icon, its name on one line and the date of its last
@@ -11,7 +13,19 @@ class ApplicationTile : public QStyledItemDelegate
 
 public:
     static constexpr int height = 72;
-    static constexpr int minimumWidth = 200;
+
+    // The narrowest tile: 200 pixels, or wider where the longest date of the caption font needs it, so that the
+    // date always shows whole; only the name is shortened, and its tool tip holds it whole.
+    static int minimumWidth();
+
+    // The name and the date as a tile in a grid cell `cellWidth` wide draws them, and the width they have.
+    struct ShownTexts
+    {
+        QString name;
+        QString date;
+        qreal width = 0;
+    };
+    static ShownTexts shownTexts(const ManagedApplication &application, int cellWidth);
 
     using QStyledItemDelegate::QStyledItemDelegate;
 

@@ -111,6 +111,8 @@ DeviceOverviewPane::DeviceOverviewPane(const QString &peerName, TransferStore *t
     centring->addStretch(0);
 
     m_scrollArea = new QScrollArea(this);
+    // The keyboard scrolls the column too: the place it stops at is named as the section it shows.
+    m_scrollArea->setAccessibleName(rawValue(DashboardSection::home));
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setWidgetResizable(true);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -294,7 +296,7 @@ QWidget *DeviceOverviewPane::buildStatus()
     m_infoRowsLayout->setSpacing(11);
     details->addLayout(m_infoRowsLayout);
     auto *manager = new TrustedDeviceManager(
-        m_transferStore,
+        m_transferStore, true,
         [this] {
             if (m_transferStore) {
                 m_transferStore->beginNewPairing();

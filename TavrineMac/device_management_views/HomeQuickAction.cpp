@@ -14,12 +14,13 @@ namespace {
 constexpr int symbolColumnWidth = 30;
 constexpr int chevronPixels = 12;
 constexpr int horizontalPadding = 16;
+constexpr qreal tileRadius = 14;
 
 } // namespace
 
 HomeQuickAction::HomeQuickAction(const QString &title, const QString &icon, bool isPrimary,
                                  std::function<void()> action, QWidget *parent)
-    : QAbstractButton(parent), m_icon(icon), m_isPrimary(isPrimary)
+    : TileButton(parent), m_icon(icon), m_isPrimary(isPrimary)
 {
     setText(title);
     setAccessibleName(title);
@@ -68,5 +69,6 @@ void HomeQuickAction::paintEvent(QPaintEvent *)
                                     : CardStyle::withOpacity(CardStyle::controlBackground(this), 0.55);
     const QColor outline = m_isPrimary ? CardStyle::withOpacity(ViewColors::blue(), 0.25)
                                        : CardStyle::withOpacity(CardStyle::separator(this), 0.45);
-    CardStyle::paintPanel(this, 14, fill, outline);
+    CardStyle::paintPanel(this, tileRadius, fill, outline);
+    paintFocusRing(tileRadius);
 }

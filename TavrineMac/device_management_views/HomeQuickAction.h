@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "TileButton.h"
 
 #include <functional>
 
@@ -8,7 +8,7 @@ class QLabel;
 
 // One quick action of the overview: a whole-tile button with a symbol, a title and a chevron; the primary tile
 // is drawn in the accent blue.
-class HomeQuickAction : public QAbstractButton
+class HomeQuickAction : public TileButton
 {
     Q_OBJECT
 

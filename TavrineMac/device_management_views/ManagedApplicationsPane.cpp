@@ -6,12 +6,15 @@
 #include "ApplicationTile.h"
 #include "CardButton.h"
 #include "CardStyle.h"
+#include "ClampedLabel.h"
 #include "DeviceManagementStore.h"
 #include "DeviceStore.h"
 #include "DisclosureGroup.h"
+#include "ElidedLabel.h"
 #include "InstallPlanCard.h"
 #include "InstallStatusBanner.h"
 #include "PlainLabel.h"
+#include "SelectableWrappedText.h"
 #include "SpinningIndicator.h"
 #include "SymbolIcon.h"
 #include "ViewColors.h"
@@ -380,11 +383,10 @@ QWidget *ManagedApplicationsPane::buildDetails()
 
     auto *names = new QVBoxLayout;
     names->setSpacing(4);
-    m_detailsName = new PlainLabel(details);
+    m_detailsName = new ClampedLabel(2, details);
     m_detailsName->setFont(ViewFonts::title2());
-    m_detailsName->setWordWrap(true);
-    m_detailsName->setMaximumHeight(QFontMetrics(m_detailsName->font()).lineSpacing() * 2);
-    m_detailsVersion = new PlainLabel(details);
+    m_detailsVersion = new ElidedLabel(Qt::ElideRight, details);
+    m_detailsVersion->setObjectName(QStringLiteral("applicationVersion"));
     CardStyle::setSecondary(m_detailsVersion);
     names->addWidget(m_detailsName);
     names->addWidget(m_detailsVersion);
@@ -415,16 +417,16 @@ QWidget *ManagedApplicationsPane::buildDetails()
 
     auto *advanced = new DisclosureGroup(QStringLiteral("高级信息"), 8, details);
     advanced->contentLayout()->setSpacing(8);
-    m_packageLabel = new PlainLabel(advanced->content());
+    // A package name has no blanks: it wraps anywhere rather than being cut, and copies as it stands.
+    m_packageLabel = new SelectableWrappedText(advanced->content());
+    m_packageLabel->setObjectName(QStringLiteral("packageName"));
     m_packageLabel->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    m_packageLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_packageLabel->setWordWrap(true);
+    CardStyle::setSecondary(m_packageLabel);
+    advanced->contentLayout()->addWidget(m_packageLabel);
     m_versionCodeLabel = new PlainLabel(advanced->content());
     m_kindLabel = new PlainLabel(advanced->content());
-    for (QLabel *label : {m_packageLabel, m_versionCodeLabel, m_kindLabel}) {
-        if (label != m_packageLabel) {
-            label->setFont(ViewFonts::caption());
-        }
+    for (QLabel *label : {m_versionCodeLabel, m_kindLabel}) {
+        label->setFont(ViewFonts::caption());
         CardStyle::setSecondary(label);
         advanced->contentLayout()->addWidget(label);
     }
@@ -759,7 +761,7 @@ bool ManagedApplicationsPane::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_listView->viewport() && event->type() == QEvent::Resize) {
         const int available = m_listView->viewport()->width();
-        const int columns = std::max(1, available / (ApplicationTile::minimumWidth + tileSpacing));
+        const int columns = std::max(1, available / (ApplicationTile::minimumWidth() + tileSpacing));
         const QSize cell(available / columns, ApplicationTile::height + tileSpacing);
         if (m_listView->gridSize() != cell) {
             m_listView->setGridSize(cell);

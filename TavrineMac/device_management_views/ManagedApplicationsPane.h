@@ -14,8 +14,10 @@
 
 class AppOperationBanner;
 class ApplicationListModel;
+class ClampedLabel;
 class DeviceManagementStore;
 class DeviceStore;
+class ElidedLabel;
 class InstallPlanCard;
 class InstallStatusBanner;
 class QComboBox;
@@ -28,6 +30,7 @@ class QPushButton;
 class QStackedWidget;
 class QToolButton;
 class QVBoxLayout;
+class SelectableWrappedText;
 
 // The applications section of a trusted phone's dashboard: the phone's applications as the management channel
 // lists them, searchable and scoped, with the details of one of them and what can be done to it on the phone.
@@ -159,12 +162,12 @@ private:
     QListView *m_listView = nullptr;
     QStackedWidget *m_detailsStack = nullptr;
     QLabel *m_detailsIcon = nullptr;
-    QLabel *m_detailsName = nullptr;
-    QLabel *m_detailsVersion = nullptr;
+    ClampedLabel *m_detailsName = nullptr;
+    ElidedLabel *m_detailsVersion = nullptr;
     QPushButton *m_openButton = nullptr;
     QPushButton *m_detailsButton = nullptr;
     QPushButton *m_moreActionsButton = nullptr;
-    QLabel *m_packageLabel = nullptr;
+    SelectableWrappedText *m_packageLabel = nullptr;
     QLabel *m_versionCodeLabel = nullptr;
     QLabel *m_kindLabel = nullptr;
 };

@@ -280,6 +280,13 @@ void ManagedMediaGallery::keyPressEvent(QKeyEvent *event)
             }
             event->accept();
             return;
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            if (!m_items.isEmpty()) {
+                setCurrentIndex(event->key() == Qt::Key_Home ? 0 : m_items.size() - 1);
+            }
+            event->accept();
+            return;
         case Qt::Key_Return:
         case Qt::Key_Enter:
         case Qt::Key_Space:

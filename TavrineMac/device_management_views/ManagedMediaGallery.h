@@ -52,7 +52,8 @@ public:
     void download(qsizetype index);
 
     // The tile that the keyboard acts on, drawn with a focus ring while the gallery has the focus: the arrow keys
-    // move it, Return and Space open its preview. It follows its item when the list changes.
+    // move it, Home and End take it to the first and the last tile, Return and Space open its preview. It follows
+    // its item when the list changes.
     std::optional<qsizetype> currentIndex() const { return m_currentIndex; }
     void setCurrentIndex(std::optional<qsizetype> index);
     // The tile that the arrow key `key` leads to from the current one: the next or previous item, or the item of

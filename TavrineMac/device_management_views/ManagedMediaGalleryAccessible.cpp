@@ -9,7 +9,8 @@ namespace {
 
 const QString previewAction = QStringLiteral("预览");
 const QString downloadAction = QStringLiteral("下载到电脑");
-const QString doubleClickHint = QStringLiteral("双击预览");
+// A screen reader's user mostly drives the gallery by keys: the hint names the key beside the double click.
+const QString previewHint = QStringLiteral("双击或按空格键预览");
 
 // The viewport: a list of the tiles drawn, each a button named "照片，name" or "视频，name".
 class MediaGalleryViewportAccessible : public PaintedListAccessible
@@ -30,7 +31,7 @@ public:
             return mediaAccessibilityLabel(gallery()->items().at(index));
         case QAccessible::Description:
         case QAccessible::Help:
-            return doubleClickHint;
+            return previewHint;
         default:
             return {};
         }

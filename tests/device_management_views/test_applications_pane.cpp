@@ -1,13 +1,19 @@
 #include "AppOperationBanner.h"
+#include "ApplicationTile.h"
 #include "AwaitTask.h"
+#include "ClampedLabel.h"
 #include "DefaultADBClient.h"
 #include "DeviceStore.h"
+#include "DisclosureGroup.h"
+#include "ElidedLabel.h"
 #include "InstallPlanCard.h"
 #include "ManagedApplicationsPane.h"
 #include "ManagedApplicationsPresentation.h"
 #include "ManagementStoreFixture.h"
+#include "SelectableWrappedText.h"
 #include "SymbolIcon.h"
 #include "TestSupport.h"
+#include "ViewFonts.h"
 #include "ViewMessageBox.h"
 
 #include <QAccessible>
@@ -20,7 +26,11 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
+#include <QToolButton>
+#include <QToolTip>
 
 using namespace Qt::StringLiterals;
 using namespace ManagedApplicationsPresentation;
@@ -336,7 +346,8 @@ private slots:
         QListView *list = pane.applicationList();
         QTRY_VERIFY(list->isVisible() && list->gridSize().isValid());
         const int viewport = list->viewport()->width();
-        const int columns = viewport / (200 + 12);
+        QVERIFY(ApplicationTile::minimumWidth() >= 200);
+        const int columns = viewport / (ApplicationTile::minimumWidth() + 12);
         QVERIFY(columns >= 1);
         QTRY_COMPARE(list->visualRect(list->model()->index(0, 0)).width(), viewport / columns);
         int rightmost = 0;
@@ -347,6 +358,81 @@ private slots:
         }
         QCOMPARE(rightmost, columns * (viewport / columns));
         QVERIFY(viewport - rightmost < columns);
+    }
+
+    // The detail pane beside the sidebar's usual width, in the default window and in one 1560 pixels wide; run also
+    // under a Chinese desktop's fonts and those of a desktop without a language.
+    void textsShowWholeOrShortened_data()
+    {
+        QTest::addColumn<int>("paneWidth");
+        QTest::newRow("default window") << 980 - 210;
+        QTest::newRow("1560 wide") << 1560 - 210;
+    }
+
+    // A tile shows its date whole and its name whole or ending in "…", both whole in its tool tip; the details show
+    // the name on at most two lines, the last ending in "…", the version shortened, each whole in its tool tip, and
+    // the package name wrapped, whole.
+    void textsShowWholeOrShortened()
+    {
+        QFETCH(int, paneWidth);
+        const QString name = u"Family Photo Organizer 家庭相册整理与备份助手 for Small Teams and Clubs"_s;
+        QCOMPARE(name.size(), 60);
+        const QString package = u"com.example.very_long_package_name_of_the_family_photo_organizer"_s;
+        const QString version = u"2024.12.28-beta.7+build.20241228.1200-release-candidate"_s;
+        const ManagedApplication shown{package,  name, version,
+                                       20241228, 0,    QDateTime(QDate(2024, 12, 28), QTime(12, 0)).toMSecsSinceEpoch(),
+                                       false,    true, true};
+        ManagementStoreFixture management;
+        DeviceStore &devices = makeDeviceStore();
+        answerWith(management, u"X"_s, {shown, application(u"A"_s)});
+        ManagedApplicationsPane pane(u"Pixel"_s, management.store.get(), &devices, true, false, {});
+        pane.resize(paneWidth, 700);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+
+        QListView *list = pane.applicationList();
+        QTRY_VERIFY(list->gridSize().isValid());
+        const QRect cell = list->visualRect(list->model()->index(0, 0));
+        const ApplicationTile::ShownTexts tile = ApplicationTile::shownTexts(shown, cell.width());
+        QCOMPARE(tile.date, u"更新于 2024年12月28日"_s);
+        QVERIFY2(QFontMetricsF(ViewFonts::caption()).horizontalAdvance(tile.date) <= tile.width,
+                 qPrintable(QString::number(tile.width)));
+        QVERIFY2(tile.name.endsWith(u'…') && tile.name.size() < name.size(), qPrintable(tile.name));
+        QHelpEvent help(QEvent::ToolTip, cell.center(), list->viewport()->mapToGlobal(cell.center()));
+        QApplication::sendEvent(list->viewport(), &help);
+        QTRY_COMPARE(QToolTip::text(), name + u'\n' + tile.date);
+        QToolTip::hideText();
+
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(pane.selectedApplicationID(), package);
+        auto *nameLabel = pane.findChild<ClampedLabel *>();
+        QVERIFY(nameLabel);
+        QTRY_VERIFY2(nameLabel->text().endsWith(u'…'), qPrintable(nameLabel->text()));
+        const QStringList lines = nameLabel->text().split(u'\n');
+        QCOMPARE(lines.size(), 2);
+        for (const QString &line : lines)
+            QVERIFY2(nameLabel->fontMetrics().horizontalAdvance(line) <= nameLabel->contentsRect().width(),
+                     qPrintable(line));
+        QTRY_VERIFY2(nameLabel->height() >= nameLabel->sizeHint().height(),
+                     qPrintable(u"%1 < %2"_s.arg(nameLabel->height()).arg(nameLabel->sizeHint().height())));
+        QCOMPARE(nameLabel->toolTip(), name);
+        auto *versionLabel = pane.findChild<ElidedLabel *>(u"applicationVersion"_s);
+        QVERIFY(versionLabel && versionLabel->isVisible());
+        QCOMPARE(versionLabel->toolTip(), u"版本 "_s + version);
+        QVERIFY(versionLabel->width() < versionLabel->fontMetrics().horizontalAdvance(versionLabel->toolTip()));
+
+        DisclosureGroup *advanced = nullptr;
+        for (DisclosureGroup *group : pane.findChildren<DisclosureGroup *>())
+            advanced = group->title() == u"高级信息"_s ? group : advanced;
+        QVERIFY(advanced);
+        QTest::mouseClick(advanced->toggle(), Qt::LeftButton);
+        auto *packageText = pane.findChild<SelectableWrappedText *>(u"packageName"_s);
+        QVERIFY(packageText && packageText->isVisible());
+        QCOMPARE(packageText->text(), package);
+        QTRY_VERIFY(packageText->document()->firstBlock().layout()->lineCount() > 1);
+        QVERIFY(packageText->document()->size().width() <= packageText->viewport()->width());
+        QVERIFY(packageText->viewport()->height() >= qCeil(packageText->document()->size().height()));
+        QVERIFY(packageText->geometry().right() <= packageText->parentWidget()->contentsRect().right());
     }
 
 private:

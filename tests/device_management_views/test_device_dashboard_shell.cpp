@@ -3,6 +3,7 @@
 #include "DeviceManagementDashboard.h"
 #include "DeviceOverviewPane.h"
 #include "DeviceStatusRow.h"
+#include "DisclosureGroup.h"
 #include "ElidedLabel.h"
 #include "FileTypeSymbol.h"
 #include "HomeQuickAction.h"
@@ -14,10 +15,15 @@
 #include "SymbolIcon.h"
 #include "TestSupport.h"
 #include "TransferActivityDock.h"
+#include "TrustedDeviceManagementRow.h"
+#include "TrustedDeviceManager.h"
 #include "ViewColors.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QToolButton>
 
 using namespace DeviceManagementDashboardPresentation;
 using Category = ManagedContentCategory;
@@ -28,6 +34,10 @@ using Drops = TestTable<QStringList, DropDecision::Kind, QStringList>;
 using Symbols = TestTable<QString, QString>;
 using QuickClicks = TestTable<QString, Section, Category, QString>;
 using ContentEntries = TestTable<Section, Category, QString>;
+// How the user presses a control: a key with its modifiers, or no key for a click of the mouse.
+using Presses = TestTable<std::optional<Qt::Key>, Qt::KeyboardModifiers>;
+// The tile's accessible name, the key that presses it and the section and category that it opens.
+using TileKeys = TestTable<QString, Qt::Key, Qt::KeyboardModifiers, Section, Category>;
 
 namespace {
 
@@ -50,10 +60,9 @@ struct DashboardFixture
     std::unique_ptr<DeviceManagementDashboard> dashboard(Section section = Section::home,
                                                          Category category = Category::allFiles)
     {
-        auto made = std::make_unique<DeviceManagementDashboard>(QStringLiteral("Pixel"), transferStore,
-                                                                management.store.get(), devices.store.get(),
-                                                                DeviceManagementDashboard::Actions{}, section,
-                                                                category);
+        auto made = std::make_unique<DeviceManagementDashboard>(
+            QStringLiteral("Pixel"), transferStore, management.store.get(), devices.store.get(),
+            DeviceManagementDashboard::Actions{}, section, category);
         made->resize(900, 700);
         return made;
     }
@@ -69,6 +78,39 @@ struct DashboardFixture
     void disconnect() { transfers.deliver({linkEvent(TransferEventKind::disconnected)}); }
     void reconnect() { transfers.deliver({linkEvent(TransferEventKind::paired)}); }
 };
+
+// Answers the phone's snapshot request with a snapshot that has no details of its own.
+void answerSnapshots(DashboardFixture &fixture)
+{
+    fixture.management.channel->answer = [](const FakeManagementChannel::Request &request) {
+        return request.action == "device.snapshot"
+                   ? FakeManagementChannel::Reply::json(encodeManaged(ManagedDeviceSnapshot{}))
+                   : FakeManagementChannel::Reply{};
+    };
+}
+
+// The overview of a dashboard on screen and active, with the phone's snapshot shown.
+DeviceOverviewPane *shownOverview(DashboardFixture &fixture, DeviceManagementDashboard &dashboard)
+{
+    dashboard.show();
+    if (!QTest::qWaitForWindowActive(&dashboard))
+        return nullptr;
+    auto *pane = qobject_cast<DeviceOverviewPane *>(dashboard.sectionPane());
+    if (!pane || !QTest::qWaitFor([&] { return pane->statusCard()->isVisible() && fixture.idle(); }, 30'000))
+        return nullptr;
+    return pane;
+}
+
+// Whether the focus ring is drawn along the top edge of `button`.
+bool ringed(QWidget *button)
+{
+    const QImage image = button->grab().toImage();
+    const QColor drawn = image.pixelColor(image.width() / 2, 1);
+    const QColor ring = button->palette().color(QPalette::Highlight);
+    return std::abs(drawn.red() - ring.red()) + std::abs(drawn.green() - ring.green()) +
+               std::abs(drawn.blue() - ring.blue()) <
+           24;
+}
 
 QList<TransferTaskRecord> tasks(int count)
 {
@@ -394,6 +436,150 @@ private slots:
         QCOMPARE(pane->findChildren<OverviewInfoRow *>().size(), 5);
         QVERIFY(!pane->findChild<OverviewInfoRow *>()->isVisible());
         QTRY_VERIFY(fixture.idle());
+    }
+
+    // The trusted phones and "添加另一台手机" sit in the group "管理可信设备" of the details, closed at first; the
+    // mouse, Space, Return and Enter open and close it, and a screen reader hears a button that says whether it is
+    // open.
+    void trustedPhonesSitInACollapsibleGroup_data()
+    {
+        const Presses rows;
+        rows("mouse", std::nullopt, Qt::NoModifier);
+        rows("space", Qt::Key_Space, Qt::NoModifier);
+        rows("return", Qt::Key_Return, Qt::NoModifier);
+        rows("keypad enter", Qt::Key_Enter, Qt::KeypadModifier);
+    }
+
+    void trustedPhonesSitInACollapsibleGroup()
+    {
+        const auto [pressedKey, pressedModifiers] = Presses::fetch();
+        const std::optional<Qt::Key> key = pressedKey;
+        const Qt::KeyboardModifiers modifiers = pressedModifiers;
+        DashboardFixture fixture;
+        answerSnapshots(fixture);
+        auto dashboard = fixture.dashboard();
+        DeviceOverviewPane *pane = shownOverview(fixture, *dashboard);
+        QVERIFY(pane);
+        QTest::mouseClick(pane->detailsButton(), Qt::LeftButton);
+        auto *manager = pane->findChild<TrustedDeviceManager *>();
+        QVERIFY(manager && manager->isVisible());
+        DisclosureGroup *group = manager->disclosure();
+        QVERIFY(group);
+        QToolButton *toggle = group->toggle();
+        QTRY_VERIFY(toggle->isVisible() && !toggle->rect().isEmpty());
+        QCOMPARE(toggle->text(), "管理可信设备");
+        QCOMPARE(manager->rows().size(), 1);
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(toggle);
+        QVERIFY(accessible);
+        QCOMPARE(accessible->role(), QAccessible::Button);
+        QCOMPARE(accessible->text(QAccessible::Name), "管理可信设备");
+        const auto shows = [&](bool expanded) {
+            const QAccessible::State state = accessible->state();
+            return group->isExpanded() == expanded && manager->addDeviceButton()->isVisible() == expanded &&
+                   manager->rows().first()->isVisible() == expanded && state.expandable &&
+                   bool(state.expanded) == expanded && bool(state.collapsed) == !expanded;
+        };
+        QVERIFY(shows(false));
+
+        const auto press = [&] {
+            if (key) {
+                toggle->setFocus(Qt::TabFocusReason);
+                QTest::keyClick(toggle, *key, modifiers);
+            } else {
+                QTest::mouseClick(toggle, Qt::LeftButton);
+            }
+        };
+        press();
+        QVERIFY(shows(true));
+        QCOMPARE(manager->addDeviceButton()->text(), "添加另一台手机");
+        press();
+        QVERIFY(shows(false));
+        // The sheet of trusted phones has no such group.
+        QVERIFY(!TrustedDeviceManager(fixture.transferStore, false, {}).disclosure());
+    }
+
+    // Tab reaches every control of the home section, the details and the trusted phones included, and each one it
+    // stops on has a name that a screen reader says.
+    void everyTabStopIsNamed()
+    {
+        DashboardFixture fixture(true, tasks(2));
+        answerSnapshots(fixture);
+        auto dashboard = fixture.dashboard();
+        DeviceOverviewPane *pane = shownOverview(fixture, *dashboard);
+        QVERIFY(pane);
+        QTest::mouseClick(pane->detailsButton(), Qt::LeftButton);
+        QToolButton *toggle = pane->findChild<TrustedDeviceManager *>()->disclosure()->toggle();
+        QTRY_VERIFY(toggle->isVisible() && !toggle->rect().isEmpty());
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        QVERIFY(pane->findChild<TrustedDeviceManager *>()->addDeviceButton()->isVisible());
+
+        QTest::keyClick(dashboard.get(), Qt::Key_Tab);
+        QList<QWidget *> stops;
+        QStringList nameless;
+        while (QWidget *focused = QApplication::focusWidget()) {
+            if (stops.contains(focused) || stops.size() > 100)
+                break;
+            stops.append(focused);
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(focused);
+            if (!accessible || accessible->text(QAccessible::Name).trimmed().isEmpty())
+                nameless.append(QString::fromLatin1(focused->metaObject()->className()) + ' ' + focused->objectName());
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QVERIFY2(nameless.isEmpty(), qPrintable(nameless.join(", ")));
+        const auto reached = [&](QWidget *widget) {
+            return stops.contains(widget);
+        };
+        const QList<HomeQuickAction *> tiles = pane->findChildren<HomeQuickAction *>();
+        QCOMPARE(tiles.size(), 4);
+        QVERIFY(std::all_of(tiles.begin(), tiles.end(), reached));
+        const TrustedDeviceManager *manager = pane->findChild<TrustedDeviceManager *>();
+        QVERIFY(reached(pane->detailsButton()) && reached(manager->disclosure()->toggle()));
+        QVERIFY(reached(manager->addDeviceButton()) && reached(dashboard->activityDock()));
+        QVERIFY(reached(manager->rows().first()->findChild<QLineEdit *>("nameField")));
+    }
+
+    // The quick actions and the activity dock show the keyboard's place with a ring, the focused one alone, and
+    // Return, Enter and Space press them.
+    void tilesAnswerTheKeyboard_data()
+    {
+        const TileKeys rows;
+        rows("photos by Return", "查看照片", Qt::Key_Return, Qt::NoModifier, Section::content, Category::photos);
+        rows("phone by keypad Enter", "浏览手机", Qt::Key_Enter, Qt::KeypadModifier, Section::content,
+             Category::allFiles);
+        rows("applications by Space", "安装应用", Qt::Key_Space, Qt::NoModifier, Section::applications,
+             Category::allFiles);
+        rows("activity by Return", "活动", Qt::Key_Return, Qt::NoModifier, Section::home, Category::allFiles);
+    }
+
+    void tilesAnswerTheKeyboard()
+    {
+        const auto [name, key, modifiers, section, category] = TileKeys::fetch();
+        DashboardFixture fixture(false, tasks(1));
+        auto dashboard = fixture.dashboard();
+        dashboard->show();
+        QVERIFY(QTest::qWaitForWindowActive(dashboard.get()));
+        QList<QAbstractButton *> tiles;
+        for (HomeQuickAction *tile : dashboard->findChildren<HomeQuickAction *>())
+            tiles.append(tile);
+        tiles.append(dashboard->activityDock());
+        QAbstractButton *pressed = nullptr;
+        for (QAbstractButton *tile : tiles)
+            pressed = tile->accessibleName() == name ? tile : pressed;
+        QVERIFY(pressed);
+
+        // Tab goes on until it reaches the tile.
+        QTest::keyClick(dashboard.get(), Qt::Key_Tab);
+        for (int step = 0; step < 40 && QApplication::focusWidget() != pressed; ++step)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), pressed);
+        for (QAbstractButton *tile : tiles)
+            QVERIFY2(ringed(tile) == (tile == pressed), qPrintable(tile->accessibleName()));
+
+        QTest::keyClick(pressed, key, modifiers);
+        QCOMPARE(dashboard->section(), section);
+        QCOMPARE(dashboard->contentCategory(), category);
+        QCOMPARE(dashboard->activityDock()->isShowingActivity(), pressed == dashboard->activityDock());
+        dashboard->activityDock()->setShowingActivity(false);
     }
 
     void detailsButtonTogglesTheDetails()

@@ -326,7 +326,8 @@ private slots:
         QVERIFY(video);
         QCOMPARE(video->role(), QAccessible::Button);
         QCOMPARE(video->text(QAccessible::Name), u"视频，clip.jpg"_s);
-        QCOMPARE(video->text(QAccessible::Description), u"双击预览"_s);
+        // Said to the keyboard's user too: the key that previews, beside the double click.
+        QCOMPARE(video->text(QAccessible::Description), u"双击或按空格键预览"_s);
         QCOMPARE(video->parent(), list);
         QCOMPARE(list->indexOfChild(video), 1);
         const QRect onScreen =
@@ -424,6 +425,21 @@ private slots:
         QCOMPARE(last.top(), gallery->tileRect(items.size() - 1).top());
         QVERIFY(last.top() >= gallery->verticalScrollBar()->value());
         QVERIFY(last.bottom() <= gallery->verticalScrollBar()->value() + gallery->viewport()->height());
+
+        // Home and End go to the first and the last tile, scrolled into view.
+        const auto shown = [gallery](qsizetype index) {
+            const QRectF tile = gallery->tileRect(index);
+            const int top = gallery->verticalScrollBar()->value();
+            return tile.top() >= top && tile.bottom() <= top + gallery->viewport()->height();
+        };
+        QCOMPARE(press(Qt::Key_Home), 0);
+        QVERIFY(shown(0));
+        QCOMPARE(press(Qt::Key_End), items.size() - 1);
+        QVERIFY(shown(items.size() - 1));
+        QCOMPARE(list->focusChild(), list->child(int(items.size() - 1)));
+        QCOMPARE(press(Qt::Key_Home), 0);
+        QVERIFY(shown(0));
+        QVERIFY(ringed(0));
 
         field->setFocus();
         QVERIFY(!list->child(int(*gallery->currentIndex()))->state().focused);

@@ -31,8 +31,7 @@ constexpr int popoverGap = 8;
 
 } // namespace
 
-TransferActivityDock::TransferActivityDock(TransferStore *store, QWidget *parent)
-    : QAbstractButton(parent), m_store(store)
+TransferActivityDock::TransferActivityDock(TransferStore *store, QWidget *parent) : TileButton(parent), m_store(store)
 {
     setObjectName(QStringLiteral("transferActivityDock"));
     setAccessibleName(QStringLiteral("活动"));
@@ -216,4 +215,6 @@ void TransferActivityDock::paintEvent(QPaintEvent *)
     separator.setAlphaF(0.5);
     painter.setPen(QPen(separator, 1));
     painter.drawPath(outline);
+    painter.end();
+    paintFocusRing(capsule.height() / 2);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "TileButton.h"
+
 #include <QPointer>
 
 class QFrame;
@@ -11,7 +12,7 @@ class TransferStore;
 class TransferTaskCenter;
 
 // A compact button that sums up the transfer tasks and opens the task center in a popover above it.
-class TransferActivityDock : public QAbstractButton
+class TransferActivityDock : public TileButton
 {
     Q_OBJECT
     Q_PROPERTY(bool isShowingActivity READ isShowingActivity WRITE setShowingActivity NOTIFY isShowingActivityChanged)

@@ -45,6 +45,8 @@ TrustedDeviceManagementRow::TrustedDeviceManagementRow(const TrustedDeviceRecord
     m_nameField = new QLineEdit(device.name, this);
     m_nameField->setObjectName(QStringLiteral("nameField"));
     m_nameField->setPlaceholderText(QStringLiteral("设备名称"));
+    // A screen reader names a field by its own name, not by the placeholder that typing hides.
+    m_nameField->setAccessibleName(QStringLiteral("设备名称"));
     m_nameField->installEventFilter(this);
 
     m_lastSeenLabel = new PlainLabel(this);

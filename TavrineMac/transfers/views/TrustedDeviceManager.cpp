@@ -1,5 +1,6 @@
 #include "TrustedDeviceManager.h"
 
+#include "DisclosureGroup.h"
 #include "SymbolIcon.h"
 #include "TransferStore.h"
 #include "TrustedDeviceManagementPresentation.h"
@@ -14,17 +15,19 @@
 namespace {
 
 constexpr auto lastSeenRefreshInterval = std::chrono::seconds(30);
+constexpr int listSpacing = 10;
 
 } // namespace
 
-TrustedDeviceManager::TrustedDeviceManager(TransferStore *store, std::function<void()> addDevice, QWidget *parent)
+TrustedDeviceManager::TrustedDeviceManager(TransferStore *store, bool showsDisclosure, std::function<void()> addDevice,
+                                           QWidget *parent)
     : QWidget(parent), m_store(store), m_addDevice(std::move(addDevice))
 {
     setObjectName(QStringLiteral("trustedDeviceManager"));
 
     m_rowsLayout = new QVBoxLayout;
     m_rowsLayout->setContentsMargins(0, 0, 0, 0);
-    m_rowsLayout->setSpacing(10);
+    m_rowsLayout->setSpacing(listSpacing);
 
     m_addDeviceButton = new QPushButton(QStringLiteral("添加另一台手机"), this);
     m_addDeviceButton->setObjectName(QStringLiteral("addDeviceButton"));
@@ -41,9 +44,17 @@ TrustedDeviceManager::TrustedDeviceManager(TransferStore *store, std::function<v
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(10);
-    layout->addLayout(m_rowsLayout);
-    layout->addWidget(m_addDeviceButton);
+    layout->setSpacing(listSpacing);
+    QVBoxLayout *list = layout;
+    if (showsDisclosure) {
+        m_disclosure = new DisclosureGroup(QStringLiteral("管理可信设备"), listSpacing, this);
+        m_disclosure->setObjectName(QStringLiteral("trustedDeviceDisclosure"));
+        layout->addWidget(m_disclosure);
+        list = m_disclosure->contentLayout();
+        list->setSpacing(listSpacing);
+    }
+    list->addLayout(m_rowsLayout);
+    list->addWidget(m_addDeviceButton);
     layout->addStretch(1);
 
     if (m_store) {

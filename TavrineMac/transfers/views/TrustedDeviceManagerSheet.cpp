@@ -36,7 +36,7 @@ TrustedDeviceManagerSheet::TrustedDeviceManagerSheet(TransferStore *store, std::
     auto *content = new QWidget;
     auto *contentLayout = new QVBoxLayout(content);
     contentLayout->setContentsMargins(24, 24, 24, 24);
-    m_manager = new TrustedDeviceManager(store, std::move(addDevice), content);
+    m_manager = new TrustedDeviceManager(store, false, std::move(addDevice), content);
     contentLayout->addWidget(m_manager);
 
     auto *scrollArea = new QScrollArea(this);

@@ -6,7 +6,8 @@ class QToolButton;
 class QVBoxLayout;
 
 // A labelled group whose content shows only while it is expanded; collapsed at first. The label is a button
-// with a disclosure arrow; the group keeps no other state.
+// with a disclosure arrow that the mouse, Space, Return and Enter toggle; assistive tools read it as an expandable
+// button that says whether it is expanded. The group keeps no other state.
 class DisclosureGroup : public QWidget
 {
     Q_OBJECT
@@ -25,6 +26,9 @@ public:
 
     bool isExpanded() const;
     void setExpanded(bool expanded);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QToolButton *m_toggle = nullptr;
