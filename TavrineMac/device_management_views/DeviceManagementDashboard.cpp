@@ -60,6 +60,8 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
         connect(m_transferStore, &TransferStore::phaseChanged, this, &DeviceManagementDashboard::phaseChanged);
         connect(m_transferStore, &TransferStore::selectedTrustedDeviceIDChanged, this,
                 &DeviceManagementDashboard::phaseChanged);
+        connect(m_transferStore, &TransferStore::sendRefusalChanged, this,
+                &DeviceManagementDashboard::renderMessageBar);
         new TaskListFollower(*m_transferStore, this, [this] { renderDock(); });
     }
     if (m_managementStore) {
@@ -121,6 +123,9 @@ QString DeviceManagementDashboard::loadTaskID() const
 
 void DeviceManagementDashboard::dismissMessage()
 {
+    if (m_transferStore) {
+        m_transferStore->dismissSendRefusal();
+    }
     if (m_managementStore) {
         m_managementStore->setMessage(std::nullopt);
         m_managementStore->setErrorMessage(std::nullopt);
@@ -248,10 +253,13 @@ void DeviceManagementDashboard::sectionChangedTo(Section section)
 
 void DeviceManagementDashboard::renderMessageBar()
 {
+    // Files the user handed over and that were refused come first: that answers what was just done.
+    std::optional<QString> error = m_transferStore ? m_transferStore->sendRefusal() : std::nullopt;
+    if (!error && m_managementStore) {
+        error = m_managementStore->errorMessage();
+    }
     const std::optional<ManagementMessageBar::Content> content =
-        m_managementStore
-            ? ManagementMessageBar::contentFor(m_managementStore->errorMessage(), m_managementStore->message())
-            : std::nullopt;
+        ManagementMessageBar::contentFor(error, m_managementStore ? m_managementStore->message() : std::nullopt);
     if (content) {
         m_messageBar->setMessage(content->text, content->isError);
     }

@@ -16,6 +16,9 @@
 #include "TransferActivityDock.h"
 #include "ViewColors.h"
 
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -370,6 +373,44 @@ private slots:
         QVERIFY(pane.handleDrop({QUrl::fromLocalFile(package), QUrl::fromLocalFile(document)}));
         QCOMPARE(installed, QStringList{package});
         QTRY_COMPARE(fixture.transferStore->tasks().size(), sent + 2);
+    }
+
+    // A folder dropped with a file on the overview says why it is not sent, and the phone stays connected: the file
+    // goes, the dashboard still asks the phone, and closing the bar drops the reason.
+    void aDroppedFolderIsRefusedWithoutLosingThePhone()
+    {
+        DashboardFixture fixture;
+        auto dashboard = fixture.dashboard();
+        dashboard->show();
+        QTRY_COMPARE(fixture.requests("device.snapshot"), 1);
+        QTRY_VERIFY(fixture.idle());
+        auto *pane = qobject_cast<DeviceOverviewPane *>(dashboard->sectionPane());
+        const QString folder = fixture.transfers.folder.filePath("相册");
+        QVERIFY(QDir().mkpath(folder));
+        const QString document = fixture.transfers.writeFile("report.pdf");
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(folder), QUrl::fromLocalFile(document)});
+        const QPoint centre = pane->rect().center();
+        QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(pane, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(pane, &drop);
+        QVERIFY(drop.isAccepted());
+
+        QCOMPARE(fixture.transferStore->phase().kind, TransferStore::Phase::Kind::connected);
+        QCOMPARE(fixture.transferStore->tasks().size(), 1);
+        QCOMPARE(fixture.transferStore->tasks().first().fileName, "report.pdf");
+        QCOMPARE(fixture.transferStore->tasks().first().status, TransferTaskRecord::Status::sending);
+        QVERIFY(dashboard->messageBar()->isVisible() && dashboard->messageBar()->isError());
+        QCOMPARE(dashboard->messageBar()->text(), "当前版本请拖入文件；文件夹传输将在后续增量开放。");
+        QCOMPARE(pane->connectionLabel()->text(), "无线已连接");
+        dashboard->setSection(Section::applications);
+        QTRY_COMPARE(fixture.requests("apps.list"), 1);
+        QTest::mouseClick(dashboard->messageBar()->closeButton(), Qt::LeftButton);
+        QCOMPARE(fixture.transferStore->sendRefusal(), std::nullopt);
+        QVERIFY(!dashboard->messageBar()->isVisible());
+        QTRY_VERIFY(fixture.idle());
     }
 
     void statusCardShowsTheSnapshot()
