@@ -1,5 +1,6 @@
 #include "DeviceManagementDashboard.h"
 
+#include "CardStyle.h"
 #include "DeviceManagementStore.h"
 #include "DeviceOverviewPane.h"
 #include "DeviceStore.h"
@@ -36,6 +37,9 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
     m_column->setSpacing(0);
     m_messageBar = new ManagementMessageBar(
         {}, false, [this] { dismissMessage(); }, this);
+    // The bar keeps its place while there is no message, as the dock below does while there is no task: a bar that
+    // comes on its own must not move what the pointer is on.
+    CardStyle::keepPlaceWhileHidden(m_messageBar);
     m_messageBar->hide();
     m_column->addWidget(m_messageBar);
     // The pane watches the active phone for changes of phone; it must not take this phone's arrival for one.
@@ -54,6 +58,7 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
     dockLayout->setContentsMargins(0, 10, 0, 10);
     m_dock = new TransferActivityDock(m_transferStore, m_dockBar);
     dockLayout->addWidget(m_dock, 0, Qt::AlignHCenter);
+    CardStyle::keepPlaceWhileHidden(m_dockBar);
     root->addWidget(m_dockBar);
 
     if (m_transferStore) {

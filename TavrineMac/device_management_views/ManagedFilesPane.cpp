@@ -899,6 +899,11 @@ void ManagedFilesPane::renderContent()
     }
     }
     const bool showsSelectionBar = isFilesCategory(m_selection) && !m_fileSelection.selectedFileIDs.isEmpty();
+    // Where a selection can be made its bar keeps its place: the first click brings it, and the second click of a
+    // double click on the last row shown must still land on that row.
+    for (QWidget *part : {m_selectionDivider, m_selectionBar}) {
+        CardStyle::keepPlaceWhileHidden(part, isFilesCategory(m_selection));
+    }
     m_selectionDivider->setVisible(showsSelectionBar);
     m_selectionBar->setVisible(showsSelectionBar);
     m_selectionBar->setEnabled(!(m_store && m_store->isPerformingFileOperation()));

@@ -5,8 +5,10 @@
 #include "DeviceStatusRow.h"
 #include "ElidedLabel.h"
 #include "FileTypeSymbol.h"
+#include "FilesPaneToolbar.h"
 #include "HomeQuickAction.h"
 #include "ManagedApplicationsPane.h"
+#include "ManagedFileBrowser.h"
 #include "ManagedFilesPane.h"
 #include "ManagementMessageBar.h"
 #include "OverviewInfoRow.h"
@@ -18,9 +20,11 @@
 
 #include <QApplication>
 #include <QDragEnterEvent>
+#include <QListView>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QToolButton>
 
 using namespace DeviceManagementDashboardPresentation;
 using Category = ManagedContentCategory;
@@ -31,6 +35,7 @@ using Drops = TestTable<QStringList, DropDecision::Kind, QStringList>;
 using Symbols = TestTable<QString, QString>;
 using QuickClicks = TestTable<QString, Section, Category, QString>;
 using ContentEntries = TestTable<Section, Category, QString>;
+using ComingBars = TestTable<QString>;
 
 namespace {
 
@@ -411,6 +416,87 @@ private slots:
         QCOMPARE(fixture.transferStore->sendRefusal(), std::nullopt);
         QVERIFY(!dashboard->messageBar()->isVisible());
         QTRY_VERIFY(fixture.idle());
+    }
+
+    void barsThatComeOnTheirOwnMoveNothing_data()
+    {
+        const ComingBars rows;
+        rows("the message bar", "message");
+        rows("the activity dock", "dock");
+        rows("the selection bar", "selection");
+    }
+
+    // What lies under the pointer stays where it is when a bar comes: the category chips above the content, and the
+    // last row shown, whose double click's second click still opens that row.
+    void barsThatComeOnTheirOwnMoveNothing()
+    {
+        const auto [bar] = ComingBars::fetch();
+        DashboardFixture fixture;
+        QList<ManagedFileEntry> entries;
+        for (int index = 0; index < 40; ++index)
+            entries.append(fileEntry(QString::number(index), QStringLiteral("file %1.txt").arg(index)));
+        fixture.management.channel->answer = [&entries](const FakeManagementChannel::Request &request) {
+            if (request.action == "files.roots")
+                return FakeManagementChannel::Reply::json(
+                    encodeManaged(ManagedStorageRoots{1, {{"root", "内部存储", false, 1, 2}}}));
+            if (request.action == "files.list")
+                return FakeManagementChannel::Reply::json(filePageJson("root", entries));
+            return FakeManagementChannel::Reply{};
+        };
+        auto dashboard = fixture.dashboard(Section::content, Category::allFiles);
+        dashboard->show();
+        auto *pane = qobject_cast<ManagedFilesPane *>(dashboard->sectionPane());
+        auto *browser = static_cast<ManagedFileBrowser *>(pane->fileBrowserPage());
+        QTRY_COMPARE(browser->entries().size(), 40);
+        QTRY_VERIFY(fixture.idle());
+        dashboard->dismissMessage();
+        QApplication::processEvents();
+        QListView *view = browser->view();
+        int last = 0;
+        while (view->visualRect(view->model()->index(last + 1, 0)).bottom() <= view->viewport()->rect().bottom())
+            ++last;
+        QVERIFY(last > 0 && last < 39);
+        QToolButton *chip = pane->toolbar()->chip(Category::videos);
+        const QList<QPoint> points{
+            chip->mapToGlobal(chip->rect().center()),
+            view->viewport()->mapToGlobal(view->visualRect(view->model()->index(last, 0)).center())};
+        const auto under = [&](const QPoint &global) {
+            return dashboard->childAt(dashboard->mapFromGlobal(global));
+        };
+        QList<QWidget *> widgets;
+        QList<QPoint> origins;
+        for (const QPoint &point : points) {
+            widgets.append(under(point));
+            origins.append(widgets.last()->mapToGlobal(QPoint(0, 0)));
+        }
+
+        QWidget *coming = nullptr;
+        if (bar == "message") {
+            fixture.management.store->setErrorMessage("无法重命名");
+            coming = dashboard->messageBar();
+        } else if (bar == "dock") {
+            fixture.transferStore->sendFiles({fixture.transfers.writeFile("a.txt")});
+            coming = dashboard->activityDock();
+        } else {
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->viewport()->mapFromGlobal(points[1]));
+            coming = pane->selectionBar();
+        }
+        // Layouts follow on the next turns of the event loop.
+        for (int turn = 0; turn < 3; ++turn)
+            QApplication::processEvents();
+        QVERIFY(coming->isVisible());
+        for (qsizetype index = 0; index < points.size(); ++index) {
+            QCOMPARE(under(points[index]), widgets[index]);
+            QCOMPARE(widgets[index]->mapToGlobal(QPoint(0, 0)), origins[index]);
+        }
+        const QPoint onRow = view->viewport()->mapFromGlobal(points[1]);
+        QCOMPARE(view->indexAt(onRow).row(), last);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, onRow);
+        QApplication::processEvents();
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, onRow);
+        QTRY_COMPARE(fixture.management.channel->downloads.size(), 1);
+        QCOMPARE(fixture.management.channel->downloads.first().first.first().remoteFileID, entries[last].id);
+        QTRY_VERIFY(!fixture.management.store->previewLoadingFileID());
     }
 
     void statusCardShowsTheSnapshot()
