@@ -296,7 +296,10 @@ private slots:
         QCOMPARE(fixture.channel->downloads.size(), 0);
         const QList<QUrl> urls = data.urls();
         QCOMPARE(fixture.channel->downloads.size(), 1);
-        QCOMPARE(urls, delivered && !held ? QList{QUrl::fromLocalFile(copy)} : QList<QUrl>());
+        // The drop target gets the copy under the file's name on the phone.
+        const QString named = fixture.folder.filePath(u"copy.jpg.named/photo.jpg"_s);
+        QCOMPARE(urls, delivered && !held ? QList{QUrl::fromLocalFile(named)} : QList<QUrl>());
+        QCOMPARE(contentsOf(named), delivered && !held ? QByteArray("jpeg") : QByteArray("<unreadable>"));
         QCOMPARE(data.exportError(), delivered && !held ? std::nullopt : std::optional(makeFileExportError()));
         data.urls(); // asked again: answered from the first fetch
         QCOMPARE(fixture.channel->downloads.size(), 1);
