@@ -63,10 +63,12 @@ void QuickSendCoordinator::send(const QuickSendSelection &selection, Source sour
         presentPanel();
         return;
     }
-    // Also when the store could not start: the files wait as tasks until the phone is back.
-    m_transferStore.sendFiles(selection.filePaths());
-    setMessage(QuickSendRules::handOverMessage(m_transferStore.phase().kind, int(selection.files.size()),
-                                               selection.rejectedCount));
+    // Also when the store could not start: the files wait as tasks until the phone is back. A file gone since it was
+    // chosen is not counted as sent.
+    const qsizetype taken = m_transferStore.sendFiles(selection.filePaths());
+    const int skipped = selection.rejectedCount + int(selection.files.size() - taken);
+    setMessage(taken > 0 ? QuickSendRules::handOverMessage(m_transferStore.phase().kind, int(taken), skipped)
+                         : m_transferStore.sendRefusal().value_or(QuickSendRules::emptySelectionMessage(skipped)));
     if (source != Source::quickPanel) {
         presentPanel();
     }

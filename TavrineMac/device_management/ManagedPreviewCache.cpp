@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QUuid>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +19,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -70,6 +72,63 @@ struct CachedCopy
     qint64 size = 0;
     struct timespec modified = {};
 };
+
+struct OpenFolder
+{
+    int descriptor = -1;
+    ~OpenFolder()
+    {
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
+    }
+};
+
+// Characters that would make a local name misleading or unusable: separators, controls, line breaks and the marks
+// that turn the direction of the text (which can make "txt.exe" read as "exe.txt").
+bool isUnsafeInName(QChar character)
+{
+    const char16_t code = character.unicode();
+    const QChar::Category category = character.category();
+    return code == u'/' || code == u'\\' || category == QChar::Other_Control || category == QChar::Separator_Line ||
+           category == QChar::Separator_Paragraph || code == 0x061C || code == 0x200E || code == 0x200F ||
+           (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
+// Removes a folder of named copies and the links in it; a folder someone else made in it stays, and so does this one.
+void removeNamedCopies(int parentDescriptor, const QByteArray &folderName)
+{
+    const int descriptor =
+        ::openat(parentDescriptor, folderName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0) {
+        if (errno == ENOENT) {
+            return;
+        }
+        throwSystemError(errno);
+    }
+    const std::unique_ptr<DIR, decltype(&::closedir)> listing(::fdopendir(descriptor), &::closedir);
+    if (!listing) {
+        const int error = errno;
+        ::close(descriptor);
+        throwSystemError(error);
+    }
+    std::vector<QByteArray> names;
+    while (const dirent *item = ::readdir(listing.get())) {
+        const QByteArray name(item->d_name);
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    for (const QByteArray &name : names) {
+        if (::unlinkat(descriptor, name.constData(), 0) != 0 && errno != ENOENT && errno != EISDIR) {
+            throwSystemError(errno);
+        }
+    }
+    if (::unlinkat(parentDescriptor, folderName.constData(), AT_REMOVEDIR) != 0 && errno != ENOENT &&
+        errno != ENOTEMPTY) {
+        throwSystemError(errno);
+    }
+}
 
 bool isNewer(const CachedCopy &left, const CachedCopy &right)
 {
@@ -137,13 +196,20 @@ void ManagedPreviewCache::prune(const std::optional<QString> &keeping) const
     const int folderDescriptor = ::dirfd(listing.get());
 
     std::vector<CachedCopy> copies;
+    std::vector<QByteArray> namedCopyFolders;
     errno = 0;
     while (const dirent *item = ::readdir(listing.get())) {
         const QString name = QFile::decodeName(item->d_name);
         struct stat status = {};
-        // Hidden items, links, folders and anything unreadable are not ours to count or delete.
-        if (name.startsWith(u'.') || ::fstatat(folderDescriptor, item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(status.st_mode)) {
+        // Hidden items, links, other folders and anything unreadable are not ours to count or delete.
+        if (name.startsWith(u'.') || ::fstatat(folderDescriptor, item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            errno = 0;
+            continue;
+        }
+        if (S_ISDIR(status.st_mode) && name.endsWith(namedCopyFolderSuffix)) {
+            namedCopyFolders.emplace_back(item->d_name);
+        }
+        if (!S_ISREG(status.st_mode)) {
             errno = 0;
             continue;
         }
@@ -181,4 +247,96 @@ void ManagedPreviewCache::prune(const std::optional<QString> &keeping) const
             throwSystemError(errno);
         }
     }
+    // The names a copy was shown under go with it: their links would keep its bytes on the disk.
+    for (const QByteArray &folderName : namedCopyFolders) {
+        const QByteArray copyName = folderName.chopped(namedCopyFolderSuffix.size());
+        struct stat status = {};
+        if (::fstatat(folderDescriptor, copyName.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(status.st_mode)) {
+            removeNamedCopies(folderDescriptor, folderName);
+        }
+    }
+}
+
+QString ManagedPreviewCache::openableName(const QString &phoneName, const QString &fallback)
+{
+    constexpr qsizetype maximumBytes = 255;
+    constexpr qsizetype longestKeptExtension = 16;
+    QString name = phoneName;
+    for (QChar &character : name) {
+        if (isUnsafeInName(character)) {
+            character = u'_';
+        }
+    }
+    name = name.trimmed();
+    if (std::all_of(name.cbegin(), name.cend(), [](QChar character) { return character == u'.'; })) {
+        return fallback;
+    }
+    if (name.toUtf8().size() <= maximumBytes) {
+        return name;
+    }
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString extension = dot > 0 && name.size() - dot <= longestKeptExtension ? name.mid(dot) : QString();
+    const QStringView stem = QStringView(name).first(name.size() - extension.size());
+    const qsizetype budget = maximumBytes - extension.toUtf8().size();
+    // Cut between whole characters, never inside a surrogate pair.
+    qsizetype bytes = 0;
+    qsizetype kept = 0;
+    while (kept < stem.size()) {
+        const qsizetype units = stem[kept].isHighSurrogate() && kept + 1 < stem.size() ? 2 : 1;
+        const qsizetype length = stem.sliced(kept, units).toUtf8().size();
+        if (bytes + length > budget) {
+            break;
+        }
+        bytes += length;
+        kept += units;
+    }
+    return stem.first(kept).toString() + extension;
+}
+
+QString ManagedPreviewCache::namedCopy(const QString &cachedPath, const QString &phoneName)
+{
+    const QFileInfo cached(cachedPath);
+    const QByteArray source = encoded(cached.absoluteFilePath());
+    struct stat sourceStatus = {};
+    if (::lstat(source.constData(), &sourceStatus) != 0) {
+        throwSystemError(errno);
+    }
+    if (!S_ISREG(sourceStatus.st_mode)) {
+        throwSystemError(EINVAL);
+    }
+    const QString folder = cached.absolutePath() + u'/' + cached.fileName() + namedCopyFolderSuffix.toString();
+    const QString name = openableName(phoneName, cached.fileName());
+    const QByteArray folderPath = encoded(folder);
+    struct stat folderStatus = {};
+    // Anything else under the folder's name is in the way, and not followed.
+    if (::lstat(folderPath.constData(), &folderStatus) == 0 && !S_ISDIR(folderStatus.st_mode) &&
+        ::unlink(folderPath.constData()) != 0) {
+        throwSystemError(errno);
+    }
+    if (::mkdir(folderPath.constData(), 0700) != 0 && errno != EEXIST) {
+        throwSystemError(errno);
+    }
+    const OpenFolder opened{::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    const int descriptor = opened.descriptor;
+    if (descriptor < 0) {
+        throwSystemError(errno);
+    }
+    const QByteArray leaf = encoded(name);
+    struct stat existing = {};
+    if (::fstatat(descriptor, leaf.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        existing.st_dev == sourceStatus.st_dev && existing.st_ino == sourceStatus.st_ino) {
+        return folder + u'/' + name;
+    }
+    // Linked under a passing name and then renamed, so that a name left from an older copy is replaced in one step.
+    const QByteArray incoming = ".incoming-" + QUuid::createUuid().toByteArray(QUuid::Id128);
+    if (::linkat(AT_FDCWD, source.constData(), descriptor, incoming.constData(), 0) != 0) {
+        throwSystemError(errno);
+    }
+    if (::renameat(descriptor, incoming.constData(), descriptor, leaf.constData()) != 0) {
+        const int error = errno;
+        ::unlinkat(descriptor, incoming.constData(), 0);
+        throwSystemError(error);
+    }
+    return folder + u'/' + name;
 }

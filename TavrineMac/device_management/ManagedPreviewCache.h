@@ -26,8 +26,19 @@ public:
     static QString fileName(const ManagedFileEntry &entry, const QString &peerID);
     // A current copy (a regular file of exactly the entry's size), its date refreshed; nothing on any failure.
     std::optional<QString> cachedFilePath(const ManagedFileEntry &entry, const QString &peerID) const;
-    // Keeps the newest copies within both limits, always sparing `keeping`; throws FileOperationError.
+    // Keeps the newest copies within both limits, always sparing `keeping`; throws FileOperationError. The copies
+    // under the phone's names go with the copies they were made of.
     void prune(const std::optional<QString> &keeping) const;
+
+    // The copy at `cachedPath` under the name the file has on the phone, for a program of the desktop that shows a
+    // file's name as its title: a hard link at "<cache>/<copy name>.named/<name>", the name made safe first
+    // (openableName). Throws FileOperationError.
+    static QString namedCopy(const QString &cachedPath, const QString &phoneName);
+    // A phone-supplied file name fit to be one local name: no '/', '\\', control or direction-changing characters,
+    // not "." or "..", at most 255 UTF-8 bytes (the end cut from the name before its extension); `fallback` when
+    // nothing of it is left.
+    static QString openableName(const QString &phoneName, const QString &fallback);
+    static constexpr QStringView namedCopyFolderSuffix = u".named";
 
 private:
     QString m_directory;

@@ -1,5 +1,6 @@
 #include "DeviceManagementDashboard.h"
 
+#include "CardStyle.h"
 #include "DeviceManagementStore.h"
 #include "DeviceOverviewPane.h"
 #include "DeviceStore.h"
@@ -36,6 +37,9 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
     m_column->setSpacing(0);
     m_messageBar = new ManagementMessageBar(
         {}, false, [this] { dismissMessage(); }, this);
+    // The bar keeps its place while there is no message, as the dock below does while there is no task: a bar that
+    // comes on its own must not move what the pointer is on.
+    CardStyle::keepPlaceWhileHidden(m_messageBar);
     m_messageBar->hide();
     m_column->addWidget(m_messageBar);
     // The pane watches the active phone for changes of phone; it must not take this phone's arrival for one.
@@ -54,12 +58,15 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
     dockLayout->setContentsMargins(0, 10, 0, 10);
     m_dock = new TransferActivityDock(m_transferStore, m_dockBar);
     dockLayout->addWidget(m_dock, 0, Qt::AlignHCenter);
+    CardStyle::keepPlaceWhileHidden(m_dockBar);
     root->addWidget(m_dockBar);
 
     if (m_transferStore) {
         connect(m_transferStore, &TransferStore::phaseChanged, this, &DeviceManagementDashboard::phaseChanged);
         connect(m_transferStore, &TransferStore::selectedTrustedDeviceIDChanged, this,
                 &DeviceManagementDashboard::phaseChanged);
+        connect(m_transferStore, &TransferStore::sendRefusalChanged, this,
+                &DeviceManagementDashboard::renderMessageBar);
         new TaskListFollower(*m_transferStore, this, [this] { renderDock(); });
     }
     if (m_managementStore) {
@@ -121,6 +128,9 @@ QString DeviceManagementDashboard::loadTaskID() const
 
 void DeviceManagementDashboard::dismissMessage()
 {
+    if (m_transferStore) {
+        m_transferStore->dismissSendRefusal();
+    }
     if (m_managementStore) {
         m_managementStore->setMessage(std::nullopt);
         m_managementStore->setErrorMessage(std::nullopt);
@@ -248,10 +258,13 @@ void DeviceManagementDashboard::sectionChangedTo(Section section)
 
 void DeviceManagementDashboard::renderMessageBar()
 {
+    // Files the user handed over and that were refused come first: that answers what was just done.
+    std::optional<QString> error = m_transferStore ? m_transferStore->sendRefusal() : std::nullopt;
+    if (!error && m_managementStore) {
+        error = m_managementStore->errorMessage();
+    }
     const std::optional<ManagementMessageBar::Content> content =
-        m_managementStore
-            ? ManagementMessageBar::contentFor(m_managementStore->errorMessage(), m_managementStore->message())
-            : std::nullopt;
+        ManagementMessageBar::contentFor(error, m_managementStore ? m_managementStore->message() : std::nullopt);
     if (content) {
         m_messageBar->setMessage(content->text, content->isError);
     }

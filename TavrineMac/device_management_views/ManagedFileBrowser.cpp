@@ -19,6 +19,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMimeDatabase>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -31,6 +32,26 @@ public:
     using QListView::setViewportMargins;
 
 protected:
+    // A right click only opens the entry's menu, which acts on that entry alone or on the selection it belongs to:
+    // the list's own press would first make the clicked row the whole selection.
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        if (event->button() == Qt::RightButton) {
+            event->accept();
+            return;
+        }
+        QListView::mousePressEvent(event);
+    }
+
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        if (event->button() == Qt::RightButton) {
+            event->accept();
+            return;
+        }
+        QListView::mouseReleaseEvent(event);
+    }
+
     void startDrag(Qt::DropActions) override
     {
         const ManagedFileEntry *entry = m_browser->m_model->entryAt(currentIndex());

@@ -17,6 +17,7 @@
 #include "ViewFonts.h"
 
 #include <QDragEnterEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -324,7 +325,11 @@ void ManagedFilesPane::setPreviewedFileURL(const std::optional<QString> &path, c
     }
     // The local copy is shown at once: in the one window of ours for images and text, by the usual program for
     // the rest, which this pane cannot close; nothing of the pane shows it then.
-    QuickLookWindow *window = QuickLookWindow::show(*path, this, m_openExternally, m_quickLook, name);
+    bool unopened = false;
+    QuickLookWindow *window = QuickLookWindow::show(*path, this, m_openExternally, m_quickLook, name, &unopened);
+    if (unopened && m_store) {
+        m_store->setErrorMessage(noProgramOpensMessage(name.isEmpty() ? QFileInfo(*path).fileName() : name));
+    }
     if (!window) {
         m_previewedFileURL.reset();
     } else if (window != m_quickLook) {
@@ -899,6 +904,11 @@ void ManagedFilesPane::renderContent()
     }
     }
     const bool showsSelectionBar = isFilesCategory(m_selection) && !m_fileSelection.selectedFileIDs.isEmpty();
+    // Where a selection can be made its bar keeps its place: the first click brings it, and the second click of a
+    // double click on the last row shown must still land on that row.
+    for (QWidget *part : {m_selectionDivider, m_selectionBar}) {
+        CardStyle::keepPlaceWhileHidden(part, isFilesCategory(m_selection));
+    }
     m_selectionDivider->setVisible(showsSelectionBar);
     m_selectionBar->setVisible(showsSelectionBar);
     m_selectionBar->setEnabled(!(m_store && m_store->isPerformingFileOperation()));

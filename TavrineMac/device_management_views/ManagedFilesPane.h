@@ -6,6 +6,7 @@
 #include "FilesPaneDialogs.h"
 #include "ManagedContentCategory.h"
 #include "ManagedFilesPanePresentation.h"
+#include "QuickLookWindow.h"
 
 #include <QList>
 #include <QPointer>
@@ -17,7 +18,6 @@
 #include <optional>
 
 class FilesPaneToolbar;
-class QuickLookWindow;
 class QSettings;
 class QStackedWidget;
 class QVBoxLayout;
@@ -89,8 +89,9 @@ public:
     // Shows the local copy in the one quick-look window (a new file replaces what it shows), titled with `name`, the
     // file's name on the phone (empty: the copy's own name); or closes it.
     void setPreviewedFileURL(const std::optional<QString> &path, const QString &name = {});
-    // What opens a previewed file that is neither an image nor text; default: the desktop's program.
-    void setExternalOpener(std::function<void(const QString &path)> opener) { m_openExternally = std::move(opener); }
+    // What opens a previewed file that is neither an image nor text (false: no program took it); default: the
+    // desktop's program. When none takes it the store's error says so.
+    void setExternalOpener(QuickLookWindow::ExternalOpener opener) { m_openExternally = std::move(opener); }
     void setFileSelection(const FileSelection &selection);
 
     // The entries the file browser shows, in its order (filtered by category, sorted by the preferences), and the
@@ -194,7 +195,7 @@ private:
     bool m_isEmptyingTrash = false;
     std::optional<QString> m_previewedMediaID;
     std::optional<QString> m_previewedFileURL;
-    std::function<void(const QString &path)> m_openExternally;
+    QuickLookWindow::ExternalOpener m_openExternally;
     QPointer<QuickLookWindow> m_quickLook;
     bool m_isFileDropTargeted = false;
 

@@ -124,6 +124,11 @@ QString filesPasteTitle(qsizetype count)
     return QStringLiteral("粘贴 %1 项").arg(count);
 }
 
+QString noProgramOpensMessage(const QString &fileName)
+{
+    return QStringLiteral("没有可以打开“%1”的程序。").arg(fileName);
+}
+
 FilesPaneToolbarState filesPaneToolbarState(ManagedContentCategory category, bool isManagementConnected,
                                             const FilesPaneStoreValues &store, bool fileSortAscending)
 {

@@ -102,6 +102,8 @@ FilesPaneToolbarState filesPaneToolbarState(ManagedContentCategory category, boo
 QString filesPaneSearchPrompt(ManagedContentCategory category);
 // "粘贴 N 项".
 QString filesPasteTitle(qsizetype count);
+// What the pane says when no program of the desktop opens a previewed file.
+QString noProgramOpensMessage(const QString &fileName);
 // The titles of the preference values.
 QString fileSortFieldTitle(FileBrowserSortField field);
 QString fileViewStyleTitle(FileBrowserViewStyle style);

@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace {
 
 void runBarCommand(ManagedFileBrowser *browser, FileCommand command)
@@ -89,6 +91,7 @@ ManagedSelectionBar::ManagedSelectionBar(ManagedFileBrowser *browser, QWidget *p
     m_menuButton->setMenu(menu);
     layout->addWidget(m_menuButton);
 
+    keepOneHeight();
     if (m_browser) {
         connect(m_browser, &ManagedFileBrowser::selectionChanged, this, &ManagedSelectionBar::refresh);
     }
@@ -105,6 +108,31 @@ void ManagedSelectionBar::refresh()
     // Ids may be selected while none of them is shown: nothing to download then.
     m_actionButtons.first()->setEnabled(!selected.isEmpty());
     updateLayout();
+}
+
+void ManagedSelectionBar::keepOneHeight()
+{
+    if (!m_menuButton) {
+        return; // still being made
+    }
+    int height = 0;
+    for (QWidget *part : std::initializer_list<QWidget *>{m_clearButton, m_countLabel, m_bytesLabel, m_menuButton}) {
+        height = std::max(height, part->sizeHint().height());
+    }
+    for (QPushButton *button : m_actionButtons) {
+        height = std::max(height, button->sizeHint().height());
+    }
+    const QMargins padding = layout()->contentsMargins() + contentsMargins();
+    setFixedHeight(height + padding.top() + padding.bottom());
+}
+
+void ManagedSelectionBar::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ContentsRectChange || event->type() == QEvent::FontChange ||
+        event->type() == QEvent::StyleChange) {
+        keepOneHeight();
+    }
 }
 
 bool ManagedSelectionBar::showsButtons() const

@@ -32,10 +32,14 @@ public:
     const QList<QPushButton *> &actionButtons() const { return m_actionButtons; }
 
 protected:
+    void changeEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
     void updateLayout();
+    // One height for both arrangements, whichever shows: the bar changes between them as the window is resized or
+    // the summary grows, and what lies above it must not move.
+    void keepOneHeight();
 
     QPointer<ManagedFileBrowser> m_browser;
     QToolButton *m_clearButton = nullptr;

@@ -10,7 +10,9 @@
 #include <QPainter>
 #include <QStringList>
 #include <QTextLayout>
+
 #include <QToolButton>
+#include <algorithm>
 
 namespace {
 
@@ -106,7 +108,26 @@ ManagementMessageBar::ManagementMessageBar(const QString &text, bool isError, st
     layout->addWidget(m_textLabel, 1, Qt::AlignVCenter);
     layout->addWidget(m_closeButton, 0, Qt::AlignVCenter);
 
+    keepHeightOfLongestMessage();
     setMessage(text, isError);
+}
+
+void ManagementMessageBar::keepHeightOfLongestMessage()
+{
+    if (!m_textLabel || !m_closeButton) {
+        return; // still being made
+    }
+    const int content = std::max({maximumLineCount * m_textLabel->fontMetrics().lineSpacing(),
+                                  m_closeButton->sizeHint().height(), symbolPixels});
+    setFixedHeight(content + 2 * verticalPadding);
+}
+
+void ManagementMessageBar::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        keepHeightOfLongestMessage();
+    }
 }
 
 void ManagementMessageBar::setMessage(const QString &text, bool isError)

@@ -50,11 +50,14 @@ public:
     QToolButton *closeButton() const { return m_closeButton; }
 
 protected:
+    void changeEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
     void updateShownText();
+    // As high as the longest message it shows, whatever it shows now: a new message never moves what lies below.
+    void keepHeightOfLongestMessage();
 
     QString m_text;
     bool m_isError = false;

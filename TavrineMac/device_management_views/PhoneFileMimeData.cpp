@@ -1,6 +1,7 @@
 #include "PhoneFileMimeData.h"
 
 #include "DeviceManagementStore.h"
+#include "ManagedPreviewCache.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -40,8 +41,7 @@ FileExportError makeFileExportError()
 PhoneFileMimeData::PhoneFileMimeData(DeviceManagementStore *store, ManagedFileEntry entry,
                                      std::chrono::milliseconds timeout)
     : m_store(store), m_entry(std::move(entry)), m_timeout(timeout)
-{
-}
+{}
 
 bool PhoneFileMimeData::hasFormat(const QString &mimeType) const
 {
@@ -97,5 +97,10 @@ std::optional<QString> PhoneFileMimeData::fetch() const
     if (file.isSymLink() || !file.isFile()) {
         return std::nullopt;
     }
-    return file.absoluteFilePath();
+    // Most file managers keep the name of the file they are given: it is the phone's, unless it cannot be made.
+    try {
+        return ManagedPreviewCache::namedCopy(file.absoluteFilePath(), m_entry.name);
+    } catch (const std::exception &) {
+        return file.absoluteFilePath();
+    }
 }

@@ -25,8 +25,8 @@ FileExportError makeFileExportError();
 
 // The data of a phone file dragged out of the files pane. It offers a file URL but fetches the file only when a
 // drop target asks for it: the store's preview download copies it into the preview cache folder, and the target
-// receives that copy. The wait is bounded; a file that is not ready in time, or cannot be fetched at all, gives no
-// data, which fails the drop.
+// receives that copy under the file's name on the phone. The wait is bounded; a file that is not ready in time, or
+// cannot be fetched at all, gives no data, which fails the drop.
 class PhoneFileMimeData : public QMimeData
 {
     Q_OBJECT

@@ -1,11 +1,13 @@
 #include "QuickLookWindow.h"
 
+#include "ManagedPreviewCache.h"
 #include "PlainLabel.h"
 
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QLoggingCategory>
 #include <QMimeDatabase>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -16,6 +18,8 @@
 #include <QVBoxLayout>
 
 namespace {
+
+Q_LOGGING_CATEGORY(quickLookLog, "tavrine.device_management_views.quick_look")
 
 constexpr QSize largestWindow(1000, 760);
 
@@ -53,19 +57,28 @@ QuickLookWindow::Kind QuickLookWindow::kindOf(const QString &path)
     return Kind::external;
 }
 
-QuickLookWindow *QuickLookWindow::show(const QString &path, QWidget *parent,
-                                       const std::function<void(const QString &)> &openExternally,
-                                       QuickLookWindow *shown, const QString &title)
+QuickLookWindow *QuickLookWindow::show(const QString &path, QWidget *parent, const ExternalOpener &openExternally,
+                                       QuickLookWindow *shown, const QString &title, bool *unopened)
 {
     const Kind kind = kindOf(path);
     if (kind == Kind::external) {
         if (shown) {
             shown->close();
         }
-        if (openExternally) {
-            openExternally(path);
-        } else {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        // The other program titles its window with the file's name: it gets the phone's, or the copy's own when
+        // that name cannot be given.
+        QString handedOn = path;
+        if (!title.isEmpty() && title != QFileInfo(path).fileName()) {
+            try {
+                handedOn = ManagedPreviewCache::namedCopy(path, title);
+            } catch (const std::exception &error) {
+                qCWarning(quickLookLog) << "could not give the preview its name:" << error.what();
+            }
+        }
+        const bool opened =
+            openExternally ? openExternally(handedOn) : QDesktopServices::openUrl(QUrl::fromLocalFile(handedOn));
+        if (unopened) {
+            *unopened = !opened;
         }
         return nullptr;
     }

@@ -22,13 +22,16 @@ public:
     // What the file's content (not its name alone) says it is.
     static Kind kindOf(const QString &path);
 
+    // Hands a file to another program; false when none took it.
+    using ExternalOpener = std::function<bool(const QString &path)>;
+
     // Opens `path`: a window of ours for images and text, else `openExternally` (default: the desktop's program).
     // With `shown`, that window shows the file in place of what it showed, or is closed when the file goes to
-    // another program. The window is titled `title` (the file's name on the phone, as the local copy has a name of
-    // its own), or the local file's name when it is empty. Gives the window showing the file, or nothing.
-    static QuickLookWindow *show(const QString &path, QWidget *parent,
-                                 const std::function<void(const QString &)> &openExternally = {},
-                                 QuickLookWindow *shown = nullptr, const QString &title = {});
+    // another program. The window is titled `title` (the file's name on the phone, as the local copy in the preview
+    // cache has a name of its own), or the local file's name when it is empty; another program gets the copy under
+    // that name. Gives the window showing the file, or nothing; `unopened` is set when no program took the file.
+    static QuickLookWindow *show(const QString &path, QWidget *parent, const ExternalOpener &openExternally = {},
+                                 QuickLookWindow *shown = nullptr, const QString &title = {}, bool *unopened = nullptr);
 
     QuickLookWindow(const QString &path, Kind kind, const QString &title = {}, QWidget *parent = nullptr);
 

@@ -121,6 +121,10 @@ public:
     const std::optional<QString> &selectedTrustedDeviceID() const { return m_selectedTrustedDeviceID; }
     // Why the phone's files cannot be received now (the receive folder cannot be used); nothing while they can.
     const std::optional<QString> &receiveFolderProblem() const { return m_receiveFolderProblem; }
+    // Why paths of the last hand-over of files were not taken (a folder, a link, a file gone), one reason a line;
+    // nothing when it took every path, or once dismissed. The link is left as it is.
+    const std::optional<QString> &sendRefusal() const { return m_sendRefusal; }
+    void dismissSendRefusal();
 
     bool hasHost() const { return m_host != nullptr; }
     const std::optional<QString> &pendingPairingDeviceID() const { return m_pendingPairingDeviceID; }
@@ -180,8 +184,8 @@ public:
     double overallProgress() const;
     void updateTaskStatus(qsizetype index, TransferTaskRecord::Status status, const QString &message);
 
-    // Outgoing sends and task controls.
-    void sendFiles(const QStringList &filePaths);
+    // Outgoing sends and task controls. A hand-over gives how many of its paths became tasks.
+    qsizetype sendFiles(const QStringList &filePaths);
     void startNextOutgoing();
     bool isEligibleForOutgoing(const TransferTaskRecord &task) const;
     void pauseTask(const QString &id);
@@ -210,12 +214,14 @@ signals:
     void trustedDevicesChanged();
     void selectedTrustedDeviceIDChanged();
     void receiveFolderProblemChanged();
+    void sendRefusalChanged();
 
 private:
     void setPhase(const Phase &phase);
     void setPairingPayload(const std::optional<QString> &payload);
     void setConfirmationCode(const std::optional<QString> &code);
     void setLatestEvent(const std::optional<TransferEvent> &event);
+    void setSendRefusal(const std::optional<QString> &refusal);
     void tasksDidChange();
     // Ends one level of deferring; the last publishes the task list and writes the file when either is due.
     void endDeferringTaskSignals();
@@ -322,6 +328,7 @@ private:
     std::optional<QString> m_preparingManagedUploadID;
     QSet<QString> m_finalizingDeliveryIDs;
     std::optional<QString> m_receiveFolderProblem;
+    std::optional<QString> m_sendRefusal;
     // Each check of the receive folder, and each stop, makes the look again that an earlier check planned void.
     quint64 m_receiveFolderCheck = 0;
     quint64 m_startUpRetry = 0;

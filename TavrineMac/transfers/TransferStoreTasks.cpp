@@ -173,10 +173,10 @@ void TransferStore::updateTaskStatus(qsizetype index, TransferTaskRecord::Status
 
 // MARK: - Sends and task controls
 
-void TransferStore::sendFiles(const QStringList &filePaths)
+qsizetype TransferStore::sendFiles(const QStringList &filePaths)
 {
     if (filePaths.isEmpty()) {
-        return;
+        return 0;
     }
     m_notifications->requestAuthorizationIfNeeded();
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -192,15 +192,16 @@ void TransferStore::sendFiles(const QStringList &filePaths)
         }
         return std::nullopt;
     };
-    // A refused path fails the phase, which holds back every file of the hand-over: none may be on its way before
-    // all of them were checked.
-    const bool everyPathPasses =
-        std::none_of(filePaths.begin(), filePaths.end(), [&](const QString &path) { return refusal(path); });
+    // A refused path is said apart from the link: the phone stays connected and the other files go.
+    QStringList refusals;
+    qsizetype taken = 0;
     // Two hundred files handed over at once are one change of the list, published and written once.
     ++m_deferTaskSignals;
     for (const QString &path : filePaths) {
         if (const std::optional<QString> reason = refusal(path)) {
-            setPhase(Phase::failed(*reason));
+            if (!refusals.contains(*reason)) {
+                refusals.append(*reason);
+            }
             continue;
         }
         const QFileInfo info(path);
@@ -219,17 +220,33 @@ void TransferStore::sendFiles(const QStringList &filePaths)
         task.createdAt = now;
         task.updatedAt = now;
         m_tasks.prepend(task);
+        ++taken;
         tasksDidChange();
         // The first file goes on its way at once, while the rest are queued behind it (the list is published
         // once, at the end, all the same).
-        if (everyPathPasses && !m_activeOutgoingTaskID) {
+        if (!m_activeOutgoingTaskID) {
             startNextOutgoing();
         }
     }
+    setSendRefusal(refusals.isEmpty() ? std::nullopt : std::optional(refusals.join(u'\n')));
     pruneFinishedTasks();
     persistTasks(true);
     startNextOutgoing();
     endDeferringTaskSignals();
+    return taken;
+}
+
+void TransferStore::dismissSendRefusal()
+{
+    setSendRefusal(std::nullopt);
+}
+
+void TransferStore::setSendRefusal(const std::optional<QString> &refusal)
+{
+    if (m_sendRefusal != refusal) {
+        m_sendRefusal = refusal;
+        emit sendRefusalChanged();
+    }
 }
 
 bool TransferStore::isEligibleForOutgoing(const TransferTaskRecord &task) const

@@ -140,6 +140,28 @@ private slots:
         QVERIFY(coordinator.panel()->isVisible());
     }
 
+    // A file that goes away while the store starts is not reported as sent, and leaves the link as it is.
+    void filesGoneBeforeTheSendAreNotCountedAsSent()
+    {
+        const Files files;
+        StoreFixture fixture;
+        fixture.saveRegistry({trustedPhone(QStringLiteral("Pixel"), 1)});
+        TransferStore &store = fixture.make();
+        QuickSendCoordinator coordinator(store);
+        QStringList messages;
+        connect(&coordinator, &QuickSendCoordinator::messageChanged, this,
+                [&] { messages.append(coordinator.message()); });
+        coordinator.handle(files.urls({"a.txt", "b.txt"}), Source::dock);
+        coordinator.handle(files.urls({"c.txt"}), Source::dock);
+        QVERIFY(QFile::remove(files.path(QStringLiteral("b.txt"))));
+        QVERIFY(QFile::remove(files.path(QStringLiteral("c.txt"))));
+        QTRY_VERIFY(coordinator.isTransferStoreReady());
+        QCOMPARE(messages,
+                 QStringList({"正在准备手机连接…", "已加入队列，手机连接后自动发送；已跳过 1 项", "“c.txt”不存在。"}));
+        QCOMPARE(store.tasks().size(), 1);
+        QVERIFY(store.phase().kind != Kind::failed);
+    }
+
     void connectedStoreStartsSending()
     {
         const Files files;

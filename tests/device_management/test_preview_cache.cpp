@@ -10,6 +10,8 @@
 
 #include <cerrno>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -38,6 +40,8 @@ using Names = TestTable<std::optional<qint64>, QString, QString>;
 using Lookups = TestTable<qint64, std::optional<qint64>, bool>;
 // sizes in bytes, newest first; index of the spared copy or -1; the copies left
 using Trims = TestTable<QList<qint64>, int, QStringList>;
+// a name from the phone, the name given to another program
+using OpenableNames = TestTable<QString, QString>;
 // what happens while the copy downloads; whether the preview shows it, the message and the error left
 using Outcomes = TestTable<QString, bool, std::optional<QString>, std::optional<QString>>;
 
@@ -94,6 +98,69 @@ private slots:
         QCOMPARE(cache.cachedFilePath(entry, peer), hit ? std::optional(path) : std::nullopt);
         // A hit counts as a use for the trim; a miss leaves the copy as it was.
         QCOMPARE(onDisk >= 0 && QFileInfo(path).lastModified() > QDateTime::currentDateTime().addSecs(-60), hit);
+    }
+
+    void phoneNamesAreMadeSafeForTheDesktop_data()
+    {
+        const OpenableNames rows;
+        rows("kept as it is", u"季度报告 v2.pdf"_s, u"季度报告 v2.pdf"_s);
+        rows("a hidden name stays", u".bashrc"_s, u".bashrc"_s);
+        rows("joined emoji stay whole", u"👨‍👩‍👧.png"_s, u"👨‍👩‍👧.png"_s);
+        rows("separators", u"../../.ssh/authorized_keys"_s, u".._.._.ssh_authorized_keys"_s);
+        rows("backslash", u"a\\b.txt"_s, u"a_b.txt"_s);
+        rows("controls and line breaks", u"a\0b\nc\x7f\u2028.txt"_s, u"a_b_c__.txt"_s);
+        rows("a turned direction", u"invoice\u202efdp.exe"_s, u"invoice_fdp.exe"_s);
+        rows("parent folder", u".."_s, u"fallback"_s);
+        rows("dots only", u"..."_s, u"fallback"_s);
+        rows("blank", u"  "_s, u"fallback"_s);
+    }
+
+    void phoneNamesAreMadeSafeForTheDesktop()
+    {
+        const auto [name, openable] = OpenableNames::fetch();
+        QCOMPARE(ManagedPreviewCache::openableName(name, u"fallback"_s), openable);
+    }
+
+    // A long name is cut before its extension to 255 bytes, between whole characters.
+    void longNamesAreCutBetweenCharacters()
+    {
+        for (const QString &piece : {u"长"_s, u"😀"_s, u"a"_s}) {
+            const QString name = ManagedPreviewCache::openableName(piece.repeated(300) + u".pdf"_s, u"fallback"_s);
+            QVERIFY(name.toUtf8().size() <= 255 && name.toUtf8().size() > 255 - piece.toUtf8().size());
+            QVERIFY(name.endsWith(u".pdf"_s) && name.startsWith(piece));
+            QCOMPARE(QString::fromUtf8(name.toUtf8()), name); // no half of a surrogate pair
+        }
+    }
+
+    // A copy handed to another program bears the phone's name, in a folder of its own that nothing else can take
+    // the place of; the trim takes that folder with the copy, and folders left without their copy.
+    void namedCopiesGoWithTheirCopy()
+    {
+        QTemporaryDir folder;
+        const ManagedPreviewCache cache(folder.filePath(u"Previews"_s), 1, 1000);
+        cache.ensureDirectory();
+        const QString older = QString(64, u'a') + u".pdf"_s, newer = QString(64, u'b');
+        QVERIFY(makeCopy(cache.directory() + u'/' + older, 10, 120));
+        QVERIFY(makeCopy(cache.directory() + u'/' + newer, 20, 60));
+        const QString named = ManagedPreviewCache::namedCopy(cache.directory() + u'/' + older, u"季度报告.pdf"_s);
+        QCOMPARE(named, cache.directory() + u'/' + older + u".named/季度报告.pdf"_s);
+        QCOMPARE(ManagedPreviewCache::namedCopy(cache.directory() + u'/' + older, u"季度报告.pdf"_s), named);
+        struct stat copyStatus = {}, namedStatus = {};
+        QCOMPARE(::stat(QFile::encodeName(cache.directory() + u'/' + older).constData(), &copyStatus), 0);
+        QCOMPARE(::stat(QFile::encodeName(named).constData(), &namedStatus), 0);
+        QCOMPARE(namedStatus.st_ino, copyStatus.st_ino); // the same bytes, not a second copy of them
+
+        // A link in the folder's place is not followed.
+        QVERIFY(makeLocalItems(
+            folder.path(), {u"outside/"_s, u"Previews/"_s + newer + u".named -> "_s + folder.filePath(u"outside"_s)}));
+        QCOMPARE(ManagedPreviewCache::namedCopy(cache.directory() + u'/' + newer, u"x/../y"_s),
+                 cache.directory() + u'/' + newer + u".named/x_.._y"_s);
+        QVERIFY(entries(folder.filePath(u"outside"_s)).isEmpty());
+
+        QVERIFY(makeLocalItems(cache.directory(), {u"gone.pdf.named/gone.pdf"_s, u"other/kept"_s}));
+        cache.prune(cache.directory() + u'/' + newer);
+        QCOMPARE(entries(cache.directory()), (QStringList{newer, newer + u".named"_s, u"other"_s}));
+        QCOMPARE(entries(cache.directory() + u'/' + newer + u".named"_s), QStringList{u"x_.._y"_s});
     }
 
     void trimKeepsTheNewestWithinBothLimits_data()

@@ -6,8 +6,10 @@
 #include "DisclosureGroup.h"
 #include "ElidedLabel.h"
 #include "FileTypeSymbol.h"
+#include "FilesPaneToolbar.h"
 #include "HomeQuickAction.h"
 #include "ManagedApplicationsPane.h"
+#include "ManagedFileBrowser.h"
 #include "ManagedFilesPane.h"
 #include "ManagementMessageBar.h"
 #include "OverviewInfoRow.h"
@@ -21,6 +23,9 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QListView>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QToolButton>
@@ -38,6 +43,7 @@ using ContentEntries = TestTable<Section, Category, QString>;
 using Presses = TestTable<std::optional<Qt::Key>, Qt::KeyboardModifiers>;
 // The tile's accessible name, the key that presses it and the section and category that it opens.
 using TileKeys = TestTable<QString, Qt::Key, Qt::KeyboardModifiers, Section, Category>;
+using ComingBars = TestTable<QString>;
 
 namespace {
 
@@ -412,6 +418,125 @@ private slots:
         QVERIFY(pane.handleDrop({QUrl::fromLocalFile(package), QUrl::fromLocalFile(document)}));
         QCOMPARE(installed, QStringList{package});
         QTRY_COMPARE(fixture.transferStore->tasks().size(), sent + 2);
+    }
+
+    // A folder dropped with a file on the overview says why it is not sent, and the phone stays connected: the file
+    // goes, the dashboard still asks the phone, and closing the bar drops the reason.
+    void aDroppedFolderIsRefusedWithoutLosingThePhone()
+    {
+        DashboardFixture fixture;
+        auto dashboard = fixture.dashboard();
+        dashboard->show();
+        QTRY_COMPARE(fixture.requests("device.snapshot"), 1);
+        QTRY_VERIFY(fixture.idle());
+        auto *pane = qobject_cast<DeviceOverviewPane *>(dashboard->sectionPane());
+        const QString folder = fixture.transfers.folder.filePath("相册");
+        QVERIFY(QDir().mkpath(folder));
+        const QString document = fixture.transfers.writeFile("report.pdf");
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(folder), QUrl::fromLocalFile(document)});
+        const QPoint centre = pane->rect().center();
+        QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(pane, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(pane, &drop);
+        QVERIFY(drop.isAccepted());
+
+        QCOMPARE(fixture.transferStore->phase().kind, TransferStore::Phase::Kind::connected);
+        QCOMPARE(fixture.transferStore->tasks().size(), 1);
+        QCOMPARE(fixture.transferStore->tasks().first().fileName, "report.pdf");
+        QCOMPARE(fixture.transferStore->tasks().first().status, TransferTaskRecord::Status::sending);
+        QVERIFY(dashboard->messageBar()->isVisible() && dashboard->messageBar()->isError());
+        QCOMPARE(dashboard->messageBar()->text(), "当前版本请拖入文件；文件夹传输将在后续增量开放。");
+        QCOMPARE(pane->connectionLabel()->text(), "无线已连接");
+        dashboard->setSection(Section::applications);
+        QTRY_COMPARE(fixture.requests("apps.list"), 1);
+        QTest::mouseClick(dashboard->messageBar()->closeButton(), Qt::LeftButton);
+        QCOMPARE(fixture.transferStore->sendRefusal(), std::nullopt);
+        QVERIFY(!dashboard->messageBar()->isVisible());
+        QTRY_VERIFY(fixture.idle());
+    }
+
+    void barsThatComeOnTheirOwnMoveNothing_data()
+    {
+        const ComingBars rows;
+        rows("the message bar", "message");
+        rows("the activity dock", "dock");
+        rows("the selection bar", "selection");
+    }
+
+    // What lies under the pointer stays where it is when a bar comes: the category chips above the content, and the
+    // last row shown, whose double click's second click still opens that row.
+    void barsThatComeOnTheirOwnMoveNothing()
+    {
+        const auto [bar] = ComingBars::fetch();
+        DashboardFixture fixture;
+        QList<ManagedFileEntry> entries;
+        for (int index = 0; index < 40; ++index)
+            entries.append(fileEntry(QString::number(index), QStringLiteral("file %1.txt").arg(index)));
+        fixture.management.channel->answer = [&entries](const FakeManagementChannel::Request &request) {
+            if (request.action == "files.roots")
+                return FakeManagementChannel::Reply::json(
+                    encodeManaged(ManagedStorageRoots{1, {{"root", "内部存储", false, 1, 2}}}));
+            if (request.action == "files.list")
+                return FakeManagementChannel::Reply::json(filePageJson("root", entries));
+            return FakeManagementChannel::Reply{};
+        };
+        auto dashboard = fixture.dashboard(Section::content, Category::allFiles);
+        dashboard->show();
+        auto *pane = qobject_cast<ManagedFilesPane *>(dashboard->sectionPane());
+        auto *browser = static_cast<ManagedFileBrowser *>(pane->fileBrowserPage());
+        QTRY_COMPARE(browser->entries().size(), 40);
+        QTRY_VERIFY(fixture.idle());
+        dashboard->dismissMessage();
+        QApplication::processEvents();
+        QListView *view = browser->view();
+        int last = 0;
+        while (view->visualRect(view->model()->index(last + 1, 0)).bottom() <= view->viewport()->rect().bottom())
+            ++last;
+        QVERIFY(last > 0 && last < 39);
+        QToolButton *chip = pane->toolbar()->chip(Category::videos);
+        const QList<QPoint> points{
+            chip->mapToGlobal(chip->rect().center()),
+            view->viewport()->mapToGlobal(view->visualRect(view->model()->index(last, 0)).center())};
+        const auto under = [&](const QPoint &global) {
+            return dashboard->childAt(dashboard->mapFromGlobal(global));
+        };
+        QList<QWidget *> widgets;
+        QList<QPoint> origins;
+        for (const QPoint &point : points) {
+            widgets.append(under(point));
+            origins.append(widgets.last()->mapToGlobal(QPoint(0, 0)));
+        }
+
+        QWidget *coming = nullptr;
+        if (bar == "message") {
+            fixture.management.store->setErrorMessage("无法重命名");
+            coming = dashboard->messageBar();
+        } else if (bar == "dock") {
+            fixture.transferStore->sendFiles({fixture.transfers.writeFile("a.txt")});
+            coming = dashboard->activityDock();
+        } else {
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->viewport()->mapFromGlobal(points[1]));
+            coming = pane->selectionBar();
+        }
+        // Layouts follow on the next turns of the event loop.
+        for (int turn = 0; turn < 3; ++turn)
+            QApplication::processEvents();
+        QVERIFY(coming->isVisible());
+        for (qsizetype index = 0; index < points.size(); ++index) {
+            QCOMPARE(under(points[index]), widgets[index]);
+            QCOMPARE(widgets[index]->mapToGlobal(QPoint(0, 0)), origins[index]);
+        }
+        const QPoint onRow = view->viewport()->mapFromGlobal(points[1]);
+        QCOMPARE(view->indexAt(onRow).row(), last);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, onRow);
+        QApplication::processEvents();
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, onRow);
+        QTRY_COMPARE(fixture.management.channel->downloads.size(), 1);
+        QCOMPARE(fixture.management.channel->downloads.first().first.first().remoteFileID, entries[last].id);
+        QTRY_VERIFY(!fixture.management.store->previewLoadingFileID());
     }
 
     void statusCardShowsTheSnapshot()

@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -219,6 +220,53 @@ private slots:
         QVERIFY(!bar.showsButtons());
     }
 
+    void rightClickKeepsTheSelection_data()
+    {
+        QTest::addColumn<bool>("grid");
+        QTest::newRow("list") << false;
+        QTest::newRow("grid") << true;
+    }
+
+    // A right click opens the menu of the entry under it, for that entry alone or for the selection it belongs to,
+    // and the selection stays as it was.
+    void rightClickKeepsTheSelection()
+    {
+        QFETCH(bool, grid);
+        ManagementStoreFixture fixture;
+        ManagedFileBrowser browser(fixture.store.get());
+        browser.setGridPresentation(grid);
+        browser.resize(800, 600);
+        browser.setEntries(manyEntries(12));
+        browser.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&browser));
+        QWidget *viewport = browser.view()->viewport();
+        const auto centre = [&](int row) {
+            return browser.view()->visualRect(browser.model()->index(row)).center();
+        };
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, centre(2));
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::ShiftModifier, centre(4));
+        const FileSelection selected = browser.selection();
+        QCOMPARE(selected.selectedFileIDs, (QSet<QString>{u"2"_s, u"3"_s, u"4"_s}));
+
+        // Pressed on the window, as the pointer does: the press is followed by the menu.
+        const auto rightClick = [&](int row) {
+            const QPoint point = viewport->mapTo(&browser, centre(row));
+            QTest::mousePress(browser.windowHandle(), Qt::RightButton, {}, point);
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            const QStringList titles = menu ? menuTitles(menu) : QStringList();
+            if (menu) {
+                menu->close();
+            }
+            QTest::mouseRelease(browser.windowHandle(), Qt::RightButton, {}, point);
+            return titles;
+        };
+        const QStringList outside = rightClick(7);
+        QVERIFY2(outside.contains(u"复制 1 项"_s) && outside.contains(u"重命名"_s), qPrintable(outside.join(u", "_s)));
+        QCOMPARE(browser.selection(), selected);
+        QVERIFY(rightClick(3).contains(u"复制 3 项"_s));
+        QCOMPARE(browser.selection(), selected);
+    }
+
     void dragData_data()
     {
         QTest::addColumn<bool>("delivered");
@@ -248,7 +296,10 @@ private slots:
         QCOMPARE(fixture.channel->downloads.size(), 0);
         const QList<QUrl> urls = data.urls();
         QCOMPARE(fixture.channel->downloads.size(), 1);
-        QCOMPARE(urls, delivered && !held ? QList{QUrl::fromLocalFile(copy)} : QList<QUrl>());
+        // The drop target gets the copy under the file's name on the phone.
+        const QString named = fixture.folder.filePath(u"copy.jpg.named/photo.jpg"_s);
+        QCOMPARE(urls, delivered && !held ? QList{QUrl::fromLocalFile(named)} : QList<QUrl>());
+        QCOMPARE(contentsOf(named), delivered && !held ? QByteArray("jpeg") : QByteArray("<unreadable>"));
         QCOMPARE(data.exportError(), delivered && !held ? std::nullopt : std::optional(makeFileExportError()));
         data.urls(); // asked again: answered from the first fetch
         QCOMPARE(fixture.channel->downloads.size(), 1);

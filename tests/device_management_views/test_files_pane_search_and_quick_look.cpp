@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QTest>
@@ -263,6 +264,43 @@ private slots:
         QCOMPARE(pane.previewedFileURL(), copy);
     }
 
+    void anotherProgramGetsThePhoneName_data()
+    {
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("a program opens it") << true;
+        QTest::newRow("no program opens it") << false;
+    }
+
+    // A file that is neither a picture nor text goes to another program under its name on the phone, not under the
+    // name of its copy in the cache; when no program takes it, the pane says so.
+    void anotherProgramGetsThePhoneName()
+    {
+        QFETCH(bool, opens);
+        FilteringPane shown(ManagedContentCategory::allFiles);
+        ManagedFilesPane &pane = shown.pane;
+        const QString copy = shown.fixture.folder.filePath(QString(64, u'c') + u".pdf"_s);
+        QVERIFY(writeFile(copy, "%PDF-1.7\n"));
+        shown.fixture.channel->deliveredPath = [copy](const QString &) {
+            return copy;
+        };
+        QStringList handedOn;
+        pane.setExternalOpener([&handedOn, opens](const QString &path) {
+            handedOn.append(path);
+            return opens;
+        });
+        QTRY_VERIFY(shownNames(pane).contains(u"Report.pdf"_s));
+        QListView *view = static_cast<ManagedFileBrowser *>(pane.fileBrowserPage())->view();
+        const QPoint row =
+            view->visualRect(view->model()->index(int(shownNames(pane).indexOf(u"Report.pdf"_s)), 0)).center();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, row);
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, row);
+        QTRY_COMPARE(handedOn.size(), 1);
+        QCOMPARE(handedOn.first(), copy + u".named/Report.pdf"_s);
+        QCOMPARE(contentsOf(handedOn.first()), QByteArray("%PDF-1.7\n"));
+        QCOMPARE(shown.fixture.store->errorMessage(),
+                 opens ? std::nullopt : std::optional(u"没有可以打开“Report.pdf”的程序。"_s));
+    }
+
     // One quick-look window at a time: a new file replaces what it shows, and it goes when the previewed file
     // does, whatever takes it away.
     void oneQuickLookWindow_data()
@@ -289,7 +327,10 @@ private slots:
         ManagedFilesPane pane(u"Pixel"_s, fixture.store.get(), ManagedContentCategory::allFiles, false, false, {},
                               &settings);
         QStringList external;
-        pane.setExternalOpener([&external](const QString &path) { external.append(path); });
+        pane.setExternalOpener([&external](const QString &path) {
+            external.append(path);
+            return true;
+        });
 
         pane.setPreviewedFileURL(picture);
         QCOMPARE(shownQuickLooks(pane).size(), 1);

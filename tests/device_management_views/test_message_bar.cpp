@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 using ContentRows =
     TestTable<std::optional<QString>, std::optional<QString>, std::optional<ManagementMessageBar::Content>>;
@@ -70,6 +71,28 @@ private slots:
 
         bar.setMessage("已完成", false);
         QCOMPARE(bar.textLabel()->text(), "已完成");
+    }
+
+    // The bar is as high for one line as for two, and both lines show whole: a longer message moves nothing below it.
+    void twoLinesShowWholeAndMoveNothing()
+    {
+        QWidget window;
+        auto *column = new QVBoxLayout(&window);
+        auto *bar = new ManagementMessageBar(
+            "已完成", false, [] {}, &window);
+        auto *below = new QLabel("内容", &window);
+        column->addWidget(bar);
+        column->addWidget(below);
+        column->addStretch();
+        window.resize(320, 400);
+        window.show();
+        QApplication::processEvents();
+        const int top = below->y();
+        bar->setMessage(QString("设备管理通道返回了一个很长的错误说明 ").repeated(10), true);
+        QApplication::processEvents();
+        QCOMPARE(bar->textLabel()->text().count(u'\n'), 1);
+        QCOMPARE(below->y(), top);
+        QVERIFY(bar->textLabel()->height() >= 2 * bar->textLabel()->fontMetrics().lineSpacing());
     }
 
     void infoRowKeepsItsLabelColumn()

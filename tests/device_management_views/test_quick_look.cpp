@@ -53,7 +53,10 @@ private slots:
         QVERIFY(writeFile(m_folder.filePath(u"d.pdf"_s), "%PDF-1.7\n"));
         QWidget parent;
         QStringList external;
-        const auto opener = [&external](const QString &path) { external.append(path); };
+        const auto opener = [&external](const QString &path) {
+            external.append(path);
+            return true;
+        };
 
         std::unique_ptr<QuickLookWindow> picture(QuickLookWindow::show(m_folder.filePath(u"p.png"_s), &parent, opener));
         QVERIFY(picture);

@@ -43,7 +43,8 @@ private slots:
         QFile::link(a, fixture.folder.filePath(u"link.txt"_s));
         store.sendFiles({a, fixture.folder.filePath(u"folder"_s), fixture.folder.filePath(u"link.txt"_s),
                          fixture.writeFile(u"b.txt"_s)});
-        QCOMPARE(store.phase(), Phase::failed(TransferTaskError(TransferTaskError::Case::notAFile).errorDescription()));
+        QCOMPARE(store.phase().kind, Phase::Kind::idle);
+        QCOMPARE(store.sendRefusal(), TransferTaskError(TransferTaskError::Case::notAFile).errorDescription());
         QCOMPARE(store.tasks().size(), 2);
         QCOMPARE(store.tasks()[0].status, Status::waitingForConnection);
         QCOMPARE(store.tasks()[0].message, u"连接后将自动发送"_s);
@@ -80,35 +81,49 @@ private slots:
         QCOMPARE(fixture.calls(u"send:"_s), QStringList{u"send:"_s + a});
     }
 
-    void aRefusedPathHoldsBackTheWholeHandOver_data()
+    void aRefusedPathLeavesTheLinkAndTheOtherFiles_data()
     {
-        // What is handed over ("file", "folder", "missing"), in order; the messages of the tasks made, oldest first.
-        const TestTable<QStringList, QStringList> rows;
-        rows("file, folder, file", {u"file"_s, u"folder"_s, u"file"_s}, {u"等待发送"_s, u"连接后将自动发送"_s});
-        rows("file, file, missing", {u"file"_s, u"file"_s, u"missing"_s}, {u"等待发送"_s, u"等待发送"_s});
+        // What is handed over ("file", "folder", "link", "missing"), in order; the statuses of the tasks made, oldest
+        // first; the refusal shown (null: none).
+        const TestTable<QStringList, QList<Status>, QString> rows;
+        const QString notAFile = TransferTaskError(TransferTaskError::Case::notAFile).errorDescription();
+        rows("file, folder, file", {u"file"_s, u"folder"_s, u"file"_s}, {Status::sending, Status::queued}, notAFile);
+        rows("folder first", {u"folder"_s, u"file"_s}, {Status::sending}, notAFile);
+        rows("file, file, missing", {u"file"_s, u"file"_s, u"missing"_s}, {Status::sending, Status::queued},
+             u"“missing”不存在。"_s);
+        rows("every reason once, in order", {u"missing"_s, u"folder"_s, u"link"_s, u"folder"_s}, {},
+             u"“missing”不存在。\n"_s + notAFile);
+        rows("files only", {u"file"_s}, {Status::sending}, QString());
     }
 
-    // Every path of a hand-over is checked before its first file may go: a refused one fails the phase, and no file
-    // of the hand-over is on its way while the phase shows why.
-    void aRefusedPathHoldsBackTheWholeHandOver()
+    // A refused path says why on its own, and leaves the phone connected: the other files of the hand-over go, and
+    // the next hand-over sends what it takes.
+    void aRefusedPathLeavesTheLinkAndTheOtherFiles()
     {
-        const auto [items, messages] = TestTable<QStringList, QStringList>::fetch();
+        const auto [items, statuses, refusal] = TestTable<QStringList, QList<Status>, QString>::fetch();
         StoreFixture fixture;
         TransferStore &store = fixture.makePaired();
+        const Phase connected = store.phase();
         QDir(fixture.folder.path()).mkdir(u"folder"_s);
+        QFile::link(fixture.writeFile(u"target.txt"_s), fixture.folder.filePath(u"link"_s));
+        // What an earlier refusal said goes with the next hand-over.
+        store.sendFiles({fixture.folder.filePath(u"folder"_s)});
         QStringList paths;
         for (qsizetype index = 0; index < items.size(); ++index) {
             paths.append(items[index] == u"file"_s ? fixture.writeFile(u"%1.txt"_s.arg(index))
                                                    : fixture.folder.filePath(items[index]));
         }
-        store.sendFiles(paths);
-        QCOMPARE(store.phase().kind, Phase::Kind::failed);
-        QVERIFY(fixture.calls(u"send:"_s).isEmpty());
-        QStringList made;
+        QCOMPARE(store.sendFiles(paths), statuses.size());
+        QCOMPARE(store.phase(), connected);
+        QCOMPARE(store.sendRefusal(), refusal.isNull() ? std::nullopt : std::optional(refusal));
+        QList<Status> made;
         for (const TransferTaskRecord &task : store.tasks()) {
-            made.prepend(task.message);
+            made.prepend(task.status);
         }
-        QCOMPARE(made, messages);
+        QCOMPARE(made, statuses);
+        QCOMPARE(fixture.calls(u"send:"_s).size(), statuses.isEmpty() ? 0 : 1);
+        store.dismissSendRefusal();
+        QCOMPARE(store.sendRefusal(), std::nullopt);
     }
 
     // While a file is on its way the pump looks for its end as often as for answers, and at first on every turn;
