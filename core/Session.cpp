@@ -112,6 +112,31 @@ bool hashPrefix(int descriptor, uint64_t count, EVP_MD_CTX *digest, const std::a
     return true;
 }
 
+// What tells that a file was written to since: its size and its modification and change times, to the nanosecond.
+// A rewrite in place keeps the size, so the times tell it.
+struct FileVersion
+{
+    uint64_t size = 0;
+    int64_t modifiedNanoseconds = 0;
+    int64_t changedNanoseconds = 0;
+
+    bool operator==(const FileVersion &) const = default;
+
+    static std::optional<FileVersion> of(int descriptor)
+    {
+        struct stat status
+        {
+        };
+        if (::fstat(descriptor, &status) != 0) {
+            return std::nullopt;
+        }
+        const auto nanoseconds = [](const timespec &time) {
+            return int64_t(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+        };
+        return FileVersion{uint64_t(status.st_size), nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
+    }
+};
+
 std::string idPayload(const std::string &transferId)
 {
     return wire::FieldWriter().text(transferId).take();
@@ -133,6 +158,8 @@ struct Session::Outgoing
     std::string fileName;
     int descriptor = -1;
     uint64_t size = 0;
+    // The file as it was when this attempt began: what is sent must be that file, not a mix of two versions.
+    FileVersion version;
     std::shared_ptr<Link> link;
     std::atomic<bool> stopped = false;
     bool accepted = false;
@@ -332,6 +359,11 @@ void Session::sendFile(int descriptor, const std::string &fileName, uint64_t siz
 {
     auto transfer = std::make_shared<Outgoing>();
     transfer->descriptor = descriptor;
+    const std::optional<FileVersion> version = FileVersion::of(descriptor);
+    if (!version) {
+        throw CoreError(CoreError::Kind::FileAccess, std::string("the file cannot be read: ") + std::strerror(errno));
+    }
+    transfer->version = *version;
     std::lock_guard lock(m_mutex);
     if (transferId.empty() || transferId.size() > maximumTransferIdBytes) {
         throw CoreError(CoreError::Kind::InvalidTransferId);
@@ -350,12 +382,9 @@ void Session::sendFile(int descriptor, const std::string &fileName, uint64_t siz
     m_outgoing[transferId] = transfer;
     m_events.push_back({EventKind::queued, Direction::sending, transferId, transfer->fileName, 0, size, {}, {}, {}});
     const bool eager = size <= eagerTransferBytes;
-    m_link->sendControl(wire::FrameType::offer, wire::FieldWriter()
-                                                    .text(transferId)
-                                                    .text(transfer->fileName)
-                                                    .u64(size)
-                                                    .u8(eager ? 1 : 0)
-                                                    .take());
+    m_link->sendControl(
+        wire::FrameType::offer,
+        wire::FieldWriter().text(transferId).text(transfer->fileName).u64(size).u8(eager ? 1 : 0).take());
     if (eager) {
         // The offer is a control frame and goes out before any data.
         transfer->accepted = true;
@@ -445,6 +474,12 @@ void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
             if (position < transfer->size) {
                 emitProgress(*transfer, position, false);
             }
+        }
+        // Checked after the last read and before the digest goes: a write anywhere in the file while it was read,
+        // also in place at the same size, would make the copy neither the old file nor the new one.
+        if (FileVersion::of(transfer->descriptor) != transfer->version) {
+            fail("the file changed while it was being sent");
+            return;
         }
         emitProgress(*transfer, transfer->size, true);
         std::string end = wire::encodeFrame(
