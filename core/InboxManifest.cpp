@@ -88,7 +88,8 @@ FileIdentity FileIdentity::of(const struct stat &status)
             int64_t(status.st_mtim.tv_sec) * 1'000'000'000 + int64_t(status.st_mtim.tv_nsec)};
 }
 
-InboxManifest::InboxManifest(int directory) : m_directory(directory)
+InboxManifest::InboxManifest(int directory, std::shared_ptr<FileSync> sync)
+    : m_directory(directory), m_sync(std::move(sync))
 {
     load();
     compact();
@@ -279,7 +280,8 @@ void InboxManifest::compact()
     if (file < 0) {
         return;
     }
-    const bool written = writeFully(file, journal);
+    // Durable before it takes the journal's name: a power cut must not leave an empty journal in place of a full one.
+    const bool written = writeFully(file, journal) && m_sync->syncData(file);
     ::close(file);
     if (!written || ::renameat(m_directory, compactingName, m_directory, journalName) != 0) {
         ::unlinkat(m_directory, compactingName, 0);

@@ -343,7 +343,19 @@ private slots:
 
     void filesSentOneAfterAnotherEachArrivePromptly()
     {
+        // What is timed is the link: the inboxes lie in memory, where making a received file durable costs nothing,
+        // since on a busy disk that alone can take longer than the bound.
+        const std::optional<QByteArray> temporary =
+            qEnvironmentVariableIsSet("TMPDIR") ? std::optional(qgetenv("TMPDIR")) : std::nullopt;
+        if (QFileInfo(u"/dev/shm"_s).isWritable()) {
+            qputenv("TMPDIR", "/dev/shm");
+        }
         LinkFixture link;
+        if (temporary) {
+            qputenv("TMPDIR", *temporary);
+        } else {
+            qunsetenv("TMPDIR");
+        }
         VERIFY_LINK(link, link.pair());
         const QString path = link.writeSourceFile(u"megabyte.bin"_s, mebibyte);
         qint64 slowest = 0;
