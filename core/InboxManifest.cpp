@@ -388,6 +388,23 @@ InboxManifest::Receipt InboxManifest::receivedBefore(const std::string &transfer
     return Receipt::waiting;
 }
 
+std::vector<InboxManifest::Waiting> InboxManifest::waitingFiles() const
+{
+    std::vector<std::pair<uint64_t, Waiting>> waiting;
+    for (const auto &[id, entry] : m_entries) {
+        if (!entry.acknowledged && stillPlaced(entry)) {
+            waiting.emplace_back(entry.order, Waiting{id, entry.fileName, entry.identity->size});
+        }
+    }
+    std::sort(waiting.begin(), waiting.end(),
+              [](const auto &first, const auto &second) { return first.first < second.first; });
+    std::vector<Waiting> files;
+    for (auto &[order, file] : waiting) {
+        files.push_back(std::move(file));
+    }
+    return files;
+}
+
 bool InboxManifest::acknowledge(const std::string &transferId)
 {
     const auto found = m_entries.find(transferId);

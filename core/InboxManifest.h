@@ -65,6 +65,17 @@ public:
     };
     Receipt receivedBefore(const std::string &transferId, uint64_t size, std::string &fileName) const;
 
+    // The received files that still wait in the inbox, unacknowledged, oldest first.
+    struct Waiting
+    {
+        std::string transferId;
+        std::string fileName;
+        uint64_t size = 0;
+
+        bool operator==(const Waiting &) const = default;
+    };
+    std::vector<Waiting> waitingFiles() const;
+
     // The journal's descriptor, for making its lines durable; -1 while there is none. Valid until the next change.
     int journalDescriptor() const { return m_journal; }
 

@@ -1216,6 +1216,27 @@ void Session::reportPlaced()
     m_placed.erase(m_placed.begin(), m_placed.begin() + ptrdiff_t(count));
 }
 
+void Session::reportWaitingFiles()
+{
+    std::vector<InboxManifest::Waiting> waiting;
+    {
+        std::lock_guard inboxLock(m_inboxMutex);
+        waiting = m_manifest->waitingFiles();
+    }
+    std::lock_guard lock(m_mutex);
+    for (InboxManifest::Waiting &file : waiting) {
+        m_events.push_back({EventKind::completed,
+                            Direction::receiving,
+                            std::move(file.transferId),
+                            std::move(file.fileName),
+                            file.size,
+                            file.size,
+                            {},
+                            {},
+                            {}});
+    }
+}
+
 bool Session::handleFrame(const std::shared_ptr<Link> &link, wire::Frame &frame)
 {
     using wire::FrameType;

@@ -48,6 +48,9 @@ public:
     bool pauseTransfer(const std::string &transferId);
     bool cancelTransfer(const std::string &transferId);
     bool acknowledgeReceivedTransfer(const std::string &transferId);
+    // Reports each file that an earlier run received and left in the inbox unacknowledged as completed once more, for
+    // an application that moves received files away and may have stopped before it did.
+    void reportWaitingFiles();
 
     std::string requestManagement(const std::string &action, const std::string &payload);
     std::optional<ManagementResponse> pollManagementResponse();
