@@ -348,6 +348,9 @@ std::shared_ptr<Client> Client::connect(const std::string &pairingPayload, const
     d->deviceName = deviceName;
     d->inboxDirectory = inboxDirectory;
     d->session = std::make_unique<Session>(inboxDirectory);
+    // The phone moves each received file out of the inbox; one it had no time to move before it stopped is handed
+    // to it again now, or it would stay in the inbox for good while the computer counts it as delivered.
+    d->session->reportWaitingFiles();
     Private *raw = d.get();
     d->connectThread = std::thread([raw] { raw->connectLoop(); });
     return std::shared_ptr<Client>(new Client(std::move(d)));

@@ -16,7 +16,8 @@ class Client
 public:
     // `pairingPayload` non-empty: pair anew (throws CoreError::InvalidPairingPayload when it does not
     // parse). Otherwise `connectionMaterial` from trustedConnectionMaterial() (throws
-    // InvalidPairingPayload when it is not valid material).
+    // InvalidPairingPayload when it is not valid material). The first events are the completions of files an earlier
+    // run received into `inboxDirectory` that still wait there unacknowledged.
     static std::shared_ptr<Client> connect(const std::string &pairingPayload, const std::string &connectionMaterial,
                                            const std::string &deviceName, const std::string &inboxDirectory);
     ~Client();

@@ -88,7 +88,8 @@ FileIdentity FileIdentity::of(const struct stat &status)
             int64_t(status.st_mtim.tv_sec) * 1'000'000'000 + int64_t(status.st_mtim.tv_nsec)};
 }
 
-InboxManifest::InboxManifest(int directory) : m_directory(directory)
+InboxManifest::InboxManifest(int directory, std::shared_ptr<FileSync> sync)
+    : m_directory(directory), m_sync(std::move(sync))
 {
     load();
     compact();
@@ -279,7 +280,8 @@ void InboxManifest::compact()
     if (file < 0) {
         return;
     }
-    const bool written = writeFully(file, journal);
+    // Durable before it takes the journal's name: a power cut must not leave an empty journal in place of a full one.
+    const bool written = writeFully(file, journal) && m_sync->syncData(file);
     ::close(file);
     if (!written || ::renameat(m_directory, compactingName, m_directory, journalName) != 0) {
         ::unlinkat(m_directory, compactingName, 0);
@@ -384,6 +386,23 @@ InboxManifest::Receipt InboxManifest::receivedBefore(const std::string &transfer
     }
     fileName = found->second.fileName;
     return Receipt::waiting;
+}
+
+std::vector<InboxManifest::Waiting> InboxManifest::waitingFiles() const
+{
+    std::vector<std::pair<uint64_t, Waiting>> waiting;
+    for (const auto &[id, entry] : m_entries) {
+        if (!entry.acknowledged && stillPlaced(entry)) {
+            waiting.emplace_back(entry.order, Waiting{id, entry.fileName, entry.identity->size});
+        }
+    }
+    std::sort(waiting.begin(), waiting.end(),
+              [](const auto &first, const auto &second) { return first.first < second.first; });
+    std::vector<Waiting> files;
+    for (auto &[order, file] : waiting) {
+        files.push_back(std::move(file));
+    }
+    return files;
 }
 
 bool InboxManifest::acknowledge(const std::string &transferId)

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "FileSync.h"
+
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -29,8 +33,9 @@ struct FileIdentity
 class InboxManifest
 {
 public:
-    // `directory` is a descriptor of the inbox folder (-1 while there is none); it stays the caller's.
-    explicit InboxManifest(int directory);
+    // `directory` is a descriptor of the inbox folder (-1 while there is none); it stays the caller's. A rewritten
+    // journal is made durable through `sync` before it replaces the old one.
+    explicit InboxManifest(int directory, std::shared_ptr<FileSync> sync = FileSync::system());
     ~InboxManifest();
     InboxManifest(const InboxManifest &) = delete;
     InboxManifest &operator=(const InboxManifest &) = delete;
@@ -59,6 +64,20 @@ public:
         acknowledged,
     };
     Receipt receivedBefore(const std::string &transferId, uint64_t size, std::string &fileName) const;
+
+    // The received files that still wait in the inbox, unacknowledged, oldest first.
+    struct Waiting
+    {
+        std::string transferId;
+        std::string fileName;
+        uint64_t size = 0;
+
+        bool operator==(const Waiting &) const = default;
+    };
+    std::vector<Waiting> waitingFiles() const;
+
+    // The journal's descriptor, for making its lines durable; -1 while there is none. Valid until the next change.
+    int journalDescriptor() const { return m_journal; }
 
     // The entries a journal text describes, later lines winning; lines that do not parse are skipped. Into
     // `placing` go the files that were being placed when the journal ended (named as wanted, not as placed).
@@ -90,6 +109,7 @@ private:
     bool stillPlaced(const Entry &entry) const;
 
     int m_directory;
+    std::shared_ptr<FileSync> m_sync;
     int m_journal = -1;
     std::map<std::string, Entry> m_entries;
     uint64_t m_nextOrder = 0;

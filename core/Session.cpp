@@ -8,6 +8,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +45,8 @@ constexpr size_t receiveBatchJobs = 4;
 constexpr uint64_t readAheadMinimumBytes = 2 * wire::chunkBytes;
 // Received data this small, with nothing queued before it, is written and hashed on the link's own thread.
 constexpr size_t inlineReceiveBytes = 64 * 1024;
+// Files placed in a row are reported together at most this many at a time: each waits for the last one's bytes.
+constexpr size_t maximumPlacedBeforeReport = 32;
 
 struct DigestDeleter
 {
@@ -112,6 +115,31 @@ bool hashPrefix(int descriptor, uint64_t count, EVP_MD_CTX *digest, const std::a
     return true;
 }
 
+// What tells that a file was written to since: its size and its modification and change times, to the nanosecond.
+// A rewrite in place keeps the size, so the times tell it.
+struct FileVersion
+{
+    uint64_t size = 0;
+    int64_t modifiedNanoseconds = 0;
+    int64_t changedNanoseconds = 0;
+
+    bool operator==(const FileVersion &) const = default;
+
+    static std::optional<FileVersion> of(int descriptor)
+    {
+        struct stat status
+        {
+        };
+        if (::fstat(descriptor, &status) != 0) {
+            return std::nullopt;
+        }
+        const auto nanoseconds = [](const timespec &time) {
+            return int64_t(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+        };
+        return FileVersion{uint64_t(status.st_size), nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
+    }
+};
+
 std::string idPayload(const std::string &transferId)
 {
     return wire::FieldWriter().text(transferId).take();
@@ -133,6 +161,8 @@ struct Session::Outgoing
     std::string fileName;
     int descriptor = -1;
     uint64_t size = 0;
+    // The file as it was when this attempt began: what is sent must be that file, not a mix of two versions.
+    FileVersion version;
     std::shared_ptr<Link> link;
     std::atomic<bool> stopped = false;
     bool accepted = false;
@@ -183,9 +213,9 @@ struct Session::Incoming
     }
 };
 
-Session::Session(const std::string &inboxDirectory)
-    : m_inboxDirectory(inboxDirectory), m_manifest(std::make_unique<InboxManifest>(-1)),
-      m_senders(std::make_unique<WorkerPool>("tavrine-send"))
+Session::Session(const std::string &inboxDirectory, std::shared_ptr<FileSync> sync)
+    : m_inboxDirectory(inboxDirectory), m_sync(std::move(sync)),
+      m_manifest(std::make_unique<InboxManifest>(-1, m_sync)), m_senders(std::make_unique<WorkerPool>("tavrine-send"))
 {
     // A folder that cannot be used now is tried again at each offer: sending works meanwhile.
     std::string failure;
@@ -332,6 +362,11 @@ void Session::sendFile(int descriptor, const std::string &fileName, uint64_t siz
 {
     auto transfer = std::make_shared<Outgoing>();
     transfer->descriptor = descriptor;
+    const std::optional<FileVersion> version = FileVersion::of(descriptor);
+    if (!version) {
+        throw CoreError(CoreError::Kind::FileAccess, std::string("the file cannot be read: ") + std::strerror(errno));
+    }
+    transfer->version = *version;
     std::lock_guard lock(m_mutex);
     if (transferId.empty() || transferId.size() > maximumTransferIdBytes) {
         throw CoreError(CoreError::Kind::InvalidTransferId);
@@ -350,12 +385,9 @@ void Session::sendFile(int descriptor, const std::string &fileName, uint64_t siz
     m_outgoing[transferId] = transfer;
     m_events.push_back({EventKind::queued, Direction::sending, transferId, transfer->fileName, 0, size, {}, {}, {}});
     const bool eager = size <= eagerTransferBytes;
-    m_link->sendControl(wire::FrameType::offer, wire::FieldWriter()
-                                                    .text(transferId)
-                                                    .text(transfer->fileName)
-                                                    .u64(size)
-                                                    .u8(eager ? 1 : 0)
-                                                    .take());
+    m_link->sendControl(
+        wire::FrameType::offer,
+        wire::FieldWriter().text(transferId).text(transfer->fileName).u64(size).u8(eager ? 1 : 0).take());
     if (eager) {
         // The offer is a control frame and goes out before any data.
         transfer->accepted = true;
@@ -445,6 +477,12 @@ void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
             if (position < transfer->size) {
                 emitProgress(*transfer, position, false);
             }
+        }
+        // Checked after the last read and before the digest goes: a write anywhere in the file while it was read,
+        // also in place at the same size, would make the copy neither the old file nor the new one.
+        if (FileVersion::of(transfer->descriptor) != transfer->version) {
+            fail("the file changed while it was being sent");
+            return;
         }
         emitProgress(*transfer, transfer->size, true);
         std::string end = wire::encodeFrame(
@@ -761,7 +799,6 @@ void Session::queueReceiveJob(const std::string &transferId, std::string payload
 {
     std::shared_ptr<Incoming> transfer;
     StagesToWake stages;
-    std::string inboxFailure;
     {
         std::lock_guard lock(m_mutex);
         const auto found = m_incoming.find(transferId);
@@ -770,10 +807,11 @@ void Session::queueReceiveJob(const std::string &transferId, std::string payload
             return;
         }
         // Never waits: the link asks readyForFrames() before it reads, so it keeps sending while the disk catches
-        // up. Only the link's thread queues jobs, so an empty queue stays empty while the job is done here. A file
-        // whose folder is no longer the inbox is carried over as it ends, which is no work for the link's thread.
-        if (!m_receiveJobs.empty() || payload.size() > inlineReceiveBytes ||
-            (end && found->second->inbox != usableInbox(inboxFailure))) {
+        // up. Only the link's thread queues jobs, so an empty queue stays empty while the job is done here. A file's
+        // end always goes to the writer: making the file durable (or carrying it over to an inbox made again) takes
+        // the disk's time, which the link's thread does not wait for.
+        if (!m_receiveJobs.empty() || payload.size() > inlineReceiveBytes || end) {
+            m_queuedEnds += end ? 1 : 0;
             m_receiveBytes += payload.size();
             m_receiveHeld = m_receiveHeld || m_receiveBytes >= maximumQueuedReceiveBytes;
             m_receiveJobs.push_back(
@@ -790,10 +828,6 @@ void Session::queueReceiveJob(const std::string &transferId, std::string payload
     // Small and with nothing before it: done at once, sparing two threads a wake-up, which is what small files
     // one after another mostly cost.
     if (transfer->closed) {
-        return;
-    }
-    if (end) {
-        finishIncoming(transfer, payload);
         return;
     }
     const std::string_view bytes = std::string_view(payload).substr(offset);
@@ -884,9 +918,16 @@ void Session::runReceiveStage(bool writer)
             this->*sleeping = false;
         }
         if (m_stopping) {
+            if (writer) {
+                lock.unlock();
+                reportPlaced();
+            }
             return;
         }
         const std::shared_ptr<ReceiveJob> job = m_receiveJobs[this->*next];
+        if (writer && job->end) {
+            --m_queuedEnds;
+        }
         lock.unlock();
         if (!job->transfer->closed) {
             const std::string_view bytes = std::string_view(job->payload).substr(job->offset);
@@ -906,9 +947,16 @@ void Session::runReceiveStage(bool writer)
         retireReceiveJobs();
         // The hasher past a file's end lets the writer finish that file.
         const StagesToWake stages = receiveStagesToWake(job->end);
-        if (stages.writer || stages.hasher) {
+        // The files placed are reported once nothing queued would place another, so that one sync of the folder
+        // serves them all; a long run of small files is reported now and then.
+        const bool report =
+            writer && !m_placed.empty() && (m_queuedEnds == 0 || m_placed.size() >= maximumPlacedBeforeReport);
+        if (stages.writer || stages.hasher || report) {
             lock.unlock();
             wakeReceiveStages(stages);
+            if (report) {
+                reportPlaced();
+            }
             lock.lock();
         }
     }
@@ -1013,17 +1061,35 @@ void Session::finishIncoming(const std::shared_ptr<Incoming> &transfer, const st
         failIncoming(transfer, failure);
         return;
     }
+    const auto isCurrent = [&] {
+        const auto found = m_incoming.find(transfer->id);
+        return found != m_incoming.end() && found->second == transfer;
+    };
+    {
+        std::lock_guard lock(m_mutex);
+        if (!isCurrent()) {
+            return;
+        }
+        if (transfer->written != transfer->size) {
+            failIncoming(transfer, "the file ended early");
+            return;
+        }
+        if (!constantTimeEquals(finishDigest(transfer->digest.get()), expectedDigest)) {
+            failIncoming(transfer, "the file arrived damaged");
+            return;
+        }
+    }
+    // The bytes are on the disk before the file takes its name, so that a power cut never leaves the name on a file
+    // short of them. Outside the lock: the link goes on meanwhile.
+    const bool synced = m_sync->syncData(transfer->descriptor);
+    const int syncError = errno;
     std::lock_guard lock(m_mutex);
-    const auto found = m_incoming.find(transfer->id);
-    if (found == m_incoming.end() || found->second != transfer) {
+    // Paused or cancelled meanwhile.
+    if (!isCurrent()) {
         return;
     }
-    if (transfer->written != transfer->size) {
-        failIncoming(transfer, "the file ended early");
-        return;
-    }
-    if (!constantTimeEquals(finishDigest(transfer->digest.get()), expectedDigest)) {
-        failIncoming(transfer, "the file arrived damaged");
+    if (!synced) {
+        failIncoming(transfer, std::string("the file could not be written: ") + std::strerror(syncError));
         return;
     }
     {
@@ -1050,26 +1116,125 @@ void Session::finishIncoming(const std::shared_ptr<Incoming> &transfer, const st
         return;
     }
     transfer->closed = true;
+    const std::optional<FileIdentity> identity = known ? std::optional(FileIdentity::of(placed)) : std::nullopt;
     {
         std::lock_guard inboxLock(m_inboxMutex);
         // Recorded only where it was placed: a folder replaced since knows nothing of it.
         if (transfer->inbox == m_inbox) {
-            m_manifest->recordReceived(transfer->id, *placedName, known ? FileIdentity::of(placed) : FileIdentity{});
+            m_manifest->recordReceived(transfer->id, *placedName, identity.value_or(FileIdentity{}));
         }
     }
-    if (m_link) {
-        m_link->sendControl(wire::FrameType::done, wire::FieldWriter().text(transfer->id).u8(1).text({}).take());
+    m_incoming.erase(transfer->id);
+    m_placed.push_back({transfer->id, *placedName, transfer->size, transfer->inbox, identity});
+}
+
+void Session::reportPlaced()
+{
+    size_t count = 0;
+    std::vector<std::shared_ptr<InboxFolder>> folders;
+    {
+        std::lock_guard lock(m_mutex);
+        count = m_placed.size();
+        for (const PlacedFile &file : m_placed) {
+            if (std::find(folders.begin(), folders.end(), file.inbox) == folders.end()) {
+                folders.push_back(file.inbox);
+            }
+        }
     }
-    m_events.push_back({EventKind::completed,
-                        Direction::receiving,
-                        transfer->id,
-                        *placedName,
-                        transfer->size,
-                        transfer->size,
-                        {},
-                        {},
-                        {}});
-    m_incoming.erase(found);
+    if (count == 0) {
+        return;
+    }
+    // The journal's lines naming the files first, then the names themselves: one sync of each serves every file
+    // placed. The journal is synced through a descriptor of its own, so that acknowledgements do not wait for it.
+    int journal = -1;
+    {
+        std::lock_guard inboxLock(m_inboxMutex);
+        if (m_manifest->journalDescriptor() >= 0) {
+            journal = ::fcntl(m_manifest->journalDescriptor(), F_DUPFD_CLOEXEC, 0);
+        }
+    }
+    if (journal >= 0) {
+        // A journal that cannot be synced loses at most what a later acknowledgement after a power cut needs; the
+        // files themselves are not at stake.
+        m_sync->syncData(journal);
+        ::close(journal);
+    }
+    std::map<const InboxFolder *, int> failedFolders; // the error of each folder whose names could not be synced
+    for (const std::shared_ptr<InboxFolder> &folder : folders) {
+        if (!m_sync->syncFolder(folder->descriptor)) {
+            const int error = errno;
+            failedFolders[folder.get()] = error;
+        }
+    }
+
+    std::lock_guard lock(m_mutex);
+    for (size_t index = 0; index < count; ++index) {
+        const PlacedFile &file = m_placed[index];
+        const auto failed = failedFolders.find(file.inbox.get());
+        if (failed == failedFolders.end()) {
+            if (m_link) {
+                m_link->sendControl(wire::FrameType::done,
+                                    wire::FieldWriter().text(file.transferId).u8(1).text({}).take());
+            }
+            m_events.push_back({EventKind::completed,
+                                Direction::receiving,
+                                file.transferId,
+                                file.fileName,
+                                file.size,
+                                file.size,
+                                {},
+                                {},
+                                {}});
+            continue;
+        }
+        // Its name may not outlast a power cut: it is taken back (while it is still the file placed), so that the
+        // sender's next attempt brings it again rather than finding it here.
+        struct stat status
+        {
+        };
+        if (file.identity &&
+            ::fstatat(file.inbox->descriptor, file.fileName.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            FileIdentity::of(status) == *file.identity) {
+            ::unlinkat(file.inbox->descriptor, file.fileName.c_str(), 0);
+        }
+        const std::string message =
+            std::string("the file could not be placed in the inbox: ") + std::strerror(failed->second);
+        if (m_link) {
+            m_link->sendControl(wire::FrameType::done,
+                                wire::FieldWriter().text(file.transferId).u8(0).text(message).take());
+        }
+        m_events.push_back({EventKind::failed,
+                            Direction::receiving,
+                            file.transferId,
+                            file.fileName,
+                            file.size,
+                            file.size,
+                            {},
+                            {},
+                            message});
+    }
+    m_placed.erase(m_placed.begin(), m_placed.begin() + ptrdiff_t(count));
+}
+
+void Session::reportWaitingFiles()
+{
+    std::vector<InboxManifest::Waiting> waiting;
+    {
+        std::lock_guard inboxLock(m_inboxMutex);
+        waiting = m_manifest->waitingFiles();
+    }
+    std::lock_guard lock(m_mutex);
+    for (InboxManifest::Waiting &file : waiting) {
+        m_events.push_back({EventKind::completed,
+                            Direction::receiving,
+                            std::move(file.transferId),
+                            std::move(file.fileName),
+                            file.size,
+                            file.size,
+                            {},
+                            {},
+                            {}});
+    }
 }
 
 bool Session::handleFrame(const std::shared_ptr<Link> &link, wire::Frame &frame)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "CoreTypes.h"
+#include "FileSync.h"
+#include "InboxManifest.h"
 #include "Link.h"
 #include "PollQueue.h"
 
@@ -15,10 +17,10 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tavrine::core {
 
-class InboxManifest;
 class WorkerPool;
 
 // What both ends of a paired link share: the event queue, file transfers both ways and the management
@@ -26,7 +28,8 @@ class WorkerPool;
 class Session
 {
 public:
-    explicit Session(const std::string &inboxDirectory);
+    // Received files are made durable through `sync` before they are reported.
+    explicit Session(const std::string &inboxDirectory, std::shared_ptr<FileSync> sync = FileSync::system());
     ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
@@ -45,6 +48,9 @@ public:
     bool pauseTransfer(const std::string &transferId);
     bool cancelTransfer(const std::string &transferId);
     bool acknowledgeReceivedTransfer(const std::string &transferId);
+    // Reports each file that an earlier run received and left in the inbox unacknowledged as completed once more, for
+    // an application that moves received files away and may have stopped before it did.
+    void reportWaitingFiles();
 
     std::string requestManagement(const std::string &action, const std::string &payload);
     std::optional<ManagementResponse> pollManagementResponse();
@@ -100,12 +106,17 @@ private:
     // Drops the jobs at the front that both threads are done with. Under the lock.
     void retireReceiveJobs();
     void writeChunk(const std::shared_ptr<Incoming> &transfer, std::string_view bytes);
+    // Checks a whole file, makes its bytes durable and gives it its name; it is reported by reportPlaced().
     void finishIncoming(const std::shared_ptr<Incoming> &transfer, const std::string &expectedDigest);
+    // Makes the names of the files placed since the last call durable, one sync for each folder, and only then tells
+    // both sides that they arrived. On the writer's thread.
+    void reportPlaced();
     void failIncoming(const std::shared_ptr<Incoming> &transfer, const std::string &failure);
     // The hidden name a transfer's bytes collect under until they are checked.
     static std::string partialName(const std::string &transferId);
 
     const std::string m_inboxDirectory;
+    const std::shared_ptr<FileSync> m_sync;
     // Guards the inbox folder and the manifest alone, taken after m_mutex where both are: an acknowledgement, made
     // while the next files arrive, does not hold up the link's thread for its disk work.
     std::mutex m_inboxMutex;
@@ -143,6 +154,20 @@ private:
         bool hashed = false;
     };
     std::deque<std::shared_ptr<ReceiveJob>> m_receiveJobs;
+    // Ends of files queued that the writer has not taken yet: while there are any, the files it placed wait for them,
+    // so that one sync of the folder serves them all.
+    size_t m_queuedEnds = 0;
+    // Files placed by the writer whose names are not yet durable, and so not yet reported.
+    struct PlacedFile
+    {
+        std::string transferId;
+        std::string fileName; // as placed
+        uint64_t size = 0;
+        std::shared_ptr<InboxFolder> inbox;
+        // What was placed, so that a file that cannot be kept is taken back only while it is still that file.
+        std::optional<FileIdentity> identity;
+    };
+    std::vector<PlacedFile> m_placed;
     size_t m_nextToWrite = 0; // indices into m_receiveJobs
     size_t m_nextToHash = 0;
     size_t m_receiveBytes = 0;

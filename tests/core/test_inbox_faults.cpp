@@ -1,5 +1,8 @@
+#include "FileDescriptor.h"
 #include "LinkFixture.h"
 #include "LinkedCoreFunctions.h"
+#include "PhoneSession.h"
+#include "StorageLayout.h"
 #include "TavrineCoreError.h"
 
 #include <QtTest>
@@ -73,6 +76,34 @@ bool cutJournalAfterPlacing(const LinkSide &side, const QString &transferId)
         return false;
     }
     return journal.resize(text.indexOf('\n', placing) + 1);
+}
+
+// A run of the phone program on the storage folder `storage`, reconnecting with `material`: until `answered`
+// returns, the host asks it something and waits for the answer, by which time the phone has handled every event that
+// its core had for it as it started. False when a step did not happen in time.
+bool runPhoneUntilItAnswers(LinkFixture &link, const QString &storage, const QString &material)
+{
+    int input[2];
+    if (::pipe(input) != 0) {
+        return false;
+    }
+    const FileDescriptor inputReadEnd(input[0]);
+    const FileDescriptor inputWriteEnd(input[1]);
+    PhoneOptions options;
+    options.storageDirectory = storage;
+    PhoneSession session(
+        TransferClient::connect({}, material, link.phone.deviceName, StorageLayout::inboxPath(storage)), options,
+        ManagementHandlers(), PhoneState{material, link.host.deviceName});
+    session.start(inputReadEnd.get());
+    const auto paired = countEvents(link.host.events, TransferEventKind::paired);
+    if (!link.waitUntil([&] { return countEvents(link.host.events, TransferEventKind::paired) > paired; })) {
+        return false;
+    }
+    const QString requestId = link.host->requestManagement(u"files.nothing"_s, u"{}"_s);
+    return link.waitUntil([&] {
+        return std::any_of(link.host.responses.begin(), link.host.responses.end(),
+                           [&](const ManagementResponse &response) { return response.requestId == requestId; });
+    });
 }
 
 bool acknowledge(LinkFixture &link, Way way, const QString &transferId)
@@ -259,6 +290,42 @@ private slots:
         QCOMPARE(fileSha256(receiver.inboxFile(outcome->fileName)), fileSha256(path));
         QVERIFY(acknowledge(link, way, id));
         QCOMPARE(inboxFiles(receiver), usersFile ? QStringList{name} : QStringList());
+    }
+
+    void fileLeftInTheInboxByAStoppedPhoneIsDeliveredOnce_data()
+    {
+        const TestTable<bool> rows; // whether the phone had moved the file before it stopped
+        rows("stopped before it moved the file", false);
+        rows("stopped after it moved the file, before it acknowledged it", true);
+    }
+
+    // The phone program stopped after its core placed a file in the inbox and reported it (the computer counts it
+    // as delivered) and before it moved the file into its storage: the next run moves it, once, and leaves nothing in
+    // the inbox; a run after that finds nothing more to do.
+    void fileLeftInTheInboxByAStoppedPhoneIsDeliveredOnce()
+    {
+        const auto [movedBeforeStop] = TestTable<bool>::fetch();
+        LinkFixture link;
+        VERIFY_LINK(link, link.pair());
+        const QString path = link.transferFile(Way::hostToPhone, u"photo.jpg"_s, 300'000, u"left"_s);
+        VERIFY_LINK(link, !path.isEmpty());
+        const QString material = link.phone->trustedConnectionMaterial().value_or(QString());
+        link.phone.stop();
+        // The same folder, where the phone program keeps it.
+        const QString storage = link.phone.root.filePath(u"storage"_s);
+        const QString inbox = StorageLayout::inboxPath(storage);
+        QVERIFY(QDir().mkpath(StorageLayout::stateFolderPath(storage)));
+        QVERIFY(QDir().rename(link.phone.inbox(), inbox));
+        if (movedBeforeStop) {
+            QVERIFY(QFile::rename(inbox + u"/photo.jpg"_s, storage + u"/photo.jpg"_s));
+        }
+
+        for (int run = 0; run < 2; ++run) {
+            VERIFY_LINK(link, runPhoneUntilItAnswers(link, storage, material));
+            QCOMPARE(QDir(storage).entryList(QDir::Files), QStringList{u"photo.jpg"_s});
+            QCOMPARE(fileSha256(storage + u"/photo.jpg"_s), fileSha256(path));
+            QCOMPARE(QDir(inbox).entryList(QDir::Files), QStringList());
+        }
     }
 
     void removedInboxIsMadeAgain_data()
