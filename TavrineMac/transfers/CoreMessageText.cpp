@@ -1,5 +1,6 @@
 #include "CoreMessageText.h"
 
+#include "ListeningProgram.h"
 #include "SystemErrorText.h"
 
 #include <QList>
@@ -106,6 +107,31 @@ QString describe(const QString &message, TransferDirection direction)
         return shown;
     }
     return message;
+}
+
+std::optional<QString> describeServiceStart(const QString &details)
+{
+    // The phone comes back to the port it paired with, so the host takes that port or none.
+    static const QRegularExpression portTaken(QStringLiteral("^port (\\d{1,5}) on \\S+ is taken by another program"));
+    static const QRegularExpression cannotListen(QStringLiteral("^cannot listen on (\\S+): (.*)$"),
+                                                 QRegularExpression::DotMatchesEverythingOption);
+    if (const QRegularExpressionMatch match = portTaken.match(details); match.hasMatch()) {
+        const uint port = match.captured(1).toUInt();
+        const QString advice = QStringLiteral("手机只会在这个端口寻找这台电脑，请关闭该程序后重试。");
+        const std::optional<ListeningProgram> holder =
+            port <= 0xFFFF ? findListeningProgram(quint16(port)) : std::nullopt;
+        if (holder && !holder->name.isEmpty()) {
+            return QStringLiteral("端口 %1 已被程序“%2”（进程号 %3）占用。")
+                       .arg(QString::number(port), holder->name, QString::number(holder->processID)) +
+                   advice;
+        }
+        return QStringLiteral("端口 %1 已被另一个程序占用。").arg(port) + advice;
+    }
+    if (const QRegularExpressionMatch match = cannotListen.match(details); match.hasMatch()) {
+        return QStringLiteral("无法在 %1 上等待手机连接：%2")
+            .arg(match.captured(1), SystemErrorText::describe(match.captured(2)));
+    }
+    return std::nullopt;
 }
 
 } // namespace CoreMessageText

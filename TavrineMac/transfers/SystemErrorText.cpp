@@ -16,9 +16,24 @@ struct CommonReason
 };
 
 constexpr CommonReason commonReasons[] = {
-    {ENOENT, u"文件或文件夹不存在"}, {EACCES, u"没有权限"},       {EPERM, u"没有权限"},
-    {ENOSPC, u"磁盘空间不足"},       {EDQUOT, u"磁盘空间不足"},   {EROFS, u"文件系统为只读"},
-    {EISDIR, u"这是一个文件夹"},     {ENAMETOOLONG, u"名称过长"},
+    {ENOENT, u"文件或文件夹不存在"},
+    {EACCES, u"没有权限"},
+    {EPERM, u"没有权限"},
+    {ENOSPC, u"磁盘空间不足"},
+    {EDQUOT, u"磁盘空间不足"},
+    {EROFS, u"文件系统为只读"},
+    {EISDIR, u"这是一个文件夹"},
+    {ENAMETOOLONG, u"名称过长"},
+    {EIO, u"读写磁盘时出错"},
+    {EFBIG, u"文件过大"},
+    {ENOTDIR, u"路径中有一项不是文件夹"},
+    {EEXIST, u"已有同名的文件或文件夹"},
+    {ENOTEMPTY, u"文件夹不是空的"},
+    {EBUSY, u"文件或设备正忙"},
+    {EMFILE, u"打开的文件过多"},
+    {ENFILE, u"打开的文件过多"},
+    {ELOOP, u"符号链接层级过多"},
+    {ENOMEM, u"内存不足"},
 };
 
 // Qt writes a few reasons in words of its own; the others are the C library's.

@@ -1,4 +1,5 @@
 #include "BackgroundTask.h"
+#include "CoreMessageText.h"
 #include "SystemErrorText.h"
 #include "TransferStore.h"
 #include "TransferStorePrivate.h"
@@ -25,6 +26,18 @@ namespace {
 
 const QString noLocalNetworkMessage = QStringLiteral("请先让电脑连接到局域网，然后重试。");
 const QString waitingForDeviceMessage = QStringLiteral("等待原设备重新连接");
+
+// What to show when the host could not start: the core's own words are English.
+QString hostStartFailure(const std::exception &error)
+{
+    const auto *coreError = dynamic_cast<const TavrineCoreError *>(&error);
+    if (coreError && coreError->kind() == TavrineCoreError::Case::ServiceStart) {
+        if (const std::optional<QString> text = CoreMessageText::describeServiceStart(coreError->details())) {
+            return *text;
+        }
+    }
+    return describe(error);
+}
 
 // Why files cannot be received into `folder`, which is made when it is missing; nothing when they can.
 std::optional<QString> receiveFolderProblemOf(const QString &folder)
@@ -99,7 +112,7 @@ QCoro::Task<void> TransferStore::startUp()
         }
     } catch (const std::exception &error) {
         if (self) {
-            setPhase(Phase::failed(describe(error)));
+            setPhase(Phase::failed(hostStartFailure(error)));
         }
     }
 }
@@ -193,7 +206,7 @@ void TransferStore::startHost(bool withTrustedPeer, const QString &secret)
             m_credentials.write(host->identityMaterial(), TransferCredentialStore::Account::hostIdentity);
         }
     } catch (const std::exception &error) {
-        setPhase(Phase::failed(describe(error)));
+        setPhase(Phase::failed(hostStartFailure(error)));
         return;
     }
     adoptHost(std::move(host));

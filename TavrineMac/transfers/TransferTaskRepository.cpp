@@ -1,6 +1,7 @@
 #include "TransferTaskRepository.h"
 
 #include "RegularFileReader.h"
+#include "SystemErrorText.h"
 #include "WholeFileCommit.h"
 
 #include <QDateTime>
@@ -10,11 +11,19 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -62,47 +71,54 @@ bool isTaken(const QString &path)
     return info.exists() || info.isSymLink();
 }
 
-// Keeps the damaged task file under a name of its own: a copy of the bytes that were read, or, when the
-// file could not be read at all, the file itself moved aside. Never replaces an earlier kept file.
-void keepDamagedFile(const QString &path, const std::optional<QByteArray> &contents)
+// Moves `from` to `to` unless something is there already; false with errno set when it cannot.
+bool moveWithoutReplacing(const QByteArray &from, const QByteArray &to)
 {
-    if (contents && isAlreadyKept(path, *contents))
-        return;
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL)
+        return false;
+    // A file system that cannot refuse to replace: the name was free a moment ago.
+    return ::rename(from.constData(), to.constData()) == 0;
+}
 
+// Keeps the damaged task file under a name of its own, in a way that takes no room on the disk, since a nearly full
+// disk is where files get damaged: a file that was read gets a second name, and stays in place until the next save
+// replaces it; on a file system without second names, and for a file that cannot be read at all, the file itself is
+// moved to that name. Never replaces an earlier kept file. Returns the error number when the file could not be kept.
+std::optional<int> keepDamagedFile(const QString &path, bool wasRead)
+{
     const QString base = QFileInfo(path).absoluteDir().filePath(
         keptNamePrefix(path) + QDateTime::currentDateTimeUtc().toString(u"yyyyMMdd'T'HHmmss'Z'"_s));
+    const QByteArray from = QFile::encodeName(path);
     for (int attempt = 1; attempt <= maximumKeptNameAttempts; ++attempt) {
         const QString keptPath = attempt == 1 ? base : u"%1-%2"_s.arg(base).arg(attempt);
         if (isTaken(keptPath))
             continue;
-        if (!contents) {
-            if (QFile::rename(path, keptPath)) {
-                qCWarning(taskFileLog) << "unreadable task file moved to" << keptPath;
-                return;
-            }
-            if (isTaken(keptPath))
-                continue;
-            qCWarning(taskFileLog) << "could not move the unreadable task file aside:" << path;
-            return;
+        const QByteArray to = QFile::encodeName(keptPath);
+        if (wasRead && ::link(from.constData(), to.constData()) == 0) {
+            qCWarning(taskFileLog) << "damaged task file kept as" << keptPath;
+            return std::nullopt;
         }
-        QFile kept(keptPath);
-        // NewOnly fails on an existing file, so a copy made meanwhile is never overwritten.
-        if (!kept.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            if (isTaken(keptPath))
-                continue;
-            qCWarning(taskFileLog) << "could not keep the damaged task file:" << kept.errorString();
-            return;
+        if (wasRead && errno == EEXIST)
+            continue;
+        if (moveWithoutReplacing(from, to)) {
+            qCWarning(taskFileLog) << "damaged task file moved to" << keptPath;
+            return std::nullopt;
         }
-        kept.setPermissions(ownerOnly);
-        if (kept.write(*contents) != contents->size() || !kept.flush()) {
-            qCWarning(taskFileLog) << "could not keep the damaged task file:" << kept.errorString();
-            kept.remove();
-            return;
-        }
-        qCWarning(taskFileLog) << "damaged task file kept as" << keptPath;
-        return;
+        if (errno == EEXIST)
+            continue;
+        const int failure = errno;
+        qCWarning(taskFileLog) << "could not keep the damaged task file:" << qt_error_string(failure);
+        return failure;
     }
     qCWarning(taskFileLog) << "no free name to keep the damaged task file" << path;
+    return EEXIST;
+}
+
+QString describeFailure(int errorNumber, const QString &systemText)
+{
+    return errorNumber != 0 ? SystemErrorText::describe(errorNumber) : SystemErrorText::describe(systemText);
 }
 
 } // namespace
@@ -111,9 +127,26 @@ TransferTaskRepositoryError::TransferTaskRepositoryError(const QString &descript
     : m_description(description), m_what(description.toUtf8())
 {}
 
+// A damaged file that load() found at the path and could not keep; shared by the copies of a repository, as the store
+// loads with one and writes with another.
+struct TransferTaskRepository::UnkeptDamage
+{
+    std::mutex mutex;
+    std::optional<int> failure; // why it could not be kept, while it could not
+};
+
 TransferTaskRepository::TransferTaskRepository(std::optional<QString> filePath)
-    : m_filePath(filePath ? std::move(*filePath) : defaultFilePath())
+    : m_filePath(filePath ? std::move(*filePath) : defaultFilePath()), m_unkeptDamage(std::make_shared<UnkeptDamage>())
 {}
+
+void TransferTaskRepository::keepDamage(const std::optional<QByteArray> &contents) const
+{
+    if (contents && isAlreadyKept(m_filePath, *contents))
+        return;
+    const std::optional<int> failure = keepDamagedFile(m_filePath, contents.has_value());
+    const std::lock_guard lock(m_unkeptDamage->mutex);
+    m_unkeptDamage->failure = failure;
+}
 
 QList<TransferTaskRecord> TransferTaskRepository::load() const
 {
@@ -123,7 +156,7 @@ QList<TransferTaskRecord> TransferTaskRepository::load() const
         return {};
     if (read.outcome == RegularFileRead::Outcome::unreadable) {
         qCWarning(taskFileLog) << "cannot read the task file whole:" << read.problem;
-        keepDamagedFile(m_filePath, std::nullopt);
+        keepDamage(std::nullopt);
         return {};
     }
     const QByteArray &contents = read.contents;
@@ -134,7 +167,7 @@ QList<TransferTaskRecord> TransferTaskRepository::load() const
         qCWarning(taskFileLog) << "the task file is not a JSON array:"
                                << (parseError.error != QJsonParseError::NoError ? parseError.errorString()
                                                                                 : u"another JSON value"_s);
-        keepDamagedFile(m_filePath, contents);
+        keepDamage(contents);
         return {};
     }
 
@@ -156,17 +189,32 @@ QList<TransferTaskRecord> TransferTaskRepository::load() const
         }
     }
     if (isDamaged)
-        keepDamagedFile(m_filePath, contents);
+        keepDamage(contents);
     return records;
 }
 
 void TransferTaskRepository::save(const QList<TransferTaskRecord> &records) const
 {
+    {
+        // What could not be kept is not written over: it is tried again, and the save waits for it.
+        const std::lock_guard lock(m_unkeptDamage->mutex);
+        if (m_unkeptDamage->failure) {
+            std::optional<int> failure = keepDamagedFile(m_filePath, true);
+            if (failure == ENOENT)
+                failure.reset(); // gone meanwhile: nothing is written over
+            m_unkeptDamage->failure = failure;
+            if (failure) {
+                throw TransferTaskRepositoryError(u"已损坏的旧任务文件无法另存（%1），为免覆盖它，暂不保存"_s.arg(
+                    SystemErrorText::describe(*failure)));
+            }
+        }
+    }
+
     const QString folder = QFileInfo(m_filePath).absolutePath();
     std::error_code folderError;
     std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(folder).toStdString()), folderError);
     if (folderError)
-        throw TransferTaskRepositoryError(QString::fromLocal8Bit(folderError.message()));
+        throw TransferTaskRepositoryError(describeFailure(folderError.value(), {}));
 
     QJsonArray array;
     for (const TransferTaskRecord &record : records)
@@ -177,16 +225,40 @@ void TransferTaskRepository::save(const QList<TransferTaskRecord> &records) cons
     bytes.replace('/', "\\/");
 
     // The old file is replaced only once every byte of the new one is on the disk: a full disk must not leave an
-    // empty or cut file in place of the tasks.
+    // empty or cut file in place of the tasks. Each failure names the reason of the call that failed, as Qt's own
+    // words for a short write are none at all.
     QSaveFile file(m_filePath);
+    errno = 0;
     if (!file.open(QIODevice::WriteOnly))
-        throw TransferTaskRepositoryError(file.errorString());
+        throw TransferTaskRepositoryError(describeFailure(errno, file.errorString()));
+    errno = 0;
     if (!file.setPermissions(ownerOnly)) {
-        const QString description = file.errorString();
+        const QString description = describeFailure(errno, file.errorString());
         file.cancelWriting();
         throw TransferTaskRepositoryError(description);
     }
     QString reason;
-    if (!commitWholeFile(file, bytes, &reason))
-        throw TransferTaskRepositoryError(reason);
+    int errorNumber = 0;
+    if (!commitWholeFile(file, bytes, &reason, &errorNumber))
+        throw TransferTaskRepositoryError(describeFailure(errorNumber, reason));
+}
+
+void TransferTaskRepository::removeLeftoverTemporaryFiles() const
+{
+    // The names QSaveFile writes under before it moves a new file into place; a process ended at that moment leaves
+    // one behind, each as large as the file.
+    const QFileInfo file(m_filePath);
+    const QRegularExpression leftover(
+        QRegularExpression::anchoredPattern(QRegularExpression::escape(file.fileName()) + u"\\.[A-Za-z0-9]{6}"_s));
+    const QDir folder = file.absoluteDir();
+    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        if (!leftover.match(name).hasMatch())
+            continue;
+        const QByteArray path = QFile::encodeName(folder.filePath(name));
+        struct stat status = {};
+        // Only a file of its own: a link is never followed, and whatever it names stays.
+        if (::lstat(path.constData(), &status) == 0 && S_ISREG(status.st_mode))
+            ::unlink(path.constData());
+    }
 }

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <exception>
+#include <memory>
 #include <optional>
 
 // The task file could not be written; the description is the system's.
@@ -35,13 +36,24 @@ public:
 
     // Never fails: a missing file is an empty list, and every record that decodes is kept in file order.
     // A file that cannot be read whole is kept beside itself as "transfer-tasks-v1.json.damaged-<UTC time>"
-    // (with "-2", "-3"... when that name is taken) before anything can be written over it: its bytes are
-    // copied there, or, when it cannot be read at all, the file itself is moved there.
+    // (with "-2", "-3"... when that name is taken) before anything can be written over it, in a way that needs no
+    // room on the disk: that name is a second name of the file, or, where there can be none or the file cannot be
+    // read at all, the file itself moved there.
     QList<TransferTaskRecord> load() const;
 
-    // Throws TransferTaskRepositoryError.
+    // Throws TransferTaskRepositoryError, whose description is the reason in the interface's words. A damaged file
+    // that load() could not keep is not written over: the save keeps it first, or fails.
     void save(const QList<TransferTaskRecord> &records) const;
 
+    // Removes what writes cut short by the end of the process left beside the file: regular files named like the
+    // file plus "." and six letters or digits (never a link, nor what it names).
+    void removeLeftoverTemporaryFiles() const;
+
 private:
+    struct UnkeptDamage;
+
+    void keepDamage(const std::optional<QByteArray> &contents) const;
+
     QString m_filePath;
+    std::shared_ptr<UnkeptDamage> m_unkeptDamage;
 };

@@ -73,9 +73,13 @@ public:
 
     bool isMounted() const { return m_mounted; }
 
-    // Takes every free block with the file `name` inside it; true when the file system is full.
-    bool fill(const QString &name = QStringLiteral("filler")) const
+    // Takes every free block but `spareBytes` with the file `name` inside it; true when the file system is that full.
+    bool fill(const QString &name = QStringLiteral("filler"), int spareBytes = 0) const
     {
+        const QByteArray spare = m_mountPoint + "/spare";
+        if (spareBytes > 0 && !writeText(spare.constData(), QByteArray(spareBytes, 's'))) {
+            return false;
+        }
         const QByteArray path = m_mountPoint + '/' + QFile::encodeName(name);
         const int file = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (file < 0) {
@@ -86,7 +90,7 @@ public:
         }
         const bool full = errno == ENOSPC;
         ::close(file);
-        return full;
+        return full && (spareBytes == 0 || ::unlink(spare.constData()) == 0);
     }
 
 private:
@@ -105,12 +109,10 @@ private:
         // Mounts made here must not spread to the namespace this one was copied from.
         return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     }
-    static void writeText(const char *path, const QByteArray &text)
+    static bool writeText(const char *path, const QByteArray &text)
     {
         QFile file(QString::fromLatin1(path));
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write(text);
-        }
+        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush();
     }
 
     QByteArray m_mountPoint;
@@ -118,7 +120,8 @@ private:
 };
 
 // A disk that refuses writes as a test table's row says: "full", a small file system mounted over `folder` and filled
-// (only where the process may mount one), or "limit", the file size limit of 4 KiB.
+// (only where the process may mount one), "nearly full", the same with 4 KiB left, where a larger write is cut short
+// before it fails, or "limit", the file size limit of 4 KiB.
 class RefusingDisk
 {
 public:
@@ -127,6 +130,7 @@ public:
     {
         const TestTable<QString> rows;
         rows("full file system", QStringLiteral("full"));
+        rows("nearly full file system", QStringLiteral("nearly full"));
         rows("file size limit", QStringLiteral("limit"));
     }
     static QString fetch() { return std::get<0>(TestTable<QString>::fetch()); }
@@ -138,14 +142,15 @@ public:
         }
     }
 
-    bool isFull() const { return m_refusal == QStringLiteral("full"); }
+    // A file system out of room, as opposed to a limit of this process.
+    bool isFull() const { return m_refusal != QStringLiteral("limit"); }
     // False where the process may not mount a file system: the test skips then.
     bool isAvailable() const { return !isFull() || m_small->isMounted(); }
     // Until `allow()`, a write of more than what is on disk now fails.
     bool refuse()
     {
         if (isFull()) {
-            return m_small->fill();
+            return m_small->fill(QStringLiteral("filler"), m_refusal == QStringLiteral("nearly full") ? 4096 : 0);
         }
         m_limit.emplace(4096);
         return m_limit->isActive();

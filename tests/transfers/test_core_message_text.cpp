@@ -8,6 +8,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using Phase = TransferStore::Phase;
 
@@ -82,6 +87,42 @@ QStringList coreTexts(const QString &folder)
     return texts;
 }
 
+// A socket of this program listening on 127.0.0.1, on a port the system chose; with `listening` false the socket is
+// only bound, so that nothing listens on the port.
+class LocalSocket
+{
+public:
+    explicit LocalSocket(bool listening) : m_descriptor(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_descriptor, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
+            (!listening || ::listen(m_descriptor, 1) == 0) &&
+            ::getsockname(m_descriptor, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
+            m_port = ntohs(address.sin_port);
+        }
+    }
+    ~LocalSocket() { ::close(m_descriptor); }
+    LocalSocket(const LocalSocket &) = delete;
+    LocalSocket &operator=(const LocalSocket &) = delete;
+
+    quint16 port() const { return m_port; }
+
+private:
+    int m_descriptor;
+    quint16 m_port = 0;
+};
+
+// The core's words for a port that another program holds (core/Host.cpp), with the system's reason.
+QString portTakenDetails(quint16 port)
+{
+    return u"port %1 on 127.0.0.1 is taken by another program (%2); close it and try again, the phone looks here"_s
+        .arg(port)
+        .arg(systemWords(EADDRINUSE));
+}
+
 } // namespace
 
 class TestCoreMessageText : public QObject
@@ -152,6 +193,40 @@ private slots:
         QVERIFY(!text.isEmpty());
         const QString shown = CoreMessageText::describe(text, TransferDirection::receiving);
         QVERIFY2(shown != text && shown.contains(QRegularExpression(u"\\p{Han}"_s)), qPrintable(shown));
+    }
+
+    void aHostThatCannotStartSaysWhyInChinese_data()
+    {
+        // who holds the port ("this program", "nobody"), or the core's details as they are → the phase's text
+        const TestTable<QString, QString> rows;
+        const QString advice = u"手机只会在这个端口寻找这台电脑，请关闭该程序后重试。"_s;
+        rows("the port the phone knows, held by a program found", u"this program"_s,
+             u"端口 {port} 已被程序“{name}”（进程号 {pid}）占用。"_s + advice);
+        rows("the port the phone knows, no holder found", u"nobody"_s, u"端口 {port} 已被另一个程序占用。"_s + advice);
+        rows("an address that cannot be listened on", u"cannot listen on 127.0.0.1: "_s + systemWords(EACCES),
+             u"无法在 127.0.0.1 上等待手机连接：没有权限"_s);
+        rows("other details stay", u"port in use"_s,
+             u"TavrineMac.TavrineCoreError.ServiceStart(details: \"port in use\")"_s);
+    }
+    // Another copy of this program, or any other, may hold the port that the phone comes back to: the host cannot
+    // start, and the reason names the port and, when it can be found, the program.
+    void aHostThatCannotStartSaysWhyInChinese()
+    {
+        const auto [holder, shown] = TestTable<QString, QString>::fetch();
+        const LocalSocket socket(holder == u"this program");
+        QVERIFY(socket.port() != 0);
+        const QString details =
+            holder == u"this program" || holder == u"nobody" ? portTakenDetails(socket.port()) : holder;
+        StoreFixture fixture;
+        TransferStore &store = fixture.make();
+        fixture.host->failNextStart = TavrineCoreError::ServiceStart(details);
+        store.beginNewPairing();
+        QVERIFY(!store.hasHost());
+        QString expected = shown;
+        expected.replace(u"{port}"_s, QString::number(socket.port()))
+            .replace(u"{name}"_s, QString::fromUtf8(contentsOf(u"/proc/self/comm"_s)).trimmed())
+            .replace(u"{pid}"_s, QString::number(QCoreApplication::applicationPid()));
+        QCOMPARE(store.phase(), Phase::failed(expected));
     }
 
     void theStoreShowsCoreTextsInChinese_data()

@@ -26,6 +26,10 @@ private slots:
         QTest::newRow("read-only file system") << EROFS << u"文件系统为只读"_s;
         QTest::newRow("a folder") << EISDIR << u"这是一个文件夹"_s;
         QTest::newRow("name too long") << ENAMETOOLONG << u"名称过长"_s;
+        QTest::newRow("the disk gives up") << EIO << u"读写磁盘时出错"_s;
+        QTest::newRow("file size limit") << EFBIG << u"文件过大"_s;
+        QTest::newRow("a file on the path") << ENOTDIR << u"路径中有一项不是文件夹"_s;
+        QTest::newRow("too many open files") << EMFILE << u"打开的文件过多"_s;
         QTest::newRow("anything else keeps the system's words")
             << EXDEV << QString::fromLocal8Bit(std::strerror(EXDEV));
     }

@@ -3,6 +3,10 @@
 
 #include <QtTest>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using Phase = TransferStore::Phase;
 using Status = TransferTaskRecord::Status;
@@ -69,6 +73,39 @@ private slots:
         QVERIFY(link.waitForStatus(accepted, Status::completed));
         QVERIFY(QFile::exists(link.receiveFolder() + u"/second.bin"_s));
         QVERIFY(link.waitUntil([&] { return !store.receiveFolderProblem(); }));
+    }
+
+    // Another program holds the port the phone knows when the program starts again (a second copy of it, started
+    // where the first cannot be reached): the host does not start, and the reason names the port and this program.
+    void aPortHeldByAnotherProgramIsNamed()
+    {
+        LinkedStoreFixture link;
+        link.makeStore();
+        QVERIFY(link.pair());
+        const quint16 port = link.hostPort();
+        link.phone.reset();
+        link.store.reset();
+        const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        // The phone's last connections to the port may linger a while after it closed.
+        const int reuse = 1;
+        ::setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+        QVERIFY(::bind(holder, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        QVERIFY(::listen(holder, 1) == 0);
+
+        TransferStore &store = link.makeStore();
+        awaitTask(store.startUp());
+        ::close(holder);
+        QVERIFY(!store.hasHost());
+        QCOMPARE(
+            store.phase(),
+            Phase::failed(
+                u"端口 %1 已被程序“%2”（进程号 %3）占用。手机只会在这个端口寻找这台电脑，请关闭该程序后重试。"_s.arg(
+                    QString::number(port), QString::fromUtf8(contentsOf(u"/proc/self/comm"_s)).trimmed(),
+                    QString::number(QCoreApplication::applicationPid()))));
     }
 
     // The session's keyring takes the trust of a pairing from the writer's own thread, and a rename waits for it

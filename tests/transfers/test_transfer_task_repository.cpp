@@ -114,6 +114,37 @@ private slots:
         QVERIFY(kept.size() == 2 && kept.contains(contents) && kept.contains("[1]"));
     }
 
+    void aDamagedFileIsKeptWithoutRoomForACopy_data()
+    {
+        const TestTable<QString> rows; // how the disk refuses (see RefusingDisk)
+        rows("4 KiB left", u"nearly full"_s);
+        rows("file size limit", u"limit"_s);
+    }
+    // A task file cut short, too large for the room left on the disk: it is kept all the same, and the next save goes
+    // in its place only then.
+    void aDamagedFileIsKeptWithoutRoomForACopy()
+    {
+        const auto [refusal] = TestTable<QString>::fetch();
+        QTemporaryDir folder;
+        RefusingDisk disk(refusal, folder.path());
+        if (!disk.isAvailable())
+            QSKIP("this process may not mount a file system");
+        const QString path = folder.filePath(taskFileName);
+        QByteArray whole = "[";
+        for (int number = 0; number < 100; ++number)
+            whole += (number == 0 ? "" : ",") + taskText(u"task-%1"_s.arg(number));
+        const QByteArray cut = whole.left(whole.size() * 9 / 10);
+        QVERIFY(writeFile(path, cut));
+        const TransferTaskRepository repository(path);
+
+        QVERIFY(disk.refuse());
+        QCOMPARE(repository.load(), QList<TransferTaskRecord>());
+        repository.save({});
+        disk.allow();
+        QCOMPARE(contentsOf(path), "[]");
+        QCOMPARE(keptCopies(folder), QList{cut});
+    }
+
     void unreadableFileIsMovedAside_data()
     {
         const TestTable<QString> rows; // what stands at the file's place

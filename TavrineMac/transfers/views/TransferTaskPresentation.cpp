@@ -18,7 +18,6 @@ Symbol directionSymbol(const TransferTaskRecord &task)
                                                                     : Symbol::arrowDownCircleFill;
 }
 
-
 } // namespace
 
 StatusStyle statusStyle(const TransferTaskRecord &task)
@@ -124,11 +123,17 @@ std::optional<QString> batchLine(const TransferTaskRecord &task)
     return *task.batchName;
 }
 
-
-int activeTaskCount(const QList<TransferTaskRecord> &tasks)
+int inProgressTaskCount(const QList<TransferTaskRecord> &tasks)
 {
     return int(std::count_if(tasks.begin(), tasks.end(), [](const TransferTaskRecord &task) {
-        return !TransferTaskRecord::isFinished(task.status);
+        return task.status == Status::queued || task.status == Status::sending || task.status == Status::receiving;
+    }));
+}
+
+int inProgressOrWaitingTaskCount(const QList<TransferTaskRecord> &tasks)
+{
+    return int(std::count_if(tasks.begin(), tasks.end(), [](const TransferTaskRecord &task) {
+        return !TransferTaskRecord::isFinished(task.status) && !task.canRetry();
     }));
 }
 
