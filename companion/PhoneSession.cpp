@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -106,6 +107,7 @@ void PhoneSession::poll()
         handleEvent(*event);
         m_busyUntil = QDeadlineTimer(busySpell);
     }
+    acknowledgeDeliveries();
     while (!m_finished && m_answersBeingMade < maximumAnswersBeingMade) {
         const std::optional<ManagementRequest> request = m_client->pollManagementRequest();
         if (!request) {
@@ -231,14 +233,31 @@ void PhoneSession::deliverReceivedFile(const TransferEvent &event, QJsonObject &
         return;
     }
     line.insert(QStringLiteral("storedName"), *storedName);
+    m_deliveredTransferIds.append(event.transferId);
+}
 
-    bool known = false;
-    const bool called =
-        reportingFailure(QStringLiteral("Could not acknowledge the received transfer %1").arg(event.transferId),
-                         [&] { known = m_client->acknowledgeReceivedTransfer(event.transferId); });
-    if (called && !known) {
-        PhoneOutput::writeError(
-            QStringLiteral("The core library does not know the received transfer %1").arg(event.transferId));
+void PhoneSession::acknowledgeDeliveries()
+{
+    if (m_deliveredTransferIds.isEmpty()) {
+        return;
+    }
+    const QStringList transferIds = std::exchange(m_deliveredTransferIds, {});
+    QString error;
+    // Unacknowledged, a file whose new name may not last is at worst left in the journal; acknowledged, a power cut
+    // could put it back into the inbox with nothing left to deliver it.
+    if (!m_delivery.syncDeliveredFolders(&error)) {
+        PhoneOutput::writeError(error);
+        return;
+    }
+    for (const QString &transferId : transferIds) {
+        bool known = false;
+        const bool called =
+            reportingFailure(QStringLiteral("Could not acknowledge the received transfer %1").arg(transferId),
+                             [&] { known = m_client->acknowledgeReceivedTransfer(transferId); });
+        if (called && !known) {
+            PhoneOutput::writeError(
+                QStringLiteral("The core library does not know the received transfer %1").arg(transferId));
+        }
     }
 }
 

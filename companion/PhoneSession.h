@@ -51,6 +51,8 @@ private:
     void handleLine(const QString &line);
     bool storePairing(const TransferEvent &event);
     void deliverReceivedFile(const TransferEvent &event, QJsonObject &line);
+    // Acknowledges the files delivered in this turn once their new names are durable, one sync of each folder.
+    void acknowledgeDeliveries();
     void sendFile(const QString &path, const QString &transferId);
     void confirmPairing();
     bool isPairing() const;
@@ -64,6 +66,7 @@ private:
     // The code of the pairing URL, until it is shown once.
     std::optional<QString> m_unshownConfirmationCode;
     ReceivedFileDelivery m_delivery;
+    QStringList m_deliveredTransferIds; // delivered in this turn, to acknowledge
     QTimer m_pollTimer;
     QDeadlineTimer m_busyUntil;
     std::unique_ptr<InputLineReader> m_input;
