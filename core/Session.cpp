@@ -364,7 +364,7 @@ void Session::sendFile(int descriptor, const std::string &fileName, uint64_t siz
     transfer->descriptor = descriptor;
     const std::optional<FileVersion> version = FileVersion::of(descriptor);
     if (!version) {
-        throw CoreError(CoreError::Kind::FileAccess, std::string("the file cannot be read: ") + std::strerror(errno));
+        throw CoreError(CoreError::Kind::FileAccess, std::strerror(errno));
     }
     transfer->version = *version;
     std::lock_guard lock(m_mutex);
