@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,6 +32,10 @@ constexpr auto pollInterval = 50ms;
 // file: for a while the phone looks for requests and events this often.
 constexpr auto busyPollInterval = 2ms;
 constexpr auto busySpell = 1s;
+// Delivered files are acknowledged together, at most this long after the first of them: the folders they went to are
+// synced once for all, and a run of files does not wait for the disk at every one.
+constexpr auto acknowledgementDelay = 100ms;
+constexpr qsizetype maximumUnacknowledgedDeliveries = 256;
 
 // Runs a core call that may fail and reports a failure on standard error; true when it succeeded.
 template <typename Call> bool reportingFailure(const QString &action, Call &&call)
@@ -76,12 +81,16 @@ PhoneSession::PhoneSession(std::unique_ptr<TransferClientProtocol> client, const
     m_transferActions.addTo(m_handlers);
     m_pollTimer.setInterval(pollInterval);
     connect(&m_pollTimer, &QTimer::timeout, this, &PhoneSession::poll);
+    m_acknowledgementTimer.setSingleShot(true);
+    m_acknowledgementTimer.setInterval(acknowledgementDelay);
+    connect(&m_acknowledgementTimer, &QTimer::timeout, this, &PhoneSession::acknowledgeDeliveries);
     // Two at least, so that a large preview does not hold up the tiles.
     m_workers.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
 }
 
 PhoneSession::~PhoneSession()
 {
+    acknowledgeDeliveries();
     // No work outlives the handlers it uses; answers it posted go with this object, unsent.
     m_workers.clear();
     m_workers.waitForDone();
@@ -105,6 +114,11 @@ void PhoneSession::poll()
         }
         handleEvent(*event);
         m_busyUntil = QDeadlineTimer(busySpell);
+    }
+    if (m_deliveredTransferIds.size() >= maximumUnacknowledgedDeliveries) {
+        acknowledgeDeliveries();
+    } else if (!m_deliveredTransferIds.isEmpty() && !m_acknowledgementTimer.isActive()) {
+        m_acknowledgementTimer.start();
     }
     while (!m_finished && m_answersBeingMade < maximumAnswersBeingMade) {
         const std::optional<ManagementRequest> request = m_client->pollManagementRequest();
@@ -231,14 +245,32 @@ void PhoneSession::deliverReceivedFile(const TransferEvent &event, QJsonObject &
         return;
     }
     line.insert(QStringLiteral("storedName"), *storedName);
+    m_deliveredTransferIds.append(event.transferId);
+}
 
-    bool known = false;
-    const bool called =
-        reportingFailure(QStringLiteral("Could not acknowledge the received transfer %1").arg(event.transferId),
-                         [&] { known = m_client->acknowledgeReceivedTransfer(event.transferId); });
-    if (called && !known) {
-        PhoneOutput::writeError(
-            QStringLiteral("The core library does not know the received transfer %1").arg(event.transferId));
+void PhoneSession::acknowledgeDeliveries()
+{
+    m_acknowledgementTimer.stop();
+    if (m_deliveredTransferIds.isEmpty()) {
+        return;
+    }
+    const QStringList transferIds = std::exchange(m_deliveredTransferIds, {});
+    QString error;
+    // Unacknowledged, a file whose new name may not last is at worst left in the journal; acknowledged, a power cut
+    // could put it back into the inbox with nothing left to deliver it.
+    if (!m_delivery.syncDeliveredFolders(&error)) {
+        PhoneOutput::writeError(error);
+        return;
+    }
+    for (const QString &transferId : transferIds) {
+        bool known = false;
+        const bool called =
+            reportingFailure(QStringLiteral("Could not acknowledge the received transfer %1").arg(transferId),
+                             [&] { known = m_client->acknowledgeReceivedTransfer(transferId); });
+        if (called && !known) {
+            PhoneOutput::writeError(
+                QStringLiteral("The core library does not know the received transfer %1").arg(transferId));
+        }
     }
 }
 
@@ -323,6 +355,7 @@ void PhoneSession::finish(int exitCode)
     }
     m_finished = true;
     m_pollTimer.stop();
+    acknowledgeDeliveries();
     m_workers.clear();
     if (m_input) {
         m_input->stop();

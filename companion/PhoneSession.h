@@ -51,6 +51,8 @@ private:
     void handleLine(const QString &line);
     bool storePairing(const TransferEvent &event);
     void deliverReceivedFile(const TransferEvent &event, QJsonObject &line);
+    // Acknowledges the files delivered since the last call once their new names are durable, one sync of each folder.
+    void acknowledgeDeliveries();
     void sendFile(const QString &path, const QString &transferId);
     void confirmPairing();
     bool isPairing() const;
@@ -64,6 +66,8 @@ private:
     // The code of the pairing URL, until it is shown once.
     std::optional<QString> m_unshownConfirmationCode;
     ReceivedFileDelivery m_delivery;
+    QStringList m_deliveredTransferIds; // delivered, to acknowledge
+    QTimer m_acknowledgementTimer;
     QTimer m_pollTimer;
     QDeadlineTimer m_busyUntil;
     std::unique_ptr<InputLineReader> m_input;

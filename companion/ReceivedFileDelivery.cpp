@@ -1,22 +1,41 @@
 #include "ReceivedFileDelivery.h"
 
+#include "FileDescriptor.h"
 #include "FileNameRules.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // Another process may take a free name between the check and the move; the move itself never replaces.
 constexpr int moveAttempts = 5;
+
+// The device and inode of what stands at `path`; nothing when nothing does.
+std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString &path)
+{
+    struct stat status = {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0) {
+        return std::nullopt;
+    }
+    return std::pair(status.st_dev, status.st_ino);
+}
 
 } // namespace
 
 ReceivedFileDelivery::ReceivedFileDelivery(const QString &inboxDirectory) : m_inboxDirectory(inboxDirectory) {}
 
 std::optional<QString> ReceivedFileDelivery::deliver(const QString &fileName, const QString &targetDirectory,
-                                                     QString *errorMessage) const
+                                                     QString *errorMessage)
 {
     const auto fail = [errorMessage](const QString &message) -> std::optional<QString> {
         if (errorMessage) {
@@ -35,11 +54,21 @@ std::optional<QString> ReceivedFileDelivery::deliver(const QString &fileName, co
     }
 
     const QDir target(targetDirectory);
+    const auto received = fileIdentity(source);
     QString lastError;
     for (int attempt = 0; attempt < moveAttempts; ++attempt) {
         const QString name = FileNameRules::freeFileName(target, fileName);
         QFile file(source);
         if (file.rename(target.filePath(name))) {
+            // The core made the file's bytes durable before it reported the file; a folder on another file system
+            // holds a copy, whose bytes are synced like the new name.
+            const QString moved = target.filePath(name);
+            if (fileIdentity(moved) != received && !m_filesToSync.contains(moved)) {
+                m_filesToSync.append(moved);
+            }
+            if (!m_foldersToSync.contains(targetDirectory)) {
+                m_foldersToSync.append(targetDirectory);
+            }
             return name;
         }
         lastError = file.errorString();
@@ -49,4 +78,34 @@ std::optional<QString> ReceivedFileDelivery::deliver(const QString &fileName, co
     }
     return fail(QStringLiteral("Could not move the received file \"%1\" into %2: %3")
                     .arg(fileName, QDir::toNativeSeparators(targetDirectory), lastError));
+}
+
+bool ReceivedFileDelivery::syncDeliveredFolders(QString *errorMessage)
+{
+    QStringList failures;
+    const auto sync = [&failures](const QString &path, int flags) {
+        const FileDescriptor descriptor(::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC));
+        int result = -1;
+        if (descriptor.get() >= 0) {
+            do {
+                result = ::fsync(descriptor.get());
+            } while (result != 0 && errno == EINTR);
+        }
+        if (result != 0) {
+            failures.append(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path),
+                                                         QString::fromLocal8Bit(std::strerror(errno))));
+        }
+    };
+    for (const QString &file : std::as_const(m_filesToSync)) {
+        sync(file, O_RDONLY | O_NOFOLLOW);
+    }
+    for (const QString &folder : std::as_const(m_foldersToSync)) {
+        sync(folder, O_RDONLY | O_DIRECTORY);
+    }
+    m_filesToSync.clear();
+    m_foldersToSync.clear();
+    if (!failures.isEmpty() && errorMessage) {
+        *errorMessage = QStringLiteral("Could not make the delivered files durable in %1").arg(failures.join(u", "));
+    }
+    return failures.isEmpty();
 }

@@ -45,6 +45,8 @@ constexpr size_t receiveBatchJobs = 4;
 constexpr uint64_t readAheadMinimumBytes = 2 * wire::chunkBytes;
 // Received data this small, with nothing queued before it, is written and hashed on the link's own thread.
 constexpr size_t inlineReceiveBytes = 64 * 1024;
+// As long as the link looks again after its last work: a writer that slept between files would be woken for each.
+constexpr auto lookAgainSpell = std::chrono::milliseconds(5);
 // Files placed in a row are reported together at most this many at a time: each waits for the last one's bytes.
 constexpr size_t maximumPlacedBeforeReport = 32;
 
@@ -364,7 +366,7 @@ void Session::sendFile(int descriptor, const std::string &fileName, uint64_t siz
     transfer->descriptor = descriptor;
     const std::optional<FileVersion> version = FileVersion::of(descriptor);
     if (!version) {
-        throw CoreError(CoreError::Kind::FileAccess, std::string("the file cannot be read: ") + std::strerror(errno));
+        throw CoreError(CoreError::Kind::FileAccess, std::strerror(errno));
     }
     transfer->version = *version;
     std::lock_guard lock(m_mutex);
@@ -814,8 +816,12 @@ void Session::queueReceiveJob(const std::string &transferId, std::string payload
             m_queuedEnds += end ? 1 : 0;
             m_receiveBytes += payload.size();
             m_receiveHeld = m_receiveHeld || m_receiveBytes >= maximumQueuedReceiveBytes;
-            m_receiveJobs.push_back(
-                std::make_shared<ReceiveJob>(ReceiveJob{found->second, std::move(payload), offset, end}));
+            // A file's end with every byte before it hashed needs nothing of the hasher, which is then not woken.
+            const bool hashed = end && m_nextToHash == m_receiveJobs.size();
+            m_receiveJobs.push_back(std::make_shared<ReceiveJob>(
+                ReceiveJob{found->second, std::move(payload), offset, end, false, hashed}));
+            m_nextToHash += hashed ? 1 : 0;
+            m_receiveJobsQueued.fetch_add(1, std::memory_order_relaxed);
             stages = receiveStagesToWake(m_receiveHeld);
         } else {
             transfer = found->second;
@@ -911,8 +917,22 @@ void Session::runReceiveStage(bool writer)
     bool Session::*const sleeping = writer ? &Session::m_writerSleeping : &Session::m_hasherSleeping;
     std::condition_variable &wake = writer ? m_writerWake : m_hasherWake;
     std::unique_lock lock(m_mutex);
+    bool finishedFile = false;
     while (true) {
         while (!receiveStageHasWork(writer)) {
+            if (finishedFile) {
+                // Files tend to come one after another: after a file's end the writer looks again for a moment
+                // before it sleeps, so that it is not woken for each of the next ones.
+                finishedFile = false;
+                const uint64_t queued = m_receiveJobsQueued.load(std::memory_order_relaxed);
+                lock.unlock();
+                const auto until = Clock::now() + lookAgainSpell;
+                while (m_receiveJobsQueued.load(std::memory_order_relaxed) == queued && Clock::now() < until) {
+                    std::this_thread::yield();
+                }
+                lock.lock();
+                continue;
+            }
             this->*sleeping = true;
             wake.wait(lock);
             this->*sleeping = false;
@@ -927,6 +947,7 @@ void Session::runReceiveStage(bool writer)
         const std::shared_ptr<ReceiveJob> job = m_receiveJobs[this->*next];
         if (writer && job->end) {
             --m_queuedEnds;
+            finishedFile = true;
         }
         lock.unlock();
         if (!job->transfer->closed) {

@@ -157,6 +157,8 @@ private:
     // Ends of files queued that the writer has not taken yet: while there are any, the files it placed wait for them,
     // so that one sync of the folder serves them all.
     size_t m_queuedEnds = 0;
+    // Counts every job queued, so that the writer can look for the next one without the lock.
+    std::atomic<uint64_t> m_receiveJobsQueued = 0;
     // Files placed by the writer whose names are not yet durable, and so not yet reported.
     struct PlacedFile
     {

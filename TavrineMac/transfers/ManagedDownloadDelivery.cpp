@@ -148,12 +148,15 @@ std::optional<FileDescriptor> openFolderIn(const FileDescriptor &folder, const Q
     throwSystemError(errno);
 }
 
-// The folder `name` inside `folder`, made when missing.
-FileDescriptor openOrMakeFolderIn(const FileDescriptor &folder, const QByteArray &name)
+// The folder `name` inside `folder`, made when missing; `made` tells whether it was made here.
+FileDescriptor openOrMakeFolderIn(const FileDescriptor &folder, const QByteArray &name, bool &made)
 {
+    made = false;
     if (std::optional<FileDescriptor> child = openFolderIn(folder, name))
         return std::move(*child);
-    if (::mkdirat(folder.get(), name.constData(), 0777) != 0 && errno != EEXIST)
+    if (::mkdirat(folder.get(), name.constData(), 0777) == 0)
+        made = true;
+    else if (errno != EEXIST)
         throwSystemError(errno);
     if (std::optional<FileDescriptor> child = openFolderIn(folder, name))
         return std::move(*child);
@@ -234,6 +237,36 @@ void writeAll(const FileDescriptor &file, const char *data, qsizetype size)
         data += count;
         size -= count;
     }
+}
+
+template <typename Call> void retryingInterruptions(Call &&call)
+{
+    int result = -1;
+    do {
+        result = call();
+    } while (result != 0 && errno == EINTR);
+    if (result != 0)
+        throwSystemError(errno);
+}
+
+// The file's bytes are on the disk before it takes its name: a power cut never leaves the name on a file short of them.
+void syncData(const FileDescriptor &file)
+{
+    retryingInterruptions([&file] { return ::fdatasync(file.get()); });
+}
+
+// The names in `folder` are on the disk, so that a file placed there (or a folder made there) stays after a power cut.
+void syncFolder(const FileDescriptor &folder)
+{
+    // Held for naming only, the folder is opened again to be synced. One that may be written to but not read cannot
+    // be: its names reach the disk with the system's next write-back.
+    FileDescriptor readable(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (readable.get() < 0) {
+        if (errno == EACCES)
+            return;
+        throwSystemError(errno);
+    }
+    retryingInterruptions([&readable] { return ::fsync(readable.get()); });
 }
 
 bool haveSameContents(const FileDescriptor &first, const FileDescriptor &second)
@@ -390,6 +423,7 @@ public:
                 break;
         }
         const struct stat written = statusOf(output);
+        syncData(output);
         output.closeChecked();
         if (!S_ISREG(written.st_mode) || written.st_size != expectedSize)
             throw Error(Error::Case::sizeMismatch);
@@ -474,8 +508,20 @@ ManagedDownloadDelivery::Result ManagedDownloadDelivery::deliver(const QString &
     // a folder for a link on the way can only make the delivery fail, never move it elsewhere.
     const QByteArray root = resolvedSymbolicLinks(resolvedBookmark(destinationBookmark));
     FileDescriptor folder = openDestination(root);
-    for (qsizetype index = 0; index + 1 < components.size(); ++index)
-        folder = openOrMakeFolderIn(folder, encoded(components.at(index)));
+    // The folders in which this delivery made a folder: their new names must last as well as the file's.
+    std::vector<FileDescriptor> foldersWithNewNames;
+    for (qsizetype index = 0; index + 1 < components.size(); ++index) {
+        bool made = false;
+        FileDescriptor child = openOrMakeFolderIn(folder, encoded(components.at(index)), made);
+        if (made)
+            foldersWithNewNames.push_back(std::move(folder));
+        folder = std::move(child);
+    }
+    const auto syncNames = [&] {
+        syncFolder(folder);
+        for (auto parent = foldersWithNewNames.rbegin(); parent != foldersWithNewNames.rend(); ++parent)
+            syncFolder(*parent);
+    };
     // Made now, so that whatever an earlier attempt left under this task's partial name goes, whatever comes next.
     PartialFile partial(folder, transferId);
 
@@ -487,8 +533,12 @@ ManagedDownloadDelivery::Result ManagedDownloadDelivery::deliver(const QString &
             const std::optional<FileDescriptor> file = openRegularFile(folder.get(), encoded(target));
             if (!file)
                 throw Error(Error::Case::sizeMismatch);
-            if (statusOf(*file).st_size == expectedSize && haveSameContents(*file, *received))
+            if (statusOf(*file).st_size == expectedSize && haveSameContents(*file, *received)) {
+                // Delivered by an attempt that may have stopped before its names were synced.
+                syncData(*file);
+                syncNames();
                 return resultFor(QFile::decodeName(root), components, target);
+            }
         }
         if (purpose == Purpose::preview) {
             if (::unlinkat(folder.get(), encoded(target).constData(), 0) != 0)
@@ -502,12 +552,16 @@ ManagedDownloadDelivery::Result ManagedDownloadDelivery::deliver(const QString &
 
     // On the inbox's own file system the received file takes its place under a second name: no copy, so a download
     // needs its size once on the disk, not twice. The inbox name goes when the host is told the file was delivered.
-    if (!partial.linkTo(*received))
+    // A second name shares the received file's bytes, which are synced as they stand; a copy syncs its own.
+    if (partial.linkTo(*received))
+        syncData(*received);
+    else
         partial.copyFrom(*received, expectedSize);
     if (purpose == Purpose::preview)
         partial.replace(target);
     else
         target = partial.moveToFreeName(target, finalName);
+    syncNames();
     return resultFor(QFile::decodeName(root), components, target);
 }
 

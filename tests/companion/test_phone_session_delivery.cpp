@@ -10,11 +10,79 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 using Deliveries = TestTable<QString, bool, QString, QList<TransferEventKind>>;
+
+namespace {
+
+// What the phone syncs, each file or folder with its path below the storage folder and how many transfers were
+// acknowledged by then; fsync() below records them. Moves can be made to fail as between two file systems.
+struct DiskSyncs
+{
+    QString storage;
+    QStringList synced;
+    QList<qsizetype> acknowledgedBefore;
+    const FakeTransferClient *client = nullptr;
+    int folderFailure = 0; // the error a folder's sync fails with; 0: none
+    bool movesCrossFileSystems = false;
+} diskSyncs;
+
+int crossingFileSystems()
+{
+    errno = EXDEV;
+    return -1;
+}
+
+template <typename Function> Function *nextDefinition(const char *name)
+{
+    return reinterpret_cast<Function *>(::dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+extern "C" {
+
+// A sync is recorded; a folder's fails when asked to, as on a disk that reports an error.
+int fsync(int descriptor)
+{
+    struct stat status = {};
+    const bool folder = ::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode);
+    if (diskSyncs.client) {
+        const QString path = QFile::symLinkTarget(u"/proc/self/fd/%1"_s.arg(descriptor));
+        diskSyncs.synced.append(QDir(diskSyncs.storage).relativeFilePath(path));
+        diskSyncs.acknowledgedBefore.append(diskSyncs.client->acknowledgedTransferIds.size());
+        if (folder && diskSyncs.folderFailure != 0) {
+            errno = diskSyncs.folderFailure;
+            return -1;
+        }
+    }
+    static const auto next = nextDefinition<int(int)>("fsync");
+    return next(descriptor);
+}
+
+int renameat2(int folder, const char *path, int newFolder, const char *newPath, unsigned int flags)
+{
+    static const auto next = nextDefinition<int(int, const char *, int, const char *, unsigned int)>("renameat2");
+    return diskSyncs.movesCrossFileSystems ? crossingFileSystems() : next(folder, path, newFolder, newPath, flags);
+}
+
+int rename(const char *path, const char *newPath)
+{
+    static const auto next = nextDefinition<int(const char *, const char *)>("rename");
+    return diskSyncs.movesCrossFileSystems ? crossingFileSystems() : next(path, newPath);
+}
+
+int link(const char *path, const char *newPath)
+{
+    static const auto next = nextDefinition<int(const char *, const char *)>("link");
+    return diskSyncs.movesCrossFileSystems ? crossingFileSystems() : next(path, newPath);
+}
+}
 
 // A file the computer uploads arrives in the inbox and is delivered by the running session.
 class PhoneSessionDeliveryTest : public QObject
@@ -46,17 +114,10 @@ private slots:
     void receivedFileLandsInItsPreparedFolder()
     {
         const auto [preparedFolder, folderRemovedBeforeArrival, storedPath, eventsBefore] = Deliveries::fetch();
-
-        int input[2];
-        QCOMPARE(::pipe(input), 0);
-        const FileDescriptor inputReadEnd(input[0]);
-        const FileDescriptor inputWriteEnd(input[1]);
-        auto ownedClient = std::make_unique<FakeTransferClient>();
-        FakeTransferClient &client = *ownedClient;
-        PhoneOptions options;
-        options.storageDirectory = m_storage;
-        PhoneSession session(std::move(ownedClient), options, ManagementHandlers(), std::nullopt);
-        session.start(inputReadEnd.get());
+        FakeTransferClient *fake = nullptr;
+        const std::unique_ptr<PhoneSession> session = makeSession(fake);
+        FakeTransferClient &client = *fake;
+        session->start(m_inputReadEnd->get());
 
         if (!preparedFolder.isEmpty()) {
             const QJsonObject payload{{u"transferId"_s, u"upload-1"_s},
@@ -93,7 +154,74 @@ private slots:
         QCOMPARE(readFile(m_storage + u"/Music/song.mp3"_s), "old"_ba);
     }
 
+    void filesDeliveredTogetherShareOneFolderSync_data()
+    {
+        // The error the folder's sync fails with (0: none), and whether the storage lies on another file system than
+        // the inbox, so that each file is copied.
+        const TestTable<int, bool> rows;
+        rows("the folder is synced", 0, false);
+        rows("the folder cannot be synced", EIO, false);
+        rows("copied to another file system", 0, true);
+    }
+
+    // Files whose completions the phone finds together are moved and their folder synced once (with each file's bytes
+    // where it had to be copied), before any of them is acknowledged; when the folder cannot be synced, none is.
+    void filesDeliveredTogetherShareOneFolderSync()
+    {
+        const auto [failure, copied] = TestTable<int, bool>::fetch();
+        FakeTransferClient *fake = nullptr;
+        const std::unique_ptr<PhoneSession> session = makeSession(fake);
+        FakeTransferClient &client = *fake;
+        QStringList ids;
+        QStringList expected;
+        for (int index = 0; index < 5; ++index) {
+            const QString name = u"photo-%1.jpg"_s.arg(index);
+            QVERIFY(writeFile(StorageLayout::inboxPath(m_storage) + u'/' + name, name.toUtf8()));
+            ids.append(u"upload-%1"_s.arg(index));
+            expected.append(name);
+            client.events.enqueue({.kind = TransferEventKind::completed,
+                                   .direction = TransferDirection::receiving,
+                                   .transferId = ids.last(),
+                                   .fileName = name,
+                                   .transferredBytes = uint64_t(name.size()),
+                                   .totalBytes = uint64_t(name.size())});
+        }
+        if (!copied)
+            expected.clear();
+        expected.append(u"."_s);
+        diskSyncs = {QFileInfo(m_storage).canonicalFilePath(), {}, {}, &client, failure, copied};
+        const auto forget = qScopeGuard([] { diskSyncs = {}; });
+
+        session->start(m_inputReadEnd->get());
+        QTRY_VERIFY(client.events.isEmpty());
+        QTRY_COMPARE(diskSyncs.synced.size(), expected.size());
+        QCOMPARE(diskSyncs.synced, expected);
+        QCOMPARE(diskSyncs.acknowledgedBefore, QList<qsizetype>(expected.size(), 0));
+        QCOMPARE(client.acknowledgedTransferIds, failure == 0 ? ids : QStringList());
+        for (int index = 0; index < 5; ++index) {
+            QCOMPARE(readFile(m_storage + u"/photo-%1.jpg"_s.arg(index)), u"photo-%1.jpg"_s.arg(index).toUtf8());
+        }
+    }
+
 private:
+    // A session over a fake client, serving the storage folder, its input open until the next one is made; the
+    // caller starts it.
+    std::unique_ptr<PhoneSession> makeSession(FakeTransferClient *&client)
+    {
+        int input[2];
+        if (::pipe(input) != 0)
+            qFatal("no pipe for the phone's input");
+        m_inputReadEnd.emplace(input[0]);
+        m_inputWriteEnd.emplace(input[1]);
+        auto ownedClient = std::make_unique<FakeTransferClient>();
+        client = ownedClient.get();
+        PhoneOptions options;
+        options.storageDirectory = m_storage;
+        return std::make_unique<PhoneSession>(std::move(ownedClient), options, ManagementHandlers(), std::nullopt);
+    }
+
+    std::optional<FileDescriptor> m_inputReadEnd;
+    std::optional<FileDescriptor> m_inputWriteEnd;
     std::optional<QTemporaryDir> m_root;
     QString m_storage;
 };

@@ -110,6 +110,27 @@ template <typename Function> Function *nextDefinition(const char *name)
     return reinterpret_cast<Function *>(::dlsym(RTLD_NEXT, name));
 }
 
+// What the delivery asks the disk to keep, in order: "bytes" of a file, with whether `watched` (the delivered file's
+// path) existed by then, or "folder" and the folder's path below `root`.
+struct DiskSyncs
+{
+    QString root;
+    QString watched;
+    QStringList calls;
+
+    void record(int descriptor, bool folder)
+    {
+        if (root.isEmpty())
+            return;
+        if (!folder) {
+            calls.append(QFile::exists(watched) ? u"bytes, placed"_s : u"bytes, not placed"_s);
+            return;
+        }
+        const QString path = QFile::symLinkTarget(u"/proc/self/fd/%1"_s.arg(descriptor));
+        calls.append(u"folder "_s + QDir(root).relativeFilePath(path));
+    }
+} diskSyncs;
+
 // The mode given to a call that opens `path` with `flags`; one that makes a file is seen by the intruder first.
 mode_t creationMode(const char *path, int flags, va_list arguments)
 {
@@ -159,6 +180,21 @@ int linkat(int folder, const char *path, int newFolder, const char *newPath, int
     }
     static const auto next = nextDefinition<int(int, const char *, int, const char *, int)>("linkat");
     return next(folder, path, newFolder, newPath, flags);
+}
+
+int fdatasync(int descriptor)
+{
+    diskSyncs.record(descriptor, false);
+    static const auto next = nextDefinition<int(int)>("fdatasync");
+    return next(descriptor);
+}
+
+int fsync(int descriptor)
+{
+    struct stat status = {};
+    diskSyncs.record(descriptor, ::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode));
+    static const auto next = nextDefinition<int(int)>("fsync");
+    return next(descriptor);
 }
 
 int mkdir(const char *path, mode_t mode)
@@ -360,6 +396,41 @@ private slots:
         QCOMPARE(contentsOf(tree.inbox + u"/a.jpg"_s), receivedContents);
         QCOMPARE(inodeOf(result.url) == inodeOf(tree.inbox + u"/a.jpg"_s), !otherFileSystem);
         QCOMPARE(tree.items(), (QStringList{u"photos"_s, u"photos/a.jpg"_s}));
+    }
+
+    void deliveredFileIsOnTheDiskBeforeItsName_data()
+    {
+        // Whether the destination lies on another file system than the inbox, what it holds beforehand ("name=" a
+        // copy of the received file), the relative path, and the syncs asked of the disk.
+        const TestTable<bool, QString, QString, QStringList> rows;
+        const QString bytes = u"bytes, not placed"_s;
+        rows("linked into a folder made for it", false, {}, u"photos/2024/a.jpg"_s,
+             {bytes, u"folder photos/2024"_s, u"folder photos"_s, u"folder ."_s});
+        rows("copied into a folder made for it", true, {}, u"photos/2024/a.jpg"_s,
+             {bytes, u"folder photos/2024"_s, u"folder photos"_s, u"folder ."_s});
+        rows("copied into a folder that was there", true, u"photos/"_s, u"photos/a.jpg"_s, {bytes, u"folder photos"_s});
+        rows("delivered before", false, u"a.jpg="_s, u"a.jpg"_s, {u"bytes, placed"_s, u"folder ."_s});
+    }
+
+    // The delivered file's bytes are synced before it takes its name, then its folder, and every folder in which the
+    // delivery made a folder, before the delivery returns.
+    void deliveredFileIsOnTheDiskBeforeItsName()
+    {
+        const auto [otherFileSystem, existing, relativePath, expected] =
+            TestTable<bool, QString, QString, QStringList>::fetch();
+        Tree tree;
+        if (existing.endsWith(u'/'))
+            QVERIFY(QDir().mkpath(tree.destination + u'/' + existing));
+        else if (!existing.isEmpty())
+            QVERIFY(writeFile(tree.destination + u'/' + existing.chopped(1), receivedContents));
+        linksCrossFileSystems = otherFileSystem;
+        diskSyncs = {tree.destination, tree.destination + u'/' + relativePath, {}};
+        const QString failure = failureOf([&, path = relativePath] { tree.deliver(path); });
+        const QStringList calls = diskSyncs.calls;
+        diskSyncs = {};
+        linksCrossFileSystems = false;
+        QCOMPARE(failure, QString());
+        QCOMPARE(calls, expected);
     }
 
     // A download of 160 KiB into a file system with 256 KiB: received into the inbox, it fits once but not twice.
