@@ -172,6 +172,13 @@ void TransferStore::tasksDidChange()
     emit tasksChanged();
 }
 
+void TransferStore::adoptTrustedRegistry(const TrustedDeviceRegistry &registry)
+{
+    m_trustedRegistry = registry;
+    ++m_registryGeneration;
+    publishTrustedRegistry();
+}
+
 void TransferStore::publishTrustedRegistry()
 {
     if (assignChanged(m_trustedDevices, m_trustedRegistry.devices)) {

@@ -228,7 +228,17 @@ private:
     void acknowledgeWrittenDeliveries(quint64 writeRequest);
     void taskFileSaveFailed(const QString &description);
     void taskFileWritten(quint64 writeRequest);
+    // The host and the registry at one moment: work that waited gives way when either changed meanwhile.
+    struct LinkMoment
+    {
+        quint64 hostGeneration = 0;
+        quint64 registryGeneration = 0;
+        bool operator==(const LinkMoment &) const = default;
+    };
+    LinkMoment linkMoment() const { return {m_hostGeneration, m_registryGeneration}; }
     void publishTrustedRegistry();
+    // Makes `registry` the one in memory and publishes it.
+    void adoptTrustedRegistry(const TrustedDeviceRegistry &registry);
     // Saves `candidate` and only then makes it the registry in memory; false (phase failed with the
     // prefix and the description) when it cannot be saved.
     bool commitTrustedRegistry(const TrustedDeviceRegistry &candidate, const QString &failurePrefix);
@@ -314,6 +324,9 @@ private:
     std::shared_ptr<TransferNotificationService> m_notifications;
     TrustedDeviceRegistryStore m_trustedRegistryStore;
     TrustedDeviceRegistry m_trustedRegistry;
+    // Counts the registries made the one in memory, so that work that waited knows whether the registry it started
+    // from is still the one.
+    quint64 m_registryGeneration = 0;
     std::optional<QString> m_pendingPairingDeviceID;
     QHash<QString, std::shared_ptr<ManagementWaiter>> m_managementContinuations;
     QHash<QString, QTimer *> m_managementTimeoutTasks;
