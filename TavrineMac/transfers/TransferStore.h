@@ -52,6 +52,8 @@ struct TransferStoreEnvironment
     // again.
     std::chrono::milliseconds receiveFolderRetryInterval = std::chrono::seconds(5);
     std::chrono::milliseconds keyringRetryInterval = std::chrono::seconds(5);
+    // How often a task file that could not be saved is tried again while it cannot.
+    std::chrono::milliseconds taskFileRetryInterval = std::chrono::seconds(5);
 };
 
 // The store of the link with the phone: owns the core host, publishes the connection phase, the pairing
@@ -121,6 +123,9 @@ public:
     const std::optional<QString> &selectedTrustedDeviceID() const { return m_selectedTrustedDeviceID; }
     // Why the phone's files cannot be received now (the receive folder cannot be used); nothing while they can.
     const std::optional<QString> &receiveFolderProblem() const { return m_receiveFolderProblem; }
+    // Why the task list cannot be saved now ("无法保存传输任务：" and the reason); nothing once a save reaches the
+    // disk. It is no failure of the link, which goes on meanwhile.
+    const std::optional<QString> &taskFileProblem() const { return m_taskFileProblem; }
 
     bool hasHost() const { return m_host != nullptr; }
     const std::optional<QString> &pendingPairingDeviceID() const { return m_pendingPairingDeviceID; }
@@ -210,6 +215,7 @@ signals:
     void trustedDevicesChanged();
     void selectedTrustedDeviceIDChanged();
     void receiveFolderProblemChanged();
+    void taskFileProblemChanged();
 
 private:
     void setPhase(const Phase &phase);
@@ -313,14 +319,9 @@ private:
     quint64 m_lastTaskWriteRequest = 0;
     // Delivered transfers whose inbox copy waits for the task file: each with the first write that records it.
     QHash<QString, quint64> m_deliveriesToAcknowledge;
-    // The failure a task file that could not be saved shows, and the phase it took the place of: a later save that
-    // reaches the disk gives that phase back while the failure still shows.
-    struct TaskFileSaveFailure
-    {
-        Phase shown;
-        Phase replaced;
-    };
-    std::optional<TaskFileSaveFailure> m_taskFileSaveFailure;
+    std::optional<QString> m_taskFileProblem;
+    // Room on the disk comes back without a word: while a save fails, it is tried again now and then.
+    QTimer m_taskFileRetryTimer;
     std::shared_ptr<TransferNotificationService> m_notifications;
     TrustedDeviceRegistryStore m_trustedRegistryStore;
     TrustedDeviceRegistry m_trustedRegistry;

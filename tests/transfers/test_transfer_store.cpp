@@ -537,7 +537,7 @@ private slots:
         QCOMPARE(tasks[2].message, u"等待发送设备继续"_s);
         QVERIFY(QFile::remove(fixture.taskFile()) && QDir().mkpath(fixture.taskFile())); // a folder in its place
         fixture.store->persistTasks(true);
-        QTRY_VERIFY(fixture.store->phase().text.startsWith(u"无法保存传输任务："_s));
+        QTRY_VERIFY(fixture.store->taskFileProblem().value_or(QString()).startsWith(u"无法保存传输任务："_s));
     }
 };
 
