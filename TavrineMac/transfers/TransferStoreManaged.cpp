@@ -212,12 +212,16 @@ void TransferStore::failUnstartedManagedDownload()
 QCoro::Task<void> TransferStore::prepareManagedUpload(TransferTaskRecord task, QString directoryID)
 {
     QPointer<TransferStore> self(this);
+    const quint64 preparation = ++m_managedUploadPreparation;
+    const auto stillAsked = [&] {
+        return self && m_preparingManagedUploadID == task.id && m_managedUploadPreparation == preparation;
+    };
     const QJsonObject payload{{QStringLiteral("transferId"), task.id}, {QStringLiteral("directoryId"), directoryID}};
     const QString text = QString::fromUtf8(QJsonDocument(payload).toJson(QJsonDocument::Compact));
     QString failure;
     try {
         co_await requestManagement(QStringLiteral("files.prepare_upload"), text);
-        if (self && m_preparingManagedUploadID == task.id) {
+        if (stillAsked()) {
             m_preparedManagedUploadIDs.insert(task.id);
             m_preparingManagedUploadID.reset();
             startNextOutgoing();
@@ -226,7 +230,8 @@ QCoro::Task<void> TransferStore::prepareManagedUpload(TransferTaskRecord task, Q
     } catch (const std::exception &error) {
         failure = describe(error);
     }
-    if (!self) {
+    // A late failure, of a preparation the link's drop or the host's stop has already let go of, changes nothing.
+    if (!stillAsked()) {
         co_return;
     }
     m_preparingManagedUploadID.reset();

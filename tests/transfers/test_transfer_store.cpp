@@ -511,6 +511,25 @@ private slots:
         }
     }
 
+    // The link drops while the phone prepares an upload's folder, and comes back at once: the failure of the request
+    // that the drop cut short is no answer to the preparation asked for again, and the upload goes once that one is
+    // done.
+    void anUploadPreparedAgainAfterADropIsSent()
+    {
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        store.enqueueManagedUploads({{fixture.writeFile(u"a.txt"_s), u"folder-1"_s, u"a.txt"_s, {}, {}}});
+        QCOMPARE(fixture.calls(u"request:files.prepare_upload"_s).size(), 1);
+        fixture.deliver({linkEvent(Kind::disconnected), linkEvent(Kind::paired)});
+        QCOMPARE(fixture.calls(u"request:files.prepare_upload"_s).size(), 2);
+        QVERIFY(settleBackgroundWork());
+        QCOMPARE(store.tasks()[0].status, Status::queued);
+
+        fixture.answer(2, true);
+        QTRY_COMPARE(fixture.calls(u"send:"_s), QStringList{u"send:"_s + store.tasks()[0].id});
+        QCOMPARE(store.tasks()[0].status, Status::sending);
+    }
+
     // A new task is written at once and its progress once it settles; after a relaunch the tasks wait for the phone,
     // and a file that cannot be written is shown.
     void writingAndReadingTheTaskFile()
