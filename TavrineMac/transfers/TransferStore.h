@@ -334,9 +334,10 @@ private:
     QTimer m_managementResponseTimer;
     QSet<QString> m_preparedManagedUploadIDs;
     std::optional<QString> m_preparingManagedUploadID;
-    // Counts the preparations asked for: a link that drops and comes back asks again for the same upload, and the
-    // failure of the request the drop cut short is no answer to the new one.
+    // Count the preparations and the downloads asked for: a link that drops and comes back asks again for the same
+    // task, and the failure of the request the drop cut short is no answer to the new one.
     quint64 m_managedUploadPreparation = 0;
+    quint64 m_managedDownloadRequest = 0;
     QSet<QString> m_finalizingDeliveryIDs;
     std::optional<QString> m_receiveFolderProblem;
     // Each check of the receive folder, and each stop, makes the look again that an earlier check planned void.

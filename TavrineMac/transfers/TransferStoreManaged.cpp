@@ -159,6 +159,10 @@ void TransferStore::startNextManagedDownload()
 QCoro::Task<void> TransferStore::requestManagedDownload(TransferTaskRecord task, QString remoteFileID)
 {
     QPointer<TransferStore> self(this);
+    const quint64 request = ++m_managedDownloadRequest;
+    const auto stillAsked = [&] {
+        return self && m_activeManagedDownloadID == task.id && m_managedDownloadRequest == request;
+    };
     const QJsonObject payload{{QStringLiteral("id"), remoteFileID}, {QStringLiteral("transferId"), task.id}};
     const QString text = QString::fromUtf8(QJsonDocument(payload).toJson(QJsonDocument::Compact));
     QString failure;
@@ -166,7 +170,7 @@ QCoro::Task<void> TransferStore::requestManagedDownload(TransferTaskRecord task,
         co_await requestManagement(QStringLiteral("files.download"), text);
         // A phone that says yes and then sends nothing must not hold the download slot, and every preview
         // waiting behind it, until the link drops.
-        const qsizetype index = self && m_activeManagedDownloadID == task.id ? taskIndex(task.id) : -1;
+        const qsizetype index = stillAsked() ? taskIndex(task.id) : -1;
         if (index >= 0 && m_tasks[index].status == TransferTaskRecord::Status::queued) {
             m_managedDownloadStartTimer.start(m_environment.managedDownloadStartTimeout);
             beginEagerPolling();
@@ -175,7 +179,8 @@ QCoro::Task<void> TransferStore::requestManagedDownload(TransferTaskRecord task,
     } catch (const std::exception &error) {
         failure = describe(error);
     }
-    if (!self || m_activeManagedDownloadID != task.id) {
+    // A late failure, of a download the link's drop or the host's stop has already let go of, changes nothing.
+    if (!stillAsked()) {
         co_return;
     }
     const qsizetype index = taskIndex(task.id);

@@ -511,23 +511,41 @@ private slots:
         }
     }
 
-    // The link drops while the phone prepares an upload's folder, and comes back at once: the failure of the request
-    // that the drop cut short is no answer to the preparation asked for again, and the upload goes once that one is
-    // done.
-    void anUploadPreparedAgainAfterADropIsSent()
+    void aRequestAskedAgainAfterADropGoesOn_data()
     {
+        const TestTable<QString> rows; // what the request asks the phone for
+        rows("an upload's folder", u"files.prepare_upload"_s);
+        rows("a download", u"files.download"_s);
+    }
+    // The link drops while the phone is asked to prepare an upload's folder, or to send a download, and comes back at
+    // once: the failure of the request that the drop cut short is no answer to the one asked again for the same task,
+    // and the transfer goes on once that one is answered.
+    void aRequestAskedAgainAfterADropGoesOn()
+    {
+        const auto [action] = TestTable<QString>::fetch();
         StoreFixture fixture;
         TransferStore &store = fixture.makePaired();
-        store.enqueueManagedUploads({{fixture.writeFile(u"a.txt"_s), u"folder-1"_s, u"a.txt"_s, {}, {}}});
-        QCOMPARE(fixture.calls(u"request:files.prepare_upload"_s).size(), 1);
+        const QString destination = fixture.folder.filePath(u"chosen"_s);
+        QVERIFY(QDir().mkpath(destination));
+        if (action == u"files.download") {
+            store.enqueueManagedDownloads({preparedDownload(u"d1"_s, u"a.jpg"_s)}, destination);
+        } else {
+            store.enqueueManagedUploads({{fixture.writeFile(u"a.txt"_s), u"folder-1"_s, u"a.txt"_s, {}, {}}});
+        }
+        QCOMPARE(fixture.calls(u"request:"_s + action).size(), 1);
         fixture.deliver({linkEvent(Kind::disconnected), linkEvent(Kind::paired)});
-        QCOMPARE(fixture.calls(u"request:files.prepare_upload"_s).size(), 2);
+        QCOMPARE(fixture.calls(u"request:"_s + action).size(), 2);
         QVERIFY(settleBackgroundWork());
         QCOMPARE(store.tasks()[0].status, Status::queued);
 
         fixture.answer(2, true);
-        QTRY_COMPARE(fixture.calls(u"send:"_s), QStringList{u"send:"_s + store.tasks()[0].id});
-        QCOMPARE(store.tasks()[0].status, Status::sending);
+        if (action == u"files.download") {
+            fixture.deliver({transferEvent(Kind::receiving, Direction::receiving, u"d1"_s, 1, 5)});
+            QCOMPARE(store.tasks()[0].status, Status::receiving);
+        } else {
+            QTRY_COMPARE(fixture.calls(u"send:"_s), QStringList{u"send:"_s + store.tasks()[0].id});
+            QCOMPARE(store.tasks()[0].status, Status::sending);
+        }
     }
 
     // A new task is written at once and its progress once it settles; after a relaunch the tasks wait for the phone,
