@@ -34,9 +34,9 @@ MainWindowDetailPane::MainWindowDetailPane(DeviceStore &store, TransferStore &tr
     CardStyle::setTextColor(m_linkProblemNotice, ViewColors::red());
     m_layout->addWidget(m_linkProblemNotice);
 
-    for (const auto signal :
-         {&TransferStore::trustedDevicesChanged, &TransferStore::phaseChanged,
-          &TransferStore::selectedTrustedDeviceIDChanged, &TransferStore::receiveFolderProblemChanged})
+    for (const auto signal : {&TransferStore::trustedDevicesChanged, &TransferStore::phaseChanged,
+                              &TransferStore::selectedTrustedDeviceIDChanged,
+                              &TransferStore::receiveFolderProblemChanged, &TransferStore::taskFileProblemChanged})
         QObject::connect(&m_transferStore, signal, this, &MainWindowDetailPane::render);
     for (const auto signal :
          {&DeviceStore::devicesChanged, &DeviceStore::connectedUSBPhonesChanged, &DeviceStore::setupMessageChanged})
@@ -158,8 +158,7 @@ std::optional<QString> MainWindowDetailPane::linkFailure() const
 
 std::optional<QString> MainWindowDetailPane::firstRunMessage() const
 {
-    // A failed link lists no phone, whether it could not start (a locked keyring, say) or still runs (a task file
-    // that cannot be saved): the reason shows here.
+    // A failed link (a keyring that was locked at start-up, say) lists no phone: the reason shows here.
     QStringList messages;
     if (const auto &setup = m_store.setupMessage())
         messages.append(*setup);
@@ -175,6 +174,9 @@ void MainWindowDetailPane::showLinkProblems(DetailScreen::Kind shownKind)
     QStringList problems;
     if (const auto &folder = m_transferStore.receiveFolderProblem())
         problems.append(*folder);
+    // Tasks that cannot be saved do not stop the link: the phone stays on screen, with the reason above it.
+    if (const auto &taskFile = m_transferStore.taskFileProblem())
+        problems.append(*taskFile);
     // The first-run screen says why the link failed in its own message; the others have no place for it.
     if (shownKind != Kind::firstRun) {
         if (const auto failure = linkFailure())

@@ -83,10 +83,13 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
     connect(&m_managedDownloadStartTimer, &QTimer::timeout, this, &TransferStore::failUnstartedManagedDownload);
     m_pollingTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pollingTimer, &QTimer::timeout, this, &TransferStore::drainEvents);
+    m_taskFileRetryTimer.setSingleShot(true);
+    connect(&m_taskFileRetryTimer, &QTimer::timeout, this, &TransferStore::saveTasks);
 
     m_taskWriter = std::make_unique<TaskFileWriter>(
         m_taskRepository, this, [this](const QString &description) { taskFileSaveFailed(description); },
         [this] { return m_tasks; }, [this](quint64 request) { taskFileWritten(request); });
+    m_taskRepository.removeLeftoverTemporaryFiles();
     m_tasks = m_taskRepository.load();
     for (TransferTaskRecord &task : m_tasks) {
         restoreTaskAfterRelaunch(task);
@@ -170,6 +173,13 @@ void TransferStore::tasksDidChange()
         return;
     }
     emit tasksChanged();
+}
+
+void TransferStore::adoptTrustedRegistry(const TrustedDeviceRegistry &registry)
+{
+    m_trustedRegistry = registry;
+    ++m_registryGeneration;
+    publishTrustedRegistry();
 }
 
 void TransferStore::publishTrustedRegistry()

@@ -52,6 +52,8 @@ struct TransferStoreEnvironment
     // again.
     std::chrono::milliseconds receiveFolderRetryInterval = std::chrono::seconds(5);
     std::chrono::milliseconds keyringRetryInterval = std::chrono::seconds(5);
+    // How often a task file that could not be saved is tried again while it cannot.
+    std::chrono::milliseconds taskFileRetryInterval = std::chrono::seconds(5);
 };
 
 // The store of the link with the phone: owns the core host, publishes the connection phase, the pairing
@@ -125,6 +127,9 @@ public:
     // nothing when it took every path, or once dismissed. The link is left as it is.
     const std::optional<QString> &sendRefusal() const { return m_sendRefusal; }
     void dismissSendRefusal();
+    // Why the task list cannot be saved now ("无法保存传输任务：" and the reason); nothing once a save reaches the
+    // disk. It is no failure of the link, which goes on meanwhile.
+    const std::optional<QString> &taskFileProblem() const { return m_taskFileProblem; }
 
     bool hasHost() const { return m_host != nullptr; }
     const std::optional<QString> &pendingPairingDeviceID() const { return m_pendingPairingDeviceID; }
@@ -215,6 +220,7 @@ signals:
     void selectedTrustedDeviceIDChanged();
     void receiveFolderProblemChanged();
     void sendRefusalChanged();
+    void taskFileProblemChanged();
 
 private:
     void setPhase(const Phase &phase);
@@ -234,7 +240,17 @@ private:
     void acknowledgeWrittenDeliveries(quint64 writeRequest);
     void taskFileSaveFailed(const QString &description);
     void taskFileWritten(quint64 writeRequest);
+    // The host and the registry at one moment: work that waited gives way when either changed meanwhile.
+    struct LinkMoment
+    {
+        quint64 hostGeneration = 0;
+        quint64 registryGeneration = 0;
+        bool operator==(const LinkMoment &) const = default;
+    };
+    LinkMoment linkMoment() const { return {m_hostGeneration, m_registryGeneration}; }
     void publishTrustedRegistry();
+    // Makes `registry` the one in memory and publishes it.
+    void adoptTrustedRegistry(const TrustedDeviceRegistry &registry);
     // Saves `candidate` and only then makes it the registry in memory; false (phase failed with the
     // prefix and the description) when it cannot be saved.
     bool commitTrustedRegistry(const TrustedDeviceRegistry &candidate, const QString &failurePrefix);
@@ -309,23 +325,25 @@ private:
     quint64 m_lastTaskWriteRequest = 0;
     // Delivered transfers whose inbox copy waits for the task file: each with the first write that records it.
     QHash<QString, quint64> m_deliveriesToAcknowledge;
-    // The failure a task file that could not be saved shows, and the phase it took the place of: a later save that
-    // reaches the disk gives that phase back while the failure still shows.
-    struct TaskFileSaveFailure
-    {
-        Phase shown;
-        Phase replaced;
-    };
-    std::optional<TaskFileSaveFailure> m_taskFileSaveFailure;
+    std::optional<QString> m_taskFileProblem;
+    // Room on the disk comes back without a word: while a save fails, it is tried again now and then.
+    QTimer m_taskFileRetryTimer;
     std::shared_ptr<TransferNotificationService> m_notifications;
     TrustedDeviceRegistryStore m_trustedRegistryStore;
     TrustedDeviceRegistry m_trustedRegistry;
+    // Counts the registries made the one in memory, so that work that waited knows whether the registry it started
+    // from is still the one.
+    quint64 m_registryGeneration = 0;
     std::optional<QString> m_pendingPairingDeviceID;
     QHash<QString, std::shared_ptr<ManagementWaiter>> m_managementContinuations;
     QHash<QString, QTimer *> m_managementTimeoutTasks;
     QTimer m_managementResponseTimer;
     QSet<QString> m_preparedManagedUploadIDs;
     std::optional<QString> m_preparingManagedUploadID;
+    // Count the preparations and the downloads asked for: a link that drops and comes back asks again for the same
+    // task, and the failure of the request the drop cut short is no answer to the new one.
+    quint64 m_managedUploadPreparation = 0;
+    quint64 m_managedDownloadRequest = 0;
     QSet<QString> m_finalizingDeliveryIDs;
     std::optional<QString> m_receiveFolderProblem;
     std::optional<QString> m_sendRefusal;

@@ -280,8 +280,7 @@ bool TransferStore::applyPendingTrust()
     } else {
         // The trust is kept whatever became of the host meanwhile; the registry in memory is what is stored.
         if (pending->registry) {
-            m_trustedRegistry = *pending->registry;
-            publishTrustedRegistry();
+            adoptTrustedRegistry(*pending->registry);
             m_pendingPairingDeviceID.reset();
             if (m_trustedRegistry.devices.size() == 1) {
                 for (qsizetype index = 0; index < m_tasks.size(); ++index) {

@@ -73,6 +73,9 @@ QCoro::Task<void> TransferStore::startUp()
         co_return;
     }
     QPointer<TransferStore> self(this);
+    // The keyring may take its time: a pairing made meanwhile holds a registry and a host that are newer than what
+    // start-up set out from, and they stay.
+    const LinkMoment loadStarted = linkMoment();
     const TrustedDeviceRegistryStore registryStore = m_trustedRegistryStore;
     std::variant<TrustedDeviceRegistry, QString> loaded;
     bool keychainFailed = false;
@@ -84,7 +87,7 @@ QCoro::Task<void> TransferStore::startUp()
     } catch (const std::exception &error) {
         loaded = describe(error);
     }
-    if (!self) {
+    if (!self || linkMoment() != loadStarted) {
         co_return;
     }
     if (const auto *failure = std::get_if<QString>(&loaded)) {
@@ -94,24 +97,24 @@ QCoro::Task<void> TransferStore::startUp()
         }
         co_return;
     }
-    m_trustedRegistry = std::get<TrustedDeviceRegistry>(loaded);
+    adoptTrustedRegistry(std::get<TrustedDeviceRegistry>(loaded));
     noteStoredRegistry();
-    publishTrustedRegistry();
     const std::optional<TrustedDeviceRecord> selected = m_trustedRegistry.selectedDevice();
     if (!selected) {
         co_return;
     }
+    const LinkMoment hostStarted = linkMoment();
     try {
         co_await restartHost(*selected);
     } catch (const TransferCredentialError &error) {
-        if (self) {
+        if (self && linkMoment() == hostStarted) {
             setPhase(Phase::failed(describe(error)));
             if (error.errorCase() == TransferCredentialError::Case::keychain) {
                 retryStartUpLater();
             }
         }
     } catch (const std::exception &error) {
-        if (self) {
+        if (self && linkMoment() == hostStarted) {
             setPhase(Phase::failed(hostStartFailure(error)));
         }
     }
@@ -155,6 +158,8 @@ void TransferStore::checkReceiveFolder()
 QCoro::Task<void> TransferStore::restartHost(TrustedDeviceRecord record)
 {
     QPointer<TransferStore> self(this);
+    // A host started, or a registry changed, while the keyring was busy is newer than this start, which gives way.
+    const LinkMoment started = linkMoment();
     const std::optional<QString> address = m_environment.localAddress->localIPv4Address();
     if (!address) {
         setPhase(Phase::failed(noLocalNetworkMessage));
@@ -163,7 +168,7 @@ QCoro::Task<void> TransferStore::restartHost(TrustedDeviceRecord record)
     const TransferCredentialStore credentials = m_credentials;
     const std::optional<QString> identity = co_await runInBackground(
         [credentials] { return credentials.read(TransferCredentialStore::Account::hostIdentity); });
-    if (!self) {
+    if (!self || linkMoment() != started) {
         co_return;
     }
     std::unique_ptr<TransferHostProtocol> host =
@@ -172,7 +177,7 @@ QCoro::Task<void> TransferStore::restartHost(TrustedDeviceRecord record)
         const QString material = host->identityMaterial();
         co_await runInBackground(
             [credentials, material] { credentials.write(material, TransferCredentialStore::Account::hostIdentity); });
-        if (!self) {
+        if (!self || linkMoment() != started) {
             co_return;
         }
     }

@@ -159,6 +159,10 @@ void TransferStore::startNextManagedDownload()
 QCoro::Task<void> TransferStore::requestManagedDownload(TransferTaskRecord task, QString remoteFileID)
 {
     QPointer<TransferStore> self(this);
+    const quint64 request = ++m_managedDownloadRequest;
+    const auto stillAsked = [&] {
+        return self && m_activeManagedDownloadID == task.id && m_managedDownloadRequest == request;
+    };
     const QJsonObject payload{{QStringLiteral("id"), remoteFileID}, {QStringLiteral("transferId"), task.id}};
     const QString text = QString::fromUtf8(QJsonDocument(payload).toJson(QJsonDocument::Compact));
     QString failure;
@@ -166,7 +170,7 @@ QCoro::Task<void> TransferStore::requestManagedDownload(TransferTaskRecord task,
         co_await requestManagement(QStringLiteral("files.download"), text);
         // A phone that says yes and then sends nothing must not hold the download slot, and every preview
         // waiting behind it, until the link drops.
-        const qsizetype index = self && m_activeManagedDownloadID == task.id ? taskIndex(task.id) : -1;
+        const qsizetype index = stillAsked() ? taskIndex(task.id) : -1;
         if (index >= 0 && m_tasks[index].status == TransferTaskRecord::Status::queued) {
             m_managedDownloadStartTimer.start(m_environment.managedDownloadStartTimeout);
             beginEagerPolling();
@@ -175,7 +179,8 @@ QCoro::Task<void> TransferStore::requestManagedDownload(TransferTaskRecord task,
     } catch (const std::exception &error) {
         failure = describe(error);
     }
-    if (!self || m_activeManagedDownloadID != task.id) {
+    // A late failure, of a download the link's drop or the host's stop has already let go of, changes nothing.
+    if (!stillAsked()) {
         co_return;
     }
     const qsizetype index = taskIndex(task.id);
@@ -212,12 +217,16 @@ void TransferStore::failUnstartedManagedDownload()
 QCoro::Task<void> TransferStore::prepareManagedUpload(TransferTaskRecord task, QString directoryID)
 {
     QPointer<TransferStore> self(this);
+    const quint64 preparation = ++m_managedUploadPreparation;
+    const auto stillAsked = [&] {
+        return self && m_preparingManagedUploadID == task.id && m_managedUploadPreparation == preparation;
+    };
     const QJsonObject payload{{QStringLiteral("transferId"), task.id}, {QStringLiteral("directoryId"), directoryID}};
     const QString text = QString::fromUtf8(QJsonDocument(payload).toJson(QJsonDocument::Compact));
     QString failure;
     try {
         co_await requestManagement(QStringLiteral("files.prepare_upload"), text);
-        if (self && m_preparingManagedUploadID == task.id) {
+        if (stillAsked()) {
             m_preparedManagedUploadIDs.insert(task.id);
             m_preparingManagedUploadID.reset();
             startNextOutgoing();
@@ -226,7 +235,8 @@ QCoro::Task<void> TransferStore::prepareManagedUpload(TransferTaskRecord task, Q
     } catch (const std::exception &error) {
         failure = describe(error);
     }
-    if (!self) {
+    // A late failure, of a preparation the link's drop or the host's stop has already let go of, changes nothing.
+    if (!stillAsked()) {
         co_return;
     }
     m_preparingManagedUploadID.reset();

@@ -58,25 +58,24 @@ void TransferStore::saveTasks()
 
 void TransferStore::taskFileSaveFailed(const QString &description)
 {
-    const Phase failure = Phase::failed(QStringLiteral("无法保存传输任务：") + SystemErrorText::describe(description));
-    if (!m_taskFileSaveFailure || m_phase != m_taskFileSaveFailure->shown) {
-        m_taskFileSaveFailure = TaskFileSaveFailure{failure, m_phase};
+    // The link goes on: the phone stays connected and its files still arrive, so the failure shows beside it.
+    const QString problem = QStringLiteral("无法保存传输任务：") + SystemErrorText::describe(description);
+    if (m_taskFileProblem != problem) {
+        m_taskFileProblem = problem;
+        emit taskFileProblemChanged();
     }
-    m_taskFileSaveFailure->shown = failure;
-    setPhase(failure);
+    if (!m_taskFileRetryTimer.isActive()) {
+        m_taskFileRetryTimer.start(m_environment.taskFileRetryInterval);
+    }
 }
 
 void TransferStore::taskFileWritten(quint64 writeRequest)
 {
-    // The link went on while the file could not be saved: the phone still connected shows again, and what waited
-    // for it while the failure showed goes on.
-    if (m_taskFileSaveFailure && m_phase == m_taskFileSaveFailure->shown) {
-        setPhase(m_taskFileSaveFailure->replaced);
-        if (m_phase.kind == Phase::Kind::connected) {
-            resumeWaitingTransfers();
-        }
+    m_taskFileRetryTimer.stop();
+    if (m_taskFileProblem) {
+        m_taskFileProblem.reset();
+        emit taskFileProblemChanged();
     }
-    m_taskFileSaveFailure.reset();
     acknowledgeWrittenDeliveries(writeRequest);
 }
 

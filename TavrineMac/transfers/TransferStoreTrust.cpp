@@ -43,8 +43,7 @@ bool TransferStore::commitTrustedRegistry(const TrustedDeviceRegistry &candidate
         setPhase(Phase::failed(failurePrefix + *failure));
         return false;
     }
-    m_trustedRegistry = candidate;
-    publishTrustedRegistry();
+    adoptTrustedRegistry(candidate);
     return true;
 }
 
@@ -147,9 +146,8 @@ void TransferStore::reloadTrustedRegistryIfEmpty()
 void TransferStore::reloadTrustedRegistry()
 {
     waitForCredentialWrites();
-    m_trustedRegistry = m_trustedRegistryStore.load();
+    adoptTrustedRegistry(m_trustedRegistryStore.load());
     noteStoredRegistry();
-    publishTrustedRegistry();
 }
 
 void TransferStore::noteStoredRegistry()

@@ -88,6 +88,20 @@ struct PairedWindow
     MainWindow window{devices, *transfers.store, management, quickSend};
 };
 
+// The window over a transfer store already made, with a device store that has no adb.
+struct WindowOverStore
+{
+    explicit WindowOverStore(TransferStore &transfers) : management(transfers), quickSend(transfers)
+    {
+        window = std::make_unique<MainWindow>(devices.make(), transfers, management, quickSend);
+    }
+
+    DeviceStoreFixture devices;
+    DeviceManagementStore management;
+    QuickSendCoordinator quickSend;
+    std::unique_ptr<MainWindow> window;
+};
+
 void saveScreenshot(QWidget *widget, const QString &name)
 {
     const QDir folder(QDir::tempPath() + "/tavrine-screens");
@@ -110,6 +124,18 @@ QStringList placesShowing(const MainWindowDetailPane &pane, const QString &text)
             places << "first run";
     }
     return places;
+}
+
+// The phone rows of the sidebar, as "title · status".
+QStringList phoneRows(const MainWindow &window)
+{
+    QStringList rows;
+    for (int row = 0; row < window.sidebar()->count(); ++row) {
+        auto *widget = window.sidebar()->itemWidget(window.sidebar()->item(row));
+        if (auto *phoneRow = qobject_cast<SidebarPhoneRow *>(widget))
+            rows << phoneRow->titleLabel()->text() + " · " + phoneRow->statusLabel()->text();
+    }
+    return rows;
 }
 
 } // namespace
@@ -287,13 +313,7 @@ private slots:
         QVERIFY(qobject_cast<DeviceManagementDashboard *>(window.detailPane()->screenWidget()));
         QCOMPARE(devices.selectedSerial(), QString("PX1"));
 
-        QStringList rows;
-        for (int row = 0; row < window.sidebar()->count(); ++row) {
-            auto *widget = window.sidebar()->itemWidget(window.sidebar()->item(row));
-            if (auto *phoneRow = qobject_cast<SidebarPhoneRow *>(widget))
-                rows << phoneRow->titleLabel()->text() + " · " + phoneRow->statusLabel()->text();
-        }
-        QCOMPARE(rows, QStringList({"Pixel · 无线 + USB 已连接", "Galaxy S23 · USB 已连接"}));
+        QCOMPARE(phoneRows(window), QStringList({"Pixel · 无线 + USB 已连接", "Galaxy S23 · USB 已连接"}));
         for (const QSize size : {QSize(MainWindow::defaultWidth, MainWindow::defaultHeight),
                                  QSize(MainWindow::minimumWidth, MainWindow::minimumHeight)}) {
             window.resize(size);
@@ -432,12 +452,8 @@ private slots:
         transfers.inboxPath = transfers.writeFile("Downloads") + "/Tavrine";
         transfers.saveRegistry({trustedPhone("Pixel", 1)});
         transfers.keychain->answerNextCall(Keychain::interactionNotAllowed);
-        transfers.make();
-        DeviceStoreFixture devices;
-        devices.make();
-        DeviceManagementStore management(*transfers.store);
-        QuickSendCoordinator quickSend(*transfers.store);
-        MainWindow window(*devices.store, *transfers.store, management, quickSend);
+        WindowOverStore shown(transfers.make());
+        MainWindow &window = *shown.window;
         awaitTask(transfers.store->startUp());
         const auto *firstRun = qobject_cast<FirstRunConnectionView *>(window.detailPane()->screenWidget());
         QVERIFY(firstRun);
@@ -453,22 +469,20 @@ private slots:
         QCOMPARE(window.detailPane()->linkProblemNotice()->text(), *transfers.store->receiveFolderProblem());
     }
 
-    // A task file that cannot be saved fails the phase while the link runs on, so the phone leaves the sidebar unless
-    // it is plugged in: whichever screen follows says why, once, until a save reaches the disk again.
+    // A task file that cannot be saved leaves the link alone: the phone stays in the sidebar, connected, and the
+    // screen shown stays, with the reason above it, once, until a save reaches the disk again.
     void aTaskFileThatCannotBeSavedSaysWhyOnTheScreenShown_data()
     {
-        // adb devices, the selection ("" none, "Pixel" the trusted phone, else a USB serial) → the screen while
-        // saving fails, where it shows the reason
-        const TestTable<QByteArray, QString, Screen, QString> rows;
-        rows("phone on the network only", "[]", "", Screen::firstRun, "first run");
-        rows("phone also on USB", R"([{"serial": "PX1", "model": "Pixel"}])", "Pixel", Screen::trustedDashboard,
-             "notice");
+        // adb devices, the selection ("" none, "Pixel" the trusted phone, else a USB serial) → the screen shown
+        const TestTable<QByteArray, QString, Screen> rows;
+        rows("phone on the network only", "[]", "", Screen::connectedTrustedDashboard);
+        rows("phone also on USB", R"([{"serial": "PX1", "model": "Pixel"}])", "Pixel", Screen::trustedDashboard);
         rows("another phone's USB dashboard", R"([{"serial": "R58N", "model": "Galaxy_S23"}])", "R58N",
-             Screen::usbDashboard, "notice");
+             Screen::usbDashboard);
     }
     void aTaskFileThatCannotBeSavedSaysWhyOnTheScreenShown()
     {
-        const auto [adbDevices, selected, screen, place] = TestTable<QByteArray, QString, Screen, QString>::fetch();
+        const auto [adbDevices, selected, screen] = TestTable<QByteArray, QString, Screen>::fetch();
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), adbDevices));
         PairedWindow paired;
         StoreFixture &transfers = paired.transfers;
@@ -478,27 +492,60 @@ private slots:
             paired.window.setSidebarSelection(SidebarSelection::trustedDevice(transfers.store->trustedDevices()[0].id));
         else if (!selected.isEmpty())
             paired.window.setSidebarSelection(SidebarSelection::usbDevice(selected));
+        const QStringList rows = phoneRows(paired.window);
+        QVERIFY(rows.contains("Pixel · 无线已连接") || rows.contains("Pixel · 无线 + USB 已连接"));
 
         QVERIFY(!QFile::exists(transfers.taskFile()) || QFile::remove(transfers.taskFile()));
         QVERIFY(QDir().mkpath(transfers.taskFile())); // no save succeeds now
         transfers.deliver({transferEvent(TransferEventKind::queued, TransferDirection::receiving, "offer")});
         transfers.store->waitForTaskFile();
-        QTRY_VERIFY(transfers.store->phase().text.startsWith("无法保存传输任务："));
-        QVERIFY(transfers.store->hasHost());
-        const QString failure = transfers.store->phase().text;
+        QTRY_VERIFY(transfers.store->taskFileProblem());
+        const QString failure = *transfers.store->taskFileProblem();
+        QVERIFY(failure.startsWith("无法保存传输任务："));
+        QCOMPARE(transfers.store->phase().kind, Phase::Kind::connected);
         QCOMPARE(pane.screen().kind, screen);
-        QCOMPARE(placesShowing(pane, failure), QStringList{place});
+        QCOMPARE(phoneRows(paired.window), rows);
+        QCOMPARE(placesShowing(pane, failure), QStringList{"notice"});
+        QCOMPARE(pane.linkProblemNotice()->text(), failure);
 
         QVERIFY(QDir(transfers.taskFile()).removeRecursively());
         transfers.store->persistTasks(true);
         transfers.store->waitForTaskFile();
-        QTRY_COMPARE(transfers.store->phase().kind, Phase::Kind::connected);
+        QTRY_VERIFY(!transfers.store->taskFileProblem());
         QCOMPARE(placesShowing(pane, failure), QStringList());
         QVERIFY(pane.linkProblemNotice()->isHidden());
+        QCOMPARE(pane.screen().kind, screen);
 
         transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
         QTRY_VERIFY(!paired.management.isLoadingOverview());
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
+    // The program starts again while the task file still cannot be saved (the disk is full, say): the phone comes
+    // back and its files arrive, and it is listed as connected, with the reason above its dashboard.
+    void aRestartWhileTheTaskFileCannotBeSavedShowsThePhone()
+    {
+        StoreFixture transfers;
+        const TrustedDeviceRecord pixel = trustedPhone("Pixel", 1);
+        transfers.saveRegistry({pixel});
+        QVERIFY(QDir().mkpath(transfers.taskFile())); // no save succeeds
+        WindowOverStore shown(transfers.make());
+        MainWindow &window = *shown.window;
+        awaitTask(transfers.store->startUp());
+        transfers.host->trustedPeerSecret = pixel.secret;
+        transfers.deliver(
+            {linkEvent(TransferEventKind::paired, "Pixel"),
+             transferEvent(TransferEventKind::receiving, TransferDirection::receiving, "incoming", 10, 100)});
+        transfers.store->waitForTaskFile();
+        QTRY_VERIFY(transfers.store->taskFileProblem());
+
+        QCOMPARE(transfers.store->phase(), Phase::connected("Pixel"));
+        QCOMPARE(phoneRows(window), QStringList{"Pixel · 无线已连接"});
+        MainWindowDetailPane &pane = *window.detailPane();
+        QCOMPARE(pane.screen().kind, Screen::trustedDashboard);
+        QCOMPARE(placesShowing(pane, *transfers.store->taskFileProblem()), QStringList{"notice"});
+        transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!shown.management.isLoadingOverview());
     }
 
     void sidebarKeysMoveBetweenPhonesOnly_data()

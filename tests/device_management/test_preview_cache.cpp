@@ -242,7 +242,7 @@ private slots:
         rows("download rejected", u"rejected"_s, false, progress, u"文件不存在"_s);
         rows("link dropped", u"disconnected"_s, false, progress, std::nullopt);
         rows("queue refused", u"enqueue"_s, false, progress, u"任务已存在"_s);
-        rows("cache folder cannot be made", u"folder"_s, false, progress, qt_error_string(ENOTDIR));
+        rows("cache folder cannot be made", u"folder"_s, false, progress, u"路径中有一项不是文件夹"_s);
         rows("phone switched", u"switch"_s, false, std::nullopt, std::nullopt);
         rows("phone switched, then rejected", u"switch rejected"_s, false, std::nullopt, std::nullopt);
     }

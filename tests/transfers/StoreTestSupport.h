@@ -146,7 +146,7 @@ struct StoreFixture
     std::optional<QString> deviceName = QStringLiteral("Test computer");
     std::chrono::milliseconds managementTimeout = std::chrono::seconds(20);
     std::chrono::milliseconds managedDownloadStartTimeout = std::chrono::seconds(30);
-    std::chrono::milliseconds retryInterval = std::chrono::seconds(5); // of the receive folder and the keyring
+    std::chrono::milliseconds retryInterval = std::chrono::seconds(5); // of the receive folder, keyring and task file
     QString inboxPath;                                                 // empty: "inbox" in the fixture's folder
     std::unique_ptr<TransferStore> store;
 
@@ -171,6 +171,7 @@ struct StoreFixture
         environment.managedDownloadStartTimeout = managedDownloadStartTimeout;
         environment.receiveFolderRetryInterval = retryInterval;
         environment.keyringRetryInterval = retryInterval;
+        environment.taskFileRetryInterval = retryInterval;
         store.reset();
         store = std::make_unique<TransferStore>(TransferTaskRepository(taskFile()), environment);
         return *store;

@@ -511,6 +511,43 @@ private slots:
         }
     }
 
+    void aRequestAskedAgainAfterADropGoesOn_data()
+    {
+        const TestTable<QString> rows; // what the request asks the phone for
+        rows("an upload's folder", u"files.prepare_upload"_s);
+        rows("a download", u"files.download"_s);
+    }
+    // The link drops while the phone is asked to prepare an upload's folder, or to send a download, and comes back at
+    // once: the failure of the request that the drop cut short is no answer to the one asked again for the same task,
+    // and the transfer goes on once that one is answered.
+    void aRequestAskedAgainAfterADropGoesOn()
+    {
+        const auto [action] = TestTable<QString>::fetch();
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        const QString destination = fixture.folder.filePath(u"chosen"_s);
+        QVERIFY(QDir().mkpath(destination));
+        if (action == u"files.download") {
+            store.enqueueManagedDownloads({preparedDownload(u"d1"_s, u"a.jpg"_s)}, destination);
+        } else {
+            store.enqueueManagedUploads({{fixture.writeFile(u"a.txt"_s), u"folder-1"_s, u"a.txt"_s, {}, {}}});
+        }
+        QCOMPARE(fixture.calls(u"request:"_s + action).size(), 1);
+        fixture.deliver({linkEvent(Kind::disconnected), linkEvent(Kind::paired)});
+        QCOMPARE(fixture.calls(u"request:"_s + action).size(), 2);
+        QVERIFY(settleBackgroundWork());
+        QCOMPARE(store.tasks()[0].status, Status::queued);
+
+        fixture.answer(2, true);
+        if (action == u"files.download") {
+            fixture.deliver({transferEvent(Kind::receiving, Direction::receiving, u"d1"_s, 1, 5)});
+            QCOMPARE(store.tasks()[0].status, Status::receiving);
+        } else {
+            QTRY_COMPARE(fixture.calls(u"send:"_s), QStringList{u"send:"_s + store.tasks()[0].id});
+            QCOMPARE(store.tasks()[0].status, Status::sending);
+        }
+    }
+
     // A new task is written at once and its progress once it settles; after a relaunch the tasks wait for the phone,
     // and a file that cannot be written is shown.
     void writingAndReadingTheTaskFile()
@@ -537,7 +574,7 @@ private slots:
         QCOMPARE(tasks[2].message, u"等待发送设备继续"_s);
         QVERIFY(QFile::remove(fixture.taskFile()) && QDir().mkpath(fixture.taskFile())); // a folder in its place
         fixture.store->persistTasks(true);
-        QTRY_VERIFY(fixture.store->phase().text.startsWith(u"无法保存传输任务："_s));
+        QTRY_VERIFY(fixture.store->taskFileProblem().value_or(QString()).startsWith(u"无法保存传输任务："_s));
     }
 };
 

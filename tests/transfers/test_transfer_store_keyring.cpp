@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 using Phase = TransferStore::Phase;
@@ -15,9 +16,9 @@ namespace {
 
 const QString secret = u"0123456789abcdef0123456789abcdef-secret"_s;
 
-// The keyring of a session whose Secret Service answers writes late (it may keep a call waiting up to its 25 s
-// time-out): while stalled, each write waits until released, or for 10 s at most. Calls go one at a time to the
-// keychain in memory underneath.
+// The keyring of a session whose Secret Service answers late (it may keep a call waiting up to its 25 s time-out):
+// while stalled, each write waits until released, or for 10 s at most; a read asked to stall does the same. Calls go
+// one at a time to the keychain in memory underneath.
 class StallingKeychain : public Keychain
 {
 public:
@@ -25,7 +26,12 @@ public:
 
     CopyResult copyMatching(const QString &service, const QString &account) override
     {
-        const std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
+        if (std::exchange(m_stallNextRead, false)) {
+            ++m_waiting;
+            m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return !m_readStalled; });
+            --m_waiting;
+        }
         return m_keychain->copyMatching(service, account);
     }
     int32_t update(const QString &service, const QString &account, const QByteArray &data) override
@@ -47,15 +53,24 @@ public:
         const std::lock_guard lock(m_mutex);
         m_stalled = true;
     }
+    // The next read waits until released; the reads after it do not.
+    void stallNextRead()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_readStalled = true;
+        m_stallNextRead = true;
+    }
     void release()
     {
         {
             const std::lock_guard lock(m_mutex);
             m_stalled = false;
+            m_readStalled = false;
         }
         m_changed.notify_all();
     }
-    bool hasWaitingWrite()
+    // A call waits: a write, or the read asked to stall.
+    bool hasWaitingCall()
     {
         const std::lock_guard lock(m_mutex);
         return m_waiting > 0;
@@ -79,6 +94,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_stalled = false;
+    bool m_stallNextRead = false;
+    bool m_readStalled = false;
     int m_waiting = 0;
 };
 
@@ -119,7 +136,7 @@ private slots:
         const qsizetype callsBefore = keychain->calls().size();
         keychain->stall();
         store.drainEvents();
-        QTRY_VERIFY(keychain->hasWaitingWrite());
+        QTRY_VERIFY(keychain->hasWaitingCall());
         QCOMPARE(store.phase(), Phase::awaitingConfirmation(u"Pixel"_s));
         QVERIFY(store.trustedDevices().isEmpty());
         QCOMPARE(fixture.host->events.size(), size_t(1));
@@ -171,6 +188,65 @@ private slots:
         QCOMPARE(fixture.host->startCount, 1);
     }
 
+    void aPairingMadeWhileStartUpReadsTheKeyringStays_data()
+    {
+        const TestTable<bool> rows; // whether the keyring was locked at the first try
+        rows("slow keyring", false);
+        rows("locked keyring, tried again", true);
+    }
+
+    // Start-up waits for the keyring while the user pairs a new phone: the registry it read is older than the one
+    // with the new phone, and the host it would start is older than the one the new phone is connected to. Both
+    // stay, and a later change of trust keeps the new phone.
+    void aPairingMadeWhileStartUpReadsTheKeyringStays()
+    {
+        const auto [locked] = TestTable<bool>::fetch();
+        StoreFixture fixture;
+        fixture.retryInterval = std::chrono::milliseconds(20);
+        auto keychain = std::make_shared<StallingKeychain>(fixture.keychain);
+        fixture.environmentKeychain = keychain;
+        const TrustedDeviceRecord known = trustedPhone(u"Pixel"_s, 1);
+        fixture.saveRegistry({known});
+        if (locked) {
+            fixture.keychain->answerNextCall(Keychain::interactionNotAllowed);
+        }
+        TransferStore &store = fixture.make();
+        if (!locked) {
+            keychain->stallNextRead();
+        }
+        QCoro::Task<void> startUp = store.startUp();
+        if (locked) {
+            // The read of the start-up tried again is the slow one.
+            awaitTask(startUp);
+            QCOMPARE(store.phase().kind, Phase::Kind::failed);
+            keychain->stallNextRead();
+        }
+        QTRY_VERIFY(keychain->hasWaitingCall());
+
+        store.beginNewPairing();
+        fixture.host->trustedPeerSecret = secret;
+        fixture.deliver({linkEvent(Kind::connecting, {}, {}), linkEvent(Kind::awaitingConfirmation, u"Newcomer"_s),
+                         linkEvent(Kind::paired, u"Newcomer"_s, u"peer-new"_s)});
+        QCOMPARE(store.phase(), Phase::connected(u"Newcomer"_s));
+        const QList<TrustedDeviceRecord> paired = store.trustedDevices();
+        QCOMPARE(paired.size(), 2);
+        keychain->release();
+        if (!locked) {
+            awaitTask(startUp);
+        }
+        QVERIFY(settleBackgroundWork());
+
+        QCOMPARE(store.trustedDevices(), paired);
+        QCOMPARE(store.selectedTrustedDeviceID(), paired.first().id);
+        QCOMPARE(store.phase(), Phase::connected(u"Newcomer"_s));
+        QCOMPARE(fixture.host->startCount, 1);
+        store.renameTrustedDevice(known.id, u"Old phone"_s);
+        const QList<TrustedDeviceRecord> stored = fixture.registryStore().load().devices;
+        QCOMPARE(stored.size(), 2);
+        QCOMPARE(stored.first().name, u"Newcomer"_s);
+        QCOMPARE(stored.last().name, u"Old phone"_s);
+    }
+
     // A change of the registry made while a pairing's trust is still on its way lands after it, and keeps it.
     void aLaterChangeIsNeverOvertaken()
     {
@@ -185,7 +261,7 @@ private slots:
         fixture.host->events = {linkEvent(Kind::paired, u"Newcomer"_s, u"peer-new"_s)};
         keychain->stall();
         store.drainEvents();
-        QTRY_VERIFY(keychain->hasWaitingWrite());
+        QTRY_VERIFY(keychain->hasWaitingCall());
         keychain->release();
         store.renameTrustedDevice(trustedPhone({}, 1).id, u"Renamed"_s);
         QCOMPARE(store.trustedDevices().size(), 2);
