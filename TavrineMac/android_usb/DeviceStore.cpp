@@ -45,28 +45,25 @@ QString DeviceStore::errorText(const std::exception_ptr &error)
 
 std::optional<AndroidDevice> DeviceStore::selectedDevice() const
 {
-    if (!m_selectedSerial) {
+    if (!m_selectedDeviceID) {
         return m_devices.isEmpty() ? std::nullopt : std::optional<AndroidDevice>(m_devices.first());
     }
+    return device(*m_selectedDeviceID);
+}
+
+std::optional<AndroidDevice> DeviceStore::device(const QString &deviceID) const
+{
     for (const AndroidDevice &device : m_devices) {
-        if (device.serial == *m_selectedSerial) {
+        if (device.id() == deviceID) {
             return device;
         }
     }
     return std::nullopt;
 }
 
-std::optional<AndroidDevice> DeviceStore::deviceOrSelected(const std::optional<QString> &serial) const
+std::optional<AndroidDevice> DeviceStore::deviceOrSelected(const std::optional<QString> &deviceID) const
 {
-    if (!serial) {
-        return selectedDevice();
-    }
-    for (const AndroidDevice &device : m_devices) {
-        if (device.serial == *serial) {
-            return device;
-        }
-    }
-    return std::nullopt;
+    return deviceID ? device(*deviceID) : selectedDevice();
 }
 
 std::optional<USBAndroidDevice> DeviceStore::waitingUSBPhone() const
@@ -111,12 +108,9 @@ QCoro::Task<void> DeviceStore::listDevices(std::shared_ptr<ADBClient> client)
     }
     if (listed) {
         setDevices(*listed);
-        const bool selectionListed =
-            m_selectedSerial && std::ranges::any_of(*listed, [this](const AndroidDevice &device) {
-                return device.serial == *m_selectedSerial;
-            });
-        if (!selectionListed) {
-            setSelectedSerial(listed->isEmpty() ? std::nullopt : std::optional<QString>(listed->first().serial));
+        // Phones that share a serial are told apart by their ids: the selection never moves to the other one.
+        if (!m_selectedDeviceID || !device(*m_selectedDeviceID)) {
+            setSelectedDeviceID(listed->isEmpty() ? std::nullopt : std::optional<QString>(listed->first().id()));
         }
         updateUSBPhoneProblem(true);
     } else {
@@ -173,11 +167,11 @@ void DeviceStore::setConnectedUSBPhones(const QList<USBAndroidDevice> &phones)
     }
 }
 
-void DeviceStore::setSelectedSerial(const std::optional<QString> &serial)
+void DeviceStore::setSelectedDeviceID(const std::optional<QString> &deviceID)
 {
-    if (m_selectedSerial != serial) {
-        m_selectedSerial = serial;
-        emit selectedSerialChanged();
+    if (m_selectedDeviceID != deviceID) {
+        m_selectedDeviceID = deviceID;
+        emit selectedDeviceIDChanged();
     }
 }
 

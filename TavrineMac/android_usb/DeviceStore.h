@@ -123,7 +123,8 @@ public:
     // Published state.
     const QList<AndroidDevice> &devices() const { return m_devices; }
     const QList<USBAndroidDevice> &connectedUSBPhones() const { return m_connectedUSBPhones; }
-    const std::optional<QString> &selectedSerial() const { return m_selectedSerial; }
+    // The id (AndroidDevice::id) of the phone the store works on; the main window writes it.
+    const std::optional<QString> &selectedDeviceID() const { return m_selectedDeviceID; }
     bool isRefreshing() const { return m_isRefreshing; }
     const InstallState &installState() const { return m_installState; }
     const std::optional<APKInstallPlan> &pendingInstallPlan() const { return m_pendingInstallPlan; }
@@ -137,7 +138,7 @@ public:
 
     // What views write: the device list's selection, the plan card's cancel (none), the companion install
     // confirmation (idle).
-    void setSelectedSerial(const std::optional<QString> &serial);
+    void setSelectedDeviceID(const std::optional<QString> &deviceID);
     void setPendingInstallPlan(const std::optional<APKInstallPlan> &plan);
     void setCompanionInstallState(const CompanionInstallState &state);
 
@@ -147,10 +148,12 @@ public:
     const std::optional<CompanionAPKArtifact> &companionArtifact() const { return m_companionArtifact; }
     const std::optional<QString> &companionArtifactErrorMessage() const { return m_companionArtifactErrorMessage; }
 
-    // The listed device with the selected serial; the first listed device while nothing is selected.
+    // The listed device with the selected id; the first listed device while nothing is selected.
     std::optional<AndroidDevice> selectedDevice() const;
-    // The listed device `serial` when given, else the selected device.
-    std::optional<AndroidDevice> deviceOrSelected(const std::optional<QString> &serial) const;
+    // The listed device whose id is `deviceID`.
+    std::optional<AndroidDevice> device(const QString &deviceID) const;
+    // The listed device `deviceID` when given, else the selected device.
+    std::optional<AndroidDevice> deviceOrSelected(const std::optional<QString> &deviceID) const;
     // A phone plugged in by USB that adb does not list (yet): the first one, and only while adb lists none.
     std::optional<USBAndroidDevice> waitingUSBPhone() const;
     // A companion package, an authorised selected phone, and no companion install running.
@@ -163,9 +166,9 @@ public:
     // Checks the files picked or dropped (absolute paths) and makes them the pending plan, or fails the install
     // state with the reason. The packages are read off the GUI thread; of overlapping calls the last one wins.
     QCoro::Task<void> prepareInstall(QStringList files);
-    // Installs the pending plan on the selected phone, or on the listed phone `serial` when given, records it in
+    // Installs the pending plan on the selected phone, or on the listed phone `deviceID` when given, records it in
     // the history and, when it succeeded, lists the phones again.
-    QCoro::Task<void> installPendingPlan(std::optional<QString> serial = std::nullopt);
+    QCoro::Task<void> installPendingPlan(std::optional<QString> deviceID = std::nullopt);
 
     // Installs the companion on the selected phone and starts it with `pairingURL`, so that pairing completes
     // without a scan; ends awaiting the phone's confirmation.
@@ -179,10 +182,10 @@ public:
     // companion that was opened with it no longer awaits a confirmation.
     void withdrawCompanionPairing();
 
-    // Runs `operation` on the selected phone, or on the listed phone `serial` when given, showing `message`
+    // Runs `operation` on the selected phone, or on the listed phone `deviceID` when given, showing `message`
     // while it runs.
     QCoro::Task<void> performAppOperation(QString message, AppOperation operation,
-                                          std::optional<QString> serial = std::nullopt);
+                                          std::optional<QString> deviceID = std::nullopt);
 
     // The text a view shows for a failure: the description of the error.
     static QString errorText(const std::exception_ptr &error);
@@ -190,7 +193,7 @@ public:
 signals:
     void devicesChanged();
     void connectedUSBPhonesChanged();
-    void selectedSerialChanged();
+    void selectedDeviceIDChanged();
     void isRefreshingChanged();
     void installStateChanged();
     void pendingInstallPlanChanged();
@@ -227,7 +230,7 @@ private:
 
     QList<AndroidDevice> m_devices;
     QList<USBAndroidDevice> m_connectedUSBPhones;
-    std::optional<QString> m_selectedSerial;
+    std::optional<QString> m_selectedDeviceID;
     bool m_isRefreshing = false;
     InstallState m_installState;
     std::optional<APKInstallPlan> m_pendingInstallPlan;

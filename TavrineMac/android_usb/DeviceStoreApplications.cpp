@@ -60,9 +60,9 @@ DeviceStore::AppOperation DeviceStore::clearDataOperation(const QString &package
 }
 
 QCoro::Task<void> DeviceStore::performAppOperation(QString message, AppOperation operation,
-                                                   std::optional<QString> serial)
+                                                   std::optional<QString> deviceID)
 {
-    const std::optional<AndroidDevice> selected = deviceOrSelected(serial);
+    const std::optional<AndroidDevice> selected = deviceOrSelected(deviceID);
     if (!m_client || !selected) {
         setAppOperationState(AppOperationState::failed(QStringLiteral("请先连接并明确选择一台 USB 手机。")));
         co_return;

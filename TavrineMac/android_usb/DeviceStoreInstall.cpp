@@ -29,12 +29,12 @@ QCoro::Task<void> DeviceStore::prepareInstall(QStringList files)
     setInstallState(plan ? InstallState::idle() : InstallState::failed(failure));
 }
 
-QCoro::Task<void> DeviceStore::installPendingPlan(std::optional<QString> serial)
+QCoro::Task<void> DeviceStore::installPendingPlan(std::optional<QString> deviceID)
 {
     if (!m_pendingInstallPlan) {
         co_return;
     }
-    const std::optional<AndroidDevice> selected = deviceOrSelected(serial);
+    const std::optional<AndroidDevice> selected = deviceOrSelected(deviceID);
     if (!m_client || !selected) {
         setInstallState(InstallState::failed(QStringLiteral("请先连接并选择一台 Android 手机。")));
         co_return;

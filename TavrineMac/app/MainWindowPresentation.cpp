@@ -24,13 +24,27 @@ const TrustedDeviceRecord *recordWithID(const QList<TrustedDeviceRecord> &record
     return nullptr;
 }
 
-const AndroidDevice *deviceWithSerial(const QList<AndroidDevice> &devices, const QString &serial)
+const AndroidDevice *deviceWithID(const QList<AndroidDevice> &devices, const QString &deviceID)
 {
     for (const auto &device : devices) {
-        if (device.serial == serial)
+        if (device.id() == deviceID)
             return &device;
     }
     return nullptr;
+}
+
+// The only device of `candidates` whose display name equals `name` ignoring case; none when none or several do.
+std::optional<AndroidDevice> onlyDeviceNamed(const QString &name, const QList<AndroidDevice> &candidates)
+{
+    std::optional<AndroidDevice> match;
+    for (const auto &device : candidates) {
+        if (device.displayName().compare(name, Qt::CaseInsensitive) != 0)
+            continue;
+        if (match)
+            return std::nullopt; // two phones of that name: neither is known to be this one
+        match = device;
+    }
+    return match;
 }
 
 // The trusted record connected right now, when the transfer store has one selected.
@@ -45,20 +59,16 @@ const TrustedDeviceRecord *connectedRecord(const QList<TrustedDeviceRecord> &rec
 
 std::optional<AndroidDevice> matchedUSBDevice(const TrustedDeviceRecord &record, const QList<AndroidDevice> &devices)
 {
-    if (record.usbSerial) {
-        if (const auto *device = deviceWithSerial(devices, *record.usbSerial))
-            return *device;
-        return std::nullopt;
-    }
-    std::optional<AndroidDevice> match;
+    if (!record.usbSerial)
+        return onlyDeviceNamed(record.name, devices);
+    QList<AndroidDevice> withSerial;
     for (const auto &device : devices) {
-        if (device.displayName().compare(record.name, Qt::CaseInsensitive) != 0)
-            continue;
-        if (match)
-            return std::nullopt; // two phones of that name: neither is known to be this one
-        match = device;
+        if (device.serial == *record.usbSerial)
+            withSerial.append(device);
     }
-    return match;
+    if (withSerial.size() == 1)
+        return withSerial.first();
+    return onlyDeviceNamed(record.name, withSerial);
 }
 
 bool isAvailable(const TrustedDeviceRecord &record, const MainWindowState &state)
@@ -79,14 +89,15 @@ QList<TrustedDeviceRecord> availableTrustedDevices(const MainWindowState &state)
 
 QList<AndroidDevice> unmatchedUSBDevices(const MainWindowState &state)
 {
-    QStringList matchedSerials;
+    // By id: a phone that shares its serial with a trusted one keeps its own row.
+    QStringList matchedIDs;
     for (const auto &record : availableTrustedDevices(state)) {
         if (const auto match = matchedUSBDevice(record, state.devices))
-            matchedSerials.append(match->serial);
+            matchedIDs.append(match->id());
     }
     QList<AndroidDevice> unmatched;
     for (const auto &device : state.devices) {
-        if (!matchedSerials.contains(device.serial))
+        if (!matchedIDs.contains(device.id()))
             unmatched.append(device);
     }
     return unmatched;
@@ -95,7 +106,7 @@ QList<AndroidDevice> unmatchedUSBDevices(const MainWindowState &state)
 bool isListed(const SidebarSelection &selection, const MainWindowState &state)
 {
     if (selection.kind == SidebarSelection::Kind::usbDevice)
-        return deviceWithSerial(unmatchedUSBDevices(state), selection.value) != nullptr;
+        return deviceWithID(unmatchedUSBDevices(state), selection.value) != nullptr;
     return recordWithID(availableTrustedDevices(state), selection.value) != nullptr;
 }
 
@@ -125,46 +136,44 @@ Reconciliation reconciledSelection(const std::optional<SidebarSelection> &select
         return {SidebarSelection::trustedDevice(available.first().id), std::nullopt};
     const auto unmatched = unmatchedUSBDevices(state);
     if (!unmatched.isEmpty())
-        return {SidebarSelection::usbDevice(unmatched.first().serial), unmatched.first().serial};
+        return {SidebarSelection::usbDevice(unmatched.first().id()), unmatched.first().id()};
     return {};
 }
 
-std::optional<QString> serialOfSelectedTrustedDevice(const MainWindowState &state)
+std::optional<QString> deviceIDOfTrustedDevice(const QString &recordID, const MainWindowState &state)
 {
-    if (!state.selectedTrustedDeviceID)
-        return std::nullopt;
-    const auto *record = recordWithID(state.trustedDevices, *state.selectedTrustedDeviceID);
+    const auto *record = recordWithID(state.trustedDevices, recordID);
     if (!record)
         return std::nullopt;
     if (const auto match = matchedUSBDevice(*record, state.devices))
-        return match->serial;
+        return match->id();
     return std::nullopt;
 }
 
-std::optional<QString> serialToBind(const std::optional<QString> &snapshotModel, const MainWindowState &state)
+std::optional<AndroidDevice> deviceToBind(const std::optional<QString> &snapshotModel, const MainWindowState &state)
 {
     if (!snapshotModel || !state.selectedTrustedDeviceID)
         return std::nullopt;
-    std::optional<QString> serial;
+    std::optional<AndroidDevice> match;
     for (const auto &device : state.devices) {
         if (device.state != AndroidDevice::State::authorized || !device.matchesPhoneModel(*snapshotModel))
             continue;
-        if (serial)
+        if (match)
             return std::nullopt;
-        serial = device.serial;
+        match = device;
     }
-    return serial;
+    return match;
 }
 
 USBPairingHandOff usbPairingHandOff(const std::optional<QString> &payload,
                                     const std::optional<QString> &lastUSBPairingPayload,
                                     const std::optional<AndroidDevice> &selectedDevice,
-                                    const std::optional<QString> &pendingCompanionInstallSerial)
+                                    const std::optional<QString> &pendingCompanionInstallDeviceID)
 {
     if (!payload || payload == lastUSBPairingPayload || !selectedDevice ||
         selectedDevice->state != AndroidDevice::State::authorized)
         return USBPairingHandOff::none;
-    return pendingCompanionInstallSerial == selectedDevice->serial ? USBPairingHandOff::installAndConnect
+    return pendingCompanionInstallDeviceID == selectedDevice->id() ? USBPairingHandOff::installAndConnect
                                                                    : USBPairingHandOff::openCompanion;
 }
 
@@ -176,7 +185,7 @@ DetailScreen detailScreen(const std::optional<SidebarSelection> &selection, cons
             return {Kind::trustedDashboard, *record, std::nullopt, false, std::nullopt};
     }
     if (selection && selection->kind == SidebarSelection::Kind::usbDevice) {
-        if (const auto *device = deviceWithSerial(state.devices, selection->value)) {
+        if (const auto *device = deviceWithID(state.devices, selection->value)) {
             const bool showsTransfer =
                 !state.currentPeerDisplayName || *state.currentPeerDisplayName == device->displayName();
             return {Kind::usbDashboard, std::nullopt, *device, showsTransfer, std::nullopt};

@@ -70,7 +70,8 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
     }
     if (m_deviceStore) {
         connect(m_deviceStore, &DeviceStore::devicesChanged, this, &DeviceManagementDashboard::updatePaneFlags);
-        connect(m_deviceStore, &DeviceStore::selectedSerialChanged, this, &DeviceManagementDashboard::updatePaneFlags);
+        connect(m_deviceStore, &DeviceStore::selectedDeviceIDChanged, this,
+                &DeviceManagementDashboard::updatePaneFlags);
     }
     renderMessageBar();
     renderDock();

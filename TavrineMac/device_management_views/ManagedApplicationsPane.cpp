@@ -103,9 +103,9 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
     planLayout->setSpacing(0);
     m_planCard = new InstallPlanCard(
         [this] {
-            const std::optional<QString> serial = targetSerial();
-            if (m_deviceStore && serial) {
-                m_deviceStore->installPendingPlan(serial);
+            const std::optional<QString> deviceID = targetDeviceID();
+            if (m_deviceStore && deviceID) {
+                m_deviceStore->installPendingPlan(deviceID);
             }
         },
         [this] {
@@ -486,10 +486,10 @@ std::optional<AndroidDevice> ManagedApplicationsPane::usbTargetDevice() const
     return ManagedApplicationsPresentation::usbTargetDevice(m_managementStore->snapshot(), m_deviceStore->devices());
 }
 
-std::optional<QString> ManagedApplicationsPane::targetSerial() const
+std::optional<QString> ManagedApplicationsPane::targetDeviceID() const
 {
     const std::optional<AndroidDevice> target = usbTargetDevice();
-    return target ? std::optional<QString>(target->serial) : std::nullopt;
+    return target ? std::optional<QString>(target->id()) : std::nullopt;
 }
 
 void ManagedApplicationsPane::launch(const ManagedApplication &application)
@@ -517,11 +517,11 @@ void ManagedApplicationsPane::refresh()
 // without such a phone nothing starts.
 void ManagedApplicationsPane::forceStop(const ManagedApplication &application)
 {
-    const std::optional<QString> serial = targetSerial();
-    if (m_deviceStore && serial) {
+    const std::optional<QString> deviceID = targetDeviceID();
+    if (m_deviceStore && deviceID) {
         m_deviceStore->performAppOperation(QStringLiteral("正在停止 ") + application.name,
                                            DeviceStore::forceStopOperation(application.packageName, application.name),
-                                           serial);
+                                           deviceID);
     }
 }
 
@@ -585,21 +585,21 @@ void ManagedApplicationsPane::answer(Question question, quint64 generation, bool
     case Question::clearData: {
         const std::optional<ManagedApplication> pending = std::exchange(m_pendingClearData, std::nullopt);
         // The target is taken again: the phones may have changed while the question was open.
-        const std::optional<QString> serial = targetSerial();
-        if (confirmed && pending && serial && m_deviceStore) {
+        const std::optional<QString> deviceID = targetDeviceID();
+        if (confirmed && pending && deviceID && m_deviceStore) {
             m_deviceStore->performAppOperation(QStringLiteral("正在清除 ") + pending->name + QStringLiteral(" 的数据"),
                                                DeviceStore::clearDataOperation(pending->packageName, pending->name),
-                                               serial);
+                                               deviceID);
         }
         break;
     }
     case Question::usbUninstall: {
         const std::optional<ManagedApplication> pending = std::exchange(m_pendingUSBUninstall, std::nullopt);
-        const std::optional<QString> serial = targetSerial();
-        if (confirmed && pending && serial && m_deviceStore) {
+        const std::optional<QString> deviceID = targetDeviceID();
+        if (confirmed && pending && deviceID && m_deviceStore) {
             m_deviceStore->performAppOperation(QStringLiteral("正在卸载 ") + pending->name,
                                                DeviceStore::uninstallOperation(pending->packageName, pending->name),
-                                               serial);
+                                               deviceID);
         }
         break;
     }

@@ -32,8 +32,9 @@ class QVBoxLayout;
 // The applications section of a trusted phone's dashboard: the phone's applications as the management channel
 // lists them, searchable and scoped, with the details of one of them and what can be done to it on the phone.
 // When the same phone is also recognised among the adb devices it offers force stop, clear data and uninstall
-// over USB and installs APK files on it; those always name that phone's serial, never whichever phone the device
-// store has selected. It keeps only its selection and the application a dialog asks about.
+// over USB and installs APK files on it; those always name that phone (by its id, as phones may share a serial),
+// never whichever phone the device store has selected. It keeps only its selection and the application a dialog asks
+// about.
 class ManagedApplicationsPane : public QWidget
 {
     Q_OBJECT
@@ -119,8 +120,8 @@ private:
     void fillMoreActions();
     void fillMenu(QMenu *menu, const ManagedApplication &application,
                   const QList<ManagedApplicationsPresentation::ApplicationAction> &actions);
-    // The target's serial for a USB operation; nothing (and nothing starts) without a target.
-    std::optional<QString> targetSerial() const;
+    // The target's id for a USB operation; nothing (and nothing starts) without a target.
+    std::optional<QString> targetDeviceID() const;
 
     QPointer<DeviceManagementStore> m_managementStore;
     QPointer<DeviceStore> m_deviceStore;

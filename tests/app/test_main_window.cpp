@@ -26,8 +26,9 @@ using State = AndroidDevice::State;
 // selection, connected, selected trusted index (-1 none), adb serials, waiting phone → screen, its record index
 // or serial
 using Screens = TestTable<std::optional<SidebarSelection>, bool, int, QStringList, bool, Screen, QString>;
-// trusted names (with "#serial" for a bound serial), connected index (-1 none), adb devices "serial:name", waiting
-// → trusted rows "name/status flags", USB rows, shows the no-devices label
+// trusted names (with "#serial" for a bound serial), connected index (-1 none), adb devices "serial:name" (with
+// ":transport" for adb's transport id), waiting → trusted rows "name/status flags", USB rows (their ids), shows the
+// no-devices label
 using Sidebars = TestTable<QStringList, int, QStringList, bool, QStringList, QStringList, bool>;
 // payload, last payload, selected device state (none when unknown), pending serial → hand-off
 using HandOffs = TestTable<std::optional<QString>, std::optional<QString>, std::optional<State>, std::optional<QString>,
@@ -68,8 +69,11 @@ MainWindowState stateOf(const QStringList &trusted, int connected, const QString
         state.phase = Phase::connected(state.trustedDevices[connected].name);
         state.selectedTrustedDeviceID = state.trustedDevices[connected].id;
     }
-    for (const auto &entry : devices)
-        state.devices.append(device(entry.section(':', 0, 0), entry.section(':', 1)));
+    for (const auto &entry : devices) {
+        state.devices.append(device(entry.section(':', 0, 0), entry.section(':', 1, 1)));
+        if (!entry.section(':', 2).isEmpty())
+            state.devices.last().transportID = entry.section(':', 2);
+    }
     if (waiting)
         state.waitingUSBPhone = USBAndroidDevice{0x18d1, 0x4ee7, QStringLiteral("Pixel 8"), {}, {}};
     return state;
@@ -87,6 +91,13 @@ struct PairedWindow
     QuickSendCoordinator quickSend{*transfers.store};
     MainWindow window{devices, *transfers.store, management, quickSend};
 };
+
+// The id of the phone the device store lists with `serial`: the fake adb gives each phone a transport id.
+QString listedID(const DeviceStore &devices, const QString &serial)
+{
+    const auto listed = std::ranges::find(devices.devices(), serial, &AndroidDevice::serial);
+    return listed == devices.devices().end() ? serial : listed->id();
+}
 
 void saveScreenshot(QWidget *widget, const QString &name)
 {
@@ -193,6 +204,14 @@ private slots:
         rows("a bound serial beats the name", {"Pixel#S2"}, -1, {"S1:Pixel", "S2:Galaxy"}, false, {"Pixel/usb"}, {"S1"},
              false);
         rows("an empty bound serial matches no phone", {"Pixel#"}, -1, {"S1:Pixel"}, false, {}, {"S1"}, false);
+        // Cheap phones share one serial: each is a row of its own, and a record bound to the serial is the one of
+        // its name.
+        rows("two phones of one serial", {}, -1, {"X:SM-S9180:1", "X:Redmi Note 12:2"}, false, {},
+             {"X transport_id:1", "X transport_id:2"}, false);
+        rows("paired with one of two phones of one serial", {"Redmi Note 12#X"}, -1,
+             {"X:SM-S9180:1", "X:Redmi Note 12:2"}, false, {"Redmi Note 12/usb"}, {"X transport_id:1"}, false);
+        rows("a shared serial, neither of the name", {"Pixel#X"}, -1, {"X:SM-S9180:1", "X:Redmi Note 12:2"}, false, {},
+             {"X transport_id:1", "X transport_id:2"}, false);
     }
 
     void sidebarListsUsablePhones()
@@ -212,7 +231,7 @@ private slots:
         }
         QStringList shownUSB;
         for (const auto &device : content.usbRows)
-            shownUSB << device.serial;
+            shownUSB << device.id();
         QCOMPARE(shownTrusted, trustedRows);
         QCOMPARE(shownUSB, usbRows);
         QCOMPARE(content.waitingPhone.has_value(), waiting);
@@ -235,14 +254,34 @@ private slots:
         QCOMPARE(reconciledSelection(usbRow, stateOf({}, -1, {}, false)), Reconciliation{});
     }
 
+    // Two phones of one serial are two phones: the row chosen is the phone shown, selected in the device store,
+    // and the one a companion install waits for.
+    void phonesOfOneSerialAreChosenByTheirRow()
+    {
+        MainWindowState state = stateOf({"Redmi Note 12#X"}, -1, {"X:SM-S9180:1", "X:Redmi Note 12:2"}, false);
+        const QString samsung = state.devices[0].id();
+        const QString redmi = state.devices[1].id();
+        QCOMPARE(reconciledSelection(std::nullopt, state),
+                 (Reconciliation{SidebarSelection::trustedDevice(state.trustedDevices[0].id), std::nullopt}));
+        QCOMPARE(deviceIDOfTrustedDevice(state.trustedDevices[0].id, state), redmi);
+        const auto samsungRow = std::optional(SidebarSelection::usbDevice(samsung));
+        QCOMPARE(reconciledSelection(samsungRow, state), (Reconciliation{samsungRow, std::nullopt}));
+        QCOMPARE(detailScreen(samsungRow, state).device, state.devices[0]);
+        state.trustedDevices.clear();
+        QCOMPARE(detailScreen(SidebarSelection::usbDevice(redmi), state).device, state.devices[1]);
+        QCOMPARE(reconciledSelection(std::nullopt, state), (Reconciliation{samsungRow, samsung}));
+        QCOMPARE(usbPairingHandOff("p1", std::nullopt, state.devices[0], redmi), USBPairingHandOff::openCompanion);
+        QCOMPARE(usbPairingHandOff("p1", std::nullopt, state.devices[1], redmi), USBPairingHandOff::installAndConnect);
+    }
+
     void serialIsBoundOnlyToOneAuthorisedModel()
     {
         MainWindowState state = stateOf({"Pixel"}, 0, {}, false);
         state.devices = {phone("S1"), phone("S2", State::unauthorized)};
-        QCOMPARE(serialToBind(QString("sm_s911b"), state), QString("S1"));
-        QCOMPARE(serialToBind(std::nullopt, state), std::nullopt);
+        QCOMPARE(deviceToBind(QString("sm_s911b"), state), state.devices[0]);
+        QCOMPARE(deviceToBind(std::nullopt, state), std::nullopt);
         state.devices[1].state = State::authorized;
-        QCOMPARE(serialToBind(QString("SM_S911B"), state), std::nullopt);
+        QCOMPARE(deviceToBind(QString("SM_S911B"), state), std::nullopt);
     }
 
     void pairingPayloadReachesAuthorisedPhoneOnce_data()
@@ -285,7 +324,7 @@ private slots:
         const QString pixelID = transfers.store->trustedDevices().first().id;
         QCOMPARE(window.sidebarSelection(), SidebarSelection::trustedDevice(pixelID));
         QVERIFY(qobject_cast<DeviceManagementDashboard *>(window.detailPane()->screenWidget()));
-        QCOMPARE(devices.selectedSerial(), QString("PX1"));
+        QCOMPARE(devices.selectedDeviceID(), listedID(devices, "PX1"));
 
         QStringList rows;
         for (int row = 0; row < window.sidebar()->count(); ++row) {
@@ -306,8 +345,8 @@ private slots:
         saveScreenshot(&window, "main-window.png");
 
         window.sidebar()->item(2)->setSelected(true);
-        QCOMPARE(window.sidebarSelection(), SidebarSelection::usbDevice("R58N"));
-        QCOMPARE(devices.selectedSerial(), QString("R58N"));
+        QCOMPARE(window.sidebarSelection(), SidebarSelection::usbDevice(listedID(devices, "R58N")));
+        QCOMPARE(devices.selectedDeviceID(), listedID(devices, "R58N"));
         auto *dashboard = qobject_cast<DeviceDashboard *>(window.detailPane()->screenWidget());
         QVERIFY(dashboard);
 
@@ -365,7 +404,7 @@ private slots:
 
         // A USB phone whose facts change keeps its page, with the facts group left open.
         awaitTask(devices.refresh());
-        window.setSidebarSelection(SidebarSelection::usbDevice("R58N"));
+        window.setSidebarSelection(SidebarSelection::usbDevice(listedID(devices, "R58N")));
         auto *usbDashboard = qobject_cast<DeviceDashboard *>(window.detailPane()->screenWidget());
         QVERIFY(usbDashboard);
         usbDashboard->deviceInfo()->setExpanded(true);
@@ -388,7 +427,7 @@ private slots:
         PairedWindow paired;
         DeviceStore &devices = paired.devices;
         awaitTask(devices.refresh());
-        devices.setSelectedSerial("R58N");
+        devices.setSelectedDeviceID(listedID(devices, "R58N"));
 
         paired.window.connectPhone();
         QVERIFY(paired.window.pairingSheet());
@@ -477,7 +516,7 @@ private slots:
         if (selected == "Pixel")
             paired.window.setSidebarSelection(SidebarSelection::trustedDevice(transfers.store->trustedDevices()[0].id));
         else if (!selected.isEmpty())
-            paired.window.setSidebarSelection(SidebarSelection::usbDevice(selected));
+            paired.window.setSidebarSelection(SidebarSelection::usbDevice(listedID(paired.devices, selected)));
 
         QVERIFY(!QFile::exists(transfers.taskFile()) || QFile::remove(transfers.taskFile()));
         QVERIFY(QDir().mkpath(transfers.taskFile())); // no save succeeds now
@@ -528,8 +567,9 @@ private slots:
         QListWidget *sidebar = paired.window.sidebar();
         for (const int key : keys)
             QTest::keyClick(sidebar, Qt::Key(key));
-        QCOMPARE(paired.window.sidebarSelection(), expected == "Pixel" ? SidebarSelection::trustedDevice(pixelID)
-                                                                       : SidebarSelection::usbDevice(expected));
+        QCOMPARE(paired.window.sidebarSelection(),
+                 expected == "Pixel" ? SidebarSelection::trustedDevice(pixelID)
+                                     : SidebarSelection::usbDevice(listedID(paired.devices, expected)));
         const auto highlighted = sidebar->selectedItems();
         QCOMPARE(highlighted.size(), 1);
         QCOMPARE(highlighted.first(), sidebar->currentItem());

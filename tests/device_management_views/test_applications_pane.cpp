@@ -160,17 +160,30 @@ private slots:
         QCOMPARE(selectionAfterListChange(u"pkg.A"_s, {}), std::nullopt);
     }
 
+    void usbOperationsReachTheTargetPhone_data()
+    {
+        // The phones adb lists (the other one first, the dashboard's phone second) and the serial of the latter.
+        TestTable<QByteArray, QString> rows;
+        rows("two phones", R"([{"serial": "OTHER", "model": "SM_S911B"}, {"serial": "MINE", "model": "Pixel_7"}])",
+             u"MINE"_s);
+        // Cheap phones share a serial; the fake keeps each one's packages apart.
+        rows("two phones of one serial",
+             R"([{"serial": "0123456789ABCDEF", "model": "SM_S911B", "storage": "OTHER"},
+                 {"serial": "0123456789ABCDEF", "model": "Pixel_7", "storage": "MINE"}])",
+             u"0123456789ABCDEF"_s);
+    }
+
     // Two phones attached, the device store's selection on the other one: every USB operation and the install
     // reach the phone of the dashboard.
     void usbOperationsReachTheTargetPhone()
     {
-        QVERIFY(writeFile(m_folder->filePath(u"adb/devices.json"_s),
-                          R"([{"serial": "OTHER", "model": "SM_S911B"}, {"serial": "MINE", "model": "Pixel_7"}])"));
+        const auto [phones, serial] = TestTable<QByteArray, QString>::fetch();
+        QVERIFY(writeFile(m_folder->filePath(u"adb/devices.json"_s), phones));
         QVERIFY(writeFile(m_folder->filePath(u"adb/installed/MINE"_s), "pkg.Maps\n"));
         ManagementStoreFixture management;
         DeviceStore &devices = makeDeviceStore();
         awaitTask(devices.refresh());
-        devices.setSelectedSerial(u"OTHER"_s);
+        devices.setSelectedDeviceID(devices.devices().first().id());
         // The phone reports its own model; adb lists it as "Pixel_7".
         answerWith(management, u"Pixel 7"_s, {application(u"Maps"_s), application(u"Settings"_s, true)});
 
@@ -179,7 +192,7 @@ private slots:
         pane.show();
         QCOMPARE(pane.selectedApplicationID(), std::nullopt); // a list already loaded selects nothing
         QVERIFY(pane.visibleTitles().contains(u"选择一个应用"_s));
-        QCOMPARE(pane.usbTargetDevice()->serial, u"MINE"_s);
+        QCOMPARE(pane.usbTargetDevice()->id(), devices.devices().last().id());
         QVERIFY(pane.installButton()->isEnabled());
 
         const ManagedApplication maps = application(u"Maps"_s);
@@ -204,7 +217,7 @@ private slots:
         QVERIFY(pane.planCard()->isVisibleTo(&pane));
         pane.planCard()->confirmButton()->click();
         QTRY_COMPARE(devices.installHistory().size(), 1);
-        QCOMPARE(devices.installHistory().first().deviceSerial, u"MINE"_s);
+        QCOMPARE(devices.installHistory().first().deviceSerial, serial);
 
         const QList<QStringList> sent = adbCommands();
         QVERIFY(!sent.isEmpty());

@@ -83,8 +83,9 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
 
     m_planCard = new InstallPlanCard(
         [this] {
+            // Installed on the phone of this page, whichever phone the store has selected.
             if (m_store) {
-                m_store->installPendingPlan();
+                m_store->installPendingPlan(m_device.id());
             }
         },
         [this] {
@@ -138,7 +139,7 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
     layout->addWidget(m_scrollArea);
 
     if (m_store) {
-        for (const auto signal : {&DeviceStore::devicesChanged, &DeviceStore::selectedSerialChanged,
+        for (const auto signal : {&DeviceStore::devicesChanged, &DeviceStore::selectedDeviceIDChanged,
                                   &DeviceStore::installStateChanged, &DeviceStore::pendingInstallPlanChanged,
                                   &DeviceStore::installHistoryChanged, &DeviceStore::companionInstallStateChanged}) {
             connect(m_store, signal, this, &DeviceDashboard::render);
