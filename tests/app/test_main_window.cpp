@@ -369,6 +369,34 @@ private slots:
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
     }
 
+    // The device store works on the phone of the row chosen: a trusted row selects its USB phone, and a new listing
+    // does not take the store from a plain USB row to the trusted phone's.
+    void theDeviceStoreFollowsTheRowChosen()
+    {
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"),
+                          R"([{"serial": "PX1", "model": "Pixel"}, {"serial": "R58N", "model": "Galaxy_S23"}])"));
+        PairedWindow paired;
+        DeviceStore &devices = paired.devices;
+        MainWindow &window = paired.window;
+        awaitTask(devices.refresh());
+        const QString pixelID = paired.transfers.store->trustedDevices().first().id;
+        window.setSidebarSelection(SidebarSelection::usbDevice(listedID(devices, "R58N")));
+        window.setSidebarSelection(SidebarSelection::trustedDevice(pixelID));
+        QCOMPARE(devices.selectedDeviceID(), listedID(devices, "PX1"));
+
+        window.setSidebarSelection(SidebarSelection::usbDevice(listedID(devices, "R58N")));
+        // A third phone plugged in changes the list.
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), R"([{"serial": "PX1", "model": "Pixel"},
+            {"serial": "R58N", "model": "Galaxy_S23"}, {"serial": "E5", "model": "Mate_60"}])"));
+        awaitTask(devices.refresh());
+        QCOMPARE(devices.devices().size(), 3);
+        QCOMPARE(window.sidebarSelection(), SidebarSelection::usbDevice(listedID(devices, "R58N")));
+        QCOMPARE(devices.selectedDeviceID(), listedID(devices, "R58N"));
+        paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
     // A screen whose own action leads to another screen is still there when that action goes on; within one
     // kind of screen, the same phone's screen is brought up to date instead of built anew.
     void screensOutliveTheirActionsAndKeepTheirState()
