@@ -281,8 +281,7 @@ void MainWindow::renderSidebar()
     header->setContentsMargins(0, 6, 0, 2);
     addRow(m_sidebar, header);
     for (const auto &row : content.trustedRows) {
-        auto *widget =
-            new TrustedDeviceRow(row.record.name, row.isSelected, row.isConnected, row.isUSBConnected, m_sidebar);
+        auto *widget = new TrustedDeviceRow(row.record.name, row.isSelected, row.isConnected, row.usbState, m_sidebar);
         tagRow(addRow(m_sidebar, widget, Qt::ItemIsEnabled | Qt::ItemIsSelectable),
                SidebarSelection::trustedDevice(row.record.id));
     }

@@ -33,20 +33,6 @@ const AndroidDevice *deviceWithID(const QList<AndroidDevice> &devices, const QSt
     return nullptr;
 }
 
-// The only device of `candidates` whose display name equals `name` ignoring case; none when none or several do.
-std::optional<AndroidDevice> onlyDeviceNamed(const QString &name, const QList<AndroidDevice> &candidates)
-{
-    std::optional<AndroidDevice> match;
-    for (const auto &device : candidates) {
-        if (device.displayName().compare(name, Qt::CaseInsensitive) != 0)
-            continue;
-        if (match)
-            return std::nullopt; // two phones of that name: neither is known to be this one
-        match = device;
-    }
-    return match;
-}
-
 // The trusted record connected right now, when the transfer store has one selected.
 const TrustedDeviceRecord *connectedRecord(const QList<TrustedDeviceRecord> &records, const MainWindowState &state)
 {
@@ -56,20 +42,6 @@ const TrustedDeviceRecord *connectedRecord(const QList<TrustedDeviceRecord> &rec
 }
 
 } // namespace
-
-std::optional<AndroidDevice> matchedUSBDevice(const TrustedDeviceRecord &record, const QList<AndroidDevice> &devices)
-{
-    if (!record.usbSerial)
-        return onlyDeviceNamed(record.name, devices);
-    QList<AndroidDevice> withSerial;
-    for (const auto &device : devices) {
-        if (device.serial == *record.usbSerial)
-            withSerial.append(device);
-    }
-    if (withSerial.size() == 1)
-        return withSerial.first();
-    return onlyDeviceNamed(record.name, withSerial);
-}
 
 bool isAvailable(const TrustedDeviceRecord &record, const MainWindowState &state)
 {
@@ -115,8 +87,9 @@ SidebarContent sidebarContent(const MainWindowState &state)
     SidebarContent content;
     for (const auto &record : availableTrustedDevices(state)) {
         const bool isSelected = state.selectedTrustedDeviceID == record.id;
+        const auto match = matchedUSBDevice(record, state.devices);
         content.trustedRows.append({record, isSelected, state.isConnected() && isSelected,
-                                    matchedUSBDevice(record, state.devices).has_value()});
+                                    match ? std::optional(match->state) : std::nullopt});
     }
     content.usbRows = unmatchedUSBDevices(state);
     content.waitingPhone = state.waitingUSBPhone;

@@ -4,6 +4,7 @@
 #include "DeviceStore.h"
 #include "TransferStore.h"
 #include "TrustedDeviceRecord.h"
+#include "TrustedPhoneOnUSB.h"
 #include "USBAndroidDevice.h"
 
 #include <QHashFunctions>
@@ -51,10 +52,8 @@ struct MainWindowState
 // Everything is recomputed on each use with linear scans; nothing is cached.
 namespace MainWindowPresentation {
 
-// The adb device of a trusted record: the one with its USB serial when it has one (an empty serial included);
-// of several phones that share that serial, the only one whose display name equals the record's name ignoring case.
-// A record without a serial: the only device whose display name equals its name ignoring case.
-std::optional<AndroidDevice> matchedUSBDevice(const TrustedDeviceRecord &record, const QList<AndroidDevice> &devices);
+// A trusted record's adb device (TrustedPhoneOnUSB.h).
+using ::matchedUSBDevice;
 // Plugged in, or the trusted phone connected right now.
 bool isAvailable(const TrustedDeviceRecord &record, const MainWindowState &state);
 // The trusted records the sidebar lists, in registry order.
@@ -69,7 +68,8 @@ struct TrustedRow
     TrustedDeviceRecord record;
     bool isSelected = false;
     bool isConnected = false;
-    bool isUSBConnected = false;
+    // The state of its USB phone; none while it is not plugged in.
+    std::optional<AndroidDevice::State> usbState;
 
     bool operator==(const TrustedRow &) const = default;
 };

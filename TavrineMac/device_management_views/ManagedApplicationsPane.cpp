@@ -13,6 +13,7 @@
 #include "InstallStatusBanner.h"
 #include "PlainLabel.h"
 #include "SpinningIndicator.h"
+#include "StatusBanner.h"
 #include "SymbolIcon.h"
 #include "ViewColors.h"
 #include "ViewFonts.h"
@@ -121,9 +122,12 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
     planLayout->addWidget(line(Qt::Horizontal, m_planSection));
     layout->addWidget(m_planSection);
 
+    m_usbStateBanner = new StatusBanner(this);
+    m_usbStateBanner->setObjectName(QStringLiteral("usbStateBanner"));
     m_installBanner = new InstallStatusBanner(this);
     m_operationBanner = new AppOperationBanner(this);
-    for (QWidget *banner : {static_cast<QWidget *>(m_installBanner), static_cast<QWidget *>(m_operationBanner)}) {
+    for (QWidget *banner : {static_cast<QWidget *>(m_usbStateBanner), static_cast<QWidget *>(m_installBanner),
+                            static_cast<QWidget *>(m_operationBanner)}) {
         auto *row = new QHBoxLayout;
         row->setContentsMargins(16, 0, 16, 0);
         row->addWidget(banner);
@@ -453,6 +457,13 @@ void ManagedApplicationsPane::setUSBConnected(bool connected)
     renderMain();
 }
 
+void ManagedApplicationsPane::setUSBPhone(const std::optional<AndroidDevice> &usbPhone)
+{
+    m_usbPhone = usbPhone;
+    m_usbStateBanner->setStyle(m_usbPhone ? DeviceDashboardPresentation::deviceStateBanner(*m_usbPhone) : std::nullopt);
+    renderHeader();
+}
+
 void ManagedApplicationsPane::setSelectedApplicationID(const std::optional<QString> &packageName)
 {
     m_selectedApplicationID = packageName;
@@ -620,7 +631,7 @@ void ManagedApplicationsPane::renderHeader()
     m_backButton->setText(m_peerName);
     const bool hasTarget = usbTargetDevice().has_value();
     m_installButton->setEnabled(hasTarget);
-    m_installButton->setToolTip(installHelp(hasTarget));
+    m_installButton->setToolTip(installHelp(hasTarget, m_usbPhone));
     m_searchField->setEnabled(m_isManagementConnected);
     m_scopePicker->setEnabled(m_isManagementConnected);
     const bool loading = m_managementStore && m_managementStore->isLoadingApplications();

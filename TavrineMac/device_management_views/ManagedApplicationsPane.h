@@ -28,6 +28,7 @@ class QPushButton;
 class QStackedWidget;
 class QToolButton;
 class QVBoxLayout;
+class StatusBanner;
 
 // The applications section of a trusted phone's dashboard: the phone's applications as the management channel
 // lists them, searchable and scoped, with the details of one of them and what can be done to it on the phone.
@@ -56,6 +57,9 @@ public:
     void setPeerName(const QString &peerName);
     void setManagementConnected(bool connected);
     void setUSBConnected(bool connected);
+    // This phone's adb device in whatever state, none when it is not plugged in: one that cannot take commands says
+    // why over the list and in the install button's help.
+    void setUSBPhone(const std::optional<AndroidDevice> &usbPhone);
 
     const std::optional<QString> &selectedApplicationID() const { return m_selectedApplicationID; }
     void setSelectedApplicationID(const std::optional<QString> &packageName);
@@ -83,6 +87,7 @@ public:
     QPushButton *installButton() const { return m_installButton; }
     QToolButton *refreshButton() const { return m_refreshButton; }
     InstallPlanCard *planCard() const { return m_planCard; }
+    StatusBanner *usbStateBanner() const { return m_usbStateBanner; }
     InstallStatusBanner *installBanner() const { return m_installBanner; }
     AppOperationBanner *operationBanner() const { return m_operationBanner; }
     QListView *applicationList() const { return m_listView; }
@@ -151,6 +156,8 @@ private:
     QToolButton *m_refreshButton = nullptr;
     InstallPlanCard *m_planCard = nullptr;
     QWidget *m_planSection = nullptr;
+    std::optional<AndroidDevice> m_usbPhone;
+    StatusBanner *m_usbStateBanner = nullptr;
     InstallStatusBanner *m_installBanner = nullptr;
     AppOperationBanner *m_operationBanner = nullptr;
     QStackedWidget *m_mainStack = nullptr;

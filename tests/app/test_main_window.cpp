@@ -4,14 +4,17 @@
 #include "DeviceDashboard.h"
 #include "DeviceManagementDashboard.h"
 #include "DeviceManagementStore.h"
+#include "DeviceOverviewPane.h"
 #include "DisclosureGroup.h"
 #include "FirstRunConnectionView.h"
 #include "MainWindow.h"
 #include "MainWindowDetailPane.h"
+#include "ManagedApplicationsPane.h"
 #include "NativeOpenPanel.h"
 #include "QuickSendCoordinator.h"
 #include "QuickSendPanel.h"
 #include "SidebarRows.h"
+#include "StatusBanner.h"
 #include "USBApprovalView.h"
 
 #include <QListWidget>
@@ -225,7 +228,7 @@ private slots:
                 flags << "selected";
             if (row.isConnected)
                 flags << "connected";
-            if (row.isUSBConnected)
+            if (row.usbState)
                 flags << "usb";
             shownTrusted << row.record.name + "/" + flags.join(' ');
         }
@@ -392,6 +395,65 @@ private slots:
         QCOMPARE(devices.devices().size(), 3);
         QCOMPARE(window.sidebarSelection(), SidebarSelection::usbDevice(listedID(devices, "R58N")));
         QCOMPARE(devices.selectedDeviceID(), listedID(devices, "R58N"));
+        paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
+    void aTrustedPhoneOnUSBTellsItsState_data()
+    {
+        // The phones adb lists, whether the trusted phone "Pixel" is bound to the serial PX1 → its sidebar status, its
+        // overview's connection line (without the battery), the banner over its applications (empty: none)
+        const TestTable<QByteArray, bool, QString, QString, QString> rows;
+        const QString noPermission = ADBClientError(ADBClientError::Case::usbPermissionDenied).errorDescription();
+        rows("no permissions", R"([{"serial": "PX1", "state": "no permissions"}])", true, "无线已连接 · 没有 USB 权限",
+             "无线已连接 · 没有 USB 权限", "无法打开手机的 USB 接口 | " + noPermission);
+        rows("offline", R"([{"serial": "PX1", "state": "offline"}])", true, "无线已连接 · 设备暂时离线",
+             "无线已连接 · 设备暂时离线",
+             "设备暂时离线 | " + ADBClientError(ADBClientError::Case::deviceOffline).errorDescription());
+        rows("authorised", R"([{"serial": "PX1", "model": "Pixel"}])", true, "无线 + USB 已连接", "无线 + USB 已连接",
+             "");
+        // Another phone on USB is not this phone's USB connection.
+        rows("another phone", R"([{"serial": "R58N", "model": "Galaxy_S23"}])", false, "无线已连接", "无线已连接", "");
+    }
+
+    // A paired phone that is plugged in tells its USB state in the sidebar and on its dashboard, and why its USB
+    // actions cannot act; a phone that is not this one is never taken for its USB connection.
+    void aTrustedPhoneOnUSBTellsItsState()
+    {
+        const auto [adbDevices, bound, sidebarStatus, summary, banner] =
+            TestTable<QByteArray, bool, QString, QString, QString>::fetch();
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), adbDevices));
+        PairedWindow paired;
+        const QString pixelID = paired.transfers.store->trustedDevices().first().id;
+        if (bound)
+            paired.transfers.store->bindUSBSerial("PX1", pixelID);
+        awaitTask(paired.devices.refresh());
+        paired.window.setSidebarSelection(SidebarSelection::trustedDevice(pixelID));
+
+        QStringList statuses;
+        for (int row = 0; row < paired.window.sidebar()->count(); ++row) {
+            const auto *trusted = qobject_cast<TrustedDeviceRow *>(
+                paired.window.sidebar()->itemWidget(paired.window.sidebar()->item(row)));
+            if (trusted)
+                statuses << trusted->statusLabel()->text();
+        }
+        QCOMPARE(statuses, QStringList{sidebarStatus});
+        auto *dashboard = qobject_cast<DeviceManagementDashboard *>(paired.window.detailPane()->screenWidget());
+        QVERIFY(dashboard);
+        auto *overview = qobject_cast<DeviceOverviewPane *>(dashboard->sectionPane());
+        QVERIFY(overview);
+        QCOMPARE(overview->connectionLabel()->text().section(" · 电量", 0, 0), summary);
+
+        dashboard->setSection(DeviceManagementDashboard::Section::applications);
+        auto *applications = qobject_cast<ManagedApplicationsPane *>(dashboard->sectionPane());
+        QVERIFY(applications);
+        QCOMPARE(applications->usbStateBanner()->isVisibleTo(applications), !banner.isEmpty());
+        if (!banner.isEmpty()) {
+            QCOMPARE(ViewsTestSupport::transcript(applications->usbStateBanner()), banner);
+            QVERIFY(!applications->installButton()->isEnabled());
+            QCOMPARE(applications->installButton()->toolTip(), banner.section(" | ", 1));
+        }
         paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
         QTRY_VERIFY(!paired.management.isLoadingOverview());
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
