@@ -148,6 +148,13 @@ void DeviceStore::markCompanionConnected()
 {
     if (m_companionInstallState.kind == CompanionInstallState::Kind::awaitingConfirmation) {
         setCompanionInstallState(CompanionInstallState::connected(QStringLiteral("手机端已安装并安全连接")));
+    } else if (m_companionInstallState.kind == CompanionInstallState::Kind::failed) {
+        // The phone paired all the same (by its code): an earlier failure no longer stands beside "配对完成".
+        setCompanionInstallState(CompanionInstallState::idle());
+    }
+    // The launch's progress or failure is history once the phone is connected; one still installing goes on.
+    if (m_companionInstallState.kind != CompanionInstallState::Kind::installing) {
+        setPairingLaunchMessage(std::nullopt);
     }
 }
 
@@ -183,12 +190,18 @@ void DeviceStore::setIsRefreshing(bool isRefreshing)
     }
 }
 
-void DeviceStore::setInstallState(const InstallState &state)
+void DeviceStore::setInstallState(const InstallState &state, const std::optional<QString> &deviceID)
 {
-    if (m_installState != state) {
+    if (m_installState != state || m_installStateDeviceID != deviceID) {
         m_installState = state;
+        m_installStateDeviceID = deviceID;
         emit installStateChanged();
     }
+}
+
+DeviceStore::InstallState DeviceStore::installStateFor(const std::optional<QString> &deviceID) const
+{
+    return m_installStateDeviceID && m_installStateDeviceID != deviceID ? InstallState::idle() : m_installState;
 }
 
 void DeviceStore::setPendingInstallPlan(const std::optional<APKInstallPlan> &plan)
@@ -223,12 +236,19 @@ void DeviceStore::setPairingLaunchMessage(const std::optional<QString> &message)
     }
 }
 
-void DeviceStore::setAppOperationState(const AppOperationState &state)
+void DeviceStore::setAppOperationState(const AppOperationState &state, const std::optional<QString> &deviceID)
 {
-    if (m_appOperationState != state) {
+    if (m_appOperationState != state || m_appOperationDeviceID != deviceID) {
         m_appOperationState = state;
+        m_appOperationDeviceID = deviceID;
         emit appOperationStateChanged();
     }
+}
+
+DeviceStore::AppOperationState DeviceStore::appOperationStateFor(const std::optional<QString> &deviceID) const
+{
+    return m_appOperationDeviceID && m_appOperationDeviceID != deviceID ? AppOperationState::idle()
+                                                                        : m_appOperationState;
 }
 
 void DeviceStore::setUSBPhoneProblem(const std::optional<QString> &problem)

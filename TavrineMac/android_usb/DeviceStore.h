@@ -132,6 +132,14 @@ public:
     const std::optional<QString> &setupMessage() const { return m_setupMessage; }
     const std::optional<QString> &pairingLaunchMessage() const { return m_pairingLaunchMessage; }
     const AppOperationState &appOperationState() const { return m_appOperationState; }
+    // The phone (its id) whose install or application operation the state tells of; none for an outcome of no
+    // phone (packages that failed their check, no phone to act on).
+    const std::optional<QString> &installStateDeviceID() const { return m_installStateDeviceID; }
+    const std::optional<QString> &appOperationDeviceID() const { return m_appOperationDeviceID; }
+    // The state as the page of the phone `deviceID` (none: a page of no USB phone) shows it: idle while it tells of
+    // another phone, so that one phone's outcome never shows on another's page.
+    InstallState installStateFor(const std::optional<QString> &deviceID) const;
+    AppOperationState appOperationStateFor(const std::optional<QString> &deviceID) const;
     const CompanionInstallState &companionInstallState() const { return m_companionInstallState; }
     // Why a phone plugged in by USB is not listed, when the reason is known: another adb program holds it.
     const std::optional<QString> &usbPhoneProblem() const { return m_usbPhoneProblem; }
@@ -175,7 +183,8 @@ public:
     QCoro::Task<void> installCompanionAndConnect(QString pairingURL);
     // Starts the companion already on the selected phone with `pairingURL`; only the launch message changes.
     QCoro::Task<void> openCompanion(QString pairingURL);
-    // The trusted phone connected: a companion awaiting confirmation is now connected.
+    // The trusted phone connected: a companion awaiting confirmation is now connected, a failed set-up no longer
+    // shows, and the launch message is cleared unless the companion is still being installed.
     void markCompanionConnected();
     // The pairing the companion was started for was withdrawn on this computer: a companion set-up under way
     // ends with a failure instead of opening the phone's application with a link that no longer pairs, and a
@@ -208,11 +217,11 @@ private:
     void setDevices(const QList<AndroidDevice> &devices);
     void setConnectedUSBPhones(const QList<USBAndroidDevice> &phones);
     void setIsRefreshing(bool isRefreshing);
-    void setInstallState(const InstallState &state);
+    void setInstallState(const InstallState &state, const std::optional<QString> &deviceID = std::nullopt);
     void setInstallHistory(const QList<InstallHistoryRecord> &history);
     void setSetupMessage(const std::optional<QString> &message);
     void setPairingLaunchMessage(const std::optional<QString> &message);
-    void setAppOperationState(const AppOperationState &state);
+    void setAppOperationState(const AppOperationState &state, const std::optional<QString> &deviceID);
     // After a listing (`mayProbe`) or a USB scan: says so when a phone on the bus is not listed while another adb
     // server runs; a scan alone only withdraws the message once every phone on the bus is listed.
     void updateUSBPhoneProblem(bool mayProbe);
@@ -238,6 +247,8 @@ private:
     std::optional<QString> m_setupMessage;
     std::optional<QString> m_pairingLaunchMessage;
     AppOperationState m_appOperationState;
+    std::optional<QString> m_installStateDeviceID;
+    std::optional<QString> m_appOperationDeviceID;
     CompanionInstallState m_companionInstallState;
     std::optional<QString> m_usbPhoneProblem;
 

@@ -462,6 +462,7 @@ void ManagedApplicationsPane::setUSBPhone(const std::optional<AndroidDevice> &us
     m_usbPhone = usbPhone;
     m_usbStateBanner->setStyle(m_usbPhone ? DeviceDashboardPresentation::deviceStateBanner(*m_usbPhone) : std::nullopt);
     renderHeader();
+    renderInstall();
 }
 
 void ManagedApplicationsPane::setSelectedApplicationID(const std::optional<QString> &packageName)
@@ -651,8 +652,12 @@ void ManagedApplicationsPane::renderInstall()
     if (plan && target) {
         m_planCard->setPlan(*plan, target->displayName());
     }
-    m_installBanner->setState(m_deviceStore->installState());
-    m_operationBanner->setState(m_deviceStore->appOperationState());
+    // Only this phone's outcomes show here: another phone's belong to that phone's page.
+    const std::optional<QString> phone = target       ? std::optional(target->id())
+                                         : m_usbPhone ? std::optional(m_usbPhone->id())
+                                                      : std::nullopt;
+    m_installBanner->setState(m_deviceStore->installStateFor(phone));
+    m_operationBanner->setState(m_deviceStore->appOperationStateFor(phone));
 }
 
 void ManagedApplicationsPane::renderMain()

@@ -476,6 +476,47 @@ private slots:
         QCOMPARE(store.selectedDeviceID(), redmi);
     }
 
+    // The companion that was just installed but does not start says that it did not start, not that it is missing;
+    // once the phone pairs all the same (by its code), the failure and the launch message go.
+    void aCompanionThatDoesNotStartAfterItsInstallSaysSo()
+    {
+        // The phone has no companion: the package installed here is not one the phone can start.
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "R58N", "model": "Pixel_7"}])"));
+        QVERIFY(writeCompanionResources(m_folder->filePath(u"Android"_s)));
+        DeviceStore &store = makeStore(m_folder->filePath(u"Android"_s));
+        awaitTask(store.refresh());
+        awaitTask(store.installCompanionAndConnect(pairingURL));
+        QCOMPARE(store.companionInstallState(),
+                 CompanionState::failed(ADBClientError(ADBClientError::Case::companionNotStarted).errorDescription()));
+        QCOMPARE(store.pairingLaunchMessage(), u"手机端安装没有完成"_s);
+
+        store.markCompanionConnected();
+        QCOMPARE(store.companionInstallState(), CompanionState::idle());
+        QCOMPARE(store.pairingLaunchMessage(), std::nullopt);
+    }
+
+    // An install's or an operation's outcome belongs to its phone; one of no phone belongs to every page.
+    void outcomesAreKeptWithTheirPhone()
+    {
+        QVERIFY(writeFile(state(u"devices.json"_s), twoPhones));
+        DeviceStore &store = makeStore();
+        awaitTask(store.refresh());
+        const QString pixel = store.devices().at(0).id();
+        const QString galaxy = store.devices().at(1).id();
+        awaitTask(store.performAppOperation(
+            u"正在停止 Example"_s, DeviceStore::forceStopOperation(u"com.example.app"_s, u"Example"_s), galaxy));
+        const AppOperationState stopped = AppOperationState::succeeded(u"已在 SM S911B 停止 Example"_s);
+        QCOMPARE(store.appOperationDeviceID(), galaxy);
+        QCOMPARE(store.appOperationStateFor(galaxy), stopped);
+        QCOMPARE(store.appOperationStateFor(pixel), AppOperationState::idle());
+        QCOMPARE(store.appOperationStateFor(std::nullopt), AppOperationState::idle());
+
+        awaitTask(store.prepareInstall({m_folder->filePath(u"missing.apk"_s)}));
+        QCOMPARE(store.installStateDeviceID(), std::nullopt);
+        QCOMPARE(store.installStateFor(pixel), store.installState());
+        QCOMPARE(store.installState().kind, InstallState::Kind::failed);
+    }
+
     // Once the pairing it was started for is withdrawn, the companion is never opened with that link.
     void aWithdrawnPairingNeverReachesThePhone()
     {

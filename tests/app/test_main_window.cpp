@@ -7,6 +7,7 @@
 #include "DeviceOverviewPane.h"
 #include "DisclosureGroup.h"
 #include "FirstRunConnectionView.h"
+#include "InstallStatusBanner.h"
 #include "MainWindow.h"
 #include "MainWindowDetailPane.h"
 #include "ManagedApplicationsPane.h"
@@ -454,6 +455,33 @@ private slots:
             QVERIFY(!applications->installButton()->isEnabled());
             QCOMPARE(applications->installButton()->toolTip(), banner.section(" | ", 1));
         }
+        paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
+    // One phone's install outcome shows on that phone's page only.
+    void anInstallShowsOnItsPhonesPageOnly()
+    {
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"),
+                          R"([{"serial": "R58N", "model": "Galaxy_S23"}, {"serial": "E5", "model": "Mate_60"}])"));
+        PairedWindow paired;
+        DeviceStore &devices = paired.devices;
+        awaitTask(devices.refresh());
+        devices.setPendingInstallPlan(APKInstallPlan{APKInstallPlan::Kind::single, {"/nowhere/app.apk"}, 1, {}});
+        awaitTask(devices.installPendingPlan(listedID(devices, "R58N"))); // the package is gone: it fails
+        QCOMPARE(devices.installState().kind, DeviceStore::InstallState::Kind::failed);
+
+        const auto shownDashboard = [&](const QString &serial) {
+            paired.window.setSidebarSelection(SidebarSelection::usbDevice(listedID(devices, serial)));
+            return qobject_cast<DeviceDashboard *>(paired.window.detailPane()->screenWidget());
+        };
+        const DeviceDashboard *mate = shownDashboard("E5");
+        QVERIFY(mate);
+        QVERIFY(!mate->installBanner()->isVisibleTo(mate));
+        const DeviceDashboard *galaxy = shownDashboard("R58N");
+        QVERIFY(galaxy);
+        QVERIFY(galaxy->installBanner()->isVisibleTo(galaxy));
         paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
         QTRY_VERIFY(!paired.management.isLoadingOverview());
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));

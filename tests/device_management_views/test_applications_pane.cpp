@@ -3,6 +3,7 @@
 #include "DefaultADBClient.h"
 #include "DeviceStore.h"
 #include "InstallPlanCard.h"
+#include "InstallStatusBanner.h"
 #include "ManagedApplicationsPane.h"
 #include "ManagedApplicationsPresentation.h"
 #include "ManagementStoreFixture.h"
@@ -231,25 +232,52 @@ private slots:
         QVERIFY(sent.contains(QStringList{u"-t"_s, u"2"_s, u"shell"_s, u"pm"_s, u"uninstall"_s, u"pkg.Maps"_s}));
     }
 
+    // Another phone's install or operation, started from that phone's page, never shows on this phone's page.
+    void outcomesShowOnlyForTheirPhone()
+    {
+        ManagementStoreFixture management;
+        const auto pane = paneOfPixel(
+            management, R"([{"serial": "OTHER", "model": "SM_S911B"}, {"serial": "MINE", "model": "Pixel_7"}])");
+        QVERIFY(pane);
+        const QString other = m_deviceStore->devices().first().id();
+
+        // The phone knows no such package: clearing its data fails.
+        awaitTask(m_deviceStore->performAppOperation(u"正在清除 Maps 的数据"_s,
+                                                     DeviceStore::clearDataOperation(u"pkg.Maps"_s, u"Maps"_s), other));
+        QCOMPARE(m_deviceStore->appOperationState().kind, DeviceStore::AppOperationState::Kind::failed);
+        QVERIFY(!pane->operationBanner()->isVisibleTo(pane.get()));
+        m_deviceStore->setPendingInstallPlan(
+            APKInstallPlan{APKInstallPlan::Kind::single, {u"/nowhere/app.apk"_s}, 1, {}});
+        awaitTask(m_deviceStore->installPendingPlan(other));
+        QCOMPARE(m_deviceStore->installState().kind, DeviceStore::InstallState::Kind::failed);
+        QVERIFY(!pane->installBanner()->isVisibleTo(pane.get()));
+
+        // The same on this phone shows.
+        pane->forceStop(application(u"Maps"_s));
+        QTRY_COMPARE(m_deviceStore->appOperationState().kind, DeviceStore::AppOperationState::Kind::succeeded);
+        QVERIFY(pane->operationBanner()->isVisibleTo(pane.get()));
+        QCOMPARE(pane->operationBanner()->textLabel()->text(), u"已在 Pixel 7 停止 Maps"_s);
+        // An outcome of no phone (no package to install) shows on every page.
+        awaitTask(m_deviceStore->prepareInstall({m_folder->filePath(u"missing.apk"_s)}));
+        QVERIFY(pane->installBanner()->isVisibleTo(pane.get()));
+    }
+
     // With both phones of the same model there is no target: nothing is offered and nothing starts.
     void twoMatchingPhonesOfferNothing()
     {
-        QVERIFY(writeFile(m_folder->filePath(u"adb/devices.json"_s),
-                          R"([{"serial": "ONE", "model": "Pixel_7"}, {"serial": "TWO", "model": "pixel_7"}])"));
         ManagementStoreFixture management;
-        DeviceStore &devices = makeDeviceStore();
-        awaitTask(devices.refresh());
-        answerWith(management, u"Pixel 7"_s, {application(u"Maps"_s)});
-        ManagedApplicationsPane pane(u"Pixel"_s, management.store.get(), &devices, true, true, {});
+        const auto pane = paneOfPixel(
+            management, R"([{"serial": "ONE", "model": "Pixel_7"}, {"serial": "TWO", "model": "pixel_7"}])");
+        QVERIFY(pane);
 
-        QVERIFY(!pane.installButton()->isEnabled());
-        QCOMPARE(pane.installButton()->toolTip(), u"连接当前手机后即可安装应用"_s);
+        QVERIFY(!pane->installButton()->isEnabled());
+        QCOMPARE(pane->installButton()->toolTip(), u"连接当前手机后即可安装应用"_s);
         const int commandsBefore = int(adbCommands().size());
-        pane.forceStop(application(u"Maps"_s));
+        pane->forceStop(application(u"Maps"_s));
         ViewMessageBox::setNextAnswer(QMessageBox::DestructiveRole);
-        pane.requestClearData(application(u"Maps"_s));
+        pane->requestClearData(application(u"Maps"_s));
         QCOMPARE(ViewMessageBox::shown().last().informativeText, u"目标：USB 手机。这个操作无法撤销。"_s);
-        QCOMPARE(devices.appOperationState(), DeviceStore::AppOperationState::idle());
+        QCOMPARE(m_deviceStore->appOperationState(), DeviceStore::AppOperationState::idle());
         QCOMPARE(adbCommands().size(), commandsBefore);
     }
 
@@ -369,6 +397,20 @@ private:
             makeDefaultADBClient(), InstallHistoryStore(m_folder->filePath(u"history.json"_s)),
             DeviceStoreEnvironment{std::make_shared<NoUSBDevices>(), m_folder->filePath(u"no-companion"_s)});
         return *m_deviceStore;
+    }
+
+    // The pane of the phone that reports the model "Pixel 7" and the application Maps, over the adb phones `phones`
+    // (the fake adb's devices.json); none when they cannot be written.
+    std::unique_ptr<ManagedApplicationsPane> paneOfPixel(ManagementStoreFixture &management, const QByteArray &phones)
+    {
+        if (!writeFile(m_folder->filePath(u"adb/devices.json"_s), phones)) {
+            return nullptr;
+        }
+        DeviceStore &devices = makeDeviceStore();
+        awaitTask(devices.refresh());
+        answerWith(management, u"Pixel 7"_s, {application(u"Maps"_s)});
+        return std::make_unique<ManagedApplicationsPane>(u"Pixel"_s, management.store.get(), &devices, true, true,
+                                                         ManagedApplicationsPane::Actions{});
     }
 
     // Makes the store's snapshot name `model` and its list hold `applications`.
