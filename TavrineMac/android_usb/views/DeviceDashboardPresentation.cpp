@@ -209,22 +209,26 @@ QString deviceStateText(AndroidDevice::State state)
 
 std::optional<BannerStyle> deviceStateBanner(const AndroidDevice &device)
 {
+    if (device.state == AndroidDevice::State::connecting) {
+        return BannerStyle{std::nullopt, Tint::blue, QStringLiteral("正在连接手机"),
+                           QStringLiteral("请保持 USB 线连接，稍等片刻。")};
+    }
+    if (device.isWaitingForApproval()) {
+        return BannerStyle{std::nullopt, Tint::blue, QStringLiteral("等待手机确认"),
+                           QStringLiteral("请解锁手机，在“允许 USB 调试吗？”的提示中点按“允许”。")};
+    }
     switch (device.state) {
     case AndroidDevice::State::authorized:
         return std::nullopt;
     case AndroidDevice::State::noPermissions:
         return BannerStyle{Symbol::exclamationmarkTriangleFill, Tint::orange, QStringLiteral("无法打开手机的 USB 接口"),
                            ADBClientError::notReady(device).errorDescription()};
-    case AndroidDevice::State::connecting:
-        return BannerStyle{std::nullopt, Tint::blue, QStringLiteral("正在连接手机"),
-                           QStringLiteral("请保持 USB 线连接，稍等片刻。")};
-    case AndroidDevice::State::unauthorized:
-    case AndroidDevice::State::authorizing:
-        return BannerStyle{std::nullopt, Tint::blue, QStringLiteral("等待手机确认"),
-                           QStringLiteral("请解锁手机，在“允许 USB 调试吗？”的提示中点按“允许”。")};
     case AndroidDevice::State::offline:
         return BannerStyle{Symbol::exclamationmarkTriangleFill, Tint::orange, deviceStateText(device.state),
                            ADBClientError(ADBClientError::Case::deviceOffline).errorDescription()};
+    case AndroidDevice::State::unauthorized:
+    case AndroidDevice::State::authorizing:
+    case AndroidDevice::State::connecting:
     case AndroidDevice::State::recovery:
     case AndroidDevice::State::bootloader:
     case AndroidDevice::State::unknown:
