@@ -68,6 +68,14 @@ QString AndroidDevice::displayName() const
     return QStringLiteral("Android 手机");
 }
 
+QString AndroidDevice::id() const
+{
+    // adb's tokens hold no blanks, so the two parts never run into each other.
+    if (!transportID || transportID->isEmpty())
+        return serial;
+    return serial + QStringLiteral(" transport_id:") + *transportID;
+}
+
 bool AndroidDevice::isWaitingForApproval() const
 {
     return state == State::unauthorized || state == State::authorizing || state == State::connecting;

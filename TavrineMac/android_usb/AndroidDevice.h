@@ -5,8 +5,8 @@
 
 #include <optional>
 
-// One phone as adb lists it, with the system properties read from it when it is authorised. Its identity is
-// the serial; equality and hashing cover every field.
+// One phone as adb lists it, with the system properties read from it when it is authorised. Its identity is its
+// serial together with adb's transport id; equality and hashing cover every field.
 struct AndroidDevice
 {
     // The connection state adb reports; the raw values are the words of the device list.
@@ -44,7 +44,9 @@ struct AndroidDevice
     // character other than an ASCII letter or digit written as "_".
     std::optional<QString> productModel;
 
-    const QString &id() const { return serial; }
+    // Which phone this is while adb lists it: the serial and, when adb gives one, the transport id. Cheap phones
+    // share one serial and adb tells them apart only by their transports; a phone plugged in again gets a new one.
+    QString id() const;
 
     // Whether the phone waits for the user: unauthorised, or adb still exchanging keys or connecting.
     bool isWaitingForApproval() const;

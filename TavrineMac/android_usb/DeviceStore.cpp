@@ -45,28 +45,25 @@ QString DeviceStore::errorText(const std::exception_ptr &error)
 
 std::optional<AndroidDevice> DeviceStore::selectedDevice() const
 {
-    if (!m_selectedSerial) {
+    if (!m_selectedDeviceID) {
         return m_devices.isEmpty() ? std::nullopt : std::optional<AndroidDevice>(m_devices.first());
     }
+    return device(*m_selectedDeviceID);
+}
+
+std::optional<AndroidDevice> DeviceStore::device(const QString &deviceID) const
+{
     for (const AndroidDevice &device : m_devices) {
-        if (device.serial == *m_selectedSerial) {
+        if (device.id() == deviceID) {
             return device;
         }
     }
     return std::nullopt;
 }
 
-std::optional<AndroidDevice> DeviceStore::deviceOrSelected(const std::optional<QString> &serial) const
+std::optional<AndroidDevice> DeviceStore::deviceOrSelected(const std::optional<QString> &deviceID) const
 {
-    if (!serial) {
-        return selectedDevice();
-    }
-    for (const AndroidDevice &device : m_devices) {
-        if (device.serial == *serial) {
-            return device;
-        }
-    }
-    return std::nullopt;
+    return deviceID ? device(*deviceID) : selectedDevice();
 }
 
 std::optional<USBAndroidDevice> DeviceStore::waitingUSBPhone() const
@@ -111,12 +108,9 @@ QCoro::Task<void> DeviceStore::listDevices(std::shared_ptr<ADBClient> client)
     }
     if (listed) {
         setDevices(*listed);
-        const bool selectionListed =
-            m_selectedSerial && std::ranges::any_of(*listed, [this](const AndroidDevice &device) {
-                return device.serial == *m_selectedSerial;
-            });
-        if (!selectionListed) {
-            setSelectedSerial(listed->isEmpty() ? std::nullopt : std::optional<QString>(listed->first().serial));
+        // Phones that share a serial are told apart by their ids: the selection never moves to the other one.
+        if (!m_selectedDeviceID || !device(*m_selectedDeviceID)) {
+            setSelectedDeviceID(listed->isEmpty() ? std::nullopt : std::optional<QString>(listed->first().id()));
         }
         updateUSBPhoneProblem(true);
     } else {
@@ -154,6 +148,13 @@ void DeviceStore::markCompanionConnected()
 {
     if (m_companionInstallState.kind == CompanionInstallState::Kind::awaitingConfirmation) {
         setCompanionInstallState(CompanionInstallState::connected(QStringLiteral("手机端已安装并安全连接")));
+    } else if (m_companionInstallState.kind == CompanionInstallState::Kind::failed) {
+        // The phone paired all the same (by its code): an earlier failure no longer stands beside "配对完成".
+        setCompanionInstallState(CompanionInstallState::idle());
+    }
+    // The launch's progress or failure is history once the phone is connected; one still installing goes on.
+    if (m_companionInstallState.kind != CompanionInstallState::Kind::installing) {
+        setPairingLaunchMessage(std::nullopt);
     }
 }
 
@@ -173,11 +174,11 @@ void DeviceStore::setConnectedUSBPhones(const QList<USBAndroidDevice> &phones)
     }
 }
 
-void DeviceStore::setSelectedSerial(const std::optional<QString> &serial)
+void DeviceStore::setSelectedDeviceID(const std::optional<QString> &deviceID)
 {
-    if (m_selectedSerial != serial) {
-        m_selectedSerial = serial;
-        emit selectedSerialChanged();
+    if (m_selectedDeviceID != deviceID) {
+        m_selectedDeviceID = deviceID;
+        emit selectedDeviceIDChanged();
     }
 }
 
@@ -189,12 +190,18 @@ void DeviceStore::setIsRefreshing(bool isRefreshing)
     }
 }
 
-void DeviceStore::setInstallState(const InstallState &state)
+void DeviceStore::setInstallState(const InstallState &state, const std::optional<QString> &deviceID)
 {
-    if (m_installState != state) {
+    if (m_installState != state || m_installStateDeviceID != deviceID) {
         m_installState = state;
+        m_installStateDeviceID = deviceID;
         emit installStateChanged();
     }
+}
+
+DeviceStore::InstallState DeviceStore::installStateFor(const std::optional<QString> &deviceID) const
+{
+    return m_installStateDeviceID && m_installStateDeviceID != deviceID ? InstallState::idle() : m_installState;
 }
 
 void DeviceStore::setPendingInstallPlan(const std::optional<APKInstallPlan> &plan)
@@ -229,12 +236,19 @@ void DeviceStore::setPairingLaunchMessage(const std::optional<QString> &message)
     }
 }
 
-void DeviceStore::setAppOperationState(const AppOperationState &state)
+void DeviceStore::setAppOperationState(const AppOperationState &state, const std::optional<QString> &deviceID)
 {
-    if (m_appOperationState != state) {
+    if (m_appOperationState != state || m_appOperationDeviceID != deviceID) {
         m_appOperationState = state;
+        m_appOperationDeviceID = deviceID;
         emit appOperationStateChanged();
     }
+}
+
+DeviceStore::AppOperationState DeviceStore::appOperationStateFor(const std::optional<QString> &deviceID) const
+{
+    return m_appOperationDeviceID && m_appOperationDeviceID != deviceID ? AppOperationState::idle()
+                                                                        : m_appOperationState;
 }
 
 void DeviceStore::setUSBPhoneProblem(const std::optional<QString> &problem)

@@ -123,7 +123,8 @@ public:
     // Published state.
     const QList<AndroidDevice> &devices() const { return m_devices; }
     const QList<USBAndroidDevice> &connectedUSBPhones() const { return m_connectedUSBPhones; }
-    const std::optional<QString> &selectedSerial() const { return m_selectedSerial; }
+    // The id (AndroidDevice::id) of the phone the store works on; the main window writes it.
+    const std::optional<QString> &selectedDeviceID() const { return m_selectedDeviceID; }
     bool isRefreshing() const { return m_isRefreshing; }
     const InstallState &installState() const { return m_installState; }
     const std::optional<APKInstallPlan> &pendingInstallPlan() const { return m_pendingInstallPlan; }
@@ -131,13 +132,21 @@ public:
     const std::optional<QString> &setupMessage() const { return m_setupMessage; }
     const std::optional<QString> &pairingLaunchMessage() const { return m_pairingLaunchMessage; }
     const AppOperationState &appOperationState() const { return m_appOperationState; }
+    // The phone (its id) whose install or application operation the state tells of; none for an outcome of no
+    // phone (packages that failed their check, no phone to act on).
+    const std::optional<QString> &installStateDeviceID() const { return m_installStateDeviceID; }
+    const std::optional<QString> &appOperationDeviceID() const { return m_appOperationDeviceID; }
+    // The state as the page of the phone `deviceID` (none: a page of no USB phone) shows it: idle while it tells of
+    // another phone, so that one phone's outcome never shows on another's page.
+    InstallState installStateFor(const std::optional<QString> &deviceID) const;
+    AppOperationState appOperationStateFor(const std::optional<QString> &deviceID) const;
     const CompanionInstallState &companionInstallState() const { return m_companionInstallState; }
     // Why a phone plugged in by USB is not listed, when the reason is known: another adb program holds it.
     const std::optional<QString> &usbPhoneProblem() const { return m_usbPhoneProblem; }
 
     // What views write: the device list's selection, the plan card's cancel (none), the companion install
     // confirmation (idle).
-    void setSelectedSerial(const std::optional<QString> &serial);
+    void setSelectedDeviceID(const std::optional<QString> &deviceID);
     void setPendingInstallPlan(const std::optional<APKInstallPlan> &plan);
     void setCompanionInstallState(const CompanionInstallState &state);
 
@@ -147,10 +156,12 @@ public:
     const std::optional<CompanionAPKArtifact> &companionArtifact() const { return m_companionArtifact; }
     const std::optional<QString> &companionArtifactErrorMessage() const { return m_companionArtifactErrorMessage; }
 
-    // The listed device with the selected serial; the first listed device while nothing is selected.
+    // The listed device with the selected id; the first listed device while nothing is selected.
     std::optional<AndroidDevice> selectedDevice() const;
-    // The listed device `serial` when given, else the selected device.
-    std::optional<AndroidDevice> deviceOrSelected(const std::optional<QString> &serial) const;
+    // The listed device whose id is `deviceID`.
+    std::optional<AndroidDevice> device(const QString &deviceID) const;
+    // The listed device `deviceID` when given, else the selected device.
+    std::optional<AndroidDevice> deviceOrSelected(const std::optional<QString> &deviceID) const;
     // A phone plugged in by USB that adb does not list (yet): the first one, and only while adb lists none.
     std::optional<USBAndroidDevice> waitingUSBPhone() const;
     // A companion package, an authorised selected phone, and no companion install running.
@@ -163,26 +174,27 @@ public:
     // Checks the files picked or dropped (absolute paths) and makes them the pending plan, or fails the install
     // state with the reason. The packages are read off the GUI thread; of overlapping calls the last one wins.
     QCoro::Task<void> prepareInstall(QStringList files);
-    // Installs the pending plan on the selected phone, or on the listed phone `serial` when given, records it in
+    // Installs the pending plan on the selected phone, or on the listed phone `deviceID` when given, records it in
     // the history and, when it succeeded, lists the phones again.
-    QCoro::Task<void> installPendingPlan(std::optional<QString> serial = std::nullopt);
+    QCoro::Task<void> installPendingPlan(std::optional<QString> deviceID = std::nullopt);
 
     // Installs the companion on the selected phone and starts it with `pairingURL`, so that pairing completes
     // without a scan; ends awaiting the phone's confirmation.
     QCoro::Task<void> installCompanionAndConnect(QString pairingURL);
     // Starts the companion already on the selected phone with `pairingURL`; only the launch message changes.
     QCoro::Task<void> openCompanion(QString pairingURL);
-    // The trusted phone connected: a companion awaiting confirmation is now connected.
+    // The trusted phone connected: a companion awaiting confirmation is now connected, a failed set-up no longer
+    // shows, and the launch message is cleared unless the companion is still being installed.
     void markCompanionConnected();
     // The pairing the companion was started for was withdrawn on this computer: a companion set-up under way
     // ends with a failure instead of opening the phone's application with a link that no longer pairs, and a
     // companion that was opened with it no longer awaits a confirmation.
     void withdrawCompanionPairing();
 
-    // Runs `operation` on the selected phone, or on the listed phone `serial` when given, showing `message`
+    // Runs `operation` on the selected phone, or on the listed phone `deviceID` when given, showing `message`
     // while it runs.
     QCoro::Task<void> performAppOperation(QString message, AppOperation operation,
-                                          std::optional<QString> serial = std::nullopt);
+                                          std::optional<QString> deviceID = std::nullopt);
 
     // The text a view shows for a failure: the description of the error.
     static QString errorText(const std::exception_ptr &error);
@@ -190,7 +202,7 @@ public:
 signals:
     void devicesChanged();
     void connectedUSBPhonesChanged();
-    void selectedSerialChanged();
+    void selectedDeviceIDChanged();
     void isRefreshingChanged();
     void installStateChanged();
     void pendingInstallPlanChanged();
@@ -205,11 +217,11 @@ private:
     void setDevices(const QList<AndroidDevice> &devices);
     void setConnectedUSBPhones(const QList<USBAndroidDevice> &phones);
     void setIsRefreshing(bool isRefreshing);
-    void setInstallState(const InstallState &state);
+    void setInstallState(const InstallState &state, const std::optional<QString> &deviceID = std::nullopt);
     void setInstallHistory(const QList<InstallHistoryRecord> &history);
     void setSetupMessage(const std::optional<QString> &message);
     void setPairingLaunchMessage(const std::optional<QString> &message);
-    void setAppOperationState(const AppOperationState &state);
+    void setAppOperationState(const AppOperationState &state, const std::optional<QString> &deviceID);
     // After a listing (`mayProbe`) or a USB scan: says so when a phone on the bus is not listed while another adb
     // server runs; a scan alone only withdraws the message once every phone on the bus is listed.
     void updateUSBPhoneProblem(bool mayProbe);
@@ -227,7 +239,7 @@ private:
 
     QList<AndroidDevice> m_devices;
     QList<USBAndroidDevice> m_connectedUSBPhones;
-    std::optional<QString> m_selectedSerial;
+    std::optional<QString> m_selectedDeviceID;
     bool m_isRefreshing = false;
     InstallState m_installState;
     std::optional<APKInstallPlan> m_pendingInstallPlan;
@@ -235,6 +247,8 @@ private:
     std::optional<QString> m_setupMessage;
     std::optional<QString> m_pairingLaunchMessage;
     AppOperationState m_appOperationState;
+    std::optional<QString> m_installStateDeviceID;
+    std::optional<QString> m_appOperationDeviceID;
     CompanionInstallState m_companionInstallState;
     std::optional<QString> m_usbPhoneProblem;
 

@@ -60,19 +60,21 @@ DeviceStore::AppOperation DeviceStore::clearDataOperation(const QString &package
 }
 
 QCoro::Task<void> DeviceStore::performAppOperation(QString message, AppOperation operation,
-                                                   std::optional<QString> serial)
+                                                   std::optional<QString> deviceID)
 {
-    const std::optional<AndroidDevice> selected = deviceOrSelected(serial);
+    const std::optional<AndroidDevice> selected = deviceOrSelected(deviceID);
     if (!m_client || !selected) {
-        setAppOperationState(AppOperationState::failed(QStringLiteral("请先连接并明确选择一台 USB 手机。")));
+        setAppOperationState(AppOperationState::failed(QStringLiteral("请先连接并明确选择一台 USB 手机。")),
+                             std::nullopt);
         co_return;
     }
+    const QString phone = selected->id();
     if (selected->state != AndroidDevice::State::authorized) {
-        setAppOperationState(AppOperationState::failed(ADBClientError::notReady(*selected).errorDescription()));
+        setAppOperationState(AppOperationState::failed(ADBClientError::notReady(*selected).errorDescription()), phone);
         co_return;
     }
     const QPointer<DeviceStore> self(this);
-    setAppOperationState(AppOperationState::running(message));
+    setAppOperationState(AppOperationState::running(message), phone);
 
     AppOperationState outcome;
     try {
@@ -81,6 +83,6 @@ QCoro::Task<void> DeviceStore::performAppOperation(QString message, AppOperation
         outcome = AppOperationState::failed(errorText(std::current_exception()));
     }
     if (self) {
-        setAppOperationState(outcome);
+        setAppOperationState(outcome, phone);
     }
 }

@@ -36,13 +36,21 @@ QCoro::Task<void> DeviceStore::installCompanionAndConnect(QString pairingURL)
     setPairingLaunchMessage(QStringLiteral("正在安装 Tavrine 手机端…"));
 
     std::optional<QString> failure;
+    bool installed = false;
     try {
         // A URL the phone could not pair with is refused before anything is installed.
         PairingPayload::parse(pairingURL);
         co_await client->install({artifact.apkURL}, device);
+        installed = true;
         if (self && m_companionPairingGeneration == generation) {
             co_await client->launchCompanion(pairingURL, device);
         }
+    } catch (const ADBClientError &error) {
+        // Just installed, the companion is on the phone: an activity the phone does not find means that starting
+        // it failed, not that it is missing.
+        failure = installed && error.errorCase() == ADBClientError::Case::companionMissing
+                      ? ADBClientError(ADBClientError::Case::companionNotStarted).errorDescription()
+                      : QString::fromUtf8(error.what());
     } catch (...) {
         failure = errorText(std::current_exception());
     }

@@ -29,18 +29,18 @@ QCoro::Task<void> DeviceStore::prepareInstall(QStringList files)
     setInstallState(plan ? InstallState::idle() : InstallState::failed(failure));
 }
 
-QCoro::Task<void> DeviceStore::installPendingPlan(std::optional<QString> serial)
+QCoro::Task<void> DeviceStore::installPendingPlan(std::optional<QString> deviceID)
 {
     if (!m_pendingInstallPlan) {
         co_return;
     }
-    const std::optional<AndroidDevice> selected = deviceOrSelected(serial);
+    const std::optional<AndroidDevice> selected = deviceOrSelected(deviceID);
     if (!m_client || !selected) {
         setInstallState(InstallState::failed(QStringLiteral("请先连接并选择一台 Android 手机。")));
         co_return;
     }
     if (selected->state != AndroidDevice::State::authorized) {
-        setInstallState(InstallState::failed(ADBClientError::notReady(*selected).errorDescription()));
+        setInstallState(InstallState::failed(ADBClientError::notReady(*selected).errorDescription()), selected->id());
         co_return;
     }
 
@@ -50,7 +50,7 @@ QCoro::Task<void> DeviceStore::installPendingPlan(std::optional<QString> serial)
     const AndroidDevice device = *selected;
     const APKInstallPlan plan = *m_pendingInstallPlan;
     setPendingInstallPlan(std::nullopt);
-    setInstallState(InstallState::installing(plan.displayName()));
+    setInstallState(InstallState::installing(plan.displayName()), device.id());
 
     std::optional<QString> failure;
     try {
@@ -62,13 +62,13 @@ QCoro::Task<void> DeviceStore::installPendingPlan(std::optional<QString> serial)
         co_return;
     }
     if (failure) {
-        setInstallState(InstallState::failed(*failure));
+        setInstallState(InstallState::failed(*failure), device.id());
         recordInstall(device, plan, false, *failure);
         co_return;
     }
     const QString text =
         plan.displayName() + QStringLiteral(" 已安装到 ") + device.displayName() + QStringLiteral("。");
-    setInstallState(InstallState::succeeded(text));
+    setInstallState(InstallState::succeeded(text), device.id());
     recordInstall(device, plan, true, text);
     co_await refresh();
 }

@@ -190,7 +190,7 @@ void MainWindow::buildContent()
         [this] { chooseManagedFolders(); },
         [this] { chooseTransferFiles(); },
         [this] { beginTransfer(); },
-        [this](const QString &serial) { installCompanion(serial); },
+        [this](const QString &deviceID) { installCompanion(deviceID); },
         [this] { showPairing(); },
     };
     m_detailPane = new MainWindowDetailPane(m_store, m_transferStore, m_managementStore, std::move(actions), splitter);
@@ -281,14 +281,13 @@ void MainWindow::renderSidebar()
     header->setContentsMargins(0, 6, 0, 2);
     addRow(m_sidebar, header);
     for (const auto &row : content.trustedRows) {
-        auto *widget =
-            new TrustedDeviceRow(row.record.name, row.isSelected, row.isConnected, row.isUSBConnected, m_sidebar);
+        auto *widget = new TrustedDeviceRow(row.record.name, row.isSelected, row.isConnected, row.usbState, m_sidebar);
         tagRow(addRow(m_sidebar, widget, Qt::ItemIsEnabled | Qt::ItemIsSelectable),
                SidebarSelection::trustedDevice(row.record.id));
     }
     for (const auto &device : content.usbRows) {
         tagRow(addRow(m_sidebar, new DeviceRow(device, m_sidebar), Qt::ItemIsEnabled | Qt::ItemIsSelectable),
-               SidebarSelection::usbDevice(device.serial));
+               SidebarSelection::usbDevice(device.id()));
     }
     if (content.waitingPhone) {
         addRow(m_sidebar, new USBWaitingRow(*content.waitingPhone, m_sidebar));
@@ -350,21 +349,31 @@ void MainWindow::showSelectedRow()
 void MainWindow::reconcileSelection()
 {
     const Reconciliation outcome = reconciledSelection(m_sidebarSelection, state());
-    if (outcome.serialToSelect)
-        m_store.setSelectedSerial(outcome.serialToSelect);
+    if (outcome.deviceIDToSelect)
+        m_store.setSelectedDeviceID(outcome.deviceIDToSelect);
     setSidebarSelection(outcome.selection);
 }
 
 void MainWindow::selectionChanged()
 {
-    if (m_sidebarSelection && m_sidebarSelection->kind == SidebarSelection::Kind::usbDevice)
-        m_store.setSelectedSerial(m_sidebarSelection->value);
+    if (!m_sidebarSelection)
+        return;
+    // The device store works on the phone chosen: a plain USB row's, or the USB phone of a trusted row.
+    if (m_sidebarSelection->kind == SidebarSelection::Kind::usbDevice)
+        m_store.setSelectedDeviceID(m_sidebarSelection->value);
+    else if (const auto deviceID = deviceIDOfTrustedDevice(m_sidebarSelection->value, state()))
+        m_store.setSelectedDeviceID(deviceID);
 }
 
 void MainWindow::devicesChanged()
 {
-    if (const auto serial = serialOfSelectedTrustedDevice(state()))
-        m_store.setSelectedSerial(serial);
+    // A plain USB row the user chose keeps the device store on its phone.
+    const bool choseUSBRow = m_sidebarSelection && m_sidebarSelection->kind == SidebarSelection::Kind::usbDevice;
+    const auto &trustedID = m_transferStore.selectedTrustedDeviceID();
+    if (!choseUSBRow && trustedID) {
+        if (const auto deviceID = deviceIDOfTrustedDevice(*trustedID, state()))
+            m_store.setSelectedDeviceID(deviceID);
+    }
     reconcileSelection();
 }
 
@@ -372,18 +381,19 @@ void MainWindow::phaseChanged()
 {
     reconcileSelection();
     if (m_transferStore.phase().kind == TransferStore::Phase::Kind::failed)
-        m_pendingCompanionInstallSerial.reset();
+        m_pendingCompanionInstallDeviceID.reset();
     else if (m_transferStore.phase().kind == TransferStore::Phase::Kind::connected)
         m_store.markCompanionConnected();
 }
 
 void MainWindow::snapshotModelChanged()
 {
-    const auto serial = serialToBind(m_lastSnapshotModel, state());
-    if (!serial)
+    const auto device = deviceToBind(m_lastSnapshotModel, state());
+    if (!device)
         return;
-    m_store.setSelectedSerial(serial);
-    m_transferStore.bindUSBSerial(*serial, *m_transferStore.selectedTrustedDeviceID());
+    m_store.setSelectedDeviceID(device->id());
+    // The trusted record keeps the serial, which outlives the phone's transport.
+    m_transferStore.bindUSBSerial(device->serial, *m_transferStore.selectedTrustedDeviceID());
 }
 
 void MainWindow::startUSBAssistedPairing()
@@ -393,13 +403,13 @@ void MainWindow::startUSBAssistedPairing()
     if (!m_transferStore.pendingPairingDeviceID())
         return;
     const auto payload = m_transferStore.pairingPayload();
-    const auto handOff =
-        usbPairingHandOff(payload, m_lastUSBPairingPayload, m_store.selectedDevice(), m_pendingCompanionInstallSerial);
+    const auto handOff = usbPairingHandOff(payload, m_lastUSBPairingPayload, m_store.selectedDevice(),
+                                           m_pendingCompanionInstallDeviceID);
     if (handOff == USBPairingHandOff::none)
         return;
     m_lastUSBPairingPayload = payload;
     if (handOff == USBPairingHandOff::installAndConnect) {
-        m_pendingCompanionInstallSerial.reset();
+        m_pendingCompanionInstallDeviceID.reset();
         m_store.installCompanionAndConnect(*payload);
     } else {
         m_store.openCompanion(*payload);
@@ -459,9 +469,9 @@ void MainWindow::chooseTransferFiles()
     presentImporter(Importer::transferFiles);
 }
 
-void MainWindow::installCompanion(const QString &serial)
+void MainWindow::installCompanion(const QString &deviceID)
 {
-    m_pendingCompanionInstallSerial = serial;
+    m_pendingCompanionInstallDeviceID = deviceID;
     connectPhone();
 }
 

@@ -80,7 +80,8 @@ public:
     bool isShowingPairing() const { return m_isShowingPairing; }
     bool isShowingTrustedDeviceManager() const { return m_isShowingTrustedDeviceManager; }
     const std::optional<QString> &lastUSBPairingPayload() const { return m_lastUSBPairingPayload; }
-    const std::optional<QString> &pendingCompanionInstallSerial() const { return m_pendingCompanionInstallSerial; }
+    // The phone (its id) on which the companion is to be installed with the next pairing payload.
+    const std::optional<QString> &pendingCompanionInstallDeviceID() const { return m_pendingCompanionInstallDeviceID; }
 
     // The detail pane's actions.
     void connectPhone();
@@ -88,7 +89,7 @@ public:
     void chooseAPK();
     void beginTransfer();
     void chooseTransferFiles();
-    void installCompanion(const QString &serial);
+    void installCompanion(const QString &deviceID);
     void showPairing();
     void chooseManagedFiles();
     void chooseManagedFolders();
@@ -153,7 +154,7 @@ private:
     bool m_isShowingTrustedDeviceManager = false;
     bool m_shouldPairAfterClosingDeviceManager = false;
     std::optional<QString> m_lastUSBPairingPayload;
-    std::optional<QString> m_pendingCompanionInstallSerial;
+    std::optional<QString> m_pendingCompanionInstallDeviceID;
     // What the change handlers compare with, so that they fire on a change only.
     QList<AndroidDevice> m_lastDevices;
     TransferStore::Phase m_lastPhase;

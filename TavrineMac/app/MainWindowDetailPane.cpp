@@ -99,7 +99,7 @@ bool MainWindowDetailPane::showsSamePhone(const DetailScreen &screen, const Deta
     case Kind::connectedTrustedDashboard:
         return screen.record->id == shown.record->id;
     case Kind::usbDashboard:
-        return screen.device->serial == shown.device->serial;
+        return screen.device->id() == shown.device->id();
     case Kind::usbApproval:
         return false; // it keeps nothing of its own
     case Kind::firstRun:
@@ -129,11 +129,12 @@ QWidget *MainWindowDetailPane::makeScreen(const DetailScreen &screen)
              m_actions.trustedTransferAction, m_actions.showPairing},
             DeviceManagementDashboard::Section::home, ManagedContentCategory::allFiles, this);
     case Kind::usbDashboard: {
-        const QString serial = screen.device->serial;
+        const QString deviceID = screen.device->id();
         const auto installCompanion = m_actions.installCompanion;
         return new DeviceDashboard(*screen.device, &m_store, &m_transferStore, screen.showsTransfer,
                                    {m_actions.chooseAPK, m_actions.usbTransferAction,
-                                    [installCompanion, serial] { installCompanion(serial); }, m_actions.showPairing},
+                                    [installCompanion, deviceID] { installCompanion(deviceID); },
+                                    m_actions.showPairing},
                                    this);
     }
     case Kind::usbApproval: {

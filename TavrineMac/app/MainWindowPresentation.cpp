@@ -24,10 +24,10 @@ const TrustedDeviceRecord *recordWithID(const QList<TrustedDeviceRecord> &record
     return nullptr;
 }
 
-const AndroidDevice *deviceWithSerial(const QList<AndroidDevice> &devices, const QString &serial)
+const AndroidDevice *deviceWithID(const QList<AndroidDevice> &devices, const QString &deviceID)
 {
     for (const auto &device : devices) {
-        if (device.serial == serial)
+        if (device.id() == deviceID)
             return &device;
     }
     return nullptr;
@@ -42,24 +42,6 @@ const TrustedDeviceRecord *connectedRecord(const QList<TrustedDeviceRecord> &rec
 }
 
 } // namespace
-
-std::optional<AndroidDevice> matchedUSBDevice(const TrustedDeviceRecord &record, const QList<AndroidDevice> &devices)
-{
-    if (record.usbSerial) {
-        if (const auto *device = deviceWithSerial(devices, *record.usbSerial))
-            return *device;
-        return std::nullopt;
-    }
-    std::optional<AndroidDevice> match;
-    for (const auto &device : devices) {
-        if (device.displayName().compare(record.name, Qt::CaseInsensitive) != 0)
-            continue;
-        if (match)
-            return std::nullopt; // two phones of that name: neither is known to be this one
-        match = device;
-    }
-    return match;
-}
 
 bool isAvailable(const TrustedDeviceRecord &record, const MainWindowState &state)
 {
@@ -79,14 +61,15 @@ QList<TrustedDeviceRecord> availableTrustedDevices(const MainWindowState &state)
 
 QList<AndroidDevice> unmatchedUSBDevices(const MainWindowState &state)
 {
-    QStringList matchedSerials;
+    // By id: a phone that shares its serial with a trusted one keeps its own row.
+    QStringList matchedIDs;
     for (const auto &record : availableTrustedDevices(state)) {
         if (const auto match = matchedUSBDevice(record, state.devices))
-            matchedSerials.append(match->serial);
+            matchedIDs.append(match->id());
     }
     QList<AndroidDevice> unmatched;
     for (const auto &device : state.devices) {
-        if (!matchedSerials.contains(device.serial))
+        if (!matchedIDs.contains(device.id()))
             unmatched.append(device);
     }
     return unmatched;
@@ -95,7 +78,7 @@ QList<AndroidDevice> unmatchedUSBDevices(const MainWindowState &state)
 bool isListed(const SidebarSelection &selection, const MainWindowState &state)
 {
     if (selection.kind == SidebarSelection::Kind::usbDevice)
-        return deviceWithSerial(unmatchedUSBDevices(state), selection.value) != nullptr;
+        return deviceWithID(unmatchedUSBDevices(state), selection.value) != nullptr;
     return recordWithID(availableTrustedDevices(state), selection.value) != nullptr;
 }
 
@@ -104,8 +87,9 @@ SidebarContent sidebarContent(const MainWindowState &state)
     SidebarContent content;
     for (const auto &record : availableTrustedDevices(state)) {
         const bool isSelected = state.selectedTrustedDeviceID == record.id;
+        const auto match = matchedUSBDevice(record, state.devices);
         content.trustedRows.append({record, isSelected, state.isConnected() && isSelected,
-                                    matchedUSBDevice(record, state.devices).has_value()});
+                                    match ? std::optional(match->state) : std::nullopt});
     }
     content.usbRows = unmatchedUSBDevices(state);
     content.waitingPhone = state.waitingUSBPhone;
@@ -125,46 +109,44 @@ Reconciliation reconciledSelection(const std::optional<SidebarSelection> &select
         return {SidebarSelection::trustedDevice(available.first().id), std::nullopt};
     const auto unmatched = unmatchedUSBDevices(state);
     if (!unmatched.isEmpty())
-        return {SidebarSelection::usbDevice(unmatched.first().serial), unmatched.first().serial};
+        return {SidebarSelection::usbDevice(unmatched.first().id()), unmatched.first().id()};
     return {};
 }
 
-std::optional<QString> serialOfSelectedTrustedDevice(const MainWindowState &state)
+std::optional<QString> deviceIDOfTrustedDevice(const QString &recordID, const MainWindowState &state)
 {
-    if (!state.selectedTrustedDeviceID)
-        return std::nullopt;
-    const auto *record = recordWithID(state.trustedDevices, *state.selectedTrustedDeviceID);
+    const auto *record = recordWithID(state.trustedDevices, recordID);
     if (!record)
         return std::nullopt;
     if (const auto match = matchedUSBDevice(*record, state.devices))
-        return match->serial;
+        return match->id();
     return std::nullopt;
 }
 
-std::optional<QString> serialToBind(const std::optional<QString> &snapshotModel, const MainWindowState &state)
+std::optional<AndroidDevice> deviceToBind(const std::optional<QString> &snapshotModel, const MainWindowState &state)
 {
     if (!snapshotModel || !state.selectedTrustedDeviceID)
         return std::nullopt;
-    std::optional<QString> serial;
+    std::optional<AndroidDevice> match;
     for (const auto &device : state.devices) {
         if (device.state != AndroidDevice::State::authorized || !device.matchesPhoneModel(*snapshotModel))
             continue;
-        if (serial)
+        if (match)
             return std::nullopt;
-        serial = device.serial;
+        match = device;
     }
-    return serial;
+    return match;
 }
 
 USBPairingHandOff usbPairingHandOff(const std::optional<QString> &payload,
                                     const std::optional<QString> &lastUSBPairingPayload,
                                     const std::optional<AndroidDevice> &selectedDevice,
-                                    const std::optional<QString> &pendingCompanionInstallSerial)
+                                    const std::optional<QString> &pendingCompanionInstallDeviceID)
 {
     if (!payload || payload == lastUSBPairingPayload || !selectedDevice ||
         selectedDevice->state != AndroidDevice::State::authorized)
         return USBPairingHandOff::none;
-    return pendingCompanionInstallSerial == selectedDevice->serial ? USBPairingHandOff::installAndConnect
+    return pendingCompanionInstallDeviceID == selectedDevice->id() ? USBPairingHandOff::installAndConnect
                                                                    : USBPairingHandOff::openCompanion;
 }
 
@@ -176,7 +158,7 @@ DetailScreen detailScreen(const std::optional<SidebarSelection> &selection, cons
             return {Kind::trustedDashboard, *record, std::nullopt, false, std::nullopt};
     }
     if (selection && selection->kind == SidebarSelection::Kind::usbDevice) {
-        if (const auto *device = deviceWithSerial(state.devices, selection->value)) {
+        if (const auto *device = deviceWithID(state.devices, selection->value)) {
             const bool showsTransfer =
                 !state.currentPeerDisplayName || *state.currentPeerDisplayName == device->displayName();
             return {Kind::usbDashboard, std::nullopt, *device, showsTransfer, std::nullopt};

@@ -4,6 +4,7 @@
 #include "DeviceStore.h"
 #include "TransferStore.h"
 #include "TrustedDeviceRecord.h"
+#include "TrustedPhoneOnUSB.h"
 #include "USBAndroidDevice.h"
 
 #include <QHashFunctions>
@@ -12,7 +13,8 @@
 
 #include <optional>
 
-// What the sidebar has selected: a trusted phone by its record id, or a USB phone by its adb serial.
+// What the sidebar has selected: a trusted phone by its record id, or a USB phone by its id while adb lists it
+// (AndroidDevice::id: phones may share a serial).
 struct SidebarSelection
 {
     enum class Kind
@@ -25,7 +27,7 @@ struct SidebarSelection
     QString value;
 
     static SidebarSelection trustedDevice(const QString &id) { return {Kind::trustedDevice, id}; }
-    static SidebarSelection usbDevice(const QString &serial) { return {Kind::usbDevice, serial}; }
+    static SidebarSelection usbDevice(const QString &deviceID) { return {Kind::usbDevice, deviceID}; }
     bool operator==(const SidebarSelection &) const = default;
 };
 
@@ -50,9 +52,8 @@ struct MainWindowState
 // Everything is recomputed on each use with linear scans; nothing is cached.
 namespace MainWindowPresentation {
 
-// The adb device of a trusted record: the one with its USB serial when it has one (an empty serial included),
-// else the only device whose display name equals its name ignoring case.
-std::optional<AndroidDevice> matchedUSBDevice(const TrustedDeviceRecord &record, const QList<AndroidDevice> &devices);
+// A trusted record's adb device (TrustedPhoneOnUSB.h).
+using ::matchedUSBDevice;
 // Plugged in, or the trusted phone connected right now.
 bool isAvailable(const TrustedDeviceRecord &record, const MainWindowState &state);
 // The trusted records the sidebar lists, in registry order.
@@ -67,7 +68,8 @@ struct TrustedRow
     TrustedDeviceRecord record;
     bool isSelected = false;
     bool isConnected = false;
-    bool isUSBConnected = false;
+    // The state of its USB phone; none while it is not plugged in.
+    std::optional<AndroidDevice::State> usbState;
 
     bool operator==(const TrustedRow &) const = default;
 };
@@ -99,23 +101,23 @@ inline const QString refreshTitle = QStringLiteral("刷新");
 inline const QString refreshSymbol = QStringLiteral("arrow.clockwise");
 inline const QString refreshHelp = QStringLiteral("重新检查已连接的手机");
 
-// The selection after a watched value changed, and the serial the device store is to select with it.
+// The selection after a watched value changed, and the phone (its id) the device store is to select with it.
 struct Reconciliation
 {
     std::optional<SidebarSelection> selection;
-    std::optional<QString> serialToSelect;
+    std::optional<QString> deviceIDToSelect;
 
     bool operator==(const Reconciliation &) const = default;
 };
 
 Reconciliation reconciledSelection(const std::optional<SidebarSelection> &selection, const MainWindowState &state);
 
-// The serial the device store selects when the adb list changes: the match of the selected trusted record.
-std::optional<QString> serialOfSelectedTrustedDevice(const MainWindowState &state);
+// The phone (its id) the device store selects for the trusted record `recordID`: the record's match.
+std::optional<QString> deviceIDOfTrustedDevice(const QString &recordID, const MainWindowState &state);
 
 // The authorised adb device whose raw model equals the phone's reported model ignoring case, when exactly one
 // does: its serial is bound to the selected trusted record.
-std::optional<QString> serialToBind(const std::optional<QString> &snapshotModel, const MainWindowState &state);
+std::optional<AndroidDevice> deviceToBind(const std::optional<QString> &snapshotModel, const MainWindowState &state);
 
 // What a newly published pairing payload does to the selected USB phone.
 enum class USBPairingHandOff
@@ -128,7 +130,7 @@ enum class USBPairingHandOff
 USBPairingHandOff usbPairingHandOff(const std::optional<QString> &payload,
                                     const std::optional<QString> &lastUSBPairingPayload,
                                     const std::optional<AndroidDevice> &selectedDevice,
-                                    const std::optional<QString> &pendingCompanionInstallSerial);
+                                    const std::optional<QString> &pendingCompanionInstallDeviceID);
 
 // The screen of the detail pane; the first rule that applies wins.
 struct DetailScreen

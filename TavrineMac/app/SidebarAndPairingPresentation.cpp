@@ -1,5 +1,6 @@
 #include "SidebarAndPairingPresentation.h"
 
+#include "DeviceDashboardPresentation.h"
 #include "ViewColors.h"
 
 #include <QTextBoundaryFinder>
@@ -10,25 +11,7 @@ using Kind = TransferStore::Phase::Kind;
 
 QString deviceRowStatus(AndroidDevice::State state)
 {
-    switch (state) {
-    case AndroidDevice::State::authorized:
-        return QStringLiteral("USB 已连接");
-    case AndroidDevice::State::unauthorized:
-    case AndroidDevice::State::authorizing:
-    case AndroidDevice::State::connecting:
-        return QStringLiteral("等待手机确认");
-    case AndroidDevice::State::noPermissions:
-        return QStringLiteral("没有 USB 权限");
-    case AndroidDevice::State::offline:
-        return QStringLiteral("设备暂时离线");
-    case AndroidDevice::State::recovery:
-        return QStringLiteral("恢复模式");
-    case AndroidDevice::State::bootloader:
-        return QStringLiteral("引导模式");
-    case AndroidDevice::State::unknown:
-        break;
-    }
-    return QStringLiteral("暂不可用");
+    return DeviceDashboardPresentation::deviceStateText(state);
 }
 
 Tint deviceRowTint(AndroidDevice::State state)
@@ -36,14 +19,18 @@ Tint deviceRowTint(AndroidDevice::State state)
     return state == AndroidDevice::State::authorized ? Tint::green : Tint::orange;
 }
 
-QString trustedRowStatus(bool isSelected, bool isConnected, bool isUSBConnected)
+QString trustedRowStatus(bool isSelected, bool isConnected, std::optional<AndroidDevice::State> usbState)
 {
-    if (isConnected && isUSBConnected)
+    const bool usbConnected = usbState == AndroidDevice::State::authorized;
+    if (isConnected && usbConnected)
         return QStringLiteral("无线 + USB 已连接");
+    // A phone on USB that cannot take commands says so, after the wireless link when there is one.
+    if (isConnected && usbState)
+        return QStringLiteral("无线已连接 · ") + deviceRowStatus(*usbState);
     if (isConnected)
         return QStringLiteral("无线已连接");
-    if (isUSBConnected)
-        return QStringLiteral("USB 已连接");
+    if (usbState)
+        return deviceRowStatus(*usbState);
     if (isSelected)
         return QStringLiteral("未连接");
     return QStringLiteral("已信任");

@@ -20,12 +20,12 @@ namespace SidebarAndPairingPresentation {
 using Tint = ViewColors::Tint;
 using ViewColors::color;
 
-
 // Sidebar rows.
 QString deviceRowStatus(AndroidDevice::State state);
 // The icon tint of a plain USB row: green only for an authorised phone.
 Tint deviceRowTint(AndroidDevice::State state);
-QString trustedRowStatus(bool isSelected, bool isConnected, bool isUSBConnected);
+// `usbState`: the state of the trusted phone's USB phone, none when it is not plugged in.
+QString trustedRowStatus(bool isSelected, bool isConnected, std::optional<AndroidDevice::State> usbState);
 inline const QString rowSymbol = QStringLiteral("smartphone");
 inline const QString usbWaitingRowStatus = QStringLiteral("等待手机确认");
 
@@ -35,9 +35,9 @@ QString pairingSubtitle(const TransferStore::Phase &phase);
 
 enum class CodeArea
 {
-    qrCode,    // the payload's QR code
-    failure,   // the start failure, with the phase's message
-    preparing  // a spinner while no payload is published
+    qrCode,   // the payload's QR code
+    failure,  // the start failure, with the phase's message
+    preparing // a spinner while no payload is published
 };
 
 CodeArea codeArea(const std::optional<QString> &pairingPayload, const TransferStore::Phase &phase);
@@ -93,7 +93,8 @@ struct MethodCard
 QList<MethodCard> firstRunMethodCards();
 inline const QString firstRunEmblemSymbol = QStringLiteral("iphone.and.arrow.forward");
 inline const QString firstRunTitle = QStringLiteral("连接你的手机");
-inline const QString firstRunSubtitle = QStringLiteral("扫码最快，也可以直接使用 USB。连接一次，以后会自动找到这台手机。");
+inline const QString firstRunSubtitle =
+    QStringLiteral("扫码最快，也可以直接使用 USB。连接一次，以后会自动找到这台手机。");
 inline const QString firstRunMessageSymbol = QStringLiteral("exclamationmark.triangle.fill");
 inline const QString firstRunHint = QStringLiteral("首次连接需要在手机上确认一次；连接成功后即可选择文件。");
 inline const QString firstRunPrivacyNote = QStringLiteral("文件只在你的设备之间传输");

@@ -22,8 +22,8 @@ constexpr int textSpacing = 2;
 
 // The row frame both kinds share: `icon` at the left, then the title over the status line. A screen reader reads
 // the row as one, by its title and its status.
-QLabel *addTextColumn(QWidget *row, QWidget *icon, const QString &title, const QFont &titleFont,
-                      QLabel **status, const QString &statusText)
+QLabel *addTextColumn(QWidget *row, QWidget *icon, const QString &title, const QFont &titleFont, QLabel **status,
+                      const QString &statusText)
 {
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, rowPadding, 0, rowPadding);
@@ -62,17 +62,14 @@ DeviceRow::DeviceRow(const AndroidDevice &device, QWidget *parent)
                       CardStyle::withOpacity(color(deviceRowTint(device.state), {}), 0.12),
                       color(deviceRowTint(device.state), {}), parent),
       m_device(device)
-{
-}
+{}
 
-TrustedDeviceRow::TrustedDeviceRow(const QString &name, bool isSelected, bool isConnected, bool isUSBConnected,
-                                   QWidget *parent)
-    : SidebarPhoneRow(name, trustedRowStatus(isSelected, isConnected, isUSBConnected),
-                      CardStyle::withOpacity(ViewColors::blue(), 0.08),
-                      parent ? parent->palette().color(QPalette::WindowText) : QPalette().color(QPalette::WindowText),
-                      parent)
-{
-}
+TrustedDeviceRow::TrustedDeviceRow(const QString &name, bool isSelected, bool isConnected,
+                                   std::optional<AndroidDevice::State> usbState, QWidget *parent)
+    : SidebarPhoneRow(
+          name, trustedRowStatus(isSelected, isConnected, usbState), CardStyle::withOpacity(ViewColors::blue(), 0.08),
+          parent ? parent->palette().color(QPalette::WindowText) : QPalette().color(QPalette::WindowText), parent)
+{}
 
 USBWaitingRow::USBWaitingRow(const USBAndroidDevice &phone, QWidget *parent) : QWidget(parent)
 {

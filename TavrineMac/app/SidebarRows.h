@@ -46,14 +46,15 @@ private:
     AndroidDevice m_device;
 };
 
-// A trusted phone that is connected over the network or plugged in; the main window works out the flags.
+// A trusted phone that is connected over the network or plugged in; the main window works out the flags and the
+// state of its USB phone (none while it is not plugged in).
 class TrustedDeviceRow : public SidebarPhoneRow
 {
     Q_OBJECT
 
 public:
-    TrustedDeviceRow(const QString &name, bool isSelected, bool isConnected, bool isUSBConnected,
-                     QWidget *parent = nullptr);
+    TrustedDeviceRow(const QString &name, bool isSelected, bool isConnected,
+                     std::optional<AndroidDevice::State> usbState, QWidget *parent = nullptr);
 };
 
 // A phone plugged in by USB that adb does not list yet; it cannot be selected.

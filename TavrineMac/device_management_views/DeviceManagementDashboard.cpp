@@ -76,8 +76,16 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
                 &DeviceManagementDashboard::renderMessageBar);
     }
     if (m_deviceStore) {
+        // This phone's USB phone follows the phones listed, its trusted record and the model it reports.
         connect(m_deviceStore, &DeviceStore::devicesChanged, this, &DeviceManagementDashboard::updatePaneFlags);
-        connect(m_deviceStore, &DeviceStore::selectedSerialChanged, this, &DeviceManagementDashboard::updatePaneFlags);
+        if (m_transferStore) {
+            connect(m_transferStore, &TransferStore::trustedDevicesChanged, this,
+                    &DeviceManagementDashboard::updatePaneFlags);
+        }
+        if (m_managementStore) {
+            connect(m_managementStore, &DeviceManagementStore::snapshotChanged, this,
+                    &DeviceManagementDashboard::updatePaneFlags);
+        }
     }
     renderMessageBar();
     renderDock();
@@ -115,9 +123,27 @@ bool DeviceManagementDashboard::isManagementConnected() const
     return m_transferStore && DeviceManagementDashboardPresentation::isManagementConnected(m_transferStore->phase());
 }
 
+std::optional<AndroidDevice> DeviceManagementDashboard::usbDevice() const
+{
+    if (!m_deviceStore) {
+        return std::nullopt;
+    }
+    std::optional<TrustedDeviceRecord> record;
+    if (const std::optional<QString> id = m_transferStore ? m_transferStore->selectedTrustedDeviceID() : std::nullopt) {
+        for (const TrustedDeviceRecord &candidate : m_transferStore->trustedDevices()) {
+            if (candidate.id == *id) {
+                record = candidate;
+                break;
+            }
+        }
+    }
+    return DeviceManagementDashboardPresentation::usbDevice(
+        record, m_managementStore ? m_managementStore->snapshot() : std::nullopt, m_deviceStore->devices());
+}
+
 bool DeviceManagementDashboard::isUSBConnected() const
 {
-    return m_deviceStore && DeviceManagementDashboardPresentation::isUSBConnected(m_deviceStore->selectedDevice());
+    return DeviceManagementDashboardPresentation::isUSBConnected(usbDevice());
 }
 
 QString DeviceManagementDashboard::loadTaskID() const
@@ -303,14 +329,16 @@ void DeviceManagementDashboard::renderSection()
 void DeviceManagementDashboard::updatePaneFlags()
 {
     const bool management = isManagementConnected();
-    const bool usb = isUSBConnected();
+    const std::optional<AndroidDevice> phoneOnUSB = usbDevice();
+    const bool usb = DeviceManagementDashboardPresentation::isUSBConnected(phoneOnUSB);
     if (auto *overview = qobject_cast<DeviceOverviewPane *>(m_sectionPane)) {
-        overview->setUSBConnected(usb);
+        overview->setUSBState(phoneOnUSB ? std::optional(phoneOnUSB->state) : std::nullopt);
     } else if (auto *files = qobject_cast<ManagedFilesPane *>(m_sectionPane)) {
         files->setConnection(management, usb);
     } else if (auto *applications = qobject_cast<ManagedApplicationsPane *>(m_sectionPane)) {
         applications->setManagementConnected(management);
         applications->setUSBConnected(usb);
+        applications->setUSBPhone(phoneOnUSB);
     }
 }
 
@@ -336,8 +364,10 @@ QWidget *DeviceManagementDashboard::makeSectionContent()
                 }
             },
         };
-        return new DeviceOverviewPane(m_peerName, m_transferStore, m_managementStore, isUSBConnected(),
-                                      std::move(actions), this);
+        const std::optional<AndroidDevice> phoneOnUSB = usbDevice();
+        return new DeviceOverviewPane(m_peerName, m_transferStore, m_managementStore,
+                                      phoneOnUSB ? std::optional(phoneOnUSB->state) : std::nullopt, std::move(actions),
+                                      this);
     }
     case Section::content: {
         auto *pane = new ManagedFilesPane(
@@ -346,9 +376,12 @@ QWidget *DeviceManagementDashboard::makeSectionContent()
         connect(pane, &ManagedFilesPane::selectionChanged, this, &DeviceManagementDashboard::setContentCategory);
         return pane;
     }
-    case Section::applications:
-        return new ManagedApplicationsPane(m_peerName, m_managementStore, m_deviceStore, isManagementConnected(),
-                                           isUSBConnected(), {m_actions.chooseAPK, goHome}, this);
+    case Section::applications: {
+        auto *pane = new ManagedApplicationsPane(m_peerName, m_managementStore, m_deviceStore, isManagementConnected(),
+                                                 isUSBConnected(), {m_actions.chooseAPK, goHome}, this);
+        pane->setUSBPhone(usbDevice());
+        return pane;
+    }
     }
     return new QWidget(this);
 }

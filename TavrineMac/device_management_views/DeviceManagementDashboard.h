@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AndroidDevice.h"
 #include "DeviceManagementDashboardPresentation.h"
 #include "ManagedContentCategory.h"
 
@@ -60,6 +61,8 @@ public:
     void setContentCategory(ManagedContentCategory category);
 
     bool isManagementConnected() const;
+    // This phone's adb device, in whatever state (DeviceManagementDashboardPresentation::usbDevice).
+    std::optional<AndroidDevice> usbDevice() const;
     bool isUSBConnected() const;
     QString loadTaskID() const;
 

@@ -1,5 +1,9 @@
 #include "DeviceManagementDashboardPresentation.h"
 
+#include "DeviceDashboardPresentation.h"
+#include "ManagedApplicationsPresentation.h"
+#include "TrustedPhoneOnUSB.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -32,12 +36,22 @@ std::optional<DashboardSection> dashboardSectionFromRawValue(const QString &text
     return std::nullopt;
 }
 
-QString connectionSummaryText(bool isManagementConnected, bool isUSBConnected, std::optional<qint64> batteryPercent)
+QString connectionSummaryText(bool isManagementConnected, std::optional<AndroidDevice::State> usbState,
+                              std::optional<qint64> batteryPercent)
 {
+    const bool isUSBConnected = usbState == AndroidDevice::State::authorized;
+    // A phone on USB that cannot take commands is not "connected" by USB: its state is said instead.
+    const std::optional<QString> usbProblem =
+        usbState && !isUSBConnected ? std::optional(DeviceDashboardPresentation::deviceStateText(*usbState))
+                                    : std::nullopt;
     if (!isManagementConnected) {
+        if (usbProblem)
+            return *usbProblem + QStringLiteral(" · 手机端 Tavrine 未连接");
         return isUSBConnected ? QStringLiteral("USB 已连接 · 手机端 Tavrine 未连接") : QStringLiteral("未连接");
     }
     QString text = isUSBConnected ? QStringLiteral("无线 + USB 已连接") : QStringLiteral("无线已连接");
+    if (usbProblem)
+        text += QStringLiteral(" · ") + *usbProblem;
     if (batteryPercent) {
         text += QStringLiteral(" · 电量 %1%").arg(*batteryPercent);
     }
@@ -51,9 +65,20 @@ bool isManagementConnected(const TransferStore::Phase &phase)
     return phase.kind == TransferStore::Phase::Kind::connected;
 }
 
-bool isUSBConnected(const std::optional<AndroidDevice> &selectedDevice)
+std::optional<AndroidDevice> usbDevice(const std::optional<TrustedDeviceRecord> &record,
+                                       const std::optional<ManagedDeviceSnapshot> &snapshot,
+                                       const QList<AndroidDevice> &devices)
 {
-    return selectedDevice && selectedDevice->state == AndroidDevice::State::authorized;
+    if (record) {
+        if (auto match = matchedUSBDevice(*record, devices))
+            return match;
+    }
+    return ManagedApplicationsPresentation::usbTargetDevice(snapshot, devices);
+}
+
+bool isUSBConnected(const std::optional<AndroidDevice> &usbDevice)
+{
+    return usbDevice && usbDevice->state == AndroidDevice::State::authorized;
 }
 
 QString loadTaskID(const std::optional<QString> &selectedTrustedDeviceID, bool isManagementConnected)

@@ -5,6 +5,7 @@
 #include "ManagedContentModel.h"
 #include "TransferStore.h"
 #include "TransferTaskRecord.h"
+#include "TrustedDeviceRecord.h"
 
 #include <QList>
 #include <QString>
@@ -32,16 +33,23 @@ inline size_t qHash(DashboardSection section, size_t seed = 0)
 }
 
 // The one-line connection summary of the overview's header, with the battery level only while the management
-// connection is up.
-QString connectionSummaryText(bool isManagementConnected, bool isUSBConnected, std::optional<qint64> batteryPercent);
+// connection is up. `usbState`: the state of the phone's USB phone, none while it is not plugged in; one that
+// cannot take commands says its state.
+QString connectionSummaryText(bool isManagementConnected, std::optional<AndroidDevice::State> usbState,
+                              std::optional<qint64> batteryPercent);
 
 // What the device dashboard and its overview pane decide from the stores' values; no widgets.
 namespace DeviceManagementDashboardPresentation {
 
 // The phase is `connected`, whatever its text.
 bool isManagementConnected(const TransferStore::Phase &phase);
-// The device store's selected adb device exists and is authorised (any phone, not matched to the trusted one).
-bool isUSBConnected(const std::optional<AndroidDevice> &selectedDevice);
+// The phone's adb device: that of its trusted record (TrustedPhoneOnUSB.h), else the one authorised device whose
+// model is the one the phone reports (the applications pane's USB target); none when neither is found.
+std::optional<AndroidDevice> usbDevice(const std::optional<TrustedDeviceRecord> &record,
+                                       const std::optional<ManagedDeviceSnapshot> &snapshot,
+                                       const QList<AndroidDevice> &devices);
+// The phone's adb device exists and is authorised.
+bool isUSBConnected(const std::optional<AndroidDevice> &usbDevice);
 // "<trusted device id or none>|<true or false>": the section load runs again whenever it changes.
 QString loadTaskID(const std::optional<QString> &selectedTrustedDeviceID, bool isManagementConnected);
 

@@ -85,10 +85,10 @@ QWidget *symbolTextRow(Symbol symbol, const QString &text, const QFont &font, co
 } // namespace
 
 DeviceOverviewPane::DeviceOverviewPane(const QString &peerName, TransferStore *transferStore,
-                                       DeviceManagementStore *managementStore, bool isUSBConnected, Actions actions,
-                                       QWidget *parent)
+                                       DeviceManagementStore *managementStore,
+                                       std::optional<AndroidDevice::State> usbState, Actions actions, QWidget *parent)
     : QWidget(parent), m_peerName(peerName), m_transferStore(transferStore), m_managementStore(managementStore),
-      m_isUSBConnected(isUSBConnected), m_actions(std::move(actions))
+      m_usbState(usbState), m_actions(std::move(actions))
 {
     setAcceptDrops(true);
 
@@ -344,10 +344,10 @@ void DeviceOverviewPane::openContent(ManagedContentCategory category)
     }
 }
 
-void DeviceOverviewPane::setUSBConnected(bool connected)
+void DeviceOverviewPane::setUSBState(std::optional<AndroidDevice::State> usbState)
 {
-    if (m_isUSBConnected != connected) {
-        m_isUSBConnected = connected;
+    if (m_usbState != usbState) {
+        m_usbState = usbState;
         renderConnection();
     }
 }
@@ -422,8 +422,9 @@ void DeviceOverviewPane::renderConnection()
     const bool managementConnected = m_transferStore && isManagementConnected(m_transferStore->phase());
     const std::optional<qint64> battery =
         m_managementStore ? batteryPercent(m_managementStore->snapshot()) : std::nullopt;
-    m_connectionLabel->setText(connectionSummaryText(managementConnected, m_isUSBConnected, battery));
-    const QColor dot = managementConnected || m_isUSBConnected ? ViewColors::green() : ViewColors::secondary();
+    m_connectionLabel->setText(connectionSummaryText(managementConnected, m_usbState, battery));
+    const bool usbConnected = m_usbState == AndroidDevice::State::authorized;
+    const QColor dot = managementConnected || usbConnected ? ViewColors::green() : ViewColors::secondary();
     m_connectionDot->setStyleSheet(QStringLiteral("border-radius: 4px; background: %1;").arg(dot.name()));
 }
 

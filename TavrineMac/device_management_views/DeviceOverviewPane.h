@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AndroidDevice.h"
 #include "ManagedContentCategory.h"
 
 #include <QList>
@@ -9,6 +10,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class AdaptiveGridLayout;
 class DeviceManagementStore;
@@ -41,10 +43,11 @@ public:
 
     static constexpr int maximumColumnWidth = 1120;
 
+    // `usbState`: the state of the phone's USB phone, none while it is not plugged in.
     DeviceOverviewPane(const QString &peerName, TransferStore *transferStore, DeviceManagementStore *managementStore,
-                       bool isUSBConnected, Actions actions, QWidget *parent = nullptr);
+                       std::optional<AndroidDevice::State> usbState, Actions actions, QWidget *parent = nullptr);
 
-    void setUSBConnected(bool connected);
+    void setUSBState(std::optional<AndroidDevice::State> usbState);
     void setPeerName(const QString &peerName);
     bool isShowingDetails() const { return m_isShowingDetails; }
     void toggleDetails();
@@ -81,7 +84,7 @@ private:
     QLabel *m_peerNameLabel = nullptr;
     QPointer<TransferStore> m_transferStore;
     QPointer<DeviceManagementStore> m_managementStore;
-    bool m_isUSBConnected;
+    std::optional<AndroidDevice::State> m_usbState;
     const Actions m_actions;
     bool m_isShowingDetails = false;
     bool m_isDropTargeted = false;

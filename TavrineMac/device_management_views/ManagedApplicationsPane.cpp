@@ -16,6 +16,7 @@
 #include "PlainLabel.h"
 #include "SelectableWrappedText.h"
 #include "SpinningIndicator.h"
+#include "StatusBanner.h"
 #include "SymbolIcon.h"
 #include "ViewColors.h"
 #include "ViewFonts.h"
@@ -106,9 +107,9 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
     planLayout->setSpacing(0);
     m_planCard = new InstallPlanCard(
         [this] {
-            const std::optional<QString> serial = targetSerial();
-            if (m_deviceStore && serial) {
-                m_deviceStore->installPendingPlan(serial);
+            const std::optional<QString> deviceID = targetDeviceID();
+            if (m_deviceStore && deviceID) {
+                m_deviceStore->installPendingPlan(deviceID);
             }
         },
         [this] {
@@ -124,9 +125,12 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
     planLayout->addWidget(line(Qt::Horizontal, m_planSection));
     layout->addWidget(m_planSection);
 
+    m_usbStateBanner = new StatusBanner(this);
+    m_usbStateBanner->setObjectName(QStringLiteral("usbStateBanner"));
     m_installBanner = new InstallStatusBanner(this);
     m_operationBanner = new AppOperationBanner(this);
-    for (QWidget *banner : {static_cast<QWidget *>(m_installBanner), static_cast<QWidget *>(m_operationBanner)}) {
+    for (QWidget *banner : {static_cast<QWidget *>(m_usbStateBanner), static_cast<QWidget *>(m_installBanner),
+                            static_cast<QWidget *>(m_operationBanner)}) {
         auto *row = new QHBoxLayout;
         row->setContentsMargins(16, 0, 16, 0);
         row->addWidget(banner);
@@ -455,6 +459,14 @@ void ManagedApplicationsPane::setUSBConnected(bool connected)
     renderMain();
 }
 
+void ManagedApplicationsPane::setUSBPhone(const std::optional<AndroidDevice> &usbPhone)
+{
+    m_usbPhone = usbPhone;
+    m_usbStateBanner->setStyle(m_usbPhone ? DeviceDashboardPresentation::deviceStateBanner(*m_usbPhone) : std::nullopt);
+    renderHeader();
+    renderInstall();
+}
+
 void ManagedApplicationsPane::setSelectedApplicationID(const std::optional<QString> &packageName)
 {
     m_selectedApplicationID = packageName;
@@ -488,10 +500,10 @@ std::optional<AndroidDevice> ManagedApplicationsPane::usbTargetDevice() const
     return ManagedApplicationsPresentation::usbTargetDevice(m_managementStore->snapshot(), m_deviceStore->devices());
 }
 
-std::optional<QString> ManagedApplicationsPane::targetSerial() const
+std::optional<QString> ManagedApplicationsPane::targetDeviceID() const
 {
     const std::optional<AndroidDevice> target = usbTargetDevice();
-    return target ? std::optional<QString>(target->serial) : std::nullopt;
+    return target ? std::optional<QString>(target->id()) : std::nullopt;
 }
 
 void ManagedApplicationsPane::launch(const ManagedApplication &application)
@@ -519,11 +531,11 @@ void ManagedApplicationsPane::refresh()
 // without such a phone nothing starts.
 void ManagedApplicationsPane::forceStop(const ManagedApplication &application)
 {
-    const std::optional<QString> serial = targetSerial();
-    if (m_deviceStore && serial) {
+    const std::optional<QString> deviceID = targetDeviceID();
+    if (m_deviceStore && deviceID) {
         m_deviceStore->performAppOperation(QStringLiteral("正在停止 ") + application.name,
                                            DeviceStore::forceStopOperation(application.packageName, application.name),
-                                           serial);
+                                           deviceID);
     }
 }
 
@@ -587,21 +599,21 @@ void ManagedApplicationsPane::answer(Question question, quint64 generation, bool
     case Question::clearData: {
         const std::optional<ManagedApplication> pending = std::exchange(m_pendingClearData, std::nullopt);
         // The target is taken again: the phones may have changed while the question was open.
-        const std::optional<QString> serial = targetSerial();
-        if (confirmed && pending && serial && m_deviceStore) {
+        const std::optional<QString> deviceID = targetDeviceID();
+        if (confirmed && pending && deviceID && m_deviceStore) {
             m_deviceStore->performAppOperation(QStringLiteral("正在清除 ") + pending->name + QStringLiteral(" 的数据"),
                                                DeviceStore::clearDataOperation(pending->packageName, pending->name),
-                                               serial);
+                                               deviceID);
         }
         break;
     }
     case Question::usbUninstall: {
         const std::optional<ManagedApplication> pending = std::exchange(m_pendingUSBUninstall, std::nullopt);
-        const std::optional<QString> serial = targetSerial();
-        if (confirmed && pending && serial && m_deviceStore) {
+        const std::optional<QString> deviceID = targetDeviceID();
+        if (confirmed && pending && deviceID && m_deviceStore) {
             m_deviceStore->performAppOperation(QStringLiteral("正在卸载 ") + pending->name,
                                                DeviceStore::uninstallOperation(pending->packageName, pending->name),
-                                               serial);
+                                               deviceID);
         }
         break;
     }
@@ -622,7 +634,7 @@ void ManagedApplicationsPane::renderHeader()
     m_backButton->setText(m_peerName);
     const bool hasTarget = usbTargetDevice().has_value();
     m_installButton->setEnabled(hasTarget);
-    m_installButton->setToolTip(installHelp(hasTarget));
+    m_installButton->setToolTip(installHelp(hasTarget, m_usbPhone));
     m_searchField->setEnabled(m_isManagementConnected);
     m_scopePicker->setEnabled(m_isManagementConnected);
     const bool loading = m_managementStore && m_managementStore->isLoadingApplications();
@@ -642,8 +654,12 @@ void ManagedApplicationsPane::renderInstall()
     if (plan && target) {
         m_planCard->setPlan(*plan, target->displayName());
     }
-    m_installBanner->setState(m_deviceStore->installState());
-    m_operationBanner->setState(m_deviceStore->appOperationState());
+    // Only this phone's outcomes show here: another phone's belong to that phone's page.
+    const std::optional<QString> phone = target       ? std::optional(target->id())
+                                         : m_usbPhone ? std::optional(m_usbPhone->id())
+                                                      : std::nullopt;
+    m_installBanner->setState(m_deviceStore->installStateFor(phone));
+    m_operationBanner->setState(m_deviceStore->appOperationStateFor(phone));
 }
 
 void ManagedApplicationsPane::renderMain()

@@ -31,12 +31,14 @@ class QStackedWidget;
 class QToolButton;
 class QVBoxLayout;
 class SelectableWrappedText;
+class StatusBanner;
 
 // The applications section of a trusted phone's dashboard: the phone's applications as the management channel
 // lists them, searchable and scoped, with the details of one of them and what can be done to it on the phone.
 // When the same phone is also recognised among the adb devices it offers force stop, clear data and uninstall
-// over USB and installs APK files on it; those always name that phone's serial, never whichever phone the device
-// store has selected. It keeps only its selection and the application a dialog asks about.
+// over USB and installs APK files on it; those always name that phone (by its id, as phones may share a serial),
+// never whichever phone the device store has selected. It keeps only its selection and the application a dialog asks
+// about.
 class ManagedApplicationsPane : public QWidget
 {
     Q_OBJECT
@@ -58,6 +60,9 @@ public:
     void setPeerName(const QString &peerName);
     void setManagementConnected(bool connected);
     void setUSBConnected(bool connected);
+    // This phone's adb device in whatever state, none when it is not plugged in: one that cannot take commands says
+    // why over the list and in the install button's help.
+    void setUSBPhone(const std::optional<AndroidDevice> &usbPhone);
 
     const std::optional<QString> &selectedApplicationID() const { return m_selectedApplicationID; }
     void setSelectedApplicationID(const std::optional<QString> &packageName);
@@ -85,6 +90,7 @@ public:
     QPushButton *installButton() const { return m_installButton; }
     QToolButton *refreshButton() const { return m_refreshButton; }
     InstallPlanCard *planCard() const { return m_planCard; }
+    StatusBanner *usbStateBanner() const { return m_usbStateBanner; }
     InstallStatusBanner *installBanner() const { return m_installBanner; }
     AppOperationBanner *operationBanner() const { return m_operationBanner; }
     QListView *applicationList() const { return m_listView; }
@@ -122,8 +128,8 @@ private:
     void fillMoreActions();
     void fillMenu(QMenu *menu, const ManagedApplication &application,
                   const QList<ManagedApplicationsPresentation::ApplicationAction> &actions);
-    // The target's serial for a USB operation; nothing (and nothing starts) without a target.
-    std::optional<QString> targetSerial() const;
+    // The target's id for a USB operation; nothing (and nothing starts) without a target.
+    std::optional<QString> targetDeviceID() const;
 
     QPointer<DeviceManagementStore> m_managementStore;
     QPointer<DeviceStore> m_deviceStore;
@@ -153,6 +159,8 @@ private:
     QToolButton *m_refreshButton = nullptr;
     InstallPlanCard *m_planCard = nullptr;
     QWidget *m_planSection = nullptr;
+    std::optional<AndroidDevice> m_usbPhone;
+    StatusBanner *m_usbStateBanner = nullptr;
     InstallStatusBanner *m_installBanner = nullptr;
     AppOperationBanner *m_operationBanner = nullptr;
     QStackedWidget *m_mainStack = nullptr;

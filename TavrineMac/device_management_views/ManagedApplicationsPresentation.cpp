@@ -1,5 +1,6 @@
 #include "ManagedApplicationsPresentation.h"
 
+#include "DeviceDashboardPresentation.h"
 #include "ViewDates.h"
 
 #include <array>
@@ -106,7 +107,7 @@ QString actionTitle(ApplicationAction action)
 bool isDestructive(ApplicationAction action)
 {
     return action == ApplicationAction::uninstall || action == ApplicationAction::clearData ||
-        action == ApplicationAction::uninstallOverUSB;
+           action == ApplicationAction::uninstallOverUSB;
 }
 
 QList<ApplicationAction> contextMenuActions(const ManagedApplication &application)
@@ -154,15 +155,20 @@ Confirmation clearDataConfirmation(const std::optional<ManagedApplication> &appl
 Confirmation usbUninstallConfirmation(const std::optional<ManagedApplication> &application,
                                       const std::optional<AndroidDevice> &target)
 {
-    return {QStringLiteral("通过 USB 卸载 ") + pendingName(application, QStringLiteral("应用")) +
-                QStringLiteral("？"),
+    return {QStringLiteral("通过 USB 卸载 ") + pendingName(application, QStringLiteral("应用")) + QStringLiteral("？"),
             QStringLiteral("目标：") + targetName(target) + QStringLiteral("。应用数据也会被移除。"),
             QStringLiteral("卸载")};
 }
 
-QString installHelp(bool hasUSBTarget)
+QString installHelp(bool hasUSBTarget, const std::optional<AndroidDevice> &usbPhone)
 {
-    return hasUSBTarget ? QStringLiteral("选择 APK 安装到手机") : QStringLiteral("连接当前手机后即可安装应用");
+    if (hasUSBTarget) {
+        return QStringLiteral("选择 APK 安装到手机");
+    }
+    if (const auto problem = usbPhone ? DeviceDashboardPresentation::deviceStateBanner(*usbPhone) : std::nullopt) {
+        return problem->text;
+    }
+    return QStringLiteral("连接当前手机后即可安装应用");
 }
 
 Unavailable disconnectedContent(bool isUSBConnected)

@@ -59,8 +59,9 @@ Confirmation clearDataConfirmation(const std::optional<ManagedApplication> &appl
 Confirmation usbUninstallConfirmation(const std::optional<ManagedApplication> &application,
                                       const std::optional<AndroidDevice> &target);
 
-// The tooltip of "安装 APK".
-QString installHelp(bool hasUSBTarget);
+// The tooltip of "安装 APK": without a USB target, why the phone on USB (`usbPhone`, when it is known) cannot take
+// the package.
+QString installHelp(bool hasUSBTarget, const std::optional<AndroidDevice> &usbPhone = std::nullopt);
 
 // What the main area shows without a management connection.
 struct Unavailable

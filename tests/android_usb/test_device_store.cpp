@@ -213,8 +213,12 @@ private slots:
     {
         const SelectionRows rows;
         const QByteArray three = R"([{"serial": "A"}, {"serial": "B"}, {"serial": "C"}])";
-        rows("still listed: stays", three, u"B"_s, R"([{"serial": "C"}, {"serial": "B"}])", u"C B"_s, u"B"_s);
+        // adb keeps a phone's transport id while it stays attached; one plugged in again gets a new one.
+        const QByteArray kept = R"([{"serial": "C", "transport_id": "3"}, {"serial": "B", "transport_id": "2"}])";
+        rows("still listed: stays", three, u"B"_s, kept, u"C B"_s, u"B"_s);
         rows("gone: the first", three, u"B"_s, R"([{"serial": "C"}, {"serial": "A"}])", u"C A"_s, u"C"_s);
+        rows("plugged in again: the first", three, u"B"_s,
+             R"([{"serial": "C", "transport_id": "3"}, {"serial": "B", "transport_id": "4"}])", u"C B"_s, u"C"_s);
         rows("case-sensitive", three, u"b"_s, three, u"A B C"_s, u"A"_s);
         rows("empty list: none", three, u"C"_s, "[]", QString(), std::nullopt);
         rows("failed listing keeps both", three, u"C"_s, std::nullopt, u"A B C"_s, u"C"_s);
@@ -226,7 +230,9 @@ private slots:
         QVERIFY(writeFile(state(u"devices.json"_s), first));
         DeviceStore &store = makeStore();
         awaitTask(store.refresh());
-        store.setSelectedSerial(selection);
+        // The row chosen is the phone listed with that serial; a serial listed by no phone names none.
+        const auto chosen = std::ranges::find(store.devices(), selection, &AndroidDevice::serial);
+        store.setSelectedDeviceID(chosen == store.devices().end() ? selection : chosen->id());
         QVERIFY(second ? writeFile(state(u"devices.json"_s), *second)
                        : writeFile(state(u"failures.json"_s), R"({"devices": {"stderr": "adb: protocol fault"}})"));
         awaitTask(store.refresh());
@@ -234,7 +240,9 @@ private slots:
         for (const AndroidDevice &device : store.devices())
             listed.append(device.serial);
         QCOMPARE(listed.join(u' '), serials);
-        QCOMPARE(store.selectedSerial(), selected);
+        const std::optional<AndroidDevice> selectedDevice = store.selectedDevice();
+        QCOMPARE(store.selectedDeviceID() && selectedDevice ? std::optional(selectedDevice->serial) : std::nullopt,
+                 selected);
         QCOMPARE(store.setupMessage(), second ? std::nullopt : std::optional<QString>(u"adb: protocol fault"_s));
     }
 
@@ -251,7 +259,7 @@ private slots:
         QVERIFY(!store.isRefreshing());
         QCOMPARE(listings(), 1);
         // Unset, the selection is the first phone until the next listing sets it.
-        store.setSelectedSerial(std::nullopt);
+        store.setSelectedDeviceID(std::nullopt);
         QCOMPARE(store.selectedDevice()->serial, u"A"_s);
     }
 
@@ -402,7 +410,7 @@ private slots:
         // Opening shows a fixed text in place of the error and leaves the companion state alone.
         awaitTask(store.openCompanion(pairingURL));
         QCOMPARE(store.pairingLaunchMessage(), u"请在手机上确认相同号码"_s);
-        store.setSelectedSerial(u"E5"_s);
+        store.setSelectedDeviceID(store.devices().at(1).id());
         awaitTask(store.openCompanion(pairingURL));
         QCOMPARE(store.pairingLaunchMessage(), u"未能自动打开手机应用，请使用二维码连接。"_s);
         QCOMPARE(store.companionInstallState().kind, CompanionState::Kind::failed);
@@ -427,6 +435,86 @@ private slots:
         QCOMPARE(commands().at(commands().size() - 4),
                  (QStringList{u"-t"_s, u"2"_s, u"shell"_s, u"am"_s, u"force-stop"_s, id}));
         QCOMPARE(listings(), 1); // no listing follows an operation
+    }
+
+    // Cheap phones share one USB serial: the phone chosen is the one every flow reaches, named by its transport,
+    // and its texts and install record name it.
+    void phonesSharingASerialAreToldApart()
+    {
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([
+            {"serial": "0123456789ABCDEF", "model": "SM-S9180", "storage": "samsung"},
+            {"serial": "0123456789ABCDEF", "model": "23021RAAEG", "storage": "redmi",
+             "properties": {"ro.product.marketname": "Redmi Note 12", "ro.product.model": "23021RAAEG"}}])"));
+        QVERIFY(writeFile(state(u"installed/samsung"_s), "com.example.app\n"));
+        QVERIFY(writeFile(state(u"installed/redmi"_s), "com.example.app\n"));
+        const QString apk = m_folder->filePath(u"app.apk"_s);
+        QVERIFY(writeFile(apk, buildZip({"AndroidManifest.xml"}).bytes));
+        DeviceStore &store = makeStore();
+        awaitTask(store.refresh());
+        QCOMPARE(store.devices().size(), 2);
+        const QString samsung = store.devices().at(0).id();
+        const QString redmi = store.devices().at(1).id();
+        QVERIFY(samsung != redmi);
+
+        store.setSelectedDeviceID(redmi);
+        awaitTask(store.refresh());
+        QCOMPARE(store.selectedDeviceID(), redmi);
+        QCOMPARE(store.selectedDevice()->displayName(), u"Redmi Note 12"_s);
+        awaitTask(store.performAppOperation(u"正在清除 Example 的数据"_s,
+                                            DeviceStore::clearDataOperation(u"com.example.app"_s, u"Example"_s)));
+        QCOMPARE(store.appOperationState(),
+                 AppOperationState::succeeded(u"已清除 Redmi Note 12 上 Example 的本地数据"_s));
+        QCOMPARE(commands().last(),
+                 (QStringList{u"-t"_s, u"2"_s, u"shell"_s, u"pm"_s, u"clear"_s, u"com.example.app"_s}));
+
+        // The phone named outright is the one reached, whichever is selected.
+        awaitTask(store.prepareInstall({apk}));
+        awaitTask(store.installPendingPlan(samsung));
+        QCOMPARE(store.installState(), InstallState::succeeded(u"app.apk 已安装到 SM-S9180。"_s));
+        QVERIFY(commands().contains(QStringList{u"-t"_s, u"1"_s, u"install"_s, u"-r"_s, apk}));
+        QCOMPARE(store.installHistory().first().deviceName, u"SM-S9180"_s);
+        QCOMPARE(store.selectedDeviceID(), redmi);
+    }
+
+    // The companion that was just installed but does not start says that it did not start, not that it is missing;
+    // once the phone pairs all the same (by its code), the failure and the launch message go.
+    void aCompanionThatDoesNotStartAfterItsInstallSaysSo()
+    {
+        // The phone has no companion: the package installed here is not one the phone can start.
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "R58N", "model": "Pixel_7"}])"));
+        QVERIFY(writeCompanionResources(m_folder->filePath(u"Android"_s)));
+        DeviceStore &store = makeStore(m_folder->filePath(u"Android"_s));
+        awaitTask(store.refresh());
+        awaitTask(store.installCompanionAndConnect(pairingURL));
+        QCOMPARE(store.companionInstallState(),
+                 CompanionState::failed(ADBClientError(ADBClientError::Case::companionNotStarted).errorDescription()));
+        QCOMPARE(store.pairingLaunchMessage(), u"手机端安装没有完成"_s);
+
+        store.markCompanionConnected();
+        QCOMPARE(store.companionInstallState(), CompanionState::idle());
+        QCOMPARE(store.pairingLaunchMessage(), std::nullopt);
+    }
+
+    // An install's or an operation's outcome belongs to its phone; one of no phone belongs to every page.
+    void outcomesAreKeptWithTheirPhone()
+    {
+        QVERIFY(writeFile(state(u"devices.json"_s), twoPhones));
+        DeviceStore &store = makeStore();
+        awaitTask(store.refresh());
+        const QString pixel = store.devices().at(0).id();
+        const QString galaxy = store.devices().at(1).id();
+        awaitTask(store.performAppOperation(
+            u"正在停止 Example"_s, DeviceStore::forceStopOperation(u"com.example.app"_s, u"Example"_s), galaxy));
+        const AppOperationState stopped = AppOperationState::succeeded(u"已在 SM S911B 停止 Example"_s);
+        QCOMPARE(store.appOperationDeviceID(), galaxy);
+        QCOMPARE(store.appOperationStateFor(galaxy), stopped);
+        QCOMPARE(store.appOperationStateFor(pixel), AppOperationState::idle());
+        QCOMPARE(store.appOperationStateFor(std::nullopt), AppOperationState::idle());
+
+        awaitTask(store.prepareInstall({m_folder->filePath(u"missing.apk"_s)}));
+        QCOMPARE(store.installStateDeviceID(), std::nullopt);
+        QCOMPARE(store.installStateFor(pixel), store.installState());
+        QCOMPARE(store.installState().kind, InstallState::Kind::failed);
     }
 
     // Once the pairing it was started for is withdrawn, the companion is never opened with that link.

@@ -282,6 +282,35 @@ private slots:
         hero.setDevice(device);
         QCOMPARE(transcript(&hero), "Android 手机 | 已连接 | 安全连接");
     }
+
+    void deviceHeroTellsAPhoneThatCannotTakeCommands_data()
+    {
+        QTest::addColumn<AndroidDevice::State>("state");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("unauthorised") << AndroidDevice::State::unauthorized << QString("等待手机确认");
+        QTest::newRow("no permissions") << AndroidDevice::State::noPermissions << QString("没有 USB 权限");
+        QTest::newRow("offline") << AndroidDevice::State::offline << QString("设备暂时离线");
+        QTest::newRow("recovery") << AndroidDevice::State::recovery << QString("恢复模式");
+    }
+
+    // Such a phone is neither connected nor securely: its state shows in orange, without the badge.
+    void deviceHeroTellsAPhoneThatCannotTakeCommands()
+    {
+        QFETCH(AndroidDevice::State, state);
+        QFETCH(QString, status);
+        DeviceHero hero;
+        AndroidDevice device = phone(QStringLiteral("R5CT"), state);
+        device.androidVersion.reset();
+        hero.setDevice(device);
+        QCOMPARE(transcript(&hero), "Galaxy S23 | " + status);
+        const auto *label = hero.findChild<QLabel *>("connectionStatusLabel");
+        QVERIFY(label);
+        QCOMPARE(label->text(), status);
+        QVERIFY(!hero.findChild<QLabel *>("secureBadge")->isVisibleTo(&hero));
+        hero.setDevice(phone(QStringLiteral("R5CT")));
+        QCOMPARE(label->text(), QString("已连接"));
+        QVERIFY(hero.findChild<QLabel *>("secureBadge")->isVisibleTo(&hero));
+    }
 };
 
 QTEST_MAIN(DeviceCardsTest)

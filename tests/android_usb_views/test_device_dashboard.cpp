@@ -230,6 +230,13 @@ private slots:
             << AndroidDevice::State::noPermissions
             << "无法打开手机的 USB 接口 | " +
                    ADBClientError(ADBClientError::Case::usbPermissionDenied).errorDescription();
+        QTest::newRow("offline") << AndroidDevice::State::offline
+                                 << "设备暂时离线 | " +
+                                        ADBClientError(ADBClientError::Case::deviceOffline).errorDescription();
+        const QString noSystem = " | 手机现在不在系统中运行，无法通过 USB 操作。请重新启动手机，解锁后再试。";
+        QTest::newRow("recovery") << AndroidDevice::State::recovery << "恢复模式" + noSystem;
+        QTest::newRow("bootloader") << AndroidDevice::State::bootloader << "引导模式" + noSystem;
+        QTest::newRow("unknown") << AndroidDevice::State::unknown << "暂不可用" + noSystem;
     }
     void stateBannerSaysWhyThePhoneCannotTakeCommands()
     {
@@ -244,6 +251,8 @@ private slots:
             QCOMPARE(transcript(dashboard.stateBanner()), banner);
         QVERIFY(!transcript(&dashboard).contains("请解锁手机，并允许这台电脑连接") ||
                 state != AndroidDevice::State::noPermissions);
+        // The header says so too: only a phone that takes commands is connected.
+        QCOMPARE(transcript(dashboard.hero()).contains("已连接 | · | Android 14 | 安全连接"), banner.isEmpty());
         // Shown at the window's usual size, the banner's texts are whole.
         dashboard.resize(960, 900);
         dashboard.show();

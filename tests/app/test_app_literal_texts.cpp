@@ -52,7 +52,7 @@ private slots:
             AndroidDevice device = phone();
             device.marketingName = text;
             host.layout()->addWidget(new DeviceRow(device));
-            host.layout()->addWidget(new TrustedDeviceRow(text, true, true, false));
+            host.layout()->addWidget(new TrustedDeviceRow(text, true, true, std::nullopt));
             host.layout()->addWidget(new USBWaitingRow(pluggedIn(text)));
         });
         rows("USB approval: the product's name", [](QWidget &host, Stores &, const QString &text) {

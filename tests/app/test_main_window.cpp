@@ -4,14 +4,18 @@
 #include "DeviceDashboard.h"
 #include "DeviceManagementDashboard.h"
 #include "DeviceManagementStore.h"
+#include "DeviceOverviewPane.h"
 #include "DisclosureGroup.h"
 #include "FirstRunConnectionView.h"
+#include "InstallStatusBanner.h"
 #include "MainWindow.h"
 #include "MainWindowDetailPane.h"
+#include "ManagedApplicationsPane.h"
 #include "NativeOpenPanel.h"
 #include "QuickSendCoordinator.h"
 #include "QuickSendPanel.h"
 #include "SidebarRows.h"
+#include "StatusBanner.h"
 #include "USBApprovalView.h"
 
 #include <QListWidget>
@@ -26,8 +30,9 @@ using State = AndroidDevice::State;
 // selection, connected, selected trusted index (-1 none), adb serials, waiting phone → screen, its record index
 // or serial
 using Screens = TestTable<std::optional<SidebarSelection>, bool, int, QStringList, bool, Screen, QString>;
-// trusted names (with "#serial" for a bound serial), connected index (-1 none), adb devices "serial:name", waiting
-// → trusted rows "name/status flags", USB rows, shows the no-devices label
+// trusted names (with "#serial" for a bound serial), connected index (-1 none), adb devices "serial:name" (with
+// ":transport" for adb's transport id), waiting → trusted rows "name/status flags", USB rows (their ids), shows the
+// no-devices label
 using Sidebars = TestTable<QStringList, int, QStringList, bool, QStringList, QStringList, bool>;
 // payload, last payload, selected device state (none when unknown), pending serial → hand-off
 using HandOffs = TestTable<std::optional<QString>, std::optional<QString>, std::optional<State>, std::optional<QString>,
@@ -68,8 +73,11 @@ MainWindowState stateOf(const QStringList &trusted, int connected, const QString
         state.phase = Phase::connected(state.trustedDevices[connected].name);
         state.selectedTrustedDeviceID = state.trustedDevices[connected].id;
     }
-    for (const auto &entry : devices)
-        state.devices.append(device(entry.section(':', 0, 0), entry.section(':', 1)));
+    for (const auto &entry : devices) {
+        state.devices.append(device(entry.section(':', 0, 0), entry.section(':', 1, 1)));
+        if (!entry.section(':', 2).isEmpty())
+            state.devices.last().transportID = entry.section(':', 2);
+    }
     if (waiting)
         state.waitingUSBPhone = USBAndroidDevice{0x18d1, 0x4ee7, QStringLiteral("Pixel 8"), {}, {}};
     return state;
@@ -101,6 +109,12 @@ struct WindowOverStore
     QuickSendCoordinator quickSend;
     std::unique_ptr<MainWindow> window;
 };
+// The id of the phone the device store lists with `serial`: the fake adb gives each phone a transport id.
+QString listedID(const DeviceStore &devices, const QString &serial)
+{
+    const auto listed = std::ranges::find(devices.devices(), serial, &AndroidDevice::serial);
+    return listed == devices.devices().end() ? serial : listed->id();
+}
 
 void saveScreenshot(QWidget *widget, const QString &name)
 {
@@ -219,6 +233,14 @@ private slots:
         rows("a bound serial beats the name", {"Pixel#S2"}, -1, {"S1:Pixel", "S2:Galaxy"}, false, {"Pixel/usb"}, {"S1"},
              false);
         rows("an empty bound serial matches no phone", {"Pixel#"}, -1, {"S1:Pixel"}, false, {}, {"S1"}, false);
+        // Cheap phones share one serial: each is a row of its own, and a record bound to the serial is the one of
+        // its name.
+        rows("two phones of one serial", {}, -1, {"X:SM-S9180:1", "X:Redmi Note 12:2"}, false, {},
+             {"X transport_id:1", "X transport_id:2"}, false);
+        rows("paired with one of two phones of one serial", {"Redmi Note 12#X"}, -1,
+             {"X:SM-S9180:1", "X:Redmi Note 12:2"}, false, {"Redmi Note 12/usb"}, {"X transport_id:1"}, false);
+        rows("a shared serial, neither of the name", {"Pixel#X"}, -1, {"X:SM-S9180:1", "X:Redmi Note 12:2"}, false, {},
+             {"X transport_id:1", "X transport_id:2"}, false);
     }
 
     void sidebarListsUsablePhones()
@@ -232,13 +254,13 @@ private slots:
                 flags << "selected";
             if (row.isConnected)
                 flags << "connected";
-            if (row.isUSBConnected)
+            if (row.usbState)
                 flags << "usb";
             shownTrusted << row.record.name + "/" + flags.join(' ');
         }
         QStringList shownUSB;
         for (const auto &device : content.usbRows)
-            shownUSB << device.serial;
+            shownUSB << device.id();
         QCOMPARE(shownTrusted, trustedRows);
         QCOMPARE(shownUSB, usbRows);
         QCOMPARE(content.waitingPhone.has_value(), waiting);
@@ -261,14 +283,34 @@ private slots:
         QCOMPARE(reconciledSelection(usbRow, stateOf({}, -1, {}, false)), Reconciliation{});
     }
 
+    // Two phones of one serial are two phones: the row chosen is the phone shown, selected in the device store,
+    // and the one a companion install waits for.
+    void phonesOfOneSerialAreChosenByTheirRow()
+    {
+        MainWindowState state = stateOf({"Redmi Note 12#X"}, -1, {"X:SM-S9180:1", "X:Redmi Note 12:2"}, false);
+        const QString samsung = state.devices[0].id();
+        const QString redmi = state.devices[1].id();
+        QCOMPARE(reconciledSelection(std::nullopt, state),
+                 (Reconciliation{SidebarSelection::trustedDevice(state.trustedDevices[0].id), std::nullopt}));
+        QCOMPARE(deviceIDOfTrustedDevice(state.trustedDevices[0].id, state), redmi);
+        const auto samsungRow = std::optional(SidebarSelection::usbDevice(samsung));
+        QCOMPARE(reconciledSelection(samsungRow, state), (Reconciliation{samsungRow, std::nullopt}));
+        QCOMPARE(detailScreen(samsungRow, state).device, state.devices[0]);
+        state.trustedDevices.clear();
+        QCOMPARE(detailScreen(SidebarSelection::usbDevice(redmi), state).device, state.devices[1]);
+        QCOMPARE(reconciledSelection(std::nullopt, state), (Reconciliation{samsungRow, samsung}));
+        QCOMPARE(usbPairingHandOff("p1", std::nullopt, state.devices[0], redmi), USBPairingHandOff::openCompanion);
+        QCOMPARE(usbPairingHandOff("p1", std::nullopt, state.devices[1], redmi), USBPairingHandOff::installAndConnect);
+    }
+
     void serialIsBoundOnlyToOneAuthorisedModel()
     {
         MainWindowState state = stateOf({"Pixel"}, 0, {}, false);
         state.devices = {phone("S1"), phone("S2", State::unauthorized)};
-        QCOMPARE(serialToBind(QString("sm_s911b"), state), QString("S1"));
-        QCOMPARE(serialToBind(std::nullopt, state), std::nullopt);
+        QCOMPARE(deviceToBind(QString("sm_s911b"), state), state.devices[0]);
+        QCOMPARE(deviceToBind(std::nullopt, state), std::nullopt);
         state.devices[1].state = State::authorized;
-        QCOMPARE(serialToBind(QString("SM_S911B"), state), std::nullopt);
+        QCOMPARE(deviceToBind(QString("SM_S911B"), state), std::nullopt);
     }
 
     void pairingPayloadReachesAuthorisedPhoneOnce_data()
@@ -311,7 +353,7 @@ private slots:
         const QString pixelID = transfers.store->trustedDevices().first().id;
         QCOMPARE(window.sidebarSelection(), SidebarSelection::trustedDevice(pixelID));
         QVERIFY(qobject_cast<DeviceManagementDashboard *>(window.detailPane()->screenWidget()));
-        QCOMPARE(devices.selectedSerial(), QString("PX1"));
+        QCOMPARE(devices.selectedDeviceID(), listedID(devices, "PX1"));
 
         QCOMPARE(phoneRows(window), QStringList({"Pixel · 无线 + USB 已连接", "Galaxy S23 · USB 已连接"}));
         for (const QSize size : {QSize(MainWindow::defaultWidth, MainWindow::defaultHeight),
@@ -326,8 +368,8 @@ private slots:
         saveScreenshot(&window, "main-window.png");
 
         window.sidebar()->item(2)->setSelected(true);
-        QCOMPARE(window.sidebarSelection(), SidebarSelection::usbDevice("R58N"));
-        QCOMPARE(devices.selectedSerial(), QString("R58N"));
+        QCOMPARE(window.sidebarSelection(), SidebarSelection::usbDevice(listedID(devices, "R58N")));
+        QCOMPARE(devices.selectedDeviceID(), listedID(devices, "R58N"));
         auto *dashboard = qobject_cast<DeviceDashboard *>(window.detailPane()->screenWidget());
         QVERIFY(dashboard);
 
@@ -347,6 +389,120 @@ private slots:
         // The dashboard's snapshot request ends before the stores go.
         transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
         QTRY_VERIFY(!management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
+    // The device store works on the phone of the row chosen: a trusted row selects its USB phone, and a new listing
+    // does not take the store from a plain USB row to the trusted phone's.
+    void theDeviceStoreFollowsTheRowChosen()
+    {
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"),
+                          R"([{"serial": "PX1", "model": "Pixel"}, {"serial": "R58N", "model": "Galaxy_S23"}])"));
+        PairedWindow paired;
+        DeviceStore &devices = paired.devices;
+        MainWindow &window = paired.window;
+        awaitTask(devices.refresh());
+        const QString pixelID = paired.transfers.store->trustedDevices().first().id;
+        window.setSidebarSelection(SidebarSelection::usbDevice(listedID(devices, "R58N")));
+        window.setSidebarSelection(SidebarSelection::trustedDevice(pixelID));
+        QCOMPARE(devices.selectedDeviceID(), listedID(devices, "PX1"));
+
+        window.setSidebarSelection(SidebarSelection::usbDevice(listedID(devices, "R58N")));
+        // A third phone plugged in changes the list.
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), R"([{"serial": "PX1", "model": "Pixel"},
+            {"serial": "R58N", "model": "Galaxy_S23"}, {"serial": "E5", "model": "Mate_60"}])"));
+        awaitTask(devices.refresh());
+        QCOMPARE(devices.devices().size(), 3);
+        QCOMPARE(window.sidebarSelection(), SidebarSelection::usbDevice(listedID(devices, "R58N")));
+        QCOMPARE(devices.selectedDeviceID(), listedID(devices, "R58N"));
+        paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
+    void aTrustedPhoneOnUSBTellsItsState_data()
+    {
+        // The phones adb lists, whether the trusted phone "Pixel" is bound to the serial PX1 → its sidebar status, its
+        // overview's connection line (without the battery), the banner over its applications (empty: none)
+        const TestTable<QByteArray, bool, QString, QString, QString> rows;
+        const QString noPermission = ADBClientError(ADBClientError::Case::usbPermissionDenied).errorDescription();
+        rows("no permissions", R"([{"serial": "PX1", "state": "no permissions"}])", true, "无线已连接 · 没有 USB 权限",
+             "无线已连接 · 没有 USB 权限", "无法打开手机的 USB 接口 | " + noPermission);
+        rows("offline", R"([{"serial": "PX1", "state": "offline"}])", true, "无线已连接 · 设备暂时离线",
+             "无线已连接 · 设备暂时离线",
+             "设备暂时离线 | " + ADBClientError(ADBClientError::Case::deviceOffline).errorDescription());
+        rows("authorised", R"([{"serial": "PX1", "model": "Pixel"}])", true, "无线 + USB 已连接", "无线 + USB 已连接",
+             "");
+        // Another phone on USB is not this phone's USB connection.
+        rows("another phone", R"([{"serial": "R58N", "model": "Galaxy_S23"}])", false, "无线已连接", "无线已连接", "");
+    }
+
+    // A paired phone that is plugged in tells its USB state in the sidebar and on its dashboard, and why its USB
+    // actions cannot act; a phone that is not this one is never taken for its USB connection.
+    void aTrustedPhoneOnUSBTellsItsState()
+    {
+        const auto [adbDevices, bound, sidebarStatus, summary, banner] =
+            TestTable<QByteArray, bool, QString, QString, QString>::fetch();
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), adbDevices));
+        PairedWindow paired;
+        const QString pixelID = paired.transfers.store->trustedDevices().first().id;
+        if (bound)
+            paired.transfers.store->bindUSBSerial("PX1", pixelID);
+        awaitTask(paired.devices.refresh());
+        paired.window.setSidebarSelection(SidebarSelection::trustedDevice(pixelID));
+
+        QStringList statuses;
+        for (int row = 0; row < paired.window.sidebar()->count(); ++row) {
+            const auto *trusted = qobject_cast<TrustedDeviceRow *>(
+                paired.window.sidebar()->itemWidget(paired.window.sidebar()->item(row)));
+            if (trusted)
+                statuses << trusted->statusLabel()->text();
+        }
+        QCOMPARE(statuses, QStringList{sidebarStatus});
+        auto *dashboard = qobject_cast<DeviceManagementDashboard *>(paired.window.detailPane()->screenWidget());
+        QVERIFY(dashboard);
+        auto *overview = qobject_cast<DeviceOverviewPane *>(dashboard->sectionPane());
+        QVERIFY(overview);
+        QCOMPARE(overview->connectionLabel()->text().section(" · 电量", 0, 0), summary);
+
+        dashboard->setSection(DeviceManagementDashboard::Section::applications);
+        auto *applications = qobject_cast<ManagedApplicationsPane *>(dashboard->sectionPane());
+        QVERIFY(applications);
+        QCOMPARE(applications->usbStateBanner()->isVisibleTo(applications), !banner.isEmpty());
+        if (!banner.isEmpty()) {
+            QCOMPARE(ViewsTestSupport::transcript(applications->usbStateBanner()), banner);
+            QVERIFY(!applications->installButton()->isEnabled());
+            QCOMPARE(applications->installButton()->toolTip(), banner.section(" | ", 1));
+        }
+        paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
+    // One phone's install outcome shows on that phone's page only.
+    void anInstallShowsOnItsPhonesPageOnly()
+    {
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"),
+                          R"([{"serial": "R58N", "model": "Galaxy_S23"}, {"serial": "E5", "model": "Mate_60"}])"));
+        PairedWindow paired;
+        DeviceStore &devices = paired.devices;
+        awaitTask(devices.refresh());
+        devices.setPendingInstallPlan(APKInstallPlan{APKInstallPlan::Kind::single, {"/nowhere/app.apk"}, 1, {}});
+        awaitTask(devices.installPendingPlan(listedID(devices, "R58N"))); // the package is gone: it fails
+        QCOMPARE(devices.installState().kind, DeviceStore::InstallState::Kind::failed);
+
+        const auto shownDashboard = [&](const QString &serial) {
+            paired.window.setSidebarSelection(SidebarSelection::usbDevice(listedID(devices, serial)));
+            return qobject_cast<DeviceDashboard *>(paired.window.detailPane()->screenWidget());
+        };
+        const DeviceDashboard *mate = shownDashboard("E5");
+        QVERIFY(mate);
+        QVERIFY(!mate->installBanner()->isVisibleTo(mate));
+        const DeviceDashboard *galaxy = shownDashboard("R58N");
+        QVERIFY(galaxy);
+        QVERIFY(galaxy->installBanner()->isVisibleTo(galaxy));
+        paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
     }
 
@@ -385,7 +541,7 @@ private slots:
 
         // A USB phone whose facts change keeps its page, with the facts group left open.
         awaitTask(devices.refresh());
-        window.setSidebarSelection(SidebarSelection::usbDevice("R58N"));
+        window.setSidebarSelection(SidebarSelection::usbDevice(listedID(devices, "R58N")));
         auto *usbDashboard = qobject_cast<DeviceDashboard *>(window.detailPane()->screenWidget());
         QVERIFY(usbDashboard);
         usbDashboard->deviceInfo()->setExpanded(true);
@@ -408,7 +564,7 @@ private slots:
         PairedWindow paired;
         DeviceStore &devices = paired.devices;
         awaitTask(devices.refresh());
-        devices.setSelectedSerial("R58N");
+        devices.setSelectedDeviceID(listedID(devices, "R58N"));
 
         paired.window.connectPhone();
         QVERIFY(paired.window.pairingSheet());
@@ -491,7 +647,7 @@ private slots:
         if (selected == "Pixel")
             paired.window.setSidebarSelection(SidebarSelection::trustedDevice(transfers.store->trustedDevices()[0].id));
         else if (!selected.isEmpty())
-            paired.window.setSidebarSelection(SidebarSelection::usbDevice(selected));
+            paired.window.setSidebarSelection(SidebarSelection::usbDevice(listedID(paired.devices, selected)));
         const QStringList rows = phoneRows(paired.window);
         QVERIFY(rows.contains("Pixel · 无线已连接") || rows.contains("Pixel · 无线 + USB 已连接"));
 
@@ -575,8 +731,9 @@ private slots:
         QListWidget *sidebar = paired.window.sidebar();
         for (const int key : keys)
             QTest::keyClick(sidebar, Qt::Key(key));
-        QCOMPARE(paired.window.sidebarSelection(), expected == "Pixel" ? SidebarSelection::trustedDevice(pixelID)
-                                                                       : SidebarSelection::usbDevice(expected));
+        QCOMPARE(paired.window.sidebarSelection(),
+                 expected == "Pixel" ? SidebarSelection::trustedDevice(pixelID)
+                                     : SidebarSelection::usbDevice(listedID(paired.devices, expected)));
         const auto highlighted = sidebar->selectedItems();
         QCOMPARE(highlighted.size(), 1);
         QCOMPARE(highlighted.first(), sidebar->currentItem());

@@ -18,10 +18,10 @@ using CompanionState = DeviceStore::CompanionInstallState;
 Q_DECLARE_METATYPE(std::optional<QString>)
 
 // state, marketing name, model → title, status, tint
-using DeviceRows = TestTable<AndroidDevice::State, std::optional<QString>, std::optional<QString>, QString, QString,
-                             Tint>;
-// selected, network, USB → status
-using TrustedRows = TestTable<bool, bool, bool, QString>;
+using DeviceRows =
+    TestTable<AndroidDevice::State, std::optional<QString>, std::optional<QString>, QString, QString, Tint>;
+// selected, network, the state of its USB phone (none: not plugged in) → status
+using TrustedRows = TestTable<bool, bool, std::optional<AndroidDevice::State>, QString>;
 using PhaseTexts = TestTable<Phase, QString, QString, FooterAction>;
 using Codes = TestTable<QString, QString>;
 using CompanionLines = TestTable<CompanionState, std::optional<QString>, std::optional<CompanionStatus>>;
@@ -89,7 +89,8 @@ private slots:
     {
         using State = AndroidDevice::State;
         const DeviceRows rows;
-        rows("authorised", State::authorized, u"Galaxy S23"_qs, u"SM_S911B"_qs, "Galaxy S23", "USB 已连接", Tint::green);
+        rows("authorised", State::authorized, u"Galaxy S23"_qs, u"SM_S911B"_qs, "Galaxy S23", "USB 已连接",
+             Tint::green);
         rows("unauthorised", State::unauthorized, u""_qs, u"SM_S911B"_qs, "SM S911B", "等待手机确认", Tint::orange);
         rows("offline", State::offline, {}, u""_qs, "", "设备暂时离线", Tint::orange);
         rows("recovery", State::recovery, {}, {}, "Android 手机", "恢复模式", Tint::orange);
@@ -113,17 +114,22 @@ private slots:
     void trustedRow_data()
     {
         const TrustedRows rows;
-        rows("network and USB", false, true, true, "无线 + USB 已连接");
-        rows("network", true, true, false, "无线已连接");
-        rows("USB", true, false, true, "USB 已连接");
-        rows("selected only", true, false, false, "未连接");
-        rows("neither", false, false, false, "已信任");
+        using State = AndroidDevice::State;
+        rows("network and USB", false, true, State::authorized, "无线 + USB 已连接");
+        rows("network", true, true, std::nullopt, "无线已连接");
+        rows("USB", true, false, State::authorized, "USB 已连接");
+        rows("selected only", true, false, std::nullopt, "未连接");
+        rows("neither", false, false, std::nullopt, "已信任");
+        // A phone on USB that cannot take commands says its state.
+        rows("network, USB without permission", true, true, State::noPermissions, "无线已连接 · 没有 USB 权限");
+        rows("USB waiting for approval", true, false, State::unauthorized, "等待手机确认");
+        rows("USB offline", false, false, State::offline, "设备暂时离线");
     }
 
     void trustedRow()
     {
-        const auto [isSelected, isConnected, isUSBConnected, status] = TrustedRows::fetch();
-        const TrustedDeviceRow row(QStringLiteral("Pixel"), isSelected, isConnected, isUSBConnected);
+        const auto [isSelected, isConnected, usbState, status] = TrustedRows::fetch();
+        const TrustedDeviceRow row(QStringLiteral("Pixel"), isSelected, isConnected, usbState);
         QCOMPARE(row.statusLabel()->text(), status);
     }
 
@@ -132,7 +138,7 @@ private slots:
         const QString name = QStringLiteral("A phone with a very long product name that cannot fit the sidebar");
         USBAndroidDevice plugged;
         plugged.productName = name;
-        const TrustedDeviceRow trusted(name, true, true, false);
+        const TrustedDeviceRow trusted(name, true, true, std::nullopt);
         USBWaitingRow waiting(plugged);
         for (QLabel *title : {trusted.titleLabel(), waiting.titleLabel()}) {
             QCOMPARE(title->text(), name);
@@ -198,7 +204,8 @@ private slots:
              line(false, "checkmark.circle.fill", Tint::blue, "请确认"));
         rows("connected", CompanionState::connected("已连接"), {},
              line(false, "checkmark.circle.fill", Tint::green, "已连接"));
-        rows("failed", CompanionState::failed("失败"), {}, line(false, "exclamationmark.triangle.fill", Tint::red, "失败"));
+        rows("failed", CompanionState::failed("失败"), {},
+             line(false, "exclamationmark.triangle.fill", Tint::red, "失败"));
         rows("idle with launch message", CompanionState::idle(), u"正在手机上打开 Tavrine…"_qs,
              line(false, "iphone", Tint::secondary, "正在手机上打开 Tavrine…"));
         rows("idle", CompanionState::idle(), {}, std::nullopt);
@@ -225,7 +232,7 @@ private slots:
         QVERIFY(sheet.codeView()->isShowingCode() && sheet.codeView()->isVisible());
         QCOMPARE(sheet.codeView()->size(), QSize(PairingSheet::codeSide, PairingSheet::codeSide));
         QCOMPARE(texts(&sheet), scanTitle + " | 打开手机 Tavrine，点击“扫描 Mac”。 | 确认号码 | 123  456 | [取消] | "
-                                                 "TLS 1.3 · 文件不经过云端");
+                                            "TLS 1.3 · 文件不经过云端");
 
         fixture.devices.store->setCompanionInstallState(CompanionState::failed(u"安装失败"_qs));
         QVERIFY(texts(&sheet).contains("123  456 | 安装失败 | [取消]"));
@@ -342,14 +349,16 @@ private slots:
     {
         int connects = 0;
         int refreshes = 0;
-        FirstRunConnectionView view(std::nullopt, [&] { ++connects; }, [&] { ++refreshes; });
+        FirstRunConnectionView view(
+            std::nullopt, [&] { ++connects; }, [&] { ++refreshes; });
         view.resize(800, 900);
         view.show();
         const QString withoutMessage = texts(&view);
-        QCOMPARE(withoutMessage, "连接你的手机 | 扫码最快，也可以直接使用 USB。连接一次，以后会自动找到这台手机。 | 扫码连接 | "
-                                 "推荐 | 打开手机 Tavrine，扫描电脑上的配对码。 | [显示配对码] | USB 连接 | "
-                                 "连接并解锁手机，Tavrine 会自动检查连接状态。 | [检查 USB 连接] | "
-                                 "首次连接需要在手机上确认一次；连接成功后即可选择文件。 | 文件只在你的设备之间传输");
+        QCOMPARE(withoutMessage,
+                 "连接你的手机 | 扫码最快，也可以直接使用 USB。连接一次，以后会自动找到这台手机。 | 扫码连接 | "
+                 "推荐 | 打开手机 Tavrine，扫描电脑上的配对码。 | [显示配对码] | USB 连接 | "
+                 "连接并解锁手机，Tavrine 会自动检查连接状态。 | [检查 USB 连接] | "
+                 "首次连接需要在手机上确认一次；连接成功后即可选择文件。 | 文件只在你的设备之间传输");
         QVERIFY(view.qrCard()->isProminent() && view.qrCard()->badge());
         QVERIFY(!view.usbCard()->isProminent() && !view.usbCard()->badge());
 
@@ -373,8 +382,7 @@ private slots:
         for (const int width : {577, 578, 1200}) {
             view.resize(width, 900);
             view.show();
-            QTRY_COMPARE(view.cardGrid()->width(),
-                         std::min(width - 64, int(FirstRunConnectionView::maximumGridWidth)));
+            QTRY_COMPARE(view.cardGrid()->width(), std::min(width - 64, int(FirstRunConnectionView::maximumGridWidth)));
             QCOMPARE(view.usbCard()->y() == view.qrCard()->y(), width >= 578);
             QVERIFY(view.qrCard()->height() >= 190);
         }
@@ -389,8 +397,8 @@ private slots:
         view.show();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         QCOMPARE(texts(&view), "已找到 Pixel 8 Pro | 只需在手机上确认一次，之后连接会自动完成。 | 1 | 解锁手机 | "
-                                    "USB 用途选择“文件传输”。 | 2 | 允许连接 | 在开发者选项中打开“USB 调试”。 | 3 | "
-                                    "信任这台电脑 | 手机弹出提示时点击“允许”。 | 正在等待手机确认…");
+                               "USB 用途选择“文件传输”。 | 2 | 允许连接 | 在开发者选项中打开“USB 调试”。 | 3 | "
+                               "信任这台电脑 | 手机弹出提示时点击“允许”。 | 正在等待手机确认…");
         QCOMPARE(view.stepsCard()->width(), USBApprovalView::maximumStepsWidth);
         QVERIFY(view.findChildren<QAbstractButton *>().isEmpty());
         saveScreenshot(&view, "usb-approval.png");

@@ -7,6 +7,7 @@
 #include "DisclosureGroup.h"
 #include "ElidedLabel.h"
 #include "InstallPlanCard.h"
+#include "InstallStatusBanner.h"
 #include "ManagedApplicationsPane.h"
 #include "ManagedApplicationsPresentation.h"
 #include "ManagementStoreFixture.h"
@@ -170,17 +171,30 @@ private slots:
         QCOMPARE(selectionAfterListChange(u"pkg.A"_s, {}), std::nullopt);
     }
 
+    void usbOperationsReachTheTargetPhone_data()
+    {
+        // The phones adb lists (the other one first, the dashboard's phone second) and the serial of the latter.
+        TestTable<QByteArray, QString> rows;
+        rows("two phones", R"([{"serial": "OTHER", "model": "SM_S911B"}, {"serial": "MINE", "model": "Pixel_7"}])",
+             u"MINE"_s);
+        // Cheap phones share a serial; the fake keeps each one's packages apart.
+        rows("two phones of one serial",
+             R"([{"serial": "0123456789ABCDEF", "model": "SM_S911B", "storage": "OTHER"},
+                 {"serial": "0123456789ABCDEF", "model": "Pixel_7", "storage": "MINE"}])",
+             u"0123456789ABCDEF"_s);
+    }
+
     // Two phones attached, the device store's selection on the other one: every USB operation and the install
     // reach the phone of the dashboard.
     void usbOperationsReachTheTargetPhone()
     {
-        QVERIFY(writeFile(m_folder->filePath(u"adb/devices.json"_s),
-                          R"([{"serial": "OTHER", "model": "SM_S911B"}, {"serial": "MINE", "model": "Pixel_7"}])"));
+        const auto [phones, serial] = TestTable<QByteArray, QString>::fetch();
+        QVERIFY(writeFile(m_folder->filePath(u"adb/devices.json"_s), phones));
         QVERIFY(writeFile(m_folder->filePath(u"adb/installed/MINE"_s), "pkg.Maps\n"));
         ManagementStoreFixture management;
         DeviceStore &devices = makeDeviceStore();
         awaitTask(devices.refresh());
-        devices.setSelectedSerial(u"OTHER"_s);
+        devices.setSelectedDeviceID(devices.devices().first().id());
         // The phone reports its own model; adb lists it as "Pixel_7".
         answerWith(management, u"Pixel 7"_s, {application(u"Maps"_s), application(u"Settings"_s, true)});
 
@@ -189,7 +203,7 @@ private slots:
         pane.show();
         QCOMPARE(pane.selectedApplicationID(), std::nullopt); // a list already loaded selects nothing
         QVERIFY(pane.visibleTitles().contains(u"选择一个应用"_s));
-        QCOMPARE(pane.usbTargetDevice()->serial, u"MINE"_s);
+        QCOMPARE(pane.usbTargetDevice()->id(), devices.devices().last().id());
         QVERIFY(pane.installButton()->isEnabled());
 
         const ManagedApplication maps = application(u"Maps"_s);
@@ -214,7 +228,7 @@ private slots:
         QVERIFY(pane.planCard()->isVisibleTo(&pane));
         pane.planCard()->confirmButton()->click();
         QTRY_COMPARE(devices.installHistory().size(), 1);
-        QCOMPARE(devices.installHistory().first().deviceSerial, u"MINE"_s);
+        QCOMPARE(devices.installHistory().first().deviceSerial, serial);
 
         const QList<QStringList> sent = adbCommands();
         QVERIFY(!sent.isEmpty());
@@ -228,25 +242,52 @@ private slots:
         QVERIFY(sent.contains(QStringList{u"-t"_s, u"2"_s, u"shell"_s, u"pm"_s, u"uninstall"_s, u"pkg.Maps"_s}));
     }
 
+    // Another phone's install or operation, started from that phone's page, never shows on this phone's page.
+    void outcomesShowOnlyForTheirPhone()
+    {
+        ManagementStoreFixture management;
+        const auto pane = paneOfPixel(
+            management, R"([{"serial": "OTHER", "model": "SM_S911B"}, {"serial": "MINE", "model": "Pixel_7"}])");
+        QVERIFY(pane);
+        const QString other = m_deviceStore->devices().first().id();
+
+        // The phone knows no such package: clearing its data fails.
+        awaitTask(m_deviceStore->performAppOperation(u"正在清除 Maps 的数据"_s,
+                                                     DeviceStore::clearDataOperation(u"pkg.Maps"_s, u"Maps"_s), other));
+        QCOMPARE(m_deviceStore->appOperationState().kind, DeviceStore::AppOperationState::Kind::failed);
+        QVERIFY(!pane->operationBanner()->isVisibleTo(pane.get()));
+        m_deviceStore->setPendingInstallPlan(
+            APKInstallPlan{APKInstallPlan::Kind::single, {u"/nowhere/app.apk"_s}, 1, {}});
+        awaitTask(m_deviceStore->installPendingPlan(other));
+        QCOMPARE(m_deviceStore->installState().kind, DeviceStore::InstallState::Kind::failed);
+        QVERIFY(!pane->installBanner()->isVisibleTo(pane.get()));
+
+        // The same on this phone shows.
+        pane->forceStop(application(u"Maps"_s));
+        QTRY_COMPARE(m_deviceStore->appOperationState().kind, DeviceStore::AppOperationState::Kind::succeeded);
+        QVERIFY(pane->operationBanner()->isVisibleTo(pane.get()));
+        QCOMPARE(pane->operationBanner()->textLabel()->text(), u"已在 Pixel 7 停止 Maps"_s);
+        // An outcome of no phone (no package to install) shows on every page.
+        awaitTask(m_deviceStore->prepareInstall({m_folder->filePath(u"missing.apk"_s)}));
+        QVERIFY(pane->installBanner()->isVisibleTo(pane.get()));
+    }
+
     // With both phones of the same model there is no target: nothing is offered and nothing starts.
     void twoMatchingPhonesOfferNothing()
     {
-        QVERIFY(writeFile(m_folder->filePath(u"adb/devices.json"_s),
-                          R"([{"serial": "ONE", "model": "Pixel_7"}, {"serial": "TWO", "model": "pixel_7"}])"));
         ManagementStoreFixture management;
-        DeviceStore &devices = makeDeviceStore();
-        awaitTask(devices.refresh());
-        answerWith(management, u"Pixel 7"_s, {application(u"Maps"_s)});
-        ManagedApplicationsPane pane(u"Pixel"_s, management.store.get(), &devices, true, true, {});
+        const auto pane = paneOfPixel(
+            management, R"([{"serial": "ONE", "model": "Pixel_7"}, {"serial": "TWO", "model": "pixel_7"}])");
+        QVERIFY(pane);
 
-        QVERIFY(!pane.installButton()->isEnabled());
-        QCOMPARE(pane.installButton()->toolTip(), u"连接当前手机后即可安装应用"_s);
+        QVERIFY(!pane->installButton()->isEnabled());
+        QCOMPARE(pane->installButton()->toolTip(), u"连接当前手机后即可安装应用"_s);
         const int commandsBefore = int(adbCommands().size());
-        pane.forceStop(application(u"Maps"_s));
+        pane->forceStop(application(u"Maps"_s));
         ViewMessageBox::setNextAnswer(QMessageBox::DestructiveRole);
-        pane.requestClearData(application(u"Maps"_s));
+        pane->requestClearData(application(u"Maps"_s));
         QCOMPARE(ViewMessageBox::shown().last().informativeText, u"目标：USB 手机。这个操作无法撤销。"_s);
-        QCOMPARE(devices.appOperationState(), DeviceStore::AppOperationState::idle());
+        QCOMPARE(m_deviceStore->appOperationState(), DeviceStore::AppOperationState::idle());
         QCOMPARE(adbCommands().size(), commandsBefore);
     }
 
@@ -436,6 +477,20 @@ private:
             makeDefaultADBClient(), InstallHistoryStore(m_folder->filePath(u"history.json"_s)),
             DeviceStoreEnvironment{std::make_shared<NoUSBDevices>(), m_folder->filePath(u"no-companion"_s)});
         return *m_deviceStore;
+    }
+
+    // The pane of the phone that reports the model "Pixel 7" and the application Maps, over the adb phones `phones`
+    // (the fake adb's devices.json); none when they cannot be written.
+    std::unique_ptr<ManagedApplicationsPane> paneOfPixel(ManagementStoreFixture &management, const QByteArray &phones)
+    {
+        if (!writeFile(m_folder->filePath(u"adb/devices.json"_s), phones)) {
+            return nullptr;
+        }
+        DeviceStore &devices = makeDeviceStore();
+        awaitTask(devices.refresh());
+        answerWith(management, u"Pixel 7"_s, {application(u"Maps"_s)});
+        return std::make_unique<ManagedApplicationsPane>(u"Pixel"_s, management.store.get(), &devices, true, true,
+                                                         ManagedApplicationsPane::Actions{});
     }
 
     // Makes the store's snapshot name `model` and its list hold `applications`.

@@ -35,7 +35,8 @@ using namespace DeviceManagementDashboardPresentation;
 using Category = ManagedContentCategory;
 using Section = DashboardSection;
 
-using Summaries = TestTable<bool, bool, std::optional<qint64>, QString>;
+// management connected, the state of the phone on USB (none: not plugged in), battery → summary
+using Summaries = TestTable<bool, std::optional<AndroidDevice::State>, std::optional<qint64>, QString>;
 using Drops = TestTable<QStringList, DropDecision::Kind, QStringList>;
 using Symbols = TestTable<QString, QString>;
 using QuickClicks = TestTable<QString, Section, Category, QString>;
@@ -152,11 +153,18 @@ private slots:
     void connectionSummary_data()
     {
         const Summaries rows;
-        rows("both, with battery", true, true, 80, "无线 + USB 已连接 · 电量 80%");
-        rows("wireless, zero battery", true, false, 0, "无线已连接 · 电量 0%");
-        rows("wireless, no battery", true, false, std::nullopt, "无线已连接");
-        rows("USB only never shows the battery", false, true, 80, "USB 已连接 · 手机端 Tavrine 未连接");
-        rows("nothing", false, false, 80, "未连接");
+        using State = AndroidDevice::State;
+        rows("both, with battery", true, State::authorized, 80, "无线 + USB 已连接 · 电量 80%");
+        rows("wireless, zero battery", true, std::nullopt, 0, "无线已连接 · 电量 0%");
+        rows("wireless, no battery", true, std::nullopt, std::nullopt, "无线已连接");
+        rows("USB only never shows the battery", false, State::authorized, 80, "USB 已连接 · 手机端 Tavrine 未连接");
+        rows("nothing", false, std::nullopt, 80, "未连接");
+        // A phone on USB that cannot take commands is not connected by USB: its state is said.
+        rows("wireless, USB without permission", true, State::noPermissions, 80,
+             "无线已连接 · 没有 USB 权限 · 电量 80%");
+        rows("USB waiting for approval", false, State::unauthorized, std::nullopt,
+             "等待手机确认 · 手机端 Tavrine 未连接");
+        rows("USB offline", false, State::offline, std::nullopt, "设备暂时离线 · 手机端 Tavrine 未连接");
     }
 
     void connectionSummary()
@@ -408,7 +416,7 @@ private slots:
         actions.installURLs = [&](const QStringList &paths) {
             installed = paths;
         };
-        DeviceOverviewPane pane("Pixel", fixture.transferStore, fixture.management.store.get(), false, actions);
+        DeviceOverviewPane pane("Pixel", fixture.transferStore, fixture.management.store.get(), std::nullopt, actions);
         const QString package = fixture.transfers.writeFile("app.apk"), document = fixture.transfers.writeFile("a.pdf");
 
         QVERIFY(pane.handleDrop({QUrl::fromLocalFile(package)}));

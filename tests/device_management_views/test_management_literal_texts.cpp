@@ -37,7 +37,7 @@ private slots:
             TransferTaskRecord received = task("t", Status::completed, Direction::receiving, 10, 10);
             received.fileName = text;
             host.layout()->addWidget(new DeviceOverviewPane(text, &storeWithTasks(stores.transfers, {received}),
-                                                            stores.management.store.get(), false, {}));
+                                                            stores.management.store.get(), std::nullopt, {}));
         });
         rows("question quoting a file's name", [](QWidget &host, Stores &, const QString &text) {
             FilesPaneDialogs::present(&host, FilesPaneDialogs::moveToTrash({fileEntry("f", text)}),

@@ -15,6 +15,89 @@
 using namespace Qt::StringLiterals;
 using CompanionState = DeviceStore::CompanionInstallState;
 
+// One journey's desktop side over a folder of its own: the transfer store over the real core, and the device store
+// over the fake adb with the companion package among its resources; the fake adb starts the phone program when
+// the companion is launched with a pairing URL.
+struct CompanionJourney
+{
+    LinkedStoreFixture link;
+    const QDir folder{link.folder.path()};
+    const QString state = folder.filePath(u"fake-adb"_s);
+    std::unique_ptr<DeviceStore> devices;
+    TransferStore *transfers = nullptr;
+    // The phone program reads its commands from a pipe held open through this: the fake adb gives it none, and the
+    // end of its input would end it before the pairing.
+    int inputWriter = -1;
+
+    // Lists `phones` (the fake adb's devices.json) with the companion installed on the phones of `storages`; false
+    // when a file cannot be written.
+    bool start(const QByteArray &phones, const QStringList &storages)
+    {
+        bool written = writeFile(state + u"/devices.json"_s, phones);
+        // The fake phone knows a package only by its entry "fake-adb-package", which the ZIP helper cannot fill.
+        for (const QString &storage : storages)
+            written = written && writeFile(state + u"/installed/"_s + storage, "com.drovan.tavrine\n");
+        qputenv("TAVRINE_ADB_PATH", QFINDTESTDATA("../android_usb/fake-adb").toUtf8());
+        qputenv("TAVRINE_FAKE_ADB_STATE", state.toUtf8());
+        const QString input = folder.filePath(u"phone-input"_s);
+        if (!written || mkfifo(QFile::encodeName(input).constData(), 0600) != 0)
+            return false;
+        inputWriter = ::open(QFile::encodeName(input).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        const QString launcher = folder.filePath(u"phone"_s);
+        const QString resources = folder.filePath(u"Android"_s);
+        if (inputWriter < 0 ||
+            !writeFile(launcher, u"#!/bin/sh\nexec '%1' \"$@\" < '%2'\n"_s
+                                     .arg(QCoreApplication::applicationDirPath() + u"/tavrine-phone"_s, input)
+                                     .toUtf8()) ||
+            !QFile::setPermissions(launcher, QFile::ReadOwner | QFile::ExeOwner) || !writeCompanionResources(resources))
+            return false;
+        qputenv("TAVRINE_FAKE_ADB_PHONE", launcher.toUtf8());
+        transfers = &link.makeStore();
+        devices = std::make_unique<DeviceStore>(makeDefaultADBClient(),
+                                                InstallHistoryStore(folder.filePath(u"history.json"_s)),
+                                                DeviceStoreEnvironment{nullptr, resources});
+        return true;
+    }
+
+    // Whether the phone program the companion of `storage` started pairs and connects under `name`.
+    bool connects(const QString &name, const QString &storage)
+    {
+        const bool connected =
+            link.waitUntil([&] { return transfers->phase() == TransferStore::Phase::connected(name); });
+        if (!connected)
+            qWarning("%s", qPrintable(transfers->phase().text + u" / "_s + phoneLog(storage)));
+        return connected;
+    }
+
+    QString phoneLog(const QString &storage) const
+    {
+        return QString::fromUtf8(contentsOf(state + u"/phone-"_s + storage + u".log"_s));
+    }
+
+    // Ends the phone program of `storage` by ending its input, as "quit" does.
+    void endPhoneProgram(const QString &storage)
+    {
+        const pid_t phone = contentsOf(state + u"/phone-"_s + storage + u".pid"_s).trimmed().toInt();
+        QVERIFY(phone > 0);
+        ::close(std::exchange(inputWriter, -1));
+        // Ended, or ended and left unreaped by a parent that is not this test.
+        const auto ended = [phone] {
+            const QByteArray status = contentsOf(u"/proc/%1/stat"_s.arg(phone));
+            return ::kill(phone, 0) != 0 || status.mid(status.lastIndexOf(')') + 2, 1) == "Z";
+        };
+        if (!QTest::qWaitFor(ended, 10'000)) {
+            ::kill(phone, SIGTERM);
+            QFAIL("the phone program did not quit");
+        }
+    }
+
+    ~CompanionJourney()
+    {
+        if (inputWriter >= 0)
+            ::close(inputWriter);
+    }
+};
+
 // Pairing over USB as the user meets it: the desktop's transfer store over the real core, the device store over the
 // fake adb, and the companion program that the fake adb starts when the companion is launched with a pairing URL.
 class USBCompanionJourneyTest : public QObject
@@ -24,34 +107,10 @@ class USBCompanionJourneyTest : public QObject
 private slots:
     void installCompanionPairsThePhone()
     {
-        LinkedStoreFixture link;
-        const QDir folder(link.folder.path());
-        const QString state = folder.filePath(u"fake-adb"_s);
-        QVERIFY(writeFile(state + u"/devices.json"_s, R"([{"serial": "R58N", "model": "Pixel_7"}])"));
-        // The fake phone knows a package only by its entry "fake-adb-package", which the ZIP helper cannot fill.
-        QVERIFY(writeFile(state + u"/installed/R58N"_s, "com.drovan.tavrine\n"));
-        qputenv("TAVRINE_ADB_PATH", QFINDTESTDATA("../android_usb/fake-adb").toUtf8());
-        qputenv("TAVRINE_FAKE_ADB_STATE", state.toUtf8());
-
-        // The phone program reads its commands from a pipe this test holds open: the fake adb gives it none, and
-        // the end of its input would end it before the pairing.
-        const QString input = folder.filePath(u"phone-input"_s);
-        QCOMPARE(mkfifo(QFile::encodeName(input).constData(), 0600), 0);
-        const int inputWriter = ::open(QFile::encodeName(input).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        QVERIFY(inputWriter >= 0);
-        const QString launcher = folder.filePath(u"phone"_s);
-        QVERIFY(writeFile(launcher, u"#!/bin/sh\nexec '%1' \"$@\" < '%2'\n"_s
-                                        .arg(QCoreApplication::applicationDirPath() + u"/tavrine-phone"_s, input)
-                                        .toUtf8()));
-        QVERIFY(QFile::setPermissions(launcher, QFile::ReadOwner | QFile::ExeOwner));
-        qputenv("TAVRINE_FAKE_ADB_PHONE", launcher.toUtf8());
-
-        const QString resources = folder.filePath(u"Android"_s);
-        QVERIFY(writeCompanionResources(resources));
-
-        TransferStore &transfers = link.makeStore();
-        DeviceStore devices(makeDefaultADBClient(), InstallHistoryStore(folder.filePath(u"history.json"_s)),
-                            {nullptr, resources});
+        CompanionJourney journey;
+        QVERIFY(journey.start(R"([{"serial": "R58N", "model": "Pixel_7"}])", {u"R58N"_s}));
+        TransferStore &transfers = *journey.transfers;
+        DeviceStore &devices = *journey.devices;
         QList<CompanionState> shown;
         connect(&devices, &DeviceStore::companionInstallStateChanged, this,
                 [&] { shown.append(devices.companionInstallState()); });
@@ -63,8 +122,7 @@ private slots:
         QVERIFY(!devices.canInstallCompanion());
         devices.markCompanionConnected(); // still installing: nothing changes
         awaitTask(install);
-        QVERIFY2(link.waitUntil([&] { return transfers.phase() == TransferStore::Phase::connected(u"Pixel 7"_s); }),
-                 qPrintable(transfers.phase().text + u" / "_s + contentsOf(state + u"/phone-R58N.log"_s)));
+        QVERIFY(journey.connects(u"Pixel 7"_s, u"R58N"_s));
         devices.markCompanionConnected(); // as the main window does when the trusted phone connects
 
         const QString awaiting = u"请在手机上确认相同号码"_s;
@@ -72,25 +130,37 @@ private slots:
                  (QList<CompanionState>{CompanionState::installing(u"正在安装 Tavrine 2.1.0，完成后会自动打开…"_s),
                                         CompanionState::awaitingConfirmation(awaiting),
                                         CompanionState::connected(u"手机端已安装并安全连接"_s)}));
-        QCOMPARE(devices.pairingLaunchMessage(), awaiting);
-        QVERIFY(devices.installHistory().isEmpty()); // the companion is never recorded
+        QCOMPARE(devices.pairingLaunchMessage(), std::nullopt); // said while it was under way
+        QVERIFY(devices.installHistory().isEmpty());            // the companion is never recorded
         // The phones are listed again once the companion is in.
-        QCOMPARE(contentsOf(state + u"/commands.log"_s).count(R"(["-P", "45037", "devices", "-l"])"), 2);
+        QCOMPARE(contentsOf(journey.state + u"/commands.log"_s).count(R"(["-P", "45037", "devices", "-l"])"), 2);
         // The phone keeps its pairing, to come back without the cable.
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(state + u"/phones/R58N/.tavrine/state.json"_s), 10'000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(journey.state + u"/phones/R58N/.tavrine/state.json"_s), 10'000);
+        journey.endPhoneProgram(u"R58N"_s);
+    }
 
-        const pid_t phone = contentsOf(state + u"/phone-R58N.pid"_s).trimmed().toInt();
-        QVERIFY(phone > 0);
-        ::close(inputWriter); // the end of its input ends it, as "quit" does
-        // Ended, or ended and left unreaped by a parent that is not this test.
-        const auto ended = [phone] {
-            const QByteArray status = contentsOf(u"/proc/%1/stat"_s.arg(phone));
-            return ::kill(phone, 0) != 0 || status.mid(status.lastIndexOf(')') + 2, 1) == "Z";
-        };
-        if (!QTest::qWaitFor(ended, 10'000)) {
-            ::kill(phone, SIGTERM);
-            QFAIL("the phone program did not quit");
+    // Two cheap phones share one USB serial: the one chosen gets the companion and pairs; the other is left alone.
+    void theChosenOfTwoPhonesOfOneSerialPairs()
+    {
+        CompanionJourney journey;
+        QVERIFY(journey.start(R"([{"serial": "0123456789ABCDEF", "model": "SM-S9180", "storage": "samsung"},
+                                  {"serial": "0123456789ABCDEF", "model": "Redmi Note 12", "storage": "redmi"}])",
+                              {u"samsung"_s, u"redmi"_s}));
+        DeviceStore &devices = *journey.devices;
+        awaitTask(devices.refresh());
+        QCOMPARE(devices.devices().size(), 2);
+        devices.setSelectedDeviceID(devices.devices().last().id()); // as the Redmi's row does
+        journey.transfers->beginNewPairing();
+        QVERIFY(journey.transfers->pairingPayload());
+        awaitTask(devices.installCompanionAndConnect(*journey.transfers->pairingPayload()));
+        QVERIFY(journey.connects(u"Redmi Note 12"_s, u"redmi"_s));
+        QVERIFY(!QFile::exists(journey.state + u"/phone-samsung.pid"_s));
+        for (const QByteArray &line : contentsOf(journey.state + u"/commands.log"_s).split('\n')) {
+            // Installing and opening the companion reach the Redmi alone.
+            const bool reachesAPhone = line.contains("install") || line.contains(R"("am")");
+            QVERIFY2(!reachesAPhone || line.contains(R"("-t", "2")"), line.constData());
         }
+        journey.endPhoneProgram(u"redmi"_s);
     }
 
     // A phone without the companion: its activity manager says so and ends with status 0, as real phones do. The

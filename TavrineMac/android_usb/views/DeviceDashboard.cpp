@@ -83,8 +83,9 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
 
     m_planCard = new InstallPlanCard(
         [this] {
+            // Installed on the phone of this page, whichever phone the store has selected.
             if (m_store) {
-                m_store->installPendingPlan();
+                m_store->installPendingPlan(m_device.id());
             }
         },
         [this] {
@@ -138,7 +139,7 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
     layout->addWidget(m_scrollArea);
 
     if (m_store) {
-        for (const auto signal : {&DeviceStore::devicesChanged, &DeviceStore::selectedSerialChanged,
+        for (const auto signal : {&DeviceStore::devicesChanged, &DeviceStore::selectedDeviceIDChanged,
                                   &DeviceStore::installStateChanged, &DeviceStore::pendingInstallPlanChanged,
                                   &DeviceStore::installHistoryChanged, &DeviceStore::companionInstallStateChanged}) {
             connect(m_store, signal, this, &DeviceDashboard::render);
@@ -231,8 +232,11 @@ void DeviceDashboard::render()
 
     const QString deviceName = m_device.displayName();
     m_stateBanner->setStyle(deviceStateBanner(m_device));
+    // Only this phone's install shows here: another phone's outcome belongs to that phone's page.
+    const DeviceStore::InstallState installState =
+        m_store ? m_store->installStateFor(m_device.id()) : DeviceStore::InstallState::idle();
     m_installCard->setValues(m_device.state == AndroidDevice::State::authorized,
-                             m_store && m_store->installState().kind == DeviceStore::InstallState::Kind::installing);
+                             installState.kind == DeviceStore::InstallState::Kind::installing);
     m_transferCard->setValues(phase, deviceName);
 
     if (m_store) {
@@ -244,7 +248,7 @@ void DeviceDashboard::render()
         if (plan) {
             m_planCard->setPlan(*plan, deviceName);
         }
-        m_installBanner->setState(m_store->installState());
+        m_installBanner->setState(installState);
         m_historyCard->setRecords(historyForDevice(m_store->installHistory(), m_device.serial));
     } else {
         m_planCard->setVisible(false);

@@ -184,12 +184,31 @@ std::optional<BannerStyle> installBanner(const DeviceStore::InstallState &state)
     Q_UNREACHABLE();
 }
 
+QString deviceStateText(AndroidDevice::State state)
+{
+    switch (state) {
+    case AndroidDevice::State::authorized:
+        return QStringLiteral("USB 已连接");
+    case AndroidDevice::State::unauthorized:
+    case AndroidDevice::State::authorizing:
+    case AndroidDevice::State::connecting:
+        return QStringLiteral("等待手机确认");
+    case AndroidDevice::State::noPermissions:
+        return QStringLiteral("没有 USB 权限");
+    case AndroidDevice::State::offline:
+        return QStringLiteral("设备暂时离线");
+    case AndroidDevice::State::recovery:
+        return QStringLiteral("恢复模式");
+    case AndroidDevice::State::bootloader:
+        return QStringLiteral("引导模式");
+    case AndroidDevice::State::unknown:
+        break;
+    }
+    return QStringLiteral("暂不可用");
+}
+
 std::optional<BannerStyle> deviceStateBanner(const AndroidDevice &device)
 {
-    if (device.state == AndroidDevice::State::noPermissions) {
-        return BannerStyle{Symbol::exclamationmarkTriangleFill, Tint::orange, QStringLiteral("无法打开手机的 USB 接口"),
-                           ADBClientError::notReady(device).errorDescription()};
-    }
     if (device.state == AndroidDevice::State::connecting) {
         return BannerStyle{std::nullopt, Tint::blue, QStringLiteral("正在连接手机"),
                            QStringLiteral("请保持 USB 线连接，稍等片刻。")};
@@ -198,7 +217,26 @@ std::optional<BannerStyle> deviceStateBanner(const AndroidDevice &device)
         return BannerStyle{std::nullopt, Tint::blue, QStringLiteral("等待手机确认"),
                            QStringLiteral("请解锁手机，在“允许 USB 调试吗？”的提示中点按“允许”。")};
     }
-    return std::nullopt;
+    switch (device.state) {
+    case AndroidDevice::State::authorized:
+        return std::nullopt;
+    case AndroidDevice::State::noPermissions:
+        return BannerStyle{Symbol::exclamationmarkTriangleFill, Tint::orange, QStringLiteral("无法打开手机的 USB 接口"),
+                           ADBClientError::notReady(device).errorDescription()};
+    case AndroidDevice::State::offline:
+        return BannerStyle{Symbol::exclamationmarkTriangleFill, Tint::orange, deviceStateText(device.state),
+                           ADBClientError(ADBClientError::Case::deviceOffline).errorDescription()};
+    case AndroidDevice::State::unauthorized:
+    case AndroidDevice::State::authorizing:
+    case AndroidDevice::State::connecting:
+    case AndroidDevice::State::recovery:
+    case AndroidDevice::State::bootloader:
+    case AndroidDevice::State::unknown:
+        break;
+    }
+    // A phone in its recovery or boot loader, or in a state this version does not know, runs no system to command.
+    return BannerStyle{Symbol::exclamationmarkTriangleFill, Tint::orange, deviceStateText(device.state),
+                       QStringLiteral("手机现在不在系统中运行，无法通过 USB 操作。请重新启动手机，解锁后再试。")};
 }
 
 std::optional<BannerStyle> usbPhoneProblemBanner(const std::optional<QString> &problem)

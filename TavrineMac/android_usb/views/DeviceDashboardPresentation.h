@@ -136,8 +136,12 @@ struct BannerStyle
 
 std::optional<BannerStyle> installBanner(const DeviceStore::InstallState &state);
 
-// Why the phone shown cannot take commands yet: it waits for the user's approval (a spinner), or this computer may
-// not open its USB device; none for a phone that can.
+// The phone's state on USB in a few words, as every place that shows a USB phone tells it ("USB 已连接" once it
+// takes commands).
+QString deviceStateText(AndroidDevice::State state);
+
+// Why the phone shown cannot take commands: it waits for the user's approval or for adb (a spinner), this computer
+// may not open its USB device, it does not answer, or it is not running its system; none for a phone that can.
 std::optional<BannerStyle> deviceStateBanner(const AndroidDevice &device);
 
 // Another adb program holds a phone on the USB bus; none while the store knows no such problem.

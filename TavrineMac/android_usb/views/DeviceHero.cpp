@@ -39,11 +39,15 @@ protected:
     }
 };
 
-// A filled circle of the status colour.
-class StatusDot : public QWidget
+} // namespace
+
+// A filled circle of the status colour: green for a phone that takes commands, orange otherwise.
+class DeviceHero::StatusDot : public QWidget
 {
 public:
     explicit StatusDot(QWidget *parent) : QWidget(parent) { setFixedSize(8, 8); }
+
+    DeviceDashboardPresentation::Tint tint = DeviceDashboardPresentation::Tint::green;
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -51,10 +55,12 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(DeviceDashboardPresentation::color(DeviceDashboardPresentation::Tint::green));
+        painter.setBrush(DeviceDashboardPresentation::color(tint));
         painter.drawEllipse(QRectF(rect()));
     }
 };
+
+namespace {
 
 // Green text on a faint green capsule.
 class Badge : public PlainLabel
@@ -90,15 +96,16 @@ DeviceHero::DeviceHero(QWidget *parent) : QWidget(parent)
     m_nameLabel->setObjectName(QStringLiteral("deviceNameLabel"));
     m_nameLabel->setFont(ViewFonts::title());
 
-    auto *dot = new StatusDot(this);
-    QLabel *connectedLabel = new PlainLabel(QStringLiteral("已连接"), this);
+    m_dot = new StatusDot(this);
+    m_statusLabel = new PlainLabel(QStringLiteral("已连接"), this);
+    m_statusLabel->setObjectName(QStringLiteral("connectionStatusLabel"));
     m_separatorLabel = new PlainLabel(QStringLiteral("·"), this);
     m_versionLabel = new PlainLabel(this);
     m_versionLabel->setObjectName(QStringLiteral("androidVersionLabel"));
     auto *status = new QHBoxLayout;
     status->setSpacing(10);
-    status->addWidget(dot, 0, Qt::AlignVCenter);
-    for (QLabel *label : {connectedLabel, m_separatorLabel, m_versionLabel}) {
+    status->addWidget(m_dot, 0, Qt::AlignVCenter);
+    for (QLabel *label : {m_statusLabel, m_separatorLabel, m_versionLabel}) {
         label->setFont(ViewFonts::body());
         CardStyle::setSecondary(label);
         status->addWidget(label, 0, Qt::AlignVCenter);
@@ -110,19 +117,26 @@ DeviceHero::DeviceHero(QWidget *parent) : QWidget(parent)
     texts->addWidget(m_nameLabel);
     texts->addLayout(status);
 
-    auto *badge = new Badge(QStringLiteral("安全连接"), this);
+    m_badge = new Badge(QStringLiteral("安全连接"), this);
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(20);
     layout->addWidget(tile, 0, Qt::AlignVCenter);
     layout->addLayout(texts, 1);
-    layout->addWidget(badge, 0, Qt::AlignVCenter);
+    layout->addWidget(m_badge, 0, Qt::AlignVCenter);
 }
 
 void DeviceHero::setDevice(const AndroidDevice &device)
 {
     m_nameLabel->setText(device.displayName());
+    // Only a phone that takes commands is connected, and securely: any other says its state instead.
+    const bool connected = device.state == AndroidDevice::State::authorized;
+    m_statusLabel->setText(connected ? QStringLiteral("已连接")
+                                     : DeviceDashboardPresentation::deviceStateText(device.state));
+    m_dot->tint = connected ? DeviceDashboardPresentation::Tint::green : DeviceDashboardPresentation::Tint::orange;
+    m_dot->update();
+    m_badge->setVisible(connected);
     const std::optional<QString> version = device.androidVersionLabel();
     m_versionLabel->setText(version.value_or(QString()));
     m_separatorLabel->setVisible(version.has_value());

@@ -8,7 +8,7 @@ class ElidedLabel;
 class QLabel;
 
 // The header of the dashboard: the phone's tile, its name, that it is connected (with its Android version) and
-// the badge of the secure connection.
+// the badge of the secure connection; a phone that cannot take commands shows its state in orange and no badge.
 class DeviceHero : public QWidget
 {
     Q_OBJECT
@@ -22,7 +22,12 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    class StatusDot;
+
     ElidedLabel *m_nameLabel = nullptr;
+    StatusDot *m_dot = nullptr;
+    QLabel *m_statusLabel = nullptr;
+    QLabel *m_badge = nullptr;
     QLabel *m_separatorLabel = nullptr;
     QLabel *m_versionLabel = nullptr;
 };
