@@ -52,6 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const auto again = ADBOutputParser::parseDeviceLine(serial + u' ' + AndroidDevice::rawValue(device.state));
             requirePromise(again && again->serial == device.serial && again->state == device.state,
                            "a serial and state read back");
+            for (const auto &value : {device.model, device.product})
+                requirePromise(!value || withoutControlCharacters(*value) == *value,
+                               "a phone's model and product hold no control or direction character");
             // A phone's own model always matches its device's copy as adb writes it.
             AndroidDevice copy;
             copy.model = device.model;
@@ -62,6 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const ADBDeviceProperties properties = ADBDeviceProperties::fromGetpropOutput(text);
         for (const auto &value : {properties.marketingName, properties.manufacturer, properties.androidVersion}) {
             requirePromise(!value || !value->isEmpty(), "chosen properties are not empty");
+            requirePromise(!value || (withoutControlCharacters(*value) == *value &&
+                                      value->toUcs4().size() <= phoneTextCharacters + 1),
+                           "a phone's name is shown as it reads, and bounded");
         }
     }
     return 0;

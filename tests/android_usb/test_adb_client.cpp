@@ -182,6 +182,9 @@ private slots:
         rows("other line breaks", u"A device\u2028B recovery\u0085C bootloader\vD sideload\fE host"_s,
              {u"A device"_s, u"B recovery"_s, u"C bootloader"_s, u"D unknown"_s, u"E unknown"_s});
         rows("serial alone, state case", u"  lonely  \nA Device\n"_s, {u"A unknown"_s});
+        rows("the phone's model and product as they are shown",
+             u"A device usb:1-1 product:\u202Ep\u0007 model:"_s + QString(70, u'M') + u" transport_id:1"_s,
+             {u"A device usb model="_s + QString(64, u'M') + u"… product=p transport=1"_s});
         rows("empty model, colon in a value, later key wins, usb token late",
              u"A device model: transport_id:x:y product:p product:q weird usb:2"_s,
              {u"A device usb model= product=q transport=x:y"_s});
@@ -233,6 +236,18 @@ private slots:
         rows("sdk limits", u"[ro.build.version.sdk]: [-9223372036854775808]"_s, u"sdk=-9223372036854775808"_s);
         rows("sdk overflow", u"[ro.build.version.sdk]: [9223372036854775808]"_s, u""_s);
         rows("sdk sign alone", u"[ro.build.version.sdk]: [-]"_s, u""_s);
+        // A phone's names are shown as they read: no character that reorders, hides or rings; no page of text.
+        rows("direction overrides and controls dropped",
+             u"[ro.product.marketname]: [\u202Ekpa.exe Safe Phone\u202C]\n"
+             u"[ro.product.manufacturer]: [\u001b[31mACME\u0007\u0090\u2067x\u2069\u200F]\n"
+             u"[ro.build.version.release]: [\u200E14\u009B]"_s,
+             u"name=kpa.exe Safe Phone maker=[31mACMEx version=14"_s);
+        rows("a name of nothing but controls gives way to the next",
+             u"[ro.product.marketname]: [\u202E\u0007]\n[ro.product.model]: [Pixel 7]"_s, u"name=Pixel 7"_s);
+        rows("a long name is cut", u"[ro.product.marketname]: ["_s + QString(4600, u'w') + u"]"_s,
+             u"name="_s + QString(64, u'w') + u"…"_s);
+        rows("a long name is cut between two characters",
+             u"[ro.product.marketname]: ["_s + QString(63, u'w') + u"😀😀]"_s, u"name="_s + QString(63, u'w') + u"😀…"_s);
     }
 
     void properties()
