@@ -235,7 +235,9 @@ private slots:
             listed.append(device.serial);
         QCOMPARE(listed.join(u' '), serials);
         QCOMPARE(store.selectedSerial(), selected);
-        QCOMPARE(store.setupMessage(), second ? std::nullopt : std::optional<QString>(u"adb: protocol fault"_s));
+        QCOMPARE(store.setupMessage(),
+                 second ? std::nullopt
+                        : std::optional(ADBClientError(ADBClientError::Case::serverNotAnswering).errorDescription()));
     }
 
     void refreshInFlightOnlyScansUSB()
