@@ -175,8 +175,11 @@ void MainWindowDetailPane::showLinkProblems(DetailScreen::Kind shownKind)
     QStringList problems;
     if (const auto &folder = m_transferStore.receiveFolderProblem())
         problems.append(*folder);
-    // The first-run screen says why the link failed in its own message; the others have no place for it.
+    // The first-run screen says why the link or adb's listing failed in its own message; the others have no place
+    // for it. A failed listing shows no phone, so the screen shown may be any.
     if (shownKind != Kind::firstRun) {
+        if (const auto &setup = m_store.setupMessage())
+            problems.append(*setup);
         if (const auto failure = linkFailure())
             problems.append(*failure);
     }
