@@ -431,6 +431,34 @@ private slots:
         QCOMPARE(listings(), 1); // no listing follows an operation
     }
 
+    // A phone that holds a newer companion than the one shipped here is ready to pair; a package the user chose is
+    // not put over a newer one.
+    void aNewerCompanionOnThePhoneIsOpened()
+    {
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "R58N", "model": "Pixel_7"}])"));
+        QVERIFY(writeFile(state(u"installed/R58N"_s), "com.drovan.tavrine\n"));
+        QVERIFY(writeCompanionResources(m_folder->filePath(u"Android"_s)));
+        const QString package = m_folder->filePath(u"app.apk"_s);
+        QVERIFY(writeFile(package, buildZip({manifest}).bytes));
+        DeviceStore &store = makeStore(m_folder->filePath(u"Android"_s));
+        awaitTask(store.refresh());
+        // What Android 8 to 15 answer an install of an older version of a package they hold.
+        QVERIFY(writeFile(state(u"failures.json"_s),
+                          R"({"install": {"refuse": "INSTALL_FAILED_VERSION_DOWNGRADE: Downgrade detected: Update )"
+                          R"(version code 210 is older than current 300"}})"));
+
+        awaitTask(store.installCompanionAndConnect(pairingURL));
+        QCOMPARE(store.companionInstallState(), CompanionState::awaitingConfirmation(u"请在手机上确认相同号码"_s));
+        QCOMPARE(store.pairingLaunchMessage(), u"请在手机上确认相同号码"_s);
+        QCOMPARE(std::ranges::count_if(commands(), [](const QStringList &line) { return line.contains(u"start"_s); }),
+                 1);
+
+        awaitTask(store.prepareInstall({package}));
+        awaitTask(store.installPendingPlan());
+        QCOMPARE(store.installState(),
+                 InstallState::failed(ADBClientError(ADBClientError::Case::versionDowngrade).errorDescription()));
+    }
+
     // The list of phones is published before their properties are read: a phone whose shell does not answer holds
     // up neither its own arrival nor another phone's departure.
     void aPhoneThatDoesNotAnswerHoldsUpNoListing()
