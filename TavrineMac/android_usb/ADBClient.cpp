@@ -264,20 +264,15 @@ QCoro::Task<void> ADBClient::install(QStringList files, AndroidDevice device)
 
 QCoro::Task<void> ADBClient::runInstall(QStringList arguments, AndroidDevice device)
 {
-    std::optional<ADBClientError> refusal;
     try {
         requireAnswer(co_await run(arguments, ADBCommand::install), PhoneAnswer::Needs::successLine);
     } catch (const ADBClientError &error) {
-        refusal = error;
+        // Xiaomi's phones refuse every install over USB this way while "USB 安装" of the developer options is off.
+        if (error.errorCase() == ADBClientError::Case::installNeedsPhoneApproval && isXiaomi(manufacturerOf(device))) {
+            throw ADBClientError(ADBClientError::Case::installNeedsUSBInstallSetting);
+        }
+        throw;
     }
-    if (!refusal) {
-        co_return;
-    }
-    // Xiaomi's phones refuse every install over USB this way while "USB 安装" of the developer options is off.
-    if (refusal->errorCase() == ADBClientError::Case::installNeedsPhoneApproval && isXiaomi(manufacturerOf(device))) {
-        throw ADBClientError(ADBClientError::Case::installNeedsUSBInstallSetting);
-    }
-    throw *refusal;
 }
 
 std::optional<QString> ADBClient::manufacturerOf(const AndroidDevice &device) const
