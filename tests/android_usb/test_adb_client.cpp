@@ -474,27 +474,19 @@ private slots:
         coded("the earlier code of the table wins",
               u"INSTALL_FAILED_INSUFFICIENT_STORAGE INSTALL_FAILED_USER_RESTRICTED"_s, Case::installNeedsPhoneApproval,
               u"手机系统暂时取消了本次安装。请保持手机解锁和 USB 连接稳定后重试；若出现安全确认，请允许安装。"_s);
-        // Android's codes that have no text of their own before, and adb's own failures.
-        coded("split missing", u"INSTALL_FAILED_MISSING_SPLIT"_s, Case::installMissingSplit,
-              u"这个应用缺少需要一起安装的 split APK。请同时选择 base.apk 和它的全部 split APK 后再试。"_s);
-        coded("Xiaomi's prompt declined", u"INSTALL_CANCELED_BY_USER"_s, Case::installCanceledOnPhone,
-              u"安装在手机上被取消了。请解锁手机后重新安装，并在手机弹出安装确认时选择继续安装。"_s);
-        coded("verification", u"INSTALL_FAILED_VERIFICATION_FAILURE"_s, Case::installVerificationFailed,
-              u"手机的应用验证没有通过这个安装包，安装已被阻止。"_s);
-        coded("provider", u"INSTALL_FAILED_CONFLICTING_PROVIDER"_s, Case::installConflictingProvider,
-              u"手机上另一个应用已经使用了这个应用需要的内容提供方名称，两者不能同时安装。"_s);
-        coded("permission", u"INSTALL_FAILED_DUPLICATE_PERMISSION"_s, Case::installDuplicatePermission,
-              u"手机上另一个应用已经定义了这个应用声明的同名权限，两者不能同时安装。"_s);
-        coded("shared library", u"INSTALL_FAILED_MISSING_SHARED_LIBRARY"_s, Case::installMissingSharedLibrary,
-              u"这部手机缺少这个应用需要的系统库，无法安装。"_s);
-        coded("shared user", u"INSTALL_FAILED_SHARED_USER_INCOMPATIBLE"_s, Case::installSharedUserIncompatible,
-              u"这个应用与手机上共享同一用户身份的应用签名不一致，无法安装。"_s);
-        coded("internal error", u"INSTALL_FAILED_INTERNAL_ERROR"_s, Case::installInternalError,
-              u"手机在安装时出现内部错误。请重启手机后再试。"_s);
-        coded("session", u"INSTALL_FAILED_SESSION_INVALID"_s, Case::installSessionInvalid,
-              u"手机上的这次安装已失效。请保持手机解锁和 USB 连接稳定后重新安装。"_s);
-        coded("permission model", u"INSTALL_FAILED_PERMISSION_MODEL_DOWNGRADE"_s, Case::installPermissionModelDowngrade,
-              u"所选版本使用旧的权限方式，手机不允许用它替换已安装的版本。"_s);
+        // Android's other codes with a text of their own, and adb's own failures.
+        for (const auto &[code, errorCase] : std::initializer_list<std::pair<QString, Case>>{
+                 {u"INSTALL_FAILED_MISSING_SPLIT"_s, Case::installMissingSplit},
+                 {u"INSTALL_CANCELED_BY_USER"_s, Case::installCanceledOnPhone}, // Xiaomi's prompt declined
+                 {u"INSTALL_FAILED_VERIFICATION_FAILURE"_s, Case::installVerificationFailed},
+                 {u"INSTALL_FAILED_CONFLICTING_PROVIDER"_s, Case::installConflictingProvider},
+                 {u"INSTALL_FAILED_DUPLICATE_PERMISSION"_s, Case::installDuplicatePermission},
+                 {u"INSTALL_FAILED_MISSING_SHARED_LIBRARY"_s, Case::installMissingSharedLibrary},
+                 {u"INSTALL_FAILED_SHARED_USER_INCOMPATIBLE"_s, Case::installSharedUserIncompatible},
+                 {u"INSTALL_FAILED_INTERNAL_ERROR"_s, Case::installInternalError},
+                 {u"INSTALL_FAILED_SESSION_INVALID"_s, Case::installSessionInvalid},
+                 {u"INSTALL_FAILED_PERMISSION_MODEL_DOWNGRADE"_s, Case::installPermissionModelDowngrade}})
+            coded(code.toLatin1().constData(), code, errorCase, ADBClientError(errorCase).errorDescription());
         rows("another code is named, not shown raw",
              u"adb: failed to install /a/b.apk: Failure [INSTALL_FAILED_BAD_DEX_METADATA: x]\n"_s, QString(),
              ADBClientError::phoneRefused(line, u"INSTALL_FAILED_BAD_DEX_METADATA"_s, 1),
