@@ -1,11 +1,13 @@
 // Text printed by adb ("devices -l", "shell getprop" or a command's answer), as the desktop parses it; the first
 // byte picks the parser. Every device must carry a serial that is one token (or none), and read back from its own line.
-// Whatever the text, the excerpt kept of it in errors is a bounded prefix that splits no character.
+// Whatever the text, the excerpt kept of it in errors is a bounded prefix that splits no character; a failure's text
+// never shows the path adb echoes, and a phone's names hold no control or direction character.
 #include "ADBOutputParser.h"
 #include "FuzzCheck.h"
 #include "PhoneAnswer.h"
 #include "TextExcerpt.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -41,6 +43,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             requirePromise(needs == PhoneAnswer::Needs::nothing || failure || !text.trimmed().isEmpty(),
                            "an empty answer is not a success where a word of success is needed");
         }
+        // As the failure of an install whose package's path adb echoes.
+        const QString path = QStringLiteral("/home/u/device offline/Error type 3.apk");
+        const QStringList arguments{QStringLiteral("-P"), QStringLiteral("45037"), QStringLiteral("install"), path};
+        const ADBClientError failure = ADBClientError::classify(standardError, arguments, 1, standardOutput);
+        requirePromise(!failure.errorDescription().isEmpty(), "a failure has a text");
+        requirePromise(failure.errorCase() == ADBClientError::Case::commandFailed ||
+                           !failure.errorDescription().contains(path),
+                       "a text of its own never shows the echoed path");
+        requirePromise(failure.errorCase() != ADBClientError::Case::phoneRefusedWithCode ||
+                           (failure.message().size() <= 80 && std::ranges::all_of(failure.message(),
+                                                                                  [](QChar c) {
+                                                                                      return (c >= u'A' && c <= u'Z') ||
+                                                                                             (c >= u'0' && c <= u'9') ||
+                                                                                             c == u'_';
+                                                                                  })),
+                       "a code named is a short word of capitals, digits and underscores");
+        requirePromise(withoutControlCharacters(failure.message(), true) == failure.message(),
+                       "a message shows no control or direction character");
         const QString withoutNotices = PhoneAnswer::withoutServerNotices(text);
         for (const QStringView line : QStringView(withoutNotices).split(u'\n'))
             requirePromise(!line.trimmed().startsWith(QLatin1String("* daemon")), "server notices are dropped");
@@ -52,6 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const auto again = ADBOutputParser::parseDeviceLine(serial + u' ' + AndroidDevice::rawValue(device.state));
             requirePromise(again && again->serial == device.serial && again->state == device.state,
                            "a serial and state read back");
+            for (const auto &value : {device.model, device.product})
+                requirePromise(!value || withoutControlCharacters(*value) == *value,
+                               "a phone's model and product hold no control or direction character");
             // A phone's own model always matches its device's copy as adb writes it.
             AndroidDevice copy;
             copy.model = device.model;
@@ -62,6 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const ADBDeviceProperties properties = ADBDeviceProperties::fromGetpropOutput(text);
         for (const auto &value : {properties.marketingName, properties.manufacturer, properties.androidVersion}) {
             requirePromise(!value || !value->isEmpty(), "chosen properties are not empty");
+            requirePromise(!value || (withoutControlCharacters(*value) == *value &&
+                                      value->toUcs4().size() <= phoneTextCharacters + 1),
+                           "a phone's name is shown as it reads, and bounded");
         }
     }
     return 0;

@@ -1,5 +1,6 @@
 #include "ADBClient.h"
 
+#include "ADBServerProbe.h"
 #include "APKArchiveInspector.h"
 #include "BackgroundTask.h"
 #include "PairingPayload.h"
@@ -11,6 +12,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <utility>
 
 #include <cerrno>
@@ -21,6 +23,8 @@ namespace {
 const QString companionActivity = QStringLiteral("com.drovan.tavrine/.MainActivity");
 const QString pairingPayloadExtra = QStringLiteral("tavrine_pairing_payload_b64");
 constexpr qsizetype maximumPackageIdentifierLength = 255;
+// An adb server answers its version at once, even while its phones do not.
+constexpr std::chrono::milliseconds serverAnswerBound = std::chrono::seconds(2);
 
 // How a failure text names each kind of command.
 QString commandName(ADBCommand command)
@@ -42,6 +46,12 @@ QString commandName(ADBCommand command)
         return QStringLiteral("清除应用数据");
     }
     return {};
+}
+
+// Redmi and POCO phones name Xiaomi as their maker too.
+bool isXiaomi(const std::optional<QString> &manufacturer)
+{
+    return manufacturer && manufacturer->trimmed().compare(QLatin1String("Xiaomi"), Qt::CaseInsensitive) == 0;
 }
 
 void requireAuthorized(const AndroidDevice &device)
@@ -94,8 +104,9 @@ std::chrono::milliseconds ADBCommandTimeouts::of(ADBCommand command) const
 
 ADBClient::ADBClient(const std::optional<QString> &executableURL, std::shared_ptr<CommandRunning> runner,
                      std::shared_ptr<ADBServerController> serverController, ADBCommandTimeouts timeouts,
-                     std::shared_ptr<CommandRunning> queryRunner)
+                     std::shared_ptr<CommandRunning> queryRunner, std::shared_ptr<CommandRunning> propertyRunner)
     : m_runner(std::move(runner)), m_queryRunner(queryRunner ? std::move(queryRunner) : m_runner),
+      m_propertyRunner(propertyRunner ? std::move(propertyRunner) : m_queryRunner),
       m_serverController(std::move(serverController)), m_timeouts(timeouts)
 {
     if (!executableURL) {
@@ -112,51 +123,119 @@ QStringList ADBClient::deviceArguments(const AndroidDevice &device)
     return {QStringLiteral("-s"), device.serial};
 }
 
-QCoro::Task<QList<AndroidDevice>> ADBClient::devices()
+QString ADBClient::propertyKey(const AndroidDevice &device)
 {
-    const CommandResult listing =
-        co_await run({QStringLiteral("devices"), QStringLiteral("-l")}, ADBCommand::listDevices);
-    QList<AndroidDevice> devices;
-    for (const AndroidDevice &device : ADBOutputParser::parseDeviceList(listing.standardOutput)) {
-        if (device.isUSBTransport) {
-            devices.append(device); // phones on a network connection are not USB phones
-        }
-    }
-
     // Phones that share a serial (or have none) are told apart by their transport ids.
-    const auto cacheKey = [](const AndroidDevice &device) {
-        return device.transportID && !device.transportID->isEmpty() ? QStringLiteral("t:") + *device.transportID
-                                                                    : QStringLiteral("s:") + device.serial;
-    };
-    // One property read at a time, and only for phones not seen before.
-    for (qsizetype index = 0; index < devices.size(); ++index) {
-        if (devices.at(index).state != AndroidDevice::State::authorized) {
-            continue;
-        }
-        const QString key = cacheKey(devices.at(index));
-        if (const auto cached = m_cachedProperties.constFind(key); cached != m_cachedProperties.cend()) {
-            cached->applyTo(devices[index]);
-            continue;
-        }
-        try {
-            const CommandResult properties = co_await run(
-                deviceArguments(devices.at(index)) + QStringList{QStringLiteral("shell"), QStringLiteral("getprop")},
-                ADBCommand::readProperties);
-            const ADBDeviceProperties parsed = ADBDeviceProperties::fromGetpropOutput(properties.standardOutput);
-            m_cachedProperties.insert(key, parsed);
-            parsed.applyTo(devices[index]);
-        } catch (const std::exception &) {
-            // The phone is shown without its properties; the next listing tries again.
-        }
-    }
+    return device.transportID && !device.transportID->isEmpty() ? QStringLiteral("t:") + *device.transportID
+                                                                : QStringLiteral("s:") + device.serial;
+}
 
-    QSet<QString> listedKeys;
-    for (const AndroidDevice &device : std::as_const(devices)) {
-        listedKeys.insert(cacheKey(device));
+QCoro::Task<QList<AndroidDevice>> ADBClient::listDevices()
+{
+    std::optional<CommandResult> listing;
+    std::exception_ptr failure;
+    try {
+        listing = co_await run({QStringLiteral("devices"), QStringLiteral("-l")}, ADBCommand::listDevices);
+    } catch (const ADBClientError &error) {
+        if (error.errorCase() == ADBClientError::Case::serverStopping) {
+            throw;
+        }
+        failure = std::current_exception();
     }
+    if (failure) {
+        // A program that is not adb but holds the private port makes adb wait for an answer or give up on its
+        // server: that is what the user can mend.
+        const quint16 port = m_serverController->port();
+        const PortListener listener =
+            co_await runInBackground([port] { return listenerOnLoopback(port, serverAnswerBound); });
+        if (listener == PortListener::otherProgram) {
+            throw ADBClientError::serverPortTaken(port);
+        }
+        std::rethrow_exception(failure);
+    }
+    QList<AndroidDevice> devices;
+    QSet<QString> listedKeys;
+    for (AndroidDevice &device : ADBOutputParser::parseDeviceList(listing->standardOutput)) {
+        if (!device.isUSBTransport) {
+            continue; // phones on a network connection are not USB phones
+        }
+        const QString key = propertyKey(device);
+        listedKeys.insert(key);
+        if (const auto cached = m_cachedProperties.constFind(key);
+            cached != m_cachedProperties.cend() && device.state == AndroidDevice::State::authorized) {
+            cached->applyTo(device);
+        }
+        devices.append(std::move(device));
+    }
+    // An unplugged phone is forgotten: plugged in again, it is read again at once.
     m_cachedProperties.removeIf([&listedKeys](const QHash<QString, ADBDeviceProperties>::iterator entry) {
         return !listedKeys.contains(entry.key());
     });
+    m_propertyRetries.removeIf([&listedKeys](const QHash<QString, PropertyRetry>::iterator entry) {
+        return !listedKeys.contains(entry.key());
+    });
+    ++m_listingCount;
+    m_listedKeys = listedKeys;
+    co_return devices;
+}
+
+QList<AndroidDevice> ADBClient::devicesNeedingProperties(const QList<AndroidDevice> &devices) const
+{
+    QList<AndroidDevice> needing;
+    for (const AndroidDevice &device : devices) {
+        const QString key = propertyKey(device);
+        const auto retry = m_propertyRetries.constFind(key);
+        if (device.state == AndroidDevice::State::authorized && !m_cachedProperties.contains(key) &&
+            !m_propertyReads.contains(key) && (retry == m_propertyRetries.cend() || retry->askedAt <= m_listingCount)) {
+            needing.append(device);
+        }
+    }
+    return needing;
+}
+
+QCoro::Task<std::optional<ADBDeviceProperties>> ADBClient::readProperties(AndroidDevice device)
+{
+    const QString key = propertyKey(device);
+    m_propertyReads.insert(key);
+    std::optional<ADBDeviceProperties> properties;
+    try {
+        const CommandResult result =
+            co_await run(deviceArguments(device) + QStringList{QStringLiteral("shell"), QStringLiteral("getprop")},
+                         ADBCommand::readProperties);
+        properties = ADBDeviceProperties::fromGetpropOutput(result.standardOutput);
+    } catch (const ADBClientError &error) {
+        // A phone whose shell does not answer is asked again only after more and more listings; one that
+        // answered with a failure, at the next listing.
+        if (error.errorCase() == ADBClientError::Case::commandTimedOut ||
+            error.errorCase() == ADBClientError::Case::outputTooLarge) {
+            PropertyRetry &retry = m_propertyRetries[key];
+            retry.askedAt = m_listingCount + retry.nextSkip + 1;
+            retry.nextSkip = std::min(retry.nextSkip * 2, maximumPropertyRetrySkip);
+        }
+    } catch (const std::exception &) {
+        // Shown without its properties.
+    }
+    m_propertyReads.remove(key);
+    // A phone unplugged meanwhile is not remembered.
+    if (properties && m_listedKeys.contains(key)) {
+        m_cachedProperties.insert(key, *properties);
+        m_propertyRetries.remove(key);
+    }
+    co_return properties;
+}
+
+QCoro::Task<QList<AndroidDevice>> ADBClient::devices()
+{
+    QList<AndroidDevice> devices = co_await listDevices();
+    for (const AndroidDevice &device : devicesNeedingProperties(devices)) {
+        if (const std::optional<ADBDeviceProperties> properties = co_await readProperties(device)) {
+            for (AndroidDevice &listed : devices) {
+                if (propertyKey(listed) == propertyKey(device)) {
+                    properties->applyTo(listed);
+                }
+            }
+        }
+    }
     co_return devices;
 }
 
@@ -169,7 +248,7 @@ QCoro::Task<void> ADBClient::install(QStringList files, AndroidDevice device)
     if (plan.kind == APKInstallPlan::Kind::single) {
         // A single package is streamed without its name.
         arguments << QStringLiteral("install") << QStringLiteral("-r") << plan.files;
-        requireAnswer(co_await run(arguments, ADBCommand::install), PhoneAnswer::Needs::successLine);
+        co_await runInstall(arguments, device);
         co_return;
     }
     // Removed with this frame, whichever way the install ends.
@@ -180,7 +259,29 @@ QCoro::Task<void> ADBClient::install(QStringList files, AndroidDevice device)
             QStringLiteral("Cannot create a folder for the packages: %1").arg(plainNames.errorString()));
     }
     arguments << QStringLiteral("install-multiple") << QStringLiteral("-r") << linkPlainNames(plan.files, plainNames);
-    requireAnswer(co_await run(arguments, ADBCommand::install), PhoneAnswer::Needs::successLine);
+    co_await runInstall(arguments, device);
+}
+
+QCoro::Task<void> ADBClient::runInstall(QStringList arguments, AndroidDevice device)
+{
+    try {
+        requireAnswer(co_await run(arguments, ADBCommand::install), PhoneAnswer::Needs::successLine);
+    } catch (const ADBClientError &error) {
+        // Xiaomi's phones refuse every install over USB this way while "USB 安装" of the developer options is off.
+        if (error.errorCase() == ADBClientError::Case::installNeedsPhoneApproval && isXiaomi(manufacturerOf(device))) {
+            throw ADBClientError(ADBClientError::Case::installNeedsUSBInstallSetting);
+        }
+        throw;
+    }
+}
+
+std::optional<QString> ADBClient::manufacturerOf(const AndroidDevice &device) const
+{
+    if (device.manufacturer) {
+        return device.manufacturer;
+    }
+    const auto cached = m_cachedProperties.constFind(propertyKey(device));
+    return cached == m_cachedProperties.cend() ? std::nullopt : cached->manufacturer;
 }
 
 QCoro::Task<void> ADBClient::launchCompanion(QString pairingURL, AndroidDevice device)
@@ -246,10 +347,12 @@ QCoro::Task<CommandResult> ADBClient::run(QStringList arguments, ADBCommand comm
         throw ADBClientError(ADBClientError::Case::serverStopping);
     }
     const std::chrono::milliseconds timeout = m_timeouts.of(command);
-    const bool isQuery = command == ADBCommand::listDevices || command == ADBCommand::readProperties;
+    const std::shared_ptr<CommandRunning> &runner = command == ADBCommand::listDevices      ? m_queryRunner
+                                                    : command == ADBCommand::readProperties ? m_propertyRunner
+                                                                                            : m_runner;
     std::optional<CommandResult> finished;
     try {
-        finished = co_await (isQuery ? m_queryRunner : m_runner)->run(m_executableURL, *fullArguments, timeout);
+        finished = co_await runner->run(m_executableURL, *fullArguments, timeout);
     } catch (const CommandRunnerError &error) {
         switch (error.errorCase()) {
         case CommandRunnerError::Case::timedOut:
@@ -269,10 +372,13 @@ QCoro::Task<CommandResult> ADBClient::run(QStringList arguments, ADBCommand comm
     if (result.status == 0) {
         co_return result;
     }
+    // Standard error is shown first; a code the phone wrote on standard output counts as well.
     const QString standardError = PhoneAnswer::withoutServerNotices(result.standardError);
-    const QString message =
-        standardError.isEmpty() ? PhoneAnswer::withoutServerNotices(result.standardOutput) : standardError;
-    throw ADBClientError::classify(message, *fullArguments, result.status);
+    const QString standardOutput = PhoneAnswer::withoutServerNotices(result.standardOutput);
+    if (standardError.isEmpty()) {
+        throw ADBClientError::classify(standardOutput, *fullArguments, result.status);
+    }
+    throw ADBClientError::classify(standardError, *fullArguments, result.status, standardOutput);
 }
 
 QString ADBClient::validatePackageIdentifier(const QString &packageIdentifier)

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -45,16 +46,19 @@ struct ADBCommandTimeouts
 
 // The one way the application talks to phones over adb. Its operations run on the thread that owns it; while one
 // waits for its command, others may start, and their commands queue at the runner. Listings and property reads go
-// through a runner of their own when one is given, so that the list of phones never waits behind an install or
-// an application command.
+// through runners of their own when they are given, so that the list of phones never waits behind an install, an
+// application command or a phone whose shell does not answer.
 class ADBClient
 {
 public:
+    // How many listings may pass, at most, before a phone that did not answer its property read is asked again.
+    static constexpr int maximumPropertyRetrySkip = 32;
+
     // Throws ADBClientError::Case::executableMissing when no adb was located. Without `queryRunner`, every command
-    // goes through `runner`.
+    // goes through `runner`; without `propertyRunner`, property reads go through the listings' runner.
     ADBClient(const std::optional<QString> &executableURL, std::shared_ptr<CommandRunning> runner,
               std::shared_ptr<ADBServerController> serverController, ADBCommandTimeouts timeouts = {},
-              std::shared_ptr<CommandRunning> queryRunner = {});
+              std::shared_ptr<CommandRunning> queryRunner = {}, std::shared_ptr<CommandRunning> propertyRunner = {});
     ADBClient(const ADBClient &) = delete;
     ADBClient &operator=(const ADBClient &) = delete;
 
@@ -66,8 +70,19 @@ public:
     // or shared by several phones; by its serial ("-s", serial) when there is no transport id.
     static QStringList deviceArguments(const AndroidDevice &device);
 
-    // The phones attached by USB in adb's order; the authorised ones with their system properties, which are
-    // read once per phone while it stays listed.
+    // Which phone's properties a record's are: its transport id ("t:3"), or its serial ("s:R58N") without one.
+    static QString propertyKey(const AndroidDevice &device);
+
+    // The phones attached by USB in adb's order, at once: the authorised ones with the system properties already
+    // read from them.
+    QCoro::Task<QList<AndroidDevice>> listDevices();
+    // Of `devices`, the authorised phones whose properties are still to be read: not read yet, not being read, and
+    // not waiting out the listings after a read that got no answer.
+    QList<AndroidDevice> devicesNeedingProperties(const QList<AndroidDevice> &devices) const;
+    // Reads the system properties of `device` and keeps them while it stays listed; nothing when the phone does
+    // not answer, which it is then not asked again for 1, 2, 4, … (at most 32) listings.
+    QCoro::Task<std::optional<ADBDeviceProperties>> readProperties(AndroidDevice device);
+    // The listing, then the properties still to be read, one phone after another.
     QCoro::Task<QList<AndroidDevice>> devices();
 
     // Checks the packages again and installs them: one file, or a split set in one go. adb hands each file name
@@ -98,6 +113,10 @@ public:
     static QString validatePackageIdentifier(const QString &packageIdentifier);
 
 private:
+    // Runs an install command; the phone's refusal is thrown in the words that fit `device`'s maker.
+    QCoro::Task<void> runInstall(QStringList arguments, AndroidDevice device);
+    // The maker `device` reports, or the one its cached properties name.
+    std::optional<QString> manufacturerOf(const AndroidDevice &device) const;
     QCoro::Task<void> runApplicationCommand(QStringList command, ADBCommand kind, QString packageIdentifier,
                                             AndroidDevice device, PhoneAnswer::Needs needs);
     // Throws the failure the phone's answer reports, or the lack of what `needs` asks for.
@@ -105,8 +124,21 @@ private:
 
     QString m_executableURL;
     std::shared_ptr<CommandRunning> m_runner;
+    // When a phone that did not answer its property read is asked again: from the listing numbered `askedAt` on;
+    // and how many listings it passes over after its next read without an answer.
+    struct PropertyRetry
+    {
+        quint64 askedAt = 0;
+        int nextSkip = 1;
+    };
+
     std::shared_ptr<CommandRunning> m_queryRunner;
+    std::shared_ptr<CommandRunning> m_propertyRunner;
     std::shared_ptr<ADBServerController> m_serverController;
     ADBCommandTimeouts m_timeouts;
     QHash<QString, ADBDeviceProperties> m_cachedProperties;
+    QHash<QString, PropertyRetry> m_propertyRetries;
+    QSet<QString> m_propertyReads; // being read
+    QSet<QString> m_listedKeys;    // of the last listing
+    quint64 m_listingCount = 0;
 };

@@ -41,6 +41,22 @@ public:
         operationFailed,
         companionMissing,
         companionNotStarted,
+        installNeedsUSBInstallSetting,
+        installMissingSplit,
+        installCanceledOnPhone,
+        installVerificationFailed,
+        installConflictingProvider,
+        installDuplicatePermission,
+        installMissingSharedLibrary,
+        installSharedUserIncompatible,
+        installInternalError,
+        installSessionInvalid,
+        installPermissionModelDowngrade,
+        phoneRefusedWithCode,
+        connectionClosed,
+        serverNotAnswering,
+        serverVersionUnknown,
+        serverPortTaken,
     };
 
     // Every case but those that carry their command.
@@ -52,11 +68,18 @@ public:
                                           std::chrono::milliseconds timeout);
     // The command named `commandName` printed more than is kept and was ended.
     static ADBClientError outputTooLarge(const QStringList &arguments, const QString &commandName);
+    // The phone refused the command with a code that has no text of its own ("INSTALL_FAILED_…").
+    static ADBClientError phoneRefused(const QStringList &arguments, const QString &code, int status);
+    // Another program than an adb server listens on the private server port `port`.
+    static ADBClientError serverPortTaken(quint16 port);
 
     // The error of a command that ended with `status` and printed `output` (trimmed, standard error first), or
     // whose output tells of a failure: the codes of Android's package manager and adb's own failures each have a
-    // text of their own.
-    static ADBClientError classify(const QString &output, const QStringList &arguments, int status);
+    // text of their own. Codes are read from `output` and then `otherOutput` (the other stream), only from the
+    // lines adb and the phone write themselves ("Failure […]", "Error: …", adb's "error: …"), and never from what
+    // they echo of `arguments` (a package's path, a serial); `otherOutput` is never shown.
+    static ADBClientError classify(const QString &output, const QStringList &arguments, int status,
+                                   const QString &otherOutput = {});
 
     // Why a phone in `device`'s state cannot take a command: not authorised (or still waiting), or not to be
     // opened by this computer at all.
@@ -64,7 +87,7 @@ public:
 
     Case errorCase() const { return m_case; }
     // The full argument vector ("-P" "45037" first), the message and the exit status of commandFailed; the vector
-    // and the description of commandTimedOut and outputTooLarge.
+    // and the description of commandTimedOut and outputTooLarge; the code of phoneRefusedWithCode.
     const QStringList &arguments() const { return m_arguments; }
     const QString &message() const { return m_message; }
     int status() const { return m_status; }

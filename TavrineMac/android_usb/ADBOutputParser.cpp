@@ -1,5 +1,7 @@
 #include "ADBOutputParser.h"
 
+#include "TextExcerpt.h"
+
 #include <QHash>
 #include <QRegularExpression>
 
@@ -72,12 +74,15 @@ std::optional<qint64> decimalInteger(QStringView text)
     return value;
 }
 
+// The first of `keys` whose value, as it is shown, is not empty.
 std::optional<QString> firstNonEmpty(const QHash<QString, QString> &table, std::initializer_list<const char *> keys)
 {
     for (const char *key : keys) {
         const auto found = table.constFind(QString::fromLatin1(key));
-        if (found != table.cend() && !found->isEmpty())
-            return *found;
+        if (found == table.cend())
+            continue;
+        if (QString shown = phoneText(*found); !shown.isEmpty())
+            return shown;
     }
     return std::nullopt;
 }
@@ -141,9 +146,10 @@ std::optional<AndroidDevice> ADBOutputParser::parseDeviceLine(const QString &lin
     }
     if (hasDevicePath && !isNetworkSerial(device.serial))
         device.isUSBTransport = true;
+    // The model and product are the phone's own words.
     const auto valueOf = [&values](const char *key) -> std::optional<QString> {
         const auto found = values.constFind(QString::fromLatin1(key));
-        return found == values.cend() ? std::nullopt : std::optional<QString>(*found);
+        return found == values.cend() ? std::nullopt : std::optional<QString>(phoneText(*found));
     };
     device.model = valueOf("model");
     device.product = valueOf("product");
@@ -190,7 +196,7 @@ ADBDeviceProperties ADBDeviceProperties::fromGetpropOutput(const QString &output
     properties.manufacturer = firstNonEmpty(table, {"ro.product.manufacturer", "ro.product.vendor.manufacturer"});
     properties.androidVersion = firstNonEmpty(table, {"ro.build.version.release"});
     properties.productModel = firstNonEmpty(table, {"ro.product.model"});
-    if (const auto sdk = firstNonEmpty(table, {"ro.build.version.sdk"}))
+    if (const auto sdk = table.constFind(QStringLiteral("ro.build.version.sdk")); sdk != table.cend())
         properties.sdkLevel = decimalInteger(*sdk);
     return properties;
 }

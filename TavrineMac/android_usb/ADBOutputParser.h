@@ -8,7 +8,8 @@
 
 #include <optional>
 
-// The facts read from a phone's system properties ("adb shell getprop").
+// The facts read from a phone's system properties ("adb shell getprop"), as they are shown: without control and
+// bidirectional characters, at most 64 characters each.
 struct ADBDeviceProperties
 {
     std::optional<QString> marketingName;
@@ -29,7 +30,8 @@ struct ADBDeviceProperties
 // Pure parsers of adb's text output. Every byte comes from a child process and may be anything.
 namespace ADBOutputParser {
 
-// The devices of "adb devices -l" output, in the order of their lines, duplicates kept.
+// The devices of "adb devices -l" output, in the order of their lines, duplicates kept; the model and product as
+// they are shown, without control and bidirectional characters, at most 64 characters each.
 QList<AndroidDevice> parseDeviceList(const QString &output);
 
 // One line of that output: a device, or nothing for headers, daemon notices and lines without a state.

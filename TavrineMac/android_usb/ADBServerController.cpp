@@ -19,7 +19,9 @@ constexpr auto killedChildBound = 1s;
 
 } // namespace
 
-ADBServerController::ADBServerController(Shutdown shutdown) : m_shutdown(std::move(shutdown)) {}
+ADBServerController::ADBServerController(Shutdown shutdown, quint16 port)
+    : m_port(port), m_shutdown(std::move(shutdown))
+{}
 
 std::shared_ptr<ADBServerController> ADBServerController::shared()
 {

@@ -20,7 +20,8 @@ public:
 
     static constexpr quint16 privatePort = 45037;
 
-    explicit ADBServerController(Shutdown shutdown = defaultShutdown);
+    // `port` is the private one but in tests.
+    explicit ADBServerController(Shutdown shutdown = defaultShutdown, quint16 port = privatePort);
 
     // The one controller of the process, made on first use.
     static std::shared_ptr<ADBServerController> shared();
@@ -43,7 +44,7 @@ public:
     childEnvironment(QProcessEnvironment environment = QProcessEnvironment::systemEnvironment());
 
 private:
-    const quint16 m_port = privatePort;
+    const quint16 m_port;
     const Shutdown m_shutdown;
     QMutex m_lock;
     std::optional<QString> m_executableURL; // guarded by m_lock

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-// The application's adb stack: the located adb, a runner for application commands and one for listings, both
-// without the environment that would send adb elsewhere, and the shared server controller. Nothing when no adb was
-// found; the application then runs without adb.
+// The application's adb stack: the located adb, a runner for application commands, one for listings and one for
+// property reads, all without the environment that would send adb elsewhere, and the shared server controller. Nothing
+// when no adb was found; the application then runs without adb.
 std::shared_ptr<ADBClient> makeDefaultADBClient();

@@ -89,8 +89,13 @@ QCoro::Task<void> DeviceStore::refresh()
         co_return; // a listing already running is not queued behind
     }
     setIsRefreshing(true);
-    setSetupMessage(std::nullopt);
-    co_await listDevices(m_client);
+    const QPointer<DeviceStore> self(this);
+    const std::shared_ptr<ADBClient> client = m_client;
+    co_await listDevices(client);
+    // The phones are shown already; their names follow as each phone answers.
+    if (self) {
+        co_await readDeviceProperties(client);
+    }
 }
 
 QCoro::Task<void> DeviceStore::listDevices(std::shared_ptr<ADBClient> client)
@@ -99,13 +104,15 @@ QCoro::Task<void> DeviceStore::listDevices(std::shared_ptr<ADBClient> client)
     std::optional<QList<AndroidDevice>> listed;
     std::optional<QString> failure;
     try {
-        listed = co_await client->devices();
+        listed = co_await client->listDevices();
     } catch (...) {
         failure = errorText(std::current_exception());
     }
     if (!self) {
         co_return;
     }
+    // The reason of a failed listing stays shown until a listing succeeds again.
+    setSetupMessage(failure);
     if (listed) {
         setDevices(*listed);
         // Phones that share a serial are told apart by their ids: the selection never moves to the other one.
@@ -114,9 +121,33 @@ QCoro::Task<void> DeviceStore::listDevices(std::shared_ptr<ADBClient> client)
         }
         updateUSBPhoneProblem(true);
     } else {
-        setSetupMessage(failure);
+        // adb cannot tell which phones are attached: none is shown as connected.
+        setDevices({});
     }
     setIsRefreshing(false);
+}
+
+QCoro::Task<void> DeviceStore::readDeviceProperties(std::shared_ptr<ADBClient> client)
+{
+    const QPointer<DeviceStore> self(this);
+    for (const AndroidDevice &device : client->devicesNeedingProperties(m_devices)) {
+        const std::optional<ADBDeviceProperties> properties = co_await client->readProperties(device);
+        if (!self) {
+            co_return;
+        }
+        if (!properties) {
+            continue;
+        }
+        // Into the record of the same phone, when it is still listed and authorised.
+        QList<AndroidDevice> devices = m_devices;
+        for (AndroidDevice &listed : devices) {
+            if (ADBClient::propertyKey(listed) == ADBClient::propertyKey(device) &&
+                listed.state == AndroidDevice::State::authorized) {
+                properties->applyTo(listed);
+            }
+        }
+        setDevices(devices);
+    }
 }
 
 void DeviceStore::updateUSBPhoneProblem(bool mayProbe)

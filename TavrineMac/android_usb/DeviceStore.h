@@ -167,8 +167,9 @@ public:
     // A companion package, an authorised selected phone, and no companion install running.
     bool canInstallCompanion() const;
 
-    // Scans the USB bus at once and, unless a listing is running or there is no adb, lists the phones again;
-    // the task ends with that listing. The main window's poll calls it too.
+    // Scans the USB bus at once and, unless a listing is running or there is no adb, lists the phones again and
+    // publishes them, then reads the properties of those not read yet; the task ends with those reads. A failed
+    // listing shows no phone and says why until a listing succeeds. The main window's poll calls it too.
     QCoro::Task<void> refresh();
 
     // Checks the files picked or dropped (absolute paths) and makes them the pending plan, or fails the install
@@ -228,6 +229,8 @@ private:
     void setUSBPhoneProblem(const std::optional<QString> &problem);
 
     QCoro::Task<void> listDevices(std::shared_ptr<ADBClient> client);
+    // Reads the properties of the listed phones that lack them, one after another, publishing each as it comes.
+    QCoro::Task<void> readDeviceProperties(std::shared_ptr<ADBClient> client);
     void recordInstall(const AndroidDevice &device, const APKInstallPlan &plan, bool succeeded, const QString &message);
 
     const std::shared_ptr<ADBClient> m_client;

@@ -9,6 +9,19 @@ namespace {
 const QString confirmationText = QStringLiteral("请在手机上确认相同号码");
 const QString withdrawnText = QStringLiteral("配对已取消，未在手机上打开 Tavrine");
 
+// Installs the companion shipped with the application; a newer one already on the phone serves as well.
+QCoro::Task<void> installCompanion(std::shared_ptr<ADBClient> client, CompanionAPKArtifact artifact,
+                                   AndroidDevice device)
+{
+    try {
+        co_await client->install({artifact.apkURL}, device);
+    } catch (const ADBClientError &error) {
+        if (error.errorCase() != ADBClientError::Case::versionDowngrade) {
+            throw;
+        }
+    }
+}
+
 } // namespace
 
 QCoro::Task<void> DeviceStore::installCompanionAndConnect(QString pairingURL)
@@ -40,7 +53,7 @@ QCoro::Task<void> DeviceStore::installCompanionAndConnect(QString pairingURL)
     try {
         // A URL the phone could not pair with is refused before anything is installed.
         PairingPayload::parse(pairingURL);
-        co_await client->install({artifact.apkURL}, device);
+        co_await installCompanion(client, artifact, device);
         installed = true;
         if (self && m_companionPairingGeneration == generation) {
             co_await client->launchCompanion(pairingURL, device);

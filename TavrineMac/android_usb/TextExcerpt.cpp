@@ -1,5 +1,19 @@
 #include "TextExcerpt.h"
 
+namespace {
+
+bool isHiddenCharacter(char32_t character, bool keepsLines)
+{
+    if (keepsLines && (character == u'\n' || character == u'\t')) {
+        return false;
+    }
+    return character < 0x20 || (character >= 0x7F && character <= 0x9F) || character == 0x061C || character == 0x200E ||
+           character == 0x200F || (character >= 0x2028 && character <= 0x202E) ||
+           (character >= 0x2066 && character <= 0x2069);
+}
+
+} // namespace
+
 QString textExcerpt(const QString &text)
 {
     qsizetype bytes = 0;
@@ -17,4 +31,33 @@ QString textExcerpt(const QString &text)
         index += pair ? 2 : 1;
     }
     return text;
+}
+
+QString withoutControlCharacters(const QString &text, bool keepsLines)
+{
+    QString kept;
+    kept.reserve(text.size());
+    for (const QChar character : text) {
+        // Every character of this set lies in the basic plane, so surrogates pass unchanged.
+        if (!isHiddenCharacter(character.unicode(), keepsLines)) {
+            kept.append(character);
+        }
+    }
+    return kept;
+}
+
+QString phoneText(const QString &text)
+{
+    const QString kept = withoutControlCharacters(text);
+    qsizetype characters = 0;
+    for (qsizetype index = 0; index < kept.size(); ++index) {
+        if (kept.at(index).isLowSurrogate() && index > 0 && kept.at(index - 1).isHighSurrogate()) {
+            continue; // the second half of a character already counted
+        }
+        if (characters == phoneTextCharacters) {
+            return kept.left(index) + u'…';
+        }
+        ++characters;
+    }
+    return kept;
 }

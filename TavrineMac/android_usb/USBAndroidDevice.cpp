@@ -1,5 +1,7 @@
 #include "USBAndroidDevice.h"
 
+#include "TextExcerpt.h"
+
 #include <QCollator>
 #include <QLocale>
 
@@ -139,7 +141,10 @@ QList<USBAndroidDevice> USBAndroidDevice::connectedPhones(const USBDeviceRegistr
         const std::optional<int> productID = identifier(entry.idProduct);
         if (!productID)
             continue;
-        phones.append({*vendorID, *productID, entry.productName.value_or(u"Android phone"_s), entry.vendorName,
+        // The names are the phone's own words; its serial number stays as it is, since adb lists the phone by it.
+        const std::optional<QString> vendorName =
+            entry.vendorName ? std::optional<QString>(phoneText(*entry.vendorName)) : std::nullopt;
+        phones.append({*vendorID, *productID, phoneText(entry.productName.value_or(u"Android phone"_s)), vendorName,
                        entry.serialNumber, entry.hasADBInterface});
     }
     sortByProductName(phones);

@@ -178,8 +178,11 @@ void MainWindowDetailPane::showLinkProblems(DetailScreen::Kind shownKind)
     // Tasks that cannot be saved do not stop the link: the phone stays on screen, with the reason above it.
     if (const auto &taskFile = m_transferStore.taskFileProblem())
         problems.append(*taskFile);
-    // The first-run screen says why the link failed in its own message; the others have no place for it.
+    // The first-run screen says why the link or adb's listing failed in its own message; the others have no place
+    // for it. A failed listing shows no phone, so the screen shown may be any.
     if (shownKind != Kind::firstRun) {
+        if (const auto &setup = m_store.setupMessage())
+            problems.append(*setup);
         if (const auto failure = linkFailure())
             problems.append(*failure);
     }

@@ -55,16 +55,22 @@ CommandResult succeeded(const QStringList &arguments)
     return CommandResult{arguments, output, {}, 0};
 }
 
-// Answers each command at once from `answer` and records it.
+// Answers each command at once from `answer` and records it; a command that `timesOut` picks is ended as the
+// runner ends one past its time-out.
 class ScriptedRunner : public CommandRunning
 {
 public:
     std::function<CommandResult(const QStringList &)> answer = succeeded;
+    std::function<bool(const QStringList &)> timesOut = [](const QStringList &) {
+        return false;
+    };
     QList<QStringList> commands;
 
     QCoro::Task<CommandResult> run(QString, QStringList arguments, std::chrono::milliseconds) override
     {
         commands.append(arguments);
+        if (timesOut(arguments))
+            throw CommandRunnerError(RunnerCase::timedOut, u"timed out"_s);
         co_return answer(arguments);
     }
 };
@@ -182,6 +188,9 @@ private slots:
         rows("other line breaks", u"A device\u2028B recovery\u0085C bootloader\vD sideload\fE host"_s,
              {u"A device"_s, u"B recovery"_s, u"C bootloader"_s, u"D unknown"_s, u"E unknown"_s});
         rows("serial alone, state case", u"  lonely  \nA Device\n"_s, {u"A unknown"_s});
+        rows("the phone's model and product as they are shown",
+             u"A device usb:1-1 product:\u202Ep\u0007 model:"_s + QString(70, u'M') + u" transport_id:1"_s,
+             {u"A device usb model="_s + QString(64, u'M') + u"… product=p transport=1"_s});
         rows("empty model, colon in a value, later key wins, usb token late",
              u"A device model: transport_id:x:y product:p product:q weird usb:2"_s,
              {u"A device usb model= product=q transport=x:y"_s});
@@ -233,6 +242,18 @@ private slots:
         rows("sdk limits", u"[ro.build.version.sdk]: [-9223372036854775808]"_s, u"sdk=-9223372036854775808"_s);
         rows("sdk overflow", u"[ro.build.version.sdk]: [9223372036854775808]"_s, u""_s);
         rows("sdk sign alone", u"[ro.build.version.sdk]: [-]"_s, u""_s);
+        // A phone's names are shown as they read: no character that reorders, hides or rings; no page of text.
+        rows("direction overrides and controls dropped",
+             u"[ro.product.marketname]: [\u202Ekpa.exe Safe Phone\u202C]\n"
+             u"[ro.product.manufacturer]: [\u001b[31mACME\u0007\u0090\u2067x\u2069\u200F]\n"
+             u"[ro.build.version.release]: [\u200E14\u009B]"_s,
+             u"name=kpa.exe Safe Phone maker=[31mACMEx version=14"_s);
+        rows("a name of nothing but controls gives way to the next",
+             u"[ro.product.marketname]: [\u202E\u0007]\n[ro.product.model]: [Pixel 7]"_s, u"name=Pixel 7"_s);
+        rows("a long name is cut", u"[ro.product.marketname]: ["_s + QString(4600, u'w') + u"]"_s,
+             u"name="_s + QString(64, u'w') + u"…"_s);
+        rows("a long name is cut between two characters",
+             u"[ro.product.marketname]: ["_s + QString(63, u'w') + u"😀😀]"_s, u"name="_s + QString(63, u'w') + u"😀…"_s);
     }
 
     void properties()
@@ -453,9 +474,40 @@ private slots:
         coded("the earlier code of the table wins",
               u"INSTALL_FAILED_INSUFFICIENT_STORAGE INSTALL_FAILED_USER_RESTRICTED"_s, Case::installNeedsPhoneApproval,
               u"手机系统暂时取消了本次安装。请保持手机解锁和 USB 连接稳定后重试；若出现安全确认，请允许安装。"_s);
-        const QString fault = u"adb: protocol fault (couldn't read status): Connection reset by peer"_s;
-        rows("a code on standard output loses to standard error", fault + u"\n"_s,
-             u"INSTALL_FAILED_VERSION_DOWNGRADE"_s, ADBClientError::commandFailed(line, fault, 1), fault);
+        // Android's other codes with a text of their own, and adb's own failures.
+        for (const auto &[code, errorCase] : std::initializer_list<std::pair<QString, Case>>{
+                 {u"INSTALL_FAILED_MISSING_SPLIT"_s, Case::installMissingSplit},
+                 {u"INSTALL_CANCELED_BY_USER"_s, Case::installCanceledOnPhone}, // Xiaomi's prompt declined
+                 {u"INSTALL_FAILED_VERIFICATION_FAILURE"_s, Case::installVerificationFailed},
+                 {u"INSTALL_FAILED_CONFLICTING_PROVIDER"_s, Case::installConflictingProvider},
+                 {u"INSTALL_FAILED_DUPLICATE_PERMISSION"_s, Case::installDuplicatePermission},
+                 {u"INSTALL_FAILED_MISSING_SHARED_LIBRARY"_s, Case::installMissingSharedLibrary},
+                 {u"INSTALL_FAILED_SHARED_USER_INCOMPATIBLE"_s, Case::installSharedUserIncompatible},
+                 {u"INSTALL_FAILED_INTERNAL_ERROR"_s, Case::installInternalError},
+                 {u"INSTALL_FAILED_SESSION_INVALID"_s, Case::installSessionInvalid},
+                 {u"INSTALL_FAILED_PERMISSION_MODEL_DOWNGRADE"_s, Case::installPermissionModelDowngrade}})
+            coded(code.toLatin1().constData(), code, errorCase, ADBClientError(errorCase).errorDescription());
+        rows("another code is named, not shown raw",
+             u"adb: failed to install /a/b.apk: Failure [INSTALL_FAILED_BAD_DEX_METADATA: x]\n"_s, QString(),
+             ADBClientError::phoneRefused(line, u"INSTALL_FAILED_BAD_DEX_METADATA"_s, 1),
+             u"手机没有完成这个操作（Android 返回代码 INSTALL_FAILED_BAD_DEX_METADATA）。"_s);
+        rows("connection closed", u"error: closed\n"_s, QString(), ADBClientError(Case::connectionClosed),
+             u"与手机的连接中断了。请重新插拔 USB 线，解锁手机后再试。"_s);
+        rows("server without an answer", u"adb: protocol fault (couldn't read status): Connection reset by peer\n"_s,
+             QString(), ADBClientError(Case::serverNotAnswering), u"手机连接服务没有正常回应，请稍后再试。"_s);
+        rows("server of another version",
+             u"error: failed to check server version: protocol fault (couldn't read status length): Success\n"_s,
+             QString(), ADBClientError(Case::serverVersionUnknown), u"无法确认手机连接服务的版本，请稍后再试。"_s);
+        // Android before 7 writes the package manager's answer on standard output, whatever adb adds on standard
+        // error.
+        rows("a code on standard output counts beside standard error",
+             u"adb: error: failed to copy 'a.apk' to '/data/local/tmp/a.apk'\n"_s,
+             u"\tpkg: /data/local/tmp/a.apk\nFailure [INSTALL_FAILED_VERSION_DOWNGRADE]\n"_s,
+             ADBClientError(Case::versionDowngrade), u"所选版本低于手机中的版本，Tavrine 不会自动降级应用。"_s);
+        // Only adb's and the phone's own lines are read: not a progress line, nor a server's start-up log.
+        const QString progress = u"Performing Streamed Install: device offline, Error type 3"_s;
+        rows("lines adb and the phone do not write themselves", progress + u"\n"_s, QString(),
+             ADBClientError::commandFailed(line, progress, 1), progress);
         rows("blank standard error gives standard output, codes are case-sensitive", u" \n\t"_s,
              u"  install_failed_version_downgrade\n"_s,
              ADBClientError::commandFailed(line, u"install_failed_version_downgrade"_s, 1),
@@ -620,8 +672,11 @@ private slots:
         rows("three-byte characters, cut between two", QString(1366, u'中'), QString(1365, u'中') + u'…');
         rows("a character beyond the basic plane is not split", QString(4093, u'a') + u"😀"_s,
              QString(4093, u'a') + u'…');
-        rows("a code past the excerpt still decides", QString(5'000'000, u'x') + u" INSTALL_FAILED_VERSION_DOWNGRADE"_s,
+        rows("a code past the excerpt still decides",
+             QString(5'000'000, u'x') + u"\nFailure [INSTALL_FAILED_VERSION_DOWNGRADE]"_s,
              ADBClientError(Case::versionDowngrade).errorDescription());
+        rows("control and direction characters are dropped, lines kept", u"adb: \u202Eabc\u001b[0m\u0007\nnext\tline"_s,
+             u"adb: abc[0m\nnext\tline"_s);
     }
     void failureTextsAreCutToAnExcerpt()
     {
@@ -720,6 +775,55 @@ private slots:
         propertiesFail = false;
         QCOMPARE(commandsOfListing(), listAndRead);
         QCOMPARE(devices.at(0).marketingName, u"Pixel 7"_s);
+    }
+
+    // A phone whose shell does not answer is asked again after 1, 2, 4, … listings, up to 32; one that answered
+    // with a failure, at the next listing; an answer ends the waiting.
+    void listingsBackOffFromAPhoneThatDoesNotAnswer()
+    {
+        QString listing = listingHeader + phoneLine;
+        bool answers = false;
+        m_runner->answer = [&listing](const QStringList &arguments) {
+            return CommandResult{
+                arguments, arguments.contains(u"getprop"_s) ? u"[ro.product.model]: [P]"_s : listing, {}, 0};
+        };
+        m_runner->timesOut = [&answers](const QStringList &arguments) {
+            return arguments.contains(u"getprop"_s) && !answers;
+        };
+        QList<int> asked;
+        for (int listingNumber = 1; listingNumber <= 80; ++listingNumber) {
+            m_runner->commands.clear();
+            const QList<AndroidDevice> devices = awaitTask(m_client->devices());
+            QCOMPARE(devices.size(), 1);
+            if (m_runner->commands.size() > 1)
+                asked.append(listingNumber);
+        }
+        QCOMPARE(asked, (QList<int>{1, 3, 6, 11, 20, 37, 70}));
+
+        answers = true;
+        int reads = 0;
+        for (int listingNumber = 71; listingNumber <= 104; ++listingNumber) {
+            m_runner->commands.clear();
+            const QList<AndroidDevice> devices = awaitTask(m_client->devices());
+            reads += int(m_runner->commands.size()) - 1;
+            if (reads > 0)
+                QCOMPARE(devices.value(0).marketingName, u"P"_s);
+        }
+        QCOMPARE(reads, 1); // within 33 listings of the last, then never again
+
+        // Unplugged, then plugged in again: asked at once, and waited for from the start again.
+        answers = false;
+        listing = listingHeader;
+        awaitTask(m_client->devices());
+        listing = listingHeader + phoneLine;
+        asked.clear();
+        for (int listingNumber = 1; listingNumber <= 3; ++listingNumber) {
+            m_runner->commands.clear();
+            awaitTask(m_client->devices());
+            if (m_runner->commands.size() > 1)
+                asked.append(listingNumber);
+        }
+        QCOMPARE(asked, (QList<int>{1, 3}));
     }
 
     void locatorTakesTheFirstExecutableCandidate()

@@ -5,7 +5,9 @@
 #include "TestSupport.h"
 #include "ZipBuilder.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -221,6 +223,55 @@ private slots:
             failure = failureOf(client->launchCompanion(pairingURL, phone));
         }
         QCOMPARE(failure, outcome);
+    }
+
+    void installRefusalsAreReadFromThePhonesWords_data()
+    {
+        // The package's file name, the maker the phone's properties name (empty: none), the phone's refusal, and the
+        // text shown.
+        TestTable<QString, QString, QString, QString> rows;
+        const auto text = [](Case errorCase) {
+            return ADBClientError(errorCase).errorDescription();
+        };
+        // adb echoes the package's path before the phone's answer: the name of the file says nothing.
+        rows("a file named after an adb failure", u"device offline.apk"_s, QString(),
+             u"INSTALL_FAILED_CONFLICTING_PROVIDER: Scanning Failed.: Can't install because provider name "
+             u"com.example.files (in package com.example.app) is already used by com.other.app"_s,
+             text(Case::installConflictingProvider));
+        rows("a file named after the activity manager's failure", u"Error type 3.apk"_s, QString(),
+             u"INSTALL_FAILED_MISSING_SPLIT: Missing split for com.example.app"_s, text(Case::installMissingSplit));
+        // Xiaomi's phones refuse an install over USB this way while "USB 安装" is off in the developer options.
+        rows("Xiaomi with USB installs off", u"app.apk"_s, u"Xiaomi"_s,
+             u"INSTALL_FAILED_USER_RESTRICTED: Install canceled by user"_s, text(Case::installNeedsUSBInstallSetting));
+        rows("another maker's restriction", u"app.apk"_s, u"samsung"_s,
+             u"INSTALL_FAILED_USER_RESTRICTED: Install canceled by user"_s, text(Case::installNeedsPhoneApproval));
+        rows("Xiaomi's prompt declined", u"app.apk"_s, u"Xiaomi"_s, u"INSTALL_CANCELED_BY_USER"_s,
+             text(Case::installCanceledOnPhone));
+        rows("a code without a text of its own", u"device offline.apk"_s, QString(),
+             u"INSTALL_FAILED_UID_CHANGED: Package com.example.app couldn't be installed"_s,
+             u"手机没有完成这个操作（Android 返回代码 INSTALL_FAILED_UID_CHANGED）。"_s);
+    }
+    void installRefusalsAreReadFromThePhonesWords()
+    {
+        const auto [fileName, maker, refusal, shown] = TestTable<QString, QString, QString, QString>::fetch();
+        QJsonObject phone{{u"serial"_s, u"R58N"_s}, {u"model"_s, u"Phone"_s}};
+        if (!maker.isEmpty())
+            phone.insert(u"properties"_s, QJsonObject{{u"ro.product.manufacturer"_s, maker}});
+        QVERIFY(writeFile(state(u"devices.json"_s), QJsonDocument(QJsonArray{phone}).toJson()));
+        const QString package = m_folder->filePath(fileName);
+        QVERIFY(writeFile(package, buildZip({"AndroidManifest.xml"}).bytes));
+        const std::shared_ptr<ADBClient> client = makeDefaultADBClient();
+        const AndroidDevice listedPhone = listed(*client).value(0);
+        QCOMPARE(listedPhone.manufacturer, maker.isEmpty() ? std::nullopt : std::optional(maker));
+        QVERIFY(writeFile(state(u"failures.json"_s),
+                          QJsonDocument(QJsonObject{{u"install"_s, QJsonObject{{u"refuse"_s, refusal}}}}).toJson()));
+        QString text;
+        try {
+            awaitTask(client->install({package}, listedPhone));
+        } catch (const ADBClientError &error) {
+            text = error.errorDescription();
+        }
+        QCOMPARE(text, shown);
     }
 
 private:

@@ -221,7 +221,7 @@ private slots:
              R"([{"serial": "C", "transport_id": "3"}, {"serial": "B", "transport_id": "4"}])", u"C B"_s, u"C"_s);
         rows("case-sensitive", three, u"b"_s, three, u"A B C"_s, u"A"_s);
         rows("empty list: none", three, u"C"_s, "[]", QString(), std::nullopt);
-        rows("failed listing keeps both", three, u"C"_s, std::nullopt, u"A B C"_s, u"C"_s);
+        rows("failed listing shows no phone, keeps the selection", three, u"C"_s, std::nullopt, QString(), u"C"_s);
     }
 
     void refreshKeepsOrMovesTheSelection()
@@ -243,7 +243,9 @@ private slots:
         const std::optional<AndroidDevice> selectedDevice = store.selectedDevice();
         QCOMPARE(store.selectedDeviceID() && selectedDevice ? std::optional(selectedDevice->serial) : std::nullopt,
                  selected);
-        QCOMPARE(store.setupMessage(), second ? std::nullopt : std::optional<QString>(u"adb: protocol fault"_s));
+        QCOMPARE(store.setupMessage(),
+                 second ? std::nullopt
+                        : std::optional(ADBClientError(ADBClientError::Case::serverNotAnswering).errorDescription()));
     }
 
     void refreshInFlightOnlyScansUSB()
@@ -515,6 +517,122 @@ private slots:
         QCOMPARE(store.installStateDeviceID(), std::nullopt);
         QCOMPARE(store.installStateFor(pixel), store.installState());
         QCOMPARE(store.installState().kind, InstallState::Kind::failed);
+    }
+
+    // A phone that holds a newer companion than the one shipped here is ready to pair; a package the user chose is
+    // not put over a newer one.
+    void aNewerCompanionOnThePhoneIsOpened()
+    {
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "R58N", "model": "Pixel_7"}])"));
+        QVERIFY(writeFile(state(u"installed/R58N"_s), "com.drovan.tavrine\n"));
+        QVERIFY(writeCompanionResources(m_folder->filePath(u"Android"_s)));
+        const QString package = m_folder->filePath(u"app.apk"_s);
+        QVERIFY(writeFile(package, buildZip({manifest}).bytes));
+        DeviceStore &store = makeStore(m_folder->filePath(u"Android"_s));
+        awaitTask(store.refresh());
+        // What Android 8 to 15 answer an install of an older version of a package they hold.
+        QVERIFY(writeFile(state(u"failures.json"_s),
+                          R"({"install": {"refuse": "INSTALL_FAILED_VERSION_DOWNGRADE: Downgrade detected: Update )"
+                          R"(version code 210 is older than current 300"}})"));
+
+        awaitTask(store.installCompanionAndConnect(pairingURL));
+        QCOMPARE(store.companionInstallState(), CompanionState::awaitingConfirmation(u"请在手机上确认相同号码"_s));
+        QCOMPARE(store.pairingLaunchMessage(), u"请在手机上确认相同号码"_s);
+        QCOMPARE(std::ranges::count_if(commands(), [](const QStringList &line) { return line.contains(u"start"_s); }),
+                 1);
+
+        awaitTask(store.prepareInstall({package}));
+        awaitTask(store.installPendingPlan());
+        QCOMPARE(store.installState(),
+                 InstallState::failed(ADBClientError(ADBClientError::Case::versionDowngrade).errorDescription()));
+    }
+
+    // The list of phones is published before their properties are read: a phone whose shell does not answer holds
+    // up neither its own arrival nor another phone's departure.
+    void aPhoneThatDoesNotAnswerHoldsUpNoListing()
+    {
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "A"}, {"serial": "B"}])"));
+        QVERIFY(writeFile(state(u"failures.json"_s), R"({"getprop": {"hang": true, "times": 1}})"));
+        DeviceStore &store = makeStoreOnPort(0, std::chrono::minutes(1));
+        const auto serials = [&store] {
+            QStringList listed;
+            for (const AndroidDevice &device : store.devices())
+                listed.append(device.serial);
+            return listed.join(u' ');
+        };
+        QCoro::Task<void> first = store.refresh();
+        QTRY_COMPARE(processIdsIn(state(u"hang.pids"_s)).size(), 2);
+        QCOMPARE(serials(), u"A B"_s);
+        QVERIFY(!store.isRefreshing());
+
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "A"}])"));
+        awaitTask(store.refresh());
+        QCOMPARE(serials(), u"A"_s);
+        const QList<qint64> hanging = processIdsIn(state(u"hang.pids"_s));
+        QVERIFY(std::ranges::all_of(hanging, isProcessRunning)); // A's read still waits
+        for (const qint64 processId : hanging)
+            ::kill(pid_t(processId), SIGKILL);
+        awaitTask(first);
+        // Once it answers, its name follows.
+        awaitTask(store.refresh());
+        QCOMPARE(store.devices().value(0).marketingName, u"A"_s);
+    }
+
+    // When adb cannot list the phones, none is shown as connected and the reason is said until a listing succeeds.
+    void aFailedListingShowsNoPhoneAndSaysWhy_data()
+    {
+        // What adb is told (an answer of RECORDED_ANSWERS, or "hang"), whether a program that is not adb listens on
+        // its port, and the text shown.
+        TestTable<QString, bool, QString> rows;
+        const auto text = [](ADBClientError::Case errorCase) {
+            return ADBClientError(errorCase).errorDescription();
+        };
+        rows("server did not start", u"server-did-not-start"_s, false, text(ADBClientError::Case::serverUnavailable));
+        rows("connection closed", u"closed"_s, false, text(ADBClientError::Case::connectionClosed));
+        rows("server of another version", u"server-version"_s, false, text(ADBClientError::Case::serverVersionUnknown));
+        rows("port held by a program that is not adb", u"hang"_s, true,
+             u"Tavrine 的手机连接端口 %1 已被其他程序占用。请关闭占用这个端口的程序后再试。"_s);
+        rows("port held by a program that is not adb, which answers", u"server-version"_s, true,
+             u"Tavrine 的手机连接端口 %1 已被其他程序占用。请关闭占用这个端口的程序后再试。"_s);
+    }
+    void aFailedListingShowsNoPhoneAndSaysWhy()
+    {
+        const auto [answer, portTaken, shown] = TestTable<QString, bool, QString>::fetch();
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "R58N", "model": "Pixel_7"}])"));
+        // A port of this test's own: a listener there, or nothing.
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+                ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+        const quint16 port = ntohs(address.sin_port);
+        if (portTaken)
+            QVERIFY(::listen(listener, 4) == 0);
+        else
+            ::close(listener);
+        DeviceStore &store = makeStoreOnPort(port, std::chrono::seconds(2));
+        awaitTask(store.refresh());
+        QCOMPARE(store.devices().size(), 1);
+
+        const QJsonObject failure =
+            answer == u"hang" ? QJsonObject{{u"hang"_s, true}} : QJsonObject{{u"answer"_s, answer}};
+        QVERIFY(writeFile(state(u"failures.json"_s), QJsonDocument(QJsonObject{{u"devices"_s, failure}}).toJson()));
+        awaitTask(store.refresh());
+        QVERIFY(store.devices().isEmpty() && !store.selectedDevice());
+        QCOMPARE(store.setupMessage(), shown.arg(port));
+        awaitTask(store.refresh()); // said without a break while it lasts
+        QCOMPARE(store.setupMessage(), shown.arg(port));
+
+        QVERIFY(QFile::remove(state(u"failures.json"_s)));
+        awaitTask(store.refresh());
+        QCOMPARE(store.devices().size(), 1);
+        QCOMPARE(store.setupMessage(), std::nullopt);
+        if (portTaken)
+            ::close(listener);
+        for (const qint64 processId : processIdsIn(state(u"hang.pids"_s)))
+            QTRY_VERIFY(!isProcessRunning(processId));
     }
 
     // Once the pairing it was started for is withdrawn, the companion is never opened with that link.
@@ -1009,13 +1127,20 @@ private:
     InstallHistoryStore history() const { return InstallHistoryStore(m_folder->filePath(u"install-history.json"_s)); }
 
     // A store whose adb commands end after 2 s and keep a mebibyte of output.
-    DeviceStore &makeBoundedStore()
+    DeviceStore &makeBoundedStore() { return makeStoreOnPort(0, std::chrono::seconds(2)); }
+
+    // A store whose adb server is on `port` (0: the private one), each of whose adb commands ends after `timeout`,
+    // with listings, property reads and other commands each through a runner of their own.
+    DeviceStore &makeStoreOnPort(quint16 port, std::chrono::milliseconds timeout)
     {
-        using namespace std::chrono_literals;
+        const auto runner = [] {
+            return std::make_shared<FoundationCommandRunner>(mebibyte);
+        };
         auto client = std::make_shared<ADBClient>(
-            QFINDTESTDATA("fake-adb"), std::make_shared<FoundationCommandRunner>(mebibyte),
-            std::make_shared<ADBServerController>([](const QString &, const QStringList &) {}),
-            ADBCommandTimeouts{2s, 2s, 2s});
+            QFINDTESTDATA("fake-adb"), runner(),
+            std::make_shared<ADBServerController>([](const QString &, const QStringList &) {},
+                                                  port == 0 ? ADBServerController::privatePort : port),
+            ADBCommandTimeouts{timeout, timeout, timeout}, runner(), runner());
         m_store = std::make_unique<DeviceStore>(client, history(), DeviceStoreEnvironment{m_usb, u"/none"_s});
         return *m_store;
     }

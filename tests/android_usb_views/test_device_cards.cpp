@@ -236,6 +236,30 @@ private slots:
         QCOMPARE(calls, QStringList({"confirm", "cancel"}));
     }
 
+    // However long the phone's name, the headline keeps to one line within the window and the buttons stay in it;
+    // the whole headline is in the tooltip.
+    void installPlanCardKeepsItsButtonsForALongName()
+    {
+        QStringList calls;
+        QWidget window;
+        window.resize(560, 320);
+        auto *card = new InstallPlanCard([&] { calls << "confirm"; }, [&] { calls << "cancel"; });
+        (new QVBoxLayout(&window))->addWidget(card);
+        const QString name(4600, u'W');
+        card->setPlan({APKInstallPlan::Kind::single, {"/a/天气.apk"}, 1000, "v2 签名"}, name);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.width(), 560);
+        const auto *headline = card->findChild<QLabel *>("headlineLabel");
+        QVERIFY(window.minimumSizeHint().width() <= window.width());
+        for (QPushButton *button : {card->confirmButton(), card->cancelButton()})
+            QVERIFY(window.rect().contains(QRect(button->mapTo(&window, QPoint()), button->size())));
+        QVERIFY(headline->sizeHint().height() < 2 * headline->fontMetrics().height());
+        QCOMPARE(headline->toolTip(), "准备安装到 " + name);
+        QTest::mouseClick(card->confirmButton(), Qt::LeftButton);
+        QCOMPARE(calls, QStringList{"confirm"});
+    }
+
     void installHistoryCard()
     {
         QWidget host;

@@ -704,6 +704,37 @@ private slots:
         QTRY_VERIFY(!shown.management.isLoadingOverview());
     }
 
+    // When adb cannot list the phones, the phone leaves the USB side and the reason shows on the screen the user is
+    // on, until a listing succeeds again.
+    void aFailedListingSaysWhyOnTheScreenShown()
+    {
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), R"([{"serial": "PX1", "model": "Pixel"}])"));
+        PairedWindow paired;
+        MainWindowDetailPane &pane = *paired.window.detailPane();
+        awaitTask(paired.devices.refresh());
+        paired.window.setSidebarSelection(
+            SidebarSelection::trustedDevice(paired.transfers.store->trustedDevices()[0].id));
+        QCOMPARE(pane.screen().kind, Screen::trustedDashboard);
+        QVERIFY(pane.linkProblemNotice()->isHidden());
+
+        // What adb prints when its server cannot start.
+        QVERIFY(writeFile(m_adbState.filePath("failures.json"), R"({"devices": {"answer": "server-did-not-start"}})"));
+        awaitTask(paired.devices.refresh());
+        const QString reason = ADBClientError(ADBClientError::Case::serverUnavailable).errorDescription();
+        QVERIFY(paired.devices.devices().isEmpty());
+        QCOMPARE(pane.screen().kind, Screen::trustedDashboard);
+        QCOMPARE(placesShowing(pane, reason), QStringList{"notice"});
+
+        QVERIFY(QFile::remove(m_adbState.filePath("failures.json")));
+        awaitTask(paired.devices.refresh());
+        QCOMPARE(paired.devices.devices().size(), 1);
+        QVERIFY(pane.linkProblemNotice()->isHidden());
+
+        paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
     void sidebarKeysMoveBetweenPhonesOnly_data()
     {
         // keys pressed on the sidebar with the connected "Pixel" selected → the phone selected then

@@ -1,6 +1,7 @@
 #include "DeviceDashboardPresentation.h"
 
 #include "LocalNames.h"
+#include "TextExcerpt.h"
 #include "ViewColors.h"
 
 #include <QFileInfo>
@@ -304,7 +305,8 @@ QList<DeviceInfoRow> deviceInfoRows(const AndroidDevice &device)
     if (device.manufacturer && !device.manufacturer->isEmpty()) {
         rows.append({QStringLiteral("制造商"), *device.manufacturer});
     }
-    rows.append({QStringLiteral("设备编号"), device.serial});
+    // adb lists the serial the phone reports; it is shown as a phone's name is.
+    rows.append({QStringLiteral("设备编号"), phoneText(device.serial)});
     return rows;
 }
 

@@ -31,10 +31,10 @@ InstallPlanCard::InstallPlanCard(std::function<void()> confirm, std::function<vo
         CardStyle::symbolLabel(Symbol::checkmarkShieldFill, color(Tint::blue), CardStyle::title2SymbolPixels, this);
     shield->setObjectName(QStringLiteral("planSymbol"));
 
-    m_headlineLabel = new PlainLabel(this);
+    // One line however long the phone's name: the whole stays in the tooltip, and the buttons stay in the window.
+    m_headlineLabel = new ElidedLabel(Qt::ElideRight, this);
     m_headlineLabel->setObjectName(QStringLiteral("headlineLabel"));
     m_headlineLabel->setFont(ViewFonts::body(QFont::DemiBold));
-    m_headlineLabel->setWordWrap(true);
 
     m_nameLabel = new ElidedLabel(Qt::ElideMiddle, this);
     m_nameLabel->setObjectName(QStringLiteral("planNameLabel"));

@@ -36,7 +36,7 @@ private:
     std::function<void()> m_cancel;
     std::optional<APKInstallPlan> m_plan;
     QString m_deviceName;
-    QLabel *m_headlineLabel = nullptr;
+    ElidedLabel *m_headlineLabel = nullptr;
     ElidedLabel *m_nameLabel = nullptr;
     QLabel *m_detailLabel = nullptr;
     DisclosureGroup *m_fileList = nullptr;
