@@ -2,6 +2,7 @@
 
 #include "FileDescriptor.h"
 #include "FileNameRules.h"
+#include "WholeFileCommit.h"
 
 #include <QDir>
 #include <QFile>
@@ -83,24 +84,23 @@ std::optional<QString> ReceivedFileDelivery::deliver(const QString &fileName, co
 bool ReceivedFileDelivery::syncDeliveredFolders(QString *errorMessage)
 {
     QStringList failures;
-    const auto sync = [&failures](const QString &path, int flags) {
-        const FileDescriptor descriptor(::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC));
-        int result = -1;
-        if (descriptor.get() >= 0) {
-            do {
-                result = ::fsync(descriptor.get());
-            } while (result != 0 && errno == EINTR);
-        }
-        if (result != 0) {
-            failures.append(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path),
-                                                         QString::fromLocal8Bit(std::strerror(errno))));
+    const auto note = [&failures](const QString &path) {
+        failures.append(
+            QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(errno))));
+    };
+    const auto syncFile = [&note](const QString &path) {
+        const FileDescriptor descriptor(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (descriptor.get() < 0 || !syncToDisk(descriptor.get())) {
+            note(path);
         }
     };
     for (const QString &file : std::as_const(m_filesToSync)) {
-        sync(file, O_RDONLY | O_NOFOLLOW);
+        syncFile(file);
     }
     for (const QString &folder : std::as_const(m_foldersToSync)) {
-        sync(folder, O_RDONLY | O_DIRECTORY);
+        if (!syncFolderToDisk(folder)) {
+            note(folder);
+        }
     }
     m_filesToSync.clear();
     m_foldersToSync.clear();

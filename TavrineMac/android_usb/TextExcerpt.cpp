@@ -1,15 +1,15 @@
 #include "TextExcerpt.h"
 
+#include "HiddenCharacters.h"
+
 namespace {
 
-bool isHiddenCharacter(char32_t character, bool keepsLines)
+bool isHidden(char32_t character, bool keepsLines)
 {
     if (keepsLines && (character == u'\n' || character == u'\t')) {
         return false;
     }
-    return character < 0x20 || (character >= 0x7F && character <= 0x9F) || character == 0x061C || character == 0x200E ||
-           character == 0x200F || (character >= 0x2028 && character <= 0x202E) ||
-           (character >= 0x2066 && character <= 0x2069);
+    return isHiddenCharacter(character);
 }
 
 } // namespace
@@ -39,7 +39,7 @@ QString withoutControlCharacters(const QString &text, bool keepsLines)
     kept.reserve(text.size());
     for (const QChar character : text) {
         // Every character of this set lies in the basic plane, so surrogates pass unchanged.
-        if (!isHiddenCharacter(character.unicode(), keepsLines)) {
+        if (!isHidden(character.unicode(), keepsLines)) {
             kept.append(character);
         }
     }

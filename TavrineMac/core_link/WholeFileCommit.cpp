@@ -1,12 +1,15 @@
 #include "WholeFileCommit.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -34,24 +37,10 @@ bool writeWhole(int descriptor, const QByteArray &bytes)
     return true;
 }
 
-bool syncDescriptor(int descriptor)
+// The names in the open folder `folder` reach the disk.
+bool syncOpenedFolder(int folder)
 {
-    int result = 0;
-    do {
-        result = ::fsync(descriptor);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
-}
-
-// A rename lasts once the folder that holds the name is on the disk too.
-bool syncFolderOf(const QString &path)
-{
-    const int folder =
-        ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) {
-        return false;
-    }
-    const bool synced = syncDescriptor(folder);
+    const bool synced = syncToDisk(folder);
     const int failure = errno;
     ::close(folder);
     errno = failure;
@@ -60,6 +49,49 @@ bool syncFolderOf(const QString &path)
 }
 
 } // namespace
+
+bool syncToDisk(int descriptor)
+{
+    int result = 0;
+    do {
+        result = ::fsync(descriptor);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+bool syncFolderToDisk(int folder)
+{
+    // Held for naming only, the folder is opened again to be read. One that may be written to but not read cannot
+    // be synced: its names reach the disk with the system's next write-back.
+    const int readable = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return readable >= 0 ? syncOpenedFolder(readable) : errno == EACCES;
+}
+
+bool syncFolderToDisk(const QString &path)
+{
+    const int folder = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return folder >= 0 ? syncOpenedFolder(folder) : errno == EACCES;
+}
+
+void removeLeftoverSaveFiles(const QString &filePath)
+{
+    const QFileInfo file(filePath);
+    const QRegularExpression leftover(QRegularExpression::anchoredPattern(QRegularExpression::escape(file.fileName()) +
+                                                                          QStringLiteral("\\.[A-Za-z0-9]{6}")));
+    const QDir folder = file.absoluteDir();
+    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        if (!leftover.match(name).hasMatch()) {
+            continue;
+        }
+        const QByteArray path = QFile::encodeName(folder.filePath(name));
+        struct stat status = {};
+        // Only a file of its own: a link is never followed, and whatever it names stays.
+        if (::lstat(path.constData(), &status) == 0 && S_ISREG(status.st_mode)) {
+            ::unlink(path.constData());
+        }
+    }
+}
 
 bool commitWholeFile(QSaveFile &file, const QByteArray &bytes, QString *errorMessage, int *errorNumber)
 {
@@ -73,7 +105,7 @@ bool commitWholeFile(QSaveFile &file, const QByteArray &bytes, QString *errorMes
         return false;
     };
     // Some file systems report a full disk only when the data is forced out.
-    if (!writeWhole(file.handle(), bytes) || !syncDescriptor(file.handle())) {
+    if (!writeWhole(file.handle(), bytes) || !syncToDisk(file.handle())) {
         const int failure = errno;
         file.cancelWriting();
         return fail(failure, {});
@@ -82,7 +114,7 @@ bool commitWholeFile(QSaveFile &file, const QByteArray &bytes, QString *errorMes
     if (!file.commit()) {
         return fail(errno, file.errorString());
     }
-    if (!syncFolderOf(file.fileName())) {
+    if (!syncFolderToDisk(QFileInfo(file.fileName()).absolutePath())) {
         return fail(errno, {});
     }
     return true;

@@ -1,5 +1,6 @@
 #include "ManagedPreviewCache.h"
 
+#include "HiddenCharacters.h"
 #include "ManagedDownloadDelivery.h"
 #include "SystemErrorText.h"
 
@@ -89,10 +90,7 @@ struct OpenFolder
 bool isUnsafeInName(QChar character)
 {
     const char16_t code = character.unicode();
-    const QChar::Category category = character.category();
-    return code == u'/' || code == u'\\' || category == QChar::Other_Control || category == QChar::Separator_Line ||
-           category == QChar::Separator_Paragraph || code == 0x061C || code == 0x200E || code == 0x200F ||
-           (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+    return code == u'/' || code == u'\\' || isHiddenCharacter(code);
 }
 
 // Removes a folder of named copies and the links in it; a folder someone else made in it stays, and so does this one.

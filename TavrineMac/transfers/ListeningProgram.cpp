@@ -1,5 +1,7 @@
 #include "ListeningProgram.h"
 
+#include "HiddenCharacters.h"
+
 #include <QFile>
 #include <QSet>
 
@@ -151,8 +153,6 @@ std::optional<ListeningProgram> findListeningProgram(quint16 port)
     const QByteArray commPath = "/proc/" + QByteArray::number(*processID) + "/comm";
     QString name = QString::fromUtf8(readBounded(commPath.constData(), maximumNameBytes)).trimmed();
     // The name is the program's own choice: it is shown, never read as anything else.
-    name.removeIf([](QChar character) {
-        return character.category() == QChar::Other_Control || character.category() == QChar::Other_Format;
-    });
+    name.removeIf([](QChar character) { return isHiddenCharacter(character.unicode()); });
     return ListeningProgram{name, *processID};
 }

@@ -2,6 +2,7 @@
 
 #include "LocalNames.h"
 #include "SystemErrorText.h"
+#include "WholeFileCommit.h"
 
 #include <QFile>
 #include <QStringList>
@@ -239,34 +240,18 @@ void writeAll(const FileDescriptor &file, const char *data, qsizetype size)
     }
 }
 
-template <typename Call> void retryingInterruptions(Call &&call)
-{
-    int result = -1;
-    do {
-        result = call();
-    } while (result != 0 && errno == EINTR);
-    if (result != 0)
-        throwSystemError(errno);
-}
-
 // The file's bytes are on the disk before it takes its name: a power cut never leaves the name on a file short of them.
 void syncData(const FileDescriptor &file)
 {
-    retryingInterruptions([&file] { return ::fdatasync(file.get()); });
+    if (!syncToDisk(file.get()))
+        throwSystemError(errno);
 }
 
 // The names in `folder` are on the disk, so that a file placed there (or a folder made there) stays after a power cut.
 void syncFolder(const FileDescriptor &folder)
 {
-    // Held for naming only, the folder is opened again to be synced. One that may be written to but not read cannot
-    // be: its names reach the disk with the system's next write-back.
-    FileDescriptor readable(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (readable.get() < 0) {
-        if (errno == EACCES)
-            return;
+    if (!syncFolderToDisk(folder.get()))
         throwSystemError(errno);
-    }
-    retryingInterruptions([&readable] { return ::fsync(readable.get()); });
 }
 
 bool haveSameContents(const FileDescriptor &first, const FileDescriptor &second)

@@ -11,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -245,20 +244,5 @@ void TransferTaskRepository::save(const QList<TransferTaskRecord> &records) cons
 
 void TransferTaskRepository::removeLeftoverTemporaryFiles() const
 {
-    // The names QSaveFile writes under before it moves a new file into place; a process ended at that moment leaves
-    // one behind, each as large as the file.
-    const QFileInfo file(m_filePath);
-    const QRegularExpression leftover(
-        QRegularExpression::anchoredPattern(QRegularExpression::escape(file.fileName()) + u"\\.[A-Za-z0-9]{6}"_s));
-    const QDir folder = file.absoluteDir();
-    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString &name : names) {
-        if (!leftover.match(name).hasMatch())
-            continue;
-        const QByteArray path = QFile::encodeName(folder.filePath(name));
-        struct stat status = {};
-        // Only a file of its own: a link is never followed, and whatever it names stays.
-        if (::lstat(path.constData(), &status) == 0 && S_ISREG(status.st_mode))
-            ::unlink(path.constData());
-    }
+    removeLeftoverSaveFiles(m_filePath);
 }
