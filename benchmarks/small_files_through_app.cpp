@@ -41,6 +41,7 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <linux/magic.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -48,6 +49,7 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,7 +65,10 @@ constexpr int defaultFileCount = 200;
 constexpr int defaultRounds = 3;
 constexpr qsizetype fileBytes = 4096;
 constexpr int maximumFileCount = 4096;
-constexpr double goalRatio = 0.10;
+// In memory tar does little more than copy, and the ratio's goal is low; on a disk both pay for the file system, and
+// the application also for making what it received durable.
+constexpr double memoryGoalRatio = 0.10;
+constexpr double diskGoalRatio = 0.30;
 // Each step (a window showing, the QR code appearing, a pairing, a file arriving) may take this long at most.
 constexpr int stepTimeoutMilliseconds = 30'000;
 // Where the first-run card's 显示配对码 button lies in the main window at its first size, with no message shown.
@@ -518,8 +523,10 @@ AppRound sendThroughApplication(const Application &application, Phone &phone, co
     const auto wallStarted = std::chrono::system_clock::now();
     const auto started = Clock::now();
     handOver.start(binary(u"TavrineMac"_s), QStringList{u"--send"_s} + paths);
+    // The phone tells of other things too (its progress, its state): only a file stored gives the next one more time.
+    QDeadlineTimer deadline(stepTimeoutMilliseconds);
     while (stored < paths.size()) {
-        const std::optional<QJsonObject> line = phone.nextLine(QDeadlineTimer(stepTimeoutMilliseconds));
+        const std::optional<QJsonObject> line = phone.nextLine(deadline);
         if (!line) {
             throw std::runtime_error("the phone stored " + std::to_string(stored) + " of " +
                                      std::to_string(paths.size()) + " files before it stopped telling of them");
@@ -534,6 +541,7 @@ AppRound sendThroughApplication(const Application &application, Phone &phone, co
         }
         found.value() = true;
         ++stored;
+        deadline.setRemainingTime(stepTimeoutMilliseconds);
     }
     AppRound round;
     round.seconds = std::chrono::duration<double>(Clock::now() - started).count();
@@ -591,6 +599,15 @@ bool inPrivateSession()
 {
     const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     return !qEnvironmentVariableIsEmpty("DISPLAY") && !bus.isEmpty() && !bus.contains("/run/user/");
+}
+
+// True when `folder` lies in memory (tmpfs), not on a disk.
+bool inMemory(const QString &folder)
+{
+    struct statfs status
+    {
+    };
+    return ::statfs(QFile::encodeName(folder).constData(), &status) == 0 && status.f_type == TMPFS_MAGIC;
 }
 
 // Measures in `root`; false when the run failed.
@@ -669,6 +686,7 @@ bool measure(const QDir &root, int fileCount, int rounds)
         "stored %.0f ms after it was written\n",
         median(appRates), median(firstWritten), median(secondStarts), median(intervals), median(storedLags));
     std::printf("  tar over TLS 1.3 on loopback:       %.0f files/s\n", median(tarRates));
+    const double goalRatio = inMemory(QDir::tempPath()) ? memoryGoalRatio : diskGoalRatio;
     std::printf("  ratio: %.3f (goal >= %.2f) %s\n", ratio, goalRatio, ratio >= goalRatio ? "ok" : "below goal");
     if (!application.isRunning()) {
         std::fprintf(stderr, "TavrineMac ended during the run\n");

@@ -57,8 +57,9 @@ void QuickSendCoordinator::handle(const QList<QUrl> &urls, Source source)
 
 void QuickSendCoordinator::send(const QuickSendSelection &selection, Source source)
 {
-    if (!m_transferStore.selectedTrustedDeviceID()) {
-        // Nothing is kept for later: the user first adds a phone in the main window.
+    if (!m_transferStore.selectedTrustedDeviceID() && !m_transferStore.isKeepingTrust()) {
+        // Nothing is kept for later: the user first adds a phone in the main window. A phone that has just paired,
+        // whose trust is on its way to the keychain, takes the files once it is kept.
         setMessage(QuickSendRules::noTrustedPhoneMessage);
         presentPanel();
         return;

@@ -121,6 +121,8 @@ public:
     const QList<TransferTaskRecord> &tasks() const { return m_tasks; }
     const QList<TrustedDeviceRecord> &trustedDevices() const { return m_trustedDevices; }
     const std::optional<QString> &selectedTrustedDeviceID() const { return m_selectedTrustedDeviceID; }
+    // True while a phone just paired waits for its trust to be kept: files sent meanwhile go to it once kept.
+    bool isKeepingTrust() const { return m_pendingTrust != nullptr; }
     // Why the phone's files cannot be received now (the receive folder cannot be used); nothing while they can.
     const std::optional<QString> &receiveFolderProblem() const { return m_receiveFolderProblem; }
     // Why paths of the last hand-over of files were not taken (a folder, a link, a file gone), one reason a line;

@@ -4,6 +4,7 @@
 #include "QuickSendCoordinator.h"
 #include "QuickSendPanel.h"
 #include "QuickSendRules.h"
+#include "transfers/StallingKeychain.h"
 #include "transfers/StoreTestSupport.h"
 
 #include <QApplication>
@@ -236,6 +237,46 @@ private slots:
         QTRY_COMPARE(coordinator.message(), QStringLiteral("先在 Tavrine 中添加一台手机，之后无需重复配对"));
         QVERIFY(store.tasks().isEmpty());
         QVERIFY(coordinator.panel()->isVisible());
+    }
+
+    // The first phone has paired and its trust is still on its way to a slow keyring: files handed over meanwhile
+    // are not refused as though no phone were added, and go to that phone once its trust is kept.
+    void filesHandedOverWhileTheFirstPairingIsKeptGoToThatPhone()
+    {
+        const Files files;
+        StoreFixture fixture;
+        auto keychain = std::make_shared<StallingKeychain>(fixture.keychain);
+        fixture.environmentKeychain = keychain;
+        TransferStore &store = fixture.make();
+        QuickSendCoordinator coordinator(store);
+        // Before any pairing the files are refused; the store has started up all the same.
+        coordinator.handle(files.urls({"c.txt"}), Source::dock);
+        QTRY_COMPARE(coordinator.message(), QuickSendRules::noTrustedPhoneMessage);
+        QVERIFY(coordinator.isTransferStoreReady());
+        store.beginNewPairing();
+        fixture.host->trustedPeerSecret = QStringLiteral("0123456789abcdef0123456789abcdef-secret");
+        fixture.host->events = {linkEvent(TransferEventKind::connecting, {}, {}),
+                                linkEvent(TransferEventKind::awaitingConfirmation, QStringLiteral("Pixel"), QStringLiteral("peer-1")),
+                                linkEvent(TransferEventKind::paired, QStringLiteral("Pixel"), QStringLiteral("peer-1"))};
+        keychain->stall();
+        store.drainEvents();
+        QTRY_VERIFY(keychain->hasWaitingCall());
+        QVERIFY(store.isKeepingTrust() && !store.selectedTrustedDeviceID());
+
+        coordinator.handle(files.urls({"a.txt", "b.txt"}), Source::finderService);
+        QTRY_VERIFY(!coordinator.isBootstrapping());
+        QVERIFY(coordinator.message() != QuickSendRules::noTrustedPhoneMessage);
+        QCOMPARE(store.tasks().size(), 2);
+
+        keychain->release();
+        QTRY_VERIFY(store.waitForCredentialWrites() || !store.isKeepingTrust());
+        store.drainEvents();
+        QCOMPARE(store.phase(), TransferStore::Phase::connected(QStringLiteral("Pixel")));
+        QCOMPARE(store.trustedDevices().size(), 1);
+        for (const TransferTaskRecord &task : store.tasks()) {
+            QCOMPARE(task.trustedDeviceID, store.selectedTrustedDeviceID());
+            QVERIFY(task.status != TransferTaskRecord::Status::waitingForConnection);
+        }
     }
 
     void stopDropsQueuedHandOvers()
