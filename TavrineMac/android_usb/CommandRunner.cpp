@@ -8,8 +8,6 @@
 #include <QTimer>
 #include <QUuid>
 
-#include <qcorosignal.h>
-
 #include <coroutine>
 
 #include <csignal>
@@ -73,26 +71,6 @@ private:
     QString m_path;
 };
 
-// Hands the turn to the next command when the current one ends, whichever way it ends.
-class TurnRelease
-{
-public:
-    TurnRelease(quint64 &servingTicket, FoundationCommandRunner &runner)
-        : m_servingTicket(servingTicket), m_runner(runner)
-    {}
-    ~TurnRelease()
-    {
-        ++m_servingTicket;
-        emit m_runner.turnPassed();
-    }
-    TurnRelease(const TurnRelease &) = delete;
-    TurnRelease &operator=(const TurnRelease &) = delete;
-
-private:
-    quint64 &m_servingTicket;
-    FoundationCommandRunner &m_runner;
-};
-
 bool createEmptyFile(const QString &path)
 {
     QFile file(path);
@@ -125,6 +103,26 @@ CommandRunnerError endedError(CommandRunnerError::Case reason, const QString &ex
 
 } // namespace
 
+// Suspends a command until its ticket holds the turn. Only the command whose turn it is gets resumed, once, so
+// several turns passed before the event loop runs (commands that fail at once) wake nothing twice; a command
+// destroyed while it waits leaves the line.
+class FoundationCommandRunner::TurnWait
+{
+public:
+    TurnWait(FoundationCommandRunner &runner, quint64 ticket) : m_runner(runner), m_ticket(ticket) {}
+    ~TurnWait() { m_runner.m_waitingTurns.remove(m_ticket); }
+    TurnWait(const TurnWait &) = delete;
+    TurnWait &operator=(const TurnWait &) = delete;
+
+    bool await_ready() const noexcept { return m_runner.m_servingTicket == m_ticket; }
+    void await_suspend(std::coroutine_handle<> waiter) { m_runner.m_waitingTurns.insert(m_ticket, waiter); }
+    void await_resume() const noexcept {}
+
+private:
+    FoundationCommandRunner &m_runner;
+    const quint64 m_ticket;
+};
+
 CommandRunnerError::CommandRunnerError(Case errorCase, const QString &message)
     : m_case(errorCase), m_message(message), m_what(message.toUtf8())
 {}
@@ -146,11 +144,28 @@ QCoro::Task<CommandResult> FoundationCommandRunner::run(QString executableURL, Q
                                                         std::chrono::milliseconds timeout)
 {
     const quint64 ticket = m_nextTicket++;
-    while (m_servingTicket != ticket) {
-        co_await qCoro(this, &FoundationCommandRunner::turnPassed);
-    }
-    const TurnRelease release(m_servingTicket, *this);
+    co_await TurnWait(*this, ticket);
+    // The turn goes to the next command when this one ends, whichever way it ends.
+    const auto release = qScopeGuard([this] { passTurn(); });
     co_return co_await runNow(std::move(executableURL), std::move(arguments), timeout);
+}
+
+void FoundationCommandRunner::passTurn()
+{
+    const quint64 next = ++m_servingTicket;
+    if (!m_waitingTurns.contains(next)) {
+        return; // nobody waits, or the next command has not been asked for yet: it finds the turn free
+    }
+    // From the event loop, not from inside the ending command, which is still winding down. A runner destroyed
+    // meanwhile drops the call.
+    QMetaObject::invokeMethod(
+        this,
+        [this, next] {
+            if (const std::coroutine_handle<> waiter = m_waitingTurns.take(next)) {
+                waiter.resume();
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void FoundationCommandRunner::stop()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
@@ -11,6 +12,7 @@
 #include <qcorotask.h>
 
 #include <chrono>
+#include <coroutine>
 #include <exception>
 #include <optional>
 
@@ -87,11 +89,11 @@ public:
     // the application is about to quit, so that no child of ours outlives it.
     void stop();
 
-signals:
-    // The command holding the turn has ended; the next in line may start.
-    void turnPassed();
-
 private:
+    class TurnWait;
+    // Hands the turn to the next ticket, and resumes its command, from the event loop, if it waits.
+    void passTurn();
+
     QCoro::Task<CommandResult> runNow(QString executableURL, QStringList arguments, std::chrono::milliseconds timeout);
     // Kills the running child's process group, remembering why.
     void endRunningCommand(CommandRunnerError::Case reason);
@@ -99,6 +101,8 @@ private:
     const qint64 m_maximumOutputBytes;
     quint64 m_nextTicket = 0;
     quint64 m_servingTicket = 0;
+    // The commands waiting for their turn, by ticket.
+    QHash<quint64, std::coroutine_handle<>> m_waitingTurns;
     bool m_isStopped = false;
     std::optional<QProcessEnvironment> m_environment;
 

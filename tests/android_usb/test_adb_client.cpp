@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <map>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -314,6 +315,35 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(CommandRunnerError, awaitTask(unstartable));
         QCOMPARE(awaitTask(last).status, 0);
         QCOMPARE(contentsOf(log), "start-one\nend-one\nstart-two\nend-two\n");
+        QFile::remove(log);
+    }
+
+    // Commands that cannot start fail at once and pass the turn on, several times before the event loop runs: the
+    // commands waiting behind them each start once, in order, and the runner is not touched after their waits end.
+    void turnsPassedAtOnceWakeEachCommandOnce()
+    {
+        FoundationCommandRunner runner;
+        const QString log = m_temporary.filePath(u"turns.log"_s);
+        const QString unstartable = QFINDTESTDATA("test_adb_client.cpp");
+        const auto logged = [&runner, &log](const QString &name) {
+            return runner.run(u"/bin/sh"_s, {u"-c"_s, u"echo %1 >> %2"_s.arg(name, log)}, commandTimeout);
+        };
+        QCoro::Task<CommandResult> first = logged(u"one"_s);
+        std::vector<QCoro::Task<CommandResult>> failing;
+        for (int index = 0; index < 3; ++index) {
+            failing.push_back(runner.run(unstartable, {}, commandTimeout));
+        }
+        QCoro::Task<CommandResult> second = logged(u"two"_s);
+        QCoro::Task<CommandResult> third = logged(u"three"_s);
+        QCOMPARE(awaitTask(third).status, 0);
+        QCOMPARE(awaitTask(first).status, 0);
+        QCOMPARE(awaitTask(second).status, 0);
+        for (QCoro::Task<CommandResult> &task : failing) {
+            QVERIFY_THROWS_EXCEPTION(CommandRunnerError, awaitTask(task));
+        }
+        QCOMPARE(contentsOf(log), "one\ntwo\nthree\n");
+        // Nothing left in the event loop reaches back into the commands' finished waits.
+        QCoreApplication::processEvents();
         QFile::remove(log);
     }
 
