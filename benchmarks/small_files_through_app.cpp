@@ -509,7 +509,7 @@ std::chrono::system_clock::time_point modificationTime(const QString &path)
 
 // Hands `paths` to the running application as a second start does and waits until the phone stored them all.
 AppRound sendThroughApplication(const Application &application, Phone &phone, const QStringList &paths,
-                                const QString &storage)
+                                const QString &storage, int stepMilliseconds = stepTimeoutMilliseconds)
 {
     QHash<QString, bool> awaited;
     for (const QString &path : paths) {
@@ -524,7 +524,7 @@ AppRound sendThroughApplication(const Application &application, Phone &phone, co
     const auto started = Clock::now();
     handOver.start(binary(u"TavrineMac"_s), QStringList{u"--send"_s} + paths);
     // The phone tells of other things too (its progress, its state): only a file stored gives the next one more time.
-    QDeadlineTimer deadline(stepTimeoutMilliseconds);
+    QDeadlineTimer deadline(stepMilliseconds);
     while (stored < paths.size()) {
         const std::optional<QJsonObject> line = phone.nextLine(deadline);
         if (!line) {
@@ -541,7 +541,7 @@ AppRound sendThroughApplication(const Application &application, Phone &phone, co
         }
         found.value() = true;
         ++stored;
-        deadline.setRemainingTime(stepTimeoutMilliseconds);
+        deadline.setRemainingTime(stepMilliseconds);
     }
     AppRound round;
     round.seconds = std::chrono::duration<double>(Clock::now() - started).count();
@@ -635,8 +635,21 @@ bool measure(const QDir &root, int fileCount, int rounds)
         std::fprintf(stderr, "TavrineMac did not keep the paired phone\n");
         return false;
     }
-    // One file first, so that the application has taken the pairing in and the rounds start alike.
-    sendThroughApplication(application, phone, writeRoundFiles(root.filePath(u"files/r0"_s), 0, 1), storage);
+    // One file first, so that the application has taken the pairing in and the rounds start alike. A build that
+    // refuses a hand-over made just after the pairing (while the phone's trust is still being kept) is given another
+    // file, and the refusal is told.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            const QString folder = root.filePath(u"files/r0-%1"_s.arg(attempt));
+            sendThroughApplication(application, phone, writeRoundFiles(folder, -attempt, 1), storage, 5'000);
+            break;
+        } catch (const std::runtime_error &) {
+            if (attempt == 3) {
+                throw;
+            }
+            std::fprintf(stderr, "the application did not take a file handed over just after the pairing\n");
+        }
+    }
 
     std::printf("%d files of %lld bytes, %d rounds; files, the application's folders and the phone's storage in %s\n",
                 fileCount, qlonglong(fileBytes), rounds, qPrintable(QDir::tempPath()));
