@@ -34,7 +34,7 @@ void setError(QString *errorMessage, const QString &message)
 } // namespace
 
 ApplicationInventory::ApplicationInventory(const QString &storageDirectory)
-    : m_filePath(QDir(StorageLayout::stateFolderPath(storageDirectory)).filePath(QStringLiteral("applications.json")))
+    : m_filePath(StorageLayout::applicationsFilePath(storageDirectory))
 {}
 
 std::optional<QList<ManagedApplication>> ApplicationInventory::parse(const QByteArray &bytes, QString *errorMessage)

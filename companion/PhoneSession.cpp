@@ -5,6 +5,7 @@
 #include "PhoneCommand.h"
 #include "PhoneOutput.h"
 #include "StorageLayout.h"
+#include "WholeFileCommit.h"
 
 #include <QDir>
 #include <QFile>
@@ -98,6 +99,10 @@ PhoneSession::~PhoneSession()
 
 void PhoneSession::start(int inputFileDescriptor)
 {
+    // What a process killed in the middle of a save left beside the phone's own files goes before anything is saved.
+    for (const QString &path : StorageLayout::wholeSavedFilePaths(m_options.storageDirectory)) {
+        removeLeftoverSaveFiles(path);
+    }
     m_input = std::make_unique<InputLineReader>(inputFileDescriptor);
     connect(m_input.get(), &InputLineReader::lineRead, this, &PhoneSession::handleLine);
     connect(m_input.get(), &InputLineReader::endOfInput, this, [this] { finish(0); });

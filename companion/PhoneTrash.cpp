@@ -194,7 +194,7 @@ QString PhoneTrash::realStorage() const
 
 QString PhoneTrash::trashFolder() const
 {
-    return QDir(StorageLayout::stateFolderPath(realStorage())).filePath(QStringLiteral("trash"));
+    return StorageLayout::trashFolderPath(realStorage());
 }
 
 QString PhoneTrash::itemsFolder() const
@@ -204,7 +204,7 @@ QString PhoneTrash::itemsFolder() const
 
 QString PhoneTrash::indexPath() const
 {
-    return trashFolder() + QStringLiteral("/index.json");
+    return StorageLayout::trashIndexPath(realStorage());
 }
 
 void PhoneTrash::prepareFolders() const

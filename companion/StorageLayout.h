@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QString>
+#include <QStringList>
 
 // Where tavrine-phone keeps its own files inside the storage folder it serves.
 namespace StorageLayout {
@@ -20,6 +21,29 @@ inline QString stateFilePath(const QString &storageDirectory)
 inline QString inboxPath(const QString &storageDirectory)
 {
     return QDir(stateFolderPath(storageDirectory)).filePath(QStringLiteral("inbox"));
+}
+
+// The phone's trash: the deleted items, and the index of where each came from.
+inline QString trashFolderPath(const QString &storageDirectory)
+{
+    return QDir(stateFolderPath(storageDirectory)).filePath(QStringLiteral("trash"));
+}
+
+inline QString trashIndexPath(const QString &storageDirectory)
+{
+    return trashFolderPath(storageDirectory) + QStringLiteral("/index.json");
+}
+
+inline QString applicationsFilePath(const QString &storageDirectory)
+{
+    return QDir(stateFolderPath(storageDirectory)).filePath(QStringLiteral("applications.json"));
+}
+
+// The files tavrine-phone saves whole, each by writing a new copy beside it and moving it into place.
+inline QStringList wholeSavedFilePaths(const QString &storageDirectory)
+{
+    return {stateFilePath(storageDirectory), applicationsFilePath(storageDirectory),
+            trashIndexPath(storageDirectory)};
 }
 
 } // namespace StorageLayout

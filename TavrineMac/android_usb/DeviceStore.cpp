@@ -22,6 +22,7 @@ DeviceStore::DeviceStore(std::shared_ptr<ADBClient> client, InstallHistoryStore 
     } catch (...) {
         m_companionArtifactErrorMessage = errorText(std::current_exception());
     }
+    m_historyStore.removeLeftoverTemporaryFiles();
     // Record by record: one damaged record costs that record, not the whole history.
     m_installHistory = m_historyStore.load();
     if (!m_client) {

@@ -262,6 +262,11 @@ QList<InstallHistoryRecord> InstallHistoryStore::load() const
     return records;
 }
 
+void InstallHistoryStore::removeLeftoverTemporaryFiles() const
+{
+    removeLeftoverSaveFiles(m_fileURL);
+}
+
 QList<InstallHistoryRecord> InstallHistoryStore::append(const InstallHistoryRecord &record) const
 {
     if (!record.installedAt.isValid())

@@ -81,6 +81,10 @@ public:
     // as it was.
     QList<InstallHistoryRecord> append(const InstallHistoryRecord &record) const;
 
+    // Removes the new copies an application ended in the middle of a write left beside the file. Called at start,
+    // before anything writes.
+    void removeLeftoverTemporaryFiles() const;
+
 private:
     QString m_fileURL;
 };

@@ -209,6 +209,22 @@ private slots:
         QCOMPARE(store.waitingUSBPhone().value_or(USBAndroidDevice()).serialNumber, u"R58N"_s);
     }
 
+    // An application killed while it wrote the history left its new copy beside the file: the next start removes
+    // it, and keeps the history, other names and links.
+    void copiesLeftByAnInterruptedWriteGoAtStart()
+    {
+        const QString file = history().fileURL();
+        QVERIFY(writeFile(file, "[" + recordText(u"kept"_s) + "]"));
+        QVERIFY(writeFile(file + u".k3Xq9Z"_s, "[" + recordText(u"half"_s)));
+        QVERIFY(writeFile(file + u".damaged-1"_s, "[]"));
+        QVERIFY(QFile::link(file, file + u".Lnk123"_s));
+        DeviceStore store(nullptr, history(), {m_usb, u"/none"_s});
+        QCOMPARE(QDir(QFileInfo(file).path()).entryList(QDir::Files | QDir::System, QDir::Name),
+                 QStringList({u"install-history.json"_s, u"install-history.json.Lnk123"_s,
+                              u"install-history.json.damaged-1"_s}));
+        QCOMPARE(store.installHistory().size(), 1);
+    }
+
     void refreshKeepsOrMovesTheSelection_data()
     {
         const SelectionRows rows;

@@ -203,6 +203,29 @@ private slots:
         }
     }
 
+    // A phone killed while it saved its pairing, its applications or its trash's index left the new copy beside
+    // the file, as large as the file: such copies go when the phone starts again, while its own files, other names
+    // and links stay.
+    void copiesLeftByAnInterruptedSaveGoAtStart()
+    {
+        const QStringList leftovers{u".tavrine/state.json.Ab3xYz"_s, u".tavrine/applications.json.QW12er"_s,
+                                    u".tavrine/trash/index.json.zz99AA"_s};
+        const QStringList kept{u".tavrine/state.json"_s, u".tavrine/trash/index.json"_s,
+                               u".tavrine/state.json.old"_s, u"Docs/state.json.Ab3xYz"_s};
+        QStringList entries = leftovers + kept;
+        entries.append(u".tavrine/applications.json.link99 -> ../Music/song.mp3"_s);
+        QVERIFY(makeEntries(m_storage, entries));
+        FakeTransferClient *fake = nullptr;
+        const std::unique_ptr<PhoneSession> session = makeSession(fake);
+        session->start(m_inputReadEnd->get());
+        for (const QString &path : leftovers)
+            QVERIFY2(!QFileInfo::exists(QDir(m_storage).filePath(path)), qPrintable(path));
+        for (const QString &path : kept)
+            QVERIFY2(QFileInfo::exists(QDir(m_storage).filePath(path)), qPrintable(path));
+        QVERIFY(QFileInfo(QDir(m_storage).filePath(u".tavrine/applications.json.link99"_s)).isSymLink());
+        QCOMPARE(readFile(m_storage + u"/Music/song.mp3"_s), "old"_ba);
+    }
+
 private:
     // A session over a fake client, serving the storage folder, its input open until the next one is made; the
     // caller starts it.
