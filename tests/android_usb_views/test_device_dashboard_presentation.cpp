@@ -45,9 +45,36 @@ private slots:
         QList<InstallHistoryRecord> history;
         for (const char *serial : {"abc", "ABC", "abc", "abcd"})
             history.append({QString::number(history.size()), serial, {}, {}, {}, true, {}});
-        const QList<InstallHistoryRecord> records = historyForDevice(history, "abc");
+        AndroidDevice device;
+        device.serial = "abc";
+        const QList<InstallHistoryRecord> records = historyForDevice(history, device, {device});
         QCOMPARE(records.size(), 2);
         QCOMPARE(records[0].id + records[1].id, "02");
+    }
+
+    // Two phones listed with one serial each see the records made under their own names, not the other's; a phone
+    // alone with its serial sees every record of it, whatever name it had then.
+    void phonesSharingASerialKeepTheirOwnHistory()
+    {
+        AndroidDevice first;
+        first.serial = "0123456789ABCDEF";
+        first.transportID = "1";
+        first.model = "Pixel 7";
+        AndroidDevice second = first;
+        second.transportID = "2";
+        second.model = "Galaxy A14";
+        QList<InstallHistoryRecord> history;
+        for (const char *name : {"Pixel 7", "Galaxy A14", "Pixel 7", "Old name"})
+            history.append({QString::number(history.size()), first.serial, name, {}, {}, true, {}});
+        const auto ids = [](const QList<InstallHistoryRecord> &records) {
+            QString joined;
+            for (const InstallHistoryRecord &record : records)
+                joined += record.id;
+            return joined;
+        };
+        QCOMPARE(ids(historyForDevice(history, first, {first, second})), "02");
+        QCOMPARE(ids(historyForDevice(history, second, {first, second})), "1");
+        QCOMPARE(ids(historyForDevice(history, first, {first})), "0123");
     }
 
     void companionTexts()

@@ -249,7 +249,7 @@ void DeviceDashboard::render()
             m_planCard->setPlan(*plan, deviceName);
         }
         m_installBanner->setState(installState);
-        m_historyCard->setRecords(historyForDevice(m_store->installHistory(), m_device.serial));
+        m_historyCard->setRecords(historyForDevice(m_store->installHistory(), m_device, m_store->devices()));
     } else {
         m_planCard->setVisible(false);
     }

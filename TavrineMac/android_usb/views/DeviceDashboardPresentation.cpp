@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace DeviceDashboardPresentation {
 
 using PhaseKind = TransferStore::Phase::Kind;
@@ -142,11 +144,17 @@ QStringList planFileNames(const APKInstallPlan &plan)
     return names;
 }
 
-QList<InstallHistoryRecord> historyForDevice(const QList<InstallHistoryRecord> &history, const QString &serial)
+QList<InstallHistoryRecord> historyForDevice(const QList<InstallHistoryRecord> &history, const AndroidDevice &device,
+                                             const QList<AndroidDevice> &listed)
 {
+    const bool serialShared = std::any_of(listed.begin(), listed.end(), [&device](const AndroidDevice &other) {
+        return other.serial == device.serial && other.id() != device.id();
+    });
+    // Kept as the history keeps it.
+    const QString name = textExcerpt(device.displayName());
     QList<InstallHistoryRecord> records;
     for (const InstallHistoryRecord &record : history) {
-        if (record.deviceSerial == serial) {
+        if (record.deviceSerial == device.serial && (!serialShared || record.deviceName == name)) {
             records.append(record);
         }
     }

@@ -104,8 +104,10 @@ QStringList planFileNames(const APKInstallPlan &plan);
 inline const QString planConfirmTitle = QStringLiteral("确认安装");
 inline const QString planCancelTitle = QStringLiteral("取消");
 
-// The install history of the phone `serial` (exact comparison), in the store's order.
-QList<InstallHistoryRecord> historyForDevice(const QList<InstallHistoryRecord> &history, const QString &serial);
+// The install history of `device` (its serial, compared exactly), in the store's order. Where another phone of
+// `listed` has the same serial, only the records under the device's own name: the history keeps no more of a phone.
+QList<InstallHistoryRecord> historyForDevice(const QList<InstallHistoryRecord> &history, const AndroidDevice &device,
+                                             const QList<AndroidDevice> &listed);
 // The records the history card lists: the newest 8.
 QList<InstallHistoryRecord> shownHistory(const QList<InstallHistoryRecord> &records);
 inline constexpr qsizetype shownHistoryLimit = 8;
