@@ -18,12 +18,12 @@
 #include <QPainterPath>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QWidget>
 
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -207,10 +207,9 @@ private slots:
 
         // The first calls may come from two threads at once: one loads, the other gets that table.
         const TavrineCoreFunctions *seenByWorker = nullptr;
-        std::unique_ptr<QThread> worker(QThread::create([&seenByWorker] { seenByWorker = &tavrineCoreFunctions(); }));
-        worker->start();
+        std::thread worker([&seenByWorker] { seenByWorker = &tavrineCoreFunctions(); });
         const TavrineCoreFunctions &functions = tavrineCoreFunctions();
-        QVERIFY(worker->wait(5000));
+        worker.join();
         QCOMPARE(loads.load(), 1);
         QVERIFY(seenByWorker == &functions);
         QVERIFY(functions.ffi_tavrine_core_uniffi_contract_version ==
@@ -313,10 +312,8 @@ private slots:
 
         // Drawn on another thread, nothing is kept, and the symbol looks the same.
         QImage elsewhere;
-        std::unique_ptr<QThread> thread(QThread::create(
-            [&] { elsewhere = SymbolIcon::pixmap(Symbol::checkmarkCircleFill, blue, 20, 2.0).toImage(); }));
-        thread->start();
-        QVERIFY(thread->wait(10000));
+        std::thread([&] { elsewhere = SymbolIcon::pixmap(Symbol::checkmarkCircleFill, blue, 20, 2.0).toImage(); })
+            .join();
         QCOMPARE(elsewhere, image);
     }
 
