@@ -32,6 +32,7 @@ MainWindowDetailPane::MainWindowDetailPane(DeviceStore &store, TransferStore &tr
     m_linkProblemNotice->setWordWrap(true);
     m_linkProblemNotice->setContentsMargins(16, 8, 16, 8);
     CardStyle::setTextColor(m_linkProblemNotice, ViewColors::red());
+    // Under the screen shown: a problem comes on its own, and what the pointer is on stays where it is.
     m_layout->addWidget(m_linkProblemNotice);
 
     for (const auto signal : {&TransferStore::trustedDevicesChanged, &TransferStore::phaseChanged,
@@ -87,7 +88,8 @@ void MainWindowDetailPane::render()
         old->deleteLater();
     }
     m_screenWidget = makeScreen(screen);
-    m_layout->addWidget(m_screenWidget);
+    // Above the problem line.
+    m_layout->insertWidget(0, m_screenWidget);
 }
 
 bool MainWindowDetailPane::showsSamePhone(const DetailScreen &screen, const DetailScreen &shown)
@@ -175,7 +177,7 @@ void MainWindowDetailPane::showLinkProblems(DetailScreen::Kind shownKind)
     QStringList problems;
     if (const auto &folder = m_transferStore.receiveFolderProblem())
         problems.append(*folder);
-    // Tasks that cannot be saved do not stop the link: the phone stays on screen, with the reason above it.
+    // Tasks that cannot be saved do not stop the link: the phone stays on screen, with the reason under it.
     if (const auto &taskFile = m_transferStore.taskFileProblem())
         problems.append(*taskFile);
     // The first-run screen says why the link or adb's listing failed in its own message; the others have no place

@@ -46,7 +46,7 @@ public:
     // The widget of the screen shown: a DeviceManagementDashboard, DeviceDashboard, USBApprovalView or
     // FirstRunConnectionView.
     QWidget *screenWidget() const { return m_screenWidget; }
-    // The line above every screen that says why the phone's files cannot be received, why the tasks cannot be saved
+    // The line under every screen that says why the phone's files cannot be received, why the tasks cannot be saved
     // and, on every screen but the first-run one (which says it in its message), why the link failed; hidden while
     // none applies.
     QLabel *linkProblemNotice() const { return m_linkProblemNotice; }

@@ -125,18 +125,6 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
     planLayout->addWidget(line(Qt::Horizontal, m_planSection));
     layout->addWidget(m_planSection);
 
-    m_usbStateBanner = new StatusBanner(this);
-    m_usbStateBanner->setObjectName(QStringLiteral("usbStateBanner"));
-    m_installBanner = new InstallStatusBanner(this);
-    m_operationBanner = new AppOperationBanner(this);
-    for (QWidget *banner : {static_cast<QWidget *>(m_usbStateBanner), static_cast<QWidget *>(m_installBanner),
-                            static_cast<QWidget *>(m_operationBanner)}) {
-        auto *row = new QHBoxLayout;
-        row->setContentsMargins(16, 0, 16, 0);
-        row->addWidget(banner);
-        layout->addLayout(row);
-    }
-
     m_mainStack = new QStackedWidget(this);
     auto *connected = new QWidget(m_mainStack);
     auto *columns = new QHBoxLayout(connected);
@@ -206,6 +194,20 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
     m_mainStack->addWidget(
         unavailableView(Symbol::wifiSlash, &m_disconnectedTitle, &m_disconnectedDescription, m_mainStack));
     layout->addWidget(m_mainStack, 1);
+
+    // The banners come on their own (an outcome, the phone's state): under the list and the details, so that what
+    // the pointer is on stays where it is when one appears, and the list gives up its lowest rows to it.
+    m_usbStateBanner = new StatusBanner(this);
+    m_usbStateBanner->setObjectName(QStringLiteral("usbStateBanner"));
+    m_installBanner = new InstallStatusBanner(this);
+    m_operationBanner = new AppOperationBanner(this);
+    for (QWidget *banner : {static_cast<QWidget *>(m_usbStateBanner), static_cast<QWidget *>(m_installBanner),
+                            static_cast<QWidget *>(m_operationBanner)}) {
+        auto *row = new QHBoxLayout;
+        row->setContentsMargins(16, 8, 16, 8);
+        row->addWidget(banner);
+        layout->addLayout(row);
+    }
 
     if (m_managementStore) {
         DeviceManagementStore *store = m_managementStore;

@@ -43,6 +43,9 @@ QStringList systemWords(int errnoValue)
     const QString library = QString::fromLocal8Bit(std::strerror(errnoValue));
     if (!words.contains(library))
         words.append(library);
+    // A file saved whole (QSaveFile) in place of a folder is refused in words of the class's own, with no number.
+    if (errnoValue == EISDIR)
+        words.append(QStringLiteral("Filename refers to a directory"));
     return words;
 }
 

@@ -123,7 +123,7 @@ void saveScreenshot(QWidget *widget, const QString &name)
     qInfo("screenshot: %s", qPrintable(folder.filePath(name)));
 }
 
-// Where the pane shows `text`: "notice" for the line above the screen, "first run" for the first-run screen's
+// Where the pane shows `text`: "notice" for the line under the screen, "first run" for the first-run screen's
 // message.
 QStringList placesShowing(const MainWindowDetailPane &pane, const QString &text)
 {
@@ -600,7 +600,7 @@ private slots:
     }
 
     // A link that cannot start, or cannot receive, says why on the screen shown: a locked keyring on the first-run
-    // screen (no phone can be listed), a receive folder that cannot be used above every screen.
+    // screen (no phone can be listed), a receive folder that cannot be used under every screen.
     void theLinksTroublesShowOnTheScreenShown()
     {
         StoreFixture transfers;
@@ -626,7 +626,7 @@ private slots:
     }
 
     // A task file that cannot be saved leaves the link alone: the phone stays in the sidebar, connected, and the
-    // screen shown stays, with the reason above it, once, until a save reaches the disk again.
+    // screen shown stays where it is, with the reason under it, once, until a save reaches the disk again.
     void aTaskFileThatCannotBeSavedSaysWhyOnTheScreenShown_data()
     {
         // adb devices, the selection ("" none, "Pixel" the trusted phone, else a USB serial) → the screen shown
@@ -651,11 +651,21 @@ private slots:
         const QStringList rows = phoneRows(paired.window);
         QVERIFY(rows.contains("Pixel · 无线已连接") || rows.contains("Pixel · 无线 + USB 已连接"));
 
+        paired.window.show();
+        QApplication::processEvents();
+        const QPoint screenOrigin = pane.screenWidget()->mapTo(&pane, QPoint(0, 0));
+
         QVERIFY(!QFile::exists(transfers.taskFile()) || QFile::remove(transfers.taskFile()));
         QVERIFY(QDir().mkpath(transfers.taskFile())); // no save succeeds now
         transfers.deliver({transferEvent(TransferEventKind::queued, TransferDirection::receiving, "offer")});
         transfers.store->waitForTaskFile();
         QTRY_VERIFY(transfers.store->taskFileProblem());
+        // The line comes under the screen, which stays where it was.
+        for (int turn = 0; turn < 3; ++turn)
+            QApplication::processEvents();
+        QVERIFY(pane.linkProblemNotice()->isVisible());
+        QCOMPARE(pane.screenWidget()->mapTo(&pane, QPoint(0, 0)), screenOrigin);
+        QVERIFY(pane.linkProblemNotice()->geometry().top() >= pane.screenWidget()->geometry().bottom());
         const QString failure = *transfers.store->taskFileProblem();
         QVERIFY(failure.startsWith("无法保存传输任务："));
         QCOMPARE(transfers.store->phase().kind, Phase::Kind::connected);
@@ -678,7 +688,7 @@ private slots:
     }
 
     // The program starts again while the task file still cannot be saved (the disk is full, say): the phone comes
-    // back and its files arrive, and it is listed as connected, with the reason above its dashboard.
+    // back and its files arrive, and it is listed as connected, with the reason under its dashboard.
     void aRestartWhileTheTaskFileCannotBeSavedShowsThePhone()
     {
         StoreFixture transfers;

@@ -272,6 +272,64 @@ private slots:
         QVERIFY(pane->installBanner()->isVisibleTo(pane.get()));
     }
 
+    void bannersMoveNothing_data()
+    {
+        const TestTable<QString> rows; // the banner that comes
+        rows("an operation's outcome", u"operation"_s);
+        rows("an install's outcome", u"install"_s);
+        rows("the phone's state", u"state"_s);
+    }
+
+    // A banner comes on its own, a moment after the click that led to it or when the phone changes: the tile and
+    // the button under the pointer stay where they are, and a click there still reaches them.
+    void bannersMoveNothing()
+    {
+        const auto [banner] = TestTable<QString>::fetch();
+        ManagementStoreFixture management;
+        const auto pane = paneOfPixel(management, R"([{"serial": "MINE", "model": "Pixel_7"}])");
+        QVERIFY(pane);
+        pane->resize(900, 600);
+        pane->show();
+        const ManagedApplication maps = application(u"Maps"_s);
+        pane->setSelectedApplicationID(maps.packageName);
+        QApplication::processEvents();
+        QListView *list = pane->findChild<QListView *>(u"applicationList"_s);
+        QPushButton *more = pane->moreActionsButton();
+        const QList<QPoint> points{more->mapTo(pane.get(), more->rect().center()),
+                                   list->viewport()->mapTo(pane.get(), list->visualRect(list->currentIndex()).center())};
+        QList<QWidget *> widgets;
+        QList<QPoint> origins;
+        for (const QPoint &point : points) {
+            widgets.append(pane->childAt(point));
+            origins.append(widgets.last()->mapTo(pane.get(), QPoint(0, 0)));
+        }
+        QCOMPARE(widgets.first(), more);
+
+        QWidget *coming = nullptr;
+        if (banner == u"operation") {
+            pane->forceStop(maps);
+            QTRY_COMPARE(m_deviceStore->appOperationState().kind, DeviceStore::AppOperationState::Kind::succeeded);
+            coming = pane->operationBanner();
+        } else if (banner == u"install") {
+            awaitTask(m_deviceStore->prepareInstall({m_folder->filePath(u"missing.apk"_s)}));
+            coming = pane->installBanner();
+        } else {
+            AndroidDevice offline = m_deviceStore->devices().first();
+            offline.state = AndroidDevice::State::offline;
+            pane->setUSBPhone(offline);
+            coming = pane->findChild<QWidget *>(u"usbStateBanner"_s);
+        }
+        // Layouts follow on the next turns of the event loop.
+        for (int turn = 0; turn < 3; ++turn)
+            QApplication::processEvents();
+        QVERIFY(coming->isVisible());
+        for (qsizetype index = 0; index < points.size(); ++index) {
+            QCOMPARE(pane->childAt(points[index]), widgets[index]);
+            QCOMPARE(widgets[index]->mapTo(pane.get(), QPoint(0, 0)), origins[index]);
+        }
+        QCOMPARE(list->indexAt(list->viewport()->mapFrom(pane.get(), points[1])), list->currentIndex());
+    }
+
     // With both phones of the same model there is no target: nothing is offered and nothing starts.
     void twoMatchingPhonesOfferNothing()
     {

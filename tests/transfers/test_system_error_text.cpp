@@ -1,6 +1,7 @@
 #include "SystemErrorText.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -53,6 +54,11 @@ private slots:
         QVERIFY(!file.open(QIODevice::WriteOnly));
         QCOMPARE(SystemErrorText::describe(file.errorString()), u"文件或文件夹不存在"_s);
         QCOMPARE(SystemErrorText::describe(u"a text of our own"_s), u"a text of our own"_s);
+
+        // A file saved whole where a folder stands.
+        QSaveFile whole(folder.path());
+        QVERIFY(!whole.open(QIODevice::WriteOnly));
+        QCOMPARE(SystemErrorText::describe(whole.errorString()), u"这是一个文件夹"_s);
     }
 };
 
