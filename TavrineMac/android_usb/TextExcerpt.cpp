@@ -1,6 +1,7 @@
 #include "TextExcerpt.h"
 
 #include "HiddenCharacters.h"
+#include "Utf8Prefix.h"
 
 namespace {
 
@@ -16,21 +17,8 @@ bool isHidden(char32_t character, bool keepsLines)
 
 QString textExcerpt(const QString &text)
 {
-    qsizetype bytes = 0;
-    qsizetype index = 0;
-    while (index < text.size()) {
-        const char16_t unit = text.at(index).unicode();
-        const bool pair =
-            QChar::isHighSurrogate(unit) && index + 1 < text.size() && text.at(index + 1).isLowSurrogate();
-        // A lone surrogate is written as the three bytes of U+FFFD.
-        const qsizetype width = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
-        if (bytes + width > textExcerptBytes) {
-            return text.left(index) + u'…';
-        }
-        bytes += width;
-        index += pair ? 2 : 1;
-    }
-    return text;
+    const qsizetype kept = utf8PrefixLength(text, textExcerptBytes);
+    return kept == text.size() ? text : text.left(kept) + u'…';
 }
 
 QString withoutControlCharacters(const QString &text, bool keepsLines)

@@ -3,6 +3,7 @@
 #include "HiddenCharacters.h"
 #include "ManagedDownloadDelivery.h"
 #include "SystemErrorText.h"
+#include "Utf8Prefix.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -277,19 +278,7 @@ QString ManagedPreviewCache::openableName(const QString &phoneName, const QStrin
     const QString extension = dot > 0 && name.size() - dot <= longestKeptExtension ? name.mid(dot) : QString();
     const QStringView stem = QStringView(name).first(name.size() - extension.size());
     const qsizetype budget = maximumBytes - extension.toUtf8().size();
-    // Cut between whole characters, never inside a surrogate pair.
-    qsizetype bytes = 0;
-    qsizetype kept = 0;
-    while (kept < stem.size()) {
-        const qsizetype units = stem[kept].isHighSurrogate() && kept + 1 < stem.size() ? 2 : 1;
-        const qsizetype length = stem.sliced(kept, units).toUtf8().size();
-        if (bytes + length > budget) {
-            break;
-        }
-        bytes += length;
-        kept += units;
-    }
-    return stem.first(kept).toString() + extension;
+    return stem.first(utf8PrefixLength(stem, budget)).toString() + extension;
 }
 
 QString ManagedPreviewCache::namedCopy(const QString &cachedPath, const QString &phoneName)
