@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <memory>
 
 namespace tavrine::core {
@@ -14,11 +15,20 @@ public:
     // The bytes (and the size) of the open file `file`. False, with errno set, when the system could not write them.
     virtual bool syncData(int file) = 0;
     // The names in the open folder `folder`, so that a file placed or renamed there stays so. False, with errno set,
-    // on failure.
+    // on failure; `folderSyncLosesNothing` tells which failures leave nothing at stake.
     virtual bool syncFolder(int folder) = 0;
 
     // The system's own: it waits until the disk holds what was asked.
     static std::shared_ptr<FileSync> system();
 };
+
+// Whether a folder whose names could not be synced, with the error `error`, still keeps what was placed in it. Some
+// file systems (network and shared-folder ones among them) keep no folder that could be synced and answer EINVAL or
+// EOPNOTSUPP: a name placed there is as lasting as they make it, and refusing the file for it would receive nothing
+// on such a disk. Every other failure (EIO, ENOSPC, …) may have lost the name.
+inline bool folderSyncLosesNothing(int error) noexcept
+{
+    return error == EINVAL || error == EOPNOTSUPP || error == ENOTSUP;
+}
 
 } // namespace tavrine::core

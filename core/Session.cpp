@@ -1182,9 +1182,8 @@ void Session::reportPlaced()
     }
     std::map<const InboxFolder *, int> failedFolders; // the error of each folder whose names could not be synced
     for (const std::shared_ptr<InboxFolder> &folder : folders) {
-        if (!m_sync->syncFolder(folder->descriptor)) {
-            const int error = errno;
-            failedFolders[folder.get()] = error;
+        if (!m_sync->syncFolder(folder->descriptor) && !folderSyncLosesNothing(errno)) {
+            failedFolders[folder.get()] = errno;
         }
     }
 

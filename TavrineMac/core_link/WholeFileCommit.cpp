@@ -1,5 +1,7 @@
 #include "WholeFileCommit.h"
 
+#include "FileSync.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -44,8 +46,7 @@ bool syncOpenedFolder(int folder)
     const int failure = errno;
     ::close(folder);
     errno = failure;
-    // A file system that cannot sync a folder keeps no folder to sync: nothing is lost by it.
-    return synced || errno == EINVAL || errno == EOPNOTSUPP;
+    return synced || tavrine::core::folderSyncLosesNothing(errno);
 }
 
 } // namespace

@@ -27,7 +27,8 @@ struct SyncCall
 };
 
 // Stands in for the disk. It records each sync; asked to, it holds the writer inside the first sync of a file's bytes
-// until it is let go, so that the files after it queue up. A sync it is told to fail fails as a full disk does.
+// until it is let go, so that the files after it queue up. A sync of a file's bytes it is told to fail fails as a full
+// disk does; a folder's sync fails with the error it is given.
 class RecordingSync : public FileSync
 {
 public:
@@ -50,7 +51,8 @@ public:
     {
         record(true, folder);
         std::lock_guard lock(m_mutex);
-        return fail(failFolders);
+        errno = folderError;
+        return folderError == 0;
     }
 
     // Waits until the writer is held; false when it was not within the bound.
@@ -92,7 +94,7 @@ public:
     Session *session = nullptr;
     bool holdFirstFile = false;
     bool failFiles = false;
-    bool failFolders = false;
+    int folderError = 0; // what a sync of a folder fails with; 0: it succeeds
 
 private:
     static QString nameOf(int descriptor)
@@ -249,7 +251,11 @@ private slots:
     {
         const auto [folderFails] = TestTable<bool>::fetch();
         Receiver receiver;
-        (folderFails ? receiver.disk->failFolders : receiver.disk->failFiles) = true;
+        if (folderFails) {
+            receiver.disk->folderError = ENOSPC;
+        } else {
+            receiver.disk->failFiles = true;
+        }
         receiver.receive("photo", "photo.jpg", std::string(4096, 'p'));
         QTRY_VERIFY_WITH_TIMEOUT(!receiver.disk->drainedEvents().isEmpty() &&
                                      receiver.disk->drainedEvents().last().kind == EventKind::failed,
@@ -260,6 +266,27 @@ private slots:
             folderFails ? "the file could not be placed in the inbox: " : "the file could not be written: ";
         QVERIFY2(failed.message == expected + std::strerror(ENOSPC), failed.message.c_str());
         QCOMPARE(QDir(receiver.inbox).entryList(QDir::Files), QStringList());
+    }
+
+    void folderThatItsFileSystemCannotSyncStillReceives_data()
+    {
+        const TestTable<int> rows;
+        rows("EINVAL (network and shared-folder file systems)", EINVAL);
+        rows("EOPNOTSUPP", EOPNOTSUPP);
+    }
+
+    // Such a file system keeps no folder to sync: the file stays where it was placed and is reported received.
+    void folderThatItsFileSystemCannotSyncStillReceives()
+    {
+        const auto [error] = TestTable<int>::fetch();
+        Receiver receiver;
+        receiver.disk->folderError = error;
+        receiver.receive("photo", "photo.jpg", std::string(4096, 'p'));
+        QTRY_VERIFY_WITH_TIMEOUT(receiver.disk->completions() == 1, 60'000);
+        QCOMPARE(QDir(receiver.inbox).entryList(QDir::Files), QStringList{u"photo.jpg"_s});
+        const QList<Event> events = receiver.disk->drainedEvents();
+        QVERIFY(std::none_of(events.begin(), events.end(),
+                             [](const Event &event) { return event.kind == EventKind::failed; }));
     }
 };
 
