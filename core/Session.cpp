@@ -117,13 +117,16 @@ bool hashPrefix(int descriptor, uint64_t count, EVP_MD_CTX *digest, const std::a
     return true;
 }
 
-// What tells that a file was written to since: its size and its modification and change times, to the nanosecond.
-// A rewrite in place keeps the size, so the times tell it.
+// What tells that a file's bytes were written to since: the file itself (its device and inode), its size and its
+// modification time, to the nanosecond. A rewrite in place keeps the size, so the time tells it. The change time is
+// left out: a rename, a move, a new mode, a second name or an extended attribute sets it and leaves the bytes as they
+// were.
 struct FileVersion
 {
+    uint64_t device = 0;
+    uint64_t inode = 0;
     uint64_t size = 0;
     int64_t modifiedNanoseconds = 0;
-    int64_t changedNanoseconds = 0;
 
     bool operator==(const FileVersion &) const = default;
 
@@ -135,10 +138,8 @@ struct FileVersion
         if (::fstat(descriptor, &status) != 0) {
             return std::nullopt;
         }
-        const auto nanoseconds = [](const timespec &time) {
-            return int64_t(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-        };
-        return FileVersion{uint64_t(status.st_size), nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
+        return FileVersion{uint64_t(status.st_dev), uint64_t(status.st_ino), uint64_t(status.st_size),
+                           int64_t(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
     }
 };
 

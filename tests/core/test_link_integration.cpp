@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -529,6 +531,54 @@ private slots:
         // Sent once more, the file arrives whole.
         VERIFY_NO_PROBLEM(link,
                           change != Change::shrinks ? link.resumeProblem(way, path, u"scan.pdf"_s, id, 0) : QString());
+    }
+
+    void metadataChangesLeaveTheSendGoing_data()
+    {
+        const TestTable<Way, QString> rows; // what is done to the file while it is sent
+        for (const Way way : {Way::hostToPhone, Way::phoneToHost}) {
+            for (const QString &change : {u"renamed"_s, u"moved to another folder"_s, u"mode changed"_s,
+                                          u"second name"_s, u"extended attribute"_s}) {
+                rows(qPrintable(wayName(way) + u", "_s + change), way, change);
+            }
+        }
+    }
+
+    // What a file manager does to a file while it is sent (a rename, a move, a tag kept as an extended attribute)
+    // changes the file's metadata, not its bytes: the file arrives whole.
+    void metadataChangesLeaveTheSendGoing()
+    {
+        const auto [sendingWay, change] = TestTable<Way, QString>::fetch();
+        const Way way = sendingWay; // for the lambdas of WAIT_FOR
+        LinkFixture link;
+        const QString id = u"metadata"_s;
+        const QString path = link.startThrottledTransfer(way, u"scan.pdf"_s, id);
+        VERIFY_LINK(link, !path.isEmpty());
+        const QByteArray expected = fileSha256(path);
+        const QDir folder = QFileInfo(path).absoluteDir();
+        const QByteArray encoded = QFile::encodeName(path);
+        if (change == u"renamed") {
+            QVERIFY(QFile::rename(path, folder.filePath(u"scan (signed).pdf"_s)));
+        } else if (change == u"moved to another folder") {
+            QVERIFY(folder.mkdir(u"Archive"_s));
+            QVERIFY(QFile::rename(path, folder.filePath(u"Archive/scan.pdf"_s)));
+        } else if (change == u"mode changed") {
+            QVERIFY(::chmod(encoded.constData(), 0400) == 0);
+        } else if (change == u"second name") {
+            QVERIFY(QFile::link(path, folder.filePath(u"shortcut.pdf"_s)));
+            QVERIFY(::link(encoded.constData(), QFile::encodeName(folder.filePath(u"scan copy.pdf"_s))) == 0);
+        } else {
+            if (::setxattr(encoded.constData(), "user.xdg.tags", "work", 4, 0) != 0) {
+                QSKIP("this file system keeps no extended attributes of the user's");
+            }
+        }
+        link.relay->setBytesPerSecond(0);
+
+        WAIT_FOR(link, link.sender(way).roundOutcome(id) && link.receiver(way).roundOutcome(id));
+        VERIFY_ROUND(link, link.sender(way).round(id), TransferDirection::sending, Kind::completed, throttledFileBytes);
+        const TransferEvent received = *link.receiver(way).roundOutcome(id);
+        QCOMPARE(received.kind, Kind::completed);
+        QCOMPARE(fileSha256(link.receiver(way).inboxFile(received.fileName)), expected);
     }
 
     void managementAnswersComeBackToTheHost_data()
