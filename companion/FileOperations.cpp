@@ -2,6 +2,7 @@
 
 #include "FileActionError.h"
 #include "FileDescriptor.h"
+#include "MoveWithoutReplacing.h"
 #include "StorageLayout.h"
 
 #include <QDir>
@@ -187,24 +188,13 @@ QList<WalkedItem> walk(const QString &folder, bool isStorageFolder, WalkLimits l
 
 void moveWithoutReplacing(const QString &from, const QString &to)
 {
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-    int result = -1;
-#ifdef RENAME_NOREPLACE
-    result = ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE);
-    if (result != 0 && errno != EINVAL && errno != ENOSYS) {
-        throw errno == EEXIST ? nameTaken(to) : systemFailure(errno);
-    }
-#endif
-    // Without a rename that refuses to replace, another process may still take the name between the check and
-    // the rename; nothing of the computer's can.
-    if (result != 0) {
-        if (isTaken(to)) {
-            throw nameTaken(to);
-        }
-        if (::rename(source.constData(), target.constData()) != 0) {
-            throw systemFailure(errno);
-        }
+    switch (::moveWithoutReplacing(AT_FDCWD, QFile::encodeName(from), AT_FDCWD, QFile::encodeName(to))) {
+    case MoveOutcome::moved:
+        return;
+    case MoveOutcome::nameTaken:
+        throw nameTaken(to);
+    case MoveOutcome::failed:
+        throw systemFailure(errno);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "ManagedDownloadDelivery.h"
 
 #include "LocalNames.h"
+#include "MoveWithoutReplacing.h"
 #include "SystemErrorText.h"
 #include "WholeFileCommit.h"
 
@@ -297,46 +298,6 @@ bool isUnsupportedOperation(int code)
     return code == ENOSYS || code == ENOTSUP || code == EOPNOTSUPP;
 }
 
-// Moves `source` to `target`, both in `folder`, unless something already lies at `target`: false then, and
-// nothing moved.
-bool moveWithoutReplacing(const FileDescriptor &folder, const QByteArray &source, const QByteArray &target)
-{
-    const int at = folder.get();
-#ifdef __linux__
-    if (::renameat2(at, source.constData(), at, target.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno == EEXIST)
-        return false;
-    // File systems that do not know the flag answer EINVAL.
-    if (errno != EINVAL && !isUnsupportedOperation(errno))
-        throwSystemError(errno);
-#endif
-    if (::linkat(at, source.constData(), at, target.constData(), 0) == 0) {
-        ::unlinkat(at, source.constData(), 0);
-        return true;
-    }
-    if (errno == EEXIST)
-        return false;
-    // File systems without hard links answer EPERM.
-    if (errno != EPERM && !isUnsupportedOperation(errno))
-        throwSystemError(errno);
-    // Without hard links, an empty file of our own claims the name; the rename then replaces only that.
-    const int placeholder =
-        ::openat(at, target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (placeholder < 0) {
-        if (errno == EEXIST)
-            return false;
-        throwSystemError(errno);
-    }
-    ::close(placeholder);
-    if (::renameat(at, source.constData(), at, target.constData()) != 0) {
-        const int code = errno;
-        ::unlinkat(at, target.constData(), 0);
-        throwSystemError(code);
-    }
-    return true;
-}
-
 // The name of the hidden file in which the delivery of transfer `transferId` is made: the id itself where it is a
 // lower-case UUID, as the application's ids are, else a UUID made from it. The same task always gets the same name, so
 // that a delivery cut short by a crash leaves nothing that its next attempt does not replace.
@@ -426,9 +387,14 @@ public:
     QString moveToFreeName(QString target, const QString &name)
     {
         for (int attempt = 0; attempt < maximumMoveAttempts; ++attempt) {
-            if (moveWithoutReplacing(m_folder, m_name, encoded(target))) {
+            switch (moveWithoutReplacing(m_folder.get(), m_name, m_folder.get(), encoded(target))) {
+            case MoveOutcome::moved:
                 m_created = false;
                 return target;
+            case MoveOutcome::failed:
+                throwSystemError(errno);
+            case MoveOutcome::nameTaken:
+                break;
             }
             target = freeName(m_folder, name);
         }

@@ -1,5 +1,6 @@
 #include "TransferTaskRepository.h"
 
+#include "MoveWithoutReplacing.h"
 #include "RegularFileReader.h"
 #include "SystemErrorText.h"
 #include "WholeFileCommit.h"
@@ -70,17 +71,6 @@ bool isTaken(const QString &path)
     return info.exists() || info.isSymLink();
 }
 
-// Moves `from` to `to` unless something is there already; false with errno set when it cannot.
-bool moveWithoutReplacing(const QByteArray &from, const QByteArray &to)
-{
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL)
-        return false;
-    // A file system that cannot refuse to replace: the name was free a moment ago.
-    return ::rename(from.constData(), to.constData()) == 0;
-}
-
 // Keeps the damaged task file under a name of its own, in a way that takes no room on the disk, since a nearly full
 // disk is where files get damaged: a file that was read gets a second name, and stays in place until the next save
 // replaces it; on a file system without second names, and for a file that cannot be read at all, the file itself is
@@ -101,11 +91,12 @@ std::optional<int> keepDamagedFile(const QString &path, bool wasRead)
         }
         if (wasRead && errno == EEXIST)
             continue;
-        if (moveWithoutReplacing(from, to)) {
+        const MoveOutcome moved = moveWithoutReplacing(AT_FDCWD, from, AT_FDCWD, to);
+        if (moved == MoveOutcome::moved) {
             qCWarning(taskFileLog) << "damaged task file moved to" << keptPath;
             return std::nullopt;
         }
-        if (errno == EEXIST)
+        if (moved == MoveOutcome::nameTaken)
             continue;
         const int failure = errno;
         qCWarning(taskFileLog) << "could not keep the damaged task file:" << qt_error_string(failure);
