@@ -121,15 +121,16 @@ private slots:
         rows("only cancelled", QList{cancelled, cancelled}, "传输活动", clear, 220);
         rows("three completed, one cancelled", QList{completed, cancelled, completed, completed}, "最近完成 3 项",
              clear, 328);
-        // A task that failed is neither in progress nor waiting; one paused or waiting for the phone only waits.
+        // Every unfinished task counts, whether it goes, waits for the phone or the user, or failed: the dock's green
+        // "completed" says that nothing is left to do.
         rows("one queued among failed ones", QList{Status::failed, Status::needsAttention, Status::queued},
-             "1 项传输进行中 | ━", "活动 | 1 个任务进行中或等待中 | ━", 246);
-        rows("only failed ones", QList{Status::failed, Status::needsAttention, completed}, "最近完成 1 项",
-             "活动 | [清除已完成]", 246);
-        rows("one paused, ten completed", oneActive, "最近完成 10 项",
+             "3 项传输进行中 | ━", "活动 | 3 个任务进行中或等待中 | ━", 246);
+        rows("only failed ones", QList{Status::failed, Status::needsAttention, completed}, "2 项传输进行中 | ━",
+             "活动 | 2 个任务进行中或等待中 | [清除已完成] | ━", 246);
+        rows("one paused, ten completed", oneActive, "1 项传输进行中 | ━",
              "活动 | 1 个任务进行中或等待中 | [清除已完成] | ━", 520);
-        rows("queued ones in progress, the others waiting",
-             QList{Status::queued, Status::waitingForConnection, Status::paused, Status::queued}, "2 项传输进行中 | ━",
+        rows("queued ones, the others waiting",
+             QList{Status::queued, Status::waitingForConnection, Status::paused, Status::queued}, "4 项传输进行中 | ━",
              "活动 | 4 个任务进行中或等待中 | ━", 328);
     }
 

@@ -60,7 +60,7 @@ private slots:
         window.resize(560, 110);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QCOMPARE(transcript(&window, &window), QString("[活动] | 2 项传输进行中 | ━"));
+        QCOMPARE(transcript(&window, &window), QString("[活动] | 5 项传输进行中 | ━"));
         save(&window, QStringLiteral("transfer-activity-dock.png"));
 
         QTest::mouseClick(dock, Qt::LeftButton);
@@ -69,7 +69,7 @@ private slots:
         QCOMPARE(popover->size(), QSize(460, 492));
         // Newest first, every text whole.
         QCOMPARE(transcript(dock->taskCenter()),
-                 QString("活动 | 3 个任务进行中或等待中 | [清除已完成] | ━ | "
+                 QString("活动 | 5 个任务进行中或等待中 | [清除已完成] | ━ | "
                          "旅行视频.mp4 | 正在发送 | ━ | 640 MB / 1.02 GB | [暂停] | [取消] | "
                          "IMG_2041.jpg | 等待下载 | ━ | 等待下载 | 0 字节 / 4.2 MB | "
                          "相册 / 2024/IMG_2041.jpg | [暂停] | [取消] | "

@@ -98,7 +98,7 @@ QString TransferActivityDock::summaryText() const
 void TransferActivityDock::refresh()
 {
     const QList<TransferTaskRecord> tasks = m_store ? m_store->tasks() : QList<TransferTaskRecord>();
-    const int active = TransferTaskPresentation::inProgressTaskCount(tasks);
+    const int active = m_store ? int(m_store->activeTasks().size()) : 0;
     const QString summary =
         TransferTaskPresentation::dockSummary(active, TransferTaskPresentation::completedTaskCount(tasks));
 

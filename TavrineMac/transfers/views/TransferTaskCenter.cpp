@@ -77,7 +77,7 @@ TransferTaskCenter::TransferTaskCenter(TransferStore *store, QWidget *parent) : 
 void TransferTaskCenter::refresh()
 {
     const QList<TransferTaskRecord> tasks = m_store ? m_store->tasks() : QList<TransferTaskRecord>();
-    const int active = TransferTaskPresentation::inProgressOrWaitingTaskCount(tasks);
+    const int active = m_store ? int(m_store->activeTasks().size()) : 0;
 
     const std::optional<QString> subtitle = TransferTaskPresentation::activeTasksSubtitle(active);
     m_subtitleLabel->setText(subtitle.value_or(QString()));

@@ -123,20 +123,6 @@ std::optional<QString> batchLine(const TransferTaskRecord &task)
     return *task.batchName;
 }
 
-int inProgressTaskCount(const QList<TransferTaskRecord> &tasks)
-{
-    return int(std::count_if(tasks.begin(), tasks.end(), [](const TransferTaskRecord &task) {
-        return task.status == Status::queued || task.status == Status::sending || task.status == Status::receiving;
-    }));
-}
-
-int inProgressOrWaitingTaskCount(const QList<TransferTaskRecord> &tasks)
-{
-    return int(std::count_if(tasks.begin(), tasks.end(), [](const TransferTaskRecord &task) {
-        return !TransferTaskRecord::isFinished(task.status) && !task.canRetry();
-    }));
-}
-
 int completedTaskCount(const QList<TransferTaskRecord> &tasks)
 {
     return int(std::count_if(tasks.begin(), tasks.end(),

@@ -52,17 +52,13 @@ std::optional<QString> batchLine(const TransferTaskRecord &task);
 
 using ::fileByteCount;
 
-// The tasks on their way, or queued to go next. A task that failed, or waits for the phone or the user, is not in
-// progress.
-int inProgressTaskCount(const QList<TransferTaskRecord> &tasks);
-// Those, and the tasks that wait for the phone to come back or for the user to go on; not those that failed.
-int inProgressOrWaitingTaskCount(const QList<TransferTaskRecord> &tasks);
 int completedTaskCount(const QList<TransferTaskRecord> &tasks);
 bool hasFinishedTask(const QList<TransferTaskRecord> &tasks);
 
-// The dock's text (also its accessible value), from the tasks in progress and those completed.
+// The dock's text (also its accessible value), from the unfinished tasks (the store's active ones, also those paused,
+// failed or waiting for the phone) and those completed.
 QString dockSummary(int activeCount, int completedCount);
-// The task center's line under its title, from the tasks in progress or waiting; none while there are none.
+// The task center's line under its title, from the unfinished tasks; none while there are none.
 std::optional<QString> activeTasksSubtitle(int activeCount);
 // Height of the task list in the popover, in pixels: it grows with the list up to a limit, then scrolls.
 int popoverListHeight(qsizetype taskCount);
