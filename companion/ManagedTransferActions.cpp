@@ -3,6 +3,8 @@
 #include "ActionPayload.h"
 #include "FileDescriptor.h"
 #include "MediaFile.h"
+#include "PhoneOutput.h"
+#include "SavedUploadFolders.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -48,7 +50,9 @@ std::optional<QString> existingFolder(const StorageIdResult &resolved)
 ManagedTransferActions::ManagedTransferActions(TransferClientProtocol &client, const QString &storageDirectory,
                                                MonotonicClock clock)
     : m_client(client), m_storageDirectory(storageDirectory), m_ids(storageDirectory), m_clock(std::move(clock))
-{}
+{
+    loadSavedPreparations();
+}
 
 void ManagedTransferActions::addTo(ManagementHandlers &handlers)
 {
@@ -89,6 +93,7 @@ ManagementAnswer ManagedTransferActions::prepareUpload(const QJsonObject &payloa
     const auto deadline = m_deadlines.emplace(m_clock() + preparationLifetime, transferId);
     m_preparations.insert(transferId, {directoryId, deadline});
     forgetStalePreparations();
+    savePreparation(transferId, directoryId);
     return ManagementAnswer::succeeded({});
 }
 
@@ -122,6 +127,45 @@ void ManagedTransferActions::forgetStalePreparations()
     const auto now = m_clock();
     while (!m_deadlines.empty() && (m_deadlines.begin()->first <= now || m_preparations.size() > maximumPreparations)) {
         forget(m_preparations.find(m_deadlines.begin()->second));
+    }
+}
+
+void ManagedTransferActions::loadSavedPreparations()
+{
+    QString error;
+    const std::optional<SavedUploadFolders::Contents> saved = SavedUploadFolders::load(m_storageDirectory, &error);
+    if (!saved) {
+        PhoneOutput::writeError(error);
+        return;
+    }
+    m_savedLines = saved->lines;
+    for (const auto &[transferId, folderId] : saved->folders) {
+        const auto deadline = m_deadlines.emplace(m_clock() + preparationLifetime, transferId);
+        m_preparations.insert(transferId, {folderId, deadline});
+    }
+}
+
+void ManagedTransferActions::savePreparation(const QString &transferId, const QString &folderId)
+{
+    QString error;
+    bool saved = false;
+    if (m_savedLines < 2 * SavedUploadFolders::maximumEntries) {
+        saved = SavedUploadFolders::append(m_storageDirectory, transferId, folderId, &error);
+        m_savedLines += 1;
+    } else {
+        SavedUploadFolders::Folders newest;
+        // Files on their way first (their deadline is the latest), then the newest.
+        for (auto entry = m_deadlines.rbegin();
+             entry != m_deadlines.rend() && qsizetype(newest.size()) < SavedUploadFolders::maximumEntries; ++entry) {
+            newest.emplace(newest.begin(), entry->second, m_preparations.value(entry->second).folderId);
+        }
+        saved = SavedUploadFolders::rewrite(m_storageDirectory, newest, &error);
+        if (saved) {
+            m_savedLines = qsizetype(newest.size());
+        }
+    }
+    if (!saved) {
+        PhoneOutput::writeError(error);
     }
 }
 

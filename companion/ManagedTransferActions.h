@@ -22,6 +22,10 @@
 // A preparation whose file has not begun to arrive is forgotten after `preparationLifetime`. Beyond
 // `maximumPreparations` the oldest go first, those whose file is on its way last. A forgotten transfer is one the
 // phone does not know: its file goes into the storage folder.
+//
+// The newest preparations (those whose file is on its way first) are kept in the storage folder's upload-folders file
+// too (SavedUploadFolders), so that a file that was complete in the inbox when the phone stopped goes at its next start
+// where the computer sent it; a preparation read back from there is aged anew.
 class ManagedTransferActions
 {
 public:
@@ -59,6 +63,8 @@ private:
     ManagementAnswer download(const QJsonObject &payload, bool mediaOnly);
     void forget(QHash<QString, Preparation>::iterator preparation);
     void forgetStalePreparations();
+    void loadSavedPreparations();
+    void savePreparation(const QString &transferId, const QString &folderId);
 
     TransferClientProtocol &m_client;
     QString m_storageDirectory;
@@ -67,4 +73,5 @@ private:
     QHash<QString, Preparation> m_preparations; // by transfer id
     // A file that has begun to arrive has no deadline: it comes last, and goes only when all else has gone.
     Deadlines m_deadlines;
+    qsizetype m_savedLines = 0; // in the upload-folders file
 };

@@ -39,11 +39,17 @@ inline QString applicationsFilePath(const QString &storageDirectory)
     return QDir(stateFolderPath(storageDirectory)).filePath(QStringLiteral("applications.json"));
 }
 
+// The folders that the computer prepared for the files it uploads, by transfer id.
+inline QString uploadFoldersPath(const QString &storageDirectory)
+{
+    return QDir(stateFolderPath(storageDirectory)).filePath(QStringLiteral("upload-folders.json"));
+}
+
 // The files tavrine-phone saves whole, each by writing a new copy beside it and moving it into place.
 inline QStringList wholeSavedFilePaths(const QString &storageDirectory)
 {
-    return {stateFilePath(storageDirectory), applicationsFilePath(storageDirectory),
-            trashIndexPath(storageDirectory)};
+    return {stateFilePath(storageDirectory), applicationsFilePath(storageDirectory), trashIndexPath(storageDirectory),
+            uploadFoldersPath(storageDirectory)};
 }
 
 } // namespace StorageLayout

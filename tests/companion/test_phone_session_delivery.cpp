@@ -18,6 +18,15 @@ using namespace Qt::StringLiterals;
 
 using Deliveries = TestTable<QString, bool, QString, QList<TransferEventKind>>;
 
+// A line of the upload-folders file, as the phone writes it.
+QByteArray lineFor(const char *transferId, const char *folder)
+{
+    return QJsonDocument(QJsonObject{{u"directoryId"_s, StorageIds::idForRelativePath(QString::fromUtf8(folder))},
+                                     {u"transferId"_s, QString::fromUtf8(transferId)}})
+               .toJson(QJsonDocument::Compact) +
+           '\n';
+}
+
 namespace {
 
 // What the phone syncs, each file or folder with its path below the storage folder and how many transfers were
@@ -154,6 +163,55 @@ private slots:
         QCOMPARE(readFile(m_storage + u"/Music/song.mp3"_s), "old"_ba);
     }
 
+    void filesLeftInTheInboxGoWhereTheyWereSentAtTheNextStart_data()
+    {
+        // What stands in the upload-folders file when the phone starts again (empty: what the first run left), and
+        // where the file is stored.
+        const TestTable<QByteArray, QString> rows;
+        rows("as the first run left it", {}, u"Music/song (1).mp3"_s);
+        rows("its line cut short", "{\"directoryId\":\"TXVzaWM\",\"transf", u"song.mp3"_s);
+        rows("not a text for a folder", "{\"directoryId\":7,\"transferId\":\"upload-1\"}\n", u"song.mp3"_s);
+        rows("an earlier line cut short", "{\"directoryId\":\"RG9\n" + lineFor("upload-1", "Music"),
+             u"Music/song (1).mp3"_s);
+        rows("prepared twice, the newest holds", lineFor("upload-1", "Docs") + lineFor("upload-1", "Music"),
+             u"Music/song (1).mp3"_s);
+    }
+
+    // The phone stopped once the file was complete in the inbox, before it moved it: the core reports it again at the
+    // next start, and it goes into the folder the computer prepared, where the computer already said it is.
+    void filesLeftInTheInboxGoWhereTheyWereSentAtTheNextStart()
+    {
+        const auto [savedFile, storedPath] = TestTable<QByteArray, QString>::fetch();
+        {
+            FakeTransferClient *fake = nullptr;
+            const std::unique_ptr<PhoneSession> session = makeSession(fake);
+            session->start(m_inputReadEnd->get());
+            const QJsonObject payload{{u"transferId"_s, u"upload-1"_s},
+                                      {u"directoryId"_s, StorageIds::idForRelativePath(u"Music"_s)}};
+            fake->requests.enqueue({u"request-1"_s, u"files.prepare_upload"_s,
+                                    QString::fromUtf8(QJsonDocument(payload).toJson(QJsonDocument::Compact))});
+            QTRY_COMPARE(fake->responses.size(), 1);
+            QVERIFY(fake->responses.constFirst().success);
+        }
+        if (!savedFile.isEmpty())
+            QVERIFY(writeFile(StorageLayout::uploadFoldersPath(m_storage), savedFile));
+        const QString inboxFile = StorageLayout::inboxPath(m_storage) + u"/song.mp3"_s;
+        QVERIFY(writeFile(inboxFile, "new"));
+
+        FakeTransferClient *fake = nullptr;
+        const std::unique_ptr<PhoneSession> session = makeSession(fake);
+        fake->events.enqueue({.kind = TransferEventKind::completed,
+                              .direction = TransferDirection::receiving,
+                              .transferId = u"upload-1"_s,
+                              .fileName = u"song.mp3"_s,
+                              .transferredBytes = 3,
+                              .totalBytes = 3});
+        session->start(m_inputReadEnd->get());
+        QTRY_COMPARE(fake->acknowledgedTransferIds, QStringList{u"upload-1"_s});
+        QCOMPARE(readFile(QDir(m_storage).filePath(storedPath)), "new"_ba);
+        QCOMPARE(readFile(m_storage + u"/Music/song.mp3"_s), "old"_ba);
+    }
+
     void filesDeliveredTogetherShareOneFolderSync_data()
     {
         // The error the folder's sync fails with (0: none), and whether the storage lies on another file system than
@@ -210,8 +268,8 @@ private slots:
     {
         const QStringList leftovers{u".tavrine/state.json.Ab3xYz"_s, u".tavrine/applications.json.QW12er"_s,
                                     u".tavrine/trash/index.json.zz99AA"_s};
-        const QStringList kept{u".tavrine/state.json"_s, u".tavrine/trash/index.json"_s,
-                               u".tavrine/state.json.old"_s, u"Docs/state.json.Ab3xYz"_s};
+        const QStringList kept{u".tavrine/state.json"_s, u".tavrine/trash/index.json"_s, u".tavrine/state.json.old"_s,
+                               u"Docs/state.json.Ab3xYz"_s};
         QStringList entries = leftovers + kept;
         entries.append(u".tavrine/applications.json.link99 -> ../Music/song.mp3"_s);
         QVERIFY(makeEntries(m_storage, entries));
