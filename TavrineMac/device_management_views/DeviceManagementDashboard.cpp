@@ -1,6 +1,5 @@
 #include "DeviceManagementDashboard.h"
 
-#include "CardStyle.h"
 #include "DeviceManagementStore.h"
 #include "DeviceOverviewPane.h"
 #include "DeviceStore.h"
@@ -13,6 +12,7 @@
 
 #include <QHBoxLayout>
 #include <QHideEvent>
+#include <QResizeEvent>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -30,25 +30,14 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
     m_pollTimer.setInterval(snapshotPollInterval);
     connect(&m_pollTimer, &QTimer::timeout, this, &DeviceManagementDashboard::pollSnapshot);
 
-    auto *root = new QVBoxLayout(this);
-    root->setContentsMargins(0, 0, 0, 0);
-    root->setSpacing(0);
-    m_column = new QVBoxLayout;
+    m_column = new QVBoxLayout(this);
+    m_column->setContentsMargins(0, 0, 0, 0);
     m_column->setSpacing(0);
+    // The bar lies over the top edge of the section, which fills the dashboard: a message that comes on its own
+    // moves nothing, and no room stays empty while there is none.
     m_messageBar = new ManagementMessageBar(
         {}, false, [this] { dismissMessage(); }, this);
-    // The bar keeps its place while there is no message, as the dock below does while there is no task: a bar that
-    // comes on its own must not move what the pointer is on.
-    CardStyle::keepPlaceWhileHidden(m_messageBar);
     m_messageBar->hide();
-    m_column->addWidget(m_messageBar);
-    // The pane watches the active phone for changes of phone; it must not take this phone's arrival for one.
-    if (m_managementStore) {
-        m_managementStore->setActivePeer(m_transferStore ? m_transferStore->selectedTrustedDeviceID() : std::nullopt);
-    }
-    m_sectionPane = makeSectionContent();
-    m_column->addWidget(m_sectionPane, 1);
-    root->addLayout(m_column, 1);
 
     m_dockBar = new QWidget(this);
     m_dockBar->setObjectName(QStringLiteral("activityDockBar"));
@@ -58,8 +47,14 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
     dockLayout->setContentsMargins(0, 10, 0, 10);
     m_dock = new TransferActivityDock(m_transferStore, m_dockBar);
     dockLayout->addWidget(m_dock, 0, Qt::AlignHCenter);
-    CardStyle::keepPlaceWhileHidden(m_dockBar);
-    root->addWidget(m_dockBar);
+    m_dockBar->hide();
+
+    // The pane watches the active phone for changes of phone; it must not take this phone's arrival for one.
+    if (m_managementStore) {
+        m_managementStore->setActivePeer(m_transferStore ? m_transferStore->selectedTrustedDeviceID() : std::nullopt);
+    }
+    m_sectionPane = makeSectionContent();
+    m_column->addWidget(m_sectionPane, 1);
 
     if (m_transferStore) {
         connect(m_transferStore, &TransferStore::phaseChanged, this, &DeviceManagementDashboard::phaseChanged);
@@ -295,6 +290,7 @@ void DeviceManagementDashboard::renderMessageBar()
         m_messageBar->setMessage(content->text, content->isError);
     }
     m_messageBar->setVisible(content.has_value());
+    placeMessageBar();
 }
 
 void DeviceManagementDashboard::setPeerName(const QString &peerName)
@@ -313,17 +309,45 @@ void DeviceManagementDashboard::setPeerName(const QString &peerName)
 
 void DeviceManagementDashboard::renderDock()
 {
-    m_dockBar->setVisible(m_transferStore && !m_transferStore->tasks().isEmpty());
+    const bool shown = m_transferStore && !m_transferStore->tasks().isEmpty();
+    // The files pane has one place at its bottom for the selection's actions and the dock: the actions stand where
+    // the dock is while there is a selection.
+    if (auto *files = qobject_cast<ManagedFilesPane *>(m_sectionPane)) {
+        files->setHostBar(m_dockBar, shown);
+        return;
+    }
+    if (m_column->indexOf(m_dockBar) < 0) {
+        m_dockBar->setParent(this);
+        m_column->addWidget(m_dockBar);
+    }
+    m_dockBar->setVisible(shown);
 }
 
 void DeviceManagementDashboard::renderSection()
 {
     QWidget *old = m_sectionPane;
+    if (auto *files = qobject_cast<ManagedFilesPane *>(old)) {
+        files->takeHostBar();
+    }
     m_sectionPane = makeSectionContent();
     delete m_column->replaceWidget(old, m_sectionPane);
+    renderDock();
+    placeMessageBar();
     // The old pane may be the one whose button asked for the change.
     old->hide();
     old->deleteLater();
+}
+
+void DeviceManagementDashboard::placeMessageBar()
+{
+    m_messageBar->setGeometry(0, 0, width(), m_messageBar->height());
+    m_messageBar->raise();
+}
+
+void DeviceManagementDashboard::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    placeMessageBar();
 }
 
 void DeviceManagementDashboard::updatePaneFlags()

@@ -82,6 +82,7 @@ signals:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void appeared();
@@ -94,6 +95,7 @@ private:
     void sectionChangedTo(Section section);
     void renderMessageBar();
     void renderDock();
+    void placeMessageBar();
     void renderSection();
     void updatePaneFlags();
     QWidget *makeSectionContent();

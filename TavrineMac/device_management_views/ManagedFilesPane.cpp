@@ -16,6 +16,7 @@
 #include "ViewColors.h"
 #include "ViewFonts.h"
 
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QFileInfo>
 #include <QFrame>
@@ -25,6 +26,7 @@
 #include <QListView>
 #include <QMimeData>
 #include <QScopedValueRollback>
+#include <QStackedLayout>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -146,11 +148,30 @@ void ManagedFilesPane::buildContent()
     }
     column->addWidget(m_contentStack, 1);
 
-    m_selectionDivider = makeDivider(this);
-    column->addWidget(m_selectionDivider);
-    m_selectionBar = new ManagedSelectionBar(browser, this);
+    // One place at the bottom holds the selection's actions or, while there is no selection, the host's bar. It is
+    // as high for either, so that one replacing the other moves nothing, and takes no room while it holds neither.
+    m_bottomPlace = new QWidget(this);
+    m_bottomPlace->setObjectName(QStringLiteral("bottomPlace"));
+    m_bottomPlace->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    m_bottomStack = new QStackedLayout(m_bottomPlace);
+    m_selectionPlace = new QWidget(m_bottomPlace);
+    auto *selectionColumn = new QVBoxLayout(m_selectionPlace);
+    selectionColumn->setContentsMargins(0, 0, 0, 0);
+    selectionColumn->setSpacing(0);
+    selectionColumn->addWidget(makeDivider(m_selectionPlace));
+    m_selectionBar = new ManagedSelectionBar(browser, m_selectionPlace);
     m_selectionBar->setContentsMargins(24, 10, 24, 10);
-    column->addWidget(m_selectionBar);
+    selectionColumn->addWidget(m_selectionBar);
+    selectionColumn->addStretch(1);
+    m_bottomStack->addWidget(m_selectionPlace);
+    m_bottomPlace->hide();
+    column->addWidget(m_bottomPlace);
+    m_selectionArrival.setSingleShot(true);
+    connect(&m_selectionArrival, &QTimer::timeout, this, [this] {
+        if (isSelectionBarWanted()) {
+            showInBottomPlace(m_selectionPlace);
+        }
+    });
 
     // A dashed blue frame over the pane with, centred on it, the hint on a capsule of the window's colour.
     m_dropOverlay = new QFrame(this);
@@ -903,16 +924,105 @@ void ManagedFilesPane::renderContent()
         break;
     }
     }
-    const bool showsSelectionBar = isFilesCategory(m_selection) && !m_fileSelection.selectedFileIDs.isEmpty();
-    // Where a selection can be made its bar keeps its place: the first click brings it, and the second click of a
-    // double click on the last row shown must still land on that row.
-    for (QWidget *part : {m_selectionDivider, m_selectionBar}) {
-        CardStyle::keepPlaceWhileHidden(part, isFilesCategory(m_selection));
-    }
-    m_selectionDivider->setVisible(showsSelectionBar);
-    m_selectionBar->setVisible(showsSelectionBar);
     m_selectionBar->setEnabled(!(m_store && m_store->isPerformingFileOperation()));
-    if (showsSelectionBar) {
+    if (isSelectionBarWanted()) {
         static_cast<ManagedSelectionBar *>(m_selectionBar)->refresh();
     }
+    renderBottomPlace();
+}
+
+bool ManagedFilesPane::isSelectionBarWanted() const
+{
+    return isFilesCategory(m_selection) && !m_fileSelection.selectedFileIDs.isEmpty();
+}
+
+bool ManagedFilesPane::showsSelectionBar() const
+{
+    return !m_bottomPlace->isHidden() && m_bottomStack->currentWidget() == m_selectionPlace;
+}
+
+void ManagedFilesPane::setHostBar(QWidget *bar, bool shown)
+{
+    if (m_hostBar == bar) {
+        setHostBarShown(shown);
+        return;
+    }
+    takeHostBar();
+    m_hostBar = bar;
+    m_hostBarShown = shown;
+    if (bar) {
+        bar->setParent(m_bottomPlace);
+        m_bottomStack->addWidget(bar);
+    }
+    renderBottomPlace();
+}
+
+void ManagedFilesPane::setHostBarShown(bool shown)
+{
+    if (m_hostBarShown != shown) {
+        m_hostBarShown = shown;
+        renderBottomPlace();
+    }
+}
+
+QWidget *ManagedFilesPane::takeHostBar()
+{
+    QWidget *bar = m_hostBar;
+    if (bar) {
+        m_bottomStack->removeWidget(bar);
+        m_hostBar = nullptr;
+        renderBottomPlace();
+    }
+    return bar;
+}
+
+void ManagedFilesPane::showInBottomPlace(QWidget *part)
+{
+    m_bottomStack->setCurrentWidget(part);
+    m_bottomPlace->show();
+}
+
+void ManagedFilesPane::renderBottomPlace()
+{
+    if (!isSelectionBarWanted()) {
+        m_selectionArrival.stop();
+        if (m_hostBar && m_hostBarShown) {
+            showInBottomPlace(m_hostBar);
+        } else {
+            m_bottomPlace->hide();
+        }
+        return;
+    }
+    // The actions take the host's bar's place at once. Into an empty place, over the row just clicked, they come only
+    // once that click can no longer become a double click: its second click still lands on the row.
+    if (m_bottomPlace->isHidden() && (m_selectionArrival.isActive() || bottomPlaceWouldCoverAnchorRow())) {
+        if (!m_selectionArrival.isActive()) {
+            m_selectionArrival.start(QApplication::doubleClickInterval());
+        }
+        return;
+    }
+    showInBottomPlace(m_selectionPlace);
+}
+
+bool ManagedFilesPane::bottomPlaceWouldCoverAnchorRow() const
+{
+    const auto *browser = static_cast<const ManagedFileBrowser *>(m_fileBrowserPage);
+    if (m_contentStack->currentWidget() != browser) {
+        return false;
+    }
+    // The list keeps the row clicked last as its current one; the grid keeps it as the selection's anchor.
+    const QListView *view = browser->view();
+    QModelIndex clicked = view->currentIndex();
+    if (m_preferences->fileViewStyle() == FileBrowserViewStyle::grid) {
+        const QList<ManagedFileEntry> &entries = browser->entries();
+        const auto anchor = m_fileSelection.selectionAnchorID
+                                ? std::ranges::find(entries, *m_fileSelection.selectionAnchorID, &ManagedFileEntry::id)
+                                : entries.end();
+        clicked = anchor == entries.end() ? QModelIndex() : view->model()->index(int(anchor - entries.begin()), 0);
+    }
+    if (!clicked.isValid()) {
+        return false;
+    }
+    const QPoint bottom = view->viewport()->mapTo(this, view->visualRect(clicked).bottomLeft());
+    return bottom.y() >= height() - m_bottomStack->sizeHint().height();
 }

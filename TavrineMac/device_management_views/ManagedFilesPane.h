@@ -11,6 +11,7 @@
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 
@@ -19,6 +20,7 @@
 
 class FilesPaneToolbar;
 class QSettings;
+class QStackedLayout;
 class QStackedWidget;
 class QVBoxLayout;
 
@@ -151,6 +153,15 @@ public:
     QWidget *fileBrowserPage() const { return m_fileBrowserPage; }
     QWidget *selectionBar() const { return m_selectionBar; }
 
+    // A bar of the host that stands in the pane's bottom place while the selection's actions do not (the dashboard's
+    // transfer dock), shown there while `shown`. The pane holds it until takeHostBar() gives it back.
+    void setHostBar(QWidget *bar, bool shown);
+    void setHostBarShown(bool shown);
+    QWidget *hostBar() const { return m_hostBar; }
+    QWidget *takeHostBar();
+    // True while the selection's actions stand in the bottom place.
+    bool showsSelectionBar() const;
+
 signals:
     void selectionChanged(ManagedContentCategory category);
     // Any view state changed (the toolbar and selection bar redraw on it).
@@ -167,6 +178,11 @@ private:
     void buildContent();
     void render();
     void renderContent();
+    bool isSelectionBarWanted() const;
+    void renderBottomPlace();
+    void showInBottomPlace(QWidget *part);
+    // Whether the bottom place, coming now, would lie over the row the selection was last made from.
+    bool bottomPlaceWouldCoverAnchorRow() const;
     void watchStore();
     void presentDialogs();
     void presentDialog(FilesPaneDialogKind kind);
@@ -220,7 +236,12 @@ private:
     QWidget *m_trashPage = nullptr;
     QWidget *m_mediaPage = nullptr;
     QWidget *m_fileBrowserPage = nullptr;
-    QWidget *m_selectionDivider = nullptr;
+    QWidget *m_bottomPlace = nullptr;
+    QStackedLayout *m_bottomStack = nullptr;
+    QWidget *m_selectionPlace = nullptr;
     QWidget *m_selectionBar = nullptr;
+    QPointer<QWidget> m_hostBar;
+    bool m_hostBarShown = false;
+    QTimer m_selectionArrival;
     QWidget *m_dropOverlay = nullptr;
 };

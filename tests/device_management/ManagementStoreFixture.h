@@ -51,6 +51,20 @@ inline ManagedFileEntry folderEntry(const QString &id, const QString &name)
     return {id, name, true, std::nullopt, 1'700'000'000'000, false, true};
 }
 
+// What a Pixel 8 on Android 14 reports: three quarters of its battery, about half its storage free, files allowed.
+inline ManagedDeviceSnapshot pixelSnapshot()
+{
+    ManagedDeviceSnapshot snapshot;
+    snapshot.manufacturer = QStringLiteral("Google");
+    snapshot.model = QStringLiteral("Pixel 8");
+    snapshot.androidVersion = QStringLiteral("14");
+    snapshot.agentVersion = QStringLiteral("1.0");
+    snapshot.battery.percent = 76;
+    snapshot.storage = {128'000'000'000, 61'500'000'000};
+    snapshot.capabilities.allFilesGranted = true;
+    return snapshot;
+}
+
 // One "files.list" answer.
 inline QJsonObject filePageJson(const QString &parentID, const QList<ManagedFileEntry> &entries,
                                 std::optional<qint64> nextPageToken = std::nullopt)

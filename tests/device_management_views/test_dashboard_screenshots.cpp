@@ -28,14 +28,7 @@ Reply phone(const Request &request)
 {
     const QJsonObject payload = request.object();
     if (request.action == u"device.snapshot") {
-        ManagedDeviceSnapshot snapshot;
-        snapshot.manufacturer = u"Google"_s;
-        snapshot.model = u"Pixel 8"_s;
-        snapshot.androidVersion = u"14"_s;
-        snapshot.agentVersion = u"1.0"_s;
-        snapshot.battery.percent = 76;
-        snapshot.storage = {128'000'000'000, 61'500'000'000};
-        snapshot.capabilities.allFilesGranted = true;
+        ManagedDeviceSnapshot snapshot = pixelSnapshot();
         snapshot.capabilities.actions = {u"files.tree"_s};
         return Reply::json(encodeManaged(snapshot));
     }

@@ -472,10 +472,14 @@ private slots:
         rows("the message bar", "message");
         rows("the activity dock", "dock");
         rows("the selection bar", "selection");
+        rows("the selection bar where the dock is", "selection over the dock");
     }
 
-    // What lies under the pointer stays where it is when a bar comes: the category chips above the content, and the
-    // last row shown, whose double click's second click still opens that row.
+    // What lies under the pointer stays where it is when a bar comes: the category chips above the content and the
+    // rows of the list. The message lies over the top edge, above the chips; the dock and the selection's actions
+    // take one place at the bottom, where the list gives up its lowest rows, so that no room stays empty while
+    // neither is there. A double click on the last row shown opens that row, also when its first click brings the
+    // selection's actions.
     void barsThatComeOnTheirOwnMoveNothing()
     {
         const auto [bar] = ComingBars::fetch();
@@ -498,25 +502,34 @@ private slots:
         QTRY_COMPARE(browser->entries().size(), 40);
         QTRY_VERIFY(fixture.idle());
         dashboard->dismissMessage();
+        QWidget *dockBar = dashboard->activityDock()->parentWidget();
+        if (bar == "selection over the dock") {
+            fixture.transferStore->sendFiles({fixture.transfers.writeFile("a.txt")});
+            QTRY_VERIFY(dockBar->isVisible());
+        }
         QApplication::processEvents();
         QListView *view = browser->view();
-        int last = 0;
-        while (view->visualRect(view->model()->index(last + 1, 0)).bottom() <= view->viewport()->rect().bottom())
-            ++last;
+        const auto lastWholeRow = [view] {
+            int last = 0;
+            while (view->visualRect(view->model()->index(last + 1, 0)).bottom() <= view->viewport()->rect().bottom())
+                ++last;
+            return last;
+        };
+        const int last = lastWholeRow();
         QVERIFY(last > 0 && last < 39);
+        const QRect lastRect = view->visualRect(view->model()->index(last, 0));
+        const QPoint listOrigin = view->viewport()->mapToGlobal(QPoint(0, 0));
+        const QRect dockPlace(dockBar->mapToGlobal(QPoint(0, 0)), dockBar->size());
         QToolButton *chip = pane->toolbar()->chip(Category::videos);
-        const QList<QPoint> points{
-            chip->mapToGlobal(chip->rect().center()),
-            view->viewport()->mapToGlobal(view->visualRect(view->model()->index(last, 0)).center())};
+        const QPoint onChip = chip->mapToGlobal(chip->rect().center());
+        const QPoint chipOrigin = chip->mapToGlobal(QPoint(0, 0));
+        const QPoint onLastRow = view->viewport()->mapToGlobal(lastRect.center());
         const auto under = [&](const QPoint &global) {
             return dashboard->childAt(dashboard->mapFromGlobal(global));
         };
-        QList<QWidget *> widgets;
-        QList<QPoint> origins;
-        for (const QPoint &point : points) {
-            widgets.append(under(point));
-            origins.append(widgets.last()->mapToGlobal(QPoint(0, 0)));
-        }
+        QCOMPARE(under(onChip), chip);
+        QWidget *lastRowWidget = under(onLastRow);
+        QCOMPARE(lastRowWidget, view->viewport());
 
         QWidget *coming = nullptr;
         if (bar == "message") {
@@ -525,25 +538,49 @@ private slots:
         } else if (bar == "dock") {
             fixture.transferStore->sendFiles({fixture.transfers.writeFile("a.txt")});
             coming = dashboard->activityDock();
-        } else {
-            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->viewport()->mapFromGlobal(points[1]));
+        } else if (bar == "selection") {
+            // A person's double click: the second click follows the first at once.
+            const QPoint onRow = view->viewport()->mapFromGlobal(onLastRow);
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, onRow);
+            QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, onRow);
+            QTRY_COMPARE(fixture.management.channel->downloads.size(), 1);
+            QCOMPARE(fixture.management.channel->downloads.first().first.first().remoteFileID, entries[last].id);
+            QTRY_VERIFY(!fixture.management.store->previewLoadingFileID());
             coming = pane->selectionBar();
+        } else {
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->viewport()->mapFromGlobal(onLastRow));
+            coming = pane->selectionBar();
+            // At once: the actions take the dock's place, which is as high as they need.
+            QVERIFY(coming->isVisible());
+            QVERIFY(!dockBar->isVisible());
+            const QWidget *place = pane->findChild<QWidget *>("bottomPlace");
+            QVERIFY(place);
+            QCOMPARE(QRect(place->mapToGlobal(QPoint(0, 0)), place->size()), dockPlace);
         }
+        QTRY_VERIFY(coming->isVisible());
         // Layouts follow on the next turns of the event loop.
         for (int turn = 0; turn < 3; ++turn)
             QApplication::processEvents();
-        QVERIFY(coming->isVisible());
-        for (qsizetype index = 0; index < points.size(); ++index) {
-            QCOMPARE(under(points[index]), widgets[index]);
-            QCOMPARE(widgets[index]->mapToGlobal(QPoint(0, 0)), origins[index]);
-        }
-        const QPoint onRow = view->viewport()->mapFromGlobal(points[1]);
-        QCOMPARE(view->indexAt(onRow).row(), last);
+        QCOMPARE(under(onChip), chip);
+        QCOMPARE(chip->mapToGlobal(QPoint(0, 0)), chipOrigin);
+        QCOMPARE(view->viewport()->mapToGlobal(QPoint(0, 0)), listOrigin);
+        const QRect lastRectNow = view->visualRect(view->model()->index(last, 0));
+        QCOMPARE(lastRectNow.top(), lastRect.top());
+        QCOMPARE(lastRectNow.height(), lastRect.height());
+        if (bar == "message" || bar == "selection over the dock")
+            QCOMPARE(under(onLastRow), lastRowWidget);
+        if (bar.startsWith("selection"))
+            return;
+
+        // The last row shown whole now opens on a double click.
+        const int shownLast = lastWholeRow();
+        QVERIFY(shownLast > 0 && shownLast <= last);
+        const QPoint onRow = view->visualRect(view->model()->index(shownLast, 0)).center();
+        QCOMPARE(under(view->viewport()->mapToGlobal(onRow)), view->viewport());
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, onRow);
-        QApplication::processEvents();
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, onRow);
         QTRY_COMPARE(fixture.management.channel->downloads.size(), 1);
-        QCOMPARE(fixture.management.channel->downloads.first().first.first().remoteFileID, entries[last].id);
+        QCOMPARE(fixture.management.channel->downloads.first().first.first().remoteFileID, entries[shownLast].id);
         QTRY_VERIFY(!fixture.management.store->previewLoadingFileID());
     }
 

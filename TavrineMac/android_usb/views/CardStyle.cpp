@@ -137,15 +137,6 @@ void setSecondary(QWidget *widget)
     setTextColor(widget, withOpacity(widget->palette().color(QPalette::WindowText), 0.6));
 }
 
-void keepPlaceWhileHidden(QWidget *widget, bool keep)
-{
-    QSizePolicy policy = widget->sizePolicy();
-    if (policy.retainSizeWhenHidden() != keep) {
-        policy.setRetainSizeWhenHidden(keep);
-        widget->setSizePolicy(policy);
-    }
-}
-
 QLabel *symbolLabel(Symbol symbol, const QColor &color, int pixels, QWidget *parent)
 {
     auto *label = new PlainLabel(parent);

@@ -27,9 +27,6 @@ void paintScreenBackground(QWidget *widget, qreal opacity);
 void setTextColor(QWidget *widget, const QColor &color);
 void setSecondary(QWidget *widget);
 
-// Whether the widget keeps its place in its layout while hidden, so that its showing moves nothing around it.
-void keepPlaceWhileHidden(QWidget *widget, bool keep = true);
-
 // A label showing `symbol` in `color`, `pixels` wide and high.
 QLabel *symbolLabel(Symbol symbol, const QColor &color, int pixels, QWidget *parent);
 void setSymbol(QLabel *label, Symbol symbol, const QColor &color, int pixels);

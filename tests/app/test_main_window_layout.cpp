@@ -1,0 +1,179 @@
+#include "../android_usb_views/UsbViewsTestSupport.h"
+#include "../device_management/ManagementStoreFixture.h"
+#include "DefaultADBClient.h"
+#include "DeviceManagementDashboard.h"
+#include "DeviceOverviewPane.h"
+#include "MainWindow.h"
+#include "MainWindowDetailPane.h"
+#include "ManagedApplicationsPane.h"
+#include "ManagedFileBrowser.h"
+#include "ManagedFilesPane.h"
+#include "QuickSendCoordinator.h"
+
+#include <QLabel>
+#include <QListView>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScrollArea>
+
+using namespace Qt::StringLiterals;
+using Reply = FakeManagementChannel::Reply;
+using Section = DashboardSection;
+
+Q_DECLARE_METATYPE(DashboardSection)
+
+namespace {
+
+const QSize defaultSize(MainWindow::defaultWidth, MainWindow::defaultHeight);
+
+// A phone with a folder of 40 files and two applications.
+Reply phone(const FakeManagementChannel::Request &request)
+{
+    if (request.action == u"device.snapshot")
+        return Reply::json(encodeManaged(pixelSnapshot()));
+    if (request.action == u"files.roots")
+        return Reply::json(encodeManaged(ManagedStorageRoots{1, {{u"root"_s, u"内部存储"_s, false, 1, 2}}}));
+    if (request.action == u"files.list") {
+        QList<ManagedFileEntry> entries;
+        for (int index = 0; index < 40; ++index)
+            entries.append(fileEntry(QString::number(index), u"file %1.txt"_s.arg(index)));
+        return Reply::json(filePageJson(u"root"_s, entries));
+    }
+    if (request.action == u"apps.list") {
+        return Reply::json(encodeManaged(ManagedApplicationPage{
+            1,
+            {{u"com.example.family.photo.organizer.backup"_s, u"Family Photo Organizer and Backup Assistant"_s,
+              u"2024.12.28-beta.7"_s, 20241228, 1, 2, false, true, true},
+             {u"com.example.notes"_s, u"记事本"_s, u"1.0"_s, 10, 1, 2, false, true, true}},
+            std::nullopt}));
+    }
+    return Reply{};
+}
+
+// The main window over a connected trusted phone, with the menus the scene gives it, at `size`, showing the phone's
+// dashboard.
+struct ShownWindow
+{
+    explicit ShownWindow(const QSize &size)
+    {
+        management.channel->answer = phone;
+        window.menuBar()->addMenu(u"TavrineMac"_s);
+        window.menuBar()->addMenu(u"文件"_s);
+        window.resize(size);
+        window.setSidebarSelection(SidebarSelection::trustedDevice(transferStore.trustedDevices().first().id));
+        window.show();
+    }
+
+    // The window's look for USB phones ends before its stores go.
+    ~ShownWindow()
+    {
+        window.hide();
+        if (!QTest::qWaitFor([this] { return !devices.isRefreshing(); }, 30'000))
+            qCritical("the look for USB phones did not end within 30 s");
+    }
+
+    DeviceManagementDashboard *dashboard() const
+    {
+        return qobject_cast<DeviceManagementDashboard *>(window.detailPane()->screenWidget());
+    }
+    bool idle() const
+    {
+        const DeviceManagementStore &store = *management.store;
+        return !store.isLoadingOverview() && !store.isLoadingFiles() && !store.isLoadingApplications();
+    }
+    // The dashboard in `section`, once the phone's answers are in.
+    bool showSection(Section section)
+    {
+        if (!QTest::qWaitForWindowExposed(&window) || !QTest::qWaitFor([this] { return dashboard(); }))
+            return false;
+        dashboard()->setSection(section);
+        return QTest::qWaitFor([this] { return idle() && management.store->snapshot(); }, 30'000);
+    }
+
+    StoreFixture transfers;
+    TransferStore &transferStore = transfers.makePaired();
+    ManagementStoreFixture management;
+    QTemporaryDir folder;
+    DeviceStore devices{makeDefaultADBClient(),
+                        InstallHistoryStore(folder.filePath(u"history.json"_s)),
+                        {std::make_shared<UsbViewsTestSupport::NoUSBDevices>(), folder.filePath(u"no-companion"_s)}};
+    QuickSendCoordinator quickSend{transferStore};
+    MainWindow window{devices, transferStore, *management.store, quickSend};
+};
+
+// `widget`'s rectangle in `ancestor`'s coordinates.
+QRect rectIn(const QWidget *widget, const QWidget *ancestor)
+{
+    return QRect(widget->mapTo(ancestor, QPoint(0, 0)), widget->size());
+}
+
+} // namespace
+
+// The window as it opens, and a large one: what a person came for fills it.
+class MainWindowLayoutTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_adbState;
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("TAVRINE_ADB_PATH", QFINDTESTDATA("../android_usb/fake-adb").toUtf8());
+        qputenv("TAVRINE_FAKE_ADB_STATE", m_adbState.path().toUtf8());
+        QVERIFY(writeFile(m_adbState.filePath(u"devices.json"_s), "[]"));
+    }
+
+    void nothingKeepsEmptyRoom_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<Section>("section");
+        for (const auto &[name, size] :
+             {std::pair("default", defaultSize), std::pair("1920x1080", QSize(1920, 1080))}) {
+            for (const Section section : {Section::home, Section::content, Section::applications})
+                QTest::newRow(qPrintable(u"%1 %2"_s.arg(QLatin1StringView(name), rawValue(section))))
+                    << size << section;
+        }
+    }
+
+    // With no message, no task and no selection the section fills the window beside the sidebar: the files list shows
+    // at least seven whole rows in the window as it opens, and the home section its device status heading whole.
+    void nothingKeepsEmptyRoom()
+    {
+        QFETCH(QSize, size);
+        QFETCH(Section, section);
+        ShownWindow shown(size);
+        QVERIFY(shown.showSection(section));
+        const MainWindowDetailPane *pane = shown.window.detailPane();
+        DeviceManagementDashboard *dashboard = shown.dashboard();
+        QCOMPARE(shown.window.size(), size);
+        QCOMPARE(dashboard->geometry(), pane->rect());
+        QCOMPARE(dashboard->sectionPane()->geometry(), dashboard->rect());
+
+        if (auto *files = qobject_cast<ManagedFilesPane *>(dashboard->sectionPane())) {
+            QListView *view = static_cast<ManagedFileBrowser *>(files->fileBrowserPage())->view();
+            QTRY_COMPARE(view->model()->rowCount(), 40);
+            int wholeRows = 0;
+            while (view->visualRect(view->model()->index(wholeRows, 0)).bottom() <= view->viewport()->rect().bottom())
+                ++wholeRows;
+            QVERIFY2(wholeRows >= 7, qPrintable(QString::number(wholeRows)));
+            QCOMPARE(rectIn(view, files).bottom(), files->rect().bottom());
+        } else if (auto *overview = qobject_cast<DeviceOverviewPane *>(dashboard->sectionPane())) {
+            QTRY_VERIFY(overview->statusCard()->isVisible());
+            const QLabel *heading = nullptr;
+            for (const QLabel *label : overview->statusCard()->findChildren<QLabel *>())
+                heading = label->text() == u"设备状态" ? label : heading;
+            QVERIFY(heading);
+            QWidget *viewport = overview->scrollArea()->viewport();
+            QVERIFY2(viewport->rect().contains(rectIn(heading, viewport)),
+                     qPrintable(u"%1 in %2"_s.arg(rectIn(heading, viewport).bottom()).arg(viewport->height())));
+        } else {
+            auto *applications = qobject_cast<ManagedApplicationsPane *>(dashboard->sectionPane());
+            QTRY_COMPARE(applications->applicationList()->model()->rowCount(), 2);
+            QCOMPARE(rectIn(applications->applicationList(), applications).bottom(), applications->rect().bottom());
+        }
+    }
+};
+
+QTEST_MAIN(MainWindowLayoutTest)
+#include "test_main_window_layout.moc"
