@@ -19,6 +19,7 @@
 #include "ViewColors.h"
 #include "ViewFonts.h"
 
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFrame>
@@ -27,11 +28,15 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 using namespace DeviceManagementDashboardPresentation;
 
 namespace {
+
+// Room kept between the details brought into view and the pane's edge: the card's own padding.
+constexpr int detailsViewMargin = 18;
 
 // A rounded panel behind its children.
 class Panel : public QWidget
@@ -357,6 +362,20 @@ void DeviceOverviewPane::toggleDetails()
     m_isShowingDetails = !m_isShowingDetails;
     m_detailsButton->setText(detailsButtonTitle(m_isShowingDetails));
     m_detailsBlock->setVisible(m_isShowingDetails);
+    if (m_isShowingDetails) {
+        bringDetailsIntoView();
+    }
+}
+
+void DeviceOverviewPane::bringDetailsIntoView()
+{
+    // The details open at the foot of the column, often below the pane's lower edge, where nothing would show that
+    // the button did anything: the page comes up to them, as far as keeps their top in view.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QRect details(m_detailsBlock->mapTo(m_scrollArea->widget(), QPoint(0, 0)), m_detailsBlock->size());
+    QScrollBar *scrollBar = m_scrollArea->verticalScrollBar();
+    const int toBottom = details.bottom() + detailsViewMargin - m_scrollArea->viewport()->height();
+    scrollBar->setValue(std::min(details.top() - detailsViewMargin, std::max(scrollBar->value(), toBottom)));
 }
 
 bool DeviceOverviewPane::handleDrop(const QList<QUrl> &urls)

@@ -79,6 +79,7 @@ private:
     void renderConnection();
     void renderRecent();
     void renderStatus();
+    void bringDetailsIntoView();
 
     QString m_peerName;
     QLabel *m_peerNameLabel = nullptr;

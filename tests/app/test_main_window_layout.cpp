@@ -173,6 +173,34 @@ private slots:
             QCOMPARE(rectIn(applications->applicationList(), applications).bottom(), applications->rect().bottom());
         }
     }
+
+    // 设备详情 opens the details under the recent content, below the window's lower edge: the page comes up to them,
+    // their top in view and as much of them as the window holds.
+    void deviceDetailsOpenInView()
+    {
+        ShownWindow shown(defaultSize);
+        QVERIFY(shown.showSection(Section::home));
+        auto *overview = qobject_cast<DeviceOverviewPane *>(shown.dashboard()->sectionPane());
+        QTRY_VERIFY(overview->statusCard()->isVisible());
+        QWidget *viewport = overview->scrollArea()->viewport();
+        auto *details = overview->findChild<QWidget *>(u"detailsBlock"_s);
+        QVERIFY(details);
+
+        QTest::mouseClick(overview->detailsButton(), Qt::LeftButton);
+        QCOMPARE(overview->detailsButton()->text(), u"收起设备详情"_s);
+        QVERIFY(details->isVisible());
+        const auto inView = [&] {
+            const QRect shownDetails = rectIn(details, viewport);
+            return shownDetails.top() >= 0 &&
+                   (shownDetails.bottom() <= viewport->rect().bottom() || shownDetails.top() <= 24);
+        };
+        // Layouts follow on the next turns of the event loop.
+        for (int turn = 0; turn < 3; ++turn)
+            QApplication::processEvents();
+        QTRY_VERIFY2(inView(), qPrintable(u"%1..%2 in %3"_s.arg(rectIn(details, viewport).top())
+                                              .arg(rectIn(details, viewport).bottom())
+                                              .arg(viewport->height())));
+    }
 };
 
 QTEST_MAIN(MainWindowLayoutTest)
