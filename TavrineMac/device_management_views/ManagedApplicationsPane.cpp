@@ -33,6 +33,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -378,7 +379,16 @@ QWidget *ManagedApplicationsPane::buildDetails()
     m_detailsStack->addWidget(unavailableView(Symbol::app, &noneTitle, nullptr, m_detailsStack));
     noneTitle->setText(QStringLiteral("选择一个应用"));
 
-    auto *details = new QWidget(m_detailsStack);
+    // The column is as tall as its texts need and scrolls where the pane is shorter: squeezed, its labels lay over
+    // the icon and over each other, or lost their height.
+    auto *scrollArea = new QScrollArea(m_detailsStack);
+    scrollArea->setObjectName(QStringLiteral("applicationDetails"));
+    scrollArea->setFrameShape(QFrame::NoFrame);
+    scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scrollArea->setWidgetResizable(true);
+    scrollArea->viewport()->setAutoFillBackground(false);
+    auto *details = new QWidget;
+    details->setAutoFillBackground(false);
     auto *layout = new QVBoxLayout(details);
     layout->setContentsMargins(18, 18, 18, 18);
     layout->setSpacing(18);
@@ -441,7 +451,8 @@ QWidget *ManagedApplicationsPane::buildDetails()
     }
     layout->addWidget(advanced);
     layout->addStretch(1);
-    m_detailsStack->addWidget(details);
+    scrollArea->setWidget(details);
+    m_detailsStack->addWidget(scrollArea);
     return m_detailsStack;
 }
 

@@ -1,20 +1,26 @@
 #include "../android_usb_views/UsbViewsTestSupport.h"
 #include "../device_management/ManagementStoreFixture.h"
+#include "ClampedLabel.h"
 #include "DefaultADBClient.h"
 #include "DeviceManagementDashboard.h"
 #include "DeviceOverviewPane.h"
+#include "DisclosureGroup.h"
+#include "ElidedLabel.h"
 #include "MainWindow.h"
 #include "MainWindowDetailPane.h"
 #include "ManagedApplicationsPane.h"
 #include "ManagedFileBrowser.h"
 #include "ManagedFilesPane.h"
 #include "QuickSendCoordinator.h"
+#include "SelectableWrappedText.h"
 
 #include <QLabel>
 #include <QListView>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTextBlock>
+#include <QTextDocument>
 
 using namespace Qt::StringLiterals;
 using Reply = FakeManagementChannel::Reply;
@@ -200,6 +206,87 @@ private slots:
         QTRY_VERIFY2(inView(), qPrintable(u"%1..%2 in %3"_s.arg(rectIn(details, viewport).top())
                                               .arg(rectIn(details, viewport).bottom())
                                               .arg(viewport->height())));
+    }
+
+    void applicationDetailsShowTheirTextsWhole_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("default") << defaultSize;
+        QTest::newRow("smallest") << QSize(MainWindow::minimumWidth, MainWindow::minimumHeight);
+    }
+
+    // A long application name in the details, also with 高级信息 open: every text there shows whole, wrapped, or
+    // shortened with its tool tip, and none lies over another or over the icon.
+    void applicationDetailsShowTheirTextsWhole()
+    {
+        QFETCH(QSize, size);
+        ShownWindow shown(size);
+        QVERIFY(shown.showSection(Section::applications));
+        auto *pane = qobject_cast<ManagedApplicationsPane *>(shown.dashboard()->sectionPane());
+        QListView *list = pane->applicationList();
+        QTRY_COMPARE(list->model()->rowCount(), 2);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(0, 0)).center());
+        auto *name = pane->findChild<ClampedLabel *>();
+        QTRY_VERIFY(name->isVisible());
+        QCOMPARE(name->fullText(), u"Family Photo Organizer and Backup Assistant"_s);
+        DisclosureGroup *advanced = nullptr;
+        for (DisclosureGroup *group : pane->findChildren<DisclosureGroup *>())
+            advanced = group->title() == u"高级信息"_s ? group : advanced;
+        QVERIFY(advanced);
+
+        for (const bool open : {false, true}) {
+            if (open)
+                QTest::mouseClick(advanced->toggle(), Qt::LeftButton);
+            for (int turn = 0; turn < 3; ++turn)
+                QApplication::processEvents();
+            QWidget *details = name->parentWidget();
+            QList<QWidget *> texts;
+            for (QLabel *label : details->findChildren<QLabel *>()) {
+                if (!label->isVisibleTo(details))
+                    continue;
+                texts.append(label);
+                const QString whole = label->text();
+                if (label->pixmap().isNull() && whole.isEmpty())
+                    continue;
+                QVERIFY2(label->height() > 0, qPrintable(whole));
+                if (auto *elided = qobject_cast<ElidedLabel *>(label)) {
+                    QCOMPARE(elided->toolTip(), whole);
+                } else if (auto *clamped = qobject_cast<ClampedLabel *>(label)) {
+                    QCOMPARE(clamped->toolTip(), clamped->fullText());
+                    const QStringList lines = clamped->text().split(u'\n');
+                    QVERIFY(lines.size() <= 2);
+                    QVERIFY(lines.last().endsWith(u'…') || clamped->text() == clamped->fullText());
+                    for (const QString &line : lines)
+                        QVERIFY2(clamped->fontMetrics().horizontalAdvance(line) <= clamped->contentsRect().width(),
+                                 qPrintable(line));
+                    QVERIFY2(clamped->height() >= lines.size() * clamped->fontMetrics().lineSpacing(),
+                             qPrintable(u"%1 high"_s.arg(clamped->height())));
+                } else if (label->pixmap().isNull()) {
+                    QVERIFY2(label->height() >= (label->wordWrap() ? label->heightForWidth(label->width())
+                                                                   : label->fontMetrics().height()),
+                             qPrintable(u"%1: %2 high"_s.arg(whole).arg(label->height())));
+                    if (!label->wordWrap())
+                        QVERIFY2(label->fontMetrics().horizontalAdvance(whole) <= label->contentsRect().width(),
+                                 qPrintable(whole));
+                }
+            }
+            auto *package = details->findChild<SelectableWrappedText *>(u"packageName"_s);
+            QCOMPARE(package->isVisibleTo(details), open);
+            if (open) {
+                texts.append(package);
+                QCOMPARE(package->text(), u"com.example.family.photo.organizer.backup"_s);
+                QVERIFY(package->document()->size().width() <= package->viewport()->width());
+                QVERIFY2(package->viewport()->height() >= qCeil(package->document()->size().height()),
+                         qPrintable(u"%1 high"_s.arg(package->viewport()->height())));
+            }
+            for (qsizetype first = 0; first < texts.size(); ++first) {
+                for (qsizetype second = first + 1; second < texts.size(); ++second) {
+                    const QRect one = rectIn(texts[first], details), other = rectIn(texts[second], details);
+                    QVERIFY2(!one.intersects(other),
+                             qPrintable(u"%1 over %2"_s.arg(texts[first]->objectName(), texts[second]->objectName())));
+                }
+            }
+        }
     }
 };
 
