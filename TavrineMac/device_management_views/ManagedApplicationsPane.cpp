@@ -339,7 +339,6 @@ void ManagedApplicationsPane::buildHeader(QVBoxLayout *layout)
     m_bottomRow->setSpacing(10);
     headerLayout->addLayout(m_topRow);
     headerLayout->addLayout(m_bottomRow);
-    m_isWideHeader = false;
     layOutHeader();
     layout->addWidget(header);
 }
@@ -350,7 +349,8 @@ void ManagedApplicationsPane::layOutHeader()
     const int wideWidth = 24 * 2 + m_titleLabel->sizeHint().width() + 8 + 200 + 120 +
                           m_installButton->sizeHint().width() + m_refreshButton->sizeHint().width() + 5 * 12;
     const bool wide = width() >= wideWidth;
-    if (wide == m_isWideHeader) {
+    // The first arrangement places the search field and the scope, which start in neither row.
+    if (m_isWideHeader == wide) {
         return;
     }
     m_isWideHeader = wide;

@@ -147,7 +147,7 @@ private:
     std::array<QPointer<QMessageBox>, questionCount> m_openQuestions;
     std::array<quint64, questionCount> m_questionGenerations{};
     quint64 m_nextQuestionGeneration = 0;
-    bool m_isWideHeader = true;
+    std::optional<bool> m_isWideHeader;
 
     ApplicationListModel *m_model = nullptr;
     QToolButton *m_backButton = nullptr;

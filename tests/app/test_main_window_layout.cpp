@@ -208,6 +208,38 @@ private slots:
                                               .arg(viewport->height())));
     }
 
+    void applicationHeaderPlacesEachControl_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("default") << defaultSize;
+        QTest::newRow("smallest") << QSize(MainWindow::minimumWidth, MainWindow::minimumHeight);
+    }
+
+    // The header of the applications section holds the way back, the search field, the scope, 安装 APK and 刷新 in the
+    // window as it opens and in the smallest, each in the header and over none of the others.
+    void applicationHeaderPlacesEachControl()
+    {
+        QFETCH(QSize, size);
+        ShownWindow shown(size);
+        QVERIFY(shown.showSection(Section::applications));
+        auto *pane = qobject_cast<ManagedApplicationsPane *>(shown.dashboard()->sectionPane());
+        QList<QWidget *> controls;
+        for (const QString &name :
+             {u"applicationsBackButton"_s, u"applicationSearchField"_s, u"applicationScopePicker"_s,
+              u"installAPKButton"_s, u"applicationsRefreshButton"_s}) {
+            auto *control = pane->findChild<QWidget *>(name);
+            QVERIFY2(control && control->isVisible(), qPrintable(name));
+            controls.append(control);
+        }
+        QWidget *header = controls.first()->parentWidget();
+        for (qsizetype first = 0; first < controls.size(); ++first) {
+            QVERIFY2(header->rect().contains(controls[first]->geometry()), qPrintable(controls[first]->objectName()));
+            for (qsizetype second = first + 1; second < controls.size(); ++second)
+                QVERIFY2(!controls[first]->geometry().intersects(controls[second]->geometry()),
+                         qPrintable(controls[first]->objectName() + u" over "_s + controls[second]->objectName()));
+        }
+    }
+
     void applicationDetailsShowTheirTextsWhole_data()
     {
         QTest::addColumn<QSize>("size");
