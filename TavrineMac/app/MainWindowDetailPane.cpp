@@ -1,11 +1,13 @@
 #include "MainWindowDetailPane.h"
 
+#include "BannerColumn.h"
 #include "CardStyle.h"
 #include "DeviceDashboard.h"
 #include "DeviceManagementDashboard.h"
 #include "DeviceStore.h"
 #include "FirstRunConnectionView.h"
 #include "PlainLabel.h"
+#include "SymbolTile.h"
 #include "TransferStore.h"
 #include "USBApprovalView.h"
 #include "USBPhoneProblemBanner.h"
@@ -141,9 +143,13 @@ QWidget *MainWindowDetailPane::makeScreen(const DetailScreen &screen)
     }
     case Kind::usbApproval: {
         auto *approval = new USBApprovalView(*screen.waitingPhone, this);
-        // Approving on the phone cannot help while another adb program holds it: that is said above the steps.
-        if (auto *column = qobject_cast<QBoxLayout *>(approval->layout()))
-            column->insertWidget(0, new USBPhoneProblemBanner(&m_store, approval));
+        // Approving on the phone cannot help while another adb program holds it: that is said under the steps, where
+        // it comes without moving them.
+        if (auto *column = qobject_cast<QBoxLayout *>(approval->layout())) {
+            auto *banners = new BannerColumn(QMargins(screenMargin, 12, screenMargin, 12), 12, approval);
+            banners->addBanner(new USBPhoneProblemBanner(&m_store, banners));
+            column->addWidget(banners);
+        }
         return approval;
     }
     case Kind::firstRun:

@@ -4,6 +4,7 @@
 #include "AppOperationBanner.h"
 #include "ApplicationListModel.h"
 #include "ApplicationTile.h"
+#include "BannerColumn.h"
 #include "CardButton.h"
 #include "CardStyle.h"
 #include "ClampedLabel.h"
@@ -198,20 +199,16 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
 
     // The banners come on their own (an outcome, the phone's state): under the list and the details, so that what
     // the pointer is on stays where it is when one appears, and the list gives up its lowest rows to it.
-    // Their place goes with the last of them: no room stays empty under the list while none shows.
-    m_bannerPlace = new QWidget(this);
-    auto *banners = new QVBoxLayout(m_bannerPlace);
-    banners->setContentsMargins(16, 8, 16, 8);
-    banners->setSpacing(16);
-    m_usbStateBanner = new StatusBanner(m_bannerPlace);
+    auto *banners = new BannerColumn(QMargins(16, 8, 16, 8), 16, this);
+    m_usbStateBanner = new StatusBanner(banners);
     m_usbStateBanner->setObjectName(QStringLiteral("usbStateBanner"));
-    m_installBanner = new InstallStatusBanner(m_bannerPlace);
-    m_operationBanner = new AppOperationBanner(m_bannerPlace);
+    m_installBanner = new InstallStatusBanner(banners);
+    m_operationBanner = new AppOperationBanner(banners);
     for (QWidget *banner : {static_cast<QWidget *>(m_usbStateBanner), static_cast<QWidget *>(m_installBanner),
                             static_cast<QWidget *>(m_operationBanner)}) {
-        banners->addWidget(banner);
+        banners->addBanner(banner);
     }
-    layout->addWidget(m_bannerPlace);
+    layout->addWidget(banners);
 
     if (m_managementStore) {
         DeviceManagementStore *store = m_managementStore;
@@ -661,7 +658,6 @@ void ManagedApplicationsPane::renderInstall()
 {
     if (!m_deviceStore) {
         m_planSection->hide();
-        renderBannerPlace();
         return;
     }
     // The plan is installed on the target, so it is offered only while there is one and names it.
@@ -677,13 +673,6 @@ void ManagedApplicationsPane::renderInstall()
                                                       : std::nullopt;
     m_installBanner->setState(m_deviceStore->installStateFor(phone));
     m_operationBanner->setState(m_deviceStore->appOperationStateFor(phone));
-    renderBannerPlace();
-}
-
-void ManagedApplicationsPane::renderBannerPlace()
-{
-    m_bannerPlace->setVisible(!m_usbStateBanner->isHidden() || !m_installBanner->isHidden() ||
-                              !m_operationBanner->isHidden());
 }
 
 void ManagedApplicationsPane::renderMain()

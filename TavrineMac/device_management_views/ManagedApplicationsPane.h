@@ -123,7 +123,6 @@ private:
     void renderMain();
     void renderDetails();
     void renderInstall();
-    void renderBannerPlace();
     void layOutHeader();
     void showContextMenu(const QPoint &position);
     void fillMoreActions();
@@ -161,7 +160,6 @@ private:
     InstallPlanCard *m_planCard = nullptr;
     QWidget *m_planSection = nullptr;
     std::optional<AndroidDevice> m_usbPhone;
-    QWidget *m_bannerPlace = nullptr;
     StatusBanner *m_usbStateBanner = nullptr;
     InstallStatusBanner *m_installBanner = nullptr;
     AppOperationBanner *m_operationBanner = nullptr;

@@ -2,6 +2,8 @@
 #include "../device_management/ManagementStoreFixture.h"
 #include "ClampedLabel.h"
 #include "DefaultADBClient.h"
+#include "DeviceDashboard.h"
+#include "DeviceHero.h"
 #include "DeviceManagementDashboard.h"
 #include "DeviceOverviewPane.h"
 #include "DisclosureGroup.h"
@@ -13,6 +15,9 @@
 #include "ManagedFilesPane.h"
 #include "QuickSendCoordinator.h"
 #include "SelectableWrappedText.h"
+#include "StatusBanner.h"
+#include "USBApprovalView.h"
+#include "USBPhoneProblemBanner.h"
 
 #include <QLabel>
 #include <QListView>
@@ -56,17 +61,29 @@ Reply phone(const FakeManagementChannel::Request &request)
     return Reply{};
 }
 
-// The main window over a connected trusted phone, with the menus the scene gives it, at `size`, showing the phone's
-// dashboard.
+// The phones around the window: those on the USB bus, whether the trusted phone is paired and connected, and whether
+// another adb program holds the bus's phones.
+struct Surroundings
+{
+    std::shared_ptr<const USBDeviceRegistry> usb = std::make_shared<UsbViewsTestSupport::NoUSBDevices>();
+    bool paired = true;
+    std::function<bool()> otherADBServerRunning = [] {
+        return false;
+    };
+};
+
+// The main window over the phones of `surroundings`, with the menus the scene gives it, at `size`, showing the
+// trusted phone's dashboard when it is paired.
 struct ShownWindow
 {
-    explicit ShownWindow(const QSize &size)
+    explicit ShownWindow(const QSize &size, Surroundings given = {}) : surroundings(std::move(given))
     {
         management.channel->answer = phone;
         window.menuBar()->addMenu(u"TavrineMac"_s);
         window.menuBar()->addMenu(u"文件"_s);
         window.resize(size);
-        window.setSidebarSelection(SidebarSelection::trustedDevice(transferStore.trustedDevices().first().id));
+        if (surroundings.paired)
+            window.setSidebarSelection(SidebarSelection::trustedDevice(transferStore.trustedDevices().first().id));
         window.show();
     }
 
@@ -96,13 +113,14 @@ struct ShownWindow
         return QTest::qWaitFor([this] { return idle() && management.store->snapshot(); }, 30'000);
     }
 
+    const Surroundings surroundings;
     StoreFixture transfers;
-    TransferStore &transferStore = transfers.makePaired();
+    TransferStore &transferStore = surroundings.paired ? transfers.makePaired() : transfers.make();
     ManagementStoreFixture management;
     QTemporaryDir folder;
     DeviceStore devices{makeDefaultADBClient(),
                         InstallHistoryStore(folder.filePath(u"history.json"_s)),
-                        {std::make_shared<UsbViewsTestSupport::NoUSBDevices>(), folder.filePath(u"no-companion"_s)}};
+                        {surroundings.usb, folder.filePath(u"no-companion"_s), surroundings.otherADBServerRunning}};
     QuickSendCoordinator quickSend{transferStore};
     MainWindow window{devices, transferStore, *management.store, quickSend};
 };
@@ -206,6 +224,88 @@ private slots:
         QTRY_VERIFY2(inView(), qPrintable(u"%1..%2 in %3"_s.arg(rectIn(details, viewport).top())
                                               .arg(rectIn(details, viewport).bottom())
                                               .arg(viewport->height())));
+    }
+
+    void usbPageBannersMoveNothing_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("the phone approved") << QByteArray("unauthorized") << QByteArray("device");
+        QTest::newRow("the phone gone offline") << QByteArray("device") << QByteArray("offline");
+    }
+
+    // A USB phone's page as the phone's state changes on its own: the banner that says why it cannot take commands
+    // comes or goes under the page, which keeps its place, and takes no room while it is gone.
+    void usbPageBannersMoveNothing()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        const auto attach = [this](const QByteArray &state) {
+            return writeFile(m_adbState.filePath(u"devices.json"_s),
+                             R"([{"serial": "R58N", "model": "Galaxy_S23", "state": ")" + state + R"("}])");
+        };
+        QVERIFY(attach(before));
+        ShownWindow shown(defaultSize);
+        awaitTask(shown.devices.refresh());
+        QCOMPARE(shown.devices.devices().size(), 1);
+        shown.window.setSidebarSelection(SidebarSelection::usbDevice(shown.devices.devices().first().id()));
+        auto *page = qobject_cast<DeviceDashboard *>(shown.window.detailPane()->screenWidget());
+        QVERIFY(page);
+        QVERIFY(QTest::qWaitForWindowExposed(&shown.window));
+        for (int turn = 0; turn < 3; ++turn)
+            QApplication::processEvents();
+        const bool bannerBefore = page->stateBanner()->isVisible();
+        QCOMPARE(bannerBefore, before != "device");
+        QWidget *grid = page->quickActionGrid();
+        const QPoint gridOrigin = grid->mapToGlobal(QPoint(0, 0));
+        const QPoint heroOrigin = page->hero()->mapToGlobal(QPoint(0, 0));
+
+        QVERIFY(attach(after));
+        awaitTask(shown.devices.refresh());
+        QCOMPARE(shown.window.detailPane()->screenWidget(), page);
+        for (int turn = 0; turn < 3; ++turn)
+            QApplication::processEvents();
+        QCOMPARE(page->stateBanner()->isVisible(), !bannerBefore);
+        QCOMPARE(grid->mapToGlobal(QPoint(0, 0)), gridOrigin);
+        QCOMPARE(page->hero()->mapToGlobal(QPoint(0, 0)), heroOrigin);
+        if (bannerBefore)
+            QCOMPARE(rectIn(page->scrollArea(), page).bottom(), page->rect().bottom());
+        QVERIFY(writeFile(m_adbState.filePath(u"devices.json"_s), "[]"));
+    }
+
+    // A phone on the bus waits for its approval while another adb program takes the bus's phones: the banner that says
+    // so comes under the steps, which stay where they are.
+    void usbApprovalProblemMovesNothing()
+    {
+        struct PhoneOnTheBus : USBDeviceRegistry
+        {
+            QList<USBRegistryEntry> attachedDevices() const override
+            {
+                return {{u"18d1"_s, u"4ee7"_s, u"Pixel 7"_s, u"Google"_s, u"HELD"_s, true}};
+            }
+        };
+        bool otherServer = false;
+        ShownWindow shown(defaultSize, {std::make_shared<PhoneOnTheBus>(), false, [&otherServer] {
+                                            return otherServer;
+                                        }});
+        awaitTask(shown.devices.refresh());
+        auto *approval = qobject_cast<USBApprovalView *>(shown.window.detailPane()->screenWidget());
+        QVERIFY(approval);
+        QVERIFY(QTest::qWaitForWindowExposed(&shown.window));
+        for (int turn = 0; turn < 3; ++turn)
+            QApplication::processEvents();
+        const QPoint stepsOrigin = approval->stepsCard()->mapToGlobal(QPoint(0, 0));
+        auto *banner = approval->findChild<USBPhoneProblemBanner *>();
+        QVERIFY(banner && banner->isHidden());
+
+        otherServer = true;
+        awaitTask(shown.devices.refresh());
+        QCOMPARE(shown.window.detailPane()->screenWidget(), approval);
+        for (int turn = 0; turn < 3; ++turn)
+            QApplication::processEvents();
+        QVERIFY(banner->isVisible());
+        QCOMPARE(approval->stepsCard()->mapToGlobal(QPoint(0, 0)), stepsOrigin);
+        QVERIFY(rectIn(banner, approval).top() > rectIn(approval->stepsCard(), approval).top());
     }
 
     void applicationHeaderPlacesEachControl_data()

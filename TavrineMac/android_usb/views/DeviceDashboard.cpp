@@ -1,6 +1,7 @@
 #include "DeviceDashboard.h"
 
 #include "AdaptiveGridLayout.h"
+#include "BannerColumn.h"
 #include "CardStyle.h"
 #include "DeviceDashboardPresentation.h"
 #include "DeviceHero.h"
@@ -109,8 +110,7 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
     m_columnLayout->setContentsMargins(0, 0, 0, 0);
     m_columnLayout->setSpacing(sectionSpacing);
     for (QWidget *section :
-         std::initializer_list<QWidget *>{m_hero, m_stateBanner, m_usbProblemBanner, heading, m_grid, m_planCard,
-                                          m_installBanner, m_historyCard, m_transferBanner, m_deviceInfo}) {
+         std::initializer_list<QWidget *>{m_hero, heading, m_grid, m_planCard, m_historyCard, m_deviceInfo}) {
         m_columnLayout->addWidget(section);
     }
     m_columnLayout->addStretch(1);
@@ -134,9 +134,20 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
     m_scrollArea->viewport()->setAutoFillBackground(false);
     page->setAutoFillBackground(false);
 
+    // The banners come and go on their own as the phone, an install or a transfer moves on: under the page, whose
+    // cards stay where the pointer is on them.
+    auto *banners = new BannerColumn(QMargins(pagePadding, 12, pagePadding, 12), 12, this);
+    for (QWidget *banner :
+         std::initializer_list<QWidget *>{m_stateBanner, m_usbProblemBanner, m_installBanner, m_transferBanner}) {
+        banner->setMaximumWidth(maximumContentWidth);
+        banners->addBanner(banner);
+    }
+
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_scrollArea);
+    layout->setSpacing(0);
+    layout->addWidget(m_scrollArea, 1);
+    layout->addWidget(banners);
 
     if (m_store) {
         for (const auto signal : {&DeviceStore::devicesChanged, &DeviceStore::selectedDeviceIDChanged,
