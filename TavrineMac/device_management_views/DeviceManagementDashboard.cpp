@@ -10,6 +10,7 @@
 #include "TransferActivityDock.h"
 #include "TransferStore.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QResizeEvent>
@@ -326,6 +327,8 @@ void DeviceManagementDashboard::renderDock()
 void DeviceManagementDashboard::renderSection()
 {
     QWidget *old = m_sectionPane;
+    // A section opened from the one shown, with the keyboard or a click on a card, takes the keyboard along.
+    const bool hadKeyboard = old->isAncestorOf(QApplication::focusWidget());
     if (auto *files = qobject_cast<ManagedFilesPane *>(old)) {
         files->takeHostBar();
     }
@@ -333,6 +336,18 @@ void DeviceManagementDashboard::renderSection()
     delete m_column->replaceWidget(old, m_sectionPane);
     renderDock();
     placeMessageBar();
+    if (hadKeyboard) {
+        // Shown now, so that it has the keyboard before the old pane goes: a pane hidden with the keyboard passes it
+        // to the next control of the window, the sidebar's.
+        m_sectionPane->show();
+        if (auto *files = qobject_cast<ManagedFilesPane *>(m_sectionPane)) {
+            files->focusContent();
+        } else if (auto *applications = qobject_cast<ManagedApplicationsPane *>(m_sectionPane)) {
+            applications->focusContent();
+        } else if (auto *overview = qobject_cast<DeviceOverviewPane *>(m_sectionPane)) {
+            overview->focusContent();
+        }
+    }
     // The old pane may be the one whose button asked for the change.
     old->hide();
     old->deleteLater();

@@ -342,6 +342,11 @@ QWidget *DeviceOverviewPane::buildStatus()
     return area;
 }
 
+void DeviceOverviewPane::focusContent()
+{
+    m_scrollArea->setFocus(Qt::OtherFocusReason);
+}
+
 void DeviceOverviewPane::openContent(ManagedContentCategory category)
 {
     if (m_actions.openContent) {

@@ -54,6 +54,8 @@ public:
     bool isDropTargeted() const { return m_isDropTargeted; }
     // Installs or sends the local files of a drop; false (nothing happens) when it holds none.
     bool handleDrop(const QList<QUrl> &urls);
+    // Gives the keyboard to the section itself, whose column it scrolls.
+    void focusContent();
 
     // For tests.
     QScrollArea *scrollArea() const { return m_scrollArea; }

@@ -683,6 +683,16 @@ void ManagedApplicationsPane::renderMain()
     m_disconnectedDescription->setText(unavailable.description);
     const bool loading = m_managementStore && m_managementStore->isLoadingApplications();
     m_listStack->setCurrentIndex(int(listContent(loading, m_model->rowCount())));
+    // The main area has the keyboard only while it holds it for the list still loading (focusContent).
+    if (m_mainStack->hasFocus() && m_listView->isVisibleTo(m_mainStack)) {
+        m_listView->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void ManagedApplicationsPane::focusContent()
+{
+    (m_listView->isVisibleTo(m_mainStack) ? static_cast<QWidget *>(m_listView) : m_mainStack)
+        ->setFocus(Qt::OtherFocusReason);
 }
 
 void ManagedApplicationsPane::renderDetails()

@@ -94,6 +94,9 @@ public:
     InstallStatusBanner *installBanner() const { return m_installBanner; }
     AppOperationBanner *operationBanner() const { return m_operationBanner; }
     QListView *applicationList() const { return m_listView; }
+    // Gives the keyboard to the applications list; while it still loads, the pane's main area holds it and hands it
+    // on once the list shows.
+    void focusContent();
     // The details column's buttons; hidden when they do not apply.
     QPushButton *openButton() const { return m_openButton; }
     QPushButton *detailsButton() const { return m_detailsButton; }

@@ -878,9 +878,31 @@ void ManagedFilesPane::pruneSelection(const QList<ManagedFileEntry> &listed)
 
 // Drawing.
 
+void ManagedFilesPane::focusContent()
+{
+    QWidget *view = shownContentView();
+    (view ? view : m_contentStack)->setFocus(Qt::OtherFocusReason);
+}
+
+QWidget *ManagedFilesPane::shownContentView() const
+{
+    QWidget *page = m_contentStack->currentWidget();
+    if (page == m_fileBrowserPage) {
+        return static_cast<ManagedFileBrowser *>(m_fileBrowserPage)->view();
+    }
+    if (page == m_trashPage) {
+        return static_cast<ManagedTrashList *>(m_trashPage)->view();
+    }
+    return page == m_mediaPage ? m_mediaPage : nullptr;
+}
+
 void ManagedFilesPane::render()
 {
     renderContent();
+    // The content area has the keyboard only while it holds it for a list still loading (focusContent).
+    if (QWidget *view = shownContentView(); view && m_contentStack->hasFocus()) {
+        view->setFocus(Qt::OtherFocusReason);
+    }
     m_toolbar->render();
     presentDialogs();
     emit viewStateChanged();

@@ -133,6 +133,10 @@ public:
     bool handleFileBrowserKey(int key);
     void preview(const ManagedFileEntry &entry);
 
+    // Gives the keyboard to what the category shows: the gallery at its current tile, the file list or the trash
+    // list. While that still loads, the content area holds it and hands it on once the list shows.
+    void focusContent();
+
     // File drops.
     bool handleDrop(const QList<QUrl> &urls);
     void updateDropTargeting(bool isTargeted);
@@ -183,6 +187,7 @@ private:
     void showInBottomPlace(QWidget *part);
     // Whether the bottom place, coming now, would lie over the row the selection was last made from.
     bool bottomPlaceWouldCoverAnchorRow() const;
+    QWidget *shownContentView() const; // none while loading or showing a placeholder
     void watchStore();
     void presentDialogs();
     void presentDialog(FilesPaneDialogKind kind);

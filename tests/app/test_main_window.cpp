@@ -7,10 +7,14 @@
 #include "DeviceOverviewPane.h"
 #include "DisclosureGroup.h"
 #include "FirstRunConnectionView.h"
+#include "HomeQuickAction.h"
 #include "InstallStatusBanner.h"
 #include "MainWindow.h"
 #include "MainWindowDetailPane.h"
 #include "ManagedApplicationsPane.h"
+#include "ManagedFileBrowser.h"
+#include "ManagedFilesPane.h"
+#include "ManagedMediaGallery.h"
 #include "NativeOpenPanel.h"
 #include "QuickSendCoordinator.h"
 #include "QuickSendPanel.h"
@@ -18,6 +22,8 @@
 #include "StatusBanner.h"
 #include "USBApprovalView.h"
 
+#include <QJsonDocument>
+#include <QListView>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -138,6 +144,31 @@ QStringList placesShowing(const MainWindowDetailPane &pane, const QString &text)
             places << "first run";
     }
     return places;
+}
+
+// Answers the phone's first request for `action` once the window has asked it.
+bool answerRequest(StoreFixture &transfers, const QString &action, const QJsonObject &answer)
+{
+    qsizetype number = 0;
+    if (!QTest::qWaitFor([&] { return (number = transfers.calls("request:").indexOf("request:" + action) + 1) > 0; },
+                         30'000))
+        return false;
+    transfers.answer(int(number), true, QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact)));
+    return true;
+}
+
+// A photo "<id>.jpg" of the phone's camera folder.
+ManagedMediaItem photo(const QString &id)
+{
+    ManagedMediaItem item;
+    item.id = id;
+    item.name = id + ".jpg";
+    item.size = 1000;
+    item.mimeType = "image/jpeg";
+    item.width = 400;
+    item.height = 300;
+    item.relativePath = "DCIM/" + item.name;
+    return item;
 }
 
 // The phone rows of the sidebar, as "title · status".
@@ -836,6 +867,80 @@ private slots:
         QTRY_VERIFY(!paired.devices.isRefreshing());
         paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
         QTRY_VERIFY(!paired.management.isLoadingOverview());
+    }
+
+    void cardsHandTheKeyboardToTheSectionTheyOpen_data()
+    {
+        // the home card pressed with Return → the phone's answers to what the section asks, the part that then has
+        // the keyboard
+        using Cards = TestTable<QString, QList<std::pair<QString, QJsonObject>>, QString>;
+        const Cards rows;
+        rows("photos", "查看照片", {{"media.list", encodeManaged(ManagedMediaPage{1, {photo("a"), photo("b")}, {}})}},
+             "gallery");
+        rows("phone", "浏览手机",
+             {{"files.roots", encodeManaged(ManagedStorageRoots{1, {{"root", "内部存储", false, 1000, 2000}}})},
+              {"files.list", encodeManaged(ManagedFilePage{1,
+                                                           "root",
+                                                           "内部存储",
+                                                           std::nullopt,
+                                                           {{"f", "a.txt", false, 10, 1'700'000'000'000, false, true}},
+                                                           {}})}},
+             "files");
+        rows("applications", "安装应用",
+             {{"apps.list", encodeManaged(ManagedApplicationPage{
+                                1, {{"pkg.maps", "Maps", "1.0", 1, 0, 0, false, true, true}}, {}})}},
+             "applications");
+    }
+
+    // A card of the home section pressed with the keyboard opens its section with the keyboard in what the section
+    // shows, not back in the sidebar, where the next key would switch the phone.
+    void cardsHandTheKeyboardToTheSectionTheyOpen()
+    {
+        const auto [card, answers, focused] =
+            TestTable<QString, QList<std::pair<QString, QJsonObject>>, QString>::fetch();
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), R"([{"serial": "R58N", "model": "Galaxy_S23"}])"));
+        PairedWindow paired;
+        awaitTask(paired.devices.refresh());
+        const std::optional<SidebarSelection> phone = paired.window.sidebarSelection();
+        QVERIFY(phone);
+        paired.window.resize(MainWindow::defaultWidth, MainWindow::defaultHeight);
+        paired.window.show();
+        QApplication::setActiveWindow(&paired.window);
+        QVERIFY(QTest::qWaitForWindowActive(&paired.window));
+        auto *dashboard = qobject_cast<DeviceManagementDashboard *>(paired.window.detailPane()->screenWidget());
+        QVERIFY(dashboard);
+        HomeQuickAction *pressed = nullptr;
+        for (HomeQuickAction *tile : dashboard->findChildren<HomeQuickAction *>())
+            pressed = tile->text() == card ? tile : pressed;
+        QVERIFY(pressed);
+        pressed->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(pressed, Qt::Key_Return);
+        for (const auto &[action, answer] : answers)
+            QVERIFY2(answerRequest(paired.transfers, action, answer), qPrintable(action));
+
+        QWidget *expected = nullptr;
+        if (focused == "gallery")
+            expected = dashboard->findChild<ManagedMediaGallery *>();
+        else if (focused == "files")
+            expected = dashboard->findChild<ManagedFileBrowser *>()->view();
+        else
+            expected = dashboard->findChild<ManagedApplicationsPane *>()->applicationList();
+        QVERIFY(expected);
+        QTRY_VERIFY_WITH_TIMEOUT(expected->isVisible(), 30'000);
+        QTRY_COMPARE(QApplication::focusWidget(), expected);
+        if (auto *gallery = qobject_cast<ManagedMediaGallery *>(expected))
+            QCOMPARE(gallery->currentIndex(), std::optional<qsizetype>(0));
+        // End goes to the end of what the section shows; the sidebar keeps its phone.
+        QTest::keyClick(expected, Qt::Key_End);
+        QCOMPARE(paired.window.sidebarSelection(), phone);
+        QCOMPARE(paired.window.detailPane()->screenWidget(), dashboard);
+        QVERIFY(dashboard->section() != DashboardSection::home);
+
+        paired.window.hide();
+        QTRY_VERIFY(!paired.devices.isRefreshing());
+        paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
     }
 
     void importersAreTheApplicationsChoosers_data()
