@@ -32,6 +32,7 @@
 #include <QToolButton>
 
 using namespace DeviceManagementDashboardPresentation;
+using namespace ViewsTestSupport;
 using Category = ManagedContentCategory;
 using Section = DashboardSection;
 
@@ -58,9 +59,13 @@ struct DashboardFixture
     UsbViewsTestSupport::DeviceStoreFixture devices;
     TransferStore *transferStore = nullptr;
 
-    explicit DashboardFixture(bool connected = true, const QList<TransferTaskRecord> &tasks = {})
+    // `otherPhones`: phones trusted before this one paired.
+    explicit DashboardFixture(bool connected = true, const QList<TransferTaskRecord> &tasks = {},
+                              const QList<TrustedDeviceRecord> &otherPhones = {})
     {
         transfers.saveTasks(tasks);
+        if (!otherPhones.isEmpty())
+            transfers.saveRegistry(otherPhones);
         transferStore = connected ? &transfers.makePaired() : &transfers.make();
         devices.make();
     }
@@ -693,6 +698,30 @@ private slots:
                                     QList<QWidget *>{manager->disclosure()->toggle(), manager->addDeviceButton(),
                                                      manager->rows().first()->findChild<QLineEdit *>("nameField")})
             QVERIFY(stops.contains(control));
+    }
+
+    // In the group "管理可信设备" Tab goes as the eye reads: the group's header, down the phones' rows, along a row
+    // from its leading edge, then the add button below them.
+    void trustedPhonesAreTabbedAsTheyRead()
+    {
+        DashboardFixture fixture(true, {}, {trustedPhone("Galaxy", 2)});
+        answerSnapshots(fixture);
+        auto dashboard = fixture.dashboard();
+        dashboard->resize(980, 650);
+        DeviceOverviewPane *pane = shownOverview(fixture, *dashboard);
+        QVERIFY(pane);
+        QTest::mouseClick(pane->detailsButton(), Qt::LeftButton);
+        auto *manager = pane->findChild<TrustedDeviceManager *>();
+        QTRY_VERIFY(!manager->disclosure()->toggle()->rect().isEmpty());
+        QTest::mouseClick(manager->disclosure()->toggle(), Qt::LeftButton);
+        QCOMPARE(manager->rows().size(), 2);
+        QTRY_VERIFY(manager->rows().last()->y() > manager->rows().first()->geometry().bottom());
+
+        const QList<QWidget *> read = tabStopsAsRead(manager);
+        QCOMPARE(read.size(), 2 + 2 * 3);
+        QCOMPARE(read.first(), manager->disclosure()->toggle());
+        QCOMPARE(read.last(), manager->addDeviceButton());
+        QCOMPARE(accessibleNames(tabbedFrom(read.first(), read.size())), accessibleNames(read));
     }
 
     // Return, Enter and Space press the quick actions and the activity dock.

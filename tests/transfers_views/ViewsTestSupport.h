@@ -7,6 +7,8 @@
 #include "TrustedDeviceRegistryStore.h"
 #include "ViewColors.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -124,6 +126,52 @@ inline QString transcript(const QWidget *root, const QWidget *area = nullptr)
         }
     }
     return seen.join(QStringLiteral(" | "));
+}
+
+// The controls under `root` that Tab stops on, in the order the eye reads them: from the top down, and side by side
+// from the leading edge.
+inline QList<QWidget *> tabStopsAsRead(const QWidget *root)
+{
+    QList<QWidget *> stops;
+    for (QWidget *control : root->findChildren<QWidget *>())
+        if (control->isVisible() && (control->focusPolicy() & Qt::TabFocus))
+            stops.append(control);
+    const auto onScreen = [](const QWidget *control) {
+        return QRect(control->mapToGlobal(QPoint(0, 0)), control->size());
+    };
+    std::stable_sort(stops.begin(), stops.end(), [&](const QWidget *first, const QWidget *second) {
+        const QRect a = onScreen(first), b = onScreen(second);
+        if (a.bottom() < b.top() || b.bottom() < a.top())
+            return a.top() < b.top();
+        return a.left() < b.left();
+    });
+    return stops;
+}
+
+// The controls that have the keyboard while Tab is pressed `count - 1` times from `first`, which comes first.
+inline QList<QWidget *> tabbedFrom(QWidget *first, qsizetype count)
+{
+    first->setFocus(Qt::TabFocusReason);
+    QList<QWidget *> tabbed{QApplication::focusWidget()};
+    while (tabbed.size() < count && tabbed.last()) {
+        QTest::keyClick(tabbed.last(), Qt::Key_Tab);
+        tabbed.append(QApplication::focusWidget());
+    }
+    return tabbed;
+}
+
+// How a screen reader names each of `controls`; a field by the text in it.
+inline QString accessibleNames(const QList<QWidget *> &controls)
+{
+    QStringList names;
+    for (QWidget *control : controls) {
+        const auto *field = qobject_cast<const QLineEdit *>(control);
+        QAccessibleInterface *accessible = control ? QAccessible::queryAccessibleInterface(control) : nullptr;
+        names.append(field        ? QStringLiteral("⟦%1⟧").arg(field->text())
+                     : accessible ? accessible->text(QAccessible::Name)
+                                  : QStringLiteral("(none)"));
+    }
+    return names.join(QStringLiteral(" → "));
 }
 
 // Whether `drawn` is `symbol` in `color`, pixel for pixel.

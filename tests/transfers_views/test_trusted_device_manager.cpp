@@ -120,6 +120,39 @@ private slots:
         QCOMPARE(field->text(), typed);
     }
 
+    void tabFollowsTheOrderOnScreen_data()
+    {
+        QTest::addColumn<bool>("pairedWhileOpen");
+        QTest::newRow("as opened") << false;
+        QTest::newRow("a phone paired while it is open") << true;
+    }
+
+    // Tab goes through the sheet's controls as the eye reads them: down the rows, along a row from its leading edge,
+    // then to the add button below them; also through a row that came after the sheet opened.
+    void tabFollowsTheOrderOnScreen()
+    {
+        QFETCH(bool, pairedWhileOpen);
+        StoreFixture fixture;
+        TransferStore &store = storeWithPhones(fixture, {phone("Pixel", 1), phone("Galaxy", 2)});
+        TrustedDeviceManagerSheet sheet(&store, [] {});
+        sheet.show();
+        QApplication::setActiveWindow(&sheet);
+        QVERIFY(QTest::qWaitForWindowActive(&sheet));
+        const QList<TrustedDeviceManagementRow *> &rows = sheet.manager()->rows();
+        if (pairedWhileOpen) {
+            fixture.pair("Nokia", "peer-3", "fedcba9876543210fedcba9876543210-secret");
+            QCOMPARE(rows.size(), 3);
+        }
+        // The rows are laid out one below the other, the add button below them.
+        QTRY_VERIFY(rows.last()->y() > rows[rows.size() - 2]->geometry().bottom() &&
+                    sheet.manager()->addDeviceButton()->y() > rows.last()->geometry().bottom());
+
+        const QList<QWidget *> read = tabStopsAsRead(sheet.manager());
+        QCOMPARE(read.size(), rows.size() * 3 + 1);
+        QCOMPARE(read.last(), sheet.manager()->addDeviceButton());
+        QCOMPARE(accessibleNames(tabbedFrom(read.first(), read.size())), accessibleNames(read));
+    }
+
     // The exact time behind "1 小时前" reads as every time of the interface does, whatever the desktop's language.
     void lastSeenTooltipFollowsTheInterfacesDates()
     {

@@ -80,6 +80,11 @@ TrustedDeviceManagementRow::TrustedDeviceManagementRow(const TrustedDeviceRecord
     refreshLastSeen(QDateTime::currentDateTimeUtc());
 }
 
+QList<QWidget *> TrustedDeviceManagementRow::tabStops() const
+{
+    return {m_selectButton, m_nameField, m_removeButton};
+}
+
 void TrustedDeviceManagementRow::setDevice(const TrustedDeviceRecord &device, bool isSelected)
 {
     const bool selectionChanged = isSelected != m_isSelected;

@@ -29,6 +29,8 @@ public:
     void setDevice(const TrustedDeviceRecord &device, bool isSelected);
     void refreshLastSeen(const QDateTime &now);
     bool confirmsRevocation() const { return m_confirmsRevocation; }
+    // The controls Tab stops on, from the leading edge.
+    QList<QWidget *> tabStops() const;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -8,6 +8,7 @@
 
 #include <QHash>
 #include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <chrono>
@@ -121,6 +122,32 @@ void TrustedDeviceManager::refresh()
             row->show();
         }
         m_rows = ordered;
+    }
+    orderTabStops();
+}
+
+void TrustedDeviceManager::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // A page built apart and then put into its window joins the window's Tab order in the order its widgets were
+    // made.
+    orderTabStops();
+}
+
+void TrustedDeviceManager::orderTabStops()
+{
+    // Tab goes as the eye reads, from the group's header down the rows to the add button: by the order they were
+    // made, the button and the header came before every row.
+    QList<QWidget *> stops;
+    if (m_disclosure) {
+        stops.append(m_disclosure->toggle());
+    }
+    for (const TrustedDeviceManagementRow *row : std::as_const(m_rows)) {
+        stops += row->tabStops();
+    }
+    stops.append(m_addDeviceButton);
+    for (qsizetype index = 1; index < stops.size(); ++index) {
+        setTabOrder(stops[index - 1], stops[index]);
     }
 }
 

@@ -29,8 +29,12 @@ public:
     // The group around the list; none without `showsDisclosure`.
     DisclosureGroup *disclosure() const { return m_disclosure; }
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void refresh();
+    void orderTabStops();
     void refreshLastSeen();
 
     QPointer<TransferStore> m_store;
