@@ -93,7 +93,7 @@ FirstRunConnectionView::FirstRunConnectionView(std::optional<QString> message, s
                                                std::function<void()> refreshUSB, QWidget *parent)
     : QWidget(parent)
 {
-    QWidget *content = scrolledScreenContent(this);
+    QWidget *content = scrolledScreenContent(this, firstRunTitle);
     content->setMinimumHeight(minimumContentHeight);
     auto *column = new QVBoxLayout(content);
     column->setContentsMargins(screenMargin, screenMargin, screenMargin, screenMargin);

@@ -18,13 +18,12 @@
 #include "ViewColors.h"
 #include "ViewFonts.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QProcessEnvironment>
 #include <QPushButton>
 #include <QSplitter>
-#include <QStyleOptionFocusRect>
-#include <QStylePainter>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -49,27 +48,6 @@ bool isUnderTestConfiguration()
 {
     return QProcessEnvironment::systemEnvironment().contains(QStringLiteral("XCTestConfigurationFilePath"));
 }
-
-// The flat button of a sidebar row. A flat button draws no focus of its own, so one reached with Tab would not
-// show it has the keyboard: it draws the style's focus frame around the row.
-class SidebarRowButton : public QPushButton
-{
-public:
-    using QPushButton::QPushButton;
-
-protected:
-    void paintEvent(QPaintEvent *event) override
-    {
-        QPushButton::paintEvent(event);
-        if (!hasFocus())
-            return;
-        QStylePainter painter(this);
-        QStyleOptionFocusRect frame;
-        frame.initFrom(this);
-        frame.rect = rect().adjusted(1, 1, -1, -1);
-        painter.drawPrimitive(QStyle::PE_FrameFocusRect, frame);
-    }
-};
 
 // A symbol followed by a text, in `font` and `color`, read by a screen reader as the text.
 QWidget *symbolLabel(const QString &symbolName, const QString &text, const QFont &font, const QColor &color,
@@ -270,6 +248,11 @@ void MainWindow::setSidebarSelection(const std::optional<SidebarSelection> &sele
 void MainWindow::renderSidebar()
 {
     m_isRenderingSidebar = true;
+    // The rows are made again. A row's button that has the keyboard hands it to the list meanwhile, not to the next
+    // control of the window, and its new button takes it back.
+    const bool buttonHadKeyboard = m_sidebar->viewport()->isAncestorOf(QApplication::focusWidget());
+    if (buttonHadKeyboard)
+        m_sidebar->setFocus(Qt::OtherFocusReason);
     m_sidebar->clear();
     const SidebarContent content = sidebarContent(state());
     const QColor secondary = ViewColors::secondary();
@@ -316,6 +299,11 @@ void MainWindow::renderSidebar()
         // The arrow keys pass it by: Tab leads from the list's phones to it.
         QWidget::setTabOrder(m_sidebar, button);
         addRow(m_sidebar, button)->setSizeHint(layout->sizeHint() + QSize(0, 6));
+        // The list would make the row under a widget that takes the keyboard its current one; the keyboard's place in
+        // the list stays on the selected phone, and a screen reader follows the keyboard to the button.
+        button->removeEventFilter(m_sidebar);
+        if (buttonHadKeyboard)
+            button->setFocus(Qt::OtherFocusReason);
     }
     addRow(m_sidebar, symbolLabel(privacySymbol, privacyText, ViewFonts::caption(), secondary, m_sidebar))
         ->setSizeHint(QSize(0, 30));

@@ -1,6 +1,14 @@
 #include "SidebarList.h"
 
-SidebarList::SidebarList(QWidget *parent) : QListWidget(parent) {}
+#include "SidebarListAccessible.h"
+
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
+
+SidebarList::SidebarList(QWidget *parent) : QListWidget(parent)
+{
+    SidebarListAccessible::install();
+}
 
 bool SidebarList::isSelectableRow(const QListWidgetItem *item)
 {
@@ -14,6 +22,17 @@ int SidebarList::selectableRowFrom(int row, int step) const
             return row;
     }
     return -1;
+}
+
+void SidebarList::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    // The list view tells a screen reader that its current row has the keyboard. The rows are made again and the
+    // selected phone's row made current while the keyboard is elsewhere, too: that is no news of the keyboard.
+    if (hasFocus()) {
+        QListWidget::currentChanged(current, previous);
+    } else {
+        QAbstractItemView::currentChanged(current, previous);
+    }
 }
 
 QModelIndex SidebarList::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
@@ -54,4 +73,16 @@ QModelIndex SidebarList::moveCursor(CursorAction cursorAction, Qt::KeyboardModif
     if (row < 0)
         return isSelectableRow(currentItem()) ? currentIndex() : QModelIndex();
     return indexFromItem(item(row));
+}
+
+void SidebarRowButton::paintEvent(QPaintEvent *event)
+{
+    QPushButton::paintEvent(event);
+    if (!hasFocus())
+        return;
+    QStylePainter painter(this);
+    QStyleOptionFocusRect frame;
+    frame.initFrom(this);
+    frame.rect = rect().adjusted(1, 1, -1, -1);
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, frame);
 }

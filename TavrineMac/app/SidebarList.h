@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QListWidget>
+#include <QPushButton>
 
 // The sidebar's list. Its rows mix phones, which can be selected, with a header, a label, a button and a note, which
 // cannot: the keyboard moves between the phones only, and a click on any other row keeps the phone selected.
@@ -16,8 +17,22 @@ public:
 
 protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
 
 private:
     // The nearest selectable row from `row` on in `step`'s direction (`row` itself included); -1 when none.
     int selectableRowFrom(int row, int step) const;
+};
+
+// The flat button of a sidebar row. A flat button draws no focus of its own, so one reached with Tab would not show it
+// has the keyboard: it draws the style's focus frame around the row. A screen reader reads it as the row it fills.
+class SidebarRowButton : public QPushButton
+{
+    Q_OBJECT
+
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };

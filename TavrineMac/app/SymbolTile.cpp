@@ -1,6 +1,7 @@
 #include "SymbolTile.h"
 
 #include "CardStyle.h"
+#include "SectionScrollArea.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -69,9 +70,9 @@ QLayout *centredUpToMaximumWidth(QWidget *widget)
     return row;
 }
 
-QWidget *scrolledScreenContent(QWidget *screen)
+QWidget *scrolledScreenContent(QWidget *screen, const QString &name)
 {
-    auto *scrollArea = new QScrollArea(screen);
+    auto *scrollArea = new SectionScrollArea(name, screen);
     scrollArea->setFrameShape(QFrame::NoFrame);
     scrollArea->setWidgetResizable(true);
     scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -66,8 +66,9 @@ private:
 QLayout *centredUpToMaximumWidth(QWidget *widget);
 
 // The whole-pane screens' content: a frameless, vertically scrolling area filling `screen`, whose widget is
-// returned for the caller to lay out (with `screenMargin` around it).
-QWidget *scrolledScreenContent(QWidget *screen);
+// returned for the caller to lay out (with `screenMargin` around it). The keyboard scrolls it too, where it is the
+// section named `name`.
+QWidget *scrolledScreenContent(QWidget *screen, const QString &name);
 inline constexpr int screenMargin = 32;
 
 // The symbol of `name` when the symbol table draws it, else `fallback`.

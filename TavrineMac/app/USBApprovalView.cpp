@@ -76,7 +76,7 @@ QWidget *setupDivider(QWidget *parent)
 
 USBApprovalView::USBApprovalView(const USBAndroidDevice &phone, QWidget *parent) : QWidget(parent), m_phone(phone)
 {
-    QWidget *content = scrolledScreenContent(this);
+    QWidget *content = scrolledScreenContent(this, usbApprovalTitle(phone.productName));
     auto *column = new QVBoxLayout(content);
     column->setContentsMargins(screenMargin, screenMargin, screenMargin, screenMargin);
     column->setSpacing(20);

@@ -11,6 +11,7 @@
 #include "OverviewInfoRow.h"
 #include "PlainLabel.h"
 #include "RecentContentTile.h"
+#include "SectionScrollArea.h"
 #include "SpinningIndicator.h"
 #include "SymbolIcon.h"
 #include "TaskListFollower.h"
@@ -115,9 +116,8 @@ DeviceOverviewPane::DeviceOverviewPane(const QString &peerName, TransferStore *t
     centring->addWidget(column, 1);
     centring->addStretch(0);
 
-    m_scrollArea = new QScrollArea(this);
-    // The keyboard scrolls the column too: the place it stops at is named as the section it shows.
-    m_scrollArea->setAccessibleName(rawValue(DashboardSection::home));
+    // The keyboard scrolls the column too: the place it stops at is the section it shows.
+    m_scrollArea = new SectionScrollArea(rawValue(DashboardSection::home), this);
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setWidgetResizable(true);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

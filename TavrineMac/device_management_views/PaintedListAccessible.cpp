@@ -60,6 +60,7 @@ public:
         }
         state.focusable = true;
         state.focused = owner->focusedItem() == m_index;
+        owner->adjustItemState(m_index, state);
         return state;
     }
 

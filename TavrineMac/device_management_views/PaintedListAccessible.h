@@ -26,6 +26,8 @@ public:
     virtual void doItemAction(qsizetype index, const QString &name) = 0;
     // The item under the keyboard while the list has the focus.
     virtual std::optional<qsizetype> focusedItem() const { return std::nullopt; }
+    // What a list knows of an item's state beyond where it is and whether it has the keyboard.
+    virtual void adjustItemState(qsizetype, QAccessible::State &) const {}
 
     QAccessible::Role itemRole() const { return m_itemRole; }
 

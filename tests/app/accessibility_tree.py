@@ -4,8 +4,13 @@
     accessibility_tree.py PID                     prints the elements on screen as JSON: role, name, description,
                                                   states, actions, children
     accessibility_tree.py PID ROLE NAME ACTION    performs ACTION on the first element on screen with ROLE and NAME
+    accessibility_tree.py PID focus               prints "ready" once it listens, then the element of the process that
+                                                  has the keyboard once it comes to rest, as a screen reader learns of
+                                                  it, as JSON: role, name, and whether the tree holds it (each element
+                                                  up to the application is among its parent's children)
 
-Exits with 2 while the process is not among the desktop's applications, with 3 when no element matches.
+Exits with 2 while the process is not among the desktop's applications, with 3 when no element matches, with 4 when
+no element takes the keyboard within 60 seconds.
 """
 import json
 import sys
@@ -14,7 +19,7 @@ import warnings
 import gi
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+from gi.repository import Atspi, GLib  # noqa: E402
 
 # The action's name: the newer call that the library points to is not in this version's bindings.
 warnings.filterwarnings("ignore", category=DeprecationWarning)
@@ -71,10 +76,53 @@ def find(element, role, name, depth=0):
     return None
 
 
+def held_by_tree(element):
+    for _ in range(MAX_DEPTH):
+        parent = element.get_parent()
+        if parent is None:
+            return element.get_role() == Atspi.Role.APPLICATION
+        if element.get_index_in_parent() < 0:
+            return False
+        element = parent
+    return False
+
+
+def next_focus(pid):
+    found = []
+    quiet = [None]
+
+    def settle():
+        quiet[0] = None
+        Atspi.event_quit()
+        return False
+
+    def taken(event):
+        source = event.source
+        if event.detail1 == 1 and source is not None and source.get_process_id() == pid:
+            found.append({"role": source.get_role_name(), "name": source.get_name(), "held": held_by_tree(source)})
+            # The last element told of once the keyboard has come to rest is where it is.
+            if quiet[0] is not None:
+                GLib.source_remove(quiet[0])
+            quiet[0] = GLib.timeout_add(1500, settle)
+
+    listener = Atspi.EventListener.new(taken)
+    listener.register("object:state-changed:focused")
+    GLib.timeout_add_seconds(60, lambda: Atspi.event_quit() or False)
+    print("ready", flush=True)
+    Atspi.event_main()
+    listener.deregister("object:state-changed:focused")
+    if not found:
+        return 4
+    json.dump(found[-1], sys.stdout, ensure_ascii=False)
+    return 0
+
+
 def main(arguments):
     root = application(int(arguments[0]))
     if root is None:
         return 2
+    if arguments[1:] == ["focus"]:
+        return next_focus(int(arguments[0]))
     if len(arguments) == 1:
         json.dump(describe(root, 0, [MAX_ELEMENTS]), sys.stdout, ensure_ascii=False)
         return 0

@@ -5,6 +5,7 @@
 #include "FileSelectionRules.h"
 #include "FilesPaneToolbar.h"
 #include "MainWindow.h"
+#include "MainWindowDetailPane.h"
 #include "ManagedApplicationsPane.h"
 #include "ManagedFileBrowser.h"
 #include "ManagedFilesPane.h"
@@ -20,6 +21,7 @@
 #include "TrashListPresentation.h"
 #include "ViewColors.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -111,6 +113,36 @@ std::optional<Element> readTree()
     if (exitCode != 0)
         return std::nullopt;
     return Element::fromJson(QJsonDocument::fromJson(output).object());
+}
+
+// The element that took the keyboard, as a screen reader learns of it.
+struct TakenFocus
+{
+    QString role;
+    QString name;
+    bool held = false; // the tree holds it: each element up to the application is among its parent's children
+};
+
+// Does `press` while the reading script listens; the element that then takes the keyboard.
+std::optional<TakenFocus> nextFocus(const std::function<void()> &press)
+{
+    QProcess reader;
+    reader.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QSignalSpy finished(&reader, &QProcess::finished);
+    reader.start(u"/usr/bin/python3"_s, {QFINDTESTDATA("accessibility_tree.py"),
+                                         QString::number(QCoreApplication::applicationPid()), u"focus"_s});
+    const bool listens = reader.waitForStarted() && QTest::qWaitFor([&] { return reader.canReadLine(); }, 60'000) &&
+                         reader.readLine().trimmed() == "ready";
+    if (listens)
+        press();
+    if (!listens || !finished.wait(90'000) || reader.exitCode() != 0) {
+        reader.kill();
+        reader.waitForFinished();
+        return std::nullopt;
+    }
+    const QJsonObject taken = QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
+    return TakenFocus{taken.value("role"_L1).toString(), taken.value("name"_L1).toString(),
+                      taken.value("held"_L1).toBool()};
 }
 
 // Performs `action` on the element with `role` and `name` over AT-SPI, as an assistive tool does.
@@ -330,6 +362,51 @@ private slots:
             treeShows({{}, u"frame"_s, u"list item"_s, {u"可用设备"_s, u"管理已信任设备"_s, u"文件仅在设备之间传输"_s}},
                       &report),
             qPrintable(report));
+    }
+
+    void tabStopsFromTheSidebarAreNamed_data()
+    {
+        QTest::addColumn<bool>("usbPage"); // the page of the phone on USB, else the connected phone's home section
+        QTest::newRow("home section") << false;
+        QTest::newRow("page of a phone on USB") << true;
+    }
+
+    // From the sidebar to the first control of the screen beside it, each place Tab stops on is told to a screen
+    // reader as an element the tree holds, with a name and a role that says what it is.
+    void tabStopsFromTheSidebarAreNamed()
+    {
+        QFETCH(bool, usbPage);
+        MainWindowWorld world;
+        world.window->resize(MainWindow::defaultWidth, MainWindow::defaultHeight);
+        world.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(world.window.get()));
+        // The sidebar lists the phone on USB with what adb tells of it, and the screen beside it shows.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !world.devices->devices().isEmpty() && world.devices->devices().first().model.has_value(), 30'000);
+        QTRY_VERIFY(world.window->sidebarSelection().has_value() && !world.devices->isRefreshing());
+        if (usbPage)
+            world.window->setSidebarSelection(SidebarSelection::usbDevice(world.devices->devices().first().id()));
+        QWidget *screen = world.window->detailPane()->screenWidget();
+        const auto isScreenControl = [screen](const QWidget *widget) {
+            return qobject_cast<const QAbstractButton *>(widget) && screen->isAncestorOf(widget);
+        };
+        QTRY_VERIFY(screen->isVisible());
+        world.window->sidebar()->setFocus(Qt::TabFocusReason);
+        QStringList stops, faults;
+        for (int presses = 0; presses < 8 && !isScreenControl(QApplication::focusWidget()); ++presses) {
+            const std::optional<TakenFocus> taken =
+                nextFocus([] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); });
+            stops.append(taken ? taken->role + u" \""_s + taken->name + u"\""_s +
+                                     (taken->held ? u""_s : u" (out of the tree)"_s)
+                               : u"(nothing)"_s);
+            if (!taken || !taken->held || taken->name.trimmed().isEmpty() ||
+                QStringList{u"filler"_s, u"unknown"_s, u"panel"_s}.contains(taken->role))
+                faults.append(stops.last());
+        }
+        const QString report = u"stops: "_s + stops.join(u", "_s);
+        QVERIFY2(isScreenControl(QApplication::focusWidget()), qPrintable(report));
+        QVERIFY2(faults.isEmpty(), qPrintable(u"faults: "_s + faults.join(u", "_s) + u"\n"_s + report));
+        QVERIFY2(stops.first() == u"list item \"管理已信任设备\""_s, qPrintable(report));
     }
 
     // The pairing sheet is named by the title it shows, also once the title changes.

@@ -943,6 +943,43 @@ private slots:
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
     }
 
+    // The sidebar's rows are made again when the phones change: the keyboard on the button to the trusted phones
+    // stays on it, and never passes to the screen beside the sidebar meanwhile.
+    void theManagerButtonKeepsTheKeyboardWhenThePhonesChange()
+    {
+        PairedWindow paired;
+        paired.window.resize(MainWindow::defaultWidth, MainWindow::defaultHeight);
+        paired.window.show();
+        QApplication::setActiveWindow(&paired.window);
+        QVERIFY(QTest::qWaitForWindowActive(&paired.window));
+        QListWidget *sidebar = paired.window.sidebar();
+        sidebar->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(sidebar, Qt::Key_Tab);
+        const auto isManager = [](const QWidget *widget) {
+            return qobject_cast<const QPushButton *>(widget) && widget->accessibleName() == "管理已信任设备";
+        };
+        QVERIFY(isManager(QApplication::focusWidget()));
+        QStringList elsewhere;
+        const QMetaObject::Connection watch =
+            connect(qApp, &QApplication::focusChanged, this, [&](QWidget *, QWidget *now) {
+                if (now && now != sidebar && !sidebar->isAncestorOf(now))
+                    elsewhere << now->metaObject()->className();
+            });
+        // A phone is plugged in.
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), R"([{"serial": "R58N", "model": "Galaxy_S23"}])"));
+        awaitTask(paired.devices.refresh());
+        QTRY_COMPARE(phoneRows(paired.window).size(), 2);
+        disconnect(watch);
+        QVERIFY(isManager(QApplication::focusWidget()));
+        QVERIFY2(elsewhere.isEmpty(), qPrintable(elsewhere.join(", ")));
+
+        paired.window.hide();
+        QTRY_VERIFY(!paired.devices.isRefreshing());
+        paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
     void importersAreTheApplicationsChoosers_data()
     {
         TestTable<MainWindow::Importer, QString, QString> rows;

@@ -12,6 +12,7 @@
 #include "InstallPlanCard.h"
 #include "InstallStatusBanner.h"
 #include "PlainLabel.h"
+#include "SectionScrollArea.h"
 #include "StatusBanner.h"
 #include "TransferActionCard.h"
 #include "TransferStatusBanner.h"
@@ -124,7 +125,8 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
     pageLayout->addWidget(column, 1);
     pageLayout->addStretch(0);
 
-    m_scrollArea = new QScrollArea(this);
+    // The keyboard scrolls the page too: the place it stops at is named as the phone the page shows.
+    m_scrollArea = new SectionScrollArea(m_device.displayName(), this);
     m_scrollArea->setObjectName(QStringLiteral("dashboardScrollArea"));
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -224,6 +226,7 @@ void DeviceDashboard::setDevice(const AndroidDevice &device, bool showsTransfer)
     m_device = device;
     m_showsTransfer = showsTransfer;
     setWindowTitle(m_device.displayName());
+    m_scrollArea->setAccessibleName(m_device.displayName());
     m_hero->setDevice(m_device);
     if (factsChanged) {
         fillDeviceInfo();

@@ -1,6 +1,7 @@
 #include "TransferActivityDock.h"
 
 #include "PlainLabel.h"
+#include "SectionScrollArea.h"
 #include "SymbolIcon.h"
 #include "TaskListFollower.h"
 #include "TintedProgressBar.h"
@@ -152,7 +153,7 @@ void TransferActivityDock::buildPopover()
     m_taskCenter = new TransferTaskCenter(m_store, content);
     contentLayout->addWidget(m_taskCenter);
 
-    m_scrollArea = new QScrollArea(m_popover);
+    m_scrollArea = new SectionScrollArea(m_popover->accessibleName(), m_popover);
     m_scrollArea->setObjectName(QStringLiteral("transferActivityScrollArea"));
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setWidgetResizable(true);

@@ -1,6 +1,7 @@
 #include "TrustedDeviceManagerSheet.h"
 
 #include "PlainLabel.h"
+#include "SectionScrollArea.h"
 #include "TrustedDeviceManager.h"
 #include "ViewFonts.h"
 
@@ -39,7 +40,7 @@ TrustedDeviceManagerSheet::TrustedDeviceManagerSheet(TransferStore *store, std::
     m_manager = new TrustedDeviceManager(store, false, std::move(addDevice), content);
     contentLayout->addWidget(m_manager);
 
-    auto *scrollArea = new QScrollArea(this);
+    auto *scrollArea = new SectionScrollArea(windowTitle(), this);
     scrollArea->setObjectName(QStringLiteral("trustedDeviceScrollArea"));
     scrollArea->setFrameShape(QFrame::NoFrame);
     scrollArea->setWidgetResizable(true);
