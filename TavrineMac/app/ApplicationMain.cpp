@@ -47,7 +47,8 @@ extern "C" int tavrine_run_application(int *argumentCount, char **arguments)
     QApplication::setQuitOnLastWindowClosed(
         TavrineApplicationDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
-    const auto parsed = LaunchRequest::parse(QApplication::arguments().mid(1));
+    // The toolkit has taken its own options: any other is unknown.
+    const auto parsed = LaunchRequest::parse(QApplication::arguments().mid(1), LaunchRequest::ToolkitOptions::removed);
     if (const QString *error = std::get_if<QString>(&parsed)) {
         std::fprintf(stderr, "%s\n", qPrintable(*error));
         return 1;

@@ -1,6 +1,7 @@
 #include "SingleInstance.h"
 
 #include "ApplicationDelegate.h"
+#include "UpdateConfiguration.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -66,13 +67,15 @@ QList<QUrl> LaunchRequest::urls() const
     return urls;
 }
 
-std::variant<LaunchRequest, QString> LaunchRequest::parse(const QStringList &arguments)
+std::variant<LaunchRequest, QString> LaunchRequest::parse(const QStringList &arguments, ToolkitOptions toolkitOptions)
 {
     LaunchRequest request;
     const bool isSend = !arguments.isEmpty() && arguments.first() == QLatin1String("--send");
     // After "--send" every argument names a file, also one that starts with "-"; elsewhere that takes a "--".
     bool namesFilesOnly = isSend;
     bool endedOptions = false;
+    // The first option that is neither ours nor the toolkit's.
+    QString unknownOption;
     for (qsizetype index = isSend ? 1 : 0; index < arguments.size(); ++index) {
         const QString &argument = arguments[index];
         if (argument == QLatin1String("--") && !endedOptions) {
@@ -80,7 +83,16 @@ std::variant<LaunchRequest, QString> LaunchRequest::parse(const QStringList &arg
             continue;
         }
         if (!namesFilesOnly && argument.startsWith(QLatin1Char('-'))) {
-            continue; // an option of the toolkit
+            if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
+                return LaunchRequest{Kind::help, {}};
+            }
+            if (argument == QLatin1String("--version")) {
+                return LaunchRequest{Kind::version, {}};
+            }
+            if (toolkitOptions == ToolkitOptions::removed && unknownOption.isEmpty()) {
+                unknownOption = argument;
+            }
+            continue;
         }
         const QString path = absolutePathOf(argument);
         const QFileInfo info(path);
@@ -88,6 +100,9 @@ std::variant<LaunchRequest, QString> LaunchRequest::parse(const QStringList &arg
         if (!path.isEmpty() && (!isSend || info.exists() || info.isSymLink())) {
             request.paths.append(path);
         }
+    }
+    if (!unknownOption.isEmpty()) {
+        return QStringLiteral("TavrineMac: unknown option '%1'\nTry 'TavrineMac --help'.").arg(unknownOption);
     }
     if (isSend) {
         if (request.paths.isEmpty()) {
@@ -98,6 +113,39 @@ std::variant<LaunchRequest, QString> LaunchRequest::parse(const QStringList &arg
         request.kind = Kind::open;
     }
     return request;
+}
+
+QString LaunchRequest::usage()
+{
+    return QStringLiteral(
+        "Usage:\n"
+        "  TavrineMac [FILE...]\n"
+        "  TavrineMac --send FILE...\n"
+        "  TavrineMac --help | --version\n"
+        "\n"
+        "Links this computer with Android phones: pairs with a phone by QR code, moves files both ways over the\n"
+        "local network and manages the phone's content. One TavrineMac runs per session: a later start hands its\n"
+        "files to the running one, or brings its window forward, and ends.\n"
+        "\n"
+        "Arguments:\n"
+        "  FILE...         files handed to quick send, which sends them to the connected phone (a file manager's\n"
+        "                  \"open with\")\n"
+        "  --send FILE...  sends the files that exist to the connected phone; every argument after it names a file\n"
+        "  --              every argument after it names a file\n"
+        "  -h, --help      show this text\n"
+        "  --version       show the version\n"
+        "The toolkit's own options (such as -platform or -display) are taken as well.\n"
+        "\n"
+        "Environment:\n"
+        "  TAVRINE_ADB_PATH  the adb program to use before the one on the PATH\n"
+        "\n"
+        "Exit status: 0 once the application ends or the running one has taken the request, 1 when a send finds\n"
+        "no file, an option is unknown, or the running application cannot be reached.\n");
+}
+
+QString LaunchRequest::versionText()
+{
+    return QStringLiteral("TavrineMac %1\n").arg(loadApplicationInfo().value(u"CFBundleShortVersionString").toString());
 }
 
 SingleInstance::SingleInstance(QDBusConnection connection, QObject *parent)
@@ -163,6 +211,9 @@ std::optional<QString> SingleInstance::forward(const LaunchRequest &request, QDB
         message = call(sendInterface, "SendFiles");
         message << request.paths;
         break;
+    case LaunchRequest::Kind::help:
+    case LaunchRequest::Kind::version:
+        return std::nullopt; // printed by the start that was asked, which hands nothing over
     }
     const QDBusMessage reply = connection.call(message, QDBus::BlockWithGui, forwardTimeoutMilliseconds);
     if (reply.type() != QDBusMessage::ErrorMessage) {

@@ -11,14 +11,25 @@
 #include <variant>
 
 // What a start of the program asks for: bring the application forward, open files with it (the file
-// manager's "open with"), or send files to the phone ("--send FILE…", the desktop file's send action).
+// manager's "open with"), send files to the phone ("--send FILE…", the desktop file's send action), or only print
+// how to use it or its version.
 struct LaunchRequest
 {
     enum class Kind
     {
         activate,
         open,
-        send
+        send,
+        help,
+        version
+    };
+
+    // Whether the toolkit has taken its own options out of the arguments yet: until then an option this program does
+    // not know may be one of the toolkit's, afterwards it is unknown to both.
+    enum class ToolkitOptions
+    {
+        present,
+        removed
     };
 
     Kind kind = Kind::activate;
@@ -28,9 +39,15 @@ struct LaunchRequest
     QList<QUrl> urls() const;
 
     // Reads the program's arguments (without the program name). The text of the Services entry when "--send"
-    // names nothing that exists. Every argument after "--send" or a first "--" is a file; elsewhere an argument
-    // that starts with "-" is one of Qt's options, which Qt has already consumed when it knows it.
-    static std::variant<LaunchRequest, QString> parse(const QStringList &arguments);
+    // names nothing that exists, and the text to print for an unknown option. Every argument after "--send" or a
+    // first "--" is a file; elsewhere "-h" or "--help" and "--version" ask for help and the version before anything
+    // else, and another argument that starts with "-" is one of the toolkit's options while they are `present`.
+    static std::variant<LaunchRequest, QString> parse(const QStringList &arguments,
+                                                      ToolkitOptions toolkitOptions = ToolkitOptions::present);
+    // What "--help" prints.
+    static QString usage();
+    // What "--version" prints: the program's name and the version the update check compares.
+    static QString versionText();
 };
 
 // One running instance per session: the first start owns the application's name on the session bus and

@@ -66,7 +66,8 @@ int runApplication(int &argc, char **argv)
 
 int main(int argc, char *argv[])
 {
-    // A send that names no file fails before the toolkit looks for a display.
+    // A send that names no file fails, and help and the version are printed, before the toolkit looks for a display
+    // or a running instance.
     QStringList arguments;
     for (int index = 1; index < argc; ++index) {
         arguments.append(QString::fromLocal8Bit(argv[index]));
@@ -76,7 +77,14 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s\n", qPrintable(*error));
         return 1;
     }
-    if (const LaunchRequest &request = std::get<LaunchRequest>(early); request.kind == LaunchRequest::Kind::send) {
+    const LaunchRequest &request = std::get<LaunchRequest>(early);
+    if (request.kind == LaunchRequest::Kind::help || request.kind == LaunchRequest::Kind::version) {
+        const QString text =
+            request.kind == LaunchRequest::Kind::help ? LaunchRequest::usage() : LaunchRequest::versionText();
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (request.kind == LaunchRequest::Kind::send) {
         if (const std::optional<int> status = handOverWithoutDisplay(argc, argv, request)) {
             return *status;
         }

@@ -113,6 +113,30 @@ private slots:
         QCOMPARE(parsed, expected);
     }
 
+    void optionsOfTheProgram_data()
+    {
+        // arguments, whether the toolkit has taken its options out → what the start asks for
+        TestTable<QStringList, LaunchRequest::ToolkitOptions, std::variant<LaunchRequest, QString>> rows;
+        const auto present = LaunchRequest::ToolkitOptions::present, removed = LaunchRequest::ToolkitOptions::removed;
+        const LaunchRequest help{LaunchRequest::Kind::help, {}};
+        rows("help before the toolkit has looked", {"-platform", "xcb", "--help"}, present, help);
+        rows("help wins over an unknown option", {"--bogus", "-h"}, removed, help);
+        rows("version", {"/tmp/a", "--version"}, removed, LaunchRequest{LaunchRequest::Kind::version, {}});
+        rows("a file named --help", {"--", "--help"}, removed,
+             LaunchRequest{LaunchRequest::Kind::open, {QDir::currentPath() + "/--help"}});
+        rows("a send of a file named --help", {"--send", "--help"}, removed,
+             QString::fromUtf8(TavrineApplicationDelegate::noFilesFoundMessage));
+        rows("an option the toolkit may yet take", {"-reverse"}, present, LaunchRequest{});
+        rows("an option nobody took", {"-reverse", "/tmp/a"}, removed,
+             "TavrineMac: unknown option '-reverse'\nTry 'TavrineMac --help'.");
+    }
+    void optionsOfTheProgram()
+    {
+        const auto [arguments, toolkitOptions, expected] =
+            TestTable<QStringList, LaunchRequest::ToolkitOptions, std::variant<LaunchRequest, QString>>::fetch();
+        QCOMPARE(LaunchRequest::parse(arguments, toolkitOptions), expected);
+    }
+
     void sendWithoutFilesReportsAndShowsNothing()
     {
         Shell shell;

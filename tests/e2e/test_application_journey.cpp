@@ -1,6 +1,6 @@
 // The real TavrineMac program under the test session's X server and session bus, with a companion phone:
-// first run, pairing by the QR code on the screen, sending from a second start, a file dropped on the panel that the
-// quick-send hot key shows, quitting by signal and by the menu, and reconnecting.
+// its help and version, first run, pairing by the QR code on the screen, sending from a second start, a file dropped
+// on the panel that the quick-send hot key shows, quitting by signal and by the menu, and reconnecting.
 #include "GlobalHotKey.h"
 #include "TestSupport.h"
 #include "TransferCredentialStore.h"
@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -43,9 +44,15 @@ QByteArray sha256Of(const QString &path)
                                           : QByteArray();
 }
 
-// Runs a tool to its end; its standard output, or nothing when it failed or hung.
-std::optional<QByteArray> runTool(const QString &program, const QStringList &arguments,
-                                  const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+// How a run of a program ended: its exit code (-1 when it crashed or hung) and what it printed.
+struct Outcome
+{
+    int exitCode = -1;
+    QByteArray output;
+    QByteArray errors;
+};
+
+Outcome runToEnd(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
@@ -53,11 +60,33 @@ std::optional<QByteArray> runTool(const QString &program, const QStringList &arg
     if (!process.waitForFinished(commandTimeoutMilliseconds)) {
         process.kill();
         process.waitForFinished();
-        return std::nullopt;
+        return {};
     }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return std::nullopt;
-    return process.readAllStandardOutput();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+            process.readAllStandardError()};
+}
+
+// Runs a tool to its end; its standard output, or nothing when it failed or hung.
+std::optional<QByteArray> runTool(const QString &program, const QStringList &arguments,
+                                  const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    const Outcome outcome = runToEnd(program, arguments, environment);
+    return outcome.exitCode == 0 ? std::optional(outcome.output) : std::nullopt;
+}
+
+// arguments → exit code, a pattern of what it prints on standard output, a text of what it prints on standard error
+using CommandLines = TestTable<QStringList, int, QString, QString>;
+
+void commandLineRows()
+{
+    const CommandLines rows;
+    const QString usage = uR"(^Usage:\n  TavrineMac \[FILE\.\.\.\]\n(.|\n)*\n$)"_s;
+    rows("help", {u"--help"_s}, 0, usage, {});
+    rows("short help", {u"-h"_s}, 0, usage, {});
+    rows("help after a file", {u"note.txt"_s, u"--help"_s}, 0, usage, {});
+    rows("version", {u"--version"_s}, 0, uR"(^TavrineMac \d+\.\d+\.\d+\n$)"_s, {});
+    rows("unknown option", {u"--bogus"_s}, 1, u"^$"_s, u"unknown option '--bogus'"_s);
+    rows("unknown short option", {u"-x"_s, u"note.txt"_s}, 1, u"^$"_s, u"unknown option '-x'"_s);
 }
 
 // The phone: tavrine-phone, whose standard output is one JSON object a line.
@@ -246,6 +275,16 @@ class ApplicationJourneyTest : public QObject
                                                                                               : QString();
     }
 
+    void expectCommandLineAnswers()
+    {
+        const auto [arguments, exitCode, output, errors] = CommandLines::fetch();
+        const Outcome outcome = runToEnd(binary(u"TavrineMac"_s), arguments, m_environment);
+        QCOMPARE(outcome.exitCode, exitCode);
+        QVERIFY2(QRegularExpression(output).match(QString::fromLocal8Bit(outcome.output)).hasMatch(),
+                 outcome.output.constData());
+        QVERIFY2(QString::fromLocal8Bit(outcome.errors).contains(errors), outcome.errors.constData());
+    }
+
     // Waits for the phone to store a file and compares it with `sent`, byte for byte.
     void expectReceived(const QString &sent)
     {
@@ -281,6 +320,11 @@ private slots:
         m_environment.insert(u"ASAN_OPTIONS"_s,
                              sanitizer + (sanitizer.isEmpty() ? u""_s : u":"_s) + u"detect_leaks=0"_s);
     }
+
+    // "--help" and "--version" print and end, an unknown option says so and fails: none of them opens a window, with
+    // nothing running as with the application running.
+    void commandLineWithNothingRunning_data() { commandLineRows(); }
+    void commandLineWithNothingRunning() { expectCommandLineAnswers(); }
 
     void firstRunShowsTheWindow()
     {
@@ -333,6 +377,13 @@ private slots:
     void aPlainSecondStartHandsOverAndEnds()
     {
         QVERIFY(runTool(binary(u"TavrineMac"_s), {}, m_environment));
+        QCOMPARE(m_app.state(), QProcess::Running);
+    }
+
+    void commandLineWhileTheApplicationRuns_data() { commandLineRows(); }
+    void commandLineWhileTheApplicationRuns()
+    {
+        expectCommandLineAnswers();
         QCOMPARE(m_app.state(), QProcess::Running);
     }
 
