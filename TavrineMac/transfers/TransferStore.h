@@ -161,7 +161,8 @@ public:
 
     // Receive folder.
     QString receiveFolder() const;
-    void revealReceiveFolder();
+    // False when nothing on this computer could show it: no file manager answers and no program opens folders.
+    [[nodiscard]] bool revealReceiveFolder();
     void releaseScopedAccess();
 
     // Event pump and handling.

@@ -322,7 +322,7 @@ QString TransferStore::receiveFolder() const
     return QDir(downloads).filePath(QStringLiteral("Tavrine"));
 }
 
-void TransferStore::revealReceiveFolder()
+bool TransferStore::revealReceiveFolder()
 {
     const QString folder = receiveFolder();
     QDir().mkpath(folder);
@@ -331,9 +331,8 @@ void TransferStore::revealReceiveFolder()
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(folder).toString()} << QString();
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 2000);
-    if (reply.type() == QDBusMessage::ErrorMessage) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-    }
+    // Without a file manager on the bus the desktop's opener of folders is asked; it says only whether it started.
+    return reply.type() != QDBusMessage::ErrorMessage || QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
 void TransferStore::releaseScopedAccess()

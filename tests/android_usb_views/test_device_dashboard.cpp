@@ -15,9 +15,15 @@
 #include "UsbViewsTestSupport.h"
 #include "ViewMessageBox.h"
 
+#include <QDBusConnection>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QToolButton>
+
+using namespace Qt::StringLiterals;
 
 using namespace UsbViewsTestSupport;
 using namespace ViewsTestSupport;
@@ -64,6 +70,20 @@ const APKInstallPlan splitPlan{APKInstallPlan::Kind::split,
                                 "/home/me/下载/天气/split_config.zh.apk"},
                                48'300'000,
                                "APK Signature Scheme v2 + v3"};
+
+// A file manager on the session bus, as a desktop's own one answers: it shows the items it is asked to and returns
+// nothing.
+class BusFileManager : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList shown;
+
+public slots:
+    void ShowItems(const QStringList &uris, const QString &) { shown += uris; }
+};
 
 void saveScreenshot(QWidget *widget, const QString &name)
 {
@@ -301,6 +321,62 @@ private slots:
         otherServer = false;
         awaitTask(store.refresh());
         QVERIFY(banner.isHidden());
+    }
+
+    void revealSaysWhenNothingCanShowTheFolder_data()
+    {
+        QTest::addColumn<bool>("fileManagerRuns");
+        QTest::newRow("a file manager on the bus") << true;
+        QTest::newRow("no file manager, no program that opens folders") << false;
+    }
+
+    void revealSaysWhenNothingCanShowTheFolder()
+    {
+        QFETCH(bool, fileManagerRuns);
+        DashboardFixture fixture;
+        fixture.devices.make();
+        fixture.transfers.make();
+        fixture.transfers.pair();
+        fixture.transfers.deliver({progress(TransferEventKind::completed, "photo", "海边.jpg", 10, 10)});
+        DeviceDashboard &dashboard = fixture.make(phone(), true);
+        dashboard.resize(980, 650);
+        dashboard.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dashboard));
+        QPushButton *reveal = dashboard.transferBanner()->revealButton();
+        QVERIFY(reveal->isVisible());
+        dashboard.scrollArea()->ensureWidgetVisible(reveal);
+
+        BusFileManager fileManager;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        const QString service = u"org.freedesktop.FileManager1"_s, path = u"/org/freedesktop/FileManager1"_s;
+        if (fileManagerRuns) {
+            QVERIFY(bus.registerObject(path, &fileManager, QDBusConnection::ExportAllSlots));
+            QVERIFY(bus.registerService(service));
+        }
+        const auto leaveBus = qScopeGuard([&] {
+            bus.unregisterService(service);
+            bus.unregisterObject(path);
+        });
+        // Where no program on the PATH opens folders, the toolkit finds none.
+        const QByteArray searchPath = qgetenv("PATH");
+        const QTemporaryDir emptyFolder;
+        qputenv("PATH", emptyFolder.path().toLocal8Bit());
+        QTest::mouseClick(reveal, Qt::LeftButton);
+        qputenv("PATH", searchPath);
+
+        const QString folder = fixture.transfers.inbox();
+        QVERIFY(QFileInfo(folder).isDir());
+        QLabel *problem = dashboard.transferBanner()->revealProblemLabel();
+        QCOMPARE(problem->isVisible(), !fileManagerRuns);
+        QCOMPARE(fileManager.shown,
+                 fileManagerRuns ? QStringList{QUrl::fromLocalFile(folder).toString()} : QStringList());
+        if (!fileManagerRuns) {
+            QCOMPARE(problem->text(), "没有找到能打开文件夹的文件管理器。收到的文件在“" + folder + "”。");
+            QVERIFY(!problem->visibleRegion().isEmpty());
+            // The next event of a transfer is shown without it.
+            fixture.transfers.deliver({progress(TransferEventKind::completed, "photo-2", "山.jpg", 10, 10)});
+            QVERIFY(problem->isHidden());
+        }
     }
 
     void screenshot()

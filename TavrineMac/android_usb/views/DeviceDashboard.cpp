@@ -100,8 +100,8 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
     m_historyCard = new InstallHistoryCard(column);
     m_transferBanner = new TransferStatusBanner(
         [this] {
-            if (m_transferStore) {
-                m_transferStore->revealReceiveFolder();
+            if (m_transferStore && !m_transferStore->revealReceiveFolder()) {
+                m_transferBanner->showRevealProblem(revealProblemText(m_transferStore->receiveFolder()));
             }
         },
         column);

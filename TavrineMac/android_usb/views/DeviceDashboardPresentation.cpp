@@ -304,6 +304,11 @@ bool showsRevealButton(const TransferEvent &event)
     return event.kind == TransferEventKind::completed && event.direction == TransferDirection::receiving;
 }
 
+QString revealProblemText(const QString &receiveFolder)
+{
+    return QStringLiteral("没有找到能打开文件夹的文件管理器。收到的文件在“%1”。").arg(receiveFolder);
+}
+
 QList<DeviceInfoRow> deviceInfoRows(const AndroidDevice &device)
 {
     QList<DeviceInfoRow> rows{{QStringLiteral("连接方式"), QStringLiteral("USB")}};

@@ -166,6 +166,8 @@ std::optional<double> transferProgress(const TransferEvent &event);
 // Only a file received completely can be shown in the receive folder.
 bool showsRevealButton(const TransferEvent &event);
 inline const QString revealTitle = QStringLiteral("在文件管理器中查看");
+// What the banner says when nothing could show the receive folder: where the files are.
+QString revealProblemText(const QString &receiveFolder);
 
 // The facts of the "设备信息" group.
 struct DeviceInfoRow

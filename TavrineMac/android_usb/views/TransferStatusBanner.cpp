@@ -48,11 +48,20 @@ TransferStatusBanner::TransferStatusBanner(std::function<void()> revealInbox, QW
     m_messageLabel->setWordWrap(true);
     CardStyle::setSecondary(m_messageLabel);
 
+    m_revealProblemLabel = new PlainLabel(this);
+    m_revealProblemLabel->setObjectName(QStringLiteral("revealProblemLabel"));
+    m_revealProblemLabel->setFont(ViewFonts::callout());
+    m_revealProblemLabel->setWordWrap(true);
+    // The folder's path can be copied into a terminal or another program.
+    m_revealProblemLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_revealProblemLabel->hide();
+
     auto *texts = new QVBoxLayout;
     texts->setSpacing(5);
     texts->addLayout(titleLine);
     texts->addWidget(m_progressBar);
     texts->addWidget(m_messageLabel);
+    texts->addWidget(m_revealProblemLabel);
 
     // A plain button: the title alone, in the text colour.
     m_revealButton = new CardButton(CardButton::Kind::borderless, CardButton::Size::regular,
@@ -76,6 +85,10 @@ TransferStatusBanner::TransferStatusBanner(std::function<void()> revealInbox, QW
 
 void TransferStatusBanner::setEvent(const std::optional<TransferEvent> &event)
 {
+    if (event != m_event) {
+        m_revealProblemLabel->hide();
+    }
+    m_event = event;
     setVisible(showsTransferBanner(event));
     if (!showsTransferBanner(event)) {
         return;
@@ -95,6 +108,12 @@ void TransferStatusBanner::setEvent(const std::optional<TransferEvent> &event)
 
     m_revealButton->setVisible(showsRevealButton(*event));
     update();
+}
+
+void TransferStatusBanner::showRevealProblem(const QString &text)
+{
+    m_revealProblemLabel->setText(text);
+    m_revealProblemLabel->show();
 }
 
 void TransferStatusBanner::paintEvent(QPaintEvent *)

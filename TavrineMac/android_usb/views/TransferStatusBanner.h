@@ -22,10 +22,13 @@ public:
     explicit TransferStatusBanner(std::function<void()> revealInbox, QWidget *parent = nullptr);
 
     void setEvent(const std::optional<TransferEvent> &event);
+    // Says, under the event, why pressing the reveal button showed nothing; until the next event.
+    void showRevealProblem(const QString &text);
 
     QLabel *symbolLabel() const { return m_symbolLabel; }
     TintedProgressBar *progressBar() const { return m_progressBar; }
     QPushButton *revealButton() const { return m_revealButton; }
+    QLabel *revealProblemLabel() const { return m_revealProblemLabel; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -38,5 +41,7 @@ private:
     ElidedLabel *m_fileNameLabel = nullptr;
     TintedProgressBar *m_progressBar = nullptr;
     QLabel *m_messageLabel = nullptr;
+    QLabel *m_revealProblemLabel = nullptr;
     QPushButton *m_revealButton = nullptr;
+    std::optional<TransferEvent> m_event;
 };
