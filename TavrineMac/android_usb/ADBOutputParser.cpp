@@ -74,15 +74,16 @@ std::optional<qint64> decimalInteger(QStringView text)
     return value;
 }
 
-// The first of `keys` whose value, as it is shown, is not empty.
-std::optional<QString> firstNonEmpty(const QHash<QString, QString> &table, std::initializer_list<const char *> keys)
+// The first of `keys` whose value, as `kept` keeps it, is not empty.
+std::optional<QString> firstNonEmpty(const QHash<QString, QString> &table, std::initializer_list<const char *> keys,
+                                     QString (*kept)(const QString &) = phoneText)
 {
     for (const char *key : keys) {
         const auto found = table.constFind(QString::fromLatin1(key));
         if (found == table.cend())
             continue;
-        if (QString shown = phoneText(*found); !shown.isEmpty())
-            return shown;
+        if (QString value = kept(*found); !value.isEmpty())
+            return value;
     }
     return std::nullopt;
 }
@@ -146,14 +147,14 @@ std::optional<AndroidDevice> ADBOutputParser::parseDeviceLine(const QString &lin
     }
     if (hasDevicePath && !isNetworkSerial(device.serial))
         device.isUSBTransport = true;
-    // The model and product are the phone's own words.
-    const auto valueOf = [&values](const char *key) -> std::optional<QString> {
+    // The model and product are the phone's own words, compared whole with what the phone says elsewhere.
+    const auto valueOf = [&values](const char *key, QString (*kept)(const QString &)) -> std::optional<QString> {
         const auto found = values.constFind(QString::fromLatin1(key));
-        return found == values.cend() ? std::nullopt : std::optional<QString>(phoneText(*found));
+        return found == values.cend() ? std::nullopt : std::optional<QString>(kept(*found));
     };
-    device.model = valueOf("model");
-    device.product = valueOf("product");
-    device.transportID = valueOf("transport_id");
+    device.model = valueOf("model", phoneWords);
+    device.product = valueOf("product", phoneWords);
+    device.transportID = valueOf("transport_id", phoneText);
     return device;
 }
 
@@ -192,10 +193,10 @@ ADBDeviceProperties ADBDeviceProperties::fromGetpropOutput(const QString &output
 
     ADBDeviceProperties properties;
     properties.marketingName =
-        firstNonEmpty(table, {"ro.product.marketname", "ro.product.vendor.marketname", "ro.product.model"});
+        firstNonEmpty(table, {"ro.product.marketname", "ro.product.vendor.marketname", "ro.product.model"}, phoneWords);
     properties.manufacturer = firstNonEmpty(table, {"ro.product.manufacturer", "ro.product.vendor.manufacturer"});
     properties.androidVersion = firstNonEmpty(table, {"ro.build.version.release"});
-    properties.productModel = firstNonEmpty(table, {"ro.product.model"});
+    properties.productModel = firstNonEmpty(table, {"ro.product.model"}, phoneWords);
     if (const auto sdk = table.constFind(QStringLiteral("ro.build.version.sdk")); sdk != table.cend())
         properties.sdkLevel = decimalInteger(*sdk);
     return properties;

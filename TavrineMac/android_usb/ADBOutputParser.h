@@ -8,8 +8,9 @@
 
 #include <optional>
 
-// The facts read from a phone's system properties ("adb shell getprop"), as they are shown: without control and
-// bidirectional characters, at most 64 characters each.
+// The facts read from a phone's system properties ("adb shell getprop"), without control and bidirectional
+// characters: the maker and version as they are shown, at most 64 characters each; the names whole (phoneWords), as
+// they are compared with the names the phone gives elsewhere, and cut where they are shown.
 struct ADBDeviceProperties
 {
     std::optional<QString> marketingName;
@@ -30,8 +31,8 @@ struct ADBDeviceProperties
 // Pure parsers of adb's text output. Every byte comes from a child process and may be anything.
 namespace ADBOutputParser {
 
-// The devices of "adb devices -l" output, in the order of their lines, duplicates kept; the model and product as
-// they are shown, without control and bidirectional characters, at most 64 characters each.
+// The devices of "adb devices -l" output, in the order of their lines, duplicates kept; the model and product
+// without control and bidirectional characters, whole (phoneWords).
 QList<AndroidDevice> parseDeviceList(const QString &output);
 
 // One line of that output: a device, or nothing for headers, daemon notices and lines without a state.

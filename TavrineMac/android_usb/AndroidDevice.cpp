@@ -1,5 +1,7 @@
 #include "AndroidDevice.h"
 
+#include "TextExcerpt.h"
+
 #include <QByteArray>
 
 #include <array>
@@ -59,13 +61,18 @@ std::optional<QString> AndroidDevice::androidVersionLabel() const
     return QStringLiteral("Android ") + *androidVersion;
 }
 
-QString AndroidDevice::displayName() const
+QString AndroidDevice::name() const
 {
     if (marketingName && !marketingName->isEmpty())
         return *marketingName;
     if (model)
         return QString(*model).replace(QLatin1Char('_'), QLatin1Char(' '));
     return QStringLiteral("Android 手机");
+}
+
+QString AndroidDevice::displayName() const
+{
+    return phoneText(name());
 }
 
 QString AndroidDevice::id() const

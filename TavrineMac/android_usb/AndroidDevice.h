@@ -32,7 +32,7 @@ struct AndroidDevice
 
     QString serial;
     State state = State::unknown;
-    std::optional<QString> model;
+    std::optional<QString> model; // whole, as adb lists it; shown through displayName()
     std::optional<QString> product;
     std::optional<QString> transportID;
     bool isUSBTransport = false;
@@ -60,8 +60,10 @@ struct AndroidDevice
     // "Android " and the version, when the version is known and not empty.
     std::optional<QString> androidVersionLabel() const;
 
-    // The name every text shows for the phone: the marketing name when not empty, else the model (even an
-    // empty one) with each "_" as a blank, else "Android 手机".
+    // The phone's name as it states it: the marketing name when not empty, else the model (even an empty one) with
+    // each "_" as a blank, else "Android 手机". What is compared with a name the phone gives elsewhere.
+    QString name() const;
+    // The name every text shows for the phone: its name, cut to 64 characters.
     QString displayName() const;
 
     bool operator==(const AndroidDevice &) const = default;

@@ -49,3 +49,8 @@ QString phoneText(const QString &text)
     }
     return kept;
 }
+
+QString phoneWords(const QString &text)
+{
+    return textExcerpt(withoutControlCharacters(text));
+}

@@ -15,6 +15,10 @@ QString withoutControlCharacters(const QString &text, bool keepsLines = false);
 // How many characters of a name or fact that a phone reports are kept.
 constexpr qsizetype phoneTextCharacters = 64;
 
-// A name or fact a phone reports (its model, marketing name, maker, Android version): without control and
-// bidirectional characters, and its first 64 characters followed by "…" when it is longer.
+// A name or fact a phone reports (its model, marketing name, maker, Android version) as it is shown: without control
+// and bidirectional characters, and its first 64 characters followed by "…" when it is longer.
 QString phoneText(const QString &text);
+
+// A name a phone reports as it is kept to be compared with what the phone says elsewhere: without control and
+// bidirectional characters, and its first 4 KiB (textExcerpt).
+QString phoneWords(const QString &text);

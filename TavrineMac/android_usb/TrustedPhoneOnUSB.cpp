@@ -2,12 +2,13 @@
 
 namespace {
 
-// The only device of `candidates` whose display name equals `name` ignoring case; none when none or several do.
+// The only device of `candidates` whose name equals `name` ignoring case; none when none or several do. The names
+// are compared whole: a long one shows cut.
 std::optional<AndroidDevice> onlyDeviceNamed(const QString &name, const QList<AndroidDevice> &candidates)
 {
     std::optional<AndroidDevice> match;
     for (const auto &device : candidates) {
-        if (device.displayName().compare(name, Qt::CaseInsensitive) != 0)
+        if (device.name().compare(name, Qt::CaseInsensitive) != 0)
             continue;
         if (match)
             return std::nullopt; // two phones of that name: neither is known to be this one

@@ -159,8 +159,7 @@ DetailScreen detailScreen(const std::optional<SidebarSelection> &selection, cons
     }
     if (selection && selection->kind == SidebarSelection::Kind::usbDevice) {
         if (const auto *device = deviceWithID(state.devices, selection->value)) {
-            const bool showsTransfer =
-                !state.currentPeerDisplayName || *state.currentPeerDisplayName == device->displayName();
+            const bool showsTransfer = !state.currentPeerDisplayName || *state.currentPeerDisplayName == device->name();
             return {Kind::usbDashboard, std::nullopt, *device, showsTransfer, std::nullopt};
         }
     }

@@ -189,9 +189,10 @@ private slots:
         rows("other line breaks", u"A device\u2028B recovery\u0085C bootloader\vD sideload\fE host"_s,
              {u"A device"_s, u"B recovery"_s, u"C bootloader"_s, u"D unknown"_s, u"E unknown"_s});
         rows("serial alone, state case", u"  lonely  \nA Device\n"_s, {u"A unknown"_s});
-        rows("the phone's model and product as they are shown",
+        // Shown cut (AndroidDevice::displayName), the model is kept whole to be compared.
+        rows("the phone's model and product without hidden characters, whole",
              u"A device usb:1-1 product:\u202Ep\u0007 model:"_s + QString(70, u'M') + u" transport_id:1"_s,
-             {u"A device usb model="_s + QString(64, u'M') + u"… product=p transport=1"_s});
+             {u"A device usb model="_s + QString(70, u'M') + u" product=p transport=1"_s});
         rows("empty model, colon in a value, later key wins, usb token late",
              u"A device model: transport_id:x:y product:p product:q weird usb:2"_s,
              {u"A device usb model= product=q transport=x:y"_s});
@@ -251,10 +252,12 @@ private slots:
              u"name=kpa.exe Safe Phone maker=[31mACMEx version=14"_s);
         rows("a name of nothing but controls gives way to the next",
              u"[ro.product.marketname]: [\u202E\u0007]\n[ro.product.model]: [Pixel 7]"_s, u"name=Pixel 7"_s);
-        rows("a long name is cut", u"[ro.product.marketname]: ["_s + QString(4600, u'w') + u"]"_s,
-             u"name="_s + QString(64, u'w') + u"…"_s);
-        rows("a long name is cut between two characters",
-             u"[ro.product.marketname]: ["_s + QString(63, u'w') + u"😀😀]"_s, u"name="_s + QString(63, u'w') + u"😀…"_s);
+        // The name is shown cut (names below) but kept whole, within a bound, to be compared.
+        rows("a long name is kept to its first 4 KiB", u"[ro.product.marketname]: ["_s + QString(4600, u'w') + u"]"_s,
+             u"name="_s + QString(4096, u'w') + u"…"_s);
+        rows("a long name is kept to a whole character",
+             u"[ro.product.marketname]: ["_s + QString(4093, u'w') + u"😀😀]"_s,
+             u"name="_s + QString(4093, u'w') + u"…"_s);
     }
 
     void properties()
@@ -270,6 +273,10 @@ private slots:
         rows("marketing name", u"Galaxy S24"_s, u"SM_S9210"_s, u"14"_s, u"Galaxy S24 | Android 14"_s);
         rows("empty model still wins", std::nullopt, u""_s, std::nullopt, u" | none"_s);
         rows("nothing known", std::nullopt, std::nullopt, std::nullopt, u"Android 手机 | none"_s);
+        rows("a long name is cut", QString(4600, u'w'), std::nullopt, std::nullopt, QString(64, u'w') + u"… | none"_s);
+        rows("a long name is cut between two characters", QString(63, u'w') + u"😀😀"_s, std::nullopt, std::nullopt,
+             QString(63, u'w') + u"😀… | none"_s);
+        rows("a long model is cut", std::nullopt, QString(70, u'M'), std::nullopt, QString(64, u'M') + u"… | none"_s);
     }
 
     void names()
@@ -690,6 +697,32 @@ private slots:
         device.model = model;
         device.productModel = productModel;
         QCOMPARE(device.matchesPhoneModel(reported), matches);
+    }
+
+    // A model longer than a name is shown is compared whole: as the phone states it, and as adb lists it.
+    void longModelsAreComparedWholeAndShownCut_data()
+    {
+        // The phone's own model, whether its properties were read, the model the phone reports, whether they match.
+        TestTable<QString, bool, QString, bool> rows;
+        const QString model = QString(64, u'M') + u" Pro 5G"_s;
+        const QString sibling = QString(64, u'M') + u" Pro 4G"_s;
+        rows("own model", model, true, model, true);
+        rows("own model, another ending", model, true, sibling, false);
+        rows("adb's copy", model, false, model, true);
+        rows("adb's copy, another ending", model, false, sibling, false);
+    }
+    void longModelsAreComparedWholeAndShownCut()
+    {
+        const auto [model, read, reported, matches] = TestTable<QString, bool, QString, bool>::fetch();
+        QString adbCopy = model;
+        adbCopy.replace(u' ', u'_');
+        std::optional<AndroidDevice> device = ADBOutputParser::parseDeviceLine(
+            u"R58N device usb:1-1 product:p model:"_s + adbCopy + u" transport_id:1"_s);
+        QVERIFY(device);
+        if (read)
+            ADBDeviceProperties::fromGetpropOutput(u"[ro.product.model]: [%1]\n"_s.arg(model)).applyTo(*device);
+        QCOMPARE(device->matchesPhoneModel(reported), matches);
+        QCOMPARE(device->displayName(), QString(64, u'M') + u'…');
     }
 
     void failureTextsAreCutToAnExcerpt_data()
