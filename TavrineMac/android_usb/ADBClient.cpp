@@ -123,11 +123,9 @@ QStringList ADBClient::deviceArguments(const AndroidDevice &device)
     return {QStringLiteral("-s"), device.serial};
 }
 
-QString ADBClient::propertyKey(const AndroidDevice &device)
+bool ADBClient::isSamePhone(const AndroidDevice &listed, const AndroidDevice &read)
 {
-    // Phones that share a serial (or have none) are told apart by their transport ids.
-    return device.transportID && !device.transportID->isEmpty() ? QStringLiteral("t:") + *device.transportID
-                                                                : QStringLiteral("s:") + device.serial;
+    return listed.id() == read.id() && ListedAs::of(listed) == ListedAs::of(read);
 }
 
 QCoro::Task<QList<AndroidDevice>> ADBClient::listDevices()
@@ -159,16 +157,27 @@ QCoro::Task<QList<AndroidDevice>> ADBClient::listDevices()
         if (!device.isUSBTransport) {
             continue; // phones on a network connection are not USB phones
         }
-        const QString key = propertyKey(device);
+        const QString key = device.id();
         listedKeys.insert(key);
-        if (const auto cached = m_cachedProperties.constFind(key);
-            cached != m_cachedProperties.cend() && device.state == AndroidDevice::State::authorized) {
-            cached->applyTo(device);
+        if (device.state == AndroidDevice::State::authorized) {
+            // Listed as another phone than the one read under this id: that one's reads are forgotten.
+            const ListedAs listedAs = ListedAs::of(device);
+            if (const auto cached = m_cachedProperties.constFind(key); cached != m_cachedProperties.cend()) {
+                if (cached->listedAs == listedAs) {
+                    cached->properties.applyTo(device);
+                } else {
+                    m_cachedProperties.remove(key);
+                }
+            }
+            if (const auto retry = m_propertyRetries.constFind(key);
+                retry != m_propertyRetries.cend() && retry->listedAs != listedAs) {
+                m_propertyRetries.remove(key);
+            }
         }
         devices.append(std::move(device));
     }
     // An unplugged phone is forgotten: plugged in again, it is read again at once.
-    m_cachedProperties.removeIf([&listedKeys](const QHash<QString, ADBDeviceProperties>::iterator entry) {
+    m_cachedProperties.removeIf([&listedKeys](const QHash<QString, CachedProperties>::iterator entry) {
         return !listedKeys.contains(entry.key());
     });
     m_propertyRetries.removeIf([&listedKeys](const QHash<QString, PropertyRetry>::iterator entry) {
@@ -183,7 +192,7 @@ QList<AndroidDevice> ADBClient::devicesNeedingProperties(const QList<AndroidDevi
 {
     QList<AndroidDevice> needing;
     for (const AndroidDevice &device : devices) {
-        const QString key = propertyKey(device);
+        const QString key = device.id();
         const auto retry = m_propertyRetries.constFind(key);
         if (device.state == AndroidDevice::State::authorized && !m_cachedProperties.contains(key) &&
             !m_propertyReads.contains(key) && (retry == m_propertyRetries.cend() || retry->askedAt <= m_listingCount)) {
@@ -195,7 +204,7 @@ QList<AndroidDevice> ADBClient::devicesNeedingProperties(const QList<AndroidDevi
 
 QCoro::Task<std::optional<ADBDeviceProperties>> ADBClient::readProperties(AndroidDevice device)
 {
-    const QString key = propertyKey(device);
+    const QString key = device.id();
     m_propertyReads.insert(key);
     std::optional<ADBDeviceProperties> properties;
     try {
@@ -211,6 +220,7 @@ QCoro::Task<std::optional<ADBDeviceProperties>> ADBClient::readProperties(Androi
             PropertyRetry &retry = m_propertyRetries[key];
             retry.askedAt = m_listingCount + retry.nextSkip + 1;
             retry.nextSkip = std::min(retry.nextSkip * 2, maximumPropertyRetrySkip);
+            retry.listedAs = ListedAs::of(device);
         }
     } catch (const std::exception &) {
         // Shown without its properties.
@@ -218,7 +228,7 @@ QCoro::Task<std::optional<ADBDeviceProperties>> ADBClient::readProperties(Androi
     m_propertyReads.remove(key);
     // A phone unplugged meanwhile is not remembered.
     if (properties && m_listedKeys.contains(key)) {
-        m_cachedProperties.insert(key, *properties);
+        m_cachedProperties.insert(key, {*properties, ListedAs::of(device)});
         m_propertyRetries.remove(key);
     }
     co_return properties;
@@ -230,7 +240,7 @@ QCoro::Task<QList<AndroidDevice>> ADBClient::devices()
     for (const AndroidDevice &device : devicesNeedingProperties(devices)) {
         if (const std::optional<ADBDeviceProperties> properties = co_await readProperties(device)) {
             for (AndroidDevice &listed : devices) {
-                if (propertyKey(listed) == propertyKey(device)) {
+                if (isSamePhone(listed, device)) {
                     properties->applyTo(listed);
                 }
             }
@@ -280,8 +290,10 @@ std::optional<QString> ADBClient::manufacturerOf(const AndroidDevice &device) co
     if (device.manufacturer) {
         return device.manufacturer;
     }
-    const auto cached = m_cachedProperties.constFind(propertyKey(device));
-    return cached == m_cachedProperties.cend() ? std::nullopt : cached->manufacturer;
+    const auto cached = m_cachedProperties.constFind(device.id());
+    return cached == m_cachedProperties.cend() || cached->listedAs != ListedAs::of(device)
+               ? std::nullopt
+               : cached->properties.manufacturer;
 }
 
 QCoro::Task<void> ADBClient::launchCompanion(QString pairingURL, AndroidDevice device)

@@ -62,16 +62,35 @@ public:
     ADBClient(const ADBClient &) = delete;
     ADBClient &operator=(const ADBClient &) = delete;
 
+    // What adb listed a phone with besides its id: its model and product.
+    struct ListedAs
+    {
+        std::optional<QString> model;
+        std::optional<QString> product;
+
+        static ListedAs of(const AndroidDevice &device) { return {device.model, device.product}; }
+        bool operator==(const ListedAs &) const = default;
+    };
+
+    // The system properties read from a phone, and what adb listed it with when they were read.
+    struct CachedProperties
+    {
+        ADBDeviceProperties properties;
+        ListedAs listedAs;
+    };
+
     const QString &executableURL() const { return m_executableURL; }
-    // Keyed by the phone's transport id ("t:3"), or by its serial ("s:R58N") when adb gives no transport id.
-    const QHash<QString, ADBDeviceProperties> &cachedProperties() const { return m_cachedProperties; }
+    // Keyed by the phone's id (AndroidDevice::id).
+    const QHash<QString, CachedProperties> &cachedProperties() const { return m_cachedProperties; }
 
     // How commands name `device`: by the transport id adb listed it with ("-t", id), since a serial can be empty
     // or shared by several phones; by its serial ("-s", serial) when there is no transport id.
     static QStringList deviceArguments(const AndroidDevice &device);
 
-    // Which phone's properties a record's are: its transport id ("t:3"), or its serial ("s:R58N") without one.
-    static QString propertyKey(const AndroidDevice &device);
+    // Whether properties read from `read` are those of `listed`: the same id, listed with the same model and
+    // product. A transport id alone is not enough: adb's server numbers the phones afresh when it starts again, and
+    // two phones may share a serial.
+    static bool isSamePhone(const AndroidDevice &listed, const AndroidDevice &read);
 
     // The phones attached by USB in adb's order, at once: the authorised ones with the system properties already
     // read from them.
@@ -130,13 +149,14 @@ private:
     {
         quint64 askedAt = 0;
         int nextSkip = 1;
+        ListedAs listedAs;
     };
 
     std::shared_ptr<CommandRunning> m_queryRunner;
     std::shared_ptr<CommandRunning> m_propertyRunner;
     std::shared_ptr<ADBServerController> m_serverController;
     ADBCommandTimeouts m_timeouts;
-    QHash<QString, ADBDeviceProperties> m_cachedProperties;
+    QHash<QString, CachedProperties> m_cachedProperties;
     QHash<QString, PropertyRetry> m_propertyRetries;
     QSet<QString> m_propertyReads; // being read
     QSet<QString> m_listedKeys;    // of the last listing

@@ -142,8 +142,7 @@ QCoro::Task<void> DeviceStore::readDeviceProperties(std::shared_ptr<ADBClient> c
         // Into the record of the same phone, when it is still listed and authorised.
         QList<AndroidDevice> devices = m_devices;
         for (AndroidDevice &listed : devices) {
-            if (ADBClient::propertyKey(listed) == ADBClient::propertyKey(device) &&
-                listed.state == AndroidDevice::State::authorized) {
+            if (ADBClient::isSamePhone(listed, device) && listed.state == AndroidDevice::State::authorized) {
                 properties->applyTo(listed);
             }
         }

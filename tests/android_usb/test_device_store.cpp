@@ -9,6 +9,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -499,6 +500,56 @@ private slots:
         QVERIFY(commands().contains(QStringList{u"-t"_s, u"1"_s, u"install"_s, u"-r"_s, apk}));
         QCOMPARE(store.installHistory().first().deviceName, u"SM-S9180"_s);
         QCOMPARE(store.selectedDeviceID(), redmi);
+    }
+
+    // adb's server numbers the phones afresh when it starts again, so that two phones may swap transport ids: each
+    // phone keeps its own name, and a command for the phone shown reaches that phone.
+    void phonesKeepTheirNamesWhenAdbsServerStartsAgain_data()
+    {
+        // The serials of the Galaxy and of the Redmi.
+        TestTable<QString, QString> rows;
+        rows("two serials", u"R5CT"_s, u"8B2X"_s);
+        rows("one serial for both", u"0123456789ABCDEF"_s, u"0123456789ABCDEF"_s);
+    }
+    void phonesKeepTheirNamesWhenAdbsServerStartsAgain()
+    {
+        const auto [galaxySerial, redmiSerial] = TestTable<QString, QString>::fetch();
+        // The Redmi is plugged in first; the Galaxy then, on the port the server finds first when it starts.
+        const QString redmi =
+            uR"({"serial": "%1", "model": "23021RAAEG", "storage": "redmi", "usb_path": "1-2", "properties":
+                 {"ro.product.marketname": "Redmi Note 12", "ro.product.model": "23021RAAEG"}})"_s.arg(redmiSerial);
+        const QString galaxy =
+            uR"({"serial": "%1", "model": "SM-S9180", "storage": "galaxy", "usb_path": "1-1"})"_s.arg(galaxySerial);
+        QVERIFY(writeFile(state(u"devices.json"_s), u"[%1]"_s.arg(redmi).toUtf8()));
+        QVERIFY(writeFile(state(u"installed/redmi"_s), "com.example.app\n"));
+        QVERIFY(writeFile(state(u"installed/galaxy"_s), "com.example.app\n"));
+        DeviceStore &store = makeStore();
+        awaitTask(store.refresh());
+        QVERIFY(writeFile(state(u"devices.json"_s), u"[%1, %2]"_s.arg(galaxy, redmi).toUtf8()));
+        awaitTask(store.refresh());
+        // The Galaxy, then the Redmi: their transport ids and names.
+        const auto shown = [&store] {
+            QStringList phones;
+            for (const AndroidDevice &device : store.devices())
+                phones.append(device.transportID.value_or(QString()) + u' ' + device.displayName());
+            return phones;
+        };
+        QCOMPARE(shown(), (QStringList{u"2 SM-S9180"_s, u"1 Redmi Note 12"_s}));
+
+        QCOMPARE(QProcess::execute(QFINDTESTDATA("fake-adb"),
+                                   {u"-P"_s, QString::number(ADBServerController::privatePort), u"kill-server"_s}),
+                 0);
+        awaitTask(store.refresh());
+        QCOMPARE(shown(), (QStringList{u"1 SM-S9180"_s, u"2 Redmi Note 12"_s}));
+
+        // Clearing data on the phone shown as the Redmi clears it there.
+        awaitTask(store.performAppOperation(u"正在清除 Example 的数据"_s,
+                                            DeviceStore::clearDataOperation(u"com.example.app"_s, u"Example"_s),
+                                            store.devices().at(1).id()));
+        QCOMPARE(store.appOperationState(),
+                 AppOperationState::succeeded(u"已清除 Redmi Note 12 上 Example 的本地数据"_s));
+        QCOMPARE(commands().last(),
+                 (QStringList{u"-t"_s, u"2"_s, u"shell"_s, u"pm"_s, u"clear"_s, u"com.example.app"_s}));
     }
 
     // The companion that was just installed but does not start says that it did not start, not that it is missing;

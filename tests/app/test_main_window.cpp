@@ -451,6 +451,40 @@ private slots:
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
     }
 
+    // A trusted phone bound to another phone's serial (its properties once read from the other phone) is bound to
+    // its own serial once it is listed, without its model changing: it is no second row beside its own.
+    void aSerialBoundWrongIsMendedOnceThePhoneIsSeen()
+    {
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), R"([{"serial": "R5CT", "model": "SM-S9180"}])"));
+        PairedWindow paired;
+        TransferStore &transfers = *paired.transfers.store;
+        const QString pixelID = transfers.trustedDevices().first().id;
+        transfers.bindUSBSerial("R5CT", pixelID);
+        awaitTask(paired.devices.refresh());
+        // The connected phone names its model; no phone of that model is plugged in yet.
+        QCoro::Task<void> overview = paired.management.refreshOverview();
+        const QStringList requests = paired.transfers.calls("request:");
+        const auto snapshot = std::ranges::find(requests, QStringLiteral("request:device.snapshot"));
+        QVERIFY(snapshot != requests.end());
+        ManagedDeviceSnapshot answer;
+        answer.model = "Pixel 7";
+        paired.transfers.answer(int(snapshot - requests.begin()) + 1, true,
+                                QJsonDocument(encodeManaged(answer)).toJson(QJsonDocument::Compact));
+        awaitTask(overview);
+        QCOMPARE(paired.management.snapshot().value_or(ManagedDeviceSnapshot()).model, QString("Pixel 7"));
+        QCOMPARE(transfers.trustedDevices().first().usbSerial, QString("R5CT"));
+
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"),
+                          R"([{"serial": "R5CT", "model": "SM-S9180"}, {"serial": "PX1", "model": "Pixel_7"}])"));
+        awaitTask(paired.devices.refresh());
+        QCOMPARE(transfers.trustedDevices().first().usbSerial, QString("PX1"));
+        QCOMPARE(phoneRows(paired.window), QStringList({"Pixel · 无线 + USB 已连接", "SM-S9180 · USB 已连接"}));
+        QCOMPARE(paired.devices.selectedDeviceID(), listedID(paired.devices, "PX1"));
+        transfers.failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
     void aTrustedPhoneOnUSBTellsItsState_data()
     {
         // The phones adb lists, whether the trusted phone "Pixel" is bound to the serial PX1 → its sidebar status, its
