@@ -8,6 +8,31 @@
 
 #include <algorithm>
 
+namespace {
+
+// How many phones that left are remembered, to be known again when they come back.
+constexpr qsizetype maximumDepartedPhones = 16;
+
+// Whether two listings may be of one phone: the same serial, and the same model and product where both name them
+// (a phone that waits for approval is listed without them).
+bool mayBeOnePhone(const AndroidDevice &earlier, const AndroidDevice &later)
+{
+    const auto agree = [](const std::optional<QString> &first, const std::optional<QString> &second) {
+        return !first || !second || *first == *second;
+    };
+    return earlier.serial == later.serial && agree(earlier.model, later.model) && agree(earlier.product, later.product);
+}
+
+// Whether `phone` is still listed in `listing` under its id.
+bool isListedIn(const AndroidDevice &phone, const QList<AndroidDevice> &listing)
+{
+    return std::ranges::any_of(listing, [&phone](const AndroidDevice &listed) {
+        return listed.id() == phone.id() && mayBeOnePhone(phone, listed);
+    });
+}
+
+} // namespace
+
 DeviceStore::DeviceStore(std::shared_ptr<ADBClient> client, InstallHistoryStore historyStore,
                          DeviceStoreEnvironment environment, QObject *parent)
     : QObject(parent), m_client(std::move(client)), m_historyStore(std::move(historyStore)),
@@ -115,7 +140,17 @@ QCoro::Task<void> DeviceStore::listDevices(std::shared_ptr<ADBClient> client)
     // The reason of a failed listing stays shown until a listing succeeds again.
     setSetupMessage(failure);
     if (listed) {
-        setDevices(*listed);
+        const QHash<QString, QString> renamed = renamedIDs(*listed);
+        // The selection and the outcomes go with their phones.
+        if (m_selectedDeviceID) {
+            setSelectedDeviceID(renamed.value(*m_selectedDeviceID, *m_selectedDeviceID));
+        }
+        for (std::optional<QString> *id : {&m_installStateDeviceID, &m_appOperationDeviceID}) {
+            if (*id) {
+                *id = renamed.value(**id, **id);
+            }
+        }
+        setDevices(*listed, renamed);
         // Phones that share a serial are told apart by their ids: the selection never moves to the other one.
         if (!m_selectedDeviceID || !device(*m_selectedDeviceID)) {
             setSelectedDeviceID(listed->isEmpty() ? std::nullopt : std::optional<QString>(listed->first().id()));
@@ -189,10 +224,51 @@ void DeviceStore::markCompanionConnected()
     }
 }
 
-void DeviceStore::setDevices(const QList<AndroidDevice> &devices)
+QHash<QString, QString> DeviceStore::renamedIDs(const QList<AndroidDevice> &listed)
+{
+    QList<AndroidDevice> came;
+    for (const AndroidDevice &phone : listed) {
+        if (!isListedIn(phone, m_lastListing)) {
+            came.append(phone);
+        }
+    }
+    for (const AndroidDevice &phone : std::as_const(m_lastListing)) {
+        if (!isListedIn(phone, listed)) {
+            m_departedPhones.append(phone);
+        }
+    }
+    if (m_departedPhones.size() > maximumDepartedPhones) {
+        m_departedPhones.remove(0, m_departedPhones.size() - maximumDepartedPhones);
+    }
+    m_lastListing = listed;
+
+    // A phone that came and one that left are one phone when each can be no other of them.
+    QHash<QString, QString> renamed;
+    for (const AndroidDevice &phone : std::as_const(came)) {
+        const auto isPhone = [&phone](const AndroidDevice &departed) {
+            return mayBeOnePhone(departed, phone);
+        };
+        if (std::ranges::count_if(m_departedPhones, isPhone) != 1) {
+            continue;
+        }
+        const auto departed = std::ranges::find_if(m_departedPhones, isPhone);
+        if (std::ranges::count_if(
+                came, [&departed](const AndroidDevice &other) { return mayBeOnePhone(*departed, other); }) != 1) {
+            continue;
+        }
+        renamed.insert(departed->id(), phone.id());
+        m_departedPhones.erase(departed);
+    }
+    return renamed;
+}
+
+void DeviceStore::setDevices(const QList<AndroidDevice> &devices, const QHash<QString, QString> &renamedIDs)
 {
     if (m_devices != devices) {
         m_devices = devices;
+        if (!renamedIDs.isEmpty()) {
+            emit devicesRenamed(renamedIDs);
+        }
         emit devicesChanged();
     }
 }

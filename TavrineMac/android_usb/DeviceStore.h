@@ -7,6 +7,7 @@
 #include "InstallHistoryStore.h"
 #include "USBAndroidDevice.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -213,9 +214,17 @@ signals:
     void appOperationStateChanged();
     void companionInstallStateChanged();
     void usbPhoneProblemChanged();
+    // Just before devicesChanged, when a listing lists phones under other ids than the last listing that succeeded:
+    // a phone plugged in again, or listed anew after adb's server started again, is the one phone that left as it
+    // came with its serial (and its model and product, where adb lists them). Earlier id → id now; whatever holds an
+    // id of a phone takes its new one, as the store does with its selection and outcomes.
+    void devicesRenamed(const QHash<QString, QString> &renamedIDs);
 
 private:
-    void setDevices(const QList<AndroidDevice> &devices);
+    // `renamedIDs` as devicesRenamed tells them.
+    void setDevices(const QList<AndroidDevice> &devices, const QHash<QString, QString> &renamedIDs = {});
+    // What a successful listing renames, against the last successful one; remembers the phones that left.
+    QHash<QString, QString> renamedIDs(const QList<AndroidDevice> &listed);
     void setConnectedUSBPhones(const QList<USBAndroidDevice> &phones);
     void setIsRefreshing(bool isRefreshing);
     void setInstallState(const InstallState &state, const std::optional<QString> &deviceID = std::nullopt);
@@ -254,6 +263,10 @@ private:
     std::optional<QString> m_appOperationDeviceID;
     CompanionInstallState m_companionInstallState;
     std::optional<QString> m_usbPhoneProblem;
+
+    // The last listing that succeeded, and the phones that left since and may come again (the newest last).
+    QList<AndroidDevice> m_lastListing;
+    QList<AndroidDevice> m_departedPhones;
 
     // Counts prepareInstall calls, so that only the latest one publishes its outcome.
     quint64 m_installPreparation = 0;

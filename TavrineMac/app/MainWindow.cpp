@@ -192,7 +192,8 @@ void MainWindow::buildContent()
         m_lastPhase = m_transferStore.phase();
         phaseChanged();
     });
-    QObject::connect(&m_transferStore, &TransferStore::trustedDevicesChanged, this, &MainWindow::reconcileSelection);
+    QObject::connect(&m_store, &DeviceStore::devicesRenamed, this, &MainWindow::devicesRenamed);
+    QObject::connect(&m_transferStore, &TransferStore::trustedDevicesChanged, this, [this] { reconcileSelection(); });
     QObject::connect(&m_managementStore, &DeviceManagementStore::snapshotChanged, this, [this] {
         const auto &snapshot = m_managementStore.snapshot();
         const std::optional<QString> model = snapshot ? std::optional(snapshot->model) : std::nullopt;
@@ -235,6 +236,12 @@ MainWindowState MainWindow::state() const
 }
 
 void MainWindow::setSidebarSelection(const std::optional<SidebarSelection> &selection)
+{
+    m_selectionToRestore.reset();
+    showSidebarSelection(selection);
+}
+
+void MainWindow::showSidebarSelection(const std::optional<SidebarSelection> &selection)
 {
     if (m_sidebarSelection == selection)
         return;
@@ -334,12 +341,19 @@ void MainWindow::showSelectedRow()
     m_isRenderingSidebar = wasRendering;
 }
 
-void MainWindow::reconcileSelection()
+void MainWindow::reconcileSelection(bool byListing)
 {
-    const Reconciliation outcome = reconciledSelection(m_sidebarSelection, state());
+    const MainWindowState now = state();
+    if (m_selectionToRestore && isListed(*m_selectionToRestore, now)) {
+        showSidebarSelection(std::exchange(m_selectionToRestore, std::nullopt));
+        return;
+    }
+    const Reconciliation outcome = reconciledSelection(m_sidebarSelection, now);
+    if (byListing && m_sidebarSelection && outcome.selection != m_sidebarSelection && !m_selectionToRestore)
+        m_selectionToRestore = m_sidebarSelection;
     if (outcome.deviceIDToSelect)
         m_store.setSelectedDeviceID(outcome.deviceIDToSelect);
-    setSidebarSelection(outcome.selection);
+    showSidebarSelection(outcome.selection);
 }
 
 void MainWindow::selectionChanged()
@@ -368,7 +382,21 @@ void MainWindow::devicesChanged()
         if (const auto deviceID = deviceIDOfTrustedDevice(*trustedID, state()))
             m_store.setSelectedDeviceID(deviceID);
     }
-    reconcileSelection();
+    reconcileSelection(true);
+}
+
+void MainWindow::devicesRenamed(const QHash<QString, QString> &renamedIDs)
+{
+    const auto renamed = [&renamedIDs](std::optional<SidebarSelection> selection) {
+        if (selection && selection->kind == SidebarSelection::Kind::usbDevice)
+            selection->value = renamedIDs.value(selection->value, selection->value);
+        return selection;
+    };
+    if (m_pendingCompanionInstallDeviceID)
+        m_pendingCompanionInstallDeviceID =
+            renamedIDs.value(*m_pendingCompanionInstallDeviceID, *m_pendingCompanionInstallDeviceID);
+    m_selectionToRestore = renamed(m_selectionToRestore);
+    showSidebarSelection(renamed(m_sidebarSelection));
 }
 
 void MainWindow::phaseChanged()

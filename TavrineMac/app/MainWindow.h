@@ -123,16 +123,21 @@ protected:
 
 private:
     MainWindowState state() const;
+    // Shows `selection` without it being a choice of the user's (setSidebarSelection is one).
+    void showSidebarSelection(const std::optional<SidebarSelection> &selection);
     void renderSidebar();
     // Highlights the selected phone's row, and nothing else, without changing the selection.
     void showSelectedRow();
     void sidebarRowActivated(QListWidgetItem *item);
-    void reconcileSelection();
+    // `byListing`: the device list changed, which may take the selection away until its phone is listed again.
+    void reconcileSelection(bool byListing = false);
     void pollUSBDevices();
 
     // The change handlers of the watched values.
     void selectionChanged();
     void devicesChanged();
+    // Phones listed under new ids (DeviceStore::devicesRenamed): what names them takes the new ones.
+    void devicesRenamed(const QHash<QString, QString> &renamedIDs);
     void phaseChanged();
     void snapshotModelChanged();
     void startUSBAssistedPairing();
@@ -148,6 +153,9 @@ private:
     QuickSendCoordinator &m_quickSend;
 
     std::optional<SidebarSelection> m_sidebarSelection;
+    // The selection a listing took away while its phone was not listed (unplugged, or adb failing): given back when
+    // the phone is listed again, unless a row was chosen meanwhile.
+    std::optional<SidebarSelection> m_selectionToRestore;
     bool m_isImportingAPK = false;
     bool m_isImportingTransferFiles = false;
     bool m_isShowingPairing = false;

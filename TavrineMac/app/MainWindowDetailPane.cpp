@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <memory>
+
 using namespace MainWindowPresentation;
 using Kind = DetailScreen::Kind;
 
@@ -41,6 +43,15 @@ MainWindowDetailPane::MainWindowDetailPane(DeviceStore &store, TransferStore &tr
                               &TransferStore::selectedTrustedDeviceIDChanged,
                               &TransferStore::receiveFolderProblemChanged, &TransferStore::taskFileProblemChanged})
         QObject::connect(&m_transferStore, signal, this, &MainWindowDetailPane::render);
+    // A phone plugged in again keeps its page, which shows it under its new id.
+    QObject::connect(&m_store, &DeviceStore::devicesRenamed, this, [this](const QHash<QString, QString> &renamedIDs) {
+        if (!m_hasScreen || m_screen.kind != Kind::usbDashboard || !renamedIDs.contains(m_screen.device->id()))
+            return;
+        if (const auto device = m_store.device(renamedIDs.value(m_screen.device->id()))) {
+            m_screen.device = device;
+            updateScreen();
+        }
+    });
     for (const auto signal :
          {&DeviceStore::devicesChanged, &DeviceStore::connectedUSBPhonesChanged, &DeviceStore::setupMessageChanged})
         QObject::connect(&m_store, signal, this, &MainWindowDetailPane::render);
@@ -133,13 +144,18 @@ QWidget *MainWindowDetailPane::makeScreen(const DetailScreen &screen)
              m_actions.trustedTransferAction, m_actions.showPairing},
             DeviceManagementDashboard::Section::home, ManagedContentCategory::allFiles, this);
     case Kind::usbDashboard: {
-        const QString deviceID = screen.device->id();
+        // The phone the page shows when its set-up is confirmed: plugged in again meanwhile, it has another id.
+        const auto page = std::make_shared<QPointer<DeviceDashboard>>();
         const auto installCompanion = m_actions.installCompanion;
-        return new DeviceDashboard(*screen.device, &m_store, &m_transferStore, screen.showsTransfer,
-                                   {m_actions.chooseAPK, m_actions.usbTransferAction,
-                                    [installCompanion, deviceID] { installCompanion(deviceID); },
-                                    m_actions.showPairing},
-                                   this);
+        *page = new DeviceDashboard(*screen.device, &m_store, &m_transferStore, screen.showsTransfer,
+                                    {m_actions.chooseAPK, m_actions.usbTransferAction,
+                                     [installCompanion, page] {
+                                         if (*page)
+                                             installCompanion((*page)->device().id());
+                                     },
+                                     m_actions.showPairing},
+                                    this);
+        return *page;
     }
     case Kind::usbApproval: {
         auto *approval = new USBApprovalView(*screen.waitingPhone, this);

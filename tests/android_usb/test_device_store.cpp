@@ -234,8 +234,8 @@ private slots:
         const QByteArray kept = R"([{"serial": "C", "transport_id": "3"}, {"serial": "B", "transport_id": "2"}])";
         rows("still listed: stays", three, u"B"_s, kept, u"C B"_s, u"B"_s);
         rows("gone: the first", three, u"B"_s, R"([{"serial": "C"}, {"serial": "A"}])", u"C A"_s, u"C"_s);
-        rows("plugged in again: the first", three, u"B"_s,
-             R"([{"serial": "C", "transport_id": "3"}, {"serial": "B", "transport_id": "4"}])", u"C B"_s, u"C"_s);
+        rows("plugged in again: stays", three, u"B"_s,
+             R"([{"serial": "C", "transport_id": "3"}, {"serial": "B", "transport_id": "4"}])", u"C B"_s, u"B"_s);
         rows("case-sensitive", three, u"b"_s, three, u"A B C"_s, u"A"_s);
         rows("empty list: none", three, u"C"_s, "[]", QString(), std::nullopt);
         rows("failed listing shows no phone, keeps the selection", three, u"C"_s, std::nullopt, QString(), u"C"_s);
@@ -270,6 +270,52 @@ private slots:
         QCOMPARE(store.setupMessage(),
                  second ? std::nullopt
                         : std::optional(ADBClientError(ADBClientError::Case::serverNotAnswering).errorDescription()));
+    }
+
+    // A phone that leaves as one of its serial comes is that phone: the selection and the outcome shown on its page
+    // go with it. Phones of one serial are told apart by the model and product adb lists them with.
+    void aPhonePluggedInAgainIsTheSamePhone_data()
+    {
+        // The phones listed first, the one chosen (its place), the phones listed then, whether the chosen phone is
+        // among them, and the one selected then (its place).
+        TestTable<QByteArray, int, QByteArray, bool, int> rows;
+        const QByteArray twoOfOneSerial = R"([{"serial": "X", "model": "M1", "transport_id": "1"},
+                                              {"serial": "X", "model": "M2", "transport_id": "2"}])";
+        rows("one of two phones of a serial", twoOfOneSerial, 0,
+             R"([{"serial": "X", "model": "M2", "transport_id": "2"},
+                 {"serial": "X", "model": "M1", "transport_id": "3"}])",
+             true, 1);
+        rows("the two swapped their transport ids", twoOfOneSerial, 1,
+             R"([{"serial": "X", "model": "M2", "transport_id": "1"},
+                 {"serial": "X", "model": "M1", "transport_id": "2"}])",
+             true, 0);
+        rows("another model of the serial is another phone", twoOfOneSerial, 0,
+             R"([{"serial": "A", "transport_id": "7"}, {"serial": "X", "model": "M2", "transport_id": "2"},
+                 {"serial": "X", "model": "M3", "transport_id": "3"}])",
+             false, 0);
+        rows("two of a serial left, one came: neither",
+             R"([{"serial": "X", "transport_id": "1"}, {"serial": "X", "transport_id": "2"}])", 1,
+             R"([{"serial": "A", "transport_id": "7"}, {"serial": "X", "transport_id": "3"}])", false, 0);
+    }
+    void aPhonePluggedInAgainIsTheSamePhone()
+    {
+        const auto [first, chosen, then, isListed, selected] =
+            TestTable<QByteArray, int, QByteArray, bool, int>::fetch();
+        QVERIFY(writeFile(state(u"devices.json"_s), first));
+        DeviceStore &store = makeStore();
+        awaitTask(store.refresh());
+        const QString chosenID = store.devices().at(chosen).id();
+        store.setSelectedDeviceID(chosenID);
+        awaitTask(store.performAppOperation(
+            u"正在停止 Example"_s, DeviceStore::forceStopOperation(u"com.example.app"_s, u"Example"_s), chosenID));
+        QCOMPARE(store.appOperationStateFor(chosenID).kind, AppOperationState::Kind::succeeded);
+
+        QVERIFY(writeFile(state(u"devices.json"_s), then));
+        awaitTask(store.refresh());
+        const QString selectedID = store.devices().at(selected).id();
+        QCOMPARE(store.selectedDeviceID(), selectedID);
+        QCOMPARE(store.appOperationStateFor(selectedID).kind,
+                 isListed ? AppOperationState::Kind::succeeded : AppOperationState::Kind::idle);
     }
 
     void refreshInFlightOnlyScansUSB()

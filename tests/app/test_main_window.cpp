@@ -21,10 +21,13 @@
 #include "SidebarRows.h"
 #include "StatusBanner.h"
 #include "USBApprovalView.h"
+#include "USBCompanionSetupCard.h"
+#include "ViewMessageBox.h"
 
 #include <QJsonDocument>
 #include <QListView>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 
 using namespace MainWindowPresentation;
@@ -446,6 +449,59 @@ private slots:
         QCOMPARE(devices.devices().size(), 3);
         QCOMPARE(window.sidebarSelection(), SidebarSelection::usbDevice(listedID(devices, "R58N")));
         QCOMPARE(devices.selectedDeviceID(), listedID(devices, "R58N"));
+        paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
+    // A phone plugged in again is the phone chosen, with a transport id of its own: its row stays selected, its page
+    // stays open while no listing went without it, and a companion set-up confirmed there reaches it.
+    void aPhonePluggedInAgainStaysChosen_data()
+    {
+        // Whether a listing ran while it was unplugged.
+        QTest::addColumn<bool>("listedWithout");
+        QTest::newRow("at once") << false;
+        QTest::newRow("after a listing without it") << true;
+    }
+    void aPhonePluggedInAgainStaysChosen()
+    {
+        QFETCH(bool, listedWithout);
+        const QByteArray both = R"([{"serial": "R58N", "model": "Galaxy_S23"}, {"serial": "E5", "model": "Mate_60"}])";
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), both));
+        PairedWindow paired;
+        DeviceStore &devices = paired.devices;
+        MainWindow &window = paired.window;
+        awaitTask(devices.refresh());
+        const QString earlierID = listedID(devices, "E5");
+        window.sidebar()->item(3)->setSelected(true);
+        QCOMPARE(window.sidebarSelection(), SidebarSelection::usbDevice(earlierID));
+        const QPointer<QWidget> page = window.detailPane()->screenWidget();
+        QVERIFY(qobject_cast<DeviceDashboard *>(page));
+
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), R"([{"serial": "R58N", "model": "Galaxy_S23"}])"));
+        if (listedWithout)
+            awaitTask(devices.refresh());
+        else // adb's server saw it leave
+            QCOMPARE(QProcess::execute(qEnvironmentVariable("TAVRINE_ADB_PATH"), {"devices"}), 0);
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), both));
+        awaitTask(devices.refresh());
+        const QString laterID = listedID(devices, "E5");
+        QVERIFY(laterID != earlierID);
+        QCOMPARE(window.sidebarSelection(), SidebarSelection::usbDevice(laterID));
+        QCOMPARE(devices.selectedDeviceID(), laterID);
+        auto *dashboard = qobject_cast<DeviceDashboard *>(window.detailPane()->screenWidget());
+        QVERIFY(dashboard);
+        QCOMPARE(dashboard == page, !listedWithout);
+
+        // Without a companion package here the install fails at once: that it was tried is what counts.
+        ViewMessageBox::setNextAnswer(QMessageBox::AcceptRole);
+        dashboard->companionCard()->installButton()->setEnabled(true);
+        dashboard->companionCard()->installButton()->click();
+        QCOMPARE(devices.companionInstallState().kind, DeviceStore::CompanionInstallState::Kind::failed);
+        QCOMPARE(devices.companionInstallState().text,
+                 CompanionAPKArtifactError(CompanionAPKArtifactError::Case::unavailable).errorDescription());
+
+        window.pairingSheet()->cancel();
         paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
         QTRY_VERIFY(!paired.management.isLoadingOverview());
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
