@@ -194,7 +194,7 @@ public:
     void withdrawCompanionPairing();
 
     // Runs `operation` on the selected phone, or on the listed phone `deviceID` when given, showing `message`
-    // while it runs.
+    // while it runs; a phone `deviceID` that adb no longer lists fails as gone.
     QCoro::Task<void> performAppOperation(QString message, AppOperation operation,
                                           std::optional<QString> deviceID = std::nullopt);
 

@@ -64,8 +64,12 @@ QCoro::Task<void> DeviceStore::performAppOperation(QString message, AppOperation
 {
     const std::optional<AndroidDevice> selected = deviceOrSelected(deviceID);
     if (!m_client || !selected) {
-        setAppOperationState(AppOperationState::failed(QStringLiteral("请先连接并明确选择一台 USB 手机。")),
-                             std::nullopt);
+        // A phone named that adb no longer lists is gone; said on every page, its own being gone with it.
+        setAppOperationState(
+            AppOperationState::failed(m_client && deviceID
+                                          ? ADBClientError(ADBClientError::Case::deviceNotFound).errorDescription()
+                                          : QStringLiteral("请先连接并明确选择一台 USB 手机。")),
+            std::nullopt);
         co_return;
     }
     const QString phone = selected->id();

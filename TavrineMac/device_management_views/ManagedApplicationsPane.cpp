@@ -577,6 +577,7 @@ void ManagedApplicationsPane::ask(Question question, const Confirmation &confirm
     const auto slot = size_t(question);
     const quint64 generation = ++m_nextQuestionGeneration;
     m_questionGenerations[slot] = generation;
+    m_questionTargets[slot] = targetDeviceID();
     if (const QPointer<QMessageBox> previous = std::exchange(m_openQuestions[slot], nullptr)) {
         previous->close();
     }
@@ -611,8 +612,10 @@ void ManagedApplicationsPane::answer(Question question, quint64 generation, bool
     }
     case Question::clearData: {
         const std::optional<ManagedApplication> pending = std::exchange(m_pendingClearData, std::nullopt);
-        // The target is taken again: the phones may have changed while the question was open.
-        const std::optional<QString> deviceID = targetDeviceID();
+        // The target is taken again: the phones may have changed while the question was open. A phone gone
+        // meanwhile is still named, and the store says it is gone.
+        const std::optional<QString> deviceID =
+            targetDeviceID() ? targetDeviceID() : std::exchange(m_questionTargets[slot], std::nullopt);
         if (confirmed && pending && deviceID && m_deviceStore) {
             m_deviceStore->performAppOperation(QStringLiteral("正在清除 ") + pending->name + QStringLiteral(" 的数据"),
                                                DeviceStore::clearDataOperation(pending->packageName, pending->name),
@@ -622,7 +625,8 @@ void ManagedApplicationsPane::answer(Question question, quint64 generation, bool
     }
     case Question::usbUninstall: {
         const std::optional<ManagedApplication> pending = std::exchange(m_pendingUSBUninstall, std::nullopt);
-        const std::optional<QString> deviceID = targetDeviceID();
+        const std::optional<QString> deviceID =
+            targetDeviceID() ? targetDeviceID() : std::exchange(m_questionTargets[slot], std::nullopt);
         if (confirmed && pending && deviceID && m_deviceStore) {
             m_deviceStore->performAppOperation(QStringLiteral("正在卸载 ") + pending->name,
                                                DeviceStore::uninstallOperation(pending->packageName, pending->name),

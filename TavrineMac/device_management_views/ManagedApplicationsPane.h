@@ -148,6 +148,8 @@ private:
     // The question of each kind on show and the number it was asked under; only its own answer counts.
     std::array<QPointer<QMessageBox>, questionCount> m_openQuestions;
     std::array<quint64, questionCount> m_questionGenerations{};
+    // The USB phone each question was asked about: named still when it is gone by the answer, to be told so.
+    std::array<std::optional<QString>, questionCount> m_questionTargets;
     quint64 m_nextQuestionGeneration = 0;
     std::optional<bool> m_isWideHeader;
 

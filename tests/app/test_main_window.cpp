@@ -507,6 +507,51 @@ private slots:
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
     }
 
+    // While adb cannot list the phones none is shown; those that come back get their row back, as chosen.
+    void phonesBackFromAFailedListingAreChosenAgain_data()
+    {
+        // Whether adb's server started anew while the listing failed, numbering the phones afresh.
+        QTest::addColumn<bool>("serverStartedAgain");
+        QTest::newRow("listing failed") << false;
+        QTest::newRow("server started anew meanwhile") << true;
+    }
+    void phonesBackFromAFailedListingAreChosenAgain()
+    {
+        QFETCH(bool, serverStartedAgain);
+        // The Mate is plugged in first, the Galaxy then on the port adb's server finds first.
+        const QByteArray mate = R"({"serial": "E5", "model": "Mate_60", "usb_path": "1-2"})";
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[" + mate + "]"));
+        PairedWindow paired;
+        DeviceStore &devices = paired.devices;
+        MainWindow &window = paired.window;
+        awaitTask(devices.refresh());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"),
+                          R"([{"serial": "R58N", "model": "Galaxy_S23", "usb_path": "1-1"}, )" + mate + "]"));
+        awaitTask(devices.refresh());
+        const QString earlierID = listedID(devices, "E5");
+        window.sidebar()->item(3)->setSelected(true);
+        QCOMPARE(window.sidebarSelection(), SidebarSelection::usbDevice(earlierID));
+
+        QVERIFY(writeFile(m_adbState.filePath("failures.json"), R"({"devices": {"answer": "closed"}})"));
+        awaitTask(devices.refresh());
+        QVERIFY(devices.devices().isEmpty());
+        const QString pixelID = paired.transfers.store->trustedDevices().first().id;
+        QCOMPARE(window.sidebarSelection(), SidebarSelection::trustedDevice(pixelID));
+        if (serverStartedAgain)
+            QCOMPARE(QProcess::execute(qEnvironmentVariable("TAVRINE_ADB_PATH"), {"kill-server"}), 0);
+        QVERIFY(QFile::remove(m_adbState.filePath("failures.json")));
+        awaitTask(devices.refresh());
+        const QString laterID = listedID(devices, "E5");
+        QCOMPARE(laterID != earlierID, serverStartedAgain);
+        QCOMPARE(window.sidebarSelection(), SidebarSelection::usbDevice(laterID));
+        QCOMPARE(devices.selectedDeviceID(), laterID);
+        QVERIFY(qobject_cast<DeviceDashboard *>(window.detailPane()->screenWidget()));
+
+        paired.transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
     // A trusted phone bound to another phone's serial (its properties once read from the other phone) is bound to
     // its own serial once it is listed, without its model changing: it is no second row beside its own.
     void aSerialBoundWrongIsMendedOnceThePhoneIsSeen()

@@ -272,6 +272,49 @@ private slots:
         QVERIFY(pane->installBanner()->isVisibleTo(pane.get()));
     }
 
+    // A USB question answered after a failed listing took the phone away says that the phone is gone; once the phone
+    // is listed again, the answer reaches it.
+    void anAnswerAfterThePhoneWentSaysSo_data()
+    {
+        // Whether the question is the one to clear the data (else to uninstall over USB), whether a listing
+        // succeeded again before the answer, the text shown then.
+        TestTable<bool, bool, QString> rows;
+        const QString gone = ADBClientError(ADBClientError::Case::deviceNotFound).errorDescription();
+        rows("clear data, phone gone", true, false, gone);
+        rows("uninstall, phone gone", false, false, gone);
+        rows("clear data, phone back", true, true, u"已清除 Pixel 7 上 Maps 的本地数据"_s);
+    }
+    void anAnswerAfterThePhoneWentSaysSo()
+    {
+        const auto [clearsData, listedAgain, shown] = TestTable<bool, bool, QString>::fetch();
+        QVERIFY(writeFile(m_folder->filePath(u"adb/installed/MINE"_s), "pkg.Maps\n"));
+        ManagementStoreFixture management;
+        const auto pane = shownPaneOfPixel(management);
+        QVERIFY(pane);
+        const ManagedApplication maps = application(u"Maps"_s);
+        clearsData ? pane->requestClearData(maps) : pane->requestUSBUninstall(maps);
+        const QPointer<QMessageBox> question = pane->findChild<QMessageBox *>();
+        QVERIFY(question && question->isVisible());
+
+        QVERIFY(writeFile(m_folder->filePath(u"adb/failures.json"_s), R"({"devices": {"answer": "closed"}})"));
+        awaitTask(m_deviceStore->refresh());
+        QVERIFY(m_deviceStore->devices().isEmpty());
+        if (listedAgain) {
+            QVERIFY(QFile::remove(m_folder->filePath(u"adb/failures.json"_s)));
+            awaitTask(m_deviceStore->refresh());
+        }
+        QVERIFY(question);
+        const QList<QAbstractButton *> buttons = question->buttons();
+        const auto confirm = std::ranges::find_if(buttons, [&question](QAbstractButton *button) {
+            return question->buttonRole(button) == QMessageBox::DestructiveRole;
+        });
+        QVERIFY(confirm != buttons.end());
+        QTest::mouseClick(*confirm, Qt::LeftButton);
+        QTRY_COMPARE(m_deviceStore->appOperationState().text, shown);
+        QCOMPARE(pane->operationBanner()->textLabel()->text(), shown);
+        QVERIFY(pane->operationBanner()->isVisibleTo(pane.get()));
+    }
+
     void bannersMoveNothing_data()
     {
         const TestTable<QString> rows; // the banner that comes
@@ -286,17 +329,16 @@ private slots:
     {
         const auto [banner] = TestTable<QString>::fetch();
         ManagementStoreFixture management;
-        const auto pane = paneOfPixel(management, R"([{"serial": "MINE", "model": "Pixel_7"}])");
+        const auto pane = shownPaneOfPixel(management);
         QVERIFY(pane);
-        pane->resize(900, 600);
-        pane->show();
         const ManagedApplication maps = application(u"Maps"_s);
         pane->setSelectedApplicationID(maps.packageName);
         QApplication::processEvents();
         QListView *list = pane->findChild<QListView *>(u"applicationList"_s);
         QPushButton *more = pane->moreActionsButton();
-        const QList<QPoint> points{more->mapTo(pane.get(), more->rect().center()),
-                                   list->viewport()->mapTo(pane.get(), list->visualRect(list->currentIndex()).center())};
+        const QList<QPoint> points{
+            more->mapTo(pane.get(), more->rect().center()),
+            list->viewport()->mapTo(pane.get(), list->visualRect(list->currentIndex()).center())};
         QList<QWidget *> widgets;
         QList<QPoint> origins;
         for (const QPoint &point : points) {
@@ -549,6 +591,17 @@ private:
         answerWith(management, u"Pixel 7"_s, {application(u"Maps"_s)});
         return std::make_unique<ManagedApplicationsPane>(u"Pixel"_s, management.store.get(), &devices, true, true,
                                                          ManagedApplicationsPane::Actions{});
+    }
+
+    // The pane of Pixel 7 (paneOfPixel), the only phone on USB, shown at 900 × 600.
+    std::unique_ptr<ManagedApplicationsPane> shownPaneOfPixel(ManagementStoreFixture &management)
+    {
+        auto pane = paneOfPixel(management, R"([{"serial": "MINE", "model": "Pixel_7"}])");
+        if (pane) {
+            pane->resize(900, 600);
+            pane->show();
+        }
+        return pane;
     }
 
     // Makes the store's snapshot name `model` and its list hold `applications`.
