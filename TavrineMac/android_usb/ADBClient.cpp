@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 #include <cerrno>
 #include <unistd.h>
@@ -104,10 +105,10 @@ std::chrono::milliseconds ADBCommandTimeouts::of(ADBCommand command) const
 
 ADBClient::ADBClient(const std::optional<QString> &executableURL, std::shared_ptr<CommandRunning> runner,
                      std::shared_ptr<ADBServerController> serverController, ADBCommandTimeouts timeouts,
-                     std::shared_ptr<CommandRunning> queryRunner, std::shared_ptr<CommandRunning> propertyRunner)
+                     std::shared_ptr<CommandRunning> queryRunner, RunnerFactory propertyRunners)
     : m_runner(std::move(runner)), m_queryRunner(queryRunner ? std::move(queryRunner) : m_runner),
-      m_propertyRunner(propertyRunner ? std::move(propertyRunner) : m_queryRunner),
-      m_serverController(std::move(serverController)), m_timeouts(timeouts)
+      m_propertyRunners(std::move(propertyRunners)), m_serverController(std::move(serverController)),
+      m_timeouts(timeouts)
 {
     if (!executableURL) {
         throw ADBClientError(ADBClientError::Case::executableMissing);
@@ -192,6 +193,9 @@ QList<AndroidDevice> ADBClient::devicesNeedingProperties(const QList<AndroidDevi
 {
     QList<AndroidDevice> needing;
     for (const AndroidDevice &device : devices) {
+        if (m_propertyReads.size() + needing.size() >= maximumPropertyReads) {
+            break;
+        }
         const QString key = device.id();
         const auto retry = m_propertyRetries.constFind(key);
         if (device.state == AndroidDevice::State::authorized && !m_cachedProperties.contains(key) &&
@@ -208,9 +212,10 @@ QCoro::Task<std::optional<ADBDeviceProperties>> ADBClient::readProperties(Androi
     m_propertyReads.insert(key);
     std::optional<ADBDeviceProperties> properties;
     try {
+        // A runner of its own: a phone whose shell does not answer holds up no other phone's read.
         const CommandResult result =
             co_await run(deviceArguments(device) + QStringList{QStringLiteral("shell"), QStringLiteral("getprop")},
-                         ADBCommand::readProperties);
+                         ADBCommand::readProperties, m_propertyRunners ? m_propertyRunners() : m_queryRunner);
         properties = ADBDeviceProperties::fromGetpropOutput(result.standardOutput);
     } catch (const ADBClientError &error) {
         // A phone whose shell does not answer is asked again only after more and more listings; one that
@@ -237,10 +242,16 @@ QCoro::Task<std::optional<ADBDeviceProperties>> ADBClient::readProperties(Androi
 QCoro::Task<QList<AndroidDevice>> ADBClient::devices()
 {
     QList<AndroidDevice> devices = co_await listDevices();
-    for (const AndroidDevice &device : devicesNeedingProperties(devices)) {
-        if (const std::optional<ADBDeviceProperties> properties = co_await readProperties(device)) {
+    const QList<AndroidDevice> needing = devicesNeedingProperties(devices);
+    // Started together, awaited in turn.
+    std::vector<QCoro::Task<std::optional<ADBDeviceProperties>>> reads;
+    for (const AndroidDevice &device : needing) {
+        reads.push_back(readProperties(device));
+    }
+    for (qsizetype index = 0; index < needing.size(); ++index) {
+        if (const std::optional<ADBDeviceProperties> properties = co_await reads[size_t(index)]) {
             for (AndroidDevice &listed : devices) {
-                if (isSamePhone(listed, device)) {
+                if (isSamePhone(listed, needing.at(index))) {
                     properties->applyTo(listed);
                 }
             }
@@ -354,14 +365,18 @@ void ADBClient::requireAnswer(const CommandResult &result, PhoneAnswer::Needs ne
 
 QCoro::Task<CommandResult> ADBClient::run(QStringList arguments, ADBCommand command)
 {
+    return run(std::move(arguments), command,
+               command == ADBCommand::listDevices || command == ADBCommand::readProperties ? m_queryRunner : m_runner);
+}
+
+QCoro::Task<CommandResult> ADBClient::run(QStringList arguments, ADBCommand command,
+                                          std::shared_ptr<CommandRunning> runner)
+{
     const std::optional<QStringList> fullArguments = m_serverController->arguments(arguments, m_executableURL);
     if (!fullArguments) {
         throw ADBClientError(ADBClientError::Case::serverStopping);
     }
     const std::chrono::milliseconds timeout = m_timeouts.of(command);
-    const std::shared_ptr<CommandRunning> &runner = command == ADBCommand::listDevices      ? m_queryRunner
-                                                    : command == ADBCommand::readProperties ? m_propertyRunner
-                                                                                            : m_runner;
     std::optional<CommandResult> finished;
     try {
         finished = co_await runner->run(m_executableURL, *fullArguments, timeout);

@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -45,20 +46,25 @@ struct ADBCommandTimeouts
 };
 
 // The one way the application talks to phones over adb. Its operations run on the thread that owns it; while one
-// waits for its command, others may start, and their commands queue at the runner. Listings and property reads go
-// through runners of their own when they are given, so that the list of phones never waits behind an install, an
-// application command or a phone whose shell does not answer.
+// waits for its command, others may start, and their commands queue at the runner. Listings go through a runner of
+// their own when it is given, and each property read through one of its own, so that the list of phones never waits
+// behind an install or an application command, and a phone whose shell does not answer holds up no other phone.
 class ADBClient
 {
 public:
+    // Makes a runner for one command.
+    using RunnerFactory = std::function<std::shared_ptr<CommandRunning>()>;
+
     // How many listings may pass, at most, before a phone that did not answer its property read is asked again.
     static constexpr int maximumPropertyRetrySkip = 32;
+    // How many phones' properties are read at once, at most; the others wait for later listings.
+    static constexpr qsizetype maximumPropertyReads = 8;
 
     // Throws ADBClientError::Case::executableMissing when no adb was located. Without `queryRunner`, every command
-    // goes through `runner`; without `propertyRunner`, property reads go through the listings' runner.
+    // goes through `runner`; without `propertyRunners`, property reads go through the listings' runner.
     ADBClient(const std::optional<QString> &executableURL, std::shared_ptr<CommandRunning> runner,
               std::shared_ptr<ADBServerController> serverController, ADBCommandTimeouts timeouts = {},
-              std::shared_ptr<CommandRunning> queryRunner = {}, std::shared_ptr<CommandRunning> propertyRunner = {});
+              std::shared_ptr<CommandRunning> queryRunner = {}, RunnerFactory propertyRunners = {});
     ADBClient(const ADBClient &) = delete;
     ADBClient &operator=(const ADBClient &) = delete;
 
@@ -96,12 +102,13 @@ public:
     // read from them.
     QCoro::Task<QList<AndroidDevice>> listDevices();
     // Of `devices`, the authorised phones whose properties are still to be read: not read yet, not being read, and
-    // not waiting out the listings after a read that got no answer.
+    // not waiting out the listings after a read that got no answer; no more than may be read at once besides the
+    // reads under way.
     QList<AndroidDevice> devicesNeedingProperties(const QList<AndroidDevice> &devices) const;
     // Reads the system properties of `device` and keeps them while it stays listed; nothing when the phone does
     // not answer, which it is then not asked again for 1, 2, 4, … (at most 32) listings.
     QCoro::Task<std::optional<ADBDeviceProperties>> readProperties(AndroidDevice device);
-    // The listing, then the properties still to be read, one phone after another.
+    // The listing, then the properties still to be read, each phone's at once.
     QCoro::Task<QList<AndroidDevice>> devices();
 
     // Checks the packages again and installs them: one file, or a split set in one go. adb hands each file name
@@ -126,6 +133,8 @@ public:
     // with the classified error, a command past its time-out or its output bound with commandTimedOut or
     // outputTooLarge, one ended as the application quits with serverStopping.
     QCoro::Task<CommandResult> run(QStringList arguments, ADBCommand command);
+    // The same through `runner`.
+    QCoro::Task<CommandResult> run(QStringList arguments, ADBCommand command, std::shared_ptr<CommandRunning> runner);
 
     // The identifier when it is two or more dot-separated parts of ASCII letters, digits and "_", fewer than 256
     // characters; otherwise throws invalidPackageIdentifier.
@@ -153,7 +162,7 @@ private:
     };
 
     std::shared_ptr<CommandRunning> m_queryRunner;
-    std::shared_ptr<CommandRunning> m_propertyRunner;
+    RunnerFactory m_propertyRunners;
     std::shared_ptr<ADBServerController> m_serverController;
     ADBCommandTimeouts m_timeouts;
     QHash<QString, CachedProperties> m_cachedProperties;

@@ -7,6 +7,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -165,24 +166,31 @@ QCoro::Task<void> DeviceStore::listDevices(std::shared_ptr<ADBClient> client)
 
 QCoro::Task<void> DeviceStore::readDeviceProperties(std::shared_ptr<ADBClient> client)
 {
-    const QPointer<DeviceStore> self(this);
+    // Started together, so that a phone whose shell does not answer holds up no other phone's name.
+    std::vector<QCoro::Task<void>> reads;
     for (const AndroidDevice &device : client->devicesNeedingProperties(m_devices)) {
-        const std::optional<ADBDeviceProperties> properties = co_await client->readProperties(device);
-        if (!self) {
-            co_return;
-        }
-        if (!properties) {
-            continue;
-        }
-        // Into the record of the same phone, when it is still listed and authorised.
-        QList<AndroidDevice> devices = m_devices;
-        for (AndroidDevice &listed : devices) {
-            if (ADBClient::isSamePhone(listed, device) && listed.state == AndroidDevice::State::authorized) {
-                properties->applyTo(listed);
-            }
-        }
-        setDevices(devices);
+        reads.push_back(readDeviceProperties(client, device));
     }
+    for (QCoro::Task<void> &read : reads) {
+        co_await read;
+    }
+}
+
+QCoro::Task<void> DeviceStore::readDeviceProperties(std::shared_ptr<ADBClient> client, AndroidDevice device)
+{
+    const QPointer<DeviceStore> self(this);
+    const std::optional<ADBDeviceProperties> properties = co_await client->readProperties(device);
+    if (!self || !properties) {
+        co_return;
+    }
+    // Into the record of the same phone, when it is still listed and authorised.
+    QList<AndroidDevice> devices = m_devices;
+    for (AndroidDevice &listed : devices) {
+        if (ADBClient::isSamePhone(listed, device) && listed.state == AndroidDevice::State::authorized) {
+            properties->applyTo(listed);
+        }
+    }
+    setDevices(devices);
 }
 
 void DeviceStore::updateUSBPhoneProblem(bool mayProbe)

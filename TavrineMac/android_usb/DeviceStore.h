@@ -238,8 +238,9 @@ private:
     void setUSBPhoneProblem(const std::optional<QString> &problem);
 
     QCoro::Task<void> listDevices(std::shared_ptr<ADBClient> client);
-    // Reads the properties of the listed phones that lack them, one after another, publishing each as it comes.
+    // Reads the properties of the listed phones that lack them, all at once, publishing each as it comes.
     QCoro::Task<void> readDeviceProperties(std::shared_ptr<ADBClient> client);
+    QCoro::Task<void> readDeviceProperties(std::shared_ptr<ADBClient> client, AndroidDevice device);
     void recordInstall(const AndroidDevice &device, const APKInstallPlan &plan, bool succeeded, const QString &message);
 
     const std::shared_ptr<ADBClient> m_client;

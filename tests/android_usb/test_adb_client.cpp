@@ -889,6 +889,26 @@ private slots:
         QCOMPARE(asked, (QList<int>{1, 3}));
     }
 
+    // Each phone's properties are read beside the others', but no more than eight at once: a listing of many phones
+    // leaves the rest to the listings after it.
+    void propertyReadsAreBounded()
+    {
+        QString listing = listingHeader;
+        for (int phone = 1; phone <= 20; ++phone)
+            listing += u"P%1 device usb:1-%1 product:p model:M transport_id:%1\n"_s.arg(phone);
+        m_runner->answer = [&listing](const QStringList &arguments) {
+            return CommandResult{
+                arguments, arguments.contains(u"getprop"_s) ? u"[ro.product.model]: [M]"_s : listing, {}, 0};
+        };
+        QList<qsizetype> reads;
+        for (int listingNumber = 1; listingNumber <= 4; ++listingNumber) {
+            m_runner->commands.clear();
+            awaitTask(m_client->devices());
+            reads.append(m_runner->commands.size() - 1);
+        }
+        QCOMPARE(reads, (QList<qsizetype>{8, 8, 4, 0}));
+    }
+
     void locatorTakesTheFirstExecutableCandidate()
     {
         QProcessEnvironment environment;

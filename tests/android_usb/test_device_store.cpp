@@ -698,6 +698,46 @@ private slots:
         QCOMPARE(store.devices().value(0).marketingName, u"A"_s);
     }
 
+    // A phone whose shell does not answer holds up no other phone's properties, whether that one came with it or
+    // later.
+    void aPhoneThatDoesNotAnswerHoldsUpNoOtherPhone_data()
+    {
+        // Whether the second phone is plugged in while the first one's read waits (else both together).
+        TestTable<bool> rows;
+        rows("plugged in later", true);
+        rows("plugged in together", false);
+    }
+    void aPhoneThatDoesNotAnswerHoldsUpNoOtherPhone()
+    {
+        const auto [later] = TestTable<bool>::fetch();
+        const QByteArray both = R"([{"serial": "A", "model": "Alpha"}, {"serial": "B", "model": "Beta"}])";
+        QVERIFY(writeFile(state(u"devices.json"_s), later ? R"([{"serial": "A", "model": "Alpha"}])" : both));
+        QVERIFY(writeFile(state(u"failures.json"_s), R"({"getprop": {"hang": true, "times": 1}})"));
+        DeviceStore &store = makeStoreOnPort(0, std::chrono::minutes(2));
+        QCoro::Task<void> first = store.refresh();
+        QTRY_COMPARE(processIdsIn(state(u"hang.pids"_s)).size(), 2);
+        std::optional<QCoro::Task<void>> second;
+        if (later) {
+            QVERIFY(writeFile(state(u"devices.json"_s), both));
+            second.emplace(store.refresh());
+        }
+        // The one phone that answers is named while the other one's read still waits.
+        const auto named = [&store] {
+            return std::ranges::count_if(store.devices(),
+                                         [](const AndroidDevice &device) { return device.marketingName.has_value(); });
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(named(), 1, 60'000);
+        const QList<qint64> hanging = processIdsIn(state(u"hang.pids"_s));
+        QVERIFY(std::ranges::all_of(hanging, isProcessRunning));
+        if (later)
+            QCOMPARE(store.devices().at(1).displayName(), u"Beta"_s);
+        for (const qint64 processId : hanging)
+            ::kill(pid_t(processId), SIGKILL);
+        awaitTask(first);
+        if (second)
+            awaitTask(*second);
+    }
+
     // When adb cannot list the phones, none is shown as connected and the reason is said until a listing succeeds.
     void aFailedListingShowsNoPhoneAndSaysWhy_data()
     {
@@ -1250,7 +1290,7 @@ private:
     DeviceStore &makeBoundedStore() { return makeStoreOnPort(0, std::chrono::seconds(2)); }
 
     // A store whose adb server is on `port` (0: the private one), each of whose adb commands ends after `timeout`,
-    // with listings, property reads and other commands each through a runner of their own.
+    // with listings, each property read and other commands each through a runner of their own.
     DeviceStore &makeStoreOnPort(quint16 port, std::chrono::milliseconds timeout)
     {
         const auto runner = [] {
@@ -1260,7 +1300,7 @@ private:
             QFINDTESTDATA("fake-adb"), runner(),
             std::make_shared<ADBServerController>([](const QString &, const QStringList &) {},
                                                   port == 0 ? ADBServerController::privatePort : port),
-            ADBCommandTimeouts{timeout, timeout, timeout}, runner(), runner());
+            ADBCommandTimeouts{timeout, timeout, timeout}, runner(), runner);
         m_store = std::make_unique<DeviceStore>(client, history(), DeviceStoreEnvironment{m_usb, u"/none"_s});
         return *m_store;
     }
