@@ -1,7 +1,7 @@
 // Text printed by adb ("devices -l", "shell getprop" or a command's answer), as the desktop parses it; the first
 // byte picks the parser. Every device must carry a serial that is one token (or none), and read back from its own line.
 // Whatever the text, the excerpt kept of it in errors is a bounded prefix that splits no character; a failure's text
-// never shows the path adb echoes, and a phone's names hold no control or direction character.
+// never shows the path adb echoes, and a phone's names hold no control or direction character and show cut.
 #include "ADBOutputParser.h"
 #include "FuzzCheck.h"
 #include "PhoneAnswer.h"
@@ -83,12 +83,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
     } else {
         const ADBDeviceProperties properties = ADBDeviceProperties::fromGetpropOutput(text);
-        for (const auto &value : {properties.marketingName, properties.manufacturer, properties.androidVersion}) {
+        for (const auto &value : {properties.manufacturer, properties.androidVersion}) {
             requirePromise(!value || !value->isEmpty(), "chosen properties are not empty");
             requirePromise(!value || (withoutControlCharacters(*value) == *value &&
                                       value->toUcs4().size() <= phoneTextCharacters + 1),
-                           "a phone's name is shown as it reads, and bounded");
+                           "a phone's fact is shown as it reads, and bounded");
         }
+        // The names are kept whole within the excerpt's bound, to be compared, and shown cut.
+        for (const auto &value : {properties.marketingName, properties.productModel}) {
+            requirePromise(!value || !value->isEmpty(), "chosen properties are not empty");
+            requirePromise(!value || (withoutControlCharacters(*value) == *value &&
+                                      value->toUtf8().size() <= textExcerptBytes + 3),
+                           "a phone's name is kept as it reads, and bounded");
+        }
+        AndroidDevice device;
+        properties.applyTo(device);
+        requirePromise(device.displayName().toUcs4().size() <= phoneTextCharacters + 1, "a name is shown cut");
     }
     return 0;
 }
