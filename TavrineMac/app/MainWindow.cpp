@@ -370,10 +370,13 @@ void MainWindow::selectionChanged()
 void MainWindow::devicesChanged()
 {
     // Bound again as phones come: a serial once bound wrong (the phone's properties taken from another phone) is
-    // mended as soon as the connected phone is listed with its own.
-    if (state().isConnected()) {
-        if (const auto device = deviceToBind(m_lastSnapshotModel, state()))
-            m_transferStore.bindUSBSerial(device->serial, *m_transferStore.selectedTrustedDeviceID());
+    // mended as soon as the connected phone is listed with its own. A serial another trusted phone holds stays its.
+    if (const MainWindowState now = state(); now.isConnected()) {
+        const auto device = deviceToBind(m_lastSnapshotModel, now);
+        if (device && std::ranges::none_of(now.trustedDevices, [&](const TrustedDeviceRecord &record) {
+                return record.usbSerial == device->serial && record.id != now.selectedTrustedDeviceID;
+            }))
+            m_transferStore.bindUSBSerial(device->serial, *now.selectedTrustedDeviceID);
     }
     // A plain USB row the user chose keeps the device store on its phone.
     const bool choseUSBRow = m_sidebarSelection && m_sidebarSelection->kind == SidebarSelection::Kind::usbDevice;
