@@ -264,7 +264,10 @@ QHash<QString, QString> DeviceStore::renamedIDs(const QList<AndroidDevice> &list
                 came, [&departed](const AndroidDevice &other) { return mayBeOnePhone(*departed, other); }) != 1) {
             continue;
         }
-        renamed.insert(departed->id(), phone.id());
+        // adb's server started anew may give it its old id again: then nothing is renamed.
+        if (departed->id() != phone.id()) {
+            renamed.insert(departed->id(), phone.id());
+        }
         m_departedPhones.erase(departed);
     }
     return renamed;
