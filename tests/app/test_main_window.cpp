@@ -1100,10 +1100,14 @@ private slots:
                 if (now && now != sidebar && !sidebar->isAncestorOf(now))
                     elsewhere << now->metaObject()->className();
             });
-        // A phone is plugged in.
-        QVERIFY(writeFile(m_adbState.filePath("devices.json"), R"([{"serial": "R58N", "model": "Galaxy_S23"}])"));
+        // A phone is plugged in; its name follows once its properties are read.
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"),
+                          R"([{"serial": "R58N", "model": "Galaxy_S23", "properties": )"
+                          R"({"ro.product.model": "Galaxy S23", "ro.build.version.release": "14"}}])"));
         awaitTask(paired.devices.refresh());
         QTRY_COMPARE(phoneRows(paired.window).size(), 2);
+        // No read of the phone is left running when the window goes.
+        QTRY_VERIFY(!paired.devices.devices().isEmpty() && paired.devices.devices().first().androidVersion);
         disconnect(watch);
         QVERIFY(isManager(QApplication::focusWidget()));
         QVERIFY2(elsewhere.isEmpty(), qPrintable(elsewhere.join(", ")));
