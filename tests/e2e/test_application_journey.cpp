@@ -418,6 +418,8 @@ private slots:
     void terminationStopsThePrivateADBServer()
     {
         QVERIFY(adbCommands().contains(R"(["-P", "45037", "devices")"));
+        // An application that is gone has no process: a signal to process 0 would end the whole test run.
+        QCOMPARE(m_app.state(), QProcess::Running);
         ::kill(pid_t(m_app.processId()), SIGTERM);
         QVERIFY(m_app.waitForFinished(commandTimeoutMilliseconds));
         QCOMPARE(m_app.exitStatus(), QProcess::NormalExit);
@@ -473,7 +475,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        if (m_app.state() != QProcess::NotRunning) {
+        if (m_app.state() != QProcess::NotRunning && m_app.processId() > 0) {
             ::kill(pid_t(m_app.processId()), SIGTERM);
             if (!m_app.waitForFinished(commandTimeoutMilliseconds))
                 m_app.kill();
