@@ -5,6 +5,7 @@
 #include "PhoneCommand.h"
 #include "PhoneOutput.h"
 #include "StorageLayout.h"
+#include "ThreadHandOver.h"
 #include "WholeFileCommit.h"
 
 #include <QDir>
@@ -94,7 +95,7 @@ PhoneSession::~PhoneSession()
     acknowledgeDeliveries();
     // No work outlives the handlers it uses; answers it posted go with this object, unsent.
     m_workers.clear();
-    m_workers.waitForDone();
+    ThreadHandOver::waitForDone(m_workers);
 }
 
 void PhoneSession::start(int inputFileDescriptor)
@@ -192,17 +193,14 @@ void PhoneSession::handleRequest(const ManagementRequest &request)
     }
     ++m_answersBeingMade;
     // The destructor waits for the workers, so `this` outlives the work.
-    m_workers.start([this, request] {
+    ThreadHandOver::start(m_workers, [this, request] {
         ManagementAnswer answer = m_handlers.answer(request.action, request.payload);
-        QMetaObject::invokeMethod(
-            this,
-            [this, request, answer = std::move(answer)] {
-                --m_answersBeingMade;
-                if (!m_finished) {
-                    sendAnswer(request, answer);
-                }
-            },
-            Qt::QueuedConnection);
+        ThreadHandOver::post(this, [this, request, answer = std::move(answer)] {
+            --m_answersBeingMade;
+            if (!m_finished) {
+                sendAnswer(request, answer);
+            }
+        });
     });
 }
 

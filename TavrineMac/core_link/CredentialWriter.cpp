@@ -1,6 +1,6 @@
 #include "CredentialWriter.h"
 
-#include <QMetaObject>
+#include "ThreadHandOver.h"
 
 #include <exception>
 #include <utility>
@@ -68,7 +68,7 @@ void CredentialWriter::run()
         const Outcome outcome = writeBatch(batch.items);
         batch.outcome.set_value(outcome);
         if (batch.context && batch.finished) {
-            QMetaObject::invokeMethod(batch.context, std::move(batch.finished), Qt::QueuedConnection);
+            ThreadHandOver::post(batch.context, std::move(batch.finished));
         }
         lock.lock();
         m_writing = false;

@@ -1,5 +1,7 @@
 #include "TransferNotificationService.h"
 
+#include "ThreadHandOver.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
@@ -48,8 +50,7 @@ DBusNotificationSink::~DBusNotificationSink()
 {
     if (m_senderThread) {
         // What was handed to the thread is sent before it ends: the end comes behind it.
-        QMetaObject::invokeMethod(
-            m_sender.get(), [thread = m_senderThread.get()] { thread->quit(); }, Qt::QueuedConnection);
+        ThreadHandOver::post(m_sender.get(), [thread = m_senderThread.get()] { thread->quit(); });
         m_senderThread->wait();
     }
 }
@@ -67,22 +68,19 @@ void DBusNotificationSink::post(const TransferNotification &notification)
             m_senderThread->start();
         }
         const bool escapesBody = m_readsBodyMarkup->value_or(false);
-        QMetaObject::invokeMethod(
-            m_sender.get(),
-            [connection = m_connection, notification, escapesBody] {
-                // The body is a file name from the phone or the disk: shown as it stands, never as markup.
-                const QString body = escapesBody ? notification.body.toHtmlEscaped() : notification.body;
-                const QVariantMap hints{
-                    {u"sound-name"_s, u"message-new-instant"_s},
-                    {u"x-tavrine-identifier"_s, notification.identifier},
-                };
-                QDBusMessage call = notificationsCall(u"Notify"_s);
-                call << applicationName << noNotificationToReplace << QString() << notification.title << body
-                     << QStringList() << hints << serverDefaultExpiration;
-                // Nothing is done with the notification's number: no answer is waited for.
-                QDBusConnection(connection).send(call);
-            },
-            Qt::QueuedConnection);
+        ThreadHandOver::post(m_sender.get(), [connection = m_connection, notification, escapesBody] {
+            // The body is a file name from the phone or the disk: shown as it stands, never as markup.
+            const QString body = escapesBody ? notification.body.toHtmlEscaped() : notification.body;
+            const QVariantMap hints{
+                {u"sound-name"_s, u"message-new-instant"_s},
+                {u"x-tavrine-identifier"_s, notification.identifier},
+            };
+            QDBusMessage call = notificationsCall(u"Notify"_s);
+            call << applicationName << noNotificationToReplace << QString() << notification.title << body
+                 << QStringList() << hints << serverDefaultExpiration;
+            // Nothing is done with the notification's number: no answer is waited for.
+            QDBusConnection(connection).send(call);
+        });
     });
 }
 
