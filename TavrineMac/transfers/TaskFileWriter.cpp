@@ -1,6 +1,6 @@
 #include "TaskFileWriter.h"
 
-#include <QMetaObject>
+#include "ThreadHandOver.h"
 
 #include <utility>
 
@@ -82,14 +82,22 @@ void TaskFileWriter::run()
         if (!m_waiting) {
             return; // stopping, with nothing left to write
         }
-        QList<TransferTaskRecord> shared = *std::exchange(m_waiting, std::nullopt);
+        QList<TransferTaskRecord> handed = *std::exchange(m_waiting, std::nullopt);
         const quint64 request = m_waitingRequest;
         m_writing = true;
         lock.unlock();
-        // The caller's list is copied here and let go of at once, before the long part: a list still shared
-        // when the caller next changes a task is copied whole on the caller's thread, which runs the transfers.
-        const QList<TransferTaskRecord> tasks(shared.cbegin(), shared.cend());
-        shared = {};
+        // The caller's list is copied here and handed back at once, before the long part: a list still shared when
+        // the caller next changes a task is copied whole on the caller's thread, which runs the transfers. The
+        // caller's thread lets go of it: once its list is no longer shared it changes its tasks in place, and only
+        // the lock it takes to let go orders that after the copy (finding the list unshared orders nothing).
+        const QList<TransferTaskRecord> tasks(handed.cbegin(), handed.cend());
+        lock.lock();
+        m_copied.push_back(std::move(handed));
+        lock.unlock();
+        ThreadHandOver::post(m_receiver.get(), [this] {
+            const std::lock_guard lock(m_mutex);
+            m_copied.clear();
+        });
         std::optional<QString> failure;
         try {
             m_repository.save(tasks);
@@ -99,11 +107,9 @@ void TaskFileWriter::run()
         // The context outlives this thread (its owner joins it first); a call still queued when the context goes is
         // dropped with it.
         if (failure) {
-            QMetaObject::invokeMethod(
-                m_context, [failed = m_failed, description = *failure] { failed(description); }, Qt::QueuedConnection);
+            ThreadHandOver::post(m_context, [failed = m_failed, description = *failure] { failed(description); });
         } else if (m_written) {
-            QMetaObject::invokeMethod(
-                m_context, [written = m_written, request] { written(request); }, Qt::QueuedConnection);
+            ThreadHandOver::post(m_context, [written = m_written, request] { written(request); });
         }
         lock.lock();
         m_writing = false;
@@ -111,13 +117,10 @@ void TaskFileWriter::run()
         if (m_due) {
             // The receiver outlives this thread (the destructor joins it first); a call still queued when the
             // receiver goes is dropped with it.
-            QMetaObject::invokeMethod(
-                m_receiver.get(),
-                [this] {
-                    const std::lock_guard lock(m_mutex);
-                    handOverDueWrite();
-                },
-                Qt::QueuedConnection);
+            ThreadHandOver::post(m_receiver.get(), [this] {
+                const std::lock_guard lock(m_mutex);
+                handOverDueWrite();
+            });
         }
     }
 }

@@ -126,6 +126,26 @@ private slots:
         QCOMPARE(heard.last(), quint64(300));
     }
 
+    // Once the writer has copied the list it was handed, the owner's list is its own again: the owner changes a task
+    // in place, not in a copy of the whole list, and the change comes after the writer's copy (a ThreadSanitizer
+    // build tells when nothing orders the two).
+    void theOwnerChangesItsTasksInPlaceOnceTheyAreCopied()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(u"transfer-tasks-v1.json"_s);
+        QObject context;
+        QList<TransferTaskRecord> state = tasks(3);
+        TaskFileWriter writer(TransferTaskRepository(path), &context, [](const QString &) {});
+        writer.write(state);
+        QTRY_VERIFY(state.isDetached());
+        const TransferTaskRecord *const stored = state.constData();
+        state[1].fileName = u"renamed.txt"_s;
+        QCOMPARE(state.constData(), stored);
+        writer.write(state);
+        writer.waitUntilWritten();
+        QCOMPARE(TransferTaskRepository(path).load(), state);
+    }
+
     // A write that fails is told on the context's thread, and the writer goes on with the next.
     void failuresReachTheContextsThread()
     {
