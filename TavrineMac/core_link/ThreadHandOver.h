@@ -120,7 +120,7 @@ template <typename Call> void post(QObject *context, Call call)
              [context](auto handed) { QMetaObject::invokeMethod(context, std::move(handed), Qt::QueuedConnection); });
 }
 
-// Runs `work` on one of `pool`'s threads. What it did is ordered before the return of `waitForDone`.
+// Runs `work` on one of `pool`'s threads. What it did comes before the return of `waitForDone` on the pool.
 template <typename Work> void start(QThreadPool &pool, Work work)
 {
     handOver(
