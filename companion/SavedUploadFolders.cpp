@@ -2,6 +2,7 @@
 
 #include "ActionPayload.h"
 #include "FileDescriptor.h"
+#include "RegularFileReader.h"
 #include "StorageLayout.h"
 
 #include <QFile>
@@ -104,17 +105,12 @@ std::optional<Contents> parse(const QByteArray &bytes)
 std::optional<Contents> load(const QString &storageDirectory, QString *errorMessage)
 {
     const QString path = StorageLayout::uploadFoldersPath(storageDirectory);
-    // Only a file of its own: a link there is not followed.
-    const FileDescriptor descriptor(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (descriptor.get() < 0 && errno == ENOENT) {
+    const RegularFileRead read = readRegularFile(path, maximumFileBytes);
+    if (read.outcome == RegularFileRead::Outcome::missing) {
         return Contents();
     }
-    QFile file;
-    std::optional<Contents> contents;
-    if (descriptor.get() >= 0 && file.open(descriptor.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-        contents = parse(file.read(maximumFileBytes + 1));
-    }
+    std::optional<Contents> contents =
+        read.outcome == RegularFileRead::Outcome::read ? parse(read.contents) : std::nullopt;
     if (!contents && errorMessage) {
         *errorMessage = QStringLiteral("The folders of earlier uploads in %1 could not be read; their files go into "
                                        "the storage folder")
