@@ -11,6 +11,7 @@
 #include <chrono>
 #include <exception>
 #include <memory>
+#include <stdexcept>
 #include <type_traits>
 #include <variant>
 
@@ -23,7 +24,10 @@ template <typename Work> QCoro::Task<std::invoke_result_t<Work>> runInBackground
     using Value = std::conditional_t<std::is_void_v<Result>, std::monostate, Result>;
     // The value comes back beside the future, not in it: a future lets go of the values it holds on whichever thread
     // drops it last, ordered by a count inside Qt that ThreadSanitizer does not see.
-    auto outcome = std::make_shared<std::variant<std::exception_ptr, Value>>();
+    struct NotRun
+    {
+    };
+    auto outcome = std::make_shared<std::variant<NotRun, std::exception_ptr, Value>>();
     co_await ThreadHandOver::handOver(
         [work, outcome]() mutable {
             try {
@@ -46,6 +50,10 @@ template <typename Work> QCoro::Task<std::invoke_result_t<Work>> runInBackground
     ThreadHandOver::acquire(outcome.get());
     if (const auto *failure = std::get_if<std::exception_ptr>(outcome.get())) {
         std::rethrow_exception(*failure);
+    }
+    // A pool that is going away drops what it has not started.
+    if (std::holds_alternative<NotRun>(*outcome)) {
+        throw std::runtime_error("the background work was not run");
     }
     if constexpr (!std::is_void_v<Result>) {
         co_return std::get<Value>(std::move(*outcome));
