@@ -89,15 +89,9 @@ void TaskFileWriter::run()
         // The caller's list is copied here and handed back at once, before the long part: a list still shared when
         // the caller next changes a task is copied whole on the caller's thread, which runs the transfers. The
         // caller's thread lets go of it: once its list is no longer shared it changes its tasks in place, and only
-        // the lock it takes to let go orders that after the copy (finding the list unshared orders nothing).
+        // the hand-over orders that after the copy (finding the list unshared orders nothing).
         const QList<TransferTaskRecord> tasks(handed.cbegin(), handed.cend());
-        lock.lock();
-        m_copied.push_back(std::move(handed));
-        lock.unlock();
-        ThreadHandOver::post(m_receiver.get(), [this] {
-            const std::lock_guard lock(m_mutex);
-            m_copied.clear();
-        });
+        ThreadHandOver::post(m_receiver.get(), [handed = std::move(handed)]() mutable { handed = {}; });
         std::optional<QString> failure;
         try {
             m_repository.save(tasks);

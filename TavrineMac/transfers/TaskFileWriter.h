@@ -12,7 +12,6 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <vector>
 
 // Writes the task file on a thread of its own, started by the first write, so that the event loop never waits for
 // the disk (each write is flushed to the device before it replaces the file). Writes come out in the order they were
@@ -57,8 +56,6 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::optional<QList<TransferTaskRecord>> m_waiting;
-    // The lists the writer copied, until the owner's thread lets go of them.
-    std::vector<QList<TransferTaskRecord>> m_copied;
     quint64 m_requests = 0;       // the writes asked for so far
     quint64 m_waitingRequest = 0; // the newest request that the waiting list holds
     bool m_due = false;           // a write was asked for while the writer was at work; `current` has what to write
