@@ -124,9 +124,18 @@ QStringList ADBClient::deviceArguments(const AndroidDevice &device)
     return {QStringLiteral("-s"), device.serial};
 }
 
+QString ADBClient::propertyKey(const AndroidDevice &device)
+{
+    // A listed text holds no line break; "=" tells an empty text from none.
+    const auto part = [](const std::optional<QString> &text) {
+        return text ? u'=' + *text : QString();
+    };
+    return device.id() + u'\n' + part(device.model) + u'\n' + part(device.product);
+}
+
 bool ADBClient::isSamePhone(const AndroidDevice &listed, const AndroidDevice &read)
 {
-    return listed.id() == read.id() && ListedAs::of(listed) == ListedAs::of(read);
+    return propertyKey(listed) == propertyKey(read);
 }
 
 QCoro::Task<QList<AndroidDevice>> ADBClient::listDevices()
@@ -158,27 +167,17 @@ QCoro::Task<QList<AndroidDevice>> ADBClient::listDevices()
         if (!device.isUSBTransport) {
             continue; // phones on a network connection are not USB phones
         }
-        const QString key = device.id();
+        const QString key = propertyKey(device);
         listedKeys.insert(key);
-        if (device.state == AndroidDevice::State::authorized) {
-            // Listed as another phone than the one read under this id: that one's reads are forgotten.
-            const ListedAs listedAs = ListedAs::of(device);
-            if (const auto cached = m_cachedProperties.constFind(key); cached != m_cachedProperties.cend()) {
-                if (cached->listedAs == listedAs) {
-                    cached->properties.applyTo(device);
-                } else {
-                    m_cachedProperties.remove(key);
-                }
-            }
-            if (const auto retry = m_propertyRetries.constFind(key);
-                retry != m_propertyRetries.cend() && retry->listedAs != listedAs) {
-                m_propertyRetries.remove(key);
-            }
+        if (const auto cached = m_cachedProperties.constFind(key);
+            cached != m_cachedProperties.cend() && device.state == AndroidDevice::State::authorized) {
+            cached->applyTo(device);
         }
         devices.append(std::move(device));
     }
-    // An unplugged phone is forgotten: plugged in again, it is read again at once.
-    m_cachedProperties.removeIf([&listedKeys](const QHash<QString, CachedProperties>::iterator entry) {
+    // An unplugged phone is forgotten: plugged in again, it is read again at once. So are the reads of a phone that
+    // adb now lists under its id with another model or product: another phone took the id.
+    m_cachedProperties.removeIf([&listedKeys](const QHash<QString, ADBDeviceProperties>::iterator entry) {
         return !listedKeys.contains(entry.key());
     });
     m_propertyRetries.removeIf([&listedKeys](const QHash<QString, PropertyRetry>::iterator entry) {
@@ -196,7 +195,7 @@ QList<AndroidDevice> ADBClient::devicesNeedingProperties(const QList<AndroidDevi
         if (m_propertyReads.size() + needing.size() >= maximumPropertyReads) {
             break;
         }
-        const QString key = device.id();
+        const QString key = propertyKey(device);
         const auto retry = m_propertyRetries.constFind(key);
         if (device.state == AndroidDevice::State::authorized && !m_cachedProperties.contains(key) &&
             !m_propertyReads.contains(key) && (retry == m_propertyRetries.cend() || retry->askedAt <= m_listingCount)) {
@@ -208,14 +207,13 @@ QList<AndroidDevice> ADBClient::devicesNeedingProperties(const QList<AndroidDevi
 
 QCoro::Task<std::optional<ADBDeviceProperties>> ADBClient::readProperties(AndroidDevice device)
 {
-    const QString key = device.id();
+    const QString key = propertyKey(device);
     m_propertyReads.insert(key);
     std::optional<ADBDeviceProperties> properties;
     try {
-        // A runner of its own: a phone whose shell does not answer holds up no other phone's read.
         const CommandResult result =
             co_await run(deviceArguments(device) + QStringList{QStringLiteral("shell"), QStringLiteral("getprop")},
-                         ADBCommand::readProperties, m_propertyRunners ? m_propertyRunners() : m_queryRunner);
+                         ADBCommand::readProperties);
         properties = ADBDeviceProperties::fromGetpropOutput(result.standardOutput);
     } catch (const ADBClientError &error) {
         // A phone whose shell does not answer is asked again only after more and more listings; one that
@@ -225,7 +223,6 @@ QCoro::Task<std::optional<ADBDeviceProperties>> ADBClient::readProperties(Androi
             PropertyRetry &retry = m_propertyRetries[key];
             retry.askedAt = m_listingCount + retry.nextSkip + 1;
             retry.nextSkip = std::min(retry.nextSkip * 2, maximumPropertyRetrySkip);
-            retry.listedAs = ListedAs::of(device);
         }
     } catch (const std::exception &) {
         // Shown without its properties.
@@ -233,7 +230,7 @@ QCoro::Task<std::optional<ADBDeviceProperties>> ADBClient::readProperties(Androi
     m_propertyReads.remove(key);
     // A phone unplugged meanwhile is not remembered.
     if (properties && m_listedKeys.contains(key)) {
-        m_cachedProperties.insert(key, {*properties, ListedAs::of(device)});
+        m_cachedProperties.insert(key, *properties);
         m_propertyRetries.remove(key);
     }
     co_return properties;
@@ -301,10 +298,8 @@ std::optional<QString> ADBClient::manufacturerOf(const AndroidDevice &device) co
     if (device.manufacturer) {
         return device.manufacturer;
     }
-    const auto cached = m_cachedProperties.constFind(device.id());
-    return cached == m_cachedProperties.cend() || cached->listedAs != ListedAs::of(device)
-               ? std::nullopt
-               : cached->properties.manufacturer;
+    const auto cached = m_cachedProperties.constFind(propertyKey(device));
+    return cached == m_cachedProperties.cend() ? std::nullopt : cached->manufacturer;
 }
 
 QCoro::Task<void> ADBClient::launchCompanion(QString pairingURL, AndroidDevice device)
@@ -365,13 +360,12 @@ void ADBClient::requireAnswer(const CommandResult &result, PhoneAnswer::Needs ne
 
 QCoro::Task<CommandResult> ADBClient::run(QStringList arguments, ADBCommand command)
 {
-    return run(std::move(arguments), command,
-               command == ADBCommand::listDevices || command == ADBCommand::readProperties ? m_queryRunner : m_runner);
-}
-
-QCoro::Task<CommandResult> ADBClient::run(QStringList arguments, ADBCommand command,
-                                          std::shared_ptr<CommandRunning> runner)
-{
+    // Listings and property reads never wait behind an install; each property read has a runner of its own where
+    // there is a maker of them, so that a phone whose shell does not answer holds up no other phone's read.
+    const std::shared_ptr<CommandRunning> runner =
+        command == ADBCommand::readProperties && m_propertyRunners                    ? m_propertyRunners()
+        : command == ADBCommand::listDevices || command == ADBCommand::readProperties ? m_queryRunner
+                                                                                      : m_runner;
     const std::optional<QStringList> fullArguments = m_serverController->arguments(arguments, m_executableURL);
     if (!fullArguments) {
         throw ADBClientError(ADBClientError::Case::serverStopping);

@@ -68,34 +68,19 @@ public:
     ADBClient(const ADBClient &) = delete;
     ADBClient &operator=(const ADBClient &) = delete;
 
-    // What adb listed a phone with besides its id: its model and product.
-    struct ListedAs
-    {
-        std::optional<QString> model;
-        std::optional<QString> product;
-
-        static ListedAs of(const AndroidDevice &device) { return {device.model, device.product}; }
-        bool operator==(const ListedAs &) const = default;
-    };
-
-    // The system properties read from a phone, and what adb listed it with when they were read.
-    struct CachedProperties
-    {
-        ADBDeviceProperties properties;
-        ListedAs listedAs;
-    };
-
     const QString &executableURL() const { return m_executableURL; }
-    // Keyed by the phone's id (AndroidDevice::id).
-    const QHash<QString, CachedProperties> &cachedProperties() const { return m_cachedProperties; }
+    // Keyed by propertyKey.
+    const QHash<QString, ADBDeviceProperties> &cachedProperties() const { return m_cachedProperties; }
 
     // How commands name `device`: by the transport id adb listed it with ("-t", id), since a serial can be empty
     // or shared by several phones; by its serial ("-s", serial) when there is no transport id.
     static QStringList deviceArguments(const AndroidDevice &device);
 
-    // Whether properties read from `read` are those of `listed`: the same id, listed with the same model and
-    // product. A transport id alone is not enough: adb's server numbers the phones afresh when it starts again, and
-    // two phones may share a serial.
+    // Which phone's properties a record's are: its id (serial and transport id), with the model and product adb
+    // listed it with. A transport id alone is not enough: adb's server numbers the phones afresh when it starts
+    // again, and two phones may share a serial.
+    static QString propertyKey(const AndroidDevice &device);
+    // Whether properties read from `read` are those of `listed`: the same property key.
     static bool isSamePhone(const AndroidDevice &listed, const AndroidDevice &read);
 
     // The phones attached by USB in adb's order, at once: the authorised ones with the system properties already
@@ -133,8 +118,6 @@ public:
     // with the classified error, a command past its time-out or its output bound with commandTimedOut or
     // outputTooLarge, one ended as the application quits with serverStopping.
     QCoro::Task<CommandResult> run(QStringList arguments, ADBCommand command);
-    // The same through `runner`.
-    QCoro::Task<CommandResult> run(QStringList arguments, ADBCommand command, std::shared_ptr<CommandRunning> runner);
 
     // The identifier when it is two or more dot-separated parts of ASCII letters, digits and "_", fewer than 256
     // characters; otherwise throws invalidPackageIdentifier.
@@ -158,14 +141,13 @@ private:
     {
         quint64 askedAt = 0;
         int nextSkip = 1;
-        ListedAs listedAs;
     };
 
     std::shared_ptr<CommandRunning> m_queryRunner;
     RunnerFactory m_propertyRunners;
     std::shared_ptr<ADBServerController> m_serverController;
     ADBCommandTimeouts m_timeouts;
-    QHash<QString, CachedProperties> m_cachedProperties;
+    QHash<QString, ADBDeviceProperties> m_cachedProperties;
     QHash<QString, PropertyRetry> m_propertyRetries;
     QSet<QString> m_propertyReads; // being read
     QSet<QString> m_listedKeys;    // of the last listing
