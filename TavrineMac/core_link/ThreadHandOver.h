@@ -76,12 +76,12 @@ private:
     Work m_work;
 };
 
+#ifdef TAVRINE_THREAD_SANITIZER
 // Our handle to the work and Qt's container of the call are made under this scope, and read and freed on the other
 // thread, where Qt's locks order them: the sanitizer looks away from the making, which holds nothing else.
 class UnseenScope
 {
 public:
-#ifdef TAVRINE_THREAD_SANITIZER
     UnseenScope()
     {
         AnnotateIgnoreReadsBegin(__FILE__, __LINE__);
@@ -92,10 +92,10 @@ public:
         AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
         AnnotateIgnoreReadsEnd(__FILE__, __LINE__);
     }
-#endif
     UnseenScope(const UnseenScope &) = delete;
     UnseenScope &operator=(const UnseenScope &) = delete;
 };
+#endif
 
 } // namespace Detail
 
