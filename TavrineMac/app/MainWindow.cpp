@@ -33,8 +33,8 @@ using namespace MainWindowPresentation;
 
 namespace {
 
-constexpr int selectionKindRole = Qt::UserRole;
-constexpr int selectionValueRole = Qt::UserRole + 1;
+constexpr int selectionKindRole = SidebarList::selectionKindRole;
+constexpr int selectionValueRole = SidebarList::selectionValueRole;
 
 // The importers are set up as the application's other choosers of local files.
 const NativeOpenPanel::Settings apkImporterSettings{QStringLiteral("选择安装包"),
@@ -370,14 +370,10 @@ void MainWindow::selectionChanged()
 void MainWindow::devicesChanged()
 {
     // Bound again as phones come: a serial once bound wrong (the phone's properties taken from another phone) is
-    // mended as soon as the connected phone is listed with its own. A serial another trusted phone holds stays its.
-    if (const MainWindowState now = state(); now.isConnected()) {
-        const auto device = deviceToBind(m_lastSnapshotModel, now);
-        if (device && std::ranges::none_of(now.trustedDevices, [&](const TrustedDeviceRecord &record) {
-                return record.usbSerial == device->serial && record.id != now.selectedTrustedDeviceID;
-            }))
-            m_transferStore.bindUSBSerial(device->serial, *now.selectedTrustedDeviceID);
-    }
+    // mended as soon as the connected phone is listed with its own. The model it goes by may be an earlier phone's
+    // snapshot, so a serial another trusted phone holds stays its.
+    if (state().isConnected())
+        bindConnectedPhoneSerial(SerialHeldByAnother::stays);
     // A plain USB row the user chose keeps the device store on its phone.
     const bool choseUSBRow = m_sidebarSelection && m_sidebarSelection->kind == SidebarSelection::Kind::usbDevice;
     const auto &trustedID = m_transferStore.selectedTrustedDeviceID();
@@ -413,12 +409,24 @@ void MainWindow::phaseChanged()
 
 void MainWindow::snapshotModelChanged()
 {
-    const auto device = deviceToBind(m_lastSnapshotModel, state());
+    if (const auto device = bindConnectedPhoneSerial(SerialHeldByAnother::taken))
+        m_store.setSelectedDeviceID(device->id());
+}
+
+std::optional<AndroidDevice> MainWindow::bindConnectedPhoneSerial(SerialHeldByAnother heldByAnother)
+{
+    const MainWindowState now = state();
+    const auto device = deviceToBind(m_lastSnapshotModel, now);
     if (!device)
-        return;
-    m_store.setSelectedDeviceID(device->id());
+        return std::nullopt;
+    if (heldByAnother == SerialHeldByAnother::stays &&
+        std::ranges::any_of(now.trustedDevices, [&](const TrustedDeviceRecord &record) {
+            return record.usbSerial == device->serial && record.id != now.selectedTrustedDeviceID;
+        }))
+        return std::nullopt;
     // The trusted record keeps the serial, which outlives the phone's transport.
-    m_transferStore.bindUSBSerial(device->serial, *m_transferStore.selectedTrustedDeviceID());
+    m_transferStore.bindUSBSerial(device->serial, *now.selectedTrustedDeviceID);
+    return device;
 }
 
 void MainWindow::startUSBAssistedPairing()
