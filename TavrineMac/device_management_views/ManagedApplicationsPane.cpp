@@ -383,6 +383,9 @@ QWidget *ManagedApplicationsPane::buildDetails()
     scrollArea->setFrameShape(QFrame::NoFrame);
     scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scrollArea->setWidgetResizable(true);
+    // Tab goes to the buttons inside, and the area scrolls to the one that has the keyboard; a stop on the area itself
+    // would be one without a name.
+    scrollArea->setFocusPolicy(Qt::NoFocus);
     scrollArea->viewport()->setAutoFillBackground(false);
     auto *details = new QWidget;
     details->setAutoFillBackground(false);
@@ -595,6 +598,15 @@ void ManagedApplicationsPane::ask(Question question, const Confirmation &confirm
     }
 }
 
+std::optional<QString> ManagedApplicationsPane::answerTarget(size_t slot)
+{
+    // The target is taken again: the phones may have changed while the question was open. A phone gone meanwhile is
+    // still named, and the store says it is gone.
+    const std::optional<QString> stored = std::exchange(m_questionTargets[slot], std::nullopt);
+    const std::optional<QString> current = targetDeviceID();
+    return current ? current : stored;
+}
+
 void ManagedApplicationsPane::answer(Question question, quint64 generation, bool confirmed)
 {
     const auto slot = size_t(question);
@@ -612,10 +624,7 @@ void ManagedApplicationsPane::answer(Question question, quint64 generation, bool
     }
     case Question::clearData: {
         const std::optional<ManagedApplication> pending = std::exchange(m_pendingClearData, std::nullopt);
-        // The target is taken again: the phones may have changed while the question was open. A phone gone
-        // meanwhile is still named, and the store says it is gone.
-        const std::optional<QString> deviceID =
-            targetDeviceID() ? targetDeviceID() : std::exchange(m_questionTargets[slot], std::nullopt);
+        const std::optional<QString> deviceID = answerTarget(slot);
         if (confirmed && pending && deviceID && m_deviceStore) {
             m_deviceStore->performAppOperation(QStringLiteral("正在清除 ") + pending->name + QStringLiteral(" 的数据"),
                                                DeviceStore::clearDataOperation(pending->packageName, pending->name),
@@ -625,8 +634,7 @@ void ManagedApplicationsPane::answer(Question question, quint64 generation, bool
     }
     case Question::usbUninstall: {
         const std::optional<ManagedApplication> pending = std::exchange(m_pendingUSBUninstall, std::nullopt);
-        const std::optional<QString> deviceID =
-            targetDeviceID() ? targetDeviceID() : std::exchange(m_questionTargets[slot], std::nullopt);
+        const std::optional<QString> deviceID = answerTarget(slot);
         if (confirmed && pending && deviceID && m_deviceStore) {
             m_deviceStore->performAppOperation(QStringLiteral("正在卸载 ") + pending->name,
                                                DeviceStore::uninstallOperation(pending->packageName, pending->name),
