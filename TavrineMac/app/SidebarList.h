@@ -10,6 +10,10 @@ class SidebarList : public QListWidget
     Q_OBJECT
 
 public:
+    // What a row selects: its kind and the value that names it (a trusted phone's id, a USB phone's id).
+    static constexpr int selectionKindRole = Qt::UserRole;
+    static constexpr int selectionValueRole = Qt::UserRole + 1;
+
     explicit SidebarList(QWidget *parent = nullptr);
 
     // The rows a selection may stop on.

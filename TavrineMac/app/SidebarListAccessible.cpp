@@ -70,7 +70,8 @@ qsizetype SidebarListAccessible::itemCount() const
 QString SidebarListAccessible::itemKey(qsizetype index) const
 {
     const QListWidgetItem *item = list()->item(int(index));
-    return item ? item->data(Qt::AccessibleTextRole).toString() + QChar(u'\n') + item->data(Qt::UserRole + 1).toString()
+    return item ? item->data(Qt::AccessibleTextRole).toString() + QChar(u'\n') +
+                      item->data(SidebarList::selectionValueRole).toString()
                 : QString();
 }
 
