@@ -143,20 +143,11 @@ QWidget *MainWindowDetailPane::makeScreen(const DetailScreen &screen)
             {m_actions.chooseAPK, m_actions.chooseManagedFiles, m_actions.chooseManagedFolders,
              m_actions.trustedTransferAction, m_actions.showPairing},
             DeviceManagementDashboard::Section::home, ManagedContentCategory::allFiles, this);
-    case Kind::usbDashboard: {
-        // The phone the page shows when its set-up is confirmed: plugged in again meanwhile, it has another id.
-        const auto page = std::make_shared<QPointer<DeviceDashboard>>();
-        const auto installCompanion = m_actions.installCompanion;
-        *page = new DeviceDashboard(*screen.device, &m_store, &m_transferStore, screen.showsTransfer,
-                                    {m_actions.chooseAPK, m_actions.usbTransferAction,
-                                     [installCompanion, page] {
-                                         if (*page)
-                                             installCompanion((*page)->device().id());
-                                     },
-                                     m_actions.showPairing},
-                                    this);
-        return *page;
-    }
+    case Kind::usbDashboard:
+        return new DeviceDashboard(
+            *screen.device, &m_store, &m_transferStore, screen.showsTransfer,
+            {m_actions.chooseAPK, m_actions.usbTransferAction, m_actions.installCompanion, m_actions.showPairing},
+            this);
     case Kind::usbApproval: {
         auto *approval = new USBApprovalView(*screen.waitingPhone, this);
         // Approving on the phone cannot help while another adb program holds it: that is said under the steps, where

@@ -48,10 +48,11 @@ struct DashboardFixture
                 calls << action;
             };
         };
-        view = std::make_unique<DeviceDashboard>(device, devices.store.get(), transfers.store.get(), showsTransfer,
-                                                 DeviceDashboard::Actions{note("chooseAPK"), note("transferAction"),
-                                                                          note("installCompanionAction"),
-                                                                          note("showPairing")});
+        view = std::make_unique<DeviceDashboard>(
+            device, devices.store.get(), transfers.store.get(), showsTransfer,
+            DeviceDashboard::Actions{note("chooseAPK"), note("transferAction"),
+                                     [note](const QString &) { note("installCompanionAction")(); },
+                                     note("showPairing")});
         return *view;
     }
 };

@@ -297,7 +297,7 @@ void DeviceDashboard::companionInstallAnswered(QMessageBox::ButtonRole answer)
         m_store->setCompanionInstallState(DeviceStore::CompanionInstallState::idle());
     }
     if (m_actions.installCompanionAction) {
-        m_actions.installCompanionAction();
+        m_actions.installCompanionAction(m_device.id());
     }
 }
 

@@ -40,7 +40,8 @@ public:
     {
         std::function<void()> chooseAPK;
         std::function<void()> transferAction;
-        std::function<void()> installCompanionAction;
+        // Called with the id of the phone the page shows at that moment: plugged in again, a phone has another id.
+        std::function<void(const QString &deviceID)> installCompanionAction;
         std::function<void()> showPairing;
     };
 
