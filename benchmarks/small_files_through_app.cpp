@@ -10,6 +10,7 @@
 #include "Identity.h"
 #include "LoopbackSockets.h"
 #include "Median.h"
+#include "ScreenQRCode.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -451,8 +452,11 @@ public:
         const QDeadlineTimer deadline(stepTimeoutMilliseconds);
         while (!deadline.hasExpired()) {
             if (runTool(u"import"_s, {u"-window"_s, u"root"_s, screenshot})) {
-                if (const auto link = runTool(u"zbarimg"_s, {u"--raw"_s, u"-q"_s, screenshot})) {
-                    return QString::fromUtf8(link->trimmed());
+                if (const auto read = runTool(u"zbarimg"_s, screen_qr_code::zbarimgArguments(screenshot))) {
+                    if (const std::optional<QString> link = screen_qr_code::onlyCode(*read)) {
+                        return *link;
+                    }
+                    throw std::runtime_error("zbarimg read more than one code: " + read->toStdString());
                 }
             }
         }

@@ -2,6 +2,7 @@
 // its help and version, first run, pairing by the QR code on the screen, sending from a second start, a file dropped
 // on the panel that the quick-send hot key shows, quitting by signal and by the menu, and reconnecting.
 #include "GlobalHotKey.h"
+#include "ScreenQRCode.h"
 #include "TestSupport.h"
 #include "TransferCredentialStore.h"
 #include "TrustedDeviceRegistryStore.h"
@@ -340,15 +341,18 @@ private slots:
         QVERIFY(runTool(u"xdotool"_s, {u"mousemove"_s, u"--window"_s, QString::fromLatin1(window), u"423"_s, u"424"_s,
                                        u"click"_s, u"1"_s}));
         // The code is on the screen once zbar reads it.
-        std::optional<QByteArray> link;
+        std::optional<QByteArray> read;
         QVERIFY(QTest::qWaitFor(
             [&] {
-                return (link = runTool(u"zbarimg"_s, {u"--raw"_s, u"-q"_s, screenshot(u"app-pairing-sheet"_s)}))
+                return (read = runTool(u"zbarimg"_s,
+                                       screen_qr_code::zbarimgArguments(screenshot(u"app-pairing-sheet"_s))))
                     .has_value();
             },
             commandTimeoutMilliseconds));
         // The code shows the web pairing link, which the phone takes as it is.
-        const QString url = QString::fromUtf8(link->trimmed());
+        const std::optional<QString> link = screen_qr_code::onlyCode(*read);
+        QVERIFY2(link, read->constData());
+        const QString url = *link;
         QVERIFY2(url.startsWith(u"https://") && url.contains(u"#payload="), qPrintable(url));
 
         m_phone.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
