@@ -81,6 +81,10 @@ PhoneOptionsParseResult PhoneOptions::parse(const QStringList &arguments)
     // The QR code shows the web pairing link; the pairing URL rides in it.
     if (const std::optional<QString> carried = pairingPayloadFromWebLink(options.pairingUrl)) {
         options.pairingUrl = *carried;
+    } else if (isPairingWebLink(options.pairingUrl)) {
+        // Read as a pairing URL, a web link only ever reads as not supported, which hides that the code was damaged.
+        return badUsage(QStringLiteral("Invalid pairing link: the web pairing link carries no pairing URL that can "
+                                       "be read (read its QR code again)"));
     }
     if (options.pairingUrl.isEmpty()) {
         return badUsage(QStringLiteral("pair needs --url URL"));

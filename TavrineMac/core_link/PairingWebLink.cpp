@@ -7,6 +7,11 @@ namespace {
 
 constexpr qsizetype maximumPackedPayloadLength = 8192;
 
+QString webLinkPrefix()
+{
+    return QStringLiteral("https://") + QLatin1String(webPairingHost) + QStringLiteral("/connect/#payload=");
+}
+
 } // namespace
 
 PairingWebLinkError::PairingWebLinkError(Case errorCase) : m_case(errorCase)
@@ -36,15 +41,18 @@ QString makePairingWebLink(const QString &payload)
     if (packed.size() > maximumPackedPayloadLength)
         throw PairingWebLinkError(PairingWebLinkError::Case::invalidPayload);
 
-    return QStringLiteral("https://") + QLatin1String(webPairingHost) + QStringLiteral("/connect/#payload=") +
-           QLatin1String(packed);
+    return webLinkPrefix() + QLatin1String(packed);
+}
+
+bool isPairingWebLink(const QString &link)
+{
+    return link.startsWith(webLinkPrefix());
 }
 
 std::optional<QString> pairingPayloadFromWebLink(const QString &link)
 {
-    const QString prefix =
-        QStringLiteral("https://") + QLatin1String(webPairingHost) + QStringLiteral("/connect/#payload=");
-    if (!link.startsWith(prefix) || link.size() - prefix.size() > maximumPackedPayloadLength)
+    const QString prefix = webLinkPrefix();
+    if (!isPairingWebLink(link) || link.size() - prefix.size() > maximumPackedPayloadLength)
         return std::nullopt;
     const QByteArray packed = link.mid(prefix.size()).toLatin1();
     const QByteArray::FromBase64Result decoded =

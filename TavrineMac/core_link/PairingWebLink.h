@@ -30,6 +30,9 @@ private:
 // Returns "https://<web pairing host>/connect/#payload=<base64url of payload>"; throws PairingWebLinkError.
 QString makePairingWebLink(const QString &payload);
 
+// Whether `link` is a web pairing link, whatever it carries.
+bool isPairingWebLink(const QString &link);
+
 // The pairing URL a web pairing link carries, as a phone that scans the code reads it back; nothing when `link` is
 // not such a link or what it carries is not a valid pairing URL.
 std::optional<QString> pairingPayloadFromWebLink(const QString &link);

@@ -58,6 +58,34 @@ private slots:
         rows("empty name", {u"serve"_s, u"--storage"_s, u"phone"_s, u"--name"_s, u" "_s}, Outcome::badUsage, {});
     }
 
+    // A web link whose payload cannot be read is told as a damaged web link, not as a pairing URL of another kind.
+    void aWebLinkItCannotReadSaysSo_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("message");
+        const QString url = u"tavrine://pair/v1?device=mac-1&key=K123456789abcdef&token=T123456789abcdef"
+                            "&endpoint=127.0.0.1:7000&code=123456"_s;
+        const QString webLink = makePairingWebLink(url);
+        const QString readAgain = u"web pairing link carries no pairing URL that can be read"_s;
+        QTest::newRow("payload cut short") << webLink.chopped(7) << readAgain;
+        QTest::newRow("payload not base64url") << webLink + u"*"_s << readAgain;
+        QTest::newRow("payload of another link")
+            << webLink.left(webLink.indexOf(u'=') + 1) +
+                   QString::fromLatin1(QByteArray("https://example.com/pair").toBase64(QByteArray::Base64UrlEncoding))
+            << readAgain;
+        QTest::newRow("not a web link") << u"https://example.com/pair"_s << u"This pairing code is not supported."_s;
+    }
+
+    void aWebLinkItCannotReadSaysSo()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, message);
+        const PhoneOptionsParseResult result =
+            PhoneOptions::parse({u"tavrine-phone"_s, u"pair"_s, u"--url"_s, link, u"--storage"_s, u"phone"_s});
+        QCOMPARE(result.outcome, Outcome::badUsage);
+        QVERIFY2(result.errorMessage.contains(message), qPrintable(result.errorMessage));
+    }
+
     void parse()
     {
         const auto [arguments, outcome, options] = Parses::fetch();
