@@ -213,7 +213,10 @@ bool TransferTaskRecord::isFinished(Status status)
 
 bool TransferTaskRecord::canPause() const
 {
-    return status == Status::queued || status == Status::sending || status == Status::receiving;
+    // A file the phone sends of its own accord is the phone's to pause and to send again: this side could only stop
+    // it, and the phone's next bytes would set it going once more.
+    const bool sentByThePhone = direction == Direction::receiving && !remoteFileID;
+    return !sentByThePhone && (status == Status::queued || status == Status::sending || status == Status::receiving);
 }
 
 bool TransferTaskRecord::canResume() const

@@ -221,6 +221,19 @@ private slots:
         QCOMPARE(taskWithId(store, a)->message, u"连接后将自动继续"_s);
     }
 
+    // A file the phone sends is not paused here: the phone's next bytes would set it receiving again at once.
+    void aFileThePhoneSendsIsNotPausedHere()
+    {
+        StoreFixture fixture;
+        TransferStore &store = fixture.makePaired();
+        fixture.deliver({transferEvent(Kind::receiving, Direction::receiving, u"incoming"_s, 10, 100)});
+        store.pauseTask(u"incoming"_s);
+        QCOMPARE(statusOf(store, u"incoming"_s), Status::receiving);
+        QVERIFY(fixture.host->calls.filter(u"incoming"_s).isEmpty());
+        store.cancelTask(u"incoming"_s);
+        QCOMPARE(fixture.host->calls.filter(u"incoming"_s), QStringList{u"cancel:incoming"_s});
+    }
+
     void deliveryByPurpose_data()
     {
         const Deliveries rows;

@@ -35,10 +35,15 @@ private slots:
             task.relativePath = path;
             return task;
         };
+        // A file asked for from the dashboard, as opposed to one the phone sends of its own accord.
+        const auto download = [](TransferTaskRecord task) {
+            task.remoteFileID = QStringLiteral("file-") + task.id;
+            return task;
+        };
         rows("queued send", task("a", Status::queued), up, blue, "a.jpg | 等待发送 | [暂停] | [取消]");
         rows("queued download, path inside the batch",
-             inBatch(task("a", Status::queued, Direction::receiving, 999, 1000), album, "2024/a.jpg"), down, blue,
-             "a.jpg | 等待下载 | ━ | 999 字节 / 1 KB | 相册 / 2024/a.jpg | [暂停] | [取消]");
+             download(inBatch(task("a", Status::queued, Direction::receiving, 999, 1000), album, "2024/a.jpg")), down,
+             blue, "a.jpg | 等待下载 | ━ | 999 字节 / 1 KB | 相册 / 2024/a.jpg | [暂停] | [取消]");
         rows("waiting, path is the file name",
              inBatch(task("a", Status::waitingForConnection, Direction::receiving, 0, 1499), album, "a.jpg"), down,
              blue, "a.jpg | 等待连接 | ━ | 0 字节 / 1 KB | 相册 | [继续] | [取消]");
@@ -46,10 +51,13 @@ private slots:
              inBatch(task("a", Status::sending, Direction::sending, 999'600, 12'345'678), album, {}), up, blue,
              "a.jpg | 正在发送 | ━ | 1 MB / 12.3 MB | 相册 | [暂停] | [取消]");
         rows("receiving, path is the batch name",
-             inBatch(task("a", Status::receiving, Direction::receiving), album, album), down, blue,
+             download(inBatch(task("a", Status::receiving, Direction::receiving), album, album)), down, blue,
              "a.jpg | 正在接收 | 相册 | [暂停] | [取消]");
-        TransferTaskRecord preview = inBatch(task("a", Status::receiving, Direction::receiving), QStringLiteral("预览"),
-                                             QStringLiteral("8314cad8a5144e.jpg"));
+        rows("received from the phone: the phone pauses it",
+             task("a", Status::receiving, Direction::receiving, 250, 1000), down, blue,
+             "a.jpg | 正在接收 | ━ | 250 字节 / 1 KB | [取消]");
+        TransferTaskRecord preview = download(inBatch(task("a", Status::receiving, Direction::receiving),
+                                                      QStringLiteral("预览"), QStringLiteral("8314cad8a5144e.jpg")));
         preview.deliveryPurpose = TransferTaskRecord::DeliveryPurpose::preview;
         rows("preview, path is its copy in the cache", preview, down, blue,
              "a.jpg | 正在接收 | 预览 | [暂停] | [取消]");
@@ -186,7 +194,8 @@ private slots:
         QCOMPARE(center.rows().size(), 2);
         QCOMPARE(center.rows().at(1), oldRow);
         TransferTaskRow *newRow = center.rows().first();
-        QCOMPARE(transcript(newRow), QStringLiteral("video.mp4 | 正在接收 | ━ | 250 字节 / 1 KB | [暂停] | [取消]"));
+        // A file the phone sends is the phone's to pause: this side offers to stop it only.
+        QCOMPARE(transcript(newRow), QStringLiteral("video.mp4 | 正在接收 | ━ | 250 字节 / 1 KB | [取消]"));
         QCOMPARE(dock.summaryText(), QStringLiteral("1 项传输进行中"));
 
         // A change right after another is drawn once the views' pace allows.

@@ -50,6 +50,7 @@ private slots:
             task("草稿", Status::needsAttention, Direction::sending, 0, 120'000, "原文件已移动或删除，请重新选择。")};
         tasks[0].batchName = QStringLiteral("相册");
         tasks[0].relativePath = QStringLiteral("2024/IMG_2041.jpg");
+        tasks[0].remoteFileID = QStringLiteral("file-IMG_2041");
         TransferStore &store = storeWithTasks(fixture, tasks);
         fixture.pair();
         fixture.deliver({progress(TransferEventKind::sending, "video", "旅行视频.mp4", 640'000'000, 1'024'000'000)});
