@@ -117,16 +117,18 @@ bool hashPrefix(int descriptor, uint64_t count, EVP_MD_CTX *digest, const std::a
     return true;
 }
 
-// What tells that a file's bytes were written to since: the file itself (its device and inode), its size and its
-// modification time, to the nanosecond. A rewrite in place keeps the size, so the time tells it. The change time is
-// left out: a rename, a move, a new mode, a second name or an extended attribute sets it and leaves the bytes as they
-// were.
+// What tells that a file's bytes may have been written to since: the file itself (its device and inode), its size,
+// its modification time and its change time, to the nanosecond. A rewrite in place keeps the size, so the times tell
+// it; one that puts the modification time back (a copy or a tag editor that keeps times) still sets the change time.
+// A rename, a move, a new mode, a second name or an extended attribute sets the change time alone and leaves the bytes
+// as they were, so a change time that moved alone is settled by the bytes themselves.
 struct FileVersion
 {
     uint64_t device = 0;
     uint64_t inode = 0;
     uint64_t size = 0;
     int64_t modifiedNanoseconds = 0;
+    int64_t changedNanoseconds = 0;
 
     bool operator==(const FileVersion &) const = default;
 
@@ -139,9 +141,32 @@ struct FileVersion
             return std::nullopt;
         }
         return FileVersion{uint64_t(status.st_dev), uint64_t(status.st_ino), uint64_t(status.st_size),
-                           int64_t(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
+                           int64_t(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec,
+                           int64_t(status.st_ctim.tv_sec) * 1'000'000'000 + status.st_ctim.tv_nsec};
     }
 };
+
+// Whether the file open as `descriptor`, which was `version` when its send began, still holds the `sentBytes` bytes
+// sent from it, whose SHA-256 is `sentDigest`. Only a change time that moved alone costs a second read of those
+// bytes; false also when they cannot all be read again or `stopped` became true meanwhile.
+bool stillHoldsWhatWasSent(int descriptor, const FileVersion &version, uint64_t sentBytes,
+                           const std::string &sentDigest, const std::atomic<bool> &stopped)
+{
+    const std::optional<FileVersion> now = FileVersion::of(descriptor);
+    if (!now) {
+        return false;
+    }
+    if (*now == version) {
+        return true;
+    }
+    FileVersion changedAlone = version;
+    changedAlone.changedNanoseconds = now->changedNanoseconds;
+    if (*now != changedAlone) {
+        return false;
+    }
+    DigestPointer digest = newDigest();
+    return hashPrefix(descriptor, sentBytes, digest.get(), &stopped) && finishDigest(digest.get()) == sentDigest;
+}
 
 std::string idPayload(const std::string &transferId)
 {
@@ -482,14 +507,20 @@ void Session::runSender(std::shared_ptr<Outgoing> transfer, uint64_t offset)
             }
         }
         // Checked after the last read and before the digest goes: a write anywhere in the file while it was read,
-        // also in place at the same size, would make the copy neither the old file nor the new one.
-        if (FileVersion::of(transfer->descriptor) != transfer->version) {
+        // also in place at the same size, would make the copy neither the old file nor the new one. The reader is
+        // done with the descriptor first, as the check may read the file again.
+        if (reader) {
+            reader->stopAndWait();
+        }
+        const std::string sentDigest = finishDigest(digest.get());
+        if (!stillHoldsWhatWasSent(transfer->descriptor, transfer->version, transfer->size, sentDigest,
+                                   transfer->stopped)) {
             fail("the file changed while it was being sent");
             return;
         }
         emitProgress(*transfer, transfer->size, true);
-        std::string end = wire::encodeFrame(
-            wire::FrameType::end, wire::FieldWriter().text(transfer->id).raw(finishDigest(digest.get())).take());
+        std::string end =
+            wire::encodeFrame(wire::FrameType::end, wire::FieldWriter().text(transfer->id).raw(sentDigest).take());
         // The end travels behind the data, in the same queue, so it can never overtake it.
         transfer->link->sendData(transfer->id, std::move(end), transfer->stopped);
     } catch (const std::exception &error) {

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -45,15 +46,50 @@ enum class Change
     shrinks,              // the file is cut short while it is sent
     rewrittenInPlace,     // its first and last mebibytes are rewritten at the same size while it is sent
     rewrittenWhenResumed, // the same, while a send that went on from the receiver's kept part is under way
+    rewrittenTimeKept,    // rewritten in place, its modification time then put back as a copy that keeps times does
+    rewrittenWhenResumedTimeKept, // the same, while a resumed send is under way
 };
 
-// Writes other bytes over the first and the last mebibyte of `path`, leaving its size as it was.
-bool rewriteBothEnds(const QString &path)
+// Writes other bytes over the first and the last mebibyte of `path`, leaving its size as it was, and with `keepTimes`
+// its access and modification times too.
+bool rewriteBothEnds(const QString &path, bool keepTimes = false)
 {
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat before
+    {
+    };
+    if (::stat(encoded.constData(), &before) != 0) {
+        return false;
+    }
     QFile file(path);
     const QByteArray other(mebibyte, 'r');
-    return file.open(QIODevice::ReadWrite) && file.write(other) == mebibyte && file.seek(file.size() - mebibyte) &&
-           file.write(other) == mebibyte;
+    if (!file.open(QIODevice::ReadWrite) || file.write(other) != mebibyte || !file.seek(file.size() - mebibyte) ||
+        file.write(other) != mebibyte) {
+        return false;
+    }
+    file.close();
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    return !keepTimes || ::utimensat(AT_FDCWD, encoded.constData(), times, 0) == 0;
+}
+
+// Pauses the throttled send of `path` under `transferId`, then sends it again until the receiver holds a mebibyte
+// more than the part it kept; gives the size of that part, nothing when a step did not happen in time.
+std::optional<uint64_t> pauseAndSendAgain(LinkFixture &link, Way way, const QString &path, const QString &fileName,
+                                          const QString &transferId)
+{
+    const bool paused =
+        way == Way::phoneToHost ? link.phone->pauseTransfer(transferId) : link.host->pauseTransfer(transferId);
+    if (!paused || !link.waitUntil([&] { return link.bothEndsReported(way, Kind::paused, transferId); }) ||
+        !link.roundTrip()) {
+        return std::nullopt;
+    }
+    const uint64_t held = uint64_t(QFileInfo(link.receiver(way).onePartialFile()).size());
+    link.newRound();
+    link.sendFile(way, path, fileName, transferId);
+    const bool going = link.waitUntil([&] {
+        return mostBytesReported(link.receiver(way).round(transferId), transferId) >= held + uint64_t(mebibyte);
+    });
+    return going ? std::optional(held) : std::nullopt;
 }
 
 } // namespace
@@ -468,6 +504,10 @@ private slots:
                  Change::rewrittenInPlace);
             rows(qPrintable(wayName(way) + u", rewritten in place while a resumed send goes on"_s), way,
                  Change::rewrittenWhenResumed);
+            rows(qPrintable(wayName(way) + u", rewritten in place with its times put back"_s), way,
+                 Change::rewrittenTimeKept);
+            rows(qPrintable(wayName(way) + u", rewritten in place with its times put back, resumed"_s), way,
+                 Change::rewrittenWhenResumedTimeKept);
         }
     }
 
@@ -476,40 +516,31 @@ private slots:
         const auto [sendingWay, change] = TestTable<Way, Change>::fetch();
         const Way way = sendingWay; // for the lambdas of WAIT_FOR
         const bool damaged = change == Change::keptPartDamaged;
+        const bool rewritten = !damaged && change != Change::shrinks;
         LinkFixture link;
         const QString id = u"changed"_s;
         const QString path = link.startThrottledTransfer(way, u"scan.pdf"_s, id);
         VERIFY_LINK(link, !path.isEmpty());
         LinkSide &receiver = link.receiver(way);
-        const auto sendAgain = [&] {
-            link.newRound();
-            link.sendFile(way, path, u"scan.pdf"_s, id);
-        };
-        const auto pause = [&] {
-            return way == Way::phoneToHost ? link.phone->pauseTransfer(id) : link.host->pauseTransfer(id);
-        };
         if (damaged) {
-            QVERIFY(pause());
+            QVERIFY(way == Way::phoneToHost ? link.phone->pauseTransfer(id) : link.host->pauseTransfer(id));
             WAIT_FOR(link, link.bothEndsReported(way, Kind::paused, id));
             QFile file(receiver.onePartialFile());
             QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(file.size() / 2));
             const QByteArray byte = file.peek(1);
             QVERIFY(byte.size() == 1 && file.putChar(char(~byte[0])));
             file.close();
-            sendAgain();
+            link.newRound();
+            link.sendFile(way, path, u"scan.pdf"_s, id);
         } else if (change == Change::shrinks) {
             QVERIFY(QFile::resize(path, 0));
         } else {
-            if (change == Change::rewrittenWhenResumed) {
-                QVERIFY(pause());
-                WAIT_FOR(link, link.bothEndsReported(way, Kind::paused, id));
-                VERIFY_LINK(link, link.roundTrip());
-                const uint64_t held = uint64_t(QFileInfo(receiver.onePartialFile()).size());
-                sendAgain();
-                WAIT_FOR(link, mostBytesReported(receiver.round(id), id) >= held + uint64_t(mebibyte));
+            if (change == Change::rewrittenWhenResumed || change == Change::rewrittenWhenResumedTimeKept) {
+                VERIFY_LINK(link, pauseAndSendAgain(link, way, path, u"scan.pdf"_s, id).value_or(0) > 0);
             }
             // Read by then: the start of the file. Still to be read: its end.
-            QVERIFY(rewriteBothEnds(path));
+            QVERIFY(rewriteBothEnds(path, change == Change::rewrittenTimeKept ||
+                                              change == Change::rewrittenWhenResumedTimeKept));
         }
         link.relay->setBytesPerSecond(0);
 
@@ -522,7 +553,7 @@ private slots:
             return;
         }
         VERIFY_ROUND(link, link.sender(way).round(id), TransferDirection::sending, Kind::failed, throttledFileBytes);
-        if (change == Change::rewrittenInPlace || change == Change::rewrittenWhenResumed) {
+        if (rewritten) {
             QCOMPARE(link.sender(way).roundOutcome(id)->message, u"the file changed while it was being sent"_s);
         }
         QVERIFY(outcome.kind != Kind::completed);
@@ -535,12 +566,13 @@ private slots:
 
     void metadataChangesLeaveTheSendGoing_data()
     {
-        const TestTable<Way, QString> rows; // what is done to the file while it is sent
+        const TestTable<Way, QString, bool> rows; // what is done to the file while it is sent, on a resumed send
         for (const Way way : {Way::hostToPhone, Way::phoneToHost}) {
             for (const QString &change : {u"renamed"_s, u"moved to another folder"_s, u"mode changed"_s,
                                           u"second name"_s, u"extended attribute"_s}) {
-                rows(qPrintable(wayName(way) + u", "_s + change), way, change);
+                rows(qPrintable(wayName(way) + u", "_s + change), way, change, false);
             }
+            rows(qPrintable(wayName(way) + u", mode changed on a resumed send"_s), way, u"mode changed"_s, true);
         }
     }
 
@@ -548,12 +580,17 @@ private slots:
     // changes the file's metadata, not its bytes: the file arrives whole.
     void metadataChangesLeaveTheSendGoing()
     {
-        const auto [sendingWay, change] = TestTable<Way, QString>::fetch();
+        const auto [sendingWay, change, resumed] = TestTable<Way, QString, bool>::fetch();
         const Way way = sendingWay; // for the lambdas of WAIT_FOR
         LinkFixture link;
         const QString id = u"metadata"_s;
         const QString path = link.startThrottledTransfer(way, u"scan.pdf"_s, id);
         VERIFY_LINK(link, !path.isEmpty());
+        std::optional<uint64_t> held = 0;
+        if (resumed) {
+            held = pauseAndSendAgain(link, way, path, u"scan.pdf"_s, id);
+            VERIFY_LINK(link, held.value_or(0) > 0);
+        }
         const QByteArray expected = fileSha256(path);
         const QDir folder = QFileInfo(path).absoluteDir();
         const QByteArray encoded = QFile::encodeName(path);
@@ -578,6 +615,8 @@ private slots:
         VERIFY_ROUND(link, link.sender(way).round(id), TransferDirection::sending, Kind::completed, throttledFileBytes);
         const TransferEvent received = *link.receiver(way).roundOutcome(id);
         QCOMPARE(received.kind, Kind::completed);
+        // A resumed send picked up at the part the receiver kept, which the file's bytes still begin with.
+        QCOMPARE(link.receiver(way).round(id).first().transferredBytes, *held);
         QCOMPARE(fileSha256(link.receiver(way).inboxFile(received.fileName)), expected);
     }
 
