@@ -526,7 +526,8 @@ private slots:
     void aPhonePluggedInAgainStaysChosen()
     {
         QFETCH(bool, listedWithout);
-        const QByteArray both = R"([{"serial": "R58N", "model": "Galaxy_S23"}, {"serial": "E5", "model": "Mate_60"}])";
+        const QByteArray both =
+            R"([{"serial": "R58N", "model": "Galaxy_S23"}, {"serial": "E5", "model": "Mate_60", "product": "ALN"}])";
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), both));
         PairedWindow paired;
         DeviceStore &devices = paired.devices;
@@ -579,7 +580,7 @@ private slots:
     {
         QFETCH(bool, serverStartedAgain);
         // The Mate is plugged in first, the Galaxy then on the port adb's server finds first.
-        const QByteArray mate = R"({"serial": "E5", "model": "Mate_60", "usb_path": "1-2"})";
+        const QByteArray mate = R"({"serial": "E5", "model": "Mate_60", "product": "ALN", "usb_path": "1-2"})";
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[" + mate + "]"));
         PairedWindow paired;
         DeviceStore &devices = paired.devices;
