@@ -24,6 +24,17 @@ bool mayBeOnePhone(const AndroidDevice &earlier, const AndroidDevice &later)
     return earlier.serial == later.serial && agree(earlier.model, later.model) && agree(earlier.product, later.product);
 }
 
+// Whether a phone listed anew is the phone that left, so that what held the departed phone's id follows it: the same
+// serial, model and product, with both listings naming the model and the product. adb lists a phone that awaits
+// approval or is offline without them, and such a phone may be any phone of that serial.
+bool isSamePhoneBack(const AndroidDevice &departed, const AndroidDevice &came)
+{
+    const auto agree = [](const std::optional<QString> &first, const std::optional<QString> &second) {
+        return first && second && !first->isEmpty() && *first == *second;
+    };
+    return departed.serial == came.serial && agree(departed.model, came.model) && agree(departed.product, came.product);
+}
+
 // Whether `phone` is still listed in `listing` under its id.
 bool isListedIn(const AndroidDevice &phone, const QList<AndroidDevice> &listing)
 {
@@ -254,14 +265,14 @@ QHash<QString, QString> DeviceStore::renamedIDs(const QList<AndroidDevice> &list
     QHash<QString, QString> renamed;
     for (const AndroidDevice &phone : std::as_const(came)) {
         const auto isPhone = [&phone](const AndroidDevice &departed) {
-            return mayBeOnePhone(departed, phone);
+            return isSamePhoneBack(departed, phone);
         };
         if (std::ranges::count_if(m_departedPhones, isPhone) != 1) {
             continue;
         }
         const auto departed = std::ranges::find_if(m_departedPhones, isPhone);
         if (std::ranges::count_if(
-                came, [&departed](const AndroidDevice &other) { return mayBeOnePhone(*departed, other); }) != 1) {
+                came, [&departed](const AndroidDevice &other) { return isSamePhoneBack(*departed, other); }) != 1) {
             continue;
         }
         // adb's server started anew may give it its old id again: then nothing is renamed.
@@ -270,6 +281,12 @@ QHash<QString, QString> DeviceStore::renamedIDs(const QList<AndroidDevice> &list
         }
         m_departedPhones.erase(departed);
     }
+    // A phone that left and may have come back unknown (awaiting approval, say) is forgotten: kept, it would make
+    // its own next return look like one of two phones of its kind.
+    m_departedPhones.removeIf([&came](const AndroidDevice &departed) {
+        return std::ranges::any_of(came,
+                                   [&departed](const AndroidDevice &phone) { return mayBeOnePhone(departed, phone); });
+    });
     return renamed;
 }
 

@@ -216,8 +216,9 @@ signals:
     void usbPhoneProblemChanged();
     // Just before devicesChanged, when a listing lists phones under other ids than the last listing that succeeded:
     // a phone plugged in again, or listed anew after adb's server started again, is the one phone that left as it
-    // came with its serial (and its model and product, where adb lists them). Earlier id → id now; whatever holds an
-    // id of a phone takes its new one, as the store does with its selection and outcomes.
+    // came with its serial, model and product (a phone listed without them, as one awaiting approval is, is no phone
+    // that left). Earlier id → id now; whatever holds an id of a phone takes its new one, as the store does with its
+    // selection and outcomes.
     void devicesRenamed(const QHash<QString, QString> &renamedIDs);
 
 private:

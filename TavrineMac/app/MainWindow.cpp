@@ -369,11 +369,10 @@ void MainWindow::selectionChanged()
 
 void MainWindow::devicesChanged()
 {
-    // Bound again as phones come: a serial once bound wrong (the phone's properties taken from another phone) is
-    // mended as soon as the connected phone is listed with its own. The model it goes by may be an earlier phone's
-    // snapshot, so a serial another trusted phone holds stays its.
-    if (state().isConnected())
-        bindConnectedPhoneSerial(SerialHeldByAnother::stays);
+    // A serial once bound wrong (the phone's properties taken from another phone) is mended as soon as the connected
+    // phone is listed with its own.
+    if (const auto device = deviceToBindOnListing(m_lastSnapshotModel, state()))
+        bindConnectedPhoneSerial(*device);
     // A plain USB row the user chose keeps the device store on its phone.
     const bool choseUSBRow = m_sidebarSelection && m_sidebarSelection->kind == SidebarSelection::Kind::usbDevice;
     const auto &trustedID = m_transferStore.selectedTrustedDeviceID();
@@ -409,24 +408,17 @@ void MainWindow::phaseChanged()
 
 void MainWindow::snapshotModelChanged()
 {
-    if (const auto device = bindConnectedPhoneSerial(SerialHeldByAnother::taken))
+    if (const auto device = deviceToBind(m_lastSnapshotModel, state())) {
         m_store.setSelectedDeviceID(device->id());
+        bindConnectedPhoneSerial(*device);
+    }
 }
 
-std::optional<AndroidDevice> MainWindow::bindConnectedPhoneSerial(SerialHeldByAnother heldByAnother)
+void MainWindow::bindConnectedPhoneSerial(const AndroidDevice &device)
 {
-    const MainWindowState now = state();
-    const auto device = deviceToBind(m_lastSnapshotModel, now);
-    if (!device)
-        return std::nullopt;
-    if (heldByAnother == SerialHeldByAnother::stays &&
-        std::ranges::any_of(now.trustedDevices, [&](const TrustedDeviceRecord &record) {
-            return record.usbSerial == device->serial && record.id != now.selectedTrustedDeviceID;
-        }))
-        return std::nullopt;
     // The trusted record keeps the serial, which outlives the phone's transport.
-    m_transferStore.bindUSBSerial(device->serial, *now.selectedTrustedDeviceID);
-    return device;
+    if (const auto &trustedID = m_transferStore.selectedTrustedDeviceID())
+        m_transferStore.bindUSBSerial(device.serial, *trustedID);
 }
 
 void MainWindow::startUSBAssistedPairing()

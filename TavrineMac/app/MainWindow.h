@@ -140,15 +140,8 @@ private:
     void devicesRenamed(const QHash<QString, QString> &renamedIDs);
     void phaseChanged();
     void snapshotModelChanged();
-    // Whether a serial that another trusted phone holds is taken from it.
-    enum class SerialHeldByAnother
-    {
-        taken,
-        stays
-    };
-    // Binds the selected trusted phone to the serial of the one USB phone its snapshot's model names, and gives that
-    // phone; nothing when there is none, or (`stays`) when another trusted phone holds that serial.
-    std::optional<AndroidDevice> bindConnectedPhoneSerial(SerialHeldByAnother heldByAnother);
+    // Binds the selected trusted phone to the serial of `device`.
+    void bindConnectedPhoneSerial(const AndroidDevice &device);
     void startUSBAssistedPairing();
     void setShowingTrustedDeviceManager(bool isShowing);
     void setShowingPairing(bool isShowing);

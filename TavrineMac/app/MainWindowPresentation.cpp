@@ -1,5 +1,7 @@
 #include "MainWindowPresentation.h"
 
+#include <algorithm>
+
 size_t qHash(const SidebarSelection &selection, size_t seed) noexcept
 {
     return qHashMulti(seed, int(selection.kind), selection.value);
@@ -136,6 +138,33 @@ std::optional<AndroidDevice> deviceToBind(const std::optional<QString> &snapshot
         match = device;
     }
     return match;
+}
+
+std::optional<AndroidDevice> deviceToBindOnListing(const std::optional<QString> &snapshotModel,
+                                                   const MainWindowState &state)
+{
+    if (!state.isConnected())
+        return std::nullopt;
+    const auto device = deviceToBind(snapshotModel, state);
+    const auto *record = device ? recordWithID(state.trustedDevices, *state.selectedTrustedDeviceID) : nullptr;
+    if (!record)
+        return std::nullopt;
+    if (record->usbSerial) {
+        // The snapshot may be an earlier phone's: a serial the record has is kept until its phone shows it is wrong.
+        const auto isBoundSerial = [&](const AndroidDevice &listed) {
+            return listed.serial == *record->usbSerial;
+        };
+        const auto namesOtherModel = [&](const AndroidDevice &listed) {
+            return !isBoundSerial(listed) || (listed.model && !listed.matchesPhoneModel(*snapshotModel));
+        };
+        if (std::ranges::none_of(state.devices, isBoundSerial) || !std::ranges::all_of(state.devices, namesOtherModel))
+            return std::nullopt;
+    }
+    if (std::ranges::any_of(state.trustedDevices, [&](const TrustedDeviceRecord &other) {
+            return other.usbSerial == device->serial && other.id != record->id;
+        }))
+        return std::nullopt;
+    return device;
 }
 
 USBPairingHandOff usbPairingHandOff(const std::optional<QString> &payload,

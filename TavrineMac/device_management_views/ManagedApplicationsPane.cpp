@@ -241,6 +241,14 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
     }
     if (m_deviceStore) {
         DeviceStore *store = m_deviceStore;
+        // The phone a question was asked about, plugged in again, is asked about still.
+        connect(store, &DeviceStore::devicesRenamed, this, [this](const QHash<QString, QString> &renamedIDs) {
+            for (std::optional<QString> &target : m_questionTargets) {
+                if (target) {
+                    target = renamedIDs.value(*target, *target);
+                }
+            }
+        });
         for (const auto signal : {&DeviceStore::devicesChanged, &DeviceStore::pendingInstallPlanChanged,
                                   &DeviceStore::installStateChanged, &DeviceStore::appOperationStateChanged}) {
             connect(store, signal, this, [this] {
@@ -600,11 +608,9 @@ void ManagedApplicationsPane::ask(Question question, const Confirmation &confirm
 
 std::optional<QString> ManagedApplicationsPane::answerTarget(size_t slot)
 {
-    // The target is taken again: the phones may have changed while the question was open. A phone gone meanwhile is
-    // still named, and the store says it is gone.
-    const std::optional<QString> stored = std::exchange(m_questionTargets[slot], std::nullopt);
-    const std::optional<QString> current = targetDeviceID();
-    return current ? current : stored;
+    // Never the target now: another phone of the same model may have taken the place of the one asked about. A phone
+    // gone meanwhile is still named, and the store says it is gone.
+    return std::exchange(m_questionTargets[slot], std::nullopt);
 }
 
 void ManagedApplicationsPane::answer(Question question, quint64 generation, bool confirmed)

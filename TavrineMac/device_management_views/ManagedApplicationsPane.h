@@ -133,8 +133,8 @@ private:
                   const QList<ManagedApplicationsPresentation::ApplicationAction> &actions);
     // The target's id for a USB operation; nothing (and nothing starts) without a target.
     std::optional<QString> targetDeviceID() const;
-    // The phone that the answer to the question in `slot` goes to: the target now, else the one the question was
-    // asked about.
+    // The phone that the answer to the question in `slot` goes to: the one the question was asked about, followed
+    // as the device store renames it.
     std::optional<QString> answerTarget(size_t slot);
 
     QPointer<DeviceManagementStore> m_managementStore;

@@ -229,13 +229,16 @@ private slots:
     void refreshKeepsOrMovesTheSelection_data()
     {
         const SelectionRows rows;
-        const QByteArray three = R"([{"serial": "A"}, {"serial": "B"}, {"serial": "C"}])";
+        const QByteArray three =
+            R"([{"serial": "A"}, {"serial": "B", "model": "Pixel_7", "product": "panther"}, {"serial": "C"}])";
         // adb keeps a phone's transport id while it stays attached; one plugged in again gets a new one.
         const QByteArray kept = R"([{"serial": "C", "transport_id": "3"}, {"serial": "B", "transport_id": "2"}])";
         rows("still listed: stays", three, u"B"_s, kept, u"C B"_s, u"B"_s);
         rows("gone: the first", three, u"B"_s, R"([{"serial": "C"}, {"serial": "A"}])", u"C A"_s, u"C"_s);
         rows("plugged in again: stays", three, u"B"_s,
-             R"([{"serial": "C", "transport_id": "3"}, {"serial": "B", "transport_id": "4"}])", u"C B"_s, u"B"_s);
+             R"([{"serial": "C", "transport_id": "3"},
+                 {"serial": "B", "model": "Pixel_7", "product": "panther", "transport_id": "4"}])",
+             u"C B"_s, u"B"_s);
         rows("case-sensitive", three, u"b"_s, three, u"A B C"_s, u"A"_s);
         rows("empty list: none", three, u"C"_s, "[]", QString(), std::nullopt);
         rows("failed listing shows no phone, keeps the selection", three, u"C"_s, std::nullopt, QString(), u"C"_s);
@@ -273,29 +276,40 @@ private slots:
     }
 
     // A phone that leaves as one of its serial comes is that phone: the selection and the outcome shown on its page
-    // go with it. Phones of one serial are told apart by the model and product adb lists them with.
+    // go with it. Phones of one serial are told apart by the model and product adb lists them with; one listed
+    // without them (awaiting approval, offline) may be any phone of its serial and is none that left.
     void aPhonePluggedInAgainIsTheSamePhone_data()
     {
         // The phones listed first, the one chosen (its place), the phones listed then, whether the chosen phone is
         // among them, and the one selected then (its place).
         TestTable<QByteArray, int, QByteArray, bool, int> rows;
-        const QByteArray twoOfOneSerial = R"([{"serial": "X", "model": "M1", "transport_id": "1"},
-                                              {"serial": "X", "model": "M2", "transport_id": "2"}])";
+        const QByteArray twoOfOneSerial = R"([{"serial": "X", "model": "M1", "product": "p1", "transport_id": "1"},
+                                              {"serial": "X", "model": "M2", "product": "p2", "transport_id": "2"}])";
         rows("one of two phones of a serial", twoOfOneSerial, 0,
-             R"([{"serial": "X", "model": "M2", "transport_id": "2"},
-                 {"serial": "X", "model": "M1", "transport_id": "3"}])",
+             R"([{"serial": "X", "model": "M2", "product": "p2", "transport_id": "2"},
+                 {"serial": "X", "model": "M1", "product": "p1", "transport_id": "3"}])",
              true, 1);
         rows("the two swapped their transport ids", twoOfOneSerial, 1,
-             R"([{"serial": "X", "model": "M2", "transport_id": "1"},
-                 {"serial": "X", "model": "M1", "transport_id": "2"}])",
+             R"([{"serial": "X", "model": "M2", "product": "p2", "transport_id": "1"},
+                 {"serial": "X", "model": "M1", "product": "p1", "transport_id": "2"}])",
              true, 0);
         rows("another model of the serial is another phone", twoOfOneSerial, 0,
-             R"([{"serial": "A", "transport_id": "7"}, {"serial": "X", "model": "M2", "transport_id": "2"},
-                 {"serial": "X", "model": "M3", "transport_id": "3"}])",
+             R"([{"serial": "A", "transport_id": "7"}, {"serial": "X", "model": "M2", "product": "p2",
+                 "transport_id": "2"}, {"serial": "X", "model": "M3", "product": "p3", "transport_id": "3"}])",
              false, 0);
         rows("two of a serial left, one came: neither",
              R"([{"serial": "X", "transport_id": "1"}, {"serial": "X", "transport_id": "2"}])", 1,
              R"([{"serial": "A", "transport_id": "7"}, {"serial": "X", "transport_id": "3"}])", false, 0);
+        const QByteArray one = R"([{"serial": "X", "model": "M1", "product": "p1", "transport_id": "1"}])";
+        for (const char *state : {"unauthorized", "offline", "authorizing"}) {
+            rows(qPrintable(u"a phone of the serial %1 is none that left"_s.arg(QLatin1StringView(state))), one, 0,
+                 R"([{"serial": "A", "transport_id": "7"}, {"serial": "X", "state": ")" + QByteArray(state) +
+                     R"(", "transport_id": "2"}])",
+                 false, 0);
+        }
+        rows("listed without a product", R"([{"serial": "X", "model": "M1", "transport_id": "1"}])", 0,
+             R"([{"serial": "A", "transport_id": "7"}, {"serial": "X", "model": "M1", "transport_id": "2"}])", false,
+             0);
     }
     void aPhonePluggedInAgainIsTheSamePhone()
     {
@@ -316,6 +330,42 @@ private slots:
         QCOMPARE(store.selectedDeviceID(), selectedID);
         QCOMPARE(store.appOperationStateFor(selectedID).kind,
                  isListed ? AppOperationState::Kind::succeeded : AppOperationState::Kind::idle);
+    }
+
+    // A phone that came back awaiting approval was not known as the one that left; approved, then plugged in again,
+    // it is known as the phone it was when it left last.
+    void aPhoneOnceBackUnknownIsKnownOnItsNextReturn()
+    {
+        // Another phone, and X in `phoneState` under the transport id `transport` (adb lists its model and product
+        // only once it is approved).
+        const auto listing = [this](const QString &phoneState, int transport) {
+            return writeFile(state(u"devices.json"_s),
+                             uR"([{"serial": "A", "transport_id": "7"}, {"serial": "X", "state": "%1", "model": "M1",
+                                  "product": "p1", "transport_id": "%2"}])"_s.arg(phoneState)
+                                 .arg(transport)
+                                 .toUtf8());
+        };
+        QVERIFY(listing(u"device"_s, 1));
+        DeviceStore &store = makeStore();
+        awaitTask(store.refresh());
+        QVERIFY(listing(u"unauthorized"_s, 2));
+        awaitTask(store.refresh());
+        QVERIFY(listing(u"device"_s, 2));
+        awaitTask(store.refresh());
+        const QString phone = store.devices().at(1).id();
+        awaitTask(store.performAppOperation(
+            u"正在停止 Example"_s, DeviceStore::forceStopOperation(u"com.example.app"_s, u"Example"_s), phone));
+        QCOMPARE(store.appOperationStateFor(phone).kind, AppOperationState::Kind::succeeded);
+
+        QVERIFY(writeFile(state(u"devices.json"_s), R"([{"serial": "A", "transport_id": "7"}])"));
+        awaitTask(store.refresh());
+        QVERIFY(listing(u"device"_s, 3));
+        QSignalSpy renames(&store, &DeviceStore::devicesRenamed);
+        awaitTask(store.refresh());
+        QCOMPARE(renames.size(), 1);
+        using Renames = QHash<QString, QString>;
+        QCOMPARE(renames.first().first().value<Renames>(), (Renames{{phone, store.devices().at(1).id()}}));
+        QCOMPARE(store.appOperationStateFor(store.devices().at(1).id()).kind, AppOperationState::Kind::succeeded);
     }
 
     void refreshInFlightOnlyScansUSB()

@@ -174,6 +174,22 @@ ManagedMediaItem photo(const QString &id)
     return item;
 }
 
+// Has the connected phone name its model `model` in its snapshot; false when it was not asked for one.
+bool reportModel(StoreFixture &transfers, DeviceManagementStore &management, const QString &model)
+{
+    QCoro::Task<void> overview = management.refreshOverview();
+    const QStringList requests = transfers.calls("request:");
+    const auto snapshot = std::ranges::find(requests, QStringLiteral("request:device.snapshot"));
+    if (snapshot == requests.end())
+        return false;
+    ManagedDeviceSnapshot answer;
+    answer.model = model;
+    transfers.answer(int(snapshot - requests.begin()) + 1, true,
+                     QJsonDocument(encodeManaged(answer)).toJson(QJsonDocument::Compact));
+    awaitTask(overview);
+    return management.snapshot().value_or(ManagedDeviceSnapshot()).model == model;
+}
+
 // The phone rows of the sidebar, as "title · status".
 QStringList phoneRows(const MainWindow &window)
 {
@@ -337,6 +353,50 @@ private slots:
         QCOMPARE(usbPairingHandOff("p1", std::nullopt, state.devices[1], redmi), USBPairingHandOff::installAndConnect);
     }
 
+    void aListingBindsOnlyAMissingOrWrongSerial_data()
+    {
+        // The trusted records ("Name#serial" binds one; the first is the selected one), whether it is connected, the
+        // phones adb lists ("serial=model", "=state" after it for another state than authorised, no model: listed
+        // without one) → the serial a listing binds to the first record (none: none).
+        TestTable<QStringList, bool, QStringList, std::optional<QString>> rows;
+        rows("no serial yet", {"Pixel"}, true, {"PX1=Pixel_7"}, QString("PX1"));
+        rows("not connected", {"Pixel"}, false, {"PX1=Pixel_7"}, std::nullopt);
+        rows("its phone unplugged, another of its model", {"Pixel#PX1"}, true, {"PX2=Pixel_7"}, std::nullopt);
+        rows("its phone and another of its model", {"Pixel#PX1"}, true, {"PX1=Pixel_7", "PX2=Pixel_7"}, std::nullopt);
+        rows("bound to a phone of another model", {"Pixel#R5CT"}, true, {"R5CT=SM-S9180", "PX1=Pixel_7"},
+             QString("PX1"));
+        rows("its phone listed without a model", {"Pixel#R5CT"}, true, {"R5CT==unauthorized", "PX1=Pixel_7"},
+             std::nullopt);
+        rows("its serial shared, one of its model", {"Pixel#X"}, true,
+             {"X=SM-S9180", "X=Pixel_7=offline", "PX1=Pixel_7"}, std::nullopt);
+        rows("its serial shared, none of its model", {"Pixel#X"}, true, {"X=SM-S9180", "X=Mate_60", "PX1=Pixel_7"},
+             QString("PX1"));
+        rows("the serial another trusted phone's", {"Pixel", "Mate#PX1"}, true, {"PX1=Pixel_7"}, std::nullopt);
+        rows("bound wrong to another trusted phone's serial", {"Pixel#R5CT", "Mate#PX1"}, true,
+             {"R5CT=SM-S9180", "PX1=Pixel_7"}, std::nullopt);
+    }
+
+    void aListingBindsOnlyAMissingOrWrongSerial()
+    {
+        const auto [trusted, connected, listed, expected] =
+            TestTable<QStringList, bool, QStringList, std::optional<QString>>::fetch();
+        MainWindowState state = stateOf(trusted, connected ? 0 : -1, {}, false);
+        state.selectedTrustedDeviceID = state.trustedDevices.first().id;
+        for (const QString &entry : listed) {
+            AndroidDevice listedPhone = phone(entry.section('=', 0, 0));
+            listedPhone.model = entry.section('=', 1, 1);
+            if (listedPhone.model->isEmpty())
+                listedPhone.model.reset();
+            if (!entry.section('=', 2).isEmpty())
+                listedPhone.state = *AndroidDevice::stateFromRawValue(entry.section('=', 2));
+            listedPhone.transportID = QString::number(state.devices.size() + 1);
+            state.devices.append(listedPhone);
+        }
+        const auto device = deviceToBindOnListing(QString("Pixel 7"), state);
+        QCOMPARE(device ? std::optional(device->serial) : std::nullopt, expected);
+        QCOMPARE(deviceToBindOnListing(std::nullopt, state), std::nullopt);
+    }
+
     void serialIsBoundOnlyToOneAuthorisedModel()
     {
         MainWindowState state = stateOf({"Pixel"}, 0, {}, false);
@@ -466,7 +526,8 @@ private slots:
     void aPhonePluggedInAgainStaysChosen()
     {
         QFETCH(bool, listedWithout);
-        const QByteArray both = R"([{"serial": "R58N", "model": "Galaxy_S23"}, {"serial": "E5", "model": "Mate_60"}])";
+        const QByteArray both =
+            R"([{"serial": "R58N", "model": "Galaxy_S23"}, {"serial": "E5", "model": "Mate_60", "product": "ALN"}])";
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), both));
         PairedWindow paired;
         DeviceStore &devices = paired.devices;
@@ -519,7 +580,7 @@ private slots:
     {
         QFETCH(bool, serverStartedAgain);
         // The Mate is plugged in first, the Galaxy then on the port adb's server finds first.
-        const QByteArray mate = R"({"serial": "E5", "model": "Mate_60", "usb_path": "1-2"})";
+        const QByteArray mate = R"({"serial": "E5", "model": "Mate_60", "product": "ALN", "usb_path": "1-2"})";
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[" + mate + "]"));
         PairedWindow paired;
         DeviceStore &devices = paired.devices;
@@ -563,16 +624,7 @@ private slots:
         transfers.bindUSBSerial("R5CT", pixelID);
         awaitTask(paired.devices.refresh());
         // The connected phone names its model; no phone of that model is plugged in yet.
-        QCoro::Task<void> overview = paired.management.refreshOverview();
-        const QStringList requests = paired.transfers.calls("request:");
-        const auto snapshot = std::ranges::find(requests, QStringLiteral("request:device.snapshot"));
-        QVERIFY(snapshot != requests.end());
-        ManagedDeviceSnapshot answer;
-        answer.model = "Pixel 7";
-        paired.transfers.answer(int(snapshot - requests.begin()) + 1, true,
-                                QJsonDocument(encodeManaged(answer)).toJson(QJsonDocument::Compact));
-        awaitTask(overview);
-        QCOMPARE(paired.management.snapshot().value_or(ManagedDeviceSnapshot()).model, QString("Pixel 7"));
+        QVERIFY(reportModel(paired.transfers, paired.management, "Pixel 7"));
         QCOMPARE(transfers.trustedDevices().first().usbSerial, QString("R5CT"));
 
         QVERIFY(writeFile(m_adbState.filePath("devices.json"),
@@ -581,6 +633,50 @@ private slots:
         QCOMPARE(transfers.trustedDevices().first().usbSerial, QString("PX1"));
         QCOMPARE(phoneRows(paired.window), QStringList({"Pixel · 无线 + USB 已连接", "SM-S9180 · USB 已连接"}));
         QCOMPARE(paired.devices.selectedDeviceID(), listedID(paired.devices, "PX1"));
+        transfers.failPendingManagementRequests(DeviceManagementRequestError::disconnected());
+        QTRY_VERIFY(!paired.management.isLoadingOverview());
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+    }
+
+    void aListingBindsOnlyAPhoneNotYetKnown_data()
+    {
+        // The serial the trusted phone "Pixel" is bound to (none: none), the phones adb lists one listing after the
+        // other once the phone has named its model "Pixel 7" → the serial it is bound to then, the phone rows.
+        TestTable<std::optional<QString>, QList<QByteArray>, std::optional<QString>, QStringList> rows;
+        const QByteArray mine = R"({"serial": "PX1", "model": "Pixel_7"})";
+        const QByteArray stranger = R"({"serial": "PX2", "model": "Pixel_7"})";
+        rows("another's phone of its model, its own unplugged", QString("PX1"), {"[" + stranger + "]"}, QString("PX1"),
+             {"Pixel · 无线已连接", "Pixel 7 · USB 已连接"});
+        rows("then its own plugged in too", QString("PX1"), {"[" + stranger + "]", "[" + stranger + ", " + mine + "]"},
+             QString("PX1"), {"Pixel · 无线 + USB 已连接", "Pixel 7 · USB 已连接"});
+        rows("not bound yet", std::nullopt, {"[" + mine + "]"}, QString("PX1"), {"Pixel · 无线 + USB 已连接"});
+    }
+
+    // A phone of the connected phone's model that a listing shows may be anyone's: its serial is bound only to a
+    // trusted phone that has none yet, and the trusted phone's own USB phone stays its own.
+    void aListingBindsOnlyAPhoneNotYetKnown()
+    {
+        const auto [bound, listings, boundThen, shownRows] =
+            TestTable<std::optional<QString>, QList<QByteArray>, std::optional<QString>, QStringList>::fetch();
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+        PairedWindow paired;
+        TransferStore &transfers = *paired.transfers.store;
+        const QString pixelID = transfers.trustedDevices().first().id;
+        if (bound)
+            transfers.bindUSBSerial(*bound, pixelID);
+        awaitTask(paired.devices.refresh());
+        QVERIFY(reportModel(paired.transfers, paired.management, "Pixel 7"));
+        for (const QByteArray &listing : listings) {
+            QVERIFY(writeFile(m_adbState.filePath("devices.json"), listing));
+            awaitTask(paired.devices.refresh());
+        }
+        QCOMPARE(transfers.trustedDevices().first().usbSerial, boundThen);
+        QCOMPARE(phoneRows(paired.window), shownRows);
+        QCOMPARE(paired.window.sidebarSelection(), SidebarSelection::trustedDevice(pixelID));
+        // The device store works on the trusted phone's own USB phone once it is plugged in.
+        const auto own = std::ranges::find(paired.devices.devices(), QString("PX1"), &AndroidDevice::serial);
+        if (own != paired.devices.devices().end())
+            QCOMPARE(paired.devices.selectedDeviceID(), own->id());
         transfers.failPendingManagementRequests(DeviceManagementRequestError::disconnected());
         QTRY_VERIFY(!paired.management.isLoadingOverview());
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));

@@ -61,6 +61,9 @@ ManagedApplication application(const QString &name, bool system = false, bool la
     return {u"pkg."_s + name, name, u"1.2"_s, 12, 0, 0, system, true, launchable};
 }
 
+// The dashboard's phone, alone on USB, as adb lists it.
+const QByteArray pixelOnUSB = R"([{"serial": "MINE", "model": "Pixel_7", "product": "panther"}])";
+
 // Snapshot model (none: no snapshot), the adb devices, the target's serial.
 using TargetRows = TestTable<std::optional<QString>, QList<AndroidDevice>, std::optional<QString>>;
 // Name, system, symbol of the details column.
@@ -272,22 +275,31 @@ private slots:
         QVERIFY(pane->installBanner()->isVisibleTo(pane.get()));
     }
 
-    // A USB question answered after a failed listing took the phone away says that the phone is gone; once the phone
-    // is listed again, the answer reaches it.
+    // A USB question answered after the phones changed goes to the phone it was asked about, followed when it is
+    // plugged in again; when that phone is gone it says so and nothing runs, whichever phone took its place.
     void anAnswerAfterThePhoneWentSaysSo_data()
     {
-        // Whether the question is the one to clear the data (else to uninstall over USB), whether a listing
-        // succeeded again before the answer, the text shown then.
-        TestTable<bool, bool, QString> rows;
+        // Whether the question is the one to clear the data (else to uninstall over USB), the listings while it is
+        // open ("fail": adb cannot list), the text shown then, and the transport id the command ran on (none: no
+        // command ran).
+        TestTable<bool, QList<QByteArray>, QString, std::optional<QString>> rows;
         const QString gone = ADBClientError(ADBClientError::Case::deviceNotFound).errorDescription();
-        rows("clear data, phone gone", true, false, gone);
-        rows("uninstall, phone gone", false, false, gone);
-        rows("clear data, phone back", true, true, u"已清除 Pixel 7 上 Maps 的本地数据"_s);
+        const QString cleared = u"已清除 Pixel 7 上 Maps 的本地数据"_s;
+        const QByteArray stranger = R"([{"serial": "THEIRS", "model": "Pixel_7", "product": "panther"}])";
+        rows("clear data, phone gone", true, {"fail"}, gone, std::nullopt);
+        rows("uninstall, phone gone", false, {"fail"}, gone, std::nullopt);
+        rows("clear data, phone back", true, {"fail", pixelOnUSB}, cleared, u"1"_s);
+        rows("clear data, plugged in again", true, {"[]", pixelOnUSB}, cleared, u"2"_s);
+        rows("clear data, another phone of its model in its place", true, {"[]", stranger}, gone, std::nullopt);
+        rows("uninstall, another phone of its model in its place", false, {"[]", stranger}, gone, std::nullopt);
+        rows("uninstall, swapped between two listings", false, {stranger}, gone, std::nullopt);
     }
     void anAnswerAfterThePhoneWentSaysSo()
     {
-        const auto [clearsData, listedAgain, shown] = TestTable<bool, bool, QString>::fetch();
-        QVERIFY(writeFile(m_folder->filePath(u"adb/installed/MINE"_s), "pkg.Maps\n"));
+        const auto [clearsData, listings, shown, transport] =
+            TestTable<bool, QList<QByteArray>, QString, std::optional<QString>>::fetch();
+        for (const char *storage : {"MINE", "THEIRS"})
+            QVERIFY(writeFile(m_folder->filePath(u"adb/installed/"_s + QLatin1StringView(storage)), "pkg.Maps\n"));
         ManagementStoreFixture management;
         const auto pane = shownPaneOfPixel(management);
         QVERIFY(pane);
@@ -296,11 +308,11 @@ private slots:
         const QPointer<QMessageBox> question = pane->findChild<QMessageBox *>();
         QVERIFY(question && question->isVisible());
 
-        QVERIFY(writeFile(m_folder->filePath(u"adb/failures.json"_s), R"({"devices": {"answer": "closed"}})"));
-        awaitTask(m_deviceStore->refresh());
-        QVERIFY(m_deviceStore->devices().isEmpty());
-        if (listedAgain) {
-            QVERIFY(QFile::remove(m_folder->filePath(u"adb/failures.json"_s)));
+        for (const QByteArray &listing : listings) {
+            const QString failures = m_folder->filePath(u"adb/failures.json"_s);
+            QVERIFY(listing == "fail" ? writeFile(failures, R"({"devices": {"answer": "closed"}})")
+                                      : writeFile(m_folder->filePath(u"adb/devices.json"_s), listing) &&
+                                            (!QFile::exists(failures) || QFile::remove(failures)));
             awaitTask(m_deviceStore->refresh());
         }
         QVERIFY(question);
@@ -313,6 +325,12 @@ private slots:
         QTRY_COMPARE(m_deviceStore->appOperationState().text, shown);
         QCOMPARE(pane->operationBanner()->textLabel()->text(), shown);
         QVERIFY(pane->operationBanner()->isVisibleTo(pane.get()));
+        QStringList ranOn;
+        for (const QStringList &command : adbCommands()) {
+            if (command.mid(2, 2) == QStringList{u"shell"_s, u"pm"_s} && command.last() == maps.packageName)
+                ranOn.append(command.value(1));
+        }
+        QCOMPARE(ranOn, transport ? QStringList{*transport} : QStringList());
     }
 
     void bannersMoveNothing_data()
@@ -596,7 +614,7 @@ private:
     // The pane of Pixel 7 (paneOfPixel), the only phone on USB, shown at 900 × 600.
     std::unique_ptr<ManagedApplicationsPane> shownPaneOfPixel(ManagementStoreFixture &management)
     {
-        auto pane = paneOfPixel(management, R"([{"serial": "MINE", "model": "Pixel_7"}])");
+        auto pane = paneOfPixel(management, pixelOnUSB);
         if (pane) {
             pane->resize(900, 600);
             pane->show();
