@@ -94,7 +94,11 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
     renderDock();
 }
 
-DeviceManagementDashboard::~DeviceManagementDashboard() = default;
+DeviceManagementDashboard::~DeviceManagementDashboard()
+{
+    // The bars are the dashboard's: they go with it, not before it with the section they are lent to.
+    takeBarsBack();
+}
 
 void DeviceManagementDashboard::setSection(Section section)
 {
@@ -332,14 +336,19 @@ void DeviceManagementDashboard::lendBarsToSection()
     }
 }
 
+void DeviceManagementDashboard::takeBarsBack()
+{
+    if (BottomBarColumn *bars = barsOfSection(); bars != m_bottomBars) {
+        BottomBarColumn::moveBars(bars, m_bottomBars, {m_messageBar, m_dockBar});
+    }
+}
+
 void DeviceManagementDashboard::renderSection()
 {
     QWidget *old = m_sectionPane;
     // A section opened from the one shown, with the keyboard or a click on a card, takes the keyboard along.
     const bool hadKeyboard = old->isAncestorOf(QApplication::focusWidget());
-    if (auto *files = qobject_cast<ManagedFilesPane *>(old)) {
-        BottomBarColumn::moveBars(files->bottomBars(), m_bottomBars, {m_messageBar, m_dockBar});
-    }
+    takeBarsBack();
     m_sectionPane = makeSectionContent();
     delete m_column->replaceWidget(old, m_sectionPane);
     lendBarsToSection();

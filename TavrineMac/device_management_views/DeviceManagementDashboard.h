@@ -100,6 +100,7 @@ private:
     // dashboard's.
     BottomBarColumn *barsOfSection() const;
     void lendBarsToSection();
+    void takeBarsBack();
     void renderSection();
     void updatePaneFlags();
     QWidget *makeSectionContent();

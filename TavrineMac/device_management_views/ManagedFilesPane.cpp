@@ -146,6 +146,9 @@ void ManagedFilesPane::buildContent()
     for (QWidget *page : {m_placeholderPage, m_loadingPage, m_trashPage, m_mediaPage, m_fileBrowserPage}) {
         m_contentStack->addWidget(page);
     }
+    // The content gives up its rows to the bars under it, down to none in the smallest window, before the header with
+    // the way back gives up any of its room. (A minimum of 0 would leave it to the pages' own.)
+    m_contentStack->setMinimumHeight(1);
     column->addWidget(m_contentStack, 1);
 
     // The selection's actions come under the content, on top of the host's bars that show there.
