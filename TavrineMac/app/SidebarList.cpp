@@ -2,9 +2,6 @@
 
 #include "SidebarListAccessible.h"
 
-#include <QStyleOptionFocusRect>
-#include <QStylePainter>
-
 SidebarList::SidebarList(QWidget *parent) : QListWidget(parent)
 {
     SidebarListAccessible::install();
@@ -73,16 +70,4 @@ QModelIndex SidebarList::moveCursor(CursorAction cursorAction, Qt::KeyboardModif
     if (row < 0)
         return isSelectableRow(currentItem()) ? currentIndex() : QModelIndex();
     return indexFromItem(item(row));
-}
-
-void SidebarRowButton::paintEvent(QPaintEvent *event)
-{
-    QPushButton::paintEvent(event);
-    if (!hasFocus())
-        return;
-    QStylePainter painter(this);
-    QStyleOptionFocusRect frame;
-    frame.initFrom(this);
-    frame.rect = rect().adjusted(1, 1, -1, -1);
-    painter.drawPrimitive(QStyle::PE_FrameFocusRect, frame);
 }

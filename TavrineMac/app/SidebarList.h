@@ -1,7 +1,8 @@
 #pragma once
 
+#include "FlatButton.h"
+
 #include <QListWidget>
-#include <QPushButton>
 
 // The sidebar's list. Its rows mix phones, which can be selected, with a header, a label, a button and a note, which
 // cannot: the keyboard moves between the phones only, and a click on any other row keeps the phone selected.
@@ -28,15 +29,12 @@ private:
     int selectableRowFrom(int row, int step) const;
 };
 
-// The flat button of a sidebar row. A flat button draws no focus of its own, so one reached with Tab would not show it
-// has the keyboard: it draws the style's focus frame around the row. A screen reader reads it as the row it fills.
-class SidebarRowButton : public QPushButton
+// The flat button of a sidebar row, with the style's focus frame around the row while it has the keyboard. A screen
+// reader reads it as the row it fills.
+class SidebarRowButton : public FlatButton
 {
     Q_OBJECT
 
 public:
-    using QPushButton::QPushButton;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
+    using FlatButton::FlatButton;
 };

@@ -1,5 +1,6 @@
 #include "DeviceManagementDashboard.h"
 
+#include "BottomBarColumn.h"
 #include "DeviceManagementStore.h"
 #include "DeviceOverviewPane.h"
 #include "DeviceStore.h"
@@ -13,7 +14,6 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QHideEvent>
-#include <QResizeEvent>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -34,11 +34,23 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
     m_column = new QVBoxLayout(this);
     m_column->setContentsMargins(0, 0, 0, 0);
     m_column->setSpacing(0);
-    // The bar lies over the top edge of the section, which fills the dashboard: a message that comes on its own
-    // moves nothing, and no room stays empty while there is none.
+
+    // The pane watches the active phone for changes of phone; it must not take this phone's arrival for one.
+    if (m_managementStore) {
+        m_managementStore->setActivePeer(m_transferStore ? m_transferStore->selectedTrustedDeviceID() : std::nullopt);
+    }
+    m_sectionPane = makeSectionContent();
+    m_column->addWidget(m_sectionPane, 1);
+
+    // The message and the dock come under the section's content, which gives up its lowest rows to them: what the
+    // pointer is on stays where it is, the section's header with its way back stays in view, and no room stays empty
+    // while neither shows. The files section has bars of its own there, among which they take their places.
+    m_bottomBars = new BottomBarColumn(this);
+    m_column->addWidget(m_bottomBars);
     m_messageBar = new ManagementMessageBar(
         {}, false, [this] { dismissMessage(); }, this);
     m_messageBar->hide();
+    m_bottomBars->addBar(m_messageBar);
 
     m_dockBar = new QWidget(this);
     m_dockBar->setObjectName(QStringLiteral("activityDockBar"));
@@ -49,13 +61,8 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
     m_dock = new TransferActivityDock(m_transferStore, m_dockBar);
     dockLayout->addWidget(m_dock, 0, Qt::AlignHCenter);
     m_dockBar->hide();
-
-    // The pane watches the active phone for changes of phone; it must not take this phone's arrival for one.
-    if (m_managementStore) {
-        m_managementStore->setActivePeer(m_transferStore ? m_transferStore->selectedTrustedDeviceID() : std::nullopt);
-    }
-    m_sectionPane = makeSectionContent();
-    m_column->addWidget(m_sectionPane, 1);
+    m_bottomBars->addBar(m_dockBar);
+    lendBarsToSection();
 
     if (m_transferStore) {
         connect(m_transferStore, &TransferStore::phaseChanged, this, &DeviceManagementDashboard::phaseChanged);
@@ -87,7 +94,11 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
     renderDock();
 }
 
-DeviceManagementDashboard::~DeviceManagementDashboard() = default;
+DeviceManagementDashboard::~DeviceManagementDashboard()
+{
+    // The bars are the dashboard's: they go with it, not before it with the section they are lent to.
+    takeBarsBack();
+}
 
 void DeviceManagementDashboard::setSection(Section section)
 {
@@ -290,8 +301,7 @@ void DeviceManagementDashboard::renderMessageBar()
     if (content) {
         m_messageBar->setMessage(content->text, content->isError);
     }
-    m_messageBar->setVisible(content.has_value());
-    placeMessageBar();
+    barsOfSection()->setBarShown(m_messageBar, content.has_value());
 }
 
 void DeviceManagementDashboard::setPeerName(const QString &peerName)
@@ -310,18 +320,27 @@ void DeviceManagementDashboard::setPeerName(const QString &peerName)
 
 void DeviceManagementDashboard::renderDock()
 {
-    const bool shown = m_transferStore && !m_transferStore->tasks().isEmpty();
-    // The files pane has one place at its bottom for the selection's actions and the dock: the actions stand where
-    // the dock is while there is a selection.
-    if (auto *files = qobject_cast<ManagedFilesPane *>(m_sectionPane)) {
-        files->setHostBar(m_dockBar, shown);
-        return;
+    barsOfSection()->setBarShown(m_dockBar, m_transferStore && !m_transferStore->tasks().isEmpty());
+}
+
+BottomBarColumn *DeviceManagementDashboard::barsOfSection() const
+{
+    const auto *files = qobject_cast<ManagedFilesPane *>(m_sectionPane);
+    return files ? files->bottomBars() : m_bottomBars;
+}
+
+void DeviceManagementDashboard::lendBarsToSection()
+{
+    if (BottomBarColumn *bars = barsOfSection(); bars != m_bottomBars) {
+        BottomBarColumn::moveBars(m_bottomBars, bars, {m_messageBar, m_dockBar});
     }
-    if (m_column->indexOf(m_dockBar) < 0) {
-        m_dockBar->setParent(this);
-        m_column->addWidget(m_dockBar);
+}
+
+void DeviceManagementDashboard::takeBarsBack()
+{
+    if (BottomBarColumn *bars = barsOfSection(); bars != m_bottomBars) {
+        BottomBarColumn::moveBars(bars, m_bottomBars, {m_messageBar, m_dockBar});
     }
-    m_dockBar->setVisible(shown);
 }
 
 void DeviceManagementDashboard::renderSection()
@@ -329,13 +348,10 @@ void DeviceManagementDashboard::renderSection()
     QWidget *old = m_sectionPane;
     // A section opened from the one shown, with the keyboard or a click on a card, takes the keyboard along.
     const bool hadKeyboard = old->isAncestorOf(QApplication::focusWidget());
-    if (auto *files = qobject_cast<ManagedFilesPane *>(old)) {
-        files->takeHostBar();
-    }
+    takeBarsBack();
     m_sectionPane = makeSectionContent();
     delete m_column->replaceWidget(old, m_sectionPane);
-    renderDock();
-    placeMessageBar();
+    lendBarsToSection();
     if (hadKeyboard) {
         // Shown now, so that it has the keyboard before the old pane goes: a pane hidden with the keyboard passes it
         // to the next control of the window, the sidebar's.
@@ -351,18 +367,6 @@ void DeviceManagementDashboard::renderSection()
     // The old pane may be the one whose button asked for the change.
     old->hide();
     old->deleteLater();
-}
-
-void DeviceManagementDashboard::placeMessageBar()
-{
-    m_messageBar->setGeometry(0, 0, width(), m_messageBar->height());
-    m_messageBar->raise();
-}
-
-void DeviceManagementDashboard::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    placeMessageBar();
 }
 
 void DeviceManagementDashboard::updatePaneFlags()

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <functional>
 
+class BottomBarColumn;
 class DeviceManagementStore;
 class DeviceStore;
 class ManagementMessageBar;
@@ -20,8 +21,9 @@ class QVBoxLayout;
 class TransferActivityDock;
 class TransferStore;
 
-// The screen on which the user manages one trusted phone: the management store's message bar, the pane of the
-// current section (overview, content, applications) and, while there are transfer tasks, the activity dock.
+// The screen on which the user manages one trusted phone: the pane of the current section (overview, content,
+// applications) with, under its content, the management store's message bar and, while there are transfer tasks, the
+// activity dock.
 // It keeps only the section and the content category. While on screen it refreshes the phone's snapshot every
 // 15 s as long as the phone is connected, and loads the shown section whenever the phone, its connection or the
 // section changes.
@@ -82,7 +84,6 @@ signals:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void appeared();
@@ -95,7 +96,11 @@ private:
     void sectionChangedTo(Section section);
     void renderMessageBar();
     void renderDock();
-    void placeMessageBar();
+    // The bars under the section's content: the files section's own, where the message and the dock are lent, or the
+    // dashboard's.
+    BottomBarColumn *barsOfSection() const;
+    void lendBarsToSection();
+    void takeBarsBack();
     void renderSection();
     void updatePaneFlags();
     QWidget *makeSectionContent();
@@ -116,6 +121,7 @@ private:
     QVBoxLayout *m_column = nullptr;
     ManagementMessageBar *m_messageBar = nullptr;
     QWidget *m_sectionPane = nullptr;
+    BottomBarColumn *m_bottomBars = nullptr;
     QWidget *m_dockBar = nullptr;
     TransferActivityDock *m_dock = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "DeviceManagementStore.h"
 #include "DeviceStatusRow.h"
 #include "ElidedLabel.h"
+#include "FlatButton.h"
 #include "HomeQuickAction.h"
 #include "LocalNames.h"
 #include "OverviewInfoRow.h"
@@ -116,7 +117,6 @@ DeviceOverviewPane::DeviceOverviewPane(const QString &peerName, TransferStore *t
     centring->addWidget(column, 1);
     centring->addStretch(0);
 
-    // The keyboard scrolls the column too: the place it stops at is the section it shows.
     m_scrollArea = new SectionScrollArea(rawValue(DashboardSection::home), this);
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setWidgetResizable(true);
@@ -244,9 +244,8 @@ QWidget *DeviceOverviewPane::buildRecentContent()
     auto *header = new QHBoxLayout;
     header->addWidget(heading(QStringLiteral("最近内容"), section));
     header->addStretch(1);
-    m_browseButton = new QPushButton(QStringLiteral("浏览手机"), section);
+    m_browseButton = new FlatButton(QStringLiteral("浏览手机"), section);
     m_browseButton->setObjectName(QStringLiteral("browsePhoneButton"));
-    m_browseButton->setFlat(true);
     m_browseButton->setCursor(Qt::PointingHandCursor);
     CardStyle::setTextColor(m_browseButton, ViewColors::blue());
     connect(m_browseButton, &QPushButton::clicked, this, [this] { openContent(ManagedContentCategory::allFiles); });
@@ -344,7 +343,7 @@ QWidget *DeviceOverviewPane::buildStatus()
 
 void DeviceOverviewPane::focusContent()
 {
-    m_scrollArea->setFocus(Qt::OtherFocusReason);
+    m_detailsButton->setFocus(Qt::OtherFocusReason);
 }
 
 void DeviceOverviewPane::openContent(ManagedContentCategory category)

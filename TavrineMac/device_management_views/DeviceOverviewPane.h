@@ -54,7 +54,7 @@ public:
     bool isDropTargeted() const { return m_isDropTargeted; }
     // Installs or sends the local files of a drop; false (nothing happens) when it holds none.
     bool handleDrop(const QList<QUrl> &urls);
-    // Gives the keyboard to the section itself, whose column it scrolls.
+    // Gives the keyboard to the section's first control, the details button: the column is no stop of its own.
     void focusContent();
 
     // For tests.

@@ -3,6 +3,7 @@
 #include "PlainLabel.h"
 #include "QuickLookWindow.h"
 
+#include "BottomBarColumn.h"
 #include "CardStyle.h"
 #include "FilesPaneToolbar.h"
 #include "ManagedFileBrowser.h"
@@ -26,7 +27,6 @@
 #include <QListView>
 #include <QMimeData>
 #include <QScopedValueRollback>
-#include <QStackedLayout>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -146,15 +146,15 @@ void ManagedFilesPane::buildContent()
     for (QWidget *page : {m_placeholderPage, m_loadingPage, m_trashPage, m_mediaPage, m_fileBrowserPage}) {
         m_contentStack->addWidget(page);
     }
+    // The content gives up its rows to the bars under it, down to none in the smallest window, before the header with
+    // the way back gives up any of its room. (A minimum of 0 would leave it to the pages' own.)
+    m_contentStack->setMinimumHeight(1);
     column->addWidget(m_contentStack, 1);
 
-    // One place at the bottom holds the selection's actions or, while there is no selection, the host's bar. It is
-    // as high for either, so that one replacing the other moves nothing, and takes no room while it holds neither.
-    m_bottomPlace = new QWidget(this);
-    m_bottomPlace->setObjectName(QStringLiteral("bottomPlace"));
-    m_bottomPlace->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    m_bottomStack = new QStackedLayout(m_bottomPlace);
-    m_selectionPlace = new QWidget(m_bottomPlace);
+    // The selection's actions come under the content, on top of the host's bars that show there.
+    m_bottomBars = new BottomBarColumn(this);
+    m_selectionPlace = new QWidget;
+    m_selectionPlace->setObjectName(QStringLiteral("selectionPlace"));
     auto *selectionColumn = new QVBoxLayout(m_selectionPlace);
     selectionColumn->setContentsMargins(0, 0, 0, 0);
     selectionColumn->setSpacing(0);
@@ -162,14 +162,13 @@ void ManagedFilesPane::buildContent()
     m_selectionBar = new ManagedSelectionBar(browser, m_selectionPlace);
     m_selectionBar->setContentsMargins(24, 10, 24, 10);
     selectionColumn->addWidget(m_selectionBar);
-    selectionColumn->addStretch(1);
-    m_bottomStack->addWidget(m_selectionPlace);
-    m_bottomPlace->hide();
-    column->addWidget(m_bottomPlace);
+    m_selectionPlace->hide();
+    m_bottomBars->addBar(m_selectionPlace);
+    column->addWidget(m_bottomBars);
     m_selectionArrival.setSingleShot(true);
     connect(&m_selectionArrival, &QTimer::timeout, this, [this] {
         if (isSelectionBarWanted()) {
-            showInBottomPlace(m_selectionPlace);
+            m_bottomBars->setBarShown(m_selectionPlace, true);
         }
     });
 
@@ -950,7 +949,7 @@ void ManagedFilesPane::renderContent()
     if (isSelectionBarWanted()) {
         static_cast<ManagedSelectionBar *>(m_selectionBar)->refresh();
     }
-    renderBottomPlace();
+    renderSelectionBar();
 }
 
 bool ManagedFilesPane::isSelectionBarWanted() const
@@ -960,73 +959,28 @@ bool ManagedFilesPane::isSelectionBarWanted() const
 
 bool ManagedFilesPane::showsSelectionBar() const
 {
-    return !m_bottomPlace->isHidden() && m_bottomStack->currentWidget() == m_selectionPlace;
+    return m_bottomBars->isBarShown(m_selectionPlace);
 }
 
-void ManagedFilesPane::setHostBar(QWidget *bar, bool shown)
-{
-    if (m_hostBar == bar) {
-        setHostBarShown(shown);
-        return;
-    }
-    takeHostBar();
-    m_hostBar = bar;
-    m_hostBarShown = shown;
-    if (bar) {
-        bar->setParent(m_bottomPlace);
-        m_bottomStack->addWidget(bar);
-    }
-    renderBottomPlace();
-}
-
-void ManagedFilesPane::setHostBarShown(bool shown)
-{
-    if (m_hostBarShown != shown) {
-        m_hostBarShown = shown;
-        renderBottomPlace();
-    }
-}
-
-QWidget *ManagedFilesPane::takeHostBar()
-{
-    QWidget *bar = m_hostBar;
-    if (bar) {
-        m_bottomStack->removeWidget(bar);
-        m_hostBar = nullptr;
-        renderBottomPlace();
-    }
-    return bar;
-}
-
-void ManagedFilesPane::showInBottomPlace(QWidget *part)
-{
-    m_bottomStack->setCurrentWidget(part);
-    m_bottomPlace->show();
-}
-
-void ManagedFilesPane::renderBottomPlace()
+void ManagedFilesPane::renderSelectionBar()
 {
     if (!isSelectionBarWanted()) {
         m_selectionArrival.stop();
-        if (m_hostBar && m_hostBarShown) {
-            showInBottomPlace(m_hostBar);
-        } else {
-            m_bottomPlace->hide();
-        }
+        m_bottomBars->setBarShown(m_selectionPlace, false);
         return;
     }
-    // The actions take the host's bar's place at once. Into an empty place, over the row just clicked, they come only
-    // once that click can no longer become a double click: its second click still lands on the row.
-    if (m_bottomPlace->isHidden() && (m_selectionArrival.isActive() || bottomPlaceWouldCoverAnchorRow())) {
+    // Over the row just clicked, the actions come only once that click can no longer become a double click: its
+    // second click still lands on the row.
+    if (!showsSelectionBar() && (m_selectionArrival.isActive() || selectionBarWouldCoverAnchorRow())) {
         if (!m_selectionArrival.isActive()) {
             m_selectionArrival.start(QApplication::doubleClickInterval());
         }
         return;
     }
-    showInBottomPlace(m_selectionPlace);
+    m_bottomBars->setBarShown(m_selectionPlace, true);
 }
 
-bool ManagedFilesPane::bottomPlaceWouldCoverAnchorRow() const
+bool ManagedFilesPane::selectionBarWouldCoverAnchorRow() const
 {
     const auto *browser = static_cast<const ManagedFileBrowser *>(m_fileBrowserPage);
     if (m_contentStack->currentWidget() != browser) {
@@ -1045,6 +999,8 @@ bool ManagedFilesPane::bottomPlaceWouldCoverAnchorRow() const
     if (!clicked.isValid()) {
         return false;
     }
+    // The actions come on top of the bars already shown, where the content ends now.
+    const int contentBottom = m_bottomBars->isHidden() ? height() : m_bottomBars->y();
     const QPoint bottom = view->viewport()->mapTo(this, view->visualRect(clicked).bottomLeft());
-    return bottom.y() >= height() - m_bottomStack->sizeHint().height();
+    return bottom.y() >= contentBottom - m_selectionPlace->sizeHint().height();
 }

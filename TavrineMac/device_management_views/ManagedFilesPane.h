@@ -18,9 +18,9 @@
 #include <functional>
 #include <optional>
 
+class BottomBarColumn;
 class FilesPaneToolbar;
 class QSettings;
-class QStackedLayout;
 class QStackedWidget;
 class QVBoxLayout;
 
@@ -157,13 +157,10 @@ public:
     QWidget *fileBrowserPage() const { return m_fileBrowserPage; }
     QWidget *selectionBar() const { return m_selectionBar; }
 
-    // A bar of the host that stands in the pane's bottom place while the selection's actions do not (the dashboard's
-    // transfer dock), shown there while `shown`. The pane holds it until takeHostBar() gives it back.
-    void setHostBar(QWidget *bar, bool shown);
-    void setHostBarShown(bool shown);
-    QWidget *hostBar() const { return m_hostBar; }
-    QWidget *takeHostBar();
-    // True while the selection's actions stand in the bottom place.
+    // The bars under the content: the selection's actions, and those the host puts there (the dashboard's message
+    // and transfer dock), each shown on top of those already there as it comes.
+    BottomBarColumn *bottomBars() const { return m_bottomBars; }
+    // True while the selection's actions show under the content.
     bool showsSelectionBar() const;
 
 signals:
@@ -183,10 +180,9 @@ private:
     void render();
     void renderContent();
     bool isSelectionBarWanted() const;
-    void renderBottomPlace();
-    void showInBottomPlace(QWidget *part);
-    // Whether the bottom place, coming now, would lie over the row the selection was last made from.
-    bool bottomPlaceWouldCoverAnchorRow() const;
+    void renderSelectionBar();
+    // Whether the selection's actions, coming now, would lie over the row the selection was last made from.
+    bool selectionBarWouldCoverAnchorRow() const;
     QWidget *shownContentView() const; // none while loading or showing a placeholder
     void watchStore();
     void presentDialogs();
@@ -241,12 +237,9 @@ private:
     QWidget *m_trashPage = nullptr;
     QWidget *m_mediaPage = nullptr;
     QWidget *m_fileBrowserPage = nullptr;
-    QWidget *m_bottomPlace = nullptr;
-    QStackedLayout *m_bottomStack = nullptr;
+    BottomBarColumn *m_bottomBars = nullptr;
     QWidget *m_selectionPlace = nullptr;
     QWidget *m_selectionBar = nullptr;
-    QPointer<QWidget> m_hostBar;
-    bool m_hostBarShown = false;
     QTimer m_selectionArrival;
     QWidget *m_dropOverlay = nullptr;
 };

@@ -146,8 +146,6 @@ void ManagementMessageBar::setMessage(const QString &text, bool isError)
 void ManagementMessageBar::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    // Opaque: the bar may lie over the content.
-    painter.fillRect(rect(), palette().color(QPalette::Window));
     painter.fillRect(rect(), CardStyle::withOpacity(tint(m_isError), backgroundOpacity));
 }
 

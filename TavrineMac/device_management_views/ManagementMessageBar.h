@@ -11,7 +11,7 @@
 class QLabel;
 class QToolButton;
 
-// The strip at the top of the dashboard's main column with the management store's current error (red,
+// The strip under the content of the dashboard's section with the management store's current error (red,
 // warning triangle) or success note (green, check mark), at most two lines, and a close button that calls
 // `dismiss`. It calls no store.
 class ManagementMessageBar : public QWidget
@@ -56,7 +56,7 @@ protected:
 
 private:
     void updateShownText();
-    // As high as the longest message it shows, whatever it shows now: a new message never moves what lies below.
+    // As high as the longest message it shows, whatever it shows now: a new message never moves what lies around it.
     void keepHeightOfLongestMessage();
 
     QString m_text;

@@ -1,7 +1,10 @@
 #include "../android_usb_views/UsbViewsTestSupport.h"
 #include "ApplicationAccessible.h"
 #include "DefaultADBClient.h"
+#include "DeviceManagementDashboard.h"
 #include "DeviceManagementStore.h"
+#include "DeviceOverviewPane.h"
+#include "DisclosureGroup.h"
 #include "FileSelectionRules.h"
 #include "FilesPaneToolbar.h"
 #include "MainWindow.h"
@@ -12,6 +15,7 @@
 #include "ManagedMediaGallery.h"
 #include "ManagedMediaPreview.h"
 #include "ManagedTrashList.h"
+#include "ManagementMessageBar.h"
 #include "ManagementStoreFixture.h"
 #include "QuickLookWindow.h"
 #include "QuickSendCoordinator.h"
@@ -19,6 +23,7 @@
 #include "SymbolIcon.h"
 #include "TransferActivityDock.h"
 #include "TrashListPresentation.h"
+#include "TrustedDeviceManager.h"
 #include "ViewColors.h"
 
 #include <QAbstractButton>
@@ -255,6 +260,26 @@ enum class ListShown
     applications,
 };
 
+enum class TabbedScreen
+{
+    home,
+    homeWithDetails,
+    usbPage,
+};
+
+// How many pixels of two pictures of one place differ; all of them when the pictures differ in size.
+qsizetype countChangedPixels(const QImage &one, const QImage &other)
+{
+    if (one.size() != other.size())
+        return qsizetype(one.width()) * one.height();
+    qsizetype changed = 0;
+    for (int y = 0; y < one.height(); ++y) {
+        for (int x = 0; x < one.width(); ++x)
+            changed += one.pixel(x, y) != other.pixel(x, y);
+    }
+    return changed;
+}
+
 enum class Opening
 {
     showMenuAction,
@@ -273,7 +298,10 @@ struct MainWindowWorld
     std::unique_ptr<QuickSendCoordinator> quickSend;
     std::unique_ptr<MainWindow> window;
 
-    MainWindowWorld()
+    std::optional<ManagementStoreFixture> phone;
+
+    // `phoneAnswers`: the connected phone answers the dashboard's questions, its snapshot first; else they wait.
+    explicit MainWindowWorld(bool phoneAnswers = false)
     {
         transfers.saveRegistry({trustedPhone(u"Galaxy"_s, 2)});
         transfers.makePaired();
@@ -282,16 +310,29 @@ struct MainWindowWorld
         devices = std::make_unique<DeviceStore>(
             makeDefaultADBClient(), InstallHistoryStore(folder.filePath(u"history.json"_s)),
             DeviceStoreEnvironment{std::make_shared<NoUSBDevices>(), folder.filePath(u"no-companion"_s)});
-        management = std::make_unique<DeviceManagementStore>(*transfers.store);
+        DeviceManagementStore *managementStore = nullptr;
+        if (phoneAnswers) {
+            phone.emplace();
+            phone->channel->answer = [](const FakeManagementChannel::Request &request) {
+                return request.action == "device.snapshot"_L1
+                           ? FakeManagementChannel::Reply::json(encodeManaged(pixelSnapshot()))
+                           : FakeManagementChannel::Reply{};
+            };
+            managementStore = phone->store.get();
+        } else {
+            management = std::make_unique<DeviceManagementStore>(*transfers.store);
+            managementStore = management.get();
+        }
         quickSend = std::make_unique<QuickSendCoordinator>(*transfers.store);
-        window = std::make_unique<MainWindow>(*devices, *transfers.store, *management, *quickSend);
+        window = std::make_unique<MainWindow>(*devices, *transfers.store, *managementStore, *quickSend);
         window->show();
     }
     ~MainWindowWorld()
     {
         // The dashboard's overview request ends before the stores go.
         transfers.store->failPendingManagementRequests(DeviceManagementRequestError::disconnected());
-        static_cast<void>(QTest::qWaitFor([this] { return !management->isLoadingOverview(); }));
+        static_cast<void>(
+            QTest::qWaitFor([this] { return !(phone ? phone->store.get() : management.get())->isLoadingOverview(); }));
         window.reset();
     }
 };
@@ -366,17 +407,20 @@ private slots:
 
     void tabStopsFromTheSidebarAreNamed_data()
     {
-        QTest::addColumn<bool>("usbPage"); // the page of the phone on USB, else the connected phone's home section
-        QTest::newRow("home section") << false;
-        QTest::newRow("page of a phone on USB") << true;
+        QTest::addColumn<TabbedScreen>("shown");
+        QTest::newRow("home section") << TabbedScreen::home;
+        QTest::newRow("home section with its details, a message and a transfer") << TabbedScreen::homeWithDetails;
+        QTest::newRow("page of a phone on USB") << TabbedScreen::usbPage;
     }
 
-    // From the sidebar to the first control of the screen beside it, each place Tab stops on is told to a screen
-    // reader as an element the tree holds, with a name and a role that says what it is.
+    // From the phone's row in the sidebar to the first control of the screen beside it, each place Tab stops on is
+    // told to a screen reader as an element the tree holds, with a name and a role that says what it is, and looks
+    // otherwise while it has the keyboard than once the keyboard has gone on. On the home section with its details
+    // open, a message and a transfer, Tab goes on through every place of the screen it stops on.
     void tabStopsFromTheSidebarAreNamed()
     {
-        QFETCH(bool, usbPage);
-        MainWindowWorld world;
+        QFETCH(TabbedScreen, shown);
+        MainWindowWorld world(shown == TabbedScreen::homeWithDetails);
         world.window->resize(MainWindow::defaultWidth, MainWindow::defaultHeight);
         world.window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(world.window.get()));
@@ -384,29 +428,70 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             !world.devices->devices().isEmpty() && world.devices->devices().first().model.has_value(), 30'000);
         QTRY_VERIFY(world.window->sidebarSelection().has_value() && !world.devices->isRefreshing());
-        if (usbPage)
+        if (shown == TabbedScreen::usbPage)
             world.window->setSidebarSelection(SidebarSelection::usbDevice(world.devices->devices().first().id()));
         QWidget *screen = world.window->detailPane()->screenWidget();
+        QTRY_VERIFY(screen->isVisible());
+        const bool wholeScreen = shown == TabbedScreen::homeWithDetails;
+        if (wholeScreen) {
+            auto *dashboard = qobject_cast<DeviceManagementDashboard *>(screen);
+            auto *overview = qobject_cast<DeviceOverviewPane *>(dashboard->sectionPane());
+            QTRY_VERIFY(overview->statusCard()->isVisible());
+            QTest::mouseClick(overview->detailsButton(), Qt::LeftButton);
+            auto *trustedPhones = overview->findChild<TrustedDeviceManager *>();
+            QTRY_VERIFY(!trustedPhones->disclosure()->toggle()->rect().isEmpty());
+            QTest::mouseClick(trustedPhones->disclosure()->toggle(), Qt::LeftButton);
+            world.transfers.store->sendFiles({world.transfers.writeFile(u"a.txt"_s)});
+            world.phone->store->setMessage(u"已重命名为“新名字.txt”"_s);
+            QTRY_VERIFY(dashboard->activityDock()->isVisible() && dashboard->messageBar()->isVisible());
+        }
         const auto isScreenControl = [screen](const QWidget *widget) {
             return qobject_cast<const QAbstractButton *>(widget) && screen->isAncestorOf(widget);
         };
-        QTRY_VERIFY(screen->isVisible());
-        world.window->sidebar()->setFocus(Qt::TabFocusReason);
+        QWidget *sidebar = world.window->sidebar();
+        sidebar->setFocus(Qt::TabFocusReason);
         QStringList stops, faults;
-        for (int presses = 0; presses < 8 && !isScreenControl(QApplication::focusWidget()); ++presses) {
+        QList<QPointer<QWidget>> stopWidgets;
+        bool leftTheScreen = false;
+        for (int presses = 0; presses < 40 && !leftTheScreen; ++presses) {
             const std::optional<TakenFocus> taken =
                 nextFocus([] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); });
+            QWidget *focused = QApplication::focusWidget();
+            leftTheScreen =
+                !stopWidgets.isEmpty() && screen->isAncestorOf(stopWidgets.last()) && !screen->isAncestorOf(focused);
+            if (leftTheScreen)
+                break;
             stops.append(taken ? taken->role + u" \""_s + taken->name + u"\""_s +
                                      (taken->held ? u""_s : u" (out of the tree)"_s)
                                : u"(nothing)"_s);
             if (!taken || !taken->held || taken->name.trimmed().isEmpty() ||
                 QStringList{u"filler"_s, u"unknown"_s, u"panel"_s}.contains(taken->role))
                 faults.append(stops.last());
+            stopWidgets.append(focused);
+            if (!wholeScreen && isScreenControl(focused))
+                break;
+        }
+        // Each place shows that it has the keyboard: it looks otherwise with it than with the keyboard in the sidebar.
+        for (qsizetype index = 0; index < stopWidgets.size(); ++index) {
+            QWidget *stop = stopWidgets[index];
+            if (!stop)
+                continue;
+            stop->setFocus(Qt::TabFocusReason);
+            const QImage focusedLook = stop->grab().toImage();
+            sidebar->setFocus(Qt::TabFocusReason);
+            if (countChangedPixels(stop->grab().toImage(), focusedLook) < 20)
+                faults.append(stops[index] + u" shows no focus"_s);
         }
         const QString report = u"stops: "_s + stops.join(u", "_s);
-        QVERIFY2(isScreenControl(QApplication::focusWidget()), qPrintable(report));
+        QVERIFY2(wholeScreen ? leftTheScreen : !stopWidgets.isEmpty() && isScreenControl(stopWidgets.last()),
+                 qPrintable(report));
         QVERIFY2(faults.isEmpty(), qPrintable(u"faults: "_s + faults.join(u", "_s) + u"\n"_s + report));
         QVERIFY2(stops.first() == u"list item \"管理已信任设备\""_s, qPrintable(report));
+        if (wholeScreen) {
+            for (const QString &stop : {u"push button \"收起设备详情\""_s, u"push button \"管理可信设备\""_s,
+                                        u"push button \"关闭\""_s, u"push button \"活动\""_s})
+                QVERIFY2(stops.contains(stop), qPrintable(stop + u" missing from "_s + report));
+        }
     }
 
     // The pairing sheet is named by the title it shows, also once the title changes.

@@ -13,13 +13,18 @@
 #include "ManagedApplicationsPane.h"
 #include "ManagedFileBrowser.h"
 #include "ManagedFilesPane.h"
+#include "ManagementMessageBar.h"
 #include "QuickSendCoordinator.h"
 #include "SelectableWrappedText.h"
 #include "StatusBanner.h"
+#include "TransferActivityDock.h"
 #include "USBApprovalView.h"
 #include "USBPhoneProblemBanner.h"
 
+#include <QAccessible>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
 #include <QPushButton>
@@ -195,6 +200,112 @@ private slots:
             auto *applications = qobject_cast<ManagedApplicationsPane *>(dashboard->sectionPane());
             QTRY_COMPARE(applications->applicationList()->model()->rowCount(), 2);
             QCOMPARE(rectIn(applications->applicationList(), applications).bottom(), applications->rect().bottom());
+        }
+    }
+
+    void aMessageCoversNoControl_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<Section>("section");
+        QTest::addColumn<QStringList>("bars"); // what shows under the content before the message comes
+        const QSize smallest(MainWindow::minimumWidth, MainWindow::minimumHeight);
+        for (const Section section : {Section::home, Section::content, Section::applications}) {
+            const QString name = rawValue(section);
+            QTest::newRow(qPrintable(name)) << defaultSize << section << QStringList();
+            QTest::newRow(qPrintable(name + u", a transfer"_s)) << defaultSize << section << QStringList{u"dock"_s};
+        }
+        QTest::newRow("内容, a transfer and a selection")
+            << defaultSize << Section::content << QStringList{u"dock"_s, u"selection"_s};
+        QTest::newRow("内容 in the smallest window, a selection")
+            << smallest << Section::content << QStringList{u"selection"_s};
+    }
+
+    // A message that stays until it is closed takes nothing from the section: each control a click reached before it
+    // came is still where it was and a click still reaches it, or, in the lowest rows of a scrolling column, comes into
+    // view and reach when scrolled to; in the smallest window the files list gives up its rows before the header does.
+    // In the window as it opens the files list still shows five whole rows with the message, a transfer and a
+    // selection all under it.
+    void aMessageCoversNoControl()
+    {
+        QFETCH(QSize, size);
+        QFETCH(Section, section);
+        QFETCH(QStringList, bars);
+        ShownWindow shown(size);
+        QVERIFY(shown.showSection(section));
+        DeviceManagementDashboard *dashboard = shown.dashboard();
+        QWidget *pane = dashboard->sectionPane();
+        QListView *files = nullptr;
+        if (auto *filesPane = qobject_cast<ManagedFilesPane *>(pane)) {
+            files = static_cast<ManagedFileBrowser *>(filesPane->fileBrowserPage())->view();
+            QTRY_COMPARE(files->model()->rowCount(), 40);
+        } else if (auto *applications = qobject_cast<ManagedApplicationsPane *>(pane)) {
+            QTRY_COMPARE(applications->applicationList()->model()->rowCount(), 2);
+        }
+        if (bars.contains(u"dock"_s)) {
+            shown.transferStore.sendFiles({shown.transfers.writeFile(u"a.txt"_s)});
+            QTRY_VERIFY(dashboard->activityDock()->isVisible());
+        }
+        if (bars.contains(u"selection"_s)) {
+            QTest::mouseClick(files->viewport(), Qt::LeftButton, {},
+                              files->visualRect(files->model()->index(0, 0)).center());
+            QTRY_VERIFY(static_cast<ManagedFilesPane *>(pane)->selectionBar()->isVisible());
+        }
+        for (int turn = 0; turn < 3; ++turn)
+            QApplication::processEvents();
+        const auto reached = [&](QWidget *control) {
+            QWidget *hit =
+                shown.window.childAt(shown.window.mapFromGlobal(control->mapToGlobal(control->rect().center())));
+            return hit == control || control->isAncestorOf(hit);
+        };
+        QList<QWidget *> controls;
+        QList<QPoint> origins;
+        for (QWidget *control : pane->findChildren<QWidget *>()) {
+            if (control->isVisible() && control->focusPolicy() != Qt::NoFocus && reached(control) &&
+                (qobject_cast<QAbstractButton *>(control) || qobject_cast<QLineEdit *>(control) ||
+                 qobject_cast<QComboBox *>(control))) {
+                controls.append(control);
+                origins.append(control->mapToGlobal(QPoint(0, 0)));
+            }
+        }
+        QVERIFY(controls.size() >= 4);
+
+        shown.management.store->setMessage(u"已重命名为“新名字.txt”"_s);
+        for (int turn = 0; turn < 3; ++turn)
+            QApplication::processEvents();
+        QVERIFY(dashboard->messageBar()->isVisible());
+        QVERIFY(reached(dashboard->messageBar()->closeButton()));
+        QStringList faults;
+        for (qsizetype index = 0; index < controls.size(); ++index) {
+            QWidget *control = controls[index];
+            const auto *button = qobject_cast<QAbstractButton *>(control);
+            const QString name = QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name) + u" "_s +
+                                 (button ? button->text() : control->objectName());
+            if (control->mapToGlobal(QPoint(0, 0)) != origins[index]) {
+                faults.append(name + u" moved"_s);
+                continue;
+            }
+            if (reached(control))
+                continue;
+            // Only the lowest rows of a scrolling column may go out of view, and scrolling brings them back.
+            auto *scrollArea = qobject_cast<QScrollArea *>(control->parentWidget());
+            for (QWidget *parent = control->parentWidget(); parent && !scrollArea; parent = parent->parentWidget())
+                scrollArea = qobject_cast<QScrollArea *>(parent);
+            const QWidget *viewport = scrollArea ? scrollArea->viewport() : nullptr;
+            if (!viewport || rectIn(control, viewport).center().y() <= viewport->rect().bottom()) {
+                faults.append(name + u" covered"_s);
+                continue;
+            }
+            scrollArea->ensureWidgetVisible(control);
+            if (!reached(control))
+                faults.append(name + u" out of reach"_s);
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u", "_s)));
+        if (files && size == defaultSize) {
+            int wholeRows = 0;
+            while (files->visualRect(files->model()->index(wholeRows, 0)).bottom() <=
+                   files->viewport()->rect().bottom())
+                ++wholeRows;
+            QVERIFY2(wholeRows >= 5, qPrintable(QString::number(wholeRows)));
         }
     }
 

@@ -46,7 +46,8 @@ using ContentEntries = TestTable<Section, Category, QString>;
 using Presses = TestTable<std::optional<Qt::Key>, Qt::KeyboardModifiers>;
 // The tile's accessible name, the key that presses it and the section and category that it opens.
 using TileKeys = TestTable<QString, Qt::Key, Qt::KeyboardModifiers, Section, Category>;
-using ComingBars = TestTable<QString>;
+// The bars shown before and the bar that comes.
+using ComingBars = TestTable<QStringList, QString>;
 
 namespace {
 
@@ -474,20 +475,22 @@ private slots:
     void barsThatComeOnTheirOwnMoveNothing_data()
     {
         const ComingBars rows;
-        rows("the message bar", "message");
-        rows("the activity dock", "dock");
-        rows("the selection bar", "selection");
-        rows("the selection bar where the dock is", "selection over the dock");
+        rows("the message bar", {}, "message");
+        rows("the activity dock", {}, "dock");
+        rows("the selection bar", {}, "selection");
+        rows("the selection bar over the dock", {"dock"}, "selection");
+        rows("the dock under the selection bar", {"selection"}, "dock");
+        rows("the message over the selection bar and the dock", {"dock", "selection"}, "message");
     }
 
-    // What lies under the pointer stays where it is when a bar comes: the category chips above the content and the
-    // rows of the list. The message lies over the top edge, above the chips; the dock and the selection's actions
-    // take one place at the bottom, where the list gives up its lowest rows, so that no room stays empty while
-    // neither is there. A double click on the last row shown opens that row, also when its first click brings the
-    // selection's actions.
+    // What lies under the pointer stays where it is when a bar comes: the way back and the category chips above the
+    // content, the rows of the list and the bars already shown. Each bar that comes takes its place under the content,
+    // on top of those already there, where the list gives up its lowest rows, so that no room stays empty while none
+    // is there and the way back is never covered. A double click on the last row shown opens that row, also when its
+    // first click brings the selection's actions.
     void barsThatComeOnTheirOwnMoveNothing()
     {
-        const auto [bar] = ComingBars::fetch();
+        const auto [before, bar] = ComingBars::fetch();
         DashboardFixture fixture;
         QList<ManagedFileEntry> entries;
         for (int index = 0; index < 40; ++index)
@@ -507,13 +510,27 @@ private slots:
         QTRY_COMPARE(browser->entries().size(), 40);
         QTRY_VERIFY(fixture.idle());
         dashboard->dismissMessage();
+        QListView *view = browser->view();
         QWidget *dockBar = dashboard->activityDock()->parentWidget();
-        if (bar == "selection over the dock") {
-            fixture.transferStore->sendFiles({fixture.transfers.writeFile("a.txt")});
-            QTRY_VERIFY(dockBar->isVisible());
+        const auto barOf = [&](const QString &name) -> QWidget * {
+            if (name == "message")
+                return dashboard->messageBar();
+            return name == "dock" ? dockBar : pane->selectionBar();
+        };
+        const auto bring = [&](const QString &name) {
+            if (name == "message")
+                fixture.management.store->setErrorMessage("无法重命名");
+            else if (name == "dock")
+                fixture.transferStore->sendFiles({fixture.transfers.writeFile("a.txt")});
+            else
+                QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                                  view->visualRect(view->model()->index(0, 0)).center());
+        };
+        for (const QString &shown : before) {
+            bring(shown);
+            QTRY_VERIFY(barOf(shown)->isVisible());
         }
         QApplication::processEvents();
-        QListView *view = browser->view();
         const auto lastWholeRow = [view] {
             int last = 0;
             while (view->visualRect(view->model()->index(last + 1, 0)).bottom() <= view->viewport()->rect().bottom())
@@ -524,26 +541,20 @@ private slots:
         QVERIFY(last > 0 && last < 39);
         const QRect lastRect = view->visualRect(view->model()->index(last, 0));
         const QPoint listOrigin = view->viewport()->mapToGlobal(QPoint(0, 0));
-        const QRect dockPlace(dockBar->mapToGlobal(QPoint(0, 0)), dockBar->size());
-        QToolButton *chip = pane->toolbar()->chip(Category::videos);
-        const QPoint onChip = chip->mapToGlobal(chip->rect().center());
-        const QPoint chipOrigin = chip->mapToGlobal(QPoint(0, 0));
-        const QPoint onLastRow = view->viewport()->mapToGlobal(lastRect.center());
         const auto under = [&](const QPoint &global) {
             return dashboard->childAt(dashboard->mapFromGlobal(global));
         };
-        QCOMPARE(under(onChip), chip);
-        QWidget *lastRowWidget = under(onLastRow);
-        QCOMPARE(lastRowWidget, view->viewport());
+        QList<QWidget *> fixed{pane->toolbar()->homeButton(), pane->toolbar()->chip(Category::videos)};
+        for (const QString &shown : before)
+            fixed.append(barOf(shown));
+        QList<QPoint> origins;
+        for (QWidget *widget : fixed)
+            origins.append(widget->mapToGlobal(QPoint(0, 0)));
+        const QPoint onLastRow = view->viewport()->mapToGlobal(lastRect.center());
+        QCOMPARE(under(onLastRow), view->viewport());
 
-        QWidget *coming = nullptr;
-        if (bar == "message") {
-            fixture.management.store->setErrorMessage("无法重命名");
-            coming = dashboard->messageBar();
-        } else if (bar == "dock") {
-            fixture.transferStore->sendFiles({fixture.transfers.writeFile("a.txt")});
-            coming = dashboard->activityDock();
-        } else if (bar == "selection") {
+        QWidget *coming = barOf(bar);
+        if (bar == "selection") {
             // A person's double click: the second click follows the first at once.
             const QPoint onRow = view->viewport()->mapFromGlobal(onLastRow);
             QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, onRow);
@@ -551,30 +562,25 @@ private slots:
             QTRY_COMPARE(fixture.management.channel->downloads.size(), 1);
             QCOMPARE(fixture.management.channel->downloads.first().first.first().remoteFileID, entries[last].id);
             QTRY_VERIFY(!fixture.management.store->previewLoadingFileID());
-            coming = pane->selectionBar();
         } else {
-            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->viewport()->mapFromGlobal(onLastRow));
-            coming = pane->selectionBar();
-            // At once: the actions take the dock's place, which is as high as they need.
-            QVERIFY(coming->isVisible());
-            QVERIFY(!dockBar->isVisible());
-            const QWidget *place = pane->findChild<QWidget *>("bottomPlace");
-            QVERIFY(place);
-            QCOMPARE(QRect(place->mapToGlobal(QPoint(0, 0)), place->size()), dockPlace);
+            bring(bar);
         }
         QTRY_VERIFY(coming->isVisible());
         // Layouts follow on the next turns of the event loop.
         for (int turn = 0; turn < 3; ++turn)
             QApplication::processEvents();
-        QCOMPARE(under(onChip), chip);
-        QCOMPARE(chip->mapToGlobal(QPoint(0, 0)), chipOrigin);
+        for (qsizetype index = 0; index < fixed.size(); ++index) {
+            QCOMPARE(fixed[index]->mapToGlobal(QPoint(0, 0)), origins[index]);
+            QVERIFY(fixed[index]->isVisible());
+            const QPoint centre = fixed[index]->mapToGlobal(fixed[index]->rect().center());
+            QVERIFY2(fixed[index] == under(centre) || fixed[index]->isAncestorOf(under(centre)),
+                     qPrintable(fixed[index]->objectName() + " covered by " + under(centre)->objectName()));
+        }
         QCOMPARE(view->viewport()->mapToGlobal(QPoint(0, 0)), listOrigin);
         const QRect lastRectNow = view->visualRect(view->model()->index(last, 0));
         QCOMPARE(lastRectNow.top(), lastRect.top());
         QCOMPARE(lastRectNow.height(), lastRect.height());
-        if (bar == "message" || bar == "selection over the dock")
-            QCOMPARE(under(onLastRow), lastRowWidget);
-        if (bar.startsWith("selection"))
+        if (bar == "selection")
             return;
 
         // The last row shown whole now opens on a double click.

@@ -72,6 +72,12 @@ private slots:
         QSettings settings(management.folder.filePath(u"settings.ini"_s), QSettings::IniFormat);
         ManagedFilesPane files(u"Pixel"_s, management.store.get(), ManagedContentCategory::allFiles, false, false, {},
                                &settings);
+        // Laid out as they show: a button of a pane never laid out has whatever size its first layout pass left it.
+        for (QWidget *pane : {static_cast<QWidget *>(&applications), static_cast<QWidget *>(&files)}) {
+            pane->resize(900, 600);
+            pane->show();
+            QVERIFY(QTest::qWaitForWindowExposed(pane));
+        }
         const QList<QAbstractButton *> buttons{applications.installButton(), files.toolbar()->addMenuButton()};
         for (QAbstractButton *button : buttons) {
             button->setEnabled(true);

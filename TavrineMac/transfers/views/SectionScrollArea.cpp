@@ -1,6 +1,7 @@
 #include "SectionScrollArea.h"
 
 #include <QAccessibleWidget>
+#include <QShowEvent>
 
 namespace {
 
@@ -17,4 +18,16 @@ SectionScrollArea::SectionScrollArea(const QString &name, QWidget *parent) : QSc
     static const bool accessibleInstalled = (QAccessible::installFactory(sectionAccessible), true);
     Q_UNUSED(accessibleInstalled)
     setAccessibleName(name);
+}
+
+void SectionScrollArea::showEvent(QShowEvent *event)
+{
+    QScrollArea::showEvent(event);
+    bool holdsStop = false;
+    if (widget()) {
+        for (const QWidget *child : widget()->findChildren<QWidget *>()) {
+            holdsStop = holdsStop || ((child->focusPolicy() & Qt::TabFocus) && child->isVisibleTo(this));
+        }
+    }
+    setFocusPolicy(holdsStop ? Qt::NoFocus : Qt::StrongFocus);
 }
