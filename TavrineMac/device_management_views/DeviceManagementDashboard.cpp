@@ -1,6 +1,6 @@
 #include "DeviceManagementDashboard.h"
 
-#include "BottomBarColumn.h"
+#include "BannerColumn.h"
 #include "DeviceManagementStore.h"
 #include "DeviceOverviewPane.h"
 #include "DeviceStore.h"
@@ -45,12 +45,12 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
     // The message and the dock come under the section's content, which gives up its lowest rows to them: what the
     // pointer is on stays where it is, the section's header with its way back stays in view, and no room stays empty
     // while neither shows. The files section has bars of its own there, among which they take their places.
-    m_bottomBars = new BottomBarColumn(this);
+    m_bottomBars = new BannerColumn({}, 0, this, BannerColumn::Arrival::comesNextToContent);
     m_column->addWidget(m_bottomBars);
     m_messageBar = new ManagementMessageBar(
         {}, false, [this] { dismissMessage(); }, this);
     m_messageBar->hide();
-    m_bottomBars->addBar(m_messageBar);
+    m_bottomBars->addBanner(m_messageBar);
 
     m_dockBar = new QWidget(this);
     m_dockBar->setObjectName(QStringLiteral("activityDockBar"));
@@ -61,7 +61,7 @@ DeviceManagementDashboard::DeviceManagementDashboard(const QString &peerName, Tr
     m_dock = new TransferActivityDock(m_transferStore, m_dockBar);
     dockLayout->addWidget(m_dock, 0, Qt::AlignHCenter);
     m_dockBar->hide();
-    m_bottomBars->addBar(m_dockBar);
+    m_bottomBars->addBanner(m_dockBar);
     lendBarsToSection();
 
     if (m_transferStore) {
@@ -301,7 +301,7 @@ void DeviceManagementDashboard::renderMessageBar()
     if (content) {
         m_messageBar->setMessage(content->text, content->isError);
     }
-    barsOfSection()->setBarShown(m_messageBar, content.has_value());
+    m_messageBar->setVisible(content.has_value());
 }
 
 void DeviceManagementDashboard::setPeerName(const QString &peerName)
@@ -320,10 +320,10 @@ void DeviceManagementDashboard::setPeerName(const QString &peerName)
 
 void DeviceManagementDashboard::renderDock()
 {
-    barsOfSection()->setBarShown(m_dockBar, m_transferStore && !m_transferStore->tasks().isEmpty());
+    m_dockBar->setVisible(m_transferStore && !m_transferStore->tasks().isEmpty());
 }
 
-BottomBarColumn *DeviceManagementDashboard::barsOfSection() const
+BannerColumn *DeviceManagementDashboard::barsOfSection() const
 {
     const auto *files = qobject_cast<ManagedFilesPane *>(m_sectionPane);
     return files ? files->bottomBars() : m_bottomBars;
@@ -331,15 +331,15 @@ BottomBarColumn *DeviceManagementDashboard::barsOfSection() const
 
 void DeviceManagementDashboard::lendBarsToSection()
 {
-    if (BottomBarColumn *bars = barsOfSection(); bars != m_bottomBars) {
-        BottomBarColumn::moveBars(m_bottomBars, bars, {m_messageBar, m_dockBar});
+    if (BannerColumn *bars = barsOfSection(); bars != m_bottomBars) {
+        BannerColumn::moveBanners(m_bottomBars, bars, {m_messageBar, m_dockBar});
     }
 }
 
 void DeviceManagementDashboard::takeBarsBack()
 {
-    if (BottomBarColumn *bars = barsOfSection(); bars != m_bottomBars) {
-        BottomBarColumn::moveBars(bars, m_bottomBars, {m_messageBar, m_dockBar});
+    if (BannerColumn *bars = barsOfSection(); bars != m_bottomBars) {
+        BannerColumn::moveBanners(bars, m_bottomBars, {m_messageBar, m_dockBar});
     }
 }
 

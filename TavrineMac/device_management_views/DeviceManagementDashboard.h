@@ -13,7 +13,7 @@
 #include <chrono>
 #include <functional>
 
-class BottomBarColumn;
+class BannerColumn;
 class DeviceManagementStore;
 class DeviceStore;
 class ManagementMessageBar;
@@ -98,7 +98,7 @@ private:
     void renderDock();
     // The bars under the section's content: the files section's own, where the message and the dock are lent, or the
     // dashboard's.
-    BottomBarColumn *barsOfSection() const;
+    BannerColumn *barsOfSection() const;
     void lendBarsToSection();
     void takeBarsBack();
     void renderSection();
@@ -121,7 +121,7 @@ private:
     QVBoxLayout *m_column = nullptr;
     ManagementMessageBar *m_messageBar = nullptr;
     QWidget *m_sectionPane = nullptr;
-    BottomBarColumn *m_bottomBars = nullptr;
+    BannerColumn *m_bottomBars = nullptr;
     QWidget *m_dockBar = nullptr;
     TransferActivityDock *m_dock = nullptr;
 };

@@ -3,7 +3,7 @@
 #include "PlainLabel.h"
 #include "QuickLookWindow.h"
 
-#include "BottomBarColumn.h"
+#include "BannerColumn.h"
 #include "CardStyle.h"
 #include "FilesPaneToolbar.h"
 #include "ManagedFileBrowser.h"
@@ -152,7 +152,7 @@ void ManagedFilesPane::buildContent()
     column->addWidget(m_contentStack, 1);
 
     // The selection's actions come under the content, on top of the host's bars that show there.
-    m_bottomBars = new BottomBarColumn(this);
+    m_bottomBars = new BannerColumn({}, 0, this, BannerColumn::Arrival::comesNextToContent);
     m_selectionPlace = new QWidget;
     m_selectionPlace->setObjectName(QStringLiteral("selectionPlace"));
     auto *selectionColumn = new QVBoxLayout(m_selectionPlace);
@@ -163,12 +163,12 @@ void ManagedFilesPane::buildContent()
     m_selectionBar->setContentsMargins(24, 10, 24, 10);
     selectionColumn->addWidget(m_selectionBar);
     m_selectionPlace->hide();
-    m_bottomBars->addBar(m_selectionPlace);
+    m_bottomBars->addBanner(m_selectionPlace);
     column->addWidget(m_bottomBars);
     m_selectionArrival.setSingleShot(true);
     connect(&m_selectionArrival, &QTimer::timeout, this, [this] {
         if (isSelectionBarWanted()) {
-            m_bottomBars->setBarShown(m_selectionPlace, true);
+            m_selectionPlace->show();
         }
     });
 
@@ -959,14 +959,14 @@ bool ManagedFilesPane::isSelectionBarWanted() const
 
 bool ManagedFilesPane::showsSelectionBar() const
 {
-    return m_bottomBars->isBarShown(m_selectionPlace);
+    return !m_selectionPlace->isHidden();
 }
 
 void ManagedFilesPane::renderSelectionBar()
 {
     if (!isSelectionBarWanted()) {
         m_selectionArrival.stop();
-        m_bottomBars->setBarShown(m_selectionPlace, false);
+        m_selectionPlace->hide();
         return;
     }
     // Over the row just clicked, the actions come only once that click can no longer become a double click: its
@@ -977,7 +977,7 @@ void ManagedFilesPane::renderSelectionBar()
         }
         return;
     }
-    m_bottomBars->setBarShown(m_selectionPlace, true);
+    m_selectionPlace->show();
 }
 
 bool ManagedFilesPane::selectionBarWouldCoverAnchorRow() const

@@ -18,7 +18,7 @@
 #include <functional>
 #include <optional>
 
-class BottomBarColumn;
+class BannerColumn;
 class FilesPaneToolbar;
 class QSettings;
 class QStackedWidget;
@@ -159,7 +159,7 @@ public:
 
     // The bars under the content: the selection's actions, and those the host puts there (the dashboard's message
     // and transfer dock), each shown on top of those already there as it comes.
-    BottomBarColumn *bottomBars() const { return m_bottomBars; }
+    BannerColumn *bottomBars() const { return m_bottomBars; }
     // True while the selection's actions show under the content.
     bool showsSelectionBar() const;
 
@@ -237,7 +237,7 @@ private:
     QWidget *m_trashPage = nullptr;
     QWidget *m_mediaPage = nullptr;
     QWidget *m_fileBrowserPage = nullptr;
-    BottomBarColumn *m_bottomBars = nullptr;
+    BannerColumn *m_bottomBars = nullptr;
     QWidget *m_selectionPlace = nullptr;
     QWidget *m_selectionBar = nullptr;
     QTimer m_selectionArrival;

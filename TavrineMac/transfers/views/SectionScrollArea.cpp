@@ -3,6 +3,8 @@
 #include <QAccessibleWidget>
 #include <QShowEvent>
 
+#include <algorithm>
+
 namespace {
 
 QAccessibleInterface *sectionAccessible(const QString &, QObject *object)
@@ -23,11 +25,8 @@ SectionScrollArea::SectionScrollArea(const QString &name, QWidget *parent) : QSc
 void SectionScrollArea::showEvent(QShowEvent *event)
 {
     QScrollArea::showEvent(event);
-    bool holdsStop = false;
-    if (widget()) {
-        for (const QWidget *child : widget()->findChildren<QWidget *>()) {
-            holdsStop = holdsStop || ((child->focusPolicy() & Qt::TabFocus) && child->isVisibleTo(this));
-        }
-    }
+    const bool holdsStop = widget() && std::ranges::any_of(widget()->findChildren<QWidget *>(), [this](QWidget *child) {
+                               return (child->focusPolicy() & Qt::TabFocus) && child->isVisibleTo(this);
+                           });
     setFocusPolicy(holdsStop ? Qt::NoFocus : Qt::StrongFocus);
 }
