@@ -136,6 +136,14 @@ QRect rectIn(const QWidget *widget, const QWidget *ancestor)
     return QRect(widget->mapTo(ancestor, QPoint(0, 0)), widget->size());
 }
 
+// Rows of a test run in the window as it opens and at its smallest.
+void windowSizeRows()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("default") << defaultSize;
+    QTest::newRow("smallest") << QSize(MainWindow::minimumWidth, MainWindow::minimumHeight);
+}
+
 } // namespace
 
 // The window as it opens, and a large one: what a person came for fills it.
@@ -419,12 +427,7 @@ private slots:
         QVERIFY(rectIn(banner, approval).top() > rectIn(approval->stepsCard(), approval).top());
     }
 
-    void applicationHeaderPlacesEachControl_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("default") << defaultSize;
-        QTest::newRow("smallest") << QSize(MainWindow::minimumWidth, MainWindow::minimumHeight);
-    }
+    void applicationHeaderPlacesEachControl_data() { windowSizeRows(); }
 
     // The header of the applications section holds the way back, the search field, the scope, 安装 APK and 刷新 in the
     // window as it opens and in the smallest, each in the header and over none of the others.
@@ -451,12 +454,7 @@ private slots:
         }
     }
 
-    void applicationDetailsShowTheirTextsWhole_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("default") << defaultSize;
-        QTest::newRow("smallest") << QSize(MainWindow::minimumWidth, MainWindow::minimumHeight);
-    }
+    void applicationDetailsShowTheirTextsWhole_data() { windowSizeRows(); }
 
     // A long application name in the details, also with 高级信息 open: every text there shows whole, wrapped, or
     // shortened with its tool tip, and none lies over another or over the icon.
