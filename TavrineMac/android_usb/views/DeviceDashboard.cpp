@@ -125,7 +125,7 @@ DeviceDashboard::DeviceDashboard(const AndroidDevice &device, DeviceStore *store
     pageLayout->addWidget(column, 1);
     pageLayout->addStretch(0);
 
-    // The keyboard scrolls the page too: the place it stops at is named as the phone the page shows.
+    // A screen reader reads the page as a section named as the phone it shows.
     m_scrollArea = new SectionScrollArea(m_device.displayName(), this);
     m_scrollArea->setObjectName(QStringLiteral("dashboardScrollArea"));
     m_scrollArea->setFrameShape(QFrame::NoFrame);
