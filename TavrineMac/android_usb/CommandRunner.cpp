@@ -103,26 +103,6 @@ CommandRunnerError endedError(CommandRunnerError::Case reason, const QString &ex
 
 } // namespace
 
-// Suspends a command until its ticket holds the turn. Only the command whose turn it is gets resumed, once, so
-// several turns passed before the event loop runs (commands that fail at once) wake nothing twice; a command
-// destroyed while it waits leaves the line.
-class FoundationCommandRunner::TurnWait
-{
-public:
-    TurnWait(FoundationCommandRunner &runner, quint64 ticket) : m_runner(runner), m_ticket(ticket) {}
-    ~TurnWait() { m_runner.m_waitingTurns.remove(m_ticket); }
-    TurnWait(const TurnWait &) = delete;
-    TurnWait &operator=(const TurnWait &) = delete;
-
-    bool await_ready() const noexcept { return m_runner.m_servingTicket == m_ticket; }
-    void await_suspend(std::coroutine_handle<> waiter) { m_runner.m_waitingTurns.insert(m_ticket, waiter); }
-    void await_resume() const noexcept {}
-
-private:
-    FoundationCommandRunner &m_runner;
-    const quint64 m_ticket;
-};
-
 CommandRunnerError::CommandRunnerError(Case errorCase, const QString &message)
     : m_case(errorCase), m_message(message), m_what(message.toUtf8())
 {}
@@ -143,29 +123,11 @@ FoundationCommandRunner::~FoundationCommandRunner()
 QCoro::Task<CommandResult> FoundationCommandRunner::run(QString executableURL, QStringList arguments,
                                                         std::chrono::milliseconds timeout)
 {
-    const quint64 ticket = m_nextTicket++;
-    co_await TurnWait(*this, ticket);
+    const quint64 ticket = m_turns.nextTicket();
+    co_await m_turns.turn(ticket);
     // The turn goes to the next command when this one ends, whichever way it ends.
-    const auto release = qScopeGuard([this] { passTurn(); });
+    const auto release = qScopeGuard([this] { m_turns.pass(); });
     co_return co_await runNow(std::move(executableURL), std::move(arguments), timeout);
-}
-
-void FoundationCommandRunner::passTurn()
-{
-    const quint64 next = ++m_servingTicket;
-    if (!m_waitingTurns.contains(next)) {
-        return; // nobody waits, or the next command has not been asked for yet: it finds the turn free
-    }
-    // From the event loop, not from inside the ending command, which is still winding down. A runner destroyed
-    // meanwhile drops the call.
-    QMetaObject::invokeMethod(
-        this,
-        [this, next] {
-            if (const std::coroutine_handle<> waiter = m_waitingTurns.take(next)) {
-                waiter.resume();
-            }
-        },
-        Qt::QueuedConnection);
 }
 
 void FoundationCommandRunner::stop()

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
@@ -9,10 +8,11 @@
 #include <QString>
 #include <QStringList>
 
+#include "TurnLine.h"
+
 #include <qcorotask.h>
 
 #include <chrono>
-#include <coroutine>
 #include <exception>
 #include <optional>
 
@@ -90,19 +90,13 @@ public:
     void stop();
 
 private:
-    class TurnWait;
-    // Hands the turn to the next ticket, and resumes its command, from the event loop, if it waits.
-    void passTurn();
-
     QCoro::Task<CommandResult> runNow(QString executableURL, QStringList arguments, std::chrono::milliseconds timeout);
     // Kills the running child's process group, remembering why.
     void endRunningCommand(CommandRunnerError::Case reason);
 
     const qint64 m_maximumOutputBytes;
-    quint64 m_nextTicket = 0;
-    quint64 m_servingTicket = 0;
-    // The commands waiting for their turn, by ticket.
-    QHash<quint64, std::coroutine_handle<>> m_waitingTurns;
+    // One command at a time, in the order of the calls.
+    TurnLine m_turns;
     bool m_isStopped = false;
     std::optional<QProcessEnvironment> m_environment;
 
