@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -138,6 +139,24 @@ bool ADBClient::isSamePhone(const AndroidDevice &listed, const AndroidDevice &re
     return propertyKey(listed) == propertyKey(read);
 }
 
+std::optional<AndroidDevice> ADBClient::commandTarget(const AndroidDevice &asked, const QList<AndroidDevice> &listing)
+{
+    QList<AndroidDevice> listedSo;
+    for (const AndroidDevice &listed : listing) {
+        if (!listed.isUSBTransport || listed.serial != asked.serial || listed.model != asked.model ||
+            listed.product != asked.product) {
+            continue;
+        }
+        if (listed.id() == asked.id()) {
+            return listed;
+        }
+        if (listed.state == AndroidDevice::State::authorized) {
+            listedSo.append(listed);
+        }
+    }
+    return listedSo.size() == 1 ? std::optional(listedSo.first()) : std::nullopt;
+}
+
 QCoro::Task<QList<AndroidDevice>> ADBClient::listDevices()
 {
     std::optional<CommandResult> listing;
@@ -262,11 +281,9 @@ QCoro::Task<void> ADBClient::install(QStringList files, AndroidDevice device)
     requireAuthorized(device);
     // The packages are read whole, so the check runs off this thread.
     const APKInstallPlan plan = co_await runInBackground([files] { return APKArchiveInspector::plan(files); });
-    QStringList arguments = deviceArguments(device);
     if (plan.kind == APKInstallPlan::Kind::single) {
         // A single package is streamed without its name.
-        arguments << QStringLiteral("install") << QStringLiteral("-r") << plan.files;
-        co_await runInstall(arguments, device);
+        co_await runInstall(QStringList{QStringLiteral("install"), QStringLiteral("-r")} + plan.files, device);
         co_return;
     }
     // Removed with this frame, whichever way the install ends.
@@ -276,14 +293,31 @@ QCoro::Task<void> ADBClient::install(QStringList files, AndroidDevice device)
             CommandRunnerError::Case::fileSystem,
             QStringLiteral("Cannot create a folder for the packages: %1").arg(plainNames.errorString()));
     }
-    arguments << QStringLiteral("install-multiple") << QStringLiteral("-r") << linkPlainNames(plan.files, plainNames);
-    co_await runInstall(arguments, device);
+    co_await runInstall(QStringList{QStringLiteral("install-multiple"), QStringLiteral("-r")} +
+                            linkPlainNames(plan.files, plainNames),
+                        device);
 }
 
-QCoro::Task<void> ADBClient::runInstall(QStringList arguments, AndroidDevice device)
+QCoro::Task<CommandResult> ADBClient::runOnPhone(AndroidDevice asked, QStringList command, ADBCommand kind)
+{
+    const quint64 ticket = m_changeTurns.nextTicket();
+    co_await m_changeTurns.turn(ticket);
+    const auto release = qScopeGuard([this] { m_changeTurns.pass(); });
+    const CommandResult listing =
+        co_await run({QStringLiteral("devices"), QStringLiteral("-l")}, ADBCommand::listDevices);
+    const std::optional<AndroidDevice> target =
+        commandTarget(asked, ADBOutputParser::parseDeviceList(listing.standardOutput));
+    if (!target) {
+        throw ADBClientError(ADBClientError::Case::deviceNotFound);
+    }
+    requireAuthorized(*target);
+    co_return co_await run(deviceArguments(*target) + command, kind);
+}
+
+QCoro::Task<void> ADBClient::runInstall(QStringList command, AndroidDevice device)
 {
     try {
-        requireAnswer(co_await run(arguments, ADBCommand::install), PhoneAnswer::Needs::successLine);
+        requireAnswer(co_await runOnPhone(device, command, ADBCommand::install), PhoneAnswer::Needs::successLine);
     } catch (const ADBClientError &error) {
         // Xiaomi's phones refuse every install over USB this way while "USB 安装" of the developer options is off.
         if (error.errorCase() == ADBClientError::Case::installNeedsPhoneApproval && isXiaomi(manufacturerOf(device))) {
@@ -309,10 +343,10 @@ QCoro::Task<void> ADBClient::launchCompanion(QString pairingURL, AndroidDevice d
     // URL-safe Base64 without padding: nothing in it means anything to the phone's shell.
     const QString encoded = QString::fromLatin1(
         pairingURL.toUtf8().toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-    const CommandResult result = co_await run(
-        deviceArguments(device) + QStringList{QStringLiteral("shell"), QStringLiteral("am"), QStringLiteral("start"),
-                                              QStringLiteral("-W"), QStringLiteral("-n"), companionActivity,
-                                              QStringLiteral("--es"), pairingPayloadExtra, encoded},
+    const CommandResult result = co_await runOnPhone(
+        device,
+        {QStringLiteral("shell"), QStringLiteral("am"), QStringLiteral("start"), QStringLiteral("-W"),
+         QStringLiteral("-n"), companionActivity, QStringLiteral("--es"), pairingPayloadExtra, encoded},
         ADBCommand::launchCompanion);
     if (const auto failure = PhoneAnswer::failure(result.standardOutput, result.standardError, result.arguments,
                                                   result.status, PhoneAnswer::Needs::startedActivity)) {
@@ -347,7 +381,7 @@ QCoro::Task<void> ADBClient::runApplicationCommand(QStringList command, ADBComma
     requireAuthorized(device);
     // The identifier reaches the phone's shell as part of a command line: only a strict identifier gets there.
     const QString identifier = validatePackageIdentifier(packageIdentifier);
-    requireAnswer(co_await run(deviceArguments(device) + command + QStringList{identifier}, kind), needs);
+    requireAnswer(co_await runOnPhone(device, command + QStringList{identifier}, kind), needs);
 }
 
 void ADBClient::requireAnswer(const CommandResult &result, PhoneAnswer::Needs needs)

@@ -6,6 +6,7 @@
 #include "AndroidDevice.h"
 #include "CommandRunner.h"
 #include "PhoneAnswer.h"
+#include "TurnLine.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -83,6 +84,13 @@ public:
     // Whether properties read from `read` are those of `listed`: the same property key.
     static bool isSamePhone(const AndroidDevice &listed, const AndroidDevice &read);
 
+    // Of the phones `listing` names, the one a command for `asked` (the phone as it was listed when the user was
+    // asked, or the action began) goes to: the phone under its id, when it is listed there with the serial, model
+    // and product it had; else the one authorised USB phone listed with them. None when no phone, or more than one,
+    // is listed so: adb's server numbers the phones afresh when it starts again, and phones may share a serial, so
+    // that its id may name another phone by now.
+    static std::optional<AndroidDevice> commandTarget(const AndroidDevice &asked, const QList<AndroidDevice> &listing);
+
     // The phones attached by USB in adb's order, at once: the authorised ones with the system properties already
     // read from them.
     QCoro::Task<QList<AndroidDevice>> listDevices();
@@ -95,6 +103,10 @@ public:
     QCoro::Task<std::optional<ADBDeviceProperties>> readProperties(AndroidDevice device);
     // The listing, then the properties still to be read, each phone's at once.
     QCoro::Task<QList<AndroidDevice>> devices();
+
+    // Every command that changes a phone (installs, the companion's start, the application commands) lists the
+    // phones afresh just before it runs and goes to commandTarget() of that listing, or fails with deviceNotFound;
+    // no other such command runs between the listing and its command.
 
     // Checks the packages again and installs them: one file, or a split set in one go. adb hands each file name
     // of a split set to the phone's shell as it stands, so the set goes to adb under plain names ("base.apk",
@@ -124,8 +136,10 @@ public:
     static QString validatePackageIdentifier(const QString &packageIdentifier);
 
 private:
+    // Runs `command` on the phone `asked` is, found in a fresh listing (see commandTarget()).
+    QCoro::Task<CommandResult> runOnPhone(AndroidDevice asked, QStringList command, ADBCommand kind);
     // Runs an install command; the phone's refusal is thrown in the words that fit `device`'s maker.
-    QCoro::Task<void> runInstall(QStringList arguments, AndroidDevice device);
+    QCoro::Task<void> runInstall(QStringList command, AndroidDevice device);
     // The maker `device` reports, or the one its cached properties name.
     std::optional<QString> manufacturerOf(const AndroidDevice &device) const;
     QCoro::Task<void> runApplicationCommand(QStringList command, ADBCommand kind, QString packageIdentifier,
@@ -152,4 +166,6 @@ private:
     QSet<QString> m_propertyReads; // being read
     QSet<QString> m_listedKeys;    // of the last listing
     quint64 m_listingCount = 0;
+    // The commands that change a phone, one at a time with the listing that checks their phone.
+    TurnLine m_changeTurns;
 };

@@ -24,15 +24,19 @@ bool mayBeOnePhone(const AndroidDevice &earlier, const AndroidDevice &later)
     return earlier.serial == later.serial && agree(earlier.model, later.model) && agree(earlier.product, later.product);
 }
 
+// Whether adb lists the phone with its model and product, as it lists an authorised phone. adb lists a phone that
+// awaits approval or is offline without them, and such a phone may be any phone of its serial.
+bool isNamed(const AndroidDevice &phone)
+{
+    return phone.model && !phone.model->isEmpty() && phone.product && !phone.product->isEmpty();
+}
+
 // Whether a phone listed anew is the phone that left, so that what held the departed phone's id follows it: the same
-// serial, model and product, with both listings naming the model and the product. adb lists a phone that awaits
-// approval or is offline without them, and such a phone may be any phone of that serial.
+// serial, model and product, with both listings naming the model and the product.
 bool isSamePhoneBack(const AndroidDevice &departed, const AndroidDevice &came)
 {
-    const auto agree = [](const std::optional<QString> &first, const std::optional<QString> &second) {
-        return first && second && !first->isEmpty() && *first == *second;
-    };
-    return departed.serial == came.serial && agree(departed.model, came.model) && agree(departed.product, came.product);
+    return isNamed(departed) && isNamed(came) && departed.serial == came.serial && departed.model == came.model &&
+           departed.product == came.product;
 }
 
 // Whether `phone` is still listed in `listing` under its id.
@@ -245,9 +249,16 @@ void DeviceStore::markCompanionConnected()
 
 QHash<QString, QString> DeviceStore::renamedIDs(const QList<AndroidDevice> &listed)
 {
+    // The phones named now with their serial, model and product that the last listing did not name so under their
+    // ids: plugged in again, approved since, or another phone under an id. A phone listed without them (one awaiting
+    // approval, or offline for a moment while it connects) may be any phone of its serial: it neither follows a phone
+    // that left nor makes it forgotten.
     QList<AndroidDevice> came;
     for (const AndroidDevice &phone : listed) {
-        if (!isListedIn(phone, m_lastListing)) {
+        const auto namedSoBefore = [&phone](const AndroidDevice &last) {
+            return last.id() == phone.id() && isSamePhoneBack(last, phone);
+        };
+        if (isNamed(phone) && std::ranges::none_of(m_lastListing, namedSoBefore)) {
             came.append(phone);
         }
     }
@@ -281,11 +292,11 @@ QHash<QString, QString> DeviceStore::renamedIDs(const QList<AndroidDevice> &list
         }
         m_departedPhones.erase(departed);
     }
-    // A phone that left and may have come back unknown (awaiting approval, say) is forgotten: kept, it would make
-    // its own next return look like one of two phones of its kind.
+    // A phone of its serial named otherwise is another phone: the one that left is forgotten, as is one that two
+    // phones came as, so that its own next return is not taken for one of two phones of its kind.
     m_departedPhones.removeIf([&came](const AndroidDevice &departed) {
         return std::ranges::any_of(came,
-                                   [&departed](const AndroidDevice &phone) { return mayBeOnePhone(departed, phone); });
+                                   [&departed](const AndroidDevice &phone) { return departed.serial == phone.serial; });
     });
     return renamed;
 }

@@ -193,10 +193,11 @@ public:
     // companion that was opened with it no longer awaits a confirmation.
     void withdrawCompanionPairing();
 
-    // Runs `operation` on the selected phone, or on the listed phone `deviceID` when given, showing `message`
-    // while it runs; a phone `deviceID` that adb no longer lists fails as gone.
+    // Runs `operation` on the selected phone, or on the phone `asked` when given (as it was listed when the user was
+    // asked, or the action began: ADBClient::commandTarget() finds it), showing `message` while it runs; a phone
+    // `asked` that adb no longer lists so fails as gone.
     QCoro::Task<void> performAppOperation(QString message, AppOperation operation,
-                                          std::optional<QString> deviceID = std::nullopt);
+                                          std::optional<AndroidDevice> asked = std::nullopt);
 
     // The text a view shows for a failure: the description of the error.
     static QString errorText(const std::exception_ptr &error);
@@ -216,9 +217,9 @@ signals:
     void usbPhoneProblemChanged();
     // Just before devicesChanged, when a listing lists phones under other ids than the last listing that succeeded:
     // a phone plugged in again, or listed anew after adb's server started again, is the one phone that left as it
-    // came with its serial, model and product (a phone listed without them, as one awaiting approval is, is no phone
-    // that left). Earlier id → id now; whatever holds an id of a phone takes its new one, as the store does with its
-    // selection and outcomes.
+    // is first listed with its serial, model and product (a phone listed without them, as one awaiting approval or
+    // offline for a moment is, is no phone that left, nor another one). Earlier id → id now; whatever holds an id of
+    // a phone takes its new one, as the store does with its selection and outcomes.
     void devicesRenamed(const QHash<QString, QString> &renamedIDs);
 
 private:

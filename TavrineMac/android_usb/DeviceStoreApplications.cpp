@@ -60,13 +60,14 @@ DeviceStore::AppOperation DeviceStore::clearDataOperation(const QString &package
 }
 
 QCoro::Task<void> DeviceStore::performAppOperation(QString message, AppOperation operation,
-                                                   std::optional<QString> deviceID)
+                                                   std::optional<AndroidDevice> asked)
 {
-    const std::optional<AndroidDevice> selected = deviceOrSelected(deviceID);
+    const std::optional<AndroidDevice> selected =
+        asked ? ADBClient::commandTarget(*asked, m_devices) : selectedDevice();
     if (!m_client || !selected) {
         // A phone named that adb no longer lists is gone; said on every page, its own being gone with it.
         setAppOperationState(
-            AppOperationState::failed(m_client && deviceID
+            AppOperationState::failed(m_client && asked
                                           ? ADBClientError(ADBClientError::Case::deviceNotFound).errorDescription()
                                           : QStringLiteral("请先连接并明确选择一台 USB 手机。")),
             std::nullopt);
@@ -82,7 +83,8 @@ QCoro::Task<void> DeviceStore::performAppOperation(QString message, AppOperation
 
     AppOperationState outcome;
     try {
-        outcome = AppOperationState::succeeded(co_await operation(m_client, *selected));
+        // The phone as it was asked about: the client checks, just before its command, that it is still the phone.
+        outcome = AppOperationState::succeeded(co_await operation(m_client, asked.value_or(*selected)));
     } catch (...) {
         outcome = AppOperationState::failed(errorText(std::current_exception()));
     }

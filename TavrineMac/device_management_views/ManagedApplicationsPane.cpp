@@ -243,9 +243,11 @@ ManagedApplicationsPane::ManagedApplicationsPane(const QString &peerName, Device
         DeviceStore *store = m_deviceStore;
         // The phone a question was asked about, plugged in again, is asked about still.
         connect(store, &DeviceStore::devicesRenamed, this, [this](const QHash<QString, QString> &renamedIDs) {
-            for (std::optional<QString> &target : m_questionTargets) {
-                if (target) {
-                    target = renamedIDs.value(*target, *target);
+            for (std::optional<AndroidDevice> &target : m_questionTargets) {
+                if (const auto renamed = target && renamedIDs.contains(target->id())
+                                             ? m_deviceStore->device(renamedIDs.value(target->id()))
+                                             : std::nullopt) {
+                    target = renamed;
                 }
             }
         });
@@ -553,13 +555,13 @@ void ManagedApplicationsPane::refresh()
 
 // The USB operations name the phone this dashboard shows on USB, whichever phone the device store has selected;
 // without such a phone nothing starts.
-void ManagedApplicationsPane::forceStop(const ManagedApplication &application)
+void ManagedApplicationsPane::forceStop(const ManagedApplication &application,
+                                        const std::optional<AndroidDevice> &usbPhone)
 {
-    const std::optional<QString> deviceID = targetDeviceID();
-    if (m_deviceStore && deviceID) {
+    if (m_deviceStore && usbPhone) {
         m_deviceStore->performAppOperation(QStringLiteral("正在停止 ") + application.name,
                                            DeviceStore::forceStopOperation(application.packageName, application.name),
-                                           deviceID);
+                                           usbPhone);
     }
 }
 
@@ -569,26 +571,29 @@ void ManagedApplicationsPane::requestUninstall(const ManagedApplication &applica
     ask(Question::uninstall, uninstallConfirmation(m_pendingUninstall));
 }
 
-void ManagedApplicationsPane::requestClearData(const ManagedApplication &application)
+void ManagedApplicationsPane::requestClearData(const ManagedApplication &application,
+                                               const std::optional<AndroidDevice> &usbPhone)
 {
     m_pendingClearData = application;
-    ask(Question::clearData, clearDataConfirmation(m_pendingClearData, usbTargetDevice()));
+    ask(Question::clearData, clearDataConfirmation(m_pendingClearData, usbPhone), usbPhone);
 }
 
-void ManagedApplicationsPane::requestUSBUninstall(const ManagedApplication &application)
+void ManagedApplicationsPane::requestUSBUninstall(const ManagedApplication &application,
+                                                  const std::optional<AndroidDevice> &usbPhone)
 {
     m_pendingUSBUninstall = application;
-    ask(Question::usbUninstall, usbUninstallConfirmation(m_pendingUSBUninstall, usbTargetDevice()));
+    ask(Question::usbUninstall, usbUninstallConfirmation(m_pendingUSBUninstall, usbPhone), usbPhone);
 }
 
 // The question stays open while the phones, the list or the dashboard change, and the pane may be gone when it
 // is answered: the answer reaches the pane only while it exists and only for the question still asked.
-void ManagedApplicationsPane::ask(Question question, const Confirmation &confirmation)
+void ManagedApplicationsPane::ask(Question question, const Confirmation &confirmation,
+                                  const std::optional<AndroidDevice> &usbPhone)
 {
     const auto slot = size_t(question);
     const quint64 generation = ++m_nextQuestionGeneration;
     m_questionGenerations[slot] = generation;
-    m_questionTargets[slot] = targetDeviceID();
+    m_questionTargets[slot] = usbPhone;
     if (const QPointer<QMessageBox> previous = std::exchange(m_openQuestions[slot], nullptr)) {
         previous->close();
     }
@@ -606,7 +611,7 @@ void ManagedApplicationsPane::ask(Question question, const Confirmation &confirm
     }
 }
 
-std::optional<QString> ManagedApplicationsPane::answerTarget(size_t slot)
+std::optional<AndroidDevice> ManagedApplicationsPane::answerTarget(size_t slot)
 {
     // Never the target now: another phone of the same model may have taken the place of the one asked about. A phone
     // gone meanwhile is still named, and the store says it is gone.
@@ -630,21 +635,21 @@ void ManagedApplicationsPane::answer(Question question, quint64 generation, bool
     }
     case Question::clearData: {
         const std::optional<ManagedApplication> pending = std::exchange(m_pendingClearData, std::nullopt);
-        const std::optional<QString> deviceID = answerTarget(slot);
-        if (confirmed && pending && deviceID && m_deviceStore) {
+        const std::optional<AndroidDevice> usbPhone = answerTarget(slot);
+        if (confirmed && pending && usbPhone && m_deviceStore) {
             m_deviceStore->performAppOperation(QStringLiteral("正在清除 ") + pending->name + QStringLiteral(" 的数据"),
                                                DeviceStore::clearDataOperation(pending->packageName, pending->name),
-                                               deviceID);
+                                               usbPhone);
         }
         break;
     }
     case Question::usbUninstall: {
         const std::optional<ManagedApplication> pending = std::exchange(m_pendingUSBUninstall, std::nullopt);
-        const std::optional<QString> deviceID = answerTarget(slot);
-        if (confirmed && pending && deviceID && m_deviceStore) {
+        const std::optional<AndroidDevice> usbPhone = answerTarget(slot);
+        if (confirmed && pending && usbPhone && m_deviceStore) {
             m_deviceStore->performAppOperation(QStringLiteral("正在卸载 ") + pending->name,
                                                DeviceStore::uninstallOperation(pending->packageName, pending->name),
-                                               deviceID);
+                                               usbPhone);
         }
         break;
     }
@@ -737,7 +742,8 @@ void ManagedApplicationsPane::renderDetails()
 }
 
 void ManagedApplicationsPane::fillMenu(QMenu *menu, const ManagedApplication &application,
-                                       const QList<ApplicationAction> &actions)
+                                       const QList<ApplicationAction> &actions,
+                                       const std::optional<AndroidDevice> &usbPhone)
 {
     for (const ApplicationAction action : actions) {
         if (action == ApplicationAction::divider) {
@@ -746,8 +752,8 @@ void ManagedApplicationsPane::fillMenu(QMenu *menu, const ManagedApplication &ap
         }
         QAction *item = menu->addAction(actionTitle(action));
         item->setData(int(action));
-        // Each item works on a copy, so it acts on the application it was offered for.
-        connect(item, &QAction::triggered, this, [this, application, action] {
+        // Each item works on copies, so it acts on the application and the phone it was offered for.
+        connect(item, &QAction::triggered, this, [this, application, action, usbPhone] {
             switch (action) {
             case ApplicationAction::open:
                 launch(application);
@@ -759,13 +765,13 @@ void ManagedApplicationsPane::fillMenu(QMenu *menu, const ManagedApplication &ap
                 requestUninstall(application);
                 break;
             case ApplicationAction::forceStop:
-                forceStop(application);
+                forceStop(application, usbPhone);
                 break;
             case ApplicationAction::clearData:
-                requestClearData(application);
+                requestClearData(application, usbPhone);
                 break;
             case ApplicationAction::uninstallOverUSB:
-                requestUSBUninstall(application);
+                requestUSBUninstall(application, usbPhone);
                 break;
             case ApplicationAction::divider:
                 break;
@@ -779,7 +785,8 @@ void ManagedApplicationsPane::fillMoreActions()
     QMenu *menu = m_moreActionsButton->menu();
     menu->clear();
     if (const std::optional<ManagedApplication> application = selectedApplication()) {
-        fillMenu(menu, *application, moreActions(*application, usbTargetDevice().has_value()));
+        const std::optional<AndroidDevice> usbPhone = usbTargetDevice();
+        fillMenu(menu, *application, moreActions(*application, usbPhone.has_value()), usbPhone);
     }
 }
 

@@ -70,15 +70,23 @@ public:
     // The adb device taken to be this phone; see ManagedApplicationsPresentation::usbTargetDevice.
     std::optional<AndroidDevice> usbTargetDevice() const;
 
-    // The actions of the menus and buttons, for an application of the list.
+    // The actions of the menus and buttons, for an application of the list. Those over USB act on `usbPhone`, the
+    // target as it was when the action was offered (a menu filled before the phone left names the phone gone), by
+    // default the target now.
     void launch(const ManagedApplication &application);
     void showDetails(const ManagedApplication &application);
-    void forceStop(const ManagedApplication &application);
+    void forceStop(const ManagedApplication &application) { forceStop(application, usbTargetDevice()); }
+    void forceStop(const ManagedApplication &application, const std::optional<AndroidDevice> &usbPhone);
     // Each sets its pending state and asks without waiting; any answer empties the state, only the confirming one
     // acts. A question asked again replaces the one still open.
     void requestUninstall(const ManagedApplication &application);
-    void requestClearData(const ManagedApplication &application);
-    void requestUSBUninstall(const ManagedApplication &application);
+    void requestClearData(const ManagedApplication &application) { requestClearData(application, usbTargetDevice()); }
+    void requestClearData(const ManagedApplication &application, const std::optional<AndroidDevice> &usbPhone);
+    void requestUSBUninstall(const ManagedApplication &application)
+    {
+        requestUSBUninstall(application, usbTargetDevice());
+    }
+    void requestUSBUninstall(const ManagedApplication &application, const std::optional<AndroidDevice> &usbPhone);
     const std::optional<ManagedApplication> &pendingUninstall() const { return m_pendingUninstall; }
     const std::optional<ManagedApplication> &pendingClearData() const { return m_pendingClearData; }
     const std::optional<ManagedApplication> &pendingUSBUninstall() const { return m_pendingUSBUninstall; }
@@ -117,7 +125,9 @@ private:
     };
     static constexpr size_t questionCount = 3;
 
-    void ask(Question question, const ManagedApplicationsPresentation::Confirmation &confirmation);
+    // `usbPhone`: the phone a USB question is about.
+    void ask(Question question, const ManagedApplicationsPresentation::Confirmation &confirmation,
+             const std::optional<AndroidDevice> &usbPhone = std::nullopt);
     void answer(Question question, quint64 generation, bool confirmed);
     void buildHeader(QVBoxLayout *layout);
     QWidget *buildDetails();
@@ -130,12 +140,13 @@ private:
     void showContextMenu(const QPoint &position);
     void fillMoreActions();
     void fillMenu(QMenu *menu, const ManagedApplication &application,
-                  const QList<ManagedApplicationsPresentation::ApplicationAction> &actions);
+                  const QList<ManagedApplicationsPresentation::ApplicationAction> &actions,
+                  const std::optional<AndroidDevice> &usbPhone = std::nullopt);
     // The target's id for a USB operation; nothing (and nothing starts) without a target.
     std::optional<QString> targetDeviceID() const;
     // The phone that the answer to the question in `slot` goes to: the one the question was asked about, followed
     // as the device store renames it.
-    std::optional<QString> answerTarget(size_t slot);
+    std::optional<AndroidDevice> answerTarget(size_t slot);
 
     QPointer<DeviceManagementStore> m_managementStore;
     QPointer<DeviceStore> m_deviceStore;
@@ -151,8 +162,9 @@ private:
     // The question of each kind on show and the number it was asked under; only its own answer counts.
     std::array<QPointer<QMessageBox>, questionCount> m_openQuestions;
     std::array<quint64, questionCount> m_questionGenerations{};
-    // The USB phone each question was asked about: named still when it is gone by the answer, to be told so.
-    std::array<std::optional<QString>, questionCount> m_questionTargets;
+    // The USB phone each question was asked about, as adb listed it then: named still when it is gone by the answer,
+    // to be told so.
+    std::array<std::optional<AndroidDevice>, questionCount> m_questionTargets;
     quint64 m_nextQuestionGeneration = 0;
     std::optional<bool> m_isWideHeader;
 

@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <qcorotimer.h>
+
 #include <functional>
 #include <map>
 #include <vector>
@@ -56,22 +58,33 @@ CommandResult succeeded(const QStringList &arguments)
     return CommandResult{arguments, output, {}, 0};
 }
 
-// Answers each command at once from `answer` and records it; a command that `timesOut` picks is ended as the
-// runner ends one past its time-out.
+// What adb lists while a command runs on phone() below: that phone, and the same serial under a transport id.
+const QString phoneListing = listingHeader + u"R58N                   device usb:1-1\n"
+                                             u"R58N                   device usb:1-2 transport_id:7\n"_s;
+
+// Answers each command at once from `answer` (a listing from `listing`, where it is set) and records it; a command
+// that `timesOut` picks is ended as the runner ends one past its time-out.
 class ScriptedRunner : public CommandRunning
 {
 public:
     std::function<CommandResult(const QStringList &)> answer = succeeded;
+    std::optional<QString> listing = phoneListing;
     std::function<bool(const QStringList &)> timesOut = [](const QStringList &) {
         return false;
     };
+    // Whether each command answers from the event loop, as a process does, so that others may start meanwhile.
+    bool answersLater = false;
     QList<QStringList> commands;
 
     QCoro::Task<CommandResult> run(QString, QStringList arguments, std::chrono::milliseconds) override
     {
         commands.append(arguments);
+        if (answersLater)
+            co_await QCoro::sleepFor(std::chrono::milliseconds(0));
         if (timesOut(arguments))
             throw CommandRunnerError(RunnerCase::timedOut, u"timed out"_s);
+        if (listing && arguments.mid(2) == QStringList{u"devices"_s, u"-l"_s})
+            co_return CommandResult{arguments, *listing, {}, 0};
         co_return answer(arguments);
     }
 };
@@ -472,6 +485,9 @@ private slots:
             }
             return succeeded(line);
         };
+        const QStringList listDevices{u"devices"_s, u"-l"_s};
+        if (arguments == listDevices)
+            m_runner->listing.reset(); // no phone to read properties of
         awaitTask(operation(*m_client));
         QList<QStringList> commands = m_runner->commands;
         for (QStringList &command : commands) {
@@ -480,12 +496,77 @@ private slots:
                     argument = u"<private>/"_s + QFileInfo(argument).fileName();
             }
         }
-        QCOMPARE(commands, QList<QStringList>{adbLine(arguments)});
+        // A command that changes the phone follows a listing that finds it.
+        QList<QStringList> expected{adbLine(arguments)};
+        if (arguments != listDevices)
+            expected.prepend(adbLine(listDevices));
+        QCOMPARE(commands, expected);
         if (!linked.isEmpty()) {
             QCOMPARE(linked, (QList<ino_t>{fileNumber(m_folder.filePath(u"base.apk"_s)),
                                            fileNumber(m_folder.filePath(u"split_config.arm64_v8a.apk"_s)),
                                            fileNumber(m_folder.filePath(u"split_config.xxhdpi.apk"_s))}));
         }
+    }
+
+    void commandsReachThePhoneAskedAbout_data()
+    {
+        // What adb lists when the command is sent, after the phone was listed as phoneLine (Pixel_7, panther,
+        // transport 3) → the transport id the command goes to (none: nothing but the listing runs, the phone is gone).
+        TestTable<QString, std::optional<QString>> rows;
+        const QString mate = u"R58N device usb:1-1 product:ALN model:Mate_60 transport_id:3\n"_s;
+        rows("still under its id", phoneLine, u"3"_s);
+        rows("plugged in again", u"R58N device usb:1-4 product:panther model:Pixel_7 transport_id:9\n"_s, u"9"_s);
+        rows("its id another phone's, of its serial", mate, std::nullopt);
+        rows("its id another phone's, itself under another",
+             mate + u"R58N device usb:1-2 product:panther "
+                    u"model:Pixel_7 transport_id:4\n"_s,
+             u"4"_s);
+        rows("numbered the other way",
+             u"E5 device usb:1-2 product:p model:M transport_id:3\n"
+             u"R58N device usb:1-1 product:panther model:Pixel_7 transport_id:4\n"_s,
+             u"4"_s);
+        rows("two of its kind, neither under its id",
+             u"R58N device usb:1-1 product:panther model:Pixel_7 "
+             u"transport_id:5\nR58N device usb:1-2 product:panther "
+             u"model:Pixel_7 transport_id:6\n"_s,
+             std::nullopt);
+        rows("listed without its model while it connects", u"R58N offline usb:1-1 transport_id:3\n"_s, std::nullopt);
+        rows("elsewhere, not authorised", u"R58N offline usb:1-1 product:panther model:Pixel_7 transport_id:8\n"_s,
+             std::nullopt);
+        rows("on the network only", u"R58N device product:panther model:Pixel_7 transport_id:3\n"_s, std::nullopt);
+        rows("gone", QString(), std::nullopt);
+    }
+    void commandsReachThePhoneAskedAbout()
+    {
+        const auto [listed, transport] = TestTable<QString, std::optional<QString>>::fetch();
+        const AndroidDevice asked = ADBOutputParser::parseDeviceLine(phoneLine).value();
+        m_runner->listing = listingHeader + listed;
+        const ADBClientError failure = failureOf(m_client->clearData(u"com.x.y"_s, asked));
+        const QList<QStringList> listing{adbLine({u"devices"_s, u"-l"_s})};
+        if (transport) {
+            QCOMPARE(failure.arguments(), QStringList{u"<succeeded>"_s});
+            QCOMPARE(m_runner->commands, listing + QList<QStringList>{adbLine({u"-t"_s, *transport, u"shell"_s, u"pm"_s,
+                                                                               u"clear"_s, u"com.x.y"_s})});
+        } else {
+            QCOMPARE(failure, ADBClientError(Case::deviceNotFound));
+            QCOMPARE(m_runner->commands, listing);
+        }
+    }
+
+    // Commands started together each run right after the listing that found their phone, never after another
+    // command's listing.
+    void eachCommandFollowsTheListingThatFoundItsPhone()
+    {
+        m_runner->answersLater = true;
+        QCoro::Task<void> stop = m_client->forceStop(u"com.x.y"_s, phone());
+        QCoro::Task<void> clear = m_client->clearData(u"com.x.y"_s, phone());
+        awaitTask(stop);
+        awaitTask(clear);
+        const QStringList listing = adbLine({u"devices"_s, u"-l"_s});
+        QCOMPARE(
+            m_runner->commands,
+            (QList<QStringList>{listing, adbLine({u"-s"_s, serial, u"shell"_s, u"am"_s, u"force-stop"_s, u"com.x.y"_s}),
+                                listing, adbLine({u"-s"_s, serial, u"shell"_s, u"pm"_s, u"clear"_s, u"com.x.y"_s})}));
     }
 
     void failuresAreClassifiedFromTheirMessage_data()
@@ -769,7 +850,7 @@ private slots:
             const ADBClientError failure = failureOf((m_client.get()->*operation)(identifier, phone()));
             QCOMPARE(failure.errorCase() == Case::invalidPackageIdentifier, !accepted);
         }
-        QCOMPARE(m_runner->commands.size(), accepted ? 3 : 0);
+        QCOMPARE(m_runner->commands.size(), accepted ? 6 : 0); // each with its listing
         QCOMPARE(ADBClientError(Case::invalidPackageIdentifier).errorDescription(),
                  u"应用标识无效，Tavrine 已取消操作。"_s);
     }
@@ -800,6 +881,7 @@ private slots:
 
     void listingsReadPropertiesOncePerAttachedPhone()
     {
+        m_runner->listing.reset();
         QString listing = listingHeader + phoneLine + otherLines;
         bool propertiesFail = false;
         const QString properties = u"[ro.product.model]: [Pixel 7]\n[ro.build.version.sdk]: [34]"_s;
@@ -844,6 +926,7 @@ private slots:
     // with a failure, at the next listing; an answer ends the waiting.
     void listingsBackOffFromAPhoneThatDoesNotAnswer()
     {
+        m_runner->listing.reset();
         QString listing = listingHeader + phoneLine;
         bool answers = false;
         m_runner->answer = [&listing](const QStringList &arguments) {
@@ -893,6 +976,7 @@ private slots:
     // leaves the rest to the listings after it.
     void propertyReadsAreBounded()
     {
+        m_runner->listing.reset();
         QString listing = listingHeader;
         for (int phone = 1; phone <= 20; ++phone)
             listing += u"P%1 device usb:1-%1 product:p model:M transport_id:%1\n"_s.arg(phone);

@@ -518,14 +518,18 @@ private slots:
     // stays open while no listing went without it, and a companion set-up confirmed there reaches it.
     void aPhonePluggedInAgainStaysChosen_data()
     {
-        // Whether a listing ran while it was unplugged.
+        // Whether a listing ran while it was unplugged, and whether one listed it offline as it came back, as adb
+        // does for a moment while it connects.
         QTest::addColumn<bool>("listedWithout");
-        QTest::newRow("at once") << false;
-        QTest::newRow("after a listing without it") << true;
+        QTest::addColumn<bool>("listedOffline");
+        QTest::newRow("at once") << false << false;
+        QTest::newRow("after a listing without it") << true << false;
+        QTest::newRow("after a listing of it offline") << false << true;
     }
     void aPhonePluggedInAgainStaysChosen()
     {
         QFETCH(bool, listedWithout);
+        QFETCH(bool, listedOffline);
         const QByteArray both =
             R"([{"serial": "R58N", "model": "Galaxy_S23"}, {"serial": "E5", "model": "Mate_60", "product": "ALN"}])";
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), both));
@@ -544,6 +548,12 @@ private slots:
             awaitTask(devices.refresh());
         else // adb's server saw it leave
             QCOMPARE(QProcess::execute(qEnvironmentVariable("TAVRINE_ADB_PATH"), {"devices"}), 0);
+        if (listedOffline) {
+            QVERIFY(writeFile(m_adbState.filePath("devices.json"),
+                              R"([{"serial": "R58N", "model": "Galaxy_S23"},
+                                  {"serial": "E5", "state": "offline", "model": "Mate_60", "product": "ALN"}])"));
+            awaitTask(devices.refresh());
+        }
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), both));
         awaitTask(devices.refresh());
         const QString laterID = listedID(devices, "E5");
@@ -552,7 +562,7 @@ private slots:
         QCOMPARE(devices.selectedDeviceID(), laterID);
         auto *dashboard = qobject_cast<DeviceDashboard *>(window.detailPane()->screenWidget());
         QVERIFY(dashboard);
-        QCOMPARE(dashboard == page, !listedWithout);
+        QCOMPARE(dashboard == page, !listedWithout && !listedOffline);
 
         // Without a companion package here the install fails at once: that it was tried is what counts.
         ViewMessageBox::setNextAnswer(QMessageBox::AcceptRole);

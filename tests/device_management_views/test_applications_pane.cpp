@@ -256,7 +256,8 @@ private slots:
 
         // The phone knows no such package: clearing its data fails.
         awaitTask(m_deviceStore->performAppOperation(u"正在清除 Maps 的数据"_s,
-                                                     DeviceStore::clearDataOperation(u"pkg.Maps"_s, u"Maps"_s), other));
+                                                     DeviceStore::clearDataOperation(u"pkg.Maps"_s, u"Maps"_s),
+                                                     m_deviceStore->device(other)));
         QCOMPARE(m_deviceStore->appOperationState().kind, DeviceStore::AppOperationState::Kind::failed);
         QVERIFY(!pane->operationBanner()->isVisibleTo(pane.get()));
         m_deviceStore->setPendingInstallPlan(
@@ -276,46 +277,87 @@ private slots:
     }
 
     // A USB question answered after the phones changed goes to the phone it was asked about, followed when it is
-    // plugged in again; when that phone is gone it says so and nothing runs, whichever phone took its place.
+    // plugged in again or listed under another id; when that phone is gone it says so and nothing runs, whichever
+    // phone took its place, also when the store has not listed the phones since.
     void anAnswerAfterThePhoneWentSaysSo_data()
     {
-        // Whether the question is the one to clear the data (else to uninstall over USB), the listings while it is
-        // open ("fail": adb cannot list), the text shown then, and the transport id the command ran on (none: no
-        // command ran).
-        TestTable<bool, QList<QByteArray>, QString, std::optional<QString>> rows;
+        // Whether the question is the one to clear the data (else to uninstall over USB), whether it is chosen from
+        // the "更多操作" menu opened before the phones changed (else asked at once), the listings while it is open
+        // ("fail": adb cannot list; "later:" and the phones: what adb lists from then on, before the store lists
+        // again), the text shown then, and the transport id the command ran on (none: no command ran).
+        TestTable<bool, bool, QList<QByteArray>, QString, std::optional<QString>> rows;
         const QString gone = ADBClientError(ADBClientError::Case::deviceNotFound).errorDescription();
         const QString cleared = u"已清除 Pixel 7 上 Maps 的本地数据"_s;
         const QByteArray stranger = R"([{"serial": "THEIRS", "model": "Pixel_7", "product": "panther"}])";
-        rows("clear data, phone gone", true, {"fail"}, gone, std::nullopt);
-        rows("uninstall, phone gone", false, {"fail"}, gone, std::nullopt);
-        rows("clear data, phone back", true, {"fail", pixelOnUSB}, cleared, u"1"_s);
-        rows("clear data, plugged in again", true, {"[]", pixelOnUSB}, cleared, u"2"_s);
-        rows("clear data, another phone of its model in its place", true, {"[]", stranger}, gone, std::nullopt);
-        rows("uninstall, another phone of its model in its place", false, {"[]", stranger}, gone, std::nullopt);
-        rows("uninstall, swapped between two listings", false, {stranger}, gone, std::nullopt);
+        // A phone of the Pixel's serial, of another model, under the Pixel's transport id.
+        const QByteArray mate =
+            R"([{"serial": "MINE", "model": "Mate_60", "product": "ALN", "storage": "MATE", "transport_id": "1"}])";
+        // adb's server started again and numbered the phones the other way.
+        const QByteArray renumbered = R"([{"serial": "THEIRS", "model": "SM_S911B", "transport_id": "1"},
+                                          {"serial": "MINE", "model": "Pixel_7", "product": "panther",
+                                           "transport_id": "2"}])";
+        rows("clear data, phone gone", true, false, {"fail"}, gone, std::nullopt);
+        rows("uninstall, phone gone", false, false, {"fail"}, gone, std::nullopt);
+        rows("clear data, phone back", true, false, {"fail", pixelOnUSB}, cleared, u"1"_s);
+        rows("clear data, plugged in again", true, false, {"[]", pixelOnUSB}, cleared, u"2"_s);
+        rows("clear data, another phone of its model in its place", true, false, {"[]", stranger}, gone, std::nullopt);
+        rows("uninstall, another phone of its model in its place", false, false, {"[]", stranger}, gone, std::nullopt);
+        rows("uninstall, swapped between two listings", false, false, {stranger}, gone, std::nullopt);
+        rows("clear data, another model of its serial under its id", true, false, {"[]", mate}, gone, std::nullopt);
+        rows("clear data, another model of its serial under its id, not listed yet", true, false, {"later:" + mate},
+             gone, std::nullopt);
+        rows("clear data, numbered anew, not listed yet", true, false, {"later:" + renumbered}, cleared, u"2"_s);
+        rows("clear data from the menu, phone gone", true, true, {"[]"}, gone, std::nullopt);
+        rows("uninstall from the menu, phone gone", false, true, {"fail"}, gone, std::nullopt);
+        rows("clear data from the menu, plugged in again", true, true, {"[]", pixelOnUSB}, cleared, u"2"_s);
     }
     void anAnswerAfterThePhoneWentSaysSo()
     {
-        const auto [clearsData, listings, shown, transport] =
-            TestTable<bool, QList<QByteArray>, QString, std::optional<QString>>::fetch();
-        for (const char *storage : {"MINE", "THEIRS"})
+        const auto [clearsData, fromMenu, listings, shown, transport] =
+            TestTable<bool, bool, QList<QByteArray>, QString, std::optional<QString>>::fetch();
+        for (const char *storage : {"MINE", "THEIRS", "MATE"})
             QVERIFY(writeFile(m_folder->filePath(u"adb/installed/"_s + QLatin1StringView(storage)), "pkg.Maps\n"));
         ManagementStoreFixture management;
         const auto pane = shownPaneOfPixel(management);
         QVERIFY(pane);
         const ManagedApplication maps = application(u"Maps"_s);
-        clearsData ? pane->requestClearData(maps) : pane->requestUSBUninstall(maps);
+        const auto changePhones = [&, listings = listings] {
+            for (const QByteArray &listing : listings) {
+                const QString failures = m_folder->filePath(u"adb/failures.json"_s);
+                const bool later = listing.startsWith("later:");
+                if (!(listing == "fail"
+                          ? writeFile(failures, R"({"devices": {"answer": "closed"}})")
+                          : writeFile(m_folder->filePath(u"adb/devices.json"_s), later ? listing.mid(6) : listing) &&
+                                (!QFile::exists(failures) || QFile::remove(failures))))
+                    return false;
+                if (!later)
+                    awaitTask(m_deviceStore->refresh());
+            }
+            return true;
+        };
+        if (fromMenu) {
+            // The menu waits for its choice: the phones change, and the item is chosen, while it is open.
+            pane->setSelectedApplicationID(maps.packageName);
+            QMenu *menu = pane->moreActionsButton()->menu();
+            bool chosen = false;
+            QTimer::singleShot(0, menu, [&, clearsData = clearsData] {
+                const QList<QAction *> items = menu->actions();
+                const QString title = clearsData ? u"清除数据…"_s : u"通过 USB 卸载…"_s;
+                const auto item = std::ranges::find(items, title, &QAction::text);
+                if (menu->isVisible() && item != items.end() && changePhones()) {
+                    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(*item).center());
+                    chosen = true;
+                }
+                menu->close();
+            });
+            QTest::mouseClick(pane->moreActionsButton(), Qt::LeftButton);
+            QVERIFY(chosen);
+        } else {
+            clearsData ? pane->requestClearData(maps) : pane->requestUSBUninstall(maps);
+            QVERIFY(changePhones());
+        }
         const QPointer<QMessageBox> question = pane->findChild<QMessageBox *>();
         QVERIFY(question && question->isVisible());
-
-        for (const QByteArray &listing : listings) {
-            const QString failures = m_folder->filePath(u"adb/failures.json"_s);
-            QVERIFY(listing == "fail" ? writeFile(failures, R"({"devices": {"answer": "closed"}})")
-                                      : writeFile(m_folder->filePath(u"adb/devices.json"_s), listing) &&
-                                            (!QFile::exists(failures) || QFile::remove(failures)));
-            awaitTask(m_deviceStore->refresh());
-        }
-        QVERIFY(question);
         const QList<QAbstractButton *> buttons = question->buttons();
         const auto confirm = std::ranges::find_if(buttons, [&question](QAbstractButton *button) {
             return question->buttonRole(button) == QMessageBox::DestructiveRole;

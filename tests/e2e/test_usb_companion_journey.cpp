@@ -132,8 +132,9 @@ private slots:
                                         CompanionState::connected(u"手机端已安装并安全连接"_s)}));
         QCOMPARE(devices.pairingLaunchMessage(), std::nullopt); // said while it was under way
         QVERIFY(devices.installHistory().isEmpty());            // the companion is never recorded
-        // The phones are listed again once the companion is in.
-        QCOMPARE(contentsOf(journey.state + u"/commands.log"_s).count(R"(["-P", "45037", "devices", "-l"])"), 2);
+        // The phones are listed before the install and before the start, which find the phone, and again once the
+        // companion is in.
+        QCOMPARE(contentsOf(journey.state + u"/commands.log"_s).count(R"(["-P", "45037", "devices", "-l"])"), 4);
         // The phone keeps its pairing, to come back without the cable.
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(journey.state + u"/phones/R58N/.tavrine/state.json"_s), 10'000);
         journey.endPhoneProgram(u"R58N"_s);
