@@ -371,7 +371,7 @@ void MainWindow::devicesChanged()
 {
     // A serial once bound wrong (the phone's properties taken from another phone) is mended as soon as the connected
     // phone is listed with its own.
-    if (const auto device = deviceToBindOnListing(m_lastSnapshotModel, state()))
+    if (const auto device = deviceToBindSerial(m_lastSnapshotModel, state()))
         bindConnectedPhoneSerial(*device);
     // A plain USB row the user chose keeps the device store on its phone.
     const bool choseUSBRow = m_sidebarSelection && m_sidebarSelection->kind == SidebarSelection::Kind::usbDevice;
@@ -408,10 +408,11 @@ void MainWindow::phaseChanged()
 
 void MainWindow::snapshotModelChanged()
 {
-    if (const auto device = deviceToBind(m_lastSnapshotModel, state())) {
+    if (const auto device = deviceToBind(m_lastSnapshotModel, state()))
         m_store.setSelectedDeviceID(device->id());
+    // The model names no phone by itself: a phone of that model on USB may be anyone's.
+    if (const auto device = deviceToBindSerial(m_lastSnapshotModel, state()))
         bindConnectedPhoneSerial(*device);
-    }
 }
 
 void MainWindow::bindConnectedPhoneSerial(const AndroidDevice &device)

@@ -140,8 +140,8 @@ std::optional<AndroidDevice> deviceToBind(const std::optional<QString> &snapshot
     return match;
 }
 
-std::optional<AndroidDevice> deviceToBindOnListing(const std::optional<QString> &snapshotModel,
-                                                   const MainWindowState &state)
+std::optional<AndroidDevice> deviceToBindSerial(const std::optional<QString> &snapshotModel,
+                                                const MainWindowState &state)
 {
     if (!state.isConnected())
         return std::nullopt;

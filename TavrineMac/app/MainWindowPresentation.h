@@ -119,12 +119,12 @@ std::optional<QString> deviceIDOfTrustedDevice(const QString &recordID, const Ma
 // does: its serial is bound to the selected trusted record.
 std::optional<AndroidDevice> deviceToBind(const std::optional<QString> &snapshotModel, const MainWindowState &state);
 
-// The device whose serial a new listing binds to the connected trusted record: deviceToBind's, only where the record
-// has no serial yet or is proven bound wrong (every phone listed with its serial names a model other than the
-// snapshot's), and only where no other trusted record holds that serial. A phone of the record's model listed while
-// its own is unplugged may be anyone's.
-std::optional<AndroidDevice> deviceToBindOnListing(const std::optional<QString> &snapshotModel,
-                                                   const MainWindowState &state);
+// The device whose serial is bound to the connected trusted record, as a listing comes or the phone names its model:
+// deviceToBind's, only where the record has no serial yet or is proven bound wrong (every phone listed with its
+// serial names a model other than the snapshot's), and only where no other trusted record holds that serial. A phone
+// of the record's model listed while its own is unplugged may be anyone's.
+std::optional<AndroidDevice> deviceToBindSerial(const std::optional<QString> &snapshotModel,
+                                                const MainWindowState &state);
 
 // What a newly published pairing payload does to the selected USB phone.
 enum class USBPairingHandOff

@@ -392,9 +392,9 @@ private slots:
             listedPhone.transportID = QString::number(state.devices.size() + 1);
             state.devices.append(listedPhone);
         }
-        const auto device = deviceToBindOnListing(QString("Pixel 7"), state);
+        const auto device = deviceToBindSerial(QString("Pixel 7"), state);
         QCOMPARE(device ? std::optional(device->serial) : std::nullopt, expected);
-        QCOMPARE(deviceToBindOnListing(std::nullopt, state), std::nullopt);
+        QCOMPARE(deviceToBindSerial(std::nullopt, state), std::nullopt);
     }
 
     void serialIsBoundOnlyToOneAuthorisedModel()
@@ -650,25 +650,33 @@ private slots:
 
     void aListingBindsOnlyAPhoneNotYetKnown_data()
     {
-        // The serial the trusted phone "Pixel" is bound to (none: none), the phones adb lists one listing after the
-        // other once the phone has named its model "Pixel 7" → the serial it is bound to then, the phone rows.
-        TestTable<std::optional<QString>, QList<QByteArray>, std::optional<QString>, QStringList> rows;
+        // The serial the trusted phone "Pixel" is bound to (none: none), the phones adb lists before the phone names
+        // its model "Pixel 7", those it lists one listing after the other then → the serial it is bound to then, the
+        // phone rows.
+        TestTable<std::optional<QString>, QByteArray, QList<QByteArray>, std::optional<QString>, QStringList> rows;
         const QByteArray mine = R"({"serial": "PX1", "model": "Pixel_7"})";
         const QByteArray stranger = R"({"serial": "PX2", "model": "Pixel_7"})";
-        rows("another's phone of its model, its own unplugged", QString("PX1"), {"[" + stranger + "]"}, QString("PX1"),
-             {"Pixel · 无线已连接", "Pixel 7 · USB 已连接"});
-        rows("then its own plugged in too", QString("PX1"), {"[" + stranger + "]", "[" + stranger + ", " + mine + "]"},
-             QString("PX1"), {"Pixel · 无线 + USB 已连接", "Pixel 7 · USB 已连接"});
-        rows("not bound yet", std::nullopt, {"[" + mine + "]"}, QString("PX1"), {"Pixel · 无线 + USB 已连接"});
+        rows("another's phone of its model, its own unplugged", QString("PX1"), "[]", {"[" + stranger + "]"},
+             QString("PX1"), {"Pixel · 无线已连接", "Pixel 7 · USB 已连接"});
+        rows("then its own plugged in too", QString("PX1"), "[]",
+             {"[" + stranger + "]", "[" + stranger + ", " + mine + "]"}, QString("PX1"),
+             {"Pixel · 无线 + USB 已连接", "Pixel 7 · USB 已连接"});
+        rows("not bound yet", std::nullopt, "[]", {"[" + mine + "]"}, QString("PX1"), {"Pixel · 无线 + USB 已连接"});
+        // The model the phone names binds no more than a listing does.
+        rows("another's phone of its model plugged in as it names its model", QString("PX1"), "[" + stranger + "]", {},
+             QString("PX1"), {"Pixel · 无线已连接", "Pixel 7 · USB 已连接"});
+        rows("not bound yet, its phone plugged in as it names its model", std::nullopt, "[" + mine + "]", {},
+             QString("PX1"), {"Pixel · 无线 + USB 已连接"});
     }
 
     // A phone of the connected phone's model that a listing shows may be anyone's: its serial is bound only to a
     // trusted phone that has none yet, and the trusted phone's own USB phone stays its own.
     void aListingBindsOnlyAPhoneNotYetKnown()
     {
-        const auto [bound, listings, boundThen, shownRows] =
-            TestTable<std::optional<QString>, QList<QByteArray>, std::optional<QString>, QStringList>::fetch();
-        QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
+        const auto [bound, before, listings, boundThen, shownRows] =
+            TestTable<std::optional<QString>, QByteArray, QList<QByteArray>, std::optional<QString>,
+                      QStringList>::fetch();
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"), before));
         PairedWindow paired;
         TransferStore &transfers = *paired.transfers.store;
         const QString pixelID = transfers.trustedDevices().first().id;
