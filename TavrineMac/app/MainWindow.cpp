@@ -475,6 +475,8 @@ void MainWindow::connectPhone()
 void MainWindow::refreshUSB()
 {
     m_store.refresh();
+    // A link waiting for another program to let go of its port is tried again at once, not at its next look.
+    m_transferStore.retryHostStart();
 }
 
 void MainWindow::chooseAPK()

@@ -152,6 +152,9 @@ void DeviceManagementStore::setMessage(const std::optional<QString> &message)
 void DeviceManagementStore::setErrorMessage(const std::optional<QString> &message)
 {
     publish(m_errorMessage, message, &DeviceManagementStore::errorMessageChanged);
+    if (message) {
+        setMessage(std::nullopt);
+    }
 }
 
 void DeviceManagementStore::setFileQuery(const QString &query)

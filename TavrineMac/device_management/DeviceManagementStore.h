@@ -143,6 +143,8 @@ public:
     void setIsLoadingMedia(bool loading);
     void setIsPerformingFileOperation(bool performing);
     void setMessage(const std::optional<QString> &message);
+    // An error drops the message with it: kept behind the error, the message would come back as news once a load
+    // clears the error.
     void setErrorMessage(const std::optional<QString> &message);
     // The folder search: the text sent as "query" with every folder listing; typing alone lists nothing.
     void setFileQuery(const QString &query);

@@ -128,7 +128,6 @@ bool DeviceManagementStore::canDownload(const QList<ManagedFileEntry> &entries)
     if (!anyFolder || (m_snapshot && m_snapshot->capabilities.actions.contains(treeAction))) {
         return true;
     }
-    setMessage(std::nullopt);
     setErrorMessage(folderDownloadNeedsUpdateMessage);
     return false;
 }

@@ -57,7 +57,7 @@ QCoro::Task<bool> changeOnce(DeviceManagementStore &store, QString action, QJson
     if (store.sessionGeneration() != generation) {
         co_return false;
     }
-    // Written before the reload, so a failing reload still shows its error beside the result.
+    // Written before the reload, so a failing reload's error takes the place of the result.
     store.setMessage(doneText);
     store.setErrorMessage(std::nullopt);
     co_await store.reloadCurrentFolder();

@@ -109,23 +109,28 @@ QString describe(const QString &message, TransferDirection direction)
     return message;
 }
 
-std::optional<QString> describeServiceStart(const QString &details)
+std::optional<quint16> takenPort(const QString &details)
 {
     // The phone comes back to the port it paired with, so the host takes that port or none.
     static const QRegularExpression portTaken(QStringLiteral("^port (\\d{1,5}) on \\S+ is taken by another program"));
+    const QRegularExpressionMatch match = portTaken.match(details);
+    const uint port = match.captured(1).toUInt();
+    return match.hasMatch() && port <= 0xFFFF ? std::optional(quint16(port)) : std::nullopt;
+}
+
+std::optional<QString> describeServiceStart(const QString &details)
+{
     static const QRegularExpression cannotListen(QStringLiteral("^cannot listen on (\\S+): (.*)$"),
                                                  QRegularExpression::DotMatchesEverythingOption);
-    if (const QRegularExpressionMatch match = portTaken.match(details); match.hasMatch()) {
-        const uint port = match.captured(1).toUInt();
+    if (const std::optional<quint16> port = takenPort(details)) {
         const QString advice = QStringLiteral("手机只会在这个端口寻找这台电脑，请关闭该程序后重试。");
-        const std::optional<ListeningProgram> holder =
-            port <= 0xFFFF ? findListeningProgram(quint16(port)) : std::nullopt;
+        const std::optional<ListeningProgram> holder = findListeningProgram(*port);
         if (holder && !holder->name.isEmpty()) {
             return QStringLiteral("端口 %1 已被程序“%2”（进程号 %3）占用。")
-                       .arg(QString::number(port), holder->name, QString::number(holder->processID)) +
+                       .arg(QString::number(*port), holder->name, QString::number(holder->processID)) +
                    advice;
         }
-        return QStringLiteral("端口 %1 已被另一个程序占用。").arg(port) + advice;
+        return QStringLiteral("端口 %1 已被另一个程序占用。").arg(*port) + advice;
     }
     if (const QRegularExpressionMatch match = cannotListen.match(details); match.hasMatch()) {
         return QStringLiteral("无法在 %1 上等待手机连接：%2")

@@ -20,4 +20,7 @@ QString describe(const QString &message, TransferDirection direction);
 // for any other details.
 std::optional<QString> describeServiceStart(const QString &details);
 
+// The port the details of a failed host start say another program holds; nothing for any other failure.
+std::optional<quint16> takenPort(const QString &details);
+
 } // namespace CoreMessageText

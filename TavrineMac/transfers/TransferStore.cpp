@@ -85,6 +85,8 @@ TransferStore::TransferStore(TransferTaskRepository taskRepository, TransferStor
     connect(&m_pollingTimer, &QTimer::timeout, this, &TransferStore::drainEvents);
     m_taskFileRetryTimer.setSingleShot(true);
     connect(&m_taskFileRetryTimer, &QTimer::timeout, this, &TransferStore::saveTasks);
+    m_hostStartRetryTimer.setInterval(m_environment.hostStartRetryInterval);
+    connect(&m_hostStartRetryTimer, &QTimer::timeout, this, &TransferStore::retryHostStart);
 
     m_taskWriter = std::make_unique<TaskFileWriter>(
         m_taskRepository, this, [this](const QString &description) { taskFileSaveFailed(description); },

@@ -48,10 +48,11 @@ struct TransferStoreEnvironment
     std::chrono::milliseconds managementTimeout = std::chrono::seconds(20);
     // How long a download that the phone has agreed to send may wait for its first bytes.
     std::chrono::milliseconds managedDownloadStartTimeout = std::chrono::seconds(30);
-    // How often a receive folder that cannot be used, and a keyring that could not be read at start-up, are tried
-    // again.
+    // How often a receive folder that cannot be used, a keyring that could not be read at start-up, and a host start
+    // that found the phone's port held by another program are tried again.
     std::chrono::milliseconds receiveFolderRetryInterval = std::chrono::seconds(5);
     std::chrono::milliseconds keyringRetryInterval = std::chrono::seconds(5);
+    std::chrono::milliseconds hostStartRetryInterval = std::chrono::seconds(5);
     // How often a task file that could not be saved is tried again while it cannot.
     std::chrono::milliseconds taskFileRetryInterval = std::chrono::seconds(5);
 };
@@ -144,6 +145,9 @@ public:
     QCoro::Task<void> startUp();
     QCoro::Task<void> restartHost(TrustedDeviceRecord record);
     void startHost(bool withTrustedPeer, const QString &secret);
+    // While the host could not start because another program held the phone's port, starts it again once the port
+    // is free: the pairing under way, else the selected trusted phone's host. Does nothing otherwise.
+    void retryHostStart();
     void stopHost();
     void startEventPump();
     void reconcileReceivedDownloads();
@@ -280,6 +284,9 @@ private:
     // Start-up failed on the keychain: it is tried again a while later, unless something else happened meanwhile.
     void retryStartUpLater();
     void adoptHost(std::unique_ptr<TransferHostProtocol> host);
+    // Shows why the host did not start; a port held by another program is tried again while that failure shows.
+    void failHostStart(const std::exception &error);
+    void failHostStart(const QString &message, std::optional<quint16> takenPort = std::nullopt);
     void releaseTaskSlot(const QString &id);
     void requeueTask(const QString &id, bool (TransferTaskRecord::*allowed)() const, const QString &queuedMessage,
                      const QString &waitingMessage);
@@ -353,6 +360,14 @@ private:
     // Each check of the receive folder, and each stop, makes the look again that an earlier check planned void.
     quint64 m_receiveFolderCheck = 0;
     quint64 m_startUpRetry = 0;
+    // The port another program held at the last host start, with the failure shown for it.
+    struct TakenPort
+    {
+        quint16 port = 0;
+        Phase failure;
+    };
+    std::optional<TakenPort> m_takenPort;
+    QTimer m_hostStartRetryTimer;
 
     // Inside a drain or a hand-over of files, task signals and immediate saves wait for its end, so that a batch
     // publishes and writes once.

@@ -17,6 +17,9 @@
 
 #include <cerrno>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using transferStorePrivate::describe;
@@ -27,16 +30,25 @@ namespace {
 const QString noLocalNetworkMessage = QStringLiteral("请先让电脑连接到局域网，然后重试。");
 const QString waitingForDeviceMessage = QStringLiteral("等待原设备重新连接");
 
-// What to show when the host could not start: the core's own words are English.
-QString hostStartFailure(const std::exception &error)
+// Whether a listening socket may take `port` on `address` now, as the host's would: no other program listens there.
+bool portIsFree(const QString &address, quint16 port)
 {
-    const auto *coreError = dynamic_cast<const TavrineCoreError *>(&error);
-    if (coreError && coreError->kind() == TavrineCoreError::Case::ServiceStart) {
-        if (const std::optional<QString> text = CoreMessageText::describeServiceStart(coreError->details())) {
-            return *text;
-        }
+    sockaddr_in endpoint{};
+    endpoint.sin_family = AF_INET;
+    endpoint.sin_port = htons(port);
+    // What keeps a probe from being made is for the start itself to report.
+    if (::inet_pton(AF_INET, address.toLatin1().constData(), &endpoint.sin_addr) != 1) {
+        return true;
     }
-    return describe(error);
+    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) {
+        return true;
+    }
+    const int enabled = 1;
+    ::setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &enabled, sizeof enabled);
+    const bool bound = ::bind(probe, reinterpret_cast<sockaddr *>(&endpoint), sizeof endpoint) == 0;
+    ::close(probe);
+    return bound;
 }
 
 // Why files cannot be received into `folder`, which is made when it is missing; nothing when they can.
@@ -115,7 +127,7 @@ QCoro::Task<void> TransferStore::startUp()
         }
     } catch (const std::exception &error) {
         if (self && linkMoment() == hostStarted) {
-            setPhase(Phase::failed(hostStartFailure(error)));
+            failHostStart(error);
         }
     }
 }
@@ -162,7 +174,7 @@ QCoro::Task<void> TransferStore::restartHost(TrustedDeviceRecord record)
     const LinkMoment started = linkMoment();
     const std::optional<QString> address = m_environment.localAddress->localIPv4Address();
     if (!address) {
-        setPhase(Phase::failed(noLocalNetworkMessage));
+        failHostStart(noLocalNetworkMessage);
         co_return;
     }
     const TransferCredentialStore credentials = m_credentials;
@@ -190,6 +202,8 @@ QCoro::Task<void> TransferStore::restartHost(TrustedDeviceRecord record)
 
 void TransferStore::adoptHost(std::unique_ptr<TransferHostProtocol> host)
 {
+    m_takenPort.reset();
+    m_hostStartRetryTimer.stop();
     m_host = std::move(host);
     ++m_hostGeneration;
     setPairingPayload(m_host->pairingPayload());
@@ -200,7 +214,7 @@ void TransferStore::startHost(bool withTrustedPeer, const QString &secret)
 {
     const std::optional<QString> address = m_environment.localAddress->localIPv4Address();
     if (!address) {
-        setPhase(Phase::failed(noLocalNetworkMessage));
+        failHostStart(noLocalNetworkMessage);
         return;
     }
     std::unique_ptr<TransferHostProtocol> host;
@@ -211,7 +225,7 @@ void TransferStore::startHost(bool withTrustedPeer, const QString &secret)
             m_credentials.write(host->identityMaterial(), TransferCredentialStore::Account::hostIdentity);
         }
     } catch (const std::exception &error) {
-        setPhase(Phase::failed(hostStartFailure(error)));
+        failHostStart(error);
         return;
     }
     adoptHost(std::move(host));
@@ -220,6 +234,52 @@ void TransferStore::startHost(bool withTrustedPeer, const QString &secret)
     startEventPump();
     checkReceiveFolder();
     reconcileReceivedDownloads();
+}
+
+void TransferStore::failHostStart(const std::exception &error)
+{
+    // The core's own words are English.
+    const auto *coreError = dynamic_cast<const TavrineCoreError *>(&error);
+    if (!coreError || coreError->kind() != TavrineCoreError::Case::ServiceStart) {
+        failHostStart(describe(error));
+        return;
+    }
+    const std::optional<QString> text = CoreMessageText::describeServiceStart(coreError->details());
+    failHostStart(text.value_or(describe(error)), CoreMessageText::takenPort(coreError->details()));
+}
+
+void TransferStore::failHostStart(const QString &message, std::optional<quint16> takenPort)
+{
+    setPhase(Phase::failed(message));
+    // Only a port that another program lets go of later mends itself; nothing tells when, so it is looked at now
+    // and then, and whenever the user refreshes.
+    m_takenPort = takenPort ? std::optional(TakenPort{*takenPort, m_phase}) : std::nullopt;
+    if (m_takenPort) {
+        m_hostStartRetryTimer.start();
+    } else {
+        m_hostStartRetryTimer.stop();
+    }
+}
+
+void TransferStore::retryHostStart()
+{
+    if (m_host || !m_takenPort || m_phase != m_takenPort->failure) {
+        m_hostStartRetryTimer.stop();
+        return;
+    }
+    // The core waits a while for a port that is taken, which the event loop would wait with it: a port still held
+    // is left for the next try.
+    const std::optional<QString> address = m_environment.localAddress->localIPv4Address();
+    if (address && !portIsFree(*address, m_takenPort->port)) {
+        return;
+    }
+    if (m_pendingPairingDeviceID) {
+        startHost(false, QString());
+    } else if (const std::optional<TrustedDeviceRecord> selected = m_trustedRegistry.selectedDevice()) {
+        startHost(true, selected->secret);
+    } else {
+        m_hostStartRetryTimer.stop();
+    }
 }
 
 void TransferStore::stopHost()

@@ -96,6 +96,7 @@ class TestMainSceneDesktop : public QObject
     Q_OBJECT
 
     QProcess m_windowManager;
+    QTemporaryDir m_adbState;
     // The test's own connection, standing for another client of the desktop such as a tray.
     Display *m_display = nullptr;
 
@@ -159,6 +160,10 @@ class TestMainSceneDesktop : public QObject
 private slots:
     void initTestCase()
     {
+        // The window lists the USB phones as soon as it is shown: through the stand-in, since a real adb would leave
+        // its server running after the test.
+        qputenv("TAVRINE_ADB_PATH", QFINDTESTDATA("../android_usb/fake-adb").toUtf8());
+        qputenv("TAVRINE_FAKE_ADB_STATE", m_adbState.path().toUtf8());
         const QString openbox = QStandardPaths::findExecutable(QStringLiteral("openbox"));
         if (openbox.isEmpty()) {
             QSKIP("openbox is not installed");

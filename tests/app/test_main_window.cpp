@@ -29,6 +29,7 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
+#include <QTcpServer>
 
 using namespace MainWindowPresentation;
 using namespace UsbViewsTestSupport;
@@ -903,6 +904,42 @@ private slots:
         QVERIFY(transfers.store->hasHost());
         QVERIFY(!window.detailPane()->linkProblemNotice()->isHidden());
         QCOMPARE(window.detailPane()->linkProblemNotice()->text(), *transfers.store->receiveFolderProblem());
+    }
+
+    void refreshStartsTheLinkOnceItsPortIsFree_data()
+    {
+        // the core's details, in its words (core/Host.cpp; {port}: a port held by this test), whether the holder lets
+        // go first → the link starts
+        const TestTable<QString, bool, bool> rows;
+        const QString taken = "port {port} on 127.0.0.1 is taken by another program (Address already in use); close "
+                              "it and try again, the phone looks here";
+        rows("the port let go of", taken, true, true);
+        rows("the port still held", taken, false, false);
+        rows("an address that cannot be listened on", "cannot listen on 127.0.0.1: Permission denied", true, false);
+    }
+    // The link that could not take the phone's port is tried again as soon as the user refreshes, and goes back to
+    // the trusted phone without a pairing; a failure that no retry mends is left as it is.
+    void refreshStartsTheLinkOnceItsPortIsFree()
+    {
+        const auto [details, letGo, starts] = TestTable<QString, bool, bool>::fetch();
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost));
+        StoreFixture transfers;
+        transfers.retryInterval = std::chrono::hours(1);
+        transfers.saveRegistry({trustedPhone("Pixel", 1)});
+        transfers.host->failNextStart =
+            TavrineCoreError::ServiceStart(QString(details).replace("{port}", QString::number(holder.serverPort())));
+        WindowOverStore shown(transfers.make());
+        awaitTask(transfers.store->startUp());
+        QCOMPARE(transfers.store->phase().kind, Phase::Kind::failed);
+        if (letGo)
+            holder.close();
+
+        QVERIFY(shown.window->refreshButton()->isEnabled());
+        shown.window->refreshButton()->click();
+        QCOMPARE(transfers.store->hasHost(), starts);
+        QCOMPARE(transfers.store->phase().kind, starts ? Phase::Kind::reconnecting : Phase::Kind::failed);
+        QVERIFY(!shown.window->isShowingPairing());
     }
 
     // A task file that cannot be saved leaves the link alone: the phone stays in the sidebar, connected, and the

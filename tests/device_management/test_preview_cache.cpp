@@ -239,10 +239,11 @@ private slots:
         rows("cached", u"cached"_s, true, std::nullopt, u"earlier"_s);
         // The copy arrived: a trim that cannot run is no reason to hide it.
         rows("trim fails", u"trim fails"_s, true, std::nullopt, std::nullopt);
-        rows("download rejected", u"rejected"_s, false, progress, u"文件不存在"_s);
+        // The error takes the progress text's place; a dropped link shows no error and leaves the text.
+        rows("download rejected", u"rejected"_s, false, std::nullopt, u"文件不存在"_s);
         rows("link dropped", u"disconnected"_s, false, progress, std::nullopt);
-        rows("queue refused", u"enqueue"_s, false, progress, u"任务已存在"_s);
-        rows("cache folder cannot be made", u"folder"_s, false, progress, u"路径中有一项不是文件夹"_s);
+        rows("queue refused", u"enqueue"_s, false, std::nullopt, u"任务已存在"_s);
+        rows("cache folder cannot be made", u"folder"_s, false, std::nullopt, u"路径中有一项不是文件夹"_s);
         rows("phone switched", u"switch"_s, false, std::nullopt, std::nullopt);
         rows("phone switched, then rejected", u"switch rejected"_s, false, std::nullopt, std::nullopt);
     }

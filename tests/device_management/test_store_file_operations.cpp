@@ -14,16 +14,19 @@ namespace {
 
 const QString refusal = u"存储空间不足"_s;
 
-// Listings answer with an empty page of the folder asked for; the `failingAt`-th recorded request of
-// `failingAction` (counted from 1) is refused; everything else is accepted.
+// The `failingAt`-th recorded request of `failingAction` (counted from 1) is refused; listings answer with an empty
+// page of the folder asked for, the snapshot with a Pixel's; everything else is accepted.
 void answerPhone(ManagementStoreFixture &fixture, const QString &failingAction = {}, int failingAt = 0)
 {
     fixture.channel->answer = [=, channel = fixture.channel.get()](const Request &request) {
+        if (request.action == failingAction && channel->count(failingAction) == failingAt) {
+            return Reply::failure(DeviceManagementRequestError::rejected(refusal));
+        }
         if (request.action == u"files.list"_s) {
             return Reply::json(filePageJson(request.object().value(u"parentId"_s).toString(), {}));
         }
-        if (request.action == failingAction && channel->count(failingAction) == failingAt) {
-            return Reply::failure(DeviceManagementRequestError::rejected(refusal));
+        if (request.action == u"device.snapshot"_s) {
+            return Reply::json(encodeManaged(pixelSnapshot()));
         }
         return Reply{};
     };
@@ -55,6 +58,7 @@ std::optional<Clipboard> clipboardOf(const QStringList &ids, bool move)
 
 using Runs = TestTable<QString, QStringList, int, Text, Text, QStringList>;
 using Stale = TestTable<QString, bool>;
+using Changes = TestTable<QString, QString>;
 
 class StoreFileOperationsTest : public QObject
 {
@@ -69,12 +73,13 @@ private slots:
         const QStringList four = five.mid(0, 4);
         rows("trash one listed twice", u"trash"_s, {u"a"_s, u"a"_s}, 0, u"已移到 Tavrine 回收站"_s, {}, {});
         rows("trash three", u"trash"_s, five.mid(0, 3), 0, u"已将 3 项移到 Tavrine 回收站"_s, {}, {});
-        rows("trash refused on the third of five", u"trash"_s, five, 3, u"正在移到 Tavrine 回收站…"_s,
+        // The count of what was done travels in the error, which takes the progress text's place.
+        rows("trash refused on the third of five", u"trash"_s, five, 3, {},
              u"已处理 2/5 项，其余项目未改动："_s + refusal, {});
         rows("copy two", u"copy"_s, five.mid(0, 2), 0, u"已粘贴 2 项"_s, {}, {});
         rows("move two", u"move"_s, five.mid(0, 2), 0, u"已移动 2 项"_s, {}, {});
-        rows("move refused on the first of four", u"move"_s, four, 1, u"正在移动…"_s, refusal, four);
-        rows("copy refused on the third of four", u"copy"_s, four, 3, u"正在粘贴…"_s,
+        rows("move refused on the first of four", u"move"_s, four, 1, {}, refusal, four);
+        rows("copy refused on the third of four", u"copy"_s, four, 3, {},
              u"已处理 2/4 项，未完成项目仍保留在剪贴板："_s + refusal, four.mid(2));
     }
 
@@ -107,6 +112,45 @@ private slots:
         QCOMPARE(fixture.store->errorMessage(), error);
         QCOMPARE(fixture.store->clipboard(), clipboardOf(left, move));
         QVERIFY(!fixture.store->isPerformingFileOperation());
+    }
+
+    void failureLeavesNoResultBehind_data()
+    {
+        // Operation, the action whose second request is refused.
+        const Changes rows;
+        rows("create refused", u"create"_s, u"files.mkdir"_s);
+        rows("rename refused", u"rename"_s, u"files.rename"_s);
+        rows("create whose reload is refused", u"create"_s, u"files.list"_s);
+    }
+
+    // A failure takes the previous result's text with it, so a load that clears the error brings nothing stale
+    // back; the next success shows again.
+    void failureLeavesNoResultBehind()
+    {
+        const auto [operation, failingAction] = Changes::fetch();
+        ManagementStoreFixture fixture;
+        openDestination(fixture);
+        answerPhone(fixture, failingAction, 2);
+        const bool create = operation == u"create"_s;
+        const QString done = create ? u"文件夹已创建"_s : u"已重命名"_s;
+        const auto change = [&] {
+            if (create) {
+                return awaitTask(fixture.store->createFolder(u"新建"_s, ManagedConflictPolicy::error));
+            }
+            return awaitTask(
+                fixture.store->rename(entries({u"a"_s}).first(), u"b.txt"_s, ManagedConflictPolicy::error));
+        };
+
+        QVERIFY(change());
+        QCOMPARE(fixture.store->message(), done);
+        QCOMPARE(change(), failingAction == u"files.list"_s);
+        QCOMPARE(fixture.store->errorMessage(), refusal);
+        QCOMPARE(fixture.store->message(), std::nullopt);
+        awaitTask(fixture.store->refreshOverview());
+        QCOMPARE(fixture.store->errorMessage(), std::nullopt);
+        QCOMPARE(fixture.store->message(), std::nullopt);
+        QVERIFY(change());
+        QCOMPARE(fixture.store->message(), done);
     }
 
     void clipboardTakesEachEntryOnceAndIgnoresAnEmptyChoice()

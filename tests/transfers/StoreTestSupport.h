@@ -146,7 +146,8 @@ struct StoreFixture
     std::optional<QString> deviceName = QStringLiteral("Test computer");
     std::chrono::milliseconds managementTimeout = std::chrono::seconds(20);
     std::chrono::milliseconds managedDownloadStartTimeout = std::chrono::seconds(30);
-    std::chrono::milliseconds retryInterval = std::chrono::seconds(5); // of the receive folder, keyring and task file
+    // Of the receive folder, the keyring, the task file and a port held by another program.
+    std::chrono::milliseconds retryInterval = std::chrono::seconds(5);
     QString inboxPath;                                                 // empty: "inbox" in the fixture's folder
     std::unique_ptr<TransferStore> store;
 
@@ -172,6 +173,7 @@ struct StoreFixture
         environment.receiveFolderRetryInterval = retryInterval;
         environment.keyringRetryInterval = retryInterval;
         environment.taskFileRetryInterval = retryInterval;
+        environment.hostStartRetryInterval = retryInterval;
         store.reset();
         store = std::make_unique<TransferStore>(TransferTaskRepository(taskFile()), environment);
         return *store;

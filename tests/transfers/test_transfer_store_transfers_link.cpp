@@ -1,6 +1,7 @@
 #include "LinkedStoreFixture.h"
 #include "LoopbackRelay.h"
 
+#include <QTcpServer>
 #include <QtTest>
 
 #include <netinet/in.h>
@@ -106,6 +107,31 @@ private slots:
                 u"端口 %1 已被程序“%2”（进程号 %3）占用。手机只会在这个端口寻找这台电脑，请关闭该程序后重试。"_s.arg(
                     QString::number(port), QString::fromUtf8(contentsOf(u"/proc/self/comm"_s)).trimmed(),
                     QString::number(QCoreApplication::applicationPid()))));
+    }
+
+    // The program that held the port quits: the host starts on it by itself a moment later, the reason goes, and the
+    // trusted phone, knocking all the while, comes back without a new pairing.
+    void aPortLetGoOfStartsTheHostForThePairedPhone()
+    {
+        LinkedStoreFixture link;
+        link.makeStore();
+        QVERIFY(link.pair());
+        const quint16 port = link.hostPort();
+        link.store.reset();
+        auto holder = std::make_unique<QTcpServer>();
+        QVERIFY(holder->listen(QHostAddress::LocalHost, port));
+        TransferStore &store = link.makeStore();
+        awaitTask(store.startUp());
+        QVERIFY(!store.hasHost());
+        QCOMPARE(store.phase().kind, Phase::Kind::failed);
+        QVERIFY(store.phase().text.startsWith(u"端口 %1 已被"_s.arg(port)));
+
+        // With the holder go the phone's connections to it, so the phone knocks again soon.
+        holder.reset();
+        QVERIFY(link.waitUntil([&] { return store.phase() == Phase::connected(u"Test phone"_s); }, 60'000));
+        QCOMPARE(link.hostPort(), port);
+        QVERIFY(!store.pendingPairingDeviceID());
+        QCOMPARE(store.trustedDevices().size(), 1);
     }
 
     // The session's keyring takes the trust of a pairing from the writer's own thread, and a rename waits for it
