@@ -1,10 +1,32 @@
 #include "SidebarList.h"
 
+#include "FocusMark.h"
 #include "SidebarListAccessible.h"
+
+#include <QStyledItemDelegate>
+
+namespace {
+
+// Draws a row as the list does, and the focus mark on the row the keyboard is on: the selected phone's row is filled
+// with the highlight, on which the style's own focus frame hardly shows.
+class SidebarRowDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        FocusMark::paint(*painter, option, option.rect, option.widget, option.state.testFlag(QStyle::State_Selected));
+    }
+};
+
+} // namespace
 
 SidebarList::SidebarList(QWidget *parent) : QListWidget(parent)
 {
     SidebarListAccessible::install();
+    setItemDelegate(new SidebarRowDelegate(this));
 }
 
 bool SidebarList::isSelectableRow(const QListWidgetItem *item)

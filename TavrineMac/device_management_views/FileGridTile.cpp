@@ -3,6 +3,7 @@
 #include "CardStyle.h"
 #include "FileListRow.h"
 #include "FileSelectionRules.h"
+#include "FocusMark.h"
 #include "ManagedFileListModel.h"
 #include "PaintedTextLine.h"
 #include "ViewColors.h"
@@ -103,6 +104,7 @@ void FileGridTile::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     PaintedTextLine::draw(
         *painter, QRectF(inner.left(), top + textSpacing, inner.width(), PaintedTextLine::height(caption, subtitle)),
         Qt::AlignHCenter, subtitle);
+    FocusMark::paint(*painter, option, tile, option.widget);
     painter->restore();
 }
 

@@ -2,6 +2,7 @@
 
 #include "CardStyle.h"
 #include "FileSelectionRules.h"
+#include "FocusMark.h"
 #include "ManagedFileListModel.h"
 #include "PaintedTextLine.h"
 #include "SymbolIcon.h"
@@ -91,6 +92,7 @@ void FileListRow::paint(QPainter *painter, const QStyleOptionViewItem &option, c
     painter->setPen(secondaryText);
     PaintedTextLine::draw(*painter, QRectF(textLeft, top + nameHeight + 3, width, subtitleHeight), Qt::AlignLeft,
                           subtitle);
+    FocusMark::paint(*painter, option, option.rect, widget, selected);
     painter->restore();
 }
 

@@ -1,5 +1,6 @@
 #include "FilesPaneToolbar.h"
 
+#include "FocusMark.h"
 #include "ManagedFilesPane.h"
 #include "MenuButton.h"
 #include "PlainLabel.h"
@@ -39,6 +40,21 @@ QToolButton *symbolButton(const QString &title, const QString &symbolName, QWidg
 }
 
 constexpr int narrowTitleRowWidth = 560;
+
+// A category chip. Its look comes from a style sheet, under which the style draws no focus: it draws the focus mark
+// over its look, which tells the chip the keyboard is on apart from the current one.
+class CategoryChip : public QToolButton
+{
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QToolButton::paintEvent(event);
+        FocusMark::paint(this);
+    }
+};
 
 } // namespace
 
@@ -257,7 +273,7 @@ void FilesPaneToolbar::buildCategoryRow(QBoxLayout *column)
     chipRow->setContentsMargins(24, 0, 0, 0);
     chipRow->setSpacing(4);
     for (ManagedContentCategory category : allManagedContentCategories()) {
-        auto *chip = new QToolButton(chips);
+        auto *chip = new CategoryChip(chips);
         chip->setText(rawValue(category));
         chip->setAutoRaise(true);
         // Checked is the current category, which a screen reader says of the chip.

@@ -3,6 +3,7 @@
 #include "CardStyle.h"
 #include "DeviceManagementStore.h"
 #include "FileListRow.h"
+#include "FocusMark.h"
 #include "PaintedListAccessible.h"
 #include "PaintedTextLine.h"
 #include "PlainLabel.h"
@@ -13,14 +14,12 @@
 
 #include <QAbstractListModel>
 #include <QAccessible>
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QListView>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStackedLayout>
-#include <QStyleOptionFocusRect>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
@@ -139,13 +138,7 @@ public:
         painter->setPen(option.palette.color(QPalette::Text));
         PaintedTextLine::draw(*painter, QRectF(left, top, width, nameHeight), Qt::AlignLeft, name);
         // The rows are never selected, so nothing else shows the row the arrow keys are on.
-        if (option.state.testFlag(QStyle::State_HasFocus)) {
-            QStyleOptionFocusRect frame;
-            frame.QStyleOption::operator=(option);
-            frame.rect = option.rect.adjusted(2, 1, -2, -1);
-            const QStyle *style = option.widget ? option.widget->style() : QApplication::style();
-            style->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, painter, option.widget);
-        }
+        FocusMark::paint(*painter, option, option.rect.adjusted(2, 1, -2, -1), option.widget);
         painter->restore();
     }
 

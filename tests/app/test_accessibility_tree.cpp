@@ -264,21 +264,68 @@ enum class TabbedScreen
 {
     home,
     homeWithDetails,
+    filesSection,
     usbPage,
+    usbPageWithNothingPaired,
+    usbPageWithTransfers, // a phone named as the connected one on USB, the connected one known by another serial
 };
 
-// How many pixels of two pictures of one place differ; all of them when the pictures differ in size.
+// How many pixels of two pictures of one place differ as far as an eye tells them apart, one of their channels moved
+// by an eighth of its range; all of them when the pictures differ in size.
 qsizetype countChangedPixels(const QImage &one, const QImage &other)
 {
     if (one.size() != other.size())
         return qsizetype(one.width()) * one.height();
+    const auto apart = [](QRgb a, QRgb b) {
+        return std::max(
+                   {std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))}) >= 32;
+    };
     qsizetype changed = 0;
     for (int y = 0; y < one.height(); ++y) {
         for (int x = 0; x < one.width(); ++x)
-            changed += one.pixel(x, y) != other.pixel(x, y);
+            changed += apart(one.pixel(x, y), other.pixel(x, y));
     }
     return changed;
 }
+
+// A place Tab stops on as it looks: the widget, and in a view the current item too, where the view shows that it has
+// the keyboard.
+struct StopLook
+{
+    QPointer<QWidget> widget;
+    QRect item; // in the view's viewport; empty where there is no current item
+    QImage whole;
+    QImage itemLook;
+
+    static StopLook of(QWidget *widget)
+    {
+        StopLook look{widget, {}, {}, {}};
+        if (const auto *view = qobject_cast<QAbstractItemView *>(widget); view && view->currentIndex().isValid())
+            look.item = view->visualRect(view->currentIndex());
+        return look.grabbed();
+    }
+
+    StopLook grabbed() const
+    {
+        StopLook look = *this;
+        if (widget) {
+            look.whole = widget->grab().toImage();
+            if (!item.isEmpty())
+                look.itemLook = static_cast<QAbstractItemView *>(widget.data())->viewport()->grab(item).toImage();
+        }
+        return look;
+    }
+
+    // The part that looks the same once the keyboard has gone on; nothing when both show that it had the keyboard.
+    std::optional<QString> unchangedIn(const StopLook &later) const
+    {
+        if (countChangedPixels(whole, later.whole) < 20)
+            return u"shows no focus"_s;
+        if (!item.isEmpty() && countChangedPixels(itemLook, later.itemLook) < 20)
+            return u"shows no focus on its current item"_s;
+        return std::nullopt;
+    }
+};
 
 enum class Opening
 {
@@ -287,8 +334,18 @@ enum class Opening
     pressAction,
 };
 
+// What the main window is among: whether the connected phone answers the dashboard's questions (its snapshot first,
+// and a folder with one file, "a.txt"; else they wait), whether the phones are paired (else no phone is trusted),
+// and the model the phone on USB states.
+struct Surroundings
+{
+    bool phoneAnswers = false;
+    bool paired = true;
+    QByteArray usbModel = "Galaxy_S23";
+};
+
 // The world of the main window: a connected "Pixel", a trusted "Galaxy" out of reach, and a "Galaxy S23" that the
-// fake adb lists on USB.
+// fake adb lists on USB; or, with nothing paired, the phone on USB alone.
 struct MainWindowWorld
 {
     StoreFixture transfers;
@@ -300,23 +357,32 @@ struct MainWindowWorld
 
     std::optional<ManagementStoreFixture> phone;
 
-    // `phoneAnswers`: the connected phone answers the dashboard's questions, its snapshot first; else they wait.
-    explicit MainWindowWorld(bool phoneAnswers = false)
+    explicit MainWindowWorld(const Surroundings &around = {})
     {
-        transfers.saveRegistry({trustedPhone(u"Galaxy"_s, 2)});
-        transfers.makePaired();
-        ::writeFile(folder.filePath(u"adb/devices.json"_s), R"([{"serial": "R58N", "model": "Galaxy_S23"}])");
+        if (around.paired) {
+            transfers.saveRegistry({trustedPhone(u"Galaxy"_s, 2)});
+            transfers.makePaired();
+        } else {
+            transfers.make();
+        }
+        ::writeFile(folder.filePath(u"adb/devices.json"_s),
+                    R"([{"serial": "R58N", "model": ")" + around.usbModel + R"("}])");
         qputenv("TAVRINE_FAKE_ADB_STATE", folder.filePath(u"adb"_s).toUtf8());
         devices = std::make_unique<DeviceStore>(
             makeDefaultADBClient(), InstallHistoryStore(folder.filePath(u"history.json"_s)),
             DeviceStoreEnvironment{std::make_shared<NoUSBDevices>(), folder.filePath(u"no-companion"_s)});
         DeviceManagementStore *managementStore = nullptr;
-        if (phoneAnswers) {
+        if (around.phoneAnswers) {
             phone.emplace();
             phone->channel->answer = [](const FakeManagementChannel::Request &request) {
-                return request.action == "device.snapshot"_L1
-                           ? FakeManagementChannel::Reply::json(encodeManaged(pixelSnapshot()))
-                           : FakeManagementChannel::Reply{};
+                if (request.action == "device.snapshot"_L1)
+                    return FakeManagementChannel::Reply::json(encodeManaged(pixelSnapshot()));
+                if (request.action == "files.roots"_L1)
+                    return FakeManagementChannel::Reply::json(
+                        encodeManaged(ManagedStorageRoots{1, {{u"root"_s, u"内部存储"_s, false, 1, 2}}}));
+                if (request.action == "files.list"_L1)
+                    return FakeManagementChannel::Reply::json(filePageJson(u"root"_s, {fileEntry(u"a"_s, u"a.txt"_s)}));
+                return FakeManagementChannel::Reply{};
             };
             managementStore = phone->store.get();
         } else {
@@ -408,19 +474,49 @@ private slots:
     void tabStopsFromTheSidebarAreNamed_data()
     {
         QTest::addColumn<TabbedScreen>("shown");
-        QTest::newRow("home section") << TabbedScreen::home;
-        QTest::newRow("home section with its details, a message and a transfer") << TabbedScreen::homeWithDetails;
-        QTest::newRow("page of a phone on USB") << TabbedScreen::usbPage;
+        QTest::addColumn<QString>("firstStop");
+        QTest::addColumn<QStringList>("stopsOnTheWay"); // of a walk through every stop of the screen
+        const QString manager = u"list item \"管理已信任设备\""_s, sidebar = u"list \"设备列表\""_s;
+        QTest::newRow("home section") << TabbedScreen::home << manager << QStringList();
+        QTest::newRow("home section with its details, a message and a transfer")
+            << TabbedScreen::homeWithDetails << manager
+            << QStringList{u"push button \"收起设备详情\""_s, u"push button \"管理可信设备\""_s,
+                           u"push button \"关闭\""_s, u"push button \"活动\""_s, sidebar};
+        QTest::newRow("files section") << TabbedScreen::filesSection << manager
+                                       << QStringList{u"check box \"所有文件\""_s, u"list \"文件\""_s, sidebar};
+        QTest::newRow("page of a phone on USB") << TabbedScreen::usbPage << manager << QStringList();
+        QTest::newRow("page of a phone on USB with nothing paired")
+            << TabbedScreen::usbPageWithNothingPaired << u"push button \"手机已安装，直接连接\""_s
+            << QStringList{sidebar};
+        QTest::newRow("page of a phone on USB that transfers go to, with a file received")
+            << TabbedScreen::usbPageWithTransfers << manager
+            << QStringList{u"push button \"清除已完成\""_s, u"push button \"在文件管理器中查看\""_s, sidebar};
     }
 
     // From the phone's row in the sidebar to the first control of the screen beside it, each place Tab stops on is
     // told to a screen reader as an element the tree holds, with a name and a role that says what it is, and looks
-    // otherwise while it has the keyboard than once the keyboard has gone on. On the home section with its details
-    // open, a message and a transfer, Tab goes on through every place of the screen it stops on.
+    // otherwise while it has the keyboard than once the next Tab has taken the keyboard on: a view shows it on its
+    // current item. On a screen with more to show, Tab goes on through every place of the screen it stops on and
+    // back to the sidebar's list.
     void tabStopsFromTheSidebarAreNamed()
     {
         QFETCH(TabbedScreen, shown);
-        MainWindowWorld world(shown == TabbedScreen::homeWithDetails);
+        QFETCH(QString, firstStop);
+        QFETCH(QStringList, stopsOnTheWay);
+        const bool usbPage = shown == TabbedScreen::usbPage || shown == TabbedScreen::usbPageWithNothingPaired ||
+                             shown == TabbedScreen::usbPageWithTransfers;
+        const bool wholeScreen = !stopsOnTheWay.isEmpty();
+        // Transfers go to a phone on USB where no phone is trusted, or where it is named as the connected phone,
+        // which is not that phone where the connected one is known by another serial.
+        MainWindowWorld world(
+            {.phoneAnswers = shown == TabbedScreen::homeWithDetails || shown == TabbedScreen::filesSection,
+             .paired = shown != TabbedScreen::usbPageWithNothingPaired,
+             .usbModel = shown == TabbedScreen::usbPageWithTransfers ? "Pixel" : "Galaxy_S23"});
+        if (shown == TabbedScreen::usbPageWithTransfers) {
+            world.transfers.store->bindUSBSerial(u"P1X3L"_s, *world.transfers.store->selectedTrustedDeviceID());
+            world.transfers.deliver(
+                {transferEvent(TransferEventKind::completed, TransferDirection::receiving, u"t1"_s, 1000, 1000)});
+        }
         world.window->resize(MainWindow::defaultWidth, MainWindow::defaultHeight);
         world.window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(world.window.get()));
@@ -428,13 +524,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             !world.devices->devices().isEmpty() && world.devices->devices().first().model.has_value(), 30'000);
         QTRY_VERIFY(world.window->sidebarSelection().has_value() && !world.devices->isRefreshing());
-        if (shown == TabbedScreen::usbPage)
+        if (usbPage)
             world.window->setSidebarSelection(SidebarSelection::usbDevice(world.devices->devices().first().id()));
-        QWidget *screen = world.window->detailPane()->screenWidget();
+        const QPointer<QWidget> screen = world.window->detailPane()->screenWidget();
         QTRY_VERIFY(screen->isVisible());
-        const bool wholeScreen = shown == TabbedScreen::homeWithDetails;
-        if (wholeScreen) {
-            auto *dashboard = qobject_cast<DeviceManagementDashboard *>(screen);
+        auto *dashboard = qobject_cast<DeviceManagementDashboard *>(screen);
+        if (shown == TabbedScreen::homeWithDetails) {
             auto *overview = qobject_cast<DeviceOverviewPane *>(dashboard->sectionPane());
             QTRY_VERIFY(overview->statusCard()->isVisible());
             QTest::mouseClick(overview->detailsButton(), Qt::LeftButton);
@@ -444,6 +539,13 @@ private slots:
             world.transfers.store->sendFiles({world.transfers.writeFile(u"a.txt"_s)});
             world.phone->store->setMessage(u"已重命名为“新名字.txt”"_s);
             QTRY_VERIFY(dashboard->activityDock()->isVisible() && dashboard->messageBar()->isVisible());
+        } else if (shown == TabbedScreen::filesSection) {
+            dashboard->setSection(DashboardSection::content);
+            const QListView *files = dashboard->findChild<ManagedFileBrowser *>()->view();
+            QTRY_VERIFY_WITH_TIMEOUT(files->isVisible() && files->model()->rowCount() == 1, 30'000);
+        } else if (shown == TabbedScreen::usbPageWithTransfers) {
+            QTRY_VERIFY(screen->findChild<QWidget *>(u"revealButton"_s)->isVisible() &&
+                        screen->findChild<QWidget *>(u"clearFinishedButton"_s)->isVisible());
         }
         const auto isScreenControl = [screen](const QWidget *widget) {
             return qobject_cast<const QAbstractButton *>(widget) && screen->isAncestorOf(widget);
@@ -451,47 +553,37 @@ private slots:
         QWidget *sidebar = world.window->sidebar();
         sidebar->setFocus(Qt::TabFocusReason);
         QStringList stops, faults;
-        QList<QPointer<QWidget>> stopWidgets;
-        bool leftTheScreen = false;
-        for (int presses = 0; presses < 40 && !leftTheScreen; ++presses) {
+        std::optional<StopLook> keyboardsLook; // of the place that has the keyboard
+        const auto checkTheLookLeft = [&] {
+            if (const std::optional<QString> unchanged = keyboardsLook->unchangedIn(keyboardsLook->grabbed()))
+                faults.append(stops.last() + u" "_s + *unchanged);
+        };
+        bool passedTheScreen = false, walked = false;
+        for (int presses = 0; presses < 60 && !walked; ++presses) {
             const std::optional<TakenFocus> taken =
                 nextFocus([] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); });
+            if (keyboardsLook)
+                checkTheLookLeft();
             QWidget *focused = QApplication::focusWidget();
-            leftTheScreen =
-                !stopWidgets.isEmpty() && screen->isAncestorOf(stopWidgets.last()) && !screen->isAncestorOf(focused);
-            if (leftTheScreen)
-                break;
+            QVERIFY(screen);
+            passedTheScreen = passedTheScreen || screen->isAncestorOf(focused);
             stops.append(taken ? taken->role + u" \""_s + taken->name + u"\""_s +
                                      (taken->held ? u""_s : u" (out of the tree)"_s)
                                : u"(nothing)"_s);
             if (!taken || !taken->held || taken->name.trimmed().isEmpty() ||
                 QStringList{u"filler"_s, u"unknown"_s, u"panel"_s}.contains(taken->role))
                 faults.append(stops.last());
-            stopWidgets.append(focused);
-            if (!wholeScreen && isScreenControl(focused))
-                break;
+            keyboardsLook = StopLook::of(focused);
+            walked = wholeScreen ? passedTheScreen && focused == sidebar : isScreenControl(focused);
         }
-        // Each place shows that it has the keyboard: it looks otherwise with it than with the keyboard in the sidebar.
-        for (qsizetype index = 0; index < stopWidgets.size(); ++index) {
-            QWidget *stop = stopWidgets[index];
-            if (!stop)
-                continue;
-            stop->setFocus(Qt::TabFocusReason);
-            const QImage focusedLook = stop->grab().toImage();
-            sidebar->setFocus(Qt::TabFocusReason);
-            if (countChangedPixels(stop->grab().toImage(), focusedLook) < 20)
-                faults.append(stops[index] + u" shows no focus"_s);
-        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        checkTheLookLeft();
         const QString report = u"stops: "_s + stops.join(u", "_s);
-        QVERIFY2(wholeScreen ? leftTheScreen : !stopWidgets.isEmpty() && isScreenControl(stopWidgets.last()),
-                 qPrintable(report));
+        QVERIFY2(walked, qPrintable(report));
         QVERIFY2(faults.isEmpty(), qPrintable(u"faults: "_s + faults.join(u", "_s) + u"\n"_s + report));
-        QVERIFY2(stops.first() == u"list item \"管理已信任设备\""_s, qPrintable(report));
-        if (wholeScreen) {
-            for (const QString &stop : {u"push button \"收起设备详情\""_s, u"push button \"管理可信设备\""_s,
-                                        u"push button \"关闭\""_s, u"push button \"活动\""_s})
-                QVERIFY2(stops.contains(stop), qPrintable(stop + u" missing from "_s + report));
-        }
+        QVERIFY2(stops.first() == firstStop, qPrintable(report));
+        for (const QString &stop : std::as_const(stopsOnTheWay))
+            QVERIFY2(stops.contains(stop), qPrintable(stop + u" missing from "_s + report));
     }
 
     // The pairing sheet is named by the title it shows, also once the title changes.

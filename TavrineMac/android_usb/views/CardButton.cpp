@@ -9,8 +9,9 @@ constexpr int largeSidePadding = 12;
 } // namespace
 
 CardButton::CardButton(Kind kind, Size size, const QColor &tint, const QString &title, QWidget *parent)
-    : QPushButton(title, parent), m_kind(kind), m_size(size)
+    : FlatButton(title, parent), m_kind(kind), m_size(size)
 {
+    setFlat(kind == Kind::borderless);
     // Only the enabled look is tinted: a disabled button keeps the style's own greyed look.
     QPalette palette = this->palette();
     for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
@@ -23,7 +24,6 @@ CardButton::CardButton(Kind kind, Size size, const QColor &tint, const QString &
     }
     setPalette(palette);
     if (kind == Kind::borderless) {
-        setFlat(true);
         setCursor(Qt::PointingHandCursor);
     }
 }

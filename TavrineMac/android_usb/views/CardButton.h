@@ -1,11 +1,13 @@
 #pragma once
 
-#include <QColor>
-#include <QPushButton>
+#include "FlatButton.h"
 
-// A button of the USB cards: prominent (filled with its tint), bordered, or borderless (its title in the tint),
-// in the regular or the large control size. Its title keeps some room to both sides under every widget style.
-class CardButton : public QPushButton
+#include <QColor>
+
+// A button of the USB cards: prominent (filled with its tint), bordered, or borderless (its title in the tint, flat,
+// with the focus mark while the keyboard is on it), in the regular or the large control size. Its title keeps some
+// room to both sides under every widget style.
+class CardButton : public FlatButton
 {
     Q_OBJECT
 

@@ -1,7 +1,6 @@
 #include "FlatButton.h"
 
-#include <QStyleOptionFocusRect>
-#include <QStylePainter>
+#include "FocusMark.h"
 
 FlatButton::FlatButton(QWidget *parent) : FlatButton(QString(), parent) {}
 
@@ -13,12 +12,7 @@ FlatButton::FlatButton(const QString &text, QWidget *parent) : QPushButton(text,
 void FlatButton::paintEvent(QPaintEvent *event)
 {
     QPushButton::paintEvent(event);
-    if (!hasFocus()) {
-        return;
+    if (isFlat()) {
+        FocusMark::paint(this);
     }
-    QStylePainter painter(this);
-    QStyleOptionFocusRect frame;
-    frame.initFrom(this);
-    frame.rect = rect().adjusted(1, 1, -1, -1);
-    painter.drawPrimitive(QStyle::PE_FrameFocusRect, frame);
 }

@@ -3,7 +3,8 @@
 #include <QPushButton>
 
 // A push button drawn flat, as a link or a row. The style draws no focus of its own on a flat button, so one reached
-// with Tab would not show that it has the keyboard: it draws the style's focus frame around itself then.
+// with Tab would not show that it has the keyboard: it draws the focus mark around itself then. A subclass that
+// draws some of its buttons with the style's bevel (setFlat(false)) leaves their focus to the style.
 class FlatButton : public QPushButton
 {
     Q_OBJECT

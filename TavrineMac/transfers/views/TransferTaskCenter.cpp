@@ -1,5 +1,6 @@
 #include "TransferTaskCenter.h"
 
+#include "FlatButton.h"
 #include "PlainLabel.h"
 #include "TaskListFollower.h"
 #include "TintedProgressBar.h"
@@ -34,9 +35,8 @@ TransferTaskCenter::TransferTaskCenter(TransferStore *store, QWidget *parent) : 
     titles->addWidget(titleLabel);
     titles->addWidget(m_subtitleLabel);
 
-    m_clearButton = new QPushButton(QStringLiteral("清除已完成"), this);
+    m_clearButton = new FlatButton(QStringLiteral("清除已完成"), this);
     m_clearButton->setObjectName(QStringLiteral("clearFinishedButton"));
-    m_clearButton->setFlat(true);
     m_clearButton->setCursor(Qt::PointingHandCursor);
     QPalette clearPalette = m_clearButton->palette();
     clearPalette.setColor(QPalette::ButtonText, ViewColors::secondary());

@@ -1,0 +1,20 @@
+#pragma once
+
+class QPainter;
+class QRect;
+class QStyleOption;
+class QWidget;
+
+// The one way the views show where the keyboard is, on a control the style draws and on a row a view paints. It shows
+// while the place has the focus and the keyboard brought it there (Tab, Backtab or a shortcut, as the style tells
+// it), not for a click alone: as the style's focus frame, or on a place filled with the highlight colour, where that
+// frame hardly shows, as a ring in the colour of highlighted text.
+namespace FocusMark {
+
+// Marks `rect` of the place `option` describes, painted by `painter` on `widget`'s behalf.
+void paint(QPainter &painter, const QStyleOption &option, const QRect &rect, const QWidget *widget,
+           bool onHighlight = false);
+// Marks `widget` itself, one pixel inside its edges: for a widget that paints the mark over what its class drew.
+void paint(QWidget *widget);
+
+} // namespace FocusMark
