@@ -137,8 +137,11 @@ public:
         painter->setFont(nameFont());
         painter->setPen(option.palette.color(QPalette::Text));
         PaintedTextLine::draw(*painter, QRectF(left, top, width, nameHeight), Qt::AlignLeft, name);
-        // The rows are never selected, so nothing else shows the row the arrow keys are on.
-        FocusMark::paint(*painter, option, option.rect.adjusted(2, 1, -2, -1), option.widget);
+        // The rows are never selected, so nothing else shows the row the arrow keys are on: the mark shows whenever
+        // the list has the keyboard, also after a click gave it.
+        QStyleOptionViewItem keyboardRow = option;
+        keyboardRow.state |= QStyle::State_KeyboardFocusChange;
+        FocusMark::paint(*painter, keyboardRow, option.rect.adjusted(2, 1, -2, -1), option.widget);
         painter->restore();
     }
 

@@ -113,9 +113,18 @@ private slots:
         }
     }
 
-    // The arrow keys move through the rows: the row the keyboard is on is drawn so, the others not.
+    void theKeyboardsRowIsDrawnSo_data()
+    {
+        QTest::addColumn<bool>("clicked"); // the list reached with a click on its first row, else with Tab
+        QTest::newRow("reached with Tab") << false;
+        QTest::newRow("clicked, then the arrow keys") << true;
+    }
+
+    // The arrow keys move through the rows: the row the keyboard is on is drawn so, the others not, also in a list the
+    // mouse gave the keyboard to.
     void theKeyboardsRowIsDrawnSo()
     {
+        QFETCH(bool, clicked);
         ManagementStoreFixture fixture;
         fixture.channel->connected = false;
         fixture.store->setTrashEntries(
@@ -132,7 +141,11 @@ private slots:
         };
         const QImage first = row(0);
         const QImage second = row(1);
-        QTest::keyClick(&list, Qt::Key_Tab);
+        if (clicked)
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                              view->visualRect(view->model()->index(0, 0)).topLeft() + QPoint(4, 4));
+        else
+            QTest::keyClick(&list, Qt::Key_Tab);
         QVERIFY(view->hasFocus());
         QTest::keyClick(view, Qt::Key_Down);
         QCOMPARE(view->currentIndex().row(), 1);
