@@ -70,7 +70,15 @@ std::optional<AndroidDevice> usbDevice(const std::optional<TrustedDeviceRecord> 
                                        const QList<AndroidDevice> &devices)
 {
     if (record) {
-        if (auto match = matchedUSBDevice(*record, devices))
+        std::optional<AndroidDevice> match = matchedUSBDevice(*record, devices);
+        if (record->usbSerial) {
+            // A phone bound by its serial is that phone alone: not a stranger of its model plugged in while it is
+            // away, nor a phone that lists its serial with another model than the one it reports.
+            const bool namesOtherModel = match && match->model && snapshot && !snapshot->model.trimmed().isEmpty() &&
+                                         !match->matchesPhoneModel(snapshot->model);
+            return namesOtherModel ? std::nullopt : match;
+        }
+        if (match)
             return match;
     }
     return ManagedApplicationsPresentation::usbTargetDevice(snapshot, devices);

@@ -43,8 +43,9 @@ namespace DeviceManagementDashboardPresentation {
 
 // The phase is `connected`, whatever its text.
 bool isManagementConnected(const TransferStore::Phase &phase);
-// The phone's adb device: that of its trusted record (TrustedPhoneOnUSB.h), else the one authorised device whose
-// model is the one the phone reports (the applications pane's USB target); none when neither is found.
+// The phone's adb device: that of its trusted record (TrustedPhoneOnUSB.h), listed with the model the phone reports
+// when both name one; only for a record with no serial yet, else the one authorised device whose model is the one
+// the phone reports (the applications pane's USB target). None when none is found.
 std::optional<AndroidDevice> usbDevice(const std::optional<TrustedDeviceRecord> &record,
                                        const std::optional<ManagedDeviceSnapshot> &snapshot,
                                        const QList<AndroidDevice> &devices);

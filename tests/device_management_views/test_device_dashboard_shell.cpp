@@ -179,6 +179,50 @@ private slots:
         QCOMPARE(connectionSummaryText(management, usb, battery), text);
     }
 
+    void theTrustedPhonesUSBPhoneIsItsOwn_data()
+    {
+        // The record's USB serial (none: not bound yet), the model the connected phone reports (empty: no snapshot),
+        // the phones adb lists ("serial=model", "=unauthorized" after it, listed so without a model) → the serial of
+        // the phone the page's USB actions reach (none: they are not offered).
+        TestTable<std::optional<QString>, QString, QStringList, std::optional<QString>> rows;
+        rows("not bound, one phone of its model", std::nullopt, "23021RAAEG", {"5E2B=23021RAAEG"}, QString("5E2B"));
+        rows("not bound, two phones of its model", std::nullopt, "23021RAAEG", {"5E2B=23021RAAEG", "7C1A=23021RAAEG"},
+             std::nullopt);
+        rows("bound, its phone", "8A3F", "23021RAAEG", {"5E2B=23021RAAEG", "8A3F=23021RAAEG"}, QString("8A3F"));
+        rows("bound, unplugged, a stranger of its model", "8A3F", "23021RAAEG", {"5E2B=23021RAAEG"}, std::nullopt);
+        rows("bound, another model listed with its serial", "8A3F", "23021RAAEG", {"8A3F=SM_A546B"}, std::nullopt);
+        rows("bound, its phone awaiting approval", "8A3F", "23021RAAEG", {"8A3F==unauthorized"}, QString("8A3F"));
+        rows("bound, no snapshot", "8A3F", "", {"8A3F=SM_A546B"}, QString("8A3F"));
+    }
+    // The page of a phone bound to its USB serial acts over USB on that phone alone; only a record not bound yet takes
+    // the one phone of its model.
+    void theTrustedPhonesUSBPhoneIsItsOwn()
+    {
+        const auto [serial, reported, listed, expected] =
+            TestTable<std::optional<QString>, QString, QStringList, std::optional<QString>>::fetch();
+        TrustedDeviceRecord record = trustedPhone("Redmi", 1);
+        record.usbSerial = serial;
+        std::optional<ManagedDeviceSnapshot> snapshot;
+        if (!reported.isEmpty()) {
+            snapshot = ManagedDeviceSnapshot{};
+            snapshot->model = reported;
+        }
+        QList<AndroidDevice> devices;
+        for (const QString &entry : listed) {
+            AndroidDevice device = UsbViewsTestSupport::phone(entry.section('=', 0, 0));
+            device.marketingName.reset();
+            device.model = entry.section('=', 1, 1);
+            if (device.model->isEmpty())
+                device.model.reset();
+            if (!entry.section('=', 2).isEmpty())
+                device.state = *AndroidDevice::stateFromRawValue(entry.section('=', 2));
+            device.transportID = QString::number(devices.size() + 1);
+            devices.append(device);
+        }
+        const std::optional<AndroidDevice> target = usbDevice(record, snapshot, devices);
+        QCOMPARE(target ? std::optional(target->serial) : std::nullopt, expected);
+    }
+
     void dropRule_data()
     {
         const Drops rows;
