@@ -108,6 +108,11 @@ std::optional<AndroidDevice> DeviceStore::deviceOrSelected(const std::optional<Q
     return deviceID ? device(*deviceID) : selectedDevice();
 }
 
+std::optional<AndroidDevice> DeviceStore::actionTarget(const std::optional<AndroidDevice> &asked) const
+{
+    return asked ? ADBClient::commandTarget(*asked, m_devices) : selectedDevice();
+}
+
 std::optional<USBAndroidDevice> DeviceStore::waitingUSBPhone() const
 {
     if (!m_devices.isEmpty() || m_connectedUSBPhones.isEmpty()) {

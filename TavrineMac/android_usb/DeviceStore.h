@@ -180,11 +180,15 @@ public:
     // the history and, when it succeeded, lists the phones again.
     QCoro::Task<void> installPendingPlan(std::optional<QString> deviceID = std::nullopt);
 
-    // Installs the companion on the selected phone and starts it with `pairingURL`, so that pairing completes
-    // without a scan; ends awaiting the phone's confirmation.
-    QCoro::Task<void> installCompanionAndConnect(QString pairingURL);
-    // Starts the companion already on the selected phone with `pairingURL`; only the launch message changes.
-    QCoro::Task<void> openCompanion(QString pairingURL);
+    // Installs the companion on the selected phone, or on the phone `asked` when given (as it was listed when the
+    // pairing began: actionTarget() finds it), and starts it with `pairingURL`, so that pairing completes without a
+    // scan; ends awaiting the phone's confirmation. A phone `asked` that adb no longer lists so fails as gone, with
+    // nothing installed.
+    QCoro::Task<void> installCompanionAndConnect(QString pairingURL, std::optional<AndroidDevice> asked = std::nullopt);
+    // Starts the companion already on the selected phone, or on the phone `asked` when given, with `pairingURL`;
+    // only the launch message changes. A phone `asked` that adb no longer lists so is not opened, and the message
+    // says that the QR code is the way left.
+    QCoro::Task<void> openCompanion(QString pairingURL, std::optional<AndroidDevice> asked = std::nullopt);
     // The trusted phone connected: a companion awaiting confirmation is now connected, a failed set-up no longer
     // shows, and the launch message is cleared unless the companion is still being installed.
     void markCompanionConnected();
@@ -194,10 +198,15 @@ public:
     void withdrawCompanionPairing();
 
     // Runs `operation` on the selected phone, or on the phone `asked` when given (as it was listed when the user was
-    // asked, or the action began: ADBClient::commandTarget() finds it), showing `message` while it runs; a phone
-    // `asked` that adb no longer lists so fails as gone.
+    // asked, or the action began: actionTarget() finds it), showing `message` while it runs; a phone `asked` that
+    // adb no longer lists so fails as gone.
     QCoro::Task<void> performAppOperation(QString message, AppOperation operation,
                                           std::optional<AndroidDevice> asked = std::nullopt);
+
+    // The phone an action goes to: the phone `asked` (as it was listed when the user was asked, or the action began)
+    // as this store lists it now, by ADBClient::commandTarget(), which the client applies again just before each
+    // command; none when it is not listed so. Without `asked`, the selected phone.
+    std::optional<AndroidDevice> actionTarget(const std::optional<AndroidDevice> &asked) const;
 
     // The text a view shows for a failure: the description of the error.
     static QString errorText(const std::exception_ptr &error);

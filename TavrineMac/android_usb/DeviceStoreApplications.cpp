@@ -62,8 +62,7 @@ DeviceStore::AppOperation DeviceStore::clearDataOperation(const QString &package
 QCoro::Task<void> DeviceStore::performAppOperation(QString message, AppOperation operation,
                                                    std::optional<AndroidDevice> asked)
 {
-    const std::optional<AndroidDevice> selected =
-        asked ? ADBClient::commandTarget(*asked, m_devices) : selectedDevice();
+    const std::optional<AndroidDevice> selected = actionTarget(asked);
     if (!m_client || !selected) {
         // A phone named that adb no longer lists is gone; said on every page, its own being gone with it.
         setAppOperationState(

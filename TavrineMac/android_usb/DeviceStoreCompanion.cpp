@@ -8,6 +8,7 @@ namespace {
 
 const QString confirmationText = QStringLiteral("请在手机上确认相同号码");
 const QString withdrawnText = QStringLiteral("配对已取消，未在手机上打开 Tavrine");
+const QString notOpenedText = QStringLiteral("未能自动打开手机应用，请使用二维码连接。");
 
 // Installs the companion shipped with the application; a newer one already on the phone serves as well.
 QCoro::Task<void> installCompanion(std::shared_ptr<ADBClient> client, CompanionAPKArtifact artifact,
@@ -24,12 +25,13 @@ QCoro::Task<void> installCompanion(std::shared_ptr<ADBClient> client, CompanionA
 
 } // namespace
 
-QCoro::Task<void> DeviceStore::installCompanionAndConnect(QString pairingURL)
+QCoro::Task<void> DeviceStore::installCompanionAndConnect(QString pairingURL, std::optional<AndroidDevice> asked)
 {
-    const std::optional<AndroidDevice> selected = selectedDevice();
+    const std::optional<AndroidDevice> selected = actionTarget(asked);
     if (!m_client || !selected || selected->state != AndroidDevice::State::authorized) {
-        const ADBClientError reason =
-            selected ? ADBClientError::notReady(*selected) : ADBClientError(ADBClientError::Case::deviceNotAuthorized);
+        const ADBClientError reason = selected            ? ADBClientError::notReady(*selected)
+                                      : m_client && asked ? ADBClientError(ADBClientError::Case::deviceNotFound)
+                                                          : ADBClientError(ADBClientError::Case::deviceNotAuthorized);
         setCompanionInstallState(CompanionInstallState::failed(reason.errorDescription()));
         co_return;
     }
@@ -41,7 +43,8 @@ QCoro::Task<void> DeviceStore::installCompanionAndConnect(QString pairingURL)
 
     const QPointer<DeviceStore> self(this);
     const std::shared_ptr<ADBClient> client = m_client;
-    const AndroidDevice device = *selected;
+    // The phone as it was asked about: the client checks, just before each command, that it is still the phone.
+    const AndroidDevice device = asked.value_or(*selected);
     const CompanionAPKArtifact artifact = *m_companionArtifact;
     const quint64 generation = m_companionPairingGeneration;
     setCompanionInstallState(CompanionInstallState::installing(
@@ -85,15 +88,20 @@ QCoro::Task<void> DeviceStore::installCompanionAndConnect(QString pairingURL)
     co_await refresh();
 }
 
-QCoro::Task<void> DeviceStore::openCompanion(QString pairingURL)
+QCoro::Task<void> DeviceStore::openCompanion(QString pairingURL, std::optional<AndroidDevice> asked)
 {
-    const std::optional<AndroidDevice> selected = selectedDevice();
+    const std::optional<AndroidDevice> selected = actionTarget(asked);
+    if (m_client && asked && !selected) {
+        // The phone the pairing began for is gone: no other phone is handed its link.
+        setPairingLaunchMessage(notOpenedText);
+        co_return;
+    }
     if (!m_client || !selected || selected->state != AndroidDevice::State::authorized) {
         co_return;
     }
     const QPointer<DeviceStore> self(this);
     const std::shared_ptr<ADBClient> client = m_client;
-    const AndroidDevice device = *selected;
+    const AndroidDevice device = asked.value_or(*selected);
     const quint64 generation = m_companionPairingGeneration;
     setPairingLaunchMessage(QStringLiteral("正在手机上打开 Tavrine…"));
 
@@ -104,8 +112,7 @@ QCoro::Task<void> DeviceStore::openCompanion(QString pairingURL)
         launched = false; // the fixed text below points to the QR code instead of the error
     }
     if (self && m_companionPairingGeneration == generation) {
-        setPairingLaunchMessage(launched ? confirmationText
-                                         : QStringLiteral("未能自动打开手机应用，请使用二维码连接。"));
+        setPairingLaunchMessage(launched ? confirmationText : notOpenedText);
     }
 }
 

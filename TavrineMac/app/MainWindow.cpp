@@ -168,7 +168,7 @@ void MainWindow::buildContent()
         [this] { chooseManagedFolders(); },
         [this] { chooseTransferFiles(); },
         [this] { beginTransfer(); },
-        [this](const QString &deviceID) { installCompanion(deviceID); },
+        [this](const AndroidDevice &phone) { installCompanion(phone); },
         [this] { showPairing(); },
     };
     m_detailPane = new MainWindowDetailPane(m_store, m_transferStore, m_managementStore, std::move(actions), splitter);
@@ -390,9 +390,6 @@ void MainWindow::devicesRenamed(const QHash<QString, QString> &renamedIDs)
             selection->value = renamedIDs.value(selection->value, selection->value);
         return selection;
     };
-    if (m_pendingCompanionInstallDeviceID)
-        m_pendingCompanionInstallDeviceID =
-            renamedIDs.value(*m_pendingCompanionInstallDeviceID, *m_pendingCompanionInstallDeviceID);
     m_selectionToRestore = renamed(m_selectionToRestore);
     showSidebarSelection(renamed(m_sidebarSelection));
 }
@@ -400,8 +397,8 @@ void MainWindow::devicesRenamed(const QHash<QString, QString> &renamedIDs)
 void MainWindow::phaseChanged()
 {
     reconcileSelection();
-    if (m_transferStore.phase().kind == TransferStore::Phase::Kind::failed)
-        m_pendingCompanionInstallDeviceID.reset();
+    if (m_transferStore.phase().kind == TransferStore::Phase::Kind::failed && m_usbPairingTarget)
+        m_usbPairingTarget->installsCompanion = false;
     else if (m_transferStore.phase().kind == TransferStore::Phase::Kind::connected)
         m_store.markCompanionConnected();
 }
@@ -429,17 +426,33 @@ void MainWindow::startUSBAssistedPairing()
     if (!m_transferStore.pendingPairingDeviceID())
         return;
     const auto payload = m_transferStore.pairingPayload();
-    const auto handOff = usbPairingHandOff(payload, m_lastUSBPairingPayload, m_store.selectedDevice(),
-                                           m_pendingCompanionInstallDeviceID);
+    const auto handOff = usbPairingHandOff(payload, m_lastUSBPairingPayload, m_usbPairingTarget);
     if (handOff == USBPairingHandOff::none)
         return;
     m_lastUSBPairingPayload = payload;
+    // The phone as it was listed when the pairing began: the device store finds it, or says it is gone.
     if (handOff == USBPairingHandOff::installAndConnect) {
-        m_pendingCompanionInstallDeviceID.reset();
-        m_store.installCompanionAndConnect(*payload);
+        m_usbPairingTarget->installsCompanion = false;
+        m_store.installCompanionAndConnect(*payload, m_usbPairingTarget->phone);
     } else {
-        m_store.openCompanion(*payload);
+        m_store.openCompanion(*payload, m_usbPairingTarget->phone);
     }
+}
+
+void MainWindow::beginPairing(const std::optional<USBPairingTarget> &target)
+{
+    // Set first: the new link may be published before beginNewPairing() returns.
+    m_usbPairingTarget = target;
+    m_transferStore.beginNewPairing();
+    setShowingPairing(true);
+}
+
+std::optional<USBPairingTarget> MainWindow::shownUSBPhone() const
+{
+    const DetailScreen &screen = m_detailPane->screen();
+    if (screen.kind == DetailScreen::Kind::usbDashboard && screen.device)
+        return USBPairingTarget{*screen.device};
+    return std::nullopt;
 }
 
 void MainWindow::showEvent(QShowEvent *event)
@@ -468,8 +481,7 @@ void MainWindow::pollUSBDevices()
 
 void MainWindow::connectPhone()
 {
-    m_transferStore.beginNewPairing();
-    setShowingPairing(true);
+    beginPairing(std::nullopt);
 }
 
 void MainWindow::refreshUSB()
@@ -489,7 +501,7 @@ void MainWindow::beginTransfer()
     if (m_transferStore.phase().kind == TransferStore::Phase::Kind::connected)
         chooseTransferFiles();
     else
-        connectPhone();
+        beginPairing(shownUSBPhone());
 }
 
 void MainWindow::chooseTransferFiles()
@@ -497,14 +509,16 @@ void MainWindow::chooseTransferFiles()
     presentImporter(Importer::transferFiles);
 }
 
-void MainWindow::installCompanion(const QString &deviceID)
+void MainWindow::installCompanion(const AndroidDevice &phone)
 {
-    m_pendingCompanionInstallDeviceID = deviceID;
-    connectPhone();
+    beginPairing(USBPairingTarget{phone, true});
 }
 
 void MainWindow::showPairing()
 {
+    // The sheet begins a pairing as it shows: the page it was asked from is the one the pairing began on.
+    if (!m_isShowingPairing)
+        m_usbPairingTarget = shownUSBPhone();
     setShowingPairing(true);
 }
 
@@ -594,6 +608,8 @@ void MainWindow::setShowingPairing(bool isShowing)
         m_pairingSheet->open();
         return;
     }
+    // The sheet's pairing ends with it.
+    m_usbPairingTarget.reset();
     if (m_pairingSheet)
         m_pairingSheet->close();
 }

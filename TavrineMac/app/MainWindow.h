@@ -26,8 +26,9 @@ class TransferStore;
 // The main window: a sidebar with the phones that can be used right now (trusted phones connected over the
 // network or plugged in, and the USB phones adb lists that belong to none of them) and a detail pane for the
 // phone selected there. It owns the selection and the sheets and importers its screens open, keeps the
-// selection valid as phones come and go, scans USB every 2 s while shown, hands a new pairing payload to a
-// selected authorised USB phone, and binds a USB serial to the trusted phone whose snapshot names its model.
+// selection valid as phones come and go, scans USB every 2 s while shown, hands a new pairing payload to the
+// authorised USB phone whose page the pairing began on, and binds a USB serial to the trusted phone whose snapshot
+// names its model.
 // The stores and the quick-send coordinator belong to the application and must outlive the window.
 class MainWindow : public QMainWindow
 {
@@ -80,16 +81,21 @@ public:
     bool isShowingPairing() const { return m_isShowingPairing; }
     bool isShowingTrustedDeviceManager() const { return m_isShowingTrustedDeviceManager; }
     const std::optional<QString> &lastUSBPairingPayload() const { return m_lastUSBPairingPayload; }
-    // The phone (its id) on which the companion is to be installed with the next pairing payload.
-    const std::optional<QString> &pendingCompanionInstallDeviceID() const { return m_pendingCompanionInstallDeviceID; }
+    // The USB phone the pairing under way hands its links to; none for a pairing begun on no USB phone's page.
+    const std::optional<MainWindowPresentation::USBPairingTarget> &usbPairingTarget() const
+    {
+        return m_usbPairingTarget;
+    }
 
-    // The detail pane's actions.
+    // The detail pane's actions. connectPhone() pairs a phone to be added (the home's, the manager's): its link goes
+    // to no USB phone. The USB page's actions hand theirs to the page's phone.
     void connectPhone();
     void refreshUSB();
     void chooseAPK();
     void beginTransfer();
     void chooseTransferFiles();
-    void installCompanion(const QString &deviceID);
+    // `phone`: as it was listed when the user was asked.
+    void installCompanion(const AndroidDevice &phone);
     void showPairing();
     void chooseManagedFiles();
     void chooseManagedFolders();
@@ -143,6 +149,10 @@ private:
     // Binds the selected trusted phone to the serial of `device`.
     void bindConnectedPhoneSerial(const AndroidDevice &device);
     void startUSBAssistedPairing();
+    // Begins a new pairing whose links go to `target` only, and shows the pairing sheet.
+    void beginPairing(const std::optional<MainWindowPresentation::USBPairingTarget> &target);
+    // The phone of the USB page shown, as it is listed now: a pairing begun there hands it its links.
+    std::optional<MainWindowPresentation::USBPairingTarget> shownUSBPhone() const;
     void setShowingTrustedDeviceManager(bool isShowing);
     void setShowingPairing(bool isShowing);
     void presentImporter(Importer importer);
@@ -164,7 +174,7 @@ private:
     bool m_isShowingTrustedDeviceManager = false;
     bool m_shouldPairAfterClosingDeviceManager = false;
     std::optional<QString> m_lastUSBPairingPayload;
-    std::optional<QString> m_pendingCompanionInstallDeviceID;
+    std::optional<MainWindowPresentation::USBPairingTarget> m_usbPairingTarget;
     // What the change handlers compare with, so that they fire on a change only.
     QList<AndroidDevice> m_lastDevices;
     TransferStore::Phase m_lastPhase;

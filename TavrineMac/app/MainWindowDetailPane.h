@@ -33,7 +33,7 @@ public:
         std::function<void()> chooseManagedFolders;
         std::function<void()> trustedTransferAction; // the trusted dashboard's: the send importer, whatever the phase
         std::function<void()> usbTransferAction;     // the USB dashboard's: send when connected, else pair
-        std::function<void(const QString &deviceID)> installCompanion;
+        std::function<void(const AndroidDevice &phone)> installCompanion;
         std::function<void()> showPairing;
     };
 

@@ -169,14 +169,12 @@ std::optional<AndroidDevice> deviceToBindSerial(const std::optional<QString> &sn
 
 USBPairingHandOff usbPairingHandOff(const std::optional<QString> &payload,
                                     const std::optional<QString> &lastUSBPairingPayload,
-                                    const std::optional<AndroidDevice> &selectedDevice,
-                                    const std::optional<QString> &pendingCompanionInstallDeviceID)
+                                    const std::optional<USBPairingTarget> &target)
 {
-    if (!payload || payload == lastUSBPairingPayload || !selectedDevice ||
-        selectedDevice->state != AndroidDevice::State::authorized)
+    if (!payload || payload == lastUSBPairingPayload || !target ||
+        target->phone.state != AndroidDevice::State::authorized)
         return USBPairingHandOff::none;
-    return pendingCompanionInstallDeviceID == selectedDevice->id() ? USBPairingHandOff::installAndConnect
-                                                                   : USBPairingHandOff::openCompanion;
+    return target->installsCompanion ? USBPairingHandOff::installAndConnect : USBPairingHandOff::openCompanion;
 }
 
 DetailScreen detailScreen(const std::optional<SidebarSelection> &selection, const MainWindowState &state)

@@ -126,7 +126,16 @@ std::optional<AndroidDevice> deviceToBind(const std::optional<QString> &snapshot
 std::optional<AndroidDevice> deviceToBindSerial(const std::optional<QString> &snapshotModel,
                                                 const MainWindowState &state);
 
-// What a newly published pairing payload does to the selected USB phone.
+// The USB phone whose page a pairing began on, as it was listed then: the one phone its links are handed to.
+struct USBPairingTarget
+{
+    AndroidDevice phone;
+    bool installsCompanion = false; // the companion is installed on it with the next link
+
+    bool operator==(const USBPairingTarget &) const = default;
+};
+
+// What a newly published pairing payload does to the pairing's USB phone.
 enum class USBPairingHandOff
 {
     none,             // not handed over; the last payload stays as it was
@@ -136,8 +145,7 @@ enum class USBPairingHandOff
 
 USBPairingHandOff usbPairingHandOff(const std::optional<QString> &payload,
                                     const std::optional<QString> &lastUSBPairingPayload,
-                                    const std::optional<AndroidDevice> &selectedDevice,
-                                    const std::optional<QString> &pendingCompanionInstallDeviceID);
+                                    const std::optional<USBPairingTarget> &target);
 
 // The screen of the detail pane; the first rule that applies wins.
 struct DetailScreen

@@ -682,6 +682,67 @@ private slots:
                  (QStringList{u"-t"_s, u"2"_s, u"shell"_s, u"pm"_s, u"clear"_s, u"com.example.app"_s}));
     }
 
+    void theCompanionReachesOnlyThePhoneAskedAbout_data()
+    {
+        // Whether the companion is installed first (else only opened), what adb lists once the user was asked
+        // ("later:": from then on, before the store lists again) → the transport ids the install and the start ran on
+        // ("install 5", "start 5"), and the companion state's text (install) or the launch message (open).
+        TestTable<bool, QByteArray, QStringList, QString> rows;
+        const QString gone = ADBClientError(ADBClientError::Case::deviceNotFound).errorDescription();
+        const QString confirm = u"请在手机上确认相同号码"_s;
+        const QString notOpened = u"未能自动打开手机应用，请使用二维码连接。"_s;
+        const QByteArray galaxy = R"([{"serial": "R58N", "model": "SM-S911B", "product": "dm1q", "storage": "galaxy",
+                                       "transport_id": "5"}])";
+        // Another model reporting the Galaxy's serial, under the Galaxy's transport id.
+        const QByteArray other = R"([{"serial": "R58N", "model": "SM-A546B", "product": "a54x", "storage": "other",
+                                      "transport_id": "5"}])";
+        QByteArray pluggedInAgain = galaxy;
+        pluggedInAgain.replace(R"("transport_id": "5")", R"("transport_id": "6")");
+        rows("install, its phone still there", true, galaxy, {u"install 5"_s, u"start 5"_s}, confirm);
+        rows("install, another model of its serial under its id", true, other, {}, gone);
+        rows("install, another model under its id, not listed yet", true, "later:" + other, {}, gone);
+        rows("install, plugged in again", true, pluggedInAgain, {u"install 6"_s, u"start 6"_s}, confirm);
+        rows("open, its phone still there", false, galaxy, {u"start 5"_s}, confirm);
+        rows("open, another model of its serial under its id", false, other, {}, notOpened);
+        rows("open, another model under its id, not listed yet", false, "later:" + other, {}, notOpened);
+    }
+    // The companion goes to the phone the pairing began for, as it was listed then, checked again as each command is
+    // sent: nothing reaches a phone that took its place, and the user is told.
+    void theCompanionReachesOnlyThePhoneAskedAbout()
+    {
+        const auto [installs, listing, ranOn, shown] = TestTable<bool, QByteArray, QStringList, QString>::fetch();
+        QVERIFY(writeFile(state(u"devices.json"_s),
+                          R"([{"serial": "R58N", "model": "SM-S911B", "product": "dm1q", "storage": "galaxy",
+                               "transport_id": "5"}])"));
+        for (const char *storage : {"galaxy", "other"})
+            QVERIFY(writeFile(state(u"installed/"_s + QLatin1StringView(storage)), "com.drovan.tavrine\n"));
+        QVERIFY(writeCompanionResources(m_folder->filePath(u"Android"_s)));
+        DeviceStore &store = makeStore(m_folder->filePath(u"Android"_s));
+        awaitTask(store.refresh());
+        const AndroidDevice asked = store.devices().value(0);
+        QCOMPARE(asked.transportID, u"5"_s);
+
+        const bool later = listing.startsWith("later:");
+        QVERIFY(writeFile(state(u"devices.json"_s), later ? listing.mid(6) : listing));
+        if (!later)
+            awaitTask(store.refresh());
+        if (installs) {
+            awaitTask(store.installCompanionAndConnect(pairingURL, asked));
+            QCOMPARE(store.companionInstallState().text, shown);
+        } else {
+            awaitTask(store.openCompanion(pairingURL, asked));
+            QCOMPARE(store.pairingLaunchMessage(), shown);
+        }
+        QStringList ran;
+        for (const QStringList &command : commands()) {
+            if (command.value(2) == u"install"_s)
+                ran.append(u"install "_s + command.value(1));
+            else if (command.mid(2, 3) == QStringList{u"shell"_s, u"am"_s, u"start"_s})
+                ran.append(u"start "_s + command.value(1));
+        }
+        QCOMPARE(ran, ranOn);
+    }
+
     // The companion that was just installed but does not start says that it did not start, not that it is missing;
     // once the phone pairs all the same (by its code), the failure and the launch message go.
     void aCompanionThatDoesNotStartAfterItsInstallSaysSo()

@@ -39,6 +39,7 @@ struct DashboardFixture
     StoreFixture transfers;
     DeviceStoreFixture devices;
     QStringList calls;
+    std::optional<AndroidDevice> companionPhone; // handed to the last companion install
     std::unique_ptr<DeviceDashboard> view;
 
     DeviceDashboard &make(const AndroidDevice &device, bool showsTransfer)
@@ -48,11 +49,13 @@ struct DashboardFixture
                 calls << action;
             };
         };
-        view = std::make_unique<DeviceDashboard>(
-            device, devices.store.get(), transfers.store.get(), showsTransfer,
-            DeviceDashboard::Actions{note("chooseAPK"), note("transferAction"),
-                                     [note](const QString &) { note("installCompanionAction")(); },
-                                     note("showPairing")});
+        view = std::make_unique<DeviceDashboard>(device, devices.store.get(), transfers.store.get(), showsTransfer,
+                                                 DeviceDashboard::Actions{note("chooseAPK"), note("transferAction"),
+                                                                          [this, note](const AndroidDevice &phone) {
+                                                                              companionPhone = phone;
+                                                                              note("installCompanionAction")();
+                                                                          },
+                                                                          note("showPairing")});
         return *view;
     }
 };
@@ -205,6 +208,28 @@ private slots:
         dashboard.transferCard()->primaryButton()->click();
         QCOMPARE(fixture.calls,
                  QStringList({"installCompanionAction", "transferAction", "chooseAPK", "transferAction"}));
+        QCOMPARE(fixture.companionPhone, phone());
+
+        // Answered after another phone took the page's id (another model of its serial): the answer is for the
+        // phone the question named.
+        fixture.calls.clear();
+        install->setEnabled(true);
+        install->click();
+        QPointer<QMessageBox> asked = dashboard.findChild<QMessageBox *>();
+        QVERIFY(asked && asked->isVisible());
+        AndroidDevice other = phone();
+        other.model = "SM_A546B";
+        other.marketingName.reset();
+        dashboard.setDevice(other, true);
+        const QList<QAbstractButton *> answers = asked->buttons();
+        const auto accept = std::ranges::find_if(answers, [&asked](QAbstractButton *button) {
+            return asked->buttonRole(button) == QMessageBox::AcceptRole;
+        });
+        QVERIFY(accept != answers.end());
+        QTest::mouseClick(*accept, Qt::LeftButton);
+        QTRY_COMPARE(fixture.calls, QStringList{"installCompanionAction"});
+        QCOMPARE(fixture.companionPhone, phone());
+        QTRY_VERIFY(!asked); // answered, the question goes
 
         // The page may go while the question is open (the phone unplugged): the question goes with it.
         install->setEnabled(true);
@@ -214,7 +239,7 @@ private slots:
         QVERIFY(question && question->isVisible());
         fixture.view.reset();
         QVERIFY(!question);
-        QCOMPARE(fixture.calls.count("installCompanionAction"), 1);
+        QCOMPARE(fixture.calls, QStringList{"installCompanionAction"});
     }
 
     void planCardActsOnTheStore()

@@ -44,9 +44,10 @@ using Screens = TestTable<std::optional<SidebarSelection>, bool, int, QStringLis
 // ":transport" for adb's transport id), waiting → trusted rows "name/status flags", USB rows (their ids), shows the
 // no-devices label
 using Sidebars = TestTable<QStringList, int, QStringList, bool, QStringList, QStringList, bool>;
-// payload, last payload, selected device state (none when unknown), pending serial → hand-off
-using HandOffs = TestTable<std::optional<QString>, std::optional<QString>, std::optional<State>, std::optional<QString>,
-                           USBPairingHandOff>;
+// payload, last payload, the state of the pairing's USB phone as listed when the pairing began (none: no such
+// phone), whether the companion is to be installed on it → hand-off
+using HandOffs =
+    TestTable<std::optional<QString>, std::optional<QString>, std::optional<State>, bool, USBPairingHandOff>;
 
 Q_DECLARE_METATYPE(std::optional<SidebarSelection>)
 Q_DECLARE_METATYPE(std::optional<State>)
@@ -104,6 +105,29 @@ struct PairedWindow
     DeviceManagementStore management{(transfers.makePaired(), *transfers.store)};
     QuickSendCoordinator quickSend{*transfers.store};
     MainWindow window{devices, *transfers.store, management, quickSend};
+};
+
+// The window over adb through the fake adb and no companion package, with a phone paired and connected when `paired`;
+// the link's start is tried again every `retryInterval`.
+struct WindowOverADB
+{
+    WindowOverADB(bool paired, std::chrono::milliseconds retryInterval)
+    {
+        transfers.retryInterval = retryInterval;
+        TransferStore &store = paired ? transfers.makePaired() : transfers.make();
+        management = std::make_unique<DeviceManagementStore>(store);
+        quickSend = std::make_unique<QuickSendCoordinator>(store);
+        window = std::make_unique<MainWindow>(devices, store, *management, *quickSend);
+    }
+
+    StoreFixture transfers;
+    QTemporaryDir folder;
+    DeviceStore devices{makeDefaultADBClient(),
+                        InstallHistoryStore(folder.filePath("history.json")),
+                        {std::make_shared<NoUSBDevices>(), folder.filePath("no-companion")}};
+    std::unique_ptr<DeviceManagementStore> management;
+    std::unique_ptr<QuickSendCoordinator> quickSend;
+    std::unique_ptr<MainWindow> window;
 };
 
 // The window over a transfer store already made, with a device store that has no adb.
@@ -350,8 +374,6 @@ private slots:
         state.trustedDevices.clear();
         QCOMPARE(detailScreen(SidebarSelection::usbDevice(redmi), state).device, state.devices[1]);
         QCOMPARE(reconciledSelection(std::nullopt, state), (Reconciliation{samsungRow, samsung}));
-        QCOMPARE(usbPairingHandOff("p1", std::nullopt, state.devices[0], redmi), USBPairingHandOff::openCompanion);
-        QCOMPARE(usbPairingHandOff("p1", std::nullopt, state.devices[1], redmi), USBPairingHandOff::installAndConnect);
     }
 
     void aListingBindsOnlyAMissingOrWrongSerial_data()
@@ -412,20 +434,20 @@ private slots:
     {
         using H = USBPairingHandOff;
         HandOffs rows;
-        rows("new payload opens the companion", "p1", std::nullopt, State::authorized, std::nullopt, H::openCompanion);
-        rows("pending install on this phone", "p1", "p0", State::authorized, "R5CT80ABCDE", H::installAndConnect);
-        rows("pending install on another phone", "p1", "p0", State::authorized, "OTHER", H::openCompanion);
-        rows("same payload again", "p1", "p1", State::authorized, "R5CT80ABCDE", H::none);
-        rows("no payload", std::nullopt, "p1", State::authorized, std::nullopt, H::none);
-        rows("unauthorised phone", "p1", std::nullopt, State::unauthorized, "R5CT80ABCDE", H::none);
-        rows("no phone", "p1", std::nullopt, std::nullopt, std::nullopt, H::none);
+        rows("new payload opens the companion", "p1", std::nullopt, State::authorized, false, H::openCompanion);
+        rows("install pending on the phone", "p1", "p0", State::authorized, true, H::installAndConnect);
+        rows("same payload again", "p1", "p1", State::authorized, true, H::none);
+        rows("no payload", std::nullopt, "p1", State::authorized, false, H::none);
+        rows("unauthorised phone", "p1", std::nullopt, State::unauthorized, true, H::none);
+        rows("pairing begun on no phone's page", "p1", std::nullopt, std::nullopt, false, H::none);
     }
 
     void pairingPayloadReachesAuthorisedPhoneOnce()
     {
-        const auto [payload, last, selectedState, pending, expected] = HandOffs::fetch();
-        const auto selected = selectedState ? std::optional(phone("R5CT80ABCDE", *selectedState)) : std::nullopt;
-        QCOMPARE(usbPairingHandOff(payload, last, selected, pending), expected);
+        const auto [payload, last, targetState, installs, expected] = HandOffs::fetch();
+        const auto target =
+            targetState ? std::optional(USBPairingTarget{phone("R5CT80ABCDE", *targetState), installs}) : std::nullopt;
+        QCOMPARE(usbPairingHandOff(payload, last, target), expected);
     }
 
     // A connected trusted phone that is also plugged in, and a second USB phone: the window polls adb, lists both
@@ -838,24 +860,99 @@ private slots:
 
     // A new pairing's link opens the companion on the selected USB phone; withdrawing it hands the link back to
     // the trusted phone, whose host takes no new phone, so that link is not handed to the USB phone.
-    void onlyANewPairingsLinkReachesTheUSBPhone()
+    void aPairingsLinkGoesOnlyToThePhoneItBeganFor_data()
     {
-        QVERIFY(writeFile(m_adbState.filePath("devices.json"), R"([{"serial": "R58N", "model": "Galaxy_S23"}])"));
-        QVERIFY(writeFile(m_adbState.filePath("installed/R58N"), "com.drovan.tavrine\n"));
-        PairedWindow paired;
-        DeviceStore &devices = paired.devices;
-        awaitTask(devices.refresh());
-        devices.setSelectedDeviceID(listedID(devices, "R58N"));
+        // Whether a phone is paired and connected, where the pairing begins ("connect": the USB page's
+        // "手机已安装，直接连接"; "add": "添加另一台手机" in the manager), whether another program holds the link's
+        // port until the phones changed, what adb lists then (empty: as before) → the transport ids the companion was
+        // opened on, and the launch message.
+        TestTable<bool, QString, bool, QByteArray, QStringList, std::optional<QString>> rows;
+        const QString confirm = "请在手机上确认相同号码";
+        const QByteArray pixel = R"([{"serial": "PX7", "model": "Pixel_7", "storage": "pixel", "transport_id": "3"}])";
+        rows("connect on its page", false, "connect", false, "", QStringList{"5"}, confirm);
+        rows("connect, the link late", false, "connect", true, "", QStringList{"5"}, confirm);
+        rows("connect, the link late, another phone in its place", false, "connect", true, pixel, QStringList(),
+             QString("未能自动打开手机应用，请使用二维码连接。"));
+        rows("add another phone, the paired phone on USB", true, "add", false, "", QStringList(), std::nullopt);
+    }
+    // A pairing's link goes to the USB phone whose page it began on, as that phone was listed then, and only while it
+    // is listed so; a pairing begun elsewhere hands its link to no phone. Once the sheet is closed, the link the
+    // trusted phone's host shows again reaches no phone either.
+    void aPairingsLinkGoesOnlyToThePhoneItBeganFor()
+    {
+        const auto [paired, how, portHeld, phonesThen, openedOn, shown] =
+            TestTable<bool, QString, bool, QByteArray, QStringList, std::optional<QString>>::fetch();
+        // The Galaxy, or the paired Pixel (found by its name), with the companion on it.
+        QVERIFY(writeFile(m_adbState.filePath("devices.json"),
+                          paired ? R"([{"serial": "PX1", "model": "Pixel", "storage": "paired", "transport_id": "4"}])"
+                                 : R"([{"serial": "R58N", "model": "Galaxy_S23", "storage": "galaxy",
+                                        "transport_id": "5"}])"));
+        for (const char *storage : {"galaxy", "pixel", "paired"})
+            QVERIFY(writeFile(m_adbState.filePath("installed/" + QString(storage)), "com.drovan.tavrine\n"));
+        QVERIFY(!QFile::exists(m_adbState.filePath("commands.log")) ||
+                QFile::remove(m_adbState.filePath("commands.log")));
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost));
+        WindowOverADB scene(paired, std::chrono::milliseconds(50));
+        if (portHeld) {
+            const QString taken = QString("port %1 on 127.0.0.1 is taken by another program (Address already in use); "
+                                          "close it and try again, the phone looks here")
+                                      .arg(holder.serverPort());
+            scene.transfers.host->startFailure = [&holder, taken]() -> std::optional<TavrineCoreError> {
+                if (holder.isListening())
+                    return TavrineCoreError::ServiceStart(taken);
+                return std::nullopt;
+            };
+        }
+        MainWindow &window = *scene.window;
+        awaitTask(scene.devices.refresh());
 
-        paired.window.connectPhone();
-        QVERIFY(paired.window.pairingSheet());
-        QCOMPARE(devices.pairingLaunchMessage(), QString("正在手机上打开 Tavrine…"));
-        QTRY_COMPARE(devices.pairingLaunchMessage(), QString("请在手机上确认相同号码"));
+        if (how == "connect") {
+            auto *page = qobject_cast<DeviceDashboard *>(window.detailPane()->screenWidget());
+            QVERIFY(page);
+            QPushButton *connect = page->companionCard()->connectExistingButton();
+            QVERIFY(connect->isVisibleTo(page) && connect->isEnabled());
+            QTest::mouseClick(connect, Qt::LeftButton);
+        } else {
+            const auto buttons = window.sidebar()->findChildren<QPushButton *>();
+            const auto manage = std::ranges::find(buttons, QString("管理已信任设备"), &QWidget::accessibleName);
+            QVERIFY(manage != buttons.end());
+            QTest::mouseClick(*manage, Qt::LeftButton);
+            QVERIFY(window.trustedDeviceManagerSheet());
+            const auto sheetButtons = window.trustedDeviceManagerSheet()->findChildren<QPushButton *>();
+            const auto add = std::ranges::find(sheetButtons, QString("添加另一台手机"), &QAbstractButton::text);
+            QVERIFY(add != sheetButtons.end());
+            QTest::mouseClick(*add, Qt::LeftButton);
+        }
+        QVERIFY(window.pairingSheet());
+        QCOMPARE(scene.transfers.store->phase().kind, portHeld ? Phase::Kind::failed : Phase::Kind::pairing);
+        if (!phonesThen.isEmpty()) {
+            QVERIFY(writeFile(m_adbState.filePath("devices.json"), phonesThen));
+            awaitTask(scene.devices.refresh());
+            QCOMPARE(scene.devices.selectedDevice()->serial, "PX7"); // chosen by the window itself
+        }
+        holder.close();
+        QTRY_COMPARE(scene.transfers.store->phase().kind, Phase::Kind::pairing);
+        QTRY_COMPARE(scene.devices.pairingLaunchMessage(), shown);
+        const auto opened = [this] {
+            QStringList transports;
+            for (const QByteArray &line : contentsOf(m_adbState.filePath("commands.log")).split('\n')) {
+                const QStringList command = QJsonDocument::fromJson(line).toVariant().toStringList().mid(2);
+                if (command.mid(2, 3) == QStringList{"shell", "am", "start"})
+                    transports.append(command.value(1));
+            }
+            return transports;
+        };
+        QCOMPARE(opened(), openedOn);
 
-        paired.window.pairingSheet()->cancel();
-        QCOMPARE(paired.transfers.store->phase().kind, Phase::Kind::reconnecting);
-        QVERIFY(paired.transfers.store->pairingPayload());
-        QCOMPARE(devices.pairingLaunchMessage(), std::nullopt);
+        window.pairingSheet()->cancel();
+        QVERIFY(!window.usbPairingTarget());
+        QCOMPARE(scene.devices.pairingLaunchMessage(), std::nullopt);
+        if (paired) {
+            QCOMPARE(scene.transfers.store->phase().kind, Phase::Kind::reconnecting);
+            QVERIFY(scene.transfers.store->pairingPayload());
+        }
+        QCOMPARE(opened(), openedOn);
         QVERIFY(writeFile(m_adbState.filePath("devices.json"), "[]"));
     }
 

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -27,6 +28,9 @@ public:
         QList<QStringList> startArguments;
         std::optional<TavrineCoreError> failNextRequest;
         std::optional<TavrineCoreError> failNextStart;
+        // Asked at every start after failNextStart: that start's failure, as the core fails every start on a port
+        // another program holds for as long as it holds it.
+        std::function<std::optional<TavrineCoreError>()> startFailure;
     };
 
     explicit FakeTransferHost(std::shared_ptr<Script> script)
@@ -40,6 +44,11 @@ public:
                         const QString &identityMaterial,
                         const QString &trustedPeerSecret) -> std::unique_ptr<TransferHostProtocol> {
             throwIfSet(script->failNextStart);
+            if (script->startFailure) {
+                if (std::optional<TavrineCoreError> failure = script->startFailure()) {
+                    throw *failure;
+                }
+            }
             ++script->startCount;
             script->startArguments.append(
                 {advertisedHost, inboxDirectory, deviceName, identityMaterial, trustedPeerSecret});

@@ -279,14 +279,14 @@ void DeviceDashboard::confirmCompanionInstall()
     ViewMessageBox::openQuestion(this, QMessageBox::Question, companionConfirmationTitle, message,
                                  {{companionConfirmationAccept, QMessageBox::AcceptRole},
                                   {companionConfirmationCancel, QMessageBox::RejectRole}},
-                                 [guard = QPointer(this)](QMessageBox::ButtonRole answer) {
+                                 [guard = QPointer(this), asked = m_device](QMessageBox::ButtonRole answer) {
                                      if (guard) {
-                                         guard->companionInstallAnswered(answer);
+                                         guard->companionInstallAnswered(answer, asked);
                                      }
                                  });
 }
 
-void DeviceDashboard::companionInstallAnswered(QMessageBox::ButtonRole answer)
+void DeviceDashboard::companionInstallAnswered(QMessageBox::ButtonRole answer, const AndroidDevice &asked)
 {
     m_isConfirmingCompanionInstall = false;
     if (answer != QMessageBox::AcceptRole) {
@@ -297,7 +297,7 @@ void DeviceDashboard::companionInstallAnswered(QMessageBox::ButtonRole answer)
         m_store->setCompanionInstallState(DeviceStore::CompanionInstallState::idle());
     }
     if (m_actions.installCompanionAction) {
-        m_actions.installCompanionAction(m_device.id());
+        m_actions.installCompanionAction(asked);
     }
 }
 

@@ -40,8 +40,9 @@ public:
     {
         std::function<void()> chooseAPK;
         std::function<void()> transferAction;
-        // Called with the id of the phone the page shows at that moment: plugged in again, a phone has another id.
-        std::function<void(const QString &deviceID)> installCompanionAction;
+        // Called with the phone as the page showed it when the user was asked: by the answer, its id may name
+        // another phone.
+        std::function<void(const AndroidDevice &phone)> installCompanionAction;
         std::function<void()> showPairing;
     };
 
@@ -84,7 +85,8 @@ private:
     void render();
     // Asks before the companion is installed; on "安装并连接" hands over to the host.
     void confirmCompanionInstall();
-    void companionInstallAnswered(QMessageBox::ButtonRole answer);
+    // `asked`: the phone as the page showed it when the question was asked.
+    void companionInstallAnswered(QMessageBox::ButtonRole answer, const AndroidDevice &asked);
     DisclosureGroup *makeDeviceInfo(QWidget *parent);
     void fillDeviceInfo();
     void placeTaskCenter();
