@@ -130,22 +130,31 @@ bool DeviceManagementDashboard::isManagementConnected() const
     return m_transferStore && DeviceManagementDashboardPresentation::isManagementConnected(m_transferStore->phase());
 }
 
+std::optional<TrustedDeviceRecord> DeviceManagementDashboard::trustedRecord() const
+{
+    if (const std::optional<QString> id = m_transferStore ? m_transferStore->selectedTrustedDeviceID() : std::nullopt) {
+        for (const TrustedDeviceRecord &candidate : m_transferStore->trustedDevices()) {
+            if (candidate.id == *id) {
+                return candidate;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<AndroidDevice> DeviceManagementDashboard::usbDevice() const
 {
     if (!m_deviceStore) {
         return std::nullopt;
     }
-    std::optional<TrustedDeviceRecord> record;
-    if (const std::optional<QString> id = m_transferStore ? m_transferStore->selectedTrustedDeviceID() : std::nullopt) {
-        for (const TrustedDeviceRecord &candidate : m_transferStore->trustedDevices()) {
-            if (candidate.id == *id) {
-                record = candidate;
-                break;
-            }
-        }
-    }
     return DeviceManagementDashboardPresentation::usbDevice(
-        record, m_managementStore ? m_managementStore->snapshot() : std::nullopt, m_deviceStore->devices());
+        trustedRecord(), m_managementStore ? m_managementStore->snapshot() : std::nullopt, m_deviceStore->devices());
+}
+
+bool DeviceManagementDashboard::isBoundBySerial() const
+{
+    const std::optional<TrustedDeviceRecord> record = trustedRecord();
+    return record && record->usbSerial;
 }
 
 bool DeviceManagementDashboard::isUSBConnected() const
@@ -381,7 +390,7 @@ void DeviceManagementDashboard::updatePaneFlags()
     } else if (auto *applications = qobject_cast<ManagedApplicationsPane *>(m_sectionPane)) {
         applications->setManagementConnected(management);
         applications->setUSBConnected(usb);
-        applications->setUSBPhone(phoneOnUSB);
+        applications->setUSBPhone(phoneOnUSB, isBoundBySerial());
     }
 }
 
@@ -422,7 +431,7 @@ QWidget *DeviceManagementDashboard::makeSectionContent()
     case Section::applications: {
         auto *pane = new ManagedApplicationsPane(m_peerName, m_managementStore, m_deviceStore, isManagementConnected(),
                                                  isUSBConnected(), {m_actions.chooseAPK, goHome}, this);
-        pane->setUSBPhone(usbDevice());
+        pane->setUSBPhone(usbDevice(), isBoundBySerial());
         return pane;
     }
     }

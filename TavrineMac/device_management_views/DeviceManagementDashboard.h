@@ -65,6 +65,10 @@ public:
     bool isManagementConnected() const;
     // This phone's adb device, in whatever state (DeviceManagementDashboardPresentation::usbDevice).
     std::optional<AndroidDevice> usbDevice() const;
+    // The trusted record of this phone: the transfer store's selected one.
+    std::optional<TrustedDeviceRecord> trustedRecord() const;
+    // The record knows its phone by a USB serial.
+    bool isBoundBySerial() const;
     bool isUSBConnected() const;
     QString loadTaskID() const;
 

@@ -485,9 +485,10 @@ void ManagedApplicationsPane::setUSBConnected(bool connected)
     renderMain();
 }
 
-void ManagedApplicationsPane::setUSBPhone(const std::optional<AndroidDevice> &usbPhone)
+void ManagedApplicationsPane::setUSBPhone(const std::optional<AndroidDevice> &usbPhone, bool isBound)
 {
     m_usbPhone = usbPhone;
+    m_isUSBPhoneBound = isBound;
     m_usbStateBanner->setStyle(m_usbPhone ? DeviceDashboardPresentation::deviceStateBanner(*m_usbPhone) : std::nullopt);
     renderHeader();
     renderInstall();
@@ -522,6 +523,10 @@ std::optional<AndroidDevice> ManagedApplicationsPane::usbTargetDevice() const
 {
     if (!m_managementStore || !m_deviceStore) {
         return std::nullopt;
+    }
+    if (m_isUSBPhoneBound) {
+        // A stranger of its model plugged in while it is away is not this phone.
+        return m_usbPhone && m_usbPhone->state == AndroidDevice::State::authorized ? m_usbPhone : std::nullopt;
     }
     return ManagedApplicationsPresentation::usbTargetDevice(m_managementStore->snapshot(), m_deviceStore->devices());
 }

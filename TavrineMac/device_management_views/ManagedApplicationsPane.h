@@ -61,13 +61,16 @@ public:
     void setManagementConnected(bool connected);
     void setUSBConnected(bool connected);
     // This phone's adb device in whatever state, none when it is not plugged in: one that cannot take commands says
-    // why over the list and in the install button's help.
-    void setUSBPhone(const std::optional<AndroidDevice> &usbPhone);
+    // why over the list and in the install button's help. `isBound`: the phone is known by its USB serial, so that
+    // the USB actions reach that device alone, and none while it is not plugged in or cannot take commands; else they
+    // reach the one phone of the model the phone reports.
+    void setUSBPhone(const std::optional<AndroidDevice> &usbPhone, bool isBound = false);
 
     const std::optional<QString> &selectedApplicationID() const { return m_selectedApplicationID; }
     void setSelectedApplicationID(const std::optional<QString> &packageName);
     std::optional<ManagedApplication> selectedApplication() const;
-    // The adb device taken to be this phone; see ManagedApplicationsPresentation::usbTargetDevice.
+    // The adb device the USB actions reach: the bound phone (setUSBPhone), else the one phone of the reported model
+    // (ManagedApplicationsPresentation::usbTargetDevice).
     std::optional<AndroidDevice> usbTargetDevice() const;
 
     // The actions of the menus and buttons, for an application of the list. Those over USB act on `usbPhone`, the
@@ -180,6 +183,7 @@ private:
     InstallPlanCard *m_planCard = nullptr;
     QWidget *m_planSection = nullptr;
     std::optional<AndroidDevice> m_usbPhone;
+    bool m_isUSBPhoneBound = false;
     StatusBanner *m_usbStateBanner = nullptr;
     InstallStatusBanner *m_installBanner = nullptr;
     AppOperationBanner *m_operationBanner = nullptr;

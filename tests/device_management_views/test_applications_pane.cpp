@@ -1,8 +1,10 @@
+#include "../transfers/StoreTestSupport.h"
 #include "AppOperationBanner.h"
 #include "ApplicationTile.h"
 #include "AwaitTask.h"
 #include "ClampedLabel.h"
 #include "DefaultADBClient.h"
+#include "DeviceManagementDashboard.h"
 #include "DeviceStore.h"
 #include "DisclosureGroup.h"
 #include "ElidedLabel.h"
@@ -449,6 +451,57 @@ private slots:
         QCOMPARE(ViewMessageBox::shown().last().informativeText, u"目标：USB 手机。这个操作无法撤销。"_s);
         QCOMPARE(m_deviceStore->appOperationState(), DeviceStore::AppOperationState::idle());
         QCOMPARE(adbCommands().size(), commandsBefore);
+    }
+
+    void aBoundPhonesPageOffersUSBOnlyOnIt_data()
+    {
+        // The serial the trusted record is bound to (none: not yet), the phones adb lists → the serial the USB items
+        // of "更多操作" act on (none: they are not offered).
+        TestTable<std::optional<QString>, QByteArray, std::optional<QString>> rows;
+        const QByteArray mine = R"([{"serial": "MINE", "model": "Pixel_7"}])";
+        const QByteArray stranger = R"([{"serial": "THEIRS", "model": "Pixel_7"}])";
+        rows("bound, its phone", u"MINE"_s, mine, u"MINE"_s);
+        rows("bound, unplugged, a stranger of its model", u"MINE"_s, stranger, std::nullopt);
+        rows("not bound, one phone of its model", std::nullopt, stranger, u"THEIRS"_s);
+    }
+    // On the trusted phone's own page, the applications' USB actions reach the phone of its serial alone.
+    void aBoundPhonesPageOffersUSBOnlyOnIt()
+    {
+        const auto [boundSerial, phones, target] =
+            TestTable<std::optional<QString>, QByteArray, std::optional<QString>>::fetch();
+        QVERIFY(writeFile(m_folder->filePath(u"adb/devices.json"_s), phones));
+        StoreFixture transfers;
+        TransferStore &transferStore = transfers.makePaired();
+        if (boundSerial)
+            transferStore.bindUSBSerial(*boundSerial, transferStore.selectedTrustedDeviceID().value());
+        ManagementStoreFixture management;
+        DeviceStore &devices = makeDeviceStore();
+        awaitTask(devices.refresh());
+        answerWith(management, u"Pixel 7"_s, {application(u"Maps"_s)});
+        DeviceManagementDashboard dashboard(u"Pixel"_s, &transferStore, management.store.get(), &devices, {},
+                                            DeviceManagementDashboard::Section::applications,
+                                            ManagedContentCategory::allFiles);
+        dashboard.resize(900, 600);
+        dashboard.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dashboard));
+        QTRY_VERIFY(management.store->snapshot() && !management.store->applications().isEmpty());
+        auto *pane = qobject_cast<ManagedApplicationsPane *>(dashboard.sectionPane());
+        QVERIFY(pane);
+        pane->setSelectedApplicationID(application(u"Maps"_s).packageName);
+        QCOMPARE(pane->installButton()->isEnabled(), target.has_value());
+
+        QMenu *menu = pane->moreActionsButton()->menu();
+        QStringList offered;
+        QTimer::singleShot(0, menu, [&] {
+            for (const QAction *item : menu->actions())
+                offered.append(item->text());
+            menu->close();
+        });
+        QTest::mouseClick(pane->moreActionsButton(), Qt::LeftButton);
+        QVERIFY(!offered.isEmpty());
+        QCOMPARE(offered.contains(u"清除数据…"_s), target.has_value());
+        if (target)
+            QCOMPARE(pane->usbTargetDevice()->serial, *target);
     }
 
     // A screen reader's show-menu action opens "更多操作" without waiting for the menu to close.
