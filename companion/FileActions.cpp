@@ -174,8 +174,8 @@ QString FileActions::safeName(const QJsonObject &payload, const QString &key)
 {
     // The computer sends names as the user typed them: an empty one is the user's slip, told like any bad name.
     const QString name = ActionPayload::optionalText(payload, key);
-    if (!FileNameRules::isSafeFileName(name)) {
-        throw FileActionError(QStringLiteral("名称无效。"));
+    if (!FileNameRules::isSafeFileName(name) || isBlankName(name)) {
+        throw FileActionError(invalidNameMessage);
     }
     return name;
 }

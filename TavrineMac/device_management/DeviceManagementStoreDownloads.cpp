@@ -169,7 +169,8 @@ QCoro::Task<void> DeviceManagementStore::downloadToMac(QList<ManagedFileEntry> e
             if (!entry.directory) {
                 bytes.add(entry.size);
                 items.append({newUUID(), entry.id, entry.name, plannedBytes(entry.size), localName,
-                              TransferTaskRecord::DeliveryPurpose::export_, batchID, localName});
+                              TransferTaskRecord::DeliveryPurpose::export_, batchID, localName,
+                              destination.preferredRootName});
                 if (++plannedItems > maximumPlannedItems) {
                     reject(runTooLargeMessage);
                 }
@@ -199,7 +200,7 @@ QCoro::Task<void> DeviceManagementStore::downloadToMac(QList<ManagedFileEntry> e
                 bytes.add(file.size);
                 items.append({newUUID(), file.id, lastPathComponent(file.relativePath), plannedBytes(file.size),
                               localName + u'/' + file.relativePath, TransferTaskRecord::DeliveryPurpose::export_,
-                              batchID, localName});
+                              batchID, localName, std::nullopt});
             }
             plannedItems += 1 + tree.size();
         }

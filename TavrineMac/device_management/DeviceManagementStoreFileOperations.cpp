@@ -1,5 +1,7 @@
 #include "DeviceManagementStore.h"
 
+#include "DeviceManagementRequestError.h"
+
 #include <QSet>
 
 namespace {
@@ -64,6 +66,16 @@ QCoro::Task<bool> changeOnce(DeviceManagementStore &store, QString action, QJson
     co_return true;
 }
 
+// A name of nothing but blanks would give an item the user cannot see: refused before the phone is asked.
+bool refusesBlankName(DeviceManagementStore &store, const QString &name)
+{
+    if (!isBlankName(name)) {
+        return false;
+    }
+    store.present(std::make_exception_ptr(DeviceManagementRequestError::rejected(invalidNameMessage)));
+    return true;
+}
+
 QString partialRunText(const RunOutcome &outcome, qsizetype total, const QString &rest)
 {
     const QString description = DeviceManagementStore::describe(outcome.failure);
@@ -91,7 +103,7 @@ QList<ManagedFileEntry> DeviceManagementStore::uniqueEntries(const QList<Managed
 
 QCoro::Task<bool> DeviceManagementStore::createFolder(QString name, ManagedConflictPolicy policy)
 {
-    if (!m_currentPage) {
+    if (!m_currentPage || refusesBlankName(*this, name)) {
         co_return false;
     }
     const QJsonObject payload{{QStringLiteral("parentId"), m_currentPage->parentId},
@@ -102,6 +114,9 @@ QCoro::Task<bool> DeviceManagementStore::createFolder(QString name, ManagedConfl
 
 QCoro::Task<bool> DeviceManagementStore::rename(ManagedFileEntry entry, QString name, ManagedConflictPolicy policy)
 {
+    if (refusesBlankName(*this, name)) {
+        co_return false;
+    }
     const QJsonObject payload{
         {QStringLiteral("id"), entry.id}, {QStringLiteral("name"), name}, {conflictPolicyKey, ::rawValue(policy)}};
     co_return co_await changeOnce(*this, renameAction, payload, QStringLiteral("已重命名"));

@@ -36,7 +36,8 @@ QCoro::Task<std::optional<QString>> DeviceManagementStore::previewFile(ManagedFi
                                                ManagedPreviewCache::fileName(entry, peerID),
                                                TransferTaskRecord::DeliveryPurpose::preview,
                                                std::nullopt,
-                                               previewBatchName};
+                                               previewBatchName,
+                                               std::nullopt};
         // The channel outlives the wait even when the store goes away meanwhile.
         const std::shared_ptr<DeviceManagementChannel> channel = m_channel;
         channel->enqueueManagedDownloads({file}, m_filePreviewCache.directory());

@@ -298,6 +298,15 @@ constexpr qsizetype maximumFileNameBytes = 255;
 constexpr qsizetype maximumPackageNameBytes = 255;
 constexpr qsizetype maximumApplicationTextBytes = 4096;
 
+// A name typed for a new folder or a rename that shows nothing: empty, or white space only. The computer refuses it
+// before it asks the phone, and the phone refuses it as it refuses a name that would leave its folder, both with
+// invalidNameMessage.
+inline bool isBlankName(const QString &name)
+{
+    return name.trimmed().isEmpty();
+}
+inline const QString invalidNameMessage = QStringLiteral("名称无效。");
+
 // Decoding and encoding of every record. decodeManaged<T> throws ManagedDecodingError.
 template <typename Record> Record decodeManaged(const QJsonValue &value);
 // The answer text as the phone sent it (UTF-8 JSON).

@@ -26,6 +26,16 @@ namespace {
 
 const QString managedDownloadNotStartedMessage = QStringLiteral("手机同意了下载，但没有开始发送文件，请重试");
 
+// A download never replaces a file: where its name was taken, the user learns the name it was saved under.
+QString exportedMessage(const TransferTaskRecord &task, const QString &deliveredPath)
+{
+    const QString savedName = deliveredPath.section(u'/', -1);
+    if (savedName == task.chosenName.value_or(task.fileName)) {
+        return QStringLiteral("已保存到所选位置");
+    }
+    return QStringLiteral("已保存为“") + savedName + QStringLiteral("”");
+}
+
 } // namespace
 
 // MARK: - Managed uploads and downloads
@@ -108,6 +118,7 @@ void TransferStore::enqueueManagedDownloads(const QList<PreparedManagedDownloadF
         task.relativePath = file.relativePath;
         task.destinationBookmark = destination;
         task.destinationRelativePath = file.relativePath;
+        task.chosenName = file.chosenName;
         task.deliveryPurpose = file.purpose;
         task.totalBytes = file.totalBytes;
         task.status = connected ? TransferTaskRecord::Status::queued : TransferTaskRecord::Status::waitingForConnection;
@@ -371,7 +382,7 @@ void TransferStore::finishDelivery(const TransferEvent &event,
         task.deliveryCompletedAt = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
         const bool preview = task.deliveryPurpose == TransferTaskRecord::DeliveryPurpose::preview;
         updateTaskStatus(index, TransferTaskRecord::Status::completed,
-                         preview ? QStringLiteral("预览已就绪") : QStringLiteral("已保存到所选位置"));
+                         preview ? QStringLiteral("预览已就绪") : exportedMessage(task, result.relativePath));
         acknowledgeOnceWritten(event.transferId);
         recordCompletion(event);
     }

@@ -293,6 +293,7 @@ TransferTaskRecord TransferTaskRecord::fromJson(const QJsonObject &object)
     record.relativePath = optionalValue(object, u"relativePath"_s, stringValue);
     record.destinationBookmark = optionalValue(object, u"destinationBookmark"_s, bytesValue);
     record.destinationRelativePath = optionalValue(object, u"destinationRelativePath"_s, stringValue);
+    record.chosenName = optionalValue(object, u"chosenName"_s, stringValue);
     record.deliveryPurpose = optionalValue(object, u"deliveryPurpose"_s, purposeValue);
     record.deliveryCompletedAt = optionalValue(object, u"deliveryCompletedAt"_s, dateValue);
     record.transferredBytes = required(u"transferredBytes"_s, integerValue);
@@ -327,6 +328,7 @@ QJsonObject TransferTaskRecord::toJson() const
     insertOptional(object, u"relativePath"_s, relativePath, text);
     insertOptional(object, u"destinationBookmark"_s, destinationBookmark, base64Text);
     insertOptional(object, u"destinationRelativePath"_s, destinationRelativePath, text);
+    insertOptional(object, u"chosenName"_s, chosenName, text);
     insertOptional(object, u"deliveryPurpose"_s, deliveryPurpose, purposeText);
     insertOptional(object, u"deliveryCompletedAt"_s, deliveryCompletedAt, dateText);
     object.insert(u"transferredBytes"_s, transferredBytes);

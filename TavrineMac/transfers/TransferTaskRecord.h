@@ -75,6 +75,8 @@ struct TransferTaskRecord
     std::optional<QString> relativePath;
     std::optional<QByteArray> destinationBookmark;
     std::optional<QString> destinationRelativePath;
+    // The name given to a downloaded file in the save dialog; without it the file is meant to keep `fileName`.
+    std::optional<QString> chosenName;
     std::optional<DeliveryPurpose> deliveryPurpose;
     std::optional<QDateTime> deliveryCompletedAt;
     qint64 transferredBytes = 0;
@@ -128,6 +130,7 @@ struct PreparedManagedDownloadFile
     TransferTaskRecord::DeliveryPurpose purpose = TransferTaskRecord::DeliveryPurpose::export_;
     std::optional<QString> batchID;
     std::optional<QString> batchName;
+    std::optional<QString> chosenName; // the name given in the save dialog, when there was one
 
     bool operator==(const PreparedManagedDownloadFile &) const = default;
 };

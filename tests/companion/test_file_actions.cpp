@@ -325,6 +325,7 @@ private slots:
         for (const QString &action : {u"mkdir"_s, u"rename"_s}) {
             row(action + u" empty name"_s, action, {{u"name"_s, u""_s}}, u"名称无效。"_s);
             row(action + u" null name"_s, action, {{u"name"_s, QJsonValue::Null}}, u"名称无效。"_s);
+            row(action + u" blank name"_s, action, {{u"name"_s, u" \t\u3000"_s}}, u"名称无效。"_s);
         }
         row("name as a number", "rename", {{u"name"_s, 5}});
         row("unknown policy", "rename", {{policy, u"overwrite"_s}});

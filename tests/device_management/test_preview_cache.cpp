@@ -227,7 +227,7 @@ private slots:
         QVERIFY(!QUuid::fromString(transferID).isNull() && transferID == transferID.toLower());
         QCOMPARE(files, (QList{PreparedManagedDownloadFile{transferID, u"a"_s, u"IMG_1.JPG"_s, 10, name,
                                                            TransferTaskRecord::DeliveryPurpose::preview, std::nullopt,
-                                                           u"预览"_s}}));
+                                                           u"预览"_s, std::nullopt}}));
     }
 
     void previewOutcomes_data()

@@ -153,6 +153,39 @@ private slots:
         QCOMPARE(fixture.store->message(), done);
     }
 
+    void blankNamesAreRefusedUnsent_data()
+    {
+        // Operation, the name typed, whether it is refused.
+        const TestTable<QString, QString, bool> rows;
+        rows("create, spaces", u"create"_s, u"   "_s, true);
+        rows("create, nothing", u"create"_s, QString(), true);
+        rows("rename, tab and ideographic space", u"rename"_s, u"\t\u3000"_s, true);
+        rows("rename, blanks around a name", u"rename"_s, u" b "_s, false);
+    }
+
+    // A name that shows nothing would make an item the user cannot see: the phone is not asked, the user is told.
+    // Any other name goes as typed.
+    void blankNamesAreRefusedUnsent()
+    {
+        const auto [operation, name, refused] = TestTable<QString, QString, bool>::fetch();
+        ManagementStoreFixture fixture;
+        openDestination(fixture);
+        fixture.store->setMessage(u"文件夹已创建"_s); // an earlier result
+        const bool create = operation == u"create"_s;
+        const bool done =
+            awaitTask(create ? fixture.store->createFolder(name, ManagedConflictPolicy::error)
+                             : fixture.store->rename(entries({u"a"_s}).first(), name, ManagedConflictPolicy::error));
+
+        QCOMPARE(done, !refused);
+        QCOMPARE(fixture.store->errorMessage(), refused ? Text(u"名称无效。"_s) : Text());
+        QCOMPARE(fixture.store->message(), refused ? Text() : Text(create ? u"文件夹已创建"_s : u"已重命名"_s));
+        const QStringList sent = refused ? QStringList() : QStringList{create ? u"files.mkdir"_s : u"files.rename"_s};
+        QCOMPARE(fixture.channel->actions(), refused ? sent : sent + QStringList{u"files.list"_s});
+        if (!refused) {
+            QCOMPARE(fixture.channel->requests.first().object().value(u"name"_s).toString(), name);
+        }
+    }
+
     void clipboardTakesEachEntryOnceAndIgnoresAnEmptyChoice()
     {
         ManagementStoreFixture fixture;

@@ -66,7 +66,8 @@ struct TransferPhone : ManagementStoreFixture
     // What a run left: each "files.mkdir" payload, each hand-over as "queued" and its files, each folder below the
     // download folder as "made" and its path, then the store's error or message. Upload files read remote folder|
     // relative path|batch name|batch number|source; download files read file name|relative path|phone id|bytes|
-    // batch number|batch name, marked when the transfer id is no new lower-case UUID.
+    // batch number|batch name, then |the name given in the save dialog when there is one, marked when the transfer id
+    // is no new lower-case UUID.
     QStringList lines() const
     {
         QStringList lines;
@@ -94,10 +95,12 @@ struct TransferPhone : ManagementStoreFixture
                 const QString id = file.transferID;
                 const bool fresh =
                     QUuid::fromString(id).toString(QUuid::WithoutBraces) == id && transfers.insert(id).second;
-                lines.append(u"%1|%2|%3|%4|%5|%6%7"_s.arg(file.fileName, file.relativePath, file.remoteFileID)
+                lines.append(u"%1|%2|%3|%4|%5|%6%7%8"_s.arg(file.fileName, file.relativePath, file.remoteFileID)
                                  .arg(file.totalBytes)
                                  .arg(batch(file.batchID.value_or(QString())))
-                                 .arg(file.batchName.value_or(QString()), fresh ? QString() : u" (transfer id)"_s));
+                                 .arg(file.batchName.value_or(QString()),
+                                      file.chosenName ? u'|' + *file.chosenName : QString(),
+                                      fresh ? QString() : u" (transfer id)"_s));
             }
         }
         QStringList made;
@@ -328,7 +331,10 @@ private slots:
               u"x.tar.gz|x.tar 2.gz|f3|10|2|x.tar 2.gz"_s, u".profile|.profile 2|f4|10|3|.profile 2"_s,
               u"a.txt|a 2.txt|f5|10|4|a 2.txt"_s, u"a.txt|a 3.txt|f6|0|5|a 3.txt"_s, u"已加入 6 个下载任务"_s});
         rows("save-panel name, free space unknown", {fileEntry(u"f1"_s, u"a.txt"_s, 1'000'000'000'000'000)}, u"b.txt"_s,
-             {}, {}, {}, {u"queued"_s, u"a.txt|b.txt|f1|1000000000000000|0|b.txt"_s, u"已加入 1 个下载任务"_s});
+             {}, {}, {}, {u"queued"_s, u"a.txt|b.txt|f1|1000000000000000|0|b.txt|b.txt"_s, u"已加入 1 个下载任务"_s});
+        // The name given goes with the task, which tells the name it was saved under when that is another.
+        rows("save-panel name taken", {fileEntry(u"f1"_s, u"a.txt"_s)}, u"b.txt"_s, {u"b.txt"_s}, {}, {},
+             {u"queued"_s, u"a.txt|b 2.txt|f1|10|0|b 2.txt|b.txt"_s, u"已加入 1 个下载任务"_s});
         rows("save-panel name for two items", {fileEntry(u"f1"_s, u"a.txt"_s), fileEntry(u"f2"_s, u"b.txt"_s)},
              u"c.txt"_s, {}, {}, {}, {u"error: 多个项目不能共用同一个名称"_s});
         rows("save-panel name with a folder", {fileEntry(u"f1"_s, u"a.txt"_s)}, u"x/b.txt"_s, {}, {}, {},

@@ -114,7 +114,7 @@ inline PreparedManagedDownloadFile
 preparedDownload(const QString &id, const QString &relativePath, qint64 size = 5,
                  TransferTaskRecord::DeliveryPurpose purpose = TransferTaskRecord::DeliveryPurpose::export_)
 {
-    return {id, QStringLiteral("remote-") + id, QFileInfo(relativePath).fileName(), size, relativePath, purpose, {},
+    return {id, QStringLiteral("remote-") + id, QFileInfo(relativePath).fileName(), size, relativePath, purpose, {}, {},
             {}};
 }
 

@@ -17,8 +17,9 @@ namespace {
 // folder), "delivered" (before), "plain" (no destination), "noRemote" (no file id); the status before; the bytes
 // received of 5 (0: of 0); the status after; the message (null: not checked); the download requests made.
 using ReceivedDownloads = TestTable<QString, QString, Status, qint64, Status, QString, int>;
-// The purpose; the messages while waiting, starting, saving, and when done; the name delivered as.
-using Deliveries = TestTable<Purpose, QStringList, QString>;
+// The purpose; the name given in the save dialog; the path planned for the phone's a.jpg below the chosen folder,
+// which holds an older a.jpg; the messages while waiting, starting, saving, and when done; the path delivered to.
+using Deliveries = TestTable<Purpose, std::optional<QString>, QString, QStringList, QString>;
 // How the download fails, and the status and message of its task.
 using FailedDownloads = TestTable<QString, Status, QString>;
 
@@ -237,9 +238,18 @@ private slots:
     void deliveryByPurpose_data()
     {
         const Deliveries rows;
-        rows("export beside a file of that name", Purpose::export_,
-             {u"等待下载"_s, u"正在准备下载"_s, u"正在保存到所选位置"_s, u"已保存到所选位置"_s}, u"a 2.jpg"_s);
-        rows("preview in its place", Purpose::preview,
+        const QStringList exporting{u"等待下载"_s, u"正在准备下载"_s, u"正在保存到所选位置"_s};
+        const QString saved = u"已保存到所选位置"_s, savedAsA2 = u"已保存为“a 2.jpg”"_s;
+        rows("export beside a file of that name", Purpose::export_, {}, u"a.jpg"_s, exporting + QStringList{savedAsA2},
+             u"a 2.jpg"_s);
+        rows("export to a free name", Purpose::export_, {}, u"Album/a.jpg"_s, exporting + QStringList{saved},
+             u"Album/a.jpg"_s);
+        rows("export under the name given in the save dialog", Purpose::export_, u"c.jpg"_s, u"c.jpg"_s,
+             exporting + QStringList{saved}, u"c.jpg"_s);
+        // Numbered when it was planned, the name taken then.
+        rows("export under a number, the name given taken", Purpose::export_, u"a.jpg"_s, u"a 2.jpg"_s,
+             exporting + QStringList{savedAsA2}, u"a 2.jpg"_s);
+        rows("preview in its place", Purpose::preview, {}, u"a.jpg"_s,
              {u"正在准备预览"_s, u"正在准备预览"_s, u"正在准备预览"_s, u"预览已就绪"_s}, u"a.jpg"_s);
     }
 
@@ -247,23 +257,26 @@ private slots:
     // the download finds the file. A transfer id already taken, or taken twice in one batch, refuses the batch.
     void deliveryByPurpose()
     {
-        const auto [purpose, messages, delivered] = Deliveries::fetch();
+        const auto [purpose, chosenName, planned, messages, delivered] = Deliveries::fetch();
         StoreFixture fixture;
         TransferStore &store = fixture.makePaired();
         const QString destination = fixture.folder.filePath(u"chosen"_s);
         fixture.writeFile(u"chosen/a.jpg"_s, "older");
-        const auto download = [p = purpose](const char *id, const char *name) {
-            return preparedDownload(QString::fromLatin1(id), QString::fromLatin1(name), 5, p);
+        const auto download = [p = purpose](const QString &id, const QString &path) {
+            return preparedDownload(id, path, 5, p);
         };
-        store.enqueueManagedDownloads({download("d2", "b.jpg"), download("d1", "a.jpg")}, destination);
+        PreparedManagedDownloadFile phoneFile = download(u"d1"_s, planned);
+        phoneFile.fileName = u"a.jpg"_s;
+        phoneFile.chosenName = chosenName;
+        store.enqueueManagedDownloads({download(u"d2"_s, u"b.jpg"_s), phoneFile}, destination);
         QCOMPARE((QStringList{taskWithId(store, u"d2"_s)->message, taskWithId(store, u"d1"_s)->message}),
                  messages.mid(0, 2));
         QCOMPARE(fixture.calls(u"request:files.download"_s).size(), 1);
         QVERIFY_THROWS_EXCEPTION(DeviceManagementRequestError,
-                                 store.enqueueManagedDownloads({download("d2", "x.jpg")}, destination));
+                                 store.enqueueManagedDownloads({download(u"d2"_s, u"x.jpg"_s)}, destination));
         QVERIFY_THROWS_EXCEPTION(
             DeviceManagementRequestError,
-            store.enqueueManagedDownloads({download("n", "x.jpg"), download("n", "y.jpg")}, destination));
+            store.enqueueManagedDownloads({download(u"n"_s, u"x.jpg"_s), download(u"n"_s, u"y.jpg"_s)}, destination));
         QCOMPARE(store.tasks().size(), 2);
         fixture.writeFile(u"inbox/a.jpg"_s, "fresh");
         fixture.deliver({transferEvent(Kind::completed, Direction::receiving, u"d1"_s, 5, 5)});

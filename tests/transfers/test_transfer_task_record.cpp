@@ -76,7 +76,7 @@ private slots:
     void writesTheExactFormAndReadsItBack()
     {
         const QByteArray stored =
-            R"({"batchID":"batch-1","batchName":"相册","createdAt":"2024-05-06T07:00:00Z",)"
+            R"({"batchID":"batch-1","batchName":"相册","chosenName":"旅行.jpg","createdAt":"2024-05-06T07:00:00Z",)"
             R"("deliveryCompletedAt":"2024-05-06T07:08:09Z","deliveryPurpose":"export",)"
             R"("destinationBookmark":"L2hvbWUvbWUv5LiL6L29","destinationRelativePath":"相册/照片 2.jpg",)"
             R"("direction":"receiving","fileName":"照片.jpg","id":"transfer-7","message":"文件已被移动",)"

@@ -178,7 +178,6 @@ private slots:
     void downloadDestinationIsHandedOnOnlyWhenChecked_data()
     {
         const Destinations rows;
-        const QString replace = QStringLiteral("“file.txt”已存在。要替换它吗？ |  | 替换 取消");
         const QString alert = QStringLiteral("无法使用这个保存位置 | %1 | 好");
         const QString unusableFolder = alert.arg("所选保存位置不可用。");
         const QString link = alert.arg("为保护文件路径安全，Tavrine 不支持保存到符号链接。");
@@ -187,8 +186,9 @@ private slots:
         rows("cancelled", true, nothing, none, nothing, nothing);
         rows("new name", true, "sub/new.bin", none, nothing, "sub|new.bin");
         rows("dot segments", true, "sub/inner/../new.bin", none, nothing, "sub|new.bin");
-        rows("replacing a file", true, "file.txt", int(QMessageBox::DestructiveRole), replace, "|file.txt");
-        rows("keeping a file", true, "file.txt", int(QMessageBox::RejectRole), replace, nothing);
+        // The download is saved beside a file of that name, so there is nothing to ask about replacing it.
+        rows("name of a file", true, "file.txt", none, nothing, "|file.txt");
+        rows("name of a file after dot segments", true, "sub/../data.bin", none, nothing, "|data.bin");
         rows("name of a folder", true, "sub", accept, alert.arg("请选择文件名称，而不是文件夹。"), nothing);
         rows("name of a link", true, "link-to-file", accept, link, nothing);
         rows("name of a dangling link", true, "dangling", accept, link, nothing);
@@ -212,19 +212,14 @@ private slots:
         NativeFilePanels::setNextAnswer(location.isEmpty() ? std::nullopt
                                                            : std::optional(QStringList{tree.path(location)}));
         const QPointer<QDialog> panel = download(calls, isFile);
-        // Declining to replace a file leaves the panel open for another name.
-        const bool staysOpen = answer == QMessageBox::RejectRole;
-        QTRY_COMPARE(NativeFilePanels::savePanelCount() + NativeFilePanels::folderBrowserSessionCount(),
-                     staysOpen ? 2 : 1);
+        QTRY_COMPARE(NativeFilePanels::savePanelCount() + NativeFilePanels::folderBrowserSessionCount(), 1);
         QTRY_COMPARE(calls.size(), destination.isEmpty() ? 0 : 1);
         QStringList shown;
         for (const ViewMessageBox::Shown &each : ViewMessageBox::shown())
             shown << each.text << each.informativeText << each.buttons.join(QLatin1Char(' '));
         QCOMPARE(shown.join(QStringLiteral(" | ")), box);
         QCOMPARE(calls.isEmpty() ? QString() : tree.destination(calls.first()), destination);
-        QCOMPARE(panel && panel->isVisible(), staysOpen);
-        if (staysOpen)
-            panel->reject();
+        QVERIFY(!panel || !panel->isVisible());
         otherPanel->reject();
         QVERIFY(otherCalls.isEmpty());
     }

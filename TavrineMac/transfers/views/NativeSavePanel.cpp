@@ -1,10 +1,7 @@
 #include "NativeSavePanel.h"
 
 #include "FileDialogSupport.h"
-#include "FilePanelChecks.h"
-#include "ViewMessageBox.h"
 
-#include <QFileInfo>
 #include <QStandardPaths>
 
 NativeSavePanel::NativeSavePanel(const QString &suggestedName, const QMimeType &contentType, QWidget *parent)
@@ -12,7 +9,8 @@ NativeSavePanel::NativeSavePanel(const QString &suggestedName, const QMimeType &
 {
     setAcceptMode(QFileDialog::AcceptSave);
     setFileMode(QFileDialog::AnyFile);
-    // The question about replacing is asked by accept(), where tests can answer it.
+    // No question about replacing: a download never replaces a file, it is saved beside one of the chosen name
+    // under a numbered name.
     setOption(QFileDialog::DontConfirmOverwrite, true);
     FileDialogSupport::prepare(this, QStringLiteral("下载到电脑"), QStringLiteral("选择保存位置和名称"),
                                QStringLiteral("下载"));
@@ -38,18 +36,6 @@ void NativeSavePanel::accept()
     if (FileDialogSupport::containsRealFolder({path}) && !FileDialogSupport::nameFieldNames(this, path)) {
         QFileDialog::accept();
         return;
-    }
-    const FilePanelResult<FilePanelChecks::ItemValues> existing = FilePanelChecks::readItemValues(path);
-    const auto *values = std::get_if<FilePanelChecks::ItemValues>(&existing);
-    if (values && values->isRegularFile) {
-        const QMessageBox::ButtonRole answer = ViewMessageBox::ask(
-            this, QMessageBox::Warning, QStringLiteral("“%1”已存在。要替换它吗？").arg(QFileInfo(path).fileName()),
-            QString(),
-            {{QStringLiteral("替换"), QMessageBox::DestructiveRole}, {QStringLiteral("取消"), QMessageBox::RejectRole}},
-            1);
-        if (answer != QMessageBox::DestructiveRole) {
-            return;
-        }
     }
     m_chosenURL = QUrl::fromLocalFile(path);
     QDialog::accept();

@@ -6,8 +6,8 @@
 
 #include <optional>
 
-// Qt's own save dialog for the single file of a download to this computer. It asks before it replaces
-// an existing file and remembers the location the user confirmed; the location is checked by the caller.
+// Qt's own save dialog for the single file of a download to this computer. It remembers the location the user
+// confirmed, a taken name included; the location is checked by the caller.
 class NativeSavePanel : public QFileDialog
 {
     Q_OBJECT
