@@ -14,6 +14,11 @@ constexpr qreal ringRadius = 4;
 
 } // namespace
 
+bool FocusMark::showsOn(const QWidget &widget)
+{
+    return widget.hasFocus() && widget.window()->testAttribute(Qt::WA_KeyboardFocusChange);
+}
+
 void FocusMark::paint(QPainter &painter, const QStyleOption &option, const QRect &rect, const QWidget *widget,
                       bool onHighlight)
 {

@@ -13,6 +13,8 @@ class QWidget;
 // frame hardly shows, as a ring in the colour of highlighted text.
 namespace FocusMark {
 
+// Whether the mark shows on `widget`: it has the keyboard, and the keyboard brought it there.
+bool showsOn(const QWidget &widget);
 // Marks `rect` of the place `option` describes, painted by `painter` on `widget`'s behalf.
 void paint(QPainter &painter, const QStyleOption &option, const QRect &rect, const QWidget *widget,
            bool onHighlight = false);
