@@ -52,6 +52,14 @@ void SidebarList::currentChanged(const QModelIndex &current, const QModelIndex &
     } else {
         QAbstractItemView::currentChanged(current, previous);
     }
+    FocusMark::currentItemChanged(*this, current, previous);
+}
+
+void SidebarList::paintEvent(QPaintEvent *event)
+{
+    QListWidget::paintEvent(event);
+    // Without a phone there is no row the keyboard stops on.
+    FocusMark::paint(*this);
 }
 
 QModelIndex SidebarList::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)

@@ -23,6 +23,7 @@ public:
 protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     // The nearest selectable row from `row` on in `step`'s direction (`row` itself included); -1 when none.

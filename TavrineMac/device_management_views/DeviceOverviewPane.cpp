@@ -7,6 +7,7 @@
 #include "DeviceStatusRow.h"
 #include "ElidedLabel.h"
 #include "FlatButton.h"
+#include "FocusMark.h"
 #include "HomeQuickAction.h"
 #include "LocalNames.h"
 #include "OverviewInfoRow.h"
@@ -380,6 +381,10 @@ void DeviceOverviewPane::bringDetailsIntoView()
     QScrollBar *scrollBar = m_scrollArea->verticalScrollBar();
     const int toBottom = details.bottom() + detailsViewMargin - m_scrollArea->viewport()->height();
     scrollBar->setValue(std::min(details.top() - detailsViewMargin, std::max(scrollBar->value(), toBottom)));
+    // Pressed from the keyboard, which stays on the button: the button stays in view, and Tab brings the details.
+    if (FocusMark::showsOn(*m_detailsButton)) {
+        m_scrollArea->ensureWidgetVisible(m_detailsButton);
+    }
 }
 
 bool DeviceOverviewPane::handleDrop(const QList<QUrl> &urls)

@@ -4,6 +4,7 @@
 #include "DeviceManagementStore.h"
 #include "FileGridTile.h"
 #include "FileListRow.h"
+#include "FocusMark.h"
 #include "ManagedFileListModel.h"
 #include "ManagedFileSort.h"
 #include "NativeFilePanels.h"
@@ -50,6 +51,19 @@ protected:
             return;
         }
         QListView::mouseReleaseEvent(event);
+    }
+
+    // A folder opened or listed again has no current row until the arrow keys pick one.
+    void paintEvent(QPaintEvent *event) override
+    {
+        QListView::paintEvent(event);
+        FocusMark::paint(*this);
+    }
+
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override
+    {
+        QListView::currentChanged(current, previous);
+        FocusMark::currentItemChanged(*this, current, previous);
     }
 
     void startDrag(Qt::DropActions) override

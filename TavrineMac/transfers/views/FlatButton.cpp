@@ -12,7 +12,7 @@ FlatButton::FlatButton(const QString &text, QWidget *parent) : QPushButton(text,
 void FlatButton::paintEvent(QPaintEvent *event)
 {
     QPushButton::paintEvent(event);
-    if (isFlat()) {
+    if (isFlat() || isDefault()) {
         FocusMark::paint(this);
     }
 }

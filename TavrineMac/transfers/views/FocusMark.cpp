@@ -1,5 +1,6 @@
 #include "FocusMark.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QPainter>
 #include <QPen>
@@ -12,6 +13,11 @@ constexpr qreal ringWidth = 2;
 constexpr qreal ringRadius = 4;
 
 } // namespace
+
+bool FocusMark::showsOn(const QWidget &widget)
+{
+    return widget.hasFocus() && widget.window()->testAttribute(Qt::WA_KeyboardFocusChange);
+}
 
 void FocusMark::paint(QPainter &painter, const QStyleOption &option, const QRect &rect, const QWidget *widget,
                       bool onHighlight)
@@ -42,4 +48,23 @@ void FocusMark::paint(QWidget *widget)
     QStyleOption option;
     option.initFrom(widget);
     paint(painter, option, widget->rect().adjusted(1, 1, -1, -1), widget);
+}
+
+void FocusMark::paint(QAbstractItemView &view)
+{
+    if (view.currentIndex().isValid() || !view.hasFocus()) {
+        return;
+    }
+    QPainter painter(view.viewport());
+    QStyleOption option;
+    option.initFrom(&view);
+    option.state |= QStyle::State_KeyboardFocusChange;
+    paint(painter, option, view.viewport()->rect().adjusted(1, 1, -1, -1), &view);
+}
+
+void FocusMark::currentItemChanged(QAbstractItemView &view, const QModelIndex &current, const QModelIndex &previous)
+{
+    if (current.isValid() != previous.isValid()) {
+        view.viewport()->update();
+    }
 }

@@ -1,5 +1,6 @@
 #include "TrustedDeviceManagerSheet.h"
 
+#include "FlatButton.h"
 #include "PlainLabel.h"
 #include "SectionScrollArea.h"
 #include "TrustedDeviceManager.h"
@@ -23,8 +24,9 @@ TrustedDeviceManagerSheet::TrustedDeviceManagerSheet(TransferStore *store, std::
     titleLabel->setObjectName(QStringLiteral("titleLabel"));
     titleLabel->setFont(ViewFonts::body(QFont::DemiBold));
 
-    auto *doneButton = new QPushButton(QStringLiteral("完成"), this);
+    auto *doneButton = new FlatButton(QStringLiteral("完成"), this);
     doneButton->setObjectName(QStringLiteral("doneButton"));
+    doneButton->setFlat(false);
     doneButton->setDefault(true);
     connect(doneButton, &QPushButton::clicked, this, &QDialog::accept);
 
