@@ -705,6 +705,9 @@ private slots:
         rows("open, its phone still there", false, galaxy, {u"start 5"_s}, confirm);
         rows("open, another model of its serial under its id", false, other, {}, notOpened);
         rows("open, another model under its id, not listed yet", false, "later:" + other, {}, notOpened);
+        // adb lists a phone offline for a moment without its model: it cannot be told from another of its serial.
+        rows("open, its phone offline for a moment", false,
+             R"([{"serial": "R58N", "state": "offline", "storage": "galaxy", "transport_id": "5"}])", {}, notOpened);
     }
     // The companion goes to the phone the pairing began for, as it was listed then, checked again as each command is
     // sent: nothing reaches a phone that took its place, and the user is told.

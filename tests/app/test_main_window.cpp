@@ -94,40 +94,29 @@ MainWindowState stateOf(const QStringList &trusted, int connected, const QString
     return state;
 }
 
-// The window over a phone paired and connected, adb through the fake adb, no USB devices and no companion package.
+// The window over adb through the fake adb, no USB devices and no companion package, and a phone paired and connected
+// unless `paired` is false; the link's start is tried again every `retryInterval`.
 struct PairedWindow
 {
+    explicit PairedWindow(bool paired = true, std::chrono::milliseconds retryInterval = std::chrono::seconds(5))
+        : management(madeStore(paired, retryInterval))
+    {}
+
     StoreFixture transfers;
     QTemporaryDir folder;
     DeviceStore devices{makeDefaultADBClient(),
                         InstallHistoryStore(folder.filePath("history.json")),
                         {std::make_shared<NoUSBDevices>(), folder.filePath("no-companion")}};
-    DeviceManagementStore management{(transfers.makePaired(), *transfers.store)};
+    DeviceManagementStore management;
     QuickSendCoordinator quickSend{*transfers.store};
     MainWindow window{devices, *transfers.store, management, quickSend};
-};
 
-// The window over adb through the fake adb and no companion package, with a phone paired and connected when `paired`;
-// the link's start is tried again every `retryInterval`.
-struct WindowOverADB
-{
-    WindowOverADB(bool paired, std::chrono::milliseconds retryInterval)
+private:
+    TransferStore &madeStore(bool paired, std::chrono::milliseconds retryInterval)
     {
         transfers.retryInterval = retryInterval;
-        TransferStore &store = paired ? transfers.makePaired() : transfers.make();
-        management = std::make_unique<DeviceManagementStore>(store);
-        quickSend = std::make_unique<QuickSendCoordinator>(store);
-        window = std::make_unique<MainWindow>(devices, store, *management, *quickSend);
+        return paired ? transfers.makePaired() : transfers.make();
     }
-
-    StoreFixture transfers;
-    QTemporaryDir folder;
-    DeviceStore devices{makeDefaultADBClient(),
-                        InstallHistoryStore(folder.filePath("history.json")),
-                        {std::make_shared<NoUSBDevices>(), folder.filePath("no-companion")}};
-    std::unique_ptr<DeviceManagementStore> management;
-    std::unique_ptr<QuickSendCoordinator> quickSend;
-    std::unique_ptr<MainWindow> window;
 };
 
 // The window over a transfer store already made, with a device store that has no adb.
@@ -893,7 +882,7 @@ private slots:
                 QFile::remove(m_adbState.filePath("commands.log")));
         QTcpServer holder;
         QVERIFY(holder.listen(QHostAddress::LocalHost));
-        WindowOverADB scene(paired, std::chrono::milliseconds(50));
+        PairedWindow scene(paired, std::chrono::milliseconds(50));
         if (portHeld) {
             const QString taken = QString("port %1 on 127.0.0.1 is taken by another program (Address already in use); "
                                           "close it and try again, the phone looks here")
@@ -904,7 +893,7 @@ private slots:
                 return std::nullopt;
             };
         }
-        MainWindow &window = *scene.window;
+        MainWindow &window = scene.window;
         awaitTask(scene.devices.refresh());
 
         if (how == "connect") {
